@@ -1,0 +1,18 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vesk {
+
+// Request text is kept as the bytes received; these helpers read it as bytes.
+bool isValidUtf8(std::string_view text);
+
+// 0 to 15 for a hexadecimal digit (either case), else -1.
+int hexDigitValue(char character);
+
+// Decodes "%XX" escapes; absent when an escape is broken or the result is not UTF-8.
+std::optional<std::string> removingPercentEncoding(std::string_view text);
+
+} // namespace vesk
