@@ -1,0 +1,755 @@
+#include "platform/foundation/NSFileManager.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <map>
+#include <mutex>
+#include <pwd.h>
+#include <random>
+#include <set>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+#include <utility>
+
+namespace vesk::platform {
+
+namespace {
+
+    // Closes a descriptor or a directory stream when it goes out of scope.
+    struct Fd {
+        int fd = -1;
+        explicit Fd(int f)
+            : fd(f)
+        {
+        }
+        Fd(const Fd&) = delete;
+        Fd& operator=(const Fd&) = delete;
+        ~Fd()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    };
+
+    struct Dir {
+        DIR* dir = nullptr;
+        explicit Dir(DIR* d)
+            : dir(d)
+        {
+        }
+        Dir(const Dir&) = delete;
+        Dir& operator=(const Dir&) = delete;
+        ~Dir()
+        {
+            if (dir)
+                ::closedir(dir);
+        }
+    };
+
+    bool fail(NSError* error, int code, std::string_view path)
+    {
+        if (error)
+            *error = NSError::posix(code, path);
+        return false;
+    }
+
+    // "a/b/" -> "a/b", but "/" stays "/": a trailing slash would make lstat follow a link.
+    std::string withoutTrailingSlashes(std::string path)
+    {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    }
+
+    std::string joined(const std::string& folder, const std::string& name)
+    {
+        if (folder.empty())
+            return name;
+        if (folder.back() == '/')
+            return folder + name;
+        return folder + "/" + name;
+    }
+
+    std::string parentOf(const std::string& path)
+    {
+        auto slash = path.rfind('/');
+        if (slash == std::string::npos)
+            return ".";
+        if (slash == 0)
+            return "/";
+        return path.substr(0, slash);
+    }
+
+    bool isDotOrDotDot(const char* name)
+    {
+        return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+    }
+
+    // Entry names of an open directory, read whole before anything below it changes.
+    std::optional<std::vector<std::string>> readNames(int dirfd, int& errorCode)
+    {
+        int own = ::dup(dirfd);
+        if (own < 0) {
+            errorCode = errno;
+            return std::nullopt;
+        }
+        Dir dir(::fdopendir(own));
+        if (!dir.dir) {
+            errorCode = errno;
+            ::close(own);
+            return std::nullopt;
+        }
+        std::vector<std::string> names;
+        errno = 0;
+        while (dirent* entry = ::readdir(dir.dir)) {
+            if (!isDotOrDotDot(entry->d_name))
+                names.emplace_back(entry->d_name);
+            errno = 0;
+        }
+        if (errno != 0) {
+            errorCode = errno;
+            return std::nullopt;
+        }
+        return names;
+    }
+
+    std::chrono::system_clock::time_point toTimePoint(std::int64_t seconds, std::uint32_t nanoseconds)
+    {
+        using namespace std::chrono;
+        return system_clock::time_point(duration_cast<system_clock::duration>(std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds)));
+    }
+
+    timespec toTimespec(std::chrono::system_clock::time_point time)
+    {
+        using namespace std::chrono;
+        auto ns = duration_cast<nanoseconds>(time.time_since_epoch()).count();
+        timespec ts {};
+        ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        if (ts.tv_nsec < 0) {
+            ts.tv_nsec += 1'000'000'000;
+            ts.tv_sec -= 1;
+        }
+        return ts;
+    }
+
+    FileType typeOfMode(unsigned mode)
+    {
+        switch (mode & S_IFMT) {
+        case S_IFREG:
+            return FileType::Regular;
+        case S_IFDIR:
+            return FileType::Directory;
+        case S_IFLNK:
+            return FileType::SymbolicLink;
+        case S_IFCHR:
+            return FileType::CharacterSpecial;
+        case S_IFBLK:
+            return FileType::BlockSpecial;
+        case S_IFSOCK:
+            return FileType::Socket;
+        default:
+            return FileType::Unknown;
+        }
+    }
+
+    // Account names are looked up once per id: listings ask for thousands of items.
+    template<typename Lookup>
+    std::string cachedName(std::mutex& mutex, std::map<std::uint32_t, std::string>& cache, std::uint32_t id, Lookup lookup)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (auto it = cache.find(id); it != cache.end())
+                return it->second;
+        }
+        std::string name = lookup(id);
+        std::lock_guard lock(mutex);
+        cache.emplace(id, name);
+        return name;
+    }
+
+    std::string userName(std::uint32_t uid)
+    {
+        static std::mutex mutex;
+        static std::map<std::uint32_t, std::string> cache;
+        return cachedName(mutex, cache, uid, [](std::uint32_t id) {
+            std::vector<char> buffer(16384);
+            passwd entry {};
+            passwd* result = nullptr;
+            if (::getpwuid_r(id, &entry, buffer.data(), buffer.size(), &result) == 0 && result)
+                return std::string(result->pw_name);
+            return std::string();
+        });
+    }
+
+    std::string groupName(std::uint32_t gid)
+    {
+        static std::mutex mutex;
+        static std::map<std::uint32_t, std::string> cache;
+        return cachedName(mutex, cache, gid, [](std::uint32_t id) {
+            std::vector<char> buffer(16384);
+            group entry {};
+            group* result = nullptr;
+            if (::getgrgid_r(id, &entry, buffer.data(), buffer.size(), &result) == 0 && result)
+                return std::string(result->gr_name);
+            return std::string();
+        });
+    }
+
+    // Removes the entry name of dirfd and everything below it; never follows a link.
+    bool removeAt(int dirfd, const std::string& name, const std::string& path, NSError* error)
+    {
+        struct stat st { };
+        if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return fail(error, errno, path);
+        if (S_ISDIR(st.st_mode)) {
+            Fd fd(::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (fd.fd < 0)
+                return fail(error, errno, path);
+            int code = 0;
+            auto names = readNames(fd.fd, code);
+            if (!names)
+                return fail(error, code, path);
+            for (const auto& child : *names) {
+                if (!removeAt(fd.fd, child, joined(path, child), error))
+                    return false;
+            }
+            if (::unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) != 0)
+                return fail(error, errno, path);
+            return true;
+        }
+        if (::unlinkat(dirfd, name.c_str(), 0) != 0)
+            return fail(error, errno, path);
+        return true;
+    }
+
+    bool copyBytes(int from, int to)
+    {
+        // copy_file_range lets the file system share extents; fall back to plain reads.
+        for (;;) {
+            ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+            if (n == 0)
+                return true;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+        }
+        if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL && errno != EBADF)
+            return false;
+        std::vector<char> buffer(1 << 16);
+        for (;;) {
+            ssize_t n = ::read(from, buffer.data(), buffer.size());
+            if (n == 0)
+                return true;
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            for (ssize_t written = 0; written < n;) {
+                ssize_t w = ::write(to, buffer.data() + written, static_cast<size_t>(n - written));
+                if (w < 0) {
+                    if (errno == EINTR)
+                        continue;
+                    return false;
+                }
+                written += w;
+            }
+        }
+    }
+
+    void setTimes(int dirfd, const char* name, const struct stat& st, int flags)
+    {
+        timespec times[2] = { st.st_atim, st.st_mtim };
+        ::utimensat(dirfd, name, times, flags);
+    }
+
+    // Copies the entry srcName of srcDir to dstName in dstDir, which must not exist.
+    // *madeTop tells the caller whether this call created the destination itself.
+    bool copyAt(int srcDir, const std::string& srcName, int dstDir, const std::string& dstName,
+        const std::string& srcPath, const std::string& dstPath, NSError* error, bool* madeTop = nullptr)
+    {
+        struct stat st { };
+        if (::fstatat(srcDir, srcName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return fail(error, errno, srcPath);
+        const unsigned mode = st.st_mode & 07777;
+
+        if (S_ISLNK(st.st_mode)) {
+            std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+            ssize_t n = ::readlinkat(srcDir, srcName.c_str(), target.data(), target.size());
+            if (n < 0)
+                return fail(error, errno, srcPath);
+            if (static_cast<size_t>(n) >= target.size())
+                return fail(error, ENAMETOOLONG, srcPath);
+            target[static_cast<size_t>(n)] = '\0';
+            if (::symlinkat(target.data(), dstDir, dstName.c_str()) != 0)
+                return fail(error, errno, dstPath);
+            if (madeTop)
+                *madeTop = true;
+            setTimes(dstDir, dstName.c_str(), st, AT_SYMLINK_NOFOLLOW);
+            return true;
+        }
+
+        if (S_ISDIR(st.st_mode)) {
+            Fd src(::openat(srcDir, srcName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (src.fd < 0)
+                return fail(error, errno, srcPath);
+            int code = 0;
+            auto names = readNames(src.fd, code);
+            if (!names)
+                return fail(error, code, srcPath);
+            // Owner-writable until filled; the real mode and times go on last.
+            if (::mkdirat(dstDir, dstName.c_str(), 0700) != 0)
+                return fail(error, errno, dstPath);
+            if (madeTop)
+                *madeTop = true;
+            Fd dst(::openat(dstDir, dstName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (dst.fd < 0)
+                return fail(error, errno, dstPath);
+            for (const auto& child : *names) {
+                if (!copyAt(src.fd, child, dst.fd, child, joined(srcPath, child), joined(dstPath, child), error))
+                    return false;
+            }
+            ::fchmod(dst.fd, mode);
+            timespec times[2] = { st.st_atim, st.st_mtim };
+            ::futimens(dst.fd, times);
+            return true;
+        }
+
+        if (S_ISREG(st.st_mode)) {
+            Fd src(::openat(srcDir, srcName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+            if (src.fd < 0)
+                return fail(error, errno, srcPath);
+            Fd dst(::openat(dstDir, dstName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (dst.fd < 0)
+                return fail(error, errno, dstPath);
+            if (madeTop)
+                *madeTop = true;
+            if (!copyBytes(src.fd, dst.fd))
+                return fail(error, errno, dstPath);
+            ::fchmod(dst.fd, mode);
+            timespec times[2] = { st.st_atim, st.st_mtim };
+            ::futimens(dst.fd, times);
+            return true;
+        }
+
+        // FIFOs and sockets are made anew (their contents are never read); devices need privileges.
+        if (::mknodat(dstDir, dstName.c_str(), (st.st_mode & S_IFMT) | mode, st.st_rdev) != 0)
+            return fail(error, errno, dstPath);
+        if (madeTop)
+            *madeTop = true;
+        setTimes(dstDir, dstName.c_str(), st, AT_SYMLINK_NOFOLLOW);
+        return true;
+    }
+
+    std::optional<std::string> realPath(const std::string& path)
+    {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (!resolved)
+            return std::nullopt;
+        std::string result(resolved);
+        ::free(resolved);
+        return result;
+    }
+
+    // A folder copied into itself would grow while it is copied.
+    bool destinationInsideSource(const std::string& source, const std::string& destination)
+    {
+        auto src = realPath(source);
+        auto dstParent = realPath(parentOf(destination));
+        if (!src || !dstParent)
+            return false;
+        if (*dstParent == *src)
+            return true;
+        std::string prefix = *src == "/" ? *src : *src + "/";
+        return dstParent->compare(0, prefix.size(), prefix) == 0;
+    }
+
+    std::string randomSuffix()
+    {
+        static std::mutex mutex;
+        static std::mt19937_64 engine { std::random_device {}() };
+        std::lock_guard lock(mutex);
+        static constexpr char alphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+        std::string suffix;
+        for (int i = 0; i < 10; ++i)
+            suffix += alphabet[engine() % (sizeof alphabet - 1)];
+        return suffix;
+    }
+
+    void applyCreationAttributes(const std::string& path, const FileCreationAttributes* attributes)
+    {
+        if (!attributes)
+            return;
+        if (attributes->posixPermissions)
+            ::chmod(path.c_str(), *attributes->posixPermissions & 07777);
+        if (attributes->modificationDate) {
+            timespec times[2] = { { 0, UTIME_OMIT }, toTimespec(*attributes->modificationDate) };
+            ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+        }
+    }
+
+}
+
+std::string_view fileTypeName(FileType type)
+{
+    switch (type) {
+    case FileType::Regular:
+        return "NSFileTypeRegular";
+    case FileType::Directory:
+        return "NSFileTypeDirectory";
+    case FileType::SymbolicLink:
+        return "NSFileTypeSymbolicLink";
+    case FileType::CharacterSpecial:
+        return "NSFileTypeCharacterSpecial";
+    case FileType::BlockSpecial:
+        return "NSFileTypeBlockSpecial";
+    case FileType::Socket:
+        return "NSFileTypeSocket";
+    case FileType::Unknown:
+        break;
+    }
+    return "NSFileTypeUnknown";
+}
+
+NSFileManager& NSFileManager::defaultManager()
+{
+    static NSFileManager manager;
+    return manager;
+}
+
+std::optional<std::vector<std::string>> NSFileManager::contentsOfDirectoryAtPath(const std::string& path, NSError* error,
+    DirectoryEnumerationOptions options) const
+{
+    // O_DIRECTORY refuses a FIFO or device before anything could block on it.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.fd < 0) {
+        fail(error, errno, path);
+        return std::nullopt;
+    }
+    int code = 0;
+    auto names = readNames(fd.fd, code);
+    if (!names) {
+        fail(error, code, path);
+        return std::nullopt;
+    }
+    if (options == DirectoryEnumerationOptions::SkipsHiddenFiles)
+        std::erase_if(*names, [](const std::string& name) { return name.starts_with('.'); });
+    return names;
+}
+
+std::optional<std::vector<std::string>> NSFileManager::subpathsOfDirectoryAtPath(const std::string& path, NSError* error) const
+{
+    Fd root(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK));
+    if (root.fd < 0) {
+        fail(error, errno, path);
+        return std::nullopt;
+    }
+    std::vector<std::string> result;
+    std::set<std::pair<dev_t, ino_t>> visited;
+    struct stat rootStat { };
+    if (::fstat(root.fd, &rootStat) == 0)
+        visited.emplace(rootStat.st_dev, rootStat.st_ino);
+
+    // Depth first; folder links are listed but never entered, and a folder met twice
+    // (bind mounts) is not entered again.
+    auto walk = [&](auto& self, int dirfd, const std::string& relative) -> bool {
+        int code = 0;
+        auto names = readNames(dirfd, code);
+        if (!names)
+            return relative.empty() ? fail(error, code, path) : true;
+        for (const auto& name : *names) {
+            std::string sub = relative.empty() ? name : relative + "/" + name;
+            result.push_back(sub);
+            struct stat st { };
+            if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+                continue;
+            if (!visited.emplace(st.st_dev, st.st_ino).second)
+                continue;
+            Fd child(::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (child.fd >= 0)
+                self(self, child.fd, sub);
+        }
+        return true;
+    };
+    if (!walk(walk, root.fd, ""))
+        return std::nullopt;
+    return result;
+}
+
+std::optional<FileAttributes> NSFileManager::attributesOfItemAtPath(const std::string& path, NSError* error) const
+{
+    struct statx sx { };
+    if (::statx(AT_FDCWD, withoutTrailingSlashes(path).c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+            STATX_BASIC_STATS | STATX_BTIME, &sx)
+        != 0) {
+        fail(error, errno, path);
+        return std::nullopt;
+    }
+    FileAttributes attributes;
+    attributes.type = typeOfMode(sx.stx_mode);
+    // Only a regular file's (or a link's own) length is a size; nothing else is ever read.
+    if (attributes.type == FileType::Regular || attributes.type == FileType::SymbolicLink)
+        attributes.size = static_cast<std::int64_t>(sx.stx_size);
+    attributes.posixPermissions = static_cast<std::uint16_t>(sx.stx_mode & 07777);
+    attributes.ownerAccountID = sx.stx_uid;
+    attributes.groupOwnerAccountID = sx.stx_gid;
+    attributes.ownerAccountName = userName(sx.stx_uid);
+    attributes.groupOwnerAccountName = groupName(sx.stx_gid);
+    if (sx.stx_mask & STATX_BTIME)
+        attributes.creationDate = toTimePoint(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+    else
+        attributes.creationDate = toTimePoint(sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec);
+    attributes.modificationDate = toTimePoint(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+    attributes.referenceCount = sx.stx_nlink;
+    attributes.systemNumber = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    attributes.systemFileNumber = sx.stx_ino;
+    return attributes;
+}
+
+bool NSFileManager::fileExistsAtPath(const std::string& path) const
+{
+    return fileExistsAtPath(path, nullptr);
+}
+
+bool NSFileManager::fileExistsAtPath(const std::string& path, bool* isDirectory) const
+{
+    struct stat st { };
+    if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+        if (isDirectory)
+            *isDirectory = false;
+        return false;
+    }
+    if (isDirectory)
+        *isDirectory = S_ISDIR(st.st_mode);
+    return true;
+}
+
+bool NSFileManager::isReadableFileAtPath(const std::string& path) const
+{
+    return !path.empty() && ::access(path.c_str(), R_OK) == 0;
+}
+
+bool NSFileManager::isWritableFileAtPath(const std::string& path) const
+{
+    return !path.empty() && ::access(path.c_str(), W_OK) == 0;
+}
+
+bool NSFileManager::isExecutableFileAtPath(const std::string& path) const
+{
+    return !path.empty() && ::access(path.c_str(), X_OK) == 0;
+}
+
+bool NSFileManager::isDeletableFileAtPath(const std::string& path) const
+{
+    std::string item = withoutTrailingSlashes(path);
+    if (item.empty() || item == "/")
+        return false;
+    struct stat itemStat { };
+    if (::lstat(item.c_str(), &itemStat) != 0)
+        return false;
+    std::string parent = parentOf(item);
+    if (::access(parent.c_str(), W_OK | X_OK) != 0)
+        return false;
+    struct stat parentStat { };
+    if (::stat(parent.c_str(), &parentStat) != 0)
+        return false;
+    if (parentStat.st_mode & S_ISVTX) {
+        uid_t me = ::geteuid();
+        return me == 0 || me == itemStat.st_uid || me == parentStat.st_uid;
+    }
+    return true;
+}
+
+bool NSFileManager::removeItemAtPath(const std::string& path, NSError* error) const
+{
+    if (path.empty())
+        return fail(error, ENOENT, path);
+    std::string item = withoutTrailingSlashes(path);
+    return removeAt(AT_FDCWD, item, item, error);
+}
+
+bool NSFileManager::copyItemAtPath(const std::string& source, const std::string& destination, NSError* error) const
+{
+    if (source.empty())
+        return fail(error, ENOENT, source);
+    if (destination.empty())
+        return fail(error, ENOENT, destination);
+    std::string src = withoutTrailingSlashes(source);
+    std::string dst = withoutTrailingSlashes(destination);
+    struct stat st { };
+    if (::lstat(src.c_str(), &st) != 0)
+        return fail(error, errno, src);
+    if (::lstat(dst.c_str(), &st) == 0)
+        return fail(error, EEXIST, dst);
+    if (destinationInsideSource(src, dst))
+        return fail(error, EINVAL, dst);
+    bool madeTop = false;
+    if (copyAt(AT_FDCWD, src, AT_FDCWD, dst, src, dst, error, &madeTop))
+        return true;
+    // A half-made copy goes again; an item someone else put there stays.
+    if (madeTop)
+        removeAt(AT_FDCWD, dst, dst, nullptr);
+    return false;
+}
+
+bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSError* error) const
+{
+    if (source.empty())
+        return fail(error, ENOENT, source);
+    if (destination.empty())
+        return fail(error, ENOENT, destination);
+    std::string src = withoutTrailingSlashes(source);
+    std::string dst = withoutTrailingSlashes(destination);
+    if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    int code = errno;
+    if (code == EINVAL || code == ENOSYS) {
+        // File systems without RENAME_NOREPLACE: test, then rename.
+        struct stat st { };
+        if (::lstat(dst.c_str(), &st) == 0)
+            return fail(error, EEXIST, dst);
+        if (::rename(src.c_str(), dst.c_str()) == 0)
+            return true;
+        code = errno;
+    }
+    if (code != EXDEV)
+        return fail(error, code, src);
+    if (!copyItemAtPath(src, dst, error))
+        return false;
+    return removeItemAtPath(src, error);
+}
+
+bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories,
+    const FileCreationAttributes* attributes, NSError* error) const
+{
+    if (path.empty())
+        return fail(error, ENOENT, path);
+    std::string target = withoutTrailingSlashes(path);
+    if (!withIntermediateDirectories) {
+        if (::mkdir(target.c_str(), 0777) != 0)
+            return fail(error, errno, target);
+        applyCreationAttributes(target, attributes);
+        return true;
+    }
+    std::size_t position = 0;
+    for (;;) {
+        position = target.find('/', position + 1);
+        std::string prefix = position == std::string::npos ? target : target.substr(0, position);
+        if (!prefix.empty() && prefix.back() != '/') {
+            if (::mkdir(prefix.c_str(), 0777) == 0) {
+                applyCreationAttributes(prefix, attributes);
+            } else {
+                int code = errno;
+                struct stat st { };
+                if (code != EEXIST || ::stat(prefix.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+                    return fail(error, code == EEXIST ? ENOTDIR : code, prefix);
+            }
+        }
+        if (position == std::string::npos)
+            return true;
+    }
+}
+
+bool NSFileManager::createFileAtPath(const std::string& path, const std::vector<std::uint8_t>& contents,
+    const FileCreationAttributes* attributes) const
+{
+    if (path.empty())
+        return false;
+    std::string target = withoutTrailingSlashes(path);
+    std::string folder = parentOf(target);
+    std::string name = target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temporary = joined(folder, "." + name + "." + randomSuffix());
+        // 0666 lets the process umask decide, as for any new file.
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    Fd file(fd);
+    bool written = true;
+    for (std::size_t offset = 0; offset < contents.size();) {
+        ssize_t n = ::write(file.fd, contents.data() + offset, contents.size() - offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            written = false;
+            break;
+        }
+        offset += static_cast<std::size_t>(n);
+    }
+    if (!written || ::fsync(file.fd) != 0 || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    applyCreationAttributes(target, attributes);
+    return true;
+}
+
+std::optional<std::vector<std::uint8_t>> NSFileManager::contentsAtPath(const std::string& path) const
+{
+    if (path.empty())
+        return std::nullopt;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused just below.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.fd < 0)
+        return std::nullopt;
+    struct stat st { };
+    if (::fstat(fd.fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    std::vector<std::uint8_t> contents;
+    contents.reserve(static_cast<std::size_t>(st.st_size));
+    std::uint8_t buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.fd, buffer, sizeof buffer);
+        if (n == 0)
+            return contents;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        contents.insert(contents.end(), buffer, buffer + n);
+    }
+}
+
+bool NSFileManager::createSymbolicLinkAtPath(const std::string& path, const std::string& destination, NSError* error) const
+{
+    if (::symlink(destination.c_str(), path.c_str()) != 0)
+        return fail(error, errno, path);
+    return true;
+}
+
+std::optional<std::string> NSFileManager::destinationOfSymbolicLinkAtPath(const std::string& path, NSError* error) const
+{
+    std::vector<char> buffer(4096);
+    ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+    if (n < 0) {
+        fail(error, errno, path);
+        return std::nullopt;
+    }
+    return std::string(buffer.data(), static_cast<std::size_t>(n));
+}
+
+std::string NSFileManager::currentDirectoryPath() const
+{
+    char* cwd = ::getcwd(nullptr, 0);
+    if (!cwd)
+        return {};
+    std::string result(cwd);
+    ::free(cwd);
+    return result;
+}
+
+}
