@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Clock.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,7 +36,6 @@ public:
 
 private:
     friend class RunLoop;
-    void setFireDate(Clock::time_point date);
     // Called by the run loop when the deadline passed; answers whether to re-arm.
     bool fireFromRunLoop();
 
@@ -46,6 +46,7 @@ private:
     bool m_valid = false;
     bool m_scheduled = false;
     Clock::time_point m_fireDate {};
+    std::uint64_t m_armSequence = 0; // the run loop's entry that is current
 };
 
 }

@@ -43,8 +43,9 @@ public:
     bool runOnce();
     // Iterates until nothing is due and the main queue is empty. Returns the iterations that did work.
     std::size_t runUntilIdle();
-    // Iterates, waiting for posts from other threads, until the condition holds or the
-    // real-time bound passes; answers whether the condition held.
+    // Iterates, waiting for posts from other threads (and looking at the condition at least
+    // every few milliseconds), until the condition holds or the real-time bound passes;
+    // answers whether the condition held.
     bool runUntil(const std::function<bool()>& condition, std::chrono::milliseconds bound = std::chrono::seconds(10));
     // Iterates until the main queue is empty, no timer is due and no global-queue block is
     // pending or running, within a real-time bound; answers whether it got there.

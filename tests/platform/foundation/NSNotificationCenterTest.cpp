@@ -1,0 +1,115 @@
+#include "platform/foundation/NSNotificationCenter.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+using namespace vesk::platform;
+
+namespace {
+
+TEST(NotificationCenterTest, PostReachesTheObserversOfItsNameInOrder)
+{
+    NSNotificationCenter center;
+    int ownerA = 0, ownerB = 0;
+    std::vector<std::string> calls;
+    center.addObserver(&ownerA, "tap", [&](const NSNotification& n) {
+        calls.push_back("A:" + n.name + ":" + std::to_string(std::any_cast<int>(n.userInfo.at("ID"))));
+    });
+    center.addObserver(&ownerB, "tap", [&](const NSNotification& n) {
+        calls.push_back("B:" + std::any_cast<std::string>(n.object));
+    });
+    center.addObserver(&ownerB, "other", [&](const NSNotification&) { calls.push_back("B:other"); });
+
+    center.postNotificationName("tap", std::string("sender"), { { "ID", 2 } });
+    EXPECT_EQ(calls, (std::vector<std::string> { "A:tap:2", "B:sender" }));
+    calls.clear();
+    center.postNotificationName("nobody listens");
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(center.observerCount("tap"), 2u);
+}
+
+TEST(NotificationCenterTest, RemovalByOwnerAndByName)
+{
+    NSNotificationCenter center;
+    int owner = 0, other = 0;
+    int tapCalls = 0, statusCalls = 0, otherCalls = 0;
+    center.addObserver(&owner, "tap", [&](const NSNotification&) { ++tapCalls; });
+    center.addObserver(&owner, "status", [&](const NSNotification&) { ++statusCalls; });
+    center.addObserver(&other, "tap", [&](const NSNotification&) { ++otherCalls; });
+
+    center.removeObserver(&owner, "tap");
+    center.postNotificationName("tap");
+    center.postNotificationName("status");
+    EXPECT_EQ(tapCalls, 0);
+    EXPECT_EQ(statusCalls, 1);
+    EXPECT_EQ(otherCalls, 1);
+
+    center.removeObserver(&owner);
+    center.postNotificationName("status");
+    EXPECT_EQ(statusCalls, 1);
+    EXPECT_EQ(center.observerCount("tap"), 1u);
+}
+
+TEST(NotificationCenterTest, AnObserverRemovedDuringAPostIsNotCalled)
+{
+    NSNotificationCenter center;
+    int first = 0, second = 0;
+    int firstCalls = 0, secondCalls = 0;
+    center.addObserver(&first, "n", [&](const NSNotification&) {
+        ++firstCalls;
+        center.removeObserver(&second);
+        // Adding from inside a delivery must not deadlock; the new one waits for the next post.
+        center.addObserver(&first, "n", [&](const NSNotification&) {});
+    });
+    center.addObserver(&second, "n", [&](const NSNotification&) { ++secondCalls; });
+    center.postNotificationName("n");
+    EXPECT_EQ(firstCalls, 1);
+    EXPECT_EQ(secondCalls, 0);
+}
+
+TEST(NotificationCenterTest, DeliveryIsSynchronousOnThePostersThread)
+{
+    auto& center = NSNotificationCenter::defaultCenter();
+    int owner = 0;
+    std::thread::id seenOn;
+    center.addObserver(&owner, "vesk.test.thread", [&](const NSNotification&) { seenOn = std::this_thread::get_id(); });
+    std::thread::id posterId;
+    bool seenBeforeReturn = false;
+    std::thread poster([&] {
+        posterId = std::this_thread::get_id();
+        center.postNotificationName("vesk.test.thread");
+        seenBeforeReturn = seenOn == posterId;
+    });
+    poster.join();
+    EXPECT_TRUE(seenBeforeReturn);
+    center.removeObserver(&owner);
+    EXPECT_EQ(center.observerCount("vesk.test.thread"), 0u);
+}
+
+TEST(NotificationCenterTest, ConcurrentPostsAndChanges)
+{
+    NSNotificationCenter center;
+    std::atomic<int> delivered { 0 };
+    int stable = 0;
+    center.addObserver(&stable, "n", [&](const NSNotification&) { ++delivered; });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            int owner = t;
+            for (int i = 0; i < 200; ++i) {
+                center.addObserver(&owner, "n", [](const NSNotification&) {});
+                center.postNotificationName("n");
+                center.removeObserver(&owner);
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(delivered.load(), 800);
+    EXPECT_EQ(center.observerCount("n"), 1u);
+}
+
+}

@@ -1,0 +1,379 @@
+#include "platform/foundation/RunLoop.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSThread.h"
+#include "platform/foundation/NSTimer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace vesk::platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RunLoopTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        loop.drain();
+        clock = loop.useFakeClock();
+    }
+
+    void TearDown() override
+    {
+        loop.drain();
+        loop.useSystemClock();
+    }
+
+    RunLoop& loop = RunLoop::main();
+    std::shared_ptr<FakeClock> clock;
+};
+
+TEST_F(RunLoopTest, TimersFireInDeadlineOrderWithTiesInArmOrder)
+{
+    std::vector<std::string> fired;
+    auto record = [&](std::string name) { return [&fired, name](NSTimer&) { fired.push_back(name); }; };
+    auto t3 = NSTimer::scheduledTimerWithTimeInterval(3.0, false, record("3s"));
+    auto t1a = NSTimer::scheduledTimerWithTimeInterval(1.0, false, record("1s-a"));
+    auto t2 = NSTimer::scheduledTimerWithTimeInterval(2.0, false, record("2s"));
+    auto t1b = NSTimer::scheduledTimerWithTimeInterval(1.0, false, record("1s-b"));
+    auto t1c = NSTimer::scheduledTimerWithTimeInterval(1.0, false, record("1s-c"));
+    EXPECT_EQ(loop.timerCount(), 5u);
+
+    loop.advanceSeconds(0.999);
+    EXPECT_TRUE(fired.empty());
+    loop.advanceSeconds(0.001);
+    EXPECT_EQ(fired, (std::vector<std::string> { "1s-a", "1s-b", "1s-c" }));
+    loop.advanceSeconds(5);
+    EXPECT_EQ(fired, (std::vector<std::string> { "1s-a", "1s-b", "1s-c", "2s", "3s" }));
+    EXPECT_FALSE(t3->isValid());
+    EXPECT_EQ(loop.timerCount(), 0u);
+}
+
+TEST_F(RunLoopTest, EachTimerFiresAtItsOwnDeadlineWhenTheClockJumps)
+{
+    // A check that arms the next one, like a polling watcher: a jump of 2 s gives four checks.
+    std::vector<Clock::time_point> seen;
+    std::function<void()> arm;
+    std::shared_ptr<NSTimer> timer;
+    arm = [&] {
+        timer = NSTimer::scheduledTimerWithTimeInterval(0.5, false, [&](NSTimer&) {
+            seen.push_back(clock->now());
+            arm();
+        });
+    };
+    auto start = clock->now();
+    arm();
+    loop.advanceSeconds(2.0);
+    ASSERT_EQ(seen.size(), 4u);
+    for (std::size_t i = 0; i < seen.size(); ++i)
+        EXPECT_EQ(seen[i] - start, secondsToDuration(0.5 * static_cast<double>(i + 1)));
+    timer->invalidate();
+}
+
+TEST_F(RunLoopTest, RepeatingTimersKeepTheirPeriodUntilInvalidated)
+{
+    int count = 0;
+    auto timer = NSTimer::scheduledTimerWithTimeInterval(1.0, true, [&](NSTimer& t) {
+        if (++count == 5)
+            t.invalidate();
+    });
+    loop.advanceSeconds(3.5);
+    EXPECT_EQ(count, 3);
+    EXPECT_TRUE(timer->isValid());
+    loop.advanceSeconds(10);
+    EXPECT_EQ(count, 5);
+    EXPECT_FALSE(timer->isValid());
+    EXPECT_EQ(loop.timerCount(), 0u);
+}
+
+TEST_F(RunLoopTest, InvalidatedTimerNeverFiresAndLetsGoOfItsBlock)
+{
+    auto owner = std::make_shared<int>(7);
+    std::weak_ptr<int> watch = owner;
+    bool fired = false;
+    auto timer = NSTimer::scheduledTimerWithTimeInterval(1.0, false, [owner, &fired](NSTimer&) { fired = true; });
+    owner.reset();
+    EXPECT_FALSE(watch.expired());
+    timer->invalidate();
+    EXPECT_TRUE(watch.expired());
+    loop.advanceSeconds(2);
+    EXPECT_FALSE(fired);
+    EXPECT_EQ(loop.timerCount(), 0u);
+}
+
+TEST_F(RunLoopTest, FireRunsAtOnceAndSpendsAOneShotTimer)
+{
+    int count = 0;
+    auto timer = NSTimer::scheduledTimerWithTimeInterval(1.0, false, [&](NSTimer&) { ++count; });
+    timer->fire();
+    EXPECT_EQ(count, 1);
+    EXPECT_FALSE(timer->isValid());
+    loop.advanceSeconds(2);
+    EXPECT_EQ(count, 1);
+
+    int repeats = 0;
+    auto repeating = NSTimer::scheduledTimerWithTimeInterval(1.0, true, [&](NSTimer&) { ++repeats; });
+    repeating->fire();
+    EXPECT_TRUE(repeating->isValid());
+    loop.advanceSeconds(1);
+    EXPECT_EQ(repeats, 2);
+    repeating->invalidate();
+
+    NSTimer placeholder;
+    EXPECT_FALSE(placeholder.isValid());
+    placeholder.fire();
+    placeholder.invalidate();
+
+    auto unscheduled = NSTimer::timerWithTimeInterval(1.0, false, [&](NSTimer&) { ++count; });
+    EXPECT_TRUE(unscheduled->isValid());
+    loop.advanceSeconds(2);
+    EXPECT_EQ(count, 1);
+    unscheduled->fire();
+    EXPECT_EQ(count, 2);
+}
+
+TEST_F(RunLoopTest, ATimerMayDropTheLastReferenceToItselfWhileFiring)
+{
+    auto holder = std::make_shared<std::shared_ptr<NSTimer>>();
+    int count = 0;
+    *holder = NSTimer::scheduledTimerWithTimeInterval(0.5, false, [holder, &count](NSTimer&) {
+        ++count;
+        holder->reset();
+    });
+    (*holder)->fire();
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(*holder, nullptr);
+}
+
+TEST_F(RunLoopTest, SwappingTheClockKeepsTheRemainingTime)
+{
+    bool fired = false;
+    auto timer = NSTimer::scheduledTimerWithTimeInterval(2.0, false, [&](NSTimer&) { fired = true; });
+    loop.advanceSeconds(1);
+    clock = loop.useFakeClock();
+    loop.advanceSeconds(0.9);
+    EXPECT_FALSE(fired);
+    loop.advanceSeconds(0.1);
+    EXPECT_TRUE(fired);
+}
+
+TEST_F(RunLoopTest, AdvanceNeedsAFakeClock)
+{
+    loop.useSystemClock();
+    EXPECT_THROW(loop.advanceSeconds(1), std::logic_error);
+}
+
+TEST_F(RunLoopTest, SystemClockTimersFireInRealTime)
+{
+    loop.useSystemClock();
+    bool fired = false;
+    NSTimer::scheduledTimerWithTimeInterval(0.02, false, [&](NSTimer&) { fired = true; });
+    EXPECT_TRUE(loop.runUntil([&] { return fired; }, 5s));
+}
+
+TEST_F(RunLoopTest, MainQueueKeepsEachPostersOrder)
+{
+    constexpr int threads = 8;
+    constexpr int perThread = 500;
+    std::vector<std::vector<int>> seen(threads);
+    std::atomic<int> offMain { 0 };
+    std::vector<std::thread> posters;
+    for (int t = 0; t < threads; ++t) {
+        posters.emplace_back([&, t] {
+            for (int i = 0; i < perThread; ++i) {
+                dispatch_async(dispatch_get_main_queue(), [&, t, i] {
+                    if (!NSThread::isMainThread())
+                        ++offMain;
+                    seen[static_cast<std::size_t>(t)].push_back(i);
+                });
+            }
+        });
+    }
+    auto total = [&] {
+        std::size_t n = 0;
+        for (auto& s : seen)
+            n += s.size();
+        return n;
+    };
+    EXPECT_TRUE(loop.runUntil([&] { return total() == threads * perThread; }, 20s));
+    for (auto& thread : posters)
+        thread.join();
+    for (auto& s : seen) {
+        ASSERT_EQ(s.size(), static_cast<std::size_t>(perThread));
+        for (int i = 0; i < perThread; ++i)
+            EXPECT_EQ(s[static_cast<std::size_t>(i)], i);
+    }
+    EXPECT_EQ(offMain.load(), 0);
+}
+
+TEST_F(RunLoopTest, BlocksPostedWhileRunningWaitForTheNextIteration)
+{
+    std::vector<int> order;
+    loop.post([&] {
+        order.push_back(1);
+        loop.post([&] { order.push_back(3); });
+    });
+    loop.post([&] { order.push_back(2); });
+    EXPECT_TRUE(loop.runOnce());
+    EXPECT_EQ(order, (std::vector<int> { 1, 2 }));
+    EXPECT_EQ(loop.pendingBlockCount(), 1u);
+    EXPECT_EQ(loop.runUntilIdle(), 1u);
+    EXPECT_EQ(order, (std::vector<int> { 1, 2, 3 }));
+    EXPECT_FALSE(loop.runOnce());
+}
+
+TEST_F(RunLoopTest, GlobalQueueResultsReturnToMain)
+{
+    std::map<int, int> results;
+    std::atomic<int> onMain { 0 };
+    for (int i = 0; i < 20; ++i) {
+        auto qos = i % 2 ? QualityOfService::UserInitiated : QualityOfService::Background;
+        dispatch_async(dispatch_get_global_queue(qos), [&, i] {
+            bool workerOffMain = !NSThread::isMainThread();
+            int square = i * i;
+            dispatch_async(dispatch_get_main_queue(), [&, i, square, workerOffMain] {
+                if (NSThread::isMainThread() && workerOffMain)
+                    ++onMain;
+                results[i] = square;
+            });
+        });
+    }
+    EXPECT_TRUE(loop.drain());
+    ASSERT_EQ(results.size(), 20u);
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(results[i], i * i);
+    EXPECT_EQ(onMain.load(), 20);
+    EXPECT_EQ(DispatchQueue::pendingGlobalBlocks(), 0u);
+}
+
+TEST_F(RunLoopTest, BlockedWorkersDoNotStarveOtherBlocks)
+{
+    // The first block waits for the second; a fixed pool of one worker would never finish.
+    std::atomic<bool> released { false };
+    std::atomic<int> done { 0 };
+    auto& queue = dispatch_get_global_queue(QualityOfService::Background);
+    dispatch_async(queue, [&] {
+        while (!released)
+            std::this_thread::sleep_for(1ms);
+        ++done;
+    });
+    dispatch_async(queue, [&] {
+        released = true;
+        ++done;
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return done == 2; }, 10s));
+}
+
+TEST_F(RunLoopTest, DispatchAfterUsesTheMainClock)
+{
+    std::vector<std::string> order;
+    dispatch_after(2.0, dispatch_get_main_queue(), [&] { order.push_back("main"); });
+    std::atomic<bool> globalRan { false };
+    dispatch_after(1.0, dispatch_get_global_queue(QualityOfService::Default), [&] { globalRan = true; });
+    loop.advanceSeconds(0.5);
+    EXPECT_TRUE(order.empty());
+    EXPECT_FALSE(globalRan);
+    loop.advanceSeconds(0.5);
+    EXPECT_TRUE(loop.drain());
+    EXPECT_TRUE(globalRan);
+    EXPECT_TRUE(order.empty());
+    loop.advanceSeconds(1.0);
+    EXPECT_EQ(order, (std::vector<std::string> { "main" }));
+}
+
+TEST_F(RunLoopTest, DispatchSyncOntoMainWaitsForTheBlock)
+{
+    std::atomic<bool> ranOnMain { false };
+    std::atomic<bool> returned { false };
+    std::thread worker([&] {
+        dispatch_sync(dispatch_get_main_queue(), [&] { ranOnMain = NSThread::isMainThread(); });
+        returned = ranOnMain.load();
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return returned.load(); }, 10s));
+    worker.join();
+
+    // From the main thread the block runs at once instead of waiting for itself.
+    bool inline_ = false;
+    dispatch_sync(dispatch_get_main_queue(), [&] { inline_ = true; });
+    EXPECT_TRUE(inline_);
+
+    // A throwing block still releases the waiter.
+    std::atomic<bool> released { false };
+    std::thread thrower([&] {
+        dispatch_sync(dispatch_get_main_queue(), [] { throw std::runtime_error("boom"); });
+        released = true;
+    });
+    EXPECT_TRUE(loop.runUntil([&] { return released.load(); }, 10s));
+    thrower.join();
+}
+
+TEST_F(RunLoopTest, ThrowingBlocksDoNotStopTheQueues)
+{
+    bool after = false;
+    loop.post([] { throw std::runtime_error("main"); });
+    loop.post([&] { after = true; });
+    std::atomic<bool> globalAfter { false };
+    dispatch_async(dispatch_get_global_queue(QualityOfService::Utility), [] { throw 42; });
+    dispatch_async(dispatch_get_global_queue(QualityOfService::Utility), [&] { globalAfter = true; });
+    auto timer = NSTimer::scheduledTimerWithTimeInterval(0.1, false, [](NSTimer&) { throw std::runtime_error("timer"); });
+    loop.advanceSeconds(1);
+    EXPECT_TRUE(loop.drain());
+    EXPECT_TRUE(after);
+    EXPECT_TRUE(globalAfter);
+    EXPECT_FALSE(timer->isValid());
+}
+
+TEST_F(RunLoopTest, OnceGuardRunsOnceAcrossThreads)
+{
+    static dispatch_once_t once;
+    std::atomic<int> calls { 0 };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&] { dispatch_once(once, [&] { ++calls; }); });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(calls.load(), 1);
+}
+
+TEST_F(RunLoopTest, RunUntilStopFromAnotherThread)
+{
+    loop.stop(); // a stop before run() ends the next run() at once
+    loop.run();
+    EXPECT_FALSE(loop.isRunning());
+
+    std::atomic<int> ran { 0 };
+    std::thread stopper([&] {
+        while (!loop.isRunning())
+            std::this_thread::sleep_for(1ms);
+        dispatch_async(dispatch_get_main_queue(), [&] { ++ran; });
+        while (ran == 0)
+            std::this_thread::sleep_for(1ms);
+        loop.stop();
+    });
+    loop.run();
+    stopper.join();
+    EXPECT_EQ(ran.load(), 1);
+    EXPECT_FALSE(loop.isRunning());
+}
+
+TEST_F(RunLoopTest, RunUntilGivesUpAtItsBound)
+{
+    EXPECT_FALSE(loop.runUntil([] { return false; }, 20ms));
+}
+
+TEST(ThreadTest, TheTestBodyRunsOnTheMainThread)
+{
+    EXPECT_TRUE(NSThread::isMainThread());
+    bool other = true;
+    std::thread([&] { other = NSThread::isMainThread(); }).join();
+    EXPECT_FALSE(other);
+}
+
+}
