@@ -114,14 +114,23 @@ public:
 
     // Sets the cairo source to a colour (a pattern colour tiles its image) with the given alpha.
     void setSource(const UIColor& color, CGFloat alpha);
-    // Paints the current cairo path with the state's blend mode.
+    // Paint the current cairo path (then clear it) with the colour, blend mode and the
+    // given alpha times the state's alpha.
     void fillCurrentPath(const UIColor* color, bool evenOdd, CGBlendMode mode, CGFloat alpha);
-    void strokeCurrentPath(const UIColor* color, CGBlendMode mode, CGFloat alpha);
+    void strokeCurrentPath(const UIColor* color, CGFloat lineWidth, CGBlendMode mode, CGFloat alpha);
+    // Paints the pattern over the whole clip area with the state's alpha and blend mode.
+    void paintCurrentClip(cairo_pattern_t* pattern);
+    // User space to base space (points, y down).
+    CGAffineTransform currentTransform() const;
 
 private:
+    void paintSource(const UIColor* color, CGBlendMode mode, CGFloat alpha, bool fillPath);
+
     cairo_t* m_cairo;
+    cairo_matrix_t m_base;
     std::vector<State> m_states { State {} };
     std::vector<size_t> m_layerDepths;
+    std::vector<State> m_layerStates;
 };
 using CGContextRef = CGContext*;
 

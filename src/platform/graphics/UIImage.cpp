@@ -1,0 +1,259 @@
+#include "platform/graphics/UIImage.h"
+
+#include "platform/foundation/NSBundle.h"
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIGraphics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+namespace vesk::platform {
+
+namespace {
+
+    // PNGs larger than this many pixels are refused before decoding (a few bytes of header can
+    // otherwise ask for gigabytes).
+    constexpr uint64_t kMaxPixels = 64ull * 1024 * 1024;
+
+    bool pngHeaderAcceptable(const uint8_t* bytes, size_t size)
+    {
+        static constexpr uint8_t signature[] = { 0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n' };
+        if (size < 24 || std::memcmp(bytes, signature, sizeof signature) != 0 || std::memcmp(bytes + 12, "IHDR", 4) != 0)
+            return false;
+        auto be32 = [&](size_t at) {
+            return (uint32_t(bytes[at]) << 24) | (uint32_t(bytes[at + 1]) << 16) | (uint32_t(bytes[at + 2]) << 8) | uint32_t(bytes[at + 3]);
+        };
+        uint64_t width = be32(16), height = be32(20);
+        return width > 0 && height > 0 && width <= 32767 && height <= 32767 && width * height <= kMaxPixels;
+    }
+
+    struct ReadCursor {
+        const std::vector<uint8_t>* data;
+        size_t offset;
+    };
+
+    cairo_status_t readFromVector(void* closure, unsigned char* out, unsigned int length)
+    {
+        auto* cursor = static_cast<ReadCursor*>(closure);
+        if (cursor->data->size() - cursor->offset < length)
+            return CAIRO_STATUS_READ_ERROR;
+        std::memcpy(out, cursor->data->data() + cursor->offset, length);
+        cursor->offset += length;
+        return CAIRO_STATUS_SUCCESS;
+    }
+
+    cairo_status_t appendToVector(void* closure, const unsigned char* bytes, unsigned int length)
+    {
+        static_cast<std::vector<uint8_t>*>(closure)->insert(static_cast<std::vector<uint8_t>*>(closure)->end(), bytes, bytes + length);
+        return CAIRO_STATUS_SUCCESS;
+    }
+
+    // A copy in ARGB32 of any readable surface, or null.
+    cairo_surface_t* argbCopy(cairo_surface_t* source)
+    {
+        if (!source || cairo_surface_status(source) != CAIRO_STATUS_SUCCESS)
+            return nullptr;
+        int w = cairo_image_surface_get_width(source), h = cairo_image_surface_get_height(source);
+        auto* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+        if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(copy);
+            return nullptr;
+        }
+        auto* cr = cairo_create(copy);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_set_source_surface(cr, source, 0, 0);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(copy);
+        return copy;
+    }
+
+    std::shared_ptr<UIImage> imageFromPNGBytes(const std::vector<uint8_t>& data, CGFloat scale)
+    {
+        if (!pngHeaderAcceptable(data.data(), data.size()))
+            return nullptr;
+        ReadCursor cursor { &data, 0 };
+        auto* decoded = cairo_image_surface_create_from_png_stream(readFromVector, &cursor);
+        auto* surface = argbCopy(decoded);
+        cairo_surface_destroy(decoded);
+        if (!surface)
+            return nullptr;
+        auto image = std::make_shared<UIImage>(surface, scale);
+        cairo_surface_destroy(surface);
+        return image;
+    }
+
+    CGFloat scaleFromName(const std::string& path)
+    {
+        static const std::regex suffix(R"(@([1-9])x(\.[^./]*)?$)");
+        std::smatch match;
+        if (std::regex_search(path, match, suffix))
+            return match[1].str()[0] - '0';
+        return 1;
+    }
+
+}
+
+UIImage::UIImage(cairo_surface_t* surface, CGFloat scale)
+    : m_surface(cairo_surface_reference(surface))
+    , m_scale(scale > 0 && std::isfinite(scale) ? scale : 1)
+{
+}
+
+UIImage::~UIImage()
+{
+    cairo_surface_destroy(m_surface);
+}
+
+std::shared_ptr<UIImage> UIImage::imageWithContentsOfFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return nullptr;
+    // Look at the header before reading the rest, so a huge file that is no PNG costs nothing.
+    std::vector<uint8_t> data(24);
+    if (!in.read(reinterpret_cast<char*>(data.data()), 24) || !pngHeaderAcceptable(data.data(), data.size()))
+        return nullptr;
+    data.insert(data.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return imageFromPNGBytes(data, scaleFromName(path));
+}
+
+std::shared_ptr<UIImage> UIImage::imageWithData(const std::vector<uint8_t>& data, CGFloat scale)
+{
+    return imageFromPNGBytes(data, scale);
+}
+
+std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name)
+{
+    if (name.empty() || name.find('/') != std::string::npos)
+        return nullptr;
+    std::string file = name;
+    if (file.find('.') == std::string::npos)
+        file += ".png";
+    auto path = NSBundle::mainBundle().pathForResource(file, "");
+    if (!path)
+        return nullptr;
+    return imageWithContentsOfFile(*path);
+}
+
+int UIImage::pixelWidth() const
+{
+    return cairo_image_surface_get_width(m_surface);
+}
+int UIImage::pixelHeight() const
+{
+    return cairo_image_surface_get_height(m_surface);
+}
+
+CGSize UIImage::size() const
+{
+    return { pixelWidth() / m_scale, pixelHeight() / m_scale };
+}
+
+UIPixel UIImage::pixelAt(int x, int y) const
+{
+    if (x < 0 || y < 0 || x >= pixelWidth() || y >= pixelHeight())
+        return {};
+    auto* row = cairo_image_surface_get_data(m_surface) + size_t(y) * cairo_image_surface_get_stride(m_surface);
+    uint32_t argb;
+    std::memcpy(&argb, row + size_t(x) * 4, 4);
+    uint8_t a = argb >> 24;
+    if (a == 0)
+        return {};
+    auto unpremultiply = [a](uint32_t c) { return uint8_t(std::min<uint32_t>(255, (c * 255 + a / 2) / a)); };
+    return { unpremultiply((argb >> 16) & 0xff), unpremultiply((argb >> 8) & 0xff), unpremultiply(argb & 0xff), a };
+}
+
+bool UIImage::hasEqualPixels(const UIImage& other) const
+{
+    if (pixelWidth() != other.pixelWidth() || pixelHeight() != other.pixelHeight() || m_scale != other.m_scale)
+        return false;
+    size_t rowBytes = size_t(pixelWidth()) * 4;
+    for (int y = 0; y < pixelHeight(); ++y) {
+        auto* a = cairo_image_surface_get_data(m_surface) + size_t(y) * cairo_image_surface_get_stride(m_surface);
+        auto* b = cairo_image_surface_get_data(other.m_surface) + size_t(y) * cairo_image_surface_get_stride(other.m_surface);
+        if (std::memcmp(a, b, rowBytes) != 0)
+            return false;
+    }
+    return true;
+}
+
+void UIImage::drawInRect(const CGRect& rect) const
+{
+    auto* c = UIGraphicsGetCurrentContext();
+    if (!c || pixelWidth() == 0 || pixelHeight() == 0 || rect.size.width == 0 || rect.size.height == 0)
+        return;
+    auto r = CGRectStandardize(rect);
+    auto* cr = c->cairo();
+    auto* pattern = cairo_pattern_create_for_surface(m_surface);
+    cairo_matrix_t m;
+    double sx = pixelWidth() / r.size.width, sy = pixelHeight() / r.size.height;
+    cairo_matrix_init(&m, sx, 0, 0, sy, -r.origin.x * sx, -r.origin.y * sy);
+    cairo_pattern_set_matrix(pattern, &m);
+    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
+    cairo_save(cr);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
+    cairo_clip(cr);
+    c->paintCurrentClip(pattern);
+    cairo_restore(cr);
+    cairo_pattern_destroy(pattern);
+}
+
+void UIImage::drawAtPoint(CGPoint point) const
+{
+    auto s = size();
+    drawInRect(CGRectMake(point.x, point.y, s.width, s.height));
+}
+
+void UIImage::drawAsPatternInRect(const CGRect& rect) const
+{
+    auto* c = UIGraphicsGetCurrentContext();
+    if (!c || pixelWidth() == 0 || pixelHeight() == 0)
+        return;
+    auto r = CGRectStandardize(rect);
+    auto* cr = c->cairo();
+    auto* pattern = cairo_pattern_create_for_surface(m_surface);
+    cairo_matrix_t m;
+    cairo_matrix_init(&m, m_scale, 0, 0, m_scale, -r.origin.x * m_scale, -r.origin.y * m_scale);
+    cairo_pattern_set_matrix(pattern, &m);
+    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
+    cairo_save(cr);
+    cairo_new_path(cr);
+    cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
+    cairo_clip(cr);
+    c->paintCurrentClip(pattern);
+    cairo_restore(cr);
+    cairo_pattern_destroy(pattern);
+}
+
+std::vector<uint8_t> UIImage::PNGRepresentation() const
+{
+    std::vector<uint8_t> bytes;
+    if (pixelWidth() == 0 || pixelHeight() == 0)
+        return bytes;
+    if (cairo_surface_write_to_png_stream(m_surface, appendToVector, &bytes) != CAIRO_STATUS_SUCCESS)
+        bytes.clear();
+    return bytes;
+}
+
+bool UIImage::writePNGToFile(const std::string& path) const
+{
+    auto bytes = PNGRepresentation();
+    if (bytes.empty())
+        return false;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bool(out.flush());
+}
+
+std::vector<uint8_t> UIImagePNGRepresentation(const std::shared_ptr<UIImage>& image)
+{
+    return image ? image->PNGRepresentation() : std::vector<uint8_t> {};
+}
+
+}

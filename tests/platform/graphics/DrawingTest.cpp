@@ -1,0 +1,430 @@
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIBezierPath.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/graphics/UIImage.h"
+#include "platform/graphics/UIScreen.h"
+
+#include "platform/graphics/GraphicsTestSupport.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+namespace vesk::testing {
+namespace {
+
+    class DrawingTest : public ::testing::Test {
+    protected:
+        void TearDown() override { UIScreen::mainScreen().setScale(2); }
+    };
+
+    TEST_F(DrawingTest, ImageContextsHaveThePixelSizeOfTheirScale)
+    {
+        for (CGFloat scale : { 1.0, 2.0, 3.0 }) {
+            auto image = render({ 40, 52 }, scale, [] {});
+            ASSERT_TRUE(image);
+            EXPECT_EQ(image->pixelWidth(), int(40 * scale));
+            EXPECT_EQ(image->pixelHeight(), int(52 * scale));
+            EXPECT_EQ(image->size(), (CGSize { 40, 52 }));
+            EXPECT_EQ(image->scale(), scale);
+            EXPECT_TRUE(isTransparent(image->pixelAt(0, 0)));
+        }
+    }
+
+    TEST_F(DrawingTest, ScaleZeroMeansTheMainScreensScale)
+    {
+        EXPECT_EQ(UIScreen::mainScreen().scale(), 2);
+        UIScreen::mainScreen().setScale(3);
+        auto image = render({ 10, 10 }, 0, [] {});
+        EXPECT_EQ(image->scale(), 3);
+        EXPECT_EQ(image->pixelWidth(), 30);
+        UIScreen::mainScreen().setScale(std::nan(""));
+        UIScreen::mainScreen().setScale(-1);
+        EXPECT_EQ(UIScreen::mainScreen().scale(), 3);
+    }
+
+    TEST_F(DrawingTest, OpaqueContextsStartBlackAndTheOriginIsTopLeft)
+    {
+        UIGraphicsBeginImageContextWithOptions({ 10, 10 }, true, 1);
+        UIColor(1, 0, 0, 1).setFill();
+        CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 10, 2));
+        auto image = UIGraphicsGetImageFromCurrentImageContext();
+        UIGraphicsEndImageContext();
+        EXPECT_TRUE(hasColor(image->pixelAt(5, 0), 1, 0, 0));
+        EXPECT_TRUE(hasColor(image->pixelAt(5, 9), 0, 0, 0));
+    }
+
+    TEST_F(DrawingTest, ContextsNestPerThreadAndUnusableSizesGiveNoImage)
+    {
+        EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr);
+        EXPECT_EQ(UIGraphicsGetImageFromCurrentImageContext(), nullptr);
+        UIGraphicsEndImageContext(); // without a context: nothing happens
+
+        UIGraphicsBeginImageContextWithOptions({ 4, 4 }, false, 1);
+        auto* outer = UIGraphicsGetCurrentContext();
+        UIGraphicsBeginImageContextWithOptions({ 0, 4 }, false, 1);
+        EXPECT_NE(UIGraphicsGetCurrentContext(), outer);
+        EXPECT_EQ(UIGraphicsGetImageFromCurrentImageContext(), nullptr);
+        UIGraphicsEndImageContext();
+        UIGraphicsBeginImageContextWithOptions({ 1e12, 1e12 }, false, 2);
+        UIColor(1, 0, 0, 1).setFill();
+        UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 10, 10)).fill();
+        EXPECT_EQ(UIGraphicsGetImageFromCurrentImageContext(), nullptr);
+        UIGraphicsEndImageContext();
+        EXPECT_EQ(UIGraphicsGetCurrentContext(), outer);
+        std::thread([] { EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr); }).join();
+        UIGraphicsEndImageContext();
+        EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr);
+    }
+
+    TEST_F(DrawingTest, ThreadsDrawIntoTheirOwnContexts)
+    {
+        std::atomic<int> good { 0 };
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 6; ++i) {
+            threads.emplace_back([i, &good] {
+                CGFloat shade = i / 10.0;
+                for (int round = 0; round < 20; ++round) {
+                    auto image = render({ 8, 8 }, 1, [&] {
+                        UIColor(shade, 0, 0, 1).setFill();
+                        UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 8, 8)).fill();
+                    });
+                    if (image && hasColor(image->pixelAt(4, 4), shade, 0, 0))
+                        ++good;
+                }
+            });
+        }
+        for (auto& t : threads)
+            t.join();
+        EXPECT_EQ(good.load(), 120);
+    }
+
+    TEST_F(DrawingTest, HolesTracedTheOtherWayRoundStayTransparent)
+    {
+        auto image = render({ 20, 20 }, 2, [] {
+            auto path = UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 20, 20));
+            // Inner square counter-clockwise: a hole under the nonzero rule.
+            path.moveToPoint({ 5, 5 });
+            path.addLineToPoint({ 5, 15 });
+            path.addLineToPoint({ 15, 15 });
+            path.addLineToPoint({ 15, 5 });
+            path.closePath();
+            // A square inside the hole, clockwise again: filled.
+            path.appendPath(UIBezierPath::bezierPathWithRect(CGRectMake(8, 8, 4, 4)));
+            UIColor(0, 0, 1, 1).setFill();
+            path.fill();
+        });
+        EXPECT_TRUE(hasColor(pixelAtPoint(*image, 2, 2), 0, 0, 1));
+        EXPECT_TRUE(isTransparent(pixelAtPoint(*image, 6, 6)));
+        EXPECT_TRUE(hasColor(pixelAtPoint(*image, 10, 10), 0, 0, 1));
+
+        auto evenOdd = render({ 20, 20 }, 1, [] {
+            auto path = UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 20, 20));
+            path.appendPath(UIBezierPath::bezierPathWithRect(CGRectMake(5, 5, 10, 10)));
+            path.setUsesEvenOddFillRule(true);
+            UIColor(0, 0, 1, 1).setFill();
+            path.fill();
+        });
+        EXPECT_TRUE(isTransparent(evenOdd->pixelAt(10, 10)));
+        EXPECT_TRUE(hasColor(evenOdd->pixelAt(1, 1), 0, 0, 1));
+    }
+
+    TEST_F(DrawingTest, OvalsArcsAndRoundedRects)
+    {
+        auto image = render({ 100, 100 }, 1, [] {
+            UIColor(0, 1, 0, 1).setFill();
+            UIBezierPath::bezierPathWithOvalInRect(CGRectMake(0, 0, 100, 100)).fill();
+        });
+        EXPECT_TRUE(hasColor(image->pixelAt(50, 50), 0, 1, 0));
+        EXPECT_TRUE(hasColor(image->pixelAt(50, 1), 0, 1, 0));
+        EXPECT_TRUE(isTransparent(image->pixelAt(3, 3)));
+        EXPECT_TRUE(isTransparent(image->pixelAt(96, 96)));
+
+        // A quarter wedge from 12 o'clock to 3 o'clock, clockwise on screen.
+        auto wedge = render({ 100, 100 }, 1, [] {
+            UIBezierPath path;
+            path.addArcWithCenter({ 50, 50 }, 50, -M_PI / 2, 0, true);
+            path.addLineToPoint({ 50, 50 });
+            path.closePath();
+            UIColor(1, 0, 0, 1).setFill();
+            path.fill();
+        });
+        EXPECT_TRUE(hasColor(wedge->pixelAt(75, 25), 1, 0, 0));
+        EXPECT_TRUE(isTransparent(wedge->pixelAt(25, 25)));
+        EXPECT_TRUE(isTransparent(wedge->pixelAt(75, 75)));
+
+        // Start and end that agree make no sweep rather than a full turn.
+        auto none = render({ 100, 100 }, 1, [] {
+            UIBezierPath path;
+            path.addArcWithCenter({ 50, 50 }, 50, (90 - 360.0) * -M_PI / 180, 3 * M_PI / 2, true);
+            path.addLineToPoint({ 50, 50 });
+            path.closePath();
+            UIColor(1, 0, 0, 1).setFill();
+            path.fill();
+        });
+        EXPECT_TRUE(isTransparent(none->pixelAt(25, 60)));
+        EXPECT_TRUE(isTransparent(none->pixelAt(75, 60)));
+
+        auto rounded = render({ 100, 100 }, 1, [] {
+            UIColor(1, 0, 0, 1).setFill();
+            UIBezierPath::bezierPathWithRoundedRect(CGRectMake(0, 0, 100, 100), 30).fill();
+        });
+        EXPECT_TRUE(isTransparent(rounded->pixelAt(1, 1)));
+        EXPECT_TRUE(hasColor(rounded->pixelAt(50, 0), 1, 0, 0));
+        EXPECT_TRUE(hasColor(rounded->pixelAt(0, 50), 1, 0, 0));
+    }
+
+    TEST_F(DrawingTest, ZeroWidthStrokesAreOneDevicePixel)
+    {
+        for (CGFloat scale : { 1.0, 2.0 }) {
+            auto image = render({ 10, 10 }, scale, [] {
+                UIBezierPath path;
+                path.moveToPoint({ 0, 5 });
+                path.addLineToPoint({ 10, 5 });
+                path.setLineWidth(0);
+                UIColor(0, 0, 0, 1).setStroke();
+                path.stroke();
+            });
+            int painted = 0;
+            int column = image->pixelWidth() / 2;
+            for (int y = 0; y < image->pixelHeight(); ++y)
+                painted += image->pixelAt(column, y).alpha > 0;
+            EXPECT_GE(painted, 1) << "scale " << scale;
+            EXPECT_LE(painted, 2) << "scale " << scale;
+        }
+    }
+
+    TEST_F(DrawingTest, StrokeWidthCapsAndTransforms)
+    {
+        auto image = render({ 40, 40 }, 1, [] {
+            auto* c = UIGraphicsGetCurrentContext();
+            CGContextSaveGState(c);
+            CGContextTranslateCTM(c, 20, 20);
+            CGContextRotateCTM(c, M_PI / 2);
+            UIBezierPath path;
+            path.moveToPoint({ 0, 0 });
+            path.addLineToPoint({ 10, 0 });
+            path.setLineWidth(4);
+            path.setLineCapStyle(kCGLineCapSquare);
+            UIColor(1, 0, 0, 1).setStroke();
+            path.stroke();
+            CGContextRestoreGState(c);
+            EXPECT_EQ(CGContextGetCTM(c), CGAffineTransformIdentity);
+        });
+        // Rotated by a quarter turn, the line runs from (20, 20) down to (20, 30), capped by 2.
+        EXPECT_TRUE(hasColor(image->pixelAt(20, 25), 1, 0, 0));
+        EXPECT_TRUE(hasColor(image->pixelAt(20, 31), 1, 0, 0));
+        EXPECT_TRUE(isTransparent(image->pixelAt(25, 20)));
+        EXPECT_TRUE(isTransparent(image->pixelAt(20, 34)));
+    }
+
+    TEST_F(DrawingTest, ClipsAndStateAreRestored)
+    {
+        auto image = render({ 20, 20 }, 1, [] {
+            auto* c = UIGraphicsGetCurrentContext();
+            UIColor(0, 0, 1, 1).setFill();
+            CGContextSaveGState(c);
+            CGContextClipToRect(c, CGRectMake(0, 0, 10, 20));
+            UIColor(1, 0, 0, 1).setFill();
+            CGContextSetAlpha(c, 0.5);
+            CGContextFillRect(c, CGRectMake(0, 0, 20, 10));
+            CGContextRestoreGState(c);
+            CGContextRestoreGState(c); // one too many: ignored
+            CGContextFillRect(c, CGRectMake(0, 10, 20, 10));
+        });
+        EXPECT_TRUE(hasColor(image->pixelAt(5, 5), 1, 0, 0, 0.5));
+        EXPECT_TRUE(isTransparent(image->pixelAt(15, 5)));
+        EXPECT_TRUE(hasColor(image->pixelAt(15, 15), 0, 0, 1));
+    }
+
+    TEST_F(DrawingTest, LinearGradientsPaintNothingBeyondTheirEndsWithoutOptions)
+    {
+        auto gradient = CGGradientCreateWithColors(CGColorSpaceCreateDeviceRGB(),
+            { UIColor::colorWithRed(1, 0, 0, 1), UIColor::colorWithRed(0, 0, 1, 1) }, { 0, 1 });
+        auto draw = [&](CGGradientDrawingOptions options) {
+            return render({ 40, 10 }, 1, [&] {
+                CGContextDrawLinearGradient(UIGraphicsGetCurrentContext(), gradient, { 10, 0 }, { 30, 0 }, options);
+            });
+        };
+        auto plain = draw(kCGGradientDrawsNone);
+        EXPECT_TRUE(isTransparent(plain->pixelAt(5, 5)));
+        EXPECT_TRUE(isTransparent(plain->pixelAt(35, 5)));
+        auto first = plain->pixelAt(10, 5); // half a pixel past the start
+        EXPECT_GT(first.red, 240);
+        EXPECT_LT(first.blue, 15);
+        EXPECT_EQ(first.alpha, 255);
+        auto mid = plain->pixelAt(20, 5);
+        EXPECT_NEAR(mid.red, 128, 10);
+        EXPECT_NEAR(mid.blue, 128, 10);
+
+        auto before = draw(kCGGradientDrawsBeforeStartLocation);
+        EXPECT_TRUE(hasColor(before->pixelAt(2, 5), 1, 0, 0));
+        EXPECT_TRUE(isTransparent(before->pixelAt(35, 5)));
+        auto after = draw(kCGGradientDrawsAfterEndLocation);
+        EXPECT_TRUE(isTransparent(after->pixelAt(2, 5)));
+        EXPECT_TRUE(hasColor(after->pixelAt(37, 5), 0, 0, 1));
+        auto both = draw(kCGGradientDrawsBeforeStartLocation | kCGGradientDrawsAfterEndLocation);
+        EXPECT_TRUE(hasColor(both->pixelAt(2, 5), 1, 0, 0));
+        EXPECT_TRUE(hasColor(both->pixelAt(37, 5), 0, 0, 1));
+
+        // Clipped to a path, the gradient stays inside it.
+        auto clipped = render({ 40, 10 }, 1, [&] {
+            UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 20, 10)).addClip();
+            CGContextDrawLinearGradient(UIGraphicsGetCurrentContext(), gradient, { 0, 0 }, { 40, 0 }, kCGGradientDrawsNone);
+        });
+        EXPECT_TRUE(isTransparent(clipped->pixelAt(30, 5)));
+        EXPECT_GT(clipped->pixelAt(15, 5).alpha, 250);
+    }
+
+    TEST_F(DrawingTest, RadialGradientsFillBetweenTheirCircles)
+    {
+        auto gradient = CGGradientCreateWithColors(CGColorSpaceCreateDeviceRGB(),
+            { UIColor::colorWithRed(1, 1, 1, 1), UIColor::colorWithRed(0, 0, 0, 1) });
+        auto image = render({ 40, 40 }, 1, [&] {
+            CGContextDrawRadialGradient(UIGraphicsGetCurrentContext(), gradient, { 20, 20 }, 0, { 20, 20 }, 10, kCGGradientDrawsNone);
+        });
+        EXPECT_GT(image->pixelAt(20, 20).red, 230);
+        EXPECT_TRUE(isTransparent(image->pixelAt(2, 2)));
+    }
+
+    TEST_F(DrawingTest, TransparencyLayersCompositeAsOneGroup)
+    {
+        auto image = render({ 20, 20 }, 1, [] {
+            auto* c = UIGraphicsGetCurrentContext();
+            CGContextSetAlpha(c, 0.5);
+            CGContextBeginTransparencyLayer(c, nullptr);
+            UIColor(1, 0, 0, 1).setFill();
+            CGContextFillRect(c, CGRectMake(0, 0, 15, 20));
+            UIColor(0, 0, 1, 1).setFill();
+            CGContextFillRect(c, CGRectMake(5, 0, 15, 20));
+            CGContextEndTransparencyLayer(c);
+        });
+        // Where the two overlap the group holds blue only, then it is laid down at half alpha.
+        EXPECT_TRUE(hasColor(image->pixelAt(10, 10), 0, 0, 1, 0.5));
+        EXPECT_TRUE(hasColor(image->pixelAt(2, 10), 1, 0, 0, 0.5));
+    }
+
+    TEST_F(DrawingTest, BlendModesAndFillAlpha)
+    {
+        auto image = render({ 10, 10 }, 1, [] {
+            UIColor(1, 1, 1, 1).setFill();
+            UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 10, 10)).fill();
+            UIColor(1, 0, 0, 1).setFill();
+            UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 5, 10)).fillWithBlendMode(kCGBlendModeMultiply, 1);
+            UIBezierPath::bezierPathWithRect(CGRectMake(5, 0, 5, 10)).fillWithBlendMode(kCGBlendModeClear, 1);
+        });
+        EXPECT_TRUE(hasColor(image->pixelAt(2, 5), 1, 0, 0));
+        EXPECT_TRUE(isTransparent(image->pixelAt(7, 5)));
+    }
+
+    // A 2 x 2 checker: red, green on top; blue, white below.
+    std::shared_ptr<UIImage> checker()
+    {
+        return render({ 2, 2 }, 1, [] {
+            auto* c = UIGraphicsGetCurrentContext();
+            UIColor(1, 0, 0, 1).setFill();
+            CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+            UIColor(0, 1, 0, 1).setFill();
+            CGContextFillRect(c, CGRectMake(1, 0, 1, 1));
+            UIColor(0, 0, 1, 1).setFill();
+            CGContextFillRect(c, CGRectMake(0, 1, 1, 1));
+            UIColor(1, 1, 1, 1).setFill();
+            CGContextFillRect(c, CGRectMake(1, 1, 1, 1));
+        });
+    }
+
+    TEST_F(DrawingTest, ImagesDrawUprightAndTiledDrawingRepeatsFromTheTileOrigin)
+    {
+        auto tile = checker();
+        auto upright = render({ 4, 4 }, 1, [&] { tile->drawInRect(CGRectMake(0, 0, 4, 4)); });
+        EXPECT_TRUE(hasColor(upright->pixelAt(0, 0), 1, 0, 0));
+        EXPECT_TRUE(hasColor(upright->pixelAt(3, 3), 1, 1, 1));
+
+        // The platform's image drawing puts the first row at the maximum y; flipped, it is upright.
+        auto tiled = render({ 9, 9 }, 1, [&] {
+            auto* c = UIGraphicsGetCurrentContext();
+            CGRect r = CGRectMake(1, 3, 6, 5);
+            CGContextSaveGState(c);
+            CGContextClipToRect(c, r);
+            CGContextScaleCTM(c, 1, -1);
+            CGContextDrawTiledImage(c, CGRectMake(r.origin.x, -r.origin.y, 2, 2), tile);
+            CGContextRestoreGState(c);
+        });
+        EXPECT_TRUE(isTransparent(tiled->pixelAt(0, 3)));
+        EXPECT_TRUE(isTransparent(tiled->pixelAt(3, 2)));
+        EXPECT_TRUE(isTransparent(tiled->pixelAt(7, 5)));
+        EXPECT_TRUE(hasColor(tiled->pixelAt(1, 3), 1, 0, 0));
+        EXPECT_TRUE(hasColor(tiled->pixelAt(2, 3), 0, 1, 0));
+        EXPECT_TRUE(hasColor(tiled->pixelAt(1, 4), 0, 0, 1));
+        EXPECT_TRUE(hasColor(tiled->pixelAt(3, 5), 1, 0, 0));
+        EXPECT_TRUE(hasColor(tiled->pixelAt(6, 7), 0, 1, 0));
+        EXPECT_TRUE(hasColor(tiled->pixelAt(5, 7), 1, 0, 0));
+
+        auto unflipped = render({ 2, 2 }, 1, [&] { CGContextDrawImage(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 2, 2), tile); });
+        EXPECT_TRUE(hasColor(unflipped->pixelAt(0, 0), 0, 0, 1));
+        EXPECT_TRUE(hasColor(unflipped->pixelAt(0, 1), 1, 0, 0));
+
+        auto pattern = render({ 5, 5 }, 1, [&] { tile->drawAsPatternInRect(CGRectMake(1, 1, 3, 3)); });
+        EXPECT_TRUE(isTransparent(pattern->pixelAt(0, 0)));
+        EXPECT_TRUE(hasColor(pattern->pixelAt(1, 1), 1, 0, 0));
+        EXPECT_TRUE(hasColor(pattern->pixelAt(3, 3), 1, 0, 0));
+        EXPECT_TRUE(isTransparent(pattern->pixelAt(4, 4)));
+    }
+
+    TEST_F(DrawingTest, PatternColoursFillWithTheirImage)
+    {
+        auto color = UIColor::colorWithPatternImage(checker());
+        auto image = render({ 4, 4 }, 1, [&] {
+            color->setFill();
+            UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 4, 4)).fill();
+        });
+        EXPECT_TRUE(hasColor(image->pixelAt(2, 0), 1, 0, 0));
+        EXPECT_TRUE(hasColor(image->pixelAt(3, 3), 1, 1, 1));
+    }
+
+    TEST_F(DrawingTest, PNGRoundTripKeepsPixelsAndReadsTheScaleFromTheName)
+    {
+        auto image = checker();
+        auto bytes = UIImagePNGRepresentation(image);
+        ASSERT_GT(bytes.size(), 8u);
+        auto back = UIImage::imageWithData(bytes);
+        ASSERT_TRUE(back);
+        EXPECT_TRUE(back->hasEqualPixels(*image));
+
+        auto dir = std::filesystem::temp_directory_path() / ("vesk-graphics-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        auto path = (dir / "tile@2x.png").string();
+        ASSERT_TRUE(image->writePNGToFile(path));
+        auto loaded = UIImage::imageWithContentsOfFile(path);
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(loaded->scale(), 2);
+        EXPECT_EQ(loaded->size(), (CGSize { 1, 1 }));
+        std::filesystem::remove_all(dir);
+    }
+
+    TEST_F(DrawingTest, UnreadableOrOversizedPNGDataGivesNoImage)
+    {
+        EXPECT_FALSE(UIImage::imageWithContentsOfFile("/nonexistent/file.png"));
+        EXPECT_FALSE(UIImage::imageWithData({}));
+        EXPECT_FALSE(UIImage::imageWithData({ 'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g' }));
+        auto bytes = UIImagePNGRepresentation(checker());
+        // Truncated at every length: never crashes, never yields an image.
+        for (size_t cut = 0; cut + 1 < bytes.size(); cut += 7)
+            EXPECT_FALSE(UIImage::imageWithData(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(cut)))) << cut;
+        // A header that claims 30000 x 30000 pixels is refused before decoding.
+        auto huge = bytes;
+        for (int i : { 16, 20 }) {
+            huge[i] = 0;
+            huge[i + 1] = 0;
+            huge[i + 2] = 0x75;
+            huge[i + 3] = 0x30;
+        }
+        EXPECT_FALSE(UIImage::imageWithData(huge));
+        EXPECT_FALSE(UIImage::imageNamed("../etc/passwd"));
+        EXPECT_FALSE(UIImage::imageNamed("no-such-image.png"));
+    }
+
+}
+}
