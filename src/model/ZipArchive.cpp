@@ -1,0 +1,737 @@
+#include "model/ZipArchive.h"
+
+#include "model/ZipNames.h"
+#include "model/ZipStreams.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace vesk {
+
+namespace {
+
+    // Nested archives deeper than this stay as files; it also ends archives that contain themselves.
+    constexpr int maximumNestingDepth = 8;
+    // Above this an entry needs ZIP64 records.
+    constexpr std::uint64_t zip64Threshold = 0xFFFF0000u;
+    // Unix, format version 3.0: readers take the permissions from the external attributes.
+    constexpr uLong versionMadeBy = (3 << 8) | 30;
+    constexpr uLong utf8NameFlag = 1 << 11;
+
+    void zipLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    void zipLog(const char* format, ...)
+    {
+        va_list arguments;
+        va_start(arguments, format);
+        vsyslog(LOG_USER | LOG_ERR, format, arguments);
+        va_end(arguments);
+    }
+
+    std::string lastPathComponent(const std::string& path)
+    {
+        std::string trimmed = path;
+        while (trimmed.size() > 1 && trimmed.back() == '/')
+            trimmed.pop_back();
+        auto slash = trimmed.rfind('/');
+        return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+    }
+
+    std::string joinPath(const std::string& folder, const std::string& name)
+    {
+        if (folder.empty())
+            return name;
+        if (folder.back() == '/')
+            return folder + name;
+        return folder + "/" + name;
+    }
+
+    std::string folderOf(const std::string& path)
+    {
+        auto slash = path.rfind('/');
+        if (slash == std::string::npos)
+            return ".";
+        return slash == 0 ? "/" : path.substr(0, slash);
+    }
+
+    std::string lowercaseExtension(const std::string& path)
+    {
+        std::string name = lastPathComponent(path);
+        auto dot = name.rfind('.');
+        if (dot == std::string::npos || dot == 0)
+            return {};
+        std::string extension = name.substr(dot + 1);
+        std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return extension;
+    }
+
+    ZipArchiveError makeError(int code, const char* description)
+    {
+        return ZipArchiveError { ZipArchiveErrorDomain, code, description };
+    }
+
+    time_t toTimeT(ZipDate date)
+    {
+        return std::chrono::system_clock::to_time_t(date);
+    }
+
+    bool setModificationTime(const std::string& path, time_t time)
+    {
+        struct timespec times[2] = { { 0, UTIME_OMIT }, { time, 0 } };
+        return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+
+    // A fresh file beside the target, so that the target changes only by a rename.
+    int openTemporaryBeside(const std::string& folder, const std::string& leaf, std::string& temporaryPath)
+    {
+        static thread_local std::mt19937_64 random { std::random_device {}() };
+        std::string stem = "." + leaf.substr(0, 200) + ".vesk-";
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char suffix[17];
+            std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
+            temporaryPath = joinPath(folder, stem + suffix);
+            int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (fd >= 0 || errno != EEXIST)
+                return fd;
+        }
+        return -1;
+    }
+
+    bool writeAll(int fd, const std::uint8_t* data, std::size_t length)
+    {
+        while (length > 0) {
+            ssize_t written = ::write(fd, data, length);
+            if (written < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            data += written;
+            length -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+
+    struct ExtractedPath {
+        std::string path;
+        time_t modificationDate;
+    };
+
+    struct UnzipRequest {
+        const std::string& path;
+        const std::string& destination;
+        bool overwrite;
+        const std::optional<std::string>& password;
+        ZipArchiveError* error;
+        ZipArchiveDelegate* delegate;
+        const ZipProgressHandler& progressHandler;
+        const ZipCompletionHandler& completionHandler;
+        int depth;
+    };
+
+    bool unzip(const UnzipRequest& request);
+
+    // Extracts the current entry into a temporary file, then renames it over
+    // the target. Answers false when the entry was not written.
+    bool extractFile(const UnzipRequest& request, unzFile zip, const unz_file_info64& info, ZipEntryReader& reader,
+        const std::string& folder, const std::string& leaf, const std::string& shownName)
+    {
+        std::string temporaryPath;
+        int fd = openTemporaryBeside(folder, leaf, temporaryPath);
+        if (fd < 0) {
+            zipLog("[ZipArchive] Cannot write \"%s\": %s", shownName.c_str(), std::strerror(errno));
+            return false;
+        }
+        ZipReadStatus status = reader.read(zip, info, request.password, [fd](const std::uint8_t* data, std::size_t length) {
+            return writeAll(fd, data, length);
+        });
+        if (status == ZipReadStatus::ok && info.dosDate != 0) {
+            struct timespec times[2] = { { 0, UTIME_OMIT }, { toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate))), 0 } };
+            if (::futimens(fd, times) != 0)
+                zipLog("[ZipArchive] Failed to set attributes - whilst setting modification date");
+        }
+        if (status == ZipReadStatus::ok && (info.external_fa >> 16) != 0) {
+            if (::fchmod(fd, static_cast<mode_t>((info.external_fa >> 16) & 0777)) != 0)
+                zipLog("[ZipArchive] Failed to set attributes - whilst setting permissions");
+        }
+        if (::close(fd) != 0 && status == ZipReadStatus::ok)
+            status = ZipReadStatus::writeError;
+        std::string target = joinPath(folder, leaf);
+        if (status == ZipReadStatus::ok && ::rename(temporaryPath.c_str(), target.c_str()) != 0)
+            status = ZipReadStatus::writeError;
+        if (status != ZipReadStatus::ok) {
+            zipLog("[ZipArchive] Failed to unzip \"%s\": %s", shownName.c_str(), describe(status));
+            ::unlink(temporaryPath.c_str());
+            return false;
+        }
+
+        if (lowercaseExtension(target) == "zip") {
+            if (request.depth >= maximumNestingDepth) {
+                zipLog("[ZipArchive] Nested .zip file left as it is, too deep: %s", leaf.c_str());
+                return true;
+            }
+            zipLog("Unzipping nested .zip file:  %s", leaf.c_str());
+            static const ZipProgressHandler noProgress;
+            static const ZipCompletionHandler noCompletion;
+            UnzipRequest nested { target, folder, request.overwrite, request.password, nullptr, nullptr,
+                noProgress, noCompletion, request.depth + 1 };
+            if (unzip(nested))
+                ::unlink(target.c_str());
+        }
+        return true;
+    }
+
+    bool unzip(const UnzipRequest& request)
+    {
+        auto fail = [&](int code, const char* description) {
+            ZipArchiveError error = makeError(code, description);
+            if (request.error)
+                *request.error = error;
+            if (request.completionHandler)
+                request.completionHandler(std::nullopt, false, error);
+            return false;
+        };
+
+        struct stat archiveInfo;
+        if (::stat(request.path.c_str(), &archiveInfo) != 0 || !S_ISREG(archiveInfo.st_mode))
+            return fail(-1, "Failed to unzip file");
+        unzFile zip = unzOpen64(request.path.c_str());
+        if (!zip)
+            return fail(-1, "Failed to unzip file");
+
+        auto archiveSize = static_cast<std::uint64_t>(archiveInfo.st_size);
+        unz_global_info64 globalInfo {};
+        unzGetGlobalInfo64(zip, &globalInfo);
+        int status = unzGoToFirstFile(zip);
+        if (status != UNZ_OK) {
+            unzClose(zip);
+            return fail(-2, "Failed to open the first file in Zip.");
+        }
+
+        ZipArchiveDelegate* delegate = request.delegate;
+        if (delegate) {
+            delegate->zipArchiveWillUnzipArchiveAtPath(request.path, globalInfo);
+            delegate->zipArchiveProgressEvent(0, archiveSize);
+        }
+
+        ZipDestination destination(request.destination);
+        if (!destination.isUsable())
+            zipLog("ZipArchive Error: cannot create \"%s\": %s", request.destination.c_str(), std::strerror(errno));
+        ZipEntryReader reader;
+        auto total = static_cast<std::int64_t>(globalInfo.number_entry);
+        std::int64_t index = 0;
+        std::uint64_t bytesHandled = 0;
+        bool succeeded = true;
+        bool cancelled = false;
+        std::vector<ExtractedPath> extracted;
+        std::vector<char> rawName;
+
+        while (status == UNZ_OK) {
+            int method = 0;
+            int level = 0;
+            if (unzOpenCurrentFile2(zip, &method, &level, 1) != UNZ_OK) {
+                succeeded = false;
+                break;
+            }
+            unz_file_info64 info {};
+            if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+                unzCloseCurrentFile(zip);
+                succeeded = false;
+                break;
+            }
+            rawName.assign(info.size_filename, '\0');
+            if (!rawName.empty() && unzGetCurrentFileInfo64(zip, nullptr, rawName.data(), rawName.size(), nullptr, 0, nullptr, 0) != UNZ_OK) {
+                unzCloseCurrentFile(zip);
+                succeeded = false;
+                break;
+            }
+
+            if (delegate) {
+                if (auto answer = delegate->zipArchiveShouldUnzipFileAtIndex(index, total, request.path, info); answer && !*answer) {
+                    succeeded = false;
+                    cancelled = true;
+                }
+                delegate->zipArchiveWillUnzipFileAtIndex(index, total, request.path, info);
+                bytesHandled += info.compressed_size;
+                delegate->zipArchiveProgressEvent(bytesHandled, archiveSize);
+            }
+
+            std::string_view raw(rawName.data(), rawName.size());
+            bool isFolder = !raw.empty() && (raw.back() == '/' || raw.back() == '\\');
+            std::string name = decodeZipEntryName(raw);
+            std::replace(name.begin(), name.end(), '\\', '/');
+            std::string target = joinPath(request.destination, name);
+            time_t date = toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate)));
+
+            bool skipped = false;
+            auto components = safeZipEntryComponents(name);
+            if (!components) {
+                zipLog("[ZipArchive] Refused entry outside the destination: %s", name.c_str());
+                succeeded = false;
+            } else if (components->empty()) {
+                if (!isFolder) {
+                    zipLog("[ZipArchive] Refused entry without a name");
+                    succeeded = false;
+                }
+            } else {
+                std::size_t folderCount = isFolder ? components->size() : components->size() - 1;
+                std::string folder;
+                int error = 0;
+                auto made = destination.makeFolders(*components, folderCount, date, folder, error);
+                if (made == ZipDestination::Result::outside) {
+                    zipLog("[ZipArchive] Refused entry written through a link out of the destination: %s", name.c_str());
+                    succeeded = false;
+                } else if (made == ZipDestination::Result::failed) {
+                    zipLog("ZipArchive Error: %s", std::strerror(error));
+                    if (!isFolder)
+                        succeeded = false;
+                } else if (isFolder) {
+                    extracted.push_back({ folder, date });
+                } else {
+                    const std::string& leaf = components->back();
+                    std::string realTarget = joinPath(folder, leaf);
+                    struct stat existing;
+                    if (!request.overwrite && ::lstat(realTarget.c_str(), &existing) == 0) {
+                        extracted.push_back({ realTarget, date });
+                        skipped = true;
+                    } else if (extractFile(request, zip, info, reader, folder, leaf, name)) {
+                        extracted.push_back({ realTarget, date });
+                    } else {
+                        succeeded = false;
+                    }
+                }
+            }
+
+            unzCloseCurrentFile(zip);
+            status = unzGoToNextFile(zip);
+            if (skipped)
+                continue;
+            if (delegate && !delegate->zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathFileInformation(index, total, request.path, info))
+                delegate->zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathUnzippedFilePath(index, total, request.path, target);
+            ++index;
+            if (request.progressHandler)
+                request.progressHandler(name, info, index, total);
+        }
+        unzClose(zip);
+
+        // Files written into a folder moved its date; give every item its entry's date again.
+        for (const auto& item : extracted) {
+            if (!setModificationTime(item.path, item.modificationDate))
+                zipLog("[ZipArchive] Error setting directory file modification date attribute: %s", std::strerror(errno));
+        }
+
+        if (delegate) {
+            if (succeeded)
+                delegate->zipArchiveDidUnzipArchiveAtPath(request.path, globalInfo, request.destination);
+            if (!cancelled)
+                delegate->zipArchiveProgressEvent(archiveSize, archiveSize);
+        }
+        if (request.completionHandler)
+            request.completionHandler(request.path, succeeded, std::nullopt);
+        return succeeded;
+    }
+
+    ZipSource fileSource(int fd)
+    {
+        return ZipSource {
+            [fd](std::uint8_t* buffer, std::size_t length) -> long {
+                for (;;) {
+                    ssize_t got = ::read(fd, buffer, length);
+                    if (got < 0 && errno == EINTR)
+                        continue;
+                    return static_cast<long>(got);
+                }
+            },
+            [fd] { return ::lseek(fd, 0, SEEK_SET) == 0; },
+        };
+    }
+
+    ZipSource bytesSource(const std::uint8_t* data, std::size_t size)
+    {
+        auto offset = std::make_shared<std::size_t>(0);
+        return ZipSource {
+            [data, size, offset](std::uint8_t* buffer, std::size_t length) -> long {
+                std::size_t count = std::min(length, size - *offset);
+                if (count > 0)
+                    std::memcpy(buffer, data + *offset, count);
+                *offset += count;
+                return static_cast<long>(count);
+            },
+            [offset] {
+                *offset = 0;
+                return true;
+            },
+        };
+    }
+
+    bool isAsciiOnly(const std::string& text)
+    {
+        return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    }
+
+    // Copies every entry but the dropped ones, as raw data, into a new archive.
+    bool copyArchiveWithout(const std::string& from, const std::string& to, const std::set<std::uint64_t>& dropped)
+    {
+        unzFile in = unzOpen64(from.c_str());
+        if (!in)
+            return false;
+        zipFile out = zipOpen64(to.c_str(), APPEND_STATUS_CREATE);
+        if (!out) {
+            unzClose(in);
+            return false;
+        }
+        bool ok = true;
+        std::vector<char> name;
+        std::vector<std::uint8_t> buffer(64 * 1024);
+        std::uint64_t index = 0;
+        for (int status = unzGoToFirstFile(in); status == UNZ_OK && ok; status = unzGoToNextFile(in), ++index) {
+            if (dropped.count(index))
+                continue;
+            unz_file_info64 info {};
+            ok = unzGetCurrentFileInfo64(in, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK;
+            name.assign(info.size_filename + 1, '\0');
+            ok = ok && unzGetCurrentFileInfo64(in, nullptr, name.data(), name.size(), nullptr, 0, nullptr, 0) == UNZ_OK;
+            int method = 0;
+            int level = 0;
+            ok = ok && unzOpenCurrentFile2(in, &method, &level, 1) == UNZ_OK;
+            if (!ok)
+                break;
+            zip_fileinfo fileInfo {};
+            fileInfo.dosDate = info.dosDate;
+            fileInfo.internal_fa = info.internal_fa;
+            fileInfo.external_fa = info.external_fa;
+            ok = zipOpenNewFileInZip4_64(out, name.data(), &fileInfo, nullptr, 0, nullptr, 0, nullptr, method, level, 1,
+                     -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, info.version, info.flag & ~uLong(6),
+                     info.uncompressed_size >= zip64Threshold)
+                == ZIP_OK;
+            int got = 0;
+            while (ok && (got = unzReadCurrentFile(in, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0)
+                ok = zipWriteInFileInZip(out, buffer.data(), static_cast<unsigned>(got)) == ZIP_OK;
+            ok = ok && got == 0;
+            unzCloseCurrentFile(in);
+            ok = zipCloseFileInZipRaw64(out, info.uncompressed_size, info.crc) == ZIP_OK && ok;
+        }
+        unzClose(in);
+        ok = zipClose(out, nullptr) == ZIP_OK && ok;
+        return ok;
+    }
+
+    struct FolderItem {
+        std::string relativePath;
+        std::string fullPath;
+        bool isFolder;
+        bool isEmptyFolder;
+    };
+
+    // Every item below `folder`, names sorted within each folder; links to
+    // folders are not followed, so a tree with a loop ends.
+    void walkFolder(const std::string& folder, const std::string& relative, std::vector<FolderItem>& items)
+    {
+        DIR* directory = ::opendir(folder.c_str());
+        if (!directory)
+            return;
+        std::vector<std::string> names;
+        while (dirent* entry = ::readdir(directory)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(std::move(name));
+        }
+        ::closedir(directory);
+        std::sort(names.begin(), names.end());
+        for (const auto& name : names) {
+            std::string full = joinPath(folder, name);
+            std::string rel = relative.empty() ? name : relative + "/" + name;
+            struct stat info;
+            if (::lstat(full.c_str(), &info) != 0)
+                continue;
+            if (S_ISDIR(info.st_mode)) {
+                std::size_t at = items.size();
+                items.push_back({ rel, full, true, false });
+                walkFolder(full, rel, items);
+                items[at].isEmptyFolder = items.size() == at + 1;
+            } else if (S_ISLNK(info.st_mode)) {
+                if (::stat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+                    items.push_back({ rel, full, false, false });
+            } else {
+                items.push_back({ rel, full, false, false });
+            }
+        }
+    }
+
+}
+
+bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination)
+{
+    return unzipFileAtPath(path, destination, true, std::nullopt, nullptr, nullptr, nullptr, nullptr);
+}
+
+bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, ZipArchiveDelegate* delegate)
+{
+    return unzipFileAtPath(path, destination, true, std::nullopt, nullptr, delegate, nullptr, nullptr);
+}
+
+bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
+    const std::optional<std::string>& password, ZipArchiveError* error)
+{
+    return unzipFileAtPath(path, destination, overwrite, password, error, nullptr, nullptr, nullptr);
+}
+
+bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
+    const std::optional<std::string>& password, ZipArchiveError* error, ZipArchiveDelegate* delegate)
+{
+    return unzipFileAtPath(path, destination, overwrite, password, error, delegate, nullptr, nullptr);
+}
+
+bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
+    const std::optional<std::string>& password, ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler)
+{
+    return unzipFileAtPath(path, destination, overwrite, password, nullptr, nullptr, std::move(progressHandler), std::move(completionHandler));
+}
+
+bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination,
+    ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler)
+{
+    return unzipFileAtPath(path, destination, true, std::nullopt, nullptr, nullptr, std::move(progressHandler), std::move(completionHandler));
+}
+
+bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
+    const std::optional<std::string>& password, ZipArchiveError* error, ZipArchiveDelegate* delegate,
+    ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler)
+{
+    std::optional<std::string> effectivePassword = password && !password->empty() ? password : std::nullopt;
+    return unzip({ path, destination, overwrite, effectivePassword, error, delegate, progressHandler, completionHandler, 0 });
+}
+
+bool ZipArchive::createZipFileAtPath(const std::string& path, const std::vector<std::string>& paths,
+    const std::optional<std::string>& password)
+{
+    ZipArchive archive(path, password);
+    if (!archive.open())
+        return false;
+    for (const auto& file : paths)
+        archive.writeFile(file);
+    return archive.close();
+}
+
+bool ZipArchive::createZipFileAtPath(const std::string& path, const std::string& directoryPath,
+    bool keepParentDirectory, const std::optional<std::string>& password)
+{
+    ZipArchive archive(path, password);
+    if (!archive.open())
+        return false;
+    std::string prefix = keepParentDirectory ? lastPathComponent(directoryPath) + "/" : std::string();
+    std::vector<FolderItem> items;
+    walkFolder(directoryPath, {}, items);
+    for (const auto& item : items) {
+        if (!item.isFolder) {
+            archive.writeFileAtPath(item.fullPath, prefix + item.relativePath);
+        } else if (item.isEmptyFolder) {
+            // An empty folder survives in the archive as a zero-length placeholder file.
+            zip_fileinfo info {};
+            archive.zipInformation(&info, std::chrono::system_clock::now());
+            info.external_fa = static_cast<uLong>(0100644) << 16;
+            ZipSource empty = bytesSource(nullptr, 0);
+            archive.writeEntry(prefix + item.relativePath + "/.DS_Store", info, Z_DEFAULT_COMPRESSION, empty, 0, true);
+        }
+    }
+    return archive.close();
+}
+
+ZipArchive::ZipArchive(std::string path, std::optional<std::string> password)
+    : m_path(std::move(path))
+    , m_password(password && !password->empty() ? std::move(password) : std::nullopt)
+{
+}
+
+ZipArchive::~ZipArchive()
+{
+    if (m_zip)
+        close();
+}
+
+bool ZipArchive::open()
+{
+    if (m_zip)
+        return false;
+    m_zip = zipOpen64(m_path.c_str(), APPEND_STATUS_CREATE);
+    if (!m_zip)
+        return false;
+    struct stat info;
+    if (::stat(m_path.c_str(), &info) == 0) {
+        m_device = info.st_dev;
+        m_inode = info.st_ino;
+    }
+    m_writer = std::make_unique<ZipEntryWriter>();
+    return true;
+}
+
+bool ZipArchive::writeFile(const std::string& path)
+{
+    return writeFileAtPath(path, std::nullopt);
+}
+
+bool ZipArchive::writeFileAtPath(const std::string& path, const std::optional<std::string>& fileName)
+{
+    if (!m_zip)
+        return false;
+    // Non-blocking, so that a FIFO in the list cannot stall the run.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    bool usable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && !(info.st_dev == m_device && info.st_ino == m_inode);
+    if (usable)
+        usable = ::fcntl(fd, F_SETFL, 0) == 0;
+    if (!usable) {
+        ::close(fd);
+        return false;
+    }
+    zip_fileinfo zipInfo {};
+    zipInformation(&zipInfo, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec));
+    zipInfo.external_fa = static_cast<uLong>((info.st_mode & 07777) | 0100000) << 16;
+    ZipSource source = fileSource(fd);
+    bool written = writeEntry(fileName ? *fileName : lastPathComponent(path), zipInfo, Z_DEFAULT_COMPRESSION, source,
+        static_cast<std::uint64_t>(info.st_size), true);
+    ::close(fd);
+    return written;
+}
+
+bool ZipArchive::writeFolderAtPath(const std::string& path, const std::string& folderName)
+{
+    if (!m_zip)
+        return false;
+    zip_fileinfo zipInfo {};
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0) {
+        zipInformation(&zipInfo, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec));
+        zipInfo.external_fa = static_cast<uLong>((info.st_mode & 07777) | 040000) << 16;
+    } else {
+        zipInformation(&zipInfo, std::chrono::system_clock::now());
+    }
+    ZipSource empty = bytesSource(nullptr, 0);
+    writeEntry(folderName + "/", zipInfo, 0, empty, 0, false);
+    return true;
+}
+
+bool ZipArchive::writeData(const std::vector<std::uint8_t>& data, const std::string& fileName)
+{
+    if (!m_zip)
+        return false;
+    zip_fileinfo zipInfo {};
+    zipInformation(&zipInfo, std::chrono::system_clock::now());
+    ZipSource source = bytesSource(data.data(), data.size());
+    return writeEntry(fileName, zipInfo, Z_DEFAULT_COMPRESSION, source, data.size(), true);
+}
+
+bool ZipArchive::writeEntry(const std::string& name, const zip_fileinfo& info, int level, ZipSource& source,
+    std::uint64_t sizeHint, bool encrypt)
+{
+    std::optional<std::string> key = encrypt ? m_password : std::nullopt;
+    std::uint32_t expectedCrc = 0;
+    std::vector<std::uint8_t> scratch;
+    if (key) {
+        scratch.resize(64 * 1024);
+        auto crc = ZipEntryWriter::crcOf(source, scratch);
+        if (!crc) {
+            zipLog("[ZipArchive] Cannot read \"%s\"", name.c_str());
+            return false;
+        }
+        expectedCrc = *crc;
+    }
+    uLong flags = (key ? 1 : 0) | (isAsciiOnly(name) ? 0 : utf8NameFlag);
+    int opened = zipOpenNewFileInZip4_64(m_zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, level, 1,
+        -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, versionMadeBy, flags, sizeHint >= zip64Threshold);
+    if (opened != ZIP_OK)
+        return false;
+    std::uint32_t crc = 0;
+    std::uint64_t size = 0;
+    ZipWriteStatus status = m_writer->write(m_zip, level, source, key, expectedCrc, crc, size);
+    if (status == ZipWriteStatus::ok && key && crc != expectedCrc)
+        status = ZipWriteStatus::sourceError;
+    int closed = zipCloseFileInZipRaw64(m_zip, size, crc);
+    std::uint64_t index = m_entries++;
+    if (status != ZipWriteStatus::ok || closed != ZIP_OK) {
+        // The entry is already in the archive and cannot be taken back here.
+        zipLog("[ZipArchive] Cannot read \"%s\" whole; it is left out", name.c_str());
+        m_dropped.insert(index);
+        return false;
+    }
+    return true;
+}
+
+bool ZipArchive::close()
+{
+    if (!m_zip)
+        return true;
+    zipClose(m_zip, nullptr);
+    m_zip = nullptr;
+    m_writer.reset();
+    if (!m_dropped.empty())
+        dropEntries();
+    return true;
+}
+
+bool ZipArchive::dropEntries()
+{
+    std::string temporaryPath;
+    int fd = openTemporaryBeside(folderOf(m_path), lastPathComponent(m_path), temporaryPath);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    bool copied = copyArchiveWithout(m_path, temporaryPath, m_dropped) && ::rename(temporaryPath.c_str(), m_path.c_str()) == 0;
+    if (!copied) {
+        zipLog("[ZipArchive] Failed to remove unreadable entries from %s", m_path.c_str());
+        ::unlink(temporaryPath.c_str());
+    }
+    return copied;
+}
+
+void ZipArchive::zipInformation(zip_fileinfo* zipInfo, ZipDate date)
+{
+    time_t time = toTimeT(date);
+    struct tm local { };
+    ::localtime_r(&time, &local);
+    int year = local.tm_year + 1900;
+    if (year < 1980) {
+        local = {};
+        local.tm_mday = 1;
+        year = 1980;
+    } else if (year > 2107) {
+        local = {};
+        local.tm_sec = 58;
+        local.tm_min = 59;
+        local.tm_hour = 23;
+        local.tm_mday = 31;
+        local.tm_mon = 11;
+        year = 2107;
+    }
+    zipInfo->tmz_date.tm_sec = static_cast<uInt>(local.tm_sec);
+    zipInfo->tmz_date.tm_min = static_cast<uInt>(local.tm_min);
+    zipInfo->tmz_date.tm_hour = static_cast<uInt>(local.tm_hour);
+    zipInfo->tmz_date.tm_mday = static_cast<uInt>(local.tm_mday);
+    zipInfo->tmz_date.tm_mon = static_cast<uInt>(local.tm_mon);
+    zipInfo->tmz_date.tm_year = static_cast<uInt>(year);
+}
+
+ZipDate ZipArchive::dateWithMicrosoftDOSFormat(std::uint32_t msdosDateTime)
+{
+    struct tm components { };
+    components.tm_year = static_cast<int>((msdosDateTime >> 25) & 0x7f) + 1980 - 1900;
+    components.tm_mon = static_cast<int>((msdosDateTime >> 21) & 0x0f) - 1;
+    components.tm_mday = static_cast<int>((msdosDateTime >> 16) & 0x1f);
+    components.tm_hour = static_cast<int>((msdosDateTime >> 11) & 0x1f);
+    components.tm_min = static_cast<int>((msdosDateTime >> 5) & 0x3f);
+    components.tm_sec = static_cast<int>(msdosDateTime & 0x1f) * 2;
+    components.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(::mktime(&components));
+}
+
+}

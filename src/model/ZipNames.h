@@ -1,0 +1,51 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <unordered_map>
+#include <vector>
+
+namespace vesk {
+
+bool isValidUtf8(std::string_view text);
+
+// An entry name as text: UTF-8 when the bytes are valid UTF-8, CP437 otherwise.
+std::string decodeZipEntryName(std::string_view raw);
+
+// The components of a name whose backslashes already became slashes; none
+// when the name is absolute, climbs with "..", or holds a NUL byte.
+std::optional<std::vector<std::string>> safeZipEntryComponents(std::string_view name);
+
+// The folder an archive is extracted into. Every folder below it is made
+// component by component, so that no symbolic link leads a write outside.
+class ZipDestination {
+public:
+    enum class Result {
+        ok,
+        outside,
+        failed,
+    };
+
+    // Creates root with intermediate folders when missing.
+    explicit ZipDestination(const std::string& root);
+
+    bool isUsable() const { return !m_root.empty(); }
+    const std::string& realRoot() const { return m_root; }
+
+    // Makes the first `count` components as folders below the root and
+    // answers the real path of the last one in `realPath`. A folder made
+    // here for the last component gets `modificationTime` when given.
+    Result makeFolders(const std::vector<std::string>& components, std::size_t count,
+        std::optional<time_t> modificationTime, std::string& realPath, int& error);
+
+private:
+    bool isInside(const std::string& realPath) const;
+
+    std::string m_root;
+    // Relative folder path to its verified real path.
+    std::unordered_map<std::string, std::string> m_known;
+};
+
+}

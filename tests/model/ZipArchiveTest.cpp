@@ -1,0 +1,375 @@
+#include "model/ZipArchive.h"
+
+#include "model/ZipTestSupport.h"
+
+#include <fcntl.h>
+#include <gmock/gmock.h>
+
+using namespace vesk;
+using namespace vesk::ziptest;
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+
+namespace {
+
+// An even time, since DOS dates count seconds in steps of two.
+constexpr time_t sourceTime = 1700000000;
+
+class ZipArchiveTest : public ::testing::Test {
+protected:
+    TemporaryFolder folder;
+
+    std::string makeTree()
+    {
+        std::string root = folder / "tree";
+        writeText(root + "/top.txt", "top level\n");
+        writeText(root + "/sub/deep/leaf.bin", std::string("\0\1\2\3binary", 10));
+        writeText(root + "/sub/script.sh", "#!/bin/sh\necho hi\n");
+        ::chmod((root + "/sub/script.sh").c_str(), 0750);
+        fs::create_directories(root + "/empty");
+        for (const char* name : { "/top.txt", "/sub/deep/leaf.bin", "/sub/script.sh" })
+            setModificationTime(root + name, sourceTime);
+        return root;
+    }
+};
+
+TEST_F(ZipArchiveTest, FolderRoundTripKeepsContentsDatesPermissionsAndEmptyFolders)
+{
+    std::string root = makeTree();
+    std::string archive = folder / "Archive.zip";
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, root));
+
+    EXPECT_THAT(entryNames(archive), UnorderedElementsAre("top.txt", "sub/deep/leaf.bin", "sub/script.sh", "empty/.DS_Store"));
+    EXPECT_FALSE(exists(root + "/empty/.DS_Store")) << "no placeholder is left in the source";
+
+    std::string out = folder / "out";
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(archive, out));
+    EXPECT_EQ(readText(out + "/top.txt"), "top level\n");
+    EXPECT_EQ(readText(out + "/sub/deep/leaf.bin"), std::string("\0\1\2\3binary", 10));
+    EXPECT_EQ(readText(out + "/empty/.DS_Store"), "");
+    EXPECT_EQ(permissions(out + "/sub/script.sh"), 0750u);
+    EXPECT_EQ(modificationTime(out + "/sub/deep/leaf.bin"), sourceTime);
+    EXPECT_EQ(modificationTime(out + "/top.txt"), sourceTime);
+}
+
+TEST_F(ZipArchiveTest, KeepParentDirectoryPutsEveryEntryUnderTheFolderName)
+{
+    std::string root = makeTree();
+    std::string archive = folder / "Archive.zip";
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, root, true));
+    EXPECT_THAT(entryNames(archive), UnorderedElementsAre("tree/top.txt", "tree/sub/deep/leaf.bin", "tree/sub/script.sh", "tree/empty/.DS_Store"));
+}
+
+TEST_F(ZipArchiveTest, FilesLandAtTheTopLevelAndUnreadableOnesAreLeftOut)
+{
+    writeText(folder / "one/a.txt", "first");
+    writeText(folder / "two/a.txt", "second");
+    fs::create_directories(folder / "adir");
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    std::string archive = folder / "Archive.zip";
+
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive,
+        { folder / "one/a.txt", folder / "missing.txt", folder / "adir", folder / "pipe", folder / "two/a.txt" }));
+
+    auto entries = listArchive(archive);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, "a.txt");
+    EXPECT_EQ(entries[0].content, "first");
+    EXPECT_EQ(entries[1].name, "a.txt");
+    EXPECT_EQ(entries[1].content, "second");
+    EXPECT_EQ(entries[0].externalAttributes >> 16 & 0170000, 0100000u) << "regular-file type bits";
+}
+
+TEST_F(ZipArchiveTest, CreatingReplacesAnOldArchiveAndLeavesItselfOut)
+{
+    std::string archive = folder / "Archive.zip";
+    writeText(archive, "an old archive that must not end up inside the new one");
+    writeText(folder / "a.txt", "a");
+
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, { folder / "a.txt", archive }));
+    EXPECT_THAT(entryNames(archive), ElementsAre("a.txt"));
+
+    writeText(folder / "tree/b.txt", "b");
+    std::string inner = folder / "tree/Archive.zip";
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(inner, folder / "tree"));
+    EXPECT_THAT(entryNames(inner), ElementsAre("b.txt"));
+}
+
+TEST_F(ZipArchiveTest, ASourceThatFailsWhileBeingReadLeavesNoTruncatedEntry)
+{
+    writeText(folder / "a.txt", "alpha");
+    writeText(folder / "c.txt", "gamma");
+    std::string archive = folder / "Archive.zip";
+    // Opens as a regular file, but reading its first page fails.
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, { folder / "a.txt", "/proc/self/mem", folder / "c.txt" }));
+
+    auto entries = listArchive(archive);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].content, "alpha");
+    EXPECT_EQ(entries[1].content, "gamma");
+
+    ZipArchive writer(folder / "b.zip");
+    ASSERT_TRUE(writer.open());
+    EXPECT_FALSE(writer.writeFile("/proc/self/mem"));
+    EXPECT_TRUE(writer.writeFile(folder / "a.txt"));
+    EXPECT_TRUE(writer.close());
+    EXPECT_THAT(entryNames(folder / "b.zip"), ElementsAre("a.txt"));
+}
+
+TEST_F(ZipArchiveTest, InstanceWritesDataFoldersAndFilesUnderChosenNames)
+{
+    writeText(folder / "src.txt", "source");
+    fs::create_directories(folder / "dir");
+    ::chmod((folder / "dir").c_str(), 0705);
+    std::string archive = folder / "made.zip";
+    ZipArchive writer(archive);
+    EXPECT_FALSE(writer.writeData({ 'x' }, "early.txt")) << "nothing is open yet";
+    ASSERT_TRUE(writer.open());
+    EXPECT_TRUE(writer.writeData({ 'h', 'i' }, "data.txt"));
+    EXPECT_TRUE(writer.writeData({}, "nothing.txt"));
+    EXPECT_TRUE(writer.writeFolderAtPath(folder / "dir", "dir"));
+    EXPECT_TRUE(writer.writeFileAtPath(folder / "src.txt", std::string("renamed/src.txt")));
+    EXPECT_FALSE(writer.writeFile(folder / "absent.txt"));
+    EXPECT_TRUE(writer.close());
+    EXPECT_TRUE(writer.close()) << "closing twice is harmless";
+    EXPECT_FALSE(writer.writeData({ 'x' }, "late.txt"));
+
+    auto entries = listArchive(archive);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].content, "hi");
+    EXPECT_EQ(entries[1].content, "");
+    EXPECT_EQ(entries[2].name, "dir/");
+    EXPECT_EQ(entries[2].externalAttributes >> 16, 040705u);
+    EXPECT_EQ(entries[3].name, "renamed/src.txt");
+    EXPECT_EQ(entries[3].content, "source");
+}
+
+TEST_F(ZipArchiveTest, NonAsciiNamesAreMarkedAsUtf8)
+{
+    writeText(folder / "caf\xc3\xa9.txt", "x");
+    writeText(folder / "plain.txt", "y");
+    std::string archive = folder / "a.zip";
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, { folder / "caf\xc3\xa9.txt", folder / "plain.txt" }));
+    auto entries = listArchive(archive);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].flag & 0x800, 0x800u);
+    EXPECT_EQ(entries[1].flag & 0x800, 0u);
+    EXPECT_EQ(entries[0].versionMadeBy >> 8, 3u) << "made on Unix, so readers apply the permissions";
+}
+
+TEST_F(ZipArchiveTest, OverwriteOffKeepsExistingFilesUncountedButDated)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "keep.txt", .content = "from archive" }, { .name = "new.txt", .content = "new" } });
+    writeText(folder / "out/keep.txt", "mine");
+    std::vector<std::string> progressNames;
+    std::vector<int64_t> progressCounts;
+    bool completed = false;
+
+    EXPECT_TRUE(ZipArchive::unzipFileAtPath(
+        folder / "a.zip", folder / "out", false, std::nullopt,
+        [&](const std::string& name, const unz_file_info64&, int64_t done, int64_t total) {
+            progressNames.push_back(name);
+            progressCounts.push_back(done);
+            EXPECT_EQ(total, 2);
+        },
+        [&](const std::optional<std::string>& path, bool succeeded, const std::optional<ZipArchiveError>& error) {
+            completed = true;
+            EXPECT_EQ(path, folder / "a.zip");
+            EXPECT_TRUE(succeeded);
+            EXPECT_FALSE(error);
+        }));
+
+    EXPECT_TRUE(completed);
+    EXPECT_EQ(readText(folder / "out/keep.txt"), "mine");
+    EXPECT_EQ(readText(folder / "out/new.txt"), "new");
+    EXPECT_THAT(progressNames, ElementsAre("new.txt"));
+    EXPECT_THAT(progressCounts, ElementsAre(1));
+    time_t entryDate = std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(0x5A2C6000));
+    EXPECT_EQ(modificationTime(folder / "out/keep.txt"), entryDate);
+}
+
+TEST_F(ZipArchiveTest, OverwriteOnReplacesFilesAndBackslashesBecomeFolders)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "a\\b.txt", .content = "inside" }, { .name = "keep.txt", .content = "theirs" } });
+    writeText(folder / "out/keep.txt", "mine");
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
+    EXPECT_EQ(readText(folder / "out/a/b.txt"), "inside");
+    EXPECT_EQ(readText(folder / "out/keep.txt"), "theirs");
+    EXPECT_THAT(filesBelow(folder / "out"), ElementsAre("a/", "a/b.txt", "keep.txt")) << "no temporary files stay";
+}
+
+TEST_F(ZipArchiveTest, FolderEntriesGetTheirDatesAfterFilesWereWrittenIntoThem)
+{
+    uLong folderDate = 0x4A210000; // 2017-01-01 00:00:00
+    writeRawArchive(folder / "a.zip", { { .name = "docs/", .content = "", .dosDate = folderDate }, { .name = "docs/a.txt", .content = "a" }, { .name = "zero.txt", .content = "z" } });
+    patchEntry(folder / "a.zip", "zero.txt", 12, std::string(4, '\0'));
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
+    auto dateOf = [](uint32_t dos) { return std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(dos)); };
+    EXPECT_EQ(modificationTime(folder / "out/docs"), dateOf(folderDate));
+    EXPECT_EQ(modificationTime(folder / "out/zero.txt"), dateOf(0)) << "the final pass dates even a DOS date of 0";
+}
+
+TEST_F(ZipArchiveTest, NestedArchivesAreUnzippedInPlaceUnlessBroken)
+{
+    writeRawArchive(folder / "inner.zip", { { .name = "inside.txt", .content = "nested" } });
+    writeRawArchive(folder / "outer.zip", { { .name = "sub/inner.zip", .content = readText(folder / "inner.zip"), .method = 0 }, { .name = "broken.ZIP", .content = "not an archive" } });
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "outer.zip", folder / "out"));
+    EXPECT_EQ(readText(folder / "out/sub/inside.txt"), "nested");
+    EXPECT_FALSE(exists(folder / "out/sub/inner.zip"));
+    EXPECT_EQ(readText(folder / "out/broken.ZIP"), "not an archive");
+}
+
+struct RecordingDelegate : ZipArchiveDelegate {
+    std::vector<std::string> calls;
+    std::optional<bool> answer;
+    bool withFileInformation = true;
+
+    bool zipArchiveWillUnzipArchiveAtPath(const std::string&, const unz_global_info64& info) override
+    {
+        calls.push_back("willArchive " + std::to_string(info.number_entry));
+        return true;
+    }
+    bool zipArchiveDidUnzipArchiveAtPath(const std::string&, const unz_global_info64&, const std::string&) override
+    {
+        calls.push_back("didArchive");
+        return true;
+    }
+    std::optional<bool> zipArchiveShouldUnzipFileAtIndex(int64_t index, int64_t, const std::string&, const unz_file_info64&) override
+    {
+        calls.push_back("should " + std::to_string(index));
+        return answer;
+    }
+    bool zipArchiveWillUnzipFileAtIndex(int64_t index, int64_t total, const std::string&, const unz_file_info64&) override
+    {
+        calls.push_back("will " + std::to_string(index) + "/" + std::to_string(total));
+        return true;
+    }
+    bool zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathFileInformation(int64_t index, int64_t, const std::string&, const unz_file_info64&) override
+    {
+        if (!withFileInformation)
+            return false;
+        calls.push_back("didInfo " + std::to_string(index));
+        return true;
+    }
+    bool zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathUnzippedFilePath(int64_t index, int64_t, const std::string&, const std::string& path) override
+    {
+        calls.push_back("didPath " + std::to_string(index) + " " + fs::path(path).filename().string());
+        return true;
+    }
+    bool zipArchiveProgressEvent(uint64_t done, uint64_t total) override
+    {
+        calls.push_back(done == total ? "progress all" : "progress");
+        return true;
+    }
+};
+
+TEST_F(ZipArchiveTest, DelegateHearsEveryStepInOrder)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "a.txt", .content = "a" }, { .name = "b.txt", .content = "b" } });
+    RecordingDelegate delegate;
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out", &delegate));
+    EXPECT_THAT(delegate.calls, ElementsAre("willArchive 2", "progress", "should 0", "will 0/2", "progress", "didInfo 0", "should 1", "will 1/2", "progress", "didInfo 1", "didArchive", "progress all"));
+
+    RecordingDelegate pathOnly;
+    pathOnly.withFileInformation = false;
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out2", &pathOnly));
+    EXPECT_THAT(pathOnly.calls, ::testing::Contains("didPath 1 b.txt"));
+}
+
+TEST_F(ZipArchiveTest, ARefusingDelegateMakesTheRunFailWithoutTheFinalProgress)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "a.txt", .content = "a" } });
+    RecordingDelegate delegate;
+    delegate.answer = false;
+    EXPECT_FALSE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out", &delegate));
+    EXPECT_EQ(readText(folder / "out/a.txt"), "a") << "the refused entry is still extracted";
+    EXPECT_THAT(delegate.calls, ::testing::Not(::testing::Contains("didArchive")));
+    EXPECT_THAT(delegate.calls, ::testing::Not(::testing::Contains("progress all")));
+}
+
+TEST_F(ZipArchiveTest, ArchivesThatCannotBeOpenedReportTheirErrors)
+{
+    struct Case {
+        std::string name;
+        std::function<void(const std::string&)> make;
+        int code;
+        std::string description;
+    };
+    std::vector<Case> cases = {
+        { "missing", [](const std::string&) {}, -1, "Failed to unzip file" },
+        { "not an archive", [](const std::string& path) { writeText(path, "plain text"); }, -1, "Failed to unzip file" },
+        { "a folder", [](const std::string& path) { fs::create_directories(path); }, -1, "Failed to unzip file" },
+        { "a pipe", [](const std::string& path) { ::mkfifo(path.c_str(), 0600); }, -1, "Failed to unzip file" },
+        { "unreachable first entry", [](const std::string& path) {
+             writeRawArchive(path, { { .name = "a.txt", .content = "a" } });
+             patchEntry(path, "a.txt", 0, "PK\1\3", true);
+         },
+            -2, "Failed to open the first file in Zip." },
+    };
+    int counter = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = folder / ("case" + std::to_string(counter++) + ".zip");
+        c.make(path);
+        ZipArchiveError error;
+        EXPECT_FALSE(ZipArchive::unzipFileAtPath(path, folder / "out", true, std::nullopt, &error));
+        EXPECT_EQ(error.domain, "ZipArchiveErrorDomain");
+        EXPECT_EQ(error.code, c.code);
+        EXPECT_EQ(error.localizedDescription, c.description);
+
+        int completions = 0;
+        ZipArchive::unzipFileAtPath(path, folder / "out", nullptr,
+            [&](const std::optional<std::string>& reported, bool succeeded, const std::optional<ZipArchiveError>& failure) {
+                ++completions;
+                EXPECT_FALSE(reported);
+                EXPECT_FALSE(succeeded);
+                ASSERT_TRUE(failure);
+                EXPECT_EQ(failure->code, c.code);
+            });
+        EXPECT_EQ(completions, 1);
+    }
+}
+
+TEST(ZipArchiveDates, DosDatesAreReadAsLocalTime)
+{
+    // 2017-03-04 05:06:08: year 37, month 3, day 4, hour 5, minute 6, seconds 4 * 2.
+    uint32_t dos = (37u << 25) | (3u << 21) | (4u << 16) | (5u << 11) | (6u << 5) | 4u;
+    time_t time = std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(dos));
+    struct tm local { };
+    ::localtime_r(&time, &local);
+    EXPECT_EQ(local.tm_year + 1900, 2017);
+    EXPECT_EQ(local.tm_mon + 1, 3);
+    EXPECT_EQ(local.tm_mday, 4);
+    EXPECT_EQ(local.tm_hour, 5);
+    EXPECT_EQ(local.tm_min, 6);
+    EXPECT_EQ(local.tm_sec, 8);
+}
+
+TEST(ZipArchiveDates, EntryDatesTakeLocalFieldsAndClampToTheDosRange)
+{
+    ZipArchive archive("/nonexistent/never-opened.zip");
+    struct tm local { };
+    local.tm_year = 2020 - 1900;
+    local.tm_mon = 6;
+    local.tm_mday = 15;
+    local.tm_hour = 13;
+    local.tm_min = 45;
+    local.tm_sec = 30;
+    local.tm_isdst = -1;
+    zip_fileinfo info {};
+    archive.zipInformation(&info, std::chrono::system_clock::from_time_t(::mktime(&local)));
+    EXPECT_EQ(info.tmz_date.tm_year, 2020u);
+    EXPECT_EQ(info.tmz_date.tm_mon, 6u);
+    EXPECT_EQ(info.tmz_date.tm_mday, 15u);
+    EXPECT_EQ(info.tmz_date.tm_hour, 13u);
+    EXPECT_EQ(info.tmz_date.tm_min, 45u);
+    EXPECT_EQ(info.tmz_date.tm_sec, 30u);
+    EXPECT_EQ(info.dosDate, 0u);
+
+    archive.zipInformation(&info, std::chrono::system_clock::from_time_t(0));
+    EXPECT_EQ(info.tmz_date.tm_year, 1980u);
+    EXPECT_EQ(info.tmz_date.tm_mon, 0u);
+    EXPECT_EQ(info.tmz_date.tm_mday, 1u);
+}
+
+}
