@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <cmath>
+#include <mutex>
 
 namespace vesk::platform {
 
 namespace {
     std::atomic<CGFloat> s_scale { 2 };
+    std::mutex s_boundsMutex;
+    CGRect s_bounds = CGRectMake(0, 0, 375, 667);
 }
 
 UIScreen& UIScreen::mainScreen()
@@ -24,6 +27,22 @@ void UIScreen::setScale(CGFloat scale)
 {
     if (std::isfinite(scale) && scale > 0)
         s_scale.store(scale);
+}
+
+}
+
+namespace vesk::platform {
+
+CGRect UIScreen::bounds() const
+{
+    std::lock_guard lock(s_boundsMutex);
+    return s_bounds;
+}
+
+void UIScreen::setBounds(const CGRect& bounds)
+{
+    std::lock_guard lock(s_boundsMutex);
+    s_bounds = bounds;
 }
 
 }

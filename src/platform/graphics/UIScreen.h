@@ -12,6 +12,9 @@ public:
     CGFloat scale() const;
     // Values that are not finite and positive are ignored.
     void setScale(CGFloat scale);
+    // In points; a phone's (0, 0, 375, 667) unless set.
+    CGRect bounds() const;
+    void setBounds(const CGRect& bounds);
 
 private:
     UIScreen() = default;
