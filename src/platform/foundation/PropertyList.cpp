@@ -123,7 +123,9 @@ namespace {
             std::int32_t seconds = 0;
             std::int32_t micros = 0;
             plist_get_date_val(node, &seconds, &micros);
-            return Value(Date { seconds + micros / 1e6 + referenceDateOffset });
+            // The library splits dates before the epoch toward zero: -1.5 is -1 and 500000.
+            double since2001 = seconds < 0 ? seconds - std::abs(micros) / 1e6 : seconds + micros / 1e6;
+            return Value(Date { since2001 + referenceDateOffset });
         }
         case PLIST_UID: {
             std::uint64_t uid = 0;

@@ -1,0 +1,129 @@
+#include "platform/foundation/NSURL.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+#include <unordered_set>
+
+using namespace vesk::platform;
+namespace fs = std::filesystem;
+
+class NSURLTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_folder = fs::temp_directory_path() / ("vesk-url-" + std::to_string(::getpid()));
+        fs::create_directories(m_folder / "a folder");
+        std::ofstream(m_folder / "file.txt") << "x";
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    fs::path m_folder;
+};
+
+struct EncodingCase {
+    const char* path;
+    const char* absolute;
+};
+
+class PathEncoding : public testing::TestWithParam<EncodingCase> { };
+
+TEST_P(PathEncoding, AbsoluteStringEncodesLikeThePlatform)
+{
+    auto url = NSURL::fileURLWithPath(GetParam().path, false);
+    EXPECT_EQ(url.absoluteString(), GetParam().absolute);
+    // Decoding gives the path back.
+    EXPECT_EQ(url.path(), GetParam().path);
+    auto parsed = NSURL::URLWithString(url.absoluteString());
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(*parsed, url);
+    EXPECT_EQ(parsed->path(), GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PathEncoding,
+    testing::Values(
+        EncodingCase { "/tmp/a b.txt", "file:///tmp/a%20b.txt" },
+        EncodingCase { "/Grüße", "file:///Gr%C3%BC%C3%9Fe" },
+        EncodingCase { "/100%", "file:///100%25" },
+        EncodingCase { "/q?x#y", "file:///q%3Fx%23y" },
+        EncodingCase { "/keep-._~!$&'()*+,;=:@", "file:///keep-._~!$&'()*+,;=:@" },
+        EncodingCase { "/odd\"<>\\^`{|}[]", "file:///odd%22%3C%3E%5C%5E%60%7B%7C%7D%5B%5D" },
+        EncodingCase { "/tab\there", "file:///tab%09here" },
+        EncodingCase { "/", "file:///" }));
+
+TEST_F(NSURLTest, ExistingFolderGetsATrailingSlash)
+{
+    auto folder = NSURL::fileURLWithPath((m_folder / "a folder").string());
+    EXPECT_TRUE(folder.hasDirectoryPath());
+    EXPECT_EQ(folder.absoluteString(), "file://" + m_folder.string() + "/a%20folder/");
+    EXPECT_EQ(folder.path(), (m_folder / "a folder").string());
+    EXPECT_EQ(folder.lastPathComponent(), "a folder");
+
+    auto file = NSURL::fileURLWithPath((m_folder / "file.txt").string());
+    EXPECT_FALSE(file.hasDirectoryPath());
+    EXPECT_EQ(file.pathExtension(), "txt");
+    EXPECT_EQ(file.lastPathComponent(), "file.txt");
+
+    auto missing = NSURL::fileURLWithPath((m_folder / "missing").string());
+    EXPECT_FALSE(missing.hasDirectoryPath());
+
+    auto root = NSURL::fileURLWithPath("/");
+    EXPECT_EQ(root.absoluteString(), "file:///");
+    EXPECT_EQ(root.path(), "/");
+    EXPECT_EQ(root.lastPathComponent(), "/");
+}
+
+TEST_F(NSURLTest, RelativePathsTakeTheCurrentFolder)
+{
+    auto previous = fs::current_path();
+    fs::current_path(m_folder);
+    auto url = NSURL::fileURLWithPath("file.txt");
+    fs::current_path(previous);
+    EXPECT_EQ(url.path(), (m_folder / "file.txt").string());
+}
+
+TEST_F(NSURLTest, EqualityAndHashFollowTheAbsoluteString)
+{
+    auto one = NSURL::fileURLWithPath((m_folder / "file.txt").string());
+    auto two = *NSURL::URLWithString(one.absoluteString());
+    EXPECT_EQ(one, two);
+    EXPECT_EQ(one.hash(), two.hash());
+    std::unordered_set<NSURL> set { one, two };
+    EXPECT_EQ(set.size(), 1u);
+    // The folder form and the plain form are different URLs, as on the platform.
+    EXPECT_NE(NSURL::fileURLWithPath("/tmp", true), NSURL::fileURLWithPath("/tmp", false));
+}
+
+TEST(NSURLParsing, PartsOfAURL)
+{
+    auto url = NSURL::URLWithString("http://example.org:8080/a%20b/c.html?x=1&y=2#top");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->scheme(), "http");
+    EXPECT_EQ(url->host(), "example.org:8080");
+    EXPECT_EQ(url->path(), "/a b/c.html");
+    EXPECT_EQ(url->query(), "x=1&y=2");
+    EXPECT_EQ(url->fragment(), "top");
+    EXPECT_FALSE(url->isFileURL());
+
+    auto file = NSURL::URLWithString("file://localhost/tmp/x");
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(file->isFileURL());
+    EXPECT_EQ(file->path(), "/tmp/x");
+}
+
+TEST(NSURLParsing, RefusesWhatAURLCannotHold)
+{
+    for (auto const* text : { "", "file:///a b", "file:///bad%2", "file:///bad%zz", "file:///\xc3\xbc", "file:///ctrl\n", "http://x/<y>" })
+        EXPECT_FALSE(NSURL::URLWithString(text)) << text;
+}
+
+TEST(PercentCoding, DecodeRefusesBrokenEscapes)
+{
+    EXPECT_EQ(percentDecode("a%20b%2F"), "a b/");
+    EXPECT_EQ(percentDecode("%"), std::nullopt);
+    EXPECT_EQ(percentDecode("%4"), std::nullopt);
+    EXPECT_EQ(percentDecode("%g0"), std::nullopt);
+    EXPECT_EQ(percentEncodePath("a b/ü"), "a%20b/%C3%BC");
+}
