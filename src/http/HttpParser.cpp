@@ -173,12 +173,21 @@ HttpParser::HttpParser(HttpLimits limits)
 
 int HttpParser::fill(Clock::time_point deadline)
 {
+    // poll() would wait out the deadline on a negative descriptor.
+    if (m_descriptor < 0) {
+        errno = EBADF;
+        return ReadFailed;
+    }
     for (;;) {
         auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (remaining <= 0)
             throw HttpParserError(HttpParserError::Code::Timeout, "");
         pollfd descriptor { m_descriptor, POLLIN, 0 };
         int ready = ::poll(&descriptor, 1, static_cast<int>(std::min<int64_t>(remaining, 60000)));
+        if (ready > 0 && (descriptor.revents & POLLNVAL)) {
+            errno = EBADF;
+            return ReadFailed;
+        }
         if (ready == -1 && errno != EINTR)
             return ReadFailed;
         if (ready <= 0)

@@ -26,6 +26,8 @@ struct HttpRequest {
     std::vector<std::string> capturedUrlGroups;
     // Filled in by the server: the client's numeric address.
     std::optional<std::string> address;
+
+    bool operator==(const HttpRequest&) const = default;
 };
 
 // The pairs of a URL-encoded form body ("+" is a space); empty without a body.

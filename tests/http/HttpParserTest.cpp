@@ -1,0 +1,327 @@
+#include "http/HttpParser.h"
+#include "http/Loopback.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace vesk;
+using vesk::test::SocketPair;
+using Code = HttpParserError::Code;
+
+namespace {
+
+// Parses every request the input holds, until the first error.
+struct Outcome {
+    std::vector<HttpRequest> requests;
+    std::optional<Code> error;
+    std::string errorPayload;
+    bool socketError { false };
+};
+
+Outcome parseParts(const std::vector<std::string>& parts, HttpLimits limits = {})
+{
+    SocketPair pair(SOCK_SEQPACKET);
+    for (auto& part : parts)
+        pair.write(part);
+    pair.closeWriter();
+    HttpParser parser(limits);
+    Outcome outcome;
+    for (;;) {
+        try {
+            outcome.requests.push_back(parser.readHttpRequest(Socket(pair.reader)));
+        } catch (const HttpParserError& error) {
+            outcome.error = error.code();
+            outcome.errorPayload = error.payload();
+            return outcome;
+        } catch (const SocketError&) {
+            outcome.socketError = true;
+            return outcome;
+        }
+    }
+}
+
+Outcome parse(const std::string& input, HttpLimits limits = {})
+{
+    return parseParts({ input }, limits);
+}
+
+HttpRequest parseOne(const std::string& input)
+{
+    auto outcome = parse(input);
+    if (outcome.requests.empty())
+        throw std::runtime_error("no request in: " + input);
+    return outcome.requests.front();
+}
+
+using namespace std::string_literals;
+
+const std::string sampleRequest = "POST /setFile?path=%2FDocuments%2Fa%20b&type=raw HTTP/1.1\r\n"
+                                  "Host: 10.0.0.7:8080\r\n"
+                                  "Connection: keep-alive\r\n"
+                                  "Content-Length: 11\r\n"
+                                  "X-Odd : spaced \r\n"
+                                  "\r\n"
+                                  "hello\0world"s;
+
+std::string sample()
+{
+    return std::string(sampleRequest.data(), sampleRequest.size());
+}
+
+} // namespace
+
+TEST(HttpParserHelpers, SplitString)
+{
+    EXPECT_EQ(splitString("GET  /  HTTP/1.1", ' '), (std::vector<std::string> { "GET", "/", "HTTP/1.1" }));
+    EXPECT_EQ(splitString("&a&&b&", '&'), (std::vector<std::string> { "a", "b" }));
+    EXPECT_TRUE(splitString("", ' ').empty());
+    EXPECT_TRUE(splitString("   ", ' ').empty());
+}
+
+TEST(HttpParserHelpers, TrimWhitespace)
+{
+    EXPECT_EQ(trimWhitespace(" \t\v\f\r\nx y \r\n"), "x y");
+    EXPECT_EQ(trimWhitespace("\xC2\xA0x\xC2\xA0"), "\xC2\xA0x\xC2\xA0");
+    EXPECT_EQ(trimWhitespace("   "), "");
+}
+
+TEST(HttpParserHelpers, PercentDecode)
+{
+    struct Case {
+        std::string in, out;
+    };
+    const Case cases[] = {
+        { "a%41b", "aAb" },
+        { "%20%2F%2f", " //" },
+        { "%e9", "\xE9" },
+        { "%C3%A9", "\xC3\xA9" },
+        { "%", "" },
+        { "%zz", "zz" },
+        { "%4g", "4g" },
+        { "100%2", "1002" },
+        { "a+b", "a+b" },
+        { "%00x", std::string("\0x", 2) },
+    };
+    for (auto& testCase : cases)
+        EXPECT_EQ(percentDecode(testCase.in), testCase.out) << testCase.in;
+}
+
+TEST(HttpParserHelpers, UrlParamsByPosition)
+{
+    using P = UrlParams;
+    EXPECT_EQ(extractUrlParams("/getFile?path=%2FDocuments&type=raw"), (P { { "path", "/Documents" }, { "type", "raw" } }));
+    EXPECT_EQ(extractUrlParams("/"), (P { { "", "" } }));
+    EXPECT_EQ(extractUrlParams("/getDocDir"), (P { { "", "" } }));
+    EXPECT_EQ(extractUrlParams("/a=b"), (P { { "/a", "b" } }));
+    EXPECT_EQ(extractUrlParams("/a?x=1&&y=2"), (P { { "x", "1" }, { "y", "2" } }));
+    EXPECT_EQ(extractUrlParams("/a?a=b=c&=b&a=&q=1+2"), (P { { "a", "b" }, { "", "" }, { "", "" }, { "q", "1+2" } }));
+    EXPECT_TRUE(extractUrlParams("???").empty());
+}
+
+TEST(HttpParserHelpers, UrlencodedForm)
+{
+    HttpRequest request;
+    EXPECT_TRUE(parseUrlencodedForm(request).empty());
+    request.body = "a+b=c%2Bd&&name=J%C3%A9r%C3%B4me&bare";
+    EXPECT_EQ(parseUrlencodedForm(request), (UrlParams { { "a b", "c+d" }, { "name", "J\xC3\xA9r\xC3\xB4me" }, { "", "" } }));
+}
+
+TEST(HttpParserRequest, ReadsLineHeadersAndBody)
+{
+    auto request = parseOne(sample());
+    EXPECT_EQ(request.method, "POST");
+    EXPECT_EQ(request.url, "/setFile?path=%2FDocuments%2Fa%20b&type=raw");
+    EXPECT_EQ(request.urlParams, (UrlParams { { "path", "/Documents/a b" }, { "type", "raw" } }));
+    EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "host", "10.0.0.7" }, { "connection", "keep-alive" }, { "content-length", "11" }, { "x-odd ", "spaced" } }));
+    // A zero byte in a body is data.
+    EXPECT_EQ(request.body, std::string("hello\0world", 11));
+    EXPECT_TRUE(request.capturedUrlGroups.empty());
+    EXPECT_FALSE(request.address);
+}
+
+TEST(HttpParserRequest, HeaderLines)
+{
+    auto request = parseOne("get  /  HTTP/1.0 extra\r\nX-Empty:   \r\nAccept:text/html\r\nnocolon\r\n:novalue\r\nA: 1\r\na: 2\r\n\r\n");
+    EXPECT_EQ(request.method, "get");
+    EXPECT_EQ(request.url, "/");
+    EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "accept", "text/html" }, { "a", "2" } }));
+    EXPECT_FALSE(request.body);
+}
+
+TEST(HttpParserRequest, BodyByContentLength)
+{
+    EXPECT_EQ(parseOne("GET / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello").body, "hello");
+    EXPECT_EQ(parseOne("GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n").body, "");
+    EXPECT_EQ(parseOne("GET / HTTP/1.1\r\nContent-Length: -4\r\n\r\n").body, "");
+    EXPECT_EQ(parseOne("GET / HTTP/1.1\r\nContent-Length: +2\r\n\r\nab").body, "ab");
+    EXPECT_FALSE(parseOne("GET / HTTP/1.1\r\nContent-Length: abc\r\n\r\n").body);
+    EXPECT_FALSE(parseOne("GET / HTTP/1.1\r\nContent-Length: 5x\r\n\r\n").body);
+    EXPECT_FALSE(parseOne("GET / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n").body);
+    EXPECT_FALSE(parseOne("GET / HTTP/1.1\r\n\r\n").body);
+}
+
+TEST(HttpParserRequest, KeepAliveOnlyForExactToken)
+{
+    HttpParser parser;
+    EXPECT_TRUE(parser.supportsKeepAlive({ { "connection", "keep-alive" } }));
+    EXPECT_TRUE(parseOne("GET / HTTP/1.1\r\nConnection:  keep-alive \r\n\r\n").headers.at("connection") == "keep-alive");
+    EXPECT_FALSE(parser.supportsKeepAlive({ { "connection", "Keep-Alive" } }));
+    EXPECT_FALSE(parser.supportsKeepAlive({ { "connection", "close" } }));
+    EXPECT_FALSE(parser.supportsKeepAlive({}));
+}
+
+TEST(HttpParserRequest, PipelinedRequestsStayApart)
+{
+    auto outcome = parse("GET /one HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcGET /two HTTP/1.1\r\n\r\nGET /three HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(outcome.requests.size(), 3u);
+    EXPECT_EQ(outcome.requests[0].body, "abc");
+    EXPECT_EQ(outcome.requests[1].url, "/two");
+    EXPECT_EQ(outcome.requests[2].url, "/three");
+    // The stream then ends: read as an empty request line.
+    EXPECT_EQ(outcome.error, Code::InvalidStatusLine);
+}
+
+TEST(HttpParserRequest, PrintsTheTokensOfEachRequestLine)
+{
+    testing::internal::CaptureStdout();
+    parse("GET /a\"b HTTP/1.1\r\n\r\nGET /\r\n");
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[\"GET\", \"/a\\\"b\", \"HTTP/1.1\"]\n[\"GET\", \"/\"]\n");
+}
+
+TEST(HttpParserMalformed, EachEndsWithItsError)
+{
+    HttpLimits limits;
+    limits.maxRequestLineLength = 64;
+    limits.maxHeaderLineLength = 40;
+    limits.maxHeaderCount = 4;
+    limits.maxBodySize = 16;
+    struct Case {
+        std::string name, input;
+        Code error;
+    };
+    const Case cases[] = {
+        { "closed at once", "", Code::InvalidStatusLine },
+        { "empty line", "\r\n\r\n", Code::InvalidStatusLine },
+        { "two tokens", "GET /\r\n\r\n", Code::InvalidStatusLine },
+        { "one token", "GET\r\n", Code::InvalidStatusLine },
+        { "only spaces", "     \r\n", Code::InvalidStatusLine },
+        { "zero byte ends the line", std::string("GET /\0 HTTP/1.1\r\n", 17), Code::InvalidStatusLine },
+        { "request line too long", "GET /" + std::string(64, 'a') + " HTTP/1.1\r\n\r\n", Code::RequestLineTooLong },
+        { "endless carriage returns", std::string(100, '\r'), Code::RequestLineTooLong },
+        { "header line too long", "GET / HTTP/1.1\r\nX: " + std::string(40, 'b') + "\r\n\r\n", Code::HeaderLineTooLong },
+        { "too many headers", "GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nE: 5\r\n\r\n", Code::TooManyHeaders },
+        { "ignored lines count too", "GET / HTTP/1.1\r\nx\r\nx\r\nx\r\nx\r\nx\r\n\r\n", Code::TooManyHeaders },
+        { "body over the cap", "GET / HTTP/1.1\r\nContent-Length: 17\r\n\r\n" + std::string(17, 'c'), Code::BodyTooLarge },
+        { "huge announced body", "GET / HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n", Code::BodyTooLarge },
+        { "body cut short", "GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", Code::ReadBodyFailed },
+        { "body of zero bytes cut short", std::string("GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\n\0\0\0", 41), Code::ReadBodyFailed },
+    };
+    for (auto& testCase : cases) {
+        auto outcome = parse(testCase.input, limits);
+        EXPECT_TRUE(outcome.requests.empty()) << testCase.name;
+        EXPECT_EQ(outcome.error, testCase.error) << testCase.name;
+    }
+    EXPECT_EQ(parse("GET /\r\n").errorPayload, "GET /");
+}
+
+TEST(HttpParserMalformed, WithinLimitsStillParses)
+{
+    HttpLimits limits;
+    // The carriage return counts, the line feed does not.
+    limits.maxRequestLineLength = 15;
+    limits.maxHeaderCount = 1;
+    limits.maxBodySize = 3;
+    auto outcome = parse("GET / HTTP/1.1\r\nA: 1\r\nContent-Length: 3\r\n\r\nabc", limits);
+    EXPECT_EQ(outcome.error, Code::TooManyHeaders);
+    outcome = parse("GET / HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc", limits);
+    ASSERT_EQ(outcome.requests.size(), 1u);
+    EXPECT_EQ(outcome.requests[0].body, "abc");
+}
+
+TEST(HttpParserSplit, EverySplitPointGivesTheSameRequests)
+{
+    // Two pipelined requests, so a split also lands between them and in the body.
+    std::string input = sample() + "GET /next?x=%C3%A9 HTTP/1.1\r\nContent-Length: 2\r\n\r\nok";
+    auto whole = parse(input);
+    ASSERT_EQ(whole.requests.size(), 2u);
+    for (size_t offset = 1; offset < input.size(); ++offset) {
+        auto split = parseParts({ input.substr(0, offset), input.substr(offset) });
+        EXPECT_EQ(split.requests, whole.requests) << "split at " << offset;
+        EXPECT_EQ(split.error, Code::InvalidStatusLine) << "split at " << offset;
+    }
+}
+
+TEST(HttpParserSplit, OneByteAtATime)
+{
+    std::string input = sample();
+    std::vector<std::string> parts;
+    for (char byte : input)
+        parts.emplace_back(1, byte);
+    auto outcome = parseParts(parts);
+    ASSERT_EQ(outcome.requests.size(), 1u);
+    EXPECT_EQ(outcome.requests[0], parseOne(input));
+}
+
+TEST(HttpParserDeadline, SilentClientTimesOut)
+{
+    HttpLimits limits;
+    limits.headerTimeout = std::chrono::milliseconds(100);
+    SocketPair pair;
+    pair.write("GET / HTTP/1.1\r\n");
+    HttpParser parser(limits);
+    try {
+        parser.readHttpRequest(Socket(pair.reader));
+        FAIL() << "no error";
+    } catch (const HttpParserError& error) {
+        EXPECT_EQ(error.code(), Code::Timeout);
+    }
+}
+
+TEST(HttpParserDeadline, TricklingClientHitsTheWholeHeaderDeadline)
+{
+    HttpLimits limits;
+    limits.headerTimeout = std::chrono::milliseconds(200);
+    SocketPair pair;
+    std::atomic<bool> done { false };
+    // One byte every 20 ms: each read succeeds, only the whole deadline ends it.
+    std::thread trickle([&] {
+        for (int count = 0; count < 500 && !done; ++count) {
+            if (::send(pair.writer, count == 0 ? "G" : "x", 1, MSG_NOSIGNAL) != 1)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    HttpParser parser(limits);
+    std::optional<Code> code;
+    try {
+        parser.readHttpRequest(Socket(pair.reader));
+    } catch (const HttpParserError& error) {
+        code = error.code();
+    }
+    done = true;
+    trickle.join();
+    EXPECT_EQ(code, Code::Timeout);
+}
+
+TEST(HttpParserDeadline, IdleKeepAliveConnectionTimesOut)
+{
+    HttpLimits limits;
+    limits.idleTimeout = std::chrono::milliseconds(100);
+    SocketPair pair;
+    pair.write("GET / HTTP/1.1\r\n\r\n");
+    HttpParser parser(limits);
+    EXPECT_EQ(parser.readHttpRequest(Socket(pair.reader)).url, "/");
+    try {
+        parser.readHttpRequest(Socket(pair.reader));
+        FAIL() << "no error";
+    } catch (const HttpParserError& error) {
+        EXPECT_EQ(error.code(), Code::Timeout);
+    }
+}
+
+TEST(HttpParserDeadline, FailedReadIsASocketError)
+{
+    HttpParser parser;
+    EXPECT_THROW(parser.readHttpRequest(Socket(-1)), SocketError);
+}
