@@ -1,0 +1,187 @@
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/AppHome.h"
+#include "platform/foundation/PropertyList.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace vesk::platform;
+namespace fs = std::filesystem;
+
+class NSUserDefaultsTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "vesk-defaults-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_home = pattern;
+        setenv("VESK_HOME", m_home.c_str(), 1);
+        NSUserDefaults::resetStandardUserDefaults();
+    }
+    void TearDown() override
+    {
+        NSUserDefaults::resetStandardUserDefaults();
+        unsetenv("VESK_HOME");
+        fs::remove_all(m_home);
+    }
+
+    fs::path storePath() const { return m_home / "Library/Preferences/vesk.plist"; }
+    std::vector<std::string> preferenceFiles() const
+    {
+        std::vector<std::string> names;
+        for (auto const& entry : fs::directory_iterator(m_home / "Library/Preferences"))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path m_home;
+};
+
+TEST_F(NSUserDefaultsTest, NothingRegisteredSoAbsentReadsOffOrAbsent)
+{
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    EXPECT_FALSE(defaults->boolForKey("never-set"));
+    EXPECT_EQ(defaults->integerForKey("never-set"), 0);
+    EXPECT_FALSE(defaults->objectForKey("never-set"));
+    EXPECT_FALSE(defaults->dictionaryForKey("never-set"));
+    EXPECT_FALSE(defaults->dataForKey("never-set"));
+    EXPECT_FALSE(defaults->arrayForKey("never-set"));
+    EXPECT_FALSE(defaults->stringForKey("never-set"));
+    EXPECT_EQ(defaults->path(), storePath().string());
+    EXPECT_FALSE(fs::exists(storePath()));
+}
+
+TEST_F(NSUserDefaultsTest, ValuesAreKeptAcrossAReopen)
+{
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    defaults->setBool(true, "hidden");
+    defaults->setObject(Bytes { 1, 2, 3 }, "bookmarks");
+    defaults->setObject(Dictionary { { "methode", "copy" }, { "paths", Array { "/a", "/b c" } } }, "clipboard");
+    defaults->setObject(Dictionary { { "10.0.0.2", "phone" } }, "blocked");
+    defaults->setInteger(-7, "count");
+
+    NSUserDefaults::resetStandardUserDefaults();
+    auto reopened = NSUserDefaults::standardUserDefaults();
+    ASSERT_NE(reopened.get(), defaults.get());
+    EXPECT_TRUE(reopened->boolForKey("hidden"));
+    EXPECT_EQ(reopened->dataForKey("bookmarks"), (Bytes { 1, 2, 3 }));
+    auto clipboard = reopened->dictionaryForKey("clipboard");
+    ASSERT_TRUE(clipboard);
+    EXPECT_EQ(*clipboard->find("methode"), Value("copy"));
+    EXPECT_EQ(*clipboard->find("paths"), Value(Array { "/a", "/b c" }));
+    EXPECT_EQ(reopened->integerForKey("count"), -7);
+    EXPECT_EQ(reopened->dictionaryForKey("blocked")->size(), 1u);
+}
+
+TEST_F(NSUserDefaultsTest, RemovingAndNullDeleteTheKey)
+{
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    defaults->setObject("x", "a");
+    defaults->setObject("y", "b");
+    defaults->removeObjectForKey("a");
+    defaults->setObject(Value(), "b");
+    NSUserDefaults::resetStandardUserDefaults();
+    EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->dictionaryRepresentation().empty());
+}
+
+TEST_F(NSUserDefaultsTest, KindsDoNotCrossOver)
+{
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    defaults->setObject("text", "k");
+    EXPECT_FALSE(defaults->dataForKey("k"));
+    EXPECT_FALSE(defaults->dictionaryForKey("k"));
+    EXPECT_EQ(defaults->stringForKey("k"), "text");
+    defaults->setObject("YES", "flag");
+    EXPECT_TRUE(defaults->boolForKey("flag"));
+    defaults->setObject("no", "flag");
+    EXPECT_FALSE(defaults->boolForKey("flag"));
+    defaults->setInteger(2, "flag");
+    EXPECT_TRUE(defaults->boolForKey("flag"));
+}
+
+TEST_F(NSUserDefaultsTest, RefusesValuesAPropertyListCannotHold)
+{
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    defaults->setObject("kept", "k");
+    defaults->setObject(Array { Value() }, "k");
+    EXPECT_EQ(defaults->stringForKey("k"), "kept");
+}
+
+TEST_F(NSUserDefaultsTest, EachChangeIsWrittenWholeWithoutLeavingATemporaryFile)
+{
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    for (int i = 0; i < 20; ++i) {
+        defaults->setInteger(i, "k" + std::to_string(i));
+        // What is on disk after each change is the whole store.
+        auto stored = propertyListFromFile(storePath().string());
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->dictionary()->size(), static_cast<std::size_t>(i + 1));
+    }
+    EXPECT_EQ(preferenceFiles(), (std::vector<std::string> { "vesk.plist" }));
+}
+
+TEST_F(NSUserDefaultsTest, ACorruptFileIsMovedAsideAndReadsEmpty)
+{
+    fs::create_directories(storePath().parent_path());
+    std::ofstream(storePath()) << "<plist><dict><key>broken";
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
+    EXPECT_FALSE(defaults->boolForKey("anything"));
+
+    auto files = preferenceFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(files[0].starts_with("vesk.plist.corrupt-")) << files[0];
+    std::ifstream kept(m_home / "Library/Preferences" / files[0]);
+    std::string contents((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(contents, "<plist><dict><key>broken");
+
+    defaults->setBool(true, "fresh");
+    NSUserDefaults::resetStandardUserDefaults();
+    EXPECT_TRUE(NSUserDefaults::standardUserDefaults()->boolForKey("fresh"));
+}
+
+TEST_F(NSUserDefaultsTest, AStoreThatIsNotADictionaryIsMovedAsideToo)
+{
+    fs::create_directories(storePath().parent_path());
+    auto data = dataFromPropertyList(Value(Array { 1, 2 }), PropertyListFormat::Binary);
+    std::ofstream(storePath(), std::ios::binary).write(reinterpret_cast<const char*>(data->data()), static_cast<std::streamsize>(data->size()));
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    EXPECT_TRUE(defaults->dictionaryRepresentation().empty());
+    EXPECT_EQ(preferenceFiles().size(), 1u);
+    EXPECT_NE(preferenceFiles()[0], "vesk.plist");
+}
+
+TEST_F(NSUserDefaultsTest, ConcurrentWritersLoseNothing)
+{
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    constexpr int threads = 4;
+    constexpr int perThread = 25;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t) {
+        writers.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i) {
+                auto store = NSUserDefaults::standardUserDefaults();
+                auto key = "t" + std::to_string(t) + "-" + std::to_string(i);
+                store->setInteger(i, key);
+                EXPECT_EQ(store->integerForKey(key), i);
+                store->boolForKey("shared");
+                store->setBool(i % 2 == 0, "shared");
+            }
+        });
+    }
+    for (auto& writer : writers)
+        writer.join();
+
+    NSUserDefaults::resetStandardUserDefaults();
+    auto reopened = NSUserDefaults::standardUserDefaults();
+    EXPECT_EQ(reopened->dictionaryRepresentation().size(), static_cast<std::size_t>(threads * perThread + 1));
+    for (int t = 0; t < threads; ++t)
+        EXPECT_EQ(reopened->integerForKey("t" + std::to_string(t) + "-" + std::to_string(perThread - 1)), perThread - 1);
+    EXPECT_EQ(preferenceFiles(), (std::vector<std::string> { "vesk.plist" }));
+}
