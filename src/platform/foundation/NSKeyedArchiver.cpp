@@ -62,6 +62,24 @@ const std::vector<ArchiveObject>* ArchiveObject::array() const
     return items ? items->get() : nullptr;
 }
 
+std::optional<Value> ArchiveObject::asValue() const
+{
+    if (auto const* plain = value())
+        return *plain;
+    auto const* items = array();
+    if (!items)
+        return std::nullopt;
+    Array values;
+    values.reserve(items->size());
+    for (auto const& item : *items) {
+        auto converted = item.asValue();
+        if (!converted)
+            return std::nullopt;
+        values.push_back(std::move(*converted));
+    }
+    return Value(std::move(values));
+}
+
 // NSKeyedArchiver
 
 NSKeyedArchiver::NSKeyedArchiver()
@@ -307,9 +325,10 @@ std::optional<ArchiveObject> NSKeyedUnarchiver::decodeIndex(std::uint64_t index)
         for (std::size_t i = 0; i < keys->size(); ++i) {
             auto key = decode((*keys)[i]);
             auto item = decode((*objects)[i]);
-            if (!key || !key->value() || !key->value()->string() || !item || !item->value())
+            auto plain = item ? item->asValue() : std::nullopt;
+            if (!key || !key->value() || !key->value()->string() || !plain)
                 continue;
-            dict.set(*key->value()->string(), *item->value());
+            dict.set(*key->value()->string(), std::move(*plain));
         }
         result = ArchiveObject(Value(std::move(dict)));
     } else if (name == "NSString" || name == "NSMutableString") {

@@ -45,6 +45,8 @@ public:
     const std::shared_ptr<const NSCoding>* object() const;
     const std::vector<ArchiveObject>* array() const;
     bool isMutableArray() const { return m_mutableArray; }
+    // The object as a plain value: a value, or an array of plain values; absent otherwise.
+    std::optional<Value> asValue() const;
 
     // The object as T, or null.
     template<class T>

@@ -1,0 +1,262 @@
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/PropertyList.h"
+
+#include <gtest/gtest.h>
+
+using namespace vesk::platform;
+
+namespace vesk::platform {
+void PrintTo(const Value& value, std::ostream* out)
+{
+    *out << value.description();
+}
+}
+
+namespace {
+
+// A record archived the way the file record is: one string under "pathURL".
+class Record final : public NSCoding {
+public:
+    explicit Record(std::string url)
+        : m_url(std::move(url))
+    {
+    }
+    std::string classNameForKeyedArchiver() const override { return "VeskFile"; }
+    void encodeWithCoder(NSKeyedArchiver& coder) const override { coder.encodeObject(m_url, "pathURL"); }
+    const std::string& url() const { return m_url; }
+
+private:
+    std::string m_url;
+};
+
+const NSKeyedUnarchiver::Decoders decoders {
+    { "VeskFile", [](NSKeyedUnarchiver& coder) -> std::shared_ptr<const NSCoding> {
+         auto url = coder.decodeStringForKey("pathURL");
+         if (!url)
+             return nullptr;
+         return std::make_shared<Record>(*url);
+     } },
+};
+
+ArchiveObject recordList(std::initializer_list<const char*> urls)
+{
+    std::vector<ArchiveObject> items;
+    for (auto const* url : urls)
+        items.emplace_back(std::make_shared<Record>(url));
+    return ArchiveObject::makeArray(std::move(items));
+}
+
+std::vector<std::string> urlsOf(const ArchiveObject& object)
+{
+    std::vector<std::string> urls;
+    if (auto const* items = object.array()) {
+        for (auto const& item : *items) {
+            if (auto record = item.objectAs<Record>())
+                urls.push_back(record->url());
+        }
+    }
+    return urls;
+}
+
+Value archive(Array objects, std::uint64_t root = 1)
+{
+    return Value(Dictionary {
+        { "$version", 100000 },
+        { "$archiver", "NSKeyedArchiver" },
+        { "$top", Dictionary { { "root", Uid { root } } } },
+        { "$objects", std::move(objects) },
+    });
+}
+
+Value classEntry(const char* name)
+{
+    return Value(Dictionary { { "$classname", name }, { "$classes", Array { name, "NSObject" } } });
+}
+
+Value record(std::uint64_t urlUid, std::uint64_t classUid)
+{
+    return Value(Dictionary { { "pathURL", Uid { urlUid } }, { "$class", Uid { classUid } } });
+}
+
+Value arrayObject(Array references, std::uint64_t classUid)
+{
+    return Value(Dictionary { { "NS.objects", std::move(references) }, { "$class", Uid { classUid } } });
+}
+
+Bytes binary(const Value& value)
+{
+    return *dataFromPropertyList(value, PropertyListFormat::Binary);
+}
+
+}
+
+TEST(NSKeyedArchiverTest, BookmarkListHasTheArchiverLayout)
+{
+    auto expected = archive({
+        "$null",
+        arrayObject({ Uid { 2 }, Uid { 5 } }, 7),
+        record(3, 4),
+        "file:///tmp/a.txt",
+        classEntry("VeskFile"),
+        record(6, 4),
+        "file:///tmp/some%20folder/",
+        classEntry("NSArray"),
+    });
+    auto root = recordList({ "file:///tmp/a.txt", "file:///tmp/some%20folder/" });
+    EXPECT_EQ(NSKeyedArchiver::archiveValueWithRootObject(root), expected);
+
+    // The stored bytes are a binary property list holding the same layout.
+    auto data = NSKeyedArchiver::archivedDataWithRootObject(root);
+    ASSERT_GE(data.size(), 8u);
+    EXPECT_EQ(std::string(data.begin(), data.begin() + 8), "bplist00");
+    PropertyListFormat format {};
+    EXPECT_EQ(propertyListFromData(data, &format), expected);
+    EXPECT_EQ(format, PropertyListFormat::Binary);
+}
+
+TEST(NSKeyedArchiverTest, EmptyListHasTheArchiverLayout)
+{
+    auto expected = archive({ "$null", arrayObject({}, 2), classEntry("NSArray") });
+    EXPECT_EQ(NSKeyedArchiver::archiveValueWithRootObject(ArchiveObject::makeArray({})), expected);
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithData(NSKeyedArchiver::archivedDataWithRootObject(ArchiveObject::makeArray({})), decoders);
+    ASSERT_TRUE(back);
+    ASSERT_NE(back->array(), nullptr);
+    EXPECT_TRUE(back->array()->empty());
+}
+
+TEST(NSKeyedArchiverTest, RoundTripKeepsOrder)
+{
+    auto data = NSKeyedArchiver::archivedDataWithRootObject(recordList({ "file:///1", "file:///2/", "file:///3" }));
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithData(data, decoders);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///1", "file:///2/", "file:///3" }));
+}
+
+TEST(NSKeyedArchiverTest, TheSameObjectIsStoredOnce)
+{
+    auto shared = std::make_shared<Record>("file:///same");
+    auto value = NSKeyedArchiver::archiveValueWithRootObject(ArchiveObject::makeArray({ ArchiveObject(shared), ArchiveObject(shared) }));
+    EXPECT_EQ(value["$objects"][1]["NS.objects"], Value(Array { Uid { 2 }, Uid { 2 } }));
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithValue(value, decoders);
+    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///same", "file:///same" }));
+}
+
+TEST(NSKeyedArchiverTest, PlainValuesRoundTrip)
+{
+    Value value(Dictionary {
+        { "methode", "cut" },
+        { "paths", Array { "/a", "/b" } },
+        { "count", 3 },
+        { "when", Date { 1700000000.5 } },
+        { "bytes", Bytes { 9, 8 } },
+    });
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithData(NSKeyedArchiver::archivedDataWithRootObject(value), decoders);
+    ASSERT_TRUE(back);
+    ASSERT_NE(back->value(), nullptr);
+    EXPECT_EQ(*back->value(), value);
+    EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithValue(NSKeyedArchiver::archiveValueWithRootObject(ArchiveObject()), decoders)->isNil());
+}
+
+TEST(NSKeyedArchiverTest, MutableArraysAreReadToo)
+{
+    auto value = archive({
+        "$null",
+        arrayObject({ Uid { 2 } }, 5),
+        record(3, 4),
+        "file:///m",
+        classEntry("VeskFile"),
+        Dictionary { { "$classname", "NSMutableArray" }, { "$classes", Array { "NSMutableArray", "NSArray", "NSObject" } } },
+    });
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithData(binary(value), decoders);
+    ASSERT_TRUE(back);
+    EXPECT_TRUE(back->isMutableArray());
+    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///m" }));
+    // A mutable array is also written as one.
+    auto written = NSKeyedArchiver::archiveValueWithRootObject(ArchiveObject::makeArray({}, true));
+    EXPECT_EQ(*written["$objects"][2]["$classname"].string(), "NSMutableArray");
+}
+
+TEST(NSKeyedArchiverTest, UnreadableElementsAreSkipped)
+{
+    auto value = archive({
+        "$null",
+        arrayObject({ Uid { 2 }, Uid { 5 }, Uid { 6 }, Uid { 99 }, Uid { 8 }, "not a reference", Uid { 0 }, Uid { 9 }, Uid { 10 } }, 11),
+        record(3, 4),
+        "file:///good",
+        classEntry("VeskFile"),
+        Dictionary { { "$class", Uid { 4 } } }, // no "pathURL"
+        Dictionary { { "pathURL", Uid { 7 } }, { "$class", Uid { 12 } } }, // unknown class
+        "file:///unknown",
+        Dictionary { { "pathURL", Uid { 1 } }, { "$class", Uid { 4 } } }, // "pathURL" is the list itself
+        Dictionary { { "pathURL", Uid { 3 } }, { "$class", Uid { 99 } } }, // class out of range
+        record(13, 4),
+        classEntry("NSArray"),
+        classEntry("SomethingElse"),
+        "file:///last",
+    });
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithData(binary(value), decoders);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///good", "file:///last" }));
+}
+
+TEST(NSKeyedArchiverTest, MalformedArchivesReadAsAbsent)
+{
+    auto good = NSKeyedArchiver::archiveValueWithRootObject(recordList({ "file:///x" }));
+    auto without = [&](const char* key) {
+        Value copy = good;
+        copy.mutableDictionary()->erase(key);
+        return copy;
+    };
+    auto with = [&](const char* key, Value replacement) {
+        Value copy = good;
+        copy.mutableDictionary()->set(key, std::move(replacement));
+        return copy;
+    };
+    const Value cases[] = {
+        without("$archiver"),
+        without("$top"),
+        without("$objects"),
+        with("$archiver", "SomethingElse"),
+        with("$top", Dictionary { { "root", 1 } }),
+        with("$top", Dictionary { { "root", Uid { 42 } } }),
+        with("$objects", "not a list"),
+        with("$objects", Array {}),
+        Value(Array { 1, 2 }),
+        archive({ "$null", Dictionary { { "$class", Uid { 0 } } } }),
+        archive({ "$null", Dictionary { { "NS.objects", Array {} } } }),
+        archive({ "$null", Array { 1 } }),
+    };
+    for (auto const& value : cases)
+        EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithValue(value, decoders)) << value.description();
+
+    for (auto const* text : { "", "garbage", "bplist00" })
+        EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithData(Bytes(text, text + std::char_traits<char>::length(text)), decoders)) << text;
+
+    auto data = NSKeyedArchiver::archivedDataWithRootObject(recordList({ "file:///x" }));
+    for (std::size_t length = 0; length < data.size(); ++length) {
+        Bytes prefix(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
+        EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithData(prefix, decoders)) << length;
+    }
+}
+
+TEST(NSKeyedArchiverTest, SelfReferenceDoesNotLoop)
+{
+    auto value = archive({ "$null", arrayObject({ Uid { 1 }, Uid { 2 } }, 5), record(3, 4), "file:///ok", classEntry("VeskFile"), classEntry("NSArray") });
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithValue(value, decoders);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///ok" }));
+}
+
+TEST(NSKeyedArchiverTest, DeepNestingIsCutInsteadOfOverflowingTheStack)
+{
+    Array objects { "$null" };
+    constexpr std::uint64_t depth = 5000;
+    for (std::uint64_t i = 1; i <= depth; ++i)
+        objects.push_back(arrayObject({ Uid { i + 1 } }, depth + 2));
+    objects.push_back("file:///leaf");
+    objects.push_back(classEntry("NSArray"));
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithValue(archive(std::move(objects)), decoders);
+    // The chain is cut where it gets too deep: the outer arrays stand, empty at the bottom.
+    ASSERT_TRUE(back);
+    EXPECT_NE(back->array(), nullptr);
+}
