@@ -1,5 +1,6 @@
 #include "platform/foundation/Dispatch.h"
 
+#include "platform/foundation/GuardedBlock.h"
 #include "platform/foundation/NSThread.h"
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/RunLoop.h"
@@ -7,9 +8,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
-#include <exception>
 #include <thread>
 
 namespace vesk::platform {
@@ -64,22 +63,11 @@ namespace {
                 }
                 --m_queued;
                 lock.unlock();
-                run(block);
+                runGuarded(block, "a global-queue block");
                 block = nullptr; // what the block held goes before the count drops
                 m_pending.fetch_sub(1);
                 RunLoop::main().wake();
                 lock.lock();
-            }
-        }
-
-        static void run(const DispatchQueue::Block& block)
-        {
-            try {
-                block();
-            } catch (const std::exception& e) {
-                std::fprintf(stderr, "Uncaught exception in a global-queue block: %s\n", e.what());
-            } catch (...) {
-                std::fprintf(stderr, "Uncaught exception in a global-queue block\n");
             }
         }
 

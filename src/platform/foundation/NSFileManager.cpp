@@ -159,46 +159,25 @@ namespace {
     }
 
     // Account names are looked up once per id: listings ask for thousands of items.
-    template<typename Lookup>
-    std::string cachedName(std::mutex& mutex, std::map<std::uint32_t, std::string>& cache, std::uint32_t id, Lookup lookup)
+    template<typename Entry, typename Id>
+    std::string accountName(Id id, int (*lookup)(Id, Entry*, char*, std::size_t, Entry**), char* Entry::*field)
     {
+        static std::mutex mutex;
+        static std::map<Id, std::string> cache;
         {
             std::lock_guard lock(mutex);
             if (auto it = cache.find(id); it != cache.end())
                 return it->second;
         }
-        std::string name = lookup(id);
+        std::vector<char> buffer(16384);
+        Entry entry {};
+        Entry* result = nullptr;
+        std::string name;
+        if (lookup(id, &entry, buffer.data(), buffer.size(), &result) == 0 && result)
+            name = result->*field;
         std::lock_guard lock(mutex);
         cache.emplace(id, name);
         return name;
-    }
-
-    std::string userName(std::uint32_t uid)
-    {
-        static std::mutex mutex;
-        static std::map<std::uint32_t, std::string> cache;
-        return cachedName(mutex, cache, uid, [](std::uint32_t id) {
-            std::vector<char> buffer(16384);
-            passwd entry {};
-            passwd* result = nullptr;
-            if (::getpwuid_r(id, &entry, buffer.data(), buffer.size(), &result) == 0 && result)
-                return std::string(result->pw_name);
-            return std::string();
-        });
-    }
-
-    std::string groupName(std::uint32_t gid)
-    {
-        static std::mutex mutex;
-        static std::map<std::uint32_t, std::string> cache;
-        return cachedName(mutex, cache, gid, [](std::uint32_t id) {
-            std::vector<char> buffer(16384);
-            group entry {};
-            group* result = nullptr;
-            if (::getgrgid_r(id, &entry, buffer.data(), buffer.size(), &result) == 0 && result)
-                return std::string(result->gr_name);
-            return std::string();
-        });
     }
 
     // Removes the entry name of dirfd and everything below it; never follows a link.
@@ -501,8 +480,8 @@ std::optional<FileAttributes> NSFileManager::attributesOfItemAtPath(const std::s
     attributes.posixPermissions = static_cast<std::uint16_t>(sx.stx_mode & 07777);
     attributes.ownerAccountID = sx.stx_uid;
     attributes.groupOwnerAccountID = sx.stx_gid;
-    attributes.ownerAccountName = userName(sx.stx_uid);
-    attributes.groupOwnerAccountName = groupName(sx.stx_gid);
+    attributes.ownerAccountName = accountName<passwd, uid_t>(sx.stx_uid, ::getpwuid_r, &passwd::pw_name);
+    attributes.groupOwnerAccountName = accountName<group, gid_t>(sx.stx_gid, ::getgrgid_r, &group::gr_name);
     if (sx.stx_mask & STATX_BTIME)
         attributes.creationDate = toTimePoint(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
     else

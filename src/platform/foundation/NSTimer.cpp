@@ -28,25 +28,28 @@ std::shared_ptr<NSTimer> NSTimer::timerWithTimeInterval(double interval, bool re
     return std::make_shared<NSTimer>(interval, repeats, std::move(block));
 }
 
+NSTimer::Block NSTimer::takeBlockForFiring(bool* wasScheduled)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_valid)
+        return nullptr;
+    if (wasScheduled)
+        *wasScheduled = m_scheduled;
+    if (m_repeats)
+        return m_block;
+    // A one-shot timer is spent by firing; its block goes with it.
+    m_valid = false;
+    Block block = std::move(m_block);
+    m_block = nullptr;
+    return block;
+}
+
 void NSTimer::fire()
 {
     // The block may drop the last outside reference to this timer.
     auto self = weak_from_this().lock();
-    Block block;
     bool wasScheduled = false;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_valid)
-            return;
-        wasScheduled = m_scheduled;
-        if (m_repeats) {
-            block = m_block;
-        } else {
-            block = std::move(m_block);
-            m_block = nullptr;
-            m_valid = false;
-        }
-    }
+    Block block = takeBlockForFiring(&wasScheduled);
     if (!m_repeats && wasScheduled)
         RunLoop::main().removeTimer(*this);
     if (block)
@@ -55,20 +58,7 @@ void NSTimer::fire()
 
 bool NSTimer::fireFromRunLoop()
 {
-    Block block;
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_valid)
-            return false;
-        if (m_repeats) {
-            block = m_block;
-        } else {
-            block = std::move(m_block);
-            m_block = nullptr;
-            m_valid = false;
-        }
-    }
-    if (block)
+    if (Block block = takeBlockForFiring(nullptr))
         block(*this);
     return isValid();
 }

@@ -36,6 +36,8 @@ public:
 
 private:
     friend class RunLoop;
+    // The block to run now, or none when the timer is no longer valid.
+    Block takeBlockForFiring(bool* wasScheduled);
     // Called by the run loop when the deadline passed; answers whether to re-arm.
     bool fireFromRunLoop();
 

@@ -1,11 +1,10 @@
 #include "platform/foundation/RunLoop.h"
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/GuardedBlock.h"
 #include "platform/foundation/NSTimer.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <exception>
 #include <iterator>
 #include <stdexcept>
 
@@ -19,18 +18,6 @@ namespace {
     constexpr std::size_t idleIterationLimit = 100000;
 
     constexpr std::chrono::milliseconds conditionPollInterval { 5 };
-
-    // No exception may leave a block and cross into the loop.
-    void runGuarded(const std::function<void()>& block)
-    {
-        try {
-            block();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "Uncaught exception in a main-queue block: %s\n", e.what());
-        } catch (...) {
-            std::fprintf(stderr, "Uncaught exception in a main-queue block\n");
-        }
-    }
 
 }
 
@@ -198,13 +185,7 @@ bool RunLoop::fireDueTimers(Clock::time_point now)
         }
         fired = true;
         bool again = false;
-        try {
-            again = entry.timer->fireFromRunLoop();
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "Uncaught exception in a timer: %s\n", e.what());
-        } catch (...) {
-            std::fprintf(stderr, "Uncaught exception in a timer\n");
-        }
+        runGuarded([&] { again = entry.timer->fireFromRunLoop(); }, "a timer");
         if (!again)
             continue;
         std::lock_guard lock(m_mutex);
@@ -243,7 +224,7 @@ std::size_t RunLoop::runQueuedBlocks()
             block = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        runGuarded(block);
+        runGuarded(block, "a main-queue block");
     }
     return ran;
 }
