@@ -183,7 +183,11 @@ namespace {
             static const ZipCompletionHandler noCompletion;
             UnzipRequest nested { target, folder, request.overwrite, request.password, nullptr, nullptr,
                 noProgress, noCompletion, request.depth + 1 };
-            if (unzip(nested))
+            struct stat written;
+            bool known = ::lstat(target.c_str(), &written) == 0;
+            // The nested archive may have replaced itself with an entry of its own name; keep that one.
+            struct stat after;
+            if (unzip(nested) && known && ::lstat(target.c_str(), &after) == 0 && after.st_ino == written.st_ino && after.st_dev == written.st_dev)
                 ::unlink(target.c_str());
         }
         return true;

@@ -258,7 +258,7 @@ inline int run(const std::string& command)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline std::string quoted(const std::string& text)
+inline std::string shellQuoted(const std::string& text)
 {
     std::string out = "'";
     for (char c : text) {

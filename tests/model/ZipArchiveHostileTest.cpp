@@ -1,0 +1,223 @@
+#include "model/ZipArchive.h"
+
+#include "model/ZipTestSupport.h"
+
+#include <gmock/gmock.h>
+
+using namespace vesk;
+using namespace vesk::ziptest;
+using ::testing::ElementsAre;
+
+namespace {
+
+// Each case extracts into <tmp>/dest while <tmp>/outside holds a file that
+// a successful attack would change or a place it would write to.
+class ZipArchiveHostileTest : public ::testing::Test {
+protected:
+    TemporaryFolder folder;
+    std::string destination = folder / "dest";
+    std::string outside = folder / "outside";
+    std::string archive = folder / "hostile.zip";
+
+    void SetUp() override
+    {
+        writeText(outside + "/victim.txt", "precious");
+        fs::create_directories(destination);
+    }
+
+    struct Outcome {
+        bool result;
+        std::optional<bool> completion;
+    };
+
+    Outcome extract(const std::optional<std::string>& password = std::nullopt)
+    {
+        Outcome outcome {};
+        outcome.result = ZipArchive::unzipFileAtPath(archive, destination, true, password, nullptr,
+            [&](const std::optional<std::string>&, bool succeeded, const std::optional<ZipArchiveError>&) { outcome.completion = succeeded; });
+        return outcome;
+    }
+};
+
+TEST_F(ZipArchiveHostileTest, NamesThatLeaveTheDestinationAreRefused)
+{
+    std::vector<std::string> names = {
+        "../outside/victim.txt",
+        "..\\outside\\victim.txt",
+        "sub/../../outside/victim.txt",
+        "sub\\..\\..\\outside\\victim.txt",
+        outside + "/victim.txt",
+        outside + "/made.txt",
+        "..",
+        "../outside/newdir/",
+    };
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        auto before = snapshot(folder.path() + "/outside");
+        writeRawArchive(archive, { { .name = name, .content = "evil" }, { .name = "good.txt", .content = "good" } });
+        Outcome outcome = extract();
+        EXPECT_FALSE(outcome.result);
+        EXPECT_EQ(outcome.completion, false);
+        EXPECT_EQ(snapshot(outside), before);
+        EXPECT_EQ(readText(destination + "/good.txt"), "good") << "the other entries are still extracted";
+        fs::remove_all(destination);
+    }
+}
+
+TEST_F(ZipArchiveHostileTest, ALinkEntryCannotCarryALaterEntryOutside)
+{
+    auto before = snapshot(outside);
+    // A symbolic link stored as an entry, then a file written through it.
+    writeRawArchive(archive, { { .name = "link", .content = outside, .externalAttributes = 0120777u << 16 }, { .name = "link/victim.txt", .content = "evil" }, { .name = "link/new.txt", .content = "evil" } });
+    EXPECT_FALSE(extract().result);
+    EXPECT_EQ(snapshot(outside), before);
+    EXPECT_FALSE(fs::is_symlink(destination + "/link")) << "links are never made";
+}
+
+TEST_F(ZipArchiveHostileTest, ALinkAlreadyInTheDestinationIsNotFollowedOutside)
+{
+    fs::create_directory_symlink(outside, destination + "/out");
+    fs::create_symlink(outside + "/victim.txt", destination + "/victim-link.txt");
+    auto before = snapshot(outside);
+    writeRawArchive(archive, { { .name = "out/victim.txt", .content = "evil" }, { .name = "out/newdir/x.txt", .content = "evil" }, { .name = "out/folder/", .content = "" }, { .name = "victim-link.txt", .content = "replaced link" } });
+    EXPECT_FALSE(extract().result);
+    EXPECT_EQ(snapshot(outside), before);
+    EXPECT_FALSE(fs::is_symlink(destination + "/victim-link.txt")) << "the link itself was replaced";
+    EXPECT_EQ(readText(destination + "/victim-link.txt"), "replaced link");
+}
+
+TEST_F(ZipArchiveHostileTest, ALinkThatStaysInsideTheDestinationMayBeUsed)
+{
+    fs::create_directories(destination + "/real");
+    fs::create_directory_symlink("real", destination + "/alias");
+    writeRawArchive(archive, { { .name = "alias/x.txt", .content = "inside" } });
+    EXPECT_TRUE(extract().result);
+    EXPECT_EQ(readText(destination + "/real/x.txt"), "inside");
+}
+
+struct CorruptCase {
+    const char* name;
+    RawEntry entry;
+};
+
+TEST_F(ZipArchiveHostileTest, CorruptEntriesFailAndLeaveTheExistingFileAlone)
+{
+    std::string content(100000, 'x');
+    for (std::size_t i = 0; i < content.size(); i += 7)
+        content[i] = static_cast<char>('a' + i % 26);
+    std::string deflated = rawDeflate(content);
+    std::vector<CorruptCase> cases = {
+        { "truncated deflate data", { .name = "file.txt", .content = content, .storedBytes = deflated.substr(0, deflated.size() / 2) } },
+        { "garbage instead of deflate data", { .name = "file.txt", .content = content, .storedBytes = std::string(500, '\xff') } },
+        { "bad CRC", { .name = "file.txt", .content = content, .crc = crcOf(content) ^ 1 } },
+        { "bad CRC, stored", { .name = "file.txt", .content = "short", .method = 0, .crc = 1234 } },
+        { "more data than recorded", { .name = "file.txt", .content = content, .uncompressedSize = 10 } },
+        { "less data than recorded", { .name = "file.txt", .content = content, .uncompressedSize = content.size() + 10 } },
+        { "encrypted, no password", { .name = "file.txt", .content = "x", .flag = 1, .storedBytes = std::string(20, 'k') } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeText(destination + "/file.txt", "existing");
+        writeRawArchive(archive, { c.entry, { .name = "after.txt", .content = "after" } });
+        Outcome outcome = extract();
+        EXPECT_FALSE(outcome.result);
+        EXPECT_EQ(outcome.completion, false) << "the completion hears the real result";
+        EXPECT_EQ(readText(destination + "/file.txt"), "existing");
+        EXPECT_THAT(filesBelow(destination), ElementsAre("after.txt", "file.txt")) << "no temporary file is left";
+        fs::remove_all(destination);
+    }
+}
+
+TEST_F(ZipArchiveHostileTest, DataCutOffByTheEndOfTheFileFails)
+{
+    std::string content(50000, 'q');
+    writeRawArchive(archive, { { .name = "file.txt", .content = content, .method = 0 } });
+    // The records claim more bytes than the archive holds.
+    std::string huge("\xff\xff\x0f\x00", 4);
+    patchEntry(archive, "file.txt", 20, huge);
+    patchEntry(archive, "file.txt", 24, huge);
+    writeText(destination + "/file.txt", "existing");
+    EXPECT_FALSE(extract().result);
+    EXPECT_EQ(readText(destination + "/file.txt"), "existing");
+}
+
+TEST_F(ZipArchiveHostileTest, AWrongPasswordFailsAndTheExistingFileSurvives)
+{
+    writeText(folder / "src/file.txt", "secret contents");
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, std::vector<std::string> { folder / "src/file.txt" }, std::string("right")));
+    writeText(destination + "/file.txt", "existing");
+
+    EXPECT_FALSE(extract(std::string("wrong")).result);
+    EXPECT_EQ(readText(destination + "/file.txt"), "existing");
+    EXPECT_FALSE(extract().result) << "no password at all";
+    EXPECT_EQ(readText(destination + "/file.txt"), "existing");
+    EXPECT_TRUE(extract(std::string("right")).result);
+    EXPECT_EQ(readText(destination + "/file.txt"), "secret contents");
+}
+
+TEST_F(ZipArchiveHostileTest, NestingStopsAtEightLevels)
+{
+    // level10.zip holds deep.txt; level9.zip holds level10.zip; ... the archive holds level1.zip.
+    std::string inner = folder / "level10.zip";
+    writeRawArchive(inner, { { .name = "deep.txt", .content = "bottom" } });
+    for (int level = 9; level >= 0; --level) {
+        std::string next = level == 0 ? archive : folder / ("level" + std::to_string(level) + ".zip");
+        writeRawArchive(next, { { .name = fs::path(inner).filename().string(), .content = readText(inner), .method = 0 } });
+        inner = next;
+    }
+    EXPECT_TRUE(extract().result);
+    EXPECT_THAT(filesBelow(destination), ElementsAre("level9.zip")) << "levels 1 to 8 were unzipped, level 9 stays a file";
+}
+
+TEST_F(ZipArchiveHostileTest, AnUnknownMethodFails)
+{
+    writeRawArchive(archive, { { .name = "file.txt", .content = "x" } });
+    patchEntry(archive, "file.txt", 10, std::string("\x63\0", 2));
+    writeText(destination + "/file.txt", "existing");
+    EXPECT_FALSE(extract().result);
+    EXPECT_EQ(readText(destination + "/file.txt"), "existing");
+}
+
+TEST_F(ZipArchiveHostileTest, ANestedArchiveHoldingAFileOfItsOwnNameKeepsThatFile)
+{
+    writeRawArchive(folder / "self.zip", { { .name = "self.zip", .content = "placeholder", .method = 0 } });
+    writeRawArchive(archive, { { .name = "self.zip", .content = readText(folder / "self.zip"), .method = 0 } });
+    writeRawArchive(folder / "self.zip", { { .name = "self.zip", .content = readText(archive), .method = 0 } });
+    writeRawArchive(archive, { { .name = "self.zip", .content = readText(folder / "self.zip"), .method = 0 } });
+    EXPECT_TRUE(extract().result);
+    EXPECT_EQ(readText(destination + "/self.zip"), "placeholder");
+}
+
+TEST_F(ZipArchiveHostileTest, NamesThatAreNotUtf8AreReadAsCp437)
+{
+    writeRawArchive(archive, { { .name = "caf\x82.txt", .content = "e acute" }, { .name = "\xff\xfe\x80", .content = "odd" }, { .name = "ok-\xc3\xa9.txt", .content = "utf8" } });
+    EXPECT_TRUE(extract().result);
+    EXPECT_EQ(readText(destination + "/caf\xc3\xa9.txt"), "e acute");
+    EXPECT_EQ(readText(destination + "/\xc2\xa0\xe2\x96\xa0\xc3\x87"), "odd");
+    EXPECT_EQ(readText(destination + "/ok-\xc3\xa9.txt"), "utf8");
+}
+
+TEST_F(ZipArchiveHostileTest, OnlyPermissionBitsAreApplied)
+{
+    writeRawArchive(archive, { { .name = "setuid", .content = "x", .externalAttributes = 0104777u << 16 }, { .name = "sticky", .content = "x", .externalAttributes = 0101640u << 16 }, { .name = "plain", .content = "x", .externalAttributes = 0 } });
+    EXPECT_TRUE(extract().result);
+    EXPECT_EQ(permissions(destination + "/setuid"), 0777u);
+    EXPECT_EQ(permissions(destination + "/sticky"), 0640u);
+    EXPECT_EQ(permissions(destination + "/plain") & 07000u, 0u);
+}
+
+TEST_F(ZipArchiveHostileTest, NamesWithNulOrNothingAreRefused)
+{
+    writeRawArchive(archive, { { .name = "a", .content = "x" } });
+    // Turn the recorded name "a" into a NUL byte in both headers.
+    std::string data = readText(archive);
+    for (std::size_t at = 0; (at = data.find("PK\3\4", at)) != std::string::npos; at += 4)
+        data[at + 30] = '\0';
+    for (std::size_t at = 0; (at = data.find("PK\1\2", at)) != std::string::npos; at += 4)
+        data[at + 46] = '\0';
+    std::ofstream(archive, std::ios::binary | std::ios::trunc) << data;
+    EXPECT_FALSE(extract().result);
+    EXPECT_TRUE(filesBelow(destination).empty());
+}
+
+}

@@ -1,0 +1,179 @@
+#include "model/ZipArchive.h"
+
+#include "model/ZipTestSupport.h"
+
+#include <gmock/gmock.h>
+
+using namespace vesk;
+using namespace vesk::ziptest;
+using ::testing::ElementsAre;
+
+namespace {
+
+// Archives go both ways between the wrapper and Info-ZIP and Python's zipfile.
+class ZipArchiveInteropTest : public ::testing::Test {
+protected:
+    TemporaryFolder folder;
+    std::string source = folder / "source";
+
+    void SetUp() override
+    {
+        writeText(source + "/readme.txt", "Read me.\n");
+        std::string big;
+        for (int i = 0; i < 20000; ++i)
+            big += "line " + std::to_string(i * 7919 % 10007) + " of a file that compresses\n";
+        writeText(source + "/docs/big.txt", big);
+        writeText(source + "/docs/na\xc3\xafve \xe2\x82\xac.txt", "unicode name");
+        std::string binary;
+        for (int i = 0; i < 4096; ++i)
+            binary += static_cast<char>((i * 131) & 0xff);
+        writeText(source + "/bin/data.bin", binary);
+        ::chmod((source + "/bin/data.bin").c_str(), 0751);
+        fs::create_directories(source + "/empty");
+    }
+
+    void requireTools(std::initializer_list<const char*> tools)
+    {
+        for (const char* tool : tools) {
+            if (!hasTool(tool))
+                GTEST_SKIP() << tool << " is not installed";
+        }
+    }
+
+    // Runs a Python script with the archive path as its first argument; its exit status.
+    int python(const std::string& script, const std::string& argument)
+    {
+        std::string file = folder / "check.py";
+        writeText(file, script);
+        return run("python3 " + shellQuoted(file) + " " + shellQuoted(argument));
+    }
+
+    void expectSameTree(const std::string& extracted)
+    {
+        EXPECT_EQ(readText(extracted + "/readme.txt"), readText(source + "/readme.txt"));
+        EXPECT_EQ(readText(extracted + "/docs/big.txt"), readText(source + "/docs/big.txt"));
+        EXPECT_EQ(readText(extracted + "/docs/na\xc3\xafve \xe2\x82\xac.txt"), "unicode name");
+        EXPECT_EQ(readText(extracted + "/bin/data.bin"), readText(source + "/bin/data.bin"));
+        EXPECT_EQ(permissions(extracted + "/bin/data.bin"), 0751u);
+    }
+};
+
+const char* pythonCheck = R"(import sys, zipfile, os
+password = sys.argv[2].encode() if len(sys.argv) > 2 else None
+with zipfile.ZipFile(sys.argv[1]) as z:
+    if password:
+        z.setpassword(password)
+    if z.testzip() is not None:
+        sys.exit(2)
+    names = set(z.namelist())
+    expected = {'readme.txt', 'docs/big.txt', 'docs/na\u00efve \u20ac.txt', 'bin/data.bin', 'empty/.DS_Store'}
+    if names != expected:
+        print(sorted(names))
+        sys.exit(3)
+    if z.read('readme.txt') != b'Read me.\n':
+        sys.exit(4)
+    if (z.getinfo('bin/data.bin').external_attr >> 16) & 0o777 != 0o751:
+        sys.exit(5)
+)";
+
+TEST_F(ZipArchiveInteropTest, OurArchivesPassInfoZipAndPython)
+{
+    requireTools({ "unzip", "python3" });
+    std::string archive = folder / "ours.zip";
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, source));
+
+    EXPECT_EQ(run("unzip -tqq " + shellQuoted(archive)), 0);
+    EXPECT_EQ(run("unzip -qq " + shellQuoted(archive) + " -d " + shellQuoted(folder / "byunzip")), 0);
+    expectSameTree(folder / "byunzip");
+    EXPECT_EQ(python(pythonCheck, archive), 0);
+}
+
+TEST_F(ZipArchiveInteropTest, OurEncryptedArchivesOpenWithThePasswordOnly)
+{
+    requireTools({ "unzip", "python3" });
+    std::string archive = folder / "secret.zip";
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, source, false, std::string("s3cret pass")));
+    for (const auto& entry : listArchive(archive)) {
+        EXPECT_EQ(entry.flag & 1, 1u) << entry.name;
+        EXPECT_EQ(entry.flag & 8, 0u) << entry.name;
+    }
+
+    EXPECT_EQ(run("unzip -tqq -P " + shellQuoted("s3cret pass") + " " + shellQuoted(archive)), 0);
+    EXPECT_NE(run("unzip -tqq -P wrong " + shellQuoted(archive) + " >/dev/null 2>&1"), 0);
+    EXPECT_EQ(run("unzip -qq -P " + shellQuoted("s3cret pass") + " " + shellQuoted(archive) + " -d " + shellQuoted(folder / "byunzip")), 0);
+    expectSameTree(folder / "byunzip");
+    writeText(folder / "check.py", pythonCheck);
+    EXPECT_EQ(run("python3 " + shellQuoted(folder / "check.py") + " " + shellQuoted(archive) + " " + shellQuoted("s3cret pass")), 0);
+
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(archive, folder / "byus", true, std::string("s3cret pass"), nullptr));
+    expectSameTree(folder / "byus");
+}
+
+TEST_F(ZipArchiveInteropTest, AnArchiveWithADroppedEntryIsStillSound)
+{
+    requireTools({ "unzip" });
+    std::string archive = folder / "dropped.zip";
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, { source + "/readme.txt", "/proc/self/mem", source + "/docs/big.txt" }));
+    EXPECT_EQ(run("unzip -tqq " + shellQuoted(archive)), 0);
+    EXPECT_THAT(entryNames(archive), ElementsAre("readme.txt", "big.txt"));
+}
+
+TEST_F(ZipArchiveInteropTest, WeExtractInfoZipArchivesPlainAndEncrypted)
+{
+    requireTools({ "zip" });
+    std::string plain = folder / "plain.zip";
+    std::string secret = folder / "secret.zip";
+    ASSERT_EQ(run("cd " + shellQuoted(source) + " && zip -qr " + shellQuoted(plain) + " ."), 0);
+    ASSERT_EQ(run("cd " + shellQuoted(source) + " && zip -qr -P pa55 " + shellQuoted(secret) + " ."), 0);
+
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(plain, folder / "plain"));
+    expectSameTree(folder / "plain");
+    EXPECT_TRUE(fs::is_directory(folder / "plain/empty"));
+
+    // Info-ZIP puts the sizes after the data, so the password check uses the DOS time.
+    bool descriptorSeen = false;
+    for (const auto& entry : listArchive(secret))
+        descriptorSeen = descriptorSeen || ((entry.flag & 9) == 9);
+    EXPECT_TRUE(descriptorSeen);
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(secret, folder / "secret", true, std::string("pa55"), nullptr));
+    expectSameTree(folder / "secret");
+
+    writeText(folder / "wrong/readme.txt", "existing");
+    EXPECT_FALSE(ZipArchive::unzipFileAtPath(secret, folder / "wrong", true, std::string("nope"), nullptr));
+    EXPECT_EQ(readText(folder / "wrong/readme.txt"), "existing");
+}
+
+TEST_F(ZipArchiveInteropTest, WeExtractArchivesWrittenByPython)
+{
+    requireTools({ "python3" });
+    std::string archive = folder / "python.zip";
+    const char* script = R"(import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    z.writestr('stored.txt', b'stored bytes', compress_type=zipfile.ZIP_STORED)
+    z.writestr('deflated.txt', b'deflate me ' * 1000, compress_type=zipfile.ZIP_DEFLATED)
+    z.writestr('dir/', b'')
+    info = zipfile.ZipInfo('dir/\u00e9t\u00e9.txt', date_time=(2019, 5, 6, 7, 8, 10))
+    info.external_attr = 0o100640 << 16
+    info.create_system = 3
+    z.writestr(info, b'summer', compress_type=zipfile.ZIP_DEFLATED)
+)";
+    ASSERT_EQ(python(script, archive), 0);
+    std::string out = folder / "out";
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(archive, out));
+    EXPECT_EQ(readText(out + "/stored.txt"), "stored bytes");
+    std::string expected;
+    for (int i = 0; i < 1000; ++i)
+        expected += "deflate me ";
+    EXPECT_EQ(readText(out + "/deflated.txt"), expected);
+    std::string summer = out + "/dir/\xc3\xa9t\xc3\xa9.txt";
+    EXPECT_EQ(readText(summer), "summer");
+    EXPECT_EQ(permissions(summer), 0640u);
+    time_t date = modificationTime(summer);
+    struct tm local { };
+    ::localtime_r(&date, &local);
+    EXPECT_EQ(local.tm_year + 1900, 2019);
+    EXPECT_EQ(local.tm_hour, 7);
+    EXPECT_EQ(local.tm_sec, 10);
+}
+
+}
