@@ -1,6 +1,8 @@
 #include "platform/foundation/NSFileManager.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -261,7 +263,8 @@ namespace {
         const unsigned mode = st.st_mode & 07777;
 
         if (S_ISLNK(st.st_mode)) {
-            std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+            // Some file systems report links of size 0; a target never exceeds PATH_MAX.
+            std::vector<char> target(static_cast<size_t>(std::max<off_t>(st.st_size, PATH_MAX)) + 1);
             ssize_t n = ::readlinkat(srcDir, srcName.c_str(), target.data(), target.size());
             if (n < 0)
                 return fail(error, errno, srcPath);

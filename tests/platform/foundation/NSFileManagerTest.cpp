@@ -85,14 +85,15 @@ TEST_F(FileManagerTest, ListsNamesWithoutDotEntriesAndSkipsHiddenOnRequest)
     write("notes.txt", "n");
     write(".profile", "p");
     fs::create_directory(path("folder"));
+    ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0644), 0); // listed, never opened
 
     auto all = fm.contentsOfDirectoryAtPath(root);
     ASSERT_TRUE(all);
-    EXPECT_EQ(sorted(*all), (std::vector<std::string> { ".profile", "folder", "notes.txt" }));
+    EXPECT_EQ(sorted(*all), (std::vector<std::string> { ".profile", "folder", "notes.txt", "pipe" }));
 
     auto visible = fm.contentsOfDirectoryAtPath(root, nullptr, DirectoryEnumerationOptions::SkipsHiddenFiles);
     ASSERT_TRUE(visible);
-    EXPECT_EQ(sorted(*visible), (std::vector<std::string> { "folder", "notes.txt" }));
+    EXPECT_EQ(sorted(*visible), (std::vector<std::string> { "folder", "notes.txt", "pipe" }));
 
     auto empty = fm.contentsOfDirectoryAtPath(path("folder"));
     ASSERT_TRUE(empty);
