@@ -31,7 +31,7 @@ std::string NSByteCountFormatter::stringFromByteCount(std::int64_t byteCount, Co
     if (magnitude == 1)
         return sign + "1 byte";
     double base = (style == CountStyle::Memory || style == CountStyle::Binary) ? 1024.0 : 1000.0;
-    if (static_cast<double>(magnitude) < 1000.0 && magnitude < static_cast<std::uint64_t>(base))
+    if (magnitude < 1000)
         return sign + groupThousands(magnitude) + " bytes";
 
     static constexpr const char* units[] = { "KB", "MB", "GB", "TB", "PB", "EB" };
