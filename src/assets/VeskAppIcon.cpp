@@ -41,10 +41,13 @@ namespace {
     const std::array<TileDesign, 11> kTiles { {
         // Background: deep blue with a faint diagonal weave.
         { "image.png", { 64, 64 }, [](CGSize s) {
-             drawVerticalGradient(s, UIColor::colorWithRed(0.11, 0.2, 0.34, 1), UIColor::colorWithRed(0.09, 0.16, 0.27, 1));
+             fillRect(CGRectMake(0, 0, s.width, s.height), 0.1, 0.18, 0.3);
+             // The line x + y = 64 and its neighbours through the corners, so tiles join up.
              UIBezierPath weave;
-             weave.moveToPoint({ 0, 64 });
-             weave.addLineToPoint({ 64, 0 });
+             for (CGFloat offset : { 0.0, 64.0, 128.0 }) {
+                 weave.moveToPoint({ offset - 64, 64 });
+                 weave.addLineToPoint({ offset, 0 });
+             }
              weave.setLineWidth(6);
              UIColor(1, 1, 1, 0.05).setStroke();
              weave.stroke();

@@ -198,6 +198,13 @@ PangoLayout* createTextLayout(cairo_t* cr, const std::string& text, const UIFont
     pango_font_description_free(desc);
     auto clean = sanitizedText(text);
     pango_layout_set_text(layout, clean.data(), int(clean.size()));
+#if PANGO_VERSION_CHECK(1, 44, 0)
+    // Words broken across lines keep their letters only: no hyphen is added.
+    auto* attributes = pango_attr_list_new();
+    pango_attr_list_insert(attributes, pango_attr_insert_hyphens_new(FALSE));
+    pango_layout_set_attributes(layout, attributes);
+    pango_attr_list_unref(attributes);
+#endif
     return layout;
 }
 

@@ -62,6 +62,10 @@ namespace {
         auto wrapped = boundingRectWithSize("verylongsuffix", { 36, 1e9 }, NSStringDrawingUsesLineFragmentOrigin, attributes(15));
         EXPECT_LE(wrapped.size.width, 36);
         EXPECT_GE(wrapped.size.height, 2.9 * oneLine.size.height);
+        // Broken inside a word, the lines hold the letters only: no hyphen is added.
+        auto lineOf = [](const std::string& text) { return boundingRectWithSize(text, { 1000, 1e9 }, NSStringDrawingUsesLineFragmentOrigin, attributes(15)).size.width; };
+        auto narrow = boundingRectWithSize("wwwwwwww", { lineOf("wwww") + 0.5, 1e9 }, NSStringDrawingUsesLineFragmentOrigin, attributes(15));
+        EXPECT_NEAR(narrow.size.height, 2 * oneLine.size.height, 0.5);
         auto single = boundingRectWithSize("verylongsuffix", { 36, 1e9 }, 0, attributes(15));
         EXPECT_NEAR(single.size.height, oneLine.size.height, 0.01);
         EXPECT_EQ(boundingRectWithSize("", { 36, 1e9 }, NSStringDrawingUsesLineFragmentOrigin, attributes(15)), CGRectZero);
