@@ -1,0 +1,269 @@
+#include "model/VeskFileManager.h"
+
+#include "model/PlatformUtilities.h"
+#include "model/SettingsKeys.h"
+#include "model/VeskFile.h"
+#include "platform/foundation/AppHome.h"
+#include "platform/foundation/NSByteCountFormatter.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/foundation/NSUserDefaults.h"
+
+#include <array>
+#include <set>
+#include <utility>
+
+namespace vesk {
+
+using namespace platform;
+
+namespace {
+
+    constexpr std::string_view veskDownloadExtension = "veskDL";
+
+    // As many links as the kernel follows before it gives up with ELOOP.
+    constexpr int maxLinkHops = 40;
+
+    // The attributes of what the path finally names, links followed.
+    std::optional<FileAttributes> resolvedAttributes(const NSFileManager& fm, std::string path)
+    {
+        for (int hop = 0; hop <= maxLinkHops; ++hop) {
+            auto attributes = fm.attributesOfItemAtPath(path);
+            if (!attributes || attributes->type != FileType::SymbolicLink)
+                return attributes;
+            auto destination = fm.destinationOfSymbolicLinkAtPath(path);
+            if (!destination)
+                return std::nullopt;
+            // Relative targets count from the link's own folder; ".." is left to the kernel.
+            path = isAbsolutePath(*destination) ? *destination
+                                                : stringByDeletingLastPathComponent(path) + "/" + *destination;
+        }
+        return std::nullopt;
+    }
+
+    // Folders already entered during one walk, by device and inode.
+    class VisitedFolders {
+    public:
+        // False when the folder was entered before (or can't be identified).
+        bool enter(const NSFileManager& fm, const std::string& path)
+        {
+            auto attributes = resolvedAttributes(fm, path);
+            if (!attributes)
+                return false;
+            return m_seen.emplace(attributes->systemNumber, attributes->systemFileNumber).second;
+        }
+
+    private:
+        std::set<std::pair<std::uint64_t, std::uint64_t>> m_seen;
+    };
+
+    bool showsHiddenFiles()
+    {
+        return NSUserDefaults::standardUserDefaults()->boolForKey(hashedDefaultsKey2());
+    }
+
+    constexpr std::array<std::string_view, 8> permissionTriplets = { "---", "--x", "-w-", "-wx", "r--", "r-x", "rw-", "rwx" };
+
+}
+
+VeskFileManager::VeskFileManager()
+    : m_fileManager(NSFileManager::defaultManager())
+{
+}
+
+VeskFileManager::VeskFileManager(NSFileManager& fileManager)
+    : m_fileManager(fileManager)
+{
+}
+
+VeskFileManager& VeskFileManager::defaultManager()
+{
+    static VeskFileManager manager;
+    return manager;
+}
+
+bool VeskFileManager::isDirectoryAtPath(std::string_view path) const
+{
+    if (isVeskDownloadFileAtPath(path))
+        return false;
+    bool isDirectory = false;
+    return m_fileManager.fileExistsAtPath(std::string(path), &isDirectory) && isDirectory;
+}
+
+bool VeskFileManager::isVeskDownloadFileAtPath(std::string_view path) const
+{
+    return pathExtension(path) == veskDownloadExtension;
+}
+
+std::int64_t VeskFileManager::getTaskIDFromVeskDownloadFile(std::string_view) const
+{
+    return 1;
+}
+
+std::string VeskFileManager::getPosixPermisionsOfPath(std::string_view path) const
+{
+    auto attributes = m_fileManager.attributesOfItemAtPath(std::string(path));
+    if (!attributes)
+        return {};
+    std::string text(1, attributes->type == FileType::Directory ? 'd' : '-');
+    for (int shift : { 6, 3, 0 })
+        text += permissionTriplets[(attributes->posixPermissions >> shift) & 07];
+    return text;
+}
+
+Dictionary VeskFileManager::getAttributesOfFile(std::string_view path) const
+{
+    auto attributes = m_fileManager.attributesOfItemAtPath(std::string(path));
+    if (!attributes)
+        return Dictionary { { "", Value("") } };
+    auto toDate = [](std::chrono::system_clock::time_point time) {
+        return Date { std::chrono::duration<double>(time.time_since_epoch()).count() };
+    };
+    Dictionary result;
+    result.set("NSFileType", Value(fileTypeName(attributes->type)));
+    result.set("NSFileSize", Value(static_cast<long long>(attributes->size)));
+    result.set("NSFilePosixPermissions", Value(static_cast<long long>(attributes->posixPermissions)));
+    result.set("NSFileReferenceCount", Value(static_cast<long long>(attributes->referenceCount)));
+    result.set("NSFileOwnerAccountID", Value(static_cast<long long>(attributes->ownerAccountID)));
+    result.set("NSFileGroupOwnerAccountID", Value(static_cast<long long>(attributes->groupOwnerAccountID)));
+    if (!attributes->ownerAccountName.empty())
+        result.set("NSFileOwnerAccountName", Value(attributes->ownerAccountName));
+    if (!attributes->groupOwnerAccountName.empty())
+        result.set("NSFileGroupOwnerAccountName", Value(attributes->groupOwnerAccountName));
+    result.set("NSFileCreationDate", Value(toDate(attributes->creationDate)));
+    result.set("NSFileModificationDate", Value(toDate(attributes->modificationDate)));
+    result.set("NSFileSystemNumber", Value(static_cast<long long>(attributes->systemNumber)));
+    result.set("NSFileSystemFileNumber", Value(static_cast<long long>(attributes->systemFileNumber)));
+    return result;
+}
+
+std::string VeskFileManager::getDocumentDirectory() const
+{
+    std::string path = expandingTildeInPath(documentsDirectory());
+    if (!m_fileManager.fileExistsAtPath(path) && createDirectoryAtPath(path))
+        debugLog("Created document directory " + lastPathComponent(path), __FILE__, __LINE__, __func__);
+    return path;
+}
+
+std::string VeskFileManager::getSizeOfFileAsString(std::string_view path) const
+{
+    return NSByteCountFormatter::stringFromByteCount(getSizeOf(path), NSByteCountFormatter::CountStyle::File);
+}
+
+namespace {
+
+    std::int64_t sizeBelow(const VeskFileManager& vfm, const NSFileManager& fm, const std::string& path, VisitedFolders& visited)
+    {
+        if (vfm.isDirectoryAtPath(path)) {
+            if (!visited.enter(fm, path))
+                return 0;
+            auto names = fm.contentsOfDirectoryAtPath(path);
+            if (!names) {
+                debugLog("Error getting size of directory " + lastPathComponent(path), __FILE__, __LINE__, __func__);
+                return 0;
+            }
+            std::int64_t total = 0;
+            for (auto const& name : *names)
+                total += sizeBelow(vfm, fm, stringByAppendingPathComponent(path, name), visited);
+            return total;
+        }
+        // Only a readable regular file has contents to count; FIFOs, devices and sockets are
+        // never opened, so nothing blocks.
+        auto attributes = resolvedAttributes(fm, path);
+        if (!attributes || attributes->type != FileType::Regular || !fm.isReadableFileAtPath(path))
+            return 0;
+        return attributes->size;
+    }
+
+    void contentBelow(const VeskFileManager& vfm, const NSFileManager& fm, const std::string& path, VisitedFolders& visited,
+        std::vector<std::string>& result)
+    {
+        if (!vfm.isDirectoryAtPath(path)) {
+            result.push_back(path);
+            return;
+        }
+        if (!visited.enter(fm, path))
+            return;
+        auto names = fm.contentsOfDirectoryAtPath(path);
+        if (!names) {
+            debugLog("There was an error getting the content of \"" + lastPathComponent(path) + "\"", __FILE__, __LINE__, __func__);
+            return;
+        }
+        for (auto const& name : *names)
+            contentBelow(vfm, fm, stringByAppendingPathComponent(path, name), visited, result);
+    }
+
+}
+
+std::int64_t VeskFileManager::getSizeOf(std::string_view path) const
+{
+    VisitedFolders visited;
+    return sizeBelow(*this, m_fileManager, std::string(path), visited);
+}
+
+std::string VeskFileManager::homeDir() const
+{
+    return "/";
+}
+
+bool VeskFileManager::createDirectoryAtPath(std::string_view path) const
+{
+    if (m_fileManager.createDirectoryAtPath(std::string(path), true))
+        return true;
+    debugLog("Error, document directory could not be created!", __FILE__, __LINE__, __func__);
+    return false;
+}
+
+std::vector<std::shared_ptr<VeskFile>> VeskFileManager::getFiles(std::string_view path) const
+{
+    std::vector<std::shared_ptr<VeskFile>> files;
+    if (showsHiddenFiles()) {
+        auto names = m_fileManager.contentsOfDirectoryAtPath(std::string(path));
+        if (!names)
+            return files;
+        files.reserve(names->size());
+        for (auto const& name : *names)
+            files.push_back(VeskFile::initWithPath(stringByAppendingPathComponent(path, name)));
+        return files;
+    }
+    // Listed by URL: the entries come back as file URLs of the folder's absolute path.
+    std::string folder = NSURL::fileURLWithPath(path).path();
+    auto names = m_fileManager.contentsOfDirectoryAtPath(folder, nullptr, DirectoryEnumerationOptions::SkipsHiddenFiles);
+    if (!names)
+        return files;
+    files.reserve(names->size());
+    for (auto const& name : *names)
+        files.push_back(VeskFile::initWithUrl(NSURL::fileURLWithPath(stringByAppendingPathComponent(folder, name))));
+    return files;
+}
+
+std::vector<std::string> VeskFileManager::getFilePaths(std::string_view path) const
+{
+    if (showsHiddenFiles())
+        return m_fileManager.contentsOfDirectoryAtPath(std::string(path)).value_or(std::vector<std::string> {});
+    std::string folder = NSURL::fileURLWithPath(path).path();
+    auto names = m_fileManager.contentsOfDirectoryAtPath(folder, nullptr, DirectoryEnumerationOptions::SkipsHiddenFiles);
+    std::vector<std::string> paths;
+    if (!names)
+        return paths;
+    paths.reserve(names->size());
+    for (auto const& name : *names)
+        paths.push_back(stringByAppendingPathComponent(folder, name));
+    return paths;
+}
+
+std::vector<std::string> VeskFileManager::getAllContentOfDirectory(std::string_view path) const
+{
+    VisitedFolders visited;
+    std::vector<std::string> result;
+    contentBelow(*this, m_fileManager, std::string(path), visited, result);
+    return result;
+}
+
+std::shared_ptr<UIImage> VeskFileManager::getImageForFileAtPath(std::string_view) const
+{
+    return nullptr;
+}
+
+}

@@ -1,0 +1,296 @@
+#include "ModelTestSupport.h"
+
+#include "model/Bookmarks.h"
+#include "model/SettingsKeys.h"
+#include "model/VeskFile.h"
+#include "platform/foundation/PropertyList.h"
+
+#include <gmock/gmock.h>
+
+#include <thread>
+
+namespace vesk {
+namespace {
+
+    using platform::Array;
+    using platform::Bytes;
+    using platform::Dictionary;
+    using platform::Uid;
+    using platform::Value;
+
+    class RecordingDelegate : public BookmarksDelegate {
+    public:
+        void didChangeBookmarks(const std::shared_ptr<VeskFile>& file, bool remove) override { calls.emplace_back(file->name(), remove); }
+        std::vector<std::pair<std::string, bool>> calls;
+    };
+
+    class BookmarksTest : public test::TemporaryHome {
+    protected:
+        static std::shared_ptr<platform::NSUserDefaults> defaults() { return platform::NSUserDefaults::standardUserDefaults(); }
+        static std::optional<Bytes> stored() { return defaults()->dataForKey(hashedDefaultsKey1V2()); }
+
+        // The stored archive, read back as a property list.
+        static Value storedArchive()
+        {
+            auto data = stored();
+            EXPECT_TRUE(data);
+            return data ? platform::propertyListFromData(*data).value_or(Value()) : Value();
+        }
+
+        static std::vector<std::string> storedNames()
+        {
+            std::vector<std::string> names;
+            for (auto const& file : Bookmarks().reloadBookmarks())
+                names.push_back(file->name());
+            return names;
+        }
+
+        std::shared_ptr<VeskFile> record(const std::string& name) { return VeskFile::initWithPath(makeFile(name)); }
+    };
+
+    Value classEntry(std::string name)
+    {
+        return Value(Dictionary { { "$classname", Value(name) }, { "$classes", Value(Array { Value(name), Value("NSObject") }) } });
+    }
+
+    Value keyedArchive(Array objects)
+    {
+        return Value(Dictionary {
+            { "$archiver", Value("NSKeyedArchiver") },
+            { "$version", Value(100000) },
+            { "$top", Value(Dictionary { { "root", Value(Uid { 1 }) } }) },
+            { "$objects", Value(std::move(objects)) },
+        });
+    }
+
+    TEST_F(BookmarksTest, StoresTheListInTheArchiverLayout)
+    {
+        Bookmarks store;
+        store.setup();
+        EXPECT_EQ(storedArchive(), keyedArchive({ Value("$null"), Value(Dictionary { { "NS.objects", Value(Array {}) }, { "$class", Value(Uid { 2 }) } }), classEntry("NSArray") }));
+
+        auto first = record("first.txt");
+        auto second = record("second file.txt");
+        ASSERT_TRUE(store.save(first));
+        ASSERT_TRUE(store.save(second));
+        auto expected = keyedArchive({
+            Value("$null"),
+            Value(Dictionary { { "NS.objects", Value(Array { Value(Uid { 2 }), Value(Uid { 5 }) }) }, { "$class", Value(Uid { 7 }) } }),
+            Value(Dictionary { { "pathURL", Value(Uid { 3 }) }, { "$class", Value(Uid { 4 }) } }),
+            Value("file://" + scratch() + "/first.txt"),
+            classEntry("VeskFile"),
+            Value(Dictionary { { "pathURL", Value(Uid { 6 }) }, { "$class", Value(Uid { 4 }) } }),
+            Value("file://" + scratch() + "/second%20file.txt"),
+            classEntry("NSArray"),
+        });
+        EXPECT_EQ(storedArchive(), expected);
+        // A binary property list, as the platform archiver writes.
+        platform::PropertyListFormat format {};
+        ASSERT_TRUE(platform::propertyListFromData(*stored(), &format));
+        EXPECT_EQ(format, platform::PropertyListFormat::Binary);
+
+        // Round trip: another store reads the same records back, in order.
+        auto list = Bookmarks().reloadBookmarks();
+        ASSERT_EQ(list.size(), 2u);
+        EXPECT_TRUE(list[0]->isEqual(first.get()));
+        EXPECT_TRUE(list[1]->isEqual(second.get()));
+    }
+
+    TEST_F(BookmarksTest, NewStoreAndSetup)
+    {
+        Bookmarks store;
+        EXPECT_EQ(store.count(), 0);
+        EXPECT_TRUE(store.bookmarks().empty());
+        EXPECT_FALSE(stored());
+
+        store.setup();
+        EXPECT_EQ(store.count(), 0);
+        auto firstEntry = stored();
+        ASSERT_TRUE(firstEntry);
+
+        // A second setup leaves an existing entry alone.
+        ASSERT_TRUE(store.save(record("kept")));
+        auto withOne = stored();
+        Bookmarks later;
+        later.setup();
+        EXPECT_EQ(stored(), withOne);
+        EXPECT_EQ(later.count(), 1);
+        EXPECT_EQ(later.bookmarks().size(), 1u);
+    }
+
+    TEST_F(BookmarksTest, SaveAndRemove)
+    {
+        Bookmarks store;
+        store.setup();
+        auto a = record("a");
+        auto b = record("b");
+        auto c = record("c");
+
+        EXPECT_TRUE(store.save(a));
+        EXPECT_FALSE(store.save(VeskFile::initWithPath(a->path()))); // the same path once only
+        EXPECT_EQ(store.count(), 1);
+        EXPECT_TRUE(store.save(b));
+        EXPECT_TRUE(store.save(c));
+        EXPECT_EQ(store.count(), 3);
+        EXPECT_THAT(storedNames(), ::testing::ElementsAre("a", "b", "c"));
+
+        EXPECT_TRUE(store.remove(VeskFile::initWithPath(b->path())));
+        EXPECT_THAT(storedNames(), ::testing::ElementsAre("a", "c"));
+        EXPECT_EQ(store.count(), 2);
+
+        // Removing what is not there writes nothing.
+        auto before = stored();
+        EXPECT_FALSE(store.remove(b));
+        EXPECT_FALSE(store.remove(record("never")));
+        EXPECT_EQ(stored(), before);
+    }
+
+    TEST_F(BookmarksTest, ObjectsShareTheListOnlyThroughTheStoredEntry)
+    {
+        Bookmarks one;
+        one.setup();
+        Bookmarks other; // made before the save
+        auto file = record("shared");
+        ASSERT_TRUE(one.save(file));
+        EXPECT_TRUE(other.isInBookmarks(*file));
+        EXPECT_TRUE(other.remove(file));
+        EXPECT_FALSE(one.isInBookmarks(*file));
+        EXPECT_TRUE(one.save(file));
+        EXPECT_FALSE(other.save(file));
+    }
+
+    TEST_F(BookmarksTest, VanishedItemsArePrunedByTheNextRead)
+    {
+        Bookmarks store;
+        store.setup();
+        auto kept = record("kept");
+        auto gone = record("gone");
+        auto movedFolder = VeskFile::initWithPath(makeFolder("moved"));
+        ASSERT_TRUE(store.save(kept));
+        ASSERT_TRUE(store.save(gone));
+        ASSERT_TRUE(store.save(movedFolder));
+        ASSERT_TRUE(gone->deleteFile());
+        ASSERT_EQ(::rename(movedFolder->path().c_str(), at("renamed").c_str()), 0);
+
+        EXPECT_FALSE(Bookmarks().isInBookmarks(*gone));
+        EXPECT_THAT(storedNames(), ::testing::ElementsAre("kept"));
+        EXPECT_EQ(store.reloadBookmarks().size(), 1u);
+        store.setup();
+        EXPECT_EQ(store.count(), 1);
+    }
+
+    TEST_F(BookmarksTest, DelegateHearsOfEverySaveAndRemove)
+    {
+        Bookmarks store;
+        store.setup();
+        auto delegate = std::make_shared<RecordingDelegate>();
+        store.setDelegate(delegate);
+        auto a = record("a");
+        store.save(a);
+        store.save(a);
+        store.remove(a);
+        store.remove(a);
+        using Call = std::pair<std::string, bool>;
+        EXPECT_THAT(delegate->calls, ::testing::ElementsAre(Call { "a", false }, Call { "a", false }, Call { "a", true }, Call { "a", true }));
+
+        // Held weakly: a delegate that has gone is simply not told.
+        delegate.reset();
+        EXPECT_EQ(store.delegate(), nullptr);
+        EXPECT_TRUE(store.save(a));
+    }
+
+    TEST_F(BookmarksTest, ClearRemovesOneAtATime)
+    {
+        Bookmarks store;
+        store.setup();
+        for (auto name : { "x", "y", "z" })
+            store.save(record(name));
+        auto delegate = std::make_shared<RecordingDelegate>();
+        store.setDelegate(delegate);
+        store.clear();
+        using Call = std::pair<std::string, bool>;
+        EXPECT_THAT(delegate->calls, ::testing::ElementsAre(Call { "x", true }, Call { "y", true }, Call { "z", true }));
+        EXPECT_EQ(store.count(), 0);
+        // An archived empty list stays stored.
+        EXPECT_EQ(storedArchive(), keyedArchive({ Value("$null"), Value(Dictionary { { "NS.objects", Value(Array {}) }, { "$class", Value(Uid { 2 }) } }), classEntry("NSArray") }));
+    }
+
+    TEST_F(BookmarksTest, MissingOrBrokenEntriesReadAsEmpty)
+    {
+        auto file = record("f");
+        // No setup: nothing stored yet.
+        EXPECT_TRUE(Bookmarks().reloadBookmarks().empty());
+        EXPECT_FALSE(Bookmarks().isInBookmarks(*file));
+        EXPECT_FALSE(stored());
+
+        for (Value broken : { Value(Bytes { 'j', 'u', 'n', 'k' }), Value("a string"), Value(Bytes {}),
+                 Value(*platform::dataFromPropertyList(Value(Array { Value(1) }), platform::PropertyListFormat::Binary)) }) {
+            defaults()->setObject(broken, hashedDefaultsKey1V2());
+            Bookmarks store;
+            EXPECT_TRUE(store.reloadBookmarks().empty());
+            // Saving starts the list afresh.
+            EXPECT_TRUE(store.save(file));
+            EXPECT_THAT(storedNames(), ::testing::ElementsAre("f"));
+        }
+    }
+
+    TEST_F(BookmarksTest, ElementsThatCannotBeDecodedAreSkipped)
+    {
+        std::string good = makeFile("good");
+        auto archive = keyedArchive({
+            Value("$null"),
+            Value(Dictionary { { "NS.objects", Value(Array { Value(Uid { 2 }), Value(Uid { 5 }), Value(Uid { 6 }), Value(Uid { 8 }) }) }, { "$class", Value(Uid { 9 }) } }),
+            Value(Dictionary { { "pathURL", Value(Uid { 3 }) }, { "$class", Value(Uid { 4 }) } }),
+            Value("file://" + good),
+            classEntry("VeskFile"),
+            Value(Dictionary { { "$class", Value(Uid { 4 }) } }), // no "pathURL"
+            Value(Dictionary { { "pathURL", Value(Uid { 3 }) }, { "$class", Value(Uid { 7 }) } }),
+            classEntry("SomethingElse"),
+            Value(Dictionary { { "pathURL", Value(Uid { 99 }) }, { "$class", Value(Uid { 4 }) } }), // broken reference
+            classEntry("NSArray"),
+        });
+        defaults()->setObject(Value(*platform::dataFromPropertyList(archive, platform::PropertyListFormat::Binary)), hashedDefaultsKey1V2());
+        auto list = Bookmarks().reloadBookmarks();
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0]->path(), good);
+    }
+
+    TEST_F(BookmarksTest, ConcurrentWritersLoseNoBookmark)
+    {
+        Bookmarks().setup();
+        constexpr int threads = 4;
+        constexpr int perThread = 8;
+        std::vector<std::shared_ptr<VeskFile>> files;
+        for (int i = 0; i < threads * perThread; ++i)
+            files.push_back(record("file" + std::to_string(i)));
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                Bookmarks store;
+                for (int i = 0; i < perThread; ++i) {
+                    EXPECT_TRUE(store.save(files[t * perThread + i]));
+                    // Readers on the way must never see a torn list.
+                    EXPECT_TRUE(Bookmarks().isInBookmarks(*files[t * perThread + i]));
+                }
+            });
+        }
+        for (auto& worker : workers)
+            worker.join();
+        EXPECT_EQ(Bookmarks().reloadBookmarks().size(), files.size());
+
+        // Concurrent removal of everything leaves an empty list.
+        workers.clear();
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&, t] {
+                Bookmarks store;
+                for (int i = 0; i < perThread; ++i)
+                    EXPECT_TRUE(store.remove(files[t * perThread + i]));
+            });
+        }
+        for (auto& worker : workers)
+            worker.join();
+        EXPECT_TRUE(Bookmarks().reloadBookmarks().empty());
+    }
+
+}
+}

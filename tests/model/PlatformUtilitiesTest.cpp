@@ -1,0 +1,174 @@
+#include "ModelTestSupport.h"
+
+#include "model/ObjCHelper.h"
+#include "model/PlatformUtilities.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/system/Haptics.h"
+#include "platform/system/MemoryInfo.h"
+#include "platform/system/NetworkInterfaces.h"
+
+#include <gmock/gmock.h>
+
+#include <regex>
+#include <sys/stat.h>
+#include <thread>
+
+namespace vesk {
+namespace {
+
+    using platform::AddressFamily;
+    using platform::InterfaceAddress;
+
+    TEST(PlatformUtilitiesTest, TapNotificationsCarryTheirKindOnThePostersThread)
+    {
+        auto& center = platform::NSNotificationCenter::defaultCenter();
+        int owner = 0;
+        std::vector<std::pair<std::int32_t, std::thread::id>> seen;
+        center.addObserver(&owner, std::string(tapNotificationName), [&](const platform::NSNotification& note) {
+            EXPECT_FALSE(note.object.has_value());
+            ASSERT_EQ(note.userInfo.size(), 1u);
+            seen.emplace_back(std::any_cast<std::int32_t>(note.userInfo.at(std::string(tapNotificationIDKey))), std::this_thread::get_id());
+        });
+        postTapNotification();
+        postTapNotification1001();
+        std::thread::id poster;
+        std::thread([&] {
+            poster = std::this_thread::get_id();
+            postTapNotification();
+        }).join();
+        center.removeObserver(&owner);
+
+        ASSERT_EQ(seen.size(), 3u);
+        EXPECT_EQ(seen[0], std::make_pair(std::int32_t { 2 }, std::this_thread::get_id()));
+        EXPECT_EQ(seen[1], std::make_pair(std::int32_t { 1001 }, std::this_thread::get_id()));
+        EXPECT_EQ(seen[2], std::make_pair(std::int32_t { 2 }, poster));
+    }
+
+    TEST(PlatformUtilitiesTest, VibrateAsksForTheVibrationSound)
+    {
+        auto& recorder = platform::HapticsRecorder::shared();
+        recorder.clear();
+        vibrate();
+        auto events = recorder.events();
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].kind, platform::HapticEvent::Kind::AlertSound);
+        EXPECT_EQ(events[0].value, 4095);
+    }
+
+    TEST(PlatformUtilitiesTest, MemoryReportPrintsOneLineOfWholeMegabytes)
+    {
+        ::testing::internal::CaptureStdout();
+        unsigned long megabytes = reportMemory();
+        std::string printed = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(printed, "Memory in use (in MB): " + std::to_string(megabytes) + "\n");
+        EXPECT_GT(megabytes, 0u);
+        auto figures = platform::taskMemoryInfo();
+        ASSERT_TRUE(figures);
+        // Megabytes of 1,000,000 bytes: near the resident size now, never its 1,048,576-byte count.
+        EXPECT_NEAR(static_cast<double>(megabytes), static_cast<double>(figures->residentSize) / 1e6, 50);
+    }
+
+    class InterfaceFixture : public ::testing::Test {
+    protected:
+        void use(std::vector<InterfaceAddress> list)
+        {
+            platform::setInterfaceSource([list] { return std::optional(list); });
+        }
+        void TearDown() override
+        {
+            platform::setInterfaceSource({});
+            unsetenv("VESK_WIFI_INTERFACE");
+        }
+    };
+
+    InterfaceAddress entry(std::string name, AddressFamily family, std::string address, bool up = true, bool loopback = false, bool linkLocal = false)
+    {
+        return InterfaceAddress { std::move(name), family, std::move(address), up, loopback, linkLocal };
+    }
+
+    TEST_F(InterfaceFixture, WiFiAddressPrefersIPv4)
+    {
+        use({ entry("lo", AddressFamily::IPv4, "127.0.0.1", true, true),
+            entry("wlan0", AddressFamily::IPv6, "fe80::1", true, false, true),
+            entry("wlan0", AddressFamily::IPv4, "192.168.1.20") });
+        EXPECT_EQ(getWiFiAddress(), "192.168.1.20");
+        setenv("VESK_WIFI_INTERFACE", "lo", 1);
+        EXPECT_EQ(getWiFiAddress(), "127.0.0.1");
+        setenv("VESK_WIFI_INTERFACE", "eth9", 1);
+        EXPECT_EQ(getWiFiAddress(), std::nullopt);
+        platform::setInterfaceSource([] { return std::optional<std::vector<InterfaceAddress>>(); });
+        unsetenv("VESK_WIFI_INTERFACE");
+        EXPECT_EQ(getWiFiAddress(), std::nullopt);
+    }
+
+    TEST_F(InterfaceFixture, ConnectedOnlyWithAnAddressThatLeadsOut)
+    {
+        struct Case {
+            std::vector<InterfaceAddress> list;
+            bool connected;
+        };
+        const Case cases[] = {
+            { {}, false },
+            { { entry("lo", AddressFamily::IPv4, "127.0.0.1", true, true) }, false },
+            { { entry("wlan0", AddressFamily::IPv6, "fe80::1", true, false, true) }, false },
+            { { entry("wlan0", AddressFamily::IPv4, "10.0.0.2", false) }, false },
+            { { entry("wlan0", AddressFamily::IPv4, "10.0.0.2") }, true },
+            { { entry("lo", AddressFamily::IPv6, "::1", true, true), entry("eth0", AddressFamily::IPv6, "2001:db8::5") }, true },
+        };
+        for (auto const& c : cases) {
+            use(c.list);
+            EXPECT_EQ(isConnectedToNetwork(), c.connected) << c.list.size();
+        }
+        platform::setInterfaceSource([] { return std::optional<std::vector<InterfaceAddress>>(); });
+        EXPECT_FALSE(isConnectedToNetwork());
+    }
+
+    TEST(PlatformUtilitiesTest, Base64WithoutLineBreaks)
+    {
+        EXPECT_EQ(base64({}), "");
+        EXPECT_EQ(base64({ 'f', 'o', 'o', 'b' }), "Zm9vYg==");
+        std::string encoded = base64(platform::Bytes(200, 0xfb));
+        EXPECT_EQ(encoded.find_first_of("\r\n"), std::string::npos);
+        EXPECT_EQ(encoded.size(), 268u);
+    }
+
+    TEST(PlatformUtilitiesTest, ShortcutTypesAreReverseDnsWithTheirEndings)
+    {
+        std::regex reverseDns(R"([a-z0-9]+(\.[A-Za-z0-9]+)+-(Bookmarks|Server))");
+        EXPECT_TRUE(std::regex_match(bookmarksShortcutType(), reverseDns)) << bookmarksShortcutType();
+        EXPECT_TRUE(std::regex_match(serverShortcutType(), reverseDns)) << serverShortcutType();
+        EXPECT_TRUE(bookmarksShortcutType().ends_with("-Bookmarks"));
+        EXPECT_TRUE(serverShortcutType().ends_with("-Server"));
+        EXPECT_EQ(bookmarksShortcutType().substr(0, bookmarksShortcutType().size() - 10), serverShortcutType().substr(0, serverShortcutType().size() - 7));
+    }
+
+    TEST(PlatformUtilitiesTest, DebugLogHasNoEffect)
+    {
+        auto owned = std::make_shared<int>(5);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        debugLog(owned, __FILE__, __LINE__, __func__);
+        debugLog(std::string("text"), __FILE__, __LINE__, __func__);
+        debugLog(42, __FILE__, __LINE__, __func__);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(owned.use_count(), 1);
+    }
+
+    class MimeTypeTest : public test::TemporaryHome { };
+
+    TEST_F(MimeTypeTest, MimeTypeOfAPath)
+    {
+        ObjCHelper helper;
+        EXPECT_EQ(helper.getMimeTypeOfFile(makeFolder("pictures.png")), "text/directory");
+        EXPECT_EQ(helper.getMimeTypeOfFile(makeFile("README")), "unknown");
+        EXPECT_EQ(helper.getMimeTypeOfFile(makeFile("page.html")), "text/html");
+        EXPECT_EQ(helper.getMimeTypeOfFile(at("missing.png")), "image/png");
+        EXPECT_EQ(helper.getMimeTypeOfFile(at("missing")), "unknown");
+        EXPECT_EQ(helper.getMimeTypeOfFile(at("odd.nosuchextension")), "unknown");
+        // A link to a folder is a folder.
+        EXPECT_EQ(helper.getMimeTypeOfFile(makeLink("link", scratch())), "text/directory");
+    }
+
+}
+}

@@ -1,0 +1,213 @@
+#include "ModelTestSupport.h"
+
+#include "model/Bookmarks.h"
+#include "model/VeskFile.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/PropertyList.h"
+
+#include <sys/stat.h>
+
+namespace vesk {
+namespace {
+
+    using platform::NSURL;
+
+    class VeskFileTest : public test::TemporaryHome { };
+
+    TEST_F(VeskFileTest, FlagsAreReadOnceWhenTheRecordIsMade)
+    {
+        std::string folder = makeFolder("folder");
+        std::string file = makeFile("file.txt", "x");
+
+        auto folderRecord = VeskFile::initWithPath(folder);
+        EXPECT_TRUE(folderRecord->isDir());
+        EXPECT_TRUE(folderRecord->isReadable());
+        EXPECT_TRUE(folderRecord->isWritable());
+        EXPECT_EQ(folderRecord->name(), "folder");
+        EXPECT_EQ(folderRecord->path(), folder);
+        EXPECT_EQ(folderRecord->url().absoluteString(), "file://" + folder + "/");
+
+        auto fileRecord = VeskFile::initWithPath(file);
+        EXPECT_FALSE(fileRecord->isDir());
+        EXPECT_EQ(fileRecord->posix(), "-rw-r--r--");
+
+        // The record describes the item as it was; the permission text is read on each call.
+        ASSERT_TRUE(folderRecord->deleteFile());
+        ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+        EXPECT_TRUE(folderRecord->isDir());
+        EXPECT_EQ(folderRecord->posix(), "");
+        EXPECT_EQ(fileRecord->posix(), "-rw-------");
+    }
+
+    TEST_F(VeskFileTest, MissingItemsAndPlaceholders)
+    {
+        auto missing = VeskFile::initWithPath(at("nothing.txt"));
+        EXPECT_FALSE(missing->isDir());
+        EXPECT_FALSE(missing->isReadable());
+        EXPECT_FALSE(missing->isWritable());
+        EXPECT_EQ(missing->name(), "nothing.txt");
+        EXPECT_EQ(missing->suffix(), "txt");
+        EXPECT_EQ(missing->posix(), "");
+        EXPECT_FALSE(missing->deleteFile());
+        EXPECT_EQ(missing->icon(), nullptr);
+
+        auto placeholder = VeskFile::initWithPath(makeFolder("movie.veskDL"));
+        EXPECT_FALSE(placeholder->isDir());
+        EXPECT_EQ(placeholder->suffix(), "veskDL");
+
+        auto root = VeskFile::initWithPath("/");
+        EXPECT_TRUE(root->isDir());
+        EXPECT_EQ(root->path(), "/");
+        EXPECT_EQ(root->name(), "/");
+    }
+
+    TEST_F(VeskFileTest, UnreadableAndReadOnlyItems)
+    {
+        std::string locked = makeFile("locked", "", 0000);
+        std::string readOnly = makeFile("read-only", "", 0444);
+        std::string openFile = makeFile("open", "", 0666);
+        EXPECT_TRUE(asUnprivilegedUser([&] {
+            auto lockedRecord = VeskFile::initWithPath(locked);
+            auto readOnlyRecord = VeskFile::initWithPath(readOnly);
+            auto openRecord = VeskFile::initWithPath(openFile);
+            return !lockedRecord->isReadable() && !lockedRecord->isWritable() && readOnlyRecord->isReadable()
+                && !readOnlyRecord->isWritable() && openRecord->isReadable() && openRecord->isWritable();
+        }));
+    }
+
+    TEST_F(VeskFileTest, SuffixKeepsTheNameAsWritten)
+    {
+        struct Case {
+            const char* name;
+            const char* suffix;
+        };
+        for (auto const& c : std::initializer_list<Case> {
+                 { "Photo.JPG", "JPG" },
+                 { "README", "" },
+                 { "a.tar.gz", "gz" },
+                 { "archive.Zip", "Zip" },
+                 { "my file.txt", "txt" },
+                 { "naïve.café", "café" },
+             }) {
+            auto record = VeskFile::initWithPath(at(c.name));
+            EXPECT_EQ(record->suffix(), c.suffix) << c.name;
+            EXPECT_EQ(record->name(), c.name);
+            EXPECT_EQ(record->path(), at(c.name));
+        }
+    }
+
+    class Other : public platform::NSCoding {
+    public:
+        std::string classNameForKeyedArchiver() const override { return "Other"; }
+        void encodeWithCoder(platform::NSKeyedArchiver&) const override { }
+    };
+
+    TEST_F(VeskFileTest, EqualityAndHash)
+    {
+        std::string folder = makeFolder("shared");
+        auto first = VeskFile::initWithPath(folder);
+        auto second = VeskFile::initWithPath(folder);
+        EXPECT_TRUE(first->isEqual(second.get()));
+        EXPECT_TRUE(*first == *second);
+        EXPECT_EQ(first->hash(), second->hash());
+
+        auto byUrl = VeskFile::initWithUrl(NSURL::fileURLWithPath(folder));
+        EXPECT_TRUE(first->isEqual(byUrl.get()));
+
+        EXPECT_FALSE(first->isEqual(VeskFile::initWithPath(at("elsewhere")).get()));
+        Other other;
+        EXPECT_FALSE(first->isEqual(&other));
+        EXPECT_FALSE(first->isEqual(nullptr));
+
+        // A URL without the folder mark is another URL.
+        auto unmarked = VeskFile::initWithUrl(NSURL::fileURLWithPath(folder, false));
+        EXPECT_FALSE(first->isEqual(unmarked.get()));
+    }
+
+    TEST_F(VeskFileTest, DeleteRemovesAWholeFolder)
+    {
+        std::string folder = makeFolder("full");
+        makeFolder("full/inner");
+        makeFile("full/inner/file", "abc");
+        makeLink("full/link", "/");
+        auto record = VeskFile::initWithPath(folder);
+        EXPECT_TRUE(record->deleteFile());
+        EXPECT_FALSE(platform::NSFileManager::defaultManager().fileExistsAtPath(folder));
+        EXPECT_TRUE(record->isDir());
+        EXPECT_FALSE(record->deleteFile());
+    }
+
+    TEST_F(VeskFileTest, ArchivesOnlyTheUrl)
+    {
+        std::string file = makeFile("with space €.txt");
+        auto record = VeskFile::initWithPath(file);
+        auto archive = platform::NSKeyedArchiver::archiveValueWithRootObject(platform::ArchiveObject(std::shared_ptr<const platform::NSCoding>(record)));
+        auto const& objects = *archive["$objects"].array();
+        ASSERT_EQ(objects.size(), 4u);
+        auto const& encoded = *objects[1].dictionary();
+        EXPECT_EQ(encoded.size(), 2u); // "pathURL" and "$class"
+        auto pathURL = encoded.find("pathURL");
+        ASSERT_NE(pathURL, nullptr);
+        EXPECT_EQ(objects[pathURL->uidValue()->value], platform::Value(record->url().absoluteString()));
+        EXPECT_EQ(record->url().absoluteString(), "file://" + scratch() + "/with%20space%20%E2%82%AC.txt");
+
+        // Decoding reads the flags anew.
+        ::chmod(file.c_str(), 0000);
+        auto decoded = platform::NSKeyedUnarchiver::unarchiveObjectWithValue(archive, VeskFile::archiveDecoders());
+        ASSERT_TRUE(decoded);
+        auto copy = decoded->objectAs<VeskFile>();
+        ASSERT_NE(copy, nullptr);
+        EXPECT_TRUE(copy->isEqual(record.get()));
+        EXPECT_EQ(copy->path(), file);
+        EXPECT_EQ(copy->name(), "with space €.txt");
+        EXPECT_TRUE(asUnprivilegedUser([&] {
+            auto again = platform::NSKeyedUnarchiver::unarchiveObjectWithValue(archive, VeskFile::archiveDecoders());
+            return again && !again->objectAs<VeskFile>()->isReadable();
+        }));
+    }
+
+    TEST_F(VeskFileTest, DecodingWithoutAFileUrlMakesNoRecord)
+    {
+        using platform::Dictionary;
+        using platform::Uid;
+        using platform::Value;
+        auto archiveWith = [](std::optional<Value> pathURL) {
+            Dictionary object { { "$class", Value(Uid { 2 }) } };
+            platform::Array objects { Value("$null"), Value(object),
+                Value(Dictionary { { "$classname", Value("VeskFile") }, { "$classes", Value(platform::Array { Value("VeskFile"), Value("NSObject") }) } }) };
+            if (pathURL) {
+                objects.push_back(*pathURL);
+                objects[1].mutableDictionary()->set("pathURL", Value(Uid { 3 }));
+            }
+            return Value(Dictionary {
+                { "$archiver", Value("NSKeyedArchiver") },
+                { "$version", Value(100000) },
+                { "$top", Value(Dictionary { { "root", Value(Uid { 1 }) } }) },
+                { "$objects", Value(objects) },
+            });
+        };
+        auto decode = [](const Value& archive) -> std::shared_ptr<const VeskFile> {
+            auto decoded = platform::NSKeyedUnarchiver::unarchiveObjectWithValue(archive, VeskFile::archiveDecoders());
+            return decoded ? decoded->objectAs<VeskFile>() : nullptr;
+        };
+        EXPECT_NE(decode(archiveWith(Value("file:///tmp/x"))), nullptr);
+        EXPECT_EQ(decode(archiveWith(std::nullopt)), nullptr);
+        EXPECT_EQ(decode(archiveWith(Value(42))), nullptr);
+        EXPECT_EQ(decode(archiveWith(Value("not a url"))), nullptr);
+        EXPECT_EQ(decode(archiveWith(Value("http://example.org/x"))), nullptr);
+    }
+
+    TEST_F(VeskFileTest, AsksTheBookmarkListAtTheTimeOfTheCall)
+    {
+        auto record = VeskFile::initWithPath(makeFile("marked"));
+        Bookmarks store;
+        store.setup();
+        EXPECT_FALSE(record->isInBookmarks());
+        ASSERT_TRUE(store.save(VeskFile::initWithPath(record->path())));
+        EXPECT_TRUE(record->isInBookmarks());
+        ASSERT_TRUE(store.remove(record));
+        EXPECT_FALSE(record->isInBookmarks());
+    }
+
+}
+}
