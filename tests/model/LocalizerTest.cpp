@@ -1,0 +1,273 @@
+#include "model/VeskLocalizer.h"
+
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/RunLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <thread>
+
+namespace vesk {
+namespace {
+
+    using namespace platform;
+    using Kind = FormatArgumentKind;
+
+    class LocalizerTest : public ::testing::Test {
+    protected:
+        void SetUp() override
+        {
+            char pattern[] = "/tmp/vesk-localizer-XXXXXX";
+            ASSERT_NE(mkdtemp(pattern), nullptr);
+            folder = pattern;
+            localizer = VeskLocalizer::initWithFolder(folder);
+        }
+
+        void TearDown() override
+        {
+            RunLoop::main().drain();
+            NSFileManager::defaultManager().removeItemAtPath(folder);
+        }
+
+        void writeTable(const Dictionary& table) const { writeValue(localizer->localizationTablePath(), Value(table)); }
+
+        static void writeValue(const std::string& path, const Value& value)
+        {
+            auto data = dataFromPropertyList(value, PropertyListFormat::Binary);
+            ASSERT_TRUE(data);
+            ASSERT_TRUE(NSFileManager::defaultManager().createFileAtPath(path, *data));
+        }
+
+        static void writeBytes(const std::string& path, const std::string& text)
+        {
+            ASSERT_TRUE(NSFileManager::defaultManager().createFileAtPath(path, Bytes(text.begin(), text.end())));
+        }
+
+        // What "unlocalized.plist" holds once the recording tasks are done; absent when there is no file.
+        std::optional<Value> unlocalized() const
+        {
+            EXPECT_TRUE(RunLoop::main().drain());
+            return propertyListFromFile(localizer->unlocalizedTablePath());
+        }
+
+        bool unlocalizedExists() const
+        {
+            EXPECT_TRUE(RunLoop::main().drain());
+            return NSFileManager::defaultManager().fileExistsAtPath(localizer->unlocalizedTablePath());
+        }
+
+        std::string folder;
+        std::shared_ptr<VeskLocalizer> localizer;
+    };
+
+    TEST_F(LocalizerTest, WithoutATableTextsComeBackUnchangedAndNothingIsRecorded)
+    {
+        EXPECT_EQ(localizer->localize("Invalide path"), "Invalide path");
+        EXPECT_EQ(localizer->localizeFormat("%i files have been deleted", { 3 }), "3 files have been deleted");
+        EXPECT_EQ(localizer->localize("Invalide path"), "Invalide path");
+        EXPECT_FALSE(unlocalizedExists());
+        EXPECT_EQ(localizer->localizationTablePath(), folder + "/lang.plist");
+        EXPECT_EQ(localizer->unlocalizedTablePath(), folder + "/unlocalized.plist");
+    }
+
+    TEST_F(LocalizerTest, TheFirstLookupLoadsTheTableAndTheNextOnesTranslate)
+    {
+        writeTable({ { "Cancel", "Abbrechen" } });
+        EXPECT_EQ(localizer->localize("Cancel"), "Cancel");
+        EXPECT_EQ(localizer->localize("Cancel"), "Abbrechen");
+        EXPECT_EQ(localizer->localize("Cancel"), "Abbrechen");
+        EXPECT_EQ(localizer->translationCount(), 1u);
+
+        // Loaded once per life: a changed file is not read again.
+        writeTable({ { "Cancel", "Annuler" } });
+        EXPECT_EQ(localizer->localize("Cancel"), "Abbrechen");
+    }
+
+    TEST_F(LocalizerTest, MissesAreCollectedOnceEachAsXML)
+    {
+        writeTable({ { "Cancel", "Abbrechen" } });
+        localizer->localize("Cancel");
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(localizer->localize("Rename"), "Rename");
+        EXPECT_EQ(localizer->localize("Cancel"), "Abbrechen");
+
+        auto stored = unlocalized();
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(*stored, Value(Dictionary { { "Rename", "" } }));
+
+        auto bytes = NSFileManager::defaultManager().contentsAtPath(localizer->unlocalizedTablePath());
+        ASSERT_TRUE(bytes);
+        EXPECT_EQ(std::string(bytes->begin(), bytes->begin() + 5), "<?xml");
+    }
+
+    TEST_F(LocalizerTest, ConcurrentMissesAreAllKept)
+    {
+        writeTable({ { "Cancel", "Abbrechen" } });
+        localizer->localize("Cancel");
+
+        constexpr int threads = 6;
+        constexpr int perThread = 15;
+        std::vector<std::thread> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([this, t] {
+                for (int i = 0; i < perThread; ++i) {
+                    EXPECT_EQ(localizer->localize("Cancel"), "Abbrechen");
+                    localizer->localize("Text " + std::to_string(t) + "-" + std::to_string(i));
+                }
+            });
+        }
+        for (auto& worker : workers)
+            worker.join();
+
+        auto stored = unlocalized();
+        ASSERT_TRUE(stored && stored->dictionary());
+        EXPECT_EQ(stored->dictionary()->size(), static_cast<std::size_t>(threads * perThread));
+        EXPECT_EQ((*stored)["Text 5-14"], Value(""));
+
+        // Written through a temporary file and a rename: nothing else is left in the folder.
+        auto names = NSFileManager::defaultManager().contentsOfDirectoryAtPath(folder);
+        ASSERT_TRUE(names);
+        EXPECT_EQ(names->size(), 2u);
+    }
+
+    TEST_F(LocalizerTest, LoadingTheTableStartsANewListOfMisses)
+    {
+        writeValue(localizer->unlocalizedTablePath(), Value(Dictionary { { "Old", "" } }));
+        writeTable({ { "Cancel", "Abbrechen" } });
+        localizer->localize("Cancel");
+        EXPECT_FALSE(unlocalizedExists());
+
+        localizer->localize("New");
+        EXPECT_EQ(unlocalized(), Value(Dictionary { { "New", "" } }));
+    }
+
+    TEST_F(LocalizerTest, MissesAddToAnExistingList)
+    {
+        writeTable({ { "Cancel", "Abbrechen" } });
+        localizer->localize("Cancel");
+        localizer->localize("One");
+        ASSERT_TRUE(unlocalized());
+        // Someone else's entry, written while the app runs, is kept.
+        writeValue(localizer->unlocalizedTablePath(), Value(Dictionary { { "One", "" }, { "Other", "" } }));
+        localizer->localize("Two");
+        EXPECT_EQ(unlocalized(), Value(Dictionary { { "One", "" }, { "Other", "" }, { "Two", "" } }));
+
+        // A damaged list does not take the collected texts with it.
+        writeBytes(localizer->unlocalizedTablePath(), "not a list");
+        localizer->localize("Three");
+        EXPECT_EQ(unlocalized(), Value(Dictionary { { "One", "" }, { "Other", "" }, { "Two", "" }, { "Three", "" } }));
+    }
+
+    TEST_F(LocalizerTest, AnEmptyTableIsReadAgainOnEveryLookup)
+    {
+        writeTable({});
+        writeValue(localizer->unlocalizedTablePath(), Value(Dictionary { { "Old", "" } }));
+        EXPECT_EQ(localizer->localize("Cancel"), "Cancel");
+        EXPECT_FALSE(unlocalizedExists());
+
+        writeValue(localizer->unlocalizedTablePath(), Value(Dictionary { { "Old", "" } }));
+        EXPECT_EQ(localizer->localize("Cancel"), "Cancel");
+        EXPECT_FALSE(unlocalizedExists()) << "the second lookup loaded and deleted again";
+
+        writeTable({ { "Cancel", "Abbrechen" } });
+        localizer->localize("Cancel");
+        EXPECT_EQ(localizer->localize("Cancel"), "Abbrechen");
+    }
+
+    TEST_F(LocalizerTest, TranslatedFormatsAreFilledAfterTranslation)
+    {
+        writeTable({
+            { "%i files have been deleted", "%i Dateien wurden gelöscht" },
+            { "\"%@\" has been moved to \"%@\"", "Nach \"%2$@\" verschoben: \"%1$@\"" },
+        });
+        localizer->localize("load");
+        EXPECT_EQ(localizer->localizeFormat("%i files have been deleted", { 3 }), "3 Dateien wurden gelöscht");
+        EXPECT_EQ(localizer->localizeFormat("\"%@\" has been moved to \"%@\"", { "a.txt", "Docs" }), "Nach \"Docs\" verschoben: \"a.txt\"");
+    }
+
+    TEST_F(LocalizerTest, TranslationsThatDoNotFitTheEnglishTextAreIgnored)
+    {
+        Dictionary table {
+            { "%i files have been deleted", "%@ Dateien wurden gelöscht" }, // another kind
+            { "\"%@\" has been deleted", "\"%@\" wurde gelöscht: %@" }, // one more
+            { "%@ of %@", "%1$@" }, // one less
+            { "Cancel", "Abbrechen %s" }, // a placeholder the text has none of
+            { "Copy", "Kopieren %n" },
+            { "Done", "Fertig" },
+            { "Move", Value(5) }, // not text
+            { "Open", Value(Array { "Öffnen" }) },
+        };
+        writeTable(table);
+        localizer->localize("load");
+        EXPECT_EQ(localizer->translationCount(), 1u);
+        EXPECT_EQ(localizer->localize("Done"), "Fertig");
+        EXPECT_EQ(localizer->localizeFormat("%i files have been deleted", { 2 }), "2 files have been deleted");
+        EXPECT_EQ(localizer->localizeFormat("\"%@\" has been deleted", { "a" }), "\"a\" has been deleted");
+        EXPECT_EQ(localizer->localize("Cancel"), "Cancel");
+        EXPECT_EQ(localizer->localize("Move"), "Move");
+        EXPECT_EQ(localizer->localize("Open"), "Open");
+    }
+
+    TEST_F(LocalizerTest, ATableThatIsNoDictionaryOfTextsTranslatesNothing)
+    {
+        for (const char* contents : { "garbage", "<?xml version=\"1.0\"?><plist><array><string>x</string></array></plist>", "" }) {
+            auto fresh = VeskLocalizer::initWithFolder(folder);
+            writeBytes(fresh->localizationTablePath(), contents);
+            EXPECT_EQ(fresh->localize("Cancel"), "Cancel");
+            EXPECT_EQ(fresh->localize("Cancel"), "Cancel");
+            EXPECT_EQ(fresh->translationCount(), 0u);
+        }
+    }
+
+    struct KindsCase {
+        const char* format;
+        std::optional<std::vector<Kind>> kinds;
+    };
+
+    class FormatArgumentKindsTest : public ::testing::TestWithParam<KindsCase> { };
+
+    TEST_P(FormatArgumentKindsTest, ReadsThePlaceholders)
+    {
+        EXPECT_EQ(formatArgumentKinds(GetParam().format), GetParam().kinds) << GetParam().format;
+    }
+
+    INSTANTIATE_TEST_SUITE_P(Formats, FormatArgumentKindsTest,
+        ::testing::Values(
+            KindsCase { "Cancel", std::vector<Kind> {} },
+            KindsCase { "100%% done", std::vector<Kind> {} },
+            KindsCase { "%i files", std::vector<Kind> { Kind::Integer } },
+            KindsCase { "%ld %lu %x %.1f %s %p %@", std::vector<Kind> { Kind::Integer, Kind::Integer, Kind::Integer, Kind::Real, Kind::CString, Kind::Pointer, Kind::Object } },
+            KindsCase { "%-5d|%+.2e|%05lld", std::vector<Kind> { Kind::Integer, Kind::Real, Kind::Integer } },
+            KindsCase { "%2$@ %1$i %2$@", std::vector<Kind> { Kind::Integer, Kind::Object } },
+            KindsCase { "%1$@ %1$i", std::nullopt }, // one argument, two kinds
+            KindsCase { "%2$@", std::nullopt }, // the first argument is never taken
+            KindsCase { "%1$@ %@", std::nullopt },
+            KindsCase { "%*d", std::nullopt },
+            KindsCase { "%n", std::nullopt },
+            KindsCase { "50%", std::nullopt },
+            KindsCase { "%l", std::nullopt }));
+
+    TEST(SharedLocalizerTest, LivesInTheLibraryFolderOfTheHome)
+    {
+        char pattern[] = "/tmp/vesk-localizer-home-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        std::string home = pattern;
+        setenv("VESK_HOME", home.c_str(), 1);
+
+        EXPECT_EQ(VeskLocalizer::localizationTableFilePath(), home + "/Library/lang.plist");
+        EXPECT_EQ(VeskLocalizer::unlocalizedTableFilePath(), home + "/Library/unlocalized.plist");
+        EXPECT_EQ(localized("Invalide path"), "Invalide path");
+        EXPECT_EQ(localizedFormat("%i files have been deleted", { 4 }), "4 files have been deleted");
+        EXPECT_EQ(VeskLocalizer::localizeString("Rename"), "Rename");
+        EXPECT_EQ(VeskLocalizer::localizeFormatString("\"%@\" has been deleted", { "x" }), "\"x\" has been deleted");
+        EXPECT_EQ(VeskLocalizer::shared(), VeskLocalizer::shared());
+
+        RunLoop::main().drain();
+        NSFileManager::defaultManager().removeItemAtPath(home);
+        unsetenv("VESK_HOME");
+    }
+
+}
+}
