@@ -40,17 +40,6 @@ namespace {
         }
     }
 
-    std::string shortestReal(double value)
-    {
-        char buffer[32];
-        for (int precision = 1; precision <= 17; ++precision) {
-            std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
-            if (std::strtod(buffer, nullptr) == value)
-                break;
-        }
-        return buffer;
-    }
-
     class Writer {
     public:
         explicit Writer(JSONWritingOptions options)
@@ -71,7 +60,7 @@ namespace {
                 m_out += std::to_string(*value.integerValue());
                 break;
             case Value::Type::Real:
-                m_out += shortestReal(*value.realValue());
+                m_out += shortestRealText(*value.realValue());
                 break;
             case Value::Type::String:
                 writeString(*value.string());

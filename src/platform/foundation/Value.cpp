@@ -201,16 +201,13 @@ bool Value::operator==(const Value& other) const
     }
 }
 
-static std::string formatReal(double value)
+std::string shortestRealText(double value)
 {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.17g", value);
-    // Prefer the shortest text that reads back the same.
     for (int precision = 1; precision <= 17; ++precision) {
-        char shorter[32];
-        std::snprintf(shorter, sizeof shorter, "%.*g", precision, value);
-        if (std::strtod(shorter, nullptr) == value)
-            return shorter;
+        std::snprintf(buffer, sizeof buffer, "%.*g", precision, value);
+        if (std::strtod(buffer, nullptr) == value)
+            break;
     }
     return buffer;
 }
@@ -229,7 +226,7 @@ static void describe(const Value& value, std::string& out, int depth)
         out += std::to_string(*value.integerValue());
         break;
     case Value::Type::Real:
-        out += formatReal(*value.realValue());
+        out += shortestRealText(*value.realValue());
         break;
     case Value::Type::String:
         out += *value.string();

@@ -109,6 +109,15 @@ public:
         : m_storage(std::int64_t { value })
     {
     }
+    // Counts above the signed range are kept as reals.
+    Value(unsigned long value)
+        : m_storage(value <= static_cast<unsigned long>(INT64_MAX) ? Storage(std::int64_t(value)) : Storage(static_cast<double>(value)))
+    {
+    }
+    Value(unsigned long long value)
+        : m_storage(value <= static_cast<unsigned long long>(INT64_MAX) ? Storage(std::int64_t(value)) : Storage(static_cast<double>(value)))
+    {
+    }
     Value(double value)
         : m_storage(value)
     {
@@ -191,5 +200,8 @@ private:
         std::shared_ptr<platform::Array>, std::shared_ptr<platform::Dictionary>, platform::Uid>;
     Storage m_storage;
 };
+
+// The shortest decimal text that reads back as the same double ("0.1", "2", "1e+300").
+std::string shortestRealText(double value);
 
 } // namespace vesk::platform

@@ -64,6 +64,8 @@ TEST(ValueTest, KindsAnswerOnlyForThemselves)
     EXPECT_EQ(Value(2.9).integerValue(), 2);
     EXPECT_EQ(Value(1e300).integerValue(), std::numeric_limits<std::int64_t>::max());
     EXPECT_EQ(Value(std::nan("")).integerValue(), 0);
+    EXPECT_EQ(Value(std::size_t { 5 }), Value(5));
+    EXPECT_TRUE(Value(std::numeric_limits<std::uint64_t>::max()).isReal());
     EXPECT_TRUE(Value(true).isBool());
     EXPECT_FALSE(Value(true).isNumber());
     EXPECT_TRUE(Value(nullptr).isNull());
