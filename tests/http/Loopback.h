@@ -20,12 +20,19 @@ namespace vesk::test {
 
 class Client {
 public:
-    explicit Client(uint16_t port)
+    // Connects at once unless told not to; connect() needs no new descriptor.
+    explicit Client(uint16_t port, bool connectNow = true)
+        : m_port(port)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connectNow)
+            connect();
+    }
+    void connect()
+    {
         sockaddr_in address {};
         address.sin_family = AF_INET;
-        address.sin_port = htons(port);
+        address.sin_port = htons(m_port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
@@ -53,6 +60,8 @@ public:
         }
         return true;
     }
+
+    void endSending() { ::shutdown(m_fd, SHUT_WR); }
 
     // Closes with a reset instead of an orderly end.
     void reset()
@@ -133,6 +142,7 @@ private:
         return result;
     }
 
+    uint16_t m_port { 0 };
     int m_fd { -1 };
     bool m_closed { false };
     std::string m_pending;

@@ -1,0 +1,382 @@
+#include "http/HttpServer.h"
+#include "http/Loopback.h"
+#include "http/TestBundle.h"
+
+#include <atomic>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <thread>
+
+using namespace vesk;
+using vesk::test::Client;
+using vesk::test::serverHeader;
+
+extern "C" void __ubsan_handle_dynamic_type_cache_miss(void*, void*, void*) __attribute__((weak));
+
+namespace {
+
+using namespace std::chrono_literals;
+
+HttpResponse text(std::string body)
+{
+    return HttpResponse::OK(HttpResponseBody::Text(std::move(body)));
+}
+
+std::string response(const std::string& status, const std::string& body, bool keepAlive = false)
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"
+        + (keepAlive ? "Connection: keep-alive\r\n" : "") + serverHeader + "\r\n" + body;
+}
+
+std::string notFound(bool keepAlive = false)
+{
+    return response("404 Not Found", "", keepAlive);
+}
+
+class HttpServerTest : public testing::Test {
+protected:
+    void start()
+    {
+        server->start(0, "127.0.0.1");
+        port = server->port();
+        ASSERT_NE(port, 0);
+    }
+
+    // One request on a new connection; everything until the server closes.
+    std::string exchange(const std::string& request)
+    {
+        Client client(port);
+        client.send(request);
+        return client.readAll();
+    }
+
+    std::unique_ptr<HttpServer> server = std::make_unique<HttpServer>();
+    uint16_t port { 0 };
+};
+
+} // namespace
+
+TEST_F(HttpServerTest, WritesStatusLengthServerAndBody)
+{
+    server->registerHandler("/hello", [](const HttpRequest&) { return text("hello"); });
+    start();
+    EXPECT_EQ(exchange("GET /hello HTTP/1.1\r\n\r\n"), response("200 OK", "hello"));
+    // A request without a route, or with a target no URL can hold, gets the server's own 404.
+    EXPECT_EQ(exchange("GET /nothing HTTP/1.1\r\n\r\n"), notFound());
+    EXPECT_EQ(exchange("GET /hello%zz HTTP/1.1\r\n\r\n"), notFound());
+    EXPECT_EQ(exchange("GET /hello\xC3\xA9 HTTP/1.1\r\n\r\n"), notFound());
+    EXPECT_EQ(exchange("GET /hello%E9 HTTP/1.1\r\n\r\n"), notFound());
+}
+
+TEST_F(HttpServerTest, BadRequestLineClosesWithoutAByte)
+{
+    server->registerHandler("/", [](const HttpRequest&) { return text("x"); });
+    start();
+    EXPECT_EQ(exchange("GET /\r\n\r\n"), "");
+    EXPECT_EQ(exchange("\r\n"), "");
+    Client cutShort(port);
+    cutShort.send("GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
+    cutShort.endSending();
+    EXPECT_EQ(cutShort.readAll(), "");
+}
+
+TEST_F(HttpServerTest, KeepAliveAnswersPipelinedRequestsInOrder)
+{
+    server->registerHandler("/echo/(.+)", [](const HttpRequest& request) { return text(request.capturedUrlGroups.at(0) + ":" + request.body.value_or("-")); });
+    start();
+    Client client(port);
+    client.send("GET /echo/one HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"
+                "POST /echo/two HTTP/1.1\r\nConnection: keep-alive\r\nContent-Length: 4\r\n\r\nbody"
+                "GET /nowhere HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_EQ(client.readResponse(), response("200 OK", "one:-", true));
+    EXPECT_EQ(client.readResponse(), response("200 OK", "two:body", true));
+    EXPECT_EQ(client.readResponse(), notFound(true));
+    // The connection is still open for more.
+    client.send("GET /echo/three HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(client.readResponse(), response("200 OK", "three:-"));
+    EXPECT_TRUE(client.closedByServer());
+}
+
+TEST_F(HttpServerTest, RoutesInDescendingPatternOrder)
+{
+    auto route = [](std::string name) { return [name](const HttpRequest&) { return text(name); }; };
+    server->registerHandler("/getFile", route("getFile"));
+    server->registerHandler("/", route("root"));
+    server->registerHandler("/getFileInfo", route("getFileInfo"));
+    server->registerHandler("/getBookmarks", route("getBookmarks"));
+    server->registerHandler("/unused", nullptr);
+    testing::internal::CaptureStdout();
+    server->registerHandler("(", route("broken"));
+    std::fflush(stdout);
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(printed.starts_with("Could not register handler for: (, error: ")) << printed;
+    EXPECT_EQ(server->routes(), (std::vector<std::string> { "/getFileInfo", "/getFile", "/getBookmarks", "/" }));
+    EXPECT_FALSE(server->handlerForPath("/getFile"));
+    start();
+    EXPECT_EQ(exchange("GET /getFileInfo?path=/x HTTP/1.1\r\n\r\n"), response("200 OK", "getFileInfo"));
+    EXPECT_EQ(exchange("GET /getFile?path=/x HTTP/1.1\r\n\r\n"), response("200 OK", "getFile"));
+    EXPECT_EQ(exchange("GET /other HTTP/1.1\r\n\r\n"), response("200 OK", "root"));
+    // Patterns are searched, not anchored.
+    EXPECT_EQ(exchange("GET /x/getBookmarks/y HTTP/1.1\r\n\r\n"), response("200 OK", "getBookmarks"));
+}
+
+TEST_F(HttpServerTest, HandlerSeesGroupsParamsAndAddressAsBytes)
+{
+    std::mutex lock;
+    std::vector<HttpRequest> seen;
+    auto record = [&](const HttpRequest& request) {
+        std::lock_guard guard(lock);
+        seen.push_back(request);
+        return text("ok");
+    };
+    server->registerHandler("/files/(.+)", record);
+    server->registerHandler("/getFile", record);
+    start();
+    exchange("GET /files/a%2520b HTTP/1.1\r\n\r\n");
+    exchange("GET /files/100%25 HTTP/1.1\r\n\r\n");
+    exchange("GET /files/%C3%A9t%C3%A9/ HTTP/1.1\r\n\r\n");
+    exchange("GET /getFile?path=%2FDocuments%2F%C3%A9&type=raw HTTP/1.1\r\n\r\n");
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0].capturedUrlGroups, std::vector<std::string> { "a b" });
+    EXPECT_TRUE(seen[1].capturedUrlGroups.empty());
+    EXPECT_EQ(seen[2].capturedUrlGroups, std::vector<std::string> { "\xC3\xA9t\xC3\xA9" });
+    EXPECT_EQ(seen[3].urlParams, (UrlParams { { "path", "/Documents/\xC3\xA9" }, { "type", "raw" } }));
+    EXPECT_EQ(seen[3].url, "/getFile?path=%2FDocuments%2F%C3%A9&type=raw");
+    EXPECT_EQ(seen[3].address, "127.0.0.1");
+}
+
+TEST_F(HttpServerTest, HandlerHeadersCannotBreakTheFraming)
+{
+    server->registerHandler("/", [](const HttpRequest&) {
+        return HttpResponse::RAW(200, "OK\r\nX-Injected: 1", HttpHeaders { { "Content-Length", "999" }, { "connection", "close" }, { "Server", "own" }, { "X-Evil", "a\r\nSet-Cookie: b" }, { "X-\nName", "v" } }, HttpBytes { 'h', 'i' });
+    });
+    start();
+    Client client(port);
+    client.send("GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_EQ(client.readResponse(), "HTTP/1.1 200 OKX-Injected: 1\r\nContent-Length: 2\r\nConnection: keep-alive\r\n"
+                                     "Server: own\r\nX-Name: v\r\nX-Evil: aSet-Cookie: b\r\n\r\nhi");
+}
+
+TEST_F(HttpServerTest, HandlerThatThrowsCostsOnlyItsConnection)
+{
+    server->registerHandler("/boom", [](const HttpRequest&) -> HttpResponse { throw std::runtime_error("boom"); });
+    server->registerHandler("/fine", [](const HttpRequest&) { return text("fine"); });
+    start();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(exchange("GET /boom HTTP/1.1\r\n\r\n"), "");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(exchange("GET /fine HTTP/1.1\r\n\r\n"), response("200 OK", "fine"));
+}
+
+TEST_F(HttpServerTest, ClientResetMidResponseCostsOnlyItsConnection)
+{
+    std::atomic<bool> answered { false };
+    server->registerHandler("/big", [&](const HttpRequest&) {
+        answered = true;
+        return HttpResponse::RAW(200, "OK", std::nullopt, HttpBytes(32 << 20, 'x'));
+    });
+    server->registerHandler("/small", [](const HttpRequest&) { return text("small"); });
+    start();
+    testing::internal::CaptureStdout();
+    {
+        Client client(port);
+        client.send("GET /big HTTP/1.1\r\n\r\n");
+        while (!answered)
+            std::this_thread::yield();
+        client.reset();
+    }
+    EXPECT_EQ(exchange("GET /small HTTP/1.1\r\n\r\n"), response("200 OK", "small"));
+    // Destroying the server waits for the failed connection to end.
+    server.reset();
+    std::fflush(stdout);
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_NE(printed.find("Failed to send response: WriteFailed: "), std::string::npos) << printed;
+}
+
+TEST_F(HttpServerTest, StopEndsConnectionsAndStartRunsAnew)
+{
+    server->registerHandler("/", [](const HttpRequest& request) { return text(request.url); });
+    start();
+    uint16_t firstPort = port;
+    Client old(port);
+    old.send("GET /a HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_EQ(old.readResponse(), response("200 OK", "/a", true));
+    server->stop();
+    EXPECT_TRUE(old.closedByServer(5s));
+    EXPECT_EQ(server->port(), 0);
+    EXPECT_THROW(Client { firstPort }, std::runtime_error);
+
+    server->start(firstPort, "127.0.0.1");
+    EXPECT_EQ(server->port(), firstPort);
+    EXPECT_EQ(exchange("GET /b HTTP/1.1\r\n\r\n"), response("200 OK", "/b"));
+    server->stop();
+    server->stop();
+}
+
+TEST_F(HttpServerTest, RestartNeverTouchesTheNewRunsClients)
+{
+    server->registerHandler("/", [](const HttpRequest& request) { return text(request.url); });
+    start();
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        std::vector<std::unique_ptr<Client>> old;
+        for (int index = 0; index < 4; ++index) {
+            old.push_back(std::make_unique<Client>(port));
+            old.back()->send("GET /old HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+            ASSERT_EQ(old.back()->readResponse(), response("200 OK", "/old", true));
+        }
+        // What the Wi-Fi watch does: start again while clients are connected.
+        server->start(port, "127.0.0.1");
+        Client fresh(port);
+        fresh.send("GET /new HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+        EXPECT_EQ(fresh.readResponse(), response("200 OK", "/new", true));
+        for (auto& client : old)
+            EXPECT_TRUE(client->closedByServer(5s));
+        // The old run has wound down; its end left the new listener and client alone.
+        fresh.send("GET /again HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+        EXPECT_EQ(fresh.readResponse(), response("200 OK", "/again", true));
+        EXPECT_EQ(exchange("GET /other HTTP/1.1\r\n\r\n"), response("200 OK", "/other"));
+    }
+}
+
+TEST_F(HttpServerTest, ReusedDescriptorNumberKeepsItsNewClient)
+{
+    server->registerHandler("/", [](const HttpRequest& request) { return text(request.url); });
+    start();
+    for (int round = 0; round < 30; ++round) {
+        // A ends at once, so its descriptor number is free for B.
+        Client a(port);
+        a.send("GET /a HTTP/1.1\r\n\r\n");
+        Client b(port);
+        b.send("GET /b HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+        EXPECT_EQ(a.readAll(), response("200 OK", "/a"));
+        EXPECT_EQ(b.readResponse(), response("200 OK", "/b", true));
+        // Had A's end dropped B from the client set, stopping would leave B open.
+        server->stop();
+        ASSERT_TRUE(b.closedByServer(5s)) << "round " << round;
+        server->start(port, "127.0.0.1");
+    }
+}
+
+TEST_F(HttpServerTest, StartOnAPortInUseThrowsBindFailed)
+{
+    start();
+    HttpServer other;
+    try {
+        other.start(port, "127.0.0.1");
+        FAIL() << "no error";
+    } catch (const SocketError& error) {
+        EXPECT_EQ(error.code(), SocketError::Code::BindFailed);
+    }
+    EXPECT_EQ(other.port(), 0);
+}
+
+TEST_F(HttpServerTest, SlowClientHitsTheHeaderDeadline)
+{
+    HttpLimits limits;
+    limits.headerTimeout = 300ms;
+    server->setLimits(limits);
+    server->registerHandler("/", [](const HttpRequest&) { return text("x"); });
+    start();
+    Client client(port);
+    auto started = std::chrono::steady_clock::now();
+    std::string request = "GET / HTTP/1.1\r\nX-Slow: " + std::string(1000, 'a');
+    size_t sent = 0;
+    // One byte at a time, for far longer than the deadline if nobody stops it.
+    while (sent < request.size() && client.send(request.substr(sent, 1))) {
+        ++sent;
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_LT(sent, request.size());
+    EXPECT_EQ(client.readAll(), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
+TEST_F(HttpServerTest, IdleKeepAliveConnectionIsClosed)
+{
+    HttpLimits limits;
+    limits.idleTimeout = 200ms;
+    server->setLimits(limits);
+    server->registerHandler("/", [](const HttpRequest&) { return text("x"); });
+    start();
+    Client client(port);
+    client.send("GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+    EXPECT_EQ(client.readResponse(), response("200 OK", "x", true));
+    EXPECT_TRUE(client.closedByServer(5s));
+}
+
+TEST_F(HttpServerTest, ConnectionsOverTheCapAreClosedWithoutAResponse)
+{
+    HttpLimits limits;
+    limits.maxConnections = 2;
+    server->setLimits(limits);
+    server->registerHandler("/", [](const HttpRequest&) { return text("x"); });
+    start();
+    Client first(port), second(port);
+    for (Client* client : { &first, &second }) {
+        client->send("GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+        ASSERT_EQ(client->readResponse(), response("200 OK", "x", true));
+    }
+    Client third(port);
+    third.send("GET / HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(third.readAll(), "");
+    // A place frees up once a connection ends.
+    first.close();
+    std::string answer;
+    for (int attempt = 0; attempt < 100 && answer.empty(); ++attempt)
+        answer = exchange("GET / HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(answer, response("200 OK", "x"));
+}
+
+TEST_F(HttpServerTest, AcceptOutOfDescriptorsRecovers)
+{
+    server->registerHandler("/", [](const HttpRequest&) { return text("x"); });
+    start();
+    // The undefined-behaviour checker's type checks open a pipe when they meet a
+    // type afresh, and fail without a free descriptor; the thread checker does not.
+    if (&__ubsan_handle_dynamic_type_cache_miss)
+        GTEST_SKIP() << "runs in the ThreadSanitizer build";
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int index = 0; index < 3; ++index)
+        clients.push_back(std::make_unique<Client>(port, false));
+    rlimit original {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
+    int highest = 0;
+    for (auto& client : clients)
+        highest = std::max(highest, client->fd());
+    // No free descriptor is left, so every accept fails with EMFILE for a while.
+    rlimit tight = original;
+    tight.rlim_cur = static_cast<rlim_t>(highest + 1);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    std::vector<int> fillers;
+    for (int filler; (filler = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        fillers.push_back(filler);
+    for (auto& client : clients) {
+        client->connect();
+        client->send("GET / HTTP/1.1\r\n\r\n");
+    }
+    std::this_thread::sleep_for(200ms);
+    // Room again at once: raising the limit frees many numbers in one step.
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
+    for (int filler : fillers)
+        ::close(filler);
+    for (auto& client : clients)
+        EXPECT_EQ(client->readAll(), response("200 OK", "x"));
+}
+
+TEST_F(HttpServerTest, DestroyingAServerWithLiveClientsEndsThem)
+{
+    std::atomic<int> calls { 0 };
+    server->registerHandler("/", [&](const HttpRequest&) { ++calls; return text("x"); });
+    start();
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int index = 0; index < 8; ++index) {
+        clients.push_back(std::make_unique<Client>(port));
+        clients.back()->send("GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+        ASSERT_EQ(clients.back()->readResponse(), response("200 OK", "x", true));
+    }
+    server.reset();
+    for (auto& client : clients)
+        EXPECT_TRUE(client->closedByServer(5s));
+    EXPECT_EQ(calls, 8);
+}
