@@ -93,7 +93,9 @@ namespace {
     int openTemporaryBeside(const std::string& folder, const std::string& leaf, std::string& temporaryPath)
     {
         static thread_local std::mt19937_64 random { std::random_device {}() };
-        std::string stem = "." + leaf.substr(0, 200) + ".vesk-";
+        std::string stem(1, '.');
+        stem.append(leaf, 0, 200);
+        stem += ".vesk-";
         for (int attempt = 0; attempt < 16; ++attempt) {
             char suffix[17];
             std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
@@ -675,12 +677,13 @@ bool ZipArchive::close()
 {
     if (!m_zip)
         return true;
-    zipClose(m_zip, nullptr);
+    bool closed = zipClose(m_zip, nullptr) == ZIP_OK;
     m_zip = nullptr;
     m_writer.reset();
-    if (!m_dropped.empty())
-        dropEntries();
-    return true;
+    // A write error or an archive still holding a cut-off entry must not pass for success.
+    if (closed && !m_dropped.empty())
+        closed = dropEntries();
+    return closed;
 }
 
 bool ZipArchive::dropEntries()

@@ -69,7 +69,7 @@ public:
         ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler);
 
     // Each file under its last path component. False only when the archive
-    // cannot be created; files that cannot be read are left out.
+    // cannot be created or finished; files that cannot be read are left out.
     static bool createZipFileAtPath(const std::string& path, const std::vector<std::string>& paths,
         const std::optional<std::string>& password = std::nullopt);
     static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath,
@@ -89,6 +89,7 @@ public:
     bool writeFolderAtPath(const std::string& path, const std::string& folderName);
     // Dated now; false when the archive is not open.
     bool writeData(const std::vector<std::uint8_t>& data, const std::string& fileName);
+    // Writes the central directory; false when the archive could not be finished.
     bool close();
 
     // Local calendar fields of the date, clamped to what a DOS date can hold.

@@ -116,6 +116,15 @@ TEST_F(ZipArchiveTest, ASourceThatFailsWhileBeingReadLeavesNoTruncatedEntry)
     EXPECT_THAT(entryNames(folder / "b.zip"), ElementsAre("a.txt"));
 }
 
+TEST_F(ZipArchiveTest, AnArchiveThatCannotBeWrittenOutIsAFailure)
+{
+    writeText(folder / "a.txt", std::string(200000, 'a'));
+    EXPECT_FALSE(ZipArchive::createZipFileAtPath(folder / "no/such/folder/Archive.zip", { folder / "a.txt" }));
+    if (exists("/dev/full")) {
+        EXPECT_FALSE(ZipArchive::createZipFileAtPath("/dev/full", { folder / "a.txt" })) << "the device is full";
+    }
+}
+
 TEST_F(ZipArchiveTest, InstanceWritesDataFoldersAndFilesUnderChosenNames)
 {
     writeText(folder / "src.txt", "source");
