@@ -2,22 +2,18 @@
 
 #include "platform/foundation/NSBundle.h"
 #include "platform/graphics/CGContext.h"
+#include "platform/graphics/ImageDecoding.h"
 #include "platform/graphics/UIGraphics.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <regex>
 
 namespace vesk::platform {
 
 namespace {
-
-    // PNGs larger than this many pixels are refused before decoding (a few bytes of header can
-    // otherwise ask for gigabytes).
-    constexpr uint64_t kMaxPixels = 64ull * 1024 * 1024;
 
     bool pngHeaderAcceptable(const uint8_t* bytes, size_t size)
     {
@@ -27,9 +23,12 @@ namespace {
         auto be32 = [&](size_t at) {
             return (uint32_t(bytes[at]) << 24) | (uint32_t(bytes[at + 1]) << 16) | (uint32_t(bytes[at + 2]) << 8) | uint32_t(bytes[at + 3]);
         };
-        uint64_t width = be32(16), height = be32(20);
-        return width > 0 && height > 0 && width <= 32767 && height <= 32767 && width * height <= kMaxPixels;
+        // Refused before decoding: a few bytes of header can otherwise ask for gigabytes.
+        return imageSizeAcceptable(be32(16), be32(20));
     }
+
+    // Image files are read whole; larger ones are refused.
+    constexpr std::streamoff kMaxImageFileBytes = 256 * 1024 * 1024;
 
     struct ReadCursor {
         const std::vector<uint8_t>* data;
@@ -72,7 +71,7 @@ namespace {
         return copy;
     }
 
-    std::shared_ptr<UIImage> imageFromPNGBytes(const std::vector<uint8_t>& data, CGFloat scale)
+    cairo_surface_t* decodePNG(const std::vector<uint8_t>& data)
     {
         if (!pngHeaderAcceptable(data.data(), data.size()))
             return nullptr;
@@ -80,6 +79,26 @@ namespace {
         auto* decoded = cairo_image_surface_create_from_png_stream(readFromVector, &cursor);
         auto* surface = argbCopy(decoded);
         cairo_surface_destroy(decoded);
+        return surface;
+    }
+
+    bool startsWith(const std::vector<uint8_t>& data, std::initializer_list<uint8_t> prefix)
+    {
+        return data.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data.begin());
+    }
+
+    // The kind of image is told by its first bytes, never by a file name.
+    std::shared_ptr<UIImage> imageFromBytes(const std::vector<uint8_t>& data, CGFloat scale)
+    {
+        cairo_surface_t* surface = nullptr;
+        if (startsWith(data, { 0x89, 'P', 'N', 'G' }))
+            surface = decodePNG(data);
+        else if (startsWith(data, { 0xFF, 0xD8, 0xFF }))
+            surface = decodeJPEG(data.data(), data.size());
+        else if (startsWith(data, { 'G', 'I', 'F', '8', '7', 'a' }) || startsWith(data, { 'G', 'I', 'F', '8', '9', 'a' }))
+            surface = decodeGIF(data.data(), data.size());
+        else if (startsWith(data, { 'I', 'I', 42, 0 }) || startsWith(data, { 'M', 'M', 0, 42 }))
+            surface = decodeTIFF(data.data(), data.size());
         if (!surface)
             return nullptr;
         auto image = std::make_shared<UIImage>(surface, scale);
@@ -111,20 +130,22 @@ UIImage::~UIImage()
 
 std::shared_ptr<UIImage> UIImage::imageWithContentsOfFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in)
         return nullptr;
-    // Look at the header before reading the rest, so a huge file that is no PNG costs nothing.
-    std::vector<uint8_t> data(24);
-    if (!in.read(reinterpret_cast<char*>(data.data()), 24) || !pngHeaderAcceptable(data.data(), data.size()))
+    auto size = std::streamoff(in.tellg());
+    if (size <= 0 || size > kMaxImageFileBytes)
         return nullptr;
-    data.insert(data.end(), std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return imageFromPNGBytes(data, scaleFromName(path));
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(data.data()), size))
+        return nullptr;
+    return imageFromBytes(data, scaleFromName(path));
 }
 
 std::shared_ptr<UIImage> UIImage::imageWithData(const std::vector<uint8_t>& data, CGFloat scale)
 {
-    return imageFromPNGBytes(data, scale);
+    return imageFromBytes(data, scale);
 }
 
 std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name)

@@ -29,8 +29,10 @@ public:
     UIImage(const UIImage&) = delete;
     UIImage& operator=(const UIImage&) = delete;
 
-    // PNG from a file or from bytes; the scale is taken from an "@2x"-style name suffix,
-    // else 1. Null when the data is not a readable PNG.
+    // A PNG, JPEG, TIFF or the first frame of a GIF, told apart by its bytes, from a file or
+    // from bytes; a file's scale is taken from an "@2x"-style name suffix, else 1. Null when
+    // the data is no readable image, or too large (files over 256 MiB, images over 32767
+    // pixels a side or 64 Mi pixels).
     static std::shared_ptr<UIImage> imageWithContentsOfFile(const std::string& path);
     static std::shared_ptr<UIImage> imageWithData(const std::vector<uint8_t>& data, CGFloat scale = 1);
     // A resource of the main bundle by file name ("image.png"; ".png" added when the name has

@@ -1,0 +1,306 @@
+#include "platform/graphics/ImageDecoding.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <gif_lib.h>
+#include <jpeglib.h>
+#include <mutex>
+#include <tiffio.h>
+#include <vector>
+
+namespace vesk::platform {
+
+bool imageSizeAcceptable(uint64_t width, uint64_t height)
+{
+    return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide && width * height <= kMaxImagePixels;
+}
+
+namespace {
+
+    cairo_surface_t* newSurface(int width, int height)
+    {
+        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(surface);
+            return nullptr;
+        }
+        cairo_surface_flush(surface);
+        return surface;
+    }
+
+    uint32_t* rowOf(cairo_surface_t* surface, int y)
+    {
+        return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(surface) + size_t(y) * cairo_image_surface_get_stride(surface));
+    }
+
+    uint32_t opaque(uint32_t r, uint32_t g, uint32_t b)
+    {
+        return 0xff000000u | (r << 16) | (g << 8) | b;
+    }
+
+    // JPEG: libjpeg reports fatal errors through error_exit, which must not return.
+    struct JPEGError {
+        jpeg_error_mgr manager;
+        std::jmp_buf jump;
+    };
+
+    void jpegFail(j_common_ptr info)
+    {
+        std::longjmp(reinterpret_cast<JPEGError*>(info->err)->jump, 1);
+    }
+    void jpegQuiet(j_common_ptr, int) { }
+
+}
+
+cairo_surface_t* decodeJPEG(const uint8_t* bytes, size_t size)
+{
+    if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+        return nullptr;
+    jpeg_decompress_struct info;
+    JPEGError error;
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = jpegFail;
+    error.manager.emit_message = jpegQuiet;
+    // Everything that must be released after a failure lives outside the jump.
+    cairo_surface_t* volatile surface = nullptr;
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&info);
+        if (surface)
+            cairo_surface_destroy(surface);
+        return nullptr;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, bytes, static_cast<unsigned long>(size));
+    jpeg_read_header(&info, TRUE);
+    if (!imageSizeAcceptable(info.image_width, info.image_height)) {
+        jpeg_destroy_decompress(&info);
+        return nullptr;
+    }
+    bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+    info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+    jpeg_start_decompress(&info);
+    surface = newSurface(int(info.output_width), int(info.output_height));
+    if (!surface) {
+        jpeg_destroy_decompress(&info);
+        return nullptr;
+    }
+    // From libjpeg's own pool, which its destroy releases on every path.
+    JSAMPARRAY buffer = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+        info.output_width * JDIMENSION(info.output_components), 1);
+    while (info.output_scanline < info.output_height) {
+        int y = int(info.output_scanline);
+        jpeg_read_scanlines(&info, buffer, 1);
+        auto* out = rowOf(surface, y);
+        for (JDIMENSION x = 0; x < info.output_width; ++x) {
+            auto* p = &buffer[0][size_t(x) * info.output_components];
+            if (cmyk) {
+                // Adobe writes CMYK inverted: the samples are already 255 - ink.
+                uint32_t k = p[3];
+                out[x] = opaque(p[0] * k / 255, p[1] * k / 255, p[2] * k / 255);
+            } else if (info.output_components >= 3) {
+                out[x] = opaque(p[0], p[1], p[2]);
+            } else {
+                out[x] = opaque(p[0], p[0], p[0]);
+            }
+        }
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    cairo_surface_mark_dirty(surface);
+    return surface;
+}
+
+namespace {
+
+    // TIFF from memory.
+    struct TIFFSource {
+        const uint8_t* bytes;
+        toff_t size;
+        toff_t offset;
+    };
+
+    tsize_t tiffRead(thandle_t handle, tdata_t buffer, tsize_t count)
+    {
+        auto* source = static_cast<TIFFSource*>(handle);
+        if (count <= 0 || source->offset >= source->size)
+            return 0;
+        auto n = std::min<toff_t>(toff_t(count), source->size - source->offset);
+        std::memcpy(buffer, source->bytes + source->offset, n);
+        source->offset += n;
+        return tsize_t(n);
+    }
+
+    tsize_t tiffWrite(thandle_t, tdata_t, tsize_t)
+    {
+        return 0;
+    }
+
+    toff_t tiffSeek(thandle_t handle, toff_t offset, int whence)
+    {
+        auto* source = static_cast<TIFFSource*>(handle);
+        toff_t base = whence == SEEK_CUR ? source->offset : whence == SEEK_END ? source->size
+                                                                               : 0;
+        toff_t target = base + offset;
+        if (target > source->size)
+            return toff_t(-1);
+        source->offset = target;
+        return target;
+    }
+
+    int tiffClose(thandle_t)
+    {
+        return 0;
+    }
+    toff_t tiffSize(thandle_t handle)
+    {
+        return static_cast<TIFFSource*>(handle)->size;
+    }
+    int tiffMap(thandle_t, tdata_t*, toff_t*)
+    {
+        return 0;
+    }
+    void tiffUnmap(thandle_t, tdata_t, toff_t) { }
+
+}
+
+cairo_surface_t* decodeTIFF(const uint8_t* bytes, size_t size)
+{
+    if (size < 8 || !((bytes[0] == 'I' && bytes[1] == 'I') || (bytes[0] == 'M' && bytes[1] == 'M')))
+        return nullptr;
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        TIFFSetWarningHandler(nullptr);
+        TIFFSetErrorHandler(nullptr);
+    });
+    TIFFSource source { bytes, toff_t(size), 0 };
+    TIFF* tiff = TIFFClientOpen("memory", "rm", &source, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap, tiffUnmap);
+    if (!tiff)
+        return nullptr;
+    uint32_t width = 0, height = 0;
+    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+    cairo_surface_t* surface = nullptr;
+    if (imageSizeAcceptable(width, height)) {
+        std::vector<uint32_t> raster(size_t(width) * height);
+        if (TIFFReadRGBAImageOriented(tiff, width, height, raster.data(), ORIENTATION_TOPLEFT, 0)) {
+            surface = newSurface(int(width), int(height));
+            for (uint32_t y = 0; surface && y < height; ++y) {
+                auto* out = rowOf(surface, int(y));
+                for (uint32_t x = 0; x < width; ++x) {
+                    // ABGR, already premultiplied, as cairo wants it.
+                    uint32_t p = raster[size_t(y) * width + x];
+                    out[x] = (TIFFGetA(p) << 24) | (TIFFGetR(p) << 16) | (TIFFGetG(p) << 8) | TIFFGetB(p);
+                }
+            }
+            if (surface)
+                cairo_surface_mark_dirty(surface);
+        }
+    }
+    TIFFClose(tiff);
+    return surface;
+}
+
+namespace {
+
+    struct GIFSource {
+        const uint8_t* bytes;
+        size_t size;
+        size_t offset;
+    };
+
+    int gifRead(GifFileType* gif, GifByteType* buffer, int count)
+    {
+        auto* source = static_cast<GIFSource*>(gif->UserData);
+        if (count <= 0)
+            return 0;
+        auto n = std::min(size_t(count), source->size - source->offset);
+        std::memcpy(buffer, source->bytes + source->offset, n);
+        source->offset += n;
+        return int(n);
+    }
+
+}
+
+cairo_surface_t* decodeGIF(const uint8_t* bytes, size_t size)
+{
+    if (size < 6 || std::memcmp(bytes, "GIF", 3) != 0)
+        return nullptr;
+    GIFSource source { bytes, size, 0 };
+    int error = 0;
+    GifFileType* gif = DGifOpen(&source, gifRead, &error);
+    if (!gif)
+        return nullptr;
+    cairo_surface_t* surface = nullptr;
+    auto fail = [&] {
+        if (surface)
+            cairo_surface_destroy(surface);
+        DGifCloseFile(gif, &error);
+        return nullptr;
+    };
+    if (!imageSizeAcceptable(uint64_t(gif->SWidth), uint64_t(gif->SHeight)))
+        return fail();
+    surface = newSurface(gif->SWidth, gif->SHeight); // starts transparent
+    if (!surface)
+        return fail();
+    int transparent = -1;
+    GifRecordType record;
+    do {
+        if (DGifGetRecordType(gif, &record) == GIF_ERROR)
+            return fail();
+        if (record == EXTENSION_RECORD_TYPE) {
+            int code = 0;
+            GifByteType* extension = nullptr;
+            if (DGifGetExtension(gif, &code, &extension) == GIF_ERROR)
+                return fail();
+            if (code == GRAPHICS_EXT_FUNC_CODE && extension && extension[0] >= 4 && (extension[1] & 1))
+                transparent = extension[4];
+            while (extension) {
+                if (DGifGetExtensionNext(gif, &extension) == GIF_ERROR)
+                    return fail();
+            }
+        } else if (record == IMAGE_DESC_RECORD_TYPE) {
+            if (DGifGetImageDesc(gif) == GIF_ERROR)
+                return fail();
+            auto& desc = gif->Image;
+            ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+            if (!map || desc.Width <= 0 || desc.Height <= 0 || !imageSizeAcceptable(uint64_t(desc.Width), uint64_t(desc.Height)))
+                return fail();
+            std::vector<GifPixelType> line(size_t(desc.Width));
+            // Interlaced frames arrive in four passes.
+            std::vector<int> order;
+            if (desc.Interlace) {
+                for (auto [start, step] : { std::pair { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } })
+                    for (int y = start; y < desc.Height; y += step)
+                        order.push_back(y);
+            } else {
+                for (int y = 0; y < desc.Height; ++y)
+                    order.push_back(y);
+            }
+            for (int row : order) {
+                if (DGifGetLine(gif, line.data(), desc.Width) == GIF_ERROR)
+                    return fail();
+                int y = desc.Top + row;
+                if (y < 0 || y >= gif->SHeight)
+                    continue;
+                auto* out = rowOf(surface, y);
+                for (int i = 0; i < desc.Width; ++i) {
+                    int x = desc.Left + i;
+                    int index = line[size_t(i)];
+                    // Pixels off the screen, transparent or outside the colour map stay clear.
+                    if (x < 0 || x >= gif->SWidth || index == transparent || index >= map->ColorCount)
+                        continue;
+                    auto& c = map->Colors[index];
+                    out[x] = opaque(c.Red, c.Green, c.Blue);
+                }
+            }
+            cairo_surface_mark_dirty(surface);
+            DGifCloseFile(gif, &error);
+            return surface;
+        }
+    } while (record != TERMINATE_RECORD_TYPE);
+    return fail();
+}
+
+}
