@@ -1,0 +1,190 @@
+#include "platform/uikit/UIApplication.h"
+
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/system/UIDevice.h"
+#include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UIView.h"
+#include "platform/uikit/UIViewController.h"
+
+namespace vesk::platform {
+
+CGRect UIScreenBounds()
+{
+    if (UIDevice::currentDevice().userInterfaceIdiom() == UIUserInterfaceIdiom::Pad)
+        return CGRectMake(0, 0, 768, 1024);
+    return CGRectMake(0, 0, 375, 667);
+}
+
+std::shared_ptr<UIApplicationShortcutIcon> UIApplicationShortcutIcon::iconWithTemplateImageName(std::string name)
+{
+    auto icon = std::make_shared<UIApplicationShortcutIcon>();
+    icon->m_templateImageName = std::move(name);
+    return icon;
+}
+
+UIApplicationShortcutItem::UIApplicationShortcutItem(std::string type, std::string localizedTitle, std::optional<std::string> localizedSubtitle,
+    std::shared_ptr<UIApplicationShortcutIcon> icon, std::optional<Value> userInfo)
+    : m_type(std::move(type))
+    , m_localizedTitle(std::move(localizedTitle))
+    , m_localizedSubtitle(std::move(localizedSubtitle))
+    , m_icon(std::move(icon))
+    , m_userInfo(std::move(userInfo))
+{
+}
+
+UIApplication& UIApplication::sharedApplication()
+{
+    static UIApplication application;
+    return application;
+}
+
+CGRect UIApplication::statusBarFrame() const
+{
+    if (m_statusBar)
+        return m_statusBar->frame();
+    if (m_statusBarHidden)
+        return CGRectZero;
+    return CGRectMake(0, 0, UIScreenBounds().size.width, 20);
+}
+
+void UIApplication::setStatusBarHidden(bool hidden, UIStatusBarAnimation)
+{
+    m_statusBarHidden = hidden;
+    m_statusBarChanges.push_back(hidden);
+    if (m_statusBar)
+        m_statusBar->setHidden(hidden);
+}
+
+void UIApplication::scheduleLocalNotification(const UILocalNotification& notification)
+{
+    m_localNotifications.push_back(notification);
+}
+
+bool UIApplication::canOpenURL(const std::string& url) const
+{
+    return !url.empty();
+}
+
+bool UIApplication::openURL(const std::string& url)
+{
+    if (!canOpenURL(url))
+        return false;
+    m_openedURLs.push_back(url);
+    return true;
+}
+
+bool UIApplication::launch(std::shared_ptr<UIApplicationDelegate> delegate, const UIApplicationLaunchOptions& options)
+{
+    m_delegate = std::move(delegate);
+    m_state = UIApplicationState::Inactive;
+    auto window = std::make_shared<UIWindow>(UIScreenBounds());
+    m_window = window;
+    if (auto root = UIStoryboard::storyboardWithName("Main").instantiateInitialViewController())
+        window->setRootViewController(root);
+    if (m_delegate)
+        m_delegate->setWindow(window);
+    window->makeKeyAndVisible();
+    bool answer = m_delegate ? m_delegate->didFinishLaunchingWithOptions(*this, options) : true;
+    if (auto root = window->rootViewController()) {
+        root->beginAppearance(true, false);
+        root->endAppearance(true, false);
+    }
+    becomeActive();
+    return answer;
+}
+
+void UIApplication::resignActive()
+{
+    if (m_state != UIApplicationState::Active)
+        return;
+    m_state = UIApplicationState::Inactive;
+    if (m_delegate)
+        m_delegate->applicationWillResignActive(*this);
+}
+
+void UIApplication::enterBackground()
+{
+    if (m_state == UIApplicationState::Background)
+        return;
+    resignActive();
+    m_state = UIApplicationState::Background;
+    if (m_delegate)
+        m_delegate->applicationDidEnterBackground(*this);
+}
+
+void UIApplication::enterForeground()
+{
+    if (m_state != UIApplicationState::Background)
+        return;
+    m_state = UIApplicationState::Inactive;
+    if (m_delegate)
+        m_delegate->applicationWillEnterForeground(*this);
+}
+
+void UIApplication::becomeActive()
+{
+    if (m_state == UIApplicationState::Active)
+        return;
+    if (m_state == UIApplicationState::Background)
+        enterForeground();
+    m_state = UIApplicationState::Active;
+    if (m_delegate)
+        m_delegate->applicationDidBecomeActive(*this);
+}
+
+void UIApplication::terminate()
+{
+    if (m_delegate)
+        m_delegate->applicationWillTerminate(*this);
+}
+
+void UIApplication::receiveMemoryWarning()
+{
+    if (m_delegate)
+        m_delegate->applicationDidReceiveMemoryWarning(*this);
+    NSNotificationCenter::defaultCenter().postNotificationName(UIApplicationDidReceiveMemoryWarningNotification);
+}
+
+bool UIApplication::deliverOpenURL(const NSURL& url, const UIApplicationOpenURLOptions& options)
+{
+    return m_delegate ? m_delegate->openURL(*this, url, options) : false;
+}
+
+std::optional<bool> UIApplication::deliverShortcutItem(const UIApplicationShortcutItem& item)
+{
+    if (!m_delegate)
+        return std::nullopt;
+    // The completion may be kept and called later.
+    auto answer = std::make_shared<std::optional<bool>>();
+    m_delegate->performActionForShortcutItem(*this, item, [answer](bool handled) { *answer = handled; });
+    return *answer;
+}
+
+void UIApplication::reset()
+{
+    m_delegate.reset();
+    m_keyWindow.reset();
+    m_window.reset();
+    m_state = UIApplicationState::Inactive;
+    m_statusBar.reset();
+    m_statusBarHidden = false;
+    m_statusBarChanges.clear();
+    m_shortcutItems = std::vector<std::shared_ptr<UIApplicationShortcutItem>> {};
+    m_localNotifications.clear();
+    m_openedURLs.clear();
+}
+
+int UIApplicationMain(int, char**, std::shared_ptr<UIApplicationDelegate> delegate)
+{
+    auto& application = UIApplication::sharedApplication();
+    application.launch(std::move(delegate));
+    RunLoop::main().run();
+    application.enterBackground();
+    // Let what the background entry queued finish before the process ends.
+    RunLoop::main().drain(std::chrono::seconds(5));
+    application.terminate();
+    return 0;
+}
+
+}

@@ -1,0 +1,71 @@
+#include "platform/uikit/UIControl.h"
+
+namespace vesk::platform {
+
+void UIControl::addTarget(UIControlEvent event, Action action)
+{
+    m_actions.emplace_back(event, std::move(action));
+}
+
+void UIControl::sendActionsForControlEvents(UIControlEvent event)
+{
+    // Copied: an action may add or remove targets.
+    auto actions = m_actions;
+    for (auto& [kind, action] : actions) {
+        if (kind == event && action)
+            action(*this);
+    }
+}
+
+std::optional<std::string> UIButton::titleForState(UIControlState state) const
+{
+    auto it = m_titles.find(state);
+    if (it != m_titles.end())
+        return it->second;
+    if (state != UIControlState::Normal)
+        return titleForState(UIControlState::Normal);
+    return std::nullopt;
+}
+
+void UIButton::setTitle(std::optional<std::string> title, UIControlState state)
+{
+    m_titles[state] = std::move(title);
+}
+
+std::shared_ptr<UIImage> UIButton::imageForState(UIControlState state) const
+{
+    auto it = m_images.find(state);
+    if (it != m_images.end())
+        return it->second;
+    if (state != UIControlState::Normal)
+        return imageForState(UIControlState::Normal);
+    return nullptr;
+}
+
+void UIButton::setImage(std::shared_ptr<UIImage> image, UIControlState state)
+{
+    m_images[state] = std::move(image);
+}
+
+std::shared_ptr<UIColor> UIButton::titleColorForState(UIControlState state) const
+{
+    auto it = m_titleColors.find(state);
+    if (it != m_titleColors.end())
+        return it->second;
+    if (state != UIControlState::Normal)
+        return titleColorForState(UIControlState::Normal);
+    return nullptr;
+}
+
+void UIButton::setTitleColor(std::shared_ptr<UIColor> color, UIControlState state)
+{
+    m_titleColors[state] = std::move(color);
+}
+
+void UITextField::typeText(std::string text)
+{
+    m_text = std::move(text);
+    sendActionsForControlEvents(UIControlEvent::EditingChanged);
+}
+
+}

@@ -1,0 +1,146 @@
+#include "platform/uikit/UIDriver.h"
+
+#include "platform/foundation/RunLoop.h"
+
+namespace vesk::platform {
+
+UIDriver::UIDriver()
+{
+    RunLoop::main().useFakeClock();
+}
+
+std::vector<std::shared_ptr<UIViewController>> UIDriver::screenStack() const
+{
+    std::vector<std::shared_ptr<UIViewController>> stack;
+    auto window = UIApplication::sharedApplication().keyWindow();
+    if (!window)
+        return stack;
+    for (auto current = window->rootViewController(); current; current = current->presentedViewController())
+        stack.push_back(current);
+    return stack;
+}
+
+std::shared_ptr<UIViewController> UIDriver::topViewController() const
+{
+    auto stack = screenStack();
+    return stack.empty() ? nullptr : stack.back();
+}
+
+std::shared_ptr<UIViewController> UIDriver::visibleScreen() const
+{
+    auto top = topViewController();
+    if (auto navigation = std::dynamic_pointer_cast<UINavigationController>(top))
+        return navigation->topViewController();
+    return top;
+}
+
+std::shared_ptr<UIAlertController> UIDriver::alert() const
+{
+    return std::dynamic_pointer_cast<UIAlertController>(topViewController());
+}
+
+bool UIDriver::chooseAlertAction(const std::string& title)
+{
+    auto shown = alert();
+    if (!shown)
+        return false;
+    return shown->chooseAction(shown->actionWithTitle(title));
+}
+
+bool UIDriver::typeIntoField(std::size_t index, const std::string& text)
+{
+    auto shown = alert();
+    if (!shown || index >= shown->textFields().size())
+        return false;
+    shown->textFields()[index]->typeText(text);
+    return true;
+}
+
+void UIDriver::tapRow(UITableView& table, const NSIndexPath& indexPath)
+{
+    table.tapRowAtIndexPath(indexPath);
+}
+
+std::optional<NSIndexPath> UIDriver::rowWithText(UITableView& table, const std::string& text)
+{
+    for (int section = 0; section < table.numberOfSections(); ++section) {
+        for (int row = 0; row < table.numberOfRowsInSection(section); ++row) {
+            auto cell = table.cellForRowAtIndexPath({ section, row });
+            if (cell && cell->textLabel()->text() == text)
+                return NSIndexPath { section, row };
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> UIDriver::rowTitles(UITableView& table, int section)
+{
+    std::vector<std::string> titles;
+    for (int row = 0; row < table.numberOfRowsInSection(section); ++row) {
+        auto cell = table.cellForRowAtIndexPath({ section, row });
+        titles.push_back(cell ? cell->textLabel()->text().value_or("") : "");
+    }
+    return titles;
+}
+
+std::vector<std::string> UIDriver::swipeRow(UITableView& table, const NSIndexPath& indexPath)
+{
+    std::vector<std::string> titles;
+    for (auto& action : table.swipeRowAtIndexPath(indexPath))
+        titles.push_back(action->title());
+    return titles;
+}
+
+bool UIDriver::chooseRowAction(UITableView& table, const NSIndexPath& indexPath, const std::string& title)
+{
+    for (auto& action : table.swipeRowAtIndexPath(indexPath)) {
+        if (action->title() == title) {
+            action->perform(indexPath);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::shared_ptr<UIBarButtonItem> UIDriver::barButton(UIViewController& screen, const std::string& title) const
+{
+    std::vector<std::shared_ptr<UIBarButtonItem>> items = screen.toolbarItems();
+    auto& navigation = screen.navigationItem();
+    items.insert(items.end(), navigation.leftBarButtonItems().begin(), navigation.leftBarButtonItems().end());
+    items.insert(items.end(), navigation.rightBarButtonItems().begin(), navigation.rightBarButtonItems().end());
+    for (auto& item : items) {
+        if (item && item->title() == title)
+            return item;
+    }
+    return nullptr;
+}
+
+bool UIDriver::tapBarButton(UIViewController& screen, const std::string& title)
+{
+    auto item = barButton(screen, title);
+    if (!item)
+        return false;
+    item->tap();
+    return true;
+}
+
+void UIDriver::tapView(UIView& view)
+{
+    auto recognizers = view.gestureRecognizers();
+    for (auto& recognizer : recognizers) {
+        if (std::dynamic_pointer_cast<UITapGestureRecognizer>(recognizer))
+            recognizer->recognize();
+    }
+}
+
+void UIDriver::advance(double seconds)
+{
+    RunLoop::main().advanceSeconds(seconds);
+}
+
+bool UIDriver::drain()
+{
+    return RunLoop::main().drain();
+}
+
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UITableView.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vesk::platform {
+
+// Acts as a person on the headless screens: taps, swipes, choices and typing, and lets time
+// pass on the main run loop's fake clock. Main thread only.
+class UIDriver {
+public:
+    // Puts a fake clock under the main run loop.
+    UIDriver();
+
+    // The presentation chain from the key window's root, the root first.
+    std::vector<std::shared_ptr<UIViewController>> screenStack() const;
+    // The last controller of the chain.
+    std::shared_ptr<UIViewController> topViewController() const;
+    // The screen a person sees: the top of the top navigation controller, or the top controller.
+    std::shared_ptr<UIViewController> visibleScreen() const;
+    template<typename T>
+    std::shared_ptr<T> visible() const { return std::dynamic_pointer_cast<T>(visibleScreen()); }
+    // The alert or action sheet on top, if one is.
+    std::shared_ptr<UIAlertController> alert() const;
+
+    // Alerts: answers whether the action was there and ran.
+    bool chooseAlertAction(const std::string& title);
+    bool typeIntoField(std::size_t index, const std::string& text);
+
+    // Tables.
+    void tapRow(UITableView& table, const NSIndexPath& indexPath);
+    void tapRow(UITableView& table, int row, int section = 0) { tapRow(table, NSIndexPath { section, row }); }
+    // The first row whose cell's text is the given text.
+    std::optional<NSIndexPath> rowWithText(UITableView& table, const std::string& text);
+    std::vector<std::string> rowTitles(UITableView& table, int section = 0);
+    std::vector<std::string> swipeRow(UITableView& table, const NSIndexPath& indexPath);
+    bool chooseRowAction(UITableView& table, const NSIndexPath& indexPath, const std::string& title);
+
+    // Bar buttons: by item, or by title among a screen's navigation and toolbar items.
+    void tapBarButton(UIBarButtonItem& item) { item.tap(); }
+    std::shared_ptr<UIBarButtonItem> barButton(UIViewController& screen, const std::string& title) const;
+    bool tapBarButton(UIViewController& screen, const std::string& title);
+
+    // Views and controls.
+    void tapView(UIView& view);
+    void tapButton(UIControl& control) { control.sendActionsForControlEvents(UIControlEvent::TouchUpInside); }
+
+    // Time and queues.
+    void advance(double seconds);
+    bool drain();
+};
+
+}

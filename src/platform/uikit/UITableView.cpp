@@ -1,0 +1,506 @@
+#include "platform/uikit/UITableView.h"
+
+#include "platform/uikit/UIApplication.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace vesk::platform {
+
+UITableViewCell::UITableViewCell(UITableViewCellStyle style, std::optional<std::string> reuseIdentifier)
+    : UIView(CGRectMake(0, 0, UIScreenBounds().size.width, 44))
+    , m_style(style)
+    , m_reuseIdentifier(std::move(reuseIdentifier))
+{
+}
+
+std::shared_ptr<UIView> UITableViewCell::contentView()
+{
+    if (!m_contentView) {
+        m_contentView = std::make_shared<UIView>(bounds());
+        addSubview(m_contentView);
+    }
+    return m_contentView;
+}
+
+std::shared_ptr<UILabel> UITableViewCell::textLabel()
+{
+    if (!m_textLabel) {
+        m_textLabel = std::make_shared<UILabel>();
+        contentView()->addSubview(m_textLabel);
+    }
+    return m_textLabel;
+}
+
+std::shared_ptr<UILabel> UITableViewCell::detailTextLabel()
+{
+    if (m_style == UITableViewCellStyle::Default)
+        return nullptr;
+    if (!m_detailTextLabel) {
+        m_detailTextLabel = std::make_shared<UILabel>();
+        contentView()->addSubview(m_detailTextLabel);
+    }
+    return m_detailTextLabel;
+}
+
+std::shared_ptr<UIImageView> UITableViewCell::imageView()
+{
+    if (!m_imageView) {
+        m_imageView = std::make_shared<UIImageView>();
+        contentView()->addSubview(m_imageView);
+    }
+    return m_imageView;
+}
+
+void UITableViewCell::setSelected(bool selected, bool)
+{
+    m_selected = selected;
+}
+
+void UITableViewCell::setEditing(bool editing, bool)
+{
+    m_editing = editing;
+}
+
+std::shared_ptr<UITableViewRowAction> UITableViewRowAction::rowActionWithStyle(UITableViewRowActionStyle style, std::string title, Handler handler)
+{
+    auto action = std::make_shared<UITableViewRowAction>();
+    action->m_style = style;
+    action->m_title = std::move(title);
+    action->m_handler = std::move(handler);
+    return action;
+}
+
+void UITableViewRowAction::perform(const NSIndexPath& indexPath)
+{
+    if (m_handler)
+        m_handler(*this, indexPath);
+}
+
+UITableView::UITableView(CGRect frame, UITableViewStyle style)
+    : UIView(frame)
+    , m_style(style)
+{
+}
+
+void UITableView::registerClass(const std::string& reuseIdentifier, CellFactory factory)
+{
+    m_factories[reuseIdentifier] = std::move(factory);
+}
+
+std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCellWithIdentifier(const std::string& reuseIdentifier)
+{
+    auto& pool = m_reusePool[reuseIdentifier];
+    if (!pool.empty()) {
+        auto cell = pool.back();
+        pool.pop_back();
+        cell->prepareForReuse();
+        return cell;
+    }
+    auto it = m_factories.find(reuseIdentifier);
+    if (it != m_factories.end() && it->second)
+        return it->second(reuseIdentifier);
+    return nullptr;
+}
+
+std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCellWithIdentifier(const std::string& reuseIdentifier, const NSIndexPath&)
+{
+    if (auto cell = dequeueReusableCellWithIdentifier(reuseIdentifier))
+        return cell;
+    // The platform refuses an unregistered identifier here; a plain cell keeps the table going.
+    std::fprintf(stderr, "unable to dequeue a cell with identifier %s\n", reuseIdentifier.c_str());
+    return std::make_shared<UITableViewCell>(UITableViewCellStyle::Default, reuseIdentifier);
+}
+
+void UITableView::recycleCells()
+{
+    for (auto& [indexPath, cell] : m_cells) {
+        if (cell->reuseIdentifier())
+            m_reusePool[*cell->reuseIdentifier()].push_back(cell);
+    }
+    m_cells.clear();
+}
+
+void UITableView::countRows()
+{
+    std::vector<int> counts;
+    if (auto source = dataSource()) {
+        int sections = std::max(0, source->numberOfSectionsInTableView(*this));
+        for (int section = 0; section < sections; ++section)
+            counts.push_back(std::max(0, source->numberOfRowsInSection(*this, section)));
+    }
+    m_rowCounts = std::move(counts);
+}
+
+void UITableView::reloadData()
+{
+    recycleCells();
+    m_selected.clear();
+    m_rowCounts.reset();
+    ++m_reloadCount;
+    countRows();
+}
+
+int UITableView::numberOfSections()
+{
+    if (!m_rowCounts)
+        countRows();
+    return static_cast<int>(m_rowCounts->size());
+}
+
+int UITableView::numberOfRowsInSection(int section)
+{
+    if (!m_rowCounts)
+        countRows();
+    if (section < 0 || section >= static_cast<int>(m_rowCounts->size()))
+        return 0;
+    return (*m_rowCounts)[static_cast<std::size_t>(section)];
+}
+
+bool UITableView::isValid(const NSIndexPath& indexPath)
+{
+    return indexPath.row >= 0 && indexPath.row < numberOfRowsInSection(indexPath.section);
+}
+
+void UITableView::shiftSelection(int section, int fromRow, int by)
+{
+    std::set<NSIndexPath> shifted;
+    for (auto indexPath : m_selected) {
+        if (indexPath.section == section && indexPath.row >= fromRow)
+            indexPath.row += by;
+        if (indexPath.row >= 0)
+            shifted.insert(indexPath);
+    }
+    m_selected = std::move(shifted);
+}
+
+void UITableView::insertRowsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths, UITableViewRowAnimation)
+{
+    auto before = m_rowCounts;
+    countRows();
+    auto sorted = indexPaths;
+    std::sort(sorted.begin(), sorted.end());
+    for (auto& indexPath : sorted)
+        shiftSelection(indexPath.section, indexPath.row, 1);
+    if (before) {
+        auto expected = *before;
+        for (auto& indexPath : indexPaths) {
+            if (indexPath.section >= 0 && static_cast<std::size_t>(indexPath.section) < expected.size())
+                ++expected[static_cast<std::size_t>(indexPath.section)];
+        }
+        if (expected != *m_rowCounts)
+            std::fprintf(stderr, "Invalid update: the number of rows after an insert does not match the data source\n");
+    }
+    recycleCells();
+    ++m_reloadCount;
+}
+
+void UITableView::deleteRowsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths, UITableViewRowAnimation)
+{
+    auto before = m_rowCounts;
+    countRows();
+    auto sorted = indexPaths;
+    std::sort(sorted.rbegin(), sorted.rend());
+    for (auto& indexPath : sorted) {
+        m_selected.erase(indexPath);
+        shiftSelection(indexPath.section, indexPath.row + 1, -1);
+    }
+    if (before) {
+        auto expected = *before;
+        for (auto& indexPath : indexPaths) {
+            if (indexPath.section >= 0 && static_cast<std::size_t>(indexPath.section) < expected.size())
+                --expected[static_cast<std::size_t>(indexPath.section)];
+        }
+        if (expected != *m_rowCounts)
+            std::fprintf(stderr, "Invalid update: the number of rows after a delete does not match the data source\n");
+    }
+    recycleCells();
+    ++m_reloadCount;
+}
+
+void UITableView::reloadRowsAtIndexPaths(const std::vector<NSIndexPath>& indexPaths, UITableViewRowAnimation)
+{
+    for (auto& indexPath : indexPaths) {
+        auto it = m_cells.find(indexPath);
+        if (it == m_cells.end())
+            continue;
+        if (it->second->reuseIdentifier())
+            m_reusePool[*it->second->reuseIdentifier()].push_back(it->second);
+        m_cells.erase(it);
+    }
+    ++m_reloadCount;
+}
+
+void UITableView::reloadSections(const std::vector<int>&, UITableViewRowAnimation)
+{
+    reloadData();
+}
+
+std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSIndexPath& indexPath)
+{
+    if (!isValid(indexPath))
+        return nullptr;
+    auto it = m_cells.find(indexPath);
+    if (it != m_cells.end())
+        return it->second;
+    auto source = dataSource();
+    if (!source)
+        return nullptr;
+    auto cell = source->cellForRowAtIndexPath(*this, indexPath);
+    if (!cell) {
+        std::fprintf(stderr, "the table's data source answered no cell for row %d in section %d\n", indexPath.row, indexPath.section);
+        cell = std::make_shared<UITableViewCell>(UITableViewCellStyle::Default, std::nullopt);
+    }
+    cell->setFrame(rectForRowAtIndexPath(indexPath));
+    cell->setEditing(m_editing, false);
+    cell->setSelected(m_selected.count(indexPath) != 0, false);
+    m_cells[indexPath] = cell;
+    if (auto delegate = this->delegate())
+        delegate->willDisplayCell(*this, *cell, indexPath);
+    return cell;
+}
+
+CGFloat UITableView::heightOfRow(const NSIndexPath& indexPath)
+{
+    if (auto delegate = this->delegate()) {
+        if (auto height = delegate->heightForRowAtIndexPath(*this, indexPath))
+            return *height;
+    }
+    return m_rowHeight;
+}
+
+CGRect UITableView::rectForRowAtIndexPath(const NSIndexPath& indexPath)
+{
+    CGFloat y = m_headerView ? m_headerView->frame().size.height : 0;
+    bool variable = static_cast<bool>(delegate());
+    for (int section = 0; section < numberOfSections() && section <= indexPath.section; ++section) {
+        int rows = section == indexPath.section ? indexPath.row : numberOfRowsInSection(section);
+        if (!variable) {
+            y += rows * m_rowHeight;
+            continue;
+        }
+        for (int row = 0; row < rows; ++row)
+            y += heightOfRow({ section, row });
+    }
+    return CGRectMake(0, y, frame().size.width, heightOfRow(indexPath));
+}
+
+std::vector<NSIndexPath> UITableView::indexPathsForVisibleRows()
+{
+    CGFloat height = frame().size.height > 0 ? frame().size.height : UIScreenBounds().size.height;
+    CGFloat top = m_contentOffset.y;
+    CGFloat bottom = top + height;
+    std::vector<NSIndexPath> visible;
+    CGFloat y = m_headerView ? m_headerView->frame().size.height : 0;
+    for (int section = 0; section < numberOfSections() && y < bottom; ++section) {
+        int rows = numberOfRowsInSection(section);
+        for (int row = 0; row < rows && y < bottom; ++row) {
+            CGFloat rowHeight = heightOfRow({ section, row });
+            if (y + rowHeight > top)
+                visible.push_back({ section, row });
+            y += rowHeight;
+        }
+    }
+    return visible;
+}
+
+std::vector<std::shared_ptr<UITableViewCell>> UITableView::visibleCells()
+{
+    std::vector<std::shared_ptr<UITableViewCell>> cells;
+    for (auto& indexPath : indexPathsForVisibleRows()) {
+        if (auto cell = cellForRowAtIndexPath(indexPath))
+            cells.push_back(cell);
+    }
+    return cells;
+}
+
+std::optional<NSIndexPath> UITableView::indexPathForCell(const UITableViewCell& cell) const
+{
+    for (auto& [indexPath, shown] : m_cells) {
+        if (shown.get() == &cell)
+            return indexPath;
+    }
+    return std::nullopt;
+}
+
+std::optional<NSIndexPath> UITableView::indexPathForRowAtPoint(CGPoint point)
+{
+    CGFloat y = m_headerView ? m_headerView->frame().size.height : 0;
+    for (int section = 0; section < numberOfSections(); ++section) {
+        int rows = numberOfRowsInSection(section);
+        for (int row = 0; row < rows; ++row) {
+            CGFloat rowHeight = heightOfRow({ section, row });
+            if (point.y >= y && point.y < y + rowHeight)
+                return NSIndexPath { section, row };
+            y += rowHeight;
+        }
+    }
+    return std::nullopt;
+}
+
+void UITableView::scrollToRowAtIndexPath(const NSIndexPath& indexPath, UITableViewScrollPosition, bool)
+{
+    if (isValid(indexPath))
+        m_contentOffset.y = rectForRowAtIndexPath(indexPath).origin.y;
+}
+
+std::optional<NSIndexPath> UITableView::indexPathForSelectedRow() const
+{
+    if (m_selected.empty())
+        return std::nullopt;
+    return *m_selected.begin();
+}
+
+std::vector<NSIndexPath> UITableView::indexPathsForSelectedRows() const
+{
+    return { m_selected.begin(), m_selected.end() };
+}
+
+void UITableView::setCellSelected(const NSIndexPath& indexPath, bool selected)
+{
+    auto it = m_cells.find(indexPath);
+    if (it != m_cells.end())
+        it->second->setSelected(selected, false);
+}
+
+void UITableView::selectRowAtIndexPath(const std::optional<NSIndexPath>& indexPath, bool, UITableViewScrollPosition)
+{
+    bool multiple = m_editing && m_allowsMultipleSelectionDuringEditing;
+    if (!multiple || !indexPath) {
+        for (auto& selected : m_selected)
+            setCellSelected(selected, false);
+        m_selected.clear();
+    }
+    if (indexPath && isValid(*indexPath)) {
+        m_selected.insert(*indexPath);
+        setCellSelected(*indexPath, true);
+    }
+}
+
+void UITableView::deselectRowAtIndexPath(const NSIndexPath& indexPath, bool)
+{
+    m_selected.erase(indexPath);
+    setCellSelected(indexPath, false);
+}
+
+void UITableView::setEditing(bool editing, bool animated)
+{
+    if (m_editing == editing)
+        return;
+    m_editing = editing;
+    for (auto& selected : m_selected)
+        setCellSelected(selected, false);
+    m_selected.clear();
+    for (auto& [indexPath, cell] : m_cells)
+        cell->setEditing(editing, animated);
+}
+
+void UITableView::tapRowAtIndexPath(const NSIndexPath& indexPath)
+{
+    if (!isValid(indexPath))
+        return;
+    if (m_editing ? !(m_allowsSelectionDuringEditing || m_allowsMultipleSelectionDuringEditing) : !m_allowsSelection)
+        return;
+    auto delegate = this->delegate();
+    if (m_editing && m_allowsMultipleSelectionDuringEditing) {
+        if (m_selected.count(indexPath)) {
+            deselectRowAtIndexPath(indexPath, true);
+            if (delegate)
+                delegate->didDeselectRowAtIndexPath(*this, indexPath);
+            return;
+        }
+        m_selected.insert(indexPath);
+        setCellSelected(indexPath, true);
+        if (delegate)
+            delegate->didSelectRowAtIndexPath(*this, indexPath);
+        return;
+    }
+    auto previous = m_selected;
+    previous.erase(indexPath);
+    for (auto& old : previous) {
+        deselectRowAtIndexPath(old, false);
+        if (delegate)
+            delegate->didDeselectRowAtIndexPath(*this, old);
+    }
+    m_selected.insert(indexPath);
+    setCellSelected(indexPath, true);
+    if (delegate)
+        delegate->didSelectRowAtIndexPath(*this, indexPath);
+}
+
+void UITableView::tapAccessoryAtIndexPath(const NSIndexPath& indexPath)
+{
+    if (!isValid(indexPath))
+        return;
+    if (auto delegate = this->delegate())
+        delegate->accessoryButtonTappedForRowWithIndexPath(*this, indexPath);
+}
+
+std::vector<std::shared_ptr<UITableViewRowAction>> UITableView::swipeRowAtIndexPath(const NSIndexPath& indexPath)
+{
+    if (!isValid(indexPath) || m_editing)
+        return {};
+    auto source = dataSource();
+    auto delegate = this->delegate();
+    if (source) {
+        if (auto canEdit = source->canEditRowAtIndexPath(*this, indexPath); canEdit && !*canEdit)
+            return {};
+    }
+    if (delegate) {
+        if (auto style = delegate->editingStyleForRowAtIndexPath(*this, indexPath); style && *style == UITableViewCellEditingStyle::None)
+            return {};
+        if (auto actions = delegate->editActionsForRowAtIndexPath(*this, indexPath))
+            return *actions;
+    }
+    if (!source)
+        return {};
+    // Without actions of its own, a row whose source commits edits shows the platform's Delete.
+    std::weak_ptr<UITableView> weakTable = std::static_pointer_cast<UITableView>(shared_from_this());
+    std::weak_ptr<UITableViewDataSource> weakSource = source;
+    auto probe = UITableViewRowAction::rowActionWithStyle(UITableViewRowActionStyle::Destructive, "Delete",
+        [weakTable, weakSource](UITableViewRowAction&, const NSIndexPath& path) {
+            auto table = weakTable.lock();
+            auto owner = weakSource.lock();
+            if (table && owner)
+                owner->commitEditingStyle(*table, UITableViewCellEditingStyle::Delete, path);
+        });
+    return { probe };
+}
+
+UITableViewController::UITableViewController(UITableViewStyle style)
+    : m_tableStyle(style)
+{
+}
+
+std::shared_ptr<UITableView> UITableViewController::tableView()
+{
+    view();
+    return m_tableView;
+}
+
+void UITableViewController::loadView()
+{
+    m_tableView = std::make_shared<UITableView>(UIScreenBounds(), m_tableStyle);
+    auto self = std::dynamic_pointer_cast<UITableViewController>(shared_from_this());
+    m_tableView->setDataSource(self);
+    m_tableView->setDelegate(self);
+    setView(m_tableView);
+}
+
+void UITableViewController::setEditing(bool editing, bool animated)
+{
+    UIViewController::setEditing(editing, animated);
+    tableView()->setEditing(editing, animated);
+}
+
+void UITableViewController::beginAppearance(bool appearing, bool animated)
+{
+    if (appearing && !isVisible() && m_clearsSelectionOnViewWillAppear && m_tableView) {
+        for (auto& indexPath : m_tableView->indexPathsForSelectedRows())
+            m_tableView->deselectRowAtIndexPath(indexPath, animated);
+    }
+    UIViewController::beginAppearance(appearing, animated);
+}
+
+}

@@ -1,0 +1,247 @@
+#pragma once
+
+#include "platform/graphics/CGGeometry.h"
+#include "platform/graphics/UIColor.h"
+#include "platform/graphics/UIFont.h"
+#include "platform/graphics/UIImage.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesk::platform {
+
+class UIView;
+class UIWindow;
+class UIViewController;
+
+// The animations begun on a view; removing them ends them early (their completions hear
+// "not finished").
+class CALayer {
+public:
+    explicit CALayer(UIView& view)
+        : m_view(view)
+    {
+    }
+    void removeAllAnimations();
+    std::size_t animationCount() const;
+
+private:
+    UIView& m_view;
+};
+
+class UIGestureRecognizer {
+public:
+    using Action = std::function<void(UIGestureRecognizer&)>;
+    explicit UIGestureRecognizer(Action action);
+    virtual ~UIGestureRecognizer() = default;
+
+    std::shared_ptr<UIView> view() const { return m_view.lock(); }
+    bool isEnabled() const { return m_enabled; }
+    void setEnabled(bool enabled) { m_enabled = enabled; }
+    // What a recognised gesture does: runs the action.
+    void recognize();
+
+private:
+    friend class UIView;
+    Action m_action;
+    std::weak_ptr<UIView> m_view;
+    bool m_enabled = true;
+};
+
+class UITapGestureRecognizer : public UIGestureRecognizer {
+public:
+    using UIGestureRecognizer::UIGestureRecognizer;
+    int numberOfTapsRequired = 1;
+};
+
+class UILongPressGestureRecognizer : public UIGestureRecognizer {
+public:
+    using UIGestureRecognizer::UIGestureRecognizer;
+    double minimumPressDuration = 0.5;
+};
+
+// A headless view: geometry, hierarchy, colours and gestures, nothing drawn.
+class UIView : public std::enable_shared_from_this<UIView> {
+public:
+    UIView();
+    explicit UIView(CGRect frame);
+    virtual ~UIView();
+    UIView(const UIView&) = delete;
+    UIView& operator=(const UIView&) = delete;
+
+    CGRect frame() const { return m_frame; }
+    void setFrame(CGRect frame);
+    CGRect bounds() const { return { {}, m_frame.size }; }
+    CGPoint center() const;
+    void setCenter(CGPoint center);
+
+    bool isHidden() const { return m_hidden; }
+    void setHidden(bool hidden);
+    CGFloat alpha() const { return m_alpha; }
+    void setAlpha(CGFloat alpha);
+    std::shared_ptr<UIColor> backgroundColor() const { return m_backgroundColor; }
+    void setBackgroundColor(std::shared_ptr<UIColor> color);
+    std::shared_ptr<UIColor> tintColor() const { return m_tintColor; }
+    void setTintColor(std::shared_ptr<UIColor> color) { m_tintColor = std::move(color); }
+    int tag() const { return m_tag; }
+    void setTag(int tag) { m_tag = tag; }
+    bool isUserInteractionEnabled() const { return m_userInteractionEnabled; }
+    void setUserInteractionEnabled(bool enabled) { m_userInteractionEnabled = enabled; }
+
+    std::shared_ptr<UIView> superview() const { return m_superview.lock(); }
+    const std::vector<std::shared_ptr<UIView>>& subviews() const { return m_subviews; }
+    void addSubview(const std::shared_ptr<UIView>& view);
+    void insertSubviewAtIndex(const std::shared_ptr<UIView>& view, std::size_t index);
+    void removeFromSuperview();
+    void bringSubviewToFront(const std::shared_ptr<UIView>& view);
+    void sendSubviewToBack(const std::shared_ptr<UIView>& view);
+    bool isDescendantOfView(const UIView& view) const;
+    // The window the view is in, if any.
+    std::shared_ptr<UIWindow> window() const;
+    std::shared_ptr<UIView> viewWithTag(int tag);
+
+    void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+    void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
+    const std::vector<std::shared_ptr<UIGestureRecognizer>>& gestureRecognizers() const { return m_gestureRecognizers; }
+
+    CALayer& layer() { return m_layer; }
+
+    virtual void layoutSubviews() { }
+    void setNeedsLayout() { }
+    void setNeedsDisplay() { }
+    void layoutIfNeeded() { layoutSubviews(); }
+
+    // Sets the final values at once; the completion runs on the main run loop when the
+    // duration has passed on its clock (finished = true), or at once with false when the
+    // view's animations are removed first.
+    static void animateWithDuration(double duration, const std::function<void()>& animations,
+        std::function<void(bool finished)> completion = {});
+    static void animateWithDuration(double duration, double delay, const std::function<void()>& animations,
+        std::function<void(bool finished)> completion);
+
+protected:
+    // Setters that animate call this so an enclosing animation knows the view takes part.
+    void noteAnimatedChange();
+
+private:
+    friend class CALayer;
+    CGRect m_frame {};
+    bool m_hidden = false;
+    CGFloat m_alpha = 1;
+    std::shared_ptr<UIColor> m_backgroundColor;
+    std::shared_ptr<UIColor> m_tintColor;
+    int m_tag = 0;
+    bool m_userInteractionEnabled = true;
+    std::weak_ptr<UIView> m_superview;
+    std::vector<std::shared_ptr<UIView>> m_subviews;
+    std::vector<std::shared_ptr<UIGestureRecognizer>> m_gestureRecognizers;
+    CALayer m_layer { *this };
+};
+
+enum class NSTextAlignment {
+    Left,
+    Center,
+    Right,
+    Justified,
+    Natural,
+};
+
+enum class NSLineBreakMode {
+    ByWordWrapping,
+    ByCharWrapping,
+    ByClipping,
+    ByTruncatingHead,
+    ByTruncatingTail,
+    ByTruncatingMiddle,
+};
+
+class UILabel : public UIView {
+public:
+    using UIView::UIView;
+
+    const std::optional<std::string>& text() const { return m_text; }
+    void setText(std::optional<std::string> text) { m_text = std::move(text); }
+    std::shared_ptr<UIFont> font() const;
+    void setFont(std::shared_ptr<UIFont> font) { m_font = std::move(font); }
+    std::shared_ptr<UIColor> textColor() const;
+    void setTextColor(std::shared_ptr<UIColor> color) { m_textColor = std::move(color); }
+    NSTextAlignment textAlignment() const { return m_textAlignment; }
+    void setTextAlignment(NSTextAlignment alignment) { m_textAlignment = alignment; }
+    int numberOfLines() const { return m_numberOfLines; }
+    void setNumberOfLines(int lines) { m_numberOfLines = lines; }
+    NSLineBreakMode lineBreakMode() const { return m_lineBreakMode; }
+    void setLineBreakMode(NSLineBreakMode mode) { m_lineBreakMode = mode; }
+    bool adjustsFontSizeToFitWidth() const { return m_adjustsFontSize; }
+    void setAdjustsFontSizeToFitWidth(bool adjusts) { m_adjustsFontSize = adjusts; }
+
+private:
+    std::optional<std::string> m_text;
+    std::shared_ptr<UIFont> m_font;
+    std::shared_ptr<UIColor> m_textColor;
+    NSTextAlignment m_textAlignment = NSTextAlignment::Natural;
+    int m_numberOfLines = 1;
+    NSLineBreakMode m_lineBreakMode = NSLineBreakMode::ByTruncatingTail;
+    bool m_adjustsFontSize = false;
+};
+
+enum class UIViewContentMode {
+    ScaleToFill,
+    ScaleAspectFit,
+    ScaleAspectFill,
+    Redraw,
+    Center,
+    Top,
+    Bottom,
+    Left,
+    Right,
+};
+
+class UIImageView : public UIView, public UIImageSettable {
+public:
+    using UIView::UIView;
+    explicit UIImageView(std::shared_ptr<UIImage> image);
+
+    std::shared_ptr<UIImage> image() const { return m_image; }
+    void setImage(std::shared_ptr<UIImage> image) override { m_image = std::move(image); }
+    UIViewContentMode contentMode() const { return m_contentMode; }
+    void setContentMode(UIViewContentMode mode) { m_contentMode = mode; }
+
+    // Frame animation: the images shown in turn over animationDuration seconds.
+    const std::vector<std::shared_ptr<UIImage>>& animationImages() const { return m_animationImages; }
+    void setAnimationImages(std::vector<std::shared_ptr<UIImage>> images) { m_animationImages = std::move(images); }
+    double animationDuration() const { return m_animationDuration; }
+    void setAnimationDuration(double seconds) { m_animationDuration = seconds; }
+    int animationRepeatCount() const { return m_animationRepeatCount; }
+    void setAnimationRepeatCount(int count) { m_animationRepeatCount = count; }
+    void startAnimating() { m_animating = !m_animationImages.empty(); }
+    void stopAnimating() { m_animating = false; }
+    bool isAnimating() const { return m_animating; }
+
+private:
+    std::shared_ptr<UIImage> m_image;
+    UIViewContentMode m_contentMode = UIViewContentMode::ScaleToFill;
+    std::vector<std::shared_ptr<UIImage>> m_animationImages;
+    double m_animationDuration = 0;
+    int m_animationRepeatCount = 0;
+    bool m_animating = false;
+};
+
+class UIWindow : public UIView {
+public:
+    using UIView::UIView;
+
+    std::shared_ptr<UIViewController> rootViewController() const { return m_rootViewController; }
+    // Puts the controller's view in the window.
+    void setRootViewController(std::shared_ptr<UIViewController> controller);
+    // Makes this the application's key window.
+    void makeKeyAndVisible();
+    bool isKeyWindow() const;
+
+private:
+    std::shared_ptr<UIViewController> m_rootViewController;
+};
+
+}
