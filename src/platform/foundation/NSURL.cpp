@@ -156,6 +156,10 @@ std::optional<NSURL> NSURL::URLWithString(std::string_view text)
         url.m_query = std::string(rest.substr(question + 1));
         rest = rest.substr(0, question);
     }
+    // A NUL in the path would cut it short at every system call ("/etc/passwd%00.txt").
+    auto decodedPath = percentDecode(rest);
+    if (!decodedPath || decodedPath->find('\0') != std::string::npos)
+        return std::nullopt;
     url.m_encodedPath = std::string(rest);
     return url;
 }

@@ -16,7 +16,7 @@ public:
     static NSURL fileURLWithPath(std::string_view path);
     static NSURL fileURLWithPath(std::string_view path, bool isDirectory);
     // Absent when the text holds characters a URL may not hold (spaces, controls,
-    // non-ASCII) or a broken percent escape.
+    // non-ASCII), a broken percent escape, or an escaped NUL in the path.
     static std::optional<NSURL> URLWithString(std::string_view text);
 
     const std::string& absoluteString() const { return m_absolute; }

@@ -87,7 +87,10 @@ void NSUserDefaults::load()
 bool NSUserDefaults::persistLocked()
 {
     auto data = dataFromPropertyList(Value(m_values), PropertyListFormat::Binary);
-    if (!data || !writeFileAtomically(m_path, *data)) {
+    if (!data)
+        return false;
+    // The folder may have been removed while the app ran; make it again once.
+    if (!writeFileAtomically(m_path, *data) && !(createDirectories(stringByDeletingLastPathComponent(m_path)) && writeFileAtomically(m_path, *data))) {
         std::fprintf(stderr, "vesk: could not write user defaults to %s\n", m_path.c_str());
         return false;
     }

@@ -115,7 +115,7 @@ TEST(NSURLParsing, PartsOfAURL)
 
 TEST(NSURLParsing, RefusesWhatAURLCannotHold)
 {
-    for (auto const* text : { "", "file:///a b", "file:///bad%2", "file:///bad%zz", "file:///\xc3\xbc", "file:///ctrl\n", "http://x/<y>" })
+    for (auto const* text : { "", "file:///a b", "file:///bad%2", "file:///bad%zz", "file:///\xc3\xbc", "file:///ctrl\n", "http://x/<y>", "file:///etc/passwd%00.txt" })
         EXPECT_FALSE(NSURL::URLWithString(text)) << text;
 }
 

@@ -126,6 +126,18 @@ TEST_F(NSUserDefaultsTest, EachChangeIsWrittenWholeWithoutLeavingATemporaryFile)
     EXPECT_EQ(preferenceFiles(), (std::vector<std::string> { "vesk.plist" }));
 }
 
+TEST_F(NSUserDefaultsTest, AStoreWhoseFolderVanishedIsWrittenAgain)
+{
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    defaults->setBool(true, "first");
+    fs::remove_all(m_home / "Library");
+    defaults->setBool(true, "second");
+    NSUserDefaults::resetStandardUserDefaults();
+    auto reopened = NSUserDefaults::standardUserDefaults();
+    EXPECT_TRUE(reopened->boolForKey("first"));
+    EXPECT_TRUE(reopened->boolForKey("second"));
+}
+
 TEST_F(NSUserDefaultsTest, ACorruptFileIsMovedAsideAndReadsEmpty)
 {
     fs::create_directories(storePath().parent_path());
