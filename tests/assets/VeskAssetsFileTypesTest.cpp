@@ -1,0 +1,255 @@
+#include "assets/VeskAssets.h"
+
+#include "IconTestSupport.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesk::testing {
+namespace {
+
+    using ColorPtr = std::shared_ptr<UIColor>;
+
+    const UIColor kGlyph { 0.929, 0.945, 0.949, 1 };
+    const UIColor kZipperGrey { 0.5, 0.5, 0.5, 1 };
+
+    ColorPtr pageColour()
+    {
+        return UIColor::colorWithRed(0.2, 0.3, 0.8, 1);
+    }
+
+    UIColor shaded(const UIColor& c)
+    {
+        return { c.red() * 0.659, c.green() * 0.659, c.blue() * 0.659, 1 };
+    }
+
+    struct PageIcon {
+        const char* name;
+        CGSize canvas;
+        std::function<void(const ColorPtr&)> draw;
+        // Points where the glyph shows, and where a hole in it shows the page.
+        std::vector<Probe> glyph, page;
+        // The glyph's colour, when not the common glyph colour.
+        std::optional<UIColor> glyphColour = std::nullopt;
+    };
+
+    std::vector<PageIcon> pageIcons()
+    {
+        return {
+            { "video", { 40, 52 }, [](const ColorPtr& c) { VeskAssets::drawVideoIconWithFileFillColor(c); },
+                { { 8.2, 25 }, { 20, 23.05 }, { 32.5, 30 }, { 20, 43.2 } },
+                { { 10.15, 15.5 }, { 30.6, 40.5 }, { 20, 18 }, { 20, 28 }, { 20, 38 } } },
+            { "executable", { 40, 52 }, [](const ColorPtr& c) { VeskAssets::drawExecutableIconWithFileFillColor(c); },
+                { { 19.06, 18.1 }, { 11.06, 18.1 } },
+                { { 15.06, 18.1 }, { 21.5, 18.1 }, { 8.5, 18.1 } } },
+            { "image", { 40, 52 }, [](const ColorPtr& c) { VeskAssets::drawImageIconWithFileFillColor(c); },
+                { { 4.25, 25 }, { 20, 12.5 }, { 36.1, 25 }, { 20, 37.5 }, { 32.56, 17.95 }, { 20, 34 } },
+                { { 10, 20 }, { 30.81, 17.95 }, { 16.2, 30 }, { 25, 30 } } },
+            { "music", { 40, 51 }, [](const ColorPtr& c) { VeskAssets::drawMusicIconWithFileFillColor(c); },
+                { { 10.1, 38.25 }, { 12.3, 25 }, { 20, 13.3 } },
+                { { 10.1, 34.55 }, { 24.4, 32.65 }, { 13.6, 25 }, { 20, 18 } } },
+            { "strings", { 40, 51 }, [](const ColorPtr& c) { VeskAssets::drawStringsIconWithFileFillColor(c); },
+                { { 20.25, 15 }, { 20.25, 33 }, { 27, 24.29 }, { 13, 24.29 }, { 20.25, 11.3 }, { 6.75, 24 } },
+                { { 16, 20 }, { 24.5, 20 }, { 16, 28.5 }, { 30, 28 }, { 8, 12 }, { 35, 40 } } },
+            { "swift", { 40, 52 }, [](const ColorPtr&) { VeskAssets::drawSwiftIcon(); },
+                { { 18, 31.5 }, { 28.5, 22 }, { 31.5, 30 } },
+                { { 10, 25 }, { 30, 14 }, { 20, 40 } }, UIColor { 1, 1, 1, 1 } },
+            { "zip", { 40, 51 }, [](const ColorPtr&) { VeskAssets::drawZipIcon(); },
+                { { 19, 1 }, { 21, 3 }, { 19, 29 }, { 21, 31 }, { 17, 41 }, { 20, 43.5 }, { 23.5, 37 } },
+                { { 21, 1 }, { 19, 3 }, { 20, 41 }, { 20, 47 }, { 10, 20 } }, kZipperGrey },
+        };
+    }
+
+    // The page colour these icons are drawn in: fixed for swift and zip.
+    UIColor pageOf(const PageIcon& icon, const ColorPtr& given)
+    {
+        std::string name = icon.name;
+        if (name == "swift")
+            return *VeskAssets::swiftColor();
+        if (name == "zip")
+            return *VeskAssets::zipColor();
+        return *given;
+    }
+
+    TEST(FileTypeIconsTest, PageIconsAtScalesOneAndTwo)
+    {
+        for (const PageIcon& icon : pageIcons()) {
+            SCOPED_TRACE(icon.name);
+            for (CGFloat scale : { 1.0, 2.0 }) {
+                auto image = render(icon.canvas, scale, [&] { icon.draw(pageColour()); });
+                EXPECT_EQ(image->pixelWidth(), int(icon.canvas.width * scale));
+                EXPECT_EQ(image->pixelHeight(), int(icon.canvas.height * scale));
+                UIColor page = pageOf(icon, pageColour());
+                EXPECT_TRUE(hasColor(pixelAtPoint(*image, 5, 48), page));
+                // The page reaches the bottom edge of every canvas, the 51-point ones included.
+                EXPECT_TRUE(hasColor(pixelAtPoint(*image, 5, icon.canvas.height - 0.25), page));
+                // Above the cut the canvas is left alone; under it the page is shaded.
+                EXPECT_TRUE(isTransparent(pixelAtPoint(*image, 39, 1)));
+                EXPECT_TRUE(isTransparent(pixelAtPoint(*image, 35, 2)));
+                EXPECT_TRUE(hasColor(pixelAtPoint(*image, 30, 10), shaded(page)));
+            }
+        }
+    }
+
+    TEST(FileTypeIconsTest, GlyphsAndTheirHoles)
+    {
+        for (const PageIcon& icon : pageIcons()) {
+            SCOPED_TRACE(icon.name);
+            auto image = render(icon.canvas, 4, [&] { icon.draw(pageColour()); });
+            UIColor glyph = icon.glyphColour.value_or(kGlyph);
+            for (Probe p : icon.glyph)
+                EXPECT_TRUE(hasColor(pixelAtPoint(*image, p.x, p.y), glyph)) << p.x << ", " << p.y;
+            for (Probe p : icon.page)
+                EXPECT_TRUE(hasColor(pixelAtPoint(*image, p.x, p.y), pageOf(icon, pageColour()))) << p.x << ", " << p.y;
+        }
+    }
+
+    TEST(FileTypeIconsTest, FiftyOnePointPagesCutTheCornerHigher)
+    {
+        auto strings = render({ 40, 51 }, 4, [] { VeskAssets::drawStringsIconWithFileFillColor(pageColour()); });
+        auto music = render({ 40, 51 }, 4, [] { VeskAssets::drawMusicIconWithFileFillColor(pageColour()); });
+        // On the right edge the 51-point cut ends at 10.79, the 52-point one at 11.
+        EXPECT_GT(pixelAtPoint(*strings, 39.9, 10.6).alpha, 50);
+        EXPECT_TRUE(isTransparent(pixelAtPoint(*music, 39.9, 10.6)));
+        EXPECT_TRUE(hasColor(pixelAtPoint(*music, 39.9, 11.2), *pageColour()));
+    }
+
+    TEST(FileTypeIconsTest, VideoVariantsDifferOnlyInTheFold)
+    {
+        auto video = render({ 40, 52 }, 8, [] { VeskAssets::drawVideoIconWithFileFillColor(pageColour()); });
+        auto second = render({ 40, 52 }, 8, [] { VeskAssets::drawVideoIcon2WithFileFillColor(pageColour()); });
+        auto third = render({ 40, 52 }, 8, [] { VeskAssets::drawVideoIcon3WithFileFillColor(pageColour()); });
+        EXPECT_TRUE(second->hasEqualPixels(*third));
+        EXPECT_FALSE(video->hasEqualPixels(*second));
+        EXPECT_TRUE(regionsEqual(*video, *second, CGRectMake(0, 11.5, 40, 40.5)));
+        EXPECT_TRUE(hasColor(pixelAtPoint(*video, 33, 10.93), shaded(*pageColour())));
+        EXPECT_TRUE(hasColor(pixelAtPoint(*second, 33, 10.93), *pageColour()));
+    }
+
+    TEST(FileTypeIconsTest, TranslucentPageKeepsAnOpaqueGlyph)
+    {
+        auto image = render({ 40, 52 }, 4, [] { VeskAssets::drawVideoIconWithFileFillColor(UIColor::colorWithRed(1, 0, 0, 0.5)); });
+        EXPECT_TRUE(hasColor(pixelAtPoint(*image, 5, 48), 1, 0, 0, 0.5));
+        EXPECT_TRUE(hasColor(pixelAtPoint(*image, 8.2, 25), kGlyph));
+        // 34.1 % black over the half-transparent red.
+        UIPixel fold = pixelAtPoint(*image, 30, 10);
+        EXPECT_NEAR(fold.alpha, 255 * (0.5 + 0.341 * 0.5), 2);
+    }
+
+    std::shared_ptr<UIImage> fileIcon(const std::string& suffix, CGFloat scale = 2)
+    {
+        return render({ 40, 52 }, scale, [&] { VeskAssets::drawFileIconWithFileFillColor(pageColour(), suffix); });
+    }
+
+    const CGRect kTextBox = CGRectMake(2, 7, 36, 36);
+
+    int whitePixels(const UIImage& image, const CGRect& rect = kTextBox)
+    {
+        return countPixels(image, rect, isWhite);
+    }
+
+    TEST(FileIconTest, SuffixIsDrawnCentredInWhite)
+    {
+        for (CGFloat scale : { 1.0, 2.0 }) {
+            auto image = fileIcon("txt", scale);
+            EXPECT_EQ(image->pixelWidth(), int(40 * scale));
+            EXPECT_EQ(image->pixelHeight(), int(52 * scale));
+            EXPECT_GT(whitePixels(*image), 10);
+            // Centred: about as much text left and right of the middle, above and below it.
+            int left = whitePixels(*image, CGRectMake(2, 7, 18, 36)), right = whitePixels(*image, CGRectMake(20, 7, 18, 36));
+            int above = whitePixels(*image, CGRectMake(2, 7, 36, 18)), below = whitePixels(*image, CGRectMake(2, 25, 36, 18));
+            EXPECT_NEAR(left, right, (left + right) / 4);
+            EXPECT_NEAR(above, below, (above + below) / 3);
+        }
+    }
+
+    TEST(FileIconTest, DefaultsAreARedPageWithTxt)
+    {
+        auto defaults = render({ 40, 52 }, 2, [] { VeskAssets::drawFileIconWithFileFillColor(); });
+        auto explicitly = render({ 40, 52 }, 2, [] { VeskAssets::drawFileIconWithFileFillColor(UIColor::colorWithRed(1, 0, 0, 1), "txt"); });
+        EXPECT_TRUE(defaults->hasEqualPixels(*explicitly));
+        EXPECT_TRUE(hasColor(pixelAtPoint(*defaults, 5, 48), 1, 0, 0));
+    }
+
+    TEST(FileIconTest, EmptySuffixDrawsOnlyThePage)
+    {
+        auto image = fileIcon("");
+        EXPECT_EQ(countPixels(*image, CGRectMake(0, 12, 40, 40), [](const UIPixel& p) {
+            return !hasColor(p, *pageColour());
+        }),
+            0);
+    }
+
+    TEST(FileIconTest, SuffixKeepsItsCase)
+    {
+        EXPECT_FALSE(fileIcon("txt")->hasEqualPixels(*fileIcon("TXT")));
+        EXPECT_FALSE(fileIcon("Md")->hasEqualPixels(*fileIcon("md")));
+    }
+
+    TEST(FileIconTest, SuffixIsPlainTextNotMarkup)
+    {
+        // Each of these would be swallowed or rejected by a markup parser.
+        for (const char* suffix : { "<b>", "a<b", "</i>", "&amp;", "<span foreground=\"red\">x</span>", "&#65;" }) {
+            SCOPED_TRACE(suffix);
+            EXPECT_GT(whitePixels(*fileIcon(suffix)), 10);
+        }
+        EXPECT_FALSE(fileIcon("&lt;")->hasEqualPixels(*fileIcon("<")));
+        EXPECT_FALSE(fileIcon("<b>x</b>")->hasEqualPixels(*fileIcon("x")));
+    }
+
+    TEST(FileIconTest, InvalidUtf8IsReplaced)
+    {
+        for (const char* suffix : { "\xff", "ab\xc3", "\xc0\xaf", "\xed\xa0\x80" }) {
+            SCOPED_TRACE(suffix);
+            EXPECT_GT(whitePixels(*fileIcon(suffix)), 10);
+        }
+        // One bad byte reads as one replacement character.
+        EXPECT_TRUE(fileIcon("\xff")->hasEqualPixels(*fileIcon("\xef\xbf\xbd")));
+    }
+
+    TEST(FileIconTest, LongSuffixWrapsAndIsCutOffAtTheBox)
+    {
+        auto wide = fileIcon("abcdefghijklmnop");
+        // Wrapped onto several lines within the box.
+        EXPECT_GT(whitePixels(*wide, CGRectMake(2, 7, 36, 17)), 10);
+        EXPECT_GT(whitePixels(*wide, CGRectMake(2, 26, 36, 17)), 10);
+
+        auto tall = fileIcon(std::string(400, 'W'));
+        auto outside = [&](const CGRect& rect) { return countPixels(*tall, rect, [](const UIPixel& p) { return !hasColor(p, *pageColour()); }); };
+        EXPECT_EQ(outside(CGRectMake(0, 43, 40, 9)), 0);
+        EXPECT_EQ(outside(CGRectMake(0, 0, 28, 7)), 0);
+        EXPECT_EQ(outside(CGRectMake(0, 12, 2, 31)), 0);
+        EXPECT_EQ(outside(CGRectMake(38, 12, 2, 31)), 0);
+        EXPECT_GT(whitePixels(*tall), 200);
+    }
+
+    TEST(FolderIconTest, BodyAndTabWithAGapBetween)
+    {
+        for (CGFloat scale : { 1.0, 2.0 }) {
+            auto image = render({ 56, 48 }, scale, [] { VeskAssets::drawFolderIconWithFileFillColor(pageColour()); });
+            EXPECT_EQ(image->pixelWidth(), int(56 * scale));
+            EXPECT_EQ(image->pixelHeight(), int(48 * scale));
+            for (Probe p : { Probe { 28, 30 }, { 0.25, 20 }, { 55.75, 20 }, { 28, 47.75 }, { 5, 5 }, { 12, 0.25 }, { 40, 6 }, { 55.75, 9 } })
+                EXPECT_TRUE(hasColor(pixelAtPoint(*image, p.x, p.y), *pageColour())) << p.x << ", " << p.y;
+            for (Probe p : { Probe { 28, 11 }, { 0.25, 11 }, { 55.75, 11 }, { 40, 2 }, { 0.1, 47.9 }, { 55.9, 47.9 }, { 55.9, 0.5 } })
+                EXPECT_TRUE(isTransparent(pixelAtPoint(*image, p.x, p.y))) << p.x << ", " << p.y;
+        }
+    }
+
+    TEST(DefaultIconTest, GridOfStrokesInTheColour)
+    {
+        for (CGFloat scale : { 1.0, 2.0 }) {
+            auto image = render({ 240, 240 }, scale, [] { VeskAssets::drawDefaultIconWithIconFillColor(pageColour()); });
+            EXPECT_EQ(image->pixelWidth(), int(240 * scale));
+            EXPECT_EQ(image->pixelHeight(), int(240 * scale));
+            // Lines, circles and diagonals.
+            for (Probe p : { Probe { 120.5, 30 }, { 30, 119.5 }, { 75.5, 200 }, { 200, 164.5 }, { 158.97, 142.5 }, { 60.33, 98.28 }, { 68, 210.43 }, { 180, 179 }, { 60, 180.5 }, { 0.25, 100 }, { 100, 239.5 } })
+                EXPECT_TRUE(hasColor(pixelAtPoint(*image, p.x, p.y), *pageColour())) << p.x << ", " << p.y;
+            for (Probe p : { Probe { 100, 35 }, { 140, 90 }, { 90, 140 }, { 10, 3.5 }, { 236, 229 } })
+                EXPECT_TRUE(isTransparent(pixelAtPoint(*image, p.x, p.y))) << p.x << ", " << p.y;
+        }
+    }
+
+}
+}
