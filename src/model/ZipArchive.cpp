@@ -4,6 +4,7 @@
 #include "model/ZipStreams.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
