@@ -162,7 +162,15 @@ void VeskAssets::drawComposeIcon()
     CGAffineTransform axis { 0.7182, -0.6959, 0.6959, 0.7182, 10.85, 20.49 };
     shape.add(polygon({ { 0, 0 }, { 3.41, -2.25 }, { 23.1, -2.25 }, { 23.1, 2.25 }, { 3.41, 2.25 } }).transformed(axis));
     shape.hole(polygon({ { 2.05, 0 }, { 3.77, -1.135 }, { 21.97, -1.135 }, { 21.97, 1.135 }, { 3.77, 1.135 } }).transformed(axis));
-    shape.add(Contour(23.6, -2.25).lineTo(26.3, -2.25).arc(26.3, 0, 2.25, 2.25, -90, 90).lineTo(23.6, 2.25).transformed(axis));
+    // The cap, set off from the shaft by a thin gap, its end rounded against the right edge.
+    CGPoint capBase1 = CGPointApplyAffineTransform({ 23.6, -2.25 }, axis);
+    CGPoint capBase2 = CGPointApplyAffineTransform({ 23.6, 2.25 }, axis);
+    shape.add(Contour(capBase1)
+                  .lineTo(28.4, 0.33)
+                  .curveTo(32, 1.91, 29.12, -0.37, 32, 1.0)
+                  .lineTo(32, 3.49)
+                  .curveTo(30.03, 5.07, 32, 4.2, 30.75, 4.37)
+                  .lineTo(capBase2.x, capBase2.y));
     fillGlyph(shape);
 }
 

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vesk::testing {
@@ -249,6 +250,25 @@ namespace {
             for (Probe p : { Probe { 100, 35 }, { 140, 90 }, { 90, 140 }, { 10, 3.5 }, { 236, 229 } })
                 EXPECT_TRUE(isTransparent(pixelAtPoint(*image, p.x, p.y))) << p.x << ", " << p.y;
         }
+    }
+
+    TEST(FileTypeIconsTest, DrawnOnManyThreadsAtOnce)
+    {
+        auto draw = [] {
+            return render({ 40, 51 }, 2, [] {
+                VeskAssets::drawStringsIconWithFileFillColor(pageColour());
+                VeskAssets::drawZipIcon();
+            });
+        };
+        std::vector<std::shared_ptr<UIImage>> images(6);
+        std::vector<std::thread> threads;
+        for (auto& image : images)
+            threads.emplace_back([&image, &draw] { image = draw(); });
+        for (auto& thread : threads)
+            thread.join();
+        auto reference = draw();
+        for (const auto& image : images)
+            EXPECT_TRUE(image->hasEqualPixels(*reference));
     }
 
 }
