@@ -223,3 +223,25 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:libfontconfig.so\n";
 }
 #endif
+
+#if defined(__SANITIZE_THREAD__)
+// The font stack (fontconfig, glib, pango, cairo and below) synchronises with atomics the race
+// detector cannot see, as those libraries are not instrumented; races in our own code are
+// still reported.
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "called_from_lib:libfontconfig.so.1\n"
+           "race:libfontconfig.so\n"
+           "race:libglib-2.0.so\n"
+           "race:libgobject-2.0.so\n"
+           "race:libpango-1.0.so\n"
+           "race:libpangoft2-1.0.so\n"
+           "race:libpangocairo-1.0.so\n"
+           "race:libcairo.so\n"
+           "race:libpixman-1.so\n"
+           "race:libharfbuzz.so\n"
+           "race:libfreetype.so\n"
+           "mutex:libpangoft2-1.0.so\n"
+           "mutex:libfontconfig.so\n";
+}
+#endif
