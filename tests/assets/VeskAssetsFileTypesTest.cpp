@@ -205,7 +205,8 @@ namespace {
             SCOPED_TRACE(suffix);
             EXPECT_GT(whitePixels(*fileIcon(suffix)), 10);
         }
-        // One bad byte reads as one replacement character.
+        EXPECT_GT(whitePixels(*fileIcon(std::string("a\0b", 3))), 10);
+    // One bad byte reads as one replacement character.
         EXPECT_TRUE(fileIcon("\xff")->hasEqualPixels(*fileIcon("\xef\xbf\xbd")));
     }
 
