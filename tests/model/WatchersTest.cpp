@@ -1,0 +1,328 @@
+#include "model/DirectoryWatcher.h"
+#include "model/FileWatcher.h"
+
+#include "model/Bookmarks.h"
+#include "model/ModelTestSupport.h"
+#include "model/VeskFile.h"
+#include "platform/foundation/RunLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace vesk {
+namespace {
+
+    using namespace platform;
+    using Events = std::vector<std::string>;
+
+    class Recorder : public FileWatcherDelegate, public DirectoryWatcherDelegate {
+    public:
+        bool fileHasBeenDeleted(const std::shared_ptr<VeskFile>& file) override
+        {
+            events.push_back("deleted " + file->name());
+            return true;
+        }
+        bool directoryDidChange(const std::shared_ptr<VeskFile>& file) override
+        {
+            events.push_back("changed " + file->name());
+            return true;
+        }
+        bool changedBookmark(const std::shared_ptr<VeskFile>& file, bool removed) override
+        {
+            events.push_back((removed ? "unbookmarked " : "bookmarked ") + file->name());
+            return true;
+        }
+
+        // Hands the events over and forgets them.
+        Events take() { return std::exchange(events, {}); }
+
+        Events events;
+    };
+
+    // Answers nothing it is asked: every method "not implemented".
+    class SilentDelegate : public FileWatcherDelegate, public DirectoryWatcherDelegate { };
+
+    class WatchersTest : public test::TemporaryHome {
+    protected:
+        void SetUp() override
+        {
+            TemporaryHome::SetUp();
+            RunLoop::main().useFakeClock();
+            recorder = std::make_shared<Recorder>();
+        }
+
+        void TearDown() override
+        {
+            for (auto& watcher : fileWatchers)
+                watcher->stop();
+            for (auto& watcher : directoryWatchers)
+                watcher->stop();
+            RunLoop::main().runUntilIdle();
+            RunLoop::main().useSystemClock();
+            TemporaryHome::TearDown();
+        }
+
+        std::shared_ptr<FileWatcher> watchFile(const std::string& path, bool withDelegate = true)
+        {
+            auto watcher = std::make_shared<FileWatcher>();
+            if (withDelegate)
+                watcher->setDelegate(std::static_pointer_cast<FileWatcherDelegate>(recorder));
+            watcher->setup(VeskFile::initWithPath(path));
+            fileWatchers.push_back(watcher);
+            return watcher;
+        }
+
+        std::shared_ptr<DirectoryWatcher> watchFolder(const std::string& path)
+        {
+            auto watcher = std::make_shared<DirectoryWatcher>();
+            watcher->setDelegate(std::static_pointer_cast<DirectoryWatcherDelegate>(recorder));
+            watcher->setup(VeskFile::initWithPath(path));
+            directoryWatchers.push_back(watcher);
+            return watcher;
+        }
+
+        static void advance(double seconds) { RunLoop::main().advanceSeconds(seconds); }
+        static std::size_t pendingChecks() { return RunLoop::main().timerCount(); }
+
+        static bool bookmarked(const std::string& path)
+        {
+            Bookmarks store;
+            return store.isInBookmarks(*VeskFile::initWithPath(path));
+        }
+        static void bookmark(const std::string& path)
+        {
+            Bookmarks store;
+            store.setup();
+            ASSERT_TRUE(store.save(VeskFile::initWithPath(path)));
+        }
+        static void unbookmark(const std::string& path)
+        {
+            Bookmarks store;
+            ASSERT_TRUE(store.remove(VeskFile::initWithPath(path)));
+        }
+
+        std::shared_ptr<Recorder> recorder;
+        std::vector<std::shared_ptr<FileWatcher>> fileWatchers;
+        std::vector<std::shared_ptr<DirectoryWatcher>> directoryWatchers;
+    };
+
+    TEST_F(WatchersTest, FileWatcherOnAnUnchangedFileReportsNothingAndKeepsChecking)
+    {
+        auto path = makeFile("a.txt", "hello");
+        watchFile(path);
+        EXPECT_EQ(pendingChecks(), 1u);
+        for (int i = 0; i < 20; ++i) {
+            advance(0.5);
+            EXPECT_EQ(pendingChecks(), 1u);
+        }
+        EXPECT_TRUE(recorder->events.empty());
+    }
+
+    TEST_F(WatchersTest, DeletingABookmarkedFileIsReportedWithinHalfASecondAndEndsTheWatch)
+    {
+        auto path = makeFile("a.txt");
+        bookmark(path);
+        watchFile(path);
+        advance(0.5);
+        ASSERT_TRUE(recorder->take().empty());
+
+        std::remove(path.c_str());
+        advance(0.4);
+        EXPECT_TRUE(recorder->events.empty()) << "not before the period is over";
+        advance(0.1);
+        EXPECT_EQ(recorder->take(), (Events { "deleted a.txt", "unbookmarked a.txt" }));
+        EXPECT_FALSE(bookmarked(path));
+        EXPECT_EQ(pendingChecks(), 0u);
+
+        advance(5);
+        EXPECT_TRUE(recorder->events.empty());
+    }
+
+    TEST_F(WatchersTest, DeletedFileWithoutDelegateStillLosesItsBookmarkAndEndsTheWatch)
+    {
+        auto path = makeFile("a.txt");
+        bookmark(path);
+        watchFile(path, false);
+        std::remove(path.c_str());
+        advance(0.5);
+        EXPECT_EQ(pendingChecks(), 0u);
+        Bookmarks store;
+        EXPECT_TRUE(store.reloadBookmarks().empty());
+    }
+
+    TEST_F(WatchersTest, FileWatcherFollowsBookmarksMadeThroughAnyStore)
+    {
+        auto path = makeFile("a.txt");
+        watchFile(path);
+        bookmark(path);
+        advance(0.5);
+        EXPECT_EQ(recorder->take(), (Events { "bookmarked a.txt" }));
+        advance(0.5);
+        EXPECT_TRUE(recorder->events.empty());
+        unbookmark(path);
+        advance(0.5);
+        EXPECT_EQ(recorder->take(), (Events { "unbookmarked a.txt" }));
+    }
+
+    TEST_F(WatchersTest, StartChecksAtOnceAndKeepsOnePendingCheck)
+    {
+        auto path = makeFile("a.txt");
+        auto watcher = watchFile(path);
+        bookmark(path);
+        watcher->start();
+        EXPECT_EQ(recorder->take(), (Events { "bookmarked a.txt" }));
+        EXPECT_EQ(pendingChecks(), 1u);
+        watcher->start();
+        EXPECT_EQ(pendingChecks(), 1u);
+
+        watcher->stop();
+        EXPECT_EQ(pendingChecks(), 0u);
+        std::remove(path.c_str());
+        advance(5);
+        EXPECT_TRUE(recorder->events.empty()) << "a stopped watcher checks nothing";
+        watcher->start();
+        EXPECT_EQ(recorder->take(), (Events { "deleted a.txt", "unbookmarked a.txt" }));
+    }
+
+    TEST_F(WatchersTest, DelegatesThatImplementNothingAndDelegatesThatAreGone)
+    {
+        auto silent = std::make_shared<SilentDelegate>();
+        auto path = makeFile("a.txt");
+        auto watcher = std::make_shared<FileWatcher>();
+        watcher->setDelegate(std::static_pointer_cast<FileWatcherDelegate>(silent));
+        watcher->setup(VeskFile::initWithPath(path));
+        fileWatchers.push_back(watcher);
+        bookmark(path);
+        advance(0.5);
+        std::remove(path.c_str());
+        advance(0.5);
+        EXPECT_EQ(pendingChecks(), 0u);
+
+        // The delegate is held weakly: once its owner lets go, nobody is told.
+        auto other = makeFile("b.txt");
+        auto second = watchFile(other);
+        recorder.reset();
+        EXPECT_EQ(second->delegate(), nullptr);
+        std::remove(other.c_str());
+        advance(0.5);
+        EXPECT_EQ(pendingChecks(), 0u);
+    }
+
+    TEST_F(WatchersTest, PendingCheckKeepsTheWatcherAliveUntilStopped)
+    {
+        auto path = makeFile("a.txt");
+        std::weak_ptr<FileWatcher> weak;
+        {
+            auto watcher = std::make_shared<FileWatcher>();
+            watcher->setup(VeskFile::initWithPath(path));
+            weak = watcher;
+        }
+        advance(2);
+        ASSERT_FALSE(weak.expired());
+        weak.lock()->stop();
+        EXPECT_TRUE(weak.expired());
+    }
+
+    TEST_F(WatchersTest, WatchersBeforeSetupDoNothing)
+    {
+        auto file = std::make_shared<FileWatcher>();
+        auto folder = std::make_shared<DirectoryWatcher>();
+        file->start();
+        file->checkDir();
+        file->stop();
+        folder->start();
+        folder->checkDir();
+        folder->stop();
+        EXPECT_EQ(pendingChecks(), 0u);
+    }
+
+    TEST_F(WatchersTest, DirectoryWatcherReportsTheFirstListingOfAFullFolder)
+    {
+        auto full = makeFolder("full");
+        makeFile("full/a.txt");
+        auto empty = makeFolder("empty");
+        watchFolder(empty)->start();
+        auto watcher = watchFolder(full);
+        watcher->start();
+        EXPECT_TRUE(recorder->events.empty()) << "the report goes through the main queue";
+        RunLoop::main().runUntilIdle();
+        EXPECT_EQ(recorder->take(), (Events { "changed full" }));
+        EXPECT_EQ(pendingChecks(), 2u);
+    }
+
+    TEST_F(WatchersTest, DirectoryWatcherReportsARenameOnceWithinASecond)
+    {
+        auto folder = makeFolder("docs");
+        auto old = makeFile("docs/a.txt");
+        watchFolder(folder)->start();
+        RunLoop::main().runUntilIdle();
+        recorder->take();
+
+        std::rename(old.c_str(), at("docs/b.txt").c_str());
+        advance(0.9);
+        EXPECT_TRUE(recorder->events.empty());
+        advance(0.1);
+        EXPECT_EQ(recorder->take(), (Events { "changed docs" }));
+        advance(1);
+        advance(1);
+        EXPECT_TRUE(recorder->events.empty());
+
+        makeFile("docs/.hidden");
+        advance(1);
+        EXPECT_TRUE(recorder->events.empty()) << "hidden entries are not listed while the switch is off";
+    }
+
+    TEST_F(WatchersTest, DirectoryWatcherAfterStopReportsOnlyLaterChanges)
+    {
+        auto folder = makeFolder("docs");
+        makeFile("docs/a.txt");
+        auto watcher = watchFolder(folder);
+        watcher->stop();
+        EXPECT_EQ(pendingChecks(), 0u);
+        watcher->start();
+        RunLoop::main().runUntilIdle();
+        EXPECT_TRUE(recorder->events.empty()) << "the snapshot taken at stop holds a.txt";
+
+        watcher->stop();
+        makeFile("docs/b.txt");
+        advance(3);
+        EXPECT_TRUE(recorder->events.empty());
+        watcher->start();
+        RunLoop::main().runUntilIdle();
+        EXPECT_EQ(recorder->take(), (Events { "changed docs" }));
+    }
+
+    TEST_F(WatchersTest, DirectoryWatcherReportsBookmarkFlipsInsideTheCheck)
+    {
+        auto folder = makeFolder("docs");
+        auto watcher = watchFolder(folder);
+        bookmark(folder);
+        watcher->start();
+        EXPECT_EQ(recorder->take(), (Events { "bookmarked docs" }));
+        unbookmark(folder);
+        advance(1);
+        EXPECT_EQ(recorder->take(), (Events { "unbookmarked docs" }));
+        advance(1);
+        EXPECT_TRUE(recorder->events.empty());
+    }
+
+    TEST_F(WatchersTest, DirectoryWatcherOfAVanishedFolderReportsOnceAndKeepsPolling)
+    {
+        auto folder = makeFolder("docs");
+        makeFile("docs/a.txt");
+        auto watcher = watchFolder(folder);
+        watcher->start();
+        RunLoop::main().runUntilIdle();
+        recorder->take();
+
+        NSFileManager::defaultManager().removeItemAtPath(folder);
+        advance(1);
+        EXPECT_EQ(recorder->take(), (Events { "changed docs" }));
+        advance(2);
+        EXPECT_TRUE(recorder->events.empty());
+        EXPECT_EQ(pendingChecks(), 1u);
+    }
+
+}
+}
