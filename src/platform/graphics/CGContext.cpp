@@ -98,11 +98,6 @@ namespace {
             && std::isfinite(r.size.height) && r.size.width != 0 && r.size.height != 0;
     }
 
-    bool usableImage(const std::shared_ptr<UIImage>& image)
-    {
-        return image && image->pixelWidth() > 0 && image->pixelHeight() > 0;
-    }
-
 }
 
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB()
@@ -503,29 +498,33 @@ void CGContextDrawRadialGradient(CGContextRef c, const CGGradientRef& gradient, 
     cairo_pattern_destroy(pattern);
 }
 
+void CGContext::paintImage(const UIImage& image, const CGRect& placement, bool flipped, bool tiled, const CGRect* clip)
+{
+    if (image.pixelWidth() == 0 || image.pixelHeight() == 0 || !usableRect(placement))
+        return;
+    auto* pattern = imagePattern(image, CGRectStandardize(placement), flipped, tiled ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
+    cairo_save(m_cairo);
+    if (clip) {
+        auto r = CGRectStandardize(*clip);
+        cairo_new_path(m_cairo);
+        cairo_rectangle(m_cairo, r.origin.x, r.origin.y, r.size.width, r.size.height);
+        cairo_clip(m_cairo);
+    }
+    paintCurrentClip(pattern);
+    cairo_restore(m_cairo);
+    cairo_pattern_destroy(pattern);
+}
+
 void CGContextDrawImage(CGContextRef c, const CGRect& rect, const std::shared_ptr<UIImage>& image)
 {
-    if (!c || !usableImage(image) || !usableRect(rect))
-        return;
-    auto* cr = c->cairo();
-    auto r = CGRectStandardize(rect);
-    auto* pattern = imagePattern(*image, r, true, CAIRO_EXTEND_PAD);
-    cairo_save(cr);
-    cairo_new_path(cr);
-    cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
-    cairo_clip(cr);
-    c->paintCurrentClip(pattern);
-    cairo_restore(cr);
-    cairo_pattern_destroy(pattern);
+    if (c && image)
+        c->paintImage(*image, rect, true, false, &rect);
 }
 
 void CGContextDrawTiledImage(CGContextRef c, const CGRect& tile, const std::shared_ptr<UIImage>& image)
 {
-    if (!c || !usableImage(image) || !usableRect(tile))
-        return;
-    auto* pattern = imagePattern(*image, CGRectStandardize(tile), true, CAIRO_EXTEND_REPEAT);
-    c->paintCurrentClip(pattern);
-    cairo_pattern_destroy(pattern);
+    if (c && image)
+        c->paintImage(*image, tile, true, true, nullptr);
 }
 
 }

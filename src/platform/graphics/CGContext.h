@@ -120,6 +120,10 @@ public:
     void strokeCurrentPath(const UIColor* color, CGFloat lineWidth, CGBlendMode mode, CGFloat alpha);
     // Paints the pattern over the whole clip area with the state's alpha and blend mode.
     void paintCurrentClip(cairo_pattern_t* pattern);
+    // Paints the bitmap stretched onto the placement rectangle (its first row at the top, or at
+    // the bottom when flipped), repeated across the clip when tiled, else once; limited to the
+    // extra clip rectangle when one is given.
+    void paintImage(const UIImage& image, const CGRect& placement, bool flipped, bool tiled, const CGRect* clip);
     // User space to base space (points, y down).
     CGAffineTransform currentTransform() const;
 

@@ -205,24 +205,8 @@ bool UIImage::hasEqualPixels(const UIImage& other) const
 
 void UIImage::drawInRect(const CGRect& rect) const
 {
-    auto* c = UIGraphicsGetCurrentContext();
-    if (!c || pixelWidth() == 0 || pixelHeight() == 0 || rect.size.width == 0 || rect.size.height == 0)
-        return;
-    auto r = CGRectStandardize(rect);
-    auto* cr = c->cairo();
-    auto* pattern = cairo_pattern_create_for_surface(m_surface);
-    cairo_matrix_t m;
-    double sx = pixelWidth() / r.size.width, sy = pixelHeight() / r.size.height;
-    cairo_matrix_init(&m, sx, 0, 0, sy, -r.origin.x * sx, -r.origin.y * sy);
-    cairo_pattern_set_matrix(pattern, &m);
-    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-    cairo_save(cr);
-    cairo_new_path(cr);
-    cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
-    cairo_clip(cr);
-    c->paintCurrentClip(pattern);
-    cairo_restore(cr);
-    cairo_pattern_destroy(pattern);
+    if (auto* c = UIGraphicsGetCurrentContext())
+        c->paintImage(*this, rect, false, false, &rect);
 }
 
 void UIImage::drawAtPoint(CGPoint point) const
@@ -233,23 +217,8 @@ void UIImage::drawAtPoint(CGPoint point) const
 
 void UIImage::drawAsPatternInRect(const CGRect& rect) const
 {
-    auto* c = UIGraphicsGetCurrentContext();
-    if (!c || pixelWidth() == 0 || pixelHeight() == 0)
-        return;
-    auto r = CGRectStandardize(rect);
-    auto* cr = c->cairo();
-    auto* pattern = cairo_pattern_create_for_surface(m_surface);
-    cairo_matrix_t m;
-    cairo_matrix_init(&m, m_scale, 0, 0, m_scale, -r.origin.x * m_scale, -r.origin.y * m_scale);
-    cairo_pattern_set_matrix(pattern, &m);
-    cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
-    cairo_save(cr);
-    cairo_new_path(cr);
-    cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
-    cairo_clip(cr);
-    c->paintCurrentClip(pattern);
-    cairo_restore(cr);
-    cairo_pattern_destroy(pattern);
+    if (auto* c = UIGraphicsGetCurrentContext())
+        c->paintImage(*this, { CGRectStandardize(rect).origin, size() }, false, true, &rect);
 }
 
 std::vector<uint8_t> UIImage::PNGRepresentation() const
