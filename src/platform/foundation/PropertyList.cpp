@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <memory>
 #include <plist/plist.h>
+#include <string_view>
+#include <vector>
 
 namespace vesk::platform {
 
@@ -171,6 +173,141 @@ namespace {
         }
     }
 
+    // The library parses and frees nested containers recursively, so a crafted
+    // file nested deeply enough overflows the stack, and a binary list whose
+    // objects share children expands into a tree of exponential size. Both are
+    // measured here, without recursion deeper than `maxDepth`, before the library sees them.
+    constexpr std::uint64_t maxExpandedNodes = 1u << 22;
+
+    class BinaryShape {
+    public:
+        explicit BinaryShape(const Bytes& data)
+            : m_data(data)
+        {
+        }
+
+        bool acceptable()
+        {
+            if (m_data.size() < 8 + 32)
+                return false;
+            auto trailer = m_data.size() - 32;
+            m_offsetSize = m_data[trailer + 6];
+            m_refSize = m_data[trailer + 7];
+            auto count = readUnsigned(trailer + 8, 8);
+            auto top = readUnsigned(trailer + 16, 8);
+            m_tableOffset = readUnsigned(trailer + 24, 8);
+            if (m_offsetSize < 1 || m_offsetSize > 8 || m_refSize < 1 || m_refSize > 8 || m_tableOffset > trailer)
+                return false;
+            if (count == 0 || count > (trailer - m_tableOffset) / m_offsetSize || top >= count)
+                return false;
+            m_count = count;
+            m_expanded.assign(count, 0);
+            m_state.assign(count, State::Unseen);
+            return expandedSize(top, 0).has_value();
+        }
+
+    private:
+        enum class State : std::uint8_t {
+            Unseen,
+            InProgress,
+            Done,
+        };
+
+        std::uint64_t readUnsigned(std::uint64_t at, unsigned size) const
+        {
+            std::uint64_t value = 0;
+            for (unsigned i = 0; i < size; ++i)
+                value = (value << 8) | m_data[at + i];
+            return value;
+        }
+
+        // The number of nodes the object becomes once shared children are copied.
+        std::optional<std::uint64_t> expandedSize(std::uint64_t index, int depth)
+        {
+            if (index >= m_count || depth > maxDepth || m_state[index] == State::InProgress)
+                return std::nullopt;
+            if (m_state[index] == State::Done)
+                return m_expanded[index];
+            auto offset = readUnsigned(m_tableOffset + index * m_offsetSize, m_offsetSize);
+            if (offset < 8 || offset >= m_tableOffset)
+                return std::nullopt;
+            std::uint8_t marker = m_data[offset];
+            std::uint8_t kind = marker >> 4;
+            std::uint64_t total = 1;
+            if (kind == 0xA || kind == 0xB || kind == 0xC || kind == 0xD) {
+                std::uint64_t length = marker & 0x0F;
+                std::uint64_t refs = offset + 1;
+                if (length == 0x0F) {
+                    if (refs >= m_tableOffset || (m_data[refs] >> 4) != 0x1)
+                        return std::nullopt;
+                    unsigned size = 1u << (m_data[refs] & 0x0F);
+                    if (size > 8 || refs + 1 + size > m_tableOffset)
+                        return std::nullopt;
+                    length = readUnsigned(refs + 1, size);
+                    refs += 1 + size;
+                }
+                std::uint64_t children = kind == 0xD ? 2 : 1;
+                if (length > (m_tableOffset - refs) / m_refSize / children)
+                    return std::nullopt;
+                m_state[index] = State::InProgress;
+                for (std::uint64_t i = 0; i < length * children; ++i) {
+                    auto child = expandedSize(readUnsigned(refs + i * m_refSize, m_refSize), depth + 1);
+                    if (!child)
+                        return std::nullopt;
+                    total += *child;
+                    if (total > maxExpandedNodes)
+                        return std::nullopt;
+                }
+            }
+            m_state[index] = State::Done;
+            m_expanded[index] = total;
+            return total;
+        }
+
+        const Bytes& m_data;
+        unsigned m_offsetSize { 0 };
+        unsigned m_refSize { 0 };
+        std::uint64_t m_tableOffset { 0 };
+        std::uint64_t m_count { 0 };
+        std::vector<std::uint64_t> m_expanded;
+        std::vector<State> m_state;
+    };
+
+    // Counts element nesting in XML; markup that opens nothing (comments,
+    // declarations, self-closing tags) is skipped.
+    bool xmlNestingWithinLimit(const Bytes& data)
+    {
+        std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+        int depth = 0;
+        std::size_t i = 0;
+        while ((i = text.find('<', i)) != std::string_view::npos) {
+            auto rest = text.substr(i);
+            std::string_view terminator = ">";
+            if (rest.starts_with("<!--"))
+                terminator = "-->";
+            else if (rest.starts_with("<![CDATA["))
+                terminator = "]]>";
+            auto end = text.find(terminator, i + 1);
+            if (end == std::string_view::npos)
+                return true; // unterminated: the parser refuses it
+            bool opens = rest.size() > 1 && rest[1] != '/' && rest[1] != '?' && rest[1] != '!' && text[end - 1] != '/';
+            if (rest.size() > 1 && rest[1] == '/')
+                --depth;
+            else if (opens && ++depth > maxDepth)
+                return false;
+            i = end + terminator.size();
+        }
+        return true;
+    }
+
+    bool shapeAcceptable(const Bytes& data)
+    {
+        auto const* bytes = reinterpret_cast<const char*>(data.data());
+        if (plist_is_binary(bytes, static_cast<std::uint32_t>(data.size())))
+            return BinaryShape(data).acceptable();
+        return xmlNestingWithinLimit(data);
+    }
+
 }
 
 bool propertyListIsValid(const Value& value)
@@ -185,6 +322,8 @@ std::optional<Value> propertyListFromData(const Bytes& data, PropertyListFormat*
         return std::nullopt;
     auto const* bytes = reinterpret_cast<const char*>(data.data());
     auto length = static_cast<std::uint32_t>(data.size());
+    if (!shapeAcceptable(data))
+        return std::nullopt;
     plist_t raw = nullptr;
     plist_from_memory(bytes, length, &raw);
     PlistPtr node { raw };

@@ -191,6 +191,68 @@ TEST(PropertyListTest, TruncatedBinaryNeverReads)
     }
 }
 
+namespace {
+
+void appendBigEndian(Bytes& out, std::uint64_t value, unsigned size)
+{
+    for (unsigned i = size; i-- > 0;)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// A binary property list of `count` arrays, where array i holds `fanOut`
+// references to array i + 1 and the last one is empty.
+Bytes chainedArrays(std::uint64_t count, unsigned fanOut)
+{
+    Bytes out { 'b', 'p', 'l', 'i', 's', 't', '0', '0' };
+    std::vector<std::uint64_t> offsets;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        offsets.push_back(out.size());
+        if (i + 1 == count) {
+            out.push_back(0xA0);
+            continue;
+        }
+        out.push_back(static_cast<std::uint8_t>(0xA0 | fanOut));
+        for (unsigned j = 0; j < fanOut; ++j)
+            appendBigEndian(out, i + 1, 4);
+    }
+    auto table = out.size();
+    for (auto offset : offsets)
+        appendBigEndian(out, offset, 4);
+    out.insert(out.end(), { 0, 0, 0, 0, 0, 0, 4, 4 });
+    appendBigEndian(out, count, 8);
+    appendBigEndian(out, 0, 8);
+    appendBigEndian(out, table, 8);
+    return out;
+}
+
+}
+
+TEST(PropertyListTest, DeepOrExplodingInputIsRefusedNotCrashing)
+{
+    // Shallow lists built the same way still read.
+    auto shallow = propertyListFromData(chainedArrays(10, 1));
+    ASSERT_TRUE(shallow);
+    EXPECT_EQ((*shallow)[0][0][0][0][0][0][0][0][0], Value(Array {}));
+    EXPECT_TRUE(propertyListFromData(chainedArrays(10, 2)));
+
+    EXPECT_FALSE(propertyListFromData(chainedArrays(200000, 1)));
+    // 2^60 nodes once shared children are copied.
+    EXPECT_FALSE(propertyListFromData(chainedArrays(60, 2)));
+
+    std::string xml = "<plist version=\"1.0\">";
+    for (int i = 0; i < 1000000; ++i)
+        xml += "<array>";
+    for (int i = 0; i < 1000000; ++i)
+        xml += "</array>";
+    xml += "</plist>";
+    EXPECT_FALSE(propertyListFromData(Bytes(xml.begin(), xml.end())));
+
+    std::string fine = "<plist version=\"1.0\"><!-- <array> --><array><array/><dict><key>k</key><array/></dict></array></plist>";
+    auto read = propertyListFromData(Bytes(fine.begin(), fine.end()));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->array()->size(), 2u);
+}
+
 TEST(JSONTest, RoundTripKeepsKeyOrderAndKinds)
 {
     Value value(Dictionary {
