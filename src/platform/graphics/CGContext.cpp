@@ -272,7 +272,7 @@ void CGContextRestoreGState(CGContextRef c)
 
 void CGContextTranslateCTM(CGContextRef c, CGFloat tx, CGFloat ty)
 {
-    if (c)
+    if (c && std::isfinite(tx) && std::isfinite(ty))
         cairo_translate(c->cairo(), tx, ty);
 }
 
@@ -291,8 +291,9 @@ void CGContextRotateCTM(CGContextRef c, CGFloat angle)
 
 void CGContextConcatCTM(CGContextRef c, const CGAffineTransform& t)
 {
-    if (!c || t.a * t.d - t.b * t.c == 0)
-        return;
+    auto det = t.a * t.d - t.b * t.c;
+    if (!c || det == 0 || !std::isfinite(det) || !std::isfinite(t.tx) || !std::isfinite(t.ty))
+        return; // cairo would stop drawing for good on a matrix it cannot invert
     cairo_matrix_t m;
     cairo_matrix_init(&m, t.a, t.b, t.c, t.d, t.tx, t.ty);
     cairo_transform(c->cairo(), &m);

@@ -12,30 +12,48 @@ namespace {
     // Control-point distance for a quarter circle of radius 1 drawn as one cubic curve.
     constexpr CGFloat kKappa = 0.5522847498307936;
 
+    bool finite(CGPoint p)
+    {
+        return std::isfinite(p.x) && std::isfinite(p.y);
+    }
+
+    // Cairo keeps coordinates in fixed point; far-off values would wrap around.
+    constexpr CGFloat kFarthest = 1e6;
+
+    CGPoint clamped(CGPoint p)
+    {
+        return { std::clamp(p.x, -kFarthest, kFarthest), std::clamp(p.y, -kFarthest, kFarthest) };
+    }
+
+    // Elements with a point that is not a number or infinite are left out.
     void replay(cairo_t* cr, const UIBezierPath& path)
     {
         cairo_new_path(cr);
         for (auto& e : path.elements()) {
             switch (e.type) {
             case UIBezierPath::ElementType::MoveToPoint:
-                cairo_move_to(cr, e.points[0].x, e.points[0].y);
+            case UIBezierPath::ElementType::AddLineToPoint: {
+                if (!finite(e.points[0]))
+                    break;
+                auto p = clamped(e.points[0]);
+                if (e.type == UIBezierPath::ElementType::MoveToPoint)
+                    cairo_move_to(cr, p.x, p.y);
+                else
+                    cairo_line_to(cr, p.x, p.y);
                 break;
-            case UIBezierPath::ElementType::AddLineToPoint:
-                cairo_line_to(cr, e.points[0].x, e.points[0].y);
+            }
+            case UIBezierPath::ElementType::AddCurveToPoint: {
+                if (!finite(e.points[0]) || !finite(e.points[1]) || !finite(e.points[2]))
+                    break;
+                auto c1 = clamped(e.points[0]), c2 = clamped(e.points[1]), end = clamped(e.points[2]);
+                cairo_curve_to(cr, c1.x, c1.y, c2.x, c2.y, end.x, end.y);
                 break;
-            case UIBezierPath::ElementType::AddCurveToPoint:
-                cairo_curve_to(cr, e.points[0].x, e.points[0].y, e.points[1].x, e.points[1].y, e.points[2].x, e.points[2].y);
-                break;
+            }
             case UIBezierPath::ElementType::CloseSubpath:
                 cairo_close_path(cr);
                 break;
             }
         }
-    }
-
-    bool finite(CGPoint p)
-    {
-        return std::isfinite(p.x) && std::isfinite(p.y);
     }
 
 }
@@ -129,7 +147,7 @@ void UIBezierPath::addLineToPoint(CGPoint point)
 void UIBezierPath::addCurveToPoint(CGPoint endPoint, CGPoint controlPoint1, CGPoint controlPoint2)
 {
     if (!m_hasCurrentPoint)
-        moveToPoint(controlPoint1);
+        return moveToPoint(endPoint);
     m_elements.push_back({ ElementType::AddCurveToPoint, { controlPoint1, controlPoint2, endPoint } });
     m_currentPoint = endPoint;
 }
@@ -137,7 +155,7 @@ void UIBezierPath::addCurveToPoint(CGPoint endPoint, CGPoint controlPoint1, CGPo
 void UIBezierPath::addQuadCurveToPoint(CGPoint endPoint, CGPoint controlPoint)
 {
     if (!m_hasCurrentPoint)
-        moveToPoint(controlPoint);
+        return moveToPoint(endPoint);
     auto p0 = m_currentPoint;
     CGPoint c1 { p0.x + 2.0 / 3 * (controlPoint.x - p0.x), p0.y + 2.0 / 3 * (controlPoint.y - p0.y) };
     CGPoint c2 { endPoint.x + 2.0 / 3 * (controlPoint.x - endPoint.x), endPoint.y + 2.0 / 3 * (controlPoint.y - endPoint.y) };

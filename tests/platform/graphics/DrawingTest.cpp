@@ -176,6 +176,33 @@ namespace {
         EXPECT_TRUE(hasColor(rounded->pixelAt(0, 50), 1, 0, 0));
     }
 
+    TEST_F(DrawingTest, NonFiniteAndFarOffValuesNeverBreakTheContext)
+    {
+        auto image = render({ 10, 10 }, 2, [] {
+            auto* c = UIGraphicsGetCurrentContext();
+            CGContextTranslateCTM(c, std::nan(""), 1);
+            CGContextScaleCTM(c, 0, 1);
+            CGContextRotateCTM(c, INFINITY);
+            CGContextConcatCTM(c, { 1, 0, 0, 1, INFINITY, 0 });
+            UIBezierPath wild;
+            wild.moveToPoint({ 0, 0 });
+            wild.addLineToPoint({ std::nan(""), 5 });
+            wild.addLineToPoint({ 1e300, 0 });
+            wild.addLineToPoint({ 1e300, 1e300 });
+            wild.addCurveToPoint({ 0, 10 }, { INFINITY, 0 }, { 0, 0 });
+            wild.addArcWithCenter({ 5, 5 }, std::nan(""), 0, 1, true);
+            wild.closePath();
+            UIColor(0, 1, 0, 1).setFill();
+            wild.fill();
+            // Still drawing afterwards, untransformed.
+            UIColor(1, 0, 0, 1).setFill();
+            CGContextFillRect(c, CGRectMake(8, 8, 2, 2));
+        });
+        ASSERT_TRUE(image);
+        EXPECT_TRUE(hasColor(pixelAtPoint(*image, 9, 9), 1, 0, 0));
+        EXPECT_TRUE(hasColor(pixelAtPoint(*image, 2, 1), 0, 1, 0)); // the far-off triangle, cut by the canvas
+    }
+
     TEST_F(DrawingTest, ZeroWidthStrokesAreOneDevicePixel)
     {
         for (CGFloat scale : { 1.0, 2.0 }) {
