@@ -1,6 +1,7 @@
 #include "http/HttpParser.h"
 
 #include "http/ByteText.h"
+#include "http/Diagnostics.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -136,9 +137,8 @@ namespace {
             }
             line += '"';
         }
-        line += "]\n";
-        // One write per line, so lines of parallel connections never interleave.
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        line += "]";
+        printDiagnosticLine(line);
     }
 
 } // namespace

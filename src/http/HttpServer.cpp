@@ -1,6 +1,7 @@
 #include "http/HttpServer.h"
 
 #include "http/ByteText.h"
+#include "http/Diagnostics.h"
 #include "http/RequestTarget.h"
 
 #include <algorithm>
@@ -42,13 +43,6 @@ namespace {
     {
         return std::equal(text.begin(), text.end(), lowerCase.begin(), lowerCase.end(),
             [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; });
-    }
-
-    void printLine(const std::string& text)
-    {
-        std::string line = text + "\n";
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fflush(stdout);
     }
 
     // Accept errors that say nothing about the listener: the next accept may work.
@@ -101,7 +95,7 @@ void HttpServer::registerHandler(const std::string& pattern, Handler handler)
         try {
             route.expression.emplace(pattern, std::regex::ECMAScript);
         } catch (const std::regex_error& error) {
-            printLine("Could not register handler for: " + pattern + ", error: " + error.what());
+            printDiagnosticLine("Could not register handler for: " + pattern + ", error: " + error.what());
             return;
         }
     }
@@ -252,7 +246,7 @@ void HttpServer::handleConnection(Socket client, HttpLimits limits)
         try {
             writeResponse(client, *response, keepAlive);
         } catch (const std::exception& error) {
-            printLine(std::string("Failed to send response: ") + error.what());
+            printDiagnosticLine(std::string("Failed to send response: ") + error.what());
             break;
         }
         if (!keepAlive)
