@@ -120,6 +120,21 @@ namespace {
         return names;
     }
 
+    // Opens the folder entry name of dirfd, never through a link, into fd and reads its names.
+    std::optional<std::vector<std::string>> openFolderAt(int dirfd, const std::string& name, Fd& fd, const std::string& path, NSError* error)
+    {
+        fd.fd = ::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd.fd < 0) {
+            fail(error, errno, path);
+            return std::nullopt;
+        }
+        int code = 0;
+        auto names = readNames(fd.fd, code);
+        if (!names)
+            fail(error, code, path);
+        return names;
+    }
+
     std::chrono::system_clock::time_point toTimePoint(std::int64_t seconds, std::uint32_t nanoseconds)
     {
         using namespace std::chrono;
@@ -189,13 +204,10 @@ namespace {
         if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return fail(error, errno, path);
         if (S_ISDIR(st.st_mode)) {
-            Fd fd(::openat(dirfd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (fd.fd < 0)
-                return fail(error, errno, path);
-            int code = 0;
-            auto names = readNames(fd.fd, code);
+            Fd fd(-1);
+            auto names = openFolderAt(dirfd, name, fd, path, error);
             if (!names)
-                return fail(error, code, path);
+                return false;
             for (const auto& child : *names) {
                 if (!removeAt(fd.fd, child, joined(path, child), error))
                     return false;
@@ -252,6 +264,13 @@ namespace {
         ::utimensat(dirfd, name, times, flags);
     }
 
+    void keepModeAndTimes(int fd, unsigned mode, const struct stat& st)
+    {
+        ::fchmod(fd, mode);
+        timespec times[2] = { st.st_atim, st.st_mtim };
+        ::futimens(fd, times);
+    }
+
     // Copies the entry srcName of srcDir to dstName in dstDir, which must not exist.
     // *madeTop tells the caller whether this call created the destination itself.
     bool copyAt(int srcDir, const std::string& srcName, int dstDir, const std::string& dstName,
@@ -280,13 +299,10 @@ namespace {
         }
 
         if (S_ISDIR(st.st_mode)) {
-            Fd src(::openat(srcDir, srcName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (src.fd < 0)
-                return fail(error, errno, srcPath);
-            int code = 0;
-            auto names = readNames(src.fd, code);
+            Fd src(-1);
+            auto names = openFolderAt(srcDir, srcName, src, srcPath, error);
             if (!names)
-                return fail(error, code, srcPath);
+                return false;
             // Owner-writable until filled; the real mode and times go on last.
             if (::mkdirat(dstDir, dstName.c_str(), 0700) != 0)
                 return fail(error, errno, dstPath);
@@ -299,9 +315,7 @@ namespace {
                 if (!copyAt(src.fd, child, dst.fd, child, joined(srcPath, child), joined(dstPath, child), error))
                     return false;
             }
-            ::fchmod(dst.fd, mode);
-            timespec times[2] = { st.st_atim, st.st_mtim };
-            ::futimens(dst.fd, times);
+            keepModeAndTimes(dst.fd, mode, st);
             return true;
         }
 
@@ -316,9 +330,7 @@ namespace {
                 *madeTop = true;
             if (!copyBytes(src.fd, dst.fd))
                 return fail(error, errno, dstPath);
-            ::fchmod(dst.fd, mode);
-            timespec times[2] = { st.st_atim, st.st_mtim };
-            ::futimens(dst.fd, times);
+            keepModeAndTimes(dst.fd, mode, st);
             return true;
         }
 
