@@ -1,6 +1,7 @@
 #include "platform/foundation/PropertyList.h"
 
 #include "platform/foundation/FileData.h"
+#include "platform/foundation/NSString.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -27,6 +28,13 @@ namespace {
     };
     using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
+    // Property-list strings are Unicode: bytes that are not UTF-8 would come back
+    // altered, and the library cuts a text at its first NUL.
+    bool storableText(const std::string& text)
+    {
+        return isValidUTF8(text) && text.find('\0') == std::string::npos;
+    }
+
     plist_t toPlist(const Value& value, int depth)
     {
         if (depth > maxDepth)
@@ -41,6 +49,8 @@ namespace {
         case Value::Type::Real:
             return plist_new_real(*value.realValue());
         case Value::Type::String:
+            if (!storableText(*value.string()))
+                return nullptr;
             return plist_new_string(value.string()->c_str());
         case Value::Type::Data: {
             auto const& bytes = *value.data();
@@ -74,6 +84,8 @@ namespace {
         case Value::Type::Dictionary: {
             PlistPtr dict { plist_new_dict() };
             for (auto const& [key, item] : *value.dictionary()) {
+                if (!storableText(key))
+                    return nullptr;
                 auto* node = toPlist(item, depth + 1);
                 if (!node)
                     return nullptr;

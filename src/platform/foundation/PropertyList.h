@@ -12,14 +12,15 @@ enum class PropertyListFormat {
     Binary = 200,
 };
 
-// True when the value holds nothing a property list cannot: null.
+// True when the value holds nothing a property list cannot: null, or text that
+// is not UTF-8 or holds a NUL.
 bool propertyListIsValid(const Value& value);
 
 // Reads an XML or binary property list (detected from the bytes). Absent when
 // the bytes are not a property list. `format` receives the detected format.
 std::optional<Value> propertyListFromData(const Bytes& data, PropertyListFormat* format = nullptr);
 
-// Writes a property list; absent when the value holds something a property list cannot (null).
+// Writes a property list; absent when the value is not valid by the rule above.
 std::optional<Bytes> dataFromPropertyList(const Value& value, PropertyListFormat format);
 
 // The XML form as text; absent as above.

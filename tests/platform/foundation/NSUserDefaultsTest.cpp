@@ -111,6 +111,10 @@ TEST_F(NSUserDefaultsTest, RefusesValuesAPropertyListCannotHold)
     defaults->setObject("kept", "k");
     defaults->setObject(Array { Value() }, "k");
     EXPECT_EQ(defaults->stringForKey("k"), "kept");
+    // A path that is not UTF-8 would come back altered: refused, the old entry stays.
+    defaults->setObject(Dictionary { { "methode", "copy" }, { "paths", Array { std::string("/tmp/\xff") } } }, "k");
+    NSUserDefaults::resetStandardUserDefaults();
+    EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey("k"), "kept");
 }
 
 TEST_F(NSUserDefaultsTest, EachChangeIsWrittenWholeWithoutLeavingATemporaryFile)

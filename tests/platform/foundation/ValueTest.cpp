@@ -128,6 +128,10 @@ TEST_P(PropertyListRoundTrip, RefusesNull)
     EXPECT_FALSE(dataFromPropertyList(Value(Array { 1, Value() }), GetParam()));
     EXPECT_FALSE(propertyListIsValid(Value(Dictionary { { "k", Value() } })));
     EXPECT_TRUE(propertyListIsValid(sample()));
+    // Text that a property list would alter is refused rather than stored changed.
+    EXPECT_FALSE(dataFromPropertyList(Value(Array { std::string("bad \xff") }), GetParam()));
+    EXPECT_FALSE(dataFromPropertyList(Value(Array { std::string("nul\0cut", 7) }), GetParam()));
+    EXPECT_FALSE(dataFromPropertyList(Value(Dictionary { { std::string("key \xfe"), 1 } }), GetParam()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PropertyListRoundTrip, testing::Values(PropertyListFormat::XML, PropertyListFormat::Binary));
