@@ -20,9 +20,25 @@ VeskFile::VeskFile(NSURL url)
     , m_fm(NSFileManager::defaultManager())
     , m_bookmarks(std::make_shared<Bookmarks>())
 {
+    readFlags(std::nullopt);
+}
+
+VeskFile::VeskFile(NSURL url, bool existsAsFolder)
+    : m_fileUrl(std::move(url))
+    , m_fm(NSFileManager::defaultManager())
+    , m_bookmarks(std::make_shared<Bookmarks>())
+{
+    readFlags(existsAsFolder);
+}
+
+void VeskFile::readFlags(std::optional<bool> existsAsFolder)
+{
     VeskFileManager extension(m_fm);
     std::string itemPath = m_fileUrl.path();
-    m_fileIsDirectory = extension.isDirectoryAtPath(itemPath);
+    if (existsAsFolder)
+        m_fileIsDirectory = *existsAsFolder && !extension.isVeskDownloadFileAtPath(itemPath);
+    else
+        m_fileIsDirectory = extension.isDirectoryAtPath(itemPath);
     m_fileIsReadable = m_fm.isReadableFileAtPath(itemPath);
     m_fileIsWritable = m_fm.isWritableFileAtPath(itemPath);
     m_fileName = m_fileUrl.lastPathComponent();

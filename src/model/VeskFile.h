@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,6 +63,12 @@ public:
     bool operator==(const VeskFile& other) const { return isEqual(&other); }
 
 private:
+    friend class VeskFileManager;
+    // For listings, which have already asked whether the item is a folder (links followed)
+    // to mark its URL, so the record need not ask again.
+    VeskFile(platform::NSURL url, bool existsAsFolder);
+    void readFlags(std::optional<bool> existsAsFolder);
+
     platform::NSURL m_fileUrl;
     platform::NSFileManager& m_fm;
     bool m_fileIsDirectory { false };

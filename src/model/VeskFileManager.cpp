@@ -215,6 +215,14 @@ bool VeskFileManager::createDirectoryAtPath(std::string_view path) const
     return false;
 }
 
+// The record initWithPath makes, with one existence test where it would make two.
+std::shared_ptr<VeskFile> VeskFileManager::recordOf(const std::string& path) const
+{
+    bool isDirectory = false;
+    bool existsAsFolder = m_fileManager.fileExistsAtPath(path, &isDirectory) && isDirectory;
+    return std::shared_ptr<VeskFile>(new VeskFile(NSURL::fileURLWithPath(path, existsAsFolder), existsAsFolder));
+}
+
 std::vector<std::shared_ptr<VeskFile>> VeskFileManager::getFiles(std::string_view path) const
 {
     std::vector<std::shared_ptr<VeskFile>> files;
@@ -224,7 +232,7 @@ std::vector<std::shared_ptr<VeskFile>> VeskFileManager::getFiles(std::string_vie
             return files;
         files.reserve(names->size());
         for (auto const& name : *names)
-            files.push_back(VeskFile::initWithPath(stringByAppendingPathComponent(path, name)));
+            files.push_back(recordOf(stringByAppendingPathComponent(path, name)));
         return files;
     }
     // Listed by URL: the entries come back as file URLs of the folder's absolute path.
@@ -234,7 +242,7 @@ std::vector<std::shared_ptr<VeskFile>> VeskFileManager::getFiles(std::string_vie
         return files;
     files.reserve(names->size());
     for (auto const& name : *names)
-        files.push_back(VeskFile::initWithUrl(NSURL::fileURLWithPath(stringByAppendingPathComponent(folder, name))));
+        files.push_back(recordOf(stringByAppendingPathComponent(folder, name)));
     return files;
 }
 

@@ -61,6 +61,8 @@ public:
     std::shared_ptr<platform::UIImage> getImageForFileAtPath(std::string_view path) const;
 
 private:
+    std::shared_ptr<VeskFile> recordOf(const std::string& path) const;
+
     platform::NSFileManager& m_fileManager;
 };
 

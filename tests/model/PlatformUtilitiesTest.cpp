@@ -9,7 +9,6 @@
 
 #include <gmock/gmock.h>
 
-#include <regex>
 #include <sys/stat.h>
 #include <thread>
 
@@ -121,38 +120,6 @@ namespace {
         }
         platform::setInterfaceSource([] { return std::optional<std::vector<InterfaceAddress>>(); });
         EXPECT_FALSE(isConnectedToNetwork());
-    }
-
-    TEST(PlatformUtilitiesTest, Base64WithoutLineBreaks)
-    {
-        EXPECT_EQ(base64({}), "");
-        EXPECT_EQ(base64({ 'f', 'o', 'o', 'b' }), "Zm9vYg==");
-        std::string encoded = base64(platform::Bytes(200, 0xfb));
-        EXPECT_EQ(encoded.find_first_of("\r\n"), std::string::npos);
-        EXPECT_EQ(encoded.size(), 268u);
-    }
-
-    TEST(PlatformUtilitiesTest, ShortcutTypesAreReverseDnsWithTheirEndings)
-    {
-        std::regex reverseDns(R"([a-z0-9]+(\.[A-Za-z0-9]+)+-(Bookmarks|Server))");
-        EXPECT_TRUE(std::regex_match(bookmarksShortcutType(), reverseDns)) << bookmarksShortcutType();
-        EXPECT_TRUE(std::regex_match(serverShortcutType(), reverseDns)) << serverShortcutType();
-        EXPECT_TRUE(bookmarksShortcutType().ends_with("-Bookmarks"));
-        EXPECT_TRUE(serverShortcutType().ends_with("-Server"));
-        EXPECT_EQ(bookmarksShortcutType().substr(0, bookmarksShortcutType().size() - 10), serverShortcutType().substr(0, serverShortcutType().size() - 7));
-    }
-
-    TEST(PlatformUtilitiesTest, DebugLogHasNoEffect)
-    {
-        auto owned = std::make_shared<int>(5);
-        ::testing::internal::CaptureStdout();
-        ::testing::internal::CaptureStderr();
-        debugLog(owned, __FILE__, __LINE__, __func__);
-        debugLog(std::string("text"), __FILE__, __LINE__, __func__);
-        debugLog(42, __FILE__, __LINE__, __func__);
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-        EXPECT_EQ(owned.use_count(), 1);
     }
 
     class MimeTypeTest : public test::TemporaryHome { };

@@ -58,18 +58,22 @@ namespace {
         std::string folder = makeFolder("mixed");
         makeFolder("mixed/b-folder");
         makeFile("mixed/a.txt", "hello");
+        makeLink("mixed/c-link", at("mixed/b-folder"));
+        makeFolder("mixed/d.veskDL");
+        makeLink("mixed/e-dangling", at("nowhere"));
         for (bool hidden : { false, true }) {
             showHiddenFiles(hidden);
             auto files = fm.getFiles(folder);
-            ASSERT_EQ(files.size(), 2u);
+            ASSERT_EQ(files.size(), 5u);
             auto paths = fm.getFilePaths(folder);
-            ASSERT_EQ(paths.size(), 2u);
+            ASSERT_EQ(paths.size(), 5u);
             for (std::size_t i = 0; i < files.size(); ++i) {
                 // Both listings keep the file system's order.
                 EXPECT_EQ(platform::lastPathComponent(paths[i]), files[i]->name());
                 EXPECT_EQ(files[i]->path(), folder + "/" + files[i]->name());
-                EXPECT_EQ(files[i]->isDir(), files[i]->name() == "b-folder");
-                EXPECT_TRUE(files[i]->isReadable());
+                // Folder links are folders; placeholders are not.
+                EXPECT_EQ(files[i]->isDir(), files[i]->name() == "b-folder" || files[i]->name() == "c-link");
+                EXPECT_EQ(files[i]->isReadable(), files[i]->name() != "e-dangling");
                 // Listed records equal records made from the path.
                 EXPECT_TRUE(files[i]->isEqual(VeskFile::initWithPath(files[i]->path()).get()));
             }
