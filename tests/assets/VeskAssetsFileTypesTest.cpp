@@ -1,4 +1,5 @@
 #include "assets/VeskAssets.h"
+#include "assets/VeskAssetsShapes.h"
 
 #include "IconTestSupport.h"
 
@@ -206,7 +207,7 @@ namespace {
             EXPECT_GT(whitePixels(*fileIcon(suffix)), 10);
         }
         EXPECT_GT(whitePixels(*fileIcon(std::string("a\0b", 3))), 10);
-    // One bad byte reads as one replacement character.
+        // One bad byte reads as one replacement character.
         EXPECT_TRUE(fileIcon("\xff")->hasEqualPixels(*fileIcon("\xef\xbf\xbd")));
     }
 
@@ -224,6 +225,18 @@ namespace {
         EXPECT_EQ(outside(CGRectMake(0, 12, 2, 31)), 0);
         EXPECT_EQ(outside(CGRectMake(38, 12, 2, 31)), 0);
         EXPECT_GT(whitePixels(*tall), 200);
+    }
+
+    TEST(FileIconTest, MissingFontFallsBackToTheSystemFont)
+    {
+        auto draw = [](const std::string& font) {
+            return render({ 40, 52 }, 2, [&] {
+                assetshapes::drawCentredText("txt", kTextBox, font, 15, UIColor::whiteColor());
+            });
+        };
+        auto fallback = draw("NoSuchFontAnywhere-Regular");
+        EXPECT_GT(whitePixels(*fallback), 10);
+        EXPECT_TRUE(fallback->hasEqualPixels(*draw("")));
     }
 
     TEST(FolderIconTest, BodyAndTabWithAGapBetween)
