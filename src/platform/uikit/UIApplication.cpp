@@ -2,19 +2,12 @@
 
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
-#include "platform/system/UIDevice.h"
+#include "platform/graphics/UIScreen.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "platform/uikit/UIView.h"
 #include "platform/uikit/UIViewController.h"
 
 namespace vesk::platform {
-
-CGRect UIScreenBounds()
-{
-    if (UIDevice::currentDevice().userInterfaceIdiom() == UIUserInterfaceIdiom::Pad)
-        return CGRectMake(0, 0, 768, 1024);
-    return CGRectMake(0, 0, 375, 667);
-}
 
 std::shared_ptr<UIApplicationShortcutIcon> UIApplicationShortcutIcon::iconWithTemplateImageName(std::string name)
 {
@@ -45,7 +38,7 @@ CGRect UIApplication::statusBarFrame() const
         return m_statusBar->frame();
     if (m_statusBarHidden)
         return CGRectZero;
-    return CGRectMake(0, 0, UIScreenBounds().size.width, 20);
+    return CGRectMake(0, 0, UIScreen::mainScreen().bounds().size.width, 20);
 }
 
 void UIApplication::setStatusBarHidden(bool hidden, UIStatusBarAnimation)
@@ -78,7 +71,7 @@ bool UIApplication::launch(std::shared_ptr<UIApplicationDelegate> delegate, cons
 {
     m_delegate = std::move(delegate);
     m_state = UIApplicationState::Inactive;
-    auto window = std::make_shared<UIWindow>(UIScreenBounds());
+    auto window = std::make_shared<UIWindow>(UIScreen::mainScreen().bounds());
     m_window = window;
     if (auto root = UIStoryboard::storyboardWithName("Main").instantiateInitialViewController())
         window->setRootViewController(root);

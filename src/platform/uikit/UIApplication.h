@@ -18,9 +18,6 @@ class UIApplication;
 class UIView;
 class UIWindow;
 
-// The main screen's bounds in points: a phone's, or a pad's for the pad idiom.
-CGRect UIScreenBounds();
-
 inline constexpr const char* UIApplicationDidChangeStatusBarFrameNotification = "UIApplicationDidChangeStatusBarFrameNotification";
 inline constexpr const char* UIApplicationDidReceiveMemoryWarningNotification = "UIApplicationDidReceiveMemoryWarningNotification";
 inline constexpr const char* UILocalNotificationDefaultSoundName = "UILocalNotificationDefaultSoundName";

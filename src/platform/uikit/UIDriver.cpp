@@ -126,10 +126,13 @@ bool UIDriver::tapBarButton(UIViewController& screen, const std::string& title)
 
 void UIDriver::tapView(UIView& view)
 {
+    // Tap recognizers on one view compete: the first enabled one wins the tap.
     auto recognizers = view.gestureRecognizers();
     for (auto& recognizer : recognizers) {
-        if (std::dynamic_pointer_cast<UITapGestureRecognizer>(recognizer))
+        if (std::dynamic_pointer_cast<UITapGestureRecognizer>(recognizer) && recognizer->isEnabled()) {
             recognizer->recognize();
+            return;
+        }
     }
 }
 

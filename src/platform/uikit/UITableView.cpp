@@ -1,5 +1,6 @@
 #include "platform/uikit/UITableView.h"
 
+#include "platform/graphics/UIScreen.h"
 #include "platform/uikit/UIApplication.h"
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 namespace vesk::platform {
 
 UITableViewCell::UITableViewCell(UITableViewCellStyle style, std::optional<std::string> reuseIdentifier)
-    : UIView(CGRectMake(0, 0, UIScreenBounds().size.width, 44))
+    : UIView(CGRectMake(0, 0, UIScreen::mainScreen().bounds().size.width, 44))
     , m_style(style)
     , m_reuseIdentifier(std::move(reuseIdentifier))
 {
@@ -288,7 +289,7 @@ CGRect UITableView::rectForRowAtIndexPath(const NSIndexPath& indexPath)
 
 std::vector<NSIndexPath> UITableView::indexPathsForVisibleRows()
 {
-    CGFloat height = frame().size.height > 0 ? frame().size.height : UIScreenBounds().size.height;
+    CGFloat height = frame().size.height > 0 ? frame().size.height : UIScreen::mainScreen().bounds().size.height;
     CGFloat top = m_contentOffset.y;
     CGFloat bottom = top + height;
     std::vector<NSIndexPath> visible;
@@ -481,7 +482,7 @@ std::shared_ptr<UITableView> UITableViewController::tableView()
 
 void UITableViewController::loadView()
 {
-    m_tableView = std::make_shared<UITableView>(UIScreenBounds(), m_tableStyle);
+    m_tableView = std::make_shared<UITableView>(UIScreen::mainScreen().bounds(), m_tableStyle);
     auto self = std::dynamic_pointer_cast<UITableViewController>(shared_from_this());
     m_tableView->setDataSource(self);
     m_tableView->setDelegate(self);

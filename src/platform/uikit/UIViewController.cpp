@@ -1,6 +1,7 @@
 #include "platform/uikit/UIViewController.h"
 
 #include "platform/foundation/Dispatch.h"
+#include "platform/graphics/UIScreen.h"
 #include "platform/uikit/UIApplication.h"
 
 #include <algorithm>
@@ -56,7 +57,7 @@ std::shared_ptr<UIView> UIViewController::view()
     if (!m_view) {
         loadView();
         if (!m_view)
-            m_view = std::make_shared<UIView>(UIScreenBounds());
+            m_view = std::make_shared<UIView>(UIScreen::mainScreen().bounds());
         viewDidLoad();
     }
     return m_view;
@@ -64,7 +65,7 @@ std::shared_ptr<UIView> UIViewController::view()
 
 void UIViewController::loadView()
 {
-    m_view = std::make_shared<UIView>(UIScreenBounds());
+    m_view = std::make_shared<UIView>(UIScreen::mainScreen().bounds());
 }
 
 void UIViewController::setTitle(std::optional<std::string> title)
