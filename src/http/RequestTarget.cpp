@@ -61,11 +61,12 @@ std::optional<std::string> requestPath(std::string_view target)
         size_t pathStart = target.find('/', 2);
         target = pathStart == std::string_view::npos ? std::string_view() : target.substr(pathStart);
     }
+    // Only a slash written as such ends the path; an escaped one ("%2F") is data.
+    if (target.size() > 1 && target.back() == '/')
+        target.remove_suffix(1);
     auto path = removingPercentEncoding(target);
     if (!path || path->empty() || path->find('\0') != std::string::npos)
         return std::nullopt;
-    if (path->size() > 1 && path->back() == '/')
-        path->pop_back();
     return path;
 }
 

@@ -320,6 +320,21 @@ TEST(HttpParserDeadline, IdleKeepAliveConnectionTimesOut)
     }
 }
 
+TEST(HttpParserDeadline, StalledBodyTimesOut)
+{
+    HttpLimits limits;
+    limits.idleTimeout = std::chrono::milliseconds(100);
+    SocketPair pair;
+    pair.write("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
+    HttpParser parser(limits);
+    try {
+        parser.readHttpRequest(Socket(pair.reader));
+        FAIL() << "no error";
+    } catch (const HttpParserError& error) {
+        EXPECT_EQ(error.code(), Code::Timeout);
+    }
+}
+
 TEST(HttpParserDeadline, FailedReadIsASocketError)
 {
     HttpParser parser;

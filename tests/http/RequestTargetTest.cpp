@@ -1,0 +1,78 @@
+#include "http/RequestTarget.h"
+#include "http/ByteText.h"
+
+#include <gtest/gtest.h>
+
+using namespace vesk;
+
+TEST(RequestTarget, PathOfEachKindOfTarget)
+{
+    struct Case {
+        std::string target;
+        std::optional<std::string> path;
+    };
+    const Case cases[] = {
+        { "/", "/" },
+        { "/getDocDir", "/getDocDir" },
+        { "/a/", "/a" },
+        { "/getFile?path=/x&type=raw", "/getFile" },
+        { "/page#part", "/page" },
+        { "/page?q#part", "/page" },
+        { "/a%20b/%2F", "/a b//" },
+        { "/caf%C3%A9", "/caf\xC3\xA9" },
+        { "/files/a%2520b", "/files/a%20b" },
+        { "http://10.0.0.7:8080/getDocDir?x=1", "/getDocDir" },
+        { "//host/p", "/p" },
+        { "*", "*" },
+        { "relative", "relative" },
+        // No path at all.
+        { "http://host", std::nullopt },
+        { "?q=1", std::nullopt },
+        { "", std::nullopt },
+        // Characters a URL may not hold, and broken or unsafe escapes.
+        { "/caf\xC3\xA9", std::nullopt },
+        { "/a\"b", std::nullopt },
+        { "/a<b>", std::nullopt },
+        { "/a\\b", std::nullopt },
+        { "/[x]", std::nullopt },
+        { "/a{b}", std::nullopt },
+        { "/a|b", std::nullopt },
+        { "/a^b", std::nullopt },
+        { "/a`b", std::nullopt },
+        { "/100%", std::nullopt },
+        { "/100%2", std::nullopt },
+        { "/%zz", std::nullopt },
+        { "/%E9", std::nullopt },
+        { "/%C3", std::nullopt },
+        { "/a%00b", std::nullopt },
+        { "/a#b#c", std::nullopt },
+    };
+    for (auto& testCase : cases)
+        EXPECT_EQ(requestPath(testCase.target), testCase.path) << testCase.target;
+}
+
+TEST(ByteText, Utf8Validity)
+{
+    EXPECT_TRUE(isValidUtf8(""));
+    EXPECT_TRUE(isValidUtf8("plain ascii"));
+    EXPECT_TRUE(isValidUtf8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));
+    EXPECT_TRUE(isValidUtf8(std::string("\0", 1)));
+    EXPECT_FALSE(isValidUtf8("\xE9"));
+    EXPECT_FALSE(isValidUtf8("\xC3"));
+    EXPECT_FALSE(isValidUtf8("\xC0\xAF")) << "overlong slash";
+    EXPECT_FALSE(isValidUtf8("\xE0\x80\xAF")) << "overlong slash";
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80")) << "surrogate";
+    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80")) << "past U+10FFFF";
+    EXPECT_FALSE(isValidUtf8("\xFF"));
+}
+
+TEST(ByteText, StrictPercentDecoding)
+{
+    EXPECT_EQ(removingPercentEncoding("a%20b%c3%a9"), "a b\xC3\xA9");
+    EXPECT_EQ(removingPercentEncoding("a%2520b"), "a%20b");
+    EXPECT_EQ(removingPercentEncoding("plain"), "plain");
+    EXPECT_EQ(removingPercentEncoding("100%"), std::nullopt);
+    EXPECT_EQ(removingPercentEncoding("%4"), std::nullopt);
+    EXPECT_EQ(removingPercentEncoding("%g0"), std::nullopt);
+    EXPECT_EQ(removingPercentEncoding("%E9"), std::nullopt);
+}
