@@ -103,25 +103,26 @@ const std::string& httpServerVersionString()
     return version;
 }
 
-HttpResponseBody HttpResponseBody::Json(Value object)
+HttpResponseBody HttpResponseBody::withObject(Kind kind, Value object)
 {
-    HttpResponseBody body(Kind::Json);
+    HttpResponseBody body(kind);
     body.m_object = std::move(object);
     return body;
+}
+
+HttpResponseBody HttpResponseBody::Json(Value object)
+{
+    return withObject(Kind::Json, std::move(object));
 }
 
 HttpResponseBody HttpResponseBody::Xml(Value object)
 {
-    HttpResponseBody body(Kind::Xml);
-    body.m_object = std::move(object);
-    return body;
+    return withObject(Kind::Xml, std::move(object));
 }
 
 HttpResponseBody HttpResponseBody::Plist(Value object)
 {
-    HttpResponseBody body(Kind::Plist);
-    body.m_object = std::move(object);
-    return body;
+    return withObject(Kind::Plist, std::move(object));
 }
 
 HttpResponseBody HttpResponseBody::Html(std::string fragment)

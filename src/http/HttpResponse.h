@@ -87,6 +87,7 @@ public:
     std::optional<std::string> contentType() const;
 
 private:
+    static HttpResponseBody withObject(Kind kind, platform::Value object);
     HttpResponseBody(Kind kind)
         : m_kind(kind)
     {

@@ -7,6 +7,7 @@
 using namespace vesk;
 using vesk::test::SocketPair;
 using Code = HttpParserError::Code;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -263,25 +264,35 @@ TEST(HttpParserSplit, OneByteAtATime)
     EXPECT_EQ(outcome.requests[0], parseOne(input));
 }
 
-TEST(HttpParserDeadline, SilentClientTimesOut)
+// The parser error of the next read on the descriptor, if any.
+std::optional<Code> nextError(HttpParser& parser, int descriptor)
+{
+    try {
+        parser.readHttpRequest(Socket(descriptor));
+    } catch (const HttpParserError& error) {
+        return error.code();
+    }
+    return std::nullopt;
+}
+
+HttpLimits shortDeadlines(std::chrono::milliseconds header, std::chrono::milliseconds idle)
 {
     HttpLimits limits;
-    limits.headerTimeout = std::chrono::milliseconds(100);
+    limits.headerTimeout = header;
+    limits.idleTimeout = idle;
+    return limits;
+}
+
+TEST(HttpParserDeadline, SilentClientTimesOut)
+{
     SocketPair pair;
     pair.write("GET / HTTP/1.1\r\n");
-    HttpParser parser(limits);
-    try {
-        parser.readHttpRequest(Socket(pair.reader));
-        FAIL() << "no error";
-    } catch (const HttpParserError& error) {
-        EXPECT_EQ(error.code(), Code::Timeout);
-    }
+    HttpParser parser(shortDeadlines(100ms, 10s));
+    EXPECT_EQ(nextError(parser, pair.reader), Code::Timeout);
 }
 
 TEST(HttpParserDeadline, TricklingClientHitsTheWholeHeaderDeadline)
 {
-    HttpLimits limits;
-    limits.headerTimeout = std::chrono::milliseconds(200);
     SocketPair pair;
     std::atomic<bool> done { false };
     // One byte every 20 ms: each read succeeds, only the whole deadline ends it.
@@ -289,16 +300,11 @@ TEST(HttpParserDeadline, TricklingClientHitsTheWholeHeaderDeadline)
         for (int count = 0; count < 500 && !done; ++count) {
             if (::send(pair.writer, count == 0 ? "G" : "x", 1, MSG_NOSIGNAL) != 1)
                 break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(20ms);
         }
     });
-    HttpParser parser(limits);
-    std::optional<Code> code;
-    try {
-        parser.readHttpRequest(Socket(pair.reader));
-    } catch (const HttpParserError& error) {
-        code = error.code();
-    }
+    HttpParser parser(shortDeadlines(200ms, 10s));
+    auto code = nextError(parser, pair.reader);
     done = true;
     trickle.join();
     EXPECT_EQ(code, Code::Timeout);
@@ -306,33 +312,19 @@ TEST(HttpParserDeadline, TricklingClientHitsTheWholeHeaderDeadline)
 
 TEST(HttpParserDeadline, IdleKeepAliveConnectionTimesOut)
 {
-    HttpLimits limits;
-    limits.idleTimeout = std::chrono::milliseconds(100);
     SocketPair pair;
     pair.write("GET / HTTP/1.1\r\n\r\n");
-    HttpParser parser(limits);
+    HttpParser parser(shortDeadlines(10s, 100ms));
     EXPECT_EQ(parser.readHttpRequest(Socket(pair.reader)).url, "/");
-    try {
-        parser.readHttpRequest(Socket(pair.reader));
-        FAIL() << "no error";
-    } catch (const HttpParserError& error) {
-        EXPECT_EQ(error.code(), Code::Timeout);
-    }
+    EXPECT_EQ(nextError(parser, pair.reader), Code::Timeout);
 }
 
 TEST(HttpParserDeadline, StalledBodyTimesOut)
 {
-    HttpLimits limits;
-    limits.idleTimeout = std::chrono::milliseconds(100);
     SocketPair pair;
     pair.write("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
-    HttpParser parser(limits);
-    try {
-        parser.readHttpRequest(Socket(pair.reader));
-        FAIL() << "no error";
-    } catch (const HttpParserError& error) {
-        EXPECT_EQ(error.code(), Code::Timeout);
-    }
+    HttpParser parser(shortDeadlines(10s, 100ms));
+    EXPECT_EQ(nextError(parser, pair.reader), Code::Timeout);
 }
 
 TEST(HttpParserDeadline, FailedReadIsASocketError)
