@@ -323,8 +323,10 @@ void VeskAssets::drawDocumentIcon()
 void VeskAssets::drawGearIcon()
 {
     constexpr CGFloat cx = 15.5, cy = 15.5, rootRadius = 11.6;
-    // The right-hand tooth; the others are the same turned by 45 degrees each.
-    const CGPoint tooth[] = { { 26.63, 12.17 }, { 31, 13.84 }, { 31, 17.16 }, { 26.63, 18.83 } };
+    // The right-hand tooth, its tip corners rounded; the others are the same turned by 45
+    // degrees each.
+    const CGPoint tooth[] = { { 26.63, 12.17 }, { 30.44, 13.63 }, { 30.78, 13.81 }, { 30.95, 14.08 }, { 31, 14.44 },
+        { 31, 16.56 }, { 30.95, 16.92 }, { 30.78, 17.19 }, { 30.44, 17.37 }, { 26.63, 18.83 } };
     CGFloat baseAngle = std::atan2(18.83 - cy, 26.63 - cx) * 180 / std::numbers::pi;
     Contour wheel(tooth[0]);
     for (int k = 0; k < 8; ++k) {
