@@ -1,8 +1,6 @@
 #include "model/DirectoryWatcher.h"
 
-#include "model/VeskFile.h"
 #include "model/VeskFileManager.h"
-#include "model/WatcherTimer.h"
 #include "platform/foundation/Dispatch.h"
 
 namespace vesk {
@@ -10,50 +8,15 @@ namespace vesk {
 using namespace platform;
 
 DirectoryWatcher::DirectoryWatcher()
-    : m_timer(std::make_shared<NSTimer>())
-    , m_fm(VeskFileManager::defaultManager())
+    : m_fm(VeskFileManager::defaultManager())
 {
-}
-
-DirectoryWatcher::~DirectoryWatcher() = default;
-
-std::shared_ptr<DirectoryWatcherDelegate> DirectoryWatcher::delegate() const
-{
-    return m_delegate.lock();
-}
-
-void DirectoryWatcher::setDelegate(std::weak_ptr<DirectoryWatcherDelegate> delegate)
-{
-    m_delegate = std::move(delegate);
-}
-
-void DirectoryWatcher::armNextCheck()
-{
-    armWatcherCheck(m_timer, checkInterval, shared_from_this());
-}
-
-void DirectoryWatcher::setup(std::shared_ptr<VeskFile> file)
-{
-    if (!file)
-        return;
-    m_bookmarks.setup();
-    m_previousBookmarkState = m_bookmarks.isInBookmarks(*file);
-    m_file = std::move(file);
-    armNextCheck();
-}
-
-void DirectoryWatcher::start()
-{
-    if (!m_file)
-        return;
-    fireWatcherCheck(m_timer, checkInterval, shared_from_this());
 }
 
 void DirectoryWatcher::stop()
 {
     if (m_file)
         m_previousContent = m_fm.getFilePaths(m_file->path());
-    m_timer->invalidate();
+    PollingWatcher::stop();
 }
 
 void DirectoryWatcher::checkDir()
@@ -61,21 +24,16 @@ void DirectoryWatcher::checkDir()
     if (!m_file)
         return;
     auto self = shared_from_this();
-    auto file = m_file;
-    auto content = m_fm.getFilePaths(file->path());
+    auto content = m_fm.getFilePaths(m_file->path());
     if (content != m_previousContent) {
-        dispatch_async(dispatch_get_main_queue(), [self, file] {
+        dispatch_async(dispatch_get_main_queue(), [self, file = m_file] {
             if (auto watcherDelegate = self->delegate())
                 watcherDelegate->directoryDidChange(file);
         });
     }
-
-    if (m_bookmarks.isInBookmarks(*file) != m_previousBookmarkState) {
-        if (auto watcherDelegate = delegate())
-            watcherDelegate->changedBookmark(file, m_previousBookmarkState);
-    }
+    reportBookmarkChange(m_bookmarks.isInBookmarks(*m_file));
     m_previousContent = std::move(content);
-    m_previousBookmarkState = m_bookmarks.isInBookmarks(*file);
+    m_previousBookmarkState = m_bookmarks.isInBookmarks(*m_file);
     armNextCheck();
 }
 

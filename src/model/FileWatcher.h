@@ -1,18 +1,14 @@
 #pragma once
 
-#include "model/Bookmarks.h"
+#include "model/PollingWatcher.h"
 
 #include <memory>
-#include <mutex>
 
 namespace vesk::platform {
 class NSFileManager;
-class NSTimer;
 }
 
 namespace vesk {
-
-class VeskFile;
 
 // Every method is optional: the defaults answer false for "not implemented".
 class FileWatcherDelegate {
@@ -23,40 +19,17 @@ public:
     virtual bool changedBookmark(const std::shared_ptr<VeskFile>&, bool /*removed*/) { return false; }
 };
 
-// Polls one file or folder on the main run loop every half second: reports that it has gone
-// (and drops its bookmark) and that its bookmark state flipped. Lives in a std::shared_ptr;
-// the pending timer keeps it alive until the check has run or stop() is called.
-class FileWatcher : public std::enable_shared_from_this<FileWatcher> {
+// Polls one file or folder every half second: reports that it has gone (and drops its
+// bookmark), which ends the watch, and that its bookmark state flipped.
+class FileWatcher : public PollingWatcher<FileWatcher, FileWatcherDelegate> {
 public:
     static constexpr double checkInterval = 0.5;
 
     FileWatcher();
-    virtual ~FileWatcher();
-    FileWatcher(const FileWatcher&) = delete;
-    FileWatcher& operator=(const FileWatcher&) = delete;
-
-    // Held weakly: the delegate usually owns the watcher.
-    virtual std::shared_ptr<FileWatcherDelegate> delegate() const;
-    virtual void setDelegate(std::weak_ptr<FileWatcherDelegate> delegate);
-
-    // Takes the item's bookmark state and schedules the first check.
-    virtual void setup(std::shared_ptr<VeskFile> file);
-    // One check; the timer's action. Does nothing before setup().
-    virtual void checkDir();
-    // Checks at once and keeps polling.
-    virtual void start();
-    // Cancels the pending check.
-    virtual void stop();
+    void checkDir() override;
 
 private:
-    void armNextCheck();
-
-    std::shared_ptr<VeskFile> m_file;
-    std::shared_ptr<platform::NSTimer> m_timer;
     platform::NSFileManager& m_fm;
-    bool m_previousBookmarkState = false;
-    Bookmarks m_bookmarks;
-    std::weak_ptr<FileWatcherDelegate> m_delegate;
 };
 
 }
