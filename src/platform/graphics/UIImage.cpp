@@ -4,6 +4,7 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageDecoding.h"
 #include "platform/graphics/UIGraphics.h"
+#include "platform/graphics/UIScreen.h"
 
 #include <algorithm>
 #include <cmath>
@@ -155,10 +156,18 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name)
     std::string file = name;
     if (file.find('.') == std::string::npos)
         file += ".png";
-    auto path = NSBundle::mainBundle().pathForResource(file, "");
-    if (!path)
-        return nullptr;
-    return imageWithContentsOfFile(*path);
+    // The variant for the screen's scale ("name@2x.png") first, then the plain name.
+    auto dot = file.rfind('.');
+    int screenScale = int(std::lround(UIScreen::mainScreen().scale()));
+    std::vector<std::string> candidates;
+    if (screenScale > 1 && file.find('@') == std::string::npos)
+        candidates.push_back(file.substr(0, dot) + "@" + std::to_string(screenScale) + "x" + file.substr(dot));
+    candidates.push_back(file);
+    for (auto& candidate : candidates) {
+        if (auto path = NSBundle::mainBundle().pathForResource(candidate, ""))
+            return imageWithContentsOfFile(*path);
+    }
+    return nullptr;
 }
 
 int UIImage::pixelWidth() const
