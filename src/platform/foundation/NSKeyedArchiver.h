@@ -38,6 +38,10 @@ public:
     ArchiveObject(Value value);
     ArchiveObject(std::shared_ptr<const NSCoding> object);
     ArchiveObject(std::string text);
+    ArchiveObject(const char* text)
+        : ArchiveObject(std::string(text ? text : ""))
+    {
+    }
     static ArchiveObject makeArray(std::vector<ArchiveObject> items, bool isMutable = false);
 
     bool isNil() const;

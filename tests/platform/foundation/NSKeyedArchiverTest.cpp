@@ -155,6 +155,8 @@ TEST(NSKeyedArchiverTest, PlainValuesRoundTrip)
     ASSERT_NE(back->value(), nullptr);
     EXPECT_EQ(*back->value(), value);
     EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithValue(NSKeyedArchiver::archiveValueWithRootObject(ArchiveObject()), decoders)->isNil());
+    auto text = NSKeyedArchiver::archiveValueWithRootObject("root text");
+    EXPECT_EQ(text["$objects"], Value(Array { "$null", "root text" }));
 }
 
 TEST(NSKeyedArchiverTest, MutableArraysAreReadToo)
