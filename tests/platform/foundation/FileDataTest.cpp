@@ -1,0 +1,68 @@
+#include "platform/foundation/FileData.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+
+using namespace vesk::platform;
+namespace fs = std::filesystem;
+
+class FileDataTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "vesk-filedata-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_folder = pattern;
+    }
+    void TearDown() override { fs::remove_all(m_folder); }
+
+    fs::path m_folder;
+};
+
+TEST_F(FileDataTest, ReadsRegularFilesWithinTheLimit)
+{
+    std::ofstream(m_folder / "ten") << "0123456789";
+    EXPECT_EQ(readFileContents((m_folder / "ten").string()), (Bytes { '0', '1', '2', '3', '4', '5', '6', '7', '8', '9' }));
+    EXPECT_TRUE(readFileContents((m_folder / "ten").string(), 10));
+    EXPECT_FALSE(readFileContents((m_folder / "ten").string(), 9));
+    EXPECT_FALSE(readFileContents((m_folder / "missing").string()));
+    EXPECT_FALSE(readFileContents(m_folder.string()));
+}
+
+TEST_F(FileDataTest, NeverBlocksOnAFifoOrReadsADevice)
+{
+    auto fifo = m_folder / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(readFileContents(fifo.string()));
+    EXPECT_FALSE(readFileContents("/dev/zero"));
+}
+
+TEST_F(FileDataTest, AtomicWriteReplacesWholeAndKeepsTheMode)
+{
+    auto path = (m_folder / "store").string();
+    ASSERT_TRUE(writeFileAtomically(path, Bytes { 'o', 'l', 'd' }));
+    ::chmod(path.c_str(), 0600);
+    ASSERT_TRUE(writeFileAtomically(path, Bytes { 'n', 'e', 'w', '!' }));
+    EXPECT_EQ(readFileContents(path), (Bytes { 'n', 'e', 'w', '!' }));
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    std::size_t entries = 0;
+    for ([[maybe_unused]] auto const& entry : fs::directory_iterator(m_folder))
+        ++entries;
+    EXPECT_EQ(entries, 1u);
+    EXPECT_FALSE(writeFileAtomically((m_folder / "no/such/folder/file").string(), Bytes { 1 }));
+}
+
+TEST_F(FileDataTest, CreatesMissingParents)
+{
+    auto deep = m_folder / "a/b/c";
+    EXPECT_TRUE(createDirectories(deep.string()));
+    EXPECT_TRUE(fs::is_directory(deep));
+    EXPECT_TRUE(createDirectories(deep.string() + "/"));
+    std::ofstream(m_folder / "file") << "x";
+    EXPECT_FALSE(createDirectories((m_folder / "file/below").string()));
+    EXPECT_FALSE(createDirectories((m_folder / "file").string()));
+    EXPECT_FALSE(createDirectories(""));
+}
