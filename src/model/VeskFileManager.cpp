@@ -36,8 +36,11 @@ namespace {
             if (!destination)
                 return std::nullopt;
             // Relative targets count from the link's own folder; ".." is left to the kernel.
-            path = isAbsolutePath(*destination) ? *destination
-                                                : stringByDeletingLastPathComponent(path) + "/" + *destination;
+            std::string folder = stringByDeletingLastPathComponent(path);
+            if (!isAbsolutePath(*destination) && !folder.empty())
+                path = folder + "/" + *destination;
+            else
+                path = *destination;
         }
         return std::nullopt;
     }

@@ -241,6 +241,14 @@ namespace {
         // A link that points at itself is nothing.
         makeLink("loop", at("loop"));
         EXPECT_EQ(fm.getSizeOf(at("loop")), 0);
+
+        // Relative paths and relative link targets, from the current folder.
+        makeLink("relative", "cycle/a");
+        std::string previous = platform::NSFileManager::defaultManager().currentDirectoryPath();
+        ASSERT_EQ(::chdir(scratch().c_str()), 0);
+        EXPECT_EQ(fm.getSizeOf("relative"), 5);
+        EXPECT_EQ(fm.getSizeOf("cycle"), 15);
+        ASSERT_EQ(::chdir(previous.c_str()), 0);
     }
 
     TEST_F(VeskFileManagerTest, RecursiveContents)
