@@ -92,6 +92,12 @@ namespace {
         return pattern;
     }
 
+    // Makes the rectangle the current cairo path.
+    void setRectPath(cairo_t* cr, const CGRect& rect)
+    {
+        setRectPath(cr, rect);
+    }
+
     bool usableRect(const CGRect& r)
     {
         return std::isfinite(r.origin.x) && std::isfinite(r.origin.y) && std::isfinite(r.size.width)
@@ -308,9 +314,7 @@ void CGContextClipToRect(CGContextRef c, const CGRect& rect)
 {
     if (!c)
         return;
-    auto r = CGRectStandardize(rect);
-    cairo_new_path(c->cairo());
-    cairo_rectangle(c->cairo(), r.origin.x, r.origin.y, r.size.width, r.size.height);
+    setRectPath(c->cairo(), rect);
     cairo_clip(c->cairo());
 }
 
@@ -357,9 +361,7 @@ void CGContextFillRect(CGContextRef c, const CGRect& rect)
 {
     if (!c)
         return;
-    auto r = CGRectStandardize(rect);
-    cairo_new_path(c->cairo());
-    cairo_rectangle(c->cairo(), r.origin.x, r.origin.y, r.size.width, r.size.height);
+    setRectPath(c->cairo(), rect);
     c->fillCurrentPath(&c->state().fillColor, false, c->state().blendMode, 1);
 }
 
@@ -367,9 +369,7 @@ void CGContextStrokeRect(CGContextRef c, const CGRect& rect)
 {
     if (!c)
         return;
-    auto r = CGRectStandardize(rect);
-    cairo_new_path(c->cairo());
-    cairo_rectangle(c->cairo(), r.origin.x, r.origin.y, r.size.width, r.size.height);
+    setRectPath(c->cairo(), rect);
     c->strokeCurrentPath(&c->state().strokeColor, c->state().lineWidth, c->state().blendMode, 1);
 }
 
@@ -392,11 +392,9 @@ void CGContextClearRect(CGContextRef c, const CGRect& rect)
 {
     if (!c)
         return;
-    auto r = CGRectStandardize(rect);
     auto* cr = c->cairo();
     cairo_save(cr);
-    cairo_new_path(cr);
-    cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
+    setRectPath(cr, rect);
     cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
     cairo_fill(cr);
     cairo_restore(cr);
@@ -506,9 +504,7 @@ void CGContext::paintImage(const UIImage& image, const CGRect& placement, bool f
     auto* pattern = imagePattern(image, CGRectStandardize(placement), flipped, tiled ? CAIRO_EXTEND_REPEAT : CAIRO_EXTEND_PAD);
     cairo_save(m_cairo);
     if (clip) {
-        auto r = CGRectStandardize(*clip);
-        cairo_new_path(m_cairo);
-        cairo_rectangle(m_cairo, r.origin.x, r.origin.y, r.size.width, r.size.height);
+        setRectPath(m_cairo, *clip);
         cairo_clip(m_cairo);
     }
     paintCurrentClip(pattern);
