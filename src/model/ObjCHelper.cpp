@@ -4,6 +4,7 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/system/MobileGestalt.h"
+#include "platform/uikit/UIApplication.h"
 
 namespace vesk {
 
@@ -49,6 +50,11 @@ std::optional<std::string> ObjCHelper::getBikini() const
 std::optional<std::string> ObjCHelper::getACar() const
 {
     return MGCopyAnswer("HardwarePlatform");
+}
+
+std::shared_ptr<platform::UIView> ObjCHelper::getStatusBar() const
+{
+    return platform::UIApplication::sharedApplication().statusBar();
 }
 
 }

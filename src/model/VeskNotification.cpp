@@ -1,6 +1,7 @@
 #include "model/VeskNotification.h"
 
 #include "assets/VeskAssets.h"
+#include "model/ObjCHelper.h"
 #include "model/VeskNotificationManager.h"
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/Dispatch.h"
@@ -118,7 +119,7 @@ VeskNotification::~VeskNotification()
 
 void VeskNotification::lookUpStatusBar()
 {
-    m_statusBar = UIApplication::sharedApplication().statusBar();
+    m_statusBar = ObjCHelper().getStatusBar();
     if (m_statusBar)
         m_statusBarFrame = m_statusBar->frame();
     else
