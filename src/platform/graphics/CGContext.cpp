@@ -95,7 +95,9 @@ namespace {
     // Makes the rectangle the current cairo path.
     void setRectPath(cairo_t* cr, const CGRect& rect)
     {
-        setRectPath(cr, rect);
+        auto r = CGRectStandardize(rect);
+        cairo_new_path(cr);
+        cairo_rectangle(cr, r.origin.x, r.origin.y, r.size.width, r.size.height);
     }
 
     bool usableRect(const CGRect& r)
