@@ -117,16 +117,11 @@ namespace {
             plist_get_real_val(node, &number);
             return Value(number);
         }
-        case PLIST_STRING:
-        case PLIST_KEY: {
-            char* text = nullptr;
-            if (plist_get_node_type(node) == PLIST_KEY)
-                plist_get_key_val(node, &text);
-            else
-                plist_get_string_val(node, &text);
-            std::string result = text ? text : "";
-            std::free(text);
-            return Value(std::move(result));
+        case PLIST_STRING: {
+            // By pointer and length: the copying getter aborts on a string with a NUL inside.
+            std::uint64_t length = 0;
+            auto const* text = plist_get_string_ptr(node, &length);
+            return Value(text ? std::string(text, length) : std::string {});
         }
         case PLIST_DATA: {
             std::uint64_t length = 0;

@@ -28,46 +28,7 @@ struct Uid {
 };
 
 class Value;
-
-// A dictionary that keeps its keys in insertion order (JSON answers are
-// compared byte for byte) and finds them by key in constant time.
-class Dictionary {
-public:
-    using Entry = std::pair<std::string, Value>;
-    using const_iterator = std::vector<Entry>::const_iterator;
-
-    Dictionary();
-    Dictionary(std::initializer_list<Entry> entries);
-    Dictionary(const Dictionary&);
-    Dictionary(Dictionary&&) noexcept;
-    Dictionary& operator=(const Dictionary&);
-    Dictionary& operator=(Dictionary&&) noexcept;
-    ~Dictionary();
-
-    // Replaces the value of an existing key in place; new keys go at the end.
-    void set(std::string key, Value value);
-    bool erase(std::string_view key);
-    void clear();
-
-    const Value* find(std::string_view key) const;
-    Value* find(std::string_view key);
-    bool contains(std::string_view key) const { return find(key) != nullptr; }
-    std::size_t size() const { return m_entries.size(); }
-    bool empty() const { return m_entries.empty(); }
-    std::vector<std::string> keys() const;
-
-    const_iterator begin() const { return m_entries.begin(); }
-    const_iterator end() const { return m_entries.end(); }
-
-    // Equal when both hold the same keys with equal values, in any order.
-    bool operator==(const Dictionary& other) const;
-
-private:
-    void reindex();
-
-    std::vector<Entry> m_entries;
-    std::unordered_map<std::string, std::size_t> m_index;
-};
+class Dictionary;
 
 using Array = std::vector<Value>;
 
@@ -150,10 +111,7 @@ public:
         : m_storage(std::make_shared<platform::Array>(std::move(value)))
     {
     }
-    Value(platform::Dictionary value)
-        : m_storage(std::make_shared<platform::Dictionary>(std::move(value)))
-    {
-    }
+    Value(platform::Dictionary value);
 
     Type type() const { return static_cast<Type>(m_storage.index()); }
     bool isNull() const { return type() == Type::Null; }
@@ -200,6 +158,51 @@ private:
         std::shared_ptr<platform::Array>, std::shared_ptr<platform::Dictionary>, platform::Uid>;
     Storage m_storage;
 };
+
+// A dictionary that keeps its keys in insertion order (JSON answers are
+// compared byte for byte) and finds them by key in constant time.
+class Dictionary {
+public:
+    using Entry = std::pair<std::string, Value>;
+    using const_iterator = std::vector<Entry>::const_iterator;
+
+    Dictionary();
+    Dictionary(std::initializer_list<Entry> entries);
+    Dictionary(const Dictionary&);
+    Dictionary(Dictionary&&) noexcept;
+    Dictionary& operator=(const Dictionary&);
+    Dictionary& operator=(Dictionary&&) noexcept;
+    ~Dictionary();
+
+    // Replaces the value of an existing key in place; new keys go at the end.
+    void set(std::string key, Value value);
+    bool erase(std::string_view key);
+    void clear();
+
+    const Value* find(std::string_view key) const;
+    Value* find(std::string_view key);
+    bool contains(std::string_view key) const { return find(key) != nullptr; }
+    std::size_t size() const { return m_entries.size(); }
+    bool empty() const { return m_entries.empty(); }
+    std::vector<std::string> keys() const;
+
+    const_iterator begin() const { return m_entries.begin(); }
+    const_iterator end() const { return m_entries.end(); }
+
+    // Equal when both hold the same keys with equal values, in any order.
+    bool operator==(const Dictionary& other) const;
+
+private:
+    void reindex();
+
+    std::vector<Entry> m_entries;
+    std::unordered_map<std::string, std::size_t> m_index;
+};
+
+inline Value::Value(platform::Dictionary value)
+    : m_storage(std::make_shared<platform::Dictionary>(std::move(value)))
+{
+}
 
 // The shortest decimal text that reads back as the same double ("0.1", "2", "1e+300").
 std::string shortestRealText(double value);

@@ -257,6 +257,20 @@ TEST(PropertyListTest, DeepOrExplodingInputIsRefusedNotCrashing)
     EXPECT_EQ(read->array()->size(), 2u);
 }
 
+TEST(PropertyListTest, AStringWithANulInsideNeverAborts)
+{
+    // An array holding the UTF-16 string "a\0b"; the library's copying getter asserts on it.
+    Bytes data { 'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xA1, 1, 0x63, 0, 'a', 0, 0, 0, 'b', 8, 10 };
+    data.insert(data.end(), { 0, 0, 0, 0, 0, 0, 1, 1 });
+    appendBigEndian(data, 2, 8);
+    appendBigEndian(data, 0, 8);
+    appendBigEndian(data, 17, 8);
+    auto value = propertyListFromData(data);
+    ASSERT_TRUE(value);
+    ASSERT_NE((*value)[0].string(), nullptr);
+    EXPECT_EQ(*(*value)[0].string(), std::string("a\0b", 3));
+}
+
 TEST(JSONTest, RoundTripKeepsKeyOrderAndKinds)
 {
     Value value(Dictionary {
