@@ -1,0 +1,116 @@
+#include "assets/VeskAssets.h"
+#include "model/Bookmarks.h"
+#include "model/PlatformUtilities.h"
+#include "model/VeskFile.h"
+#include "model/VeskFileManager.h"
+#include "platform/foundation/Digest.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/graphics/UIImage.h"
+#include "webservice/VeskHTTPServerRoutes.h"
+#include "webservice/WebServiceEnvelope.h"
+
+#include <cmath>
+
+namespace vesk {
+
+using namespace platform;
+
+namespace {
+
+    constexpr CGRect iconBox { { 0, 0 }, { 35, 25 } };
+
+    // The icon drawn into a transparent image of its aspect-fit size inside the box; empty
+    // when the icon has no drawable size or cannot be encoded.
+    std::vector<uint8_t> fittedPNG(const std::shared_ptr<UIImage>& icon)
+    {
+        if (!icon)
+            return {};
+        auto size = icon->size();
+        if (!std::isfinite(size.width) || !std::isfinite(size.height) || size.width <= 0 || size.height <= 0)
+            return {};
+        auto fitted = AVMakeRectWithAspectRatioInsideRect(size, iconBox);
+        UIGraphicsBeginImageContextWithOptions(fitted.size, false, 0);
+        icon->drawInRect(CGRectMake(0, 0, fitted.size.width, fitted.size.height));
+        auto image = UIGraphicsGetImageFromCurrentImageContext();
+        UIGraphicsEndImageContext();
+        return UIImagePNGRepresentation(image);
+    }
+
+    // The icon of the item's type, for items whose own picture cannot be drawn.
+    std::shared_ptr<UIImage> typeIcon(const std::string& path)
+    {
+        auto suffix = pathExtension(path);
+        static const std::vector<std::string_view> pictureSuffixes { "png", "jpg", "jpeg", "tiff", "tif", "gif" };
+        if (std::find(pictureSuffixes.begin(), pictureSuffixes.end(), suffix) != pictureSuffixes.end())
+            return VeskAssets::imageOfImageIconWithFileFillColor(VeskAssets::flatPurple());
+        return VeskAssets::imageOfFileIconWithFileFillColor(VeskAssets::flatPurple(), suffix);
+    }
+
+    Dictionary pathAndName(const std::string& path, const std::string& name)
+    {
+        return Dictionary { { "path", Value(path) }, { "fileName", Value(name) } };
+    }
+
+}
+
+std::vector<uint8_t> fittedIconPNG(const std::string& path)
+{
+    auto png = fittedPNG(VeskFileManager::defaultManager().getImageForFileAtPath(path));
+    if (png.empty())
+        png = fittedPNG(typeIcon(path));
+    return png;
+}
+
+HttpResponse VeskHTTPServerRoutes::getFileInfo(VeskHTTPServer& service, const HttpRequest& request)
+{
+    if (auto refusal = refuseRequest(service, request, { "User wants to get file infos!", "GET", pleaseUseQuotedGET }))
+        return std::move(*refusal);
+    auto value = positionalParameter(request, 0, "path");
+    if (!value)
+        return webServiceEnvelope(HttpResponse::Forbidden(), "Missing URL-Parameter \"path\"");
+    auto file = VeskFile::initWithPath(*value);
+    auto path = file->path();
+    if (!NSFileManager::defaultManager().fileExistsAtPath(path))
+        return webServiceEnvelope(HttpResponse::NotFound(), "File at path \"" + path + "\" could not be found!", pathAndName(path, file->name()));
+
+    Dictionary info = pathAndName(path, file->name());
+    info.set("isDir", Value(file->isDir()));
+    info.set("isReadable", Value(file->isReadable()));
+    info.set("isWritable", Value(file->isWritable()));
+    info.set("posix", Value(file->posix()));
+    info.set("filesCnt", Value(VeskFileManager::defaultManager().getFiles(path).size()));
+    Bookmarks bookmarks;
+    info.set("isInBookmarks", Value(bookmarks.isInBookmarks(*file)));
+    // An item without a drawable icon still gets its facts.
+    auto png = fittedIconPNG(path);
+    info.set("icon", Value(png.empty() ? std::string() : base64Encode(png)));
+    return webServiceEnvelope(okOutcome(), "Info for file or folder at path \"" + path + "\"", std::move(info));
+}
+
+HttpResponse VeskHTTPServerRoutes::getIcon(VeskHTTPServer& service, const HttpRequest& request)
+{
+    if (auto refusal = refuseRequest(service, request, { "User wants to get file icon!", "GET", pleaseUseQuotedGET }))
+        return std::move(*refusal);
+    auto path = positionalParameter(request, 0, "path");
+    if (!path)
+        return webServiceEnvelope(HttpResponse::Forbidden(), "Missing URL-Parameter \"path\"");
+    auto type = positionalParameter(request, 1, "type");
+    if (!type)
+        return webServiceEnvelope(HttpResponse::Forbidden(), "Missing URL-Parameter \"type\"");
+    if (*type != "base64" && *type != "raw")
+        return webServiceEnvelope(HttpResponse::Forbidden(), "Unknown value for URL-Parameter \"type\", use \"base64\" or \"raw\"");
+    auto name = lastPathComponent(*path);
+    if (!NSFileManager::defaultManager().fileExistsAtPath(*path))
+        return webServiceEnvelope(HttpResponse::NotFound(), "File at path \"" + *path + "\" could not be found!", pathAndName(*path, name));
+
+    auto png = fittedIconPNG(*path);
+    if (png.empty())
+        return webServiceEnvelope(HttpResponse::InternalServerError(), "Icon of \"" + name + "\" could not be drawn", pathAndName(*path, name));
+    if (*type == "raw")
+        return HttpResponse::RAW(okOutcome().statusCode(), okOutcome().reasonPhrase(), std::nullopt, std::move(png));
+    return webServiceEnvelope(okOutcome(), "Icon of \"" + name + "\" as base64 string", Dictionary { { "base64String", Value(base64Encode(png)) } });
+}
+
+}

@@ -1,0 +1,102 @@
+#include "webservice/WebServiceEnvelope.h"
+
+#include "model/PlatformUtilities.h"
+#include "model/VeskLocalizer.h"
+#include "model/VeskNotificationManager.h"
+#include "platform/foundation/Dispatch.h"
+#include "webservice/VeskHTTPServer.h"
+
+namespace vesk {
+
+using namespace platform;
+
+HttpResponse okOutcome()
+{
+    return HttpResponse::OK(HttpResponseBody::Html(""));
+}
+
+HttpResponse webServiceEnvelope(const HttpResponse& outcome, const std::string& message, std::optional<Dictionary> info)
+{
+    Dictionary response {
+        { "statuscode", Value(outcome.statusCode()) },
+        { "statusmessage", Value(outcome.reasonPhrase()) },
+        { "message", Value(message) },
+    };
+    if (info)
+        response.set("info", Value(std::move(*info)));
+    return HttpResponse::OK(HttpResponseBody::Json(Value(Dictionary { { "response", Value(std::move(response)) } })));
+}
+
+namespace {
+
+    void appendUtf8(std::string& text, char32_t codePoint)
+    {
+        if (codePoint < 0x80) {
+            text += static_cast<char>(codePoint);
+        } else if (codePoint < 0x800) {
+            text += static_cast<char>(0xC0 | (codePoint >> 6));
+            text += static_cast<char>(0x80 | (codePoint & 0x3F));
+        } else {
+            text += static_cast<char>(0xE0 | (codePoint >> 12));
+            text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+            text += static_cast<char>(0x80 | (codePoint & 0x3F));
+        }
+    }
+
+}
+
+std::string upperCasedMethod(std::string_view method)
+{
+    std::string upper;
+    upper.reserve(method.size());
+    for (unsigned char byte : method) {
+        if (byte >= 'a' && byte <= 'z')
+            upper += static_cast<char>(byte - 'a' + 'A');
+        else if (byte == 0xDF) // sharp s has no single capital
+            upper += "SS";
+        else if (byte == 0xB5) // micro sign
+            appendUtf8(upper, 0x039C);
+        else if (byte == 0xFF)
+            appendUtf8(upper, 0x0178);
+        else if (byte >= 0xE0 && byte != 0xF7)
+            appendUtf8(upper, byte - 0x20);
+        else
+            appendUtf8(upper, byte);
+    }
+    return upper;
+}
+
+std::optional<HttpResponse> refuseRequest(const VeskHTTPServer& service, const HttpRequest& request, const WebServiceRule& rule)
+{
+    debugLog(rule.logText, __FILE__, __LINE__, __func__);
+    // Without an address the blocked list cannot be asked, so nothing is served.
+    if (!request.address)
+        return webServiceEnvelope(HttpResponse::Forbidden(), "The client address could not be read!");
+    auto blocked = service.blockedIPs();
+    if (auto* name = blocked.find(*request.address)) {
+        dispatch_async(dispatch_get_main_queue(), [name = name->description(), address = *request.address] {
+            blockedRequest(name, address);
+        });
+        return webServiceEnvelope(HttpResponse::Forbidden(), "You have been banned!");
+    }
+    auto method = upperCasedMethod(request.method);
+    if (method != rule.method)
+        return webServiceEnvelope(HttpResponse::Forbidden(), "\"" + method + std::string(rule.methodMessageEnd));
+    return std::nullopt;
+}
+
+void blockedRequest(const std::string& name, const std::string& address)
+{
+    postTapNotification();
+    VeskNotificationManager::showNotification(localized("Blocked request from \"" + name + "\" (" + address + ")!"),
+        NotificationType::Warning, nullptr, nullptr, 3);
+}
+
+std::optional<std::string> positionalParameter(const HttpRequest& request, std::size_t position, std::string_view name)
+{
+    if (request.urlParams.size() <= position || request.urlParams[position].first != name)
+        return std::nullopt;
+    return request.urlParams[position].second;
+}
+
+}
