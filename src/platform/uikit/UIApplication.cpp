@@ -83,6 +83,8 @@ bool UIApplication::launch(std::shared_ptr<UIApplicationDelegate> delegate, cons
         root->beginAppearance(true, false);
         root->endAppearance(true, false);
     }
+    if (answer)
+        deliverLaunchOptions(options);
     becomeActive();
     return answer;
 }
@@ -139,6 +141,27 @@ void UIApplication::receiveMemoryWarning()
     NSNotificationCenter::defaultCenter().postNotificationName(UIApplicationDidReceiveMemoryWarningNotification);
 }
 
+void UIApplication::deliverLaunchOptions(const UIApplicationLaunchOptions& options)
+{
+    if (auto url = options.find(UIApplicationLaunchOptionsURLKey); url != options.end() && url->second.string()) {
+        if (auto parsed = NSURL::URLWithString(*url->second.string()))
+            deliverOpenURL(*parsed);
+    }
+    if (auto chosen = options.find(UIApplicationLaunchOptionsShortcutItemKey); chosen != options.end() && chosen->second.string()) {
+        auto& type = *chosen->second.string();
+        std::shared_ptr<UIApplicationShortcutItem> item;
+        if (m_shortcutItems) {
+            for (auto& installed : *m_shortcutItems) {
+                if (installed && installed->type() == type)
+                    item = installed;
+            }
+        }
+        if (!item)
+            item = std::make_shared<UIApplicationShortcutItem>(type, type, std::nullopt, nullptr, std::nullopt);
+        deliverShortcutItem(*item);
+    }
+}
+
 bool UIApplication::deliverOpenURL(const NSURL& url, const UIApplicationOpenURLOptions& options)
 {
     return m_delegate ? m_delegate->openURL(*this, url, options) : false;
@@ -168,10 +191,15 @@ void UIApplication::reset()
     m_openedURLs.clear();
 }
 
-int UIApplicationMain(int, char**, std::shared_ptr<UIApplicationDelegate> delegate)
+int UIApplicationMain(int argc, char** argv, std::shared_ptr<UIApplicationDelegate> delegate)
+{
+    return UIApplicationMain(argc, argv, std::move(delegate), {});
+}
+
+int UIApplicationMain(int, char**, std::shared_ptr<UIApplicationDelegate> delegate, const UIApplicationLaunchOptions& options)
 {
     auto& application = UIApplication::sharedApplication();
-    application.launch(std::move(delegate));
+    application.launch(std::move(delegate), options);
     RunLoop::main().run();
     application.enterBackground();
     // Let what the background entry queued finish before the process ends.

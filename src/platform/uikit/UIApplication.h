@@ -21,6 +21,9 @@ class UIWindow;
 inline constexpr const char* UIApplicationDidChangeStatusBarFrameNotification = "UIApplicationDidChangeStatusBarFrameNotification";
 inline constexpr const char* UIApplicationDidReceiveMemoryWarningNotification = "UIApplicationDidReceiveMemoryWarningNotification";
 inline constexpr const char* UILocalNotificationDefaultSoundName = "UILocalNotificationDefaultSoundName";
+// Launch options: a URL another app hands over (its text) and a chosen quick action (its type).
+inline constexpr const char* UIApplicationLaunchOptionsURLKey = "UIApplicationLaunchOptionsURLKey";
+inline constexpr const char* UIApplicationLaunchOptionsShortcutItemKey = "UIApplicationLaunchOptionsShortcutItemKey";
 
 enum class UIApplicationState {
     Active,
@@ -134,7 +137,8 @@ public:
     const std::vector<std::string>& openedURLs() const { return m_openedURLs; }
 
     // The life cycle. launch makes the window from the storyboard "Main", asks the delegate to
-    // finish launching and makes the app active.
+    // finish launching and makes the app active. When the delegate answered true, a URL or a
+    // quick action among the options is delivered before the app becomes active.
     bool launch(std::shared_ptr<UIApplicationDelegate> delegate, const UIApplicationLaunchOptions& options = {});
     void resignActive();
     void enterBackground(); // resigns active first when active
@@ -152,6 +156,7 @@ public:
 
 private:
     UIApplication() = default;
+    void deliverLaunchOptions(const UIApplicationLaunchOptions& options);
 
     std::shared_ptr<UIApplicationDelegate> m_delegate;
     std::weak_ptr<UIWindow> m_keyWindow;
@@ -168,5 +173,7 @@ private:
 // The program's entry: launches the app with the delegate, runs the main run loop until it
 // is stopped, then takes the app through the background and termination. Answers 0.
 int UIApplicationMain(int argc, char** argv, std::shared_ptr<UIApplicationDelegate> delegate);
+// The same, launching with the given options.
+int UIApplicationMain(int argc, char** argv, std::shared_ptr<UIApplicationDelegate> delegate, const UIApplicationLaunchOptions& options);
 
 }
