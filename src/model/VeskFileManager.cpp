@@ -272,9 +272,4 @@ std::vector<std::string> VeskFileManager::getAllContentOfDirectory(std::string_v
     return result;
 }
 
-std::shared_ptr<UIImage> VeskFileManager::getImageForFileAtPath(std::string_view) const
-{
-    return nullptr;
-}
-
 }

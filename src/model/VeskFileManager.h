@@ -57,7 +57,8 @@ public:
     // it is no folder. Folder links are followed once; an already visited folder adds nothing.
     std::vector<std::string> getAllContentOfDirectory(std::string_view path) const;
 
-    // The item's icon (a later change draws them); absent for now.
+    // The item's icon: a drawn type icon, a picture file's own picture or an app bundle's icon;
+    // absent for a picture that can't be loaded. In VeskFileTypes.cpp.
     std::shared_ptr<platform::UIImage> getImageForFileAtPath(std::string_view path) const;
 
 private:

@@ -49,7 +49,9 @@ namespace {
         EXPECT_EQ(missing->suffix(), "txt");
         EXPECT_EQ(missing->posix(), "");
         EXPECT_FALSE(missing->deleteFile());
-        EXPECT_EQ(missing->icon(), nullptr);
+        // The generic icon needs no item; only a picture that can't be loaded has none.
+        EXPECT_NE(missing->icon(), nullptr);
+        EXPECT_EQ(VeskFile::initWithPath(at("nothing.png"))->icon(), nullptr);
 
         auto placeholder = VeskFile::initWithPath(makeFolder("movie.veskDL"));
         EXPECT_FALSE(placeholder->isDir());
