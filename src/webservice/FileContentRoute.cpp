@@ -3,7 +3,6 @@
 #include "model/VeskFileManager.h"
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/FileData.h"
-#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "webservice/FileStreaming.h"
@@ -23,7 +22,7 @@ HttpResponse VeskHTTPServerRoutes::getFile(VeskHTTPServer& service, const HttpRe
         return webServiceEnvelope(HttpResponse::Forbidden(), "Missing URL-Parameter \"path\"");
     if (value->empty())
         return webServiceEnvelope(HttpResponse::NotFound(), "The path parameter is empty!");
-    if (!NSFileManager::defaultManager().fileExistsAtPath(*value)) {
+    if (!itemExistsAtPath(*value)) {
         return webServiceEnvelope(HttpResponse::NotFound(), "File at path \"" + *value + "\" could not be found!",
             Dictionary { { "path", Value(*value) }, { "fileName", Value(lastPathComponent(*value)) } });
     }

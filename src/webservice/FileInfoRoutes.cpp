@@ -4,7 +4,6 @@
 #include "model/VeskFile.h"
 #include "model/VeskFileManager.h"
 #include "platform/foundation/Digest.h"
-#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
@@ -72,7 +71,7 @@ HttpResponse VeskHTTPServerRoutes::getFileInfo(VeskHTTPServer& service, const Ht
         return webServiceEnvelope(HttpResponse::Forbidden(), "Missing URL-Parameter \"path\"");
     auto file = VeskFile::initWithPath(*value);
     auto path = file->path();
-    if (!NSFileManager::defaultManager().fileExistsAtPath(path))
+    if (value->find('\0') != std::string::npos || !itemExistsAtPath(path))
         return webServiceEnvelope(HttpResponse::NotFound(), "File at path \"" + path + "\" could not be found!", pathAndName(path, file->name()));
 
     Dictionary info = pathAndName(path, file->name());
@@ -102,7 +101,7 @@ HttpResponse VeskHTTPServerRoutes::getIcon(VeskHTTPServer& service, const HttpRe
     if (*type != "base64" && *type != "raw")
         return webServiceEnvelope(HttpResponse::Forbidden(), "Unknown value for URL-Parameter \"type\", use \"base64\" or \"raw\"");
     auto name = lastPathComponent(*path);
-    if (!NSFileManager::defaultManager().fileExistsAtPath(*path))
+    if (!itemExistsAtPath(*path))
         return webServiceEnvelope(HttpResponse::NotFound(), "File at path \"" + *path + "\" could not be found!", pathAndName(*path, name));
 
     auto png = fittedIconPNG(*path);

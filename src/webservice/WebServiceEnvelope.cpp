@@ -4,6 +4,7 @@
 #include "model/VeskLocalizer.h"
 #include "model/VeskNotificationManager.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
 #include "webservice/VeskHTTPServer.h"
 
 namespace vesk {
@@ -90,6 +91,11 @@ void blockedRequest(const std::string& name, const std::string& address)
     postTapNotification();
     VeskNotificationManager::showNotification(localized("Blocked request from \"" + name + "\" (" + address + ")!"),
         NotificationType::Warning, nullptr, nullptr, 3);
+}
+
+bool itemExistsAtPath(const std::string& path)
+{
+    return path.find('\0') == std::string::npos && NSFileManager::defaultManager().fileExistsAtPath(path);
 }
 
 std::optional<std::string> positionalParameter(const HttpRequest& request, std::size_t position, std::string_view name)

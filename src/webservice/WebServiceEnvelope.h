@@ -41,6 +41,10 @@ std::optional<HttpResponse> refuseRequest(const VeskHTTPServer& service, const H
 // The warning banner about a refused blocked client; main queue only.
 void blockedRequest(const std::string& name, const std::string& address);
 
+// Whether an item exists at the path. A path holding a NUL byte names nothing: every system
+// call would cut it short there and see another item.
+bool itemExistsAtPath(const std::string& path);
+
 // The value of the URL parameter at the position when it bears the name; parameters are read
 // by position, never looked up.
 std::optional<std::string> positionalParameter(const HttpRequest& request, std::size_t position, std::string_view name);

@@ -1,0 +1,135 @@
+// The route handlers called in-process: what no client on the wire can send (a request without
+// an address, methods outside ASCII), the blocked-client banner, and the route table.
+
+#include "app/AppTestSupport.h"
+#include "platform/foundation/JSON.h"
+#include "webservice/VeskHTTPServerRoutes.h"
+#include "webservice/VeskWebServices.h"
+
+#include <gtest/gtest.h>
+
+namespace vesk::test {
+namespace {
+
+    using platform::Value;
+
+    class RouteHandlersTest : public AppTest {
+    protected:
+        void SetUp() override
+        {
+            // Before the service is first made: it takes its routes then.
+            installWebServices(false);
+            AppTest::SetUp();
+        }
+
+        static Value envelopeOf(const HttpResponse& response)
+        {
+            EXPECT_EQ(response.statusCode(), 200);
+            auto body = response.body();
+            if (!body)
+                return {};
+            auto parsed = platform::JSONObjectWithData(std::string(body->begin(), body->end()));
+            return parsed ? (*parsed)["response"] : Value();
+        }
+
+        static HttpRequest request(std::string url, std::string method = "GET", std::optional<std::string> address = "127.0.0.1")
+        {
+            HttpRequest made;
+            made.url = std::move(url);
+            made.method = std::move(method);
+            made.address = std::move(address);
+            auto query = made.url.find('?');
+            if (query != std::string::npos) {
+                std::string rest = made.url.substr(query + 1);
+                size_t at = 0;
+                while (at <= rest.size()) {
+                    auto end = rest.find('&', at);
+                    auto piece = rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
+                    auto equals = piece.find('=');
+                    if (equals != std::string::npos)
+                        made.urlParams.emplace_back(piece.substr(0, equals), piece.substr(equals + 1));
+                    if (end == std::string::npos)
+                        break;
+                    at = end + 1;
+                }
+            }
+            return made;
+        }
+
+        using Handler = HttpResponse (*)(VeskHTTPServer&, const HttpRequest&);
+        static std::vector<std::pair<std::string, Handler>> everyRoute()
+        {
+            std::vector<std::pair<std::string, Handler>> routes;
+            for (auto& route : VeskHTTPServerRoutes::routes())
+                routes.emplace_back(route.path, *route.handler.target<Handler>());
+            return routes;
+        }
+    };
+
+    TEST_F(RouteHandlersTest, RoutesAreTheNineInRegistrationOrder)
+    {
+        std::vector<std::string> paths;
+        for (auto& route : VeskHTTPServerRoutes::routes())
+            paths.push_back(route.path);
+        EXPECT_EQ(paths, (std::vector<std::string> { "/getBookmarks", "/getHomeDir", "/getDocDir", "/getFileInfo", "/getIcon", "/setFile", "/getFile", "/debug", "/" }));
+        auto registered = VeskHTTPServer::sharedInstance().server().routes();
+        ASSERT_EQ(registered.size(), 9u);
+        EXPECT_EQ(registered.back(), "/");
+    }
+
+    TEST_F(RouteHandlersTest, ARequestWithoutAClientAddressIsRefused)
+    {
+        for (auto& [path, handler] : everyRoute()) {
+            auto envelope = envelopeOf(handler(VeskHTTPServer::sharedInstance(), request(path + "?path=/&type=raw", path == "/setFile" ? "POST" : "GET", std::nullopt)));
+            EXPECT_EQ(envelope["statuscode"].integerValue(), 403) << path;
+            EXPECT_EQ(envelope["statusmessage"], Value("Forbidden")) << path;
+            EXPECT_EQ(envelope["message"], Value("The client address could not be read!")) << path;
+            EXPECT_TRUE(envelope["info"].isNull()) << path;
+        }
+        driver.drain();
+        EXPECT_TRUE(VeskNotificationManager::queue().empty());
+    }
+
+    TEST_F(RouteHandlersTest, ABlockedClientIsNamedInAWarningBanner)
+    {
+        VeskHTTPServer::updateBlockedIP("10.0.0.9", "Kitchen tablet", false);
+        for (auto& [path, handler] : everyRoute()) {
+            auto envelope = envelopeOf(handler(VeskHTTPServer::sharedInstance(), request(path, "put", "10.0.0.9")));
+            EXPECT_EQ(envelope["message"], Value("You have been banned!")) << path;
+        }
+        // Another address is served.
+        EXPECT_EQ(envelopeOf(VeskHTTPServerRoutes::debug(VeskHTTPServer::sharedInstance(), request("/debug", "GET", "10.0.0.90")))["statuscode"].integerValue(), 200);
+
+        driver.drain();
+        auto queue = VeskNotificationManager::queue();
+        ASSERT_EQ(queue.size(), 9u) << "one notice per refused request";
+        EXPECT_EQ(queue.front()->message(), std::optional<std::string>("Blocked request from \"Kitchen tablet\" (10.0.0.9)!"));
+        EXPECT_EQ(queue.front()->type(), NotificationType::Warning);
+        EXPECT_EQ(queue.front()->duration(), 3);
+    }
+
+    TEST_F(RouteHandlersTest, AnEmptyPathValueIsNotFoundWithoutInfo)
+    {
+        // No target on the wire decodes to an empty value the server lets through.
+        HttpRequest made = request("/getFile");
+        made.urlParams = { { "path", "" }, { "type", "raw" } };
+        auto envelope = envelopeOf(VeskHTTPServerRoutes::getFile(VeskHTTPServer::sharedInstance(), made));
+        EXPECT_EQ(envelope["statuscode"].integerValue(), 404);
+        EXPECT_EQ(envelope["statusmessage"], Value("Not Found"));
+        EXPECT_EQ(envelope["message"], Value("The path parameter is empty!"));
+        EXPECT_TRUE(envelope["info"].isNull());
+    }
+
+    TEST_F(RouteHandlersTest, MethodsAreUpperCasedAsText)
+    {
+        auto& service = VeskHTTPServer::sharedInstance();
+        // Request bytes are characters of their own code points: "été" in Latin-1.
+        auto envelope = envelopeOf(VeskHTTPServerRoutes::getDocDir(service, request("/getDocDir", "\xE9t\xE9")));
+        EXPECT_EQ(envelope["message"], Value("\"\xC3\x89T\xC3\x89\" is not supported, please use \"GET\""));
+        envelope = envelopeOf(VeskHTTPServerRoutes::debug(service, request("/debug", "stra\xDF"
+                                                                                     "e")));
+        EXPECT_EQ(envelope["message"], Value("\"STRASSE\" is not supported, please use GET"));
+    }
+
+}
+}
