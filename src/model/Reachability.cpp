@@ -172,6 +172,21 @@ namespace {
         ReachabilityFlags m_lastFlags = 0;
     };
 
+    // The blocks and the cellular switch are set on one thread and read on the serial queue.
+    template<class T>
+    T readLocked(std::mutex& mutex, const T& field)
+    {
+        std::lock_guard lock(mutex);
+        return field;
+    }
+
+    template<class T>
+    void writeLocked(std::mutex& mutex, T& field, T value)
+    {
+        std::lock_guard lock(mutex);
+        field = std::move(value);
+    }
+
     TargetKind kindOfIPv4(const in_addr& address)
     {
         std::uint32_t host = ntohl(address.s_addr);
@@ -462,56 +477,47 @@ void Reachability::reachabilityChanged(ReachabilityFlags flags)
 
 Reachability::NetworkReachable Reachability::reachableBlock() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_reachableBlock;
+    return readLocked(m_mutex, m_reachableBlock);
 }
 
 void Reachability::setReachableBlock(NetworkReachable block)
 {
-    std::lock_guard lock(m_mutex);
-    m_reachableBlock = std::move(block);
+    writeLocked(m_mutex, m_reachableBlock, std::move(block));
 }
 
 Reachability::NetworkUnreachable Reachability::unreachableBlock() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_unreachableBlock;
+    return readLocked(m_mutex, m_unreachableBlock);
 }
 
 void Reachability::setUnreachableBlock(NetworkUnreachable block)
 {
-    std::lock_guard lock(m_mutex);
-    m_unreachableBlock = std::move(block);
+    writeLocked(m_mutex, m_unreachableBlock, std::move(block));
 }
 
 Reachability::NetworkReachability Reachability::reachabilityBlock() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_reachabilityBlock;
+    return readLocked(m_mutex, m_reachabilityBlock);
 }
 
 void Reachability::setReachabilityBlock(NetworkReachability block)
 {
-    std::lock_guard lock(m_mutex);
-    m_reachabilityBlock = std::move(block);
+    writeLocked(m_mutex, m_reachabilityBlock, std::move(block));
 }
 
 bool Reachability::reachableOnWWAN() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_reachableOnWWAN;
+    return readLocked(m_mutex, m_reachableOnWWAN);
 }
 
 void Reachability::setReachableOnWWAN(bool reachableOnWWAN)
 {
-    std::lock_guard lock(m_mutex);
-    m_reachableOnWWAN = reachableOnWWAN;
+    writeLocked(m_mutex, m_reachableOnWWAN, std::move(reachableOnWWAN));
 }
 
 std::shared_ptr<Reachability> Reachability::reachabilityObject() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_reachabilityObject;
+    return readLocked(m_mutex, m_reachabilityObject);
 }
 
 }
