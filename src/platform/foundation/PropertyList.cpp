@@ -228,6 +228,50 @@ namespace {
             return value;
         }
 
+        // An object's marker, its element count and where its contents start.
+        struct Header {
+            std::uint8_t kind { 0 };
+            std::uint64_t length { 0 };
+            std::uint64_t start { 0 };
+        };
+
+        std::optional<Header> header(std::uint64_t index) const
+        {
+            if (index >= m_count)
+                return std::nullopt;
+            auto offset = readUnsigned(m_tableOffset + index * m_offsetSize, m_offsetSize);
+            if (offset < 8 || offset >= m_tableOffset)
+                return std::nullopt;
+            Header result { static_cast<std::uint8_t>(m_data[offset] >> 4), m_data[offset] & 0x0Fu, offset + 1 };
+            if (result.length == 0x0F) {
+                if (result.start >= m_tableOffset || (m_data[result.start] >> 4) != 0x1)
+                    return std::nullopt;
+                unsigned size = 1u << (m_data[result.start] & 0x0F);
+                if (size > 8 || result.start + 1 + size > m_tableOffset)
+                    return std::nullopt;
+                result.length = readUnsigned(result.start + 1, size);
+                result.start += 1 + size;
+            }
+            return result;
+        }
+
+        // The library aborts on a dictionary key with a NUL inside, so such keys are refused here.
+        bool keyAcceptable(std::uint64_t index) const
+        {
+            auto object = header(index);
+            if (!object || (object->kind != 0x5 && object->kind != 0x6))
+                return false;
+            auto [kind, length, start] = *object;
+            unsigned unit = kind == 0x6 ? 2 : 1;
+            if (length > (m_tableOffset - start) / unit)
+                return false;
+            for (std::uint64_t i = 0; i < length; ++i) {
+                if (readUnsigned(start + i * unit, unit) == 0)
+                    return false;
+            }
+            return true;
+        }
+
         // The number of nodes the object becomes once shared children are copied.
         std::optional<std::uint64_t> expandedSize(std::uint64_t index, int depth)
         {
@@ -235,30 +279,22 @@ namespace {
                 return std::nullopt;
             if (m_state[index] == State::Done)
                 return m_expanded[index];
-            auto offset = readUnsigned(m_tableOffset + index * m_offsetSize, m_offsetSize);
-            if (offset < 8 || offset >= m_tableOffset)
+            auto object = header(index);
+            if (!object)
                 return std::nullopt;
-            std::uint8_t marker = m_data[offset];
-            std::uint8_t kind = marker >> 4;
+            auto [kind, length, refs] = *object;
             std::uint64_t total = 1;
             if (kind == 0xA || kind == 0xB || kind == 0xC || kind == 0xD) {
-                std::uint64_t length = marker & 0x0F;
-                std::uint64_t refs = offset + 1;
-                if (length == 0x0F) {
-                    if (refs >= m_tableOffset || (m_data[refs] >> 4) != 0x1)
-                        return std::nullopt;
-                    unsigned size = 1u << (m_data[refs] & 0x0F);
-                    if (size > 8 || refs + 1 + size > m_tableOffset)
-                        return std::nullopt;
-                    length = readUnsigned(refs + 1, size);
-                    refs += 1 + size;
-                }
                 std::uint64_t children = kind == 0xD ? 2 : 1;
                 if (length > (m_tableOffset - refs) / m_refSize / children)
                     return std::nullopt;
                 m_state[index] = State::InProgress;
                 for (std::uint64_t i = 0; i < length * children; ++i) {
-                    auto child = expandedSize(readUnsigned(refs + i * m_refSize, m_refSize), depth + 1);
+                    auto reference = readUnsigned(refs + i * m_refSize, m_refSize);
+                    // Keys come first in a dictionary.
+                    if (kind == 0xD && i < length && !keyAcceptable(reference))
+                        return std::nullopt;
+                    auto child = expandedSize(reference, depth + 1);
                     if (!child)
                         return std::nullopt;
                     total += *child;

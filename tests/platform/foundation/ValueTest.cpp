@@ -271,6 +271,22 @@ TEST(PropertyListTest, AStringWithANulInsideNeverAborts)
     EXPECT_EQ(*(*value)[0].string(), std::string("a\0b", 3));
 }
 
+TEST(PropertyListTest, ADictionaryKeyWithANulInsideIsRefusedNotAborting)
+{
+    // A dictionary { "a\0": true }; the library asserts on such a key.
+    Bytes data { 'b', 'p', 'l', 'i', 's', 't', '0', '0', 0xD1, 1, 2, 0x52, 'a', 0, 0x09, 8, 11, 14 };
+    data.insert(data.end(), { 0, 0, 0, 0, 0, 0, 1, 1 });
+    appendBigEndian(data, 3, 8);
+    appendBigEndian(data, 0, 8);
+    appendBigEndian(data, 15, 8);
+    EXPECT_FALSE(propertyListFromData(data));
+    // The same list with the key "ab" reads.
+    data[13] = 'b';
+    auto value = propertyListFromData(data);
+    ASSERT_TRUE(value);
+    EXPECT_EQ((*value)["ab"], Value(true));
+}
+
 TEST(JSONTest, RoundTripKeepsKeyOrderAndKinds)
 {
     Value value(Dictionary {
