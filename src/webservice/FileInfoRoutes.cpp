@@ -3,6 +3,7 @@
 #include "model/PlatformUtilities.h"
 #include "model/VeskFile.h"
 #include "model/VeskFileManager.h"
+#include "model/VeskFileTypes.h"
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/NSString.h"
 #include "platform/graphics/UIGraphics.h"
@@ -40,11 +41,9 @@ namespace {
     // The icon of the item's type, for items whose own picture cannot be drawn.
     std::shared_ptr<UIImage> typeIcon(const std::string& path)
     {
-        auto suffix = pathExtension(path);
-        static const std::vector<std::string_view> pictureSuffixes { "png", "jpg", "jpeg", "tiff", "tif", "gif" };
-        if (std::find(pictureSuffixes.begin(), pictureSuffixes.end(), suffix) != pictureSuffixes.end())
-            return VeskAssets::imageOfImageIconWithFileFillColor(VeskAssets::flatPurple());
-        return VeskAssets::imageOfFileIconWithFileFillColor(VeskAssets::flatPurple(), suffix);
+        if (isImageFileAtPath(path))
+            return VeskAssets::imageOfImageIconWithFileFillColor(getColorOfFile(path));
+        return VeskAssets::imageOfFileIconWithFileFillColor(getColorOfFile(path), pathExtension(path));
     }
 
     Dictionary pathAndName(const std::string& path, const std::string& name)

@@ -4,6 +4,7 @@
 #include "model/VeskLocalizer.h"
 #include "model/VeskNotificationManager.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/RunLoop.h"
 #include "webservice/VeskHTTPServer.h"
 
 #include <memory>
@@ -121,6 +122,10 @@ namespace {
 
 void WifiWatch::launch(VeskHTTPServer& service, bool runThread)
 {
+    // What a poll uses is made before the holder, so at exit it is destroyed after the thread ended.
+    getWiFiAddress();
+    dispatch_get_main_queue();
+    RunLoop::main();
     auto watch = std::make_unique<WifiWatch>(service);
     if (runThread)
         watch->run();
