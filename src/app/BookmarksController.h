@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/uikit/UITableView.h"
+
+namespace vesk {
+
+// The bookmarks screen.
+class BookmarksController : public platform::UITableViewController { };
+
+}

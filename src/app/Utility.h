@@ -1,0 +1,100 @@
+#pragma once
+
+#include "platform/foundation/NSString.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/graphics/CGGeometry.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vesk::platform {
+class UIStoryboard;
+class UIView;
+class UIViewController;
+}
+
+namespace vesk {
+
+class AppDelegate;
+class Bookmarks;
+class VeskFile;
+
+class UtilityDelegate {
+public:
+    virtual ~UtilityDelegate() = default;
+    // Answers false when not implemented.
+    virtual bool didDeleteFile(const std::shared_ptr<VeskFile>&) { return false; }
+};
+
+// The operation hub: app facts, the storyboard "Main", the presentation of screens over what
+// is on screen and the choice of the viewer for a file. Not shared: every user makes its own.
+// The screen operations belong to the main thread; the class-level facts to any thread.
+class Utility {
+public:
+    Utility();
+    virtual ~Utility();
+    Utility(const Utility&) = delete;
+    Utility& operator=(const Utility&) = delete;
+
+    // Held weakly: the screen that owns this Utility is usually its delegate.
+    std::shared_ptr<UtilityDelegate> delegate() const { return m_delegate.lock(); }
+    void setDelegate(const std::shared_ptr<UtilityDelegate>& delegate) { m_delegate = delegate; }
+
+    // App facts.
+    static std::string getVersion();
+    static std::string getBuildNumber();
+    // Stores the empty bookmark list when there is none yet.
+    void setup();
+    bool isIpad() const;
+    std::shared_ptr<AppDelegate> getAppDelegate() const;
+    std::shared_ptr<platform::UIView> getStatusBar() const;
+    static std::string platform();
+    static std::string getADID();
+    static bool hasRoot();
+    static bool hasCydia();
+    static bool isJailbroken();
+
+    // Storyboard and screens.
+    platform::UIStoryboard& mainStoryboard() const;
+    // The last controller of the presentation chain from the key window's root.
+    std::shared_ptr<platform::UIViewController> getTopMostViewController() const;
+    // Present the screen over the top-most controller unless it is already in the front
+    // navigation stack; nothing when no navigation controller is in front.
+    void openSettings();
+    void openBookmarks();
+
+    // Opening a file: the viewer chosen by extension in the order image, text, zip, property
+    // list, web, else the unknown-type screen; each wrapped in a navigation controller and
+    // presented modally by `viewController`.
+    void openItem(const std::shared_ptr<platform::UIViewController>& viewController, const std::shared_ptr<VeskFile>& file, platform::CGRect rect);
+    void openImage(const std::shared_ptr<VeskFile>& file, const std::shared_ptr<platform::UIViewController>& viewController);
+    void openText(const std::shared_ptr<VeskFile>& file, const std::shared_ptr<platform::UIViewController>& viewController);
+    void openPlist(const std::shared_ptr<VeskFile>& file, const std::shared_ptr<platform::UIViewController>& viewController);
+    void openWeb(const std::shared_ptr<VeskFile>& file, const std::shared_ptr<platform::UIViewController>& viewController);
+    void showInfo(const std::shared_ptr<platform::UIViewController>& viewController, const std::shared_ptr<VeskFile>& file);
+    // The screen a peek shows, not presented: a bare file list for a folder, else the viewer
+    // (zip archives included: "unknown") inside a navigation controller. Null when the
+    // storyboard lacks the screen.
+    std::shared_ptr<platform::UIViewController> getViewControllerForPath(const std::shared_ptr<VeskFile>& file);
+
+private:
+    template<typename Screen>
+    void openFrontScreen(const std::string& identifier);
+    template<typename Screen>
+    void presentFileScreen(const std::string& identifier, const std::shared_ptr<VeskFile>& file, const std::shared_ptr<platform::UIViewController>& viewController);
+    std::shared_ptr<platform::UIViewController> wrapForPresentation(const std::shared_ptr<platform::UIViewController>& screen) const;
+
+    std::weak_ptr<UtilityDelegate> m_delegate;
+    std::shared_ptr<Bookmarks> m_bookmarks;
+};
+
+// The path helpers that live beside Utility.
+using platform::lastPathComponent;
+using platform::stringByAppendingPathComponent;
+using platform::stringByDeletingLastPathComponent;
+// Absent for a text that is no URL.
+std::optional<platform::NSURL> urlFromString(std::string_view text);
+
+}

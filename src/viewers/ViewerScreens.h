@@ -1,0 +1,9 @@
+#pragma once
+
+namespace vesk {
+
+// Registers the viewers in the storyboard "Main": "image", "text", "plist", "web", "unknown"
+// and "info".
+void registerViewerScreens();
+
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/uikit/UITableView.h"
+
+namespace vesk {
+
+// The screen that lists and edits the blocked client addresses.
+class BlockedIPsTableViewController : public platform::UITableViewController { };
+
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/uikit/UITableView.h"
+
+namespace vesk {
+
+// The screen that documents the web services.
+class HTTPServerWebservicesController : public platform::UITableViewController { };
+
+}

@@ -1,0 +1,350 @@
+#include "app/AppTestSupport.h"
+
+#include "app/AppDelegate.h"
+#include "app/BookmarksController.h"
+#include "app/Utility.h"
+#include "app/VeskFileListController.h"
+#include "model/PlatformUtilities.h"
+#include "model/SettingsKeys.h"
+#include "model/VeskFile.h"
+#include "screens/SettingsTableViewController.h"
+#include "sdk/Analytics.h"
+#include "sdk/Telemetry.h"
+#include "viewers/VeskFileViewController.h"
+
+#include <thread>
+
+using namespace vesk;
+using namespace vesk::platform;
+using vesk::test::AppTest;
+using vesk::test::isListening;
+
+namespace {
+
+class AppDelegateTest : public AppTest {
+protected:
+    UIApplication& application() { return UIApplication::sharedApplication(); }
+
+    std::shared_ptr<AppDelegate> launch(const UIApplicationLaunchOptions& options = {})
+    {
+        auto delegate = std::make_shared<AppDelegate>();
+        EXPECT_TRUE(application().launch(delegate, options));
+        return delegate;
+    }
+
+    bool serverSwitch() { return NSUserDefaults::standardUserDefaults()->boolForKey(hashedDefaultsKey7()); }
+
+    std::vector<std::string> shortcutTitles()
+    {
+        std::vector<std::string> titles;
+        if (application().shortcutItems()) {
+            for (auto& item : *application().shortcutItems())
+                titles.push_back(item->localizedTitle());
+        }
+        return titles;
+    }
+
+    // The visible screen of the one navigation controller presented over the first screen.
+    template<typename Screen>
+    std::shared_ptr<Screen> presented()
+    {
+        auto stack = driver.screenStack();
+        if (stack.size() != 2)
+            return nullptr;
+        return driver.visible<Screen>();
+    }
+
+    std::vector<HapticEvent> haptics() { return HapticsRecorder::shared().events(); }
+
+    std::size_t eventsNamed(const std::string& name)
+    {
+        std::size_t count = 0;
+        for (auto& event : Analytics::recordedEvents())
+            count += event.name == name;
+        return count;
+    }
+};
+
+TEST_F(AppDelegateTest, LaunchStartsTheSdkTagsReportsAndInstallsTheQuickActions)
+{
+    application().setShortcutItems(std::vector { std::make_shared<UIApplicationShortcutItem>("old", "Old", std::nullopt, nullptr, std::nullopt) });
+    launch();
+
+    auto telemetry = Telemetry::sharedInstance();
+    ASSERT_NE(telemetry, nullptr);
+    EXPECT_EQ(telemetry->kitIdentifiers(), (std::vector<std::string> { "CrashReporter", "Analytics" }));
+    EXPECT_EQ(CrashReporter::sharedInstance()->userIdentifier(), deviceIdentity());
+    bool jailbroken = ::getgid() < 11 || NSFileManager::defaultManager().fileExistsAtPath("/Applications/Cydia.app");
+    EXPECT_EQ(CrashReporter::sharedInstance()->customKeys(), (std::map<std::string, std::string> { { "Jailbroken", jailbroken ? "1" : "0" } }));
+
+    EXPECT_EQ(application().statusBarHiddenChanges(), (std::vector<bool> { true, false }));
+    EXPECT_FALSE(application().isStatusBarHidden());
+
+    ASSERT_EQ(shortcutTitles(), (std::vector<std::string> { "Bookmarks", "Start fileserver" }));
+    auto& items = *application().shortcutItems();
+    EXPECT_EQ(items[0]->type(), bookmarksShortcutType());
+    EXPECT_EQ(items[1]->type(), serverShortcutType());
+    EXPECT_TRUE(items[0]->type().ends_with("-Bookmarks"));
+    EXPECT_TRUE(items[1]->type().ends_with("-Server"));
+    EXPECT_EQ(items[0]->localizedSubtitle(), std::string());
+    EXPECT_EQ(items[0]->icon()->templateImageName(), "bookmarks-shortcut.png");
+    EXPECT_EQ(items[1]->icon()->templateImageName(), "httpServer-shortcut.png");
+    EXPECT_FALSE(items[0]->userInfo());
+
+    // The first screen: a navigation controller holding a file list nobody gave a folder.
+    auto first = driver.visible<VeskFileListController>();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->file(), nullptr);
+    EXPECT_TRUE(VeskNotificationManager::queue().empty());
+}
+
+TEST_F(AppDelegateTest, QuickActionsFollowTheSystemVersionAndTheDevicesSupport)
+{
+    application().setShortcutItems(std::nullopt);
+    launch();
+    EXPECT_FALSE(application().shortcutItems()) << "no support: nothing is written";
+
+    application().reset();
+    UIDevice::currentDevice().setSystemVersion("8.4");
+    launch();
+    EXPECT_TRUE(shortcutTitles().empty());
+    EXPECT_TRUE(VeskNotificationManager::queue().empty());
+
+    application().reset();
+    UIDevice::currentDevice().setSystemVersion("7.1.2");
+    launch();
+    EXPECT_TRUE(shortcutTitles().empty());
+    auto queue = VeskNotificationManager::queue();
+    ASSERT_EQ(queue.size(), 1u);
+    EXPECT_EQ(queue[0]->message(), "iOS 8 and up is required!!!");
+    EXPECT_EQ(queue[0]->type(), NotificationType::Error);
+    EXPECT_EQ(queue[0]->duration(), 20.0);
+    driver.advance(19.0);
+    EXPECT_EQ(VeskNotificationManager::queue().size(), 1u);
+    driver.advance(2.0);
+    EXPECT_TRUE(VeskNotificationManager::queue().empty());
+}
+
+TEST_F(AppDelegateTest, BackgroundEntryStopsTheServerSchedulesTheNoticeAndClearsTheBanners)
+{
+    NSUserDefaults::standardUserDefaults()->setBool(true, hashedDefaultsKey7());
+    launch();
+    ASSERT_TRUE(VeskHTTPServer::isRunning());
+    ASSERT_TRUE(isListening(port));
+    ASSERT_NE(VeskNotificationManager::staticNotification(), nullptr);
+    VeskNotificationManager::showNotification("queued", NotificationType::Info, nullptr, nullptr, 3.0);
+    VeskNotificationManager::showNotification("waiting", NotificationType::Info, nullptr, nullptr, 3.0);
+
+    auto before = RunLoop::main().clock().now();
+    application().enterBackground();
+
+    EXPECT_FALSE(VeskHTTPServer::isRunning());
+    EXPECT_FALSE(isListening(port));
+    EXPECT_TRUE(VeskNotificationManager::queue().empty());
+    EXPECT_EQ(VeskNotificationManager::staticNotification(), nullptr);
+    ASSERT_EQ(application().scheduledLocalNotifications().size(), 1u);
+    auto& notice = application().scheduledLocalNotifications()[0];
+    EXPECT_EQ(notice.alertBody, "Webserver has stopped!");
+    EXPECT_EQ(notice.alertAction, "Open");
+    EXPECT_EQ(notice.fireDate, before + std::chrono::seconds(1));
+    EXPECT_EQ(notice.soundName, UILocalNotificationDefaultSoundName);
+    EXPECT_TRUE(serverSwitch()) << "the switch is not changed";
+
+    // Back in front, the server starts again; a second trip schedules a second notice even
+    // with the server stopped.
+    application().becomeActive();
+    EXPECT_TRUE(isListening(port));
+    VeskHTTPServer::stop();
+    application().enterBackground();
+    EXPECT_EQ(application().scheduledLocalNotifications().size(), 2u);
+}
+
+TEST_F(AppDelegateTest, StartFileserverOnlySetsTheSwitchAndTheNextActivationStartsTheServer)
+{
+    launch();
+    EXPECT_FALSE(VeskHTTPServer::isRunning()) << "switch off: nothing starts";
+
+    auto handled = application().deliverShortcutItem(*(*application().shortcutItems())[1]);
+    EXPECT_EQ(handled, true);
+    EXPECT_TRUE(serverSwitch());
+    EXPECT_FALSE(VeskHTTPServer::isRunning());
+    EXPECT_FALSE(isListening(port));
+    EXPECT_EQ(driver.screenStack().size(), 1u);
+
+    application().enterBackground();
+    application().becomeActive();
+    EXPECT_TRUE(VeskHTTPServer::isRunning());
+    EXPECT_TRUE(isListening(port));
+    auto banner = VeskNotificationManager::staticNotification();
+    ASSERT_NE(banner, nullptr);
+    EXPECT_EQ(banner->message(), "Webserver: 127.0.0.1:" + std::to_string(port));
+    EXPECT_EQ(banner->type(), NotificationType::Server);
+    EXPECT_TRUE(serverSwitch());
+}
+
+TEST_F(AppDelegateTest, AQuickActionAtLaunchArrivesBeforeTheAppBecomesActive)
+{
+    launch({ { UIApplicationLaunchOptionsShortcutItemKey, Value(serverShortcutType()) } });
+    EXPECT_TRUE(serverSwitch());
+    EXPECT_TRUE(isListening(port));
+}
+
+TEST_F(AppDelegateTest, BookmarksQuickActionPresentsTheBookmarksOnceAndUnknownTypesAreOnlyLogged)
+{
+    launch();
+    auto bookmarks = *(*application().shortcutItems())[0];
+    EXPECT_EQ(application().deliverShortcutItem(bookmarks), true);
+    auto screen = presented<BookmarksController>();
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(driver.topViewController()->modalPresentationStyle(), UIModalPresentationStyle::FullScreen);
+
+    EXPECT_EQ(application().deliverShortcutItem(bookmarks), true);
+    EXPECT_EQ(driver.screenStack().size(), 2u) << "already in front: nothing more is presented";
+    EXPECT_EQ(driver.visibleScreen(), screen);
+
+    UIApplicationShortcutItem other("org.vesk.Vesk-Other", "Other", std::nullopt, nullptr, std::nullopt);
+    EXPECT_EQ(application().deliverShortcutItem(other), true);
+    EXPECT_EQ(driver.screenStack().size(), 2u);
+    EXPECT_FALSE(serverSwitch());
+}
+
+TEST_F(AppDelegateTest, OpenSettingsAndBookmarksLookOnlyAtTheFrontNavigationStack)
+{
+    UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+    launch();
+    Utility utility;
+    utility.openSettings();
+    ASSERT_NE(presented<SettingsTableViewController>(), nullptr);
+    EXPECT_EQ(driver.topViewController()->modalPresentationStyle(), UIModalPresentationStyle::FormSheet);
+    utility.openSettings();
+    EXPECT_EQ(driver.screenStack().size(), 2u);
+
+    // A viewer in front sits in its own stack: the settings screen comes over it.
+    driver.topViewController()->dismissViewControllerAnimated(false);
+    driver.drain();
+    ASSERT_EQ(driver.screenStack().size(), 1u);
+    utility.openText(VeskFile::initWithPath(makeFile("notes.txt")), driver.topViewController());
+    utility.openSettings();
+    EXPECT_EQ(driver.screenStack().size(), 3u);
+    EXPECT_NE(driver.visible<SettingsTableViewController>(), nullptr);
+}
+
+TEST_F(AppDelegateTest, OpenSettingsDoesNothingWhenAnAlertIsInFront)
+{
+    launch();
+    auto alert = UIAlertController::alertControllerWithTitle("Rename", "", UIAlertControllerStyle::Alert);
+    alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel, nullptr));
+    driver.topViewController()->presentViewController(alert, false);
+    ASSERT_NE(driver.alert(), nullptr);
+
+    Utility utility;
+    utility.openSettings();
+    utility.openBookmarks();
+    EXPECT_EQ(driver.screenStack().size(), 2u);
+    EXPECT_EQ(driver.alert(), alert);
+
+    // The server's banner opens the settings the same way: nothing happens over the alert.
+    VeskHTTPServer::openSettingsOnClick();
+    EXPECT_EQ(driver.screenStack().size(), 2u);
+}
+
+TEST_F(AppDelegateTest, AHandedOverFileOpensInItsViewerOrRaisesInvalidePath)
+{
+    launch();
+    auto path = makeFile("report.json", "{}");
+    EXPECT_TRUE(application().deliverOpenURL(NSURL::fileURLWithPath(path)));
+    auto viewer = presented<TextViewController>();
+    ASSERT_NE(viewer, nullptr);
+    ASSERT_NE(viewer->file(), nullptr);
+    EXPECT_EQ(viewer->file()->path(), path);
+    driver.topViewController()->dismissViewControllerAnimated(false);
+    driver.drain();
+
+    EXPECT_FALSE(application().deliverOpenURL(NSURL::fileURLWithPath(root() + "/gone.txt")));
+    EXPECT_EQ(driver.screenStack().size(), 1u);
+    auto queue = VeskNotificationManager::queue();
+    ASSERT_EQ(queue.size(), 1u);
+    EXPECT_EQ(queue[0]->message(), "Invalide path");
+    EXPECT_EQ(queue[0]->type(), NotificationType::Error);
+    EXPECT_EQ(queue[0]->duration(), 3.0);
+
+    // A URL without a path is taken and ignored.
+    EXPECT_TRUE(application().deliverOpenURL(*NSURL::URLWithString("vesk://")));
+    EXPECT_EQ(driver.screenStack().size(), 1u);
+
+    // A folder goes by the extension of its name, like a file.
+    EXPECT_TRUE(application().deliverOpenURL(NSURL::fileURLWithPath(makeFolder("Pictures"))));
+    EXPECT_NE(presented<UnknownViewController>(), nullptr);
+}
+
+TEST_F(AppDelegateTest, AFileGivenAtLaunchOpensOverTheFirstScreen)
+{
+    auto path = makeFile("my shot #1.png");
+    launch({ { UIApplicationLaunchOptionsURLKey, Value(NSURL::fileURLWithPath(path).absoluteString()) } });
+    auto viewer = presented<ImageViewController>();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->file()->path(), path);
+}
+
+TEST_F(AppDelegateTest, TapGivesFeedbackOnTheMainThreadWhileObserved)
+{
+    UIDevice::currentDevice().setSupportsHapticFeedback(true);
+    launch();
+    postTapNotification();
+    ASSERT_EQ(haptics().size(), 1u);
+    EXPECT_EQ(haptics()[0].kind, HapticEvent::Kind::TapticFeedback);
+    EXPECT_EQ(haptics()[0].value, 2);
+
+    // From a connection thread: nothing moves until the main queue runs.
+    std::thread server([] { postTapNotification(); });
+    server.join();
+    EXPECT_EQ(haptics().size(), 1u);
+    driver.drain();
+    ASSERT_EQ(haptics().size(), 2u);
+    EXPECT_EQ(haptics()[1].value, 2);
+
+    // Resigning active without a trip to the background ends the observation for good.
+    application().resignActive();
+    application().becomeActive();
+    postTapNotification();
+    EXPECT_EQ(haptics().size(), 2u);
+    application().enterBackground();
+    application().becomeActive();
+    postTapNotification();
+    EXPECT_EQ(haptics().size(), 3u);
+}
+
+TEST_F(AppDelegateTest, TapGivesNoFeedbackWithoutTheEngineOrBelowNine)
+{
+    launch();
+    postTapNotification();
+    EXPECT_TRUE(haptics().empty());
+
+    UIDevice::currentDevice().setSupportsHapticFeedback(true);
+    UIDevice::currentDevice().setSystemVersion("8.4");
+    postTapNotification();
+    EXPECT_TRUE(haptics().empty());
+
+    UIDevice::currentDevice().setSystemVersion("9.0");
+    NSNotificationCenter::defaultCenter().postNotificationName("tap");
+    EXPECT_TRUE(haptics().empty()) << "no ID: nothing to give";
+    postTapNotification();
+    EXPECT_EQ(haptics().size(), 1u);
+}
+
+TEST_F(AppDelegateTest, TheServerFollowsTheSwitchAcrossActivations)
+{
+    launch();
+    application().enterBackground();
+    application().becomeActive();
+    EXPECT_FALSE(VeskHTTPServer::isRunning());
+    EXPECT_EQ(eventsNamed("HTTP-Server"), 1u) << "each background entry stops the service";
+
+    NSUserDefaults::standardUserDefaults()->setBool(true, hashedDefaultsKey7());
+    application().enterBackground();
+    application().becomeActive();
+    EXPECT_TRUE(VeskHTTPServer::isRunning());
+    EXPECT_EQ(eventsNamed("HTTP-Server"), 3u);
+}
+
+}
