@@ -131,9 +131,17 @@ namespace {
                 line += ", ";
             line += '"';
             for (char character : tokens[index]) {
+                auto byte = static_cast<uint8_t>(character);
                 if (character == '"' || character == '\\')
                     line += '\\';
-                line += character;
+                // Each received byte is one character, so a high byte prints as
+                // its character's UTF-8.
+                if (byte >= 0x80) {
+                    line += static_cast<char>(0xC0 | (byte >> 6));
+                    line += static_cast<char>(0x80 | (byte & 0x3F));
+                } else {
+                    line += character;
+                }
             }
             line += '"';
         }

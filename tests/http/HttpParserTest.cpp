@@ -188,6 +188,13 @@ TEST(HttpParserRequest, PrintsTheTokensOfEachRequestLine)
     parse("GET /a\"b HTTP/1.1\r\n\r\nGET /\r\n");
     std::fflush(stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[\"GET\", \"/a\\\"b\", \"HTTP/1.1\"]\n[\"GET\", \"/\"]\n");
+
+    // One character per byte: raw high bytes print as those characters, in UTF-8.
+    testing::internal::CaptureStdout();
+    auto request = parseOne("GET /\xE9/\xC3\xA9 HTTP/1.1\r\n\r\n");
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[\"GET\", \"/\xC3\xA9/\xC3\x83\xC2\xA9\", \"HTTP/1.1\"]\n");
+    EXPECT_EQ(request.url, "/\xE9/\xC3\xA9");
 }
 
 TEST(HttpParserMalformed, EachEndsWithItsError)
