@@ -369,8 +369,17 @@ void VeskAssets::drawHomeIcon()
 {
     Shape shape;
     shape.add(band({ { 0.56, 16.23 }, { 16, 0.79 }, { 31.44, 16.23 } }, 1.12));
-    // Walls and floor.
-    shape.add(band({ { 4.0, 12.6 }, { 4.0, 30.43 }, { 28.0, 30.43 }, { 28.0, 12.6 } }, 1.14));
+    // Walls and floor, the outer bottom corners rounded; the tops end under the roof.
+    shape.add(Contour(3.43, 12.6)
+                  .lineTo(3.43, 29.86)
+                  .arc(4.57, 29.86, 1.14, 1.14, 180, 90)
+                  .lineTo(27.43, 31)
+                  .arc(27.43, 29.86, 1.14, 1.14, 90, 0)
+                  .lineTo(28.57, 12.6)
+                  .lineTo(27.43, 12.6)
+                  .lineTo(27.43, 29.86)
+                  .lineTo(4.57, 29.86)
+                  .lineTo(4.57, 12.6));
     // The chimney, standing on the right slope.
     shape.add(Contour(21.71, 6.3)
                   .lineTo(21.71, 3.35)
