@@ -1,13 +1,12 @@
 #pragma once
 
+#include "platform/foundation/NSString.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vesk {
-
-// Request text is kept as the bytes received; these helpers read it as bytes.
-bool isValidUtf8(std::string_view text);
 
 // 0 to 15 for a hexadecimal digit (either case), else -1.
 int hexDigitValue(char character);

@@ -43,7 +43,7 @@ namespace {
 
     std::string checkedText(std::string text)
     {
-        if (!isValidUtf8(text))
+        if (!platform::isValidUTF8(text))
             throw SerializationError(SerializationError::Code::EncodingError);
         return text;
     }

@@ -52,7 +52,7 @@ std::string SocketError::errnoMessage(int error)
     char buffer[256];
     // The GNU strerror_r may return a static text instead of filling the buffer.
     const char* text = strerror_r(error, buffer, sizeof buffer);
-    if (text && isValidUtf8(text))
+    if (text && platform::isValidUTF8(text))
         return text;
     return "Error: " + std::to_string(error);
 }
@@ -191,7 +191,7 @@ std::string Socket::peerName() const
     char host[NI_MAXHOST] = {};
     if (::getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0)
         throw failure(SocketError::Code::GetNameInfoFailed, errno);
-    if (!isValidUtf8(host))
+    if (!platform::isValidUTF8(host))
         throw SocketError(SocketError::Code::ConvertingPeerNameFailed, "");
     return host;
 }

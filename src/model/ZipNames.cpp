@@ -57,48 +57,9 @@ namespace {
 
 }
 
-bool isValidUtf8(std::string_view text)
-{
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<std::uint8_t>(text[i]);
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        char32_t c;
-        if ((byte & 0xE0) == 0xC0) {
-            length = 2;
-            c = byte & 0x1F;
-        } else if ((byte & 0xF0) == 0xE0) {
-            length = 3;
-            c = byte & 0x0F;
-        } else if ((byte & 0xF8) == 0xF0) {
-            length = 4;
-            c = byte & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            auto next = static_cast<std::uint8_t>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (next & 0x3F);
-        }
-        bool overlong = (length == 2 && c < 0x80) || (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
-        if (overlong || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 std::string decodeZipEntryName(std::string_view raw)
 {
-    if (isValidUtf8(raw))
+    if (platform::isValidUTF8(raw))
         return std::string(raw);
     std::string out;
     out.reserve(raw.size() * 2);

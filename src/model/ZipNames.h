@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/NSString.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,7 +11,6 @@
 
 namespace vesk {
 
-bool isValidUtf8(std::string_view text);
 
 // An entry name as text: UTF-8 when the bytes are valid UTF-8, CP437 otherwise.
 std::string decodeZipEntryName(std::string_view raw);

@@ -25,7 +25,7 @@ namespace {
         std::string text(bytes->begin(), bytes->end());
         if (text.starts_with("\xEF\xBB\xBF"))
             text.erase(0, 3);
-        if (!isValidUtf8(text))
+        if (!platform::isValidUTF8(text))
             return std::nullopt;
         return text;
     }

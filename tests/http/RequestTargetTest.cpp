@@ -53,17 +53,17 @@ TEST(RequestTarget, PathOfEachKindOfTarget)
 
 TEST(ByteText, Utf8Validity)
 {
-    EXPECT_TRUE(isValidUtf8(""));
-    EXPECT_TRUE(isValidUtf8("plain ascii"));
-    EXPECT_TRUE(isValidUtf8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));
-    EXPECT_TRUE(isValidUtf8(std::string("\0", 1)));
-    EXPECT_FALSE(isValidUtf8("\xE9"));
-    EXPECT_FALSE(isValidUtf8("\xC3"));
-    EXPECT_FALSE(isValidUtf8("\xC0\xAF")) << "overlong slash";
-    EXPECT_FALSE(isValidUtf8("\xE0\x80\xAF")) << "overlong slash";
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80")) << "surrogate";
-    EXPECT_FALSE(isValidUtf8("\xF4\x90\x80\x80")) << "past U+10FFFF";
-    EXPECT_FALSE(isValidUtf8("\xFF"));
+    EXPECT_TRUE(vesk::platform::isValidUTF8(""));
+    EXPECT_TRUE(vesk::platform::isValidUTF8("plain ascii"));
+    EXPECT_TRUE(vesk::platform::isValidUTF8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));
+    EXPECT_TRUE(vesk::platform::isValidUTF8(std::string("\0", 1)));
+    EXPECT_FALSE(vesk::platform::isValidUTF8("\xE9"));
+    EXPECT_FALSE(vesk::platform::isValidUTF8("\xC3"));
+    EXPECT_FALSE(vesk::platform::isValidUTF8("\xC0\xAF")) << "overlong slash";
+    EXPECT_FALSE(vesk::platform::isValidUTF8("\xE0\x80\xAF")) << "overlong slash";
+    EXPECT_FALSE(vesk::platform::isValidUTF8("\xED\xA0\x80")) << "surrogate";
+    EXPECT_FALSE(vesk::platform::isValidUTF8("\xF4\x90\x80\x80")) << "past U+10FFFF";
+    EXPECT_FALSE(vesk::platform::isValidUTF8("\xFF"));
 }
 
 TEST(ByteText, StrictPercentDecoding)
