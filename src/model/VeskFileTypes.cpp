@@ -106,11 +106,11 @@ namespace {
             return defaultAppIcon();
         const auto* files = (*info)["CFBundleIcons"]["CFBundlePrimaryIcon"]["CFBundleIconFiles"]
                                 .array();
-        if (!files || files->empty())
+        // Only a list made wholly of names counts.
+        if (!files || files->empty()
+            || !std::all_of(files->begin(), files->end(), [](const Value& file) { return file.isString(); }))
             return defaultAppIcon();
         const auto* last = files->back().string();
-        if (!last)
-            return defaultAppIcon();
         // Cutting at the first "." also keeps ".." out of the name.
         auto name = last->substr(0, last->find('.'));
         if (name.empty())

@@ -332,6 +332,7 @@ namespace {
             const char* name;
             std::optional<Value> info;
             const char* raw = nullptr;
+            bool withPicture = false;
         };
         const std::vector<Case> cases {
             { "NoInfo.app", std::nullopt },
@@ -340,6 +341,7 @@ namespace {
             { "NoIcons.app", Value(Dictionary { { "CFBundleName", "x" } }) },
             { "WrongKind.app", Value(Dictionary { { "CFBundleIcons", Array { "x" } } }) },
             { "NotText.app", iconFiles({ "Icon.png", 5 }) },
+            { "Mixed.app", iconFiles({ 5, "Icon.png" }), nullptr, true },
             { "Missing.app", iconFiles({ "Gone.png" }) },
             { "Climb.app", iconFiles({ "../../Tool.app/Icon-76.png" }) },
             { "RootList.app", Value(Array { "Icon" }) },
@@ -351,6 +353,8 @@ namespace {
                 writeInfo(entry.name, *entry.info);
             if (entry.raw)
                 makeFile(std::string(entry.name) + "/Info.plist", entry.raw);
+            if (entry.withPicture)
+                makePicture(std::string(entry.name) + "/Icon.png", 4, 4);
             expectSame(iconOf(bundle), expected, entry.name);
         }
         // An app that is a plain file, executable or not, goes the bundle's way too.
