@@ -1,5 +1,4 @@
 #include "assets/VeskAssets.h"
-#include <mutex>
 
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/NSStringDrawing.h"
