@@ -1,6 +1,9 @@
 #include "model/VeskNotificationManager.h"
+
+#include "assets/VeskAssets.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/graphics/UIScreen.h"
 #include "platform/uikit/UIDriver.h"
 
 #include <gtest/gtest.h>
@@ -154,6 +157,18 @@ TEST_F(BannerTest, ClearingPresentsTheStaticBannerAfterTheSlideOut)
     EXPECT_EQ(onScreen(), std::vector<std::string> { "static" });
 }
 
+TEST_F(BannerTest, StepsThatNeedAStaticBannerSayWhenThereIsNone)
+{
+    testing::internal::CaptureStdout();
+    VeskNotificationManager::dismissStaticNotification();
+    VeskNotificationManager::presentStaticNotification();
+    VeskNotificationManager::clearQueue();
+    driver.advance(1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "There is no static notification!\nThere is no static notification!\n");
+    EXPECT_TRUE(onScreen().empty());
+    EXPECT_TRUE(VeskNotificationManager::historyViews().empty());
+}
+
 TEST_F(BannerTest, ShowingFromAnotherThreadIsRefused)
 {
     testing::internal::CaptureStdout();
@@ -187,6 +202,59 @@ TEST_F(BannerTest, LooksFollowTheTypeAndTheStatusBar)
     EXPECT_EQ(banner->label()->frame(), CGRectMake(2, 0, 371, 64));
     driver.advance(4);
     EXPECT_EQ(statusBar->frame().origin.y, 0);
+}
+
+TEST_F(BannerTest, EachTypeHasItsColours)
+{
+    struct Look {
+        NotificationType type;
+        std::shared_ptr<UIColor> background;
+        std::shared_ptr<UIColor> text;
+        const char* label;
+    };
+    const auto white = UIColor::whiteColor();
+    const std::vector<Look> looks {
+        { NotificationType::Error, VeskAssets::flatRed(), white, "msg" },
+        { NotificationType::Warning, VeskAssets::flatOrange(), white, "msg" },
+        { NotificationType::Success, VeskAssets::flatGreen(), white, "msg" },
+        { NotificationType::Info, UIColor::lightGrayColor(), white, "msg" },
+        { NotificationType::Debug, UIColor::blackColor(), UIColor::greenColor(), "\xF0\x9F\x94\xA8 msg" },
+        { NotificationType::Server, VeskAssets::flatBlue(), white, "msg" },
+    };
+    for (const auto& look : looks) {
+        VeskNotificationManager::showNotification("msg", look.type, nullptr, nullptr, 3.0);
+        auto banner = VeskNotificationManager::queue().back();
+        SCOPED_TRACE(notificationTypeName(look.type));
+        EXPECT_TRUE(banner->notificationView()->backgroundColor()->isEqual(*look.background));
+        EXPECT_TRUE(banner->label()->textColor()->isEqual(*look.text));
+        EXPECT_EQ(banner->label()->text(), look.label);
+    }
+    // No status-bar view: a strip of the screen's width by 20 points just above the top.
+    auto banner = VeskNotificationManager::queue().front();
+    auto width = UIScreen::mainScreen().bounds().size.width;
+    EXPECT_EQ(banner->notificationView()->frame(), CGRectMake(0, -20, width, 20));
+    EXPECT_EQ(banner->label()->frame(), CGRectMake(2, 0, width - 4, 20));
+    EXPECT_EQ(banner->label()->font()->pointSize(), 13);
+    EXPECT_EQ(banner->label()->textAlignment(), NSTextAlignment::Center);
+    // An absent message leaves the label without text.
+    VeskNotificationManager::showNotification(std::nullopt, NotificationType::Info, nullptr, nullptr, 3.0);
+    EXPECT_EQ(VeskNotificationManager::queue().back()->label()->text(), std::nullopt);
+}
+
+TEST_F(BannerTest, EchoedBannersReachStandardErrorOnceEach)
+{
+    VeskNotificationManager::setEchoToStandardError(true);
+    testing::internal::CaptureStderr();
+    VeskNotificationManager::showStaticNotification("Webserver: No WiFi", NotificationType::Error, nullptr, nullptr);
+    raise("one");
+    raise("two");
+    driver.advance(20);
+    VeskNotificationManager::setEchoToStandardError(false);
+    raise("quiet");
+    driver.advance(5);
+    // The static banner comes back after the queue, but says so only once.
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+        "Banner (Error): Webserver: No WiFi\nBanner (Success): one\nBanner (Success): two\n");
 }
 
 TEST_F(BannerTest, WithoutAWindowTheQueueStillAdvances)
