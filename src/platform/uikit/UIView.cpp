@@ -21,8 +21,9 @@ namespace {
     // Animations live on the main thread only, like every view.
     std::vector<std::shared_ptr<Animation>>& liveAnimations()
     {
-        static std::vector<std::shared_ptr<Animation>> animations;
-        return animations;
+        // Never destroyed: views that other statics hold may end after this list would.
+        static auto* animations = new std::vector<std::shared_ptr<Animation>>;
+        return *animations;
     }
 
     thread_local Animation* currentAnimation = nullptr;
