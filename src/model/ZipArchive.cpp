@@ -2,6 +2,7 @@
 
 #include "model/ZipNames.h"
 #include "model/ZipStreams.h"
+#include "platform/foundation/NSString.h"
 
 #include <algorithm>
 #include <cctype>
@@ -37,15 +38,6 @@ namespace {
         va_end(arguments);
     }
 
-    std::string lastPathComponent(const std::string& path)
-    {
-        std::string trimmed = path;
-        while (trimmed.size() > 1 && trimmed.back() == '/')
-            trimmed.pop_back();
-        auto slash = trimmed.rfind('/');
-        return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-    }
-
     std::string joinPath(const std::string& folder, const std::string& name)
     {
         if (folder.empty())
@@ -65,11 +57,7 @@ namespace {
 
     std::string lowercaseExtension(const std::string& path)
     {
-        std::string name = lastPathComponent(path);
-        auto dot = name.rfind('.');
-        if (dot == std::string::npos || dot == 0)
-            return {};
-        std::string extension = name.substr(dot + 1);
+        std::string extension = platform::pathExtension(path);
         std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         return extension;
     }
@@ -275,7 +263,7 @@ namespace {
             bool isFolder = !raw.empty() && (raw.back() == '/' || raw.back() == '\\');
             std::string name = decodeZipEntryName(raw);
             std::replace(name.begin(), name.end(), '\\', '/');
-            std::string target = joinPath(request.destination, name);
+            std::string target = platform::stringByAppendingPathComponent(request.destination, name);
             time_t date = toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate)));
 
             bool skipped = false;
@@ -534,7 +522,7 @@ bool ZipArchive::createZipFileAtPath(const std::string& path, const std::string&
     ZipArchive archive(path, password);
     if (!archive.open())
         return false;
-    std::string prefix = keepParentDirectory ? lastPathComponent(directoryPath) + "/" : std::string();
+    std::string prefix = keepParentDirectory ? platform::lastPathComponent(directoryPath) + "/" : std::string();
     std::vector<FolderItem> items;
     walkFolder(directoryPath, {}, items);
     for (const auto& item : items) {
@@ -605,7 +593,7 @@ bool ZipArchive::writeFileAtPath(const std::string& path, const std::optional<st
     zipInformation(&zipInfo, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec));
     zipInfo.external_fa = static_cast<uLong>((info.st_mode & 07777) | 0100000) << 16;
     ZipSource source = fileSource(fd);
-    bool written = writeEntry(fileName ? *fileName : lastPathComponent(path), zipInfo, Z_DEFAULT_COMPRESSION, source,
+    bool written = writeEntry(fileName ? *fileName : platform::lastPathComponent(path), zipInfo, Z_DEFAULT_COMPRESSION, source,
         static_cast<std::uint64_t>(info.st_size), true);
     ::close(fd);
     return written;
@@ -690,7 +678,7 @@ bool ZipArchive::close()
 bool ZipArchive::dropEntries()
 {
     std::string temporaryPath;
-    int fd = openTemporaryBeside(folderOf(m_path), lastPathComponent(m_path), temporaryPath);
+    int fd = openTemporaryBeside(folderOf(m_path), platform::lastPathComponent(m_path), temporaryPath);
     if (fd < 0)
         return false;
     ::close(fd);
