@@ -319,8 +319,11 @@ namespace {
 
         // Files written into a folder moved its date; give every item its entry's date again.
         for (const auto& item : extracted) {
-            if (!setModificationTime(item.path, item.modificationDate))
-                zipLog("[ZipArchive] Error setting directory file modification date attribute: %s", std::strerror(errno));
+            if (!setModificationTime(item.path, item.modificationDate)) {
+                int error = errno;
+                zipLog("[ZipArchive] Set attributes failed for directory: %s.", item.path.c_str());
+                zipLog("[ZipArchive] Error setting directory file modification date attribute: %s", std::strerror(error));
+            }
         }
 
         if (delegate) {
