@@ -130,11 +130,25 @@ namespace {
 
     bool unzip(const UnzipRequest& request);
 
+    std::optional<mode_t> modeFor(const unz_file_info64& info, const std::string&)
+    {
+        if ((info.external_fa >> 16) != 0)
+            return static_cast<mode_t>((info.external_fa >> 16) & 0777);
+        return std::nullopt;
+    }
+
+    void applyMode(int fd, mode_t mode)
+    {
+        if (::fchmod(fd, mode) != 0)
+            zipLog("[ZipArchive] Failed to set attributes - whilst setting permissions");
+    }
+
     // Extracts the current entry into a temporary file, then renames it over
     // the target. Answers false when the entry was not written.
     bool extractFile(const UnzipRequest& request, unzFile zip, const unz_file_info64& info, ZipEntryReader& reader,
         const std::string& folder, const std::string& leaf, const std::string& shownName)
     {
+        std::string target = joinPath(folder, leaf);
         std::string temporaryPath;
         int fd = openTemporaryBeside(folder, leaf, temporaryPath);
         if (fd < 0) {
@@ -149,37 +163,43 @@ namespace {
             if (::futimens(fd, times) != 0)
                 zipLog("[ZipArchive] Failed to set attributes - whilst setting modification date");
         }
-        if (status == ZipReadStatus::ok && (info.external_fa >> 16) != 0) {
-            if (::fchmod(fd, static_cast<mode_t>((info.external_fa >> 16) & 0777)) != 0)
-                zipLog("[ZipArchive] Failed to set attributes - whilst setting permissions");
-        }
+        bool nested = lowercaseExtension(target) == "zip";
+        std::optional<mode_t> mode = status == ZipReadStatus::ok ? modeFor(info, target) : std::nullopt;
+        // A nested archive is unzipped before its mode applies, since the mode may forbid reading it.
+        int modeLater = mode && nested ? ::dup(fd) : -1;
+        if (mode && modeLater < 0)
+            applyMode(fd, *mode);
+        struct stat written { };
+        if (status == ZipReadStatus::ok && ::fstat(fd, &written) != 0)
+            status = ZipReadStatus::writeError;
         if (::close(fd) != 0 && status == ZipReadStatus::ok)
             status = ZipReadStatus::writeError;
-        std::string target = joinPath(folder, leaf);
         if (status == ZipReadStatus::ok && ::rename(temporaryPath.c_str(), target.c_str()) != 0)
             status = ZipReadStatus::writeError;
         if (status != ZipReadStatus::ok) {
             zipLog("[ZipArchive] Failed to unzip \"%s\": %s", shownName.c_str(), describe(status));
             ::unlink(temporaryPath.c_str());
+            if (modeLater >= 0)
+                ::close(modeLater);
             return false;
         }
 
-        if (lowercaseExtension(target) == "zip") {
-            if (request.depth >= maximumNestingDepth) {
-                zipLog("[ZipArchive] Nested .zip file left as it is, too deep: %s", leaf.c_str());
-                return true;
-            }
+        if (nested && request.depth >= maximumNestingDepth) {
+            zipLog("[ZipArchive] Nested .zip file left as it is, too deep: %s", leaf.c_str());
+        } else if (nested) {
             zipLog("Unzipping nested .zip file:  %s", leaf.c_str());
             static const ZipProgressHandler noProgress;
             static const ZipCompletionHandler noCompletion;
-            UnzipRequest nested { target, folder, request.overwrite, request.password, nullptr, nullptr,
+            UnzipRequest inner { target, folder, request.overwrite, request.password, nullptr, nullptr,
                 noProgress, noCompletion, request.depth + 1 };
-            struct stat written;
-            bool known = ::lstat(target.c_str(), &written) == 0;
             // The nested archive may have replaced itself with an entry of its own name; keep that one.
             struct stat after;
-            if (unzip(nested) && known && ::lstat(target.c_str(), &after) == 0 && after.st_ino == written.st_ino && after.st_dev == written.st_dev)
+            if (unzip(inner) && ::lstat(target.c_str(), &after) == 0 && after.st_ino == written.st_ino && after.st_dev == written.st_dev)
                 ::unlink(target.c_str());
+        }
+        if (modeLater >= 0) {
+            applyMode(modeLater, *mode);
+            ::close(modeLater);
         }
         return true;
     }

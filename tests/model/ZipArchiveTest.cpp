@@ -221,11 +221,13 @@ TEST_F(ZipArchiveTest, FolderEntriesGetTheirDatesAfterFilesWereWrittenIntoThem)
 TEST_F(ZipArchiveTest, NestedArchivesAreUnzippedInPlaceUnlessBroken)
 {
     writeRawArchive(folder / "inner.zip", { { .name = "inside.txt", .content = "nested" } });
-    writeRawArchive(folder / "outer.zip", { { .name = "sub/inner.zip", .content = readText(folder / "inner.zip"), .method = 0 }, { .name = "broken.ZIP", .content = "not an archive" } });
-    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "outer.zip", folder / "out"));
+    // The inner archive's mode forbids reading it; it is unzipped before that mode applies.
+    writeRawArchive(folder / "outer.zip", { { .name = "sub/inner.zip", .content = readText(folder / "inner.zip"), .method = 0, .externalAttributes = 0100200u << 16 }, { .name = "broken.ZIP", .content = "not an archive", .externalAttributes = 0100604u << 16 } });
+    EXPECT_TRUE(runUnprivileged(folder.path(), [&] { return ZipArchive::unzipFileAtPath(folder / "outer.zip", folder / "out"); }));
     EXPECT_EQ(readText(folder / "out/sub/inside.txt"), "nested");
     EXPECT_FALSE(exists(folder / "out/sub/inner.zip"));
     EXPECT_EQ(readText(folder / "out/broken.ZIP"), "not an archive");
+    EXPECT_EQ(permissions(folder / "out/broken.ZIP"), 0604u) << "a nested archive that stays gets its mode";
 }
 
 struct RecordingDelegate : ZipArchiveDelegate {

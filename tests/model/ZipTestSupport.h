@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <minizip/unzip.h>
@@ -19,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 #include <zlib.h>
@@ -244,6 +247,30 @@ inline void patchEntry(const std::string& path, const std::string& name, std::si
             data.replace(local + fieldOffset - 2, bytes.size(), bytes);
     }
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
+}
+
+// Runs `body` in a child process without root's right to ignore file modes,
+// owning `folder`; true when the body answered true.
+inline bool runUnprivileged(const std::string& folder, const std::function<bool()>& body)
+{
+    pid_t child = ::fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            const uid_t nobody = 65534;
+            ::lchown(folder.c_str(), nobody, nobody);
+            for (auto& entry : fs::recursive_directory_iterator(folder))
+                ::lchown(entry.path().c_str(), nobody, nobody);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
+                ::_exit(2);
+        }
+        ::_exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child)
+        return false;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 inline bool hasTool(const char* name)
