@@ -130,10 +130,15 @@ namespace {
 
     bool unzip(const UnzipRequest& request);
 
-    std::optional<mode_t> modeFor(const unz_file_info64& info, const std::string&)
+    // The mode the extracted file gets: the archive's, or else that of the
+    // file it replaces, as writing over that file in place would keep it.
+    std::optional<mode_t> modeFor(const unz_file_info64& info, const std::string& target)
     {
         if ((info.external_fa >> 16) != 0)
             return static_cast<mode_t>((info.external_fa >> 16) & 0777);
+        struct stat existing;
+        if (::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+            return existing.st_mode & 0777;
         return std::nullopt;
     }
 

@@ -288,6 +288,19 @@ TEST_F(ZipArchiveTest, DelegateHearsEveryStepInOrder)
     EXPECT_THAT(pathOnly.calls, ::testing::IsSupersetOf({ "didPath 0 " + folder / "out2/docs", "didPath 1 " + folder / "out2/docs/b.txt" }));
 }
 
+TEST_F(ZipArchiveTest, ReplacingAFileKeepsItsModeUnlessTheArchiveGivesOne)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "script.sh", .content = "new script" }, { .name = "data.txt", .content = "new data", .externalAttributes = 0100600u << 16 } });
+    writeText(folder / "out/script.sh", "old script");
+    writeText(folder / "out/data.txt", "old data");
+    ::chmod((folder / "out/script.sh").c_str(), 0750);
+    ::chmod((folder / "out/data.txt").c_str(), 0755);
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
+    EXPECT_EQ(readText(folder / "out/script.sh"), "new script");
+    EXPECT_EQ(permissions(folder / "out/script.sh"), 0750u);
+    EXPECT_EQ(permissions(folder / "out/data.txt"), 0600u);
+}
+
 TEST_F(ZipArchiveTest, ARefusingDelegateMakesTheRunFailWithoutTheFinalProgress)
 {
     writeRawArchive(folder / "a.zip", { { .name = "a.txt", .content = "a" } });
