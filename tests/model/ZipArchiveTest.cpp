@@ -288,6 +288,45 @@ TEST_F(ZipArchiveTest, DelegateHearsEveryStepInOrder)
     EXPECT_THAT(pathOnly.calls, ::testing::IsSupersetOf({ "didPath 0 " + folder / "out2/docs", "didPath 1 " + folder / "out2/docs/b.txt" }));
 }
 
+TEST_F(ZipArchiveTest, ASkippedEntryIsAnnouncedButNeverReportedDone)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "keep.txt", .content = "theirs" }, { .name = "new.txt", .content = "new" } });
+    writeText(folder / "out/keep.txt", "mine");
+    RecordingDelegate delegate;
+    std::vector<std::string> reports;
+    EXPECT_TRUE(ZipArchive::unzipFileAtPath(
+        folder / "a.zip", folder / "out", false, std::nullopt, nullptr, &delegate,
+        [&](const std::string& name, const unz_file_info64&, int64_t done, int64_t) {
+            delegate.calls.push_back("handler " + name + " " + std::to_string(done));
+        },
+        nullptr));
+    EXPECT_THAT(delegate.calls, ElementsAre("willArchive 2", "progress", "should 0", "will 0/2", "progress", "should 0", "will 0/2", "progress", "didInfo 0", "handler new.txt 1", "didArchive", "progress all"));
+}
+
+TEST_F(ZipArchiveTest, AnEntryThatCannotBeOpenedEndsTheRun)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "a.txt", .content = "a" }, { .name = "b.txt", .content = "b" }, { .name = "c.txt", .content = "c" } });
+    // Break the signature of the second local header; the central directory still lists it.
+    std::string data = readText(folder / "a.zip");
+    std::size_t second = data.find("PK\3\4", data.find("PK\3\4") + 4);
+    ASSERT_NE(second, std::string::npos);
+    data[second + 3] = '\7';
+    std::ofstream(folder / "a.zip", std::ios::binary | std::ios::trunc) << data;
+
+    std::vector<std::string> names;
+    std::optional<bool> completion;
+    EXPECT_FALSE(ZipArchive::unzipFileAtPath(
+        folder / "a.zip", folder / "out",
+        [&](const std::string& name, const unz_file_info64&, int64_t, int64_t) { names.push_back(name); },
+        [&](const std::optional<std::string>&, bool succeeded, const std::optional<ZipArchiveError>& error) {
+            completion = succeeded;
+            EXPECT_FALSE(error);
+        }));
+    EXPECT_THAT(names, ElementsAre("a.txt"));
+    EXPECT_EQ(completion, false);
+    EXPECT_THAT(filesBelow(folder / "out"), ElementsAre("a.txt"));
+}
+
 TEST_F(ZipArchiveTest, ReplacingAFileKeepsItsModeUnlessTheArchiveGivesOne)
 {
     writeRawArchive(folder / "a.zip", { { .name = "script.sh", .content = "new script" }, { .name = "data.txt", .content = "new data", .externalAttributes = 0100600u << 16 } });
