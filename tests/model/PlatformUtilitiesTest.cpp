@@ -54,17 +54,43 @@ namespace {
         EXPECT_EQ(events[0].value, 4095);
     }
 
-    TEST(PlatformUtilitiesTest, MemoryReportPrintsOneLineOfWholeMegabytes)
+    std::pair<unsigned long, std::string> reportMemoryCapturingOutput()
     {
         ::testing::internal::CaptureStdout();
         unsigned long megabytes = reportMemory();
-        std::string printed = ::testing::internal::GetCapturedStdout();
+        return { megabytes, ::testing::internal::GetCapturedStdout() };
+    }
+
+    TEST(PlatformUtilitiesTest, MemoryReportPrintsOneLineOfWholeMegabytes)
+    {
+        auto [megabytes, printed] = reportMemoryCapturingOutput();
         EXPECT_EQ(printed, "Memory in use (in MB): " + std::to_string(megabytes) + "\n");
         EXPECT_GT(megabytes, 0u);
-        auto figures = platform::taskMemoryInfo();
-        ASSERT_TRUE(figures);
-        // Megabytes of 1,000,000 bytes: near the resident size now, never its 1,048,576-byte count.
-        EXPECT_NEAR(static_cast<double>(megabytes), static_cast<double>(figures->residentSize) / 1e6, 50);
+
+        struct Case {
+            std::uint64_t residentBytes;
+            unsigned long megabytes;
+        };
+        // Megabytes of 1,000,000 bytes, the remainder dropped.
+        for (auto const& c : { Case { 0, 0 }, Case { 999'999, 0 }, Case { 1'048'576, 1 }, Case { 2'999'999, 2 }, Case { 104'857'600, 104 } }) {
+            platform::setMemoryInfoSource([&](std::string*) { return std::optional(platform::MemoryFigures { c.residentBytes, c.residentBytes, c.residentBytes }); });
+            auto [reported, line] = reportMemoryCapturingOutput();
+            EXPECT_EQ(reported, c.megabytes) << c.residentBytes;
+            EXPECT_EQ(line, "Memory in use (in MB): " + std::to_string(c.megabytes) + "\n");
+        }
+        platform::setMemoryInfoSource({});
+    }
+
+    TEST(PlatformUtilitiesTest, MemoryReportFailurePrintsTheSystemsTextAndReturnsZero)
+    {
+        platform::setMemoryInfoSource([](std::string* errorText) -> std::optional<platform::MemoryFigures> {
+            *errorText = "Permission denied";
+            return std::nullopt;
+        });
+        EXPECT_EQ(reportMemoryCapturingOutput(), std::make_pair(0ul, std::string("Permission denied\n")));
+        platform::setMemoryInfoSource([](std::string*) { return std::optional<platform::MemoryFigures>(); });
+        EXPECT_EQ(reportMemoryCapturingOutput(), std::make_pair(0ul, std::string("Error: couldn't parse error string\n")));
+        platform::setMemoryInfoSource({});
     }
 
     class InterfaceFixture : public ::testing::Test {

@@ -1,11 +1,11 @@
 #include "platform/system/MemoryInfo.h"
 
-#include "platform/foundation/NSError.h"
-
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 namespace vesk::platform {
@@ -61,20 +61,48 @@ std::optional<MemoryFigures> parseProcStatus(std::string_view text)
     return figures;
 }
 
+namespace {
+
+    std::mutex sourceMutex;
+    MemoryInfoSource injectedSource;
+
+    std::optional<MemoryFigures> systemMemoryInfo(std::string* errorText)
+    {
+        errno = 0;
+        std::ifstream in("/proc/self/status");
+        if (!in) {
+            if (errorText) {
+                char buffer[256];
+                // The GNU strerror_r may answer with a static text instead of filling the buffer.
+                *errorText = strerror_r(errno ? errno : ENOENT, buffer, sizeof buffer);
+            }
+            return std::nullopt;
+        }
+        std::ostringstream text;
+        text << in.rdbuf();
+        return parseProcStatus(text.str());
+    }
+
+}
+
 std::optional<MemoryFigures> taskMemoryInfo(std::string* errorText)
 {
-    std::ifstream in("/proc/self/status");
-    if (!in) {
-        if (errorText)
-            *errorText = NSError::systemErrorText(errno ? errno : ENOENT);
-        return std::nullopt;
+    if (errorText)
+        errorText->clear();
+    MemoryInfoSource source;
+    {
+        std::lock_guard lock(sourceMutex);
+        source = injectedSource;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto figures = parseProcStatus(text.str());
-    if (!figures && errorText)
-        *errorText = "Error: no resident size in /proc/self/status";
-    return figures;
+    if (source)
+        return source(errorText);
+    return systemMemoryInfo(errorText);
+}
+
+void setMemoryInfoSource(MemoryInfoSource source)
+{
+    std::lock_guard lock(sourceMutex);
+    injectedSource = std::move(source);
 }
 
 }
