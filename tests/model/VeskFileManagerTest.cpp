@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <dirent.h>
 #include <sys/stat.h>
 
 namespace vesk {
@@ -78,6 +79,53 @@ namespace {
                 EXPECT_TRUE(files[i]->isEqual(VeskFile::initWithPath(files[i]->path()).get()));
             }
         }
+    }
+
+    // The names as the file system lists them, "." and ".." left out.
+    std::vector<std::string> readdirOrder(const std::string& folder)
+    {
+        std::vector<std::string> names;
+        DIR* dir = ::opendir(folder.c_str());
+        EXPECT_NE(dir, nullptr) << folder;
+        if (!dir)
+            return names;
+        while (dirent* entry = ::readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        ::closedir(dir);
+        return names;
+    }
+
+    TEST_F(VeskFileManagerTest, ListingsKeepTheFileSystemsOrderUnsorted)
+    {
+        std::string folder = makeFolder("many");
+        for (int i = 0; i < 40; ++i) {
+            std::string name = std::string(1, static_cast<char>('a' + i % 26)) + std::to_string(i);
+            if (i % 3 == 0)
+                makeFolder("many/" + name);
+            else
+                makeFile("many/" + (i % 7 == 0 ? "." + name : name));
+        }
+        auto listed = readdirOrder(folder);
+        std::vector<std::string> visible;
+        std::vector<std::string> visiblePaths;
+        for (auto const& name : listed) {
+            if (!name.starts_with('.')) {
+                visible.push_back(name);
+                visiblePaths.push_back(folder + "/" + name);
+            }
+        }
+        if (std::is_sorted(listed.begin(), listed.end()))
+            GTEST_SKIP() << "this file system lists in name order, so a sort would not show";
+
+        showHiddenFiles(false);
+        EXPECT_EQ(namesOf(fm.getFiles(folder)), visible);
+        EXPECT_EQ(fm.getFilePaths(folder), visiblePaths);
+        showHiddenFiles(true);
+        EXPECT_EQ(namesOf(fm.getFiles(folder)), listed);
+        EXPECT_EQ(fm.getFilePaths(folder), listed);
     }
 
     TEST_F(VeskFileManagerTest, ListingsOfWhatCannotBeListedAreEmpty)
