@@ -5,6 +5,8 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/PropertyList.h"
 
+#include <unistd.h>
+
 namespace vesk {
 
 using platform::Value;
@@ -211,6 +213,26 @@ HttpResponse HttpResponse::RAW(int64_t statusCode, std::string reasonPhrase, std
     response.m_rawHeaders = std::move(headers);
     response.m_rawBody = std::move(body);
     return response;
+}
+
+HttpResponse HttpResponse::RAW(int64_t statusCode, std::string reasonPhrase, std::optional<HttpHeaders> headers,
+    std::shared_ptr<const HttpFileBody> fileBody)
+{
+    HttpResponse response = RAW(statusCode, std::move(reasonPhrase), std::move(headers));
+    response.m_fileBody = std::move(fileBody);
+    return response;
+}
+
+HttpFileBody::HttpFileBody(int descriptor, uint64_t length)
+    : m_descriptor(descriptor)
+    , m_length(length)
+{
+}
+
+HttpFileBody::~HttpFileBody()
+{
+    if (m_descriptor >= 0)
+        ::close(m_descriptor);
 }
 
 namespace {

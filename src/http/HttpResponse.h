@@ -100,6 +100,24 @@ private:
     std::any m_any;
 };
 
+// A body sent straight from an open file, `length` bytes from its start, so that a large
+// file is never held in memory. Owns the descriptor and closes it when the last response
+// holding it goes.
+class HttpFileBody {
+public:
+    HttpFileBody(int descriptor, uint64_t length);
+    ~HttpFileBody();
+    HttpFileBody(const HttpFileBody&) = delete;
+    HttpFileBody& operator=(const HttpFileBody&) = delete;
+
+    int descriptor() const { return m_descriptor; }
+    uint64_t length() const { return m_length; }
+
+private:
+    int m_descriptor;
+    uint64_t m_length;
+};
+
 // What a route handler answers with.
 class HttpResponse {
 public:
@@ -120,6 +138,9 @@ public:
     static HttpResponse MovedPermanently(std::string location);
     static HttpResponse RAW(int64_t statusCode, std::string reasonPhrase, std::optional<HttpHeaders> headers = std::nullopt,
         std::optional<HttpBytes> body = std::nullopt);
+    // RAW whose body is sent from the file as the connection takes it; body() is then absent.
+    static HttpResponse RAW(int64_t statusCode, std::string reasonPhrase, std::optional<HttpHeaders> headers,
+        std::shared_ptr<const HttpFileBody> fileBody);
     static HttpResponse Created() { return HttpResponse(Kind::Created); }
     static HttpResponse Accepted() { return HttpResponse(Kind::Accepted); }
     static HttpResponse BadRequest() { return HttpResponse(Kind::BadRequest); }
@@ -135,6 +156,8 @@ public:
     HttpHeaders headers() const;
     // Absent when the response has no body.
     std::optional<HttpBytes> body() const;
+    // Present only for a RAW answer made with a file body.
+    std::shared_ptr<const HttpFileBody> fileBody() const { return m_fileBody; }
 
 private:
     explicit HttpResponse(Kind kind)
@@ -148,6 +171,7 @@ private:
     int64_t m_code { 0 };
     std::optional<HttpHeaders> m_rawHeaders;
     std::optional<HttpBytes> m_rawBody;
+    std::shared_ptr<const HttpFileBody> m_fileBody;
 };
 
 } // namespace vesk

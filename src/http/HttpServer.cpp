@@ -303,9 +303,14 @@ HttpResponse HttpServer::respond(HttpRequest& request)
 
 void HttpServer::writeResponse(const Socket& client, const HttpResponse& response, bool keepAlive) const
 {
-    auto body = response.body();
+    auto file = response.fileBody();
+    std::optional<HttpBytes> body;
+    if (!file)
+        body = response.body();
+    uint64_t length = file ? file->length() : body ? body->size()
+                                                   : 0;
     std::string head = "HTTP/1.1 " + std::to_string(response.statusCode()) + " " + headerText(response.reasonPhrase()) + "\r\n";
-    head += "Content-Length: " + std::to_string(body ? body->size() : 0) + "\r\n";
+    head += "Content-Length: " + std::to_string(length) + "\r\n";
     if (keepAlive)
         head += "Connection: keep-alive\r\n";
     for (auto& [name, value] : response.headers()) {
@@ -324,7 +329,9 @@ void HttpServer::writeResponse(const Socket& client, const HttpResponse& respons
         return;
     }
     client.writeString(head);
-    if (body)
+    if (file)
+        client.writeFile(file->descriptor(), file->length());
+    else if (body)
         client.writeBytes(*body);
 }
 

@@ -1,4 +1,3 @@
-#include "http/ByteText.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/NSString.h"
 #include "webservice/VeskHTTPServerRoutes.h"

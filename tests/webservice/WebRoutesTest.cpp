@@ -424,6 +424,39 @@ namespace {
         EXPECT_EQ(raw.body.size(), 33u * 1024 * 1024);
     }
 
+    TEST_F(WebRoutes, AFileThatShrinksWhileSentEndsTheConnection)
+    {
+        auto path = tree->files + "/shrinking.bin";
+        int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(file, 0);
+        constexpr off_t announced = 256 * 1024 * 1024;
+        ASSERT_EQ(::ftruncate(file, announced), 0);
+
+        int fd = connectLoopback(tree->process.port);
+        ASSERT_GE(fd, 0);
+        // Kept alive, so only a short body can end the connection.
+        ASSERT_TRUE(sendAll(fd, "GET /getFile?path=" + path + "&type=raw HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"));
+        std::string received;
+        char buffer[65536];
+        while (received.find("\r\n\r\n") == std::string::npos) {
+            ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
+            ASSERT_GT(count, 0);
+            received.append(buffer, static_cast<size_t>(count));
+        }
+        EXPECT_THAT(received, HasSubstr("Content-Length: " + std::to_string(announced)));
+        ASSERT_EQ(::ftruncate(file, 1024 * 1024), 0);
+        ::close(file);
+
+        size_t body = received.size() - (received.find("\r\n\r\n") + 4);
+        ssize_t count;
+        while ((count = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            body += static_cast<size_t>(count);
+        EXPECT_EQ(count, 0) << "the server ends the connection (a timeout means it left it hanging)";
+        EXPECT_LT(body, static_cast<size_t>(announced));
+        ::close(fd);
+        ::unlink(path.c_str());
+    }
+
     TEST_F(WebRoutes, NamesThatAreNotUtf8StayInValidJson)
     {
         auto content = stringsOf(envelopeOf("/getFile?path=" + tree->files)["info"]["content"]);
