@@ -86,10 +86,13 @@ TEST_F(AppDelegateTest, LaunchStartsTheSdkTagsReportsAndInstallsTheQuickActions)
     EXPECT_EQ(items[1]->type(), serverShortcutType());
     EXPECT_TRUE(items[0]->type().ends_with("-Bookmarks"));
     EXPECT_TRUE(items[1]->type().ends_with("-Server"));
-    EXPECT_EQ(items[0]->localizedSubtitle(), std::string());
+    for (auto& item : items) {
+        EXPECT_EQ(item->localizedSubtitle(), std::string()) << item->type();
+        EXPECT_FALSE(item->userInfo()) << item->type();
+        ASSERT_NE(item->icon(), nullptr) << item->type();
+    }
     EXPECT_EQ(items[0]->icon()->templateImageName(), "bookmarks-shortcut.png");
     EXPECT_EQ(items[1]->icon()->templateImageName(), "httpServer-shortcut.png");
-    EXPECT_FALSE(items[0]->userInfo());
 
     // The first screen: a navigation controller holding a file list nobody gave a folder.
     auto first = driver.visible<VeskFileListController>();
