@@ -38,6 +38,18 @@ namespace {
         return -1;
     }
 
+    // "user@[::1]:8080" -> "::1": the host alone, without user, port or IPv6 brackets.
+    std::string hostOfAuthority(std::string_view authority)
+    {
+        if (auto at = authority.rfind('@'); at != std::string_view::npos)
+            authority.remove_prefix(at + 1);
+        if (authority.starts_with('[')) {
+            auto close = authority.find(']');
+            return std::string(authority.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+        }
+        return std::string(authority.substr(0, authority.find(':')));
+    }
+
     std::string currentFolder()
     {
         std::vector<char> buffer(PATH_MAX);
@@ -143,7 +155,7 @@ std::optional<NSURL> NSURL::URLWithString(std::string_view text)
     if (rest.starts_with("//")) {
         rest.remove_prefix(2);
         auto end = rest.find_first_of("/?#");
-        url.m_host = std::string(rest.substr(0, end));
+        url.m_host = hostOfAuthority(rest.substr(0, end));
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
     }
     auto hash = rest.find('#');

@@ -21,6 +21,7 @@ public:
 
     const std::string& absoluteString() const { return m_absolute; }
     const std::string& scheme() const { return m_scheme; }
+    // The host alone, without user, port or IPv6 brackets.
     const std::string& host() const { return m_host; }
     bool isFileURL() const { return m_scheme == "file"; }
     // The percent-decoded path, without a trailing "/" (except the root).

@@ -101,11 +101,15 @@ TEST(NSURLParsing, PartsOfAURL)
     auto url = NSURL::URLWithString("http://example.org:8080/a%20b/c.html?x=1&y=2#top");
     ASSERT_TRUE(url);
     EXPECT_EQ(url->scheme(), "http");
-    EXPECT_EQ(url->host(), "example.org:8080");
+    EXPECT_EQ(url->host(), "example.org");
     EXPECT_EQ(url->path(), "/a b/c.html");
     EXPECT_EQ(url->query(), "x=1&y=2");
     EXPECT_EQ(url->fragment(), "top");
     EXPECT_FALSE(url->isFileURL());
+
+    // The host alone: no user, no port, no brackets.
+    EXPECT_EQ(NSURL::URLWithString("http://me@[::1]:8080/")->host(), "::1");
+    EXPECT_EQ(NSURL::URLWithString("http://me:pw@127.0.0.1/x")->host(), "127.0.0.1");
 
     auto file = NSURL::URLWithString("file://localhost/tmp/x");
     ASSERT_TRUE(file);
