@@ -8,7 +8,7 @@ namespace vesk::platform {
 
 // The device answers in place of the platform's MobileGestalt questions: "DieId",
 // "HWModelStr", "BoardId", "ChipID" and "HardwarePlatform". Each comes from stable machine
-// facts (machine id, hostname, CPU model, board and product names), the same on every run.
+// facts (machine id, product and board names, CPU model, architecture), the same on every run.
 // Any other question has no answer.
 std::optional<std::string> MGCopyAnswer(const std::string& question);
 
