@@ -338,6 +338,19 @@ namespace {
         EXPECT_THAT(fm.getAllContentOfDirectory(tree), UnorderedElementsAre(tree + "/a", tree + "/sub/b", tree + "/file-link"));
     }
 
+    TEST_F(VeskFileManagerTest, RecursiveContentsPassOverAFolderThatCannotBeListed)
+    {
+        std::string tree = makeFolder("partly");
+        makeFile("partly/open.txt");
+        makeFolder("partly/locked");
+        makeFile("partly/locked/secret.txt");
+        ::chmod(at("partly/locked").c_str(), 0000);
+        EXPECT_TRUE(asUnprivilegedUser([&] {
+            return fm.getAllContentOfDirectory(tree) == std::vector<std::string> { tree + "/open.txt" }
+            && fm.getAllContentOfDirectory(at("partly/locked")).empty();
+        }));
+    }
+
     TEST_F(VeskFileManagerTest, FolderTestAndPlaceholders)
     {
         std::string folder = makeFolder("folder");
