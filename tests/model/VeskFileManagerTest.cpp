@@ -232,6 +232,12 @@ namespace {
         makeFile("download.veskDL/part", "0123456789");
         EXPECT_FALSE(fm.isDirectoryAtPath(placeholder));
         EXPECT_EQ(fm.getSizeOf(placeholder), 0);
+        // A placeholder file counts its bytes, and a placeholder folder inside a tree adds nothing.
+        makeFile("movie.veskDL", "123456");
+        EXPECT_EQ(fm.getSizeOf(at("movie.veskDL")), 6);
+        makeFolder("tree/partial.veskDL");
+        makeFile("tree/partial.veskDL/chunk", "12345");
+        EXPECT_EQ(fm.getSizeOf(tree), 1237);
 
         // A link to a file counts the file's contents.
         makeLink("a-link", at("tree/a"));
