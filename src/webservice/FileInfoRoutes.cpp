@@ -1,6 +1,5 @@
 #include "assets/VeskAssets.h"
 #include "model/Bookmarks.h"
-#include "model/PlatformUtilities.h"
 #include "model/VeskFile.h"
 #include "model/VeskFileManager.h"
 #include "model/VeskFileTypes.h"

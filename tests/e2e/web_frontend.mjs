@@ -133,8 +133,9 @@ async function main() {
     check(await page.locator("#entries img[src='x']").count() === 0, "no element was made from a name");
 
     // Icons arrive with the file facts.
-    await page.locator("#entries .entry", { hasText: "notes.txt" }).locator("img.icon[src^='data:image/png;base64,']").waitFor({ timeout: 15000 });
-    check(true, "entries get their icons");
+    const notesIcon = page.locator("#entries .entry", { hasText: "notes.txt" }).locator("img.icon[src^='data:image/png;base64,']");
+    await notesIcon.waitFor({ timeout: 15000 });
+    check(await notesIcon.evaluate((img) => img.complete && img.naturalWidth > 0), "entries get their icons, decoded as pictures");
 
     // Select the file and download it.
     await sampleRow.click();
