@@ -107,6 +107,9 @@ namespace {
             ASSERT_EQ(::ftruncate(big, 33 * 1024 * 1024), 0);
             ::close(big);
             makePicture(files + "/picture.png", 160, 90);
+            // The permission texts asked of below, whatever the umask.
+            ASSERT_EQ(::chmod(files.c_str(), 0755), 0);
+            ASSERT_EQ(::chmod((files + "/notes.txt").c_str(), 0644), 0);
 
             const char* previous = std::getenv("VESK_HOME");
             std::optional<std::string> previousHome = previous ? std::optional<std::string>(previous) : std::nullopt;
