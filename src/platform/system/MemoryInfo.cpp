@@ -1,11 +1,12 @@
 #include "platform/system/MemoryInfo.h"
 
+#include "platform/system/InjectedSource.h"
+
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 namespace vesk::platform {
@@ -63,8 +64,7 @@ std::optional<MemoryFigures> parseProcStatus(std::string_view text)
 
 namespace {
 
-    std::mutex sourceMutex;
-    MemoryInfoSource injectedSource;
+    InjectedSource<MemoryInfoSource> injectedSource;
 
     std::optional<MemoryFigures> systemMemoryInfo(std::string* errorText)
     {
@@ -89,11 +89,7 @@ std::optional<MemoryFigures> taskMemoryInfo(std::string* errorText)
 {
     if (errorText)
         errorText->clear();
-    MemoryInfoSource source;
-    {
-        std::lock_guard lock(sourceMutex);
-        source = injectedSource;
-    }
+    auto source = injectedSource.get();
     if (source)
         return source(errorText);
     return systemMemoryInfo(errorText);
@@ -101,8 +97,7 @@ std::optional<MemoryFigures> taskMemoryInfo(std::string* errorText)
 
 void setMemoryInfoSource(MemoryInfoSource source)
 {
-    std::lock_guard lock(sourceMutex);
-    injectedSource = std::move(source);
+    injectedSource.set(std::move(source));
 }
 
 }

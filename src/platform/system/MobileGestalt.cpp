@@ -1,8 +1,9 @@
 #include "platform/system/MobileGestalt.h"
 
+#include "platform/system/InjectedSource.h"
+
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <sys/utsname.h>
 
 namespace vesk::platform {
@@ -84,18 +85,13 @@ namespace {
         return it == answers.end() ? std::nullopt : it->second;
     }
 
-    std::mutex sourceMutex;
-    DeviceAnswerSource injectedSource;
+    InjectedSource<DeviceAnswerSource> injectedSource;
 
 }
 
 std::optional<std::string> MGCopyAnswer(const std::string& question)
 {
-    DeviceAnswerSource source;
-    {
-        std::lock_guard lock(sourceMutex);
-        source = injectedSource;
-    }
+    auto source = injectedSource.get();
     if (source)
         return source(question);
     return machineAnswer(question);
@@ -103,8 +99,7 @@ std::optional<std::string> MGCopyAnswer(const std::string& question)
 
 void setDeviceAnswerSource(DeviceAnswerSource source)
 {
-    std::lock_guard lock(sourceMutex);
-    injectedSource = std::move(source);
+    injectedSource.set(std::move(source));
 }
 
 }

@@ -1,8 +1,9 @@
 #include "platform/system/NetworkInterfaces.h"
 
+#include "platform/system/InjectedSource.h"
+
 #include <cstdlib>
 #include <ifaddrs.h>
-#include <mutex>
 #include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -12,8 +13,7 @@ namespace vesk::platform {
 
 namespace {
 
-    std::mutex sourceMutex;
-    InterfaceSource injectedSource;
+    InjectedSource<InterfaceSource> injectedSource;
 
     std::optional<std::vector<InterfaceAddress>> systemInterfaceAddresses()
     {
@@ -51,11 +51,7 @@ namespace {
 
 std::optional<std::vector<InterfaceAddress>> interfaceAddresses()
 {
-    InterfaceSource source;
-    {
-        std::lock_guard lock(sourceMutex);
-        source = injectedSource;
-    }
+    auto source = injectedSource.get();
     if (source)
         return source();
     return systemInterfaceAddresses();
@@ -102,8 +98,7 @@ std::optional<std::string> wifiAddress()
 
 void setInterfaceSource(InterfaceSource source)
 {
-    std::lock_guard lock(sourceMutex);
-    injectedSource = std::move(source);
+    injectedSource.set(std::move(source));
 }
 
 }
