@@ -27,11 +27,11 @@ void fuzzText(std::string_view text)
     check(decoded.size() <= text.size());
     if (auto path = requestPath(text)) {
         check(!path->empty());
-        check(isValidUtf8(*path));
+        check(vesk::platform::isValidUTF8(*path));
         check(path->find('\0') == std::string::npos);
     }
     if (auto strict = removingPercentEncoding(text))
-        check(isValidUtf8(*strict));
+        check(vesk::platform::isValidUTF8(*strict));
     for (auto& [name, value] : extractUrlParams(text))
         check(name.size() + value.size() <= text.size());
     for (auto& piece : splitString(text, '&'))
