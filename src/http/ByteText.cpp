@@ -1,5 +1,7 @@
 #include "http/ByteText.h"
 
+#include "platform/foundation/NSURL.h"
+
 #include <cstdint>
 
 namespace vesk {
@@ -17,25 +19,10 @@ int hexDigitValue(char character)
 
 std::optional<std::string> removingPercentEncoding(std::string_view text)
 {
-    std::string result;
-    result.reserve(text.size());
-    for (size_t index = 0; index < text.size(); ++index) {
-        if (text[index] != '%') {
-            result.push_back(text[index]);
-            continue;
-        }
-        if (index + 2 >= text.size())
-            return std::nullopt;
-        int high = hexDigitValue(text[index + 1]);
-        int low = hexDigitValue(text[index + 2]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        result.push_back(static_cast<char>(high * 16 + low));
-        index += 2;
-    }
-    if (!platform::isValidUTF8(result))
+    auto decoded = platform::percentDecode(text);
+    if (!decoded || !platform::isValidUTF8(*decoded))
         return std::nullopt;
-    return result;
+    return decoded;
 }
 
 } // namespace vesk
