@@ -5,13 +5,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/statfs.h>
 #include <unistd.h>
 
 using namespace vesk::platform;
@@ -55,10 +53,10 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    void setMtime(const std::string& relative, time_t seconds, bool followLink = true)
+    void setMtime(const std::string& relative, time_t seconds)
     {
         timespec times[2] = { { seconds, 0 }, { seconds, 0 } };
-        ASSERT_EQ(::utimensat(AT_FDCWD, path(relative).c_str(), times, followLink ? 0 : AT_SYMLINK_NOFOLLOW), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, path(relative).c_str(), times, 0), 0);
     }
 
     static struct stat lstatOf(const std::string& p)
@@ -116,12 +114,8 @@ TEST_F(FileManagerTest, ListingSomethingThatIsNoFolderFailsWithTheSystemError)
         EXPECT_EQ(error.localizedDescription.rfind("Error: ", 0), 0u) << error.localizedDescription;
         EXPECT_EQ(error.path, c.path);
     }
-}
-
-TEST_F(FileManagerTest, UnreadableFolderCannotBeListed)
-{
     if (isRoot())
-        GTEST_SKIP() << "root reads every folder";
+        return; // root reads every folder
     fs::create_directory(path("closed"));
     ::chmod(path("closed").c_str(), 0000);
     NSError error;
@@ -169,18 +163,14 @@ TEST_F(FileManagerTest, AttributesDescribeTheItemItselfWithoutFollowingLinks)
     ASSERT_TRUE(fifo);
     EXPECT_EQ(fifo->type, FileType::Unknown);
     EXPECT_EQ(fifo->size, 0);
-
-    NSError error;
-    EXPECT_FALSE(fm.attributesOfItemAtPath(path("missing"), &error));
-    EXPECT_EQ(error.code, ENOENT);
-}
-
-TEST_F(FileManagerTest, DeviceSizeIsZero)
-{
     auto null = fm.attributesOfItemAtPath("/dev/null");
     ASSERT_TRUE(null);
     EXPECT_EQ(null->type, FileType::CharacterSpecial);
     EXPECT_EQ(null->size, 0);
+
+    NSError error;
+    EXPECT_FALSE(fm.attributesOfItemAtPath(path("missing"), &error));
+    EXPECT_EQ(error.code, ENOENT);
 }
 
 TEST_F(FileManagerTest, ExistenceFollowsAFinalLink)
@@ -215,12 +205,8 @@ TEST_F(FileManagerTest, AccessTestsFollowTheModeBits)
     EXPECT_TRUE(fm.isExecutableFileAtPath(path("exec")));
     EXPECT_FALSE(fm.isReadableFileAtPath(path("missing")));
     EXPECT_FALSE(fm.isWritableFileAtPath(path("missing")));
-}
-
-TEST_F(FileManagerTest, UnreadableAndReadOnlyFilesAnswerFalse)
-{
     if (isRoot())
-        GTEST_SKIP() << "root passes every access test";
+        return; // root passes every access test
     write("none", "x", 0000);
     write("readonly", "x", 0400);
     EXPECT_FALSE(fm.isReadableFileAtPath(path("none")));
@@ -394,14 +380,11 @@ TEST_F(FileManagerTest, MoveRenamesAndKeepsLinksAsLinks)
 
 TEST_F(FileManagerTest, MoveAcrossFileSystemsCopiesThenRemoves)
 {
-    struct statfs here {
+    struct stat here {
     }, shm {};
-    struct stat hereStat {
-    }, shmStat {};
-    if (::statfs("/dev/shm", &shm) != 0 || ::access("/dev/shm", W_OK) != 0 || ::stat("/dev/shm", &shmStat) != 0
-        || ::stat(root.c_str(), &hereStat) != 0 || hereStat.st_dev == shmStat.st_dev)
+    if (::access("/dev/shm", W_OK) != 0 || ::stat("/dev/shm", &shm) != 0 || ::stat(root.c_str(), &here) != 0
+        || here.st_dev == shm.st_dev)
         GTEST_SKIP() << "no second writable file system";
-    (void)here;
     std::string templ = "/dev/shm/vesk-fm-XXXXXX";
     ASSERT_NE(::mkdtemp(templ.data()), nullptr);
     std::string other = templ;

@@ -112,24 +112,9 @@ TEST(NSKeyedArchiverTest, BookmarkListHasTheArchiverLayout)
     PropertyListFormat format {};
     EXPECT_EQ(propertyListFromData(data, &format), expected);
     EXPECT_EQ(format, PropertyListFormat::Binary);
-}
-
-TEST(NSKeyedArchiverTest, EmptyListHasTheArchiverLayout)
-{
-    auto expected = archive({ "$null", arrayObject({}, 2), classEntry("NSArray") });
-    EXPECT_EQ(NSKeyedArchiver::archiveValueWithRootObject(ArchiveObject::makeArray({})), expected);
-    auto back = NSKeyedUnarchiver::unarchiveObjectWithData(NSKeyedArchiver::archivedDataWithRootObject(ArchiveObject::makeArray({})), decoders);
-    ASSERT_TRUE(back);
-    ASSERT_NE(back->array(), nullptr);
-    EXPECT_TRUE(back->array()->empty());
-}
-
-TEST(NSKeyedArchiverTest, RoundTripKeepsOrder)
-{
-    auto data = NSKeyedArchiver::archivedDataWithRootObject(recordList({ "file:///1", "file:///2/", "file:///3" }));
     auto back = NSKeyedUnarchiver::unarchiveObjectWithData(data, decoders);
     ASSERT_TRUE(back);
-    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///1", "file:///2/", "file:///3" }));
+    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///tmp/a.txt", "file:///tmp/some%20folder/" }));
 }
 
 TEST(NSKeyedArchiverTest, TheSameObjectIsStoredOnce)
@@ -182,7 +167,8 @@ TEST(NSKeyedArchiverTest, UnreadableElementsAreSkipped)
 {
     auto value = archive({
         "$null",
-        arrayObject({ Uid { 2 }, Uid { 5 }, Uid { 6 }, Uid { 99 }, Uid { 8 }, "not a reference", Uid { 0 }, Uid { 9 }, Uid { 10 } }, 11),
+        // Uid 1 points back at the list itself, which must not loop.
+        arrayObject({ Uid { 2 }, Uid { 1 }, Uid { 5 }, Uid { 6 }, Uid { 99 }, Uid { 8 }, "not a reference", Uid { 0 }, Uid { 9 }, Uid { 10 } }, 11),
         record(3, 4),
         "file:///good",
         classEntry("VeskFile"),
@@ -239,14 +225,6 @@ TEST(NSKeyedArchiverTest, MalformedArchivesReadAsAbsent)
         Bytes prefix(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
         EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithData(prefix, decoders)) << length;
     }
-}
-
-TEST(NSKeyedArchiverTest, SelfReferenceDoesNotLoop)
-{
-    auto value = archive({ "$null", arrayObject({ Uid { 1 }, Uid { 2 } }, 5), record(3, 4), "file:///ok", classEntry("VeskFile"), classEntry("NSArray") });
-    auto back = NSKeyedUnarchiver::unarchiveObjectWithValue(value, decoders);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///ok" }));
 }
 
 TEST(NSKeyedArchiverTest, DeepNestingIsCutInsteadOfOverflowingTheStack)
