@@ -4,111 +4,30 @@
 //  - the growth of vesk's resident memory during its download.
 // VESK_BENCH_SECONDS sets each wrk run's length (default 10).
 
-#include <arpa/inet.h>
+#include "common/BenchPeers.h"
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <netinet/in.h>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+using namespace vesk::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::uint64_t downloadBytes = 1ull << 30;
-
-std::uint16_t freeLoopbackPort()
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-int connectTo(std::uint16_t port)
-{
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool waitForListening(std::uint16_t port)
-{
-    for (int attempt = 0; attempt < 400; ++attempt) {
-        int fd = connectTo(port);
-        if (fd >= 0) {
-            ::close(fd);
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return false;
-}
-
-struct WrkFigures {
-    double requestsPerSecond { 0 };
-    std::string p99;
-};
-
-std::optional<WrkFigures> runWrk(std::uint16_t port, const std::string& path, int seconds)
-{
-    unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency() / 2));
-    std::string command = "wrk -t" + std::to_string(threads) + " -c32 -d" + std::to_string(seconds)
-        + "s --latency -H 'Connection: keep-alive' http://127.0.0.1:" + std::to_string(port) + path + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return std::nullopt;
-    std::string output;
-    char buffer[4096];
-    while (size_t count = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, count);
-    if (::pclose(pipe) != 0) {
-        std::cerr << output;
-        return std::nullopt;
-    }
-    WrkFigures figures;
-    std::istringstream lines(output);
-    bool errors = false;
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream words(line);
-        std::string first, second;
-        words >> first >> second;
-        if (first == "Requests/sec:")
-            figures.requestsPerSecond = std::stod(second);
-        else if (first == "99%")
-            figures.p99 = second;
-        else if (first == "Non-2xx" || first == "Socket")
-            errors = true;
-    }
-    if (errors || figures.requestsPerSecond == 0)
-        std::cerr << output;
-    return figures;
-}
 
 // One GET read to nowhere: bytes of the body and seconds taken.
 struct Download {
@@ -169,66 +88,6 @@ long statusKilobytes(pid_t pid, const std::string& key)
     return -1;
 }
 
-// A child program of ours, stopped by its id.
-class Child {
-public:
-    Child(std::vector<std::string> arguments, std::vector<std::pair<std::string, std::string>> environment)
-    {
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            for (auto& [name, value] : environment)
-                ::setenv(name.c_str(), value.c_str(), 1);
-            int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDOUT_FILENO);
-            std::vector<char*> argv;
-            for (auto& argument : arguments)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            ::execvp(argv[0], argv.data());
-            std::_Exit(127);
-        }
-    }
-    ~Child()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    pid_t pid() const { return m_pid; }
-
-private:
-    pid_t m_pid { -1 };
-};
-
-std::unique_ptr<Child> startNginx(const fs::path& folder, unsigned workers, std::uint16_t port)
-{
-    fs::path config = folder / ("nginx-" + std::to_string(workers) + ".conf");
-    std::ofstream(config) << "worker_processes " << workers << ";\n"
-                          << "pid " << (folder / "nginx.pid").string() << ";\n"
-                          << "error_log " << (folder / "error.log").string() << ";\n"
-                          << "events { worker_connections 1024; }\n"
-                          << "http {\n"
-                          << "  access_log off;\n"
-                          << "  sendfile on;\n"
-                          << "  keepalive_requests 100000000;\n"
-                          << "  client_body_temp_path " << (folder / "body").string() << ";\n"
-                          << "  proxy_temp_path " << (folder / "proxy").string() << ";\n"
-                          << "  fastcgi_temp_path " << (folder / "fastcgi").string() << ";\n"
-                          << "  uwsgi_temp_path " << (folder / "uwsgi").string() << ";\n"
-                          << "  scgi_temp_path " << (folder / "scgi").string() << ";\n"
-                          << "  server {\n"
-                          << "    listen 127.0.0.1:" << port << ";\n"
-                          << "    root " << (folder / "www").string() << ";\n"
-                          << "  }\n"
-                          << "}\n";
-    auto child = std::make_unique<Child>(std::vector<std::string> { "nginx", "-p", folder.string() + "/", "-c", config.string(), "-g", "daemon off;" },
-        std::vector<std::pair<std::string, std::string>> {});
-    if (!waitForListening(port))
-        std::cerr << "nginx did not start\n";
-    return child;
-}
-
 void printWrk(const std::string& name, const std::optional<WrkFigures>& figures)
 {
     if (!figures)
@@ -246,18 +105,12 @@ double megabytesPerSecond(const Download& download)
 
 int main()
 {
-    int seconds = 10;
-    if (const char* text = std::getenv("VESK_BENCH_SECONDS"))
-        seconds = std::max(1, std::atoi(text));
+    int seconds = runSeconds();
     unsigned cores = std::max(1u, std::thread::hardware_concurrency());
 
-    char pattern[] = "/tmp/vesk-bench-web-XXXXXX";
-    if (!::mkdtemp(pattern))
+    fs::path folder = makeServedFolder("vesk-bench-web");
+    if (folder.empty())
         return 1;
-    fs::path folder = pattern;
-    // nginx workers run as another user and must read the files.
-    fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    fs::create_directories(folder / "www");
     fs::copy_file(fs::path(VESK_BUNDLE_DIR) / "web" / "main.css", folder / "www" / "main.css");
     fs::path big = folder / "www" / "big.bin";
     {
@@ -301,15 +154,13 @@ int main()
         rssPeak = std::max<long>(peak, statusKilobytes(vesk.pid(), "VmRSS"));
     }
     {
-        std::uint16_t port = freeLoopbackPort();
-        auto nginx = startNginx(folder, 1, port);
-        nginxOneCss = runWrk(port, "/main.css", seconds);
-        nginxDownload = download(port, "/big.bin");
+        Nginx nginx(folder, 1, true);
+        nginxOneCss = runWrk(nginx.port(), "/main.css", seconds);
+        nginxDownload = download(nginx.port(), "/big.bin");
     }
     {
-        std::uint16_t port = freeLoopbackPort();
-        auto nginx = startNginx(folder, cores, port);
-        nginxAllCss = runWrk(port, "/main.css", seconds);
+        Nginx nginx(folder, cores, true);
+        nginxAllCss = runWrk(nginx.port(), "/main.css", seconds);
     }
 
     std::printf("wrk, 32 keep-alive connections, %d s per run, GET /main.css, %u cores\n", seconds, cores);
