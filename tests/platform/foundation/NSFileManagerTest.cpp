@@ -205,13 +205,6 @@ TEST_F(FileManagerTest, AccessTestsFollowTheModeBits)
     EXPECT_TRUE(fm.isExecutableFileAtPath(path("exec")));
     EXPECT_FALSE(fm.isReadableFileAtPath(path("missing")));
     EXPECT_FALSE(fm.isWritableFileAtPath(path("missing")));
-    if (isRoot())
-        return; // root passes every access test
-    write("none", "x", 0000);
-    write("readonly", "x", 0400);
-    EXPECT_FALSE(fm.isReadableFileAtPath(path("none")));
-    EXPECT_TRUE(fm.isReadableFileAtPath(path("readonly")));
-    EXPECT_FALSE(fm.isWritableFileAtPath(path("readonly")));
 }
 
 TEST_F(FileManagerTest, DeletableNeedsAWritableParent)
