@@ -11,7 +11,7 @@ namespace {
 
 const std::vector<std::string> questions { "DieId", "HWModelStr", "BoardId", "ChipID", "HardwarePlatform" };
 
-TEST(MobileGestaltTest, MachineAnswersAreStableAndNeverEmpty)
+TEST(MobileGestaltTest, AnswersComeFromTheMachineStableAndNeverEmpty)
 {
     for (const auto& question : questions) {
         auto first = MGCopyAnswer(question);
@@ -23,10 +23,7 @@ TEST(MobileGestaltTest, MachineAnswersAreStableAndNeverEmpty)
     }
     EXPECT_FALSE(MGCopyAnswer("SerialNumber"));
     EXPECT_FALSE(MGCopyAnswer(""));
-}
 
-TEST(MobileGestaltTest, AnswersComeFromTheMachine)
-{
     std::ifstream machineId("/etc/machine-id");
     std::string id;
     if (machineId >> id) {
@@ -47,7 +44,6 @@ TEST(MobileGestaltTest, TestsInjectTheirOwnAnswers)
     EXPECT_EQ(MGCopyAnswer("DieId"), "fake-DieId");
     EXPECT_EQ(MGCopyAnswer("HWModelStr"), std::nullopt);
     setDeviceAnswerSource(nullptr);
-    EXPECT_EQ(MGCopyAnswer("HardwarePlatform").value_or(""), MGCopyAnswer("HardwarePlatform").value_or("x"));
     EXPECT_NE(MGCopyAnswer("DieId").value_or(""), "fake-DieId");
 }
 
