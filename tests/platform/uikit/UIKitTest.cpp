@@ -201,7 +201,6 @@ public:
         if (!cell)
             cell = std::make_shared<UITableViewCell>(UITableViewCellStyle::Subtitle, "cell");
         cell->textLabel()->setText(rows[static_cast<std::size_t>(indexPath.row)]);
-        ++made;
         return cell;
     }
     bool commitEditingStyle(UITableView& table, UITableViewCellEditingStyle, const NSIndexPath& indexPath) override
@@ -219,7 +218,6 @@ public:
         return std::vector { UITableViewRowAction::rowActionWithStyle(UITableViewRowActionStyle::Normal, "Info",
             [this](UITableViewRowAction&, const NSIndexPath& indexPath) { events.push_back("info " + std::to_string(indexPath.row)); }) };
     }
-    int made = 0;
 };
 
 TEST_F(UIKitTest, TableRowsSelectionAndRowActions)
