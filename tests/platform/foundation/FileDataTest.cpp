@@ -1,5 +1,7 @@
 #include "platform/foundation/FileData.h"
 
+#include "platform/foundation/FoundationTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,15 +13,8 @@ namespace fs = std::filesystem;
 
 class FileDataTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "vesk-filedata-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_folder); }
-
-    fs::path m_folder;
+    vesk::testing::TemporaryFolder m_scratch;
+    const fs::path& m_folder = m_scratch.path();
 };
 
 TEST_F(FileDataTest, ReadsRegularFilesWithinTheLimitAndNeverAFifoOrDevice)

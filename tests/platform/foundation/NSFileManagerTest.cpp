@@ -1,5 +1,7 @@
 #include "platform/foundation/NSFileManager.h"
 
+#include "platform/foundation/FoundationTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,13 +21,6 @@ namespace {
 
 class FileManagerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string templ = (fs::temp_directory_path() / "vesk-fm-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        root = templ;
-    }
-
     void TearDown() override
     {
         // Give back permissions a case took away, so the folder can go.
@@ -36,7 +31,6 @@ protected:
                 ::chmod(it->path().c_str(), 0700);
         }
         ::chmod(root.c_str(), 0700);
-        fs::remove_all(root, ec);
     }
 
     std::string path(const std::string& relative) const { return root + "/" + relative; }
@@ -69,7 +63,8 @@ protected:
     static bool isRoot() { return ::geteuid() == 0; }
 
     NSFileManager& fm = NSFileManager::defaultManager();
-    std::string root;
+    vesk::testing::TemporaryFolder scratch;
+    std::string root = scratch.path().string();
 };
 
 std::vector<std::string> sorted(std::vector<std::string> v)

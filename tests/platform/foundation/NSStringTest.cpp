@@ -1,8 +1,8 @@
 #include "platform/foundation/NSString.h"
 
-#include <gtest/gtest.h>
+#include "platform/foundation/FoundationTestSupport.h"
 
-#include <cstdlib>
+#include <gtest/gtest.h>
 
 using namespace vesk::platform;
 
@@ -78,9 +78,7 @@ TEST(PathHelpersTest, Components)
 
 TEST(PathHelpersTest, TildeExpansion)
 {
-    const char* saved = std::getenv("HOME");
-    std::string previous = saved ? saved : "";
-    setenv("HOME", "/home/tester", 1);
+    vesk::testing::ScopedEnv home("HOME", "/home/tester");
     EXPECT_EQ(expandingTildeInPath("~"), "/home/tester");
     EXPECT_EQ(expandingTildeInPath("~/Documents"), "/home/tester/Documents");
     EXPECT_EQ(expandingTildeInPath("~/"), "/home/tester");
@@ -89,10 +87,6 @@ TEST(PathHelpersTest, TildeExpansion)
     EXPECT_EQ(expandingTildeInPath(""), "");
     EXPECT_EQ(expandingTildeInPath("~root/x"), "/root/x");
     EXPECT_EQ(expandingTildeInPath("~no-such-user-here/x"), "~no-such-user-here/x");
-    if (saved)
-        setenv("HOME", previous.c_str(), 1);
-    else
-        unsetenv("HOME");
 }
 
 TEST(StringDataTest, UTF8ConversionAndTheErrorFallback)

@@ -1,10 +1,11 @@
 #include "platform/foundation/NSURL.h"
 
+#include "platform/foundation/FoundationTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 #include <unordered_set>
 
 using namespace vesk::platform;
@@ -14,13 +15,12 @@ class NSURLTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        m_folder = fs::temp_directory_path() / ("vesk-url-" + std::to_string(::getpid()));
         fs::create_directories(m_folder / "a folder");
         std::ofstream(m_folder / "file.txt") << "x";
     }
-    void TearDown() override { fs::remove_all(m_folder); }
 
-    fs::path m_folder;
+    vesk::testing::TemporaryFolder m_scratch;
+    const fs::path& m_folder = m_scratch.path();
 };
 
 struct EncodingCase {

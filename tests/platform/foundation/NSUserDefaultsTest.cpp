@@ -2,10 +2,11 @@
 #include "platform/foundation/AppHome.h"
 #include "platform/foundation/PropertyList.h"
 
+#include "platform/foundation/FoundationTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -15,20 +16,8 @@ namespace fs = std::filesystem;
 
 class NSUserDefaultsTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "vesk-defaults-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_home = pattern;
-        setenv("VESK_HOME", m_home.c_str(), 1);
-        NSUserDefaults::resetStandardUserDefaults();
-    }
-    void TearDown() override
-    {
-        NSUserDefaults::resetStandardUserDefaults();
-        unsetenv("VESK_HOME");
-        fs::remove_all(m_home);
-    }
+    void SetUp() override { NSUserDefaults::resetStandardUserDefaults(); }
+    void TearDown() override { NSUserDefaults::resetStandardUserDefaults(); }
 
     fs::path storePath() const { return m_home / "Library/Preferences/vesk.plist"; }
     std::vector<std::string> preferenceFiles() const
@@ -40,7 +29,9 @@ protected:
         return names;
     }
 
-    fs::path m_home;
+    vesk::testing::TemporaryFolder m_scratch;
+    const fs::path& m_home = m_scratch.path();
+    vesk::testing::ScopedEnv m_env { "VESK_HOME", m_home.c_str() };
 };
 
 TEST_F(NSUserDefaultsTest, NothingRegisteredSoAbsentReadsOffOrAbsent)
