@@ -7,6 +7,7 @@
 
 #include <gmock/gmock.h>
 
+#include <functional>
 #include <thread>
 
 namespace vesk {
@@ -30,12 +31,7 @@ namespace {
         static std::optional<Bytes> stored() { return defaults()->dataForKey(hashedDefaultsKey1V2()); }
 
         // The stored archive, read back as a property list.
-        static Value storedArchive()
-        {
-            auto data = stored();
-            EXPECT_TRUE(data);
-            return data ? platform::propertyListFromData(*data).value_or(Value()) : Value();
-        }
+        static Value storedArchive() { return stored() ? platform::propertyListFromData(*stored()).value_or(Value()) : Value(); }
 
         static std::vector<std::string> storedNames()
         {
@@ -48,26 +44,29 @@ namespace {
         std::shared_ptr<VeskFile> record(const std::string& name) { return VeskFile::initWithPath(makeFile(name)); }
     };
 
-    Value classEntry(std::string name)
+    using test::classEntry;
+    using test::keyedArchive;
+
+    Value emptyListArchive()
     {
-        return Value(Dictionary { { "$classname", Value(name) }, { "$classes", Value(Array { Value(name), Value("NSObject") }) } });
+        return keyedArchive({ Value("$null"), Value(Dictionary { { "NS.objects", Value(Array {}) }, { "$class", Value(Uid { 2 }) } }), classEntry("NSArray") });
     }
 
-    Value keyedArchive(Array objects)
+    // Runs the body on four threads at once, each with its index.
+    void onFourThreads(const std::function<void(int)>& body)
     {
-        return Value(Dictionary {
-            { "$archiver", Value("NSKeyedArchiver") },
-            { "$version", Value(100000) },
-            { "$top", Value(Dictionary { { "root", Value(Uid { 1 }) } }) },
-            { "$objects", Value(std::move(objects)) },
-        });
+        std::vector<std::thread> workers;
+        for (int t = 0; t < 4; ++t)
+            workers.emplace_back(body, t);
+        for (auto& worker : workers)
+            worker.join();
     }
 
     TEST_F(BookmarksTest, StoresTheListInTheArchiverLayout)
     {
         Bookmarks store;
         store.setup();
-        EXPECT_EQ(storedArchive(), keyedArchive({ Value("$null"), Value(Dictionary { { "NS.objects", Value(Array {}) }, { "$class", Value(Uid { 2 }) } }), classEntry("NSArray") }));
+        EXPECT_EQ(storedArchive(), emptyListArchive());
 
         auto first = record("first.txt");
         auto second = record("second file.txt");
@@ -94,28 +93,6 @@ namespace {
         ASSERT_EQ(list.size(), 2u);
         EXPECT_TRUE(list[0]->isEqual(first.get()));
         EXPECT_TRUE(list[1]->isEqual(second.get()));
-    }
-
-    TEST_F(BookmarksTest, NewStoreAndSetup)
-    {
-        Bookmarks store;
-        EXPECT_EQ(store.count(), 0);
-        EXPECT_TRUE(store.bookmarks().empty());
-        EXPECT_FALSE(stored());
-
-        store.setup();
-        EXPECT_EQ(store.count(), 0);
-        auto firstEntry = stored();
-        ASSERT_TRUE(firstEntry);
-
-        // A second setup leaves an existing entry alone.
-        ASSERT_TRUE(store.save(record("kept")));
-        auto withOne = stored();
-        Bookmarks later;
-        later.setup();
-        EXPECT_EQ(stored(), withOne);
-        EXPECT_EQ(later.count(), 1);
-        EXPECT_EQ(later.bookmarks().size(), 1u);
     }
 
     TEST_F(BookmarksTest, SaveAndRemove)
@@ -152,6 +129,11 @@ namespace {
         Bookmarks other; // made before the save
         auto file = record("shared");
         ASSERT_TRUE(one.save(file));
+        // A later setup leaves the stored list alone.
+        auto withOne = stored();
+        other.setup();
+        EXPECT_EQ(stored(), withOne);
+        EXPECT_EQ(other.count(), 1);
         EXPECT_TRUE(other.isInBookmarks(*file));
         EXPECT_TRUE(other.remove(file));
         EXPECT_FALSE(one.isInBookmarks(*file));
@@ -212,7 +194,7 @@ namespace {
         EXPECT_THAT(delegate->calls, ::testing::ElementsAre(Call { "x", true }, Call { "y", true }, Call { "z", true }));
         EXPECT_EQ(store.count(), 0);
         // An archived empty list stays stored.
-        EXPECT_EQ(storedArchive(), keyedArchive({ Value("$null"), Value(Dictionary { { "NS.objects", Value(Array {}) }, { "$class", Value(Uid { 2 }) } }), classEntry("NSArray") }));
+        EXPECT_EQ(storedArchive(), emptyListArchive());
     }
 
     TEST_F(BookmarksTest, MissingOrBrokenEntriesReadAsEmpty)
@@ -258,37 +240,26 @@ namespace {
     TEST_F(BookmarksTest, ConcurrentWritersLoseNoBookmark)
     {
         Bookmarks().setup();
-        constexpr int threads = 4;
         constexpr int perThread = 8;
         std::vector<std::shared_ptr<VeskFile>> files;
-        for (int i = 0; i < threads * perThread; ++i)
+        for (int i = 0; i < 4 * perThread; ++i)
             files.push_back(record("file" + std::to_string(i)));
-        std::vector<std::thread> workers;
-        for (int t = 0; t < threads; ++t) {
-            workers.emplace_back([&, t] {
-                Bookmarks store;
-                for (int i = 0; i < perThread; ++i) {
-                    EXPECT_TRUE(store.save(files[t * perThread + i]));
-                    // Readers on the way must never see a torn list.
-                    EXPECT_TRUE(Bookmarks().isInBookmarks(*files[t * perThread + i]));
-                }
-            });
-        }
-        for (auto& worker : workers)
-            worker.join();
+        onFourThreads([&](int t) {
+            Bookmarks store;
+            for (int i = 0; i < perThread; ++i) {
+                EXPECT_TRUE(store.save(files[t * perThread + i]));
+                // Readers on the way must never see a torn list.
+                EXPECT_TRUE(Bookmarks().isInBookmarks(*files[t * perThread + i]));
+            }
+        });
         EXPECT_EQ(Bookmarks().reloadBookmarks().size(), files.size());
 
         // Concurrent removal of everything leaves an empty list.
-        workers.clear();
-        for (int t = 0; t < threads; ++t) {
-            workers.emplace_back([&, t] {
-                Bookmarks store;
-                for (int i = 0; i < perThread; ++i)
-                    EXPECT_TRUE(store.remove(files[t * perThread + i]));
-            });
-        }
-        for (auto& worker : workers)
-            worker.join();
+        onFourThreads([&](int t) {
+            Bookmarks store;
+            for (int i = 0; i < perThread; ++i)
+                EXPECT_TRUE(store.remove(files[t * perThread + i]));
+        });
         EXPECT_TRUE(Bookmarks().reloadBookmarks().empty());
     }
 

@@ -1,15 +1,19 @@
 #pragma once
 
-#include "platform/foundation/NSFileManager.h"
+// Scratch folders and files, and a runner that lets file modes bite even for root.
+
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/foundation/Value.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <grp.h>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,26 +21,100 @@
 
 namespace vesk::test {
 
+namespace fs = std::filesystem;
+
+// A fresh folder, removed with everything in it, also what a test made unreadable.
+class TemporaryFolder {
+public:
+    TemporaryFolder()
+    {
+        std::string pattern = (fs::temp_directory_path() / "vesk-model-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        m_path = pattern;
+    }
+    ~TemporaryFolder()
+    {
+        std::error_code ignored;
+        for (auto it = fs::recursive_directory_iterator(m_path, fs::directory_options::skip_permission_denied, ignored);
+             it != fs::recursive_directory_iterator(); it.increment(ignored)) {
+            if (it->is_directory(ignored) && !it->is_symlink(ignored))
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+        }
+        fs::remove_all(m_path, ignored);
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+inline void writeText(const std::string& path, const std::string& content)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+inline std::string readText(const std::string& path)
+{
+    std::stringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+}
+
+// Runs the check in a child process. As root, the child first hands `folder` to an
+// unprivileged user and becomes that user, so that modes still bite; where the user can't
+// be changed, it keeps root's rights. True when the check held.
+inline bool runUnprivileged(const std::string& folder, const std::function<bool()>& check)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            constexpr uid_t nobody = 65534;
+            std::error_code ignored;
+            ::lchown(folder.c_str(), nobody, nobody);
+            for (auto it = fs::recursive_directory_iterator(folder, ignored); it != fs::recursive_directory_iterator(); it.increment(ignored))
+                ::lchown(it->path().c_str(), nobody, nobody);
+            [[maybe_unused]] bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
+        }
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A keyed archive in the platform archiver's layout, rooted at object 1.
+inline platform::Value keyedArchive(platform::Array objects)
+{
+    using platform::Value;
+    return Value(platform::Dictionary { { "$archiver", Value("NSKeyedArchiver") }, { "$version", Value(100000) },
+        { "$top", Value(platform::Dictionary { { "root", Value(platform::Uid { 1 }) } }) }, { "$objects", Value(std::move(objects)) } });
+}
+
+inline platform::Value classEntry(const std::string& name)
+{
+    using platform::Value;
+    return Value(platform::Dictionary { { "$classname", Value(name) }, { "$classes", Value(platform::Array { Value(name), Value("NSObject") }) } });
+}
+
 // A fresh app home (and so fresh user defaults) and a scratch folder per test.
 class TemporaryHome : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/vesk-model-XXXXXX";
-        char* made = mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        m_root = made;
-        m_previousHome = std::getenv("VESK_HOME") ? std::optional<std::string>(std::getenv("VESK_HOME")) : std::nullopt;
-        setenv("VESK_HOME", (m_root + "/home").c_str(), 1);
+        if (const char* home = std::getenv("VESK_HOME"))
+            m_previousHome = home;
+        setenv("VESK_HOME", (m_root / "home").c_str(), 1);
         platform::NSUserDefaults::resetStandardUserDefaults();
-        m_scratch = m_root + "/scratch";
-        ASSERT_EQ(mkdir(m_scratch.c_str(), 0755), 0);
+        fs::create_directory(scratch());
     }
 
     void TearDown() override
     {
-        restorePermissions(m_root);
-        platform::NSFileManager::defaultManager().removeItemAtPath(m_root);
         if (m_previousHome)
             setenv("VESK_HOME", m_previousHome->c_str(), 1);
         else
@@ -44,73 +122,34 @@ protected:
         platform::NSUserDefaults::resetStandardUserDefaults();
     }
 
+    std::string scratch() const { return m_root / "scratch"; }
     // A path inside the scratch folder.
-    std::string at(const std::string& relative) const { return m_scratch + "/" + relative; }
+    std::string at(const std::string& relative) const { return scratch() + "/" + relative; }
 
     std::string makeFile(const std::string& relative, const std::string& contents = {}, mode_t mode = 0644) const
     {
-        std::string path = at(relative);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        EXPECT_GE(fd, 0) << path;
-        if (fd >= 0) {
-            EXPECT_EQ(::write(fd, contents.data(), contents.size()), static_cast<ssize_t>(contents.size()));
-            ::close(fd);
-            ::chmod(path.c_str(), mode);
-        }
-        return path;
+        writeText(at(relative), contents);
+        EXPECT_EQ(::chmod(at(relative).c_str(), mode), 0) << relative;
+        return at(relative);
     }
 
     std::string makeFolder(const std::string& relative, mode_t mode = 0755) const
     {
-        std::string path = at(relative);
-        EXPECT_EQ(::mkdir(path.c_str(), 0755), 0) << path;
-        ::chmod(path.c_str(), mode);
-        return path;
+        EXPECT_EQ(::mkdir(at(relative).c_str(), 0755), 0) << relative;
+        ::chmod(at(relative).c_str(), mode);
+        return at(relative);
     }
 
     std::string makeLink(const std::string& relative, const std::string& target) const
     {
-        std::string path = at(relative);
-        EXPECT_EQ(::symlink(target.c_str(), path.c_str()), 0) << path;
-        return path;
+        EXPECT_EQ(::symlink(target.c_str(), at(relative).c_str()), 0) << relative;
+        return at(relative);
     }
 
-    // Runs the check as it is when not root; as root, in a child that has dropped to an
-    // unprivileged user, so permission checks still bite. True when the check held.
-    bool asUnprivilegedUser(const std::function<bool()>& check) const
-    {
-        if (::geteuid() != 0)
-            return check();
-        ::chmod(m_root.c_str(), 0755);
-        pid_t child = ::fork();
-        if (child == 0) {
-            constexpr uid_t nobody = 65534;
-            bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
-            ::_exit(dropped && check() ? 0 : 1);
-        }
-        int status = 0;
-        return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    }
-
-    const std::string& scratch() const { return m_scratch; }
+    bool asUnprivilegedUser(const std::function<bool()>& check) const { return runUnprivileged(m_root.path(), check); }
 
 private:
-    // Folders a test made unreadable must be opened again before they can be removed.
-    static void restorePermissions(const std::string& root)
-    {
-        auto names = platform::NSFileManager::defaultManager().subpathsOfDirectoryAtPath(root);
-        if (!names)
-            return;
-        for (auto const& name : *names) {
-            std::string path = root + "/" + name;
-            struct stat info { };
-            if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-                ::chmod(path.c_str(), 0755);
-        }
-    }
-
-    std::string m_root;
-    std::string m_scratch;
+    TemporaryFolder m_root;
     std::optional<std::string> m_previousHome;
 };
 

@@ -4,6 +4,7 @@
 #include "model/VeskFile.h"
 #include "model/VeskFileManager.h"
 #include "platform/foundation/AppHome.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 
 #include <gmock/gmock.h>

@@ -1,9 +1,10 @@
 #include "model/DirectoryWatcher.h"
 #include "model/FileWatcher.h"
 
+#include "ModelTestSupport.h"
 #include "model/Bookmarks.h"
-#include "model/ModelTestSupport.h"
 #include "model/VeskFile.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/RunLoop.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "model/ZipArchive.h"
 
-#include "model/ZipTestSupport.h"
+#include "ZipTestSupport.h"
 
 #include <fcntl.h>
 #include <gmock/gmock.h>
@@ -40,7 +40,7 @@ TEST_F(ZipArchiveTest, FolderRoundTripKeepsContentsDatesPermissionsAndEmptyFolde
     ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, root));
 
     EXPECT_THAT(entryNames(archive), UnorderedElementsAre("top.txt", "sub/deep/leaf.bin", "sub/script.sh", "empty/.DS_Store"));
-    EXPECT_FALSE(exists(root + "/empty/.DS_Store")) << "no placeholder is left in the source";
+    EXPECT_FALSE(fs::exists(root + "/empty/.DS_Store")) << "no placeholder is left in the source";
 
     std::string out = folder / "out";
     ASSERT_TRUE(ZipArchive::unzipFileAtPath(archive, out));
@@ -50,12 +50,8 @@ TEST_F(ZipArchiveTest, FolderRoundTripKeepsContentsDatesPermissionsAndEmptyFolde
     EXPECT_EQ(permissions(out + "/sub/script.sh"), 0750u);
     EXPECT_EQ(modificationTime(out + "/sub/deep/leaf.bin"), sourceTime);
     EXPECT_EQ(modificationTime(out + "/top.txt"), sourceTime);
-}
 
-TEST_F(ZipArchiveTest, KeepParentDirectoryPutsEveryEntryUnderTheFolderName)
-{
-    std::string root = makeTree();
-    std::string archive = folder / "Archive.zip";
+    // Keeping the parent folder puts every entry under its name.
     ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, root, true));
     EXPECT_THAT(entryNames(archive), UnorderedElementsAre("tree/top.txt", "tree/sub/deep/leaf.bin", "tree/sub/script.sh", "tree/empty/.DS_Store"));
 }
@@ -73,10 +69,7 @@ TEST_F(ZipArchiveTest, FilesLandAtTheTopLevelAndUnreadableOnesAreLeftOut)
 
     auto entries = listArchive(archive);
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].name, "a.txt");
-    EXPECT_EQ(entries[0].content, "first");
-    EXPECT_EQ(entries[1].name, "a.txt");
-    EXPECT_EQ(entries[1].content, "second");
+    EXPECT_EQ(entries[0].name + entries[0].content + entries[1].name + entries[1].content, "a.txtfirsta.txtsecond");
     EXPECT_EQ(entries[0].externalAttributes >> 16 & 0170000, 0100000u) << "regular-file type bits";
 }
 
@@ -105,8 +98,7 @@ TEST_F(ZipArchiveTest, ASourceThatFailsWhileBeingReadLeavesNoTruncatedEntry)
 
     auto entries = listArchive(archive);
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].content, "alpha");
-    EXPECT_EQ(entries[1].content, "gamma");
+    EXPECT_EQ(entries[0].content + entries[1].content, "alphagamma");
 
     ZipArchive writer(folder / "b.zip");
     ASSERT_TRUE(writer.open());
@@ -120,7 +112,7 @@ TEST_F(ZipArchiveTest, AnArchiveThatCannotBeWrittenOutIsAFailure)
 {
     writeText(folder / "a.txt", std::string(200000, 'a'));
     EXPECT_FALSE(ZipArchive::createZipFileAtPath(folder / "no/such/folder/Archive.zip", { folder / "a.txt" }));
-    if (exists("/dev/full")) {
+    if (fs::exists("/dev/full")) {
         EXPECT_FALSE(ZipArchive::createZipFileAtPath("/dev/full", { folder / "a.txt" })) << "the device is full";
     }
 }
@@ -170,29 +162,19 @@ TEST_F(ZipArchiveTest, OverwriteOffKeepsExistingFilesUncountedButDated)
 {
     writeRawArchive(folder / "a.zip", { { .name = "keep.txt", .content = "from archive" }, { .name = "new.txt", .content = "new" } });
     writeText(folder / "out/keep.txt", "mine");
-    std::vector<std::string> progressNames;
-    std::vector<int64_t> progressCounts;
-    bool completed = false;
-
+    std::vector<std::string> progress;
+    std::optional<bool> completion;
     EXPECT_TRUE(ZipArchive::unzipFileAtPath(
         folder / "a.zip", folder / "out", false, std::nullopt,
-        [&](const std::string& name, const unz_file_info64&, int64_t done, int64_t total) {
-            progressNames.push_back(name);
-            progressCounts.push_back(done);
-            EXPECT_EQ(total, 2);
-        },
+        [&](const std::string& name, const unz_file_info64&, int64_t done, int64_t total) { progress.push_back(name + " " + std::to_string(done) + "/" + std::to_string(total)); },
         [&](const std::optional<std::string>& path, bool succeeded, const std::optional<ZipArchiveError>& error) {
-            completed = true;
-            EXPECT_EQ(path, folder / "a.zip");
-            EXPECT_TRUE(succeeded);
-            EXPECT_FALSE(error);
+            completion = succeeded && path == folder / "a.zip" && !error;
         }));
 
-    EXPECT_TRUE(completed);
+    EXPECT_EQ(completion, true);
     EXPECT_EQ(readText(folder / "out/keep.txt"), "mine");
     EXPECT_EQ(readText(folder / "out/new.txt"), "new");
-    EXPECT_THAT(progressNames, ElementsAre("new.txt"));
-    EXPECT_THAT(progressCounts, ElementsAre(1));
+    EXPECT_THAT(progress, ElementsAre("new.txt 1/2"));
     time_t entryDate = std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(0x5A2C6000));
     EXPECT_EQ(modificationTime(folder / "out/keep.txt"), entryDate);
 }
@@ -225,7 +207,7 @@ TEST_F(ZipArchiveTest, NestedArchivesAreUnzippedInPlaceUnlessBroken)
     writeRawArchive(folder / "outer.zip", { { .name = "sub/inner.zip", .content = readText(folder / "inner.zip"), .method = 0, .externalAttributes = 0100200u << 16 }, { .name = "broken.ZIP", .content = "not an archive", .externalAttributes = 0100604u << 16 } });
     EXPECT_TRUE(runUnprivileged(folder.path(), [&] { return ZipArchive::unzipFileAtPath(folder / "outer.zip", folder / "out"); }));
     EXPECT_EQ(readText(folder / "out/sub/inside.txt"), "nested");
-    EXPECT_FALSE(exists(folder / "out/sub/inner.zip"));
+    EXPECT_FALSE(fs::exists(folder / "out/sub/inner.zip"));
     EXPECT_EQ(readText(folder / "out/broken.ZIP"), "not an archive");
     EXPECT_EQ(permissions(folder / "out/broken.ZIP"), 0604u) << "a nested archive that stays gets its mode";
 }
@@ -235,43 +217,25 @@ struct RecordingDelegate : ZipArchiveDelegate {
     std::optional<bool> answer;
     bool withFileInformation = true;
 
-    bool zipArchiveWillUnzipArchiveAtPath(const std::string&, const unz_global_info64& info) override
+    bool note(std::string call)
     {
-        calls.push_back("willArchive " + std::to_string(info.number_entry));
+        calls.push_back(std::move(call));
         return true;
     }
-    bool zipArchiveDidUnzipArchiveAtPath(const std::string&, const unz_global_info64&, const std::string&) override
-    {
-        calls.push_back("didArchive");
-        return true;
-    }
+    bool zipArchiveWillUnzipArchiveAtPath(const std::string&, const unz_global_info64& info) override { return note("willArchive " + std::to_string(info.number_entry)); }
+    bool zipArchiveDidUnzipArchiveAtPath(const std::string&, const unz_global_info64&, const std::string&) override { return note("didArchive"); }
     std::optional<bool> zipArchiveShouldUnzipFileAtIndex(int64_t index, int64_t, const std::string&, const unz_file_info64&) override
     {
-        calls.push_back("should " + std::to_string(index));
+        note("should " + std::to_string(index));
         return answer;
     }
-    bool zipArchiveWillUnzipFileAtIndex(int64_t index, int64_t total, const std::string&, const unz_file_info64&) override
-    {
-        calls.push_back("will " + std::to_string(index) + "/" + std::to_string(total));
-        return true;
-    }
+    bool zipArchiveWillUnzipFileAtIndex(int64_t index, int64_t total, const std::string&, const unz_file_info64&) override { return note("will " + std::to_string(index) + "/" + std::to_string(total)); }
     bool zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathFileInformation(int64_t index, int64_t, const std::string&, const unz_file_info64&) override
     {
-        if (!withFileInformation)
-            return false;
-        calls.push_back("didInfo " + std::to_string(index));
-        return true;
+        return withFileInformation && note("didInfo " + std::to_string(index));
     }
-    bool zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathUnzippedFilePath(int64_t index, int64_t, const std::string&, const std::string& path) override
-    {
-        calls.push_back("didPath " + std::to_string(index) + " " + path);
-        return true;
-    }
-    bool zipArchiveProgressEvent(uint64_t done, uint64_t total) override
-    {
-        calls.push_back(done == total ? "progress all" : "progress");
-        return true;
-    }
+    bool zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathUnzippedFilePath(int64_t index, int64_t, const std::string&, const std::string& path) override { return note("didPath " + std::to_string(index) + " " + path); }
+    bool zipArchiveProgressEvent(uint64_t done, uint64_t total) override { return note(done == total ? "progress all" : "progress"); }
 };
 
 TEST_F(ZipArchiveTest, DelegateHearsEveryStepInOrder)
@@ -394,46 +358,31 @@ TEST_F(ZipArchiveTest, ArchivesThatCannotBeOpenedReportTheirErrors)
     }
 }
 
-TEST(ZipArchiveDates, DosDatesAreReadAsLocalTime)
+TEST(ZipArchiveDates, DosDatesAreLocalTimeAndEntryDatesClampToTheDosRange)
 {
+    auto localFields = [](time_t time) {
+        struct tm local { };
+        ::localtime_r(&time, &local);
+        return std::vector<int> { local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec };
+    };
     // 2017-03-04 05:06:08: year 37, month 3, day 4, hour 5, minute 6, seconds 4 * 2.
     uint32_t dos = (37u << 25) | (3u << 21) | (4u << 16) | (5u << 11) | (6u << 5) | 4u;
-    time_t time = std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(dos));
-    struct tm local { };
-    ::localtime_r(&time, &local);
-    EXPECT_EQ(local.tm_year + 1900, 2017);
-    EXPECT_EQ(local.tm_mon + 1, 3);
-    EXPECT_EQ(local.tm_mday, 4);
-    EXPECT_EQ(local.tm_hour, 5);
-    EXPECT_EQ(local.tm_min, 6);
-    EXPECT_EQ(local.tm_sec, 8);
-}
+    EXPECT_EQ(localFields(std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(dos))), (std::vector<int> { 2017, 3, 4, 5, 6, 8 }));
 
-TEST(ZipArchiveDates, EntryDatesTakeLocalFieldsAndClampToTheDosRange)
-{
     ZipArchive archive("/nonexistent/never-opened.zip");
+    auto entryFields = [&](time_t time) {
+        zip_fileinfo info {};
+        archive.zipInformation(&info, std::chrono::system_clock::from_time_t(time));
+        EXPECT_EQ(info.dosDate, 0u);
+        const tm_zip& date = info.tmz_date;
+        return std::vector<int> { int(date.tm_year), int(date.tm_mon) + 1, int(date.tm_mday), int(date.tm_hour), int(date.tm_min), int(date.tm_sec) };
+    };
     struct tm local { };
-    local.tm_year = 2020 - 1900;
-    local.tm_mon = 6;
-    local.tm_mday = 15;
-    local.tm_hour = 13;
-    local.tm_min = 45;
-    local.tm_sec = 30;
+    ::strptime("2020-07-15 13:45:30", "%F %T", &local);
     local.tm_isdst = -1;
-    zip_fileinfo info {};
-    archive.zipInformation(&info, std::chrono::system_clock::from_time_t(::mktime(&local)));
-    EXPECT_EQ(info.tmz_date.tm_year, 2020u);
-    EXPECT_EQ(info.tmz_date.tm_mon, 6u);
-    EXPECT_EQ(info.tmz_date.tm_mday, 15u);
-    EXPECT_EQ(info.tmz_date.tm_hour, 13u);
-    EXPECT_EQ(info.tmz_date.tm_min, 45u);
-    EXPECT_EQ(info.tmz_date.tm_sec, 30u);
-    EXPECT_EQ(info.dosDate, 0u);
-
-    archive.zipInformation(&info, std::chrono::system_clock::from_time_t(0));
-    EXPECT_EQ(info.tmz_date.tm_year, 1980u);
-    EXPECT_EQ(info.tmz_date.tm_mon, 0u);
-    EXPECT_EQ(info.tmz_date.tm_mday, 1u);
+    EXPECT_EQ(entryFields(::mktime(&local)), (std::vector<int> { 2020, 7, 15, 13, 45, 30 }));
+    auto early = entryFields(0);
+    EXPECT_EQ(std::vector<int>(early.begin(), early.begin() + 3), (std::vector<int> { 1980, 1, 1 }));
 }
 
 }

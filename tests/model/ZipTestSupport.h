@@ -1,94 +1,36 @@
 #pragma once
 
-// Helpers shared by the archive tests: a temporary folder, file snapshots
-// and a writer of hand-made (also malformed) archives.
+// Helpers shared by the archive tests: file facts, snapshots and a writer of
+// hand-made (also malformed) archives.
 
-#include <array>
-#include <chrono>
+#include "ModelTestSupport.h"
+
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <grp.h>
-#include <gtest/gtest.h>
 #include <map>
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
 namespace vesk::ziptest {
 
-namespace fs = std::filesystem;
+using namespace vesk::test;
 
-class TemporaryFolder {
-public:
-    TemporaryFolder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "vesk-zip-XXXXXX").string();
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        char* made = ::mkdtemp(buffer.data());
-        if (!made)
-            throw std::runtime_error("mkdtemp failed");
-        m_path = made;
-    }
-    ~TemporaryFolder()
-    {
-        std::error_code ignored;
-        // Tests may leave read-only folders behind.
-        for (auto it = fs::recursive_directory_iterator(m_path, fs::directory_options::skip_permission_denied, ignored);
-             it != fs::recursive_directory_iterator(); it.increment(ignored)) {
-            if (it->is_directory(ignored) && !it->is_symlink(ignored))
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        }
-        fs::remove_all(m_path, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-inline void writeText(const std::string& path, const std::string& content)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-inline std::string readText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-inline bool exists(const std::string& path)
-{
-    struct stat info;
-    return ::lstat(path.c_str(), &info) == 0;
-}
-
-inline time_t modificationTime(const std::string& path)
+inline struct stat statOf(const std::string& path)
 {
     struct stat info { };
     ::lstat(path.c_str(), &info);
-    return info.st_mtim.tv_sec;
+    return info;
+}
+inline time_t modificationTime(const std::string& path)
+{
+    return statOf(path).st_mtim.tv_sec;
+}
+inline mode_t permissions(const std::string& path)
+{
+    return statOf(path).st_mode & 07777;
 }
 
 inline void setModificationTime(const std::string& path, time_t time)
@@ -97,29 +39,17 @@ inline void setModificationTime(const std::string& path, time_t time)
     ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-inline mode_t permissions(const std::string& path)
-{
-    struct stat info { };
-    ::lstat(path.c_str(), &info);
-    return info.st_mode & 07777;
-}
-
 // Every item below a folder: relative path to kind, content and date, to
 // prove that a run changed nothing there.
 inline std::map<std::string, std::string> snapshot(const std::string& folder)
 {
     std::map<std::string, std::string> items;
     for (auto& entry : fs::recursive_directory_iterator(folder)) {
-        std::string relative = fs::relative(entry.path(), folder).string();
-        std::string description;
-        if (entry.is_symlink())
-            description = "link:" + fs::read_symlink(entry.path()).string();
-        else if (entry.is_directory())
-            description = "folder";
-        else
-            description = "file:" + readText(entry.path().string());
-        description += "@" + std::to_string(modificationTime(entry.path().string()));
-        items[relative] = description;
+        std::string path = entry.path().string();
+        std::string kind = entry.is_symlink() ? "link:" + fs::read_symlink(path).string()
+            : entry.is_directory()            ? "folder"
+                                              : "file:" + readText(path);
+        items[fs::relative(path, folder).string()] = kind + "@" + std::to_string(modificationTime(path));
     }
     return items;
 }
@@ -176,17 +106,10 @@ inline std::vector<std::string> entryNames(const std::string& path)
 
 inline std::string rawDeflate(const std::string& data)
 {
-    z_stream stream {};
-    deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, data.size()) + 16, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
+    uLongf size = compressBound(data.size());
+    std::string out(size, '\0');
+    compress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()), data.size());
+    return out.substr(2, size - 6); // the bare stream, without zlib's header and checksum
 }
 
 inline uint32_t crcOf(const std::string& data)
@@ -249,36 +172,6 @@ inline void patchEntry(const std::string& path, const std::string& name, std::si
     std::ofstream(path, std::ios::binary | std::ios::trunc) << data;
 }
 
-// Runs `body` in a child process that owns `folder` but, where it can, lacks
-// root's right to ignore file modes; true when the body answered true.
-inline bool runUnprivileged(const std::string& folder, const std::function<bool()>& body)
-{
-    pid_t child = ::fork();
-    if (child < 0)
-        return false;
-    if (child == 0) {
-        if (::geteuid() == 0) {
-            const uid_t nobody = 65534;
-            ::lchown(folder.c_str(), nobody, nobody);
-            for (auto& entry : fs::recursive_directory_iterator(folder))
-                ::lchown(entry.path().c_str(), nobody, nobody);
-            // Where the user cannot be changed, the body runs with root's rights.
-            [[maybe_unused]] bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
-        }
-        ::_exit(body() ? 0 : 1);
-    }
-    int status = 0;
-    if (::waitpid(child, &status, 0) != child)
-        return false;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-inline bool hasTool(const char* name)
-{
-    std::string command = std::string("command -v ") + name + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
-
 inline int run(const std::string& command)
 {
     int status = std::system(command.c_str());
@@ -288,12 +181,8 @@ inline int run(const std::string& command)
 inline std::string shellQuoted(const std::string& text)
 {
     std::string out = "'";
-    for (char c : text) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
 }
 
