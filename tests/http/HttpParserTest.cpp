@@ -16,7 +16,6 @@ struct Outcome {
     std::vector<HttpRequest> requests;
     std::optional<Code> error;
     std::string errorPayload;
-    bool socketError { false };
 };
 
 Outcome parseParts(const std::vector<std::string>& parts, HttpLimits limits = {})
@@ -33,9 +32,6 @@ Outcome parseParts(const std::vector<std::string>& parts, HttpLimits limits = {}
         } catch (const HttpParserError& error) {
             outcome.error = error.code();
             outcome.errorPayload = error.payload();
-            return outcome;
-        } catch (const SocketError&) {
-            outcome.socketError = true;
             return outcome;
         }
     }
@@ -64,27 +60,7 @@ const std::string sampleRequest = "POST /setFile?path=%2FDocuments%2Fa%20b&type=
                                   "\r\n"
                                   "hello\0world"s;
 
-std::string sample()
-{
-    return std::string(sampleRequest.data(), sampleRequest.size());
-}
-
 } // namespace
-
-TEST(HttpParserHelpers, SplitString)
-{
-    EXPECT_EQ(splitString("GET  /  HTTP/1.1", ' '), (std::vector<std::string> { "GET", "/", "HTTP/1.1" }));
-    EXPECT_EQ(splitString("&a&&b&", '&'), (std::vector<std::string> { "a", "b" }));
-    EXPECT_TRUE(splitString("", ' ').empty());
-    EXPECT_TRUE(splitString("   ", ' ').empty());
-}
-
-TEST(HttpParserHelpers, TrimWhitespace)
-{
-    EXPECT_EQ(trimWhitespace(" \t\v\f\r\nx y \r\n"), "x y");
-    EXPECT_EQ(trimWhitespace("\xC2\xA0x\xC2\xA0"), "\xC2\xA0x\xC2\xA0");
-    EXPECT_EQ(trimWhitespace("   "), "");
-}
 
 TEST(HttpParserHelpers, PercentDecode)
 {
@@ -111,7 +87,6 @@ TEST(HttpParserHelpers, UrlParamsByPosition)
 {
     using P = UrlParams;
     EXPECT_EQ(extractUrlParams("/getFile?path=%2FDocuments&type=raw"), (P { { "path", "/Documents" }, { "type", "raw" } }));
-    EXPECT_EQ(extractUrlParams("/"), (P { { "", "" } }));
     EXPECT_EQ(extractUrlParams("/getDocDir"), (P { { "", "" } }));
     EXPECT_EQ(extractUrlParams("/a=b"), (P { { "/a", "b" } }));
     EXPECT_EQ(extractUrlParams("/a?x=1&&y=2"), (P { { "x", "1" }, { "y", "2" } }));
@@ -129,57 +104,48 @@ TEST(HttpParserHelpers, UrlencodedForm)
 
 TEST(HttpParserRequest, ReadsLineHeadersAndBody)
 {
-    auto request = parseOne(sample());
+    auto request = parseOne(sampleRequest);
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.url, "/setFile?path=%2FDocuments%2Fa%20b&type=raw");
     EXPECT_EQ(request.urlParams, (UrlParams { { "path", "/Documents/a b" }, { "type", "raw" } }));
     EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "host", "10.0.0.7" }, { "connection", "keep-alive" }, { "content-length", "11" }, { "x-odd ", "spaced" } }));
     // A zero byte in a body is data.
     EXPECT_EQ(request.body, std::string("hello\0world", 11));
-    EXPECT_TRUE(request.capturedUrlGroups.empty());
-    EXPECT_FALSE(request.address);
 }
 
 TEST(HttpParserRequest, HeaderLines)
 {
-    auto request = parseOne("get  /  HTTP/1.0 extra\r\nX-Empty:   \r\nAccept:text/html\r\nnocolon\r\n:novalue\r\nA: 1\r\na: 2\r\n\r\n");
+    // Only ASCII white space is trimmed.
+    auto request = parseOne("get  /  HTTP/1.0 extra\r\nX-Empty:   \r\nAccept:text/html\r\nnocolon\r\n:novalue\r\nA: 1\r\na: 2\r\n"
+                            "Nb: \t\xC2\xA0v\xC2\xA0 \r\n\r\n");
     EXPECT_EQ(request.method, "get");
     EXPECT_EQ(request.url, "/");
-    EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "accept", "text/html" }, { "a", "2" } }));
+    EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "accept", "text/html" }, { "a", "2" }, { "nb", "\xC2\xA0v\xC2\xA0" } }));
     EXPECT_FALSE(request.body);
 }
 
 TEST(HttpParserRequest, BodyByContentLength)
 {
-    EXPECT_EQ(parseOne("GET / HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello").body, "hello");
-    EXPECT_EQ(parseOne("GET / HTTP/1.1\r\nContent-Length: 0\r\n\r\n").body, "");
-    EXPECT_EQ(parseOne("GET / HTTP/1.1\r\nContent-Length: -4\r\n\r\n").body, "");
-    EXPECT_EQ(parseOne("GET / HTTP/1.1\r\nContent-Length: +2\r\n\r\nab").body, "ab");
-    EXPECT_FALSE(parseOne("GET / HTTP/1.1\r\nContent-Length: abc\r\n\r\n").body);
-    EXPECT_FALSE(parseOne("GET / HTTP/1.1\r\nContent-Length: 5x\r\n\r\n").body);
-    EXPECT_FALSE(parseOne("GET / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n").body);
-    EXPECT_FALSE(parseOne("GET / HTTP/1.1\r\n\r\n").body);
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        { "Content-Length: 5\r\n\r\nhello", "hello" },
+        { "Content-Length: 0\r\n\r\n", "" },
+        { "Content-Length: -4\r\n\r\n", "" },
+        { "Content-Length: +2\r\n\r\nab", "ab" },
+        { "Content-Length: abc\r\n\r\n", std::nullopt },
+        { "Content-Length: 5x\r\n\r\n", std::nullopt },
+        { "Content-Length: 99999999999999999999999\r\n\r\n", std::nullopt },
+        { "\r\n", std::nullopt },
+    };
+    for (auto& [rest, body] : cases)
+        EXPECT_EQ(parseOne("GET / HTTP/1.1\r\n" + rest).body, body) << rest;
 }
 
 TEST(HttpParserRequest, KeepAliveOnlyForExactToken)
 {
     HttpParser parser;
     EXPECT_TRUE(parser.supportsKeepAlive({ { "connection", "keep-alive" } }));
-    EXPECT_TRUE(parseOne("GET / HTTP/1.1\r\nConnection:  keep-alive \r\n\r\n").headers.at("connection") == "keep-alive");
     EXPECT_FALSE(parser.supportsKeepAlive({ { "connection", "Keep-Alive" } }));
-    EXPECT_FALSE(parser.supportsKeepAlive({ { "connection", "close" } }));
     EXPECT_FALSE(parser.supportsKeepAlive({}));
-}
-
-TEST(HttpParserRequest, PipelinedRequestsStayApart)
-{
-    auto outcome = parse("GET /one HTTP/1.1\r\nContent-Length: 3\r\n\r\nabcGET /two HTTP/1.1\r\n\r\nGET /three HTTP/1.1\r\n\r\n");
-    ASSERT_EQ(outcome.requests.size(), 3u);
-    EXPECT_EQ(outcome.requests[0].body, "abc");
-    EXPECT_EQ(outcome.requests[1].url, "/two");
-    EXPECT_EQ(outcome.requests[2].url, "/three");
-    // The stream then ends: read as an empty request line.
-    EXPECT_EQ(outcome.error, Code::InvalidStatusLine);
 }
 
 TEST(HttpParserRequest, PrintsTheTokensOfEachRequestLine)
@@ -250,7 +216,7 @@ TEST(HttpParserMalformed, WithinLimitsStillParses)
 TEST(HttpParserSplit, EverySplitPointGivesTheSameRequests)
 {
     // Two pipelined requests, so a split also lands between them and in the body.
-    std::string input = sample() + "GET /next?x=%C3%A9 HTTP/1.1\r\nContent-Length: 2\r\n\r\nok";
+    std::string input = sampleRequest + "GET /next?x=%C3%A9 HTTP/1.1\r\nContent-Length: 2\r\n\r\nok";
     auto whole = parse(input);
     ASSERT_EQ(whole.requests.size(), 2u);
     for (size_t offset = 1; offset < input.size(); ++offset) {
@@ -258,17 +224,10 @@ TEST(HttpParserSplit, EverySplitPointGivesTheSameRequests)
         EXPECT_EQ(split.requests, whole.requests) << "split at " << offset;
         EXPECT_EQ(split.error, Code::InvalidStatusLine) << "split at " << offset;
     }
-}
-
-TEST(HttpParserSplit, OneByteAtATime)
-{
-    std::string input = sample();
-    std::vector<std::string> parts;
+    std::vector<std::string> bytes;
     for (char byte : input)
-        parts.emplace_back(1, byte);
-    auto outcome = parseParts(parts);
-    ASSERT_EQ(outcome.requests.size(), 1u);
-    EXPECT_EQ(outcome.requests[0], parseOne(input));
+        bytes.emplace_back(1, byte);
+    EXPECT_EQ(parseParts(bytes).requests, whole.requests) << "one byte at a time";
 }
 
 // The parser error of the next read on the descriptor, if any.
@@ -290,12 +249,28 @@ HttpLimits shortDeadlines(std::chrono::milliseconds header, std::chrono::millise
     return limits;
 }
 
-TEST(HttpParserDeadline, SilentClientTimesOut)
+TEST(HttpParserDeadline, SilentIdleAndStalledClientsTimeOut)
 {
-    SocketPair pair;
-    pair.write("GET / HTTP/1.1\r\n");
-    HttpParser parser(shortDeadlines(100ms, 10s));
-    EXPECT_EQ(nextError(parser, pair.reader), Code::Timeout);
+    struct Case {
+        std::string input;
+        HttpLimits limits;
+        size_t requestsBefore;
+    };
+    const Case cases[] = {
+        { "GET / HTTP/1.1\r\n", shortDeadlines(100ms, 10s), 0 },
+        { "GET / HTTP/1.1\r\n\r\n", shortDeadlines(10s, 100ms), 1 },
+        { "POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", shortDeadlines(10s, 100ms), 0 },
+    };
+    for (auto& testCase : cases) {
+        SocketPair pair;
+        pair.write(testCase.input);
+        HttpParser parser(testCase.limits);
+        for (size_t index = 0; index < testCase.requestsBefore; ++index)
+            EXPECT_EQ(parser.readHttpRequest(Socket(pair.reader)).url, "/");
+        EXPECT_EQ(nextError(parser, pair.reader), Code::Timeout) << testCase.input;
+    }
+    // A failed read is the socket's error, not the parser's.
+    EXPECT_THROW(HttpParser().readHttpRequest(Socket(-1)), SocketError);
 }
 
 TEST(HttpParserDeadline, TricklingClientHitsTheWholeHeaderDeadline)
@@ -315,27 +290,4 @@ TEST(HttpParserDeadline, TricklingClientHitsTheWholeHeaderDeadline)
     done = true;
     trickle.join();
     EXPECT_EQ(code, Code::Timeout);
-}
-
-TEST(HttpParserDeadline, IdleKeepAliveConnectionTimesOut)
-{
-    SocketPair pair;
-    pair.write("GET / HTTP/1.1\r\n\r\n");
-    HttpParser parser(shortDeadlines(10s, 100ms));
-    EXPECT_EQ(parser.readHttpRequest(Socket(pair.reader)).url, "/");
-    EXPECT_EQ(nextError(parser, pair.reader), Code::Timeout);
-}
-
-TEST(HttpParserDeadline, StalledBodyTimesOut)
-{
-    SocketPair pair;
-    pair.write("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
-    HttpParser parser(shortDeadlines(10s, 100ms));
-    EXPECT_EQ(nextError(parser, pair.reader), Code::Timeout);
-}
-
-TEST(HttpParserDeadline, FailedReadIsASocketError)
-{
-    HttpParser parser;
-    EXPECT_THROW(parser.readHttpRequest(Socket(-1)), SocketError);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vesk::test {
 
@@ -23,17 +24,14 @@ public:
     // Connects at once unless told not to; connect() needs no new descriptor.
     explicit Client(uint16_t port, bool connectNow = true)
         : m_port(port)
+        , m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (connectNow)
             connect();
     }
     void connect()
     {
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address { AF_INET, htons(m_port), { htonl(INADDR_LOOPBACK) }, {} };
         if (m_fd < 0 || ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
     }
@@ -45,24 +43,10 @@ public:
     void close()
     {
         if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = -1;
+            ::close(std::exchange(m_fd, -1));
     }
-
-    bool send(const std::string& bytes)
-    {
-        size_t sent = 0;
-        while (sent < bytes.size()) {
-            ssize_t result = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (result <= 0)
-                return false;
-            sent += static_cast<size_t>(result);
-        }
-        return true;
-    }
-
+    bool send(const std::string& bytes) { return ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size()); }
     void endSending() { ::shutdown(m_fd, SHUT_WR); }
-
     // Closes with a reset instead of an orderly end.
     void reset()
     {
