@@ -23,8 +23,6 @@ public:
         if (!m_path.empty())
             std::filesystem::remove_all(m_path, ignored);
     }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
 
     const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path operator/(const std::string& relative) const { return m_path / relative; }
@@ -53,8 +51,6 @@ public:
         else
             ::unsetenv(m_name);
     }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
     const char* m_name;
