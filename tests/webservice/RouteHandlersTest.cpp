@@ -2,6 +2,7 @@
 // an address, methods outside ASCII), the blocked-client banner, and the route table.
 
 #include "app/AppTestSupport.h"
+#include "http/HttpParser.h"
 #include "platform/foundation/JSON.h"
 #include "webservice/VeskHTTPServerRoutes.h"
 #include "webservice/VeskWebServices.h"
@@ -38,21 +39,7 @@ namespace {
             made.url = std::move(url);
             made.method = std::move(method);
             made.address = std::move(address);
-            auto query = made.url.find('?');
-            if (query != std::string::npos) {
-                std::string rest = made.url.substr(query + 1);
-                size_t at = 0;
-                while (at <= rest.size()) {
-                    auto end = rest.find('&', at);
-                    auto piece = rest.substr(at, end == std::string::npos ? std::string::npos : end - at);
-                    auto equals = piece.find('=');
-                    if (equals != std::string::npos)
-                        made.urlParams.emplace_back(piece.substr(0, equals), piece.substr(equals + 1));
-                    if (end == std::string::npos)
-                        break;
-                    at = end + 1;
-                }
-            }
+            made.urlParams = extractUrlParams(made.url);
             return made;
         }
 

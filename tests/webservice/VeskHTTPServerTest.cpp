@@ -1,4 +1,5 @@
 #include "app/AppTestSupport.h"
+#include "webservice/WebRouteTestSupport.h"
 
 #include "app/AppDelegate.h"
 #include "model/SettingsKeys.h"
@@ -33,24 +34,11 @@ const bool installed = [] {
     return true;
 }();
 
-// One GET on loopback; the body of the answer, or absent.
+// The body of a 200 answer to a GET on loopback, or absent.
 std::optional<std::string> get(std::uint16_t port, const std::string& path)
 {
-    int fd = vesk::test::connectToLoopback(port);
-    if (fd < 0)
-        return std::nullopt;
-    std::string request = "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer;
-    char buffer[4096];
-    ssize_t count;
-    while ((count = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-        answer.append(buffer, static_cast<std::size_t>(count));
-    ::close(fd);
-    auto body = answer.find("\r\n\r\n");
-    if (answer.rfind("HTTP/1.1 200", 0) != 0 || body == std::string::npos)
-        return std::nullopt;
-    return answer.substr(body + 4);
+    auto answer = vesk::test::httpGet(port, path);
+    return answer.status == 200 ? std::optional(answer.body) : std::nullopt;
 }
 
 class VeskHTTPServerTest : public AppTest {
@@ -126,20 +114,6 @@ TEST_F(VeskHTTPServerTest, ASecondStartOpensNoSecondSocketAndLeavesTheBannerDism
     EXPECT_TRUE(isListening(port));
     EXPECT_EQ(VeskNotificationManager::staticNotification(), nullptr);
     EXPECT_EQ(events().size(), 1u);
-}
-
-TEST_F(VeskHTTPServerTest, StartWithoutWifiOnlyMarksTheServiceWanted)
-{
-    wifiPresent() = false;
-    VeskHTTPServer::start();
-    EXPECT_TRUE(service().pShouldRun);
-    EXPECT_TRUE(service().phasChecker);
-    EXPECT_EQ(launches, 1);
-    EXPECT_FALSE(VeskHTTPServer::isRunning());
-    EXPECT_FALSE(isListening(port));
-    EXPECT_EQ(VeskNotificationManager::staticNotification(), nullptr);
-    EXPECT_TRUE(VeskNotificationManager::queue().empty());
-    EXPECT_TRUE(events().empty());
 }
 
 TEST_F(VeskHTTPServerTest, AFailedStartIsReportedAndLeavesTheServiceWanted)

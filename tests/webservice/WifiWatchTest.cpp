@@ -4,6 +4,7 @@
 #include "webservice/WifiWatch.h"
 #include "app/AppDelegate.h"
 #include "app/AppTestSupport.h"
+#include "screens/SettingsTableViewController.h"
 #include "sdk/Analytics.h"
 #include "webservice/VeskWebServices.h"
 
@@ -77,6 +78,7 @@ namespace {
         EXPECT_TRUE(service().pShouldRun);
         EXPECT_FALSE(service().pIsRunning);
         EXPECT_EQ(VeskNotificationManager::staticNotification(), nullptr);
+        EXPECT_TRUE(VeskNotificationManager::queue().empty());
         ASSERT_NE(WifiWatch::launched(), nullptr);
 
         EXPECT_EQ(step(), Decision::LostNotice);
@@ -143,10 +145,7 @@ namespace {
     {
         // Someone else holds the port.
         int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        auto address = loopbackAddress(port);
         ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ASSERT_EQ(::listen(holder, 4), 0);
 
@@ -183,19 +182,6 @@ namespace {
         driver.drain();
     }
 
-    TEST_F(WifiWatchTest, OnlyTheFirstStartLaunchesTheWatch)
-    {
-        VeskHTTPServer::start();
-        auto* first = WifiWatch::launched();
-        ASSERT_NE(first, nullptr);
-        VeskHTTPServer::stop();
-        VeskHTTPServer::start();
-        VeskHTTPServer::start();
-        driver.drain();
-        EXPECT_EQ(WifiWatch::launched(), first);
-        EXPECT_FALSE(first->isRunning()) << "installed for stepping: no thread of its own";
-    }
-
     TEST_F(WifiWatchTest, TappingTheNoWifiBannerOpensTheSettings)
     {
         ASSERT_TRUE(platform::UIApplication::sharedApplication().launch(std::make_shared<AppDelegate>(), {}));
@@ -207,43 +193,30 @@ namespace {
         ASSERT_NE(banner, nullptr);
         banner->clickedOnNotification();
         driver.drain();
-        auto top = driver.topViewController();
-        ASSERT_NE(top, nullptr);
-        auto navigation = std::dynamic_pointer_cast<platform::UINavigationController>(top);
-        auto shown = navigation ? navigation->topViewController() : top;
-        EXPECT_EQ(shown->storyboardIdentifier(), "settings");
+        EXPECT_NE(driver.visible<SettingsTableViewController>(), nullptr);
     }
 
-    TEST_F(WifiWatchTest, ItsThreadPollsUntilStopped)
+    TEST_F(WifiWatchTest, ItsThreadPollsUntilStoppedAndAStopWakesItsSleep)
     {
         std::atomic<int> polls { 0 };
-        {
-            WifiWatch own(service(), [&]() -> std::optional<std::string> {
-                ++polls;
-                return std::string("127.0.0.1");
-            });
-            own.run(std::chrono::milliseconds(2));
-            EXPECT_TRUE(own.isRunning());
-            EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return polls >= 3; }));
-            own.stop();
-            EXPECT_FALSE(own.isRunning());
-            int after = polls;
-            own.stop();
-            EXPECT_EQ(polls, after) << "no poll after the stop";
-            // Started again, then ended by its destruction.
-            own.run(std::chrono::milliseconds(2));
-            EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return polls >= after + 2; }));
-        }
-    }
-
-    TEST_F(WifiWatchTest, AWatchWokenFromItsSleepEndsAtOnce)
-    {
-        // A whole-hour interval: the stop must not wait it out.
-        WifiWatch own(service(), []() -> std::optional<std::string> { return std::string("127.0.0.1"); });
+        WifiWatch own(service(), [&]() -> std::optional<std::string> {
+            ++polls;
+            return std::string("127.0.0.1");
+        });
+        own.run(std::chrono::milliseconds(2));
+        EXPECT_TRUE(own.isRunning());
+        EXPECT_TRUE(platform::RunLoop::main().runUntil([&] { return polls >= 3; }));
+        own.stop();
+        EXPECT_FALSE(own.isRunning());
+        int after = polls;
+        own.stop();
+        EXPECT_EQ(polls, after) << "no poll after the stop";
+        // A whole-hour interval: the stop must not wait it out. The destruction ends the run.
         own.run(std::chrono::hours(1));
         auto began = std::chrono::steady_clock::now();
         own.stop();
         EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30));
+        own.run(std::chrono::hours(1));
     }
 
 }
