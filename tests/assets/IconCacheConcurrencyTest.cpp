@@ -2,7 +2,6 @@
 
 #include "platform/graphics/GraphicsTestSupport.h"
 
-#include <atomic>
 #include <latch>
 #include <thread>
 #include <vector>
@@ -56,9 +55,15 @@ namespace {
             ASSERT_TRUE(image);
             EXPECT_TRUE(image->hasEqualPixels(*reference));
         }
-        auto folders = fromManyThreads([] { return VeskAssets::imageOfFolderIconWithFileFillColor(VeskAssets::flatRed()); });
-        for (auto& image : folders)
-            EXPECT_TRUE(image->hasEqualPixels(*folders[0]));
+        // Drawing routines straight into each thread's own context.
+        auto pages = fromManyThreads([] {
+            return render({ 40, 51 }, 2, [] {
+                VeskAssets::drawStringsIconWithFileFillColor(VeskAssets::flatRed());
+                VeskAssets::drawZipIcon();
+            });
+        });
+        for (auto& image : pages)
+            EXPECT_TRUE(image->hasEqualPixels(*pages[0]));
     }
 
 }

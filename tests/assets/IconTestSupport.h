@@ -2,40 +2,44 @@
 
 #include "platform/graphics/GraphicsTestSupport.h"
 
+#include <concepts>
 #include <functional>
 #include <gtest/gtest.h>
 
 namespace vesk::testing {
 
-// A point of an icon and what must be seen there.
+// Matches a colour as the shared support's hasColor does; a template, so that an overload
+// of the same shape there (if present) is the one chosen.
+template<typename Color>
+requires std::same_as<Color, UIColor>
+inline ::testing::AssertionResult hasColor(const UIPixel& p, const Color& color)
+{
+    return hasColor(p, color.red(), color.green(), color.blue(), color.alpha());
+}
+
 struct Probe {
     CGFloat x, y;
 };
 
-// Pixels of the rectangle (in points) that satisfy the test.
-inline int countPixels(const UIImage& image, const CGRect& rect, const std::function<bool(const UIPixel&)>& test)
+// Pixel positions (x, y) of the rectangle (in points) that satisfy the test.
+inline int countPositions(const UIImage& image, const CGRect& rect, const std::function<bool(int, int)>& test)
 {
     int count = 0;
     CGFloat s = image.scale();
-    for (int y = int(rect.origin.y * s); y < int((rect.origin.y + rect.size.height) * s); ++y) {
-        for (int x = int(rect.origin.x * s); x < int((rect.origin.x + rect.size.width) * s); ++x) {
-            if (test(image.pixelAt(x, y)))
-                ++count;
-        }
-    }
+    for (int y = int(rect.origin.y * s); y < int((rect.origin.y + rect.size.height) * s); ++y)
+        for (int x = int(rect.origin.x * s); x < int((rect.origin.x + rect.size.width) * s); ++x)
+            count += test(x, y);
     return count;
+}
+
+inline int countPixels(const UIImage& image, const CGRect& rect, const std::function<bool(const UIPixel&)>& test)
+{
+    return countPositions(image, rect, [&](int x, int y) { return test(image.pixelAt(x, y)); });
 }
 
 inline bool regionsEqual(const UIImage& a, const UIImage& b, const CGRect& rect)
 {
-    CGFloat s = a.scale();
-    for (int y = int(rect.origin.y * s); y < int((rect.origin.y + rect.size.height) * s); ++y) {
-        for (int x = int(rect.origin.x * s); x < int((rect.origin.x + rect.size.width) * s); ++x) {
-            if (!(a.pixelAt(x, y) == b.pixelAt(x, y)))
-                return false;
-        }
-    }
-    return true;
+    return countPositions(a, rect, [&](int x, int y) { return !(a.pixelAt(x, y) == b.pixelAt(x, y)); }) == 0;
 }
 
 enum class Edge { Top,
@@ -49,11 +53,9 @@ inline bool touchesEdge(const UIImage& image, Edge edge)
     int w = image.pixelWidth(), h = image.pixelHeight();
     bool vertical = edge == Edge::Left || edge == Edge::Right;
     int fixed = edge == Edge::Top || edge == Edge::Left ? 0 : (vertical ? w : h) - 1;
-    for (int i = 0; i < (vertical ? h : w); ++i) {
-        UIPixel p = vertical ? image.pixelAt(fixed, i) : image.pixelAt(i, fixed);
-        if (p.alpha > 128)
+    for (int i = 0; i < (vertical ? h : w); ++i)
+        if ((vertical ? image.pixelAt(fixed, i) : image.pixelAt(i, fixed)).alpha > 128)
             return true;
-    }
     return false;
 }
 

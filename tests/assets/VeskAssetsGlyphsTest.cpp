@@ -89,20 +89,29 @@ namespace {
         return *VeskAssets::iOSDefaultTint();
     }
 
-    TEST(GlyphsTest, EveryGlyphAtScalesOneAndTwo)
+    TEST(GlyphsTest, EveryGlyphIsOneColourReachingItsEdgesWithinItsCanvas)
     {
+        auto opaque = [](const UIPixel& p) { return p.alpha > 0; };
         for (const Glyph& glyph : glyphs()) {
             SCOPED_TRACE(glyph.name);
+            CGRect canvas = CGRectMake(0, 0, glyph.canvas.width, glyph.canvas.height);
+            std::shared_ptr<UIImage> image;
             for (CGFloat scale : { 1.0, 2.0 }) {
-                auto image = render(glyph.canvas, scale, glyph.draw);
-                EXPECT_EQ(image->pixelWidth(), int(glyph.canvas.width * scale));
-                EXPECT_EQ(image->pixelHeight(), int(glyph.canvas.height * scale));
-                // One colour only: every mostly painted pixel is the tint.
-                int foreign = countPixels(*image, CGRectMake(0, 0, glyph.canvas.width, glyph.canvas.height), [](const UIPixel& p) {
+                image = render(glyph.canvas, scale, glyph.draw);
+                // Every mostly painted pixel is the tint.
+                EXPECT_EQ(countPixels(*image, canvas, [](const UIPixel& p) {
                     return p.alpha >= 128 && !hasColor(UIPixel { p.red, p.green, p.blue, 255 }, tint());
-                });
-                EXPECT_EQ(foreign, 0);
+                }),
+                    0);
             }
+            for (Edge edge : glyph.edges)
+                EXPECT_TRUE(touchesEdge(*image, edge)) << int(edge);
+            // A larger context keeps size and position, and gets nothing beyond the canvas but
+            // what stands slightly over its edges.
+            auto larger = render({ 60, 60 }, 2, glyph.draw);
+            EXPECT_TRUE(regionsEqual(*image, *larger, canvas));
+            EXPECT_EQ(countPixels(*larger, CGRectMake(0, glyph.canvas.height + 1, 60, 59 - glyph.canvas.height), opaque), 0);
+            EXPECT_EQ(countPixels(*larger, CGRectMake(glyph.canvas.width + 1, 0, 59 - glyph.canvas.width, 60), opaque), 0);
         }
     }
 
@@ -115,31 +124,6 @@ namespace {
                 EXPECT_TRUE(hasColor(pixelAtPoint(*image, p.x, p.y), tint())) << p.x << ", " << p.y;
             for (Probe p : glyph.empty)
                 EXPECT_TRUE(isTransparent(pixelAtPoint(*image, p.x, p.y))) << p.x << ", " << p.y;
-        }
-    }
-
-    TEST(GlyphsTest, EdgesReachedWhereTheLayoutSaysSo)
-    {
-        for (const Glyph& glyph : glyphs()) {
-            SCOPED_TRACE(glyph.name);
-            auto image = render(glyph.canvas, 2, glyph.draw);
-            for (Edge edge : glyph.edges)
-                EXPECT_TRUE(touchesEdge(*image, edge)) << int(edge);
-        }
-    }
-
-    TEST(GlyphsTest, LargerContextKeepsSizeAndPosition)
-    {
-        for (const Glyph& glyph : glyphs()) {
-            SCOPED_TRACE(glyph.name);
-            auto exact = render(glyph.canvas, 2, glyph.draw);
-            auto larger = render({ 60, 60 }, 2, glyph.draw);
-            CGRect canvas = CGRectMake(0, 0, glyph.canvas.width, glyph.canvas.height);
-            EXPECT_TRUE(regionsEqual(*exact, *larger, canvas));
-            // Nothing beyond the canvas but what stands slightly over its edges.
-            int beyond = countPixels(*larger, CGRectMake(0, glyph.canvas.height + 1, 60, 59 - glyph.canvas.height), [](const UIPixel& p) { return p.alpha > 0; })
-                + countPixels(*larger, CGRectMake(glyph.canvas.width + 1, 0, 59 - glyph.canvas.width, 60), [](const UIPixel& p) { return p.alpha > 0; });
-            EXPECT_EQ(beyond, 0);
         }
     }
 
