@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <unistd.h>
@@ -52,9 +53,8 @@ protected:
     void SetUp() override
     {
         char pattern[] = "/tmp/vesk-app-XXXXXX";
-        char* made = ::mkdtemp(pattern);
-        ASSERT_NE(made, nullptr);
-        m_root = made;
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        m_root = pattern;
         ::setenv("VESK_HOME", (m_root + "/home").c_str(), 1);
         port = freeLoopbackPort();
         ::setenv("VESK_PORT", std::to_string(port).c_str(), 1);
@@ -90,12 +90,7 @@ protected:
     std::string makeFile(const std::string& name, const std::string& contents = "x") const
     {
         std::string path = m_root + "/" + name;
-        FILE* file = std::fopen(path.c_str(), "w");
-        EXPECT_NE(file, nullptr) << path;
-        if (file) {
-            std::fputs(contents.c_str(), file);
-            std::fclose(file);
-        }
+        EXPECT_TRUE(std::ofstream(path) << contents) << path;
         return path;
     }
     std::string makeFolder(const std::string& name) const

@@ -45,10 +45,9 @@ inline int connectToLoopback(std::uint16_t port)
 inline bool isListening(std::uint16_t port)
 {
     int fd = connectToLoopback(port);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
 }
 
 }
