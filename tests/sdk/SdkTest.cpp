@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <thread>
 
@@ -103,11 +105,7 @@ TEST_F(SdkTest, CustomEventsAreRecordedInTheCachesEventLogInOrder)
 
     // One JSON object a line, whatever the texts hold.
     std::ifstream log(Analytics::eventLogPath());
-    std::string line;
-    int lines = 0;
-    while (std::getline(log, line))
-        ++lines;
-    EXPECT_EQ(lines, 4);
+    EXPECT_EQ(std::count(std::istreambuf_iterator<char>(log), {}, '\n'), 4);
 }
 
 TEST_F(SdkTest, OddAttributeValuesAndNamesNeverCostTheEvent)
