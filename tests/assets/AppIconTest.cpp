@@ -7,58 +7,52 @@
 namespace vesk::testing {
 namespace {
 
-    // The app icon drawn at scale 1; probes are in points.
-    class AppIconTest : public ::testing::Test {
-    protected:
-        static void SetUpTestSuite()
-        {
-            s_icon = render({ 1024, 1024 }, 1, [] { VeskAssets::drawVeskIcon(); });
-        }
-        static void TearDownTestSuite() { s_icon.reset(); }
-        static std::shared_ptr<UIImage> s_icon;
-    };
-    std::shared_ptr<UIImage> AppIconTest::s_icon;
-
-    TEST_F(AppIconTest, TheTopStripIsCoveredOnlyByTheTwoBandsThatReachIt)
+    // The app icon drawn at scale 1, once for the program; probes are in points.
+    const UIImage& icon()
     {
-        ASSERT_TRUE(s_icon);
-        for (int x : { 0, 100, 187, 837, 900, 1023 })
-            for (int y : { 0, 3 })
-                EXPECT_TRUE(isTransparent(s_icon->pixelAt(x, y))) << x << ", " << y;
-        for (int x : { 188, 300, 600, 835 })
-            EXPECT_EQ(s_icon->pixelAt(x, 1).alpha, 255) << x;
-        // Below the strip the background covers the canvas from edge to edge.
-        for (int x : { 0, 1023 })
-            EXPECT_EQ(s_icon->pixelAt(x, 4).alpha, 255) << x;
-        EXPECT_EQ(s_icon->pixelAt(1023, 1023).alpha, 255);
+        static auto image = render({ 1024, 1024 }, 1, [] { VeskAssets::drawVeskIcon(); });
+        return *image;
     }
 
-    TEST_F(AppIconTest, LayersTileFromTheirOwnTopLeftCorners)
+    TEST(AppIconTest, TheTopStripIsCoveredOnlyByTheTwoBandsThatReachIt)
+    {
+        for (int x : { 0, 100, 187, 837, 900, 1023 })
+            for (int y : { 0, 3 })
+                EXPECT_TRUE(isTransparent(icon().pixelAt(x, y))) << x << ", " << y;
+        for (int x : { 188, 300, 600, 835 })
+            EXPECT_EQ(icon().pixelAt(x, 1).alpha, 255) << x;
+        // Below the strip the background covers the canvas from edge to edge.
+        for (int x : { 0, 1023 })
+            EXPECT_EQ(icon().pixelAt(x, 4).alpha, 255) << x;
+        EXPECT_EQ(icon().pixelAt(1023, 1023).alpha, 255);
+    }
+
+    TEST(AppIconTest, LayersTileFromTheirOwnTopLeftCorners)
     {
         // The text-line strips repeat a dash of 30 points every 40, from x 212, 6 points high.
-        auto dash = s_icon->pixelAt(214, 893);
+        auto dash = icon().pixelAt(214, 893);
         for (int y : { 891, 800, 709, 618 }) {
-            EXPECT_EQ(s_icon->pixelAt(214, y + 2), dash) << y;
-            EXPECT_EQ(s_icon->pixelAt(212 + 40 + 2, y + 2), dash) << y;
-            EXPECT_NE(s_icon->pixelAt(212 + 35, y + 2), dash) << y; // the gap between dashes
-            EXPECT_NE(s_icon->pixelAt(214, y + 7), dash) << y; // below the strip
+            EXPECT_EQ(icon().pixelAt(214, y + 2), dash) << y;
+            EXPECT_EQ(icon().pixelAt(212 + 40 + 2, y + 2), dash) << y;
+            EXPECT_NE(icon().pixelAt(212 + 35, y + 2), dash) << y; // the gap between dashes
+            EXPECT_NE(icon().pixelAt(214, y + 7), dash) << y; // below the strip
         }
         EXPECT_TRUE(hasColor(dash, 0.55, 0.57, 0.6));
         // The heading strip, tiled from x 312.
-        EXPECT_TRUE(hasColor(s_icon->pixelAt(314, 529), 0.09, 0.494, 0.984));
-        EXPECT_TRUE(hasColor(s_icon->pixelAt(312 + 40 + 1, 529), 0.09, 0.494, 0.984));
-        EXPECT_FALSE(hasColor(s_icon->pixelAt(312 + 36, 529), 0.09, 0.494, 0.984));
+        EXPECT_TRUE(hasColor(icon().pixelAt(314, 529), 0.09, 0.494, 0.984));
+        EXPECT_TRUE(hasColor(icon().pixelAt(312 + 40 + 1, 529), 0.09, 0.494, 0.984));
+        EXPECT_FALSE(hasColor(icon().pixelAt(312 + 36, 529), 0.09, 0.494, 0.984));
         // Layer 8 lies over layer 7 where they overlap; layer 7 alone left of x 322.
-        EXPECT_TRUE(hasColor(s_icon->pixelAt(500, 1), 0.36, 0.85, 0.56));
-        EXPECT_TRUE(hasColor(s_icon->pixelAt(200, 1), 0.224, 0.792, 0.455));
+        EXPECT_TRUE(hasColor(icon().pixelAt(500, 1), 0.36, 0.85, 0.56));
+        EXPECT_TRUE(hasColor(icon().pixelAt(200, 1), 0.224, 0.792, 0.455));
     }
 
-    TEST_F(AppIconTest, TheWordIsDrawnInBlackWithinItsBox)
+    TEST(AppIconTest, TheWordIsDrawnInBlackWithinItsBox)
     {
         int blackInside = 0, blackOutside = 0;
         for (int y = 500; y < 930; ++y)
             for (int x = 300; x < 760; ++x) {
-                auto p = s_icon->pixelAt(x, y);
+                auto p = icon().pixelAt(x, y);
                 if (p.red < 40 && p.green < 40 && p.blue < 40) {
                     bool inside = x >= 338 && x < 700 && y >= 512;
                     (inside ? blackInside : blackOutside)++;
@@ -68,13 +62,13 @@ namespace {
         EXPECT_EQ(blackOutside, 0);
     }
 
-    TEST_F(AppIconTest, TheCachedIconIsTheCanvasAtTheScreensScale)
+    TEST(AppIconTest, TheCachedIconIsTheCanvasAtTheScreensScale)
     {
         UIScreen::mainScreen().setScale(2);
         auto image = VeskAssets::imageOfVeskIcon();
         ASSERT_TRUE(image);
         EXPECT_EQ(image->pixelWidth(), 2048);
-        EXPECT_EQ(image->pixelAt(2 * 214, 2 * 893), s_icon->pixelAt(214, 893));
+        EXPECT_EQ(image->pixelAt(2 * 214, 2 * 893), icon().pixelAt(214, 893));
         EXPECT_TRUE(isTransparent(image->pixelAt(10, 2)));
     }
 

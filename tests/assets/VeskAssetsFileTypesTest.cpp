@@ -143,6 +143,11 @@ namespace {
         return countPixels(image, rect, isWhite);
     }
 
+    int offPagePixels(const UIImage& image, const CGRect& rect)
+    {
+        return countPixels(image, rect, [](const UIPixel& p) { return !hasColor(p, *pageColour()); });
+    }
+
     TEST(FileIconTest, SuffixIsDrawnCentredInWhite)
     {
         for (CGFloat scale : { 1.0, 2.0 }) {
@@ -158,11 +163,7 @@ namespace {
 
     TEST(FileIconTest, EmptySuffixDrawsOnlyThePage)
     {
-        auto image = fileIcon("");
-        EXPECT_EQ(countPixels(*image, CGRectMake(0, 12, 40, 40), [](const UIPixel& p) {
-            return !hasColor(p, *pageColour());
-        }),
-            0);
+        EXPECT_EQ(offPagePixels(*fileIcon(""), CGRectMake(0, 12, 40, 40)), 0);
     }
 
     TEST(FileIconTest, SuffixIsPlainTextInItsCaseWithInvalidUtf8Replaced)
@@ -185,11 +186,8 @@ namespace {
         EXPECT_GT(whitePixels(*wide, CGRectMake(2, 26, 36, 17)), 10);
 
         auto tall = fileIcon(std::string(400, 'W'));
-        auto outside = [&](const CGRect& rect) { return countPixels(*tall, rect, [](const UIPixel& p) { return !hasColor(p, *pageColour()); }); };
-        EXPECT_EQ(outside(CGRectMake(0, 43, 40, 9)), 0);
-        EXPECT_EQ(outside(CGRectMake(0, 0, 28, 7)), 0);
-        EXPECT_EQ(outside(CGRectMake(0, 12, 2, 31)), 0);
-        EXPECT_EQ(outside(CGRectMake(38, 12, 2, 31)), 0);
+        for (CGRect outside : { CGRectMake(0, 43, 40, 9), CGRectMake(0, 0, 28, 7), CGRectMake(0, 12, 2, 31), CGRectMake(38, 12, 2, 31) })
+            EXPECT_EQ(offPagePixels(*tall, outside), 0) << outside.origin.x << ", " << outside.origin.y;
         EXPECT_GT(whitePixels(*tall), 200);
     }
 
