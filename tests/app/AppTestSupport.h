@@ -37,17 +37,6 @@ inline std::atomic<bool>& wifiPresent()
     return present;
 }
 
-inline void useTestInterfaces()
-{
-    ::setenv("VESK_WIFI_INTERFACE", "lo", 1);
-    platform::setInterfaceSource([]() -> std::optional<std::vector<platform::InterfaceAddress>> {
-        std::vector<platform::InterfaceAddress> list;
-        if (wifiPresent())
-            list.push_back({ "lo", platform::AddressFamily::IPv4, "127.0.0.1", true, true, false });
-        return list;
-    });
-}
-
 class AppTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -60,7 +49,13 @@ protected:
         ::setenv("VESK_PORT", std::to_string(port).c_str(), 1);
         platform::NSUserDefaults::resetStandardUserDefaults();
         wifiPresent() = true;
-        useTestInterfaces();
+        ::setenv("VESK_WIFI_INTERFACE", "lo", 1);
+        platform::setInterfaceSource([]() -> std::optional<std::vector<platform::InterfaceAddress>> {
+            std::vector<platform::InterfaceAddress> list;
+            if (wifiPresent())
+                list.push_back({ "lo", platform::AddressFamily::IPv4, "127.0.0.1", true, true, false });
+            return list;
+        });
         platform::UIDevice::currentDevice().reset();
         platform::UIScreen::mainScreen().setBounds(platform::CGRectMake(0, 0, 375, 667));
         platform::HapticsRecorder::shared().clear();
