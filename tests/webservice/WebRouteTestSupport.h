@@ -1,9 +1,9 @@
 #pragma once
 
-// Black-box helpers: a small HTTP/1.1 client that reads one whole answer.
+// Black-box helpers: one HTTP/1.1 exchange on loopback, its answer taken apart.
 
-#include "app/LoopbackPorts.h"
 #include "e2e/VeskProcess.h"
+#include "http/Loopback.h"
 #include "platform/foundation/JSON.h"
 #include "platform/foundation/Value.h"
 
@@ -15,26 +15,9 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace vesk::test {
-
-// Connected to the port with a receive timeout, so a server that leaves a client hanging
-// fails the test instead of stalling it; -1 when nothing listens.
-inline int connectLoopback(std::uint16_t port)
-{
-    int fd = connectToLoopback(port);
-    timeval timeout { 20, 0 };
-    if (fd >= 0)
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    return fd;
-}
-
-inline bool sendAll(int fd, const std::string& bytes)
-{
-    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
-}
 
 // One answer as it came off the wire.
 struct HttpAnswer {
@@ -53,48 +36,39 @@ struct HttpAnswer {
     }
 };
 
-// Sends the raw request and reads the answer: head, then Content-Length bytes or up to the
-// end of the stream.
+// Sends the raw request and reads one answer: the head, then Content-Length bytes.
 inline HttpAnswer httpExchange(std::uint16_t port, const std::string& request)
 {
+    Client client(port);
+    client.send(request);
+    std::string received = client.readResponse(std::chrono::seconds(20));
     HttpAnswer answer;
-    int fd = connectLoopback(port);
-    if (fd < 0)
+    auto headEnd = received.find("\r\n\r\n");
+    if (headEnd == std::string::npos)
         return answer;
-    std::string received;
-    char buffer[65536];
-    size_t headEnd = std::string::npos;
-    std::optional<size_t> length;
-    ssize_t count = sendAll(fd, request) ? 1 : 0;
-    while (count > 0 && !(length && received.size() - headEnd >= *length)) {
-        if ((count = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-            received.append(buffer, static_cast<size_t>(count));
-        if (headEnd != std::string::npos || (headEnd = received.find("\r\n\r\n")) == std::string::npos)
+    std::istringstream head(received.substr(0, headEnd));
+    std::string line, version;
+    auto nextLine = [&] {
+        bool read = static_cast<bool>(std::getline(head, line));
+        if (read && line.ends_with('\r'))
+            line.pop_back();
+        return read;
+    };
+    nextLine();
+    std::istringstream(line) >> version >> answer.status;
+    auto reason = line.find(' ', version.size() + 1);
+    answer.reason = reason == std::string::npos ? "" : line.substr(reason + 1);
+    while (nextLine()) {
+        auto colon = line.find(':');
+        if (colon == std::string::npos)
             continue;
-        std::istringstream head(received.substr(0, headEnd));
-        headEnd += 4;
-        std::string line, version;
-        std::getline(head, line);
-        std::istringstream(line) >> version >> answer.status;
-        auto reason = line.find(' ', version.size() + 1);
-        answer.reason = reason == std::string::npos ? "" : line.substr(reason + 1, line.size() - reason - 2);
-        while (std::getline(head, line)) {
-            auto colon = line.find(':');
-            if (colon == std::string::npos)
-                continue;
-            std::string name = line.substr(0, colon);
-            std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-            auto value = line.find_first_not_of(' ', colon + 1);
-            answer.headers[name] = value == std::string::npos ? "" : line.substr(value, line.find_last_not_of('\r') + 1 - value);
-        }
-        if (answer.hasHeader("content-length"))
-            length = std::stoull(answer.headers["content-length"]);
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        auto value = line.find_first_not_of(' ', colon + 1);
+        answer.headers[name] = value == std::string::npos ? "" : line.substr(value);
     }
-    ::close(fd);
-    if (headEnd != std::string::npos) {
-        answer.body = received.substr(headEnd);
-        answer.complete = length && answer.body.size() == *length;
-    }
+    answer.body = received.substr(headEnd + 4);
+    answer.complete = answer.hasHeader("content-length") && answer.body.size() == std::stoull(answer.headers["content-length"]);
     return answer;
 }
 
