@@ -20,13 +20,8 @@ const executablePath = process.env.CHROMIUM || "/usr/bin/chromium";
 let passed = 0;
 let failed = 0;
 function check(condition, what) {
-  if (condition) {
-    passed++;
-    console.log(`ok - ${what}`);
-  } else {
-    failed++;
-    console.log(`not ok - ${what}`);
-  }
+  condition ? passed++ : failed++;
+  console.log(`${condition ? "ok" : "not ok"} - ${what}`);
 }
 
 function unusedPort() {
@@ -40,20 +35,12 @@ function unusedPort() {
   });
 }
 
-function canConnect(port) {
-  return new Promise((resolve) => {
-    const socket = net.connect({ host: "127.0.0.1", port });
-    socket.once("connect", () => { socket.destroy(); resolve(true); });
-    socket.once("error", () => resolve(false));
-  });
-}
-
 async function waitForListening(port, child, log) {
   const deadline = Date.now() + 30000;
   while (Date.now() < deadline) {
     if (child.exitCode !== null)
       throw new Error(`vesk ended early (${child.exitCode}):\n${log()}`);
-    if (await canConnect(port))
+    if (await fetch(`http://127.0.0.1:${port}/getDocDir`).then(() => true, () => false))
       return;
     await new Promise((r) => setTimeout(r, 50));
   }
