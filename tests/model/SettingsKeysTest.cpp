@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <set>
 #include <thread>
 
 namespace vesk {
@@ -34,11 +33,6 @@ namespace {
     };
 
     const auto* const environment = ::testing::AddGlobalTestEnvironment(new InjectedDeviceAnswers);
-
-    bool isLowerHex40(const std::string& text)
-    {
-        return text.size() == 40 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
-    }
 
     TEST(SettingsKeysTest, FirstReadsFromSeveralThreadsAgree)
     {
@@ -74,7 +68,6 @@ namespace {
         // An absent answer enters the join as a fixed word.
         EXPECT_EQ(deviceIdentity(), sha1Hex("die-7-model-X1-board-42-chip-8960-(null)"));
         EXPECT_EQ(deviceIdentity(), "210125064edcf920efda3619bb1129d456b01940");
-        EXPECT_EQ(deviceIdentity(), deviceIdentity());
     }
 
     TEST(SettingsKeysTest, KeysAreDigestsOfIdentityAndSuffix)
@@ -87,13 +80,6 @@ namespace {
         EXPECT_EQ(hashedDefaultsKey7(), "5075239c72d66bf37fdf2c259ad507953f4a48cd");
         EXPECT_EQ(hashedDefaultsKey8(), "7986e1d8907c3b1f3b5dfcca0d6238659c7fb06a");
         EXPECT_EQ(hashedDefaultsKey2(), sha1Hex(identity + "2"));
-        EXPECT_NE(hashedDefaultsKey2(), sha1Hex(identity));
-
-        std::set<std::string> all { identity, hashedDefaultsKey1V2(), hashedDefaultsKey2(), hashedDefaultsKey4(), hashedDefaultsKey6(),
-            hashedDefaultsKey7(), hashedDefaultsKey8() };
-        EXPECT_EQ(all.size(), 7u);
-        for (auto const& key : all)
-            EXPECT_TRUE(isLowerHex40(key)) << key;
     }
 
     TEST(SettingsKeysTest, KeysAreBuiltOnceAndKept)
