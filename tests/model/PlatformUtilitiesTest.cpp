@@ -61,7 +61,7 @@ namespace {
         return { megabytes, ::testing::internal::GetCapturedStdout() };
     }
 
-    TEST(PlatformUtilitiesTest, MemoryReportPrintsOneLineOfWholeMegabytes)
+    TEST(PlatformUtilitiesTest, MemoryReportPrintsOneLineOfWholeMegabytesOrWhyItFailed)
     {
         auto [megabytes, printed] = reportMemoryCapturingOutput();
         EXPECT_EQ(printed, "Memory in use (in MB): " + std::to_string(megabytes) + "\n");
@@ -78,11 +78,8 @@ namespace {
             EXPECT_EQ(reported, c.megabytes) << c.residentBytes;
             EXPECT_EQ(line, "Memory in use (in MB): " + std::to_string(c.megabytes) + "\n");
         }
-        platform::setMemoryInfoSource({});
-    }
 
-    TEST(PlatformUtilitiesTest, MemoryReportFailurePrintsTheSystemsTextAndReturnsZero)
-    {
+        // A failure prints the system's text and returns 0.
         platform::setMemoryInfoSource([](std::string* errorText) -> std::optional<platform::MemoryFigures> {
             *errorText = "Permission denied";
             return std::nullopt;
