@@ -480,6 +480,33 @@ namespace {
         EXPECT_EQ(envelopeOf("/getFileInfo?path=" + tree->files)["info"]["filesCnt"], Value(10));
     }
 
+    // The same program with the test's own address blocked.
+    class WebRoutesForABlockedClient : public WebRoutes {
+    protected:
+        static void SetUpTestSuite()
+        {
+            tree = new ServedTree;
+            tree->make([] {
+                platform::NSUserDefaults::standardUserDefaults()->setObject(
+                    Value(platform::Dictionary { { "127.0.0.1", Value("Tester") } }), hashedDefaultsKey8());
+            });
+        }
+    };
+
+    TEST_F(WebRoutesForABlockedClient, EveryRouteAndMethodIsRefused)
+    {
+        for (auto& [target, method] : std::vector<std::pair<std::string, std::string>> {
+                 { "/getBookmarks", "GET" }, { "/getHomeDir", "GET" }, { "/getDocDir", "POST" }, { "/getFileInfo?path=/", "GET" },
+                 { "/getIcon?path=/&type=raw", "GET" }, { "/getFile?path=/etc/hostname&type=raw", "GET" }, { "/setFile", "POST" },
+                 { "/debug", "PUT" }, { "/", "GET" }, { "/main.css", "GET" }, { "/nothing", "GET" } }) {
+            auto envelope = envelopeOf(target, method);
+            expectOutcome(envelope, 403, "Forbidden", "You have been banned!");
+            EXPECT_TRUE(envelope["info"].isNull()) << target;
+        }
+        // The notice reaches the screen (echoed on standard error by the program).
+        EXPECT_TRUE(tree->process->waitForError("Blocked request from \"Tester\" (127.0.0.1)!")) << tree->process->errors();
+    }
+
     // The same program with a bundle that lacks the page and the icon.
     class WebRoutesWithoutFrontEndFiles : public WebRoutes {
     protected:
