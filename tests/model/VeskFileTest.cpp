@@ -81,21 +81,12 @@ namespace {
 
     TEST_F(VeskFileTest, SuffixKeepsTheNameAsWritten)
     {
-        struct Case {
-            const char* name;
-            const char* suffix;
-        };
-        for (auto const& c : std::initializer_list<Case> {
-                 { "Photo.JPG", "JPG" },
-                 { "README", "" },
-                 { "a.tar.gz", "gz" },
-                 { "archive.Zip", "Zip" },
-                 { "my file.txt", "txt" },
-                 { "naïve.café", "café" },
-             }) {
-            auto record = VeskFile::initWithPath(at(c.name));
-            EXPECT_EQ(record->suffix(), c.suffix) << c.name;
-            EXPECT_EQ(record->name(), c.name);
+        const std::pair<const char*, const char*> cases[] = { { "Photo.JPG", "JPG" }, { "README", "" }, { "a.tar.gz", "gz" },
+            { "archive.Zip", "Zip" }, { "my file.txt", "txt" }, { "naïve.café", "café" } };
+        for (auto const& [name, suffix] : cases) {
+            auto record = VeskFile::initWithPath(at(name));
+            EXPECT_EQ(record->suffix(), suffix) << name;
+            EXPECT_EQ(record->name(), name);
         }
     }
 
