@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 
 namespace vesk {
 namespace {
@@ -55,31 +56,21 @@ namespace {
 
         void TearDown() override
         {
-            for (auto& watcher : fileWatchers)
-                watcher->stop();
-            for (auto& watcher : directoryWatchers)
-                watcher->stop();
+            for (auto& stop : stops)
+                stop();
             RunLoop::main().runUntilIdle();
             RunLoop::main().useSystemClock();
             TemporaryHome::TearDown();
         }
 
-        std::shared_ptr<FileWatcher> watchFile(const std::string& path, bool withDelegate = true)
+        template<class Watcher = FileWatcher>
+        std::shared_ptr<Watcher> watch(const std::string& path, bool withRecorder = true)
         {
-            auto watcher = std::make_shared<FileWatcher>();
-            if (withDelegate)
-                watcher->setDelegate(std::static_pointer_cast<FileWatcherDelegate>(recorder));
+            auto watcher = std::make_shared<Watcher>();
+            if (withRecorder)
+                watcher->setDelegate(recorder);
             watcher->setup(VeskFile::initWithPath(path));
-            fileWatchers.push_back(watcher);
-            return watcher;
-        }
-
-        std::shared_ptr<DirectoryWatcher> watchFolder(const std::string& path)
-        {
-            auto watcher = std::make_shared<DirectoryWatcher>();
-            watcher->setDelegate(std::static_pointer_cast<DirectoryWatcherDelegate>(recorder));
-            watcher->setup(VeskFile::initWithPath(path));
-            directoryWatchers.push_back(watcher);
+            stops.push_back([watcher] { watcher->stop(); });
             return watcher;
         }
 
@@ -99,15 +90,14 @@ namespace {
         }
 
         std::shared_ptr<Recorder> recorder;
-        std::vector<std::shared_ptr<FileWatcher>> fileWatchers;
-        std::vector<std::shared_ptr<DirectoryWatcher>> directoryWatchers;
+        std::vector<std::function<void()>> stops;
     };
 
     TEST_F(WatchersTest, DeletingABookmarkedFileIsReportedWithinHalfASecondAndEndsTheWatch)
     {
         auto path = makeFile("a.txt");
         bookmark(path);
-        watchFile(path);
+        watch(path);
         // An unchanged file: nothing to report, and always one check pending.
         for (int i = 0; i < 10; ++i) {
             advance(0.5);
@@ -130,7 +120,7 @@ namespace {
     TEST_F(WatchersTest, FileWatcherFollowsBookmarksMadeThroughAnyStore)
     {
         auto path = makeFile("a.txt");
-        watchFile(path);
+        watch(path);
         bookmark(path);
         advance(0.5);
         EXPECT_EQ(recorder->take(), (Events { "bookmarked a.txt" }));
@@ -144,7 +134,7 @@ namespace {
     TEST_F(WatchersTest, StartChecksAtOnceAndKeepsOnePendingCheck)
     {
         auto path = makeFile("a.txt");
-        auto watcher = watchFile(path);
+        auto watcher = watch(path);
         bookmark(path);
         watcher->start();
         EXPECT_EQ(recorder->take(), (Events { "bookmarked a.txt" }));
@@ -166,11 +156,8 @@ namespace {
         auto silent = std::make_shared<SilentDelegate>();
         auto path = makeFile("a.txt");
         auto bare = makeFile("bare.txt");
-        auto watcher = std::make_shared<FileWatcher>();
-        watcher->setDelegate(std::static_pointer_cast<FileWatcherDelegate>(silent));
-        watcher->setup(VeskFile::initWithPath(path));
-        fileWatchers.push_back(watcher);
-        watchFile(bare, false);
+        watch(path, false)->setDelegate(silent);
+        watch(bare, false);
         bookmark(path);
         bookmark(bare);
         advance(0.5);
@@ -182,7 +169,7 @@ namespace {
 
         // The delegate is held weakly: once its owner lets go, nobody is told.
         auto other = makeFile("b.txt");
-        auto second = watchFile(other);
+        auto second = watch(other);
         recorder.reset();
         EXPECT_EQ(second->delegate(), nullptr);
         std::remove(other.c_str());
@@ -223,8 +210,8 @@ namespace {
         auto full = makeFolder("full");
         makeFile("full/a.txt");
         auto empty = makeFolder("empty");
-        watchFolder(empty)->start();
-        auto watcher = watchFolder(full);
+        watch<DirectoryWatcher>(empty)->start();
+        auto watcher = watch<DirectoryWatcher>(full);
         watcher->start();
         EXPECT_TRUE(recorder->events.empty()) << "the report goes through the main queue";
         RunLoop::main().runUntilIdle();
@@ -236,7 +223,7 @@ namespace {
     {
         auto folder = makeFolder("docs");
         auto old = makeFile("docs/a.txt");
-        watchFolder(folder)->start();
+        watch<DirectoryWatcher>(folder)->start();
         RunLoop::main().runUntilIdle();
         recorder->take();
 
@@ -258,7 +245,7 @@ namespace {
     {
         auto folder = makeFolder("docs");
         makeFile("docs/a.txt");
-        auto watcher = watchFolder(folder);
+        auto watcher = watch<DirectoryWatcher>(folder);
         watcher->stop();
         EXPECT_EQ(pendingChecks(), 0u);
         watcher->start();
@@ -277,7 +264,7 @@ namespace {
     TEST_F(WatchersTest, DirectoryWatcherReportsBookmarkFlipsInsideTheCheck)
     {
         auto folder = makeFolder("docs");
-        auto watcher = watchFolder(folder);
+        auto watcher = watch<DirectoryWatcher>(folder);
         bookmark(folder);
         watcher->start();
         EXPECT_EQ(recorder->take(), (Events { "bookmarked docs" }));
@@ -292,7 +279,7 @@ namespace {
     {
         auto folder = makeFolder("docs");
         makeFile("docs/a.txt");
-        auto watcher = watchFolder(folder);
+        auto watcher = watch<DirectoryWatcher>(folder);
         watcher->start();
         RunLoop::main().runUntilIdle();
         recorder->take();
