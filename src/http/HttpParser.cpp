@@ -275,9 +275,10 @@ std::optional<std::string> HttpParser::readRequestBody(const std::map<std::strin
         throw HttpParserError(HttpParserError::Code::BodyTooLarge, found->second);
     // Grow with what arrives, never by what the client announced.
     auto wanted = static_cast<size_t>(*length);
+    auto bodyDeadline = Clock::now() + m_limits.bodyTimeout;
     while (body.size() < wanted) {
         if (m_begin == m_end) {
-            int result = fill(Clock::now() + m_limits.idleTimeout);
+            int result = fill(std::min(Clock::now() + m_limits.idleTimeout, bodyDeadline));
             if (result == ReadFailed)
                 throw HttpParserError(HttpParserError::Code::ReadBodyFailed, SocketError::errnoMessage(errno));
             if (result == EndOfStream)

@@ -50,6 +50,9 @@ struct HttpLimits {
     // How long a kept-alive connection may wait for its next request, and the
     // longest pause while a body arrives.
     std::chrono::milliseconds idleTimeout { 60000 };
+    // From the end of the header lines to the end of the body, so that a body
+    // dribbled in byte by byte cannot hold a connection for ever.
+    std::chrono::milliseconds bodyTimeout { 300000 };
     size_t maxConnections { 256 };
 };
 

@@ -273,21 +273,33 @@ TEST(HttpParserDeadline, SilentIdleAndStalledClientsTimeOut)
     EXPECT_THROW(HttpParser().readHttpRequest(Socket(-1)), SocketError);
 }
 
-TEST(HttpParserDeadline, TricklingClientHitsTheWholeHeaderDeadline)
+TEST(HttpParserDeadline, TricklingClientHitsTheWholeHeaderOrBodyDeadline)
 {
-    SocketPair pair;
-    std::atomic<bool> done { false };
-    // One byte every 20 ms: each read succeeds, only the whole deadline ends it.
-    std::thread trickle([&] {
-        for (int count = 0; count < 500 && !done; ++count) {
-            if (::send(pair.writer, count == 0 ? "G" : "x", 1, MSG_NOSIGNAL) != 1)
-                break;
-            std::this_thread::sleep_for(20ms);
-        }
-    });
-    HttpParser parser(shortDeadlines(200ms, 10s));
-    auto code = nextError(parser, pair.reader);
-    done = true;
-    trickle.join();
-    EXPECT_EQ(code, Code::Timeout);
+    HttpLimits bodyLimits = shortDeadlines(10s, 10s);
+    bodyLimits.bodyTimeout = 200ms;
+    const std::pair<std::string, HttpLimits> cases[] = {
+        { "G", shortDeadlines(200ms, 10s) },
+        { "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\n", bodyLimits },
+    };
+    for (auto& [start, limits] : cases) {
+        SocketPair pair;
+        std::atomic<bool> done { false };
+        // Then one byte every 20 ms for two seconds, then the end of the stream: each read
+        // succeeds, only the whole deadline makes it a time-out.
+        std::thread trickle([&, start = start] {
+            if (::send(pair.writer, start.data(), start.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(start.size()))
+                return;
+            for (int count = 0; count < 100 && !done; ++count) {
+                if (::send(pair.writer, "x", 1, MSG_NOSIGNAL) != 1)
+                    break;
+                std::this_thread::sleep_for(20ms);
+            }
+            ::shutdown(pair.writer, SHUT_WR);
+        });
+        HttpParser parser(limits);
+        auto code = nextError(parser, pair.reader);
+        done = true;
+        trickle.join();
+        EXPECT_EQ(code, Code::Timeout) << start;
+    }
 }
