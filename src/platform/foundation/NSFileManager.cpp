@@ -1,5 +1,8 @@
 #include "platform/foundation/NSFileManager.h"
 
+#include <optional>
+#include <utility>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -66,6 +69,16 @@ namespace {
         while (path.size() > 1 && path.back() == '/')
             path.pop_back();
         return path;
+    }
+
+    // Copy and move take two paths that must both be named; trailing slashes go.
+    std::optional<std::pair<std::string, std::string>> sourceAndDestination(const std::string& source, const std::string& destination, NSError* error)
+    {
+        if (source.empty() || destination.empty()) {
+            fail(error, ENOENT, source.empty() ? source : destination);
+            return std::nullopt;
+        }
+        return std::pair { withoutTrailingSlashes(source), withoutTrailingSlashes(destination) };
     }
 
     std::string joined(const std::string& folder, const std::string& name)
@@ -572,12 +585,10 @@ bool NSFileManager::removeItemAtPath(const std::string& path, NSError* error) co
 
 bool NSFileManager::copyItemAtPath(const std::string& source, const std::string& destination, NSError* error) const
 {
-    if (source.empty())
-        return fail(error, ENOENT, source);
-    if (destination.empty())
-        return fail(error, ENOENT, destination);
-    std::string src = withoutTrailingSlashes(source);
-    std::string dst = withoutTrailingSlashes(destination);
+    auto paths = sourceAndDestination(source, destination, error);
+    if (!paths)
+        return false;
+    auto& [src, dst] = *paths;
     struct stat st { };
     if (::lstat(src.c_str(), &st) != 0)
         return fail(error, errno, src);
@@ -596,12 +607,10 @@ bool NSFileManager::copyItemAtPath(const std::string& source, const std::string&
 
 bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSError* error) const
 {
-    if (source.empty())
-        return fail(error, ENOENT, source);
-    if (destination.empty())
-        return fail(error, ENOENT, destination);
-    std::string src = withoutTrailingSlashes(source);
-    std::string dst = withoutTrailingSlashes(destination);
+    auto paths = sourceAndDestination(source, destination, error);
+    if (!paths)
+        return false;
+    auto& [src, dst] = *paths;
     if (::renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE) == 0)
         return true;
     int code = errno;
