@@ -195,7 +195,7 @@ void Utility::showInfo(const std::shared_ptr<UIViewController>& viewController, 
     presentFileScreen<InfoTableViewController>("info", file, viewController);
 }
 
-void Utility::openItem(const std::shared_ptr<UIViewController>& viewController, const std::shared_ptr<VeskFile>& file, CGRect)
+void Utility::openItem(const std::shared_ptr<UIViewController>& viewController, const std::shared_ptr<VeskFile>& file, CGRect rect)
 {
     if (!file)
         return;
@@ -205,7 +205,7 @@ void Utility::openItem(const std::shared_ptr<UIViewController>& viewController, 
     else if (isTextFileAtPath(path))
         openText(file, viewController);
     else if (isZipFileAtPath(path))
-        return; // the unzip sheet arrives with the archive operations; no viewer opens
+        openZip(path, viewController, rect);
     else if (isListFileAtPath(path))
         openPlist(file, viewController);
     else if (isWebFileAtPath(path))

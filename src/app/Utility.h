@@ -4,10 +4,12 @@
 #include "platform/foundation/NSURL.h"
 #include "platform/graphics/CGGeometry.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vesk::platform {
 class UIStoryboard;
@@ -78,6 +80,18 @@ public:
     // (zip archives included: "unknown") inside a navigation controller. Null when the
     // storyboard lacks the screen.
     std::shared_ptr<platform::UIViewController> getViewControllerForPath(const std::shared_ptr<VeskFile>& file);
+
+    // File operations: each returns at once; confirmations, work and banners follow.
+    using FinishedCallBack = std::function<void()>;
+    using Files = std::vector<std::shared_ptr<VeskFile>>;
+    void deleteFile(const std::shared_ptr<platform::UIViewController>& viewController, const Files& files, platform::CGRect rect, FinishedCallBack finishedCallBack = {});
+    // The "More" sheet; every entry acts on the first item but "Copy/Move", which takes them all.
+    void shareFile(const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, const Files& files);
+    void openAs(const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, const std::shared_ptr<VeskFile>& file);
+    void copyCutContent(const Files& files, const std::shared_ptr<platform::UIViewController>& viewController, FinishedCallBack finishedCallBack = {});
+    void zipContent(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, FinishedCallBack finishedCallBack = {});
+    void openZip(const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);
+    void addFileOrDir(const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);
 
 private:
     template<typename Screen>
