@@ -229,6 +229,13 @@ HttpFileBody::HttpFileBody(int descriptor, uint64_t length)
 {
 }
 
+HttpFileBody::HttpFileBody(int descriptor, uint64_t offset, uint64_t length)
+    : m_descriptor(descriptor)
+    , m_offset(offset)
+    , m_length(length)
+{
+}
+
 HttpFileBody::~HttpFileBody()
 {
     if (m_descriptor >= 0)

@@ -100,21 +100,24 @@ private:
     std::any m_any;
 };
 
-// A body sent straight from an open file, `length` bytes from its start, so that a large
-// file is never held in memory. Owns the descriptor and closes it when the last response
-// holding it goes.
+// A body sent straight from an open file, `length` bytes from `offset` (the file's start
+// unless given), so that a large file is never held in memory. Owns the descriptor and
+// closes it when the last response holding it goes.
 class HttpFileBody {
 public:
     HttpFileBody(int descriptor, uint64_t length);
+    HttpFileBody(int descriptor, uint64_t offset, uint64_t length);
     ~HttpFileBody();
     HttpFileBody(const HttpFileBody&) = delete;
     HttpFileBody& operator=(const HttpFileBody&) = delete;
 
     int descriptor() const { return m_descriptor; }
+    uint64_t offset() const { return m_offset; }
     uint64_t length() const { return m_length; }
 
 private:
     int m_descriptor;
+    uint64_t m_offset { 0 };
     uint64_t m_length;
 };
 

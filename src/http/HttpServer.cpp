@@ -330,7 +330,7 @@ void HttpServer::writeResponse(const Socket& client, const HttpResponse& respons
     }
     client.writeString(head);
     if (file)
-        client.writeFile(file->descriptor(), file->length());
+        client.writeFile(file->descriptor(), file->length(), file->offset());
     else if (body)
         client.writeBytes(*body);
 }

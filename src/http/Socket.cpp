@@ -158,17 +158,18 @@ void Socket::writeBuffer(const uint8_t* bytes, size_t count) const
     }
 }
 
-void Socket::writeFile(int fileDescriptor, uint64_t length) const
+void Socket::writeFile(int fileDescriptor, uint64_t length, uint64_t start) const
 {
-    off_t offset = 0;
-    while (static_cast<uint64_t>(offset) < length) {
-        size_t chunk = static_cast<size_t>(std::min<uint64_t>(length - static_cast<uint64_t>(offset), 1u << 30));
+    off_t offset = static_cast<off_t>(start);
+    uint64_t end = start + length;
+    while (static_cast<uint64_t>(offset) < end) {
+        size_t chunk = static_cast<size_t>(std::min<uint64_t>(end - static_cast<uint64_t>(offset), 1u << 30));
         ssize_t result = ::sendfile(socketFileDescriptor, fileDescriptor, &offset, chunk);
         if (result == -1 && errno == EINTR)
             continue;
         if (result == -1 && (errno == EINVAL || errno == ENOSYS)) {
             // Files sendfile cannot read from go through a bounded buffer instead.
-            writeFileThroughBuffer(fileDescriptor, static_cast<uint64_t>(offset), length);
+            writeFileThroughBuffer(fileDescriptor, static_cast<uint64_t>(offset), end);
             return;
         }
         // A file that ends early would leave the client waiting for the promised bytes.

@@ -64,9 +64,9 @@ public:
     void writeString(const std::string& text) const;
     void writeBytes(const std::vector<uint8_t>& bytes) const;
     void writeBytes(const void* bytes, size_t count) const;
-    // Sends `length` bytes of the open file from its start; throws WriteFailed when the
+    // Sends `length` bytes of the open file from `start`; throws WriteFailed when the
     // file ends before that (it shrank) or the peer has gone.
-    void writeFile(int fileDescriptor, uint64_t length) const;
+    void writeFile(int fileDescriptor, uint64_t length, uint64_t start = 0) const;
     // The byte read (0 to 255), 0 at end of stream, -1 when the read failed.
     int readByte() const;
     std::string readLine() const;
