@@ -100,19 +100,17 @@ TEST_F(HttpHandlersTest, EachSampleRouteAnswers)
     EXPECT_NE(ask("GET /long HTTP/1.1").find("<body>(0),->(1),->(2),->"), std::string::npos);
     EXPECT_NE(ask("GET /demo HTTP/1.1").find("<body><center><h2>"), std::string::npos);
     EXPECT_NE(ask("GET /json HTTP/1.1").find("\"message\" : \"sample message\""), std::string::npos);
-    EXPECT_EQ(makeDemoServer()->routes().size(), 11u);
 }
 
 TEST_F(HttpHandlersTest, CurlAndWgetResumeToTheSameBytes)
 {
     if (std::system("command -v curl >/dev/null && command -v wget >/dev/null") != 0)
         GTEST_SKIP() << "curl or wget missing";
-    // Any bytes of some variety do: those of the test program.
+    // Bytes of some variety (the test program's); a marked first part shows wget resumed rather than fetched again.
     auto read = [](const fs::path& path) { return std::string(std::istreambuf_iterator<char>(std::ifstream(path, std::ios::binary).rdbuf()), {}); };
     std::string bytes(400000, '\0');
     std::ifstream("/proc/self/exe", std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     write("data.bin", bytes);
-    // A resumed download keeps what it has: a marked first part shows it was not fetched again.
     std::ofstream(root / "data.bin", std::ios::binary) << std::string(123457, 'X');
     std::string url = "http://127.0.0.1:" + std::to_string(server->port()) + "/resources/data.bin";
     ASSERT_EQ(std::system(("curl -sf --range 1000-99999 -o " + (root / "part").string() + " " + url + " && wget -q -c -P " + root.string() + " " + url).c_str()), 0);
