@@ -5,7 +5,7 @@
 // With a folder, /resources/<path> serves its files (byte ranges too) and
 // /login its "login.html"; /files/<path> lists folders below the home folder.
 
-#include "http/DemoServer.h"
+#include "http/HttpServer.h"
 
 #include <csignal>
 #include <cstdio>
@@ -49,7 +49,7 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    auto server = vesk::makeDemoServer(folder);
+    auto server = vesk::HttpServer::makeDemoServer(folder);
     try {
         server->start(static_cast<uint16_t>(port), "127.0.0.1");
     } catch (const std::exception& error) {

@@ -1,4 +1,4 @@
-#include "http/DemoServer.h"
+#include "http/HttpServer.h"
 
 #include "http/HttpHandlers.h"
 
@@ -91,7 +91,7 @@ namespace {
 
 } // namespace
 
-std::unique_ptr<HttpServer> makeDemoServer(const std::optional<std::string>& folder)
+std::unique_ptr<HttpServer> HttpServer::makeDemoServer(const std::optional<std::string>& folder)
 {
     auto server = std::make_unique<HttpServer>();
     if (folder)

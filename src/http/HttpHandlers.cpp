@@ -84,7 +84,7 @@ namespace {
     }
 
     // What a "range" value asks of a file: the word bytes (any case), "=", a
-    // start, "-" and an end, either number left out; text after that is not read.
+    // start, "-" and an end; text after that is not read.
     struct RangeRequest {
         enum class Kind {
             Whole,
@@ -148,26 +148,14 @@ namespace {
             return { Kind::Whole };
         if ((!first.text.empty() && !first.value) || (!second.text.empty() && !second.value))
             return { Kind::Unsatisfiable };
-        auto rangeText = [size](uint64_t start, uint64_t end) {
-            return "bytes " + std::to_string(start) + "-" + std::to_string(end) + "/" + std::to_string(size);
-        };
-        if (first.value && second.value) {
-            // An end at or past the file's end is refused, not cut short.
-            if (*second.value < *first.value || *second.value >= size)
-                return { Kind::Unsatisfiable };
-            return { Kind::Part, *first.value, *second.value - *first.value + 1,
-                "bytes " + std::string(first.text) + "-" + std::string(second.text) + "/" + std::to_string(size) };
-        }
-        if (first.value) {
-            if (*first.value >= size)
-                return { Kind::Unsatisfiable };
-            return { Kind::Part, *first.value, size - *first.value, rangeText(*first.value, size - 1) };
-        }
-        // The last n bytes; more than the file holds is the whole file.
-        if (*second.value == 0 || size == 0)
+        // A range that gives only its start or only its end is answered with the whole file.
+        if (!first.value || !second.value)
+            return { Kind::Whole };
+        // An end at or past the file's end is refused, not cut short.
+        if (*second.value < *first.value || *second.value >= size)
             return { Kind::Unsatisfiable };
-        uint64_t length = std::min(*second.value, size);
-        return { Kind::Part, size - length, length, rangeText(size - length, size - 1) };
+        return { Kind::Part, *first.value, *second.value - *first.value + 1,
+            "bytes " + std::string(first.text) + "-" + std::string(second.text) + "/" + std::to_string(size) };
     }
 
     // The name as one path segment of a link. The server decodes a route's

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <regex>
 #include <shared_mutex>
 #include <string>
@@ -29,6 +30,11 @@ public:
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
+
+    // A sample server with one route for each kind of answer the library gives, and "/"
+    // listing them all; "/resources/" serves the folder's files when a folder is given,
+    // "/login" its "login.html". The server is not started.
+    static std::unique_ptr<HttpServer> makeDemoServer(const std::optional<std::string>& folder = std::nullopt);
 
     // Adds a route; patterns are regular expressions searched anywhere in the
     // request path. A pattern that does not compile prints a diagnostic and adds
