@@ -510,9 +510,12 @@ std::optional<FileAttributes> NSFileManager::attributesOfItemAtPath(const std::s
     attributes.groupOwnerAccountID = sx.stx_gid;
     attributes.ownerAccountName = accountName<passwd, uid_t>(sx.stx_uid, ::getpwuid_r, &passwd::pw_name);
     attributes.groupOwnerAccountName = accountName<group, gid_t>(sx.stx_gid, ::getgrgid_r, &group::gr_name);
-    if (sx.stx_mask & STATX_BTIME)
+    if (sx.stx_mask & STATX_BTIME) {
         attributes.creationDate = toTimePoint(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
-    else
+        // Some file systems answer a zero birth time rather than none.
+        if (sx.stx_btime.tv_sec != 0 || sx.stx_btime.tv_nsec != 0)
+            attributes.birthDate = attributes.creationDate;
+    } else
         attributes.creationDate = toTimePoint(sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec);
     attributes.modificationDate = toTimePoint(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
     attributes.referenceCount = sx.stx_nlink;

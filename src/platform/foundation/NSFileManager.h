@@ -35,6 +35,8 @@ struct FileAttributes {
     std::string groupOwnerAccountName;
     std::chrono::system_clock::time_point creationDate; // birth time, else the status change time
     std::chrono::system_clock::time_point modificationDate;
+    // The birth time alone; absent where the file system records none.
+    std::optional<std::chrono::system_clock::time_point> birthDate;
     std::uint64_t referenceCount = 0;
     std::uint64_t systemNumber = 0;
     std::uint64_t systemFileNumber = 0;

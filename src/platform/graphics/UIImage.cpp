@@ -1,5 +1,6 @@
 #include "platform/graphics/UIImage.h"
 
+#include "platform/foundation/FileData.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/ImageDecoding.h"
@@ -29,7 +30,7 @@ namespace {
     }
 
     // Image files are read whole; larger ones are refused.
-    constexpr std::streamoff kMaxImageFileBytes = 256 * 1024 * 1024;
+    constexpr size_t kMaxImageFileBytes = 256 * 1024 * 1024;
 
     struct ReadCursor {
         const std::vector<uint8_t>* data;
@@ -131,17 +132,11 @@ UIImage::~UIImage()
 
 std::shared_ptr<UIImage> UIImage::imageWithContentsOfFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in)
+    // Regular files only: opening a FIFO or a device for reading would block or never end.
+    auto data = readFileContents(path, kMaxImageFileBytes);
+    if (!data || data->empty())
         return nullptr;
-    auto size = std::streamoff(in.tellg());
-    if (size <= 0 || size > kMaxImageFileBytes)
-        return nullptr;
-    std::vector<uint8_t> data(static_cast<size_t>(size));
-    in.seekg(0);
-    if (!in.read(reinterpret_cast<char*>(data.data()), size))
-        return nullptr;
-    return imageFromBytes(data, scaleFromName(path));
+    return imageFromBytes(*data, scaleFromName(path));
 }
 
 std::shared_ptr<UIImage> UIImage::imageWithData(const std::vector<uint8_t>& data, CGFloat scale)
@@ -168,6 +163,17 @@ std::shared_ptr<UIImage> UIImage::imageNamed(const std::string& name)
             return imageWithContentsOfFile(*path);
     }
     return nullptr;
+}
+
+std::shared_ptr<UIImage> UIImage::animatedImageWithImages(std::vector<std::shared_ptr<UIImage>> images, double duration)
+{
+    std::erase(images, nullptr);
+    if (images.empty())
+        return nullptr;
+    auto animated = std::make_shared<UIImage>(images.front()->surface(), images.front()->scale());
+    animated->m_images = std::move(images);
+    animated->m_duration = duration > 0 && std::isfinite(duration) ? duration : 0;
+    return animated;
 }
 
 int UIImage::pixelWidth() const

@@ -38,6 +38,9 @@ public:
     // A resource of the main bundle by file name ("image.png"; ".png" added when the name has
     // no extension). Null when the bundle lacks it.
     static std::shared_ptr<UIImage> imageNamed(const std::string& name);
+    // An image that plays the frames in turn over the duration (seconds), each for an equal
+    // share; its own bitmap is the first frame's. Null without frames.
+    static std::shared_ptr<UIImage> animatedImageWithImages(std::vector<std::shared_ptr<UIImage>> images, double duration);
 
     CGSize size() const;
     CGFloat scale() const { return m_scale; }
@@ -59,9 +62,15 @@ public:
 
     cairo_surface_t* surface() const { return m_surface; }
 
+    // The frames and duration of an animated image; empty and 0 for a still one.
+    const std::vector<std::shared_ptr<UIImage>>& images() const { return m_images; }
+    double duration() const { return m_duration; }
+
 private:
     cairo_surface_t* m_surface;
     CGFloat m_scale;
+    std::vector<std::shared_ptr<UIImage>> m_images;
+    double m_duration = 0;
 };
 
 // The PNG bytes of the image; empty when there is no image.

@@ -185,6 +185,7 @@ void UIApplication::reset()
     m_state = UIApplicationState::Inactive;
     m_statusBar.reset();
     m_statusBarHidden = false;
+    m_networkActivityIndicatorVisible = false;
     m_statusBarChanges.clear();
     m_shortcutItems = std::vector<std::shared_ptr<UIApplicationShortcutItem>> {};
     m_localNotifications.clear();

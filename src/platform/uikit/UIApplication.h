@@ -121,6 +121,8 @@ public:
     CGRect statusBarFrame() const;
     bool isStatusBarHidden() const { return m_statusBarHidden; }
     void setStatusBarHidden(bool hidden, UIStatusBarAnimation animation = UIStatusBarAnimation::None);
+    bool isNetworkActivityIndicatorVisible() const { return m_networkActivityIndicatorVisible; }
+    void setNetworkActivityIndicatorVisible(bool visible) { m_networkActivityIndicatorVisible = visible; }
     // Each change of the status bar's visibility, in order, for tests.
     const std::vector<bool>& statusBarHiddenChanges() const { return m_statusBarChanges; }
 
@@ -164,6 +166,7 @@ private:
     UIApplicationState m_state = UIApplicationState::Inactive;
     std::shared_ptr<UIView> m_statusBar;
     bool m_statusBarHidden = false;
+    bool m_networkActivityIndicatorVisible = false;
     std::vector<bool> m_statusBarChanges;
     std::optional<std::vector<std::shared_ptr<UIApplicationShortcutItem>>> m_shortcutItems { std::vector<std::shared_ptr<UIApplicationShortcutItem>> {} };
     std::vector<UILocalNotification> m_localNotifications;

@@ -1,5 +1,7 @@
 #include "platform/uikit/UIControl.h"
 
+#include "platform/uikit/UIKeyboard.h"
+
 namespace vesk::platform {
 
 void UIControl::addTarget(UIControlEvent event, Action action)
@@ -66,6 +68,25 @@ void UITextField::typeText(std::string text)
 {
     m_text = std::move(text);
     sendActionsForControlEvents(UIControlEvent::EditingChanged);
+}
+
+bool UITextField::becomeFirstResponder()
+{
+    if (!isEnabled())
+        return false;
+    UIKeyboard::becomeFirstResponder(*this);
+    return isFirstResponder();
+}
+
+bool UITextField::resignFirstResponder()
+{
+    UIKeyboard::resignFirstResponder(*this);
+    return true;
+}
+
+bool UITextField::isFirstResponder() const
+{
+    return UIKeyboard::isFirstResponder(*this);
 }
 
 }

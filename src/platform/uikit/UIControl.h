@@ -115,6 +115,11 @@ public:
     UITextFieldViewMode clearButtonMode() const { return m_clearButtonMode; }
     void setClearButtonMode(UITextFieldViewMode mode) { m_clearButtonMode = mode; }
 
+    // Typing goes to the first responder; taking the role brings up the keyboard (UIKeyboard.h).
+    bool becomeFirstResponder();
+    bool resignFirstResponder();
+    bool isFirstResponder() const;
+
 private:
     std::string m_text;
     std::optional<std::string> m_placeholder;

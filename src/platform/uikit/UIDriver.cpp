@@ -1,6 +1,7 @@
 #include "platform/uikit/UIDriver.h"
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/uikit/UIToolbar.h"
 
 namespace vesk::platform {
 
@@ -108,6 +109,17 @@ std::shared_ptr<UIBarButtonItem> UIDriver::barButton(UIViewController& screen, c
     auto& navigation = screen.navigationItem();
     items.insert(items.end(), navigation.leftBarButtonItems().begin(), navigation.leftBarButtonItems().end());
     items.insert(items.end(), navigation.rightBarButtonItems().begin(), navigation.rightBarButtonItems().end());
+    // Toolbars of the screen's own view.
+    if (screen.isViewLoaded()) {
+        std::vector<std::shared_ptr<UIView>> views { screen.view() };
+        while (!views.empty()) {
+            auto view = views.back();
+            views.pop_back();
+            if (auto toolbar = std::dynamic_pointer_cast<UIToolbar>(view))
+                items.insert(items.end(), toolbar->items().begin(), toolbar->items().end());
+            views.insert(views.end(), view->subviews().begin(), view->subviews().end());
+        }
+    }
     for (auto& item : items) {
         if (item && item->title() == title)
             return item;

@@ -41,7 +41,8 @@ public:
     std::vector<std::string> swipeRow(UITableView& table, const NSIndexPath& indexPath);
     bool chooseRowAction(UITableView& table, const NSIndexPath& indexPath, const std::string& title);
 
-    // Bar buttons: by item, or by title among a screen's navigation and toolbar items.
+    // Bar buttons: by item, or by title among a screen's navigation and toolbar items and the
+    // items of the toolbars in its view.
     void tapBarButton(UIBarButtonItem& item) { item.tap(); }
     std::shared_ptr<UIBarButtonItem> barButton(UIViewController& screen, const std::string& title) const;
     bool tapBarButton(UIViewController& screen, const std::string& title);

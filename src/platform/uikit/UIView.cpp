@@ -219,6 +219,27 @@ std::shared_ptr<UIView> UIView::viewWithTag(int tag)
     return nullptr;
 }
 
+CGRect UIView::convertRectToView(CGRect rect, const UIView* view) const
+{
+    auto originInRoot = [](const UIView* start) {
+        CGPoint origin {};
+        std::shared_ptr<const UIView> keep;
+        for (auto* current = start; current; current = keep.get()) {
+            keep = current->superview();
+            if (keep) {
+                origin.x += current->m_frame.origin.x;
+                origin.y += current->m_frame.origin.y;
+            }
+        }
+        return origin;
+    };
+    auto from = originInRoot(this);
+    auto to = view ? originInRoot(view) : CGPoint {};
+    rect.origin.x += from.x - to.x;
+    rect.origin.y += from.y - to.y;
+    return rect;
+}
+
 void UIView::addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer)
 {
     if (!recognizer)

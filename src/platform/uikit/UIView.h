@@ -102,6 +102,9 @@ public:
     // The window the view is in, if any.
     std::shared_ptr<UIWindow> window() const;
     std::shared_ptr<UIView> viewWithTag(int tag);
+    // A rectangle in this view's coordinates given in those of another view of the same
+    // tree, or of the root of the tree when the view is null.
+    CGRect convertRectToView(CGRect rect, const UIView* view) const;
 
     void addGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);
     void removeGestureRecognizer(const std::shared_ptr<UIGestureRecognizer>& recognizer);

@@ -3,6 +3,8 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/graphics/UIScreen.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UIToolbar.h"
 
 #include <algorithm>
 #include <atomic>
@@ -338,6 +340,26 @@ void UINavigationController::setToolbarHidden(bool hidden, bool)
 void UINavigationController::setNavigationBarHidden(bool hidden, bool)
 {
     m_navigationBarHidden = hidden;
+}
+
+std::shared_ptr<UINavigationBar> UINavigationController::navigationBar() const
+{
+    if (!m_navigationBar) {
+        auto screen = UIScreen::mainScreen().bounds();
+        m_navigationBar = std::make_shared<UINavigationBar>(CGRectMake(0, 20, screen.size.width, 44));
+    }
+    return m_navigationBar;
+}
+
+std::shared_ptr<UIToolbar> UINavigationController::toolbar() const
+{
+    if (!m_toolbar) {
+        auto screen = UIScreen::mainScreen().bounds();
+        m_toolbar = std::make_shared<UIToolbar>(CGRectMake(0, screen.size.height - 44, screen.size.width, 44));
+    }
+    auto top = topViewController();
+    m_toolbar->setItems(top ? top->toolbarItems() : std::vector<std::shared_ptr<UIBarButtonItem>> {});
+    return m_toolbar;
 }
 
 void UINavigationController::beginAppearance(bool appearing, bool animated)

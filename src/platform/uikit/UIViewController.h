@@ -13,6 +13,8 @@
 namespace vesk::platform {
 
 class UINavigationController;
+class UINavigationBar;
+class UIToolbar;
 
 enum class UIModalPresentationStyle {
     FullScreen = 0,
@@ -207,6 +209,9 @@ public:
     void setToolbarHidden(bool hidden, bool animated = false);
     bool isNavigationBarHidden() const { return m_navigationBarHidden; }
     void setNavigationBarHidden(bool hidden, bool animated = false);
+    // The bars, made on first use. The toolbar shows the top screen's toolbar items.
+    std::shared_ptr<UINavigationBar> navigationBar() const;
+    std::shared_ptr<UIToolbar> toolbar() const;
 
     void beginAppearance(bool appearing, bool animated) override;
     void endAppearance(bool appearing, bool animated) override;
@@ -218,6 +223,8 @@ private:
     std::vector<std::shared_ptr<UIViewController>> m_stack;
     bool m_toolbarHidden = true;
     bool m_navigationBarHidden = false;
+    mutable std::shared_ptr<UINavigationBar> m_navigationBar;
+    mutable std::shared_ptr<UIToolbar> m_toolbar;
 };
 
 }

@@ -1,0 +1,277 @@
+#include "platform/foundation/NSURLConnection.h"
+
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/MimeType.h"
+#include "platform/foundation/NSURLCache.h"
+
+#include <cerrno>
+#include <cmath>
+#include <curl/curl.h>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
+
+namespace vesk::platform {
+
+namespace {
+
+    NSError urlError(int code, std::string text, std::string_view path = {})
+    {
+        return NSError { std::string(NSURLErrorDomain), code, std::move(text), std::string(path) };
+    }
+
+    std::string lowercase(std::string text)
+    {
+        for (auto& c : text) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        return text;
+    }
+
+    std::string trimmed(std::string_view text)
+    {
+        auto begin = text.find_first_not_of(" \t\r\n");
+        if (begin == std::string_view::npos)
+            return {};
+        auto end = text.find_last_not_of(" \t\r\n");
+        return std::string(text.substr(begin, end - begin + 1));
+    }
+
+    std::optional<Bytes> loadFile(const NSURL& url, NSURLResponse& response, NSError& error)
+    {
+        auto path = url.path();
+        struct stat info { };
+        if (::stat(path.c_str(), &info) != 0) {
+            int code = errno == EACCES ? NSURLErrorNoPermissionsToReadFile : NSURLErrorFileDoesNotExist;
+            error = urlError(code, NSError::systemErrorText(errno), path);
+            return std::nullopt;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            error = urlError(NSURLErrorFileIsDirectory, "The file is a folder.", path);
+            return std::nullopt;
+        }
+        if (!S_ISREG(info.st_mode)) {
+            error = urlError(NSURLErrorNoPermissionsToReadFile, "The file is not a regular file.", path);
+            return std::nullopt;
+        }
+        if (static_cast<std::uint64_t>(info.st_size) > NSURLConnection::maximumBodyBytes) {
+            error = urlError(NSURLErrorDataLengthExceedsMaximum, "The file is too large.", path);
+            return std::nullopt;
+        }
+        auto data = readFileContents(path, NSURLConnection::maximumBodyBytes);
+        if (!data) {
+            error = urlError(NSURLErrorNoPermissionsToReadFile, "The file could not be read.", path);
+            return std::nullopt;
+        }
+        response.MIMEType = mimeTypeForExtension(url.pathExtension()).value_or("application/octet-stream");
+        response.expectedContentLength = static_cast<std::int64_t>(data->size());
+        return data;
+    }
+
+    void initialiseCurl()
+    {
+        static std::once_flag once;
+        std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    }
+
+    struct Transfer {
+        Bytes body;
+        bool tooLarge = false;
+        int headerRound = 0;
+        std::vector<std::pair<std::string, std::string>> headers;
+    };
+
+    size_t collectBody(char* bytes, size_t size, size_t count, void* context)
+    {
+        auto& transfer = *static_cast<Transfer*>(context);
+        size_t length = size * count;
+        if (transfer.body.size() + length > NSURLConnection::maximumBodyBytes) {
+            transfer.tooLarge = true;
+            return 0;
+        }
+        transfer.body.insert(transfer.body.end(), bytes, bytes + length);
+        return length;
+    }
+
+    // Each response of a redirect chain starts with its status line: only the last one's
+    // fields are kept.
+    size_t collectHeader(char* bytes, size_t size, size_t count, void* context)
+    {
+        auto& transfer = *static_cast<Transfer*>(context);
+        std::string_view line(bytes, size * count);
+        if (line.starts_with("HTTP/")) {
+            transfer.headers.clear();
+        } else if (auto colon = line.find(':'); colon != std::string_view::npos && transfer.headers.size() < 200) {
+            transfer.headers.emplace_back(trimmed(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+        }
+        return size * count;
+    }
+
+    // A page's references may hold spaces, quotes and other bytes a URL holds only escaped;
+    // escapes already there are kept.
+    std::string escapedReference(std::string_view text)
+    {
+        static constexpr char digits[] = "0123456789ABCDEF";
+        static constexpr std::string_view allowed = "-._~!$&'()*+,;=:/?#[]@%";
+        std::string out;
+        for (char ch : text) {
+            auto c = static_cast<unsigned char>(ch);
+            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || allowed.find(ch) != std::string_view::npos) {
+                out += ch;
+            } else {
+                out += '%';
+                out += digits[c >> 4];
+                out += digits[c & 15];
+            }
+        }
+        return out;
+    }
+
+    int errorCodeOf(CURLcode code)
+    {
+        switch (code) {
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+            return NSURLErrorUnsupportedURL;
+        case CURLE_COULDNT_RESOLVE_HOST:
+            return NSURLErrorCannotFindHost;
+        case CURLE_COULDNT_CONNECT:
+            return NSURLErrorCannotConnectToHost;
+        case CURLE_OPERATION_TIMEDOUT:
+            return NSURLErrorTimedOut;
+        case CURLE_TOO_MANY_REDIRECTS:
+            return NSURLErrorTooManyRedirects;
+        case CURLE_FILESIZE_EXCEEDED:
+            return NSURLErrorDataLengthExceedsMaximum;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return NSURLErrorSecureConnectionFailed;
+        case CURLE_GOT_NOTHING:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_PARTIAL_FILE:
+            return NSURLErrorNetworkConnectionLost;
+        case CURLE_WEIRD_SERVER_REPLY:
+            return NSURLErrorBadServerResponse;
+        default:
+            return NSURLErrorUnknown;
+        }
+    }
+
+    std::optional<Bytes> loadHTTP(const NSURLRequest& request, NSURLResponse& response, NSError& error)
+    {
+        initialiseCurl();
+        std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
+        if (!curl) {
+            error = urlError(NSURLErrorUnknown, "The loader could not start.");
+            return std::nullopt;
+        }
+        Transfer transfer;
+        auto* handle = curl.get();
+        long timeout = request.timeoutInterval > 0 && std::isfinite(request.timeoutInterval)
+            ? static_cast<long>(std::min(request.timeoutInterval, 86400.0) * 1000)
+            : 60000;
+        curl_easy_setopt(handle, CURLOPT_URL, request.URL.absoluteString().c_str());
+        // Redirects may not leave http and https (never to file:// or other schemes).
+        curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeout);
+        curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
+        curl_easy_setopt(handle, CURLOPT_USERAGENT, "Vesk");
+        curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(NSURLConnection::maximumBodyBytes));
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, collectBody);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+        curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, collectHeader);
+        curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
+        if (request.HTTPMethod == "HEAD")
+            curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+        else if (request.HTTPMethod != "GET")
+            curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.HTTPMethod.c_str());
+
+        CURLcode result = curl_easy_perform(handle);
+        if (result != CURLE_OK || transfer.tooLarge) {
+            int code = transfer.tooLarge ? NSURLErrorDataLengthExceedsMaximum : errorCodeOf(result);
+            error = urlError(code, transfer.tooLarge ? "The response is too large." : curl_easy_strerror(result));
+            return std::nullopt;
+        }
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        response.statusCode = static_cast<int>(status);
+        char* effective = nullptr;
+        if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
+            if (auto url = NSURL::URLWithString(effective))
+                response.URL = *url;
+        }
+        char* type = nullptr;
+        if (curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
+            std::string_view text(type);
+            if (auto mime = lowercase(trimmed(text.substr(0, text.find(';')))); !mime.empty())
+                response.MIMEType = mime;
+        } else if (auto byName = mimeTypeForExtension(response.URL.pathExtension())) {
+            response.MIMEType = *byName;
+        }
+        response.expectedContentLength = static_cast<std::int64_t>(transfer.body.size());
+        response.allHeaderFields = std::move(transfer.headers);
+        return std::move(transfer.body);
+    }
+
+}
+
+std::optional<Bytes> NSURLConnection::sendSynchronousRequest(const NSURLRequest& request, NSURLResponse* response, NSError* error)
+{
+    NSURLResponse answered(request.URL);
+    NSError failure;
+    auto cache = NSURLCache::sharedURLCache();
+    if (auto cached = cache->cachedResponseForRequest(request)) {
+        if (response)
+            *response = cached->response;
+        return std::move(cached->data);
+    }
+    std::optional<Bytes> data;
+    auto& scheme = request.URL.scheme();
+    bool network = scheme == "http" || scheme == "https";
+    if (scheme == "file")
+        data = loadFile(request.URL, answered, failure);
+    else if (network)
+        data = loadHTTP(request, answered, failure);
+    else
+        failure = urlError(NSURLErrorUnsupportedURL, "unsupported URL");
+    if (!data) {
+        if (error)
+            *error = failure;
+        return std::nullopt;
+    }
+    if (network && request.HTTPMethod == "GET" && answered.statusCode >= 200 && answered.statusCode < 300)
+        cache->storeCachedResponse({ answered, *data }, request);
+    if (response)
+        *response = std::move(answered);
+    return data;
+}
+
+std::optional<NSURL> URLByResolvingReference(std::string_view reference, const NSURL& base)
+{
+    initialiseCurl();
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
+    if (!url)
+        return std::nullopt;
+    auto text = escapedReference(trimmed(reference));
+    if (text.empty())
+        return std::nullopt;
+    unsigned flags = CURLU_NON_SUPPORT_SCHEME;
+    if (curl_url_set(url.get(), CURLUPART_URL, base.absoluteString().c_str(), flags) != CURLUE_OK
+        || curl_url_set(url.get(), CURLUPART_URL, text.c_str(), flags) != CURLUE_OK)
+        return std::nullopt;
+    curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
+    char* resolved = nullptr;
+    if (curl_url_get(url.get(), CURLUPART_URL, &resolved, 0) != CURLUE_OK || !resolved)
+        return std::nullopt;
+    std::string result(resolved);
+    curl_free(resolved);
+    return NSURL::URLWithString(result);
+}
+
+}

@@ -1,0 +1,55 @@
+#include "platform/uikit/UIToolbar.h"
+
+#include <algorithm>
+
+namespace vesk::platform {
+
+namespace {
+
+    constexpr CGFloat itemWidth = 44;
+    constexpr CGFloat margin = 8;
+
+    bool isFlexible(const UIBarButtonItem& item)
+    {
+        return item.systemItem() == UIBarButtonSystemItem::FlexibleSpace;
+    }
+
+    CGFloat widthOf(const UIBarButtonItem& item)
+    {
+        if (item.width() > 0)
+            return item.width();
+        if (auto view = item.customView())
+            return view->frame().size.width;
+        return item.systemItem() == UIBarButtonSystemItem::FixedSpace ? 0 : itemWidth;
+    }
+
+}
+
+void UIToolbar::setItems(std::vector<std::shared_ptr<UIBarButtonItem>> items, bool)
+{
+    std::erase(items, nullptr);
+    m_items = std::move(items);
+    layoutSubviews();
+}
+
+void UIToolbar::layoutSubviews()
+{
+    CGFloat fixed = 0;
+    int flexible = 0;
+    for (auto& item : m_items) {
+        if (isFlexible(*item))
+            ++flexible;
+        else
+            fixed += widthOf(*item);
+    }
+    CGFloat free = std::max<CGFloat>(0, frame().size.width - 2 * margin - fixed);
+    CGFloat x = margin;
+    CGFloat height = frame().size.height;
+    for (auto& item : m_items) {
+        CGFloat width = isFlexible(*item) ? free / flexible : widthOf(*item);
+        item->setFrame(CGRectMake(x, 0, width, height));
+        x += width;
+    }
+}
+
+}

@@ -1,0 +1,195 @@
+#include "platform/uikit/UIWebView.h"
+
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSURLConnection.h"
+
+#include <gumbo.h>
+#include <set>
+
+namespace vesk::platform {
+
+// Made on a background queue, then handed whole to the main queue.
+struct UIWebView::PageLoad {
+    std::optional<NSURLResponse> response;
+    NSError error;
+    Bytes data;
+    std::vector<Resource> resources;
+};
+
+namespace {
+
+    // Bigger documents are shown, but their references past this point are not looked for.
+    constexpr std::size_t maximumParsedBytes = 16u << 20;
+
+    std::string lowercase(std::string text)
+    {
+        for (auto& c : text) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        return text;
+    }
+
+    bool linkLoads(const GumboVector& attributes)
+    {
+        auto* rel = gumbo_get_attribute(&attributes, "rel");
+        if (!rel)
+            return false;
+        std::string tokens = lowercase(rel->value);
+        std::size_t at = 0;
+        while (at < tokens.size()) {
+            auto start = tokens.find_first_not_of(" \t\r\n\f", at);
+            if (start == std::string::npos)
+                break;
+            auto end = tokens.find_first_of(" \t\r\n\f", start);
+            auto token = tokens.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            if (token == "stylesheet" || token == "icon")
+                return true;
+            at = end == std::string::npos ? tokens.size() : end;
+        }
+        return false;
+    }
+
+    bool isHTML(const NSURLResponse& response)
+    {
+        return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
+    }
+
+    void loadPage(const NSURLRequest& request, UIWebView::PageLoad& page)
+    {
+        NSURLResponse response(request.URL);
+        auto data = NSURLConnection::sendSynchronousRequest(request, &response, &page.error);
+        if (!data)
+            return;
+        page.data = std::move(*data);
+        page.response = response;
+        if (!isHTML(response))
+            return;
+        auto references = htmlResourceReferences(page.data);
+        NSURL base = response.URL;
+        if (references.base) {
+            if (auto resolved = URLByResolvingReference(*references.base, response.URL))
+                base = *resolved;
+        }
+        bool filePage = response.URL.isFileURL();
+        std::set<std::string> seen;
+        for (auto& reference : references.resources) {
+            if (page.resources.size() >= UIWebView::maximumResources)
+                break;
+            auto url = URLByResolvingReference(reference, base);
+            if (!url)
+                continue;
+            auto& scheme = url->scheme();
+            // A page from the network never reaches into the local disk.
+            bool allowed = scheme == "http" || scheme == "https" || (scheme == "file" && filePage);
+            if (!allowed || !seen.insert(url->absoluteString()).second)
+                continue;
+            UIWebView::Resource resource { *url, std::nullopt, 0 };
+            NSURLResponse answered(*url);
+            NSError failure;
+            if (auto body = NSURLConnection::sendSynchronousRequest(NSURLRequest(*url, request.timeoutInterval), &answered, &failure)) {
+                resource.response = answered;
+                resource.length = body->size();
+            }
+            page.resources.push_back(std::move(resource));
+        }
+    }
+
+}
+
+HTMLReferences htmlResourceReferences(const Bytes& html)
+{
+    HTMLReferences references;
+    auto length = std::min(html.size(), maximumParsedBytes);
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;
+    GumboOutput* output = gumbo_parse_with_options(&options, reinterpret_cast<const char*>(html.data()), length);
+    if (!output)
+        return references;
+    // Depth first in document order, without recursion: a deep document can't exhaust the stack.
+    std::vector<const GumboNode*> stack { output->root };
+    while (!stack.empty()) {
+        const GumboNode* node = stack.back();
+        stack.pop_back();
+        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
+            continue;
+        auto& element = node->v.element;
+        auto take = [&](const char* name) {
+            if (auto* attribute = gumbo_get_attribute(&element.attributes, name); attribute && *attribute->value)
+                references.resources.emplace_back(attribute->value);
+        };
+        switch (element.tag) {
+        case GUMBO_TAG_IMG:
+        case GUMBO_TAG_SCRIPT:
+        case GUMBO_TAG_AUDIO:
+        case GUMBO_TAG_SOURCE:
+        case GUMBO_TAG_IFRAME:
+            take("src");
+            break;
+        case GUMBO_TAG_VIDEO:
+            take("poster");
+            take("src");
+            break;
+        case GUMBO_TAG_LINK:
+            if (linkLoads(element.attributes))
+                take("href");
+            break;
+        case GUMBO_TAG_BASE:
+            if (auto* href = gumbo_get_attribute(&element.attributes, "href"); href && !references.base)
+                references.base = href->value;
+            break;
+        default:
+            break;
+        }
+        for (unsigned i = element.children.length; i > 0; --i)
+            stack.push_back(static_cast<const GumboNode*>(element.children.data[i - 1]));
+    }
+    gumbo_destroy_output(&options, output);
+    return references;
+}
+
+void UIWebView::loadRequest(const NSURLRequest& request)
+{
+    auto generation = ++m_generation;
+    m_request = request;
+    m_loading = true;
+    if (auto listener = delegate())
+        listener->webViewDidStartLoad(*this);
+    // The start may have been answered with another load or a stop.
+    if (generation != m_generation)
+        return;
+    std::weak_ptr<UIView> weak = weak_from_this();
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation] {
+        auto page = std::make_shared<PageLoad>();
+        loadPage(request, *page);
+        DispatchQueue::main().async([weak, generation, page] {
+            auto self = std::static_pointer_cast<UIWebView>(weak.lock());
+            if (self && self->m_generation == generation)
+                self->finishLoad(*page);
+        });
+    });
+}
+
+void UIWebView::stopLoading()
+{
+    ++m_generation;
+    m_loading = false;
+}
+
+void UIWebView::finishLoad(PageLoad& page)
+{
+    m_loading = false;
+    auto listener = delegate();
+    if (!page.response) {
+        if (listener)
+            listener->didFailLoadWithError(*this, page.error);
+        return;
+    }
+    m_response = std::move(page.response);
+    m_documentData = std::move(page.data);
+    m_resources = std::move(page.resources);
+    if (listener)
+        listener->webViewDidFinishLoad(*this);
+}
+
+}
