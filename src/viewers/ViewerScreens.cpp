@@ -2,6 +2,7 @@
 
 #include "platform/uikit/UIStoryboard.h"
 #include "viewers/InfoTableViewController.h"
+#include "viewers/TextEditorViewController.h"
 #include "viewers/VeskFileViewController.h"
 
 namespace vesk {
@@ -17,6 +18,7 @@ void registerViewerScreens()
     storyboard.registerViewController("web", [] { return std::make_shared<WebViewController>(); });
     storyboard.registerViewController("unknown", [] { return std::make_shared<UnknownViewController>(); });
     storyboard.registerViewController("info", [] { return std::make_shared<InfoTableViewController>(); });
+    storyboard.registerViewController("textEditor", [] { return std::make_shared<TextEditorViewController>(); });
 }
 
 }

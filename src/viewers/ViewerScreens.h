@@ -2,8 +2,8 @@
 
 namespace vesk {
 
-// Registers the viewers in the storyboard "Main": "image", "text", "plist", "web", "unknown"
-// and "info".
+// Registers the viewers in the storyboard "Main": "image", "text", "plist", "web", "unknown",
+// "info" and "textEditor".
 void registerViewerScreens();
 
 }

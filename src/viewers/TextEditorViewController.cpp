@@ -1,0 +1,164 @@
+#include "viewers/TextEditorViewController.h"
+
+#include "assets/VeskAssets.h"
+#include "model/VeskFile.h"
+#include "model/VeskLocalizer.h"
+#include "model/VeskNotificationManager.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSString.h"
+#include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIKeyboard.h"
+#include "platform/uikit/UINavigationBar.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vesk {
+
+using namespace platform;
+
+namespace {
+
+    // The file itself, not a link to it: the write replaces what it renames over.
+    std::string resolvedTarget(const std::string& path)
+    {
+        char buffer[PATH_MAX];
+        if (::realpath(path.c_str(), buffer))
+            return buffer;
+        return path;
+    }
+
+    // A file marked read-only stays so, whoever runs the app.
+    bool mayWrite(const std::string& path)
+    {
+        struct stat info { };
+        if (::stat(path.c_str(), &info) != 0)
+            return errno == ENOENT;
+        return S_ISREG(info.st_mode) && (info.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
+    }
+
+}
+
+TextEditorViewController::TextEditorViewController() = default;
+
+TextEditorViewController::~TextEditorViewController()
+{
+    NSNotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void TextEditorViewController::loadView()
+{
+    UIViewController::loadView();
+    auto bounds = view()->bounds();
+    auto text = std::make_shared<UITextView>(CGRectMake(0, 64, bounds.size.width, bounds.size.height - 64));
+    view()->addSubview(text);
+    setTextView(text);
+    std::weak_ptr<UIViewController> weak = weak_from_this();
+    auto action = [weak](void (TextEditorViewController::*member)()) {
+        return [weak, member](UIBarButtonItem&) {
+            if (auto editor = std::dynamic_pointer_cast<TextEditorViewController>(weak.lock()))
+                ((*editor).*member)();
+        };
+    };
+    navigationItem().setLeftBarButtonItem(std::make_shared<UIBarButtonItem>(UIBarButtonSystemItem::Cancel, action(&TextEditorViewController::cancelEdit)));
+    navigationItem().leftBarButtonItem()->setTitle("Cancel");
+    navigationItem().setRightBarButtonItem(std::make_shared<UIBarButtonItem>(UIBarButtonSystemItem::Save, action(&TextEditorViewController::save)));
+    navigationItem().rightBarButtonItem()->setTitle("Save");
+}
+
+void TextEditorViewController::viewDidLoad()
+{
+    UIViewController::viewDidLoad();
+    std::weak_ptr<UIViewController> weak = weak_from_this();
+    auto keyboard = [weak](const NSNotification& notification) {
+        if (auto editor = std::dynamic_pointer_cast<TextEditorViewController>(weak.lock()))
+            editor->keyboardWasShown(notification);
+    };
+    NSNotificationCenter::defaultCenter().addObserver(this, UIKeyboardWillShowNotification, keyboard);
+    NSNotificationCenter::defaultCenter().addObserver(this, UIKeyboardWillHideNotification, keyboard);
+    if (auto navigation = navigationController()) {
+        auto bar = navigation->navigationBar();
+        bar->setBarTintColor(VeskAssets::flatRed());
+        bar->setTintColor(UIColor::whiteColor());
+        bar->setTitleTextAttributes({ { NSForegroundColorAttributeName, UIColor::whiteColor() } });
+    }
+    if (auto view = textView()) {
+        view->setText(m_text);
+        view->becomeFirstResponder();
+    }
+}
+
+void TextEditorViewController::viewWillDisappear(bool animated)
+{
+    UIViewController::viewWillDisappear(animated);
+    if (auto view = textView())
+        view->resignFirstResponder();
+}
+
+void TextEditorViewController::keyboardWasShown(const NSNotification& notification)
+{
+    auto found = notification.userInfo.find(UIKeyboardFrameEndUserInfoKey);
+    if (found == notification.userInfo.end())
+        return;
+    auto* frame = std::any_cast<CGRect>(&found->second);
+    auto view = textView();
+    if (!frame || !view)
+        return;
+    auto insets = view->contentInset();
+    insets.bottom = frame->size.height;
+    view->setContentInset(insets);
+    auto indicators = view->scrollIndicatorInsets();
+    indicators.bottom = frame->size.height;
+    view->setScrollIndicatorInsets(indicators);
+}
+
+void TextEditorViewController::cancelEdit()
+{
+    auto alert = UIAlertController::alertControllerWithTitle("Cancel editmode", "This will not save your changes.", UIAlertControllerStyle::Alert);
+    std::weak_ptr<UIViewController> weak = weak_from_this();
+    alert->addAction(UIAlertAction::actionWithTitle("Yes, cancel...", UIAlertActionStyle::Destructive, [weak](UIAlertAction&) {
+        if (auto editor = weak.lock())
+            editor->dismissViewControllerAnimated(true);
+    }));
+    alert->addAction(UIAlertAction::actionWithTitle("No, keep on editing", UIAlertActionStyle::Default, nullptr));
+    presentViewController(alert, true);
+}
+
+void TextEditorViewController::save()
+{
+    auto name = m_file ? m_file->name() : std::string();
+    auto alert = UIAlertController::alertControllerWithTitle(localizedFormat("Save %@", { name }), "This will override the current file.", UIAlertControllerStyle::Alert);
+    std::weak_ptr<UIViewController> weak = weak_from_this();
+    alert->addAction(UIAlertAction::actionWithTitle(localized("Save"), UIAlertActionStyle::Destructive, [weak](UIAlertAction&) {
+        if (auto editor = std::dynamic_pointer_cast<TextEditorViewController>(weak.lock()))
+            editor->saveText();
+    }));
+    alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel, nullptr));
+    presentViewController(alert, true);
+}
+
+void TextEditorViewController::saveText()
+{
+    auto view = textView();
+    if (!m_file || !view)
+        return;
+    auto& text = view->text();
+    auto target = resolvedTarget(m_file->path());
+    // Text that is no UTF-8 would turn into the bytes of "Error!": nothing is written then.
+    bool saved = isValidUTF8(text) && mayWrite(target) && writeFileAtomically(target, toData(text));
+    if (!saved) {
+        // The edits stay in the open editor; the file keeps what it had.
+        VeskNotificationManager::showNotification(localizedFormat("\"%@\" could not be saved!", { m_file->name() }), NotificationType::Error, {}, {}, 3.0);
+        return;
+    }
+    VeskNotificationManager::showNotification(localizedFormat("%@ has been saved!", { m_file->name() }), NotificationType::Info, {}, {}, 3.0, 0.25);
+    if (m_savedFileCallback)
+        m_savedFileCallback();
+    view->resignFirstResponder();
+    dismissViewControllerAnimated(true);
+}
+
+}

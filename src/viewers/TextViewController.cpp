@@ -1,0 +1,114 @@
+#include "viewers/TextViewController.h"
+
+#include "model/PlatformUtilities.h"
+#include "model/VeskFile.h"
+#include "model/VeskFileTypes.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/FileData.h"
+#include "platform/foundation/NSStringEncoding.h"
+#include "platform/foundation/PropertyList.h"
+#include "platform/foundation/PropertyListDescription.h"
+#include "platform/uikit/UIStoryboard.h"
+#include "viewers/TextEditorViewController.h"
+
+namespace vesk {
+
+using namespace platform;
+
+namespace {
+
+    std::optional<std::string> readText(const std::string& path)
+    {
+        if (!isListFileAtPath(path)) {
+            NSStringEncoding encoding {};
+            return stringWithContentsOfFile(path, &encoding, TextViewController::maximumTextBytes);
+        }
+        auto data = readFileContents(path, TextViewController::maximumTextBytes);
+        if (!data)
+            return std::nullopt;
+        auto list = propertyListFromData(*data);
+        if (!list)
+            return std::nullopt;
+        return oldStyleDescription(*list);
+    }
+
+}
+
+TextViewController::~TextViewController()
+{
+    if (auto view = textView())
+        view->setText("");
+}
+
+void TextViewController::loadView()
+{
+    UIViewController::loadView();
+    auto edit = barButton<TextViewController>("Edit", &TextViewController::edit);
+    edit->setEnabled(false);
+    setEditButton(edit);
+    auto area = loadScene({ edit });
+    auto text = std::make_shared<UITextView>(area);
+    view()->addSubview(text);
+    setTextView(text);
+}
+
+void TextViewController::viewDidLoad()
+{
+    VeskFileViewController::viewDidLoad();
+    if (auto text = textView())
+        text->setEditable(false);
+    load();
+}
+
+bool TextViewController::isEditableText() const
+{
+    // The description of a property list is no text to write back over it.
+    return file() && file()->isWritable() && !isListFileAtPath(file()->path());
+}
+
+void TextViewController::load()
+{
+    auto current = file();
+    if (!current)
+        return;
+    // Editing stays off until the text is there: an editor opened on a half-loaded screen
+    // would save an empty text over the file.
+    if (auto edit = editButton())
+        edit->setEnabled(false);
+    auto self = std::static_pointer_cast<TextViewController>(shared_from_this());
+    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()] {
+        auto text = readText(path);
+        if (!text) {
+            debugLog("Error while reading textFile", __FILE__, __LINE__, __func__);
+            self->showErrorAndClose();
+        }
+        DispatchQueue::main().async([self, loaded = text.has_value(), text = text.value_or("")] {
+            if (auto view = self->textView())
+                view->setText(text);
+            if (auto edit = self->editButton())
+                edit->setEnabled(loaded && self->isEditableText());
+        });
+    });
+}
+
+void TextViewController::edit()
+{
+    auto editor = UIStoryboard::storyboardWithName("Main").instantiate<TextEditorViewController>("textEditor");
+    if (!editor)
+        return;
+    auto view = textView();
+    editor->setText(view ? view->text() : "");
+    editor->setFile(file());
+    auto self = std::static_pointer_cast<TextViewController>(shared_from_this());
+    editor->setSavedFileCallback([self] { self->load(); });
+    auto navigation = UINavigationController::initWithRootViewController(editor);
+    navigation->setModalPresentationStyle(isIpad() ? UIModalPresentationStyle::FormSheet : UIModalPresentationStyle::FullScreen);
+    presentViewController(navigation, true);
+}
+
+void TextViewController::didReceiveMemoryWarning()
+{
+    gotMemoryWarning(__FILE__);
+}
+
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/uikit/UITextView.h"
+#include "viewers/VeskFileViewController.h"
+
+namespace vesk {
+
+// A text file shown read-only, with an edit button that opens the text editor on it. A property
+// list is shown as the description of its contents, which is never saved over the file.
+class TextViewController : public VeskFileViewController {
+public:
+    // Texts are read whole into the view; bigger files get the error banner.
+    static constexpr std::size_t maximumTextBytes = 16u << 20;
+
+    ~TextViewController() override;
+
+    std::shared_ptr<platform::UITextView> textView() const { return m_textView.lock(); }
+    void setTextView(const std::shared_ptr<platform::UITextView>& view) { m_textView = view; }
+    std::shared_ptr<platform::UIBarButtonItem> editButton() const { return m_editButton.lock(); }
+    void setEditButton(const std::shared_ptr<platform::UIBarButtonItem>& item) { m_editButton = item; }
+
+    void loadView() override;
+    void viewDidLoad() override;
+    // Reads the file on a background queue; the text arrives on the main queue.
+    virtual void load();
+    virtual void edit();
+    void didReceiveMemoryWarning() override;
+
+private:
+    bool isEditableText() const;
+
+    std::weak_ptr<platform::UITextView> m_textView;
+    std::weak_ptr<platform::UIBarButtonItem> m_editButton;
+};
+
+}
