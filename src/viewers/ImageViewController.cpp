@@ -66,16 +66,20 @@ void ImageViewController::loadImage()
     if (!current)
         return;
     auto self = std::static_pointer_cast<ImageViewController>(shared_from_this());
-    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()] {
+    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()]() mutable {
         // A missing or undecodable picture leaves the view empty; one that can't be read at all
         // (a FIFO or device would block or never end) or is too big is an error.
         struct stat info { };
-        if (::stat(path.c_str(), &info) == 0 && (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > maximumImageBytes)) {
-            self->showErrorAndClose();
-            return;
-        }
-        auto image = path.ends_with("gif") ? UIImageVesk::animatedImageWithGIFAtPath(path) : UIImage::imageWithContentsOfFile(path);
-        DispatchQueue::main().async([self, image] {
+        bool unreadable = ::stat(path.c_str(), &info) == 0 && (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > maximumImageBytes);
+        std::shared_ptr<UIImage> image;
+        if (!unreadable)
+            image = path.ends_with("gif") ? UIImageVesk::animatedImageWithGIFAtPath(path) : UIImage::imageWithContentsOfFile(path);
+        // The screen goes back to the main queue, so it never ends on a worker.
+        DispatchQueue::main().async([self = std::move(self), image, unreadable] {
+            if (unreadable) {
+                self->showErrorAndClose();
+                return;
+            }
             auto view = self->imageView();
             if (!view)
                 return;

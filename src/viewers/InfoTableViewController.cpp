@@ -72,9 +72,9 @@ void InfoTableViewCell::setup()
     if (auto name = fileName())
         name->setText(lastPathComponent(m_path));
     auto self = std::static_pointer_cast<InfoTableViewCell>(shared_from_this());
-    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = m_path] {
+    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = m_path]() mutable {
         auto image = VeskFileManager::defaultManager().getImageForFileAtPath(path);
-        DispatchQueue::main().async([self, path, image] {
+        DispatchQueue::main().async([self = std::move(self), path, image] {
             auto icon = self->fileIcon();
             // A reused cell may show another item by now.
             if (!icon || self->path() != path)
@@ -133,7 +133,8 @@ void InfoTableViewController::loadContent()
     if (!m_file)
         return;
     auto self = std::static_pointer_cast<InfoTableViewController>(shared_from_this());
-    DispatchQueue::global(QualityOfService::UserInitiated).async([self] {
+    // The screen goes back to the main queue with the facts, so it never ends on a worker.
+    DispatchQueue::global(QualityOfService::UserInitiated).async([self]() mutable {
         auto& file = *self->m_file;
         auto path = file.path();
         Dictionary content;
@@ -161,7 +162,7 @@ void InfoTableViewController::loadContent()
             for (auto& [title, rows] : *additional)
                 content.set(title, rows);
         }
-        DispatchQueue::main().async([self, content = std::move(content)]() mutable {
+        DispatchQueue::main().async([self = std::move(self), content = std::move(content)]() mutable {
             self->m_content = std::move(content);
             self->tableView()->reloadData();
         });

@@ -75,18 +75,19 @@ void TextViewController::load()
     // would save an empty text over the file.
     if (auto edit = editButton())
         edit->setEnabled(false);
+    // The screen goes back to the main queue with the text, so it never ends on a worker.
     auto self = std::static_pointer_cast<TextViewController>(shared_from_this());
-    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()] {
+    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()]() mutable {
         auto text = readText(path);
-        if (!text) {
+        if (!text)
             debugLog("Error while reading textFile", __FILE__, __LINE__, __func__);
-            self->showErrorAndClose();
-        }
-        DispatchQueue::main().async([self, loaded = text.has_value(), text = text.value_or("")] {
+        DispatchQueue::main().async([self = std::move(self), text = std::move(text)] {
+            if (!text)
+                self->showErrorAndClose();
             if (auto view = self->textView())
-                view->setText(text);
+                view->setText(text.value_or(""));
             if (auto edit = self->editButton())
-                edit->setEnabled(loaded && self->isEditableText());
+                edit->setEnabled(text && self->isEditableText());
         });
     });
 }

@@ -27,11 +27,12 @@ void UnknownViewController::viewDidLoad()
     auto current = file();
     if (!current)
         return;
-    // The screen stays alive until the icon is in place, even when closed before.
+    // The screen stays alive until the icon is in place, even when closed before, and goes
+    // back to the main queue with it, so it never ends on a worker.
     auto self = std::static_pointer_cast<UnknownViewController>(shared_from_this());
-    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()] {
+    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()]() mutable {
         auto icon = VeskFileManager::defaultManager().getImageForFileAtPath(path);
-        DispatchQueue::main().async([self, icon] {
+        DispatchQueue::main().async([self = std::move(self), icon] {
             if (auto view = self->imageView())
                 view->setImage(icon);
         });

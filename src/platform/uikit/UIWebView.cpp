@@ -162,7 +162,7 @@ void UIWebView::loadRequest(const NSURLRequest& request)
     DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation] {
         auto page = std::make_shared<PageLoad>();
         loadPage(request, *page);
-        DispatchQueue::main().async([weak, generation, page] {
+        DispatchQueue::main().async([weak, generation, page = std::move(page)] {
             auto self = std::static_pointer_cast<UIWebView>(weak.lock());
             if (self && self->m_generation == generation)
                 self->finishLoad(*page);

@@ -1,0 +1,85 @@
+#include "platform/uikit/UIWebView.h"
+#include "http/HttpServer.h"
+#include "platform/foundation/NSURLCache.h"
+#include "platform/foundation/RunLoop.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+using namespace vesk;
+using namespace vesk::platform;
+
+namespace {
+
+class Recorder : public UIWebViewDelegate {
+public:
+    void webViewDidStartLoad(UIWebView&) override { calls.push_back("start"); }
+    void webViewDidFinishLoad(UIWebView&) override { calls.push_back("finish"); }
+    void didFailLoadWithError(UIWebView&, const std::optional<NSError>&) override { calls.push_back("fail"); }
+    std::vector<std::string> calls;
+};
+
+// Counts what the loader asks of the shared cache and what it hands to it.
+class CountingCache : public NSURLCache {
+public:
+    std::optional<NSCachedURLResponse> cachedResponseForRequest(const NSURLRequest&) override
+    {
+        std::lock_guard lock(mutex);
+        ++asked;
+        return std::nullopt;
+    }
+    void storeCachedResponse(const NSCachedURLResponse& cached, const NSURLRequest&) override
+    {
+        std::lock_guard lock(mutex);
+        stored.push_back(cached.response.URL.path());
+    }
+    std::mutex mutex;
+    int asked = 0;
+    std::vector<std::string> stored;
+};
+
+}
+
+TEST(UIWebViewTest, APageAndEachResourceItReferencesAreLoadedOnceInDelegateOrder)
+{
+    std::mutex mutex;
+    std::map<std::string, int> hits;
+    HttpServer server;
+    auto serve = [&](std::string type, std::string body) {
+        return [&, type, body](const HttpRequest& request) {
+            std::lock_guard lock(mutex);
+            ++hits[request.url];
+            return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", type } }, HttpBytes(body.begin(), body.end()));
+        };
+    };
+    server.registerHandler("^/page.html$", serve("text/html; charset=utf-8", "<html><head><link rel=stylesheet href=style.css><link rel=canonical href=/other>"
+                                                                             "<script src='/app.js'></script></head><body><img src=logo.png><img src='logo.png#again'>"
+                                                                             "<img src='file:///etc/passwd'></body></html>"));
+    server.registerHandler("^/style.css$", serve("text/css", "p{}"));
+    server.registerHandler("^/app.js$", serve("text/javascript", "never run"));
+    server.registerHandler("^/logo.png$", serve("image/png", "png"));
+    server.start(0, "127.0.0.1");
+    auto cache = std::make_shared<CountingCache>();
+    NSURLCache::setSharedURLCache(cache);
+
+    auto web = std::make_shared<UIWebView>();
+    auto recorder = std::make_shared<Recorder>();
+    web->setDelegate(recorder);
+    auto page = "http://127.0.0.1:" + std::to_string(server.port()) + "/page.html";
+    web->loadRequest(NSURLRequest(*NSURL::URLWithString(page)));
+    EXPECT_TRUE(web->isLoading());
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }));
+    server.stop();
+    NSURLCache::setSharedURLCache(nullptr);
+
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    EXPECT_FALSE(web->isLoading());
+    EXPECT_EQ(hits, (std::map<std::string, int> { { "/page.html", 1 }, { "/style.css", 1 }, { "/app.js", 1 }, { "/logo.png", 1 } }))
+        << "a page from the network never reaches into the disk";
+    ASSERT_EQ(web->resources().size(), 3u);
+    EXPECT_EQ(web->resources()[2].response->MIMEType, "image/png");
+    EXPECT_EQ(cache->asked, 4);
+    EXPECT_EQ(cache->stored, (std::vector<std::string> { "/page.html", "/style.css", "/app.js", "/logo.png" }));
+}

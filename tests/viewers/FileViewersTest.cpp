@@ -1,0 +1,197 @@
+#include "viewers/ViewerTestSupport.h"
+
+#include "model/Bookmarks.h"
+#include "platform/uikit/UIApplication.h"
+#include "sdk/Analytics.h"
+#include "viewers/InfoTableViewController.h"
+#include "viewers/VeskFileViewController.h"
+
+#include <gif_lib.h>
+#include <sys/stat.h>
+
+using namespace vesk;
+using namespace vesk::platform;
+using vesk::test::ViewerTest;
+
+namespace {
+
+// A 4x4 GIF with one frame per delay (hundredths of a second).
+std::string gifWithDelays(const std::vector<int>& delays)
+{
+    std::string out;
+    int error = 0;
+    GifFileType* gif = EGifOpen(
+        &out, [](GifFileType* file, const GifByteType* bytes, int length) {
+            static_cast<std::string*>(file->UserData)->append(reinterpret_cast<const char*>(bytes), std::size_t(length));
+            return length;
+        },
+        &error);
+    EGifSetGifVersion(gif, true);
+    GifColorType colors[2] = { { 0, 0, 0 }, { 255, 255, 255 } };
+    ColorMapObject* map = GifMakeMapObject(2, colors);
+    EGifPutScreenDesc(gif, 4, 4, 1, 0, map);
+    GifPixelType line[4] = { 0, 1, 0, 1 };
+    for (int delay : delays) {
+        GraphicsControlBlock control { DISPOSAL_UNSPECIFIED, false, delay, NO_TRANSPARENT_COLOR };
+        GifByteType extension[4];
+        EGifGCBToExtension(&control, extension);
+        EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, extension);
+        EGifPutImageDesc(gif, 0, 0, 4, 4, false, nullptr);
+        for (int y = 0; y < 4; ++y)
+            EGifPutLine(gif, line, 4);
+    }
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(map);
+    return out;
+}
+
+}
+
+TEST_F(ViewerTest, EveryViewerShowsItsFileWithTheToolbarAndReportsMemoryWarnings)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        { makeFile("notes.txt", "hello"), "TextViewController.cpp" },
+        { makePNG("photo.png", 8, 8), "ImageViewController.cpp" },
+        { makeFile("list.plist", "<plist><dict/></plist>"), "PlistViewController.cpp" },
+        { makeFile("page.html", "<p>hi</p>"), "WebViewController.cpp" },
+        { makeFile("data.bin", "\x01\x02"), "UnknownViewController.cpp" },
+    };
+    for (auto& [path, source] : cases) {
+        auto viewer = open<VeskFileViewController>(path);
+        ASSERT_NE(viewer, nullptr) << path;
+        EXPECT_EQ(viewer->title(), lastPathComponent(path));
+        for (auto* title : { "Share", "Delete", "Info", "Done" })
+            EXPECT_NE(driver.barButton(*viewer, title), nullptr) << path << " " << title;
+        viewer->didReceiveMemoryWarning();
+        auto event = Analytics::recordedEvents().back();
+        EXPECT_EQ(event.name, "Memory Warning");
+        EXPECT_TRUE(event.attributes.find("File")->string()->ends_with(source)) << path;
+        EXPECT_TRUE(event.attributes.find("RAM")->isInteger());
+        if (auto unknown = std::dynamic_pointer_cast<UnknownViewController>(viewer)) {
+            EXPECT_NE(unknown->imageView()->image(), nullptr) << "the type icon";
+        }
+        EXPECT_TRUE(driver.tapBarButton(*viewer, "Done"));
+        driver.drain();
+        EXPECT_EQ(driver.screenStack().size(), 1u) << path;
+    }
+    EXPECT_TRUE(banners().empty());
+}
+
+TEST_F(ViewerTest, TitleCarriesTheStarWhileTheFileIsBookmarkedAndInfoOpensTheFacts)
+{
+    auto file = VeskFile::initWithPath(makeFile("notes.txt"));
+    Bookmarks bookmarks;
+    bookmarks.setup();
+    bookmarks.save(file);
+    auto viewer = open<TextViewController>(file->path());
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->title(), "\u2B50\uFE0Fnotes.txt");
+    bookmarks.remove(file);
+    driver.advance(0.6);
+    EXPECT_EQ(viewer->title(), "notes.txt");
+    bookmarks.save(file);
+    driver.advance(0.6);
+    EXPECT_EQ(viewer->title(), "\u2B50\uFE0Fnotes.txt");
+
+    EXPECT_TRUE(driver.tapBarButton(*viewer, "Info"));
+    auto info = driver.visible<InfoTableViewController>();
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->file(), viewer->file());
+    info->close();
+    EXPECT_TRUE(driver.tapBarButton(*viewer, "Done"));
+    driver.drain();
+    bookmarks.remove(file);
+    driver.advance(0.6);
+    EXPECT_EQ(viewer->title(), "\u2B50\uFE0Fnotes.txt") << "a closed viewer no longer watches";
+}
+
+TEST_F(ViewerTest, WebViewerLoadsAPageWithWhatItReferencesAndClosesOnAFailedLoad)
+{
+    makePNG("logo.png", 2, 2);
+    auto viewer = open<WebViewController>(makeFile("page.html", "<img src='logo.png'><img src='gone.png'>"));
+    ASSERT_NE(viewer, nullptr);
+    auto& resources = viewer->webView()->resources();
+    ASSERT_EQ(resources.size(), 2u);
+    EXPECT_EQ(resources[0].response->MIMEType, "image/png");
+    EXPECT_FALSE(resources[1].response) << "a missing picture does not fail the page";
+    EXPECT_FALSE(UIApplication::sharedApplication().isNetworkActivityIndicatorVisible());
+    EXPECT_TRUE(banners().empty());
+    viewer->dismiss();
+
+    auto file = VeskFile::initWithPath(makeFile("gone.html"));
+    ::unlink(file->path().c_str());
+    utility.openWeb(file, driver.screenStack().front());
+    EXPECT_TRUE(UIApplication::sharedApplication().isNetworkActivityIndicatorVisible());
+    driver.drain();
+    EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
+    EXPECT_EQ(driver.screenStack().size(), 1u);
+    EXPECT_FALSE(UIApplication::sharedApplication().isNetworkActivityIndicatorVisible());
+}
+
+TEST_F(ViewerTest, PicturesFitOrCentreZoomBetweenLimitsAndTakeAGrayBackground)
+{
+    auto small = open<ImageViewController>(makePNG("small.png", 20, 10));
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(small->imageView()->contentMode(), UIViewContentMode::Center);
+    EXPECT_EQ(small->imageView()->image()->size().width, 20);
+    small->dismiss();
+
+    auto large = open<ImageViewController>(makePNG("large.png", 800, 1600));
+    ASSERT_NE(large, nullptr);
+    EXPECT_EQ(large->imageView()->contentMode(), UIViewContentMode::ScaleAspectFit);
+    auto scroll = large->scrollView();
+    scroll->pinch(4);
+    EXPECT_EQ(scroll->zoomScale(), 4);
+    scroll->pinch(100);
+    EXPECT_EQ(scroll->zoomScale(), 10);
+    scroll->pinch(0.001);
+    EXPECT_EQ(scroll->zoomScale(), 1);
+    auto segments = large->segmentedControl();
+    EXPECT_EQ(segments->titleForSegmentAtIndex(1), "Gray");
+    segments->tapSegment(1);
+    EXPECT_TRUE(large->view()->backgroundColor()->isEqual(*UIColor::grayColor()));
+    segments->tapSegment(0);
+    EXPECT_TRUE(large->view()->backgroundColor()->isEqual(*UIColor::whiteColor()));
+}
+
+TEST_F(ViewerTest, AnimatedGIFListsEachFrameForItsDelay)
+{
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::size_t entries; // 0: a still picture
+        double duration;
+    };
+    auto damaged = gifWithDelays({ 10, 10 });
+    damaged.resize(damaged.size() - 12);
+    const Case cases[] = {
+        { "even.gif", gifWithDelays({ 10, 10, 10 }), 3, 0.3 },
+        { "uneven.gif", gifWithDelays({ 10, 20, 10 }), 4, 0.4 },
+        { "zero.gif", gifWithDelays({ 0, 0 }), 2, 0.02 },
+        { "damaged.gif", damaged, 1, 0.1 },
+        { "upper.GIF", gifWithDelays({ 10, 20 }), 0, 0 },
+    };
+    for (auto& test : cases) {
+        // As "Open as... Image" does: "upper.GIF" is no picture by its extension.
+        utility.openImage(VeskFile::initWithPath(makeFile(test.name, test.bytes)), driver.screenStack().front());
+        driver.drain();
+        auto viewer = driver.visible<ImageViewController>();
+        ASSERT_NE(viewer, nullptr) << test.name;
+        auto image = viewer->imageView()->image();
+        ASSERT_NE(image, nullptr) << test.name;
+        EXPECT_EQ(image->images().size(), test.entries) << test.name;
+        EXPECT_NEAR(image->duration(), test.duration, 1e-9) << test.name;
+        viewer->dismiss();
+    }
+    auto garbage = open<ImageViewController>(makeFile("garbage.gif", "GIF89a\x04\x00\x04\x00 not really"));
+    ASSERT_NE(garbage, nullptr);
+    EXPECT_EQ(garbage->imageView()->image(), nullptr);
+    EXPECT_TRUE(banners().empty()) << "an undecodable picture only leaves the view empty";
+    garbage->dismiss();
+
+    auto fifo = root() + "/pipe.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    open<ImageViewController>(fifo);
+    EXPECT_EQ(banners(), std::vector<std::string> { errorBanner }) << "never read from a FIFO";
+    EXPECT_EQ(driver.screenStack().size(), 1u);
+}

@@ -1,0 +1,96 @@
+#include "viewers/ViewerTestSupport.h"
+
+#include "platform/uikit/UIStoryboard.h"
+#include "screens/VeskSwitchCell.h"
+#include "viewers/VeskFileViewController.h"
+
+#include <fstream>
+#include <sstream>
+
+using namespace vesk;
+using namespace vesk::platform;
+using vesk::test::ViewerTest;
+
+namespace {
+
+const char* list = "<plist><dict>"
+                   "<key>name</key><string>Vesk</string>"
+                   "<key>enabled</key><true/>"
+                   "<key>count</key><integer>0</integer>"
+                   "<key>items</key><array><string>first</string><dict><key>deep</key><array/></dict><real>2.5</real></array>"
+                   "</dict></plist>";
+
+class PlistViewerTest : public ViewerTest {
+protected:
+    std::shared_ptr<PlistViewController> top() { return driver.visible<PlistViewController>(); }
+    std::shared_ptr<VeskSwitchCell> switchAt(PlistViewController& level, int row)
+    {
+        return std::dynamic_pointer_cast<VeskSwitchCell>(level.tableView()->cellForRowAtIndexPath({ 0, row }));
+    }
+};
+
+}
+
+TEST_F(PlistViewerTest, LevelsDrillDownByTheirPathWithSwitchesForBooleansAndNumbers)
+{
+    auto path = makeFile("settings.plist", list);
+    auto rootLevel = open<PlistViewController>(path);
+    ASSERT_NE(rootLevel, nullptr);
+    auto table = rootLevel->tableView();
+    EXPECT_EQ(driver.rowTitles(*table), (std::vector<std::string> { "name", "", "", "items" }));
+    EXPECT_EQ(table->cellForRowAtIndexPath({ 0, 0 })->detailTextLabel()->text(), "Vesk");
+    EXPECT_EQ(switchAt(*rootLevel, 1)->title()->text(), "enabled");
+    EXPECT_TRUE(switchAt(*rootLevel, 1)->knob()->isOn());
+    EXPECT_FALSE(switchAt(*rootLevel, 2)->knob()->isOn());
+    auto items = table->cellForRowAtIndexPath({ 0, 3 });
+    EXPECT_EQ(items->accessoryType(), UITableViewCellAccessoryType::DisclosureIndicator);
+    EXPECT_EQ(items->detailTextLabel()->text(), std::nullopt);
+    EXPECT_FALSE(driver.barButton(*rootLevel, "Back")->isEnabled());
+
+    // A flip changes nothing: the viewer never writes the file.
+    switchAt(*rootLevel, 1)->knob()->flip();
+    std::ostringstream stored;
+    stored << std::ifstream(path).rdbuf();
+    EXPECT_EQ(stored.str(), list);
+
+    driver.tapRow(*table, 3);
+    auto itemsLevel = top();
+    ASSERT_NE(itemsLevel, rootLevel);
+    EXPECT_EQ(itemsLevel->keys(), std::vector<std::string> { "items" });
+    EXPECT_EQ(driver.rowTitles(*itemsLevel->tableView()), (std::vector<std::string> { "0", "1", "" }));
+    EXPECT_EQ(switchAt(*itemsLevel, 2)->title()->text(), std::nullopt) << "an array index names no switch";
+    EXPECT_TRUE(driver.barButton(*itemsLevel, "Back")->isEnabled());
+    driver.tapRow(*itemsLevel->tableView(), 0);
+    EXPECT_EQ(top(), itemsLevel) << "a leaf opens nothing";
+    driver.tapRow(*itemsLevel->tableView(), 1);
+    EXPECT_EQ(top()->keys(), (std::vector<std::string> { "items", "1" }));
+    EXPECT_EQ(driver.rowTitles(*top()->tableView()), std::vector<std::string> { "deep" });
+
+    driver.tapBarButton(*top(), "Back");
+    EXPECT_EQ(top(), itemsLevel);
+    EXPECT_TRUE(banners().empty());
+}
+
+TEST_F(PlistViewerTest, APathThatLeadsNowhereOrAListThatIsNoContainerCloses)
+{
+    auto path = makeFile("settings.plist", list);
+    auto cases = std::vector<std::pair<std::string, std::vector<std::string>>> {
+        { path, { "missing" } },
+        { path, { "items", "7" } },
+        { path, { "items", "-1" } },
+        { path, { "name" } },
+        { makeFile("scalar.plist", "<plist><string>just text</string></plist>"), {} },
+        { makeFile("broken.plist", "<plist><dict>"), {} },
+    };
+    for (auto& [file, keys] : cases) {
+        VeskNotificationManager::reset();
+        auto level = UIStoryboard::storyboardWithName("Main").instantiate<PlistViewController>("plist");
+        level->setFile(VeskFile::initWithPath(file));
+        level->setKeys(keys);
+        driver.screenStack().front()->presentViewController(UINavigationController::initWithRootViewController(level), false);
+        EXPECT_EQ(level->tableView()->numberOfRowsInSection(0), 0);
+        driver.drain();
+        EXPECT_EQ(banners(), std::vector<std::string> { errorBanner }) << file << " " << keys.size();
+        EXPECT_EQ(driver.screenStack().size(), 1u);
+    }
+}

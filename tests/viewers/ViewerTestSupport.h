@@ -1,0 +1,56 @@
+#pragma once
+
+// The app launched on its file list; files are opened from it as a tap would, and the banners
+// raised since are read back.
+
+#include "app/AppDelegate.h"
+#include "app/AppTestSupport.h"
+#include "app/Utility.h"
+#include "model/VeskFile.h"
+
+#include <cairo.h>
+
+namespace vesk::test {
+
+class ViewerTest : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        platform::UIApplication::sharedApplication().launch(std::make_shared<AppDelegate>());
+    }
+
+    // Opens the file over the file list; answers the screen a person then sees.
+    template<typename Screen>
+    std::shared_ptr<Screen> open(const std::string& path)
+    {
+        utility.openItem(driver.screenStack().front(), VeskFile::initWithPath(path), platform::CGRectMake(0, 0, 1, 1));
+        driver.drain();
+        return driver.visible<Screen>();
+    }
+
+    // The banners on screen or waiting, as "type: message".
+    static std::vector<std::string> banners()
+    {
+        std::vector<std::string> texts;
+        for (auto& banner : VeskNotificationManager::queue())
+            texts.push_back(std::string(notificationTypeName(banner->type())) + ": " + banner->message().value_or(""));
+        return texts;
+    }
+
+    // A PNG of one colour.
+    std::string makePNG(const std::string& name, int width, int height) const
+    {
+        std::string path = root() + "/" + name;
+        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+        EXPECT_EQ(cairo_surface_write_to_png(surface, path.c_str()), CAIRO_STATUS_SUCCESS);
+        cairo_surface_destroy(surface);
+        return path;
+    }
+
+    static constexpr const char* errorBanner = "Error: There was an unidentefied issue with this file!";
+
+    Utility utility;
+};
+
+}
