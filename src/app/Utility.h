@@ -12,6 +12,9 @@
 #include <vector>
 
 namespace vesk::platform {
+class UIAlertAction;
+class UIAlertController;
+class UIProgressView;
 class UIStoryboard;
 class UIView;
 class UIViewController;
@@ -99,6 +102,39 @@ private:
     template<typename Screen>
     void presentFileScreen(const std::string& identifier, const std::shared_ptr<VeskFile>& file, const std::shared_ptr<platform::UIViewController>& viewController);
     std::shared_ptr<platform::UIViewController> wrapForPresentation(const std::shared_ptr<platform::UIViewController>& screen) const;
+
+    // Sheets, alerts and workers outlive the call that starts them, and often the Utility too
+    // (a cell drops its own after one call): they work on a Utility of their own, with the
+    // same delegate.
+    std::shared_ptr<Utility> handlerCopy() const;
+    // Presents animated; an action sheet on a pad points at `rect` in the presenter's view.
+    void presentSheet(const std::shared_ptr<platform::UIAlertController>& sheet, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect) const;
+
+    // Delete.
+    void deleteWorker(const Files& files, FinishedCallBack finishedCallBack);
+    void notifyDelegateDidDeleteFile(const std::shared_ptr<VeskFile>& file);
+
+    // The "More" sheet's own entries, the bookmark toggle and rename.
+    void saveToDocumentsWorker(const std::shared_ptr<VeskFile>& file);
+    void saveToBookmarks(const std::shared_ptr<VeskFile>& file);
+    void removeFromBookmarks(const std::shared_ptr<VeskFile>& file);
+    void renameAlert(const std::shared_ptr<VeskFile>& file, const std::shared_ptr<platform::UIViewController>& viewController);
+    void renameWorker(const std::shared_ptr<VeskFile>& file, const std::string& newName, const std::weak_ptr<platform::UIViewController>& viewController);
+
+    // Clipboard.
+    void storeClipboard(const std::string& methode, const std::vector<std::string>& paths, const std::optional<std::string>& singleName, FinishedCallBack finishedCallBack);
+    // None without a usable clipboard entry or when the folder is not writable.
+    std::shared_ptr<platform::UIAlertAction> pasteEntry(const std::string& folder, const std::shared_ptr<platform::UIViewController>& viewController);
+    void paste(const std::string& methode, const std::vector<std::string>& paths, const std::string& folder, const std::weak_ptr<platform::UIViewController>& viewController);
+    void moveClipboardItems(const std::vector<std::string>& paths, const std::string& folder);
+
+    // Zip and unzip.
+    void zipWorker(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, FinishedCallBack finishedCallBack);
+    void unzipProgressAlert(const std::string& destination, const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);
+    static void unzipWorker(const std::string& path, const std::string& destination, const std::weak_ptr<platform::UIProgressView>& progressView, const std::weak_ptr<platform::UIAlertController>& alert);
+
+    // "Add Dirctory".
+    void newDirectory(const std::string& folder);
 
     std::weak_ptr<UtilityDelegate> m_delegate;
     std::shared_ptr<Bookmarks> m_bookmarks;

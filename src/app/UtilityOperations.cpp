@@ -1,16 +1,67 @@
-#include "app/Utility.h"
+#include "app/UtilityOperations.h"
 
-// The file operations land here; until then each call does nothing.
+#include "app/Utility.h"
+#include "model/VeskFileManager.h"
+#include "model/VeskLocalizer.h"
+#include "model/VeskNotificationManager.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/uikit/UIAlertController.h"
+
 namespace vesk {
 
 using namespace platform;
 
-void Utility::deleteFile(const std::shared_ptr<UIViewController>&, const Files&, CGRect, FinishedCallBack) { }
-void Utility::shareFile(const std::shared_ptr<UIViewController>&, CGRect, const Files&) { }
-void Utility::openAs(const std::shared_ptr<UIViewController>&, CGRect, const std::shared_ptr<VeskFile>&) { }
-void Utility::copyCutContent(const Files&, const std::shared_ptr<UIViewController>&, FinishedCallBack) { }
-void Utility::zipContent(const std::string&, const std::vector<std::string>&, const std::shared_ptr<UIViewController>&, CGRect, FinishedCallBack) { }
-void Utility::openZip(const std::string&, const std::shared_ptr<UIViewController>&, CGRect) { }
-void Utility::addFileOrDir(const std::string&, const std::shared_ptr<UIViewController>&, CGRect) { }
+namespace operations {
+
+    void showBanner(std::string message, NotificationType type)
+    {
+        VeskNotificationManager::showNotification(std::move(message), type, {}, {}, 3.0);
+    }
+
+    void queueBanner(std::string message, NotificationType type)
+    {
+        DispatchQueue::main().async([message = std::move(message), type]() mutable { showBanner(std::move(message), type); });
+    }
+
+}
+
+std::shared_ptr<Utility> Utility::handlerCopy() const
+{
+    auto copy = std::make_shared<Utility>();
+    copy->m_delegate = m_delegate;
+    return copy;
+}
+
+void Utility::presentSheet(const std::shared_ptr<UIAlertController>& sheet, const std::shared_ptr<UIViewController>& viewController, CGRect rect) const
+{
+    if (!viewController)
+        return;
+    // Only action sheets become popovers; alerts stay centred.
+    if (isIpad() && sheet->preferredStyle() == UIAlertControllerStyle::ActionSheet) {
+        sheet->popoverPresentationController().setSourceView(viewController->view());
+        sheet->popoverPresentationController().setSourceRect(rect);
+    }
+    viewController->presentViewController(sheet, true);
+}
+
+void Utility::addFileOrDir(const std::string& path, const std::shared_ptr<UIViewController>& viewController, CGRect rect)
+{
+    auto sheet = UIAlertController::alertControllerWithTitle(localized("Add file of Directory"), std::nullopt, UIAlertControllerStyle::ActionSheet);
+    if (auto paste = pasteEntry(path, viewController))
+        sheet->addAction(paste);
+    sheet->addAction(UIAlertAction::actionWithTitle(localized("Cancel"), UIAlertActionStyle::Cancel, {}));
+    sheet->addAction(UIAlertAction::actionWithTitle(localized("Add Dirctory"), UIAlertActionStyle::Default,
+        [utility = handlerCopy(), path](UIAlertAction&) { utility->newDirectory(path); }));
+    presentSheet(sheet, viewController, rect);
+}
+
+void Utility::newDirectory(const std::string& folder)
+{
+    // A folder of that name already there counts as made: the name is fixed, never numbered.
+    if (VeskFileManager::defaultManager().createDirectoryAtPath(stringByAppendingPathComponent(folder, localized("New Directory"))))
+        operations::showBanner(localized("New directory has been created"), NotificationType::Success);
+    else
+        operations::showBanner(localized("New directory could not be created"), NotificationType::Error);
+}
 
 }

@@ -1,0 +1,167 @@
+#include "app/Utility.h"
+#include "app/UtilityOperations.h"
+#include "model/Bookmarks.h"
+#include "model/SettingsKeys.h"
+#include "model/VeskFile.h"
+#include "model/VeskLocalizer.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/uikit/UIAlertController.h"
+
+namespace vesk {
+
+using namespace platform;
+
+namespace {
+
+    struct ClipboardEntry {
+        std::string methode;
+        std::vector<std::string> paths;
+    };
+
+    // Usable only as a dictionary whose "methode" is a text and whose "paths" is a non-empty
+    // list of texts.
+    std::optional<ClipboardEntry> readClipboard()
+    {
+        auto stored = NSUserDefaults::standardUserDefaults()->dictionaryForKey(hashedDefaultsKey6());
+        if (!stored)
+            return std::nullopt;
+        auto* methode = stored->find("methode");
+        auto* paths = stored->find("paths");
+        if (!methode || !methode->string() || !paths || !paths->array() || paths->array()->empty())
+            return std::nullopt;
+        ClipboardEntry entry { *methode->string(), {} };
+        for (auto& path : *paths->array()) {
+            if (!path.string())
+                return std::nullopt;
+            entry.paths.push_back(*path.string());
+        }
+        return entry;
+    }
+
+    // What a multi-item paste says at the end: the failures, then what arrived.
+    void queueSummary(std::size_t pathCount, std::size_t failed)
+    {
+        if (failed > 0)
+            operations::queueBanner(localizedFormat("%i item(s) could not be past", { failed }), NotificationType::Warning);
+        if (pathCount > 1 && failed < pathCount)
+            operations::queueBanner(localizedFormat("%i item(s) have been past", { pathCount - failed }), NotificationType::Success);
+    }
+
+}
+
+void Utility::copyCutContent(const Files& files, const std::shared_ptr<UIViewController>& viewController, FinishedCallBack finishedCallBack)
+{
+    std::vector<std::string> paths;
+    for (auto& file : files)
+        paths.push_back(file->path());
+    std::optional<std::string> singleName;
+    if (files.size() == 1)
+        singleName = files.front()->name();
+
+    auto alert = UIAlertController::alertControllerWithTitle(localized("Copy/Move"),
+        localized("If you select move the file(s) will be deleted after you past it (them) to the new direction."), UIAlertControllerStyle::Alert);
+    alert->addAction(UIAlertAction::actionWithTitle(localized("Cancel"), UIAlertActionStyle::Cancel, {}));
+    auto utility = handlerCopy();
+    alert->addAction(UIAlertAction::actionWithTitle(localized("Copy"), UIAlertActionStyle::Default,
+        [utility, paths, singleName, finishedCallBack](UIAlertAction&) { utility->storeClipboard("copy", paths, singleName, finishedCallBack); }));
+    alert->addAction(UIAlertAction::actionWithTitle(localized("Move"), UIAlertActionStyle::Destructive,
+        [utility, paths, finishedCallBack](UIAlertAction&) {
+            std::optional<std::string> singleName;
+            if (paths.size() == 1)
+                singleName = lastPathComponent(paths.front());
+            utility->storeClipboard("cut", paths, singleName, finishedCallBack);
+        }));
+    if (viewController)
+        viewController->presentViewController(alert, true);
+}
+
+void Utility::storeClipboard(const std::string& methode, const std::vector<std::string>& paths, const std::optional<std::string>& singleName, FinishedCallBack finishedCallBack)
+{
+    Array stored;
+    for (auto& path : paths)
+        stored.push_back(Value(path));
+    NSUserDefaults::standardUserDefaults()->setObject(Value(Dictionary { { "methode", Value(methode) }, { "paths", Value(std::move(stored)) } }), hashedDefaultsKey6());
+    std::string notice = singleName ? localizedFormat("\"%@\" has been coppied", { *singleName }) : localizedFormat("%i items have been coppied", { paths.size() });
+    DispatchQueue::main().async([notice, finishedCallBack] {
+        operations::showBanner(notice, NotificationType::Info);
+        if (finishedCallBack)
+            finishedCallBack();
+    });
+}
+
+std::shared_ptr<UIAlertAction> Utility::pasteEntry(const std::string& folder, const std::shared_ptr<UIViewController>& viewController)
+{
+    auto entry = readClipboard();
+    if (!entry || !NSFileManager::defaultManager().isWritableFileAtPath(folder))
+        return nullptr;
+    std::string title = entry->paths.size() == 1
+        ? localizedFormat("Past \"%@\"", { lastPathComponent(entry->paths.front()) })
+        : localizedFormat("Past %i item(s)", { entry->paths.size() });
+    // The entry as read now: a later change of the clipboard does not reach this sheet.
+    return UIAlertAction::actionWithTitle(title, UIAlertActionStyle::Default,
+        [utility = handlerCopy(), entry = *entry, folder, weakController = std::weak_ptr(viewController)](UIAlertAction&) {
+            utility->paste(entry.methode, entry.paths, folder, weakController);
+        });
+}
+
+// The worker holds the presenting screen weakly, so screens are only let go on the main thread.
+void Utility::paste(const std::string& methode, const std::vector<std::string>& paths, const std::string& folder, const std::weak_ptr<UIViewController>& viewController)
+{
+    DispatchQueue::global(QualityOfService::UserInitiated).async([utility = handlerCopy(), methode, paths, folder, viewController] {
+        if (methode == "copy") {
+            // Never onto an item of that name, never a folder into itself.
+            std::size_t failed = 0;
+            for (auto& path : paths) {
+                auto name = lastPathComponent(path);
+                bool copied = NSFileManager::defaultManager().copyItemAtPath(path, stringByAppendingPathComponent(folder, name));
+                if (paths.size() == 1)
+                    operations::queueBanner(localizedFormat(copied ? "\"%@\" has been past" : "\"%@\" could not be past", { name }), copied ? NotificationType::Success : NotificationType::Error);
+                else if (!copied)
+                    ++failed;
+            }
+            queueSummary(paths.size(), failed);
+        } else if (methode == "cut") {
+            DispatchQueue::main().async([utility, paths, folder, viewController] {
+                std::string title = paths.size() > 1
+                    ? localizedFormat("Move %i items", { paths.size() })
+                    : localizedFormat("Move \"%@\"", { lastPathComponent(paths.front()) });
+                auto alert = UIAlertController::alertControllerWithTitle(title,
+                    localized("This action will delete the file(s) in its original directory and pasts it (them) to the current directory!"), UIAlertControllerStyle::Alert);
+                alert->addAction(UIAlertAction::actionWithTitle(localized("Cancel"), UIAlertActionStyle::Cancel, {}));
+                alert->addAction(UIAlertAction::actionWithTitle(localized("Move"), UIAlertActionStyle::Destructive,
+                    [utility, paths, folder](UIAlertAction&) { utility->moveClipboardItems(paths, folder); }));
+                if (auto presenter = viewController.lock())
+                    presenter->presentViewController(alert, true);
+            });
+        }
+    });
+}
+
+// Main thread: the folder, the bookmarks and the clipboard change in list order before any of
+// the queued banners shows.
+void Utility::moveClipboardItems(const std::vector<std::string>& paths, const std::string& folder)
+{
+    std::size_t failed = 0;
+    for (auto& path : paths) {
+        auto name = lastPathComponent(path);
+        bool bookmarked = m_bookmarks->isInBookmarks(*VeskFile::initWithPath(path));
+        auto target = stringByAppendingPathComponent(folder, name);
+        if (!NSFileManager::defaultManager().moveItemAtPath(path, target)) {
+            if (paths.size() == 1)
+                operations::queueBanner(localizedFormat("\"%@\" could not be moved", { name }), NotificationType::Error);
+            else
+                ++failed;
+            continue;
+        }
+        if (bookmarked)
+            m_bookmarks->save(VeskFile::initWithPath(target));
+        NSUserDefaults::standardUserDefaults()->removeObjectForKey(hashedDefaultsKey6());
+        if (paths.size() == 1)
+            operations::queueBanner(localizedFormat("\"%@\" has been moved", { name }), NotificationType::Success);
+    }
+    queueSummary(paths.size(), failed);
+}
+
+}

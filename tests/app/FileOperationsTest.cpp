@@ -1,0 +1,195 @@
+#include "app/AppTestSupport.h"
+#include "app/Utility.h"
+#include "app/VeskFileListController.h"
+#include "model/Bookmarks.h"
+#include "model/SettingsKeys.h"
+#include "model/VeskFile.h"
+#include "model/ZipTestSupport.h"
+#include "platform/foundation/Dispatch.h"
+#include "platform/uikit/UIActivityIndicatorView.h"
+#include "platform/uikit/UIProgressView.h"
+
+using namespace vesk;
+using namespace vesk::platform;
+using namespace vesk::ziptest;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+struct Recorder : UtilityDelegate {
+    Strings* seen = nullptr;
+    bool didDeleteFile(const std::shared_ptr<VeskFile>& file) override { return seen->push_back("deleted " + file->name()), true; }
+};
+
+class FileOperationsTest : public test::AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        list->setFile(VeskFile::initWithPath(dir = makeFolder("w")));
+        window->setRootViewController(list);
+        window->makeKeyAndVisible();
+        utility.setDelegate(recorder);
+        recorder->seen = &seen_;
+    }
+    std::string at(const std::string& name) const { return name.starts_with('/') ? name : dir + "/" + name; }
+    std::shared_ptr<VeskFile> file(const std::string& name) { return VeskFile::initWithPath(at(name)); }
+    // Files holding "x", and folders for names ending in "/", with the folders above them.
+    void put(const Strings& names)
+    {
+        for (auto& name : names) {
+            fs::create_directories(fs::path(at(name)).parent_path());
+            name.ends_with('/') ? void(fs::create_directory(at(name))) : writeText(at(name), "x");
+        }
+    }
+    // Notes what the person sees, the alert on top ("title | message | actions"), chooses in
+    // it (unless the choice is empty) and lets the work run; then notes the banners it raised
+    // ("Type: text"). Delegate calls and callbacks are noted as they come, so before them.
+    void choose(const std::string& choice, bool wait = true)
+    {
+        auto alert = driver.alert();
+        ASSERT_TRUE(alert) << choice;
+        seen_.push_back(alert->title().value_or("") + " | " + alert->message().value_or("-") + " |");
+        for (auto& action : alert->actions())
+            seen_.back() += " " + action->title().value_or("");
+        EXPECT_TRUE(choice.empty() || driver.chooseAlertAction(choice)) << seen_.back();
+        if (wait && driver.drain())
+            for (auto& banner : VeskNotificationManager::queue())
+                seen_.push_back(std::string(notificationTypeName(banner->type())) + ": " + banner->message().value_or(""));
+        VeskNotificationManager::reset();
+    }
+    void paste(const std::string& folder, const std::string& entry) { utility.addFileOrDir(at(folder), list, CGRectZero), choose(entry); }
+    Value clipboard(const char* methode, const std::string& name) { return Value(Dictionary { { "methode", Value(methode) }, { "paths", Value(Array { Value(at(name)) }) } }); }
+    std::optional<Value> clipboard() { return NSUserDefaults::standardUserDefaults()->objectForKey(hashedDefaultsKey6()); }
+
+    std::string dir;
+    std::shared_ptr<UIWindow> window = std::make_shared<UIWindow>(CGRectMake(0, 0, 375, 667));
+    std::shared_ptr<VeskFileListController> list = std::make_shared<VeskFileListController>();
+    Strings seen_;
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+    Utility utility;
+    Utility::FinishedCallBack counted = [this] { seen_.push_back("callback"); };
+};
+
+TEST_F(FileOperationsTest, DeleteConfirmsThenRemovesLinksNotTheirTargets)
+{
+    put({ "a.txt", "b.txt", "keep/inside.txt" }), NSFileManager::defaultManager().createSymbolicLinkAtPath(at("link"), at("keep"));
+    utility.deleteFile(list, { file("a.txt") }, CGRectZero, counted), choose("Cancel");
+    for (auto files : { Utility::Files { file("a.txt") }, { file("gone") }, { file("link"), file("gone"), file("b.txt") } })
+        utility.deleteFile(list, files, CGRectZero, counted), choose("Delete");
+    EXPECT_EQ(seen_, (Strings { "Delete \"a.txt\" | This action can't be reversed | Cancel Delete", "Delete \"a.txt\" | This action can't be reversed | Cancel Delete", "deleted a.txt", "callback", "Success: \"a.txt\" has been deleted", "Delete \"gone\" | This action can't be reversed | Cancel Delete", "callback", "Error: \"gone\" can't be deleted", "Delete 3 files | This action can't be reversed | Cancel Delete", "deleted link", "deleted b.txt", "callback", "Warning: Could not delete 1 Files!" }));
+    EXPECT_EQ(filesBelow(dir), (Strings { "keep/", "keep/inside.txt" }));
+}
+
+TEST_F(FileOperationsTest, MoreSheetOffersWhatItemAndScreenAllowAndRenameTakesOnlyAFreePlainName)
+{
+    auto documents = makeFolder("home/Documents");
+    put({ documents + "/d.txt", "f/", "a.zip", "a.txt", "taken.txt", "x/" }), Bookmarks().save(file("a.zip"));
+    // "home" holds Documents: saving it would copy a folder into itself.
+    const std::tuple<std::string, bool, const char*> cases[] = { { "a.zip", false, "Remove from bookmarks" }, { "a.zip", true, "Save to bookmarks" }, { documents + "/d.txt", true, "Share File" }, { "f", true, "Save to documents" }, { "f", true, "Save to documents" }, { root() + "/home", true, "Save to documents" } };
+    for (auto& [name, fromList, choice] : cases) {
+        window->setRootViewController(fromList ? list : std::make_shared<UIViewController>());
+        utility.shareFile(driver.topViewController(), CGRectZero, { file(name) }), choose(choice);
+    }
+    EXPECT_EQ(seen_, (Strings { "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Remove from bookmarks", "Info: \"a.zip\" has been removed from bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Save to bookmarks", "Info: \"a.zip\" has been added to bookmarks", "\"d.txt\" | - | Cancel Share File Copy/Move Open as... Zip Rename Save to bookmarks", "Warning: No App can open \"d.txt\"", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Success: \"f\" has successfully been saved", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"f\" could not be saved", "\"home\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"home\" could not be saved" }));
+    EXPECT_EQ(filesBelow(documents), (Strings { "d.txt", "f/" }));
+
+    seen_.clear();
+    for (auto choice : { "Text", "Image", "Website" })
+        utility.openAs(list, CGRectZero, file("a.txt")), choose(choice), seen_.push_back(driver.visibleScreen()->storyboardIdentifier()), list->dismissViewControllerAnimated(false);
+    EXPECT_EQ(seen_, (Strings { "Open \"a.txt\"as... | - | Cancel Text Image Website", "text", "Open \"a.txt\"as... | - | Cancel Text Image Website", "image", "Open \"a.txt\"as... | - | Cancel Text Image Website", "web" }));
+    Bookmarks().save(file("a.txt"));
+    for (auto& name : Strings { "", ".", "..", "x/a.txt", "../a.txt", "taken.txt", std::string("a\0b", 3), "b.txt" }) {
+        utility.shareFile(list, CGRectZero, { file("a.txt") }), choose("Rename");
+        EXPECT_EQ(driver.alert()->textFields().at(0)->placeholder(), at("a.txt"));
+        driver.typeIntoField(0, name), choose("Rename");
+        if (name != "b.txt")
+            choose("OK");
+    }
+    EXPECT_EQ(Strings(seen_.end() - 3, seen_.end()), (Strings { "\"a.txt\" | - | Cancel Share File Copy/Move Save to documents Open as... Zip Rename Remove from bookmarks", "Rename \"a.txt\" | Please type in the new name | Cancel Rename", "Success: \"a.txt\" has been renamed" }));
+    EXPECT_EQ(std::count(seen_.begin(), seen_.end(), "Error | There was an error with renaming the file, try another one name... | OK"), 7);
+    EXPECT_EQ(filesBelow(dir), (Strings { "a.zip", "b.txt", "f/", "taken.txt", "x/" }));
+    EXPECT_TRUE(Bookmarks().isInBookmarks(*file("b.txt")));
+}
+
+TEST_F(FileOperationsTest, ClipboardCopiesPastesAndMovesWithoutEverReplacing)
+{
+    put({ "a.txt", "b.txt", "f/c.txt", "to/b.txt", "to/New Directory/x", "to2/", "f/New Directory" });
+    paste("to", "Add Dirctory"), paste("to", "Add Dirctory"), paste("f", "Add Dirctory");
+    utility.copyCutContent({ file("a.txt") }, list, counted), choose("Copy");
+    EXPECT_EQ(clipboard(), clipboard("copy", "a.txt"));
+    paste("to", "Past \"a.txt\""), paste("to", "Past \"a.txt\"");
+    for (auto folder : { "to", "" })
+        utility.copyCutContent({ file("a.txt"), file("b.txt"), file("f") }, list), choose("Copy"), paste(folder, "Past 3 item(s)");
+    utility.copyCutContent({ file("f") }, list), choose("Copy"), paste("f", "Past \"f\"");
+    utility.copyCutContent({ file("f") }, list), choose("Move"), paste("f", "Past \"f\""), choose("Move");
+    EXPECT_EQ(clipboard(), clipboard("cut", "f")) << "a failed move keeps the entry";
+    Bookmarks().save(file("b.txt")), utility.copyCutContent({ file("b.txt") }, list), choose("Move"), paste("to2", "Past \"b.txt\""), choose("Move");
+    EXPECT_EQ(clipboard(), std::nullopt);
+    EXPECT_TRUE(Bookmarks().isInBookmarks(*file("to2/b.txt")));
+    const std::string copyMove = "Copy/Move | If you select move the file(s) will be deleted after you past it (them) to the new direction. | Cancel Copy Move";
+    auto add = [](std::string entry) { return "Add file of Directory | - | " + entry + "Cancel Add Dirctory"; };
+    EXPECT_EQ(seen_, (Strings { add(""), "Success: New directory has been created", add(""), "Success: New directory has been created", add(""), "Error: New directory could not be created", copyMove, "callback", "Info: \"a.txt\" has been coppied", add("Past \"a.txt\" "), "Success: \"a.txt\" has been past", add("Past \"a.txt\" "), "Error: \"a.txt\" could not be past", copyMove, "Info: 3 items have been coppied", add("Past 3 item(s) "), "Warning: 2 item(s) could not be past", "Success: 1 item(s) have been past", copyMove, "Info: 3 items have been coppied", add("Past 3 item(s) "), "Warning: 3 item(s) could not be past", copyMove, "Info: \"f\" has been coppied", add("Past \"f\" "), "Error: \"f\" could not be past", copyMove, "Info: \"f\" has been coppied", add("Past \"f\" "), "Move \"f\" | This action will delete the file(s) in its original directory and pasts it (them) to the current directory! | Cancel Move", "Error: \"f\" could not be moved", copyMove, "Info: \"b.txt\" has been coppied", add("Past \"b.txt\" "), "Move \"b.txt\" | This action will delete the file(s) in its original directory and pasts it (them) to the current directory! | Cancel Move", "Success: \"b.txt\" has been moved" }));
+    EXPECT_EQ(filesBelow(dir), (Strings { "a.txt", "f/", "f/New Directory", "f/c.txt", "to/", "to/New Directory/", "to/New Directory/x", "to/a.txt", "to/b.txt", "to/f/", "to/f/New Directory", "to/f/c.txt", "to2/", "to2/b.txt" }));
+
+    // Root writes everywhere, so the add sheets are built as an ordinary user.
+    put({ "ro/" }), ::chmod(root().c_str(), 0755), ::chmod(at("ro").c_str(), 0555), ::chmod(at("to2").c_str(), 0777), utility.copyCutContent({ file("a.txt") }, list), choose("Copy");
+    bool isRoot = ::geteuid() == 0;
+    ASSERT_TRUE(!isRoot || ::setresuid(65534, 65534, 0) == 0);
+    paste("ro", "Cancel"), paste("to2", "Cancel");
+    ASSERT_TRUE(!isRoot || ::setresuid(0, 0, 0) == 0);
+    EXPECT_EQ(Strings(seen_.end() - 2, seen_.end()), (Strings { add(""), add("Past \"a.txt\" ") }));
+}
+
+TEST_F(FileOperationsTest, ZipReplacesTheArchiveWhenCompleteAndUnzipReportsEachEntryAndEveryFailure)
+{
+    put({ "a.txt", "b.txt", "Archive.zip", "f/c.txt", "in/1", "in/2", "in/3", "in/4" });
+    utility.zipContent(at("Archive.zip"), { at("a.txt"), at("b.txt"), at("Archive.zip") }, list, CGRectZero, counted), choose("Zip", false);
+    auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(driver.alert()->view()->subviews().at(0));
+    EXPECT_TRUE(spinner && spinner->isAnimating() && spinner->center() == CGPointMake(130.5, 65.5));
+    choose("");
+    EXPECT_EQ(entryNames(at("Archive.zip")), (Strings { "a.txt", "b.txt" }));
+    utility.shareFile(list, CGRectZero, { file("f") }), choose("Zip"), choose("Zip");
+    utility.zipContent(at("f"), { at("a.txt") }, list, CGRectZero, counted), choose("Zip");
+    EXPECT_EQ(seen_, (Strings { "Zip 2 file(s) | • a.txt\r• b.txt\r | Cancel Zip", "Zipping 2 file(s)\"\r\r | This may take some time... |", "callback", "Success: Done zipping \"2\" file(s)", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Zip 1 file(s) | • c.txt\r | Cancel Zip", "Success: Done zipping \"1\" file(s)", "Zip 1 file(s) | • a.txt\r | Cancel Zip", "callback", "Error: Error zipping \"1\" file(s)" }));
+    EXPECT_EQ(filesBelow(dir).size(), 10u) << "no temporary file stays";
+
+    // Four entries; a broken header at entry k ends the run after k - 1 of them.
+    utility.zipContent(at("four.zip"), { at("in/1"), at("in/2"), at("in/3"), at("in/4") }, list, CGRectZero), choose("Zip");
+    auto archive = readText(at("four.zip"));
+    auto entrySize = archive.find("PK\3\4", 1); // the four entries are alike
+    for (std::size_t broken = 5; broken >= 1; --broken) {
+        writeText(at("four.zip"), broken < 5 ? std::string(archive).replace((broken - 1) * entrySize, 1, "X") : archive);
+        put({ "four/" }), writeText(at("four/4"), "kept");
+        utility.openZip(at("four.zip"), list, CGRectZero), choose("Unzip in folder \"four\"", false);
+        auto alert = driver.alert();
+        auto bar = std::dynamic_pointer_cast<UIProgressView>(alert->view()->subviews().at(0));
+        choose("");
+        EXPECT_EQ(bar->progress(), (broken - 1) / 4.0f);
+        EXPECT_EQ(bar->frame(), CGRectMake(0, 667 - 2.5, 375, 2.5));
+        EXPECT_EQ(alert->message(), broken > 1 ? std::to_string(broken - 1) : "");
+        EXPECT_EQ(readText(at("four/4")), broken == 5 ? "x" : "kept");
+        EXPECT_EQ(seen_.back(), broken == 5 ? "Success: Succesfully unzipped \"four.zip\"" : "Error: Error unzipping \"four.zip\"");
+    }
+    utility.openZip(at("a.txt"), list, CGRectZero), choose("Unzip here");
+    EXPECT_EQ(Strings(seen_.end() - 4, seen_.end()), (Strings { "Unziping \"four.zip\" |  |", "Error: Error unzipping \"four.zip\"", "Unzip \"a.txt\" | - | Cancel Unzip here Unzip in folder \"a\"", "Error: Error unzipping \"a.txt\"" }));
+}
+
+TEST_F(FileOperationsTest, LongWorkRunsBesideTheMainLoop)
+{
+    for (int i = 0; i < 300; ++i)
+        put({ "many/" + std::to_string(i) });
+    utility.copyCutContent({ file("many") }, list), choose("Copy");
+    put({ "to/" }), utility.addFileOrDir(at("to"), list, CGRectZero), choose("Past \"many\"", false);
+    // The main queue turns while the copy is provably part-way: some files arrived, not all.
+    std::set<long> counts;
+    std::function<void()> watch = [&] {
+        counts.insert(fs::exists(at("to/many")) ? std::distance(fs::directory_iterator(at("to/many")), {}) : 0);
+        if (VeskNotificationManager::queue().empty())
+            DispatchQueue::main().async(watch);
+    };
+    DispatchQueue::main().async(watch), driver.drain();
+    EXPECT_TRUE(std::any_of(counts.begin(), counts.end(), [](long copied) { return copied > 0 && copied < 300; }));
+}
+
+}
