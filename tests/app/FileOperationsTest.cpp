@@ -161,7 +161,7 @@ TEST_F(FileOperationsTest, ZipReplacesTheArchiveWhenCompleteAndUnzipReportsEachE
     for (std::size_t broken = 5; broken >= 1; --broken) {
         writeText(at("four.zip"), broken < 5 ? std::string(archive).replace((broken - 1) * entrySize, 1, "X") : archive);
         put({ "four/" }), writeText(at("four/4"), "kept");
-        utility.openZip(at("four.zip"), list, CGRectZero), choose("Unzip in folder \"four\"", false);
+        utility.openItem(list, file("four.zip"), CGRectZero), choose("Unzip in folder \"four\"", false);
         auto alert = driver.alert();
         auto bar = std::dynamic_pointer_cast<UIProgressView>(alert->view()->subviews().at(0));
         choose("");

@@ -74,7 +74,6 @@ TEST_F(UtilityTest, TheExtensionAloneChoosesTheViewerImageTextZipPlistWeb)
         { "notes.txt", "text" },
         { "data.json", "text" },
         { "feed.xml", "text" },
-        { "archive.zip", "none" },
         { "settings.plist", "plist" },
         { "page.html", "web" },
         { "manual.pdf", "web" },
