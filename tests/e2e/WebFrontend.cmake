@@ -7,7 +7,7 @@ if(VESK_NODE_PROGRAM AND EXISTS ${CMAKE_SOURCE_DIR}/node_modules/playwright-core
         COMMAND ${CMAKE_COMMAND} -E env
             VESK_PROGRAM=$<TARGET_FILE:vesk>
             VESK_BUNDLE=${CMAKE_BINARY_DIR}/resources
-            VESK_SCREENSHOT=${CMAKE_BINARY_DIR}/web-frontend.png
+            VESK_SCREENSHOTS=${CMAKE_BINARY_DIR}/web-frontend
             CHROMIUM=${VESK_CHROMIUM_PROGRAM}
             ${VESK_NODE_PROGRAM} ${CMAKE_CURRENT_SOURCE_DIR}/web_frontend.mjs)
     set_tests_properties(e2e_web_frontend PROPERTIES TIMEOUT 240 LABELS "e2e;browser")
