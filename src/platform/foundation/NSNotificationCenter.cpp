@@ -6,8 +6,9 @@ namespace vesk::platform {
 
 NSNotificationCenter& NSNotificationCenter::defaultCenter()
 {
-    static NSNotificationCenter center;
-    return center;
+    // Never destroyed: observers that end during exit (banners still queued) remove themselves.
+    static auto* center = new NSNotificationCenter;
+    return *center;
 }
 
 void NSNotificationCenter::addObserver(const void* owner, const std::string& name, Block block)
