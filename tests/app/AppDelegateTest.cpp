@@ -93,10 +93,14 @@ TEST_F(AppDelegateTest, LaunchStartsTheSdkTagsReportsAndInstallsTheQuickActions)
         EXPECT_EQ(item->icon()->templateImageName(), icon);
     }
 
-    // The first screen: a navigation controller holding a file list nobody gave a folder.
+    // The first screen: a navigation controller holding a file list nobody gave a folder,
+    // which shows the root folder with the home button off.
     auto first = driver.visible<VeskFileListController>();
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->file(), nullptr);
+    EXPECT_EQ(first->file()->path(), "/");
+    EXPECT_EQ(first->title(), "/");
+    EXPECT_FALSE(first->homeButton()->isEnabled());
+    EXPECT_TRUE(first->documentFolder()->isEnabled());
     EXPECT_TRUE(VeskNotificationManager::queue().empty());
 }
 

@@ -136,6 +136,25 @@ bool UIDriver::tapBarButton(UIViewController& screen, const std::string& title)
     return true;
 }
 
+std::shared_ptr<UIViewController> UIDriver::peek(UIViewController& screen, CGPoint location)
+{
+    for (auto& registration : screen.previewRegistrations()) {
+        if (auto delegate = registration.delegate.lock())
+            return delegate->previewingContextViewControllerForLocation(*registration.context, location);
+    }
+    return nullptr;
+}
+
+void UIDriver::pop(UIViewController& screen, const std::shared_ptr<UIViewController>& preview)
+{
+    for (auto& registration : screen.previewRegistrations()) {
+        if (auto delegate = registration.delegate.lock()) {
+            delegate->previewingContextCommitViewController(*registration.context, preview);
+            return;
+        }
+    }
+}
+
 void UIDriver::tapView(UIView& view)
 {
     // Tap recognizers on one view compete: the first enabled one wins the tap.

@@ -47,6 +47,12 @@ public:
     std::shared_ptr<UIBarButtonItem> barButton(UIViewController& screen, const std::string& title) const;
     bool tapBarButton(UIViewController& screen, const std::string& title);
 
+    // 3D Touch: a firm press at a point of the screen's previewing source view answers the
+    // screen its previewing delegate offers (none when refused or not registered); pressing on
+    // commits that screen.
+    std::shared_ptr<UIViewController> peek(UIViewController& screen, CGPoint location);
+    void pop(UIViewController& screen, const std::shared_ptr<UIViewController>& preview);
+
     // Views and controls.
     void tapView(UIView& view);
     void tapButton(UIControl& control) { control.sendActionsForControlEvents(UIControlEvent::TouchUpInside); }

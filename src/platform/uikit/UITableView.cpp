@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 
 namespace vesk::platform {
 
@@ -59,6 +60,11 @@ void UITableViewCell::setSelected(bool selected, bool)
     m_selected = selected;
 }
 
+void UITableViewCell::setHighlighted(bool highlighted, bool)
+{
+    m_highlighted = highlighted;
+}
+
 void UITableViewCell::setEditing(bool editing, bool)
 {
     m_editing = editing;
@@ -79,10 +85,36 @@ void UITableViewRowAction::perform(const NSIndexPath& indexPath)
         m_handler(*this, indexPath);
 }
 
+namespace {
+
+    // Cells are made this far beyond each edge of the view, so the next rows are ready before
+    // they scroll in.
+    constexpr CGFloat layoutMargin = 100;
+
+    std::mutex& prototypeMutex()
+    {
+        static std::mutex mutex;
+        return mutex;
+    }
+
+    std::map<std::string, UITableView::CellFactory>& prototypes()
+    {
+        static auto* factories = new std::map<std::string, UITableView::CellFactory>;
+        return *factories;
+    }
+
+}
+
 UITableView::UITableView(CGRect frame, UITableViewStyle style)
     : UIView(frame)
     , m_style(style)
 {
+}
+
+void UITableView::registerPrototypeCell(const std::string& reuseIdentifier, CellFactory factory)
+{
+    std::lock_guard lock(prototypeMutex());
+    prototypes()[reuseIdentifier] = std::move(factory);
 }
 
 void UITableView::registerClass(const std::string& reuseIdentifier, CellFactory factory)
@@ -99,10 +131,15 @@ std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCellWithIdentifier(
         cell->prepareForReuse();
         return cell;
     }
-    auto it = m_factories.find(reuseIdentifier);
-    if (it != m_factories.end() && it->second)
-        return it->second(reuseIdentifier);
-    return nullptr;
+    CellFactory factory;
+    if (auto it = m_factories.find(reuseIdentifier); it != m_factories.end()) {
+        factory = it->second;
+    } else {
+        std::lock_guard lock(prototypeMutex());
+        if (auto prototype = prototypes().find(reuseIdentifier); prototype != prototypes().end())
+            factory = prototype->second;
+    }
+    return factory ? factory(reuseIdentifier) : nullptr;
 }
 
 std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCellWithIdentifier(const std::string& reuseIdentifier, const NSIndexPath&)
@@ -114,13 +151,20 @@ std::shared_ptr<UITableViewCell> UITableView::dequeueReusableCellWithIdentifier(
     return std::make_shared<UITableViewCell>(UITableViewCellStyle::Default, reuseIdentifier);
 }
 
+void UITableView::recycle(const std::shared_ptr<UITableViewCell>& cell)
+{
+    cell->removeFromSuperview();
+    if (cell->reuseIdentifier())
+        m_reusePool[*cell->reuseIdentifier()].push_back(cell);
+}
+
 void UITableView::recycleCells()
 {
-    for (auto& [indexPath, cell] : m_cells) {
-        if (cell->reuseIdentifier())
-            m_reusePool[*cell->reuseIdentifier()].push_back(cell);
-    }
+    auto cells = std::move(m_cells);
     m_cells.clear();
+    for (auto& [indexPath, cell] : cells)
+        recycle(cell);
+    m_needsLayout = true;
 }
 
 void UITableView::countRows()
@@ -132,6 +176,20 @@ void UITableView::countRows()
             counts.push_back(std::max(0, source->numberOfRowsInSection(*this, section)));
     }
     m_rowCounts = std::move(counts);
+    // Measured once per count, so that finding a row is a search, not a walk.
+    m_rowEdges.assign(m_rowCounts->size(), {});
+    CGFloat y = 0;
+    for (std::size_t section = 0; section < m_rowCounts->size(); ++section) {
+        auto& edges = m_rowEdges[section];
+        int rows = (*m_rowCounts)[section];
+        edges.reserve(static_cast<std::size_t>(rows) + 1);
+        for (int row = 0; row < rows; ++row) {
+            edges.push_back(y);
+            y += heightOfRow({ static_cast<int>(section), row });
+        }
+        edges.push_back(y);
+    }
+    m_needsLayout = true;
 }
 
 void UITableView::reloadData()
@@ -226,10 +284,11 @@ void UITableView::reloadRowsAtIndexPaths(const std::vector<NSIndexPath>& indexPa
         auto it = m_cells.find(indexPath);
         if (it == m_cells.end())
             continue;
-        if (it->second->reuseIdentifier())
-            m_reusePool[*it->second->reuseIdentifier()].push_back(it->second);
+        auto cell = it->second;
         m_cells.erase(it);
+        recycle(cell);
     }
+    m_needsLayout = true;
     ++m_reloadCount;
 }
 
@@ -238,13 +297,71 @@ void UITableView::reloadSections(const std::vector<int>&, UITableViewRowAnimatio
     reloadData();
 }
 
-std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSIndexPath& indexPath)
+CGFloat UITableView::contentTop() const
 {
-    if (!isValid(indexPath))
-        return nullptr;
-    auto it = m_cells.find(indexPath);
-    if (it != m_cells.end())
-        return it->second;
+    return m_headerView ? m_headerView->frame().size.height : 0;
+}
+
+CGFloat UITableView::contentHeight()
+{
+    if (!m_rowCounts)
+        countRows();
+    CGFloat rows = m_rowEdges.empty() ? 0 : m_rowEdges.back().back();
+    return contentTop() + rows + (m_footerView ? m_footerView->frame().size.height : 0);
+}
+
+void UITableView::setRowHeight(CGFloat height)
+{
+    m_rowHeight = height;
+    if (m_rowCounts) {
+        recycleCells();
+        countRows();
+    }
+}
+
+void UITableView::setContentOffset(CGPoint offset)
+{
+    m_contentOffset = offset;
+    m_needsLayout = true;
+    layoutSubviews();
+}
+
+UITableView::RowRange UITableView::rowsIn(CGFloat top, CGFloat bottom)
+{
+    RowRange range { { 0, 0 }, { -1, -1 } };
+    if (!m_rowCounts)
+        countRows();
+    top -= contentTop();
+    bottom -= contentTop();
+    bool found = false;
+    for (int section = 0; section < static_cast<int>(m_rowEdges.size()); ++section) {
+        auto& edges = m_rowEdges[static_cast<std::size_t>(section)];
+        int rows = static_cast<int>(edges.size()) - 1;
+        if (rows <= 0 || edges.back() <= top || edges.front() >= bottom)
+            continue;
+        // The first row that ends below the top, the last that begins above the bottom.
+        auto firstEnd = std::upper_bound(edges.begin() + 1, edges.end(), top);
+        auto lastBegin = std::lower_bound(edges.begin(), edges.end() - 1, bottom);
+        int first = static_cast<int>(firstEnd - edges.begin()) - 1;
+        int last = static_cast<int>(lastBegin - edges.begin()) - 1;
+        if (first > last)
+            continue;
+        if (!found)
+            range.first = { section, first };
+        range.last = { section, last };
+        found = true;
+    }
+    return range;
+}
+
+UITableView::RowRange UITableView::laidOutRange()
+{
+    CGFloat height = frame().size.height > 0 ? frame().size.height : UIScreen::mainScreen().bounds().size.height;
+    return rowsIn(m_contentOffset.y - layoutMargin, m_contentOffset.y + height + layoutMargin);
+}
+
+std::shared_ptr<UITableViewCell> UITableView::makeCell(const NSIndexPath& indexPath)
+{
     auto source = dataSource();
     if (!source)
         return nullptr;
@@ -257,9 +374,72 @@ std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSInde
     cell->setEditing(m_editing, false);
     cell->setSelected(m_selected.count(indexPath) != 0, false);
     m_cells[indexPath] = cell;
+    addSubview(cell);
     if (auto delegate = this->delegate())
         delegate->willDisplayCell(*this, *cell, indexPath);
     return cell;
+}
+
+void UITableView::layoutSubviews()
+{
+    // A data source that asks the table for its rows while one is being made must not start
+    // a second layout.
+    if (m_layingOut || !dataSource())
+        return;
+    m_layingOut = true;
+    if (!m_rowCounts)
+        countRows();
+    CGFloat height = frame().size.height > 0 ? frame().size.height : UIScreen::mainScreen().bounds().size.height;
+    CGFloat lowest = std::max<CGFloat>(0, contentHeight() - height);
+    if (m_contentOffset.y > lowest)
+        m_contentOffset.y = lowest;
+    auto range = laidOutRange();
+    for (auto it = m_cells.begin(); it != m_cells.end();) {
+        if (range.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        auto cell = it->second;
+        it = m_cells.erase(it);
+        recycle(cell);
+    }
+    for (int section = range.first.section; section <= range.last.section; ++section) {
+        int first = section == range.first.section ? range.first.row : 0;
+        int last = section == range.last.section ? range.last.row : numberOfRowsInSection(section) - 1;
+        for (int row = first; row <= last; ++row) {
+            if (!m_cells.count({ section, row }))
+                makeCell({ section, row });
+        }
+    }
+    m_needsLayout = false;
+    m_layingOut = false;
+}
+
+void UITableView::layoutRowsIfNeeded()
+{
+    if (m_needsLayout)
+        layoutSubviews();
+}
+
+std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSIndexPath& indexPath)
+{
+    if (!isValid(indexPath))
+        return nullptr;
+    layoutRowsIfNeeded();
+    if (auto it = m_cells.find(indexPath); it != m_cells.end())
+        return it->second;
+    // A row out of view: its cell is made now and kept only until the next such request.
+    auto range = laidOutRange();
+    for (auto it = m_cells.begin(); it != m_cells.end();) {
+        if (range.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        auto cell = it->second;
+        it = m_cells.erase(it);
+        recycle(cell);
+    }
+    return makeCell(indexPath);
 }
 
 CGFloat UITableView::heightOfRow(const NSIndexPath& indexPath)
@@ -273,41 +453,30 @@ CGFloat UITableView::heightOfRow(const NSIndexPath& indexPath)
 
 CGRect UITableView::rectForRowAtIndexPath(const NSIndexPath& indexPath)
 {
-    CGFloat y = m_headerView ? m_headerView->frame().size.height : 0;
-    bool variable = static_cast<bool>(delegate());
-    for (int section = 0; section < numberOfSections() && section <= indexPath.section; ++section) {
-        int rows = section == indexPath.section ? indexPath.row : numberOfRowsInSection(section);
-        if (!variable) {
-            y += rows * m_rowHeight;
-            continue;
-        }
-        for (int row = 0; row < rows; ++row)
-            y += heightOfRow({ section, row });
-    }
-    return CGRectMake(0, y, frame().size.width, heightOfRow(indexPath));
+    if (!isValid(indexPath))
+        return CGRectZero;
+    auto& edges = m_rowEdges[static_cast<std::size_t>(indexPath.section)];
+    auto row = static_cast<std::size_t>(indexPath.row);
+    return CGRectMake(0, contentTop() + edges[row], frame().size.width, edges[row + 1] - edges[row]);
 }
 
 std::vector<NSIndexPath> UITableView::indexPathsForVisibleRows()
 {
     CGFloat height = frame().size.height > 0 ? frame().size.height : UIScreen::mainScreen().bounds().size.height;
-    CGFloat top = m_contentOffset.y;
-    CGFloat bottom = top + height;
+    auto range = rowsIn(m_contentOffset.y, m_contentOffset.y + height);
     std::vector<NSIndexPath> visible;
-    CGFloat y = m_headerView ? m_headerView->frame().size.height : 0;
-    for (int section = 0; section < numberOfSections() && y < bottom; ++section) {
-        int rows = numberOfRowsInSection(section);
-        for (int row = 0; row < rows && y < bottom; ++row) {
-            CGFloat rowHeight = heightOfRow({ section, row });
-            if (y + rowHeight > top)
-                visible.push_back({ section, row });
-            y += rowHeight;
-        }
+    for (int section = range.first.section; section <= range.last.section; ++section) {
+        int first = section == range.first.section ? range.first.row : 0;
+        int last = section == range.last.section ? range.last.row : numberOfRowsInSection(section) - 1;
+        for (int row = first; row <= last; ++row)
+            visible.push_back({ section, row });
     }
     return visible;
 }
 
 std::vector<std::shared_ptr<UITableViewCell>> UITableView::visibleCells()
 {
+    layoutRowsIfNeeded();
     std::vector<std::shared_ptr<UITableViewCell>> cells;
     for (auto& indexPath : indexPathsForVisibleRows()) {
         if (auto cell = cellForRowAtIndexPath(indexPath))
@@ -327,23 +496,16 @@ std::optional<NSIndexPath> UITableView::indexPathForCell(const UITableViewCell& 
 
 std::optional<NSIndexPath> UITableView::indexPathForRowAtPoint(CGPoint point)
 {
-    CGFloat y = m_headerView ? m_headerView->frame().size.height : 0;
-    for (int section = 0; section < numberOfSections(); ++section) {
-        int rows = numberOfRowsInSection(section);
-        for (int row = 0; row < rows; ++row) {
-            CGFloat rowHeight = heightOfRow({ section, row });
-            if (point.y >= y && point.y < y + rowHeight)
-                return NSIndexPath { section, row };
-            y += rowHeight;
-        }
-    }
-    return std::nullopt;
+    auto range = rowsIn(point.y, std::nextafter(point.y, point.y + 1));
+    if (range.last < range.first)
+        return std::nullopt;
+    return range.first;
 }
 
 void UITableView::scrollToRowAtIndexPath(const NSIndexPath& indexPath, UITableViewScrollPosition, bool)
 {
     if (isValid(indexPath))
-        m_contentOffset.y = rectForRowAtIndexPath(indexPath).origin.y;
+        setContentOffset({ m_contentOffset.x, rectForRowAtIndexPath(indexPath).origin.y });
 }
 
 std::optional<NSIndexPath> UITableView::indexPathForSelectedRow() const

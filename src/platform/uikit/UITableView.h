@@ -96,6 +96,8 @@ public:
 
     bool isSelected() const { return m_selected; }
     virtual void setSelected(bool selected, bool animated);
+    bool isHighlighted() const { return m_highlighted; }
+    virtual void setHighlighted(bool highlighted, bool animated);
     bool isEditing() const { return m_editing; }
     virtual void setEditing(bool editing, bool animated);
     virtual void prepareForReuse() { }
@@ -112,6 +114,7 @@ private:
     UITableViewCellAccessoryType m_editingAccessoryType = UITableViewCellAccessoryType::None;
     UITableViewCellSelectionStyle m_selectionStyle = UITableViewCellSelectionStyle::Default;
     bool m_selected = false;
+    bool m_highlighted = false;
     bool m_editing = false;
 };
 
@@ -170,13 +173,21 @@ public:
     virtual std::optional<CGFloat> heightForFooterInSection(UITableView&, int) { return std::nullopt; }
 };
 
-// A headless table: rows are counted on reload and cells made on demand; the rows that fit
-// the frame from the scroll offset are the visible ones.
+// A headless table with a viewport, as on the platform: rows are counted and measured on
+// reload, and cells exist only for the rows that the frame shows from the scroll offset, plus
+// a small margin. Cells that leave that range go to the reuse pool of their identifier, so a
+// table of any length holds a screenful of cells. Cells are subviews of the table at their
+// rows' rectangles in content coordinates. A cell asked for a row outside the range is made
+// on demand and goes back to the pool at the next layout or the next such request.
 class UITableView : public UIView {
 public:
     using CellFactory = std::function<std::shared_ptr<UITableViewCell>(const std::string& reuseIdentifier)>;
 
     UITableView(CGRect frame, UITableViewStyle style);
+
+    // The storyboard's prototype cells, found by every table that dequeues their identifier
+    // and has no class of its own registered for it. Any thread.
+    static void registerPrototypeCell(const std::string& reuseIdentifier, CellFactory factory);
 
     UITableViewStyle style() const { return m_style; }
     std::shared_ptr<UITableViewDataSource> dataSource() const { return m_dataSource.lock(); }
@@ -210,7 +221,9 @@ public:
     CGRect rectForRowAtIndexPath(const NSIndexPath& indexPath);
     void scrollToRowAtIndexPath(const NSIndexPath& indexPath, UITableViewScrollPosition position, bool animated);
     CGPoint contentOffset() const { return m_contentOffset; }
-    void setContentOffset(CGPoint offset) { m_contentOffset = offset; }
+    // Scrolling: the rows in view get their cells at once.
+    void setContentOffset(CGPoint offset);
+    CGFloat contentHeight();
 
     std::optional<NSIndexPath> indexPathForSelectedRow() const;
     std::vector<NSIndexPath> indexPathsForSelectedRows() const;
@@ -227,7 +240,7 @@ public:
     void setAllowsSelectionDuringEditing(bool allows) { m_allowsSelectionDuringEditing = allows; }
 
     CGFloat rowHeight() const { return m_rowHeight; }
-    void setRowHeight(CGFloat height) { m_rowHeight = height; }
+    void setRowHeight(CGFloat height);
     CGFloat estimatedRowHeight() const { return m_estimatedRowHeight; }
     void setEstimatedRowHeight(CGFloat height) { m_estimatedRowHeight = height; }
     std::shared_ptr<UIView> tableHeaderView() const { return m_headerView; }
@@ -245,10 +258,27 @@ public:
     // The actions a swipe to the left shows on the row; empty when the row can't be edited.
     std::vector<std::shared_ptr<UITableViewRowAction>> swipeRowAtIndexPath(const NSIndexPath& indexPath);
 
+    // Lays out the rows in view: recycles the cells that left the range, asks the data source
+    // for the rows that entered it.
+    void layoutSubviews() override;
+
 private:
+    struct RowRange {
+        NSIndexPath first;
+        NSIndexPath last; // inclusive; first > last when empty
+        bool contains(const NSIndexPath& indexPath) const { return !(indexPath < first) && !(last < indexPath); }
+    };
+
     void countRows();
     bool isValid(const NSIndexPath& indexPath);
     CGFloat heightOfRow(const NSIndexPath& indexPath);
+    CGFloat contentTop() const;
+    // The rows that meet the band [top, bottom) of the content.
+    RowRange rowsIn(CGFloat top, CGFloat bottom);
+    RowRange laidOutRange();
+    void layoutRowsIfNeeded();
+    std::shared_ptr<UITableViewCell> makeCell(const NSIndexPath& indexPath);
+    void recycle(const std::shared_ptr<UITableViewCell>& cell);
     void recycleCells();
     void setCellSelected(const NSIndexPath& indexPath, bool selected);
     void shiftSelection(int section, int fromRow, int by);
@@ -260,6 +290,10 @@ private:
     std::map<std::string, std::vector<std::shared_ptr<UITableViewCell>>> m_reusePool;
     std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> m_cells;
     std::optional<std::vector<int>> m_rowCounts;
+    // Per section: where each row begins, then where the last one ends, below the header.
+    std::vector<std::vector<CGFloat>> m_rowEdges;
+    bool m_needsLayout = true;
+    bool m_layingOut = false;
     std::set<NSIndexPath> m_selected;
     std::size_t m_reloadCount = 0;
     bool m_editing = false;

@@ -61,8 +61,12 @@ public:
     void setHidesBackButton(bool hides) { m_hidesBackButton = hides; }
     std::shared_ptr<UIView> titleView() const { return m_titleView; }
     void setTitleView(std::shared_ptr<UIView> view) { m_titleView = std::move(view); }
+    // The line of text above the bar's title.
+    const std::optional<std::string>& prompt() const { return m_prompt; }
+    void setPrompt(std::optional<std::string> prompt) { m_prompt = std::move(prompt); }
 
 private:
+    std::optional<std::string> m_prompt;
     std::optional<std::string> m_title;
     std::vector<std::shared_ptr<UIBarButtonItem>> m_left;
     std::vector<std::shared_ptr<UIBarButtonItem>> m_right;
@@ -144,6 +148,9 @@ public:
     UIModalPresentationStyle modalPresentationStyle() const { return m_modalPresentationStyle; }
     void setModalPresentationStyle(UIModalPresentationStyle style) { m_modalPresentationStyle = style; }
     UIPopoverPresentationController& popoverPresentationController() { return m_popover; }
+    // The size a container (a peek, a popover) gives the screen; 0 leaves a side to the container.
+    CGSize preferredContentSize() const { return m_preferredContentSize; }
+    void setPreferredContentSize(CGSize size) { m_preferredContentSize = size; }
     // Pushes onto the navigation stack when there is one, presents otherwise.
     void showViewController(const std::shared_ptr<UIViewController>& controller);
 
@@ -185,6 +192,7 @@ private:
     std::weak_ptr<UIViewController> m_presenting;
     UIModalPresentationStyle m_modalPresentationStyle = UIModalPresentationStyle::FullScreen;
     UIPopoverPresentationController m_popover;
+    CGSize m_preferredContentSize {};
     std::vector<PreviewRegistration> m_previewing;
     std::string m_storyboardIdentifier;
 };
