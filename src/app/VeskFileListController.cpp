@@ -187,7 +187,7 @@ void VeskFileListController::reload(std::function<void()> completion)
     // The folder and the mode are read here, on the main thread, where they change.
     auto generation = ++m_startedListings;
     DispatchQueue::global(QualityOfService::UserInitiated).async([list = self(), folder = m_file, editMode = m_isInEditMode, generation, completion = std::move(completion)]() mutable {
-        auto listing = VeskFileManager::defaultManager().getFiles(folder->path());
+        auto listing = list->listFolder(folder->path());
         if (editMode)
             std::erase_if(listing, [](auto& entry) { return !entry->isReadable(); });
         // The screen goes with the block, so that its last owner never lets it go off the main thread.
@@ -195,6 +195,11 @@ void VeskFileListController::reload(std::function<void()> completion)
             list->finishReload(std::move(listing), generation, completion);
         });
     });
+}
+
+VeskFileListController::Files VeskFileListController::listFolder(const std::string& path) const
+{
+    return m_fm.getFiles(path);
 }
 
 void VeskFileListController::finishReload(Files listing, std::uint64_t generation, const std::function<void()>& completion)

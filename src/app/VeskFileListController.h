@@ -109,6 +109,10 @@ public:
     void previewingContextCommitViewController(platform::UIViewControllerPreviewing& context,
         const std::shared_ptr<platform::UIViewController>& controller) override;
 
+protected:
+    // The folder's entries, as the listing worker takes them; runs off the main thread.
+    virtual Files listFolder(const std::string& path) const;
+
 private:
     std::shared_ptr<VeskFileListController> self();
     void finishReload(Files listing, std::uint64_t generation, const std::function<void()>& completion);

@@ -1,0 +1,318 @@
+#include "app/AppTestSupport.h"
+
+#include "app/AppDelegate.h"
+#include "app/VeskFileCell.h"
+#include "app/VeskFileListController.h"
+#include "assets/VeskAssets.h"
+#include "model/Bookmarks.h"
+#include "model/VeskFile.h"
+#include "model/VeskFileManager.h"
+#include "platform/foundation/NSNotificationCenter.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/uikit/UIStoryboard.h"
+#include "viewers/InfoTableViewController.h"
+
+#include <algorithm>
+#include <atomic>
+#include <future>
+
+using namespace vesk;
+using namespace vesk::platform;
+
+namespace {
+
+class FileListTest : public test::AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        UIApplication::sharedApplication().launch(std::make_shared<AppDelegate>());
+        folder = makeFolder("folder");
+    }
+
+    std::shared_ptr<UINavigationController> navigation() { return std::dynamic_pointer_cast<UINavigationController>(driver.screenStack().front()); }
+
+    std::shared_ptr<VeskFileListController> open(const std::string& path, std::shared_ptr<VeskFileListController> list = nullptr)
+    {
+        if (!list)
+            list = UIStoryboard::storyboardWithName("Main").instantiate<VeskFileListController>("fileList");
+        list->setFile(VeskFile::initWithPath(path));
+        navigation()->pushViewController(list, false);
+        driver.drain();
+        return list;
+    }
+
+    std::vector<std::string> rows(VeskFileListController& list)
+    {
+        auto titles = driver.rowTitles(*list.tableView());
+        std::sort(titles.begin(), titles.end());
+        return titles;
+    }
+
+    std::shared_ptr<VeskFileCell> cell(VeskFileListController& list, const std::string& name)
+    {
+        auto row = driver.rowWithText(*list.tableView(), name);
+        return row ? std::dynamic_pointer_cast<VeskFileCell>(list.tableView()->cellForRowAtIndexPath(*row)) : nullptr;
+    }
+
+    // An item that can't be read, even by root: a link whose target is gone.
+    void makeLocked(const std::string& name) { ASSERT_EQ(::symlink("/nonexistent/target", (folder + "/" + name).c_str()), 0); }
+
+    std::string folder;
+};
+
+bool sameColor(const std::shared_ptr<UIColor>& color, const std::shared_ptr<UIColor>& expected)
+{
+    return color && color->isEqual(*expected);
+}
+
+TEST_F(FileListTest, DocumentsAndHomeButtonsMoveBetweenTheRootAndDocuments)
+{
+    auto root = driver.visible<VeskFileListController>();
+    driver.tapBarButton(*root->documentFolder());
+    auto documents = driver.visible<VeskFileListController>();
+    ASSERT_NE(documents, root);
+    EXPECT_EQ(documents->title(), "Documents");
+    EXPECT_FALSE(documents->documentFolder()->isEnabled());
+    EXPECT_TRUE(documents->homeButton()->isEnabled());
+    driver.tapBarButton(*documents->homeButton());
+    EXPECT_EQ(driver.visibleScreen(), root);
+}
+
+TEST_F(FileListTest, BrowsingOpensFoldersRefusesUnreadableItemsAndFollowsTheFolder)
+{
+    makeFolder("folder/Sub");
+    makeFile("folder/notes.txt");
+    makeLocked("Locked");
+    auto list = open(folder);
+    EXPECT_EQ(list->title(), folder);
+    EXPECT_EQ(rows(*list), (std::vector<std::string> { "Locked", "Sub", "notes.txt" }));
+
+    driver.tapRow(*list->tableView(), *driver.rowWithText(*list->tableView(), "Locked"));
+    EXPECT_EQ(driver.visibleScreen(), list);
+    ASSERT_EQ(VeskNotificationManager::queue().size(), 1u);
+    EXPECT_EQ(VeskNotificationManager::queue()[0]->message(), "You don't have permissions to view this directory or file");
+    EXPECT_EQ(VeskNotificationManager::queue()[0]->type(), NotificationType::Error);
+
+    driver.tapRow(*list->tableView(), *driver.rowWithText(*list->tableView(), "Sub"));
+    auto sub = driver.visible<VeskFileListController>();
+    ASSERT_NE(sub, list);
+    EXPECT_EQ(sub->file()->path(), folder + "/Sub");
+    driver.drain();
+
+    // Off screen the list does not follow its folder; back on screen it catches up.
+    makeFile("folder/while-away.txt");
+    driver.advance(1.0);
+    driver.drain();
+    EXPECT_EQ(list->files().size(), 3u);
+    navigation()->popViewControllerAnimated(false);
+    driver.drain();
+    EXPECT_EQ(list->files().size(), 4u);
+    makeFile("folder/new.txt");
+    driver.advance(1.0);
+    driver.drain();
+    EXPECT_TRUE(driver.rowWithText(*list->tableView(), "new.txt"));
+}
+
+TEST_F(FileListTest, EditModeSelectsReadableRowsForItsToolbar)
+{
+    for (auto name : { "a.txt", "b.txt", "c.txt" })
+        makeFile(std::string("folder/") + name);
+    makeLocked("Locked");
+    auto list = open(folder);
+    auto table = list->tableView();
+    ASSERT_TRUE(driver.tapBarButton(*list, "Edit"));
+    driver.drain();
+    EXPECT_EQ(list->title(), "None selected");
+    EXPECT_EQ(list->navigationItem().prompt(), folder);
+    EXPECT_TRUE(list->navigationItem().hidesBackButton());
+    EXPECT_EQ(rows(*list), (std::vector<std::string> { "a.txt", "b.txt", "c.txt" }));
+    EXPECT_EQ(list->toolbarItems(), list->editingToolBarItems());
+    EXPECT_TRUE(driver.barButton(*list, "Zip") && driver.barButton(*list, "Copy/Move"));
+    auto enabled = [&] { return std::count_if(list->toolbarItems().begin(), list->toolbarItems().end(), [](auto& item) { return item->isEnabled(); }); };
+    EXPECT_EQ(enabled(), 0);
+
+    for (int row = 0; row < 3; ++row)
+        driver.tapRow(*table, row);
+    EXPECT_EQ(list->title(), "3 selected");
+    EXPECT_EQ(enabled(), 5);
+    for (int row = 0; row < 3; ++row)
+        driver.tapRow(*table, row);
+    EXPECT_EQ(list->title(), "None selected");
+    EXPECT_EQ(enabled(), 0);
+
+    ASSERT_TRUE(driver.tapBarButton(*list, "Done"));
+    driver.drain();
+    EXPECT_EQ(list->title(), folder);
+    EXPECT_FALSE(list->navigationItem().prompt());
+    EXPECT_EQ(list->toolbarItems(), list->normalToolBarItems());
+    EXPECT_EQ(rows(*list).size(), 4u);
+}
+
+TEST_F(FileListTest, RowActionsFollowTheKindOfItemAndCloseTheRow)
+{
+    makeFile("folder/a.txt");
+    makeFile("folder/movie.veskDL");
+    makeLocked("Locked");
+    auto list = open(folder);
+    auto table = list->tableView();
+    auto row = [&](const char* name) { return *driver.rowWithText(*table, name); };
+    EXPECT_EQ(driver.swipeRow(*table, row("a.txt")), (std::vector<std::string> { "Delete", "More", "Info" }));
+    EXPECT_TRUE(driver.swipeRow(*table, row("Locked")).empty());
+    EXPECT_EQ(driver.swipeRow(*table, row("movie.veskDL")), std::vector<std::string> { "Cancel" });
+    EXPECT_TRUE(driver.chooseRowAction(*table, row("movie.veskDL"), "Cancel"));
+    EXPECT_FALSE(NSFileManager::defaultManager().fileExistsAtPath(folder + "/movie.veskDL"));
+
+    table->setEditing(true, false);
+    table->setEditing(false, false);
+    EXPECT_TRUE(driver.chooseRowAction(*table, row("a.txt"), "Info"));
+    EXPECT_FALSE(table->isEditing());
+    auto shown = std::dynamic_pointer_cast<UINavigationController>(driver.topViewController());
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(std::dynamic_pointer_cast<InfoTableViewController>(shown->topViewController()));
+}
+
+TEST_F(FileListTest, CellsShowKindAndBookmarkAndAReusedCellShowsItsOwnIcon)
+{
+    makeFolder("folder/Sub");
+    makeLocked("Locked");
+    auto bookmarked = VeskFile::initWithPath(makeFile("folder/kept.txt"));
+    Bookmarks store;
+    store.setup();
+    store.save(bookmarked);
+    auto list = open(folder);
+    auto sub = cell(*list, "Sub"), locked = cell(*list, "Locked"), kept = cell(*list, "kept.txt");
+    driver.drain();
+    EXPECT_TRUE(sameColor(sub->fileTitle()->textColor(), UIColor::blueColor()));
+    EXPECT_EQ(sub->accessoryType(), UITableViewCellAccessoryType::DisclosureIndicator);
+    EXPECT_TRUE(sameColor(kept->fileTitle()->textColor(), UIColor::blackColor()));
+    EXPECT_EQ(kept->accessoryType(), UITableViewCellAccessoryType::None);
+    EXPECT_TRUE(sameColor(locked->fileTitle()->textColor(), UIColor::redColor()));
+    EXPECT_TRUE(sub->isMultiSelectable() && kept->isMultiSelectable() && !locked->isMultiSelectable());
+    EXPECT_TRUE(sameColor(kept->favView()->backgroundColor(), VeskAssets::flatOrange()));
+    EXPECT_TRUE(sameColor(sub->favView()->backgroundColor(), UIColor::clearColor()));
+    EXPECT_EQ(kept->detailsLabel()->text(), "-rw-r--r--");
+    store.remove(bookmarked);
+    driver.advance(0.5);
+    EXPECT_TRUE(sameColor(kept->favView()->backgroundColor(), UIColor::clearColor()));
+
+    // A long folder of wide pictures and texts, scrolled through faster than icons are made.
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(1600, 800), false, 1);
+    auto png = UIImagePNGRepresentation(UIGraphicsGetImageFromCurrentImageContext());
+    UIGraphicsEndImageContext();
+    auto wide = makeFolder("wide");
+    for (int i = 0; i < 150; ++i) {
+        auto name = "wide/" + std::to_string(i);
+        if (i % 3)
+            makeFile(name + ".txt");
+        else
+            makeFile(name + ".png", std::string(png.begin(), png.end()));
+    }
+    auto many = open(wide);
+    auto table = many->tableView();
+    for (CGFloat y = 0; y < table->contentHeight(); y += 260)
+        table->setContentOffset({ 0, y });
+    driver.drain();
+    for (auto& shown : table->visibleCells()) {
+        auto fileCell = std::dynamic_pointer_cast<VeskFileCell>(shown);
+        auto size = fileCell->fileIcon()->image()->size();
+        bool picture = fileCell->file()->suffix() == "png";
+        EXPECT_EQ(size.width, picture ? 44 : 40) << fileCell->file()->name();
+        EXPECT_EQ(size.height, picture ? 22 : 52) << fileCell->file()->name();
+    }
+}
+
+TEST_F(FileListTest, PeeksPreviewReadableRowsAndRefuseOthersWithATap)
+{
+    makeFolder("folder/Sub");
+    makeLocked("Locked");
+    auto list = open(folder);
+    auto table = list->tableView();
+    int taps = 0;
+    NSNotificationCenter::defaultCenter().addObserver(this, "tap", [&](auto&) { ++taps; });
+    auto rect = [&](const char* name) { return table->rectForRowAtIndexPath(*driver.rowWithText(*table, name)); };
+    auto preview = std::dynamic_pointer_cast<VeskFileListController>(driver.peek(*list, { 10, rect("Sub").origin.y + 1 }));
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->file()->path(), folder + "/Sub");
+    EXPECT_EQ(preview->preferredContentSize(), CGSizeMake(0, 400));
+    EXPECT_EQ(list->previewRegistrations()[0].context->sourceRect(), rect("Sub"));
+    EXPECT_FALSE(driver.peek(*list, { 10, rect("Locked").origin.y + 1 }));
+    EXPECT_FALSE(driver.peek(*list, { 10, 5000 }));
+    EXPECT_EQ(taps, 2);
+    NSNotificationCenter::defaultCenter().removeObserver(this);
+    driver.pop(*list, preview);
+    EXPECT_EQ(driver.visibleScreen(), preview);
+
+    UIViewController::setForceTouchCapability(UIForceTouchCapability::Unavailable);
+    EXPECT_TRUE(open(folder)->previewRegistrations().empty());
+    UIViewController::setForceTouchCapability(UIForceTouchCapability::Available);
+}
+
+struct DeletionRecorder : VeskFileCellDelegate {
+    int calls = 0;
+    bool didDeleteFile(const std::shared_ptr<VeskFile>&) override
+    {
+        ++calls;
+        return true;
+    }
+};
+
+TEST_F(FileListTest, UnloadedAndReleasedCellsAndListsStopWatching)
+{
+    driver.advance(0.5);
+    auto timers = RunLoop::main().timerCount();
+    auto recorder = std::make_shared<DeletionRecorder>();
+    auto watch = [&](const std::string& name) {
+        auto cell = std::make_shared<VeskFileCell>("fileCell");
+        cell->setFile(VeskFile::initWithPath(makeFile(name)));
+        cell->setDelegate(recorder);
+        cell->setup();
+        return cell;
+    };
+    auto live = watch("live"), unloaded = watch("unloaded"), released = watch("released");
+    unloaded->unload();
+    released.reset();
+    UIStoryboard::storyboardWithName("Main").instantiate<VeskFileListController>("fileList")->view();
+    for (auto name : { "live", "unloaded", "released" })
+        ::unlink((root() + "/" + name).c_str());
+    driver.advance(0.5);
+    driver.drain();
+    EXPECT_EQ(recorder->calls, 1);
+    EXPECT_EQ(RunLoop::main().timerCount(), timers);
+}
+
+// Holds its first listing back until the test lets it go.
+class HeldList : public VeskFileListController {
+public:
+    std::promise<void> release;
+    mutable std::atomic<int> listings { 0 };
+
+protected:
+    Files listFolder(const std::string& path) const override
+    {
+        auto files = VeskFileListController::listFolder(path);
+        if (listings.fetch_add(1) == 0)
+            m_gate.wait();
+        return files;
+    }
+
+private:
+    std::shared_future<void> m_gate { release.get_future().share() };
+};
+
+TEST_F(FileListTest, AListingThatEndsLateNeverReplacesANewerOne)
+{
+    makeFile("folder/a.txt");
+    auto list = std::make_shared<HeldList>();
+    list->setFile(VeskFile::initWithPath(folder));
+    list->view();
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return list->listings > 0; }));
+    makeFile("folder/b.txt");
+    list->reload();
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return list->files().size() == 2; }));
+    list->release.set_value();
+    driver.drain();
+    EXPECT_EQ(list->files().size(), 2u);
+}
+
+}
