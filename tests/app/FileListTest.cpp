@@ -220,6 +220,7 @@ TEST_F(FileListTest, CellsShowKindAndBookmarkAndAReusedCellShowsItsOwnIcon)
     for (CGFloat y = 0; y < table->contentHeight(); y += 260)
         table->setContentOffset({ 0, y });
     driver.drain();
+    EXPECT_LT(table->subviews().size(), 25u) << "a screenful of cells, reused";
     for (auto& shown : table->visibleCells()) {
         auto fileCell = std::dynamic_pointer_cast<VeskFileCell>(shown);
         auto size = fileCell->fileIcon()->image()->size();

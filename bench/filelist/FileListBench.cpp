@@ -1,0 +1,162 @@
+// Opens a folder of 100,000 files in the file list and prints, in one run: the time from
+// viewDidLoad to the first complete table (the rows on screen made, each with its icon and
+// permission line) beside `ls -la` of the same folder, the cells made, and the growth of the
+// resident memory. Targets: at most 2x the time of `ls -la`, fewer than 100 cells, less than
+// 100 MB. Times are medians of several runs; the cells and the memory are those of the first.
+
+#include "app/MainStoryboard.h"
+#include "app/VeskFileCell.h"
+#include "app/VeskFileListController.h"
+#include "model/VeskFile.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/system/MemoryInfo.h"
+#include "platform/uikit/UIStoryboard.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+using namespace vesk;
+using namespace vesk::platform;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int fileCount = 100'000;
+constexpr int runs = 5;
+
+double millisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double residentMegabytes()
+{
+    auto figures = taskMemoryInfo();
+    return figures ? static_cast<double>(figures->residentSize) / 1e6 : 0;
+}
+
+void makeFolder(const std::string& folder)
+{
+    ::mkdir(folder.c_str(), 0755);
+    for (int i = 0; i < fileCount; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/file%06d.txt", i);
+        int fd = ::open((folder + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::write(fd, name, 12) != 12) {
+            std::perror("making the folder");
+            std::exit(1);
+        }
+        ::close(fd);
+    }
+}
+
+double lsLa(const std::string& folder)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    std::string target = folder;
+    char* argv[] = { const_cast<char*>("ls"), const_cast<char*>("-la"), target.data(), nullptr };
+    auto start = Clock::now();
+    pid_t child = 0;
+    int status = 0;
+    bool ran = posix_spawnp(&child, "ls", &actions, nullptr, argv, environ) == 0 && ::waitpid(child, &status, 0) == child;
+    double elapsed = millisecondsSince(start);
+    posix_spawn_file_actions_destroy(&actions);
+    if (!ran || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "ls -la failed\n");
+        std::exit(1);
+    }
+    return elapsed;
+}
+
+// The list from viewDidLoad until the rows on screen are complete; answers the milliseconds.
+double openList(const std::string& folder, std::shared_ptr<VeskFileListController>& list)
+{
+    list = UIStoryboard::storyboardWithName("Main").instantiate<VeskFileListController>("fileList");
+    list->setFile(VeskFile::initWithPath(folder));
+    auto start = Clock::now();
+    list->view();
+    auto table = list->tableView();
+    bool complete = RunLoop::main().runUntil([&] {
+        if (list->currentFiles().size() != fileCount)
+            return false;
+        auto cells = table->visibleCells();
+        return !cells.empty() && std::all_of(cells.begin(), cells.end(), [](auto& cell) {
+            auto fileCell = std::static_pointer_cast<VeskFileCell>(cell);
+            return fileCell->fileIcon()->image() && fileCell->detailsLabel()->text();
+        });
+    },
+        std::chrono::seconds(60));
+    double elapsed = millisecondsSince(start);
+    if (!complete) {
+        std::fprintf(stderr, "the table was not complete within a minute\n");
+        std::exit(1);
+    }
+    return elapsed;
+}
+
+}
+
+int main()
+{
+    char pattern[] = "/tmp/vesk-filelist-bench-XXXXXX";
+    if (!::mkdtemp(pattern)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    std::string root = pattern;
+    std::string folder = root + "/files";
+    ::setenv("VESK_HOME", (root + "/home").c_str(), 1);
+    ::setenv("LC_ALL", "C", 1); // ls at its fastest: plain byte order, no locale collation
+    makeFolder(folder);
+    registerMainStoryboard();
+    int cellsMade = 0;
+    UITableView::registerPrototypeCell("fileCell", [&](const std::string& identifier) {
+        ++cellsMade;
+        return std::make_shared<VeskFileCell>(identifier);
+    });
+    lsLa(folder); // both start from a warm directory cache
+
+    std::vector<double> ours;
+    std::vector<double> theirs;
+    double growth = 0;
+    int firstCells = 0;
+    for (int run = 0; run < runs; ++run) {
+        std::shared_ptr<VeskFileListController> list;
+        double before = residentMegabytes();
+        cellsMade = 0;
+        ours.push_back(openList(folder, list));
+        if (run == 0) {
+            growth = residentMegabytes() - before;
+            firstCells = cellsMade;
+        }
+        list.reset();
+        RunLoop::main().drain();
+        theirs.push_back(lsLa(folder));
+    }
+    double ratio = median(ours) / median(theirs);
+    std::printf("viewDidLoad to first complete table: %.1f ms | ls -la: %.1f ms | ratio %.2f (target <= 2)\n", median(ours), median(theirs), ratio);
+    std::printf("cells made: %d (target < 100)\n", firstCells);
+    std::printf("resident memory growth: %.1f MB (target < 100)\n", growth);
+    NSFileManager::defaultManager().removeItemAtPath(root);
+    return ratio <= 2 && firstCells < 100 && growth < 100 ? 0 : 1;
+}
