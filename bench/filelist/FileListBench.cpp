@@ -29,16 +29,16 @@ extern char** environ;
 
 using namespace vesk;
 using namespace vesk::platform;
-using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::steady_clock;
 
 namespace {
 
 constexpr int fileCount = 100'000;
 constexpr int runs = 5;
 
-double millisecondsSince(Clock::time_point start)
+double millisecondsSince(WallClock::time_point start)
 {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return std::chrono::duration<double, std::milli>(WallClock::now() - start).count();
 }
 
 double median(std::vector<double> values)
@@ -75,7 +75,7 @@ double lsLa(const std::string& folder)
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     std::string target = folder;
     char* argv[] = { const_cast<char*>("ls"), const_cast<char*>("-la"), target.data(), nullptr };
-    auto start = Clock::now();
+    auto start = WallClock::now();
     pid_t child = 0;
     int status = 0;
     bool ran = posix_spawnp(&child, "ls", &actions, nullptr, argv, environ) == 0 && ::waitpid(child, &status, 0) == child;
@@ -93,7 +93,7 @@ double openList(const std::string& folder, std::shared_ptr<VeskFileListControlle
 {
     list = UIStoryboard::storyboardWithName("Main").instantiate<VeskFileListController>("fileList");
     list->setFile(VeskFile::initWithPath(folder));
-    auto start = Clock::now();
+    auto start = WallClock::now();
     list->view();
     auto table = list->tableView();
     bool complete = RunLoop::main().runUntil([&] {
