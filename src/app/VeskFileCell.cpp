@@ -186,10 +186,11 @@ bool VeskFileCell::fileHasBeenDeleted(const std::shared_ptr<VeskFile>& file)
 void unloadFileCells(UITableView& table, std::size_t rows)
 {
     std::vector<NSIndexPath> unloaded;
-    for (auto& cell : table.visibleCells()) {
-        auto row = table.indexPathForCell(*cell);
-        auto fileCell = std::dynamic_pointer_cast<VeskFileCell>(cell);
-        if (!row || !fileCell || static_cast<std::size_t>(row->row) >= rows)
+    // The table's cells are its subviews; asking for visible cells could make new ones.
+    for (auto& view : table.subviews()) {
+        auto fileCell = std::dynamic_pointer_cast<VeskFileCell>(view);
+        auto row = fileCell ? table.indexPathForCell(*fileCell) : std::nullopt;
+        if (!row || static_cast<std::size_t>(row->row) >= rows)
             continue;
         fileCell->unload();
         unloaded.push_back(*row);

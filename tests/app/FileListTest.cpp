@@ -6,6 +6,7 @@
 #include "assets/VeskAssets.h"
 #include "model/Bookmarks.h"
 #include "model/VeskFile.h"
+#include "model/VeskFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/system/MemoryInfo.h"
@@ -72,6 +73,9 @@ TEST_F(FileListTest, DocumentsAndHomeButtonsMoveBetweenTheRootAndDocuments)
     EXPECT_TRUE(documents->homeButton()->isEnabled());
     driver.tapBarButton(*documents->homeButton());
     EXPECT_EQ(driver.visibleScreen(), root);
+    auto below = open("/private" + VeskFileManager::defaultManager().getDocumentDirectory() + "/Sub");
+    EXPECT_EQ(below->title(), "/Documents/Sub");
+    EXPECT_FALSE(below->documentFolder()->isEnabled());
 }
 
 TEST_F(FileListTest, BrowsingOpensFoldersRefusesUnreadableItemsAndFollowsTheFolder)
