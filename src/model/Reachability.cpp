@@ -1,5 +1,6 @@
 #include "model/Reachability.h"
 
+#include "model/VeskLocalizer.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSTimer.h"
@@ -430,13 +431,13 @@ std::string Reachability::currentReachabilityString() const
 {
     switch (currentReachabilityStatus()) {
     case ReachableViaWWAN:
-        return "Cellular";
+        return localized("Cellular");
     case ReachableViaWiFi:
-        return "WiFi";
+        return localized("WiFi");
     case NotReachable:
         break;
     }
-    return "No Connection";
+    return localized("No Connection");
 }
 
 std::string Reachability::currentReachabilityFlags() const

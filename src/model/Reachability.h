@@ -79,6 +79,7 @@ public:
     bool isInterventionRequired() const;
     NetworkStatus currentReachabilityStatus() const;
     ReachabilityFlags reachabilityFlags() const;
+    // "No Connection", "Cellular" or "WiFi", through the localizer.
     std::string currentReachabilityString() const;
     std::string currentReachabilityFlags() const;
     std::string description() const;

@@ -45,20 +45,38 @@ namespace {
         return std::nullopt;
     }
 
-    // Folders already entered during one walk, by device and inode.
-    class VisitedFolders {
+    using FolderID = std::pair<std::uint64_t, std::uint64_t>;
+
+    // The folders on the current path of a walk, by device and inode: entering one of them
+    // again is a cycle, while a folder reached through two links is walked each time.
+    class FolderPath {
     public:
-        // False when the folder was entered before (or can't be identified).
-        bool enter(const NSFileManager& fm, const std::string& path)
-        {
-            auto attributes = resolvedAttributes(fm, path);
-            if (!attributes)
-                return false;
-            return m_seen.emplace(attributes->systemNumber, attributes->systemFileNumber).second;
-        }
+        // Enters the folder for the guard's lifetime; entered() is false when the folder is
+        // already on the path (or can't be identified).
+        class Guard {
+        public:
+            Guard(FolderPath& path, const NSFileManager& fm, const std::string& folder)
+                : m_path(path)
+            {
+                if (auto attributes = resolvedAttributes(fm, folder))
+                    m_entered = m_path.m_folders.insert({ attributes->systemNumber, attributes->systemFileNumber });
+            }
+            ~Guard()
+            {
+                if (entered())
+                    m_path.m_folders.erase(m_entered.first);
+            }
+            Guard(const Guard&) = delete;
+            Guard& operator=(const Guard&) = delete;
+            bool entered() const { return m_entered.second; }
+
+        private:
+            FolderPath& m_path;
+            std::pair<std::set<FolderID>::iterator, bool> m_entered {};
+        };
 
     private:
-        std::set<std::pair<std::uint64_t, std::uint64_t>> m_seen;
+        std::set<FolderID> m_folders;
     };
 
     bool showsHiddenFiles()
@@ -156,10 +174,11 @@ std::string VeskFileManager::getSizeOfFileAsString(std::string_view path) const
 
 namespace {
 
-    std::int64_t sizeBelow(const VeskFileManager& vfm, const NSFileManager& fm, const std::string& path, VisitedFolders& visited)
+    std::int64_t sizeBelow(const VeskFileManager& vfm, const NSFileManager& fm, const std::string& path, FolderPath& ancestors)
     {
         if (vfm.isDirectoryAtPath(path)) {
-            if (!visited.enter(fm, path))
+            FolderPath::Guard folder(ancestors, fm, path);
+            if (!folder.entered())
                 return 0;
             auto names = fm.contentsOfDirectoryAtPath(path);
             if (!names) {
@@ -168,7 +187,7 @@ namespace {
             }
             std::int64_t total = 0;
             for (auto const& name : *names)
-                total += sizeBelow(vfm, fm, stringByAppendingPathComponent(path, name), visited);
+                total += sizeBelow(vfm, fm, stringByAppendingPathComponent(path, name), ancestors);
             return total;
         }
         // Only a readable regular file has contents to count; FIFOs, devices and sockets are
@@ -179,14 +198,15 @@ namespace {
         return attributes->size;
     }
 
-    void contentBelow(const VeskFileManager& vfm, const NSFileManager& fm, const std::string& path, VisitedFolders& visited,
+    void contentBelow(const VeskFileManager& vfm, const NSFileManager& fm, const std::string& path, FolderPath& ancestors,
         std::vector<std::string>& result)
     {
         if (!vfm.isDirectoryAtPath(path)) {
             result.push_back(path);
             return;
         }
-        if (!visited.enter(fm, path))
+        FolderPath::Guard folder(ancestors, fm, path);
+        if (!folder.entered())
             return;
         auto names = fm.contentsOfDirectoryAtPath(path);
         if (!names) {
@@ -194,15 +214,15 @@ namespace {
             return;
         }
         for (auto const& name : *names)
-            contentBelow(vfm, fm, stringByAppendingPathComponent(path, name), visited, result);
+            contentBelow(vfm, fm, stringByAppendingPathComponent(path, name), ancestors, result);
     }
 
 }
 
 std::int64_t VeskFileManager::getSizeOf(std::string_view path) const
 {
-    VisitedFolders visited;
-    return sizeBelow(*this, m_fileManager, std::string(path), visited);
+    FolderPath ancestors;
+    return sizeBelow(*this, m_fileManager, std::string(path), ancestors);
 }
 
 std::string VeskFileManager::homeDir() const
@@ -266,9 +286,9 @@ std::vector<std::string> VeskFileManager::getFilePaths(std::string_view path) co
 
 std::vector<std::string> VeskFileManager::getAllContentOfDirectory(std::string_view path) const
 {
-    VisitedFolders visited;
+    FolderPath ancestors;
     std::vector<std::string> result;
-    contentBelow(*this, m_fileManager, std::string(path), visited, result);
+    contentBelow(*this, m_fileManager, std::string(path), ancestors, result);
     return result;
 }
 

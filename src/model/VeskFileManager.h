@@ -41,9 +41,10 @@ public:
     // Created when missing.
     std::string getDocumentDirectory() const;
     std::string getSizeOfFileAsString(std::string_view path) const;
-    // Bytes of file contents at or below the path. Folder links are followed, but a folder
-    // already counted (same device and inode: a link cycle, /proc) is skipped; anything but a
-    // readable regular file counts 0 and is never read.
+    // Bytes of file contents at or below the path. Folder links are followed and a folder
+    // reached through two links counts twice, but a folder already on the way down (same
+    // device and inode: a link cycle) is skipped; anything but a readable regular file counts
+    // 0 and is never read.
     std::int64_t getSizeOf(std::string_view path) const;
     std::string homeDir() const;
     bool createDirectoryAtPath(std::string_view path) const;
@@ -54,7 +55,7 @@ public:
     // Switch off: full paths of the entries that are not hidden. Switch on: bare entry names.
     std::vector<std::string> getFilePaths(std::string_view path) const;
     // Every item at or below the path that is not a folder, depth first; the path itself when
-    // it is no folder. Folder links are followed once; an already visited folder adds nothing.
+    // it is no folder. Folder links are followed; a folder already on the way down adds nothing.
     std::vector<std::string> getAllContentOfDirectory(std::string_view path) const;
 
     // The item's icon: a drawn type icon, a picture file's own picture or an app bundle's icon;

@@ -1,7 +1,11 @@
 #include "model/Reachability.h"
 
+#include "ModelTestSupport.h"
+#include "model/VeskLocalizer.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/NSThread.h"
+#include "platform/foundation/PropertyList.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/system/NetworkInterfaces.h"
 
@@ -18,6 +22,20 @@ namespace vesk {
 namespace {
 
     using namespace platform;
+
+    // The status texts pass through the localizer: this program's table translates them.
+    class TranslatedStatusTexts : public ::testing::Environment {
+        void SetUp() override
+        {
+            ::setenv("VESK_HOME", home.path().c_str(), 1);
+            auto table = dataFromPropertyList(Value(Dictionary { { "No Connection", "Offline" }, { "Cellular", "Mobile" }, { "WiFi", "WLAN" } }), PropertyListFormat::Binary);
+            ASSERT_TRUE(NSFileManager::defaultManager().createDirectoryAtPath(home / "Library", true));
+            ASSERT_TRUE(NSFileManager::defaultManager().createFileAtPath(VeskLocalizer::localizationTableFilePath(), *table));
+            localized("WiFi"); // the first lookup only loads the table
+        }
+        test::TemporaryFolder home;
+    };
+    [[maybe_unused]] const auto* translated = ::testing::AddGlobalTestEnvironment(new TranslatedStatusTexts);
 
     // A target whose flags the test sets; it delivers changes from a thread of its own.
     class FakeTarget : public ReachabilityTarget {
@@ -113,17 +131,17 @@ namespace {
     TEST(ReachabilityTest, AnswersFromTheTargetsFlags)
     {
         const FlagsCase cases[] = {
-            { 0, false, false, false, false, false, false, NotReachable, "No Connection", "-- -------" },
-            { std::nullopt, false, false, false, false, false, false, NotReachable, "No Connection", "-- -------" },
-            { Reach, true, false, true, false, false, false, ReachableViaWiFi, "WiFi", "-R -------" },
-            { Reach | WWAN, true, true, false, false, false, false, ReachableViaWWAN, "Cellular", "WR -------" },
+            { 0, false, false, false, false, false, false, NotReachable, "Offline", "-- -------" },
+            { std::nullopt, false, false, false, false, false, false, NotReachable, "Offline", "-- -------" },
+            { Reach, true, false, true, false, false, false, ReachableViaWiFi, "WLAN", "-R -------" },
+            { Reach | WWAN, true, true, false, false, false, false, ReachableViaWWAN, "Mobile", "WR -------" },
             // A connection that has to be set up first, for a moment only: not reachable.
-            { Reach | Req | Trans, false, false, true, true, false, false, NotReachable, "No Connection", "-R ct-----" },
-            { Reach | Req | Traffic, true, false, true, true, true, false, ReachableViaWiFi, "WiFi", "-R c--C---" },
-            { Reach | Req | Demand | Interv, true, false, true, true, true, true, ReachableViaWiFi, "WiFi", "-R c-i-D--" },
-            { Traffic | Demand | Interv, false, false, false, false, false, false, NotReachable, "No Connection", "-- --iCD--" },
-            { Reach | Local | Direct, true, false, true, false, false, false, ReachableViaWiFi, "WiFi", "-R -----ld" },
-            { Reach | WWAN | Req | Trans | Interv | Traffic | Demand | Local | Direct, false, true, false, true, true, true, NotReachable, "No Connection", "WR ctiCDld" },
+            { Reach | Req | Trans, false, false, true, true, false, false, NotReachable, "Offline", "-R ct-----" },
+            { Reach | Req | Traffic, true, false, true, true, true, false, ReachableViaWiFi, "WLAN", "-R c--C---" },
+            { Reach | Req | Demand | Interv, true, false, true, true, true, true, ReachableViaWiFi, "WLAN", "-R c-i-D--" },
+            { Traffic | Demand | Interv, false, false, false, false, false, false, NotReachable, "Offline", "-- --iCD--" },
+            { Reach | Local | Direct, true, false, true, false, false, false, ReachableViaWiFi, "WLAN", "-R -----ld" },
+            { Reach | WWAN | Req | Trans | Interv | Traffic | Demand | Local | Direct, false, true, false, true, true, true, NotReachable, "Offline", "WR ctiCDld" },
         };
         for (const auto& expected : cases) {
             SCOPED_TRACE(expected.flags ? expected.flagsText : "unreadable");
@@ -151,7 +169,7 @@ namespace {
         monitor->setReachableOnWWAN(false);
         EXPECT_FALSE(monitor->isReachable());
         EXPECT_EQ(monitor->currentReachabilityStatus(), NotReachable);
-        EXPECT_EQ(monitor->currentReachabilityString(), "No Connection");
+        EXPECT_EQ(monitor->currentReachabilityString(), "Offline");
         // The cellular test itself looks at the bits only.
         EXPECT_TRUE(monitor->isReachableViaWWAN());
     }
@@ -304,11 +322,11 @@ namespace {
         auto internet = Reachability::reachabilityForInternetConnection();
         ASSERT_TRUE(internet);
         EXPECT_FALSE(internet->isReachable());
-        EXPECT_EQ(internet->currentReachabilityString(), "No Connection");
+        EXPECT_EQ(internet->currentReachabilityString(), "Offline");
 
         useInterfaces({ loopback(), address("wlan0", AddressFamily::IPv4, "192.168.1.20") });
         EXPECT_TRUE(internet->isReachable());
-        EXPECT_EQ(internet->currentReachabilityString(), "WiFi");
+        EXPECT_EQ(internet->currentReachabilityString(), "WLAN");
 
         auto down = address("wlan0", AddressFamily::IPv4, "192.168.1.20");
         down.up = false;

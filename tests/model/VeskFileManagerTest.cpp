@@ -251,6 +251,11 @@ namespace {
         // A link that points at itself is nothing.
         makeLink("loop", at("loop"));
         EXPECT_EQ(fm.getSizeOf(at("loop")), 0);
+        // A diamond: one folder reached through two links counts twice.
+        makeFolder("diamond");
+        makeLink("diamond/left", at("outside"));
+        makeLink("diamond/right", at("outside"));
+        EXPECT_EQ(fm.getSizeOf(at("diamond")), 14);
 
         // Relative paths and relative link targets, from the current folder.
         makeLink("relative", "cycle/a");
@@ -296,6 +301,9 @@ namespace {
         makeLink("cycle/sub/up", "..");
         makeLink("cycle/file-link", at("cycle/a"));
         EXPECT_THAT(fm.getAllContentOfDirectory(cycle), UnorderedElementsAre(cycle + "/a", cycle + "/sub/b", cycle + "/file-link"));
+        // A folder reached through two links is listed under both.
+        makeLink("cycle/again", "sub");
+        EXPECT_THAT(fm.getAllContentOfDirectory(cycle), UnorderedElementsAre(cycle + "/a", cycle + "/sub/b", cycle + "/again/b", cycle + "/file-link"));
     }
 
     TEST_F(VeskFileManagerTest, RecursiveContentsPassOverAFolderThatCannotBeListed)
