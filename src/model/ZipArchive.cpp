@@ -1,5 +1,7 @@
 #include "model/ZipArchive.h"
 
+#include "model/ZipCrypto.h"
+#include "model/ZipInput.h"
 #include "model/ZipNames.h"
 #include "model/ZipStreams.h"
 #include "platform/foundation/NSString.h"
@@ -14,6 +16,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -23,8 +26,12 @@ namespace {
 
     // Nested archives deeper than this stay as files; it also ends archives that contain themselves.
     constexpr int maximumNestingDepth = 8;
-    // Above this an entry needs ZIP64 records.
-    constexpr std::uint64_t zip64Threshold = 0xFFFF0000u;
+    // What nested archives may write in one unzip call: this many times the
+    // outer archive's size, and at least the floor.
+    constexpr std::uint64_t nestedBudgetFactor = 100;
+    constexpr std::uint64_t nestedBudgetFloor = std::uint64_t(1) << 30;
+    // Entries larger than this are written only where they leave room on the disk.
+    constexpr std::uint64_t freeSpaceCheckAbove = std::uint64_t(64) << 20;
     // Unix, format version 3.0: readers take the permissions from the external attributes.
     constexpr uLong versionMadeBy = (3 << 8) | 30;
     constexpr uLong utf8NameFlag = 1 << 11;
@@ -78,8 +85,34 @@ namespace {
         return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
     }
 
+    // Whether an entry of this many bytes may need ZIP64 sizes: deflate can
+    // grow data a little, and encryption adds its header.
+    bool needsZip64(std::uint64_t size)
+    {
+        return size + (size >> 12) + (size >> 14) + (size >> 25) + 13 + ZipCrypto::headerSize >= 0xFFFFFFFFu;
+    }
+
+    // The process's file-creation mask, read without changing it, as another
+    // thread may be creating files meanwhile.
+    mode_t creationMask()
+    {
+        mode_t mask = 022;
+        int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return mask;
+        char buffer[4096];
+        ssize_t got = ::read(fd, buffer, sizeof buffer - 1);
+        ::close(fd);
+        if (got <= 0)
+            return mask;
+        buffer[got] = '\0';
+        if (const char* line = std::strstr(buffer, "\nUmask:"))
+            mask = static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8)) & 0777;
+        return mask;
+    }
+
     // A fresh file beside the target, so that the target changes only by a rename.
-    int openTemporaryBeside(const std::string& folder, const std::string& leaf, std::string& temporaryPath)
+    int openTemporaryBeside(const std::string& folder, const std::string& leaf, mode_t mode, std::string& temporaryPath)
     {
         static thread_local std::mt19937_64 random { std::random_device {}() };
         std::string stem(1, '.');
@@ -89,7 +122,7 @@ namespace {
             char suffix[17];
             std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
             temporaryPath = joinPath(folder, stem + suffix);
-            int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
             if (fd >= 0 || errno != EEXIST)
                 return fd;
         }
@@ -116,6 +149,24 @@ namespace {
         time_t modificationDate;
     };
 
+    // What unzipping nested archives may write during one unzip call; once it
+    // is spent, nested archives stay as files.
+    struct NestedBudget {
+        std::uint64_t limit;
+        std::uint64_t used { 0 };
+        bool spent { false };
+
+        bool take(std::size_t bytes)
+        {
+            if (!spent && bytes <= limit - used) {
+                used += bytes;
+                return true;
+            }
+            spent = true;
+            return false;
+        }
+    };
+
     struct UnzipRequest {
         const std::string& path;
         const std::string& destination;
@@ -126,21 +177,12 @@ namespace {
         const ZipProgressHandler& progressHandler;
         const ZipCompletionHandler& completionHandler;
         int depth;
+        // Shared by the nested calls; the outermost call makes it.
+        NestedBudget* budget;
+        mode_t creationMask;
     };
 
     bool unzip(const UnzipRequest& request);
-
-    // The mode the extracted file gets: the archive's, or else that of the
-    // file it replaces, as writing over that file in place would keep it.
-    std::optional<mode_t> modeFor(const unz_file_info64& info, const std::string& target)
-    {
-        if ((info.external_fa >> 16) != 0)
-            return static_cast<mode_t>((info.external_fa >> 16) & 0777);
-        struct stat existing;
-        if (::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-            return existing.st_mode & 0777;
-        return std::nullopt;
-    }
 
     void applyMode(int fd, mode_t mode)
     {
@@ -148,65 +190,121 @@ namespace {
             zipLog("[ZipArchive] Failed to set attributes - whilst setting permissions");
     }
 
-    // Extracts the current entry into a temporary file, then renames it over
-    // the target. Answers false when the entry was not written.
-    bool extractFile(const UnzipRequest& request, unzFile zip, const unz_file_info64& info, ZipEntryReader& reader,
-        const std::string& folder, const std::string& leaf, const std::string& shownName)
+    // False when writing `size` bytes would leave less than a twentieth of the disk free.
+    bool leavesRoom(const std::string& folder, std::uint64_t size)
     {
+        struct statvfs disk;
+        if (::statvfs(folder.c_str(), &disk) != 0)
+            return true;
+        std::uint64_t available = static_cast<std::uint64_t>(disk.f_bavail) * disk.f_frsize;
+        std::uint64_t total = static_cast<std::uint64_t>(disk.f_blocks) * disk.f_frsize;
+        return size <= available && available - size >= total / 20;
+    }
+
+    enum class EntryResult {
+        written,
+        skipped,
+        failed,
+    };
+
+    // A new target is written in place and removed if its entry fails; an
+    // existing one is written beside and renamed over only once its entry is
+    // whole, so that a failed entry never damages it.
+    EntryResult extractFile(const UnzipRequest& request, NestedBudget& budget, ZipInput& input, const ZipEntryRecord& entry,
+        ZipEntryReader& reader, const std::string& folder, const std::string& leaf, const std::string& shownName, time_t date)
+    {
+        const unz_file_info64& info = entry.info;
         std::string target = joinPath(folder, leaf);
+        bool nested = lowercaseExtension(target) == "zip";
+        std::optional<mode_t> mode;
+        if ((info.external_fa >> 16) != 0)
+            mode = static_cast<mode_t>((info.external_fa >> 16) & 0777);
+        // A nested archive is unzipped before its mode applies, since the mode may forbid reading it.
+        auto creationModeFor = [&](std::optional<mode_t> wanted) -> mode_t { return wanted ? *wanted | (nested ? 0600 : 0) : 0666; };
+        mode_t creationMode = creationModeFor(mode);
         std::string temporaryPath;
-        int fd = openTemporaryBeside(folder, leaf, temporaryPath);
+        int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, creationMode);
+        if (fd < 0 && errno == EEXIST) {
+            if (!request.overwrite)
+                return EntryResult::skipped;
+            // Without a mode of its own the file keeps that of the file it replaces.
+            struct stat existing;
+            if (!mode && ::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+                mode = existing.st_mode & 0777;
+            creationMode = creationModeFor(mode);
+            fd = openTemporaryBeside(folder, leaf, creationMode, temporaryPath);
+        }
         if (fd < 0) {
             zipLog("[ZipArchive] Cannot write \"%s\": %s", shownName.c_str(), std::strerror(errno));
-            return false;
+            return EntryResult::failed;
         }
-        ZipReadStatus status = reader.read(zip, info, request.password, [fd](const std::uint8_t* data, std::size_t length) {
-            return writeAll(fd, data, length);
-        });
-        if (status == ZipReadStatus::ok && info.dosDate != 0) {
-            struct timespec times[2] = { { 0, UTIME_OMIT }, { toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate))), 0 } };
+        const std::string& written = temporaryPath.empty() ? target : temporaryPath;
+
+        ZipReadStatus status = ZipReadStatus::ok;
+        bool overBudget = false;
+        if (info.uncompressed_size > freeSpaceCheckAbove && !leavesRoom(folder, info.uncompressed_size)) {
+            zipLog("[ZipArchive] Refused \"%s\": it would leave less than 5%% of the disk free", shownName.c_str());
+            status = ZipReadStatus::writeError;
+        } else {
+            std::uint64_t position = entry.dataOffset;
+            ZipRawReader raw = [&](std::uint8_t* data, std::size_t length) {
+                long got = input.readAt(position, data, length);
+                position += got > 0 ? static_cast<std::uint64_t>(got) : 0;
+                return got;
+            };
+            status = reader.read(raw, info, request.password, [&](const std::uint8_t* data, std::size_t length) {
+                if (request.depth > 0 && !budget.take(length)) {
+                    overBudget = true;
+                    return false;
+                }
+                return writeAll(fd, data, length);
+            });
+            if (status != ZipReadStatus::ok)
+                zipLog("[ZipArchive] Failed to unzip \"%s\": %s", shownName.c_str(), overBudget ? "nested archives have unzipped too much already" : describe(status));
+        }
+        if (status == ZipReadStatus::ok) {
+            struct timespec times[2] = { { 0, UTIME_OMIT }, { date, 0 } };
             if (::futimens(fd, times) != 0)
                 zipLog("[ZipArchive] Failed to set attributes - whilst setting modification date");
         }
-        bool nested = lowercaseExtension(target) == "zip";
-        std::optional<mode_t> mode = status == ZipReadStatus::ok ? modeFor(info, target) : std::nullopt;
-        // A nested archive is unzipped before its mode applies, since the mode may forbid reading it.
-        int modeLater = mode && nested ? ::dup(fd) : -1;
-        if (mode && modeLater < 0)
+        bool needsMode = status == ZipReadStatus::ok && mode && *mode != (creationMode & ~request.creationMask);
+        if (needsMode && !nested)
             applyMode(fd, *mode);
-        struct stat written { };
-        if (status == ZipReadStatus::ok && ::fstat(fd, &written) != 0)
+        int modeLater = needsMode && nested ? ::dup(fd) : -1;
+        struct stat done { };
+        if (status == ZipReadStatus::ok && nested && ::fstat(fd, &done) != 0)
             status = ZipReadStatus::writeError;
         if (::close(fd) != 0 && status == ZipReadStatus::ok)
             status = ZipReadStatus::writeError;
-        if (status == ZipReadStatus::ok && ::rename(temporaryPath.c_str(), target.c_str()) != 0)
+        if (status == ZipReadStatus::ok && !temporaryPath.empty() && ::rename(temporaryPath.c_str(), target.c_str()) != 0)
             status = ZipReadStatus::writeError;
         if (status != ZipReadStatus::ok) {
-            zipLog("[ZipArchive] Failed to unzip \"%s\": %s", shownName.c_str(), describe(status));
-            ::unlink(temporaryPath.c_str());
+            ::unlink(written.c_str());
             if (modeLater >= 0)
                 ::close(modeLater);
-            return false;
+            return EntryResult::failed;
         }
 
         if (nested && request.depth >= maximumNestingDepth) {
             zipLog("[ZipArchive] Nested .zip file left as it is, too deep: %s", leaf.c_str());
+        } else if (nested && budget.spent) {
+            zipLog("[ZipArchive] Nested .zip file left as it is, too much unzipped already: %s", leaf.c_str());
         } else if (nested) {
             zipLog("Unzipping nested .zip file:  %s", leaf.c_str());
             static const ZipProgressHandler noProgress;
             static const ZipCompletionHandler noCompletion;
             UnzipRequest inner { target, folder, request.overwrite, request.password, nullptr, nullptr,
-                noProgress, noCompletion, request.depth + 1 };
+                noProgress, noCompletion, request.depth + 1, &budget, request.creationMask };
             // The nested archive may have replaced itself with an entry of its own name; keep that one.
             struct stat after;
-            if (unzip(inner) && ::lstat(target.c_str(), &after) == 0 && after.st_ino == written.st_ino && after.st_dev == written.st_dev)
+            if (unzip(inner) && ::lstat(target.c_str(), &after) == 0 && after.st_ino == done.st_ino && after.st_dev == done.st_dev)
                 ::unlink(target.c_str());
         }
         if (modeLater >= 0) {
             applyMode(modeLater, *mode);
             ::close(modeLater);
         }
-        return true;
+        return EntryResult::written;
     }
 
     bool unzip(const UnzipRequest& request)
@@ -220,14 +318,14 @@ namespace {
             return false;
         };
 
-        struct stat archiveInfo;
-        if (::stat(request.path.c_str(), &archiveInfo) != 0 || !S_ISREG(archiveInfo.st_mode))
-            return fail(-1, "Failed to unzip file");
-        unzFile zip = unzOpen64(request.path.c_str());
+        ZipInput input;
+        unzFile zip = input.open(request.path) ? input.openArchive() : nullptr;
         if (!zip)
             return fail(-1, "Failed to unzip file");
 
-        auto archiveSize = static_cast<std::uint64_t>(archiveInfo.st_size);
+        std::uint64_t archiveSize = input.size();
+        NestedBudget ownBudget { std::max(nestedBudgetFactor * archiveSize, nestedBudgetFloor) };
+        NestedBudget& budget = request.budget ? *request.budget : ownBudget;
         unz_global_info64 globalInfo {};
         unzGetGlobalInfo64(zip, &globalInfo);
         int status = unzGoToFirstFile(zip);
@@ -251,28 +349,21 @@ namespace {
         std::uint64_t bytesHandled = 0;
         bool succeeded = true;
         bool cancelled = false;
+        // Folders and the files left alone, dated again at the end.
         std::vector<ExtractedPath> extracted;
-        std::vector<char> rawName;
+        ZipEntryRecord entry;
 
         while (status == UNZ_OK) {
-            int method = 0;
-            int level = 0;
-            if (unzOpenCurrentFile2(zip, &method, &level, 1) != UNZ_OK) {
+            // Nested archives stop unpacking once their budget is spent.
+            if (request.depth > 0 && budget.spent) {
                 succeeded = false;
                 break;
             }
-            unz_file_info64 info {};
-            if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
-                unzCloseCurrentFile(zip);
+            if (!input.openCurrentEntry(zip, entry)) {
                 succeeded = false;
                 break;
             }
-            rawName.assign(info.size_filename, '\0');
-            if (!rawName.empty() && unzGetCurrentFileInfo64(zip, nullptr, rawName.data(), rawName.size(), nullptr, 0, nullptr, 0) != UNZ_OK) {
-                unzCloseCurrentFile(zip);
-                succeeded = false;
-                break;
-            }
+            const unz_file_info64& info = entry.info;
 
             if (delegate) {
                 if (auto answer = delegate->zipArchiveShouldUnzipFileAtIndex(index, total, request.path, info); answer && !*answer) {
@@ -284,13 +375,14 @@ namespace {
                 delegate->zipArchiveProgressEvent(bytesHandled, archiveSize);
             }
 
-            std::string_view raw(rawName.data(), rawName.size());
+            std::string_view raw(entry.rawName);
             bool isFolder = !raw.empty() && (raw.back() == '/' || raw.back() == '\\');
             std::string name = decodeZipEntryName(raw);
             std::replace(name.begin(), name.end(), '\\', '/');
-            std::string target = platform::stringByAppendingPathComponent(request.destination, name);
             time_t date = toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate)));
 
+            // The delegate hears only of paths inside the destination.
+            std::optional<std::string> target;
             bool skipped = false;
             auto components = safeZipEntryComponents(name);
             if (!components) {
@@ -309,23 +401,30 @@ namespace {
                 if (made == ZipDestination::Result::outside) {
                     zipLog("[ZipArchive] Refused entry written through a link out of the destination: %s", name.c_str());
                     succeeded = false;
-                } else if (made == ZipDestination::Result::failed) {
+                } else {
+                    std::string relative;
+                    for (const auto& component : *components)
+                        relative += (relative.empty() ? "" : "/") + component;
+                    target = platform::stringByAppendingPathComponent(request.destination, relative);
+                }
+                if (made == ZipDestination::Result::failed) {
                     zipLog("ZipArchive Error: %s", std::strerror(error));
                     if (!isFolder)
                         succeeded = false;
-                } else if (isFolder) {
+                } else if (made == ZipDestination::Result::ok && isFolder) {
                     extracted.push_back({ folder, date });
-                } else {
+                } else if (made == ZipDestination::Result::ok) {
                     const std::string& leaf = components->back();
-                    std::string realTarget = joinPath(folder, leaf);
-                    struct stat existing;
-                    if (!request.overwrite && ::lstat(realTarget.c_str(), &existing) == 0) {
-                        extracted.push_back({ realTarget, date });
+                    switch (extractFile(request, budget, input, entry, reader, folder, leaf, name, date)) {
+                    case EntryResult::written:
+                        break;
+                    case EntryResult::skipped:
+                        extracted.push_back({ joinPath(folder, leaf), date });
                         skipped = true;
-                    } else if (extractFile(request, zip, info, reader, folder, leaf, name)) {
-                        extracted.push_back({ realTarget, date });
-                    } else {
+                        break;
+                    case EntryResult::failed:
                         succeeded = false;
+                        break;
                     }
                 }
             }
@@ -334,15 +433,15 @@ namespace {
             status = unzGoToNextFile(zip);
             if (skipped)
                 continue;
-            if (delegate && !delegate->zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathFileInformation(index, total, request.path, info))
-                delegate->zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathUnzippedFilePath(index, total, request.path, target);
+            if (delegate && !delegate->zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathFileInformation(index, total, request.path, info) && target)
+                delegate->zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathUnzippedFilePath(index, total, request.path, *target);
             ++index;
             if (request.progressHandler)
                 request.progressHandler(name, info, index, total);
         }
         unzClose(zip);
 
-        // Files written into a folder moved its date; give every item its entry's date again.
+        // Files written into a folder moved its date; give it its entry's date again.
         for (const auto& item : extracted) {
             if (!setModificationTime(item.path, item.modificationDate)) {
                 int error = errno;
@@ -403,7 +502,8 @@ namespace {
     // Copies every entry but the dropped ones, as raw data, into a new archive.
     bool copyArchiveWithout(const std::string& from, const std::string& to, const std::set<std::uint64_t>& dropped)
     {
-        unzFile in = unzOpen64(from.c_str());
+        ZipInput input;
+        unzFile in = input.open(from) ? input.openArchive() : nullptr;
         if (!in)
             return false;
         zipFile out = zipOpen64(to.c_str(), APPEND_STATUS_CREATE);
@@ -412,33 +512,32 @@ namespace {
             return false;
         }
         bool ok = true;
-        std::vector<char> name;
+        ZipEntryRecord entry;
         std::vector<std::uint8_t> buffer(64 * 1024);
         std::uint64_t index = 0;
         for (int status = unzGoToFirstFile(in); status == UNZ_OK && ok; status = unzGoToNextFile(in), ++index) {
             if (dropped.count(index))
                 continue;
-            unz_file_info64 info {};
-            ok = unzGetCurrentFileInfo64(in, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK;
-            name.assign(info.size_filename + 1, '\0');
-            ok = ok && unzGetCurrentFileInfo64(in, nullptr, name.data(), name.size(), nullptr, 0, nullptr, 0) == UNZ_OK;
-            int method = 0;
-            int level = 0;
-            ok = ok && unzOpenCurrentFile2(in, &method, &level, 1) == UNZ_OK;
-            if (!ok)
+            if (!input.openCurrentEntry(in, entry)) {
+                ok = false;
                 break;
+            }
+            const unz_file_info64& info = entry.info;
             zip_fileinfo fileInfo {};
             fileInfo.dosDate = info.dosDate;
             fileInfo.internal_fa = info.internal_fa;
             fileInfo.external_fa = info.external_fa;
-            ok = zipOpenNewFileInZip4_64(out, name.data(), &fileInfo, nullptr, 0, nullptr, 0, nullptr, method, level, 1,
-                     -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, info.version, info.flag & ~uLong(6),
-                     info.uncompressed_size >= zip64Threshold)
+            ok = zipOpenNewFileInZip4_64(out, entry.rawName.c_str(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
+                     static_cast<int>(info.compression_method), Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
+                     nullptr, 0, info.version, info.flag, needsZip64(std::max(info.uncompressed_size, info.compressed_size)))
                 == ZIP_OK;
-            int got = 0;
-            while (ok && (got = unzReadCurrentFile(in, buffer.data(), static_cast<unsigned>(buffer.size()))) > 0)
-                ok = zipWriteInFileInZip(out, buffer.data(), static_cast<unsigned>(got)) == ZIP_OK;
-            ok = ok && got == 0;
+            std::uint64_t at = entry.dataOffset;
+            for (std::uint64_t left = info.compressed_size; ok && left > 0;) {
+                long got = input.readAt(at, buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size())));
+                ok = got > 0 && zipWriteInFileInZip(out, buffer.data(), static_cast<unsigned>(got)) == ZIP_OK;
+                at += got > 0 ? static_cast<std::uint64_t>(got) : 0;
+                left -= got > 0 ? static_cast<std::uint64_t>(got) : 0;
+            }
             unzCloseCurrentFile(in);
             ok = zipCloseFileInZipRaw64(out, info.uncompressed_size, info.crc) == ZIP_OK && ok;
         }
@@ -530,7 +629,7 @@ bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& des
     ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler)
 {
     std::optional<std::string> effectivePassword = password && !password->empty() ? password : std::nullopt;
-    return unzip({ path, destination, overwrite, effectivePassword, error, delegate, progressHandler, completionHandler, 0 });
+    return unzip({ path, destination, overwrite, effectivePassword, error, delegate, progressHandler, completionHandler, 0, nullptr, creationMask() });
 }
 
 bool ZipArchive::createZipFileAtPath(const std::string& path, const std::vector<std::string>& paths,
@@ -650,6 +749,8 @@ bool ZipArchive::writeData(const std::vector<std::uint8_t>& data, const std::str
         return false;
     zip_fileinfo zipInfo {};
     zipInformation(&zipInfo, std::chrono::system_clock::now());
+    // A regular file with the mode a new file gets.
+    zipInfo.external_fa = static_cast<uLong>(0100000 | (0666 & ~creationMask())) << 16;
     ZipSource source = bytesSource(data.data(), data.size());
     return writeEntry(fileName, zipInfo, Z_DEFAULT_COMPRESSION, source, data.size(), true);
 }
@@ -671,7 +772,7 @@ bool ZipArchive::writeEntry(const std::string& name, const zip_fileinfo& info, i
     }
     uLong flags = (key ? 1 : 0) | (isAsciiOnly(name) ? 0 : utf8NameFlag);
     int opened = zipOpenNewFileInZip4_64(m_zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, level, 1,
-        -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, versionMadeBy, flags, sizeHint >= zip64Threshold);
+        -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, versionMadeBy, flags, needsZip64(sizeHint));
     if (opened != ZIP_OK)
         return false;
     std::uint32_t crc = 0;
@@ -706,7 +807,7 @@ bool ZipArchive::close()
 bool ZipArchive::dropEntries()
 {
     std::string temporaryPath;
-    int fd = openTemporaryBeside(folderOf(m_path), platform::lastPathComponent(m_path), temporaryPath);
+    int fd = openTemporaryBeside(folderOf(m_path), platform::lastPathComponent(m_path), 0666, temporaryPath);
     if (fd < 0)
         return false;
     ::close(fd);

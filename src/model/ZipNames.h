@@ -11,7 +11,6 @@
 
 namespace vesk {
 
-
 // An entry name as text: UTF-8 when the bytes are valid UTF-8, CP437 otherwise.
 std::string decodeZipEntryName(std::string_view raw);
 

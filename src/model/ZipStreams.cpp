@@ -12,11 +12,11 @@ namespace {
 
     constexpr std::size_t bufferSize = 64 * 1024;
 
-    // Reads exactly `length` raw bytes of the current entry; false when they are not there.
-    bool readRaw(unzFile zip, std::uint8_t* data, std::size_t length)
+    // Reads exactly `length` raw bytes; false when they are not there.
+    bool readRaw(const ZipRawReader& raw, std::uint8_t* data, std::size_t length)
     {
         while (length > 0) {
-            int got = unzReadCurrentFile(zip, data, static_cast<unsigned>(length));
+            long got = raw(data, length);
             if (got <= 0)
                 return false;
             data += got;
@@ -64,7 +64,7 @@ ZipEntryReader::~ZipEntryReader()
         inflateEnd(&m_inflate);
 }
 
-ZipReadStatus ZipEntryReader::read(unzFile zip, const unz_file_info64& info, const std::optional<std::string>& password,
+ZipReadStatus ZipEntryReader::read(const ZipRawReader& raw, const unz_file_info64& info, const std::optional<std::string>& password,
     const std::function<bool(const std::uint8_t*, std::size_t)>& sink)
 {
     bool stored = info.compression_method == 0;
@@ -79,7 +79,7 @@ ZipReadStatus ZipEntryReader::read(unzFile zip, const unz_file_info64& info, con
         if (rawLeft < ZipCrypto::headerSize)
             return ZipReadStatus::readError;
         std::array<std::uint8_t, ZipCrypto::headerSize> header;
-        if (!readRaw(zip, header.data(), header.size()))
+        if (!readRaw(raw, header.data(), header.size()))
             return ZipReadStatus::readError;
         rawLeft -= header.size();
         crypto.emplace(*password);
@@ -112,7 +112,7 @@ ZipReadStatus ZipEntryReader::read(unzFile zip, const unz_file_info64& info, con
 
     while (rawLeft > 0 && !streamEnded) {
         std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(rawLeft, m_in.size()));
-        int got = unzReadCurrentFile(zip, m_in.data(), static_cast<unsigned>(want));
+        long got = raw(m_in.data(), want);
         if (got <= 0)
             return ZipReadStatus::readError;
         rawLeft -= static_cast<std::uint64_t>(got);

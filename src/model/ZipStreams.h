@@ -26,8 +26,12 @@ enum class ZipReadStatus {
 
 const char* describe(ZipReadStatus status);
 
-// Reads entries opened raw by minizip: decrypts, inflates and checks the
-// size and CRC against the entry's record, so that nothing unchecked passes.
+// Raw bytes of an entry, read on from where the last read stopped: the
+// count, 0 at the end, -1 on error.
+using ZipRawReader = std::function<long(std::uint8_t*, std::size_t)>;
+
+// Reads entries' raw data: decrypts, inflates and checks the size and CRC
+// against the entry's record, so that nothing unchecked passes.
 class ZipEntryReader {
 public:
     ZipEntryReader();
@@ -35,10 +39,10 @@ public:
     ZipEntryReader(const ZipEntryReader&) = delete;
     ZipEntryReader& operator=(const ZipEntryReader&) = delete;
 
-    // Streams the current entry of `zip` (opened with raw = 1) to `sink`,
-    // which answers false when it cannot take the bytes. Never hands out
-    // more bytes than the entry's recorded size.
-    ZipReadStatus read(unzFile zip, const unz_file_info64& info, const std::optional<std::string>& password,
+    // Streams the entry whose raw data `raw` gives to `sink`, which answers
+    // false when it cannot take the bytes. Never hands out more bytes than
+    // the entry's recorded size.
+    ZipReadStatus read(const ZipRawReader& raw, const unz_file_info64& info, const std::optional<std::string>& password,
         const std::function<bool(const std::uint8_t*, std::size_t)>& sink);
 
 private:

@@ -25,16 +25,26 @@ protected:
         fs::create_directories(destination);
     }
 
-    struct Outcome {
+    struct Outcome : ZipArchiveDelegate {
         bool result;
         std::optional<bool> completion;
+        std::vector<std::string> told;
+
+        bool zipArchiveDidUnzipFileAtIndexTotalFilesArchivePathUnzippedFilePath(int64_t, int64_t, const std::string&, const std::string& path) override
+        {
+            told.push_back(path);
+            return true;
+        }
     };
 
+    // The delegate hears of paths inside the destination only.
     Outcome extract(const std::optional<std::string>& password = std::nullopt)
     {
         Outcome outcome {};
-        outcome.result = ZipArchive::unzipFileAtPath(archive, destination, true, password, nullptr,
+        outcome.result = ZipArchive::unzipFileAtPath(archive, destination, true, password, nullptr, &outcome, nullptr,
             [&](const std::optional<std::string>&, bool succeeded, const std::optional<ZipArchiveError>&) { outcome.completion = succeeded; });
+        for (const auto& path : outcome.told)
+            EXPECT_TRUE(fs::weakly_canonical(path).string().starts_with(fs::canonical(destination).string() + "/")) << path;
         return outcome;
     }
 };
@@ -60,6 +70,7 @@ TEST_F(ZipArchiveHostileTest, NamesThatLeaveTheDestinationAreRefused)
         EXPECT_EQ(outcome.completion, false);
         EXPECT_EQ(snapshot(outside), before);
         EXPECT_EQ(readText(destination + "/good.txt"), "good") << "the other entries are still extracted";
+        EXPECT_THAT(outcome.told, ElementsAre(destination + "/good.txt"));
         fs::remove_all(destination);
     }
 }
@@ -123,17 +134,23 @@ TEST_F(ZipArchiveHostileTest, CorruptEntriesFailAndLeaveTheExistingFileAlone)
         { "unknown method", { .name = "file.txt", .content = "x" }, { { 10, std::string("\x63\0", 2) } }, { "file.txt" } },
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        writeText(destination + "/file.txt", "existing");
-        writeRawArchive(archive, { c.entry, { .name = "after.txt", .content = "after" } });
-        for (const auto& [offset, bytes] : c.patches)
-            patchEntry(archive, "file.txt", offset, bytes);
-        Outcome outcome = extract();
-        EXPECT_FALSE(outcome.result);
-        EXPECT_EQ(outcome.completion, false) << "the completion hears the real result";
-        EXPECT_EQ(readText(destination + "/file.txt"), "existing");
-        EXPECT_EQ(filesBelow(destination), c.left) << "no temporary file is left";
-        fs::remove_all(destination);
+        for (std::string existing : { "existing", "" }) {
+            SCOPED_TRACE(std::string(c.name) + (existing.empty() ? ", new file" : ""));
+            if (!existing.empty())
+                writeText(destination + "/file.txt", existing);
+            writeRawArchive(archive, { c.entry, { .name = "after.txt", .content = "after" } });
+            for (const auto& [offset, bytes] : c.patches)
+                patchEntry(archive, "file.txt", offset, bytes);
+            Outcome outcome = extract();
+            EXPECT_FALSE(outcome.result);
+            EXPECT_EQ(outcome.completion, false) << "the completion hears the real result";
+            EXPECT_EQ(readText(destination + "/file.txt"), existing);
+            auto left = c.left;
+            if (existing.empty())
+                left.erase(std::find(left.begin(), left.end(), "file.txt"));
+            EXPECT_EQ(filesBelow(destination), left) << "no temporary or broken file is left";
+            fs::remove_all(destination);
+        }
     }
 }
 
@@ -163,6 +180,28 @@ TEST_F(ZipArchiveHostileTest, NestingStopsAtEightLevels)
     }
     EXPECT_TRUE(extract().result);
     EXPECT_THAT(filesBelow(destination), ElementsAre("level9.zip")) << "levels 1 to 8 were unzipped, level 9 stays a file";
+}
+
+TEST_F(ZipArchiveHostileTest, NestedArchivesStopUnpackingOnceTheyWroteAGibibyte)
+{
+    // Twenty nested archives of 60 MiB each, far more than 100 times this archive's size.
+    std::string zeros(15 << 20, '\0');
+    writeRawArchive(folder / "inner.zip", { { .name = "a", .content = zeros }, { .name = "b", .content = zeros }, { .name = "c", .content = zeros }, { .name = "d", .content = zeros } });
+    std::vector<RawEntry> entries;
+    for (int i = 10; i < 30; ++i)
+        entries.push_back({ .name = std::to_string(i) + "/inner.zip", .content = readText(folder / "inner.zip"), .method = 0 });
+    writeRawArchive(archive, entries);
+    EXPECT_TRUE(extract().result);
+    std::uintmax_t unpacked = 0;
+    std::vector<std::string> left;
+    for (auto& item : fs::recursive_directory_iterator(destination)) {
+        if (item.path().extension() == ".zip")
+            left.push_back(fs::relative(item.path(), destination));
+        else if (item.is_regular_file())
+            unpacked += item.file_size();
+    }
+    EXPECT_EQ(unpacked, 17u * (60 << 20)) << "17 whole, then no part of a file";
+    EXPECT_THAT(left, ::testing::UnorderedElementsAre("27/inner.zip", "28/inner.zip", "29/inner.zip"));
 }
 
 TEST_F(ZipArchiveHostileTest, ANestedArchiveHoldingAFileOfItsOwnNameKeepsThatFile)

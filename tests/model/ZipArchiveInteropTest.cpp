@@ -87,6 +87,20 @@ TEST_F(ZipArchiveInteropTest, OurArchivesPassInfoZipAndPython)
     EXPECT_EQ(python(pythonCheck, archive), 0);
 }
 
+TEST_F(ZipArchiveInteropTest, DataEntriesExtractAsReadableFiles)
+{
+    requireTools({ "unzip" });
+    mode_t previous = ::umask(022);
+    ZipArchive writer(folder / "data.zip");
+    ASSERT_TRUE(writer.open());
+    EXPECT_TRUE(writer.writeData({ 'h', 'i' }, "data.txt"));
+    EXPECT_TRUE(writer.close());
+    ::umask(previous);
+    EXPECT_EQ(run("unzip -qq " + shellQuoted(folder / "data.zip") + " -d " + shellQuoted(folder / "out")), 0);
+    EXPECT_EQ(readText(folder / "out/data.txt"), "hi");
+    EXPECT_EQ(permissions(folder / "out/data.txt"), 0644u);
+}
+
 TEST_F(ZipArchiveInteropTest, OurEncryptedArchivesOpenWithThePasswordOnly)
 {
     requireTools({ "unzip", "python3" });
@@ -145,7 +159,9 @@ TEST_F(ZipArchiveInteropTest, WeExtractArchivesWrittenByPython)
 {
     requireTools({ "python3" });
     std::string archive = folder / "python.zip";
+    // Every size and offset goes into ZIP64 fields, as for entries of 4 GiB and more.
     const char* script = R"(import sys, zipfile
+zipfile.ZIP64_LIMIT = -1
 with zipfile.ZipFile(sys.argv[1], 'w') as z:
     z.writestr('stored.txt', b'stored bytes', compress_type=zipfile.ZIP_STORED)
     z.writestr('deflated.txt', b'deflate me ' * 1000, compress_type=zipfile.ZIP_DEFLATED)
