@@ -51,16 +51,8 @@ protected:
 
 TEST_F(ZipArchiveHostileTest, NamesThatLeaveTheDestinationAreRefused)
 {
-    std::vector<std::string> names = {
-        "../outside/victim.txt",
-        "..\\outside\\victim.txt",
-        "sub/../../outside/victim.txt",
-        "sub\\..\\..\\outside\\victim.txt",
-        outside + "/victim.txt",
-        outside + "/made.txt",
-        "..",
-        "../outside/newdir/",
-    };
+    std::vector<std::string> names = { "../outside/victim.txt", "..\\outside\\victim.txt", "sub/../../outside/victim.txt",
+        "sub\\..\\..\\outside\\victim.txt", outside + "/victim.txt", outside + "/made.txt", "..", "../outside/newdir/" };
     for (const auto& name : names) {
         SCOPED_TRACE(name);
         auto before = snapshot(folder.path() + "/outside");
@@ -85,24 +77,18 @@ TEST_F(ZipArchiveHostileTest, ALinkEntryCannotCarryALaterEntryOutside)
     EXPECT_FALSE(fs::is_symlink(destination + "/link")) << "links are never made";
 }
 
-TEST_F(ZipArchiveHostileTest, ALinkAlreadyInTheDestinationIsNotFollowedOutside)
+TEST_F(ZipArchiveHostileTest, ALinkAlreadyInTheDestinationIsFollowedOnlyInside)
 {
     fs::create_directory_symlink(outside, destination + "/out");
     fs::create_symlink(outside + "/victim.txt", destination + "/victim-link.txt");
+    fs::create_directories(destination + "/real");
+    fs::create_directory_symlink("real", destination + "/alias");
     auto before = snapshot(outside);
-    writeRawArchive(archive, { { .name = "out/victim.txt", .content = "evil" }, { .name = "out/newdir/x.txt", .content = "evil" }, { .name = "out/folder/", .content = "" }, { .name = "victim-link.txt", .content = "replaced link" } });
+    writeRawArchive(archive, { { .name = "out/victim.txt", .content = "evil" }, { .name = "out/newdir/x.txt", .content = "evil" }, { .name = "out/folder/", .content = "" }, { .name = "victim-link.txt", .content = "replaced link" }, { .name = "alias/x.txt", .content = "inside" } });
     EXPECT_FALSE(extract().result);
     EXPECT_EQ(snapshot(outside), before);
     EXPECT_FALSE(fs::is_symlink(destination + "/victim-link.txt")) << "the link itself was replaced";
     EXPECT_EQ(readText(destination + "/victim-link.txt"), "replaced link");
-}
-
-TEST_F(ZipArchiveHostileTest, ALinkThatStaysInsideTheDestinationMayBeUsed)
-{
-    fs::create_directories(destination + "/real");
-    fs::create_directory_symlink("real", destination + "/alias");
-    writeRawArchive(archive, { { .name = "alias/x.txt", .content = "inside" } });
-    EXPECT_TRUE(extract().result);
     EXPECT_EQ(readText(destination + "/real/x.txt"), "inside");
 }
 
@@ -214,19 +200,13 @@ TEST_F(ZipArchiveHostileTest, ANestedArchiveHoldingAFileOfItsOwnNameKeepsThatFil
     EXPECT_EQ(readText(destination + "/self.zip"), "placeholder");
 }
 
-TEST_F(ZipArchiveHostileTest, NamesThatAreNotUtf8AreReadAsCp437)
+TEST_F(ZipArchiveHostileTest, NamesThatAreNotUtf8AreReadAsCp437AndOnlyPermissionBitsApply)
 {
-    writeRawArchive(archive, { { .name = "caf\x82.txt", .content = "e acute" }, { .name = "\xff\xfe\x80", .content = "odd" }, { .name = "ok-\xc3\xa9.txt", .content = "utf8" } });
+    writeRawArchive(archive, { { .name = "caf\x82.txt", .content = "e acute" }, { .name = "\xff\xfe\x80", .content = "odd" }, { .name = "ok-\xc3\xa9.txt", .content = "utf8" }, { .name = "setuid", .content = "x", .externalAttributes = 0104777u << 16 }, { .name = "sticky", .content = "x", .externalAttributes = 0101640u << 16 }, { .name = "plain", .content = "x", .externalAttributes = 0 } });
     EXPECT_TRUE(extract().result);
     EXPECT_EQ(readText(destination + "/caf\xc3\xa9.txt"), "e acute");
     EXPECT_EQ(readText(destination + "/\xc2\xa0\xe2\x96\xa0\xc3\x87"), "odd");
     EXPECT_EQ(readText(destination + "/ok-\xc3\xa9.txt"), "utf8");
-}
-
-TEST_F(ZipArchiveHostileTest, OnlyPermissionBitsAreApplied)
-{
-    writeRawArchive(archive, { { .name = "setuid", .content = "x", .externalAttributes = 0104777u << 16 }, { .name = "sticky", .content = "x", .externalAttributes = 0101640u << 16 }, { .name = "plain", .content = "x", .externalAttributes = 0 } });
-    EXPECT_TRUE(extract().result);
     EXPECT_EQ(permissions(destination + "/setuid"), 0777u);
     EXPECT_EQ(permissions(destination + "/sticky"), 0640u);
     EXPECT_EQ(permissions(destination + "/plain") & 07000u, 0u);
@@ -235,13 +215,7 @@ TEST_F(ZipArchiveHostileTest, OnlyPermissionBitsAreApplied)
 TEST_F(ZipArchiveHostileTest, NamesWithNulOrNothingAreRefused)
 {
     writeRawArchive(archive, { { .name = "a", .content = "x" } });
-    // Turn the recorded name "a" into a NUL byte in both headers.
-    std::string data = readText(archive);
-    for (std::size_t at = 0; (at = data.find("PK\3\4", at)) != std::string::npos; at += 4)
-        data[at + 30] = '\0';
-    for (std::size_t at = 0; (at = data.find("PK\1\2", at)) != std::string::npos; at += 4)
-        data[at + 46] = '\0';
-    std::ofstream(archive, std::ios::binary | std::ios::trunc) << data;
+    patchEntry(archive, "a", 46, std::string(1, '\0'), true); // the name itself
     EXPECT_FALSE(extract().result);
     EXPECT_TRUE(filesBelow(destination).empty());
 }

@@ -2,7 +2,6 @@
 
 #include "ZipTestSupport.h"
 
-#include <fcntl.h>
 #include <gmock/gmock.h>
 
 using namespace vesk;
@@ -28,7 +27,7 @@ protected:
         ::chmod((root + "/sub/script.sh").c_str(), 0750);
         fs::create_directories(root + "/empty");
         for (const char* name : { "/top.txt", "/sub/deep/leaf.bin", "/sub/script.sh" })
-            setModificationTime(root + name, sourceTime);
+            fs::last_write_time(root + name, fs::file_time_type::clock::from_sys(std::chrono::system_clock::from_time_t(sourceTime)));
         return root;
     }
 };
@@ -49,7 +48,6 @@ TEST_F(ZipArchiveTest, FolderRoundTripKeepsContentsDatesPermissionsAndEmptyFolde
     EXPECT_EQ(readText(out + "/empty/.DS_Store"), "");
     EXPECT_EQ(permissions(out + "/sub/script.sh"), 0750u);
     EXPECT_EQ(modificationTime(out + "/sub/deep/leaf.bin"), sourceTime);
-    EXPECT_EQ(modificationTime(out + "/top.txt"), sourceTime);
 
     // Keeping the parent folder puts every entry under its name.
     ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, root, true));
@@ -59,7 +57,7 @@ TEST_F(ZipArchiveTest, FolderRoundTripKeepsContentsDatesPermissionsAndEmptyFolde
 TEST_F(ZipArchiveTest, ListedFilesLandAtTheTopLevelAndThoseNotReadWholeAreLeftOut)
 {
     writeText(folder / "one/a.txt", "first");
-    writeText(folder / "two/a.txt", "second");
+    writeText(folder / "two/caf\xc3\xa9.txt", "second");
     fs::create_directories(folder / "adir");
     ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
     std::string archive = folder / "Archive.zip";
@@ -67,18 +65,14 @@ TEST_F(ZipArchiveTest, ListedFilesLandAtTheTopLevelAndThoseNotReadWholeAreLeftOu
 
     // "/proc/self/mem" opens as a regular file, but reading its first page fails.
     ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive,
-        { folder / "one/a.txt", folder / "missing.txt", folder / "adir", folder / "pipe", "/proc/self/mem", archive, folder / "two/a.txt" }));
+        { folder / "one/a.txt", folder / "missing.txt", folder / "adir", folder / "pipe", "/proc/self/mem", archive, folder / "two/caf\xc3\xa9.txt" }));
     auto entries = listArchive(archive);
     ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].name + entries[0].content + entries[1].name + entries[1].content, "a.txtfirsta.txtsecond");
+    EXPECT_EQ(entries[0].name + entries[0].content + entries[1].name + entries[1].content, "a.txtfirstcaf\xc3\xa9.txtsecond");
     EXPECT_EQ(entries[0].externalAttributes >> 16 & 0170000, 0100000u) << "regular-file type bits";
-
-    ZipArchive writer(folder / "b.zip");
-    ASSERT_TRUE(writer.open());
-    EXPECT_FALSE(writer.writeFile("/proc/self/mem"));
-    EXPECT_TRUE(writer.writeFile(folder / "one/a.txt"));
-    EXPECT_TRUE(writer.close());
-    EXPECT_THAT(entryNames(folder / "b.zip"), ElementsAre("a.txt"));
+    EXPECT_EQ(entries[0].versionMadeBy >> 8, 3u) << "made on Unix, so readers apply the permissions";
+    EXPECT_EQ(entries[0].flag & 0x800, 0u);
+    EXPECT_EQ(entries[1].flag & 0x800, 0x800u) << "a name that is not ASCII is marked as UTF-8";
 
     // An archive of a folder, made inside it, leaves itself out.
     writeText(folder / "tree/b.txt", "b");
@@ -123,73 +117,6 @@ TEST_F(ZipArchiveTest, InstanceWritesDataFoldersAndFilesUnderChosenNames)
     EXPECT_EQ(entries[3].content, "source");
 }
 
-TEST_F(ZipArchiveTest, NonAsciiNamesAreMarkedAsUtf8)
-{
-    writeText(folder / "caf\xc3\xa9.txt", "x");
-    writeText(folder / "plain.txt", "y");
-    std::string archive = folder / "a.zip";
-    ASSERT_TRUE(ZipArchive::createZipFileAtPath(archive, { folder / "caf\xc3\xa9.txt", folder / "plain.txt" }));
-    auto entries = listArchive(archive);
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_EQ(entries[0].flag & 0x800, 0x800u);
-    EXPECT_EQ(entries[1].flag & 0x800, 0u);
-    EXPECT_EQ(entries[0].versionMadeBy >> 8, 3u) << "made on Unix, so readers apply the permissions";
-}
-
-TEST_F(ZipArchiveTest, OverwriteOffKeepsExistingFilesUncountedButDated)
-{
-    writeRawArchive(folder / "a.zip", { { .name = "keep.txt", .content = "from archive" }, { .name = "new.txt", .content = "new" } });
-    writeText(folder / "out/keep.txt", "mine");
-    std::vector<std::string> progress;
-    std::optional<bool> completion;
-    EXPECT_TRUE(ZipArchive::unzipFileAtPath(
-        folder / "a.zip", folder / "out", false, std::nullopt,
-        [&](const std::string& name, const unz_file_info64&, int64_t done, int64_t total) { progress.push_back(name + " " + std::to_string(done) + "/" + std::to_string(total)); },
-        [&](const std::optional<std::string>& path, bool succeeded, const std::optional<ZipArchiveError>& error) {
-            completion = succeeded && path == folder / "a.zip" && !error;
-        }));
-
-    EXPECT_EQ(completion, true);
-    EXPECT_EQ(readText(folder / "out/keep.txt"), "mine");
-    EXPECT_EQ(readText(folder / "out/new.txt"), "new");
-    EXPECT_THAT(progress, ElementsAre("new.txt 1/2"));
-    time_t entryDate = std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(0x5A2C6000));
-    EXPECT_EQ(modificationTime(folder / "out/keep.txt"), entryDate);
-}
-
-TEST_F(ZipArchiveTest, OverwriteOnReplacesFilesAndBackslashesBecomeFolders)
-{
-    writeRawArchive(folder / "a.zip", { { .name = "a\\b.txt", .content = "inside" }, { .name = "keep.txt", .content = "theirs" } });
-    writeText(folder / "out/keep.txt", "mine");
-    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
-    EXPECT_EQ(readText(folder / "out/a/b.txt"), "inside");
-    EXPECT_EQ(readText(folder / "out/keep.txt"), "theirs");
-    EXPECT_THAT(filesBelow(folder / "out"), ElementsAre("a/", "a/b.txt", "keep.txt")) << "no temporary files stay";
-}
-
-TEST_F(ZipArchiveTest, FolderEntriesGetTheirDatesAfterFilesWereWrittenIntoThem)
-{
-    uLong folderDate = 0x4A210000; // 2017-01-01 00:00:00
-    writeRawArchive(folder / "a.zip", { { .name = "docs/", .content = "", .dosDate = folderDate }, { .name = "docs/a.txt", .content = "a" }, { .name = "zero.txt", .content = "z" } });
-    patchEntry(folder / "a.zip", "zero.txt", 12, std::string(4, '\0'));
-    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
-    auto dateOf = [](uint32_t dos) { return std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(dos)); };
-    EXPECT_EQ(modificationTime(folder / "out/docs"), dateOf(folderDate));
-    EXPECT_EQ(modificationTime(folder / "out/zero.txt"), dateOf(0)) << "the final pass dates even a DOS date of 0";
-}
-
-TEST_F(ZipArchiveTest, NestedArchivesAreUnzippedInPlaceUnlessBroken)
-{
-    writeRawArchive(folder / "inner.zip", { { .name = "inside.txt", .content = "nested" } });
-    // The inner archive's mode forbids reading it; it is unzipped before that mode applies.
-    writeRawArchive(folder / "outer.zip", { { .name = "sub/inner.zip", .content = readText(folder / "inner.zip"), .method = 0, .externalAttributes = 0100200u << 16 }, { .name = "broken.ZIP", .content = "not an archive", .externalAttributes = 0100604u << 16 } });
-    EXPECT_TRUE(runUnprivileged(folder.path(), [&] { return ZipArchive::unzipFileAtPath(folder / "outer.zip", folder / "out"); }));
-    EXPECT_EQ(readText(folder / "out/sub/inside.txt"), "nested");
-    EXPECT_FALSE(fs::exists(folder / "out/sub/inner.zip"));
-    EXPECT_EQ(readText(folder / "out/broken.ZIP"), "not an archive");
-    EXPECT_EQ(permissions(folder / "out/broken.ZIP"), 0604u) << "a nested archive that stays gets its mode";
-}
-
 struct RecordingDelegate : ZipArchiveDelegate {
     std::vector<std::string> calls;
     std::optional<bool> answer;
@@ -216,6 +143,67 @@ struct RecordingDelegate : ZipArchiveDelegate {
     bool zipArchiveProgressEvent(uint64_t done, uint64_t total) override { return note(done == total ? "progress all" : "progress"); }
 };
 
+TEST_F(ZipArchiveTest, OverwriteOffKeepsExistingFilesUncountedButDated)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "keep.txt", .content = "from archive" }, { .name = "new.txt", .content = "new" } });
+    writeText(folder / "out/keep.txt", "mine");
+    RecordingDelegate delegate;
+    std::optional<bool> completion;
+    EXPECT_TRUE(ZipArchive::unzipFileAtPath(
+        folder / "a.zip", folder / "out", false, std::nullopt, nullptr, &delegate,
+        [&](const std::string& name, const unz_file_info64&, int64_t done, int64_t total) { delegate.note("handler " + name + " " + std::to_string(done) + "/" + std::to_string(total)); },
+        [&](const std::optional<std::string>& path, bool succeeded, const std::optional<ZipArchiveError>& error) {
+            completion = succeeded && path == folder / "a.zip" && !error;
+        }));
+
+    EXPECT_EQ(completion, true);
+    EXPECT_EQ(readText(folder / "out/keep.txt"), "mine");
+    EXPECT_EQ(readText(folder / "out/new.txt"), "new");
+    // The skipped entry is announced, but neither reported done nor counted.
+    EXPECT_THAT(delegate.calls, ElementsAre("willArchive 2", "progress", "should 0", "will 0/2", "progress", "should 0", "will 0/2", "progress", "didInfo 0", "handler new.txt 1/2", "didArchive", "progress all"));
+    time_t entryDate = std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(0x5A2C6000));
+    EXPECT_EQ(modificationTime(folder / "out/keep.txt"), entryDate);
+}
+
+TEST_F(ZipArchiveTest, OverwriteOnReplacesFilesKeepingTheirModeUnlessTheArchiveGivesOne)
+{
+    writeRawArchive(folder / "a.zip", { { .name = "a\\b.txt", .content = "inside" }, { .name = "script.sh", .content = "new script" }, { .name = "data.txt", .content = "new data", .externalAttributes = 0100600u << 16 } });
+    writeText(folder / "out/script.sh", "old script");
+    writeText(folder / "out/data.txt", "old data");
+    ::chmod((folder / "out/script.sh").c_str(), 0750);
+    ::chmod((folder / "out/data.txt").c_str(), 0755);
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
+    EXPECT_EQ(readText(folder / "out/a/b.txt"), "inside") << "backslashes become folders";
+    EXPECT_EQ(readText(folder / "out/script.sh"), "new script");
+    EXPECT_EQ(permissions(folder / "out/script.sh"), 0750u);
+    EXPECT_EQ(readText(folder / "out/data.txt"), "new data");
+    EXPECT_EQ(permissions(folder / "out/data.txt"), 0600u);
+    EXPECT_THAT(filesBelow(folder / "out"), ElementsAre("a/", "a/b.txt", "data.txt", "script.sh")) << "no temporary files stay";
+}
+
+TEST_F(ZipArchiveTest, FolderEntriesGetTheirDatesAfterFilesWereWrittenIntoThem)
+{
+    uLong folderDate = 0x4A210000; // 2017-01-01 00:00:00
+    writeRawArchive(folder / "a.zip", { { .name = "docs/", .content = "", .dosDate = folderDate }, { .name = "docs/a.txt", .content = "a" }, { .name = "zero.txt", .content = "z" } });
+    patchEntry(folder / "a.zip", "zero.txt", 12, std::string(4, '\0'));
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
+    auto dateOf = [](uint32_t dos) { return std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(dos)); };
+    EXPECT_EQ(modificationTime(folder / "out/docs"), dateOf(folderDate));
+    EXPECT_EQ(modificationTime(folder / "out/zero.txt"), dateOf(0)) << "the final pass dates even a DOS date of 0";
+}
+
+TEST_F(ZipArchiveTest, NestedArchivesAreUnzippedInPlaceUnlessBroken)
+{
+    writeRawArchive(folder / "inner.zip", { { .name = "inside.txt", .content = "nested" } });
+    // The inner archive's mode forbids reading it; it is unzipped before that mode applies.
+    writeRawArchive(folder / "outer.zip", { { .name = "sub/inner.zip", .content = readText(folder / "inner.zip"), .method = 0, .externalAttributes = 0100200u << 16 }, { .name = "broken.ZIP", .content = "not an archive", .externalAttributes = 0100604u << 16 } });
+    EXPECT_TRUE(runUnprivileged(folder.path(), [&] { return ZipArchive::unzipFileAtPath(folder / "outer.zip", folder / "out"); }));
+    EXPECT_EQ(readText(folder / "out/sub/inside.txt"), "nested");
+    EXPECT_FALSE(fs::exists(folder / "out/sub/inner.zip"));
+    EXPECT_EQ(readText(folder / "out/broken.ZIP"), "not an archive");
+    EXPECT_EQ(permissions(folder / "out/broken.ZIP"), 0604u) << "a nested archive that stays gets its mode";
+}
+
 TEST_F(ZipArchiveTest, DelegateHearsEveryStepInOrder)
 {
     writeRawArchive(folder / "a.zip", { { .name = "a.txt", .content = "a" }, { .name = "b.txt", .content = "b" } });
@@ -228,69 +216,13 @@ TEST_F(ZipArchiveTest, DelegateHearsEveryStepInOrder)
     pathOnly.withFileInformation = false;
     ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "b.zip", folder / "out2/", &pathOnly));
     EXPECT_THAT(pathOnly.calls, ::testing::IsSupersetOf({ "didPath 0 " + folder / "out2/docs", "didPath 1 " + folder / "out2/docs/b.txt" }));
-}
 
-TEST_F(ZipArchiveTest, ASkippedEntryIsAnnouncedButNeverReportedDone)
-{
-    writeRawArchive(folder / "a.zip", { { .name = "keep.txt", .content = "theirs" }, { .name = "new.txt", .content = "new" } });
-    writeText(folder / "out/keep.txt", "mine");
-    RecordingDelegate delegate;
-    std::vector<std::string> reports;
-    EXPECT_TRUE(ZipArchive::unzipFileAtPath(
-        folder / "a.zip", folder / "out", false, std::nullopt, nullptr, &delegate,
-        [&](const std::string& name, const unz_file_info64&, int64_t done, int64_t) {
-            delegate.calls.push_back("handler " + name + " " + std::to_string(done));
-        },
-        nullptr));
-    EXPECT_THAT(delegate.calls, ElementsAre("willArchive 2", "progress", "should 0", "will 0/2", "progress", "should 0", "will 0/2", "progress", "didInfo 0", "handler new.txt 1", "didArchive", "progress all"));
-}
-
-TEST_F(ZipArchiveTest, AnEntryThatCannotBeOpenedEndsTheRun)
-{
-    writeRawArchive(folder / "a.zip", { { .name = "a.txt", .content = "a" }, { .name = "b.txt", .content = "b" }, { .name = "c.txt", .content = "c" } });
-    // Break the signature of the second local header; the central directory still lists it.
-    std::string data = readText(folder / "a.zip");
-    std::size_t second = data.find("PK\3\4", data.find("PK\3\4") + 4);
-    ASSERT_NE(second, std::string::npos);
-    data[second + 3] = '\7';
-    std::ofstream(folder / "a.zip", std::ios::binary | std::ios::trunc) << data;
-
-    std::vector<std::string> names;
-    std::optional<bool> completion;
-    EXPECT_FALSE(ZipArchive::unzipFileAtPath(
-        folder / "a.zip", folder / "out",
-        [&](const std::string& name, const unz_file_info64&, int64_t, int64_t) { names.push_back(name); },
-        [&](const std::optional<std::string>&, bool succeeded, const std::optional<ZipArchiveError>& error) {
-            completion = succeeded;
-            EXPECT_FALSE(error);
-        }));
-    EXPECT_THAT(names, ElementsAre("a.txt"));
-    EXPECT_EQ(completion, false);
-    EXPECT_THAT(filesBelow(folder / "out"), ElementsAre("a.txt"));
-}
-
-TEST_F(ZipArchiveTest, ReplacingAFileKeepsItsModeUnlessTheArchiveGivesOne)
-{
-    writeRawArchive(folder / "a.zip", { { .name = "script.sh", .content = "new script" }, { .name = "data.txt", .content = "new data", .externalAttributes = 0100600u << 16 } });
-    writeText(folder / "out/script.sh", "old script");
-    writeText(folder / "out/data.txt", "old data");
-    ::chmod((folder / "out/script.sh").c_str(), 0750);
-    ::chmod((folder / "out/data.txt").c_str(), 0755);
-    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
-    EXPECT_EQ(readText(folder / "out/script.sh"), "new script");
-    EXPECT_EQ(permissions(folder / "out/script.sh"), 0750u);
-    EXPECT_EQ(permissions(folder / "out/data.txt"), 0600u);
-}
-
-TEST_F(ZipArchiveTest, ARefusingDelegateMakesTheRunFailWithoutTheFinalProgress)
-{
-    writeRawArchive(folder / "a.zip", { { .name = "a.txt", .content = "a" } });
-    RecordingDelegate delegate;
-    delegate.answer = false;
-    EXPECT_FALSE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out", &delegate));
-    EXPECT_EQ(readText(folder / "out/a.txt"), "a") << "the refused entry is still extracted";
-    EXPECT_THAT(delegate.calls, ::testing::Not(::testing::Contains("didArchive")));
-    EXPECT_THAT(delegate.calls, ::testing::Not(::testing::Contains("progress all")));
+    // A refused entry is still extracted; the run fails without its final progress.
+    RecordingDelegate refusing;
+    refusing.answer = false;
+    EXPECT_FALSE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out3", &refusing));
+    EXPECT_EQ(readText(folder / "out3/a.txt"), "a");
+    EXPECT_THAT(refusing.calls, ElementsAre("willArchive 2", "progress", "should 0", "will 0/2", "progress", "didInfo 0", "should 1", "will 1/2", "progress", "didInfo 1"));
 }
 
 TEST_F(ZipArchiveTest, ArchivesThatCannotBeOpenedReportTheirErrors)
@@ -318,20 +250,16 @@ TEST_F(ZipArchiveTest, ArchivesThatCannotBeOpenedReportTheirErrors)
         std::string path = folder / ("case" + std::to_string(counter++) + ".zip");
         c.make(path);
         ZipArchiveError error;
-        EXPECT_FALSE(ZipArchive::unzipFileAtPath(path, folder / "out", true, std::nullopt, &error));
+        int completions = 0;
+        EXPECT_FALSE(ZipArchive::unzipFileAtPath(path, folder / "out", true, std::nullopt, &error, nullptr, nullptr,
+            [&](const std::optional<std::string>& reported, bool succeeded, const std::optional<ZipArchiveError>& failure) {
+                ++completions;
+                EXPECT_FALSE(reported || succeeded);
+                EXPECT_EQ(failure ? failure->code : 0, c.code);
+            }));
         EXPECT_EQ(error.domain, "ZipArchiveErrorDomain");
         EXPECT_EQ(error.code, c.code);
         EXPECT_EQ(error.localizedDescription, c.description);
-
-        int completions = 0;
-        ZipArchive::unzipFileAtPath(path, folder / "out", nullptr,
-            [&](const std::optional<std::string>& reported, bool succeeded, const std::optional<ZipArchiveError>& failure) {
-                ++completions;
-                EXPECT_FALSE(reported);
-                EXPECT_FALSE(succeeded);
-                ASSERT_TRUE(failure);
-                EXPECT_EQ(failure->code, c.code);
-            });
         EXPECT_EQ(completions, 1);
     }
 }
@@ -347,20 +275,12 @@ TEST(ZipArchiveDates, DosDatesAreLocalTimeAndEntryDatesClampToTheDosRange)
     uint32_t dos = (37u << 25) | (3u << 21) | (4u << 16) | (5u << 11) | (6u << 5) | 4u;
     EXPECT_EQ(localFields(std::chrono::system_clock::to_time_t(ZipArchive::dateWithMicrosoftDOSFormat(dos))), (std::vector<int> { 2017, 3, 4, 5, 6, 8 }));
 
+    // Entry dates are local calendar fields, clamped to the DOS range.
     ZipArchive archive("/nonexistent/never-opened.zip");
-    auto entryFields = [&](time_t time) {
-        zip_fileinfo info {};
-        archive.zipInformation(&info, std::chrono::system_clock::from_time_t(time));
-        EXPECT_EQ(info.dosDate, 0u);
-        const tm_zip& date = info.tmz_date;
-        return std::vector<int> { int(date.tm_year), int(date.tm_mon) + 1, int(date.tm_mday), int(date.tm_hour), int(date.tm_min), int(date.tm_sec) };
-    };
-    struct tm local { };
-    ::strptime("2020-07-15 13:45:30", "%F %T", &local);
-    local.tm_isdst = -1;
-    EXPECT_EQ(entryFields(::mktime(&local)), (std::vector<int> { 2020, 7, 15, 13, 45, 30 }));
-    auto early = entryFields(0);
-    EXPECT_EQ(std::vector<int>(early.begin(), early.begin() + 3), (std::vector<int> { 1980, 1, 1 }));
+    zip_fileinfo info {};
+    archive.zipInformation(&info, std::chrono::system_clock::from_time_t(0));
+    const tm_zip& date = info.tmz_date;
+    EXPECT_EQ((std::vector<uLong> { date.tm_year, date.tm_mon, date.tm_mday, info.dosDate }), (std::vector<uLong> { 1980, 0, 1, 0 }));
 }
 
 }

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fcntl.h>
 #include <map>
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
@@ -31,12 +30,6 @@ inline time_t modificationTime(const std::string& path)
 inline mode_t permissions(const std::string& path)
 {
     return statOf(path).st_mode & 07777;
-}
-
-inline void setModificationTime(const std::string& path, time_t time)
-{
-    struct timespec times[2] = { { time, 0 }, { time, 0 } };
-    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 // Every item below a folder: relative path to kind, content and date, to
