@@ -241,9 +241,9 @@ namespace {
         const std::string& written = temporaryPath.empty() ? target : temporaryPath;
 
         ZipReadStatus status = ZipReadStatus::ok;
-        bool overBudget = false;
+        const char* reason = nullptr;
         if (info.uncompressed_size > freeSpaceCheckAbove && !leavesRoom(folder, info.uncompressed_size)) {
-            zipLog("[ZipArchive] Refused \"%s\": it would leave less than 5%% of the disk free", shownName.c_str());
+            reason = "it would leave less than 5% of the disk free";
             status = ZipReadStatus::writeError;
         } else {
             std::uint64_t position = entry.dataOffset;
@@ -254,13 +254,11 @@ namespace {
             };
             status = reader.read(raw, info, request.password, [&](const std::uint8_t* data, std::size_t length) {
                 if (request.depth > 0 && !budget.take(length)) {
-                    overBudget = true;
+                    reason = "nested archives have unzipped too much already";
                     return false;
                 }
                 return writeAll(fd, data, length);
             });
-            if (status != ZipReadStatus::ok)
-                zipLog("[ZipArchive] Failed to unzip \"%s\": %s", shownName.c_str(), overBudget ? "nested archives have unzipped too much already" : describe(status));
         }
         if (status == ZipReadStatus::ok) {
             struct timespec times[2] = { { 0, UTIME_OMIT }, { date, 0 } };
@@ -279,6 +277,7 @@ namespace {
         if (status == ZipReadStatus::ok && !temporaryPath.empty() && ::rename(temporaryPath.c_str(), target.c_str()) != 0)
             status = ZipReadStatus::writeError;
         if (status != ZipReadStatus::ok) {
+            zipLog("[ZipArchive] Failed to unzip \"%s\": %s", shownName.c_str(), reason ? reason : describe(status));
             ::unlink(written.c_str());
             if (modeLater >= 0)
                 ::close(modeLater);

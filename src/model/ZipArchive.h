@@ -64,6 +64,9 @@ public:
     static bool unzipFileAtPath(const std::string& path, const std::string& destination,
         ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler);
     // True when every entry was read cleanly and written, and no delegate refused one.
+    // Nested archives are unzipped in place up to 8 deep, until what they wrote
+    // passes 100 times the archive's size (at least 1 GiB); past that they stay
+    // files. The delegate hears only of paths inside the destination.
     static bool unzipFileAtPath(const std::string& path, const std::string& destination, bool overwrite,
         const std::optional<std::string>& password, ZipArchiveError* error, ZipArchiveDelegate* delegate,
         ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler);

@@ -66,7 +66,7 @@ bool ZipInput::open(const std::string& path)
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0)
         return false;
-    if (::fstat(m_fd, &m_info) != 0 || !S_ISREG(m_info.st_mode)) {
+    if (::fstat(m_fd, &m_info) != 0 || !S_ISREG(m_info.st_mode) || ::fcntl(m_fd, F_SETFL, 0) != 0) {
         ::close(m_fd);
         m_fd = -1;
         return false;
