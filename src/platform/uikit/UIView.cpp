@@ -88,6 +88,8 @@ UIView::~UIView()
         auto& addresses = animation->viewAddresses;
         addresses.erase(std::remove(addresses.begin(), addresses.end(), this), addresses.end());
     }
+    for (auto& child : m_subviews)
+        child->m_superview = nullptr;
 }
 
 void UIView::noteAnimatedChange()
@@ -146,24 +148,24 @@ void UIView::insertSubviewAtIndex(const std::shared_ptr<UIView>& view, std::size
     if (!view || view.get() == this)
         return;
     auto keep = view;
-    if (auto old = view->superview()) {
+    if (auto* old = view->m_superview) {
         auto& siblings = old->m_subviews;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), view), siblings.end());
     }
     index = std::min(index, m_subviews.size());
     m_subviews.insert(m_subviews.begin() + static_cast<std::ptrdiff_t>(index), keep);
-    keep->m_superview = weak_from_this();
+    keep->m_superview = this;
 }
 
 void UIView::removeFromSuperview()
 {
-    auto parent = superview();
+    auto* parent = m_superview;
     if (!parent)
         return;
     auto self = shared_from_this();
+    m_superview = nullptr;
     auto& siblings = parent->m_subviews;
     siblings.erase(std::remove(siblings.begin(), siblings.end(), self), siblings.end());
-    m_superview.reset();
 }
 
 void UIView::bringSubviewToFront(const std::shared_ptr<UIView>& view)
@@ -191,8 +193,7 @@ bool UIView::isDescendantOfView(const UIView& view) const
     for (auto current = this; current;) {
         if (current == &view)
             return true;
-        auto parent = current->m_superview.lock();
-        current = parent.get();
+        current = current->m_superview;
     }
     return false;
 }

@@ -91,7 +91,7 @@ public:
     bool isUserInteractionEnabled() const { return m_userInteractionEnabled; }
     void setUserInteractionEnabled(bool enabled) { m_userInteractionEnabled = enabled; }
 
-    std::shared_ptr<UIView> superview() const { return m_superview.lock(); }
+    std::shared_ptr<UIView> superview() const { return m_superview ? m_superview->weak_from_this().lock() : nullptr; }
     const std::vector<std::shared_ptr<UIView>>& subviews() const { return m_subviews; }
     void addSubview(const std::shared_ptr<UIView>& view);
     void insertSubviewAtIndex(const std::shared_ptr<UIView>& view, std::size_t index);
@@ -138,7 +138,9 @@ private:
     std::shared_ptr<UIColor> m_tintColor;
     int m_tag = 0;
     bool m_userInteractionEnabled = true;
-    std::weak_ptr<UIView> m_superview;
+    // Plain pointer: a view that adds subviews while it is being made has no shared owner yet.
+    // A view clears its subviews' links when it ends.
+    UIView* m_superview = nullptr;
     std::vector<std::shared_ptr<UIView>> m_subviews;
     std::vector<std::shared_ptr<UIGestureRecognizer>> m_gestureRecognizers;
     CALayer m_layer { *this };

@@ -104,6 +104,19 @@ TEST_F(UIKitTest, ViewHierarchyMovesAViewBetweenParents)
     EXPECT_EQ(window->subviews().back(), first);
     child->removeFromSuperview();
     EXPECT_EQ(child->window(), nullptr);
+
+    // A view that builds its subviews while it is being made, as cells do.
+    struct Built : UIView {
+        Built() { addSubview(part); }
+        std::shared_ptr<UIView> part = std::make_shared<UIView>();
+    };
+    auto built = std::make_shared<Built>();
+    window->addSubview(built);
+    EXPECT_EQ(built->part->window(), window);
+    auto orphan = built->part;
+    built->removeFromSuperview();
+    built.reset();
+    EXPECT_EQ(orphan->superview(), nullptr);
 }
 
 TEST_F(UIKitTest, PushAndPopSendAppearanceInOrder)
