@@ -40,13 +40,6 @@ namespace {
         }
     }
 
-    TEST(IconCacheConcurrencyTest, ConcurrentFirstReadsOfAColourGiveOneObject)
-    {
-        auto colors = fromManyThreads([] { return VeskAssets::plistColor().get(); });
-        for (auto* color : colors)
-            EXPECT_EQ(color, colors[0]);
-    }
-
     TEST(IconCacheConcurrencyTest, FreshIconsDrawnOnManyThreadsAreAlike)
     {
         auto reference = VeskAssets::imageOfFileIconWithFileFillColor(VeskAssets::pdfColor(), "pdf");

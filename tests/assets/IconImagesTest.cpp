@@ -138,60 +138,26 @@ namespace {
         EXPECT_TRUE(hasColor(pixelAtPoint(*dial, 123, 190), 0.06, 0.06, 0.06)); // the inner disc, below the text
     }
 
-    TEST_F(IconImagesTest, DrawingRoutinesPaintIntoTheCurrentContextAtFixedCoordinates)
-    {
-        // Into a larger context the icon keeps its size and place from the top-left corner.
-        auto big = render({ 100, 100 }, 1, [] { VeskAssets::drawFolderIconWithFileFillColor(VeskAssets::flatBlue()); });
-        EXPECT_TRUE(hasColor(big->pixelAt(28, 30), *VeskAssets::flatBlue()));
-        EXPECT_TRUE(isTransparent(big->pixelAt(70, 30)));
-        EXPECT_TRUE(isTransparent(big->pixelAt(28, 60)));
-        // Without a current context a routine draws nothing and does not crash.
-        VeskAssets::drawFolderIconWithFileFillColor(VeskAssets::flatBlue());
-        VeskAssets::drawVeskIcon();
-    }
-
-    TEST_F(IconImagesTest, AssigningATargetListSendsEveryElementTheCachedIcon)
+    TEST_F(IconImagesTest, TargetListsAreClassWideAndEveryChangeSendsTheIconToEveryElement)
     {
         auto a = std::make_shared<RecordingView>(), b = std::make_shared<RecordingView>();
         VeskAssets assets;
-        assets.setTrashIconTargets({ a, b });
-        for (auto& view : { a, b }) {
-            ASSERT_EQ(view->received.size(), 1u);
-            EXPECT_EQ(view->received[0].get(), VeskAssets::imageOfTrashIcon().get());
-        }
-        // Class-wide: another instance reads the same list.
-        auto read = VeskAssets().trashIconTargets();
-        ASSERT_TRUE(read);
-        EXPECT_EQ(*read, (IconTargetList { a, b }));
-    }
-
-    TEST_F(IconImagesTest, EmptyAndUnassignedLists)
-    {
-        VeskAssets assets;
-        assets.setCutIconTargets({});
-        auto read = assets.cutIconTargets();
-        ASSERT_TRUE(read);
-        EXPECT_TRUE(read->empty());
         // A null element is skipped, as a message to nothing is.
-        auto view = std::make_shared<RecordingView>();
-        assets.setShareIconTargets({ nullptr, view });
-        EXPECT_EQ(view->received.size(), 1u);
-    }
-
-    TEST_F(IconImagesTest, ModifyingTheStoredListPushesTheIconToEveryElementAgain)
-    {
-        auto a = std::make_shared<RecordingView>(), b = std::make_shared<RecordingView>();
-        VeskAssets assets;
-        assets.setGearIconTargets({ a });
+        assets.setGearIconTargets({ a, nullptr });
         assets.modifyGearIconTargets([&](IconTargetList& list) { list.push_back(b); });
         EXPECT_EQ(a->received.size(), 2u);
-        EXPECT_EQ(b->received.size(), 1u);
-        EXPECT_EQ(assets.gearIconTargets()->size(), 2u);
+        ASSERT_EQ(b->received.size(), 1u);
+        EXPECT_EQ(b->received[0].get(), VeskAssets::imageOfGearIcon().get());
+        EXPECT_EQ(*VeskAssets().gearIconTargets(), (IconTargetList { a, nullptr, b }));
         // Modifying a list never assigned starts from an empty one.
         auto c = std::make_shared<RecordingView>();
         assets.modifyPackageIconTargets([&](IconTargetList& list) { list.push_back(c); });
         EXPECT_EQ(c->received.size(), 1u);
-        EXPECT_EQ(c->received[0].get(), VeskAssets::imageOfPackageIcon().get());
+        assets.setCutIconTargets({});
+        EXPECT_TRUE(assets.cutIconTargets()->empty());
+        // Without a current context a routine draws nothing and does not crash.
+        VeskAssets::drawFolderIconWithFileFillColor(VeskAssets::flatBlue());
+        VeskAssets::drawVeskIcon();
     }
 
 }

@@ -121,16 +121,6 @@ namespace {
         EXPECT_TRUE(hasColor(pixelAtPoint(*second, 33, 10.93), *pageColour()));
     }
 
-    TEST(FileTypeIconsTest, TranslucentPageKeepsAnOpaqueGlyph)
-    {
-        auto image = render({ 40, 52 }, 4, [] { VeskAssets::drawVideoIconWithFileFillColor(UIColor::colorWithRed(1, 0, 0, 0.5)); });
-        EXPECT_TRUE(hasColor(pixelAtPoint(*image, 5, 48), 1, 0, 0, 0.5));
-        EXPECT_TRUE(hasColor(pixelAtPoint(*image, 8.2, 25), kGlyph));
-        // 34.1 % black over the half-transparent red.
-        UIPixel fold = pixelAtPoint(*image, 30, 10);
-        EXPECT_NEAR(fold.alpha, 255 * (0.5 + 0.341 * 0.5), 2);
-    }
-
     std::shared_ptr<UIImage> fileIcon(const std::string& suffix, CGFloat scale = 2)
     {
         return render({ 40, 52 }, scale, [&] { VeskAssets::drawFileIconWithFileFillColor(pageColour(), suffix); });
@@ -159,10 +149,6 @@ namespace {
             EXPECT_NEAR(left, right, (left + right) / 4);
             EXPECT_NEAR(above, below, (above + below) / 3);
         }
-    }
-
-    TEST(FileIconTest, EmptySuffixDrawsOnlyThePage)
-    {
         EXPECT_EQ(offPagePixels(*fileIcon(""), CGRectMake(0, 12, 40, 40)), 0);
     }
 

@@ -2,6 +2,7 @@
 
 // Scratch folders and files, and a runner that lets file modes bite even for root.
 
+#include "platform/foundation/FoundationTestSupport.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/Value.h"
 
@@ -11,12 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <grp.h>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace vesk::test {
@@ -66,26 +65,7 @@ inline std::string readText(const std::string& path)
     return content.str();
 }
 
-// Runs the check in a child process. As root, the child first hands `folder` to an
-// unprivileged user and becomes that user, so that modes still bite; where the user can't
-// be changed, it keeps root's rights. True when the check held.
-inline bool runUnprivileged(const std::string& folder, const std::function<bool()>& check)
-{
-    pid_t child = ::fork();
-    if (child == 0) {
-        if (::geteuid() == 0) {
-            constexpr uid_t nobody = 65534;
-            std::error_code ignored;
-            ::lchown(folder.c_str(), nobody, nobody);
-            for (auto it = fs::recursive_directory_iterator(folder, ignored); it != fs::recursive_directory_iterator(); it.increment(ignored))
-                ::lchown(it->path().c_str(), nobody, nobody);
-            [[maybe_unused]] bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
-        }
-        ::_exit(check() ? 0 : 1);
-    }
-    int status = 0;
-    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+using vesk::testing::runUnprivileged;
 
 // A keyed archive in the platform archiver's layout, rooted at object 1.
 inline platform::Value keyedArchive(platform::Array objects)

@@ -24,10 +24,7 @@ namespace {
 
         auto folderRecord = VeskFile::initWithPath(folder);
         EXPECT_TRUE(folderRecord->isDir());
-        EXPECT_TRUE(folderRecord->isReadable());
         EXPECT_TRUE(folderRecord->isWritable());
-        EXPECT_EQ(folderRecord->name(), "folder");
-        EXPECT_EQ(folderRecord->path(), folder);
         EXPECT_EQ(folderRecord->url().absoluteString(), "file://" + folder + "/");
 
         auto fileRecord = VeskFile::initWithPath(file);
@@ -42,14 +39,11 @@ namespace {
         EXPECT_EQ(fileRecord->posix(), "-rw-------");
     }
 
-    TEST_F(VeskFileTest, MissingItemsAndPlaceholders)
+    TEST_F(VeskFileTest, MissingItemsPlaceholdersAndSuffixesAsWritten)
     {
         auto missing = VeskFile::initWithPath(at("nothing.txt"));
         EXPECT_FALSE(missing->isDir());
         EXPECT_FALSE(missing->isReadable());
-        EXPECT_FALSE(missing->isWritable());
-        EXPECT_EQ(missing->name(), "nothing.txt");
-        EXPECT_EQ(missing->suffix(), "txt");
         EXPECT_EQ(missing->posix(), "");
         EXPECT_FALSE(missing->deleteFile());
         // The generic icon needs no item.
@@ -58,11 +52,9 @@ namespace {
         auto placeholder = VeskFile::initWithPath(makeFolder("movie.veskDL"));
         EXPECT_FALSE(placeholder->isDir());
         EXPECT_EQ(placeholder->suffix(), "veskDL");
-
-        auto root = VeskFile::initWithPath("/");
-        EXPECT_TRUE(root->isDir());
-        EXPECT_EQ(root->path(), "/");
-        EXPECT_EQ(root->name(), "/");
+        EXPECT_EQ(VeskFile::initWithPath("/")->name(), "/");
+        for (auto const& [name, suffix] : { std::pair { "Photo.JPG", "JPG" }, { "README", "" }, { "naïve.café", "café" } })
+            EXPECT_EQ(VeskFile::initWithPath(at(name))->suffix(), suffix) << name;
     }
 
     TEST_F(VeskFileTest, UnreadableAndReadOnlyItems)
@@ -79,17 +71,6 @@ namespace {
         }));
     }
 
-    TEST_F(VeskFileTest, SuffixKeepsTheNameAsWritten)
-    {
-        const std::pair<const char*, const char*> cases[] = { { "Photo.JPG", "JPG" }, { "README", "" }, { "a.tar.gz", "gz" },
-            { "archive.Zip", "Zip" }, { "my file.txt", "txt" }, { "naïve.café", "café" } };
-        for (auto const& [name, suffix] : cases) {
-            auto record = VeskFile::initWithPath(at(name));
-            EXPECT_EQ(record->suffix(), suffix) << name;
-            EXPECT_EQ(record->name(), name);
-        }
-    }
-
     class Other : public platform::NSCoding {
     public:
         std::string classNameForKeyedArchiver() const override { return "Other"; }
@@ -101,17 +82,13 @@ namespace {
         std::string folder = makeFolder("shared");
         auto first = VeskFile::initWithPath(folder);
         auto second = VeskFile::initWithPath(folder);
-        EXPECT_TRUE(first->isEqual(second.get()));
         EXPECT_TRUE(*first == *second);
         EXPECT_EQ(first->hash(), second->hash());
 
-        auto byUrl = VeskFile::initWithUrl(NSURL::fileURLWithPath(folder));
-        EXPECT_TRUE(first->isEqual(byUrl.get()));
-
+        EXPECT_TRUE(first->isEqual(VeskFile::initWithUrl(NSURL::fileURLWithPath(folder)).get()));
         EXPECT_FALSE(first->isEqual(VeskFile::initWithPath(at("elsewhere")).get()));
         Other other;
         EXPECT_FALSE(first->isEqual(&other));
-        EXPECT_FALSE(first->isEqual(nullptr));
 
         // A URL without the folder mark is another URL.
         auto unmarked = VeskFile::initWithUrl(NSURL::fileURLWithPath(folder, false));
@@ -127,7 +104,6 @@ namespace {
         auto record = VeskFile::initWithPath(folder);
         EXPECT_TRUE(record->deleteFile());
         EXPECT_FALSE(platform::NSFileManager::defaultManager().fileExistsAtPath(folder));
-        EXPECT_TRUE(record->isDir());
         EXPECT_FALSE(record->deleteFile());
     }
 
@@ -145,9 +121,7 @@ namespace {
         ASSERT_TRUE(decoded);
         auto copy = decoded->objectAs<VeskFile>();
         ASSERT_NE(copy, nullptr);
-        EXPECT_TRUE(copy->isEqual(record.get()));
         EXPECT_EQ(copy->path(), file);
-        EXPECT_EQ(copy->name(), "with space €.txt");
         EXPECT_TRUE(asUnprivilegedUser([&] {
             auto again = platform::NSKeyedUnarchiver::unarchiveObjectWithValue(archive, VeskFile::archiveDecoders());
             return again && !again->objectAs<VeskFile>()->isReadable();

@@ -2,9 +2,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
 #include <optional>
 #include <string>
+#include <sys/wait.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace vesk::testing {
 
@@ -56,5 +60,26 @@ private:
     const char* m_name;
     std::optional<std::string> m_old;
 };
+
+// Runs the check in a child process. As root, the child first hands `folder` to an
+// unprivileged user and becomes that user, so that modes still bite; where the user can't
+// be changed, it keeps root's rights. True when the check held.
+inline bool runUnprivileged(const std::filesystem::path& folder, const std::function<bool()>& check)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            constexpr uid_t nobody = 65534;
+            std::error_code ignored;
+            ::lchown(folder.c_str(), nobody, nobody);
+            for (auto it = std::filesystem::recursive_directory_iterator(folder, ignored); it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
+                ::lchown(it->path().c_str(), nobody, nobody);
+            [[maybe_unused]] bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
+        }
+        ::_exit(check() ? 0 : 1);
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 }

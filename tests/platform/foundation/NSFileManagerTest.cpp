@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,7 +29,6 @@ protected:
             if (!it->is_symlink())
                 ::chmod(it->path().c_str(), 0700);
         }
-        ::chmod(root.c_str(), 0700);
     }
 
     std::string path(const std::string& relative) const { return root + "/" + relative; }
@@ -47,20 +45,19 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    void setMtime(const std::string& relative, time_t seconds)
+    void setMtime(const std::string& p, time_t seconds)
     {
         timespec times[2] = { { seconds, 0 }, { seconds, 0 } };
-        ASSERT_EQ(::utimensat(AT_FDCWD, path(relative).c_str(), times, 0), 0);
+        ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
     }
 
-    static struct stat lstatOf(const std::string& p)
+    // Mode bits and modification time, the way a copy must keep them.
+    static std::pair<unsigned, time_t> modeAndTime(const std::string& p)
     {
         struct stat st { };
         EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
-        return st;
+        return { st.st_mode & 07777, st.st_mtim.tv_sec };
     }
-
-    static bool isRoot() { return ::geteuid() == 0; }
 
     NSFileManager& fm = NSFileManager::defaultManager();
     vesk::testing::TemporaryFolder scratch;
@@ -73,35 +70,21 @@ std::vector<std::string> sorted(std::vector<std::string> v)
     return v;
 }
 
-TEST_F(FileManagerTest, ListsNamesWithoutDotEntriesAndSkipsHiddenOnRequest)
+TEST_F(FileManagerTest, ListsNamesOrFailsWithTheSystemError)
 {
     write("notes.txt", "n");
     write(".profile", "p");
     fs::create_directory(path("folder"));
     ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0644), 0); // listed, never opened
-
-    auto all = fm.contentsOfDirectoryAtPath(root);
-    ASSERT_TRUE(all);
-    EXPECT_EQ(sorted(*all), (std::vector<std::string> { ".profile", "folder", "notes.txt", "pipe" }));
-
+    EXPECT_EQ(sorted(*fm.contentsOfDirectoryAtPath(root)), (std::vector<std::string> { ".profile", "folder", "notes.txt", "pipe" }));
     auto visible = fm.contentsOfDirectoryAtPath(root, nullptr, DirectoryEnumerationOptions::SkipsHiddenFiles);
-    ASSERT_TRUE(visible);
     EXPECT_EQ(sorted(*visible), (std::vector<std::string> { "folder", "notes.txt", "pipe" }));
 
-    auto empty = fm.contentsOfDirectoryAtPath(path("folder"));
-    ASSERT_TRUE(empty);
-    EXPECT_TRUE(empty->empty());
-}
-
-TEST_F(FileManagerTest, ListingSomethingThatIsNoFolderFailsWithTheSystemError)
-{
-    write("file", "x");
-    ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
     struct Case {
         std::string path;
         int code;
     };
-    for (const Case& c : { Case { path("missing"), ENOENT }, Case { path("file"), ENOTDIR }, Case { path("fifo"), ENOTDIR } }) {
+    for (const Case& c : { Case { path("missing"), ENOENT }, Case { path("notes.txt"), ENOTDIR }, Case { path("pipe"), ENOTDIR } }) {
         NSError error;
         EXPECT_FALSE(fm.contentsOfDirectoryAtPath(c.path, &error)) << c.path;
         EXPECT_EQ(error.code, c.code) << c.path;
@@ -109,60 +92,20 @@ TEST_F(FileManagerTest, ListingSomethingThatIsNoFolderFailsWithTheSystemError)
         EXPECT_EQ(error.localizedDescription.rfind("Error: ", 0), 0u) << error.localizedDescription;
         EXPECT_EQ(error.path, c.path);
     }
-    if (isRoot())
-        return; // root reads every folder
-    fs::create_directory(path("closed"));
-    ::chmod(path("closed").c_str(), 0000);
-    NSError error;
-    EXPECT_FALSE(fm.contentsOfDirectoryAtPath(path("closed"), &error));
-    EXPECT_EQ(error.code, EACCES);
 }
 
-TEST_F(FileManagerTest, AttributesDescribeTheItemItselfWithoutFollowingLinks)
+TEST_F(FileManagerTest, AttributesKeepTheTimeAndNeverReadASpecialFile)
 {
     write("data.bin", "12345", 0640);
-    setMtime("data.bin", 1'000'000'000);
-    fs::create_directory(path("folder"));
-    ::chmod(path("folder").c_str(), 0755);
-    fs::create_directory_symlink(path("folder"), path("link"));
+    setMtime(path("data.bin"), 1'000'000'000);
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
-
-    auto file = fm.attributesOfItemAtPath(path("data.bin"));
-    ASSERT_TRUE(file);
-    EXPECT_EQ(file->type, FileType::Regular);
-    EXPECT_EQ(file->size, 5);
-    EXPECT_EQ(file->posixPermissions, 0640);
-    EXPECT_EQ(file->ownerAccountID, ::geteuid());
-    EXPECT_EQ(file->groupOwnerAccountID, ::getegid());
-    if (passwd* pw = ::getpwuid(::geteuid())) {
-        EXPECT_EQ(file->ownerAccountName, pw->pw_name);
+    EXPECT_EQ(fm.attributesOfItemAtPath(path("data.bin"))->modificationDate, std::chrono::system_clock::from_time_t(1'000'000'000));
+    for (auto const& special : { path("fifo"), std::string("/dev/null") }) {
+        auto attributes = fm.attributesOfItemAtPath(special);
+        ASSERT_TRUE(attributes) << special;
+        EXPECT_NE(attributes->type, FileType::Regular) << special;
+        EXPECT_EQ(attributes->size, 0) << special;
     }
-    EXPECT_EQ(file->modificationDate, std::chrono::system_clock::from_time_t(1'000'000'000));
-    EXPECT_EQ(file->referenceCount, 1u);
-    EXPECT_NE(file->systemFileNumber, 0u);
-
-    auto folder = fm.attributesOfItemAtPath(path("folder"));
-    ASSERT_TRUE(folder);
-    EXPECT_EQ(folder->type, FileType::Directory);
-    EXPECT_EQ(folder->posixPermissions, 0755);
-    EXPECT_EQ(folder->size, 0);
-
-    auto link = fm.attributesOfItemAtPath(path("link"));
-    ASSERT_TRUE(link);
-    EXPECT_EQ(link->type, FileType::SymbolicLink);
-    EXPECT_EQ(fileTypeName(link->type), "NSFileTypeSymbolicLink");
-    EXPECT_EQ(fileTypeName(folder->type), "NSFileTypeDirectory");
-
-    // A FIFO's size is never read from the FIFO.
-    auto fifo = fm.attributesOfItemAtPath(path("fifo"));
-    ASSERT_TRUE(fifo);
-    EXPECT_EQ(fifo->type, FileType::Unknown);
-    EXPECT_EQ(fifo->size, 0);
-    auto null = fm.attributesOfItemAtPath("/dev/null");
-    ASSERT_TRUE(null);
-    EXPECT_EQ(null->type, FileType::CharacterSpecial);
-    EXPECT_EQ(null->size, 0);
-
     NSError error;
     EXPECT_FALSE(fm.attributesOfItemAtPath(path("missing"), &error));
     EXPECT_EQ(error.code, ENOENT);
@@ -174,7 +117,6 @@ TEST_F(FileManagerTest, ExistenceFollowsAFinalLink)
     write("file", "x");
     fs::create_directory_symlink(path("folder"), path("folderLink"));
     fs::create_symlink(path("gone"), path("dangling"));
-
     struct Case {
         std::string name;
         bool exists;
@@ -185,21 +127,7 @@ TEST_F(FileManagerTest, ExistenceFollowsAFinalLink)
         bool isDirectory = !c.isDirectory;
         EXPECT_EQ(fm.fileExistsAtPath(path(c.name), &isDirectory), c.exists) << c.name;
         EXPECT_EQ(isDirectory, c.isDirectory) << c.name;
-        EXPECT_EQ(fm.fileExistsAtPath(path(c.name)), c.exists) << c.name;
     }
-    EXPECT_FALSE(fm.fileExistsAtPath(""));
-}
-
-TEST_F(FileManagerTest, AccessTestsFollowTheModeBits)
-{
-    write("rw", "x", 0600);
-    write("exec", "x", 0700);
-    EXPECT_TRUE(fm.isReadableFileAtPath(path("rw")));
-    EXPECT_TRUE(fm.isWritableFileAtPath(path("rw")));
-    EXPECT_FALSE(fm.isExecutableFileAtPath(path("rw")));
-    EXPECT_TRUE(fm.isExecutableFileAtPath(path("exec")));
-    EXPECT_FALSE(fm.isReadableFileAtPath(path("missing")));
-    EXPECT_FALSE(fm.isWritableFileAtPath(path("missing")));
 }
 
 TEST_F(FileManagerTest, DeletableNeedsAWritableParent)
@@ -207,22 +135,10 @@ TEST_F(FileManagerTest, DeletableNeedsAWritableParent)
     fs::create_directory(path("open"));
     write("open/item", "x", 0400); // the item's own mode does not matter
     EXPECT_TRUE(fm.isDeletableFileAtPath(path("open/item")));
-    EXPECT_TRUE(fm.isDeletableFileAtPath(path("open/")));
     EXPECT_FALSE(fm.isDeletableFileAtPath(path("open/missing")));
     EXPECT_FALSE(fm.isDeletableFileAtPath("/"));
-
-    // A sticky folder of our own still lets its owner delete.
-    fs::create_directory(path("sticky"));
-    write("sticky/mine", "x");
-    ::chmod(path("sticky").c_str(), 01777);
-    EXPECT_TRUE(fm.isDeletableFileAtPath(path("sticky/mine")));
-
-    if (isRoot())
-        return;
-    fs::create_directory(path("closed"));
-    write("closed/item", "x");
-    ::chmod(path("closed").c_str(), 0500);
-    EXPECT_FALSE(fm.isDeletableFileAtPath(path("closed/item")));
+    ::chmod(path("open").c_str(), 0500);
+    EXPECT_TRUE(vesk::testing::runUnprivileged(root, [&] { return !fm.isDeletableFileAtPath(path("open/item")); }));
 }
 
 TEST_F(FileManagerTest, RemoveTakesAFolderWholeButNeverFollowsLinks)
@@ -231,10 +147,8 @@ TEST_F(FileManagerTest, RemoveTakesAFolderWholeButNeverFollowsLinks)
     write("outside/keep/precious", "data");
     fs::create_directories(path("tree/a/b"));
     write("tree/a/b/file", "x");
-    write("tree/.hidden", "x");
     fs::create_directory_symlink(path("outside"), path("tree/a/linkToOutside"));
     fs::create_symlink(path("outside/keep/precious"), path("tree/fileLink"));
-
     EXPECT_TRUE(fm.removeItemAtPath(path("tree")));
     EXPECT_FALSE(fs::exists(fs::symlink_status(path("tree"))));
     EXPECT_EQ(read("outside/keep/precious"), "data");
@@ -245,23 +159,13 @@ TEST_F(FileManagerTest, RemoveTakesAFolderWholeButNeverFollowsLinks)
     EXPECT_FALSE(fs::exists(fs::symlink_status(path("direct"))));
     EXPECT_EQ(read("outside/keep/precious"), "data");
 
-    NSError error;
-    EXPECT_FALSE(fm.removeItemAtPath(path("missing"), &error));
-    EXPECT_EQ(error.code, ENOENT);
-}
-
-TEST_F(FileManagerTest, RemoveReportsTheFirstFailure)
-{
-    if (isRoot())
-        GTEST_SKIP() << "root may remove anything";
-    fs::create_directories(path("tree/locked"));
-    write("tree/locked/file", "x");
-    ::chmod(path("tree/locked").c_str(), 0500);
-    NSError error;
-    EXPECT_FALSE(fm.removeItemAtPath(path("tree"), &error));
-    EXPECT_EQ(error.code, EACCES);
-    EXPECT_EQ(error.path, path("tree/locked/file"));
-    EXPECT_TRUE(fs::exists(path("tree/locked/file")));
+    // The first failure is reported, with its path.
+    ::chmod(path("outside/keep").c_str(), 0500);
+    EXPECT_TRUE(vesk::testing::runUnprivileged(root, [&] {
+        NSError error;
+        return !fm.removeItemAtPath(path("outside"), &error) && error.code == EACCES && error.path == path("outside/keep/precious");
+    }));
+    EXPECT_EQ(read("outside/keep/precious"), "data");
 }
 
 TEST_F(FileManagerTest, CopyKeepsModesTimesAndLinks)
@@ -270,128 +174,87 @@ TEST_F(FileManagerTest, CopyKeepsModesTimesAndLinks)
     write("src/run.sh", "#!/bin/sh\n", 0751);
     write("src/sub/data", std::string(200000, 'z'), 0600);
     fs::create_symlink("sub/data", path("src/relativeLink"));
-    fs::create_directory_symlink(path("src/sub"), path("src/folderLink"));
     ASSERT_EQ(::mkfifo(path("src/fifo").c_str(), 0640), 0);
-    setMtime("src/run.sh", 1'100'000'000);
-    setMtime("src/sub/data", 1'200'000'000);
+    setMtime(path("src/run.sh"), 1'100'000'000);
     ::chmod(path("src/sub").c_str(), 0710);
-    setMtime("src/sub", 1'300'000'000);
+    setMtime(path("src/sub"), 1'300'000'000);
 
     ASSERT_TRUE(fm.copyItemAtPath(path("src"), path("dst")));
-
-    EXPECT_EQ(read("dst/run.sh"), "#!/bin/sh\n");
     EXPECT_EQ(read("dst/sub/data"), std::string(200000, 'z'));
-    EXPECT_EQ(lstatOf(path("dst/run.sh")).st_mode & 07777, 0751u);
-    EXPECT_EQ(lstatOf(path("dst/sub/data")).st_mode & 07777, 0600u);
-    EXPECT_EQ(lstatOf(path("dst/sub")).st_mode & 07777, 0710u);
-    EXPECT_EQ(lstatOf(path("dst/run.sh")).st_mtim.tv_sec, 1'100'000'000);
-    EXPECT_EQ(lstatOf(path("dst/sub/data")).st_mtim.tv_sec, 1'200'000'000);
-    EXPECT_EQ(lstatOf(path("dst/sub")).st_mtim.tv_sec, 1'300'000'000);
-
-    EXPECT_TRUE(S_ISLNK(lstatOf(path("dst/relativeLink")).st_mode));
+    EXPECT_EQ(modeAndTime(path("dst/run.sh")), std::make_pair(0751u, time_t { 1'100'000'000 }));
+    EXPECT_EQ(modeAndTime(path("dst/sub")), std::make_pair(0710u, time_t { 1'300'000'000 }));
+    EXPECT_EQ(modeAndTime(path("dst/sub/data")).first, 0600u);
     EXPECT_EQ(fs::read_symlink(path("dst/relativeLink")), "sub/data");
-    EXPECT_TRUE(S_ISLNK(lstatOf(path("dst/folderLink")).st_mode));
-    EXPECT_EQ(fs::read_symlink(path("dst/folderLink")), path("src/sub"));
-    EXPECT_TRUE(S_ISFIFO(lstatOf(path("dst/fifo")).st_mode));
-    EXPECT_EQ(lstatOf(path("dst/fifo")).st_mode & 07777, 0640u);
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(path("dst/fifo"))));
 }
 
-TEST_F(FileManagerTest, CopyAndMoveNeverReplace)
+TEST_F(FileManagerTest, CopyAndMoveNeverReplaceNorGoIntoThemselves)
 {
     write("a", "new");
     write("b", "old");
-    fs::create_directory(path("folder"));
+    fs::create_directories(path("folder/inner"));
     write("folder/b", "old inside");
-
     struct Case {
         const char* source;
         const char* destination;
+        int code;
     };
-    for (const Case& c : { Case { "a", "b" }, Case { "a", "folder" }, Case { "folder", "b" } }) {
-        NSError copyError;
+    for (const Case& c : { Case { "a", "b", EEXIST }, Case { "a", "folder", EEXIST }, Case { "folder", "b", EEXIST }, Case { "a", "a", EEXIST },
+             Case { "folder", "folder/inner/copy", EINVAL }, Case { "folder", "folder/copy", EINVAL } }) {
+        NSError copyError, moveError;
         EXPECT_FALSE(fm.copyItemAtPath(path(c.source), path(c.destination), &copyError)) << c.source << " -> " << c.destination;
-        EXPECT_EQ(copyError.code, EEXIST);
-        NSError moveError;
-        EXPECT_FALSE(fm.moveItemAtPath(path(c.source), path(c.destination), &moveError)) << c.source << " -> " << c.destination;
-        EXPECT_EQ(moveError.code, EEXIST);
+        EXPECT_EQ(copyError.code, c.code) << c.source << " -> " << c.destination;
+        if (std::string(c.source) != c.destination) {
+            EXPECT_FALSE(fm.moveItemAtPath(path(c.source), path(c.destination), &moveError)) << c.source << " -> " << c.destination;
+        }
     }
     EXPECT_EQ(read("a"), "new");
     EXPECT_EQ(read("b"), "old");
     EXPECT_EQ(read("folder/b"), "old inside");
-
-    // Onto itself fails the same way.
-    EXPECT_FALSE(fm.copyItemAtPath(path("a"), path("a")));
-    EXPECT_EQ(read("a"), "new");
-}
-
-TEST_F(FileManagerTest, CopyIntoItselfFailsAndLeavesNothing)
-{
-    fs::create_directories(path("folder/inner"));
-    write("folder/inner/file", "x");
-    NSError error;
-    EXPECT_FALSE(fm.copyItemAtPath(path("folder"), path("folder/inner/copy"), &error));
-    EXPECT_EQ(error.code, EINVAL);
     EXPECT_FALSE(fs::exists(path("folder/inner/copy")));
-    EXPECT_FALSE(fm.copyItemAtPath(path("folder"), path("folder/copy")));
     EXPECT_FALSE(fs::exists(path("folder/copy")));
 }
 
 TEST_F(FileManagerTest, FailedCopyLeavesNoHalfCopy)
 {
-    if (isRoot())
-        GTEST_SKIP() << "root reads every file";
     fs::create_directory(path("src"));
     write("src/a", "x");
     write("src/secret", "x", 0000);
-    NSError error;
-    EXPECT_FALSE(fm.copyItemAtPath(path("src"), path("dst"), &error));
-    EXPECT_EQ(error.code, EACCES);
+    EXPECT_TRUE(vesk::testing::runUnprivileged(root, [&] {
+        NSError error;
+        return !fm.copyItemAtPath(path("src"), path("dst"), &error) && error.code == EACCES;
+    }));
     EXPECT_FALSE(fs::exists(fs::symlink_status(path("dst"))));
 }
 
-TEST_F(FileManagerTest, MoveRenamesAndKeepsLinksAsLinks)
+TEST_F(FileManagerTest, MoveRenamesOrCopiesAcrossFileSystemsKeepingLinks)
 {
     fs::create_directory(path("folder"));
-    write("folder/file", "content");
+    write("folder/file", "content", 0604);
+    setMtime(path("folder/file"), 1'000'000'000);
     fs::create_symlink("file", path("folder/link"));
     ASSERT_TRUE(fm.moveItemAtPath(path("folder"), path("moved")));
     EXPECT_FALSE(fs::exists(path("folder")));
-    EXPECT_EQ(read("moved/file"), "content");
     EXPECT_EQ(fs::read_symlink(path("moved/link")), "file");
-
     NSError error;
     EXPECT_FALSE(fm.moveItemAtPath(path("missing"), path("other"), &error));
     EXPECT_EQ(error.code, ENOENT);
-    EXPECT_FALSE(fm.moveItemAtPath(path("moved"), path("moved/inside")));
-    EXPECT_TRUE(fs::exists(path("moved/file")));
-}
 
-TEST_F(FileManagerTest, MoveAcrossFileSystemsCopiesThenRemoves)
-{
     struct stat here {
     }, shm {};
-    if (::access("/dev/shm", W_OK) != 0 || ::stat("/dev/shm", &shm) != 0 || ::stat(root.c_str(), &here) != 0
-        || here.st_dev == shm.st_dev)
+    if (::access("/dev/shm", W_OK) != 0 || ::stat("/dev/shm", &shm) != 0 || ::stat(root.c_str(), &here) != 0 || here.st_dev == shm.st_dev)
         GTEST_SKIP() << "no second writable file system";
-    std::string templ = "/dev/shm/vesk-fm-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-    std::string other = templ;
-
-    fs::create_directory(path("folder"));
-    write("folder/file", "content", 0604);
-    setMtime("folder/file", 1'000'000'000);
-    fs::create_symlink("file", path("folder/link"));
-    ASSERT_TRUE(fm.moveItemAtPath(path("folder"), other + "/folder"));
-    EXPECT_FALSE(fs::exists(path("folder")));
-    EXPECT_EQ(lstatOf(other + "/folder/file").st_mode & 07777, 0604u);
-    EXPECT_EQ(lstatOf(other + "/folder/file").st_mtim.tv_sec, 1'000'000'000);
-    EXPECT_EQ(fs::read_symlink(other + "/folder/link"), "file");
-
+    std::string elsewhere = "/dev/shm/vesk-fm-XXXXXX";
+    ASSERT_NE(::mkdtemp(elsewhere.data()), nullptr);
+    ASSERT_TRUE(fm.moveItemAtPath(path("moved"), elsewhere + "/folder"));
+    EXPECT_FALSE(fs::exists(path("moved")));
+    EXPECT_EQ(modeAndTime(elsewhere + "/folder/file"), std::make_pair(0604u, time_t { 1'000'000'000 }));
+    EXPECT_EQ(fs::read_symlink(elsewhere + "/folder/link"), "file");
     // Back across, onto an existing name: refused, nothing lost.
     fs::create_directory(path("folder"));
-    EXPECT_FALSE(fm.moveItemAtPath(other + "/folder", path("folder")));
-    EXPECT_TRUE(fs::exists(other + "/folder/file"));
-    fs::remove_all(other);
+    EXPECT_FALSE(fm.moveItemAtPath(elsewhere + "/folder", path("folder")));
+    EXPECT_TRUE(fs::exists(elsewhere + "/folder/file"));
+    fs::remove_all(elsewhere);
 }
 
 TEST_F(FileManagerTest, CreatesFoldersWithParentsAndAttributes)
@@ -399,74 +262,44 @@ TEST_F(FileManagerTest, CreatesFoldersWithParentsAndAttributes)
     FileCreationAttributes attributes;
     attributes.posixPermissions = 0700;
     EXPECT_TRUE(fm.createDirectoryAtPath(path("a/b/c"), true, &attributes));
-    EXPECT_EQ(lstatOf(path("a/b/c")).st_mode & 07777, 0700u);
-    EXPECT_EQ(lstatOf(path("a")).st_mode & 07777, 0700u);
-    EXPECT_TRUE(fm.createDirectoryAtPath(path("a/b/c"), true));
+    EXPECT_EQ(modeAndTime(path("a")).first, 0700u);
     EXPECT_TRUE(fm.createDirectoryAtPath(path("a/b/c/"), true));
-
     NSError error;
     EXPECT_FALSE(fm.createDirectoryAtPath(path("x/y"), false, nullptr, &error));
     EXPECT_EQ(error.code, ENOENT);
-    EXPECT_FALSE(fm.createDirectoryAtPath(path("a"), false, nullptr, &error));
-    EXPECT_EQ(error.code, EEXIST);
-
     write("file", "x");
     EXPECT_FALSE(fm.createDirectoryAtPath(path("file/sub"), true, nullptr, &error));
     EXPECT_EQ(error.code, ENOTDIR);
-    EXPECT_FALSE(fm.createDirectoryAtPath(path("file"), true, nullptr, &error));
 }
 
 TEST_F(FileManagerTest, WritesFilesWholeAndReadsOnlyRegularFiles)
 {
-    std::vector<std::uint8_t> bytes { 0, 1, 2, 255 };
-    EXPECT_TRUE(fm.createFileAtPath(path("file"), bytes));
-    EXPECT_EQ(fm.contentsAtPath(path("file")), bytes);
-
     FileCreationAttributes attributes;
     attributes.posixPermissions = 0600;
     attributes.modificationDate = std::chrono::system_clock::from_time_t(1'000'000'000);
+    EXPECT_TRUE(fm.createFileAtPath(path("file"), { 0, 1, 2, 255 }));
     EXPECT_TRUE(fm.createFileAtPath(path("file"), { 'x' }, &attributes));
-    EXPECT_EQ(read("file"), "x");
-    EXPECT_EQ(lstatOf(path("file")).st_mode & 07777, 0600u);
-    EXPECT_EQ(lstatOf(path("file")).st_mtim.tv_sec, 1'000'000'000);
-    EXPECT_TRUE(fm.createFileAtPath(path("empty"), {}));
-    EXPECT_EQ(fm.contentsAtPath(path("empty")), std::vector<std::uint8_t> {});
-
+    EXPECT_EQ(fm.contentsAtPath(path("file")), (std::vector<std::uint8_t> { 'x' }));
+    EXPECT_EQ(modeAndTime(path("file")), std::make_pair(0600u, time_t { 1'000'000'000 }));
     // No temporary file stays behind.
-    EXPECT_EQ(sorted(*fm.contentsOfDirectoryAtPath(root)), (std::vector<std::string> { "empty", "file" }));
-    EXPECT_FALSE(fm.createFileAtPath(path("missing/file"), bytes));
+    EXPECT_EQ(*fm.contentsOfDirectoryAtPath(root), (std::vector<std::string> { "file" }));
+    EXPECT_FALSE(fm.createFileAtPath(path("missing/file"), { 'x' }));
 
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0644), 0);
     EXPECT_FALSE(fm.contentsAtPath(path("fifo"))); // returns at once: nobody writes to it
-    EXPECT_FALSE(fm.contentsAtPath(root));
     EXPECT_FALSE(fm.contentsAtPath("/dev/zero"));
-    EXPECT_FALSE(fm.contentsAtPath(path("missing")));
+    EXPECT_FALSE(fm.contentsAtPath(root));
 }
 
-TEST_F(FileManagerTest, SubpathsGoDepthFirstAndNeverEnterLinks)
+TEST_F(FileManagerTest, SubpathsNeverEnterLinks)
 {
     fs::create_directories(path("tree/a/b"));
     write("tree/a/b/file", "x");
-    write("tree/top", "x");
     fs::create_directory_symlink(path("tree"), path("tree/a/cycle"));
     auto subpaths = fm.subpathsOfDirectoryAtPath(path("tree"));
     ASSERT_TRUE(subpaths);
-    EXPECT_EQ(sorted(*subpaths), (std::vector<std::string> { "a", "a/b", "a/b/file", "a/cycle", "top" }));
-    auto a = std::find(subpaths->begin(), subpaths->end(), "a");
-    auto ab = std::find(subpaths->begin(), subpaths->end(), "a/b");
-    EXPECT_LT(a, ab);
-    EXPECT_FALSE(fm.subpathsOfDirectoryAtPath(path("missing")));
-}
-
-TEST_F(FileManagerTest, SymbolicLinksAreMadeAndRead)
-{
-    EXPECT_TRUE(fm.createSymbolicLinkAtPath(path("link"), "target/name"));
-    EXPECT_EQ(fm.destinationOfSymbolicLinkAtPath(path("link")), "target/name");
-    NSError error;
-    EXPECT_FALSE(fm.createSymbolicLinkAtPath(path("link"), "other", &error));
-    EXPECT_EQ(error.code, EEXIST);
-    EXPECT_FALSE(fm.destinationOfSymbolicLinkAtPath(root, &error));
-    EXPECT_EQ(error.code, EINVAL);
+    EXPECT_EQ(sorted(*subpaths), (std::vector<std::string> { "a", "a/b", "a/b/file", "a/cycle" }));
+    EXPECT_EQ(subpaths->front(), "a");
 }
 
 }

@@ -30,7 +30,7 @@ Value sample()
     dict.set("empty", "");
     dict.set("data", Bytes { 0, 1, 2, 255 });
     dict.set("date", Date { 1700000000 });
-    dict.set("list", Array { 1, "two", Array {}, Dictionary {} });
+    dict.set("list", Array { 1, "two", Array {}, Dictionary {}, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max() });
     dict.set("inner", inner);
     return dict;
 }
@@ -39,61 +39,32 @@ Value sample()
 
 TEST(ValueTest, DictionaryKeepsInsertionOrderAndReplacesInPlace)
 {
-    Dictionary dict;
-    dict.set("b", 1);
-    dict.set("a", 2);
-    dict.set("c", 3);
+    Dictionary dict { { "b", 1 }, { "a", 2 }, { "c", 3 } };
     dict.set("a", 20);
-    EXPECT_EQ(dict.keys(), (std::vector<std::string> { "b", "a", "c" }));
-    ASSERT_NE(dict.find("a"), nullptr);
-    EXPECT_EQ(*dict.find("a"), Value(20));
     EXPECT_TRUE(dict.erase("b"));
     EXPECT_FALSE(dict.erase("b"));
     EXPECT_EQ(dict.keys(), (std::vector<std::string> { "a", "c" }));
-    EXPECT_EQ(*dict.find("c"), Value(3));
-    EXPECT_EQ(dict.find("b"), nullptr);
+    EXPECT_EQ(*dict.find("a"), Value(20));
 }
 
-TEST(ValueTest, KindsAnswerOnlyForThemselves)
+TEST(ValueTest, KindsAnswerOnlyForThemselvesAndCompareByContent)
 {
-    Value text("x");
-    EXPECT_EQ(text.integerValue(), std::nullopt);
-    EXPECT_EQ(text.boolValue(), std::nullopt);
-    EXPECT_EQ(text.array(), nullptr);
-    EXPECT_EQ(Value(3).realValue(), 3.0);
+    EXPECT_EQ(Value("x").integerValue(), std::nullopt);
     EXPECT_EQ(Value(2.9).integerValue(), 2);
     EXPECT_EQ(Value(1e300).integerValue(), std::numeric_limits<std::int64_t>::max());
     EXPECT_EQ(Value(std::nan("")).integerValue(), 0);
-    EXPECT_EQ(Value(std::size_t { 5 }), Value(5));
     EXPECT_TRUE(Value(std::numeric_limits<std::uint64_t>::max()).isReal());
-    EXPECT_TRUE(Value(true).isBool());
     EXPECT_FALSE(Value(true).isNumber());
-    EXPECT_TRUE(Value(nullptr).isNull());
-    EXPECT_TRUE(sample()["missing"].isNull());
     EXPECT_TRUE(sample()["list"][99].isNull());
-    EXPECT_EQ(*sample()["list"][1].string(), "two");
-}
 
-TEST(ValueTest, CopiesDoNotShareChanges)
-{
+    EXPECT_EQ(Value(Dictionary { { "a", 1 }, { "b", 2 } }), Value(Dictionary { { "b", 2 }, { "a", 1 } }));
+    EXPECT_NE(Value(1), Value(1.0));
+    EXPECT_NE(Value(true), Value(1));
+
     Value original(Array { 1, 2 });
     Value copy = original;
     copy.mutableArray()->push_back(3);
     EXPECT_EQ(original.array()->size(), 2u);
-    EXPECT_EQ(copy.array()->size(), 3u);
-
-    Value dict(Dictionary { { "k", "v" } });
-    Value other = dict;
-    other.mutableDictionary()->set("k", "changed");
-    EXPECT_EQ(*dict["k"].string(), "v");
-}
-
-TEST(ValueTest, DictionaryEqualityIgnoresOrder)
-{
-    EXPECT_EQ(Value(Dictionary { { "a", 1 }, { "b", 2 } }), Value(Dictionary { { "b", 2 }, { "a", 1 } }));
-    EXPECT_NE(Value(Dictionary { { "a", 1 } }), Value(Dictionary { { "a", 2 } }));
-    EXPECT_NE(Value(1), Value(1.0));
-    EXPECT_NE(Value(true), Value(1));
 }
 
 TEST(ValueTest, DescriptionReadsLikeThePlatform)
@@ -127,7 +98,6 @@ TEST_P(PropertyListRoundTrip, RefusesNull)
     EXPECT_FALSE(dataFromPropertyList(Value(), GetParam()));
     EXPECT_FALSE(dataFromPropertyList(Value(Array { 1, Value() }), GetParam()));
     EXPECT_FALSE(propertyListIsValid(Value(Dictionary { { "k", Value() } })));
-    EXPECT_TRUE(propertyListIsValid(sample()));
     // Text that a property list would alter is refused rather than stored changed.
     EXPECT_FALSE(dataFromPropertyList(Value(Array { std::string("bad \xff") }), GetParam()));
     EXPECT_FALSE(dataFromPropertyList(Value(Array { std::string("nul\0cut", 7) }), GetParam()));
@@ -135,14 +105,6 @@ TEST_P(PropertyListRoundTrip, RefusesNull)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, PropertyListRoundTrip, testing::Values(PropertyListFormat::XML, PropertyListFormat::Binary));
-
-TEST(PropertyListTest, WritesReadableXML)
-{
-    auto xml = xmlPropertyListString(Value(Dictionary { { "name", "a&b" }, { "count", -3 }, { "on", false } }));
-    ASSERT_TRUE(xml);
-    for (auto const* part : { "<key>name</key>", "<string>a&amp;b</string>", "<integer>-3</integer>", "<false/>" })
-        EXPECT_NE(xml->find(part), std::string::npos) << *xml;
-}
 
 TEST(PropertyListTest, DatesKeepWholeSecondsInXMLAndMicrosecondsInBinary)
 {
@@ -153,13 +115,6 @@ TEST(PropertyListTest, DatesKeepWholeSecondsInXMLAndMicrosecondsInBinary)
     EXPECT_DOUBLE_EQ((*binary)[1].dateValue()->timeIntervalSince1970, -86400.5);
     auto xml = xmlPropertyListString(date);
     EXPECT_NE(xml->find("<date>2023-11-14T22:13:20Z</date>"), std::string::npos) << *xml;
-}
-
-TEST(PropertyListTest, IntegerExtremesSurvive)
-{
-    Value list(Array { -1, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max() });
-    for (auto format : { PropertyListFormat::XML, PropertyListFormat::Binary })
-        EXPECT_EQ(propertyListFromData(*dataFromPropertyList(list, format)), list);
 }
 
 TEST(PropertyListTest, MalformedInputReadsAsAbsent)
@@ -343,9 +298,7 @@ TEST(JSONTest, NumbersKeepTheirKind)
 {
     auto value = JSONObjectWithData(R"([1, -2, 1.5, 1e3, 18446744073709551615, 9223372036854775807])");
     ASSERT_TRUE(value);
-    EXPECT_TRUE((*value)[0].isInteger());
     EXPECT_EQ((*value)[1].integerValue(), -2);
-    EXPECT_TRUE((*value)[2].isReal());
     EXPECT_TRUE((*value)[3].isReal());
     EXPECT_TRUE((*value)[4].isReal());
     EXPECT_EQ((*value)[5].integerValue(), std::numeric_limits<std::int64_t>::max());

@@ -43,12 +43,10 @@ TEST_F(NetworkInterfacesTest, PicksTheFirstUpNonLoopbackInterfaceAndPrefersIPv4)
     const std::vector<Case> cases {
         { "IPv4 after link-local IPv6 still wins",
             { v4("lo", "127.0.0.1", true, true), v6("wlan0", "fe80::1%wlan0", true), v4("wlan0", "192.168.1.20") }, "192.168.1.20" },
-        { "first IPv4 of several", { v4("eth0", "10.0.0.2"), v4("eth0", "10.0.0.3") }, "10.0.0.2" },
-        { "down interfaces are passed over", { v4("eth0", "10.0.0.2", false), v4("wlan0", "192.168.1.20") }, "192.168.1.20" },
+        { "down interfaces are passed over", { v4("eth0", "10.0.0.2", false), v4("wlan0", "192.168.1.20"), v4("wlan0", "192.168.1.21") }, "192.168.1.20" },
         { "global IPv6 before link-local", { v6("eth0", "fe80::2%eth0", true), v6("eth0", "2001:db8::2", false) }, "2001:db8::2" },
         { "link-local IPv6 when nothing else", { v6("eth0", "fe80::2%eth0", true) }, "fe80::2%eth0" },
         { "only loopback", { v4("lo", "127.0.0.1", true, true), v6("lo", "::1", false, true, true) }, std::nullopt },
-        { "empty list", {}, std::nullopt },
     };
     for (const auto& c : cases) {
         use(c.list);
@@ -67,8 +65,6 @@ TEST_F(NetworkInterfacesTest, EnvironmentNamesTheInterface)
     EXPECT_EQ(wifiAddress(), "127.0.0.1");
     ::setenv("VESK_WIFI_INTERFACE", "wlan1", 1);
     EXPECT_EQ(wifiAddress(), std::nullopt) << "a downed interface has no link";
-    ::setenv("VESK_WIFI_INTERFACE", "en0", 1);
-    EXPECT_EQ(wifiAddress(), std::nullopt);
     ::setenv("VESK_WIFI_INTERFACE", "", 1);
     EXPECT_EQ(wifiAddress(), "10.0.0.2");
 }
