@@ -47,21 +47,6 @@ namespace {
         EXPECT_TRUE(hasColor(icon().pixelAt(200, 1), 0.224, 0.792, 0.455));
     }
 
-    TEST(AppIconTest, TheWordIsDrawnInBlackWithinItsBox)
-    {
-        int blackInside = 0, blackOutside = 0;
-        for (int y = 500; y < 930; ++y)
-            for (int x = 300; x < 760; ++x) {
-                auto p = icon().pixelAt(x, y);
-                if (p.red < 40 && p.green < 40 && p.blue < 40) {
-                    bool inside = x >= 338 && x < 700 && y >= 512;
-                    (inside ? blackInside : blackOutside)++;
-                }
-            }
-        EXPECT_GT(blackInside, 2000);
-        EXPECT_EQ(blackOutside, 0);
-    }
-
     TEST(AppIconTest, TheCachedIconIsTheCanvasAtTheScreensScale)
     {
         UIScreen::mainScreen().setScale(2);

@@ -42,23 +42,6 @@ inline bool regionsEqual(const UIImage& a, const UIImage& b, const CGRect& rect)
     return countPositions(a, rect, [&](int x, int y) { return !(a.pixelAt(x, y) == b.pixelAt(x, y)); }) == 0;
 }
 
-enum class Edge { Top,
-    Left,
-    Bottom,
-    Right };
-
-// Some pixel of the image's outermost row or column on that side is mostly painted.
-inline bool touchesEdge(const UIImage& image, Edge edge)
-{
-    int w = image.pixelWidth(), h = image.pixelHeight();
-    bool vertical = edge == Edge::Left || edge == Edge::Right;
-    int fixed = edge == Edge::Top || edge == Edge::Left ? 0 : (vertical ? w : h) - 1;
-    for (int i = 0; i < (vertical ? h : w); ++i)
-        if ((vertical ? image.pixelAt(fixed, i) : image.pixelAt(i, fixed)).alpha > 128)
-            return true;
-    return false;
-}
-
 inline bool isWhite(const UIPixel& p)
 {
     return p.alpha > 200 && p.red > 200 && p.green > 200 && p.blue > 200;

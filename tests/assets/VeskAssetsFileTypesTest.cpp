@@ -99,28 +99,6 @@ namespace {
         }
     }
 
-    TEST(FileTypeIconsTest, FiftyOnePointPagesCutTheCornerHigher)
-    {
-        auto strings = render({ 40, 51 }, 4, [] { VeskAssets::drawStringsIconWithFileFillColor(pageColour()); });
-        auto music = render({ 40, 51 }, 4, [] { VeskAssets::drawMusicIconWithFileFillColor(pageColour()); });
-        // On the right edge the 51-point cut ends at 10.79, the 52-point one at 11.
-        EXPECT_GT(pixelAtPoint(*strings, 39.9, 10.6).alpha, 50);
-        EXPECT_TRUE(isTransparent(pixelAtPoint(*music, 39.9, 10.6)));
-        EXPECT_TRUE(hasColor(pixelAtPoint(*music, 39.9, 11.2), *pageColour()));
-    }
-
-    TEST(FileTypeIconsTest, VideoVariantsDifferOnlyInTheFold)
-    {
-        auto video = render({ 40, 52 }, 8, [] { VeskAssets::drawVideoIconWithFileFillColor(pageColour()); });
-        auto second = render({ 40, 52 }, 8, [] { VeskAssets::drawVideoIcon2WithFileFillColor(pageColour()); });
-        auto third = render({ 40, 52 }, 8, [] { VeskAssets::drawVideoIcon3WithFileFillColor(pageColour()); });
-        EXPECT_TRUE(second->hasEqualPixels(*third));
-        EXPECT_FALSE(video->hasEqualPixels(*second));
-        EXPECT_TRUE(regionsEqual(*video, *second, CGRectMake(0, 11.5, 40, 40.5)));
-        EXPECT_TRUE(hasColor(pixelAtPoint(*video, 33, 10.93), shaded(*pageColour())));
-        EXPECT_TRUE(hasColor(pixelAtPoint(*second, 33, 10.93), *pageColour()));
-    }
-
     std::shared_ptr<UIImage> fileIcon(const std::string& suffix, CGFloat scale = 2)
     {
         return render({ 40, 52 }, scale, [&] { VeskAssets::drawFileIconWithFileFillColor(pageColour(), suffix); });

@@ -65,21 +65,9 @@ inline std::string readText(const std::string& path)
     return content.str();
 }
 
+using vesk::testing::classEntry;
+using vesk::testing::keyedArchive;
 using vesk::testing::runUnprivileged;
-
-// A keyed archive in the platform archiver's layout, rooted at object 1.
-inline platform::Value keyedArchive(platform::Array objects)
-{
-    using platform::Value;
-    return Value(platform::Dictionary { { "$archiver", Value("NSKeyedArchiver") }, { "$version", Value(100000) },
-        { "$top", Value(platform::Dictionary { { "root", Value(platform::Uid { 1 }) } }) }, { "$objects", Value(std::move(objects)) } });
-}
-
-inline platform::Value classEntry(const std::string& name)
-{
-    using platform::Value;
-    return Value(platform::Dictionary { { "$classname", Value(name) }, { "$classes", Value(platform::Array { Value(name), Value("NSObject") }) } });
-}
 
 // A fresh app home (and so fresh user defaults) and a scratch folder per test.
 class TemporaryHome : public ::testing::Test {

@@ -1,5 +1,5 @@
 #include "platform/foundation/AppHome.h"
-#include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/FoundationTestSupport.h"
 #include "sdk/Analytics.h"
 #include "sdk/CrashReporter.h"
 #include "sdk/Telemetry.h"
@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sys/stat.h>
@@ -36,21 +35,13 @@ class SdkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/vesk-sdk-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_home = pattern;
-        ::setenv("VESK_HOME", m_home.c_str(), 1);
         CrashReporter::sharedInstance()->reset();
         Analytics::setMaximumLogSize(0);
     }
-    void TearDown() override
-    {
-        Analytics::setMaximumLogSize(0);
-        NSFileManager::defaultManager().removeItemAtPath(m_home);
-        ::unsetenv("VESK_HOME");
-    }
+    void TearDown() override { Analytics::setMaximumLogSize(0); }
 
-    std::string m_home;
+    vesk::testing::TemporaryFolder m_home;
+    vesk::testing::ScopedEnv m_env { "VESK_HOME", m_home.path().c_str() };
 };
 
 TEST_F(SdkTest, TelemetryStartsItsKitsOncePerProcess)
@@ -67,19 +58,6 @@ TEST_F(SdkTest, TelemetryStartsItsKitsOncePerProcess)
     EXPECT_EQ(again, telemetry);
     EXPECT_EQ(Telemetry::sharedInstance(), telemetry);
     EXPECT_EQ(counting->starts, 1);
-}
-
-TEST_F(SdkTest, CrashReporterKeepsTheUserIdentifierAndKeyDescriptions)
-{
-    auto reporter = CrashReporter::sharedInstance();
-    EXPECT_FALSE(reporter->userIdentifier());
-    reporter->setUserIdentifier("abc");
-    reporter->setUserIdentifier("0123456789abcdef");
-    EXPECT_EQ(reporter->userIdentifier(), "0123456789abcdef");
-    reporter->setObjectValue(Value(true), "Jailbroken");
-    reporter->setObjectValue(Value(42), "Count");
-    reporter->setObjectValue(Value(false), "Jailbroken");
-    EXPECT_EQ(reporter->customKeys(), (std::map<std::string, std::string> { { "Count", "42" }, { "Jailbroken", "0" } }));
 }
 
 TEST_F(SdkTest, CustomEventsAreRecordedInTheCachesEventLogInOrder)

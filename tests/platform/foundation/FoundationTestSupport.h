@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/Value.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -60,6 +62,19 @@ private:
     const char* m_name;
     std::optional<std::string> m_old;
 };
+
+// A keyed archive in the platform archiver's layout.
+inline platform::Value keyedArchive(platform::Array objects, std::uint64_t root = 1)
+{
+    using platform::Dictionary;
+    return platform::Value(Dictionary { { "$version", 100000 }, { "$archiver", "NSKeyedArchiver" },
+        { "$top", Dictionary { { "root", platform::Uid { root } } } }, { "$objects", std::move(objects) } });
+}
+
+inline platform::Value classEntry(const std::string& name)
+{
+    return platform::Value(platform::Dictionary { { "$classname", name }, { "$classes", platform::Array { name, "NSObject" } } });
+}
 
 // Runs the check in a child process. As root, the child first hands `folder` to an
 // unprivileged user and becomes that user, so that modes still bite; where the user can't

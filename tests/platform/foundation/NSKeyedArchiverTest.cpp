@@ -1,9 +1,13 @@
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/PropertyList.h"
 
+#include "platform/foundation/FoundationTestSupport.h"
+
 #include <gtest/gtest.h>
 
 using namespace vesk::platform;
+using vesk::testing::classEntry;
+using vesk::testing::keyedArchive;
 
 namespace vesk::platform {
 void PrintTo(const Value& value, std::ostream* out)
@@ -58,21 +62,6 @@ std::vector<std::string> urlsOf(const ArchiveObject& object)
     return urls;
 }
 
-Value archive(Array objects, std::uint64_t root = 1)
-{
-    return Value(Dictionary {
-        { "$version", 100000 },
-        { "$archiver", "NSKeyedArchiver" },
-        { "$top", Dictionary { { "root", Uid { root } } } },
-        { "$objects", std::move(objects) },
-    });
-}
-
-Value classEntry(const char* name)
-{
-    return Value(Dictionary { { "$classname", name }, { "$classes", Array { name, "NSObject" } } });
-}
-
 Value record(std::uint64_t urlUid, std::uint64_t classUid)
 {
     return Value(Dictionary { { "pathURL", Uid { urlUid } }, { "$class", Uid { classUid } } });
@@ -103,25 +92,9 @@ TEST(NSKeyedArchiverTest, ListsRoundTripAndTheSameObjectIsStoredOnce)
     EXPECT_EQ(urlsOf(*NSKeyedUnarchiver::unarchiveObjectWithValue(value, decoders)), (std::vector<std::string> { "file:///same", "file:///same" }));
 }
 
-TEST(NSKeyedArchiverTest, MutableArraysAreReadToo)
+TEST(NSKeyedArchiverTest, UnreadableElementsOfAMutableArrayAreSkipped)
 {
-    auto value = archive({
-        "$null",
-        arrayObject({ Uid { 2 } }, 5),
-        record(3, 4),
-        "file:///m",
-        classEntry("VeskFile"),
-        Dictionary { { "$classname", "NSMutableArray" }, { "$classes", Array { "NSMutableArray", "NSArray", "NSObject" } } },
-    });
-    auto back = NSKeyedUnarchiver::unarchiveObjectWithData(binary(value), decoders);
-    ASSERT_TRUE(back);
-    EXPECT_TRUE(back->isMutableArray());
-    EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///m" }));
-}
-
-TEST(NSKeyedArchiverTest, UnreadableElementsAreSkipped)
-{
-    auto value = archive({
+    auto value = keyedArchive({
         "$null",
         // Uid 1 points back at the list itself, which must not loop.
         arrayObject({ Uid { 2 }, Uid { 1 }, Uid { 5 }, Uid { 6 }, Uid { 99 }, Uid { 8 }, "not a reference", Uid { 0 }, Uid { 9 }, Uid { 10 } }, 11),
@@ -134,12 +107,13 @@ TEST(NSKeyedArchiverTest, UnreadableElementsAreSkipped)
         Dictionary { { "pathURL", Uid { 1 } }, { "$class", Uid { 4 } } }, // "pathURL" is the list itself
         Dictionary { { "pathURL", Uid { 3 } }, { "$class", Uid { 99 } } }, // class out of range
         record(13, 4),
-        classEntry("NSArray"),
+        Dictionary { { "$classname", "NSMutableArray" }, { "$classes", Array { "NSMutableArray", "NSArray", "NSObject" } } },
         classEntry("SomethingElse"),
         "file:///last",
     });
     auto back = NSKeyedUnarchiver::unarchiveObjectWithData(binary(value), decoders);
     ASSERT_TRUE(back);
+    EXPECT_TRUE(back->isMutableArray());
     EXPECT_EQ(urlsOf(*back), (std::vector<std::string> { "file:///good", "file:///last" }));
 }
 
@@ -166,9 +140,9 @@ TEST(NSKeyedArchiverTest, MalformedArchivesReadAsAbsent)
         with("$objects", "not a list"),
         with("$objects", Array {}),
         Value(Array { 1, 2 }),
-        archive({ "$null", Dictionary { { "$class", Uid { 0 } } } }),
-        archive({ "$null", Dictionary { { "NS.objects", Array {} } } }),
-        archive({ "$null", Array { 1 } }),
+        keyedArchive({ "$null", Dictionary { { "$class", Uid { 0 } } } }),
+        keyedArchive({ "$null", Dictionary { { "NS.objects", Array {} } } }),
+        keyedArchive({ "$null", Array { 1 } }),
     };
     for (auto const& value : cases)
         EXPECT_FALSE(NSKeyedUnarchiver::unarchiveObjectWithValue(value, decoders)) << value.description();
@@ -191,7 +165,7 @@ TEST(NSKeyedArchiverTest, DeepNestingIsCutInsteadOfOverflowingTheStack)
         objects.push_back(arrayObject({ Uid { i + 1 } }, depth + 2));
     objects.push_back("file:///leaf");
     objects.push_back(classEntry("NSArray"));
-    auto back = NSKeyedUnarchiver::unarchiveObjectWithValue(archive(std::move(objects)), decoders);
+    auto back = NSKeyedUnarchiver::unarchiveObjectWithValue(keyedArchive(std::move(objects)), decoders);
     // The chain is cut where it gets too deep: the outer arrays stand, empty at the bottom.
     ASSERT_TRUE(back);
     EXPECT_NE(back->array(), nullptr);

@@ -51,14 +51,6 @@ TEST(PathHelpersTest, AppendingPutsExactlyOneSlash)
     EXPECT_EQ(stringByAppendingPathComponent("/tmp", "/a/"), "/tmp/a");
 }
 
-TEST(PathHelpersTest, Components)
-{
-    EXPECT_EQ(pathComponents("/tmp/scratch"), (std::vector<std::string> { "/", "tmp", "scratch" }));
-    EXPECT_EQ(pathComponents("/tmp/"), (std::vector<std::string> { "/", "tmp", "/" }));
-    EXPECT_EQ(pathComponents("/"), (std::vector<std::string> { "/" }));
-    EXPECT_TRUE(pathComponents("").empty());
-}
-
 TEST(PathHelpersTest, TildeExpansion)
 {
     vesk::testing::ScopedEnv home("HOME", "/home/tester");
@@ -70,20 +62,12 @@ TEST(PathHelpersTest, TildeExpansion)
     EXPECT_EQ(expandingTildeInPath("~no-such-user-here/x"), "~no-such-user-here/x");
 }
 
-TEST(StringDataTest, UTF8ConversionAndTheErrorFallback)
+TEST(StringDataTest, UTF8Validity)
 {
-    auto bytes = toData("Grüße");
-    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "Grüße");
-    auto fallback = toData(std::string("bad \xff"));
-    EXPECT_EQ(std::string(fallback.begin(), fallback.end()), "Error!");
-
     for (auto const* bad : { "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82", "\x80", "\xf8\x88\x80\x80\x80" })
         EXPECT_FALSE(isValidUTF8(bad)) << bad;
     for (auto const* good : { "", "ascii", "\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xf4\x8f\xbf\xbf" })
         EXPECT_TRUE(isValidUTF8(good)) << good;
-
-    EXPECT_EQ(stringFromUTF8Data(Bytes { 'o', 'k' }), "ok");
-    EXPECT_EQ(stringFromUTF8Data(Bytes { 0xff }), std::nullopt);
 }
 
 struct FormatCase {

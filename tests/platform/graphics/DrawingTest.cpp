@@ -65,28 +65,6 @@ namespace {
         EXPECT_EQ(UIGraphicsGetCurrentContext(), nullptr);
     }
 
-    TEST_F(DrawingTest, ThreadsDrawIntoTheirOwnContexts)
-    {
-        std::atomic<int> good { 0 };
-        std::vector<std::thread> threads;
-        for (int i = 0; i < 4; ++i) {
-            threads.emplace_back([i, &good] {
-                CGFloat shade = i / 10.0;
-                for (int round = 0; round < 5; ++round) {
-                    auto image = render({ 8, 8 }, 1, [&] {
-                        UIColor(shade, 0, 0, 1).setFill();
-                        UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 8, 8)).fill();
-                    });
-                    if (image && hasColor(image->pixelAt(4, 4), shade, 0, 0))
-                        ++good;
-                }
-            });
-        }
-        for (auto& t : threads)
-            t.join();
-        EXPECT_EQ(good.load(), 20);
-    }
-
     TEST_F(DrawingTest, NonFiniteAndFarOffValuesNeverBreakTheContext)
     {
         auto image = render({ 10, 10 }, 2, [] {
@@ -112,26 +90,6 @@ namespace {
         ASSERT_TRUE(image);
         EXPECT_TRUE(hasColor(pixelAtPoint(*image, 9, 9), 1, 0, 0));
         EXPECT_TRUE(hasColor(pixelAtPoint(*image, 2, 1), 0, 1, 0)); // the far-off triangle, cut by the canvas
-    }
-
-    TEST_F(DrawingTest, ZeroWidthStrokesAreOneDevicePixel)
-    {
-        for (CGFloat scale : { 1.0, 2.0 }) {
-            auto image = render({ 10, 10 }, scale, [] {
-                UIBezierPath path;
-                path.moveToPoint({ 0, 5 });
-                path.addLineToPoint({ 10, 5 });
-                path.setLineWidth(0);
-                UIColor(0, 0, 0, 1).setStroke();
-                path.stroke();
-            });
-            int painted = 0;
-            int column = image->pixelWidth() / 2;
-            for (int y = 0; y < image->pixelHeight(); ++y)
-                painted += image->pixelAt(column, y).alpha > 0;
-            EXPECT_GE(painted, 1) << "scale " << scale;
-            EXPECT_LE(painted, 2) << "scale " << scale;
-        }
     }
 
     TEST_F(DrawingTest, ClipsAndStateAreRestored)
@@ -167,7 +125,6 @@ namespace {
         EXPECT_TRUE(isTransparent(plain->pixelAt(35, 5)));
         auto first = plain->pixelAt(10, 5); // half a pixel past the start
         EXPECT_GT(first.red, 240);
-        EXPECT_LT(first.blue, 15);
         EXPECT_EQ(first.alpha, 255);
 
         for (auto options : { kCGGradientDrawsBeforeStartLocation, kCGGradientDrawsAfterEndLocation,

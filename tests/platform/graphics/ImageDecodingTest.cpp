@@ -1,5 +1,6 @@
 #include "platform/graphics/UIImage.h"
 
+#include "platform/foundation/FoundationTestSupport.h"
 #include "platform/graphics/GraphicsTestSupport.h"
 
 #include <cstdio>
@@ -15,13 +16,6 @@ namespace {
 
     class ImageDecodingTest : public ::testing::Test {
     protected:
-        void SetUp() override
-        {
-            m_dir = std::filesystem::temp_directory_path() / ("vesk-decode-" + std::to_string(::getpid()));
-            std::filesystem::create_directories(m_dir);
-        }
-        void TearDown() override { std::filesystem::remove_all(m_dir); }
-
         std::string pathOf(const std::string& name) const { return (m_dir / name).string(); }
 
         static std::vector<uint8_t> readAll(const std::string& path)
@@ -127,7 +121,7 @@ namespace {
         }
 
     private:
-        std::filesystem::path m_dir;
+        TemporaryFolder m_dir;
     };
 
     ::testing::AssertionResult roughly(const UIPixel& p, int r, int g, int b)
