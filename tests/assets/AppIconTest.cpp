@@ -14,19 +14,6 @@ namespace {
         return *image;
     }
 
-    TEST(AppIconTest, TheTopStripIsCoveredOnlyByTheTwoBandsThatReachIt)
-    {
-        for (int x : { 0, 100, 187, 837, 900, 1023 })
-            for (int y : { 0, 3 })
-                EXPECT_TRUE(isTransparent(icon().pixelAt(x, y))) << x << ", " << y;
-        for (int x : { 188, 300, 600, 835 })
-            EXPECT_EQ(icon().pixelAt(x, 1).alpha, 255) << x;
-        // Below the strip the background covers the canvas from edge to edge.
-        for (int x : { 0, 1023 })
-            EXPECT_EQ(icon().pixelAt(x, 4).alpha, 255) << x;
-        EXPECT_EQ(icon().pixelAt(1023, 1023).alpha, 255);
-    }
-
     TEST(AppIconTest, LayersTileFromTheirOwnTopLeftCorners)
     {
         // The text-line strips repeat a dash of 30 points every 40, from x 212, 6 points high.

@@ -119,25 +119,6 @@ namespace {
         }
     }
 
-    TEST_F(IconImagesTest, LeftOutArgumentsTakeTheirDefaults)
-    {
-        auto byDefault = VeskAssets::imageOfDynamicDownloadIconWithDLIconProgress();
-        EXPECT_TRUE(byDefault->hasEqualPixels(*VeskAssets::imageOfDynamicDownloadIconWithDLIconProgress(1.0)));
-        EXPECT_FALSE(byDefault->hasEqualPixels(*VeskAssets::imageOfDynamicDownloadIconWithDLIconProgress(0.5)));
-
-        auto file = VeskAssets::imageOfFileIconWithFileFillColor();
-        EXPECT_TRUE(file->hasEqualPixels(*VeskAssets::imageOfFileIconWithFileFillColor(UIColor::colorWithRed(1, 0, 0, 1), "txt")));
-        EXPECT_TRUE(hasColor(pixelAtPoint(*file, 1, 50), 1, 0, 0));
-        EXPECT_TRUE(isTransparent(pixelAtPoint(*file, 39.5, 0.5))); // above the cut corner
-
-        auto folder = VeskAssets::imageOfFolderIconWithFileFillColor();
-        EXPECT_TRUE(hasColor(pixelAtPoint(*folder, 28, 30), 1, 0, 0));
-        auto dial = VeskAssets::imageOfCircularProgresWithTransparentColor();
-        EXPECT_TRUE(dial->hasEqualPixels(*VeskAssets::imageOfCircularProgresWithTransparentColor(
-            UIColor::colorWithRed(0.06, 0.06, 0.06, 1), UIColor::colorWithRed(1, 1, 1, 1), 0.403)));
-        EXPECT_TRUE(hasColor(pixelAtPoint(*dial, 123, 190), 0.06, 0.06, 0.06)); // the inner disc, below the text
-    }
-
     TEST_F(IconImagesTest, TargetListsAreClassWideAndEveryChangeSendsTheIconToEveryElement)
     {
         auto a = std::make_shared<RecordingView>(), b = std::make_shared<RecordingView>();

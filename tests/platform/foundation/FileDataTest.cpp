@@ -42,12 +42,3 @@ TEST_F(FileDataTest, AtomicWriteReplacesWholeAndKeepsTheMode)
     EXPECT_EQ(std::distance(fs::directory_iterator(m_folder), fs::directory_iterator()), 1);
     EXPECT_FALSE(writeFileAtomically((m_folder / "no/such/folder/file").string(), Bytes { 1 }));
 }
-
-TEST_F(FileDataTest, CreatesMissingParents)
-{
-    EXPECT_TRUE(createDirectories((m_folder / "a/b/c/").string()));
-    EXPECT_TRUE(fs::is_directory(m_folder / "a/b/c"));
-    std::ofstream(m_folder / "file") << "x";
-    EXPECT_FALSE(createDirectories((m_folder / "file/below").string()));
-    EXPECT_FALSE(createDirectories((m_folder / "file").string()));
-}
