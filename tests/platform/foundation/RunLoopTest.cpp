@@ -162,24 +162,6 @@ TEST_F(RunLoopTest, BlocksPostedWhileRunningWaitForTheNextIteration)
     EXPECT_FALSE(loop.runOnce());
 }
 
-TEST_F(RunLoopTest, GlobalQueueWorkRunsOffMainAndItsResultsReturnToMain)
-{
-    std::map<int, int> results;
-    std::atomic<int> wrongThread { 0 };
-    for (int i = 0; i < 20; ++i) {
-        dispatch_async(dispatch_get_global_queue(i % 2 ? QualityOfService::UserInitiated : QualityOfService::Background), [&, i] {
-            wrongThread += NSThread::isMainThread();
-            dispatch_async(dispatch_get_main_queue(), [&, i] {
-                wrongThread += !NSThread::isMainThread();
-                results[i] = i * i;
-            });
-        });
-    }
-    EXPECT_TRUE(loop.drain());
-    EXPECT_EQ(results.size(), 20u);
-    EXPECT_EQ(wrongThread.load(), 0);
-}
-
 TEST_F(RunLoopTest, BlockedWorkersDoNotStarveOtherBlocks)
 {
     // The first block waits for the second; a fixed pool of one worker would never finish.

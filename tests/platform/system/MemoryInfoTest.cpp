@@ -27,14 +27,4 @@ TEST(MemoryInfoTest, MalformedStatusTextReadsAsAbsent)
     EXPECT_EQ(missingPeak->virtualSize, 0u);
 }
 
-TEST(MemoryInfoTest, ReadsThisProcess)
-{
-    std::string error;
-    auto figures = taskMemoryInfo(&error);
-    ASSERT_TRUE(figures) << error;
-    EXPECT_GT(figures->residentSize, 0u);
-    EXPECT_GE(figures->residentSizePeak, figures->residentSize);
-    EXPECT_GE(figures->virtualSize, figures->residentSize);
-}
-
 }
