@@ -58,26 +58,6 @@ namespace {
             EXPECT_EQ(typesOf(path), std::set<std::string> {}) << path;
     }
 
-    TEST(FileColourTest, EachTypeHasItsPaletteColour)
-    {
-        const std::vector<std::pair<const char*, const std::shared_ptr<UIColor>& (*)()>> cases {
-            { "a.txt", &VeskAssets::txtColor }, { "a.xml", &VeskAssets::xmlColor }, { "a.log", &VeskAssets::logColor },
-            { "a.sh", &VeskAssets::shColor }, { "a.c", &VeskAssets::cColor }, { "a.cpp", &VeskAssets::cppColor },
-            { "a.h", &VeskAssets::hColor }, { "a.m", &VeskAssets::mColor }, { "a.php", &VeskAssets::phpColor },
-            { "a.rb", &VeskAssets::rbColor }, { "a.py", &VeskAssets::pyColor }, { "a.pl", &VeskAssets::plColor },
-            { "a.list", &VeskAssets::listColor }, { "notes.info", &VeskAssets::infoColor }, { "notes.in", &VeskAssets::infoColor },
-            { "a.diff", &VeskAssets::diffColor }, { "a.hex", &VeskAssets::hexColor }, { "a.css", &VeskAssets::cssColor },
-            { "a.js", &VeskAssets::jsColor }, { "a.conf", &VeskAssets::confColor }, { "a.html", &VeskAssets::htmlColor },
-            { "a.pdf", &VeskAssets::pdfColor }, { "a.plist", &VeskAssets::plistColor }, { "a.json", &VeskAssets::jsonColor },
-            { "archive.deb", &VeskAssets::debColor }, { "app.ipa", &VeskAssets::ipaColor }, { "image.svg", &VeskAssets::flatBlue },
-            // No extension, capitals and types without a colour of their own.
-            { "README", &VeskAssets::flatPurple }, { "a.TXT", &VeskAssets::flatPurple }, { "a.png", &VeskAssets::flatPurple },
-            { "a.swift", &VeskAssets::flatPurple }, { "a.csv", &VeskAssets::flatPurple }, { "a.Sh", &VeskAssets::flatPurple }
-        };
-        for (const auto& [path, colour] : cases)
-            EXPECT_EQ(getColorOfFile(path), colour()) << path;
-    }
-
     // Icons are compared pixel for pixel with what the drawing kit makes for the
     // expected choice.
     class FileIconTest : public test::TemporaryHome {
