@@ -1,6 +1,5 @@
 #include "ModelTestSupport.h"
 
-#include "model/Bookmarks.h"
 #include "model/VeskFile.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
@@ -147,18 +146,6 @@ namespace {
         EXPECT_EQ(decode(archiveWith(Value(42))), nullptr);
         EXPECT_EQ(decode(archiveWith(Value("not a url"))), nullptr);
         EXPECT_EQ(decode(archiveWith(Value("http://example.org/x"))), nullptr);
-    }
-
-    TEST_F(VeskFileTest, AsksTheBookmarkListAtTheTimeOfTheCall)
-    {
-        auto record = VeskFile::initWithPath(makeFile("marked"));
-        Bookmarks store;
-        store.setup();
-        EXPECT_FALSE(record->isInBookmarks());
-        ASSERT_TRUE(store.save(VeskFile::initWithPath(record->path())));
-        EXPECT_TRUE(record->isInBookmarks());
-        ASSERT_TRUE(store.remove(record));
-        EXPECT_FALSE(record->isInBookmarks());
     }
 
 }
