@@ -17,13 +17,12 @@ VeskSwitchCell::VeskSwitchCell(UITableViewCellStyle style, std::optional<std::st
     contentView()->addSubview(knob);
     m_title = title;
     m_knob = knob;
-    // The cell is found through the view tree, so the action neither keeps it alive nor
-    // outlives it.
-    knob->addTarget(UIControlEvent::ValueChanged, [](UIControl& sender) {
-        auto content = sender.superview();
-        auto cell = std::dynamic_pointer_cast<VeskSwitchCell>(content ? content->superview() : nullptr);
-        if (cell)
-            cell->changeSwitch(static_cast<UISwitch&>(sender));
+    // The cell is still being made and can't hand out a reference to itself; the action
+    // reaches it through a token that dies with the cell.
+    m_self = std::make_shared<VeskSwitchCell*>(this);
+    knob->addTarget(UIControlEvent::ValueChanged, [self = std::weak_ptr(m_self)](UIControl& sender) {
+        if (auto cell = self.lock())
+            (*cell)->changeSwitch(static_cast<UISwitch&>(sender));
     });
 }
 
@@ -38,8 +37,8 @@ void VeskSwitchCell::setup()
 
 void VeskSwitchCell::changeSwitch(UISwitch& sender)
 {
-    if (m_delegate)
-        m_delegate->changedSwitch(sender.isOn(), *this);
+    if (auto delegate = m_delegate.lock())
+        delegate->changedSwitch(sender.isOn(), *this);
 }
 
 }

@@ -28,8 +28,8 @@ public:
     // Stored only: setup puts the switch in this state.
     bool on() const { return m_on; }
     void setOn(bool on) { m_on = on; }
-    std::shared_ptr<VeskSwitchCellDelegate> delegate() const { return m_delegate; }
-    void setDelegate(std::shared_ptr<VeskSwitchCellDelegate> delegate) { m_delegate = std::move(delegate); }
+    std::shared_ptr<VeskSwitchCellDelegate> delegate() const { return m_delegate.lock(); }
+    void setDelegate(const std::shared_ptr<VeskSwitchCellDelegate>& delegate) { m_delegate = delegate; }
 
     void setup();
     // The switch's action: tells the delegate the new state; `on` stays as it was.
@@ -39,8 +39,10 @@ private:
     std::weak_ptr<platform::UILabel> m_title;
     std::weak_ptr<platform::UISwitch> m_knob;
     bool m_on = false;
-    std::shared_ptr<VeskSwitchCellDelegate> m_delegate;
+    // Weak: the delegate is the screen whose table holds this cell.
+    std::weak_ptr<VeskSwitchCellDelegate> m_delegate;
     std::unique_ptr<Utility> m_utility;
+    std::shared_ptr<VeskSwitchCell*> m_self;
 };
 
 }
