@@ -2,8 +2,8 @@
 
 namespace vesk {
 
-// Registers the settings and download screens in the storyboard "Main": "settings",
-// "downloadWebView" and "downloadView".
+// Registers the settings, About and download screens in the storyboard "Main": "settings",
+// "aboutVesk", "downloadWebView" and "downloadView".
 void registerSettingsScreens();
 
 }

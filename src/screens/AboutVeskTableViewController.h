@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/uikit/UITableView.h"
+
+namespace vesk {
+
+// The About screen, pushed from the settings.
+class AboutVeskTableViewController : public platform::UITableViewController { };
+
+}
