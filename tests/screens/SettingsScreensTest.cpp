@@ -3,11 +3,11 @@
 
 #include "app/AppDelegate.h"
 #include "app/Utility.h"
+#include "app/VeskFileListController.h"
 #include "model/SettingsKeys.h"
 #include "model/VeskLocalizer.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/PropertyList.h"
-#include "screens/AboutVeskTableViewController.h"
 #include "screens/SettingsTableViewController.h"
 #include "webservice/VeskWebServices.h"
 
@@ -18,13 +18,13 @@ namespace {
 
 const bool installed = (installWebServices(false), true);
 
-// The settings as a person opens them, and the screens they lead to.
 class SettingsScreenTest : public vesk::test::AppTest {
 protected:
     void SetUp() override
     {
         AppTest::SetUp();
         UIApplication::sharedApplication().launch(std::make_shared<AppDelegate>());
+        driver.tapBarButton(*driver.visible<VeskFileListController>()->documentFolder());
         Utility().openSettings();
         ASSERT_TRUE(screen = driver.visible<SettingsTableViewController>());
         table = screen->tableView();
@@ -64,7 +64,7 @@ protected:
     std::shared_ptr<UITableView> table;
 };
 
-TEST_F(SettingsScreenTest, SectionsRowsSwitchesDisclosureMarksAndDone)
+TEST_F(SettingsScreenTest, SectionsRowsSwitchesAndDisclosureMarks)
 {
     std::vector<std::string> seen;
     for (int section = 0; section < table->numberOfSections(); ++section) {
@@ -78,19 +78,21 @@ TEST_F(SettingsScreenTest, SectionsRowsSwitchesDisclosureMarksAndDone)
     }
     EXPECT_EQ(seen, (std::vector<std::string> { "# Files", "Show hidden files off", "# Server", "HTTP Server off", "Webservices >", "Blocked IPs >", "# Clipboard", "Clear Clipboard", "# About", "About Vesk >" }));
     driver.tapRow(*table, 0, 3);
-    EXPECT_TRUE(driver.visible<AboutVeskTableViewController>());
-    EXPECT_TRUE(driver.tapBarButton(*screen, "Done"));
-    EXPECT_EQ(driver.screenStack().size(), 1u);
+    EXPECT_EQ(driver.visibleScreen()->storyboardIdentifier(), "aboutVesk");
 }
 
-TEST_F(SettingsScreenTest, HiddenFilesSwitchStoresAndPostsOnEveryFlip)
+TEST_F(SettingsScreenTest, HiddenFilesSwitchStoresPostsAndTheListShowsDotFilesAfterDone)
 {
+    makeFile("home/Documents/.dot");
     std::vector<bool> posted;
     NSNotificationCenter::defaultCenter().addObserver(this, hashedDefaultsKey2(), [&](const NSNotification&) { posted.push_back(stored(hashedDefaultsKey2())); });
-    knob(0)->flip();
-    knob(0)->flip();
+    for (int flips = 0; flips < 3; ++flips)
+        knob(0)->flip();
     NSNotificationCenter::defaultCenter().removeObserver(this);
-    EXPECT_EQ(posted, (std::vector<bool> { true, false })) << "stored before posting";
+    EXPECT_EQ(posted, (std::vector<bool> { true, false, true })) << "stored before posting";
+    EXPECT_TRUE(driver.tapBarButton(*screen, "Done"));
+    driver.drain();
+    EXPECT_EQ(driver.rowTitles(*driver.visible<UITableViewController>()->tableView()), std::vector<std::string> { ".dot" });
 }
 
 TEST_F(SettingsScreenTest, ServerSwitchStartsAndStopsTheServerThenStoresTheSwitch)
