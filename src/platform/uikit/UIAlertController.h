@@ -56,6 +56,7 @@ public:
     // What a person's choice does: the alert goes away, then the action's handler runs.
     // Disabled actions do nothing; answers whether the action ran.
     bool chooseAction(const std::shared_ptr<UIAlertAction>& action);
+    void loadView() override;
 
 private:
     std::optional<std::string> m_message;

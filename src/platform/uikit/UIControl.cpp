@@ -4,6 +4,20 @@
 
 namespace vesk::platform {
 
+void UIControl::setEnabled(bool enabled)
+{
+    if (m_enabled != enabled)
+        setNeedsDisplay();
+    m_enabled = enabled;
+}
+
+void UIControl::setSelected(bool selected)
+{
+    if (m_selected != selected)
+        setNeedsDisplay();
+    m_selected = selected;
+}
+
 void UIControl::addTarget(UIControlEvent event, Action action)
 {
     m_actions.emplace_back(event, std::move(action));
@@ -32,6 +46,7 @@ std::optional<std::string> UIButton::titleForState(UIControlState state) const
 void UIButton::setTitle(std::optional<std::string> title, UIControlState state)
 {
     m_titles[state] = std::move(title);
+    setNeedsDisplay();
 }
 
 std::shared_ptr<UIImage> UIButton::imageForState(UIControlState state) const
@@ -47,6 +62,7 @@ std::shared_ptr<UIImage> UIButton::imageForState(UIControlState state) const
 void UIButton::setImage(std::shared_ptr<UIImage> image, UIControlState state)
 {
     m_images[state] = std::move(image);
+    setNeedsDisplay();
 }
 
 std::shared_ptr<UIColor> UIButton::titleColorForState(UIControlState state) const
@@ -62,11 +78,13 @@ std::shared_ptr<UIColor> UIButton::titleColorForState(UIControlState state) cons
 void UIButton::setTitleColor(std::shared_ptr<UIColor> color, UIControlState state)
 {
     m_titleColors[state] = std::move(color);
+    setNeedsDisplay();
 }
 
 void UITextField::typeText(std::string text)
 {
     m_text = std::move(text);
+    setNeedsDisplay();
     sendActionsForControlEvents(UIControlEvent::EditingChanged);
 }
 
@@ -87,6 +105,30 @@ bool UITextField::resignFirstResponder()
 bool UITextField::isFirstResponder() const
 {
     return UIKeyboard::isFirstResponder(*this);
+}
+
+void UITextField::setText(std::string text)
+{
+    m_text = std::move(text);
+    setNeedsDisplay();
+}
+
+void UITextField::setPlaceholder(std::optional<std::string> placeholder)
+{
+    m_placeholder = std::move(placeholder);
+    setNeedsDisplay();
+}
+
+void UITextField::setSecureTextEntry(bool secure)
+{
+    m_secure = secure;
+    setNeedsDisplay();
+}
+
+void UITextField::setFont(std::shared_ptr<UIFont> font)
+{
+    m_font = std::move(font);
+    setNeedsDisplay();
 }
 
 }

@@ -33,9 +33,9 @@ public:
     void sendActionsForControlEvents(UIControlEvent event);
 
     bool isEnabled() const { return m_enabled; }
-    void setEnabled(bool enabled) { m_enabled = enabled; }
+    void setEnabled(bool enabled);
     bool isSelected() const { return m_selected; }
-    void setSelected(bool selected) { m_selected = selected; }
+    void setSelected(bool selected);
 
 private:
     std::vector<std::pair<UIControlEvent, Action>> m_actions;
@@ -53,6 +53,7 @@ public:
     void setImage(std::shared_ptr<UIImage> image, UIControlState state);
     std::shared_ptr<UIColor> titleColorForState(UIControlState state) const;
     void setTitleColor(std::shared_ptr<UIColor> color, UIControlState state);
+    void drawRect(CGRect rect) override;
 
 private:
     std::map<UIControlState, std::optional<std::string>> m_titles;
@@ -98,14 +99,14 @@ public:
 
     const std::string& text() const { return m_text; }
     // Setting the text from code sends no events; typing does (see typeText).
-    void setText(std::string text) { m_text = std::move(text); }
+    void setText(std::string text);
     // What a person typing does: replaces the text and sends EditingChanged.
     void typeText(std::string text);
     const std::optional<std::string>& placeholder() const { return m_placeholder; }
-    void setPlaceholder(std::optional<std::string> placeholder) { m_placeholder = std::move(placeholder); }
+    void setPlaceholder(std::optional<std::string> placeholder);
 
     bool isSecureTextEntry() const { return m_secure; }
-    void setSecureTextEntry(bool secure) { m_secure = secure; }
+    void setSecureTextEntry(bool secure);
     UIKeyboardType keyboardType() const { return m_keyboardType; }
     void setKeyboardType(UIKeyboardType type) { m_keyboardType = type; }
     UITextAutocorrectionType autocorrectionType() const { return m_autocorrection; }
@@ -114,6 +115,10 @@ public:
     void setAutocapitalizationType(UITextAutocapitalizationType type) { m_autocapitalization = type; }
     UITextFieldViewMode clearButtonMode() const { return m_clearButtonMode; }
     void setClearButtonMode(UITextFieldViewMode mode) { m_clearButtonMode = mode; }
+    // None: the platform's 17-point system font.
+    std::shared_ptr<UIFont> font() const { return m_font; }
+    void setFont(std::shared_ptr<UIFont> font);
+    void drawRect(CGRect rect) override;
 
     // Typing goes to the first responder; taking the role brings up the keyboard (UIKeyboard.h).
     bool becomeFirstResponder();
@@ -128,6 +133,7 @@ private:
     UITextAutocorrectionType m_autocorrection = UITextAutocorrectionType::Default;
     UITextAutocapitalizationType m_autocapitalization = UITextAutocapitalizationType::Sentences;
     UITextFieldViewMode m_clearButtonMode = UITextFieldViewMode::Never;
+    std::shared_ptr<UIFont> m_font;
 };
 
 }

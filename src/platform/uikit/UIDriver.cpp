@@ -1,7 +1,9 @@
 #include "platform/uikit/UIDriver.h"
 
 #include "platform/foundation/RunLoop.h"
+#include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIToolbar.h"
+#include "platform/uikit/UIViewRendering.h"
 
 namespace vesk::platform {
 
@@ -175,6 +177,30 @@ void UIDriver::advance(double seconds)
 bool UIDriver::drain()
 {
     return RunLoop::main().drain();
+}
+
+std::shared_ptr<UIImage> UIDriver::render(CGFloat scale) const
+{
+    auto window = UIApplication::sharedApplication().keyWindow();
+    return window ? UIRenderer::imageOfWindow(*window, scale) : nullptr;
+}
+
+void UIDriver::tapAt(CGPoint point)
+{
+    auto& events = UIEventDispatcher::shared();
+    events.pointerDown(point);
+    events.pointerUp(point);
+}
+
+void UIDriver::dragFrom(CGPoint from, CGPoint to)
+{
+    auto& events = UIEventDispatcher::shared();
+    events.pointerDown(from);
+    // In steps, as a hand moves.
+    constexpr int steps = 8;
+    for (int step = 1; step <= steps; ++step)
+        events.pointerMoved({ from.x + (to.x - from.x) * step / steps, from.y + (to.y - from.y) * step / steps });
+    events.pointerUp(to);
 }
 
 }

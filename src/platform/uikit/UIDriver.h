@@ -2,6 +2,7 @@
 
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIEvent.h"
 #include "platform/uikit/UITableView.h"
 
 #include <memory>
@@ -60,6 +61,16 @@ public:
     // Time and queues.
     void advance(double seconds);
     bool drain();
+
+    // What the key window shows, as the desktop window would (scale 0: the screen's).
+    std::shared_ptr<UIImage> render(CGFloat scale = 0) const;
+    // The pointer and keys, at points of the key window.
+    void tapAt(CGPoint point);
+    void dragFrom(CGPoint from, CGPoint to);
+    void rightClickAt(CGPoint point) { UIEventDispatcher::shared().secondaryClick(point); }
+    void scrollAt(CGPoint point, CGFloat dy) { UIEventDispatcher::shared().scroll(point, dy); }
+    void typeText(const std::string& text) { UIEventDispatcher::shared().insertText(text); }
+    void pressKey(UIKey key) { UIEventDispatcher::shared().pressKey(key); }
 };
 
 }

@@ -19,6 +19,7 @@ public:
     void setBarTintColor(std::shared_ptr<UIColor> color) { m_barTintColor = std::move(color); }
 
     void layoutSubviews() override;
+    void drawRect(CGRect rect) override;
 
 private:
     std::vector<std::shared_ptr<UIBarButtonItem>> m_items;

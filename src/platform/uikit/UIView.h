@@ -28,8 +28,28 @@ public:
     void removeAllAnimations();
     std::size_t animationCount() const;
 
+    // Drawing: rounded corners, a border drawn inside the bounds, and whether what the
+    // subviews draw is cut at the (rounded) bounds.
+    CGFloat cornerRadius() const { return m_cornerRadius; }
+    void setCornerRadius(CGFloat radius);
+    CGFloat borderWidth() const { return m_borderWidth; }
+    void setBorderWidth(CGFloat width);
+    std::shared_ptr<UIColor> borderColor() const { return m_borderColor; }
+    void setBorderColor(std::shared_ptr<UIColor> color);
+    bool masksToBounds() const { return m_masksToBounds; }
+    void setMasksToBounds(bool masks);
+    // What is on screen while an animation runs: the values on the way from the start to the
+    // end, on the main run loop's clock; the view's own values otherwise.
+    CGRect presentationFrame() const;
+    CGFloat presentationOpacity() const;
+    std::shared_ptr<UIColor> presentationBackgroundColor() const;
+
 private:
     UIView& m_view;
+    CGFloat m_cornerRadius = 0;
+    CGFloat m_borderWidth = 0;
+    std::shared_ptr<UIColor> m_borderColor;
+    bool m_masksToBounds = false;
 };
 
 class UIGestureRecognizer {
@@ -63,7 +83,8 @@ public:
     double minimumPressDuration = 0.5;
 };
 
-// A headless view: geometry, hierarchy, colours and gestures, nothing drawn.
+// A view: geometry, hierarchy, colours and gestures. It draws itself in its bounds (drawRect)
+// when the window is drawn; changes mark the screen for redrawing.
 class UIView : public std::enable_shared_from_this<UIView> {
 public:
     UIView();
@@ -85,11 +106,17 @@ public:
     std::shared_ptr<UIColor> backgroundColor() const { return m_backgroundColor; }
     void setBackgroundColor(std::shared_ptr<UIColor> color);
     std::shared_ptr<UIColor> tintColor() const { return m_tintColor; }
-    void setTintColor(std::shared_ptr<UIColor> color) { m_tintColor = std::move(color); }
+    void setTintColor(std::shared_ptr<UIColor> color)
+    {
+        m_tintColor = std::move(color);
+        setNeedsDisplay();
+    }
     int tag() const { return m_tag; }
     void setTag(int tag) { m_tag = tag; }
     bool isUserInteractionEnabled() const { return m_userInteractionEnabled; }
     void setUserInteractionEnabled(bool enabled) { m_userInteractionEnabled = enabled; }
+    bool clipsToBounds() const { return m_layer.masksToBounds(); }
+    void setClipsToBounds(bool clips) { m_layer.setMasksToBounds(clips); }
 
     std::shared_ptr<UIView> superview() const { return m_superview ? m_superview->weak_from_this().lock() : nullptr; }
     const std::vector<std::shared_ptr<UIView>>& subviews() const { return m_subviews; }
@@ -114,8 +141,18 @@ public:
 
     virtual void layoutSubviews() { }
     void setNeedsLayout() { }
-    void setNeedsDisplay() { }
+    // Marks the screen for redrawing; any thread.
+    void setNeedsDisplay();
     void layoutIfNeeded() { layoutSubviews(); }
+    // Draws the view's own content into the current context, in its bounds; the background,
+    // the layer's border and the subviews are drawn around it.
+    virtual void drawRect(CGRect rect);
+
+    // The deepest visible, interactive view at the point (in this view's bounds), or none.
+    virtual std::shared_ptr<UIView> hitTest(CGPoint point);
+    bool pointInside(CGPoint point) const { return point.x >= 0 && point.y >= 0 && point.x < m_frame.size.width && point.y < m_frame.size.height; }
+    // Whether an animation begun with animateWithDuration is still under way.
+    static bool areAnimationsRunning();
 
     // Sets the final values at once; the completion runs on the main run loop when the
     // duration has passed on its clock (finished = true), or at once with false when the
@@ -168,24 +205,29 @@ public:
     using UIView::UIView;
 
     const std::optional<std::string>& text() const { return m_text; }
-    void setText(std::optional<std::string> text) { m_text = std::move(text); }
+    void setText(std::optional<std::string> text);
     std::shared_ptr<UIFont> font() const;
-    void setFont(std::shared_ptr<UIFont> font) { m_font = std::move(font); }
+    void setFont(std::shared_ptr<UIFont> font);
     std::shared_ptr<UIColor> textColor() const;
-    void setTextColor(std::shared_ptr<UIColor> color) { m_textColor = std::move(color); }
+    void setTextColor(std::shared_ptr<UIColor> color);
     NSTextAlignment textAlignment() const { return m_textAlignment; }
-    void setTextAlignment(NSTextAlignment alignment) { m_textAlignment = alignment; }
+    void setTextAlignment(NSTextAlignment alignment);
     int numberOfLines() const { return m_numberOfLines; }
-    void setNumberOfLines(int lines) { m_numberOfLines = lines; }
+    void setNumberOfLines(int lines);
     NSLineBreakMode lineBreakMode() const { return m_lineBreakMode; }
-    void setLineBreakMode(NSLineBreakMode mode) { m_lineBreakMode = mode; }
+    void setLineBreakMode(NSLineBreakMode mode);
     bool adjustsFontSizeToFitWidth() const { return m_adjustsFontSize; }
-    void setAdjustsFontSizeToFitWidth(bool adjusts) { m_adjustsFontSize = adjusts; }
+    void setAdjustsFontSizeToFitWidth(bool adjusts);
+    // The font and colour that stand in for unset ones: what a cell style gives its labels.
+    void setStyleDefaults(std::shared_ptr<UIFont> font, std::shared_ptr<UIColor> color);
+    void drawRect(CGRect rect) override;
 
 private:
     std::optional<std::string> m_text;
     std::shared_ptr<UIFont> m_font;
     std::shared_ptr<UIColor> m_textColor;
+    std::shared_ptr<UIFont> m_styleFont;
+    std::shared_ptr<UIColor> m_styleColor;
     NSTextAlignment m_textAlignment = NSTextAlignment::Natural;
     int m_numberOfLines = 1;
     NSLineBreakMode m_lineBreakMode = NSLineBreakMode::ByTruncatingTail;
@@ -210,9 +252,10 @@ public:
     explicit UIImageView(std::shared_ptr<UIImage> image);
 
     std::shared_ptr<UIImage> image() const { return m_image; }
-    void setImage(std::shared_ptr<UIImage> image) override { m_image = std::move(image); }
+    void setImage(std::shared_ptr<UIImage> image) override;
     UIViewContentMode contentMode() const { return m_contentMode; }
-    void setContentMode(UIViewContentMode mode) { m_contentMode = mode; }
+    void setContentMode(UIViewContentMode mode);
+    void drawRect(CGRect rect) override;
 
     // Frame animation: the images shown in turn over animationDuration seconds.
     const std::vector<std::shared_ptr<UIImage>>& animationImages() const { return m_animationImages; }
@@ -221,8 +264,8 @@ public:
     void setAnimationDuration(double seconds) { m_animationDuration = seconds; }
     int animationRepeatCount() const { return m_animationRepeatCount; }
     void setAnimationRepeatCount(int count) { m_animationRepeatCount = count; }
-    void startAnimating() { m_animating = !m_animationImages.empty(); }
-    void stopAnimating() { m_animating = false; }
+    void startAnimating();
+    void stopAnimating();
     bool isAnimating() const { return m_animating; }
 
 private:
@@ -232,6 +275,7 @@ private:
     double m_animationDuration = 0;
     int m_animationRepeatCount = 0;
     bool m_animating = false;
+    double m_animationStart = 0; // on the main run loop's clock, in seconds
 };
 
 class UIWindow : public UIView {

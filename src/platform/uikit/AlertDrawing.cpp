@@ -1,0 +1,291 @@
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/system/UIDevice.h"
+#include "platform/uikit/DrawingSupport.h"
+#include "platform/uikit/UIAlertControllerView.h"
+#include "platform/uikit/UIKeyboard.h"
+#include "platform/uikit/UINavigationBar.h"
+
+#include <algorithm>
+
+namespace vesk::platform {
+
+namespace {
+
+    constexpr CGFloat alertWidth = 270;
+    constexpr CGFloat alertButtonHeight = 44;
+    constexpr CGFloat sheetMargin = 10;
+    constexpr CGFloat sheetButtonHeight = 57;
+    constexpr CGFloat popoverWidth = 304;
+    constexpr CGFloat popoverButtonHeight = 44;
+    constexpr CGFloat fieldHeight = 26;
+    constexpr CGFloat cornerRadius = 13;
+
+    UIColor rgb(int red, int green, int blue, CGFloat alpha = 1)
+    {
+        return UIColor(red / 255.0, green / 255.0, blue / 255.0, alpha);
+    }
+
+    bool isCancel(const std::shared_ptr<UIAlertAction>& action)
+    {
+        return action && action->style() == UIAlertActionStyle::Cancel;
+    }
+
+    CGFloat textHeight(const std::string& text, const std::shared_ptr<UIFont>& font, CGFloat width)
+    {
+        return text.empty() ? 0 : text::measure(text, font, width).height;
+    }
+
+    std::size_t alertSignature(UIAlertController& alert)
+    {
+        auto seed = drawing::hashText(alert.title().value_or("\x01"));
+        seed = drawing::combine(seed, drawing::hashText(alert.message().value_or("\x01")));
+        seed = drawing::combine(seed, std::hash<const void*> {}(alert.preferredAction().get()));
+        seed = drawing::combine(seed, alert.textFields().size());
+        for (auto& action : alert.actions()) {
+            seed = drawing::combine(seed, drawing::hashText(action->title().value_or("\x01")));
+            seed = drawing::combine(seed, action->isEnabled());
+        }
+        return seed;
+    }
+
+}
+
+void UIAlertController::loadView()
+{
+    auto self = std::static_pointer_cast<UIAlertController>(shared_from_this());
+    setView(std::make_shared<UIAlertControllerView>(self));
+}
+
+UIAlertControllerView::UIAlertControllerView(const std::shared_ptr<UIAlertController>& controller)
+    : m_controller(controller)
+{
+}
+
+bool UIAlertControllerView::isSheet() const
+{
+    auto controller = m_controller.lock();
+    return controller && controller->preferredStyle() == UIAlertControllerStyle::ActionSheet;
+}
+
+bool UIAlertControllerView::isPopover() const
+{
+    return isSheet() && UIDevice::currentDevice().userInterfaceIdiom() == UIUserInterfaceIdiom::Pad;
+}
+
+void UIAlertControllerView::layoutSubviews()
+{
+    m_groups.clear();
+    m_buttons.clear();
+    auto controller = m_controller.lock();
+    if (!controller)
+        return;
+    auto size = frame().size;
+    m_title = controller->title().value_or("");
+    m_message = controller->message().value_or("");
+    bool sheet = isSheet(), popover = isPopover();
+    CGFloat width = popover ? popoverWidth : sheet ? size.width - 2 * sheetMargin
+                                                   : alertWidth;
+    CGFloat buttonHeight = popover ? popoverButtonHeight : sheet ? sheetButtonHeight
+                                                                 : alertButtonHeight;
+    CGFloat inner = std::max(1.0, width - 32);
+
+    // The header: title, message, text fields.
+    auto titleFont = sheet ? UIFont::boldSystemFontOfSize(13) : UIFont::boldSystemFontOfSize(17);
+    auto messageFont = UIFont::systemFontOfSize(13);
+    CGFloat titleHeight = textHeight(m_title, titleFont, inner);
+    CGFloat messageHeight = textHeight(m_message, messageFont, inner);
+    auto& fields = controller->textFields();
+    CGFloat pad = sheet ? 14 : 20;
+    CGFloat header = 0;
+    if (titleHeight > 0 || messageHeight > 0 || !fields.empty()) {
+        header = pad + titleHeight + (titleHeight > 0 && messageHeight > 0 ? 4 : 0) + messageHeight;
+        if (!fields.empty())
+            header += 12 + fields.size() * (fieldHeight + 6) - 6;
+        header += sheet ? pad : 20;
+    }
+
+    std::vector<std::shared_ptr<UIAlertAction>> ordered, cancels;
+    for (auto& action : controller->actions())
+        (isCancel(action) ? cancels : ordered).push_back(action);
+    // A popover has no cancel button: a tap outside it cancels.
+    bool cancelApart = sheet && !popover && !cancels.empty();
+    m_sideBySide = !sheet && controller->actions().size() == 2;
+    if (m_sideBySide)
+        ordered.insert(ordered.begin(), cancels.begin(), cancels.end());
+    else if (!sheet)
+        ordered.insert(ordered.end(), cancels.begin(), cancels.end());
+    CGFloat actionsHeight = m_sideBySide ? buttonHeight : ordered.size() * buttonHeight;
+    CGFloat cancelHeight = cancelApart ? buttonHeight + 8 : 0;
+
+    // Too much text to fit: the message gives way.
+    CGFloat room = size.height - 40 - cancelHeight;
+    CGFloat excess = header + actionsHeight - room;
+    if (excess > 0) {
+        auto cut = std::min(excess, messageHeight);
+        messageHeight -= cut;
+        header -= cut;
+    }
+    CGFloat height = header + actionsHeight;
+
+    CGRect box;
+    if (popover) {
+        auto anchor = CGRectMake(size.width / 2, size.height / 2, 0, 0);
+        auto& popoverController = controller->popoverPresentationController();
+        auto item = popoverController.barButtonItem();
+        auto bar = item && window() ? UINavigationBar::barShowing(*item, *window()) : nullptr;
+        if (bar)
+            anchor = bar->convertRectToView(item->frame(), nullptr);
+        else if (auto source = popoverController.sourceView(); source && source->window())
+            anchor = source->convertRectToView(popoverController.sourceRect(), nullptr);
+        auto x = std::clamp(anchor.origin.x + anchor.size.width / 2 - width / 2, sheetMargin, std::max(sheetMargin, size.width - sheetMargin - width));
+        auto y = CGRectGetMaxY(anchor) + 8;
+        if (y + height > size.height - sheetMargin)
+            y = anchor.origin.y - 8 - height;
+        if (y < sheetMargin)
+            y = std::max(sheetMargin, (size.height - height) / 2);
+        box = CGRectMake(x, y, width, height);
+    } else if (sheet) {
+        box = CGRectMake(sheetMargin, size.height - sheetMargin - cancelHeight - height, width, height);
+    } else {
+        box = CGRectMake((size.width - width) / 2, (size.height - height) / 2, width, height);
+    }
+    m_groups.push_back(box);
+
+    CGFloat y = box.origin.y + pad;
+    m_titleFrame = CGRectMake(box.origin.x + 16, y, inner, titleHeight);
+    y += titleHeight + (titleHeight > 0 && messageHeight > 0 ? 4 : 0);
+    m_messageFrame = CGRectMake(box.origin.x + 16, y, inner, messageHeight);
+    y += messageHeight + 12;
+    for (auto& field : fields) {
+        if (!field->font())
+            field->setFont(UIFont::systemFontOfSize(13));
+        field->setFrame(CGRectMake(box.origin.x + 16, y, inner, fieldHeight));
+        if (field->superview().get() != this)
+            addSubview(field);
+        y += fieldHeight + 6;
+    }
+    // Typing goes to the first field when the alert comes up.
+    if (!fields.empty() && window()) {
+        auto responder = UIKeyboard::firstResponder();
+        if (!responder || std::find(fields.begin(), fields.end(), responder) == fields.end())
+            fields.front()->becomeFirstResponder();
+    }
+
+    CGFloat top = box.origin.y + header;
+    for (std::size_t index = 0; index < ordered.size(); ++index) {
+        CGRect frame = m_sideBySide ? CGRectMake(box.origin.x + index * width / 2, top, width / 2, buttonHeight)
+                                    : CGRectMake(box.origin.x, top + index * buttonHeight, width, buttonHeight);
+        m_buttons.push_back({ ordered[index], frame });
+    }
+    if (cancelApart) {
+        CGRect cancel = CGRectMake(sheetMargin, size.height - sheetMargin - buttonHeight, width, buttonHeight);
+        m_groups.push_back(cancel);
+        m_buttons.push_back({ cancels.front(), cancel });
+    }
+}
+
+void UIAlertControllerView::drawRect(CGRect rect)
+{
+    auto* context = UIGraphicsGetCurrentContext();
+    auto controller = m_controller.lock();
+    if (!context || !controller)
+        return;
+    auto* cr = context->cairo();
+    bool sheet = isSheet(), popover = isPopover();
+    drawing::fillRect(cr, rect, UIColor(0, 0, 0, popover ? 0.2 : 0.4));
+    for (auto& group : m_groups) {
+        drawing::roundedRectPath(cr, group, cornerRadius);
+        drawing::setColor(cr, rgb(248, 248, 248));
+        cairo_fill(cr);
+    }
+    auto gray = drawing::secondaryTextColor();
+    auto titleStyle = drawing::textStyle(sheet ? UIFont::boldSystemFontOfSize(13) : UIFont::boldSystemFontOfSize(17), sheet ? gray : UIColor(0, 0, 0, 1), text::Align::Center);
+    titleStyle.lines = 0;
+    titleStyle.wrap = text::Wrap::WordWrap;
+    auto messageStyle = drawing::textStyle(UIFont::systemFontOfSize(13), sheet ? gray : UIColor(0, 0, 0, 1), text::Align::Center);
+    messageStyle.lines = 0;
+    messageStyle.wrap = text::Wrap::WordWrap;
+    text::draw(cr, m_title, m_titleFrame, titleStyle);
+    text::draw(cr, m_message, m_messageFrame, messageStyle);
+    auto separator = rgb(200, 199, 204);
+    for (auto& field : controller->textFields()) {
+        auto frame = field->frame();
+        cairo_rectangle(cr, frame.origin.x - 0.5, frame.origin.y - 0.5, frame.size.width + 1, frame.size.height + 1);
+        drawing::setColor(cr, UIColor(1, 1, 1, 1));
+        cairo_fill_preserve(cr);
+        cairo_set_line_width(cr, 1);
+        drawing::setColor(cr, separator);
+        cairo_stroke(cr);
+    }
+
+    auto tint = drawing::tintOf(*this);
+    for (std::size_t index = 0; index < m_buttons.size(); ++index) {
+        auto& [action, frame] = m_buttons[index];
+        bool separateCancel = sheet && isCancel(action) && m_groups.size() > 1 && index == m_buttons.size() - 1;
+        bool besideAnother = m_sideBySide && index > 0;
+        if (!separateCancel && (frame.origin.y > m_groups.front().origin.y || besideAnother))
+            drawing::hairline(cr, frame.origin.x, CGRectGetMaxX(frame), frame.origin.y, separator);
+        if (besideAnother)
+            drawing::fillRect(cr, CGRectMake(frame.origin.x, frame.origin.y, 0.5, frame.size.height), separator);
+        bool bold = isCancel(action) || action == controller->preferredAction();
+        auto font = sheet ? (bold ? UIFont::boldSystemFontOfSize(20) : UIFont::systemFontOfSize(20)) : (bold ? UIFont::boldSystemFontOfSize(17) : UIFont::systemFontOfSize(17));
+        auto color = !action->isEnabled() ? drawing::disabledTint() : action->style() == UIAlertActionStyle::Destructive ? drawing::destructiveColor()
+                                                                                                                         : tint;
+        text::draw(cr, action->title().value_or(""), frame.insetBy(8, 0), drawing::textStyle(font, color, text::Align::Center));
+    }
+
+    std::weak_ptr<UIAlertController> weak = controller;
+    drawing::watch([weak] {
+        auto alert = weak.lock();
+        return alert ? alertSignature(*alert) : 0;
+    });
+}
+
+std::shared_ptr<UIAlertAction> UIAlertControllerView::actionAtPoint(CGPoint point) const
+{
+    for (auto& [action, frame] : m_buttons) {
+        if (CGRectContainsPoint(frame, point))
+            return action->isEnabled() ? action : nullptr;
+    }
+    if (isPopover()) {
+        for (auto& group : m_groups) {
+            if (CGRectContainsPoint(group, point))
+                return nullptr;
+        }
+        return cancelAction();
+    }
+    return nullptr;
+}
+
+std::shared_ptr<UIAlertAction> UIAlertControllerView::returnAction() const
+{
+    auto controller = m_controller.lock();
+    if (!controller)
+        return nullptr;
+    if (auto preferred = controller->preferredAction(); preferred && preferred->isEnabled())
+        return preferred;
+    std::shared_ptr<UIAlertAction> only;
+    for (auto& action : controller->actions()) {
+        if (isCancel(action) || !action->isEnabled())
+            continue;
+        if (only)
+            return nullptr;
+        only = action;
+    }
+    return only;
+}
+
+std::shared_ptr<UIAlertAction> UIAlertControllerView::cancelAction() const
+{
+    auto controller = m_controller.lock();
+    if (!controller)
+        return nullptr;
+    for (auto& action : controller->actions()) {
+        if (isCancel(action))
+            return action;
+    }
+    return nullptr;
+}
+
+}

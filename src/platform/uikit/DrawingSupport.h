@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/graphics/CGGeometry.h"
+#include "platform/graphics/UIColor.h"
+#include "platform/graphics/UIFont.h"
+#include "platform/uikit/TextDrawing.h"
+
+#include <cairo.h>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace vesk::platform {
+
+class UIBarButtonItem;
+class UIImage;
+class UITableView;
+class UIToolbar;
+class UIView;
+
+// What the views share when they draw: the platform's colours, shapes and images, and the
+// state read from outside the views that decides when the screen must be drawn again.
+namespace drawing {
+
+    // The platform's colours.
+    UIColor defaultTint();
+    UIColor disabledTint();
+    UIColor separatorColor();
+    UIColor barColor();
+    UIColor barHairlineColor();
+    UIColor groupedBackgroundColor();
+    UIColor secondaryTextColor();
+    UIColor destructiveColor();
+    UIColor selectionColor();
+    // The view's tint colour, or the nearest one up its superviews, or the default.
+    UIColor tintOf(const UIView& view);
+
+    void setColor(cairo_t* cr, const UIColor& color, CGFloat alpha = 1);
+    void fillRect(cairo_t* cr, const CGRect& rect, const UIColor& color);
+    void roundedRectPath(cairo_t* cr, const CGRect& rect, CGFloat radius);
+    // A line one device pixel thick along the top of y.
+    void hairline(cairo_t* cr, CGFloat x0, CGFloat x1, CGFloat y, const UIColor& color);
+    // The image stretched onto the rectangle.
+    void drawImage(cairo_t* cr, const UIImage& image, const CGRect& rect, CGFloat alpha = 1);
+    // The image's shape filled with the colour, as bars show their item images.
+    void drawTemplateImage(cairo_t* cr, const UIImage& image, const CGRect& rect, const UIColor& color);
+    // The right-pointing chevron of a disclosure indicator or a back button.
+    void chevron(cairo_t* cr, CGPoint tip, CGFloat height, bool pointsLeft, CGFloat width, const UIColor& color);
+    text::Style textStyle(std::shared_ptr<UIFont> font, const UIColor& color, text::Align align = text::Align::Left);
+
+    // State outside the views that a drawing read: its signature is taken again before each
+    // frame, and a different one makes the screen draw again.
+    void watch(std::function<std::size_t()> signature);
+    std::size_t combine(std::size_t seed, std::size_t value);
+    std::size_t hashText(const std::string& text);
+    // Something on screen moves by itself (an animated image): draw again next frame.
+    void noteMovingContent();
+    // Seconds on the main run loop's clock.
+    double now();
+
+    // Views whose content the renderer draws from outside their class.
+    void drawTable(UITableView& table, cairo_t* cr);
+    // The toolbar item a tap at the point (in the toolbar) meets, if any.
+    std::shared_ptr<UIBarButtonItem> toolbarItemAt(UIToolbar& toolbar, CGPoint point);
+
+}
+
+}

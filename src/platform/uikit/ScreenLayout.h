@@ -1,0 +1,39 @@
+#pragma once
+
+#include "platform/graphics/CGGeometry.h"
+
+#include <cairo.h>
+#include <cstddef>
+#include <memory>
+
+namespace vesk::platform {
+
+class UINavigationController;
+class UITableView;
+class UIView;
+class UIViewController;
+class UIWindow;
+
+// Where the screens go in the window: containers place their children, presented screens
+// lie over their presenters.
+namespace screenLayout {
+
+    // The bars and the top screen's view of a navigation controller, in its view: the view
+    // fills the controller's, under the bars.
+    void layoutNavigationController(UINavigationController& navigation);
+    // How far a screen's table keeps its rows clear of the bars above and below it.
+    struct Insets {
+        CGFloat top = 0;
+        CGFloat bottom = 0;
+    };
+    Insets tableInsets(const UITableView& table);
+    // The frame of a presented screen's view in the window.
+    CGRect presentedFrame(UIViewController& controller, const CGRect& windowBounds);
+    // The first subview of the window worth drawing: the last screen that covers the window.
+    std::size_t firstShownSubview(UIWindow& window);
+    // Dims what lies beneath a sheet that leaves the screens under it partly visible.
+    void drawPresentationBackdrop(UIWindow& window, UIView& subview, cairo_t* cr);
+
+}
+
+}

@@ -1,0 +1,133 @@
+#include "platform/uikit/TextDrawing.h"
+
+#include "platform/graphics/TextLayout.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vesk::platform::text {
+
+namespace {
+
+    bool usable(const CGRect& rect)
+    {
+        return std::isfinite(rect.origin.x) && std::isfinite(rect.origin.y) && std::isfinite(rect.size.width)
+            && std::isfinite(rect.size.height) && rect.size.width > 0 && rect.size.height > 0
+            && rect.size.width * PANGO_SCALE < double(G_MAXINT) && rect.size.height * PANGO_SCALE < double(G_MAXINT);
+    }
+
+    PangoEllipsizeMode ellipsizing(Wrap wrap)
+    {
+        switch (wrap) {
+        case Wrap::TruncateHead:
+            return PANGO_ELLIPSIZE_START;
+        case Wrap::TruncateMiddle:
+            return PANGO_ELLIPSIZE_MIDDLE;
+        case Wrap::TruncateTail:
+        case Wrap::WordWrap:
+        case Wrap::CharWrap:
+            return PANGO_ELLIPSIZE_END;
+        case Wrap::Clip:
+            break;
+        }
+        return PANGO_ELLIPSIZE_NONE;
+    }
+
+    void configure(PangoLayout* layout, const CGRect& rect, const Style& style)
+    {
+        pango_layout_set_width(layout, int(rect.size.width * PANGO_SCALE));
+        pango_layout_set_alignment(layout, style.align == Align::Center ? PANGO_ALIGN_CENTER : style.align == Align::Right ? PANGO_ALIGN_RIGHT
+                                                                                                                           : PANGO_ALIGN_LEFT);
+        if (style.lines == 1) {
+            // A line break in a name shows as a mark, never as a second line.
+            pango_layout_set_single_paragraph_mode(layout, TRUE);
+            bool wraps = style.wrap == Wrap::WordWrap || style.wrap == Wrap::CharWrap;
+            pango_layout_set_ellipsize(layout, wraps ? PANGO_ELLIPSIZE_NONE : ellipsizing(style.wrap));
+            if (wraps)
+                pango_layout_set_height(layout, -1);
+            return;
+        }
+        pango_layout_set_wrap(layout, style.wrap == Wrap::CharWrap ? PANGO_WRAP_CHAR : PANGO_WRAP_WORD_CHAR);
+        pango_layout_set_ellipsize(layout, ellipsizing(style.wrap));
+        // A negative height counts lines; a positive one is the room in pango units.
+        if (style.lines > 1)
+            pango_layout_set_height(layout, -style.lines);
+        else
+            pango_layout_set_height(layout, int(rect.size.height * PANGO_SCALE));
+    }
+
+    CGSize extent(PangoLayout* layout)
+    {
+        PangoRectangle logical;
+        pango_layout_get_extents(layout, nullptr, &logical);
+        return { CGFloat(logical.width) / PANGO_SCALE, CGFloat(logical.height) / PANGO_SCALE };
+    }
+
+}
+
+void draw(cairo_t* cr, const std::string& text, const CGRect& rect, const Style& style)
+{
+    if (text.empty() || !style.font || !usable(rect))
+        return;
+    auto font = style.font;
+    auto* layout = createTextLayout(cr, text, *font);
+    configure(layout, rect, style);
+    if (style.shrinkToFit && style.lines == 1) {
+        // Whole steps down to a quarter of the size; beyond that it is truncated.
+        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_NONE);
+        pango_layout_set_width(layout, -1);
+        auto natural = extent(layout).width;
+        if (natural > rect.size.width && natural > 0) {
+            auto size = std::max(font->pointSize() / 4, std::floor(font->pointSize() * rect.size.width / natural));
+            font = std::make_shared<UIFont>(font->fontName(), font->familyName(), font->isBold(), size);
+            g_object_unref(layout);
+            layout = createTextLayout(cr, text, *font);
+        }
+        configure(layout, rect, style);
+    }
+    auto size = extent(layout);
+    // Taller text than the rectangle starts at its top, as a label shows it.
+    auto y = rect.origin.y + std::max(0.0, (rect.size.height - size.height) / 2);
+    cairo_save(cr);
+    cairo_rectangle(cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
+    cairo_clip(cr);
+    cairo_set_source_rgba(cr, style.color.red(), style.color.green(), style.color.blue(), style.color.alpha());
+    cairo_move_to(cr, rect.origin.x, y);
+    pango_cairo_show_layout(cr, layout);
+    cairo_restore(cr);
+    g_object_unref(layout);
+}
+
+std::string uppercased(const std::string& text)
+{
+    auto clean = sanitizedText(text);
+    auto* upper = g_utf8_strup(clean.c_str(), static_cast<gssize>(clean.size()));
+    std::string result = upper ? upper : clean;
+    g_free(upper);
+    return result;
+}
+
+CGSize measure(const std::string& text, const std::shared_ptr<UIFont>& font, CGFloat width)
+{
+    if (text.empty() || !font)
+        return CGSizeZero;
+    struct Scratch {
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+        ~Scratch() { cairo_surface_destroy(surface); }
+    };
+    static thread_local Scratch scratch;
+    auto* cr = cairo_create(scratch.surface);
+    auto* layout = createTextLayout(cr, text, *font);
+    if (width > 0 && width * PANGO_SCALE < double(G_MAXINT)) {
+        pango_layout_set_width(layout, int(width * PANGO_SCALE));
+        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    } else {
+        pango_layout_set_single_paragraph_mode(layout, TRUE);
+    }
+    auto size = extent(layout);
+    g_object_unref(layout);
+    cairo_destroy(cr);
+    return size;
+}
+
+}

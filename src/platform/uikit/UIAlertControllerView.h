@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/uikit/UIAlertController.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vesk::platform {
+
+// What an alert or action sheet shows over the window: the dimmed screen, a box with the
+// title, the message, the text fields and the actions in their styles.
+class UIAlertControllerView : public UIView {
+public:
+    explicit UIAlertControllerView(const std::shared_ptr<UIAlertController>& controller);
+
+    std::shared_ptr<UIAlertController> controller() const { return m_controller.lock(); }
+    void layoutSubviews() override;
+    void drawRect(CGRect rect) override;
+    // What a tap at the point meets: an enabled action's button, the cancel action for a tap
+    // outside a popover, or nothing.
+    std::shared_ptr<UIAlertAction> actionAtPoint(CGPoint point) const;
+    // The action the Return key chooses: the preferred one, or the only one that is no cancel.
+    std::shared_ptr<UIAlertAction> returnAction() const;
+    std::shared_ptr<UIAlertAction> cancelAction() const;
+
+private:
+    struct Button {
+        std::shared_ptr<UIAlertAction> action;
+        CGRect frame;
+    };
+    bool isSheet() const;
+    bool isPopover() const;
+
+    std::weak_ptr<UIAlertController> m_controller;
+    std::vector<CGRect> m_groups;
+    std::vector<Button> m_buttons;
+    CGRect m_titleFrame {};
+    CGRect m_messageFrame {};
+    std::string m_title;
+    std::string m_message;
+    bool m_sideBySide = false;
+};
+
+}

@@ -1,0 +1,441 @@
+#include "platform/uikit/UIEvent.h"
+
+#include "platform/uikit/DrawingSupport.h"
+#include "platform/uikit/ScreenLayout.h"
+#include "platform/uikit/TableGeometry.h"
+#include "platform/uikit/UIAlertControllerView.h"
+#include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIKeyboard.h"
+#include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UIToolbar.h"
+#include "platform/uikit/UIViewRendering.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vesk::platform {
+
+namespace {
+
+    // How far the pointer may move and still tap; and how far a sideways drag must go to
+    // reveal or hide a row's actions.
+    constexpr CGFloat tapSlop = 8;
+    constexpr CGFloat swipeDistance = 30;
+
+    struct Hit {
+        std::shared_ptr<UIView> view;
+        CGPoint point;
+    };
+
+    CGPoint minus(CGPoint point, CGPoint origin)
+    {
+        return { point.x - origin.x, point.y - origin.y };
+    }
+
+    // Labels and image views take touches only when given a gesture of their own.
+    bool takesTouches(UIView& view)
+    {
+        if (view.isHidden() || !view.isUserInteractionEnabled() || view.alpha() <= 0.01)
+            return false;
+        if (dynamic_cast<UILabel*>(&view) || dynamic_cast<UIImageView*>(&view))
+            return !view.gestureRecognizers().empty();
+        return true;
+    }
+
+    // A point of the table in its content, below the bar it keeps clear of and scrolled.
+    CGPoint contentPoint(UITableView& table, CGPoint point)
+    {
+        auto offset = table.contentOffset();
+        return { point.x + offset.x, point.y + offset.y - screenLayout::tableInsets(table).top };
+    }
+
+    // The offset of the row's content while its actions are revealed.
+    CGFloat revealShift(UITableView& table, const NSIndexPath& indexPath)
+    {
+        CGFloat shift = 0;
+        if (auto actions = RevealedRowActions::current().on(table, indexPath)) {
+            for (auto width : tableDrawing::actionWidths(*actions))
+                shift += width;
+        }
+        return shift;
+    }
+
+    bool collect(UIView& view, CGPoint point, std::vector<Hit>& path)
+    {
+        if (!takesTouches(view) || !view.pointInside(point))
+            return false;
+        path.push_back({ view.shared_from_this(), point });
+        auto subviews = view.subviews();
+        for (auto it = subviews.rbegin(); it != subviews.rend(); ++it) {
+            if (collect(**it, minus(point, (*it)->frame().origin), path))
+                return true;
+        }
+        // A table's rows lie in it, moved by its scroll offset.
+        if (auto* table = dynamic_cast<UITableView*>(&view)) {
+            auto content = contentPoint(*table, point);
+            if (auto row = TableGeometry::of(*table).rowAt(content.y)) {
+                auto rect = TableGeometry::of(*table).rowRect(*row);
+                if (auto cell = table->cellForRowAtIndexPath(*row)) {
+                    cell->setFrame(rect);
+                    CGPoint inCell { content.x - rect.origin.x + revealShift(*table, *row), content.y - rect.origin.y };
+                    collect(*cell, inCell, path);
+                }
+            }
+        }
+        return true;
+    }
+
+    std::vector<Hit> hitPath(CGPoint point)
+    {
+        std::vector<Hit> path;
+        auto window = UIApplication::sharedApplication().keyWindow();
+        if (!window)
+            return path;
+        UIRenderer::layoutWindow(*window);
+        collect(*window, point, path);
+        return path;
+    }
+
+    // The table and the row of a cell on the path, when the path goes through one.
+    struct RowHit {
+        std::shared_ptr<UITableView> table;
+        std::optional<NSIndexPath> indexPath;
+        std::shared_ptr<UITableViewCell> cell;
+        CGPoint pointInCell {};
+        CGPoint pointInTable {};
+    };
+
+    RowHit rowOf(const std::vector<Hit>& path)
+    {
+        RowHit hit;
+        for (std::size_t index = path.size(); index-- > 0;) {
+            if (auto table = std::dynamic_pointer_cast<UITableView>(path[index].view)) {
+                hit.table = table;
+                hit.pointInTable = path[index].point;
+                if (index + 1 < path.size()) {
+                    hit.cell = std::dynamic_pointer_cast<UITableViewCell>(path[index + 1].view);
+                    if (hit.cell) {
+                        hit.indexPath = table->indexPathForCell(*hit.cell);
+                        hit.pointInCell = path[index + 1].point;
+                    }
+                }
+                break;
+            }
+        }
+        return hit;
+    }
+
+    std::shared_ptr<UITextField> editedField()
+    {
+        // The window as it is now: a field whose alert went away takes no typing.
+        if (auto window = UIApplication::sharedApplication().keyWindow())
+            UIRenderer::layoutWindow(*window);
+        auto field = std::dynamic_pointer_cast<UITextField>(UIKeyboard::firstResponder());
+        return field && field->window() ? field : nullptr;
+    }
+
+    // The screen on top of the window: the last presented one, or the root.
+    std::shared_ptr<UIViewController> topScreen()
+    {
+        auto window = UIApplication::sharedApplication().keyWindow();
+        auto top = window ? window->rootViewController() : nullptr;
+        while (top && top->presentedViewController())
+            top = top->presentedViewController();
+        return top;
+    }
+
+    std::shared_ptr<UINavigationController> navigationWithBar(UIView& bar)
+    {
+        auto window = UIApplication::sharedApplication().keyWindow();
+        for (auto controller = window ? window->rootViewController() : nullptr; controller; controller = controller->presentedViewController()) {
+            auto navigation = std::dynamic_pointer_cast<UINavigationController>(controller);
+            if (navigation && navigation->navigationBar().get() == &bar)
+                return navigation;
+        }
+        return nullptr;
+    }
+
+    void revealActions(UITableView& table, const NSIndexPath& indexPath)
+    {
+        auto& revealed = RevealedRowActions::current();
+        revealed.close();
+        auto actions = table.swipeRowAtIndexPath(indexPath);
+        if (!actions.empty())
+            revealed.reveal(table, indexPath, std::move(actions));
+        markNeedsDisplay();
+    }
+
+    void scrollTable(UITableView& table, CGFloat dy)
+    {
+        auto offset = table.contentOffset();
+        auto insets = screenLayout::tableInsets(table);
+        auto limit = TableGeometry::of(table).maximumOffset(table.frame().size.height - insets.top - insets.bottom);
+        auto y = std::clamp(offset.y + dy, 0.0, limit);
+        if (y != offset.y) {
+            table.setContentOffset({ offset.x, y });
+            markNeedsDisplay();
+        }
+    }
+
+    // Taps on a row with revealed actions: an action runs; anything else closes them.
+    bool tapRevealed(const std::vector<Hit>& path)
+    {
+        auto& revealed = RevealedRowActions::current();
+        if (!revealed.isOpen())
+            return false;
+        auto hit = rowOf(path);
+        auto table = revealed.table.lock();
+        auto actions = revealed.actions;
+        auto indexPath = revealed.indexPath;
+        revealed.close();
+        markNeedsDisplay();
+        if (!table || hit.table != table)
+            return true;
+        auto content = contentPoint(*table, hit.pointInTable);
+        auto& geometry = TableGeometry::of(*table);
+        if (geometry.rowAt(content.y) != indexPath)
+            return true;
+        // The buttons sit at the right edge of the row, the first action rightmost.
+        auto widths = tableDrawing::actionWidths(actions);
+        CGFloat x = geometry.rowRect(indexPath).size.width;
+        for (std::size_t index = 0; index < actions.size(); ++index) {
+            x -= widths[index];
+            if (content.x >= x) {
+                actions[index]->perform(indexPath);
+                return true;
+            }
+        }
+        return true;
+    }
+
+    void tapRow(const RowHit& hit)
+    {
+        if (!hit.table || !hit.indexPath || !hit.cell)
+            return;
+        auto type = hit.table->isEditing() ? hit.cell->editingAccessoryType() : hit.cell->accessoryType();
+        bool detail = type == UITableViewCellAccessoryType::DetailButton || type == UITableViewCellAccessoryType::DetailDisclosureButton;
+        auto width = hit.cell->frame().size.width;
+        if (detail && hit.pointInCell.x >= width - tableDrawing::accessoryWidth(*hit.table, *hit.cell)) {
+            hit.table->tapAccessoryAtIndexPath(*hit.indexPath);
+            return;
+        }
+        hit.table->tapRowAtIndexPath(*hit.indexPath);
+    }
+
+}
+
+std::shared_ptr<UIView> UIView::hitTest(CGPoint point)
+{
+    std::vector<Hit> path;
+    if (!collect(*this, point, path))
+        return nullptr;
+    return path.back().view;
+}
+
+UIEventDispatcher& UIEventDispatcher::shared()
+{
+    static UIEventDispatcher dispatcher;
+    return dispatcher;
+}
+
+void UIEventDispatcher::pointerDown(CGPoint point)
+{
+    m_down = point;
+    m_last = point;
+    m_axis = Axis::None;
+    m_table.reset();
+    m_cell.reset();
+}
+
+void UIEventDispatcher::pointerMoved(CGPoint point)
+{
+    if (!m_down)
+        return;
+    CGFloat dx = point.x - m_down->x, dy = point.y - m_down->y;
+    if (m_axis == Axis::None && std::hypot(dx, dy) > tapSlop) {
+        m_axis = std::abs(dx) > std::abs(dy) ? Axis::Horizontal : Axis::Vertical;
+        auto hit = rowOf(hitPath(*m_down));
+        m_table = hit.table;
+        m_cell = hit.cell;
+        if (m_axis == Axis::Vertical && RevealedRowActions::current().isOpen()) {
+            RevealedRowActions::current().close();
+            markNeedsDisplay();
+        }
+    }
+    if (m_axis == Axis::Vertical) {
+        // The content follows the pointer.
+        if (auto table = m_table.lock())
+            scrollTable(*table, m_last.y - point.y);
+    }
+    m_last = point;
+}
+
+void UIEventDispatcher::pointerUp(CGPoint point)
+{
+    if (!m_down)
+        return;
+    auto down = *m_down;
+    auto axis = m_axis;
+    m_down.reset();
+    m_axis = Axis::None;
+    if (axis == Axis::None) {
+        tap(down);
+        return;
+    }
+    auto table = m_table.lock();
+    auto cell = std::dynamic_pointer_cast<UITableViewCell>(m_cell.lock());
+    if (axis != Axis::Horizontal || !table || !cell)
+        return;
+    auto indexPath = table->indexPathForCell(*cell);
+    if (!indexPath)
+        return;
+    CGFloat dx = point.x - down.x;
+    if (dx <= -swipeDistance)
+        revealActions(*table, *indexPath);
+    else if (dx >= swipeDistance && RevealedRowActions::current().on(*table, *indexPath)) {
+        RevealedRowActions::current().close();
+        markNeedsDisplay();
+    }
+}
+
+void UIEventDispatcher::cancelGesture()
+{
+    m_down.reset();
+    m_axis = Axis::None;
+}
+
+void UIEventDispatcher::secondaryClick(CGPoint point)
+{
+    auto hit = rowOf(hitPath(point));
+    if (!hit.table || !hit.indexPath)
+        return;
+    if (RevealedRowActions::current().on(*hit.table, *hit.indexPath)) {
+        RevealedRowActions::current().close();
+        markNeedsDisplay();
+        return;
+    }
+    revealActions(*hit.table, *hit.indexPath);
+}
+
+void UIEventDispatcher::scroll(CGPoint point, CGFloat dy)
+{
+    auto hit = rowOf(hitPath(point));
+    if (!hit.table)
+        return;
+    if (RevealedRowActions::current().isOpen()) {
+        RevealedRowActions::current().close();
+        markNeedsDisplay();
+    }
+    scrollTable(*hit.table, dy);
+}
+
+void UIEventDispatcher::tap(CGPoint point)
+{
+    auto path = hitPath(point);
+    if (tapRevealed(path))
+        return;
+    for (std::size_t index = path.size(); index-- > 0;) {
+        auto& [view, local] = path[index];
+        if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
+            if (field->isEnabled())
+                field->becomeFirstResponder();
+            return;
+        }
+        if (auto control = std::dynamic_pointer_cast<UIControl>(view)) {
+            // A disabled control takes the tap and does nothing.
+            if (control->isEnabled())
+                control->sendActionsForControlEvents(UIControlEvent::TouchUpInside);
+            return;
+        }
+        auto recognizers = view->gestureRecognizers();
+        for (auto& recognizer : recognizers) {
+            if (std::dynamic_pointer_cast<UITapGestureRecognizer>(recognizer) && recognizer->isEnabled()) {
+                recognizer->recognize();
+                return;
+            }
+        }
+        if (auto bar = std::dynamic_pointer_cast<UINavigationBar>(view)) {
+            if (auto* slot = bar->slotAtPoint(local)) {
+                if (slot->back) {
+                    if (auto navigation = navigationWithBar(*bar))
+                        navigation->popViewControllerAnimated(true);
+                } else if (slot->item) {
+                    slot->item->tap();
+                }
+            }
+            return;
+        }
+        if (auto toolbar = std::dynamic_pointer_cast<UIToolbar>(view)) {
+            if (auto item = drawing::toolbarItemAt(*toolbar, local))
+                item->tap();
+            return;
+        }
+        if (auto alert = std::dynamic_pointer_cast<UIAlertControllerView>(view)) {
+            auto controller = alert->controller();
+            if (auto action = alert->actionAtPoint(local); action && controller)
+                controller->chooseAction(action);
+            return;
+        }
+        if (std::dynamic_pointer_cast<UITableView>(view)) {
+            tapRow(rowOf(path));
+            return;
+        }
+    }
+}
+
+void UIEventDispatcher::insertText(const std::string& text)
+{
+    if (auto field = editedField(); field && field->isEnabled())
+        field->typeText(field->text() + text);
+}
+
+void UIEventDispatcher::pressKey(UIKey key)
+{
+    auto field = editedField();
+    switch (key) {
+    case UIKey::Backspace:
+        if (field && field->isEnabled() && !field->text().empty()) {
+            // One character: the last UTF-8 sequence, continuation bytes and all.
+            auto text = field->text();
+            auto end = text.size() - 1;
+            while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+                --end;
+            text.erase(end);
+            field->typeText(text);
+        }
+        return;
+    case UIKey::Return:
+        if (field) {
+            if (auto alert = std::dynamic_pointer_cast<UIAlertControllerView>(field->superview())) {
+                auto controller = alert->controller();
+                if (auto action = alert->returnAction(); action && controller)
+                    controller->chooseAction(action);
+            }
+        }
+        return;
+    case UIKey::Escape: {
+        auto top = topScreen();
+        if (auto alert = std::dynamic_pointer_cast<UIAlertController>(top)) {
+            if (auto view = std::dynamic_pointer_cast<UIAlertControllerView>(alert->view()))
+                alert->chooseAction(view->cancelAction());
+            return;
+        }
+        // Back one screen, where the bar shows a back button.
+        auto navigation = std::dynamic_pointer_cast<UINavigationController>(top);
+        if (!navigation || navigation->isNavigationBarHidden() || navigation->viewControllers().size() < 2)
+            return;
+        auto& item = navigation->topViewController()->navigationItem();
+        if (!item.hidesBackButton() && item.leftBarButtonItems().empty())
+            navigation->popViewControllerAnimated(true);
+        return;
+    }
+    }
+}
+
+bool UIEventDispatcher::acceptsText() const
+{
+    auto field = editedField();
+    return field && field->isEnabled();
+}
+
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "platform/graphics/CGGeometry.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesk::platform {
+
+class UITableView;
+class UIView;
+
+enum class UIKey {
+    Return,
+    Backspace,
+    Escape,
+};
+
+// A person's pointer and keys on the key window, turned into what the screens already take:
+// taps on rows, buttons, bar items, alert actions and banners; drags and the wheel that scroll
+// a table; a sideways drag or a secondary click that reveals a row's actions; typing into the
+// first responder. Points are in the window's coordinates. Main thread.
+class UIEventDispatcher {
+public:
+    static UIEventDispatcher& shared();
+
+    void pointerDown(CGPoint point);
+    void pointerMoved(CGPoint point);
+    // Ends a drag, or taps where the pointer went down when it hardly moved.
+    void pointerUp(CGPoint point);
+    void secondaryClick(CGPoint point);
+    // The wheel: moves the content of the table under the point up by dy points.
+    void scroll(CGPoint point, CGFloat dy);
+    void insertText(const std::string& text);
+    void pressKey(UIKey key);
+    // Whether typing has a field to go to.
+    bool acceptsText() const;
+    // Forgets a gesture under way (the window lost the pointer).
+    void cancelGesture();
+
+private:
+    enum class Axis {
+        None,
+        Vertical,
+        Horizontal,
+    };
+    void tap(CGPoint point);
+    std::optional<CGPoint> m_down;
+    CGPoint m_last {};
+    Axis m_axis = Axis::None;
+    std::weak_ptr<UITableView> m_table;
+    std::weak_ptr<UIView> m_cell;
+};
+
+}
