@@ -1,10 +1,13 @@
-// The vesk program: the app on the main run loop until SIGINT or SIGTERM, then through the
-// background entry to a clean exit. Its options stand in for what the platform delivers.
+// The vesk program: the app on the main run loop until SIGINT or SIGTERM (or until its window
+// is closed), then through the background entry to a clean exit. Its options stand in for what
+// the platform delivers.
 
 #include "app/AppDelegate.h"
 #include "app/MainStoryboard.h"
 #include "model/PlatformUtilities.h"
 #include "model/VeskNotificationManager.h"
+#include "platform/display/DesktopWindow.h"
+#include "platform/display/ScreenSetting.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/uikit/UIApplication.h"
@@ -29,8 +32,10 @@ namespace {
 const char* usage = "Usage: vesk [options]\n"
                     "\n"
                     "Runs the file manager and its web file server until interrupted (SIGINT, SIGTERM).\n"
+                    "With a display (X11 or Wayland) its screens show in a window; closing it ends the program.\n"
                     "\n"
                     "Options:\n"
+                    "  --headless                 no window, even with a display\n"
                     "  --quick-action fileserver  the quick action \"Start fileserver\": turns the server switch on\n"
                     "                             (kept in the user defaults); the server starts as the app becomes active\n"
                     "  --quick-action bookmarks   the quick action \"Bookmarks\": opens the bookmarks screen\n"
@@ -38,7 +43,9 @@ const char* usage = "Usage: vesk [options]\n"
                     "  --help                     shows this text\n"
                     "\n"
                     "Environment: VESK_HOME (the app's folder), VESK_PORT (instead of 8080),\n"
-                    "VESK_WIFI_INTERFACE (the interface that stands for Wi-Fi; lo included).\n";
+                    "VESK_WIFI_INTERFACE (the interface that stands for Wi-Fi; lo included),\n"
+                    "VESK_SCREEN (the screen as WxH@S in points and scale, 375x667@2 unless set;\n"
+                    "768x1024@2 and other sizes 600 points or more a side are a pad's).\n";
 
 std::string absolutePath(const std::string& path)
 {
@@ -51,12 +58,16 @@ std::string absolutePath(const std::string& path)
 }
 
 // Answers the exit status for a command line that is not to run the app.
-std::optional<int> parseOptions(int argc, char** argv, UIApplicationLaunchOptions& options)
+std::optional<int> parseOptions(int argc, char** argv, UIApplicationLaunchOptions& options, bool& headless)
 {
     for (int index = 1; index < argc; ++index) {
         std::string option = argv[index];
         if (option == "--")
             continue;
+        if (option == "--headless") {
+            headless = true;
+            continue;
+        }
         if (option == "--help" || option == "-h") {
             std::fputs(usage, stdout);
             return 0;
@@ -92,8 +103,11 @@ std::optional<int> parseOptions(int argc, char** argv, UIApplicationLaunchOption
 int main(int argc, char** argv)
 {
     UIApplicationLaunchOptions options;
-    if (auto status = parseOptions(argc, argv, options))
+    bool headless = false;
+    if (auto status = parseOptions(argc, argv, options, headless))
         return *status;
+    if (auto problem = applyScreenFromEnvironment())
+        std::fprintf(stderr, "vesk: %s\n", problem->c_str());
 
     // Every thread started from here on inherits the blocked signals; only the waiter below
     // takes them, so no work ever runs in a signal handler.
@@ -110,10 +124,25 @@ int main(int argc, char** argv)
         RunLoop::main().stop();
     });
 
+    // Opened after the signals are blocked, so the window system's threads never take them.
+    std::unique_ptr<DesktopWindow> window;
+    if (!headless) {
+        std::string failure;
+        window = DesktopWindow::open(failure);
+        if (!window)
+            std::fprintf(stderr, "vesk: no window (%s); running without one\n", failure.empty() ? "the window system failed" : failure.c_str());
+    }
+    if (window) {
+        // Closing the window ends the program as SIGTERM does.
+        window->setCloseHandler([] { RunLoop::main().stop(); });
+        window->start();
+    }
+
     VeskNotificationManager::setEchoToStandardError(true);
     registerMainStoryboard();
     installWebServices();
     int status = UIApplicationMain(argc, argv, std::make_shared<AppDelegate>(), options);
+    window.reset();
     WifiWatch::shutDown();
     // Screens and banners go while everything they use at teardown still exists.
     UIApplication::sharedApplication().reset();

@@ -1,0 +1,286 @@
+#include "platform/display/DesktopWindow.h"
+
+#include "platform/foundation/NSTimer.h"
+#include "platform/graphics/UIScreen.h"
+#include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIEvent.h"
+#include "platform/uikit/UIPasteboard.h"
+#include "platform/uikit/UIView.h"
+#include "platform/uikit/UIViewRendering.h"
+
+#include <SDL.h>
+#include <algorithm>
+#include <cairo.h>
+#include <cmath>
+#include <cstdlib>
+#include <optional>
+#include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace vesk::platform {
+
+namespace {
+
+    constexpr double frameInterval = 1.0 / 60;
+    // A notch of the wheel moves the content this far.
+    constexpr CGFloat wheelStep = 40;
+
+    // The window system's libraries keep memory for the life of the process (D-Bus, input
+    // methods, libraries loaded and unloaded by SDL); the leak checker is not to count it.
+    struct WindowSystemCall {
+#if defined(__SANITIZE_ADDRESS__)
+        WindowSystemCall()
+        {
+            __lsan_disable();
+        }
+        ~WindowSystemCall()
+        {
+            __lsan_enable();
+        }
+#endif
+        WindowSystemCall(const WindowSystemCall&) = delete;
+        WindowSystemCall& operator=(const WindowSystemCall&) = delete;
+    };
+
+    bool isSet(const char* name)
+    {
+        const char* value = std::getenv(name);
+        return value && *value;
+    }
+
+}
+
+std::unique_ptr<DesktopWindow> DesktopWindow::open(std::string& failure)
+{
+    // Only the desktop's own window systems: SDL would otherwise settle for a window
+    // nobody sees, or print the reasons it could not use the others.
+    if (!isSet("SDL_VIDEODRIVER")) {
+        if (!isSet("DISPLAY") && !isSet("WAYLAND_DISPLAY")) {
+            failure = "no display";
+            return nullptr;
+        }
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, isSet("DISPLAY") ? (isSet("WAYLAND_DISPLAY") ? "x11,wayland" : "x11") : "wayland");
+    }
+    WindowSystemCall call;
+    // The program takes SIGINT and SIGTERM itself.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // The first click into the window is a tap, not only a focus change.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        failure = SDL_GetError();
+        return nullptr;
+    }
+    std::unique_ptr<DesktopWindow> window(new DesktopWindow);
+    auto screen = UIScreen::mainScreen().bounds().size;
+    auto scale = UIScreen::mainScreen().scale();
+    // Smaller than the screen at its scale when the desktop is smaller, never larger.
+    double fit = 1;
+    SDL_Rect usable;
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0)
+        fit = std::min({ 1.0, usable.w / (screen.width * scale), usable.h / (screen.height * scale) });
+    window->m_pointScale = scale * fit;
+    window->m_pixelWidth = std::max(1, int(std::lround(screen.width * window->m_pointScale)));
+    window->m_pixelHeight = std::max(1, int(std::lround(screen.height * window->m_pointScale)));
+    window->m_window = SDL_CreateWindow("Vesk", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, window->m_pixelWidth, window->m_pixelHeight, 0);
+    if (window->m_window) {
+        window->m_renderer = SDL_CreateRenderer(window->m_window, -1, 0);
+        if (!window->m_renderer)
+            window->m_renderer = SDL_CreateRenderer(window->m_window, -1, SDL_RENDERER_SOFTWARE);
+    }
+    if (window->m_renderer)
+        window->m_texture = SDL_CreateTexture(window->m_renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, window->m_pixelWidth, window->m_pixelHeight);
+    if (!window->m_texture) {
+        failure = SDL_GetError();
+        return nullptr;
+    }
+    window->m_surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, window->m_pixelWidth, window->m_pixelHeight);
+    if (cairo_surface_status(window->m_surface) != CAIRO_STATUS_SUCCESS) {
+        failure = "no memory for the window's picture";
+        return nullptr;
+    }
+    SDL_StopTextInput();
+    window->m_pasteboardCount = UIPasteboard::generalPasteboard().changeCount();
+    return window;
+}
+
+DesktopWindow::~DesktopWindow()
+{
+    stop();
+    WindowSystemCall call;
+    if (m_surface)
+        cairo_surface_destroy(m_surface);
+    if (m_texture)
+        SDL_DestroyTexture(m_texture);
+    if (m_renderer)
+        SDL_DestroyRenderer(m_renderer);
+    if (m_window)
+        SDL_DestroyWindow(m_window);
+    SDL_Quit();
+}
+
+void DesktopWindow::start()
+{
+    if (m_timer)
+        return;
+    m_timer = NSTimer::scheduledTimerWithTimeInterval(frameInterval, true, [this](NSTimer&) { step(); });
+}
+
+void DesktopWindow::stop()
+{
+    if (m_timer)
+        m_timer->invalidate();
+    m_timer.reset();
+}
+
+CGPoint DesktopWindow::toPoints(int x, int y) const
+{
+    return { x / m_pointScale, y / m_pointScale };
+}
+
+void DesktopWindow::step()
+{
+    // Taken first, handled after: what the screens do is not the window system's memory.
+    std::vector<SDL_Event> events;
+    {
+        WindowSystemCall call;
+        SDL_Event event;
+        while (SDL_PollEvent(&event))
+            events.push_back(event);
+    }
+    for (auto& event : events)
+        handle(event);
+    syncPasteboard(m_clipboardChanged);
+    m_clipboardChanged = false;
+    // Typing goes to a field only while one takes it.
+    bool wantsText = UIEventDispatcher::shared().acceptsText();
+    if (wantsText != m_textInput) {
+        WindowSystemCall call;
+        m_textInput = wantsText;
+        wantsText ? SDL_StartTextInput() : SDL_StopTextInput();
+    }
+    if (!m_drawn || UIRenderer::needsDisplay())
+        draw();
+}
+
+void DesktopWindow::handle(const SDL_Event& event)
+{
+    auto& events = UIEventDispatcher::shared();
+    switch (event.type) {
+    case SDL_QUIT:
+        if (m_closeHandler)
+            m_closeHandler();
+        break;
+    case SDL_WINDOWEVENT:
+        if (event.window.event == SDL_WINDOWEVENT_CLOSE && m_closeHandler)
+            m_closeHandler();
+        else if (event.window.event == SDL_WINDOWEVENT_EXPOSED && m_drawn)
+            present();
+        else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
+            events.cancelGesture();
+        break;
+    case SDL_MOUSEBUTTONDOWN:
+        if (event.button.button == SDL_BUTTON_LEFT)
+            events.pointerDown(toPoints(event.button.x, event.button.y));
+        else if (event.button.button == SDL_BUTTON_RIGHT)
+            events.secondaryClick(toPoints(event.button.x, event.button.y));
+        break;
+    case SDL_MOUSEMOTION:
+        if (event.motion.state & SDL_BUTTON_LMASK)
+            events.pointerMoved(toPoints(event.motion.x, event.motion.y));
+        break;
+    case SDL_MOUSEBUTTONUP:
+        if (event.button.button == SDL_BUTTON_LEFT)
+            events.pointerUp(toPoints(event.button.x, event.button.y));
+        break;
+    case SDL_MOUSEWHEEL: {
+        int x = 0, y = 0;
+        SDL_GetMouseState(&x, &y);
+        float notches = event.wheel.preciseY;
+        if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
+            notches = -notches;
+        // Turning the wheel away from you shows what lies above.
+        events.scroll(toPoints(x, y), -notches * wheelStep);
+        break;
+    }
+    case SDL_CLIPBOARDUPDATE:
+        m_clipboardChanged = true;
+        break;
+    case SDL_TEXTINPUT:
+        events.insertText(event.text.text);
+        break;
+    case SDL_KEYDOWN:
+        switch (event.key.keysym.sym) {
+        case SDLK_RETURN:
+        case SDLK_KP_ENTER:
+            events.pressKey(UIKey::Return);
+            break;
+        case SDLK_BACKSPACE:
+            events.pressKey(UIKey::Backspace);
+            break;
+        case SDLK_ESCAPE:
+            events.pressKey(UIKey::Escape);
+            break;
+        default:
+            break;
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+// What the app copied goes to the desktop; what was copied on the desktop comes to the app.
+void DesktopWindow::syncPasteboard(bool desktopChanged)
+{
+    auto& pasteboard = UIPasteboard::generalPasteboard();
+    if (pasteboard.changeCount() != m_pasteboardCount) {
+        auto text = pasteboard.string();
+        WindowSystemCall call;
+        SDL_SetClipboardText(text ? text->c_str() : "");
+    } else if (desktopChanged) {
+        std::optional<std::string> text;
+        {
+            WindowSystemCall call;
+            if (SDL_HasClipboardText()) {
+                char* copied = SDL_GetClipboardText();
+                text = copied ? copied : "";
+                SDL_free(copied);
+            }
+        }
+        if (text && text != pasteboard.string())
+            pasteboard.setString(text);
+    }
+    m_pasteboardCount = pasteboard.changeCount();
+}
+
+void DesktopWindow::draw()
+{
+    auto window = UIApplication::sharedApplication().keyWindow();
+    auto* cr = cairo_create(m_surface);
+    if (window) {
+        cairo_scale(cr, m_pointScale, m_pointScale);
+        UIRenderer::renderWindow(*window, cr);
+    } else {
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(m_surface);
+    WindowSystemCall call;
+    SDL_UpdateTexture(m_texture, nullptr, cairo_image_surface_get_data(m_surface), cairo_image_surface_get_stride(m_surface));
+    m_drawn = true;
+    present();
+}
+
+void DesktopWindow::present()
+{
+    WindowSystemCall call;
+    SDL_RenderClear(m_renderer);
+    SDL_RenderCopy(m_renderer, m_texture, nullptr, nullptr);
+    SDL_RenderPresent(m_renderer);
+}
+
+}

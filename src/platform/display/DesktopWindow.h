@@ -1,0 +1,66 @@
+#pragma once
+
+#include "platform/graphics/CGGeometry.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+struct SDL_Window;
+struct SDL_Renderer;
+struct SDL_Texture;
+union SDL_Event;
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace vesk::platform {
+
+class NSTimer;
+
+// The desktop window that shows the key window at the screen's scale (smaller, drawn at the
+// window's own pixel size, when the desktop is smaller) and turns clicks, drags, the wheel and
+// typing into what a person does on the screens. It looks for input and draws on the main run
+// loop, about sixty times a second, drawing only when something changed. While it is open the
+// app's pasteboard and the desktop's clipboard hold the same text. Main thread.
+class DesktopWindow {
+public:
+    // The window, or none with the reason when there is no display or it cannot be opened.
+    static std::unique_ptr<DesktopWindow> open(std::string& failure);
+    ~DesktopWindow();
+    DesktopWindow(const DesktopWindow&) = delete;
+    DesktopWindow& operator=(const DesktopWindow&) = delete;
+
+    // What closing the window does.
+    void setCloseHandler(std::function<void()> handler) { m_closeHandler = std::move(handler); }
+    // Starts taking input and drawing on the main run loop; stop() ends it.
+    void start();
+    void stop();
+    // One turn: handles the waiting input, then draws when the screen changed.
+    void step();
+    // Window pixels per point.
+    CGFloat pointScale() const { return m_pointScale; }
+
+private:
+    DesktopWindow() = default;
+    void handle(const SDL_Event& event);
+    CGPoint toPoints(int x, int y) const;
+    void draw();
+    void present();
+    void syncPasteboard(bool desktopChanged);
+
+    SDL_Window* m_window = nullptr;
+    SDL_Renderer* m_renderer = nullptr;
+    SDL_Texture* m_texture = nullptr;
+    cairo_surface_t* m_surface = nullptr;
+    int m_pixelWidth = 0;
+    int m_pixelHeight = 0;
+    CGFloat m_pointScale = 1;
+    bool m_textInput = false;
+    bool m_drawn = false;
+    bool m_clipboardChanged = true;
+    std::int64_t m_pasteboardCount = 0;
+    std::shared_ptr<NSTimer> m_timer;
+    std::function<void()> m_closeHandler;
+};
+
+}

@@ -1,0 +1,150 @@
+#include "e2e/VeskProcess.h"
+#include "platform/foundation/NSFileManager.h"
+#include "platform/graphics/UIImage.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+// Last: its macros (None, Bool, Status) would rewrite the headers above.
+#include <X11/Xlib.h>
+
+namespace {
+
+using vesk::platform::UIImage;
+using vesk::platform::UIPixel;
+using vesk::test::isListening;
+using vesk::test::VeskProcess;
+
+std::string commandOutput(const std::string& command)
+{
+    std::string output;
+    if (auto* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (auto read = std::fread(buffer, 1, sizeof buffer, pipe))
+            output.append(buffer, read);
+        ::pclose(pipe);
+    }
+    return output;
+}
+
+// vesk in a window on a virtual X display of 1280 x 1024 pixels, driven with xdotool and seen
+// through ImageMagick's screenshots.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vesk-window-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        vesk = std::make_unique<VeskProcess>(root + "/home", root);
+    }
+
+    // Starts the virtual display; false when the tools are missing.
+    bool startDisplay()
+    {
+        if (std::system("{ command -v Xvfb && command -v xdotool && command -v import; } >/dev/null") != 0)
+            return false;
+        // Xvfb picks a free display and writes its number to the pipe.
+        int pipe[2];
+        if (::pipe(pipe) != 0)
+            return false;
+        m_server = ::fork();
+        if (m_server == 0) {
+            ::close(pipe[0]);
+            auto fd = std::to_string(pipe[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(pipe[1]);
+        char number[32] = {};
+        auto got = ::read(pipe[0], number, sizeof number - 1);
+        ::close(pipe[0]);
+        EXPECT_GT(got, 0) << "Xvfb did not start";
+        display = ":" + std::to_string(std::atoi(number));
+        ::setenv("DISPLAY", display.c_str(), 1);
+        return true;
+    }
+    void TearDown() override
+    {
+        vesk.reset();
+        ::unsetenv("DISPLAY");
+        if (m_server > 0) {
+            ::kill(m_server, SIGTERM);
+            ::waitpid(m_server, nullptr, 0);
+        }
+        if (!root.empty())
+            vesk::platform::NSFileManager::defaultManager().removeItemAtPath(root);
+    }
+
+    std::shared_ptr<UIImage> screenshot()
+    {
+        auto path = root + "/screen.png";
+        std::system(("import -window root " + path + " 2>/dev/null").c_str());
+        return UIImage::imageWithContentsOfFile(path);
+    }
+
+    // Asks the window to close, as a window manager's close button does.
+    void closeWindow(unsigned long window)
+    {
+        auto* connection = XOpenDisplay(display.c_str());
+        ASSERT_NE(connection, nullptr);
+        XEvent event {};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(connection, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(connection, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(connection, window, False, NoEventMask, &event);
+        XCloseDisplay(connection);
+    }
+
+    std::string root;
+    std::string display;
+    std::unique_ptr<VeskProcess> vesk;
+
+private:
+    pid_t m_server = -1;
+};
+
+TEST_F(WindowTest, ShowsTheScreenScaledToTheDesktopTakesClicksAndEndsWhenClosed)
+{
+    if (!startDisplay())
+        GTEST_SKIP() << "Xvfb, xdotool or ImageMagick's import is missing: no window test";
+    vesk->launch({ "--quick-action", "fileserver" });
+    ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
+    auto window = std::stoul("0" + commandOutput("xdotool search --sync --name '^Vesk$' 2>/dev/null | head -1"));
+    ASSERT_NE(window, 0u) << vesk->errors();
+    // The phone's 750 x 1334 pixels are drawn smaller to fit the desktop's height.
+    auto geometry = commandOutput("xdotool getwindowgeometry " + std::to_string(window));
+    EXPECT_NE(geometry.find("Geometry: 576x1024"), std::string::npos) << geometry;
+    int left = (1280 - 576) / 2;
+
+    // The server's banner rests in blue over the status-bar strip, above the navigation bar.
+    auto banner = [](UIPixel p) { return p.blue > 190 && p.red < 100; };
+    std::shared_ptr<UIImage> shot;
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { return (shot = screenshot()) && banner(shot->pixelAt(left + 5, 5)); }, std::chrono::seconds(10)))
+        << vesk->errors();
+    ASSERT_TRUE(shot);
+    EXPECT_EQ(shot->pixelAt(left + 5, 40), (UIPixel { 247, 247, 247, 255 })) << "the navigation bar";
+    EXPECT_EQ(shot->pixelAt(left - 5, 500), (UIPixel { 0, 0, 0, 255 })) << "the desktop beside the window";
+
+    std::system(("xdotool mousemove " + std::to_string(left + 200) + " 400 click 1 key Escape").c_str());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(vesk->ended()) << vesk->errors();
+
+    closeWindow(window);
+    EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
+    EXPECT_FALSE(isListening(vesk->port)) << "the server stopped as the app went to the background";
+}
+
+TEST_F(WindowTest, WithoutAUsableDisplayRunsHeadlessAfterOneLine)
+{
+    ::setenv("DISPLAY", ":1999", 1);
+    vesk->launch({ "--quick-action", "fileserver" });
+    ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
+    ASSERT_TRUE(vesk->waitForError("vesk: no window (")) << vesk->errors();
+    EXPECT_NE(vesk->errors().find("running without one\n"), std::string::npos);
+    EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
+}
+
+}
