@@ -1,5 +1,6 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/UIGraphics.h"
+#include "platform/graphics/UIScreen.h"
 #include "platform/system/UIDevice.h"
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/UIAlertControllerView.h"
@@ -57,8 +58,10 @@ void UIAlertController::loadView()
     setView(std::make_shared<UIAlertControllerView>(self));
 }
 
+// Made over the whole screen, as any screen's view, before it is presented.
 UIAlertControllerView::UIAlertControllerView(const std::shared_ptr<UIAlertController>& controller)
-    : m_controller(controller)
+    : UIView(UIScreen::mainScreen().bounds())
+    , m_controller(controller)
 {
 }
 
