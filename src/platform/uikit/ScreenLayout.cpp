@@ -11,7 +11,6 @@
 #include "platform/uikit/UIViewRendering.h"
 
 #include <algorithm>
-#include <map>
 
 namespace vesk::platform {
 
@@ -28,18 +27,6 @@ namespace {
     {
         static auto* list = new std::vector<Presentation>;
         return *list;
-    }
-
-    struct TableInsets {
-        std::weak_ptr<UITableView> table;
-        screenLayout::Insets insets;
-    };
-    // The tables that are the top screens of navigation controllers.
-    std::map<const UITableView*, TableInsets>& insets()
-    {
-        static auto* map = new std::map<const UITableView*, TableInsets>;
-        std::erase_if(*map, [](auto& entry) { return entry.second.table.expired(); });
-        return *map;
     }
 
     bool isPad()
@@ -136,11 +123,15 @@ namespace screenLayout {
         if (content) {
             if (content->superview() != view)
                 view->insertSubviewAtIndex(content, 0);
-            // The screen's view lies under the bars, as the platform's does; a table keeps its
-            // rows clear of them.
-            content->setFrame(CGRectMake(0, 0, size.width, size.height));
-            if (auto table = std::dynamic_pointer_cast<UITableView>(content))
-                insets()[table.get()] = { table, { barShown ? strip + barHeight : strip, toolbarShown ? toolbarHeight : 0 } };
+            // The screen's view lies under the bars, as the platform's does; a table, whose
+            // rows the platform keeps clear of the bars, lies between them.
+            if (std::dynamic_pointer_cast<UITableView>(content)) {
+                CGFloat contentTop = barShown ? strip + barHeight : 0;
+                CGFloat contentBottom = toolbarShown ? size.height - toolbarHeight : size.height;
+                content->setFrame(CGRectMake(0, contentTop, size.width, std::max(0.0, contentBottom - contentTop)));
+            } else {
+                content->setFrame(CGRectMake(0, 0, size.width, size.height));
+            }
         }
         if (bar->superview() != view)
             view->addSubview(bar);
@@ -148,14 +139,6 @@ namespace screenLayout {
             view->addSubview(toolbar);
         if (barShown)
             bar->layoutForNavigationController(navigation, strip);
-    }
-
-    Insets tableInsets(const UITableView& table)
-    {
-        auto found = insets().find(&table);
-        if (found == insets().end() || found->second.table.lock().get() != &table)
-            return {};
-        return found->second.insets;
     }
 
     CGRect presentedFrame(UIViewController& controller, const CGRect& windowBounds)

@@ -9,7 +9,6 @@
 namespace vesk::platform {
 
 class UINavigationController;
-class UITableView;
 class UIView;
 class UIViewController;
 class UIWindow;
@@ -19,14 +18,8 @@ class UIWindow;
 namespace screenLayout {
 
     // The bars and the top screen's view of a navigation controller, in its view: the view
-    // fills the controller's, under the bars.
+    // fills the controller's, under the bars, but a table lies between them.
     void layoutNavigationController(UINavigationController& navigation);
-    // How far a screen's table keeps its rows clear of the bars above and below it.
-    struct Insets {
-        CGFloat top = 0;
-        CGFloat bottom = 0;
-    };
-    Insets tableInsets(const UITableView& table);
     // The frame of a presented screen's view in the window.
     CGRect presentedFrame(UIViewController& controller, const CGRect& windowBounds);
     // The first subview of the window worth drawing: the last screen that covers the window.

@@ -1,7 +1,6 @@
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/uikit/DrawingSupport.h"
-#include "platform/uikit/ScreenLayout.h"
 #include "platform/uikit/TableGeometry.h"
 #include "platform/uikit/UIViewRendering.h"
 
@@ -156,10 +155,14 @@ namespace {
         auto indent = tableDrawing::editingIndent(table, indexPath);
         auto accessory = tableDrawing::accessoryWidth(table, cell);
         auto content = cell.contentView();
-        content->setFrame(CGRectMake(indent, 0, std::max(0.0, bounds.size.width - indent - accessory), bounds.size.height));
+        CGRect contentFrame = CGRectMake(indent, 0, std::max(0.0, bounds.size.width - indent - accessory), bounds.size.height);
+        content->setFrame(contentFrame);
         placeAccessoryView(table, cell);
-        layoutStandardCell(cell, content->frame().size.width, accessory > 0 ? 0 : margin);
+        layoutStandardCell(cell, contentFrame.size.width, accessory > 0 ? 0 : margin);
         cell.layoutSubviews();
+        // A cell's own layout places its views; the content still makes room for the
+        // selection mark and the accessory.
+        content->setFrame(contentFrame);
     }
 
     void drawAccessory(cairo_t* cr, UITableView& table, UITableViewCell& cell)
@@ -404,15 +407,23 @@ void drawing::drawTable(UITableView& table, cairo_t* cr)
         background->setFrame(bounds);
         UIRenderer::drawView(*background, cr);
     }
+    // The table makes the cells of the rows in view (and a margin); only those are drawn, so
+    // a drawing never makes a cell the table would let go at once.
+    table.layoutIfNeeded();
+    std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> cells;
+    for (auto& subview : table.subviews()) {
+        if (auto cell = std::dynamic_pointer_cast<UITableViewCell>(subview)) {
+            if (auto indexPath = table.indexPathForCell(*cell))
+                cells[*indexPath] = cell;
+        }
+    }
     auto& geometry = TableGeometry::of(table);
     auto offset = table.contentOffset();
-    // The rows start below the bar over the table's top.
-    auto inset = screenLayout::tableInsets(table).top;
-    CGFloat top = offset.y - inset, bottom = offset.y + size.height - inset;
+    CGFloat top = offset.y, bottom = offset.y + size.height;
     cairo_save(cr);
     cairo_rectangle(cr, 0, 0, size.width, size.height);
     cairo_clip(cr);
-    cairo_translate(cr, -offset.x, inset - offset.y);
+    cairo_translate(cr, -offset.x, -offset.y);
 
     if (auto header = table.tableHeaderView()) {
         header->setFrame(CGRectMake(0, 0, size.width, geometry.headerViewHeight()));
@@ -421,12 +432,12 @@ void drawing::drawTable(UITableView& table, cairo_t* cr)
     auto separator = drawing::separatorColor();
     for (auto& indexPath : geometry.rowsBetween(top, bottom)) {
         auto rect = geometry.rowRect(indexPath);
-        auto cell = table.cellForRowAtIndexPath(indexPath);
-        if (!cell)
-            continue;
-        cell->setFrame(rect);
-        layoutCell(table, *cell, indexPath);
-        drawCell(cr, table, *cell, indexPath, rect);
+        if (auto found = cells.find(indexPath); found != cells.end()) {
+            auto& cell = found->second;
+            cell->setFrame(rect);
+            layoutCell(table, *cell, indexPath);
+            drawCell(cr, table, *cell, indexPath, rect);
+        }
         if (table.separatorStyle() == UITableViewCellSeparatorStyle::None)
             continue;
         auto& section = geometry.sections()[static_cast<std::size_t>(indexPath.section)];

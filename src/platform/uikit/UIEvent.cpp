@@ -42,11 +42,11 @@ namespace {
         return true;
     }
 
-    // A point of the table in its content, below the bar it keeps clear of and scrolled.
+    // A point of the table in its content, scrolled.
     CGPoint contentPoint(UITableView& table, CGPoint point)
     {
         auto offset = table.contentOffset();
-        return { point.x + offset.x, point.y + offset.y - screenLayout::tableInsets(table).top };
+        return { point.x + offset.x, point.y + offset.y };
     }
 
     // The offset of the row's content while its actions are revealed.
@@ -65,13 +65,17 @@ namespace {
         if (!takesTouches(view) || !view.pointInside(point))
             return false;
         path.push_back({ view.shared_from_this(), point });
+        auto* table = dynamic_cast<UITableView*>(&view);
         auto subviews = view.subviews();
         for (auto it = subviews.rbegin(); it != subviews.rend(); ++it) {
+            // A table's cells lie where its rows are drawn, below.
+            if (table && dynamic_cast<UITableViewCell*>(it->get()))
+                continue;
             if (collect(**it, minus(point, (*it)->frame().origin), path))
                 return true;
         }
         // A table's rows lie in it, moved by its scroll offset.
-        if (auto* table = dynamic_cast<UITableView*>(&view)) {
+        if (table) {
             auto content = contentPoint(*table, point);
             if (auto row = TableGeometry::of(*table).rowAt(content.y)) {
                 auto rect = TableGeometry::of(*table).rowRect(*row);
@@ -168,8 +172,7 @@ namespace {
     void scrollTable(UITableView& table, CGFloat dy)
     {
         auto offset = table.contentOffset();
-        auto insets = screenLayout::tableInsets(table);
-        auto limit = TableGeometry::of(table).maximumOffset(table.frame().size.height - insets.top - insets.bottom);
+        auto limit = TableGeometry::of(table).maximumOffset(table.frame().size.height);
         auto y = std::clamp(offset.y + dy, 0.0, limit);
         if (y != offset.y) {
             table.setContentOffset({ offset.x, y });

@@ -390,8 +390,12 @@ void UIRenderer::drawView(UIView& view, cairo_t* cr)
         }
         // Copied: drawing may make a cell, whose set-up may change the views.
         auto subviews = view.subviews();
-        for (auto& subview : subviews)
-            drawView(*subview, cr);
+        bool table = dynamic_cast<UITableView*>(&view);
+        for (auto& subview : subviews) {
+            // A table's cells were drawn at their rows, scrolled.
+            if (!table || !dynamic_cast<UITableViewCell*>(subview.get()))
+                drawView(*subview, cr);
+        }
         cairo_restore(cr);
     }
     drawLayerBorder(view, cr, bounds);
