@@ -37,6 +37,8 @@ const char* HttpParserError::caseName(Code code)
         return "BodyTooLarge";
     case Code::Timeout:
         return "Timeout";
+    case Code::InvalidFraming:
+        return "InvalidFraming";
     }
     return "HttpParserError";
 }
@@ -149,6 +151,35 @@ namespace {
         printDiagnosticLine(line);
     }
 
+    // One read of what has arrived, waiting until the deadline; -1 with errno on failure.
+    ssize_t receiveBefore(int descriptor, char* buffer, size_t size, std::chrono::steady_clock::time_point deadline)
+    {
+        // poll() would wait out the deadline on a negative descriptor.
+        if (descriptor < 0) {
+            errno = EBADF;
+            return -1;
+        }
+        for (;;) {
+            auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            if (remaining <= 0)
+                throw HttpParserError(HttpParserError::Code::Timeout, "");
+            pollfd waited { descriptor, POLLIN, 0 };
+            int ready = ::poll(&waited, 1, static_cast<int>(std::min<int64_t>(remaining, 60000)));
+            if (ready > 0 && (waited.revents & POLLNVAL)) {
+                errno = EBADF;
+                return -1;
+            }
+            if (ready == -1 && errno != EINTR)
+                return -1;
+            if (ready <= 0)
+                continue;
+            ssize_t received = ::recv(descriptor, buffer, size, 0);
+            if (received == -1 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            return received;
+        }
+    }
+
 } // namespace
 
 UrlParams extractUrlParams(std::string_view url)
@@ -175,158 +206,209 @@ UrlParams parseUrlencodedForm(const HttpRequest& request)
 HttpParser::HttpParser(HttpLimits limits)
     : m_limits(limits)
     , m_created(Clock::now())
-    , m_buffer(16384)
 {
 }
 
-int HttpParser::fill(Clock::time_point deadline)
+bool HttpParser::awaitsRequest() const
 {
-    // poll() would wait out the deadline on a negative descriptor.
-    if (m_descriptor < 0) {
-        errno = EBADF;
-        return ReadFailed;
-    }
-    for (;;) {
-        auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (remaining <= 0)
-            throw HttpParserError(HttpParserError::Code::Timeout, "");
-        pollfd descriptor { m_descriptor, POLLIN, 0 };
-        int ready = ::poll(&descriptor, 1, static_cast<int>(std::min<int64_t>(remaining, 60000)));
-        if (ready > 0 && (descriptor.revents & POLLNVAL)) {
-            errno = EBADF;
-            return ReadFailed;
-        }
-        if (ready == -1 && errno != EINTR)
-            return ReadFailed;
-        if (ready <= 0)
-            continue;
-        ssize_t received = ::recv(m_descriptor, m_buffer.data(), m_buffer.size(), 0);
-        if (received == -1 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (received < 0)
-            return ReadFailed;
-        m_begin = 0;
-        m_end = static_cast<size_t>(received);
-        return received == 0 ? EndOfStream : static_cast<int>(received);
-    }
+    return m_phase == Phase::RequestLine && m_lineLength == 0 && m_line.empty() && m_held.empty();
 }
 
-int HttpParser::nextByte(Clock::time_point deadline)
+std::optional<HttpRequest> HttpParser::parse(std::string_view received)
 {
-    if (m_begin == m_end) {
-        int result = fill(deadline);
-        if (result <= 0)
-            return result;
-    }
-    return static_cast<uint8_t>(m_buffer[m_begin++]);
-}
-
-std::string HttpParser::readLine(Clock::time_point deadline, size_t maxLength, HttpParserError::Code tooLong)
-{
-    std::string line;
-    size_t consumed = 0;
-    for (;;) {
-        int value = nextByte(deadline);
-        if (value == ReadFailed)
-            throw SocketError(SocketError::Code::RecvFailed, SocketError::errnoMessage(errno));
-        // A zero byte or the end of the stream ends the line like a line feed.
-        if (value == EndOfStream || value == 0 || value == '\n')
-            return line;
-        if (++consumed > maxLength)
-            throw HttpParserError(tooLong, "");
-        // Control bytes up to 13 (carriage return, tab, ...) never reach the text.
-        if (value >= 14)
-            line.push_back(static_cast<char>(value));
-    }
-}
-
-std::map<std::string, std::string> HttpParser::readHeaders(Clock::time_point deadline)
-{
-    std::map<std::string, std::string> headers;
-    for (size_t count = 0;; ++count) {
-        std::string line = readLine(deadline, m_limits.maxHeaderLineLength, HttpParserError::Code::HeaderLineTooLong);
-        if (line.empty())
-            return headers;
-        if (count == m_limits.maxHeaderCount)
-            throw HttpParserError(HttpParserError::Code::TooManyHeaders, "");
-        auto parts = splitString(line, ':');
-        if (parts.size() < 2)
-            continue;
-        std::string name = parts[0];
-        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
-        std::string value = trimWhitespace(parts[1]);
-        if (!name.empty() && !value.empty())
-            headers[name] = std::move(value);
-    }
-}
-
-std::optional<std::string> HttpParser::readRequestBody(const std::map<std::string, std::string>& headers)
-{
-    auto found = headers.find("content-length");
-    if (found == headers.end())
-        return std::nullopt;
-    auto length = decimalInteger(found->second);
-    if (!length)
-        return std::nullopt;
-    std::string body;
-    if (*length <= 0)
-        return body;
-    if (static_cast<uint64_t>(*length) > m_limits.maxBodySize)
-        throw HttpParserError(HttpParserError::Code::BodyTooLarge, found->second);
-    // Grow with what arrives, never by what the client announced.
-    auto wanted = static_cast<size_t>(*length);
-    auto bodyDeadline = Clock::now() + m_limits.bodyTimeout;
-    while (body.size() < wanted) {
-        if (m_begin == m_end) {
-            int result = fill(std::min(Clock::now() + m_limits.idleTimeout, bodyDeadline));
-            if (result == ReadFailed)
-                throw HttpParserError(HttpParserError::Code::ReadBodyFailed, SocketError::errnoMessage(errno));
-            if (result == EndOfStream)
-                throw HttpParserError(HttpParserError::Code::ReadBodyFailed, "The connection ended before the body was complete");
-        }
-        size_t take = std::min(wanted - body.size(), m_end - m_begin);
-        body.append(m_buffer.data() + m_begin, take);
-        m_begin += take;
-    }
-    return body;
-}
-
-HttpRequest HttpParser::readHttpRequest(const Socket& socket)
-{
-    if (socket.descriptor() != m_descriptor) {
-        m_descriptor = socket.descriptor();
-        m_begin = m_end = 0;
-    }
-    Clock::time_point deadline;
-    if (m_first) {
-        deadline = m_created + m_limits.headerTimeout;
-        m_first = false;
+    size_t used;
+    if (m_held.empty()) {
+        used = consume(received);
+        m_held.assign(received.substr(used));
     } else {
-        if (m_begin == m_end) {
-            int result = fill(Clock::now() + m_limits.idleTimeout);
-            if (result == ReadFailed)
-                throw SocketError(SocketError::Code::RecvFailed, SocketError::errnoMessage(errno));
-            if (result == EndOfStream)
-                throw HttpParserError(HttpParserError::Code::InvalidStatusLine, "");
-        }
-        deadline = Clock::now() + m_limits.headerTimeout;
+        m_held.append(received);
+        used = consume(m_held);
+        m_held.erase(0, used);
     }
+    if (m_phase != Phase::Done)
+        return std::nullopt;
+    return takeRequest();
+}
 
-    std::string line = readLine(deadline, m_limits.maxRequestLineLength, HttpParserError::Code::RequestLineTooLong);
+// Takes bytes up to the end of the request; all of them unless the request ends first.
+size_t HttpParser::consume(std::string_view bytes)
+{
+    size_t at = 0;
+    while (m_phase != Phase::Done) {
+        if (m_phase == Phase::Body) {
+            size_t take = std::min(m_bodyLength - m_request.body->size(), bytes.size() - at);
+            m_request.body->append(bytes.data() + at, take);
+            at += take;
+            if (m_request.body->size() == m_bodyLength) {
+                m_phase = Phase::Done;
+                break;
+            }
+            if (m_ended)
+                throw HttpParserError(HttpParserError::Code::ReadBodyFailed, "The connection ended before the body was complete");
+            break;
+        }
+        if (at == bytes.size()) {
+            if (!m_ended)
+                break;
+            // The end of the stream ends the line like a line feed.
+            finishLine();
+            continue;
+        }
+        const char* start = bytes.data() + at;
+        size_t available = bytes.size() - at;
+        auto* lineFeed = static_cast<const char*>(std::memchr(start, '\n', available));
+        size_t length = lineFeed ? static_cast<size_t>(lineFeed - start) : available;
+        // A zero byte ends the line too.
+        if (auto* zero = static_cast<const char*>(std::memchr(start, '\0', length)))
+            length = static_cast<size_t>(zero - start);
+        bool ends = length < available;
+        size_t limit = m_phase == Phase::RequestLine ? m_limits.maxRequestLineLength : m_limits.maxHeaderLineLength;
+        if (m_lineLength + length > limit) {
+            throw HttpParserError(m_phase == Phase::RequestLine ? HttpParserError::Code::RequestLineTooLong
+                                                                : HttpParserError::Code::HeaderLineTooLong,
+                "");
+        }
+        m_lineLength += length;
+        // Control bytes up to 13 (carriage return, tab, ...) never reach the text.
+        for (size_t index = 0; index < length; ++index) {
+            if (static_cast<uint8_t>(start[index]) >= 14)
+                m_line.push_back(start[index]);
+        }
+        at += length;
+        if (ends) {
+            ++at;
+            finishLine();
+        }
+    }
+    return at;
+}
+
+void HttpParser::finishLine()
+{
+    std::string line = std::move(m_line);
+    m_line.clear();
+    m_lineLength = 0;
+    if (m_phase == Phase::Headers) {
+        if (line.empty())
+            finishHead();
+        else
+            addHeader(line);
+        return;
+    }
     auto tokens = splitString(line, ' ');
     // A closed connection reads as an empty line; that is no request to report.
     if (!tokens.empty())
         printTokens(tokens);
     if (tokens.size() < 3)
         throw HttpParserError(HttpParserError::Code::InvalidStatusLine, line);
+    m_request.method = std::move(tokens[0]);
+    m_request.url = std::move(tokens[1]);
+    m_request.urlParams = extractUrlParams(m_request.url);
+    m_phase = Phase::Headers;
+}
 
-    HttpRequest request;
-    request.method = tokens[0];
-    request.url = tokens[1];
-    request.urlParams = extractUrlParams(request.url);
-    request.headers = readHeaders(deadline);
-    request.body = readRequestBody(request.headers);
+void HttpParser::addHeader(const std::string& line)
+{
+    if (m_headerCount == m_limits.maxHeaderCount)
+        throw HttpParserError(HttpParserError::Code::TooManyHeaders, "");
+    ++m_headerCount;
+    auto parts = splitString(line, ':');
+    if (parts.empty())
+        return;
+    std::string name = parts[0];
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
+    // The lines that decide where a body ends must be unambiguous: another server
+    // in front of this one could read them differently and hide a request in a body.
+    std::string bare = trimWhitespace(name);
+    if (bare == "transfer-encoding")
+        throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
+    if (bare == "content-length") {
+        if (bare != name)
+            throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
+        if (parts.size() >= 2) {
+            std::string value = trimWhitespace(parts[1]);
+            if (m_contentLength && *m_contentLength != value)
+                throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
+            m_contentLength = value;
+        }
+    }
+    if (parts.size() < 2)
+        return;
+    std::string value = trimWhitespace(parts[1]);
+    if (!name.empty() && !value.empty())
+        m_request.headers[name] = std::move(value);
+}
+
+void HttpParser::finishHead()
+{
+    m_phase = Phase::Done;
+    auto found = m_request.headers.find("content-length");
+    if (found == m_request.headers.end())
+        return;
+    auto length = decimalInteger(found->second);
+    if (!length)
+        return;
+    m_request.body.emplace();
+    if (*length <= 0)
+        return;
+    if (static_cast<uint64_t>(*length) > m_limits.maxBodySize)
+        throw HttpParserError(HttpParserError::Code::BodyTooLarge, found->second);
+    // The body grows with what arrives, never by what the client announced.
+    m_bodyLength = static_cast<size_t>(*length);
+    m_phase = Phase::Body;
+}
+
+HttpRequest HttpParser::takeRequest()
+{
+    HttpRequest request = std::move(m_request);
+    m_request = HttpRequest();
+    m_phase = Phase::RequestLine;
+    m_headerCount = 0;
+    m_contentLength.reset();
+    m_bodyLength = 0;
     return request;
+}
+
+HttpRequest HttpParser::readHttpRequest(const Socket& socket)
+{
+    if (socket.descriptor() != m_descriptor) {
+        auto created = m_descriptor == -1 ? m_created : Clock::now();
+        *this = HttpParser(m_limits);
+        m_created = created;
+        m_descriptor = socket.descriptor();
+    }
+    constexpr auto none = Clock::time_point::max();
+    // The first request's head is due from the connection's start; a later one's from its
+    // first byte, after an idle wait for that byte.
+    auto headDeadline = m_first ? m_created + m_limits.headerTimeout : none;
+    m_first = false;
+    auto bodyDeadline = none;
+    std::string_view received;
+    char buffer[16384];
+    for (;;) {
+        if (auto request = parse(received))
+            return std::move(*request);
+        auto now = Clock::now();
+        if (headDeadline == none && !awaitsRequest())
+            headDeadline = now + m_limits.headerTimeout;
+        Clock::time_point deadline;
+        if (readsBody()) {
+            if (bodyDeadline == none)
+                bodyDeadline = now + m_limits.bodyTimeout;
+            deadline = std::min(bodyDeadline, now + m_limits.idleTimeout);
+        } else {
+            deadline = headDeadline == none ? now + m_limits.idleTimeout : headDeadline;
+        }
+        ssize_t count = receiveBefore(m_descriptor, buffer, sizeof buffer, deadline);
+        if (count < 0) {
+            if (readsBody())
+                throw HttpParserError(HttpParserError::Code::ReadBodyFailed, SocketError::errnoMessage(errno));
+            throw SocketError(SocketError::Code::RecvFailed, SocketError::errnoMessage(errno));
+        }
+        if (count == 0)
+            endOfStream();
+        received = std::string_view(buffer, static_cast<size_t>(count));
+    }
 }
 
 bool HttpParser::supportsKeepAlive(const std::map<std::string, std::string>& headers) const

@@ -23,6 +23,9 @@ public:
         TooManyHeaders = 4,
         BodyTooLarge = 5,
         Timeout = 6,
+        // Two different Content-Length values, any Transfer-Encoding, or white space
+        // before the colon of either: the end of the body cannot be told for sure.
+        InvalidFraming = 7,
     };
 
     HttpParserError(Code code, std::string payload);
@@ -37,8 +40,7 @@ private:
     std::string m_payload;
 };
 
-// Bounds on what one client may send or hold; anything past them closes the
-// connection without a response.
+// Bounds on what one client may send or hold.
 struct HttpLimits {
     size_t maxRequestLineLength { 8192 };
     size_t maxHeaderLineLength { 8192 };
@@ -53,36 +55,67 @@ struct HttpLimits {
     // From the end of the header lines to the end of the body, so that a body
     // dribbled in byte by byte cannot hold a connection for ever.
     std::chrono::milliseconds bodyTimeout { 300000 };
-    size_t maxConnections { 256 };
+    // The longest a response may wait for the client to take any of its bytes.
+    std::chrono::milliseconds sendTimeout { 60000 };
+    // Open connections at most; 0 takes what the descriptor limit leaves room for.
+    size_t maxConnections { 0 };
+    // Threads that serve requests at most; more are made only while all are busy.
+    size_t maxWorkers { 256 };
 };
 
-// Reads the requests of one connection. It buffers what it receives, so bytes
-// of a pipelined next request wait here for the next call.
+// Reads the requests of one connection. Bytes are handed in as they arrive and
+// parsing resumes where the last ones stopped; bytes past the end of a request
+// wait in the parser for the next one.
 class HttpParser {
 public:
     explicit HttpParser(HttpLimits limits = {});
 
+    // Reads one request from the socket, waiting for its bytes within the limits' deadlines.
     HttpRequest readHttpRequest(const Socket& socket);
     bool supportsKeepAlive(const std::map<std::string, std::string>& headers) const;
 
+    // Parses the received bytes after those held back; answers the request once it is
+    // whole. Throws HttpParserError for malformed input.
+    std::optional<HttpRequest> parse(std::string_view received = {});
+    // The peer sends no more: a partial line ends as if a line feed came.
+    void endOfStream() { m_ended = true; }
+    // Nothing of the next request has arrived yet.
+    bool awaitsRequest() const;
+    // The head is complete and the body is arriving.
+    bool readsBody() const { return m_phase == Phase::Body; }
+    // Bytes of a request are held that no answer has used.
+    bool holdsUnusedBytes() const { return !awaitsRequest(); }
+
 private:
     using Clock = std::chrono::steady_clock;
-    static constexpr int EndOfStream = -2;
-    static constexpr int ReadFailed = -1;
+    enum class Phase {
+        RequestLine,
+        Headers,
+        Body,
+        Done,
+    };
 
-    int nextByte(Clock::time_point deadline);
-    int fill(Clock::time_point deadline);
-    std::string readLine(Clock::time_point deadline, size_t maxLength, HttpParserError::Code tooLong);
-    std::map<std::string, std::string> readHeaders(Clock::time_point deadline);
-    std::optional<std::string> readRequestBody(const std::map<std::string, std::string>& headers);
+    size_t consume(std::string_view bytes);
+    void finishLine();
+    void addHeader(const std::string& line);
+    void finishHead();
+    HttpRequest takeRequest();
 
     HttpLimits m_limits;
+    Phase m_phase { Phase::RequestLine };
+    std::string m_line;
+    size_t m_lineLength { 0 };
+    size_t m_headerCount { 0 };
+    std::optional<std::string> m_contentLength;
+    size_t m_bodyLength { 0 };
+    HttpRequest m_request;
+    std::string m_held;
+    bool m_ended { false };
+
+    // For readHttpRequest.
     Clock::time_point m_created;
     bool m_first { true };
     int m_descriptor { -1 };
-    std::vector<char> m_buffer;
-    size_t m_begin { 0 };
-    size_t m_end { 0 };
 };
 
 // Text helpers of the parser; they work on bytes.

@@ -161,6 +161,10 @@ public:
     std::optional<HttpBytes> body() const;
     // Present only for a RAW answer made with a file body.
     std::shared_ptr<const HttpFileBody> fileBody() const { return m_fileBody; }
+    // Keeps the resource until the response has been written or its connection has ended,
+    // such as the ration of memory a large answer was built under.
+    void holdUntilSent(std::shared_ptr<const void> resource) { m_held = std::move(resource); }
+    const std::shared_ptr<const void>& heldUntilSent() const { return m_held; }
 
 private:
     explicit HttpResponse(Kind kind)
@@ -175,6 +179,7 @@ private:
     std::optional<HttpHeaders> m_rawHeaders;
     std::optional<HttpBytes> m_rawBody;
     std::shared_ptr<const HttpFileBody> m_fileBody;
+    std::shared_ptr<const void> m_held;
 };
 
 } // namespace vesk

@@ -5,22 +5,55 @@
 #include "http/RequestTarget.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <list>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 #include <thread>
+#include <unistd.h>
 
 namespace vesk {
 
-struct HttpServer::Run {
-    Socket listener;
-    HttpLimits limits;
-    std::thread acceptThread;
-    // Guarded by m_clientSocketsLock.
-    bool stopping { false };
-};
-
 namespace {
+
+    using Clock = std::chrono::steady_clock;
+
+    constexpr int64_t noDeadline = INT64_MAX;
+    // After the last answer to a client that may still be sending: how long its bytes are
+    // taken and dropped, so that closing does not reset the connection under the answer.
+    constexpr auto lingerTime = std::chrono::seconds(2);
+    // Threads beyond the pool's base leave after this long without an event.
+    constexpr int spareThreadIdleMilliseconds = 10000;
+    // How long every thread may be busy, with none waiting for events, before one more is made.
+    constexpr auto stallTime = std::chrono::milliseconds(5);
+    // How long the listener rests after descriptors ran out.
+    constexpr auto restTime = std::chrono::milliseconds(50);
+    // Descriptors kept free for the files that handlers open.
+    constexpr size_t descriptorReserve = 256;
+
+    int64_t ticks(Clock::time_point time)
+    {
+        return time.time_since_epoch().count();
+    }
+
+    int64_t fromNow(std::chrono::milliseconds span)
+    {
+        return ticks(Clock::now() + span);
+    }
 
     bool hasSpecialCharacters(const std::string& pattern)
     {
@@ -52,7 +85,6 @@ namespace {
         case ECONNABORTED:
         case EINTR:
         case EPROTO:
-        case EAGAIN:
         case EPERM:
         case ENETDOWN:
         case ENOPROTOOPT:
@@ -77,15 +109,298 @@ namespace {
         });
     }
 
+    // Raises the soft descriptor limit to the hard one; answers the limit in force.
+    size_t raiseDescriptorLimit()
+    {
+        rlimit limit {};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            return 1024;
+        if (limit.rlim_cur < limit.rlim_max) {
+            rlimit raised = limit;
+            raised.rlim_cur = limit.rlim_max;
+            if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+                limit = raised;
+        }
+        return limit.rlim_cur == RLIM_INFINITY ? size_t(1) << 20 : static_cast<size_t>(limit.rlim_cur);
+    }
+
+    std::optional<std::string> numericHost(const sockaddr_storage& address, socklen_t length)
+    {
+        char host[NI_MAXHOST] = {};
+        if (::getnameinfo(reinterpret_cast<const sockaddr*>(&address), length, host, sizeof host, nullptr, 0, NI_NUMERICHOST) != 0)
+            return std::nullopt;
+        if (!platform::isValidUTF8(host))
+            return std::nullopt;
+        return std::string(host);
+    }
+
+    // The answer to a request that broke a limit or its framing; none for the rest.
+    std::optional<HttpResponse> answerFor(HttpParserError::Code code)
+    {
+        switch (code) {
+        case HttpParserError::Code::RequestLineTooLong:
+            return HttpResponse::RAW(414, "URI Too Long");
+        case HttpParserError::Code::HeaderLineTooLong:
+        case HttpParserError::Code::TooManyHeaders:
+            return HttpResponse::RAW(431, "Request Header Fields Too Large");
+        case HttpParserError::Code::BodyTooLarge:
+            return HttpResponse::RAW(413, "Content Too Large");
+        case HttpParserError::Code::InvalidFraming:
+            return HttpResponse::BadRequest();
+        default:
+            return std::nullopt;
+        }
+    }
+
 } // namespace
+
+class HttpServer::Connection {
+public:
+    enum class State {
+        Reading,
+        Serving,
+        Writing,
+        Lingering,
+    };
+    enum class Flush {
+        Done,
+        Blocked,
+        Failed,
+    };
+
+    Connection(int descriptor, std::optional<std::string> peer, const HttpLimits& limits)
+        : socket(descriptor)
+        , address(std::move(peer))
+        , parser(limits)
+    {
+    }
+
+    Flush flush(int& error, bool& progressed);
+    void prepare(const HttpResponse& response, bool keepAliveDecided);
+    void clearOutput()
+    {
+        body = HttpBytes();
+        file.reset();
+        held.reset();
+    }
+
+    Socket socket;
+    std::optional<std::string> address;
+    HttpParser parser;
+    State state { State::Reading };
+    // Held by the thread that saw its last event, or by the stop sequence; given up when it
+    // goes back to the epoll set. Also carries what one holder did to the next, which epoll
+    // itself does not tell the thread checker.
+    std::atomic<bool> claimed { false };
+    // When the connection is shut down unless it is done with what it waits for.
+    std::atomic<int64_t> deadline { noDeadline };
+    std::atomic<bool> expired { false };
+    int64_t headDue { noDeadline };
+    int64_t bodyDue { noDeadline };
+
+    bool keepAlive { false };
+    bool lingerAfterWrite { false };
+    std::string head;
+    size_t headSent { 0 };
+    HttpBytes body;
+    size_t bodySent { 0 };
+    std::shared_ptr<const HttpFileBody> file;
+    uint64_t fileSent { 0 };
+    bool fileThroughBuffer { false };
+    std::shared_ptr<const void> held;
+};
+
+void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliveDecided)
+{
+    keepAlive = keepAliveDecided;
+    file = response.fileBody();
+    body = HttpBytes();
+    if (!file) {
+        if (auto bytes = response.body())
+            body = std::move(*bytes);
+    }
+    uint64_t length = file ? file->length() : body.size();
+    head.clear();
+    head += "HTTP/1.1 ";
+    head += std::to_string(response.statusCode());
+    head += ' ';
+    head += headerText(response.reasonPhrase());
+    head += "\r\nContent-Length: ";
+    head += std::to_string(length);
+    head += "\r\n";
+    if (keepAlive)
+        head += "Connection: keep-alive\r\n";
+    for (auto& [name, value] : response.headers()) {
+        std::string cleanName = headerText(name);
+        // The server alone frames the message.
+        if (cleanName.empty() || equalsIgnoringCase(cleanName, "content-length") || equalsIgnoringCase(cleanName, "connection"))
+            continue;
+        head += cleanName;
+        head += ": ";
+        head += headerText(value);
+        head += "\r\n";
+    }
+    head += "\r\n";
+    headSent = bodySent = 0;
+    fileSent = 0;
+    fileThroughBuffer = false;
+    held = response.heldUntilSent();
+}
+
+HttpServer::Connection::Flush HttpServer::Connection::flush(int& error, bool& progressed)
+{
+    int descriptor = socket.descriptor();
+    for (;;) {
+        size_t headLeft = head.size() - headSent;
+        size_t bodyLeft = body.size() - bodySent;
+        uint64_t fileLeft = file ? file->length() - fileSent : 0;
+        if (headLeft + bodyLeft > 0) {
+            // Head and body in one call.
+            iovec parts[2];
+            size_t count = 0;
+            if (headLeft)
+                parts[count++] = { head.data() + headSent, headLeft };
+            if (bodyLeft)
+                parts[count++] = { body.data() + bodySent, bodyLeft };
+            msghdr message {};
+            message.msg_iov = parts;
+            message.msg_iovlen = count;
+            // A file body goes in the same segments, right behind.
+            ssize_t sent = ::sendmsg(descriptor, &message, MSG_NOSIGNAL | MSG_DONTWAIT | (fileLeft ? MSG_MORE : 0));
+            if (sent < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno == EAGAIN || errno == EWOULDBLOCK)
+                    return Flush::Blocked;
+                error = errno;
+                return Flush::Failed;
+            }
+            progressed = true;
+            size_t fromHead = std::min(static_cast<size_t>(sent), headLeft);
+            headSent += fromHead;
+            bodySent += static_cast<size_t>(sent) - fromHead;
+            continue;
+        }
+        if (fileLeft == 0)
+            return Flush::Done;
+        if (fileThroughBuffer) {
+            body.resize(static_cast<size_t>(std::min<uint64_t>(fileLeft, 256 * 1024)));
+            bodySent = 0;
+            ssize_t count = ::pread(file->descriptor(), body.data(), body.size(), static_cast<off_t>(file->offset() + fileSent));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0) {
+                body.clear();
+                error = count == 0 ? EIO : errno;
+                return Flush::Failed;
+            }
+            body.resize(static_cast<size_t>(count));
+            fileSent += static_cast<uint64_t>(count);
+            continue;
+        }
+        off_t offset = static_cast<off_t>(file->offset() + fileSent);
+        ssize_t sent = ::sendfile(descriptor, file->descriptor(), &offset, static_cast<size_t>(std::min<uint64_t>(fileLeft, 1u << 30)));
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return Flush::Blocked;
+            if (errno == EINVAL || errno == ENOSYS) {
+                // Files sendfile cannot read from go through a bounded buffer instead.
+                fileThroughBuffer = true;
+                continue;
+            }
+            error = errno;
+            return Flush::Failed;
+        }
+        // A file that ends early would leave the client waiting for the promised bytes.
+        if (sent == 0) {
+            error = EIO;
+            return Flush::Failed;
+        }
+        progressed = true;
+        fileSent += static_cast<uint64_t>(sent);
+    }
+}
+
+struct HttpServer::Run {
+    HttpLimits limits;
+    size_t maxConnections { 0 };
+    int epoll { -1 };
+    int wake { -1 };
+    std::atomic<bool> stopping { false };
+    std::atomic<size_t> connections { 0 };
+    // The listener is left unarmed while the connections are at their cap or descriptors ran out.
+    std::atomic<bool> listenerResting { false };
+    std::atomic<int64_t> restingSince { 0 };
+    // Their addresses tell the listener and the wake-up descriptor apart from connections.
+    char listenerTag {};
+    char wakeTag {};
+
+    std::mutex threadsLock;
+    std::list<std::thread> threads;
+    std::vector<std::thread::id> finished;
+    size_t threadCount { 0 };
+    size_t baseThreads { 2 };
+    std::atomic<int> waiting { 0 };
+    std::atomic<int> serving { 0 };
+
+    // Deadlines, the resting listener, and one more thread when the others are all busy.
+    std::thread housekeeper;
+    std::mutex houseLock;
+    std::condition_variable houseWake;
+    std::atomic<bool> stallNoticed { false };
+    std::chrono::milliseconds sweepInterval { 1000 };
+
+    ~Run()
+    {
+        if (epoll >= 0)
+            ::close(epoll);
+        if (wake >= 0)
+            ::close(wake);
+    }
+
+    bool arm(Connection& connection, uint32_t events, int operation = EPOLL_CTL_MOD)
+    {
+        connection.claimed.store(false, std::memory_order_release);
+        epoll_event event {};
+        event.events = events | EPOLLONESHOT;
+        event.data.ptr = &connection;
+        return ::epoll_ctl(epoll, operation, connection.socket.descriptor(), &event) == 0;
+    }
+
+    void armListener(const Socket& listener)
+    {
+        epoll_event event {};
+        event.events = EPOLLIN | EPOLLONESHOT;
+        event.data.ptr = &listenerTag;
+        ::epoll_ctl(epoll, EPOLL_CTL_MOD, listener.descriptor(), &event);
+    }
+
+    void rest()
+    {
+        restingSince = ticks(Clock::now());
+        listenerResting = true;
+    }
+
+    // A thread goes into a handler; when no other waits for events, the housekeeper looks again shortly.
+    void noteServing()
+    {
+        serving.fetch_add(1);
+        if (waiting.load() == 0 && !stallNoticed.exchange(true)) {
+            {
+                std::lock_guard lock(houseLock);
+            }
+            houseWake.notify_one();
+        }
+    }
+};
 
 HttpServer::HttpServer() = default;
 
 HttpServer::~HttpServer()
 {
     stop();
-    std::unique_lock lock(m_clientSocketsLock);
-    m_connectionsChanged.wait(lock, [this] { return m_liveConnections == 0; });
 }
 
 void HttpServer::registerHandler(const std::string& pattern, Handler handler)
@@ -102,8 +417,8 @@ void HttpServer::registerHandler(const std::string& pattern, Handler handler)
     if (!route.handler)
         return;
     std::unique_lock lock(m_handlersLock);
-    m_handlers.push_back(std::move(route));
-    std::stable_sort(m_handlers.begin(), m_handlers.end(), [](const Route& a, const Route& b) { return a.pattern > b.pattern; });
+    handlers.push_back(std::move(route));
+    std::stable_sort(handlers.begin(), handlers.end(), [](const Route& a, const Route& b) { return a.pattern > b.pattern; });
 }
 
 HttpServer::Handler HttpServer::handlerForPath(const std::string&) const
@@ -115,7 +430,7 @@ std::vector<std::string> HttpServer::routes() const
 {
     std::shared_lock lock(m_handlersLock);
     std::vector<std::string> patterns;
-    for (auto& route : m_handlers)
+    for (auto& route : handlers)
         patterns.push_back(route.pattern);
     return patterns;
 }
@@ -135,7 +450,7 @@ HttpLimits HttpServer::limits() const
 uint16_t HttpServer::port() const
 {
     std::lock_guard lock(m_runLock);
-    return m_run ? m_run->listener.localPort() : 0;
+    return m_run ? listenSocket.localPort() : 0;
 }
 
 void HttpServer::start(uint16_t port, const std::string& address)
@@ -144,15 +459,35 @@ void HttpServer::start(uint16_t port, const std::string& address)
     std::lock_guard lock(m_runLock);
     stopLocked();
     auto run = std::make_unique<Run>();
-    run->listener = Socket::makeListeningSocket(port, 128, address);
     run->limits = m_limits;
-    try {
-        run->acceptThread = std::thread([this, &run = *run] { acceptLoop(run); });
-    } catch (const std::system_error&) {
-        run->listener.close();
-        throw;
+    size_t descriptors = raiseDescriptorLimit();
+    run->maxConnections = m_limits.maxConnections ? m_limits.maxConnections
+        : descriptors > 2 * descriptorReserve     ? descriptors - descriptorReserve
+                                                  : descriptors / 2;
+    Socket listener = Socket::makeListeningSocket(port, 128, address);
+    run->epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    run->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_event wakeEvent {};
+    wakeEvent.events = EPOLLIN;
+    wakeEvent.data.ptr = &run->wakeTag;
+    epoll_event listenEvent {};
+    listenEvent.events = EPOLLIN | EPOLLONESHOT;
+    listenEvent.data.ptr = &run->listenerTag;
+    if (run->epoll < 0 || run->wake < 0 || ::fcntl(listener.descriptor(), F_SETFL, O_NONBLOCK) != 0
+        || ::epoll_ctl(run->epoll, EPOLL_CTL_ADD, run->wake, &wakeEvent) != 0
+        || ::epoll_ctl(run->epoll, EPOLL_CTL_ADD, listener.descriptor(), &listenEvent) != 0) {
+        int error = errno;
+        listener.close();
+        throw SocketError(SocketError::Code::SocketCreationFailed, SocketError::errnoMessage(error));
     }
+    auto shortest = std::min({ m_limits.headerTimeout, m_limits.idleTimeout, m_limits.bodyTimeout, m_limits.sendTimeout });
+    run->sweepInterval = std::clamp(shortest / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(1000));
+    run->baseThreads = std::clamp<size_t>(std::thread::hardware_concurrency(), 2, std::max<size_t>(2, m_limits.maxWorkers));
+    listenSocket = listener;
     m_run = std::move(run);
+    for (size_t index = 0; index < m_run->baseThreads; ++index)
+        addThread(*m_run);
+    m_run->housekeeper = std::thread([this, &run = *m_run] { keepHouse(run); });
 }
 
 void HttpServer::stop()
@@ -165,108 +500,398 @@ void HttpServer::stopLocked()
 {
     if (!m_run)
         return;
+    Run& run = *m_run;
+    run.stopping = true;
+    uint64_t one = 1;
+    // Level-triggered: every thread waiting for events sees it.
+    [[maybe_unused]] auto written = ::write(run.wake, &one, sizeof one);
     {
-        std::lock_guard lock(m_clientSocketsLock);
-        m_run->stopping = true;
-        for (auto& client : m_clientSockets)
-            client.shutdown();
-        m_clientSockets.clear();
+        std::lock_guard lock(run.houseLock);
     }
-    m_connectionsChanged.notify_all();
-    // Shutting the listener down wakes the accept; the descriptor is closed only
-    // once that loop has ended, so it can never close a reused number.
-    m_run->listener.shutdown();
-    m_run->acceptThread.join();
-    m_run->listener.close();
+    run.houseWake.notify_all();
+    {
+        // What a handler still writes now fails at once, and answers waiting for the client
+        // give back what they hold, which handlers may be waiting for.
+        std::lock_guard lock(clientSocketsLock);
+        for (auto& [client, connection] : clientSockets) {
+            client.shutdown();
+            if (!connection->claimed.exchange(true, std::memory_order_acq_rel))
+                connection->clearOutput();
+        }
+    }
+    if (run.housekeeper.joinable())
+        run.housekeeper.join();
+    std::list<std::thread> threads;
+    {
+        std::lock_guard lock(run.threadsLock);
+        threads.swap(run.threads);
+    }
+    for (auto& thread : threads)
+        thread.join();
+    {
+        std::lock_guard lock(clientSocketsLock);
+        for (auto& [client, connection] : clientSockets)
+            ::close(client.descriptor());
+        clientSockets.clear();
+    }
+    listenSocket.close();
+    listenSocket = Socket();
     m_run.reset();
 }
 
-void HttpServer::acceptLoop(Run& run)
+void HttpServer::addThread(Run& run)
 {
-    for (;;) {
-        Socket client;
-        try {
-            client = run.listener.acceptClient();
-        } catch (const SocketError& error) {
-            std::unique_lock lock(m_clientSocketsLock);
-            if (run.stopping)
-                return;
-            if (!isTransientAcceptError(error.systemError())) {
-                // Out of descriptors or memory: wait for connections to end.
-                m_connectionsChanged.wait_for(lock, std::chrono::milliseconds(50), [&run] { return run.stopping; });
-            }
-            continue;
+    std::lock_guard lock(run.threadsLock);
+    // Threads that left for want of work are joined here, so their number stays small.
+    for (auto id : run.finished) {
+        auto found = std::find_if(run.threads.begin(), run.threads.end(), [id](const std::thread& thread) { return thread.get_id() == id; });
+        if (found != run.threads.end()) {
+            found->join();
+            run.threads.erase(found);
         }
-        {
-            std::lock_guard lock(m_clientSocketsLock);
-            if (!run.stopping && m_liveConnections < run.limits.maxConnections) {
-                m_clientSockets.insert(client);
-                ++m_liveConnections;
-                try {
-                    std::thread([this, client, limits = run.limits] { handleConnection(client, limits); }).detach();
-                    continue;
-                } catch (const std::system_error&) {
-                    m_clientSockets.erase(client);
-                    --m_liveConnections;
-                }
-            }
-        }
-        // Stopped, or at the connection cap: closed without a response.
-        client.close();
+    }
+    run.finished.clear();
+    if (run.threadCount >= std::max(run.baseThreads, run.limits.maxWorkers) || run.stopping)
+        return;
+    try {
+        run.threads.emplace_back([this, &run] { serveEvents(run); });
+        ++run.threadCount;
+    } catch (const std::system_error&) {
     }
 }
 
-void HttpServer::handleConnection(Socket client, HttpLimits limits)
+void HttpServer::serveEvents(Run& run)
 {
-    std::optional<std::string> address;
-    try {
-        address = client.peerName();
-    } catch (const SocketError&) {
-    }
-    HttpParser parser(limits);
+    epoll_event event {};
     for (;;) {
-        HttpRequest request;
-        try {
-            request = parser.readHttpRequest(client);
-        } catch (const std::exception&) {
-            break;
+        run.waiting.fetch_add(1);
+        int count = ::epoll_wait(run.epoll, &event, 1, spareThreadIdleMilliseconds);
+        run.waiting.fetch_sub(1);
+        if (run.stopping)
+            return;
+        if (count == 0) {
+            std::lock_guard lock(run.threadsLock);
+            if (run.threadCount > run.baseThreads) {
+                --run.threadCount;
+                run.finished.push_back(std::this_thread::get_id());
+                return;
+            }
+            continue;
         }
-        bool keepAlive = parser.supportsKeepAlive(request.headers);
-        request.address = address;
+        if (count < 0 || event.data.ptr == &run.wakeTag)
+            continue;
+        if (event.data.ptr == &run.listenerTag)
+            acceptClients(run);
+        else
+            handleEvent(run, *static_cast<Connection*>(event.data.ptr));
+    }
+}
+
+void HttpServer::keepHouse(Run& run)
+{
+    std::unique_lock lock(run.houseLock);
+    auto nextSweep = Clock::now() + run.sweepInterval;
+    std::optional<Clock::time_point> stallCheck;
+    while (!run.stopping) {
+        auto until = stallCheck ? std::min(*stallCheck, nextSweep) : nextSweep;
+        run.houseWake.wait_until(lock, until, [&] { return run.stopping || (run.stallNoticed && !stallCheck); });
+        if (run.stopping)
+            break;
+        auto now = Clock::now();
+        if (run.stallNoticed && !stallCheck)
+            stallCheck = now + stallTime;
+        if (stallCheck && now >= *stallCheck) {
+            stallCheck.reset();
+            run.stallNoticed = false;
+            if (run.waiting == 0 && run.serving > 0) {
+                lock.unlock();
+                addThread(run);
+                lock.lock();
+            }
+        }
+        if (now < nextSweep)
+            continue;
+        nextSweep = now + run.sweepInterval;
+        lock.unlock();
+        {
+            std::lock_guard clients(clientSocketsLock);
+            for (auto& [client, connection] : clientSockets) {
+                // Its thread sees the shutdown as an event and closes it.
+                if (connection->deadline.load() <= ticks(now) && !connection->expired.exchange(true))
+                    client.shutdown();
+            }
+        }
+        if (run.listenerResting && now - Clock::time_point(Clock::duration(run.restingSince.load())) >= restTime
+            && run.listenerResting.exchange(false))
+            run.armListener(listenSocket);
+        lock.lock();
+    }
+}
+
+void HttpServer::acceptClients(Run& run)
+{
+    for (int batch = 0; batch < 64; ++batch) {
+        // At the cap the listener rests: clients wait in the backlog until a connection ends.
+        if (run.connections >= run.maxConnections) {
+            run.rest();
+            if (run.connections < run.maxConnections && run.listenerResting.exchange(false))
+                continue;
+            return;
+        }
+        sockaddr_storage peer {};
+        socklen_t length = sizeof peer;
+        int descriptor = ::accept4(listenSocket.descriptor(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (descriptor < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            if (isTransientAcceptError(errno))
+                continue;
+            // Out of descriptors or memory: the listener rests and tries again shortly.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                run.rest();
+            return;
+        }
+        int one = 1;
+        // Keep-alive clients would otherwise wait on delayed acknowledgements.
+        ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        auto made = std::make_unique<Connection>(descriptor, numericHost(peer, length), run.limits);
+        Connection& connection = *made;
+        // The first request's head is due from the connection's start.
+        connection.headDue = fromNow(run.limits.headerTimeout);
+        connection.deadline = connection.headDue;
+        {
+            std::lock_guard lock(clientSocketsLock);
+            clientSockets.emplace(Socket(descriptor), std::move(made));
+        }
+        ++run.connections;
+        if (!run.arm(connection, EPOLLIN, EPOLL_CTL_ADD))
+            close(run, connection);
+    }
+    run.armListener(listenSocket);
+}
+
+void HttpServer::handleEvent(Run& run, Connection& connection)
+{
+    // Already the stop sequence's.
+    if (connection.claimed.exchange(true, std::memory_order_acq_rel))
+        return;
+    if (connection.expired) {
+        if (connection.state == Connection::State::Writing)
+            printDiagnosticLine(std::string("Failed to send response: ") + SocketError(SocketError::Code::WriteFailed, SocketError::errnoMessage(ETIMEDOUT)).what());
+        close(run, connection);
+        return;
+    }
+    switch (connection.state) {
+    case Connection::State::Reading:
+        readRequests(run, connection);
+        return;
+    case Connection::State::Writing:
+        write(run, connection);
+        return;
+    case Connection::State::Lingering:
+        linger(run, connection);
+        return;
+    case Connection::State::Serving:
+        return;
+    }
+}
+
+void HttpServer::readRequests(Run& run, Connection& connection)
+{
+    char buffer[16384];
+    for (;;) {
+        ssize_t count = ::recv(connection.socket.descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (count < 0) {
+            close(run, connection);
+            return;
+        }
+        std::optional<HttpRequest> request;
+        try {
+            if (count == 0)
+                connection.parser.endOfStream();
+            request = connection.parser.parse(std::string_view(buffer, static_cast<size_t>(count)));
+        } catch (const HttpParserError& error) {
+            answerMalformed(run, connection, error);
+            return;
+        }
+        if (request) {
+            serve(run, connection, std::move(*request));
+            return;
+        }
+        if (count == 0) {
+            close(run, connection);
+            return;
+        }
+        auto now = Clock::now();
+        if (connection.parser.readsBody()) {
+            if (connection.bodyDue == noDeadline)
+                connection.bodyDue = ticks(now + run.limits.bodyTimeout);
+            connection.deadline = std::min(connection.bodyDue, ticks(now + run.limits.idleTimeout));
+        } else if (!connection.parser.awaitsRequest()) {
+            if (connection.headDue == noDeadline)
+                connection.headDue = ticks(now + run.limits.headerTimeout);
+            connection.deadline = connection.headDue;
+        }
+        if (static_cast<size_t>(count) < sizeof buffer)
+            break;
+    }
+    if (!run.arm(connection, EPOLLIN))
+        close(run, connection);
+}
+
+void HttpServer::serve(Run& run, Connection& connection, HttpRequest request)
+{
+    // One pass per request: requests sent ahead on the connection are served in turn.
+    for (;;) {
+        connection.state = Connection::State::Serving;
+        connection.deadline = noDeadline;
+        connection.headDue = connection.bodyDue = noDeadline;
+        bool keepAlive = connection.parser.supportsKeepAlive(request.headers);
+        request.address = connection.address;
+        run.noteServing();
         std::optional<HttpResponse> response;
         try {
             response = respond(request);
         } catch (const std::exception& error) {
             std::fprintf(stderr, "Handler failed: %s\n", error.what());
-            break;
         } catch (...) {
             std::fprintf(stderr, "Handler failed\n");
-            break;
         }
-        try {
-            writeResponse(client, *response, keepAlive);
-        } catch (const std::exception& error) {
-            printDiagnosticLine(std::string("Failed to send response: ") + error.what());
-            break;
+        run.serving.fetch_sub(1);
+        if (!response) {
+            close(run, connection);
+            return;
         }
-        if (!keepAlive)
-            break;
+        connection.prepare(*response, keepAlive);
+        // What the answer's body was made from goes before the bytes are sent.
+        response.reset();
+        connection.lingerAfterWrite = false;
+        if (!send(run, connection))
+            return;
+        auto next = nextRequest(run, connection);
+        if (!next)
+            return;
+        request = std::move(*next);
     }
-    endConnection(client);
 }
 
-void HttpServer::endConnection(const Socket& client)
+void HttpServer::answerMalformed(Run& run, Connection& connection, const HttpParserError& error)
 {
-    {
-        // Out of the set before the descriptor is closed: once closed, its number
-        // may belong to the next client.
-        std::lock_guard lock(m_clientSocketsLock);
-        m_clientSockets.erase(client);
+    auto answer = answerFor(error.code());
+    if (!answer) {
+        close(run, connection);
+        return;
     }
-    client.close();
-    std::lock_guard lock(m_clientSocketsLock);
-    --m_liveConnections;
-    m_connectionsChanged.notify_all();
+    connection.state = Connection::State::Serving;
+    connection.prepare(*answer, false);
+    connection.lingerAfterWrite = true;
+    if (send(run, connection))
+        nextRequest(run, connection);
+}
+
+void HttpServer::write(Run& run, Connection& connection)
+{
+    if (!send(run, connection))
+        return;
+    if (auto next = nextRequest(run, connection))
+        serve(run, connection, std::move(*next));
+}
+
+bool HttpServer::send(Run& run, Connection& connection)
+{
+    int error = 0;
+    bool progressed = false;
+    switch (connection.flush(error, progressed)) {
+    case Connection::Flush::Done:
+        return true;
+    case Connection::Flush::Blocked:
+        // The rest waits in the epoll set; a client that takes nothing for a while loses it.
+        if (progressed || connection.state != Connection::State::Writing)
+            connection.deadline = fromNow(run.limits.sendTimeout);
+        connection.state = Connection::State::Writing;
+        if (!run.arm(connection, EPOLLOUT))
+            close(run, connection);
+        return false;
+    case Connection::Flush::Failed:
+        printDiagnosticLine(std::string("Failed to send response: ") + SocketError(SocketError::Code::WriteFailed, SocketError::errnoMessage(error)).what());
+        close(run, connection);
+        return false;
+    }
+    return false;
+}
+
+std::optional<HttpRequest> HttpServer::nextRequest(Run& run, Connection& connection)
+{
+    connection.clearOutput();
+    if (!connection.keepAlive) {
+        if (!connection.lingerAfterWrite && !connection.parser.holdsUnusedBytes()) {
+            close(run, connection);
+            return std::nullopt;
+        }
+        ::shutdown(connection.socket.descriptor(), SHUT_WR);
+        connection.state = Connection::State::Lingering;
+        connection.deadline = ticks(Clock::now() + lingerTime);
+        linger(run, connection);
+        return std::nullopt;
+    }
+    connection.state = Connection::State::Reading;
+    std::optional<HttpRequest> next;
+    try {
+        // The next request may be here already, sent before this answer.
+        next = connection.parser.parse();
+    } catch (const HttpParserError& error) {
+        answerMalformed(run, connection, error);
+        return std::nullopt;
+    }
+    if (next)
+        return next;
+    if (connection.parser.awaitsRequest()) {
+        connection.deadline = fromNow(run.limits.idleTimeout);
+    } else {
+        connection.headDue = fromNow(run.limits.headerTimeout);
+        connection.deadline = connection.headDue;
+    }
+    if (!run.arm(connection, EPOLLIN))
+        close(run, connection);
+    return std::nullopt;
+}
+
+void HttpServer::linger(Run& run, Connection& connection)
+{
+    char buffer[16384];
+    // Bounded per event, so a client that keeps sending cannot hold the thread.
+    for (int reads = 0; reads < 64; ++reads) {
+        ssize_t count = ::recv(connection.socket.descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (count > 0 || (count < 0 && errno == EINTR))
+            continue;
+        if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        close(run, connection);
+        return;
+    }
+    if (!run.arm(connection, EPOLLIN))
+        close(run, connection);
+}
+
+void HttpServer::close(Run& run, Connection& connection)
+{
+    std::unique_ptr<Connection> owned;
+    {
+        // Out of the set before the descriptor is closed: once closed, its number may
+        // belong to the next client.
+        std::lock_guard lock(clientSocketsLock);
+        auto node = clientSockets.extract(connection.socket);
+        if (!node.empty())
+            owned = std::move(node.mapped());
+    }
+    ::close(connection.socket.descriptor());
+    --run.connections;
+    if (run.listenerResting && run.listenerResting.exchange(false))
+        run.armListener(listenSocket);
 }
 
 HttpResponse HttpServer::respond(HttpRequest& request)
@@ -277,7 +902,7 @@ HttpResponse HttpServer::respond(HttpRequest& request)
     Handler handler;
     {
         std::shared_lock lock(m_handlersLock);
-        for (auto& route : m_handlers) {
+        for (auto& route : handlers) {
             if (!route.expression) {
                 if (path->find(route.pattern) == std::string::npos)
                     continue;
@@ -299,40 +924,6 @@ HttpResponse HttpServer::respond(HttpRequest& request)
     if (!handler)
         return HttpResponse::NotFound();
     return handler(request);
-}
-
-void HttpServer::writeResponse(const Socket& client, const HttpResponse& response, bool keepAlive) const
-{
-    auto file = response.fileBody();
-    std::optional<HttpBytes> body;
-    if (!file)
-        body = response.body();
-    uint64_t length = file ? file->length() : body ? body->size()
-                                                   : 0;
-    std::string head = "HTTP/1.1 " + std::to_string(response.statusCode()) + " " + headerText(response.reasonPhrase()) + "\r\n";
-    head += "Content-Length: " + std::to_string(length) + "\r\n";
-    if (keepAlive)
-        head += "Connection: keep-alive\r\n";
-    for (auto& [name, value] : response.headers()) {
-        std::string cleanName = headerText(name);
-        // The server alone frames the message.
-        if (cleanName.empty() || equalsIgnoringCase(cleanName, "content-length") || equalsIgnoringCase(cleanName, "connection"))
-            continue;
-        head += cleanName + ": " + headerText(value) + "\r\n";
-    }
-    head += "\r\n";
-    // Small bodies travel in the same write as the head.
-    constexpr size_t inlineBodyLimit = 64 * 1024;
-    if (body && body->size() <= inlineBodyLimit) {
-        head.append(body->begin(), body->end());
-        client.writeString(head);
-        return;
-    }
-    client.writeString(head);
-    if (file)
-        client.writeFile(file->descriptor(), file->length(), file->offset());
-    else if (body)
-        client.writeBytes(*body);
 }
 
 } // namespace vesk

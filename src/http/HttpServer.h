@@ -5,7 +5,6 @@
 #include "http/HttpResponse.h"
 #include "http/Socket.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,19 +13,21 @@
 #include <regex>
 #include <shared_mutex>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace vesk {
 
-// Routes requests by pattern to handlers and runs the connections: one thread
-// accepts, and every client gets a thread of its own.
+// Routes requests by pattern to handlers and runs the connections. One epoll set
+// holds every connection while its request's bytes arrive; the thread that sees a
+// request's last byte serves it, so requests of different connections run in
+// parallel. Threads come from a pool that grows only while all of them are busy.
 class HttpServer {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
     HttpServer();
-    // Stops, then waits until every connection thread has ended.
+    // Stops, which ends every connection and waits for the server's threads.
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -64,26 +65,40 @@ private:
         std::optional<std::regex> expression;
         Handler handler;
     };
+    class Connection;
     struct Run;
 
     void stopLocked();
-    void acceptLoop(Run& run);
-    void handleConnection(Socket client, HttpLimits limits);
+    void addThread(Run& run);
+    void serveEvents(Run& run);
+    void keepHouse(Run& run);
+    void acceptClients(Run& run);
+    void handleEvent(Run& run, Connection& connection);
+    void readRequests(Run& run, Connection& connection);
+    void serve(Run& run, Connection& connection, HttpRequest request);
+    void answerMalformed(Run& run, Connection& connection, const HttpParserError& error);
+    void write(Run& run, Connection& connection);
+    // Writes what the connection holds; false when the rest waits for the client or the
+    // connection has ended.
+    bool send(Run& run, Connection& connection);
+    // After an answer: the next request when it is here already; otherwise the connection
+    // goes back to the epoll set, lingers or closes.
+    std::optional<HttpRequest> nextRequest(Run& run, Connection& connection);
+    void linger(Run& run, Connection& connection);
+    void close(Run& run, Connection& connection);
     HttpResponse respond(HttpRequest& request);
-    void writeResponse(const Socket& client, const HttpResponse& response, bool keepAlive) const;
-    void endConnection(const Socket& client);
 
     mutable std::shared_mutex m_handlersLock;
-    std::vector<Route> m_handlers;
+    std::vector<Route> handlers;
 
     mutable std::mutex m_runLock;
     std::unique_ptr<Run> m_run;
     HttpLimits m_limits;
+    Socket listenSocket;
 
-    std::mutex m_clientSocketsLock;
-    std::unordered_set<Socket> m_clientSockets;
-    size_t m_liveConnections { 0 };
-    std::condition_variable m_connectionsChanged;
+    // The open connections; the stop sequence and the deadline checks walk it.
+    std::mutex clientSocketsLock;
+    std::unordered_map<Socket, std::unique_ptr<Connection>> clientSockets;
 };
 
 } // namespace vesk

@@ -9,7 +9,6 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -155,41 +154,6 @@ void Socket::writeBuffer(const uint8_t* bytes, size_t count) const
         if (result <= 0)
             throw failure(SocketError::Code::WriteFailed, result == 0 ? EPIPE : errno);
         sent += static_cast<size_t>(result);
-    }
-}
-
-void Socket::writeFile(int fileDescriptor, uint64_t length, uint64_t start) const
-{
-    off_t offset = static_cast<off_t>(start);
-    uint64_t end = start + length;
-    while (static_cast<uint64_t>(offset) < end) {
-        size_t chunk = static_cast<size_t>(std::min<uint64_t>(end - static_cast<uint64_t>(offset), 1u << 30));
-        ssize_t result = ::sendfile(socketFileDescriptor, fileDescriptor, &offset, chunk);
-        if (result == -1 && errno == EINTR)
-            continue;
-        if (result == -1 && (errno == EINVAL || errno == ENOSYS)) {
-            // Files sendfile cannot read from go through a bounded buffer instead.
-            writeFileThroughBuffer(fileDescriptor, static_cast<uint64_t>(offset), end);
-            return;
-        }
-        // A file that ends early would leave the client waiting for the promised bytes.
-        if (result <= 0)
-            throw failure(SocketError::Code::WriteFailed, result == 0 ? EIO : errno);
-    }
-}
-
-void Socket::writeFileThroughBuffer(int fileDescriptor, uint64_t offset, uint64_t length) const
-{
-    std::vector<uint8_t> buffer(256 * 1024);
-    while (offset < length) {
-        size_t chunk = static_cast<size_t>(std::min<uint64_t>(length - offset, buffer.size()));
-        ssize_t count = ::pread(fileDescriptor, buffer.data(), chunk, static_cast<off_t>(offset));
-        if (count == -1 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            throw failure(SocketError::Code::WriteFailed, count == 0 ? EIO : errno);
-        writeBuffer(buffer.data(), static_cast<size_t>(count));
-        offset += static_cast<uint64_t>(count);
     }
 }
 

@@ -64,9 +64,6 @@ public:
     void writeString(const std::string& text) const;
     void writeBytes(const std::vector<uint8_t>& bytes) const;
     void writeBytes(const void* bytes, size_t count) const;
-    // Sends `length` bytes of the open file from `start`; throws WriteFailed when the
-    // file ends before that (it shrank) or the peer has gone.
-    void writeFile(int fileDescriptor, uint64_t length, uint64_t start = 0) const;
     // The byte read (0 to 255), 0 at end of stream, -1 when the read failed.
     int readByte() const;
     std::string readLine() const;
@@ -78,7 +75,6 @@ public:
 
 private:
     void writeBuffer(const uint8_t* bytes, size_t count) const;
-    void writeFileThroughBuffer(int fileDescriptor, uint64_t offset, uint64_t length) const;
 
     int socketFileDescriptor;
 };

@@ -1,16 +1,22 @@
 #include "assets/VeskAssets.h"
 #include "model/Bookmarks.h"
+#include "model/SettingsKeys.h"
 #include "model/VeskFile.h"
 #include "model/VeskFileManager.h"
 #include "model/VeskFileTypes.h"
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/NSString.h"
+#include "platform/foundation/NSUserDefaults.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
-#include "webservice/VeskHTTPServerRoutes.h"
+#include "webservice/FileStreaming.h"
+#include "webservice/VeskHTTPServer.h"
 #include "webservice/WebServiceEnvelope.h"
 
 #include <cmath>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace vesk {
 
@@ -47,22 +53,67 @@ namespace {
 
     Dictionary pathAndName(const std::string& path, const std::string& name)
     {
-        return Dictionary { { "path", Value(path) }, { "fileName", Value(name) } };
+        Dictionary info;
+        info.set("path", Value(path));
+        info.set("fileName", Value(name));
+        return info;
+    }
+
+    // The entries the folder listing would give, counted from their names alone; hidden ones
+    // only while the hidden-files setting is on. 0 for anything that is not a readable folder.
+    std::size_t countFolderEntries(const std::string& path)
+    {
+        if (path.find('\0') != std::string::npos)
+            return 0;
+        int descriptor = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+        if (descriptor < 0)
+            return 0;
+        DIR* folder = ::fdopendir(descriptor);
+        if (!folder) {
+            ::close(descriptor);
+            return 0;
+        }
+        bool countHidden = NSUserDefaults::standardUserDefaults()->boolForKey(hashedDefaultsKey2());
+        std::size_t count = 0;
+        while (auto* entry = ::readdir(folder)) {
+            std::string_view name = entry->d_name;
+            if (name == "." || name == ".." || (!countHidden && name.starts_with('.')))
+                continue;
+            ++count;
+        }
+        ::closedir(folder);
+        return count;
     }
 
 }
 
 std::vector<uint8_t> fittedIconPNG(const std::string& path)
 {
+    if (isImageFileAtPath(path)) {
+        // The picture is read without waiting, and decoded only when it is a regular file
+        // under the cap, a few at a time: decoded pixels take far more room than the file.
+        OpenedItem item(path);
+        if (!item.isDirectory()) {
+            std::vector<uint8_t> png;
+            if (item.isRegularFile() && item.size() <= maxIconPictureSize) {
+                auto place = WorkRation::pictureDecodings().take();
+                std::shared_ptr<UIImage> picture;
+                if (auto bytes = item.read(maxIconPictureSize))
+                    picture = UIImage::imageWithData(*bytes);
+                png = fittedPNG(picture);
+            }
+            return png.empty() ? fittedPNG(typeIcon(path)) : png;
+        }
+    }
     auto png = fittedPNG(VeskFileManager::defaultManager().getImageForFileAtPath(path));
     if (png.empty())
         png = fittedPNG(typeIcon(path));
     return png;
 }
 
-HttpResponse VeskHTTPServerRoutes::getFileInfo(VeskHTTPServer& service, const HttpRequest& request)
+HttpResponse VeskHTTPServer::getFileInfo(const HttpRequest& request)
 {
-    if (auto refusal = refuseRequest(service, request, { "User wants to get file infos!", "GET", pleaseUseQuotedGET }))
+    if (auto refusal = refuseRequest(*this, request, { "User wants to get file infos!", "GET", pleaseUseQuotedGET }))
         return std::move(*refusal);
     auto value = positionalParameter(request, 0, "path");
     if (!value)
@@ -77,7 +128,7 @@ HttpResponse VeskHTTPServerRoutes::getFileInfo(VeskHTTPServer& service, const Ht
     info.set("isReadable", Value(file->isReadable()));
     info.set("isWritable", Value(file->isWritable()));
     info.set("posix", Value(file->posix()));
-    info.set("filesCnt", Value(VeskFileManager::defaultManager().getFiles(path).size()));
+    info.set("filesCnt", Value(countFolderEntries(path)));
     Bookmarks bookmarks;
     info.set("isInBookmarks", Value(bookmarks.isInBookmarks(*file)));
     // An item without a drawable icon still gets its facts.
@@ -86,9 +137,9 @@ HttpResponse VeskHTTPServerRoutes::getFileInfo(VeskHTTPServer& service, const Ht
     return webServiceEnvelope(okOutcome(), "Info for file or folder at path \"" + path + "\"", std::move(info));
 }
 
-HttpResponse VeskHTTPServerRoutes::getIcon(VeskHTTPServer& service, const HttpRequest& request)
+HttpResponse VeskHTTPServer::getIcon(const HttpRequest& request)
 {
-    if (auto refusal = refuseRequest(service, request, { "User wants to get file icon!", "GET", pleaseUseQuotedGET }))
+    if (auto refusal = refuseRequest(*this, request, { "User wants to get file icon!", "GET", pleaseUseQuotedGET }))
         return std::move(*refusal);
     auto path = positionalParameter(request, 0, "path");
     if (!path)
@@ -107,7 +158,9 @@ HttpResponse VeskHTTPServerRoutes::getIcon(VeskHTTPServer& service, const HttpRe
         return webServiceEnvelope(HttpResponse::InternalServerError(), "Icon of \"" + name + "\" could not be drawn", pathAndName(*path, name));
     if (*type == "raw")
         return HttpResponse::RAW(okOutcome().statusCode(), okOutcome().reasonPhrase(), std::nullopt, std::move(png));
-    return webServiceEnvelope(okOutcome(), "Icon of \"" + name + "\" as base64 string", Dictionary { { "base64String", Value(base64Encode(png)) } });
+    Dictionary info;
+    info.set("base64String", Value(base64Encode(png)));
+    return webServiceEnvelope(okOutcome(), "Icon of \"" + name + "\" as base64 string", std::move(info));
 }
 
 }

@@ -1,16 +1,16 @@
 #include "model/Bookmarks.h"
 #include "model/VeskFile.h"
 #include "model/VeskFileManager.h"
-#include "webservice/VeskHTTPServerRoutes.h"
+#include "webservice/VeskHTTPServer.h"
 #include "webservice/WebServiceEnvelope.h"
 
 namespace vesk {
 
 using namespace platform;
 
-HttpResponse VeskHTTPServerRoutes::getBookmarks(VeskHTTPServer& service, const HttpRequest& request)
+HttpResponse VeskHTTPServer::getBookmarks(const HttpRequest& request)
 {
-    if (auto refusal = refuseRequest(service, request, { "User wants to get bookmarks!", "GET", pleaseUseQuotedGET }))
+    if (auto refusal = refuseRequest(*this, request, { "User wants to get bookmarks!", "GET", pleaseUseQuotedGET }))
         return std::move(*refusal);
     Bookmarks bookmarks;
     Array paths;
@@ -20,25 +20,25 @@ HttpResponse VeskHTTPServerRoutes::getBookmarks(VeskHTTPServer& service, const H
     return webServiceEnvelope(okOutcome(), message, Dictionary { { "bookmarks", Value(std::move(paths)) } });
 }
 
-HttpResponse VeskHTTPServerRoutes::getHomeDir(VeskHTTPServer& service, const HttpRequest& request)
+HttpResponse VeskHTTPServer::getHomeDir(const HttpRequest& request)
 {
-    if (auto refusal = refuseRequest(service, request, { "User wants to get home dir!", "GET", pleaseUseQuotedGET }))
+    if (auto refusal = refuseRequest(*this, request, { "User wants to get home dir!", "GET", pleaseUseQuotedGET }))
         return std::move(*refusal);
     auto folder = VeskFileManager::defaultManager().homeDir();
     return webServiceEnvelope(okOutcome(), "Home directory is \"" + folder + "\"", Dictionary { { "homeDir", Value(folder) } });
 }
 
-HttpResponse VeskHTTPServerRoutes::getDocDir(VeskHTTPServer& service, const HttpRequest& request)
+HttpResponse VeskHTTPServer::getDocDir(const HttpRequest& request)
 {
-    if (auto refusal = refuseRequest(service, request, { "User wants to get doc dir!", "GET", pleaseUseQuotedGET }))
+    if (auto refusal = refuseRequest(*this, request, { "User wants to get doc dir!", "GET", pleaseUseQuotedGET }))
         return std::move(*refusal);
     auto folder = VeskFileManager::defaultManager().getDocumentDirectory();
     return webServiceEnvelope(okOutcome(), "Document directory is \"" + folder + "\"", Dictionary { { "docDir", Value(folder) } });
 }
 
-HttpResponse VeskHTTPServerRoutes::setFile(VeskHTTPServer& service, const HttpRequest& request)
+HttpResponse VeskHTTPServer::setFile(const HttpRequest& request)
 {
-    if (auto refusal = refuseRequest(service, request, { "User wants to set file!", "POST", pleaseUseQuotedPOST }))
+    if (auto refusal = refuseRequest(*this, request, { "User wants to set file!", "POST", pleaseUseQuotedPOST }))
         return std::move(*refusal);
     if (!request.body || request.body->empty())
         return webServiceEnvelope(HttpResponse::Forbidden(), "It looks like the body is empty!");
@@ -46,9 +46,9 @@ HttpResponse VeskHTTPServerRoutes::setFile(VeskHTTPServer& service, const HttpRe
     return HttpResponse::RAW(501, "Not implemented");
 }
 
-HttpResponse VeskHTTPServerRoutes::debug(VeskHTTPServer& service, const HttpRequest& request)
+HttpResponse VeskHTTPServer::debug(const HttpRequest& request)
 {
-    if (auto refusal = refuseRequest(service, request, { "User triggered debug!!", "GET", pleaseUseGET }))
+    if (auto refusal = refuseRequest(*this, request, { "User triggered debug!!", "GET", pleaseUseGET }))
         return std::move(*refusal);
     return webServiceEnvelope(okOutcome(), "This is doing nothing right now...");
 }

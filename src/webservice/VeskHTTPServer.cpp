@@ -59,6 +59,18 @@ namespace {
         return isLoopbackAddress(wifiAddress) ? "127.0.0.1" : "0.0.0.0";
     }
 
+    // "a.b.c.d" for "::ffff:a.b.c.d", the form an IPv4 client takes on a dual-stack socket.
+    std::optional<std::string> ipv4OfMappedAddress(const std::string& address)
+    {
+        in6_addr v6 {};
+        if (::inet_pton(AF_INET6, address.c_str(), &v6) != 1 || !IN6_IS_ADDR_V4MAPPED(&v6))
+            return std::nullopt;
+        char text[INET_ADDRSTRLEN] = {};
+        if (!::inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text))
+            return std::nullopt;
+        return std::string(text);
+    }
+
     std::string runningBannerText(const std::string& address, std::uint16_t port)
     {
         auto text = localizedFormat("Webserver: %@:8080", { address });
@@ -189,10 +201,10 @@ void VeskHTTPServer::updateBlockedIP(const std::string& ip, const std::string& n
     {
         std::lock_guard lock(service.m_blockedLock);
         if (remove)
-            service.m_blackListedIPs.erase(ip);
+            service.blackListedIPs.erase(ip);
         else
-            service.m_blackListedIPs.set(ip, Value(name));
-        stored = service.m_blackListedIPs;
+            service.blackListedIPs.set(ip, Value(name));
+        stored = service.blackListedIPs;
     }
     NSUserDefaults::standardUserDefaults()->setObject(Value(std::move(stored)), hashedDefaultsKey8());
 }
@@ -203,7 +215,7 @@ void VeskHTTPServer::replaceBlockedIPsFromDefaults()
     if (!stored)
         return;
     std::lock_guard lock(m_blockedLock);
-    m_blackListedIPs = std::move(*stored);
+    blackListedIPs = std::move(*stored);
 }
 
 Dictionary VeskHTTPServer::loadBlockedIPs()
@@ -225,14 +237,25 @@ void VeskHTTPServer::openSettingsOnClick()
 
 bool VeskHTTPServer::isBlockedAddress(const std::string& address) const
 {
+    return blockedName(address).has_value();
+}
+
+std::optional<std::string> VeskHTTPServer::blockedName(const std::string& address) const
+{
+    std::optional<std::string> mapped = ipv4OfMappedAddress(address);
     std::lock_guard lock(m_blockedLock);
-    return m_blackListedIPs.contains(address);
+    const Value* name = blackListedIPs.find(address);
+    if (!name && mapped)
+        name = blackListedIPs.find(*mapped);
+    if (!name)
+        return std::nullopt;
+    return name->description();
 }
 
 Dictionary VeskHTTPServer::blockedIPs() const
 {
     std::lock_guard lock(m_blockedLock);
-    return m_blackListedIPs;
+    return blackListedIPs;
 }
 
 void VeskHTTPServer::reset()
@@ -245,7 +268,7 @@ void VeskHTTPServer::reset()
     service.phasChecker = false;
     {
         std::lock_guard lock(service.m_blockedLock);
-        service.m_blackListedIPs.clear();
+        service.blackListedIPs.clear();
     }
     service.replaceBlockedIPsFromDefaults();
 }

@@ -53,7 +53,8 @@ public:
     static void stop();
     static void updateBlockedIP(const std::string& ip, const std::string& name, bool remove);
     // Reloads the blocked list from the user defaults (when a dictionary is stored there) and
-    // answers a copy of it: connection threads read the list at the same time.
+    // answers a copy of it: connection threads read the list at the same time, so a caller
+    // reads it again after each change.
     static platform::Dictionary loadBlockedIPs();
     static bool isRunning();
 
@@ -63,8 +64,36 @@ public:
     // The port the service listens on: VESK_PORT when it holds a port number, else 8080.
     static std::uint16_t port();
 
-    // For route handlers, from any thread.
+    // The nine routes, in registration order; installWebServices hands them over.
+    static std::vector<Route> routeTable();
+
+    // The route handlers; each runs on its request's connection thread, answers refusals and
+    // outcomes in the JSON envelope, and never throws.
+    HttpResponse getBookmarks(const HttpRequest& request);
+    HttpResponse getHomeDir(const HttpRequest& request);
+    HttpResponse getDocDir(const HttpRequest& request);
+    HttpResponse getFileInfo(const HttpRequest& request);
+    HttpResponse getIcon(const HttpRequest& request);
+    HttpResponse setFile(const HttpRequest& request);
+    HttpResponse getFile(const HttpRequest& request);
+    HttpResponse debug(const HttpRequest& request);
+    HttpResponse generalRequest(const HttpRequest& request);
+    // The warning banner about a refused blocked client; main queue only.
+    static void blockedRequest(const std::string& name, const std::string& address);
+
+    // The Wi-Fi watch: polls the Wi-Fi address once a second, on a thread of its own, until
+    // the process ends (or WifiWatch::shutDown).
+    static void wifiChecker(VeskHTTPServer& service);
+    // What a poll of the watch queues on the main queue.
+    static void wifiRestart();
+    static void wifiLostNotice();
+    static void wifiStop();
+
+    // For route handlers, from any thread. A client on a dual-stack socket ("::ffff:a.b.c.d")
+    // matches the entry of its IPv4 address.
     bool isBlockedAddress(const std::string& address) const;
+    // The name the address was blocked under, read as text; absent when it is not blocked.
+    std::optional<std::string> blockedName(const std::string& address) const;
     platform::Dictionary blockedIPs() const;
     // The folder of the bundle's web front end (the one holding "index.html"); the bundle's
     // "web" folder when the bundle lacks the page, never empty.
@@ -93,7 +122,7 @@ private:
     HttpServer m_server;
     std::string m_webPath;
     mutable std::mutex m_blockedLock;
-    platform::Dictionary m_blackListedIPs; // address -> name; guarded by m_blockedLock
+    platform::Dictionary blackListedIPs; // address -> name; guarded by m_blockedLock
 };
 
 }

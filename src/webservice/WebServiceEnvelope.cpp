@@ -73,10 +73,9 @@ std::optional<HttpResponse> refuseRequest(const VeskHTTPServer& service, const H
     // Without an address the blocked list cannot be asked, so nothing is served.
     if (!request.address)
         return webServiceEnvelope(HttpResponse::Forbidden(), "The client address could not be read!");
-    auto blocked = service.blockedIPs();
-    if (auto* name = blocked.find(*request.address)) {
-        dispatch_async(dispatch_get_main_queue(), [name = name->description(), address = *request.address] {
-            blockedRequest(name, address);
+    if (auto name = service.blockedName(*request.address)) {
+        dispatch_async(dispatch_get_main_queue(), [name = std::move(*name), address = *request.address] {
+            VeskHTTPServer::blockedRequest(name, address);
         });
         return webServiceEnvelope(HttpResponse::Forbidden(), "You have been banned!");
     }
@@ -86,7 +85,7 @@ std::optional<HttpResponse> refuseRequest(const VeskHTTPServer& service, const H
     return std::nullopt;
 }
 
-void blockedRequest(const std::string& name, const std::string& address)
+void VeskHTTPServer::blockedRequest(const std::string& name, const std::string& address)
 {
     postTapNotification();
     VeskNotificationManager::showNotification(localized("Blocked request from \"" + name + "\" (" + address + ")!"),

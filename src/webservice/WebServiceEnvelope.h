@@ -38,9 +38,6 @@ inline constexpr std::string_view pleaseUseQuotedPOST = "\" is not supported, pl
 // queued on the main queue) or of a wrong method; nothing when the request may go on.
 std::optional<HttpResponse> refuseRequest(const VeskHTTPServer& service, const HttpRequest& request, const WebServiceRule& rule);
 
-// The warning banner about a refused blocked client; main queue only.
-void blockedRequest(const std::string& name, const std::string& address);
-
 // Whether an item exists at the path. A path holding a NUL byte names nothing: every system
 // call would cut it short there and see another item.
 bool itemExistsAtPath(const std::string& path);

@@ -32,19 +32,19 @@ WifiWatch::Decision WifiWatch::poll()
         // An empty address counts as present, but never brings a paused service back.
         if (address->empty() || !m_service.pIsPaused || !shouldRun)
             return Decision::Nothing;
-        dispatch_async(dispatch_get_main_queue(), wifiRestart);
+        dispatch_async(dispatch_get_main_queue(), VeskHTTPServer::wifiRestart);
         return Decision::Restart;
     }
     if (shouldRun) {
         // Set before the notice is queued, so the next poll does not queue it again.
         if (m_service.pIsPaused.exchange(true))
             return Decision::Nothing;
-        dispatch_async(dispatch_get_main_queue(), wifiLostNotice);
+        dispatch_async(dispatch_get_main_queue(), VeskHTTPServer::wifiLostNotice);
         return Decision::LostNotice;
     }
     if (m_service.pIsRunning)
         return Decision::Nothing;
-    dispatch_async(dispatch_get_main_queue(), wifiStop);
+    dispatch_async(dispatch_get_main_queue(), VeskHTTPServer::wifiStop);
     return Decision::Stop;
 }
 
@@ -86,22 +86,27 @@ bool WifiWatch::isRunning() const
     return m_thread.joinable();
 }
 
-void WifiWatch::wifiRestart()
+void VeskHTTPServer::wifiRestart()
 {
-    VeskHTTPServer::stop();
-    VeskHTTPServer::start();
+    stop();
+    start();
 }
 
-void WifiWatch::wifiLostNotice()
+void VeskHTTPServer::wifiLostNotice()
 {
     VeskNotificationManager::dismissStaticNotification();
     VeskNotificationManager::showStaticNotification(localized("Webserver: No WiFi"), NotificationType::Error, nullptr,
-        VeskHTTPServer::openSettingsOnClick);
+        openSettingsOnClick);
 }
 
-void WifiWatch::wifiStop()
+void VeskHTTPServer::wifiStop()
 {
-    VeskHTTPServer::stop();
+    stop();
+}
+
+void VeskHTTPServer::wifiChecker(VeskHTTPServer& service)
+{
+    WifiWatch::launch(service, true);
 }
 
 namespace {

@@ -21,9 +21,9 @@ public:
     using AddressSource = std::function<std::optional<std::string>()>;
     enum class Decision {
         Nothing,
-        Restart, // wifiRestart queued
-        LostNotice, // pIsPaused set, wifiLostNotice queued
-        Stop, // wifiStop queued
+        Restart, // VeskHTTPServer::wifiRestart queued
+        LostNotice, // pIsPaused set, VeskHTTPServer::wifiLostNotice queued
+        Stop, // VeskHTTPServer::wifiStop queued
     };
 
     // The address source is getWiFiAddress unless a test gives another.
@@ -41,11 +41,6 @@ public:
     // Wakes the thread from its sleep and waits for it to end; safe to repeat.
     void stop();
     bool isRunning() const;
-
-    // The closures a poll queues on the main queue.
-    static void wifiRestart();
-    static void wifiLostNotice();
-    static void wifiStop();
 
     // The process's watch, made by the service's first start; the thread runs unless the
     // web services were installed without it (tests step the watch by hand).
