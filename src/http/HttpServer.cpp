@@ -676,8 +676,13 @@ void HttpServer::handleEvent(Run& run, Connection& connection)
     if (connection.claimed.exchange(true, std::memory_order_acq_rel))
         return;
     if (connection.expired) {
-        if (connection.state == Connection::State::Writing)
+        if (connection.state == Connection::State::Writing) {
             printDiagnosticLine(std::string("Failed to send response: ") + SocketError(SocketError::Code::WriteFailed, SocketError::errnoMessage(ETIMEDOUT)).what());
+            // Reset: what the client never took is dropped at once instead of lingering in
+            // the system's buffers.
+            ::linger reset { 1, 0 };
+            ::setsockopt(connection.socket.descriptor(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        }
         close(run, connection);
         return;
     }

@@ -5,11 +5,13 @@
 #include "http/HttpParser.h"
 #include "http/RequestTarget.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace vesk;
 
@@ -41,6 +43,23 @@ void fuzzText(std::string_view text)
     parseUrlencodedForm(form);
 }
 
+// Every request the bytes hold, handed to the parser in pieces of the given size.
+std::vector<HttpRequest> requestsInPieces(std::string_view text, size_t piece, const HttpLimits& limits)
+{
+    HttpParser parser(limits);
+    std::vector<HttpRequest> requests;
+    try {
+        for (size_t at = 0;; at += piece) {
+            if (at >= text.size())
+                parser.endOfStream();
+            for (auto request = parser.parse(text.substr(std::min(at, text.size()), piece)); request; request = parser.parse())
+                requests.push_back(std::move(*request));
+        }
+    } catch (const HttpParserError&) {
+    }
+    return requests;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -63,6 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     limits.maxHeaderLineLength = 512;
     limits.maxHeaderCount = 16;
     limits.maxBodySize = 4096;
+    // Where the bytes are split must not change what is read.
+    if (size)
+        check(requestsInPieces(text, 1 + data[0] % 13, limits) == requestsInPieces(text, size, limits));
+
     HttpParser parser(limits);
     Socket socket(fds[0]);
     // The stream has ended, so every request either parses or fails; none waits.

@@ -1,4 +1,5 @@
 #include "http/HttpParser.h"
+#include "http/Diagnostics.h"
 #include "http/Loopback.h"
 
 #include <gtest/gtest.h>
@@ -150,15 +151,16 @@ TEST(HttpParserRequest, KeepAliveOnlyForExactToken)
 
 TEST(HttpParserRequest, PrintsTheTokensOfEachRequestLine)
 {
+    flushDiagnostics();
     testing::internal::CaptureStdout();
     parse("GET /a\"b HTTP/1.1\r\n\r\nGET /\r\n");
-    std::fflush(stdout);
+    flushDiagnostics();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[\"GET\", \"/a\\\"b\", \"HTTP/1.1\"]\n[\"GET\", \"/\"]\n");
 
     // One character per byte: raw high bytes print as those characters, in UTF-8.
     testing::internal::CaptureStdout();
     auto request = parseOne("GET /\xE9/\xC3\xA9 HTTP/1.1\r\n\r\n");
-    std::fflush(stdout);
+    flushDiagnostics();
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "[\"GET\", \"/\xC3\xA9/\xC3\x83\xC2\xA9\", \"HTTP/1.1\"]\n");
     EXPECT_EQ(request.url, "/\xE9/\xC3\xA9");
 }
@@ -190,6 +192,11 @@ TEST(HttpParserMalformed, EachEndsWithItsError)
         { "huge announced body", "GET / HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n", Code::BodyTooLarge },
         { "body cut short", "GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", Code::ReadBodyFailed },
         { "body of zero bytes cut short", std::string("GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\n\0\0\0", 41), Code::ReadBodyFailed },
+        { "two lengths", "GET / HTTP/1.1\r\nContent-Length: 1\r\nX: y\r\ncontent-length: 2\r\n\r\n", Code::InvalidFraming },
+        { "a length and no length", "GET / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: x\r\n\r\n", Code::InvalidFraming },
+        { "chunked", "GET / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", Code::InvalidFraming },
+        { "any coding, even empty", "GET / HTTP/1.1\r\ntransfer-encoding:\r\n\r\n", Code::InvalidFraming },
+        { "space before the colon", "GET / HTTP/1.1\r\nContent-Length : 1\r\n\r\n", Code::InvalidFraming },
     };
     for (auto& testCase : cases) {
         auto outcome = parse(testCase.input, limits);

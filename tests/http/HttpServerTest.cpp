@@ -1,10 +1,13 @@
 #include "http/HttpServer.h"
+#include "http/Diagnostics.h"
 #include "http/Loopback.h"
 #include "http/TestBundle.h"
 
 #include <atomic>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <thread>
 
@@ -106,9 +109,10 @@ TEST_F(HttpServerTest, RoutesInDescendingPatternOrder)
     server->registerHandler("/getFileInfo", route("getFileInfo"));
     server->registerHandler("/getBookmarks", route("getBookmarks"));
     server->registerHandler("/unused", nullptr);
+    flushDiagnostics();
     testing::internal::CaptureStdout();
     server->registerHandler("(", route("broken"));
-    std::fflush(stdout);
+    flushDiagnostics();
     std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(printed.starts_with("Could not register handler for: (, error: ")) << printed;
     EXPECT_EQ(server->routes(), (std::vector<std::string> { "/getFileInfo", "/getFile", "/getBookmarks", "/" }));
@@ -178,6 +182,7 @@ TEST_F(HttpServerTest, ClientResetMidResponseCostsOnlyItsConnection)
     });
     server->registerHandler("/small", [](const HttpRequest&) { return text("small"); });
     start();
+    flushDiagnostics();
     testing::internal::CaptureStdout();
     {
         Client client(port);
@@ -189,7 +194,7 @@ TEST_F(HttpServerTest, ClientResetMidResponseCostsOnlyItsConnection)
     EXPECT_EQ(exchange("GET /small HTTP/1.1\r\n\r\n"), response("200 OK", "small"));
     // Destroying the server waits for the failed connection to end.
     server.reset();
-    std::fflush(stdout);
+    flushDiagnostics();
     std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_NE(printed.find("Failed to send response: WriteFailed: "), std::string::npos) << printed;
 }
@@ -267,7 +272,7 @@ TEST_F(HttpServerTest, SilentAndIdleClientsHitTheirDeadlines)
     }
 }
 
-TEST_F(HttpServerTest, ConnectionsOverTheCapAreClosedWithoutAResponse)
+TEST_F(HttpServerTest, AtTheCapANewClientWaitsUntilAConnectionEnds)
 {
     HttpLimits limits;
     limits.maxConnections = 2;
@@ -281,13 +286,101 @@ TEST_F(HttpServerTest, ConnectionsOverTheCapAreClosedWithoutAResponse)
     }
     Client third(port);
     third.send("GET / HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(third.readAll(), "");
-    // A place frees up once a connection ends.
+    EXPECT_EQ(third.readResponse(200ms), "");
     first.close();
-    std::string answer;
-    for (int attempt = 0; attempt < 100 && answer.empty(); ++attempt)
-        answer = exchange("GET / HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(answer, response("200 OK", "x"));
+    EXPECT_EQ(third.readAll(), response("200 OK", "x"));
+}
+
+TEST_F(HttpServerTest, ThousandsOfIdleConnectionsAreHeldWhileANewClientIsServed)
+{
+    server->registerHandler("/", [](const HttpRequest&) { return text("x"); });
+    // Starting raises the descriptor limit; both ends of every connection live in this process.
+    start();
+    constexpr size_t idleCount = 2000;
+    rlimit limit {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    if (limit.rlim_cur < 2 * idleCount + 200)
+        GTEST_SKIP() << "the descriptor limit is " << limit.rlim_cur;
+    std::vector<std::unique_ptr<Client>> idle;
+    for (size_t index = 0; index < idleCount; ++index)
+        idle.push_back(std::make_unique<Client>(port));
+    // A slow client in the middle of its head holds nobody up either.
+    Client slow(port);
+    slow.send("GET / HTTP/1.1\r\nX-Slow: ");
+    EXPECT_EQ(exchange("GET / HTTP/1.1\r\n\r\n"), response("200 OK", "x"));
+    size_t closed = 0;
+    for (auto& client : idle) {
+        pollfd waited { client->fd(), POLLIN, 0 };
+        closed += ::poll(&waited, 1, 0) != 0;
+    }
+    EXPECT_EQ(closed, 0u);
+}
+
+TEST_F(HttpServerTest, ClientsThatNeverReadAreClosedAfterTheSendDeadlineWhileOthersAreServed)
+{
+    char pattern[] = "/tmp/vesk-http-big-XXXXXX";
+    int file = ::mkstemp(pattern);
+    ASSERT_GE(file, 0);
+    constexpr off_t length = 64 << 20;
+    ASSERT_EQ(::ftruncate(file, length), 0);
+    ::close(file);
+    std::string path = pattern;
+    HttpLimits limits;
+    limits.sendTimeout = 300ms;
+    server->setLimits(limits);
+    server->registerHandler("/big", [&](const HttpRequest&) {
+        return HttpResponse::RAW(200, "OK", std::nullopt, std::make_shared<const HttpFileBody>(::open(path.c_str(), O_RDONLY | O_CLOEXEC), length));
+    });
+    server->registerHandler("/small", [](const HttpRequest&) { return text("small"); });
+    start();
+    std::vector<std::unique_ptr<Client>> stalled;
+    for (int index = 0; index < 256; ++index) {
+        stalled.push_back(std::make_unique<Client>(port, false));
+        int small = 4096;
+        ::setsockopt(stalled.back()->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        stalled.back()->connect();
+        stalled.back()->send("GET /big HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+    }
+    EXPECT_EQ(exchange("GET /small HTTP/1.1\r\n\r\n"), response("200 OK", "small"));
+    // Reset by the server once the deadline passed, with what they never took.
+    auto reset = [](Client& client) {
+        tcp_info info {};
+        socklen_t size = sizeof info;
+        return ::getsockopt(client.fd(), IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state == TCP_CLOSE;
+    };
+    for (auto& client : stalled) {
+        for (int wait = 0; wait < 100 && !reset(*client); ++wait)
+            std::this_thread::sleep_for(50ms);
+        EXPECT_TRUE(reset(*client));
+    }
+    ::unlink(pattern);
+}
+
+TEST_F(HttpServerTest, LimitAndFramingBreachesAreAnsweredThenClosed)
+{
+    HttpLimits limits;
+    limits.maxRequestLineLength = 64;
+    limits.maxHeaderLineLength = 64;
+    limits.maxHeaderCount = 4;
+    limits.maxBodySize = 16;
+    server->setLimits(limits);
+    std::atomic<int> calls { 0 };
+    server->registerHandler("/", [&](const HttpRequest&) { ++calls; return text("x"); });
+    start();
+    const std::pair<std::string, std::string> cases[] = {
+        { "GET /" + std::string(80, 'a') + " HTTP/1.1\r\n\r\n", "414 URI Too Long" },
+        { "GET / HTTP/1.1\r\nX: " + std::string(80, 'b') + "\r\n\r\n", "431 Request Header Fields Too Large" },
+        { "GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nE: 5\r\n\r\n", "431 Request Header Fields Too Large" },
+        { "POST / HTTP/1.1\r\nContent-Length: 17\r\n\r\n" + std::string(17, 'c'), "413 Content Too Large" },
+        // Read another way, each hides the request behind it in a body.
+        { "POST / HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 4\r\n\r\n", "400 Bad Request" },
+        { "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "400 Bad Request" },
+        { "POST / HTTP/1.1\r\nContent-Length : 4\r\n\r\n", "400 Bad Request" },
+    };
+    for (auto& [request, status] : cases)
+        EXPECT_EQ(exchange(request + "GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"), response(status, "")) << request;
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(exchange("POST / HTTP/1.1\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nok"), response("200 OK", "x"));
 }
 
 TEST_F(HttpServerTest, AcceptOutOfDescriptorsRecovers)

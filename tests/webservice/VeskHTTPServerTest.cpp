@@ -200,6 +200,17 @@ TEST_F(VeskHTTPServerTest, AStoredBlockIsInForceForTheFirstRequest)
     EXPECT_FALSE(service().webPath().empty());
 }
 
+TEST_F(VeskHTTPServerTest, ABlockTakesEffectOnTheNextRequestOfAnOpenConnection)
+{
+    VeskHTTPServer::start();
+    vesk::test::Client client(port);
+    for (auto [blocked, answer] : { std::pair(false, 'n'), std::pair(true, 'y') }) {
+        VeskHTTPServer::updateBlockedIP("127.0.0.1", "me", !blocked);
+        client.send("GET /blocked HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+        EXPECT_EQ(client.readResponse().back(), answer);
+    }
+}
+
 TEST_F(VeskHTTPServerTest, ConnectionsReadTheBlockedListWhileTheScreenEditsIt)
 {
     VeskHTTPServer::start();

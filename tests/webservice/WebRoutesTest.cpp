@@ -91,6 +91,7 @@ namespace {
             ASSERT_EQ(::mkdir(files.c_str(), 0755), 0);
             ASSERT_EQ(::mkdir((files + "/sub").c_str(), 0755), 0);
             writeBytes(files + "/sub/a.txt", "a");
+            ASSERT_EQ(::mkfifo((files + "/sub/pipe.png").c_str(), 0644), 0);
             writeBytes(files + "/binary.bin", binaryBytes());
             writeBytes(files + "/empty.txt", "");
             writeBytes(files + "/notes.txt", "hello");
@@ -342,6 +343,17 @@ namespace {
         EXPECT_EQ(decodedBase64(info["icon"]), raw.body);
     }
 
+    TEST_F(WebRoutes, AFifoNamedLikeAPictureIsAnsweredAtOnce)
+    {
+        // Its icon is the drawn one of its type: nothing waits for a writer that never comes.
+        auto fifo = tree->files + "/sub/pipe.png";
+        auto info = envelopeOf("/getFileInfo?path=" + fifo);
+        expectOutcome(info, 200, "OK", "Info for file or folder at path \"" + fifo + "\"");
+        auto raw = get("/getIcon?path=" + fifo + "&type=raw");
+        EXPECT_EQ(pngSize(raw.body).second, 50);
+        EXPECT_EQ(decodedBase64(info["info"]["icon"]), raw.body);
+    }
+
     TEST_F(WebRoutes, FolderContentListsFullPathsWithoutHiddenEntries)
     {
         auto envelope = envelopeOf("/getFile?path=" + tree->files);
@@ -532,6 +544,36 @@ namespace {
         EXPECT_EQ(icon.headers["content-length"], "0");
         EXPECT_TRUE(icon.body.empty());
         EXPECT_EQ(get("/main.css").status, 200);
+        // Kept in memory, and read again once changed.
+        writeBytes(tree->root + "/bundle/web/main.css", "body {}");
+        EXPECT_EQ(get("/main.css").body, "body {}");
+    }
+
+    // A program of its own, to be ended.
+    class WebRoutesEnding : public WebRoutes {
+    protected:
+        static void SetUpTestSuite()
+        {
+            tree = new ServedTree;
+            tree->make([] {});
+        }
+    };
+
+    TEST_F(WebRoutesEnding, SigtermEndsTheProgramWithinTwoSecondsWhateverItsConnectionsDo)
+    {
+        // A download nobody reads, a head that never ends, a connection kept for more.
+        std::uint16_t port = tree->process->port;
+        Client download(port), slow(port), kept(port);
+        download.send("GET /getFile?path=" + tree->files + "/big.bin&type=raw HTTP/1.1\r\n\r\n");
+        slow.send("GET / HTTP/1.1\r\nX-Slow: ");
+        kept.send("GET /debug HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
+        ASSERT_FALSE(kept.readResponse().empty());
+        auto began = std::chrono::steady_clock::now();
+        tree->process->signal(SIGTERM);
+        EXPECT_EQ(tree->process->waitForExit(), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+        // Standard output is a file here: its buffered lines were written at the end.
+        EXPECT_THAT(tree->process->output(), HasSubstr("[\"GET\", \"/debug\", \"HTTP/1.1\"]"));
     }
 
 }
