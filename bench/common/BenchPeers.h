@@ -1,7 +1,8 @@
 #pragma once
 
 // What the side-by-side benchmarks share: loopback ports, child programs
-// stopped by their id, nginx serving a folder of ours, and wrk runs.
+// stopped by their id, nginx serving a folder of ours, wrk runs with the
+// server's CPU time, and rounds that alternate the servers.
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -13,11 +14,13 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <netinet/in.h>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -55,7 +58,7 @@ inline std::uint16_t freeLoopbackPort()
 // A connected socket to 127.0.0.1:port, or -1.
 inline int connectTo(std::uint16_t port)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     sockaddr_in address {};
@@ -83,6 +86,17 @@ inline bool waitForListening(std::uint16_t port)
     return false;
 }
 
+// Raises this process's descriptor limit to the hard one; answers the limit.
+inline rlim_t raiseDescriptorLimit()
+{
+    rlimit limit {};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur;
+}
+
 // A folder under /tmp with an empty "www" inside, readable by nginx workers
 // (they run as another user); empty if it could not be made.
 inline fs::path makeServedFolder(const std::string& name)
@@ -96,8 +110,46 @@ inline fs::path makeServedFolder(const std::string& name)
     return folder;
 }
 
+// User plus system seconds of the process and of every process below it.
+inline double cpuSeconds(pid_t pid)
+{
+    double ticks = 0;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), {});
+    // Fields after the command name, which may hold spaces, start behind its ")".
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+        if (index == 14 || index == 15)
+            ticks += std::stod(field);
+    }
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    double seconds = ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    for (pid_t child; children >> child;)
+        seconds += cpuSeconds(child);
+    return seconds;
+}
+
+// A "kB" figure of /proc/<pid>/status, or -1.
+inline long statusKilobytes(pid_t pid, const std::string& key)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key + ":", 0) == 0)
+            return std::atol(line.c_str() + key.size() + 1);
+    }
+    return -1;
+}
+
+// Starts a new peak for VmHWM.
+inline void resetPeakMemory(pid_t pid)
+{
+    std::ofstream("/proc/" + std::to_string(pid) + "/clear_refs") << "5";
+}
+
 struct WrkFigures {
     double requestsPerSecond { 0 };
+    double requests { 0 };
     std::string p99; // as wrk prints it, e.g. "1.23ms"
     double p99Milliseconds { 0 };
 };
@@ -114,13 +166,14 @@ inline double milliseconds(const std::string& text)
     return value;
 }
 
-// wrk with 32 keep-alive connections on http://127.0.0.1:port<path>. wrk's own
-// output goes to standard error when it fails, sees errors or counts nothing.
-inline std::optional<WrkFigures> runWrk(std::uint16_t port, const std::string& path, int seconds)
+// wrk on http://127.0.0.1:port<path> with the connections given, asking for
+// keep-alive or for "Connection: close". Read errors are expected in the latter
+// case from a server that closes without saying so; other errors print wrk's output.
+inline std::optional<WrkFigures> runWrk(std::uint16_t port, const std::string& path, int seconds, int connections = 32, bool keepAlive = true)
 {
     unsigned threads = std::max(1u, std::min(4u, std::thread::hardware_concurrency() / 2));
-    std::string command = "wrk -t" + std::to_string(threads) + " -c32 -d" + std::to_string(seconds)
-        + "s --latency -H 'Connection: keep-alive' http://127.0.0.1:" + std::to_string(port) + path + " 2>&1";
+    std::string command = "wrk -t" + std::to_string(threads) + " -c" + std::to_string(connections) + " -d" + std::to_string(seconds)
+        + "s --latency -H 'Connection: " + (keepAlive ? "keep-alive" : "close") + "' 'http://127.0.0.1:" + std::to_string(port) + path + "' 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
         return std::nullopt;
@@ -137,14 +190,16 @@ inline std::optional<WrkFigures> runWrk(std::uint16_t port, const std::string& p
     bool errors = false;
     for (std::string line; std::getline(lines, line);) {
         std::istringstream words(line);
-        std::string first, second;
-        words >> first >> second;
+        std::string first, second, third;
+        words >> first >> second >> third;
         if (first == "Requests/sec:") {
             figures.requestsPerSecond = std::stod(second);
         } else if (first == "99%") {
             figures.p99 = second;
             figures.p99Milliseconds = milliseconds(second);
-        } else if (first == "Non-2xx" || first == "Socket") {
+        } else if (second == "requests" && third == "in") {
+            figures.requests = std::stod(first);
+        } else if (first == "Non-2xx" || (first == "Socket" && (keepAlive || line.find("connect 0,") == std::string::npos || line.find("timeout 0") == std::string::npos))) {
             errors = true;
         }
     }
@@ -187,36 +242,39 @@ private:
     pid_t m_pid { -1 };
 };
 
-// nginx on a free loopback port serving folder/www, its config, pid, log and
-// temporary files all inside folder; ready (or reported as not) once made.
+// nginx on a free loopback port serving folder/www as its users run it for
+// static files: sendfile on, no access log; its config, pid, log and temporary
+// files all inside folder; ready (or reported as not) once made.
 class Nginx {
 public:
-    Nginx(const fs::path& folder, unsigned workers, bool sendfile = false)
+    Nginx(const fs::path& folder, unsigned workers)
         : m_port(freeLoopbackPort())
-        , m_child(arguments(folder, workers, sendfile, m_port))
+        , m_child(arguments(folder, workers, m_port))
     {
         if (!waitForListening(m_port))
             std::cerr << "nginx did not start\n";
     }
     std::uint16_t port() const { return m_port; }
+    pid_t pid() const { return m_child.pid(); }
 
 private:
-    static std::vector<std::string> arguments(const fs::path& folder, unsigned workers, bool sendfile, std::uint16_t port)
+    static std::vector<std::string> arguments(const fs::path& folder, unsigned workers, std::uint16_t port)
     {
         fs::path config = folder / ("nginx-" + std::to_string(workers) + ".conf");
+        std::string name = "-" + std::to_string(workers);
         std::ofstream(config) << "worker_processes " << workers << ";\n"
-                              << "pid " << (folder / "nginx.pid").string() << ";\n"
+                              << "pid " << (folder / ("nginx" + name + ".pid")).string() << ";\n"
                               << "error_log " << (folder / "error.log").string() << ";\n"
-                              << "events { worker_connections 1024; }\n"
+                              << "events { worker_connections 10240; }\n"
                               << "http {\n"
                               << "  access_log off;\n"
-                              << (sendfile ? "  sendfile on;\n" : "")
+                              << "  sendfile on;\n"
                               << "  keepalive_requests 100000000;\n"
-                              << "  client_body_temp_path " << (folder / "body").string() << ";\n"
-                              << "  proxy_temp_path " << (folder / "proxy").string() << ";\n"
-                              << "  fastcgi_temp_path " << (folder / "fastcgi").string() << ";\n"
-                              << "  uwsgi_temp_path " << (folder / "uwsgi").string() << ";\n"
-                              << "  scgi_temp_path " << (folder / "scgi").string() << ";\n"
+                              << "  client_body_temp_path " << (folder / ("body" + name)).string() << ";\n"
+                              << "  proxy_temp_path " << (folder / ("proxy" + name)).string() << ";\n"
+                              << "  fastcgi_temp_path " << (folder / ("fastcgi" + name)).string() << ";\n"
+                              << "  uwsgi_temp_path " << (folder / ("uwsgi" + name)).string() << ";\n"
+                              << "  scgi_temp_path " << (folder / ("scgi" + name)).string() << ";\n"
                               << "  server {\n"
                               << "    listen 127.0.0.1:" << port << ";\n"
                               << "    root " << (folder / "www").string() << ";\n"
@@ -228,5 +286,98 @@ private:
     std::uint16_t m_port;
     Child m_child;
 };
+
+// One server under wrk: where it answers the file, and how much CPU it has used so far.
+struct Contender {
+    std::string name;
+    std::uint16_t port;
+    std::string path;
+    std::function<double()> cpuSeconds;
+};
+
+struct Measure {
+    double requestsPerSecond { 0 };
+    double p99Milliseconds { 0 };
+    double cpuMicrosecondsPerRequest { 0 };
+};
+
+inline Measure measure(const Contender& contender, int seconds, int connections, bool keepAlive)
+{
+    double before = contender.cpuSeconds();
+    auto figures = runWrk(contender.port, contender.path, seconds, connections, keepAlive);
+    double used = contender.cpuSeconds() - before;
+    if (!figures || figures->requests <= 0)
+        return {};
+    return { figures->requestsPerSecond, figures->p99Milliseconds, used * 1e6 / figures->requests };
+}
+
+struct Spread {
+    double low, middle, high;
+};
+
+inline Spread spread(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    if (values.empty())
+        return { 0, 0, 0 };
+    return { values.front(), values[values.size() / 2], values.back() };
+}
+
+// The first contender against each other one: for keep-alive and "Connection: close",
+// at 32 and 256 connections, in rounds that take the contenders in turn; prints each
+// figure's median and each ratio's min/median/max over the rounds.
+inline void compareInRounds(const std::vector<Contender>& contenders, int rounds, int seconds, FILE* out = stdout)
+{
+    struct Scenario {
+        bool keepAlive;
+        int connections;
+    };
+    const Scenario scenarios[] = { { true, 32 }, { true, 256 }, { false, 32 }, { false, 256 } };
+    // results[scenario][contender][round]
+    std::vector<std::vector<std::vector<Measure>>> results(4, std::vector<std::vector<Measure>>(contenders.size()));
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t scenario = 0; scenario < 4; ++scenario) {
+            for (size_t index = 0; index < contenders.size(); ++index) {
+                results[scenario][index].push_back(measure(contenders[index], seconds, scenarios[scenario].connections, scenarios[scenario].keepAlive));
+            }
+        }
+    }
+    auto pick = [](const std::vector<Measure>& measures, double Measure::*field) {
+        std::vector<double> values;
+        for (auto& one : measures)
+            values.push_back(one.*field);
+        return values;
+    };
+    std::fprintf(out, "wrk -t%u, %d s per run, %d rounds taking the servers in turn, %u cores\n",
+        std::max(1u, std::min(4u, std::thread::hardware_concurrency() / 2)), seconds, rounds, std::thread::hardware_concurrency());
+    for (size_t scenario = 0; scenario < 4; ++scenario) {
+        auto& shape = scenarios[scenario];
+        std::fprintf(out, "\n%s, %d connections (medians)\n", shape.keepAlive ? "keep-alive" : "Connection: close", shape.connections);
+        std::fprintf(out, "  %-26s %12s %10s %14s\n", "server", "requests/s", "p99 ms", "CPU us/request");
+        for (size_t index = 0; index < contenders.size(); ++index) {
+            auto& measures = results[scenario][index];
+            std::fprintf(out, "  %-26s %12.0f %10.2f %14.1f\n", contenders[index].name.c_str(), spread(pick(measures, &Measure::requestsPerSecond)).middle,
+                spread(pick(measures, &Measure::p99Milliseconds)).middle, spread(pick(measures, &Measure::cpuMicrosecondsPerRequest)).middle);
+        }
+        for (size_t index = 1; index < contenders.size(); ++index) {
+            std::vector<double> rps, p99, cpu;
+            for (int round = 0; round < rounds; ++round) {
+                auto& ours = results[scenario][0][round];
+                auto& theirs = results[scenario][index][round];
+                rps.push_back(theirs.requestsPerSecond > 0 ? ours.requestsPerSecond / theirs.requestsPerSecond : 0);
+                p99.push_back(theirs.p99Milliseconds > 0 ? ours.p99Milliseconds / theirs.p99Milliseconds : 0);
+                cpu.push_back(theirs.cpuMicrosecondsPerRequest > 0 ? ours.cpuMicrosecondsPerRequest / theirs.cpuMicrosecondsPerRequest : 0);
+            }
+            auto show = [out](const char* what, Spread s) { std::fprintf(out, " %s %.2f/%.2f/%.2fx", what, s.low, s.middle, s.high); };
+            std::fprintf(out, "  %s / %s (min/median/max):", contenders[0].name.c_str(), contenders[index].name.c_str());
+            show("requests/s", spread(rps));
+            show("p99", spread(p99));
+            show("CPU/request", spread(cpu));
+            std::fprintf(out, "\n");
+        }
+    }
+    std::fprintf(out, "\ntargets against nginx with a worker per core: keep-alive requests/s >= 1.0x, CPU/request <= 1.5x,"
+                      " p99 at 256 <= 2x; Connection: close requests/s >= 0.5x, p99 at 256 <= 3x\n");
+}
 
 } // namespace vesk::bench

@@ -25,6 +25,7 @@
 #include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace vesk {
 
@@ -42,6 +43,8 @@ namespace {
     constexpr auto stallTime = std::chrono::milliseconds(5);
     // How long the listener rests after descriptors ran out.
     constexpr auto restTime = std::chrono::milliseconds(50);
+    // Files up to this size are read and sent with their head in one write.
+    constexpr size_t smallFileSize = 16 * 1024;
     // Descriptors kept free for the files that handlers open.
     constexpr size_t descriptorReserve = 256;
 
@@ -197,6 +200,7 @@ public:
     std::atomic<bool> expired { false };
     int64_t headDue { noDeadline };
     int64_t bodyDue { noDeadline };
+    bool inEpollSet { false };
 
     bool keepAlive { false };
     bool lingerAfterWrite { false };
@@ -218,6 +222,14 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
     if (!file) {
         if (auto bytes = response.body())
             body = std::move(*bytes);
+    }
+    // A small file goes in the same write as the head, read like a body.
+    if (file && file->length() <= smallFileSize) {
+        body.resize(static_cast<size_t>(file->length()));
+        if (::pread(file->descriptor(), body.data(), body.size(), 0) == static_cast<ssize_t>(body.size()))
+            file.reset();
+        else
+            body.clear();
     }
     uint64_t length = file ? file->length() : body.size();
     head.clear();
@@ -360,8 +372,9 @@ struct HttpServer::Run {
             ::close(wake);
     }
 
-    bool arm(Connection& connection, uint32_t events, int operation = EPOLL_CTL_MOD)
+    bool arm(Connection& connection, uint32_t events)
     {
+        int operation = std::exchange(connection.inEpollSet, true) ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
         connection.claimed.store(false, std::memory_order_release);
         epoll_event event {};
         event.events = events | EPOLLONESHOT;
@@ -630,7 +643,7 @@ void HttpServer::keepHouse(Run& run)
 
 void HttpServer::acceptClients(Run& run)
 {
-    for (int batch = 0; batch < 64; ++batch) {
+    for (;;) {
         // At the cap the listener rests: clients wait in the backlog until a connection ends.
         if (run.connections >= run.maxConnections) {
             run.rest();
@@ -642,20 +655,23 @@ void HttpServer::acceptClients(Run& run)
         socklen_t length = sizeof peer;
         int descriptor = ::accept4(listenSocket.descriptor(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                break;
             if (isTransientAcceptError(errno))
                 continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                run.armListener(listenSocket);
             // Out of descriptors or memory: the listener rests and tries again shortly.
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
                 run.rest();
             return;
         }
+        // Other threads take the next clients while this one reads what the new one sent.
+        run.armListener(listenSocket);
         int one = 1;
         // Keep-alive clients would otherwise wait on delayed acknowledgements.
         ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto made = std::make_unique<Connection>(descriptor, numericHost(peer, length), run.limits);
         Connection& connection = *made;
+        connection.claimed = true;
         // The first request's head is due from the connection's start.
         connection.headDue = fromNow(run.limits.headerTimeout);
         connection.deadline = connection.headDue;
@@ -664,10 +680,10 @@ void HttpServer::acceptClients(Run& run)
             clientSockets.emplace(Socket(descriptor), std::move(made));
         }
         ++run.connections;
-        if (!run.arm(connection, EPOLLIN, EPOLL_CTL_ADD))
-            close(run, connection);
+        // Its request has often arrived with it already.
+        readRequests(run, connection);
+        return;
     }
-    run.armListener(listenSocket);
 }
 
 void HttpServer::handleEvent(Run& run, Connection& connection)

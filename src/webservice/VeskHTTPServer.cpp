@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <exception>
+#include <malloc.h>
 
 namespace vesk {
 
@@ -99,6 +100,10 @@ void VeskHTTPServer::setWifiWatchLauncher(WifiWatchLauncher launcher)
 VeskHTTPServer::VeskHTTPServer()
     : m_webPath(frontEndFolder())
 {
+    // Large answers (Base64 texts, decoded pictures) go into blocks the system takes back when
+    // they are freed; otherwise freed blocks stay with the threads that used them and the
+    // process keeps the peak of every burst.
+    ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
     replaceBlockedIPsFromDefaults();
     std::vector<Route> routes;
     {
