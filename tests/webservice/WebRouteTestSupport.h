@@ -10,12 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace vesk::test {
 
@@ -80,10 +79,7 @@ inline HttpAnswer httpGet(std::uint16_t port, const std::string& target, const s
 // Writes the file with the bytes given (created or truncated).
 inline void writeBytes(const std::string& path, const std::string& bytes)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0) << path;
-    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
+    ASSERT_TRUE(std::ofstream(path, std::ios::binary) << bytes) << path;
 }
 
 }

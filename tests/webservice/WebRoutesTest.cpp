@@ -202,8 +202,7 @@ namespace {
 
         auto debug = envelopeOf("/debug");
         expectOutcome(debug, 200, "OK", "This is doing nothing right now...");
-        EXPECT_TRUE(debug["info"].isNull());
-        EXPECT_EQ(debug.dictionary()->size(), 3u);
+        EXPECT_EQ(debug.dictionary()->size(), 3u) << "no info";
     }
 
     TEST_F(WebRoutes, EveryRouteRefusesAWrongMethodWithItsOwnWording)
@@ -235,11 +234,8 @@ namespace {
 
     TEST_F(WebRoutes, SetFileStoresNothingAndAnswersByBodyAlone)
     {
-        auto post = [](const std::string& extra) {
-            return httpExchange(tree->process->port, "POST /setFile?path=" + tree->files + "/written HTTP/1.1\r\nHost: x\r\n" + extra);
-        };
-        for (auto& extra : { std::string("\r\n"), std::string("Content-Length: 0\r\n\r\n") }) {
-            auto answer = post(extra);
+        for (std::string extra : { "\r\n", "Content-Length: 0\r\n\r\n" }) {
+            auto answer = httpExchange(tree->process->port, "POST /setFile?path=" + tree->files + "/written HTTP/1.1\r\nHost: x\r\n" + extra);
             EXPECT_EQ(answer.status, 200);
             expectOutcome(answer.envelope(), 403, "Forbidden", "It looks like the body is empty!");
         }
@@ -332,36 +328,24 @@ namespace {
         expectOutcome(envelopeOf("/getIcon?path=" + tree->files + "/sub/&type=base64"), 200, "OK", "Icon of \"sub\" as base64 string");
     }
 
-    TEST_F(WebRoutes, APictureThatCannotBeDecodedGetsItsTypeIcon)
+    TEST_F(WebRoutes, PicturesThatCannotBeHadGetTheirTypeIconAtOnce)
     {
-        auto raw = get("/getIcon?path=" + tree->files + "/broken.png&type=raw");
-        EXPECT_EQ(raw.status, 200);
-        auto size = pngSize(raw.body);
-        EXPECT_GT(size.first, 0);
-        EXPECT_EQ(size.second, 50);
-        auto info = envelopeOf("/getFileInfo?path=" + tree->files + "/broken.png")["info"];
-        EXPECT_EQ(decodedBase64(info["icon"]), raw.body);
-    }
-
-    TEST_F(WebRoutes, AFifoNamedLikeAPictureIsAnsweredAtOnce)
-    {
-        // Its icon is the drawn one of its type: nothing waits for a writer that never comes.
-        auto fifo = tree->files + "/sub/pipe.png";
-        auto info = envelopeOf("/getFileInfo?path=" + fifo);
-        expectOutcome(info, 200, "OK", "Info for file or folder at path \"" + fifo + "\"");
-        auto raw = get("/getIcon?path=" + fifo + "&type=raw");
-        EXPECT_EQ(pngSize(raw.body).second, 50);
-        EXPECT_EQ(decodedBase64(info["info"]["icon"]), raw.body);
+        // One that does not decode, and a FIFO: nothing waits for a writer that never comes.
+        for (std::string name : { "/broken.png", "/sub/pipe.png" }) {
+            auto raw = get("/getIcon?path=" + tree->files + name + "&type=raw");
+            EXPECT_EQ(raw.status, 200) << name;
+            EXPECT_EQ(pngSize(raw.body).second, 50) << name;
+            EXPECT_EQ(decodedBase64(envelopeOf("/getFileInfo?path=" + tree->files + name)["info"]["icon"]), raw.body) << name;
+        }
     }
 
     TEST_F(WebRoutes, FolderContentListsFullPathsWithoutHiddenEntries)
     {
         auto envelope = envelopeOf("/getFile?path=" + tree->files);
         expectOutcome(envelope, 200, "OK", "Content of Path \"" + tree->files + "\"");
-        auto info = envelope["info"];
-        EXPECT_EQ(info["path"], Value(tree->files));
-        EXPECT_EQ(info["showHiddenFiles"], Value(false));
-        auto content = stringsOf(info["content"]);
+        EXPECT_EQ(envelope["info"]["path"], Value(tree->files));
+        EXPECT_EQ(envelope["info"]["showHiddenFiles"], Value(false));
+        auto content = stringsOf(envelope["info"]["content"]);
         EXPECT_EQ(content.size(), 9u);
         EXPECT_TRUE(content.count(tree->files + "/binary.bin"));
         EXPECT_TRUE(content.count(tree->files + "/sub"));
@@ -562,8 +546,7 @@ namespace {
     TEST_F(WebRoutesEnding, SigtermEndsTheProgramWithinTwoSecondsWhateverItsConnectionsDo)
     {
         // A download nobody reads, a head that never ends, a connection kept for more.
-        std::uint16_t port = tree->process->port;
-        Client download(port), slow(port), kept(port);
+        Client download(tree->process->port), slow(tree->process->port), kept(tree->process->port);
         download.send("GET /getFile?path=" + tree->files + "/big.bin&type=raw HTTP/1.1\r\n\r\n");
         slow.send("GET / HTTP/1.1\r\nX-Slow: ");
         kept.send("GET /debug HTTP/1.1\r\nConnection: keep-alive\r\n\r\n");
