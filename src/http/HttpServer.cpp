@@ -356,6 +356,7 @@ struct HttpServer::Run {
     size_t baseThreads { 2 };
     std::atomic<int> waiting { 0 };
     std::atomic<int> serving { 0 };
+    std::atomic<uint64_t> served { 0 };
 
     // Deadlines, the resting listener, and one more thread when the others are all busy.
     std::thread housekeeper;
@@ -605,18 +606,22 @@ void HttpServer::keepHouse(Run& run)
     std::unique_lock lock(run.houseLock);
     auto nextSweep = Clock::now() + run.sweepInterval;
     std::optional<Clock::time_point> stallCheck;
+    uint64_t servedBefore = 0;
     while (!run.stopping) {
         auto until = stallCheck ? std::min(*stallCheck, nextSweep) : nextSweep;
         run.houseWake.wait_until(lock, until, [&] { return run.stopping || (run.stallNoticed && !stallCheck); });
         if (run.stopping)
             break;
         auto now = Clock::now();
-        if (run.stallNoticed && !stallCheck)
+        if (run.stallNoticed && !stallCheck) {
             stallCheck = now + stallTime;
+            servedBefore = run.served;
+        }
         if (stallCheck && now >= *stallCheck) {
             stallCheck.reset();
             run.stallNoticed = false;
-            if (run.waiting == 0 && run.serving > 0) {
+            // Stalled: no thread waits for events, and none has finished a request meanwhile.
+            if (run.waiting == 0 && run.serving > 0 && run.served == servedBefore) {
                 lock.unlock();
                 addThread(run);
                 lock.lock();
@@ -783,6 +788,7 @@ void HttpServer::serve(Run& run, Connection& connection, HttpRequest request)
             std::fprintf(stderr, "Handler failed\n");
         }
         run.serving.fetch_sub(1);
+        run.served.fetch_add(1);
         if (!response) {
             close(run, connection);
             return;

@@ -1,5 +1,4 @@
 #include "http/RequestTarget.h"
-#include "http/ByteText.h"
 
 #include <gtest/gtest.h>
 
@@ -43,15 +42,4 @@ TEST(RequestTarget, PathOfEachKindOfTarget)
         EXPECT_EQ(requestPath(testCase.target), testCase.path) << testCase.target;
     for (char unsafe : std::string("\"<>\\[]{}|^`"))
         EXPECT_EQ(requestPath(std::string("/a") + unsafe + "b"), std::nullopt) << unsafe;
-}
-
-TEST(ByteText, StrictPercentDecoding)
-{
-    EXPECT_EQ(removingPercentEncoding("a%20b%c3%a9"), "a b\xC3\xA9");
-    EXPECT_EQ(removingPercentEncoding("a%2520b"), "a%20b");
-    EXPECT_EQ(removingPercentEncoding("plain"), "plain");
-    EXPECT_EQ(removingPercentEncoding("100%"), std::nullopt);
-    EXPECT_EQ(removingPercentEncoding("%4"), std::nullopt);
-    EXPECT_EQ(removingPercentEncoding("%g0"), std::nullopt);
-    EXPECT_EQ(removingPercentEncoding("%E9"), std::nullopt);
 }
