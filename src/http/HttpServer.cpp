@@ -192,9 +192,10 @@ public:
     HttpParser parser;
     State state { State::Reading };
     // Held by the thread that saw its last event, or by the stop sequence; given up when it
-    // goes back to the epoll set. Also carries what one holder did to the next, which epoll
-    // itself does not tell the thread checker.
-    std::atomic<bool> claimed { false };
+    // goes back to the epoll set. The lock spans the arming, so the next holder starts after
+    // the last one is done with it; epoll itself orders nothing the thread checker can see.
+    std::mutex handoff;
+    bool claimed { false };
     // When the connection is shut down unless it is done with what it waits for.
     std::atomic<int64_t> deadline { noDeadline };
     std::atomic<bool> expired { false };
@@ -376,11 +377,15 @@ struct HttpServer::Run {
     bool arm(Connection& connection, uint32_t events)
     {
         int operation = std::exchange(connection.inEpollSet, true) ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
-        connection.claimed.store(false, std::memory_order_release);
         epoll_event event {};
         event.events = events | EPOLLONESHOT;
         event.data.ptr = &connection;
-        return ::epoll_ctl(epoll, operation, connection.socket.descriptor(), &event) == 0;
+        std::lock_guard lock(connection.handoff);
+        connection.claimed = false;
+        if (::epoll_ctl(epoll, operation, connection.socket.descriptor(), &event) == 0)
+            return true;
+        connection.claimed = true;
+        return false;
     }
 
     void armListener(const Socket& listener)
@@ -529,7 +534,8 @@ void HttpServer::stopLocked()
         std::lock_guard lock(clientSocketsLock);
         for (auto& [client, connection] : clientSockets) {
             client.shutdown();
-            if (!connection->claimed.exchange(true, std::memory_order_acq_rel))
+            std::lock_guard handoff(connection->handoff);
+            if (!std::exchange(connection->claimed, true))
                 connection->clearOutput();
         }
     }
@@ -693,9 +699,12 @@ void HttpServer::acceptClients(Run& run)
 
 void HttpServer::handleEvent(Run& run, Connection& connection)
 {
-    // Already the stop sequence's.
-    if (connection.claimed.exchange(true, std::memory_order_acq_rel))
-        return;
+    {
+        std::lock_guard lock(connection.handoff);
+        // Already the stop sequence's.
+        if (std::exchange(connection.claimed, true))
+            return;
+    }
     if (connection.expired) {
         if (connection.state == Connection::State::Writing) {
             printDiagnosticLine(std::string("Failed to send response: ") + SocketError(SocketError::Code::WriteFailed, SocketError::errnoMessage(ETIMEDOUT)).what());
