@@ -227,7 +227,7 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
     // A small file goes in the same write as the head, read like a body.
     if (file && file->length() <= smallFileSize) {
         body.resize(static_cast<size_t>(file->length()));
-        if (::pread(file->descriptor(), body.data(), body.size(), 0) == static_cast<ssize_t>(body.size()))
+        if (::pread(file->descriptor(), body.data(), body.size(), static_cast<off_t>(file->offset())) == static_cast<ssize_t>(body.size()))
             file.reset();
         else
             body.clear();
