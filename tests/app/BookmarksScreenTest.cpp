@@ -58,7 +58,12 @@ TEST_F(BookmarksScreenTest, RemovesOneItemAndOffersOpenAsForFiles)
     EXPECT_EQ(VeskNotificationManager::queue().back()->type(), NotificationType::Info);
     EXPECT_EQ(rows(), (std::vector<std::string> { "Pictures", "b.txt" }));
 
-    // An item deleted elsewhere leaves the list when its row's watcher sees it go.
+    EXPECT_TRUE(driver.chooseRowAction(*table, row("b.txt"), "Open as...") && driver.chooseAlertAction("Image"));
+    EXPECT_EQ(driver.visibleScreen()->storyboardIdentifier(), "image");
+    screen->dismissViewControllerAnimated(false);
+
+    // An item deleted while the screen was covered leaves the list when its row's watcher sees
+    // it go, as the rows are made again.
     ::unlink((root() + "/b.txt").c_str());
     driver.advance(0.5);
     EXPECT_EQ(rows(), std::vector<std::string> { "Pictures" });

@@ -90,6 +90,8 @@ namespace {
     // Cells are made this far beyond each edge of the view, so the next rows are ready before
     // they scroll in.
     constexpr CGFloat layoutMargin = 100;
+    // How often a layout starts over when the data source keeps reloading as its cells are made.
+    constexpr int maxLayoutPasses = 8;
 
     std::mutex& prototypeMutex()
     {
@@ -365,7 +367,15 @@ std::shared_ptr<UITableViewCell> UITableView::makeCell(const NSIndexPath& indexP
     auto source = dataSource();
     if (!source)
         return nullptr;
+    auto reloads = m_reloadCount;
     auto cell = source->cellForRowAtIndexPath(*this, indexPath);
+    if (m_reloadCount != reloads) {
+        // The rows changed while the cell was made (a cell that finds its item gone tells its
+        // owner, which reloads): the cell may show an item no longer at this row.
+        if (cell)
+            recycle(cell);
+        return nullptr;
+    }
     if (!cell) {
         std::fprintf(stderr, "the table's data source answered no cell for row %d in section %d\n", indexPath.row, indexPath.section);
         cell = std::make_shared<UITableViewCell>(UITableViewCellStyle::Default, std::nullopt);
@@ -387,6 +397,13 @@ void UITableView::layoutSubviews()
     if (m_layingOut || !dataSource())
         return;
     m_layingOut = true;
+    // A pass cut short by a reload starts over on the new rows.
+    for (int pass = 0; pass < maxLayoutPasses && !layoutPass(); ++pass) { }
+    m_layingOut = false;
+}
+
+bool UITableView::layoutPass()
+{
     if (!m_rowCounts)
         countRows();
     CGFloat height = frame().size.height > 0 ? frame().size.height : UIScreen::mainScreen().bounds().size.height;
@@ -407,12 +424,12 @@ void UITableView::layoutSubviews()
         int first = section == range.first.section ? range.first.row : 0;
         int last = section == range.last.section ? range.last.row : numberOfRowsInSection(section) - 1;
         for (int row = first; row <= last; ++row) {
-            if (!m_cells.count({ section, row }))
-                makeCell({ section, row });
+            if (!m_cells.count({ section, row }) && !makeCell({ section, row }))
+                return false;
         }
     }
     m_needsLayout = false;
-    m_layingOut = false;
+    return true;
 }
 
 void UITableView::layoutRowsIfNeeded()
@@ -423,23 +440,27 @@ void UITableView::layoutRowsIfNeeded()
 
 std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSIndexPath& indexPath)
 {
-    if (!isValid(indexPath))
-        return nullptr;
-    layoutRowsIfNeeded();
-    if (auto it = m_cells.find(indexPath); it != m_cells.end())
-        return it->second;
-    // A row out of view: its cell is made now and kept only until the next such request.
-    auto range = laidOutRange();
-    for (auto it = m_cells.begin(); it != m_cells.end();) {
-        if (range.contains(it->first)) {
-            ++it;
-            continue;
+    for (int pass = 0; pass < maxLayoutPasses; ++pass) {
+        layoutRowsIfNeeded();
+        if (!isValid(indexPath))
+            return nullptr;
+        if (auto it = m_cells.find(indexPath); it != m_cells.end())
+            return it->second;
+        // A row out of view: its cell is made now and kept only until the next such request.
+        auto range = laidOutRange();
+        for (auto it = m_cells.begin(); it != m_cells.end();) {
+            if (range.contains(it->first)) {
+                ++it;
+                continue;
+            }
+            auto cell = it->second;
+            it = m_cells.erase(it);
+            recycle(cell);
         }
-        auto cell = it->second;
-        it = m_cells.erase(it);
-        recycle(cell);
+        if (auto cell = makeCell(indexPath))
+            return cell;
     }
-    return makeCell(indexPath);
+    return nullptr;
 }
 
 CGFloat UITableView::heightOfRow(const NSIndexPath& indexPath)

@@ -277,6 +277,9 @@ private:
     RowRange rowsIn(CGFloat top, CGFloat bottom);
     RowRange laidOutRange();
     void layoutRowsIfNeeded();
+    // False when the pass was cut short because the rows changed meanwhile.
+    bool layoutPass();
+    // None when the data source reloaded while it made the cell.
     std::shared_ptr<UITableViewCell> makeCell(const NSIndexPath& indexPath);
     void recycle(const std::shared_ptr<UITableViewCell>& cell);
     void recycleCells();
