@@ -10,6 +10,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UIToolbar.h"
 #include "screens/SettingsTableViewController.h"
 #include "sdk/Analytics.h"
 
@@ -24,10 +25,15 @@ namespace {
 
     constexpr CGFloat rowHeight = 52;
 
-    // Where a tapped toolbar item sits; the popover of its sheet points there on a pad.
-    CGRect anchorOf(const UIBarButtonItem& item)
+    // Where a tapped toolbar item sits in the list's own view; the popover of its sheet points
+    // there on a pad. The items are laid out in the navigation controller's toolbar.
+    CGRect anchorOf(VeskFileListController& list, const UIBarButtonItem& item)
     {
-        return item.frame();
+        auto navigation = list.navigationController();
+        if (!navigation)
+            return item.frame();
+        auto toolbar = navigation->toolbar();
+        return toolbar->convertRectToView(item.frame(), list.view().get());
     }
 
     bool sameEntries(const VeskFileListController::Files& a, const VeskFileListController::Files& b)
@@ -230,6 +236,8 @@ void VeskFileListController::finishReload(Files listing, std::uint64_t generatio
 void VeskFileListController::toggleEditMode()
 {
     m_isInEditMode = !m_isInEditMode;
+    if (m_isInEditMode)
+        ++m_editingSession;
     std::weak_ptr<VeskFileListController> weak = self();
     reload([weak] {
         auto list = weak.lock();
@@ -287,9 +295,11 @@ void VeskFileListController::enableToolbarItems(bool enabled)
 
 std::function<void()> VeskFileListController::finishCallBack()
 {
+    // An operation that ends after the person left edit mode (or left and came back) must not
+    // switch the screen: it only ends the edit mode it was started from.
     std::weak_ptr<VeskFileListController> weak = self();
-    return [weak] {
-        if (auto list = weak.lock())
+    return [weak, editing = m_editingSession] {
+        if (auto list = weak.lock(); list && list->m_isInEditMode && list->m_editingSession == editing)
             list->toggleEditMode();
     };
 }
@@ -307,7 +317,7 @@ void VeskFileListController::zipSelectedFiles(UIBarButtonItem& sender)
         paths.insert(paths.end(), content.begin(), content.end());
     }
     auto target = stringByAppendingPathComponent(m_file->path(), "Archive.zip");
-    m_utility->zipContent(target, paths, self(), anchorOf(sender), finishCallBack());
+    m_utility->zipContent(target, paths, self(), anchorOf(*this, sender), finishCallBack());
 }
 
 void VeskFileListController::copyCutFiles(UIBarButtonItem&)
@@ -317,12 +327,12 @@ void VeskFileListController::copyCutFiles(UIBarButtonItem&)
 
 void VeskFileListController::deleteFiles(UIBarButtonItem& sender)
 {
-    m_utility->deleteFile(self(), m_selectedFiles, anchorOf(sender), finishCallBack());
+    m_utility->deleteFile(self(), m_selectedFiles, anchorOf(*this, sender), finishCallBack());
 }
 
 void VeskFileListController::addItem(UIBarButtonItem& sender)
 {
-    m_utility->addFileOrDir(m_file->path(), self(), anchorOf(sender));
+    m_utility->addFileOrDir(m_file->path(), self(), anchorOf(*this, sender));
 }
 
 void VeskFileListController::openSettings(UIBarButtonItem&)

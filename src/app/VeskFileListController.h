@@ -141,6 +141,8 @@ private:
     // dropped, so the rows never go back to an older state of the folder.
     std::uint64_t m_startedListings = 0;
     std::uint64_t m_shownListing = 0;
+    // Counts the entries into edit mode, so an operation's finish knows whether it still ends its own.
+    std::uint64_t m_editingSession = 0;
 };
 
 }

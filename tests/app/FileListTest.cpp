@@ -7,6 +7,7 @@
 #include "model/Bookmarks.h"
 #include "model/VeskFile.h"
 #include "model/VeskFileManager.h"
+#include "model/ZipTestSupport.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/system/MemoryInfo.h"
@@ -59,6 +60,29 @@ protected:
 
     // An item that can't be read, even by root: a link whose target is gone.
     void makeLocked(const std::string& name) { ASSERT_EQ(::symlink("/nonexistent/target", (folder + "/" + name).c_str()), 0); }
+
+    // The alert or sheet on top as "title | message | actions"; chooses in it, lets the work run.
+    std::string choose(const std::string& choice)
+    {
+        auto alert = driver.alert();
+        if (!alert)
+            return "no alert";
+        std::string seen = alert->title().value_or("") + " | " + alert->message().value_or("-") + " |";
+        for (auto& action : alert->actions())
+            seen += " " + action->title().value_or("");
+        EXPECT_TRUE(driver.chooseAlertAction(choice)) << seen;
+        driver.drain();
+        return seen;
+    }
+    // The banners raised since the last call, as "Type: text".
+    std::vector<std::string> banners()
+    {
+        std::vector<std::string> texts;
+        for (auto& banner : VeskNotificationManager::queue())
+            texts.push_back(std::string(notificationTypeName(banner->type())) + ": " + banner->message().value_or(""));
+        VeskNotificationManager::reset();
+        return texts;
+    }
 
     std::string folder;
 };
@@ -159,6 +183,64 @@ TEST_F(FileListTest, RowActionsFollowTheKindOfItem)
     EXPECT_TRUE(driver.chooseRowAction(*table, row("a.txt"), "Info"));
     auto shown = std::dynamic_pointer_cast<UINavigationController>(driver.topViewController());
     EXPECT_TRUE(shown && std::dynamic_pointer_cast<InfoTableViewController>(shown->topViewController()));
+}
+
+TEST_F(FileListTest, ToolbarsAndRowActionsCarryOutTheFileOperations)
+{
+    makeFolder("folder/keep"), makeFolder("folder/Sub");
+    for (auto name : { "a.txt", "b.txt", "gone.txt", "keep/inside.txt" })
+        makeFile(std::string("folder/") + name);
+    ASSERT_EQ(::symlink((folder + "/keep").c_str(), (folder + "/link").c_str()), 0);
+    auto list = open(folder);
+    auto table = list->tableView();
+    auto row = [&](const char* name) { return *driver.rowWithText(*table, name); };
+    auto select = [&](std::initializer_list<const char*> names) {
+        driver.tapBarButton(*list, "Edit"), driver.drain();
+        for (auto name : names)
+            driver.tapRow(*table, row(name));
+    };
+
+    select({ "a.txt", "b.txt" }), driver.tapBarButton(*list, "Zip");
+    EXPECT_EQ(choose("Zip"), "Zip 2 file(s) | • a.txt\r• b.txt\r | Cancel Zip");
+    EXPECT_EQ(ziptest::entryNames(folder + "/Archive.zip"), (std::vector<std::string> { "a.txt", "b.txt" }));
+    select({ "a.txt" }), driver.tapBarButton(*list, "Copy/Move");
+    EXPECT_EQ(choose("Copy"), "Copy/Move | If you select move the file(s) will be deleted after you past it (them) to the new direction. | Cancel Copy Move");
+    EXPECT_EQ(list->title(), folder) << "each operation ends the edit mode";
+    driver.tapRow(*table, row("Sub"));
+    auto sub = driver.visible<VeskFileListController>();
+    for (auto entry : { "Past \"a.txt\"", "Add Dirctory", "Add Dirctory" })
+        driver.tapBarButton(*sub->addItemButton()), choose(entry);
+    driver.advance(1.0), driver.drain();
+    EXPECT_EQ(rows(*sub), (std::vector<std::string> { "New Directory", "a.txt" }));
+    navigation()->popViewControllerAnimated(false);
+
+    driver.chooseRowAction(*table, row("b.txt"), "More");
+    EXPECT_EQ(choose("Save to bookmarks"), "\"b.txt\" | - | Cancel Share File Copy/Move Save to documents Open as... Zip Rename Save to bookmarks");
+    driver.chooseRowAction(*table, row("b.txt"), "More"), choose("Rename");
+    driver.typeIntoField(0, "c.txt");
+    EXPECT_EQ(choose("Rename"), "Rename \"b.txt\" | Please type in the new name | Cancel Rename");
+    driver.advance(1.0), driver.drain();
+    EXPECT_TRUE(Bookmarks().isInBookmarks(*VeskFile::initWithPath(folder + "/c.txt")));
+
+    // Deleting: a link goes without its target, an item gone meanwhile is counted as failed.
+    select({ "link", "gone.txt", "c.txt" }), driver.tapBarButton(*list->editingToolBarItems().back());
+    EXPECT_EQ(choose("Cancel"), "Delete 3 files | This action can't be reversed | Cancel Delete");
+    EXPECT_EQ(list->title(), "3 selected");
+    driver.tapBarButton(*list->editingToolBarItems().back()), ::unlink((folder + "/gone.txt").c_str());
+    driver.chooseAlertAction("Delete");
+    // Leaving edit mode while the work runs: its end must not switch the screen back.
+    driver.tapBarButton(*list, "Done"), driver.drain();
+    EXPECT_FALSE(list->isInEditMode());
+    EXPECT_EQ(list->title(), folder);
+    EXPECT_FALSE(Bookmarks().isInBookmarks(*VeskFile::initWithPath(folder + "/c.txt")));
+    for (auto name : { "Archive.zip", "a.txt" }) {
+        driver.chooseRowAction(*table, row(name), "Delete");
+        if (name == std::string("a.txt"))
+            ::unlink((folder + "/a.txt").c_str());
+        EXPECT_EQ(choose("Delete"), "Delete \"" + std::string(name) + "\" | This action can't be reversed | Cancel Delete");
+    }
+    EXPECT_EQ(banners(), (std::vector<std::string> { "Success: Done zipping \"2\" file(s)", "Info: \"a.txt\" has been coppied", "Success: \"a.txt\" has been past", "Success: New directory has been created", "Success: New directory has been created", "Info: \"b.txt\" has been added to bookmarks", "Success: \"b.txt\" has been renamed", "Warning: Could not delete 1 Files!", "Success: \"Archive.zip\" has been deleted", "Error: \"a.txt\" can't be deleted" }));
+    EXPECT_EQ(ziptest::filesBelow(folder), (std::vector<std::string> { "Sub/", "Sub/New Directory/", "Sub/a.txt", "keep/", "keep/inside.txt" }));
 }
 
 TEST_F(FileListTest, TheMemoryReportSendsItsEventAlsoWhenTheQueryFails)
