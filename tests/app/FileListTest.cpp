@@ -208,8 +208,14 @@ TEST_F(FileListTest, ToolbarsAndRowActionsCarryOutTheFileOperations)
     EXPECT_EQ(list->title(), folder) << "each operation ends the edit mode";
     driver.tapRow(*table, row("Sub"));
     auto sub = driver.visible<VeskFileListController>();
-    for (auto entry : { "Past \"a.txt\"", "Add Dirctory", "Add Dirctory" })
-        driver.tapBarButton(*sub->addItemButton()), choose(entry);
+    // On a pad the add sheet points at its button, in the toolbar at the foot of the screen.
+    UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+    driver.render();
+    for (auto entry : { "Past \"a.txt\"", "Add Dirctory", "Add Dirctory" }) {
+        driver.tapBarButton(*sub->addItemButton());
+        EXPECT_EQ(CGRectGetMaxY(sub->view()->convertRectToView(driver.alert()->popoverPresentationController().sourceRect(), nullptr)), 667);
+        choose(entry);
+    }
     driver.advance(1.0), driver.drain();
     EXPECT_EQ(rows(*sub), (std::vector<std::string> { "New Directory", "a.txt" }));
     navigation()->popViewControllerAnimated(false);
