@@ -155,9 +155,13 @@ TEST_F(SettingsScreenTest, ABlockRefusesTheClientUntilUnblockedEvenAfterARestart
 {
     auto list = open(2);
     VeskHTTPServer::start();
+    vesk::test::Client kept(port); // opened before the block and kept alive across it
+    auto bannedOnKept = [&] { return kept.send("GET /getDocDir HTTP/1.1\r\nConnection: keep-alive\r\n\r\n") && kept.readResponse().find("You have been banned!") != std::string::npos; };
+    EXPECT_FALSE(bannedOnKept());
     EXPECT_EQ(statusOfARequest(), 200);
     block({ { "127.0.0.1", "me" }, { "10.0.0.2", "other" } });
     EXPECT_EQ(statusOfARequest(), 403);
+    EXPECT_TRUE(bannedOnKept()) << "the open connection's next request is refused too";
     driver.drain();
     shown(*list);
     // The restart reloads the service's list from the store, where an entry came in meanwhile.
