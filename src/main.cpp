@@ -4,10 +4,12 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainStoryboard.h"
+#include "http/Diagnostics.h"
 #include "model/PlatformUtilities.h"
 #include "model/VeskNotificationManager.h"
 #include "platform/display/DesktopWindow.h"
 #include "platform/display/ScreenSetting.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/uikit/UIApplication.h"
@@ -15,8 +17,10 @@
 #include "webservice/WifiWatch.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits.h>
 #include <pthread.h>
@@ -151,5 +155,16 @@ int main(int argc, char** argv)
     if (!stopped)
         ::kill(::getpid(), SIGTERM); // wakes the waiter, which takes the blocked signal
     waiter.join();
+
+    // Background work (a listing, icons, a file operation) may still be running: give it a
+    // moment, and when it does not end, leave without tearing down what it still uses.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    while (DispatchQueue::pendingGlobalBlocks() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (DispatchQueue::pendingGlobalBlocks() > 0) {
+        flushDiagnostics();
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }

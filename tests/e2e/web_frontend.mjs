@@ -50,7 +50,7 @@ const startVesk = async (home, owner) => {
             throw new Error(`vesk did not listen on ${port}:\n${output}`);
         await pause(50);
     }
-    return { base : `http://127.0.0.1:${port}`, child, exited };
+    return { base : `http://127.0.0.1:${port}`, child, exited, output : () => output };
 };
 
 async function main()
@@ -240,7 +240,8 @@ async function main()
             await row(desk, "notes.txt").click();
             await seen(desk, "#download");
             vesk.child.kill("SIGTERM");
-            check(await vesk.exited === 0, "vesk exits cleanly after SIGTERM");
+            const code = await vesk.exited;
+            check(code === 0, `vesk exits cleanly after SIGTERM (${code}): ${vesk.output().slice(-2000)}`);
             const before = desk.downloads.length;
             await desk.locator("#download").click();
             check((await seen(desk, "#details-error")).includes("could not be reached") && desk.downloads.length === before, "the failure is shown, nothing saved");
