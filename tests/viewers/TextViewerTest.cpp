@@ -77,13 +77,13 @@ TEST_F(TextViewerTest, TextIsDecodedFromUTF8OrAByteOrderMarkAndAnythingElseIsAnE
 
 TEST_F(TextViewerTest, APropertyListShowsItsDescriptionAndCannotBeEdited)
 {
-    auto path = makeFile("list.plist", "<plist><dict><key>name</key><string>Vesk app</string><key>items</key>"
+    auto path = makeFile("list.plist", "<plist><dict><key>name</key><string>Vesk äpp</string><key>items</key>"
                                        "<array><integer>1</integer><dict><key>a</key><true/></dict></array></dict></plist>");
     utility.openText(VeskFile::initWithPath(path), driver.screenStack().front());
     driver.drain();
     auto viewer = driver.visible<TextViewController>();
     ASSERT_NE(viewer, nullptr);
-    EXPECT_EQ(viewer->textView()->text(), "{\n    name = \"Vesk app\";\n    items =     (\n        1,\n                {\n            a = 1;\n        }\n    );\n}");
+    EXPECT_EQ(viewer->textView()->text(), "{\n    items =     (\n        1,\n                {\n            a = 1;\n        }\n    );\n    name = \"Vesk \\U00e4pp\";\n}");
     EXPECT_FALSE(driver.barButton(*viewer, "Edit")->isEnabled()) << "its description would replace the list";
 }
 

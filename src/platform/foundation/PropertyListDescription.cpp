@@ -1,5 +1,9 @@
 #include "platform/foundation/PropertyListDescription.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 namespace vesk::platform {
 
 namespace {
@@ -17,6 +21,43 @@ namespace {
         return true;
     }
 
+    // The character of the UTF-8 sequence at the front of the text, and its length; a stray
+    // byte stands for itself.
+    std::pair<char32_t, std::size_t> nextCharacter(std::string_view text)
+    {
+        auto lead = static_cast<unsigned char>(text[0]);
+        std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3
+            : lead >= 0xC0                                   ? 2
+                                                             : 1;
+        if (length == 1 || length > text.size())
+            return { lead, 1 };
+        char32_t character = lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            auto next = static_cast<unsigned char>(text[k]);
+            if ((next & 0xC0) != 0x80)
+                return { lead, 1 };
+            character = (character << 6) | (next & 0x3F);
+        }
+        return { character, length };
+    }
+
+    // Beyond ASCII each UTF-16 unit is written as a backslash, "U" and four hex digits.
+    void appendEscaped(char32_t character, std::string& out)
+    {
+        auto unit = [&](unsigned value) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\U%04x", value & 0xFFFF);
+            out += buffer;
+        };
+        if (character < 0x10000) {
+            unit(static_cast<unsigned>(character));
+            return;
+        }
+        character -= 0x10000;
+        unit(0xD800 + static_cast<unsigned>(character >> 10));
+        unit(0xDC00 + static_cast<unsigned>(character & 0x3FF));
+    }
+
     void appendString(std::string_view text, std::string& out)
     {
         if (isPlainWord(text)) {
@@ -24,7 +65,14 @@ namespace {
             return;
         }
         out += '"';
-        for (char ch : text) {
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            char ch = text[i];
+            if (static_cast<unsigned char>(ch) >= 0x80) {
+                auto [character, length] = nextCharacter(text.substr(i));
+                appendEscaped(character, out);
+                i += length - 1;
+                continue;
+            }
             switch (ch) {
             case '"':
                 out += "\\\"";
@@ -71,19 +119,25 @@ namespace {
             out += ')';
             break;
         }
-        case Value::Type::Dictionary:
+        case Value::Type::Dictionary: {
             indent(level, out);
             out += "{\n";
-            for (auto& [key, item] : *value.dictionary()) {
+            // Listed in ascending order of the keys, whatever order the file has.
+            std::vector<const Dictionary::Entry*> entries;
+            for (auto& entry : *value.dictionary())
+                entries.push_back(&entry);
+            std::sort(entries.begin(), entries.end(), [](auto* a, auto* b) { return a->first < b->first; });
+            for (auto* entry : entries) {
                 indent(level + 1, out);
-                appendString(key, out);
+                appendString(entry->first, out);
                 out += " = ";
-                describe(item, level + 1, out);
+                describe(entry->second, level + 1, out);
                 out += ";\n";
             }
             indent(level, out);
             out += '}';
             break;
+        }
         case Value::Type::String:
             appendString(*value.string(), out);
             break;
