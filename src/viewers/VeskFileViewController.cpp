@@ -107,8 +107,15 @@ void VeskFileViewController::deleteFile()
     CGRect anchor {};
     if (auto item = deleteButton()) {
         anchor = item->frame();
-        if (auto bar = toolBar())
+        auto bar = toolBar();
+        if (bar && bar->superview()) {
             anchor = bar->convertRectToView(anchor, view().get());
+        } else if (bar) {
+            // The navigation controller's toolbar is outside this view's tree, at its frame on screen.
+            auto root = view()->convertRectToView(CGRect {}, nullptr).origin;
+            anchor.origin.x += bar->frame().origin.x - root.x;
+            anchor.origin.y += bar->frame().origin.y - root.y;
+        }
     }
     auto self = std::dynamic_pointer_cast<VeskFileViewController>(shared_from_this());
     m_utility->deleteFile(self, { m_file }, anchor);

@@ -1,5 +1,7 @@
 #include "viewers/ViewerTestSupport.h"
 
+#include "platform/graphics/UIScreen.h"
+#include "platform/system/UIDevice.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "screens/VeskSwitchCell.h"
 #include "viewers/VeskFileViewController.h"
@@ -69,6 +71,11 @@ TEST_F(PlistViewerTest, LevelsDrillDownByTheirPathWithSwitchesForBooleansAndNumb
     driver.tapBarButton(*top(), "Back");
     EXPECT_EQ(top(), itemsLevel);
     EXPECT_TRUE(banners().empty());
+
+    // On a pad the delete sheet points at the button down in the navigation controller's toolbar.
+    UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+    driver.tapBarButton(*itemsLevel, "Delete");
+    EXPECT_GT(driver.alert()->popoverPresentationController().sourceRect().origin.y, UIScreen::mainScreen().bounds().size.height / 2);
 }
 
 TEST_F(PlistViewerTest, APathThatLeadsNowhereOrAListThatIsNoContainerCloses)
