@@ -73,8 +73,11 @@ std::shared_ptr<UIImage> UIImageVesk::animatedImageWithGIFAtPath(const std::stri
 
 std::shared_ptr<UIImage> UIImageVesk::animatedImageWithGIFData(const Bytes& data)
 {
-    auto source = CGImageSource::createWithData(data);
-    return source ? animatedImageWithImageSource(*source) : nullptr;
+    if (auto source = CGImageSource::createWithData(data))
+        return animatedImageWithImageSource(*source);
+    // Any other picture is one frame of the shortest delay, so a PNG or JPEG named ".gif" shows.
+    auto still = UIImage::imageWithData(data, UIScreen::mainScreen().scale());
+    return still ? UIImage::animatedImageWithImages({ still }, 0.01) : nullptr;
 }
 
 std::shared_ptr<UIImage> UIImageVesk::animatedImageWithImageSource(const CGImageSource& source)

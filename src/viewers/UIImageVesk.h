@@ -23,7 +23,7 @@ public:
     static std::shared_ptr<platform::UIImage> animatedImageWithGIFNamed(const std::string& name);
     // None when the file does not exist or can't be read.
     static std::shared_ptr<platform::UIImage> animatedImageWithGIFAtPath(const std::string& path);
-    // None when the bytes are no GIF or hold no frame.
+    // None when the bytes are no picture or hold no frame; a still picture is one frame.
     static std::shared_ptr<platform::UIImage> animatedImageWithGIFData(const platform::Bytes& data);
     static std::shared_ptr<platform::UIImage> animatedImageWithImageSource(const platform::CGImageSource& source);
 };

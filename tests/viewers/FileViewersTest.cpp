@@ -183,6 +183,11 @@ TEST_F(ViewerTest, AnimatedGIFListsEachFrameForItsDelay)
         EXPECT_NEAR(image->duration(), test.duration, 1e-9) << test.name;
         viewer->dismiss();
     }
+    auto still = open<ImageViewController>(makePNG("still.gif", 4, 4));
+    ASSERT_NE(still, nullptr);
+    ASSERT_NE(still->imageView()->image(), nullptr) << "a PNG named .gif still shows";
+    EXPECT_EQ(still->imageView()->image()->images().size(), 1u);
+    still->dismiss();
     auto garbage = open<ImageViewController>(makeFile("garbage.gif", "GIF89a\x04\x00\x04\x00 not really"));
     ASSERT_NE(garbage, nullptr);
     EXPECT_EQ(garbage->imageView()->image(), nullptr);
