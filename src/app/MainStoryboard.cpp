@@ -7,6 +7,7 @@
 #include "app/VeskFileListController.h"
 #include "assets/VeskAssets.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "screens/DownloadAboutScreens.h"
 #include "screens/SettingsScreens.h"
 #include "viewers/ViewerScreens.h"
 #include "webservice/WebServiceScreens.h"
@@ -86,6 +87,7 @@ void registerMainStoryboard()
     UITableView::registerPrototypeCell("previewCell", [](const std::string& identifier) { return std::make_shared<PreviewTableViewCell>(identifier); });
     registerViewerScreens();
     registerSettingsScreens();
+    registerDownloadAboutScreens();
     registerWebServiceScreens();
 }
 

@@ -4,6 +4,7 @@
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIToolbar.h"
 #include "platform/uikit/UIViewRendering.h"
+#include "platform/uikit/UIWebView.h"
 
 namespace vesk::platform {
 
@@ -167,6 +168,18 @@ void UIDriver::tapView(UIView& view)
             return;
         }
     }
+}
+
+bool UIDriver::tapLink(UIWebView& webView, const std::string& text)
+{
+    for (auto& link : webView.links()) {
+        if (link.text == text) {
+            auto chosen = link;
+            webView.followLink(chosen);
+            return true;
+        }
+    }
+    return false;
 }
 
 void UIDriver::advance(double seconds)

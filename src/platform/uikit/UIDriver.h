@@ -11,6 +11,8 @@
 
 namespace vesk::platform {
 
+class UIWebView;
+
 // Acts as a person on the headless screens: taps, swipes, choices and typing, and lets time
 // pass on the main run loop's fake clock. Main thread only.
 class UIDriver {
@@ -57,6 +59,8 @@ public:
     // Views and controls.
     void tapView(UIView& view);
     void tapButton(UIControl& control) { control.sendActionsForControlEvents(UIControlEvent::TouchUpInside); }
+    // Follows the first link of the page whose text is the given text; answers whether one was.
+    bool tapLink(UIWebView& webView, const std::string& text);
 
     // Time and queues.
     void advance(double seconds);

@@ -14,12 +14,14 @@ struct UIWebView::PageLoad {
     NSError error;
     Bytes data;
     std::vector<Resource> resources;
+    std::vector<Link> links;
 };
 
 namespace {
 
     // Bigger documents are shown, but their references past this point are not looked for.
     constexpr std::size_t maximumParsedBytes = 16u << 20;
+    constexpr std::size_t maximumLinkText = 256;
 
     std::string lowercase(std::string text)
     {
@@ -50,6 +52,39 @@ namespace {
         return false;
     }
 
+    // The text of an element, white space collapsed, cut short after maximumLinkText bytes.
+    std::string textOf(const GumboNode* element)
+    {
+        std::string text;
+        std::vector<const GumboNode*> stack { element };
+        while (!stack.empty() && text.size() < maximumLinkText) {
+            const GumboNode* node = stack.back();
+            stack.pop_back();
+            if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
+                for (const char* c = node->v.text.text; *c && text.size() < maximumLinkText; ++c) {
+                    bool space = *c == ' ' || *c == '\t' || *c == '\r' || *c == '\n' || *c == '\f';
+                    if (!space)
+                        text += *c;
+                    else if (!text.empty() && text.back() != ' ')
+                        text += ' ';
+                }
+            } else if (node->type == GUMBO_NODE_ELEMENT) {
+                auto& children = node->v.element.children;
+                for (unsigned i = children.length; i > 0; --i)
+                    stack.push_back(static_cast<const GumboNode*>(children.data[i - 1]));
+            }
+        }
+        if (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        return text;
+    }
+
+    bool mayLeadTo(const NSURL& url, bool fromFilePage)
+    {
+        auto& scheme = url.scheme();
+        return scheme == "http" || scheme == "https" || (scheme == "file" && fromFilePage);
+    }
+
     bool isHTML(const NSURLResponse& response)
     {
         return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
@@ -71,18 +106,20 @@ namespace {
             if (auto resolved = URLByResolvingReference(*references.base, response.URL))
                 base = *resolved;
         }
+        // A page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
+        for (auto& [text, reference] : references.links) {
+            if (page.links.size() >= UIWebView::maximumLinks)
+                break;
+            if (auto url = URLByResolvingReference(reference, base); url && mayLeadTo(*url, filePage))
+                page.links.push_back({ text, *url });
+        }
         std::set<std::string> seen;
         for (auto& reference : references.resources) {
             if (page.resources.size() >= UIWebView::maximumResources)
                 break;
             auto url = URLByResolvingReference(reference, base);
-            if (!url)
-                continue;
-            auto& scheme = url->scheme();
-            // A page from the network never reaches into the local disk.
-            bool allowed = scheme == "http" || scheme == "https" || (scheme == "file" && filePage);
-            if (!allowed || !seen.insert(url->absoluteString()).second)
+            if (!url || !mayLeadTo(*url, filePage) || !seen.insert(url->absoluteString()).second)
                 continue;
             UIWebView::Resource resource { *url, std::nullopt, 0 };
             NSURLResponse answered(*url);
@@ -134,6 +171,10 @@ HTMLReferences htmlResourceReferences(const Bytes& html)
             if (linkLoads(element.attributes))
                 take("href");
             break;
+        case GUMBO_TAG_A:
+            if (auto* href = gumbo_get_attribute(&element.attributes, "href"); href && *href->value)
+                references.links.emplace_back(textOf(node), href->value);
+            break;
         case GUMBO_TAG_BASE:
             if (auto* href = gumbo_get_attribute(&element.attributes, "href"); href && !references.base)
                 references.base = href->value;
@@ -150,6 +191,21 @@ HTMLReferences htmlResourceReferences(const Bytes& html)
 
 void UIWebView::loadRequest(const NSURLRequest& request)
 {
+    startLoad(request, UIWebViewNavigationType::Other);
+}
+
+void UIWebView::followLink(const Link& link)
+{
+    NSURLRequest request(link.URL);
+    if (m_request)
+        request.timeoutInterval = m_request->timeoutInterval;
+    startLoad(request, UIWebViewNavigationType::LinkClicked);
+}
+
+void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType type)
+{
+    if (auto listener = delegate(); listener && !listener->shouldStartLoadWithRequest(*this, request, type))
+        return;
     auto generation = ++m_generation;
     m_request = request;
     m_loading = true;
@@ -188,6 +244,7 @@ void UIWebView::finishLoad(PageLoad& page)
     m_response = std::move(page.response);
     m_documentData = std::move(page.data);
     m_resources = std::move(page.resources);
+    m_links = std::move(page.links);
     if (listener)
         listener->webViewDidFinishLoad(*this);
 }

@@ -6,16 +6,29 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace vesk::platform {
 
 class UIWebView;
 
-// Told of each load in order: started, then finished or failed. Every call is optional.
+enum class UIWebViewNavigationType {
+    LinkClicked,
+    FormSubmitted,
+    BackForward,
+    Reload,
+    FormResubmitted,
+    Other,
+};
+
+// Asked before each load whether it may start (a load asked for in code is of type Other);
+// then told of it in order: started, then finished or failed. Every call is optional.
 class UIWebViewDelegate {
 public:
     virtual ~UIWebViewDelegate() = default;
+    virtual bool shouldStartLoadWithRequest(UIWebView&, const NSURLRequest&, UIWebViewNavigationType) { return true; }
     virtual void webViewDidStartLoad(UIWebView&) { }
     virtual void webViewDidFinishLoad(UIWebView&) { }
     virtual void didFailLoadWithError(UIWebView&, const std::optional<NSError>&) { }
@@ -34,16 +47,25 @@ public:
         std::optional<NSURLResponse> response;
         std::size_t length = 0;
     };
+    // A link of the page: its text and where it leads.
+    struct Link {
+        std::string text;
+        NSURL URL;
+    };
 
     static constexpr std::size_t maximumResources = 256;
+    static constexpr std::size_t maximumLinks = 1024;
 
     using UIView::UIView;
 
     std::shared_ptr<UIWebViewDelegate> delegate() const { return m_delegate.lock(); }
     void setDelegate(const std::shared_ptr<UIWebViewDelegate>& delegate) { m_delegate = delegate; }
 
-    // Starts a load at once, replacing any load under way (which then reports nothing).
+    // Starts a load at once, unless the delegate refuses it, replacing any load under way
+    // (which then reports nothing).
     void loadRequest(const NSURLRequest& request);
+    // What a tap on one of the page's links does.
+    void followLink(const Link& link);
     void stopLoading();
     bool isLoading() const { return m_loading; }
     // The page shown or being loaded.
@@ -53,10 +75,14 @@ public:
     const std::optional<NSURLResponse>& response() const { return m_response; }
     const Bytes& documentData() const { return m_documentData; }
     const std::vector<Resource>& resources() const { return m_resources; }
+    // The page's links that lead where the page may lead: http and https, and from a file
+    // page also files.
+    const std::vector<Link>& links() const { return m_links; }
 
     struct PageLoad;
 
 private:
+    void startLoad(const NSURLRequest& request, UIWebViewNavigationType type);
     void finishLoad(PageLoad& page);
 
     std::weak_ptr<UIWebViewDelegate> m_delegate;
@@ -66,13 +92,15 @@ private:
     std::optional<NSURLResponse> m_response;
     Bytes m_documentData;
     std::vector<Resource> m_resources;
+    std::vector<Link> m_links;
 };
 
-// The URLs an HTML document references for loading, in document order, as written (not yet
-// resolved), and the first <base href>, if any.
+// The URLs an HTML document references for loading and the links it holds (text, then href),
+// in document order, as written (not yet resolved), and the first <base href>, if any.
 struct HTMLReferences {
     std::optional<std::string> base;
     std::vector<std::string> resources;
+    std::vector<std::pair<std::string, std::string>> links;
 };
 HTMLReferences htmlResourceReferences(const Bytes& html);
 

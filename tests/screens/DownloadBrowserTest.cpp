@@ -1,0 +1,149 @@
+#include "app/AppTestSupport.h"
+
+#include "app/AppDelegate.h"
+#include "platform/uikit/UIStoryboard.h"
+#include "http/HttpServer.h"
+#include "platform/foundation/NSURLConnection.h"
+#include "screens/VeskDownloadWebController.h"
+
+using namespace vesk;
+using namespace vesk::platform;
+
+namespace {
+
+class DownloadBrowserTest : public test::AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        UIApplication::sharedApplication().launch(std::make_shared<AppDelegate>());
+        auto serve = [](std::string type, std::string body) {
+            return [type, body](const HttpRequest&) {
+                return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", type } }, HttpBytes(body.begin(), body.end()));
+            };
+        };
+        server.registerHandler("^/page.html$", serve("text/html", "<img src=logo.png><script src=app.js></script>"
+                                                                  "<a href='clip.mp4?x=1'>Clip</a> <a href=CLIP.MP4>Loud clip</a>"));
+        server.registerHandler("^/logo.png$", serve("image/png", "png"));
+        server.registerHandler("^/app.js$", serve("text/javascript", "never run"));
+        server.registerHandler("^/(clip.mp4|CLIP.MP4)$", serve("video/mp4", "mp4"));
+        server.start(0, "127.0.0.1");
+        host = "127.0.0.1:" + std::to_string(server.port());
+        VeskDownloadWebController::setStartPage("http://" + host + "/page.html");
+    }
+
+    void TearDown() override
+    {
+        server.stop();
+        NSURLCache::setSharedURLCache(nullptr);
+        AppTest::TearDown();
+    }
+
+    // Opens the browser as "Add from Web" does and waits for the start page.
+    std::shared_ptr<VeskDownloadWebController> open()
+    {
+        auto browser = UIStoryboard::storyboardWithName("Main").instantiate<VeskDownloadWebController>("downloadWebView");
+        browser->setPath(root());
+        driver.topViewController()->presentViewController(UINavigationController::initWithRootViewController(browser), true);
+        EXPECT_EQ(browser->title(), "Loading 127.0.0.1...");
+        EXPECT_FALSE(browser->downloadableItemsButton()->isEnabled());
+        driver.drain();
+        return browser;
+    }
+
+    // The rows of the items list ("name | MIME type"); the list is closed again.
+    std::vector<std::string> listedItems(VeskDownloadWebController& browser)
+    {
+        EXPECT_TRUE(driver.tapBarButton(browser, "Items"));
+        auto list = driver.visible<VeskDownloadTableViewController>();
+        EXPECT_EQ(list->title(), "Downloadable content");
+        std::vector<std::string> rows;
+        auto table = list->tableView();
+        for (int row = 0; row < table->numberOfRowsInSection(0); ++row) {
+            auto cell = table->cellForRowAtIndexPath({ 0, row });
+            rows.push_back(*cell->textLabel()->text() + " | " + *cell->detailTextLabel()->text());
+            driver.tapRow(*table, row);
+            EXPECT_FALSE(table->indexPathForSelectedRow());
+        }
+        driver.tapBarButton(*list->navigationItem().leftBarButtonItem());
+        return rows;
+    }
+
+    void typeAddress(VeskDownloadWebController& browser, const std::string& text)
+    {
+        ASSERT_TRUE(driver.tapBarButton(browser, "Address"));
+        ASSERT_TRUE(driver.typeIntoField(0, text));
+        ASSERT_TRUE(driver.chooseAlertAction("Open"));
+        driver.drain();
+    }
+
+    HttpServer server;
+    std::string host;
+};
+
+TEST_F(DownloadBrowserTest, SecondVisitListsTheStoredResourcesWithTheirTypes)
+{
+    auto browser = open();
+    EXPECT_EQ(browser->title(), "127.0.0.1");
+    EXPECT_TRUE(browser->downloadableItemsButton()->isEnabled());
+    EXPECT_EQ(listedItems(*browser), std::vector<std::string> {}) << "nothing was stored before the first visit";
+
+    ASSERT_TRUE(driver.tapBarButton(*browser, "Home"));
+    driver.drain();
+    std::vector<std::string> expected { "page.html | text/html", "logo.png | image/png", "app.js | text/javascript" };
+    EXPECT_EQ(listedItems(*browser), expected);
+    typeAddress(*browser, host + "/page.html");
+    EXPECT_EQ(listedItems(*browser), expected) << "each load starts a new list";
+}
+
+TEST_F(DownloadBrowserTest, VideoLinksOfferADownloadAndLoadAnyway)
+{
+    auto browser = open();
+    auto web = browser->webView();
+    ASSERT_TRUE(driver.tapLink(*web, "Clip"));
+    auto alert = driver.alert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->title(), "Download video");
+    EXPECT_EQ(alert->message(), "Do you want to download \"clip.mp4?x=1\"");
+    EXPECT_EQ(alert->actions().size(), 2u);
+    EXPECT_EQ(alert->actions()[0]->style(), UIAlertActionStyle::Cancel);
+    EXPECT_TRUE(web->isLoading());
+    EXPECT_TRUE(driver.chooseAlertAction("Download"));
+    driver.drain();
+    EXPECT_EQ(web->response()->MIMEType, "video/mp4");
+
+    browser->backToGoogle();
+    driver.drain();
+    ASSERT_TRUE(driver.tapLink(*web, "Loud clip"));
+    EXPECT_FALSE(driver.alert()) << "the extension is compared case-sensitively";
+}
+
+TEST_F(DownloadBrowserTest, OnlyWebAddressesLoadAndAFailureTitlesTheScreen)
+{
+    auto browser = open();
+    auto closed = "http://127.0.0.1:" + std::to_string(test::freeLoopbackPort()) + "/";
+    NSError failure;
+    NSURLConnection::sendSynchronousRequest(NSURLRequest(*NSURL::URLWithString(closed)), nullptr, &failure);
+    typeAddress(*browser, closed);
+    EXPECT_EQ(browser->title(), failure.localizedDescription);
+
+    for (auto refused : { "file:///etc/passwd", "javascript:alert(1)", "mailto:a@b.c", "http:nohost" }) {
+        typeAddress(*browser, "  " + host + "/page.html");
+        EXPECT_EQ(browser->title(), "127.0.0.1") << "a host without a scheme is taken as http";
+        typeAddress(*browser, refused);
+        EXPECT_EQ(browser->title(), "unsupported URL") << refused;
+        EXPECT_EQ(browser->webView()->request()->URL.scheme(), "http") << refused;
+    }
+}
+
+TEST_F(DownloadBrowserTest, AClosedBrowserIsFreedAndHearsNothing)
+{
+    std::weak_ptr<VeskDownloadWebController> weak = open();
+    ASSERT_TRUE(driver.tapBarButton(*weak.lock(), "Home"));
+    // The reports of this load reach the main queue after the browser has gone.
+    driver.tapBarButton(*weak.lock()->navigationItem().leftBarButtonItem());
+    EXPECT_TRUE(weak.expired()) << "neither the cache nor the web view keeps it";
+    driver.drain();
+}
+
+}
