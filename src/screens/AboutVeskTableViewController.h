@@ -21,9 +21,7 @@ private:
 
 // "About Vesk": the app icon, version and build, the developer's page, and the ways to report
 // a bug (the issue tracker or a prefilled mail).
-class AboutVeskTableViewController : public platform::UITableViewController
-    , public platform::MFMailComposeViewControllerDelegate
-    , public platform::SFSafariViewControllerDelegate {
+class AboutVeskTableViewController : public platform::UITableViewController, public platform::MFMailComposeViewControllerDelegate, public platform::SFSafariViewControllerDelegate {
 public:
     AboutVeskTableViewController();
 

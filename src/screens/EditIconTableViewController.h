@@ -24,8 +24,7 @@ public:
 
 // "Edit icon": the frame of an editor for the icon colour of one file or folder, a large
 // preview of its icon above a colour row. Whoever shows it sets `path` first.
-class EditIconTableViewController : public platform::UITableViewController
-    , public ColorTableViewCellDelegate {
+class EditIconTableViewController : public platform::UITableViewController, public ColorTableViewCellDelegate {
 public:
     EditIconTableViewController();
 

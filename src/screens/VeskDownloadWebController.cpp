@@ -138,7 +138,7 @@ bool VeskDownloadWebController::shouldStartLoadWithRequest(UIWebView&, const NSU
         localizedFormat("Do you want to download \"%@\"", { name }), UIAlertControllerStyle::Alert);
     alert->addAction(UIAlertAction::actionWithTitle("Cancel", UIAlertActionStyle::Cancel, nullptr));
     // Nothing is downloaded yet: the action only closes the alert.
-    alert->addAction(UIAlertAction::actionWithTitle("Download", UIAlertActionStyle::Default, [](UIAlertAction&) { }));
+    alert->addAction(UIAlertAction::actionWithTitle("Download", UIAlertActionStyle::Default, [](UIAlertAction&) {}));
     presentViewController(alert, true);
     return true;
 }

@@ -14,9 +14,7 @@ namespace vesk {
 // what the cache reports as downloadable items; each new page load empties the list. The
 // title tells the page's state: loading, the finished page's host, or the error of a failed
 // load. Links to .mov and .mp4 files raise an offer to download the video.
-class VeskDownloadWebController : public platform::UIViewController
-    , public platform::UIWebViewDelegate
-    , public VeskDownloadURLCacheDelegate {
+class VeskDownloadWebController : public platform::UIViewController, public platform::UIWebViewDelegate, public VeskDownloadURLCacheDelegate {
 public:
     std::shared_ptr<platform::UIWebView> webView() const { return m_webView.lock(); }
     void setWebView(const std::shared_ptr<platform::UIWebView>& view) { m_webView = view; }

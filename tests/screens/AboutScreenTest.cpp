@@ -1,9 +1,9 @@
 #include "app/AppTestSupport.h"
 
 #include "app/AppDelegate.h"
-#include "platform/uikit/UIStoryboard.h"
 #include "app/Utility.h"
 #include "assets/VeskAssets.h"
+#include "platform/uikit/UIStoryboard.h"
 #include "screens/AboutVeskTableViewController.h"
 #include "sdk/Analytics.h"
 
@@ -112,8 +112,7 @@ TEST_F(AboutScreenTest, TheBugMailCarriesTheDeviceFactsAndItsResultShowsABanner)
     EXPECT_EQ(events("Send bug email"), 1);
     auto mail = desktop->mails().back();
     EXPECT_EQ(mail.subject, "Vesk bugreport 1.0 (1)");
-    EXPECT_EQ(mail.body, "\n\n\n\nDon't change this:\n==========\niOS: 10.3\nDevice: " + Utility::platform()
-            + "\nJailbroken: " + (Utility::isJailbroken() ? "true" : "false") + "\n==========");
+    EXPECT_EQ(mail.body, "\n\n\n\nDon't change this:\n==========\niOS: 10.3\nDevice: " + Utility::platform() + "\nJailbroken: " + (Utility::isJailbroken() ? "true" : "false") + "\n==========");
     EXPECT_EQ(mail.toRecipients.size(), 1u);
     EXPECT_FALSE(mail.isHTML);
 

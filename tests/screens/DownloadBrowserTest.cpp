@@ -1,9 +1,9 @@
 #include "app/AppTestSupport.h"
 
 #include "app/AppDelegate.h"
-#include "platform/uikit/UIStoryboard.h"
 #include "http/HttpServer.h"
 #include "platform/foundation/NSURLConnection.h"
+#include "platform/uikit/UIStoryboard.h"
 #include "screens/VeskDownloadWebController.h"
 
 using namespace vesk;
