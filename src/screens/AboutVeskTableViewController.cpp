@@ -18,9 +18,9 @@ using namespace platform;
 namespace {
 
     constexpr const char* developerName = "The Vesk developers";
-    constexpr const char* developerPage = "https://github.com/vesk";
-    constexpr const char* issueTracker = "https://github.com/vesk/vesk/issues";
-    constexpr const char* supportAddress = "bugs@vesk.org";
+    constexpr const char* developerPage = "https://vesk.example.org/developers";
+    constexpr const char* issueTracker = "https://vesk.example.org/issues";
+    constexpr const char* supportAddress = "bugs@vesk.example.org";
 
     // The major number of the system version, compared as a number ("10.0" is above "9.0").
     bool systemIsAtLeast(long major)

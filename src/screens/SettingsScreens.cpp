@@ -1,10 +1,7 @@
 #include "screens/SettingsScreens.h"
 
 #include "platform/uikit/UIStoryboard.h"
-#include "screens/AboutVeskTableViewController.h"
 #include "screens/SettingsTableViewController.h"
-#include "screens/VeskDownloadTableViewController.h"
-#include "screens/VeskDownloadWebController.h"
 
 namespace vesk {
 
@@ -12,11 +9,7 @@ using platform::UIStoryboard;
 
 void registerSettingsScreens()
 {
-    auto& storyboard = UIStoryboard::storyboardWithName("Main");
-    storyboard.registerViewController("settings", [] { return std::make_shared<SettingsTableViewController>(); });
-    storyboard.registerViewController("aboutVesk", [] { return std::make_shared<AboutVeskTableViewController>(); });
-    storyboard.registerViewController("downloadWebView", [] { return std::make_shared<VeskDownloadWebController>(); });
-    storyboard.registerViewController("downloadView", [] { return std::make_shared<VeskDownloadTableViewController>(); });
+    UIStoryboard::storyboardWithName("Main").registerViewController("settings", [] { return std::make_shared<SettingsTableViewController>(); });
 }
 
 }

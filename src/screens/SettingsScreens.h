@@ -2,8 +2,7 @@
 
 namespace vesk {
 
-// Registers the settings, About and download screens in the storyboard "Main": "settings",
-// "aboutVesk", "downloadWebView" and "downloadView".
+// Registers the settings screen in the storyboard "Main" as "settings".
 void registerSettingsScreens();
 
 }

@@ -82,7 +82,7 @@ TEST_F(AboutScreenTest, OutsidePagesOpenInsideFromNineOnAndTheTrackerIsCounted)
         chooseReport("Github");
         EXPECT_EQ(driver.visibleScreen(), screen) << "the page closes itself once the desktop has it";
     }
-    std::vector<std::string> pages { "https://github.com/vesk", "https://github.com/vesk/vesk/issues" };
+    std::vector<std::string> pages { "https://vesk.example.org/developers", "https://vesk.example.org/issues" };
     EXPECT_EQ(UIApplication::sharedApplication().openedURLs(), pages) << "below 9.0 the pages leave the app";
     auto twice = pages;
     twice.insert(twice.end(), pages.begin(), pages.end());
