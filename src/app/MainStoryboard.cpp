@@ -18,15 +18,6 @@ using namespace platform;
 
 namespace {
 
-    template<typename Screen>
-    UIBarButtonItem::Action actionOf(const std::shared_ptr<Screen>& screen, void (Screen::*member)(UIBarButtonItem&))
-    {
-        return [weak = std::weak_ptr<Screen>(screen), member](UIBarButtonItem& sender) {
-            if (auto target = weak.lock())
-                (target.get()->*member)(sender);
-        };
-    }
-
     std::shared_ptr<UIBarButtonItem> space()
     {
         return std::make_shared<UIBarButtonItem>(UIBarButtonSystemItem::FlexibleSpace, nullptr);

@@ -89,17 +89,11 @@ void VeskFileListController::viewDidLoad()
     table->setAllowsSelectionDuringEditing(true);
     m_normalToolBarItems = toolbarItems();
 
-    std::weak_ptr<VeskFileListController> weak = self();
-    auto action = [weak](void (VeskFileListController::*member)(UIBarButtonItem&)) {
-        return [weak, member](UIBarButtonItem& sender) {
-            if (auto list = weak.lock())
-                (list.get()->*member)(sender);
-        };
-    };
+    auto list = self();
     auto space = std::make_shared<UIBarButtonItem>(UIBarButtonSystemItem::FlexibleSpace, nullptr);
-    auto zip = std::make_shared<UIBarButtonItem>(localized("Zip"), UIBarButtonItemStyle::Plain, action(&VeskFileListController::zipSelectedFiles));
-    auto copyMove = std::make_shared<UIBarButtonItem>(localized("Copy/Move"), UIBarButtonItemStyle::Plain, action(&VeskFileListController::copyCutFiles));
-    auto trash = std::make_shared<UIBarButtonItem>(UIBarButtonSystemItem::Trash, action(&VeskFileListController::deleteFiles));
+    auto zip = std::make_shared<UIBarButtonItem>(localized("Zip"), UIBarButtonItemStyle::Plain, actionOf(list, &VeskFileListController::zipSelectedFiles));
+    auto copyMove = std::make_shared<UIBarButtonItem>(localized("Copy/Move"), UIBarButtonItemStyle::Plain, actionOf(list, &VeskFileListController::copyCutFiles));
+    auto trash = std::make_shared<UIBarButtonItem>(UIBarButtonSystemItem::Trash, actionOf(list, &VeskFileListController::deleteFiles));
     for (auto& item : { zip, copyMove, trash })
         item->setEnabled(false);
     if (m_file->isWritable())

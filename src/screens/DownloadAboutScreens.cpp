@@ -12,15 +12,6 @@ using namespace platform;
 
 namespace {
 
-    template<typename Screen>
-    UIBarButtonItem::Action actionOf(const std::shared_ptr<Screen>& screen, void (Screen::*member)(UIBarButtonItem&))
-    {
-        return [weak = std::weak_ptr<Screen>(screen), member](UIBarButtonItem& sender) {
-            if (auto target = weak.lock())
-                (target.get()->*member)(sender);
-        };
-    }
-
     std::shared_ptr<UIBarButtonItem> titled(const std::string& title, UIBarButtonItem::Action action)
     {
         return std::make_shared<UIBarButtonItem>(title, UIBarButtonItemStyle::Plain, std::move(action));

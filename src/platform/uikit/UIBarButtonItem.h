@@ -94,4 +94,15 @@ private:
     CGRect m_frame {};
 };
 
+// An action that calls the member on the target while the target lives: items are held by
+// their screen, so they hold it weakly.
+template<typename Target>
+UIBarButtonItem::Action actionOf(const std::shared_ptr<Target>& target, void (Target::*member)(UIBarButtonItem&))
+{
+    return [weak = std::weak_ptr<Target>(target), member](UIBarButtonItem& sender) {
+        if (auto strong = weak.lock())
+            (strong.get()->*member)(sender);
+    };
+}
+
 }
