@@ -3,7 +3,6 @@
 #include "app/Utility.h"
 #include "app/VeskFileListController.h"
 #include "assets/VeskAssets.h"
-#include "model/PlatformUtilities.h"
 #include "model/VeskFile.h"
 #include "model/VeskLocalizer.h"
 #include "model/VeskNotificationManager.h"
@@ -97,26 +96,12 @@ int BookmarksController::numberOfRowsInSection(UITableView&, int)
 
 std::shared_ptr<UITableViewCell> BookmarksController::cellForRowAtIndexPath(UITableView& tableView, const NSIndexPath& indexPath)
 {
-    auto cell = std::dynamic_pointer_cast<VeskFileCell>(tableView.dequeueReusableCellWithIdentifier("fileCell"));
-    if (!cell)
-        cell = std::make_shared<VeskFileCell>("fileCell");
-    if (indexPath.row < 0 || indexPath.row >= static_cast<int>(m_files.size()))
-        return cell;
-    cell->setFile(m_files[static_cast<std::size_t>(indexPath.row)]);
-    cell->setup();
-    cell->setDelegate(self());
-    return cell;
+    return fileCellForRow(tableView, m_files, indexPath, self());
 }
 
 std::optional<CGFloat> BookmarksController::heightForRowAtIndexPath(UITableView&, const NSIndexPath&)
 {
     return 52.0;
-}
-
-std::shared_ptr<VeskFileCell> BookmarksController::fileCellAt(UITableView& tableView, const NSIndexPath& indexPath)
-{
-    auto cell = std::dynamic_pointer_cast<VeskFileCell>(tableView.cellForRowAtIndexPath(indexPath));
-    return cell && cell->file() ? cell : nullptr;
 }
 
 void BookmarksController::didSelectRowAtIndexPath(UITableView& tableView, const NSIndexPath& indexPath)
@@ -198,14 +183,7 @@ std::shared_ptr<UIViewController> BookmarksController::previewingContextViewCont
     std::shared_ptr<VeskFileCell> cell;
     if (auto row = table->indexPathForRowAtPoint(location))
         cell = fileCellAt(*table, *row);
-    auto preview = cell && cell->file()->isReadable() ? m_utility->getViewControllerForPath(cell->file()) : nullptr;
-    if (!preview) {
-        postTapNotification();
-        return nullptr;
-    }
-    preview->setPreferredContentSize(CGSizeMake(0, 400));
-    context.setSourceRect(cell->frame());
-    return preview;
+    return filePreview(*m_utility, cell, context);
 }
 
 void BookmarksController::previewingContextCommitViewController(UIViewControllerPreviewing&, const std::shared_ptr<UIViewController>& controller)

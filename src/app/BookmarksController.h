@@ -55,7 +55,6 @@ public:
 
 private:
     std::shared_ptr<BookmarksController> self();
-    std::shared_ptr<VeskFileCell> fileCellAt(platform::UITableView& tableView, const platform::NSIndexPath& indexPath);
 
     std::shared_ptr<Bookmarks> m_bookmarks;
     Files m_currentFiles;

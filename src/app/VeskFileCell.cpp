@@ -199,4 +199,37 @@ void unloadFileCells(UITableView& table, std::size_t rows)
         table.reloadRowsAtIndexPaths(unloaded, UITableViewRowAnimation::None);
 }
 
+std::shared_ptr<VeskFileCell> fileCellForRow(UITableView& table, const std::vector<std::shared_ptr<VeskFile>>& files,
+    const NSIndexPath& indexPath, const std::shared_ptr<VeskFileCellDelegate>& delegate)
+{
+    auto cell = std::dynamic_pointer_cast<VeskFileCell>(table.dequeueReusableCellWithIdentifier("fileCell"));
+    if (!cell)
+        cell = std::make_shared<VeskFileCell>("fileCell");
+    if (indexPath.row < 0 || indexPath.row >= static_cast<int>(files.size()))
+        return cell;
+    cell->setFile(files[static_cast<std::size_t>(indexPath.row)]);
+    cell->setup();
+    if (delegate)
+        cell->setDelegate(delegate);
+    return cell;
+}
+
+std::shared_ptr<VeskFileCell> fileCellAt(UITableView& table, const NSIndexPath& indexPath)
+{
+    auto cell = std::dynamic_pointer_cast<VeskFileCell>(table.cellForRowAtIndexPath(indexPath));
+    return cell && cell->file() ? cell : nullptr;
+}
+
+std::shared_ptr<UIViewController> filePreview(Utility& utility, const std::shared_ptr<VeskFileCell>& cell, UIViewControllerPreviewing& context)
+{
+    auto preview = cell && cell->file() && cell->file()->isReadable() ? utility.getViewControllerForPath(cell->file()) : nullptr;
+    if (!preview) {
+        postTapNotification();
+        return nullptr;
+    }
+    preview->setPreferredContentSize(CGSizeMake(0, 400));
+    context.setSourceRect(cell->frame());
+    return preview;
+}
+
 }

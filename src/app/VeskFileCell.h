@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vesk {
 
@@ -85,5 +86,14 @@ private:
 // in a large folder. The rows give their cells back, and the table sets them up again when it
 // shows them.
 void unloadFileCells(platform::UITableView& table, std::size_t rows);
+
+// The "fileCell" set up for a row of `files` (a row outside them gets the cell as it comes).
+std::shared_ptr<VeskFileCell> fileCellForRow(platform::UITableView& table, const std::vector<std::shared_ptr<VeskFile>>& files,
+    const platform::NSIndexPath& indexPath, const std::shared_ptr<VeskFileCellDelegate>& delegate = nullptr);
+// The row's cell when it is a file cell showing an item, else null.
+std::shared_ptr<VeskFileCell> fileCellAt(platform::UITableView& table, const platform::NSIndexPath& indexPath);
+// The viewer a firm press on the cell previews; null, with the tap feedback, when there is none.
+std::shared_ptr<platform::UIViewController> filePreview(Utility& utility, const std::shared_ptr<VeskFileCell>& cell,
+    platform::UIViewControllerPreviewing& context);
 
 }

@@ -150,14 +150,7 @@ int VeskFileListController::numberOfRowsInSection(UITableView&, int)
 
 std::shared_ptr<UITableViewCell> VeskFileListController::cellForRowAtIndexPath(UITableView& tableView, const NSIndexPath& indexPath)
 {
-    auto cell = std::dynamic_pointer_cast<VeskFileCell>(tableView.dequeueReusableCellWithIdentifier("fileCell"));
-    if (!cell)
-        cell = std::make_shared<VeskFileCell>("fileCell");
-    if (indexPath.row < 0 || indexPath.row >= static_cast<int>(m_files.size()))
-        return cell;
-    cell->setFile(m_files[static_cast<std::size_t>(indexPath.row)]);
-    cell->setup();
-    return cell;
+    return fileCellForRow(tableView, m_files, indexPath);
 }
 
 std::optional<CGFloat> VeskFileListController::heightForRowAtIndexPath(UITableView&, const NSIndexPath&)
@@ -370,8 +363,8 @@ void VeskFileListController::setSelectionTitle()
 
 void VeskFileListController::didSelectRowAtIndexPath(UITableView& tableView, const NSIndexPath& indexPath)
 {
-    auto cell = std::dynamic_pointer_cast<VeskFileCell>(tableView.cellForRowAtIndexPath(indexPath));
-    if (!cell || !cell->file())
+    auto cell = fileCellAt(tableView, indexPath);
+    if (!cell)
         return;
     reportMemory();
     auto item = cell->file();
@@ -435,8 +428,8 @@ void VeskFileListController::shouldOpenFile(const std::shared_ptr<VeskFile>& fil
 std::optional<std::vector<std::shared_ptr<UITableViewRowAction>>> VeskFileListController::editActionsForRowAtIndexPath(UITableView& tableView, const NSIndexPath& indexPath)
 {
     using Actions = std::vector<std::shared_ptr<UITableViewRowAction>>;
-    auto cell = std::dynamic_pointer_cast<VeskFileCell>(tableView.cellForRowAtIndexPath(indexPath));
-    if (!cell || !cell->file())
+    auto cell = fileCellAt(tableView, indexPath);
+    if (!cell)
         return Actions {};
     auto item = cell->file();
     auto path = item->path();
@@ -498,16 +491,9 @@ std::shared_ptr<UIViewController> VeskFileListController::previewingContextViewC
     std::shared_ptr<VeskFileCell> cell;
     if (!m_isInEditMode) {
         if (auto row = table->indexPathForRowAtPoint(location))
-            cell = std::dynamic_pointer_cast<VeskFileCell>(table->cellForRowAtIndexPath(*row));
+            cell = fileCellAt(*table, *row);
     }
-    auto preview = cell && cell->file() && cell->file()->isReadable() ? m_utility->getViewControllerForPath(cell->file()) : nullptr;
-    if (!preview) {
-        postTapNotification();
-        return nullptr;
-    }
-    preview->setPreferredContentSize(CGSizeMake(0, 400));
-    context.setSourceRect(cell->frame());
-    return preview;
+    return filePreview(*m_utility, cell, context);
 }
 
 void VeskFileListController::previewingContextCommitViewController(UIViewControllerPreviewing&, const std::shared_ptr<UIViewController>& controller)
