@@ -27,6 +27,25 @@ namespace {
         return isUnreserved(c) || isSubDelimiter(c) || c == ':' || c == '/' || c == '?' || c == '#' || c == '[' || c == ']' || c == '@' || c == '%';
     }
 
+    // Keeps the bytes `keep` accepts and writes every other as "%XX".
+    std::string percentEncoded(std::string_view text, bool (*keep)(unsigned char))
+    {
+        static constexpr char digits[] = "0123456789ABCDEF";
+        std::string out;
+        out.reserve(text.size());
+        for (char ch : text) {
+            auto c = static_cast<unsigned char>(ch);
+            if (keep(c)) {
+                out += ch;
+            } else {
+                out += '%';
+                out += digits[c >> 4];
+                out += digits[c & 15];
+            }
+        }
+        return out;
+    }
+
     int hexValue(char c)
     {
         if (c >= '0' && c <= '9')
@@ -62,20 +81,12 @@ namespace {
 
 std::string percentEncodePath(std::string_view path)
 {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(path.size());
-    for (char ch : path) {
-        auto c = static_cast<unsigned char>(ch);
-        if (isUnreserved(c) || isSubDelimiter(c) || c == ':' || c == '@' || c == '/') {
-            out += ch;
-        } else {
-            out += '%';
-            out += digits[c >> 4];
-            out += digits[c & 15];
-        }
-    }
-    return out;
+    return percentEncoded(path, [](unsigned char c) { return isUnreserved(c) || isSubDelimiter(c) || c == ':' || c == '@' || c == '/'; });
+}
+
+std::string percentEncodeURLText(std::string_view text)
+{
+    return percentEncoded(text, isURLCharacter);
 }
 
 std::optional<std::string> percentDecode(std::string_view text)

@@ -50,6 +50,9 @@ private:
 // Percent-encodes a path for a URL: keeps unreserved characters and "/" and
 // the sub-delimiters the platform keeps in paths; spaces become %20, other bytes %XX.
 std::string percentEncodePath(std::string_view path);
+// Escapes every byte a URL may not hold as it is (spaces, quotes, controls, non-ASCII);
+// escapes already there are kept.
+std::string percentEncodeURLText(std::string_view text);
 // Absent when an escape is broken ("%" not followed by two hex digits).
 std::optional<std::string> percentDecode(std::string_view text);
 

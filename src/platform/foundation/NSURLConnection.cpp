@@ -108,26 +108,6 @@ namespace {
         return size * count;
     }
 
-    // A page's references may hold spaces, quotes and other bytes a URL holds only escaped;
-    // escapes already there are kept.
-    std::string escapedReference(std::string_view text)
-    {
-        static constexpr char digits[] = "0123456789ABCDEF";
-        static constexpr std::string_view allowed = "-._~!$&'()*+,;=:/?#[]@%";
-        std::string out;
-        for (char ch : text) {
-            auto c = static_cast<unsigned char>(ch);
-            if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || allowed.find(ch) != std::string_view::npos) {
-                out += ch;
-            } else {
-                out += '%';
-                out += digits[c >> 4];
-                out += digits[c & 15];
-            }
-        }
-        return out;
-    }
-
     int errorCodeOf(CURLcode code)
     {
         switch (code) {
@@ -258,7 +238,8 @@ std::optional<NSURL> URLByResolvingReference(std::string_view reference, const N
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
     if (!url)
         return std::nullopt;
-    auto text = escapedReference(trimmed(reference));
+    // A page's references may hold spaces, quotes and other bytes a URL holds only escaped.
+    auto text = percentEncodeURLText(trimmed(reference));
     if (text.empty())
         return std::nullopt;
     unsigned flags = CURLU_NON_SUPPORT_SCHEME;
