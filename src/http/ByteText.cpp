@@ -2,20 +2,7 @@
 
 #include "platform/foundation/NSURL.h"
 
-#include <cstdint>
-
 namespace vesk {
-
-int hexDigitValue(char character)
-{
-    if (character >= '0' && character <= '9')
-        return character - '0';
-    if (character >= 'a' && character <= 'f')
-        return character - 'a' + 10;
-    if (character >= 'A' && character <= 'F')
-        return character - 'A' + 10;
-    return -1;
-}
 
 std::optional<std::string> removingPercentEncoding(std::string_view text)
 {

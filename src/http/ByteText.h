@@ -8,8 +8,7 @@
 
 namespace vesk {
 
-// 0 to 15 for a hexadecimal digit (either case), else -1.
-int hexDigitValue(char character);
+using platform::hexDigitValue;
 
 // Decodes "%XX" escapes; absent when an escape is broken or the result is not UTF-8.
 std::optional<std::string> removingPercentEncoding(std::string_view text);

@@ -152,6 +152,17 @@ std::string expandingTildeInPath(std::string_view path)
     return standardizeSlashes(home + rest);
 }
 
+int hexDigitValue(char character)
+{
+    if (character >= '0' && character <= '9')
+        return character - '0';
+    if (character >= 'a' && character <= 'f')
+        return character - 'a' + 10;
+    if (character >= 'A' && character <= 'F')
+        return character - 'A' + 10;
+    return -1;
+}
+
 bool isValidUTF8(std::string_view text)
 {
     std::size_t i = 0;

@@ -26,6 +26,8 @@ bool isAbsolutePath(std::string_view path);
 // A leading "~" or "~/" becomes the user's home folder ($HOME); "~name" that of that user.
 std::string expandingTildeInPath(std::string_view path);
 
+// 0 to 15 for a hexadecimal digit (either case), else -1.
+int hexDigitValue(char character);
 bool isValidUTF8(std::string_view text);
 // The text's UTF-8 bytes; the bytes of "Error!" when the text is not valid UTF-8.
 Bytes toData(std::string_view text);

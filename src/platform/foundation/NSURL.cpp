@@ -46,17 +46,6 @@ namespace {
         return out;
     }
 
-    int hexValue(char c)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     // "user@[::1]:8080" -> "::1": the host alone, without user, port or IPv6 brackets.
     std::string hostOfAuthority(std::string_view authority)
     {
@@ -100,8 +89,8 @@ std::optional<std::string> percentDecode(std::string_view text)
         }
         if (i + 2 >= text.size())
             return std::nullopt;
-        int high = hexValue(text[i + 1]);
-        int low = hexValue(text[i + 2]);
+        int high = hexDigitValue(text[i + 1]);
+        int low = hexDigitValue(text[i + 2]);
         if (high < 0 || low < 0)
             return std::nullopt;
         out += static_cast<char>(high * 16 + low);
@@ -141,7 +130,7 @@ std::optional<NSURL> NSURL::URLWithString(std::string_view text)
         auto c = static_cast<unsigned char>(text[i]);
         if (!isURLCharacter(c))
             return std::nullopt;
-        if (c == '%' && (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0))
+        if (c == '%' && (i + 2 >= text.size() || hexDigitValue(text[i + 1]) < 0 || hexDigitValue(text[i + 2]) < 0))
             return std::nullopt;
     }
     NSURL url;
