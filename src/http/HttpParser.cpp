@@ -138,12 +138,10 @@ namespace {
                     line += '\\';
                 // Each received byte is one character, so a high byte prints as
                 // its character's UTF-8.
-                if (byte >= 0x80) {
-                    line += static_cast<char>(0xC0 | (byte >> 6));
-                    line += static_cast<char>(0x80 | (byte & 0x3F));
-                } else {
+                if (byte >= 0x80)
+                    line += platform::utf8Encoded(byte);
+                else
                     line += character;
-                }
             }
             line += '"';
         }

@@ -33,20 +33,6 @@ namespace {
     };
     // clang-format on
 
-    void appendUtf8(std::string& out, char32_t c)
-    {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-
     std::string realPathOf(const std::string& path)
     {
         char buffer[PATH_MAX];
@@ -68,7 +54,7 @@ std::string decodeZipEntryName(std::string_view raw)
         if (byte < 0x80)
             out += ch;
         else
-            appendUtf8(out, cp437High[byte - 0x80]);
+            out += platform::utf8Encoded(cp437High[byte - 0x80]);
     }
     return out;
 }

@@ -5,6 +5,7 @@
 #include "model/VeskNotificationManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSString.h"
 #include "webservice/VeskHTTPServer.h"
 
 namespace vesk {
@@ -28,24 +29,6 @@ HttpResponse webServiceEnvelope(const HttpResponse& outcome, const std::string& 
     return HttpResponse::OK(HttpResponseBody::Json(Value(Dictionary { { "response", Value(std::move(response)) } })));
 }
 
-namespace {
-
-    void appendUtf8(std::string& text, char32_t codePoint)
-    {
-        if (codePoint < 0x80) {
-            text += static_cast<char>(codePoint);
-        } else if (codePoint < 0x800) {
-            text += static_cast<char>(0xC0 | (codePoint >> 6));
-            text += static_cast<char>(0x80 | (codePoint & 0x3F));
-        } else {
-            text += static_cast<char>(0xE0 | (codePoint >> 12));
-            text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-            text += static_cast<char>(0x80 | (codePoint & 0x3F));
-        }
-    }
-
-}
-
 std::string upperCasedMethod(std::string_view method)
 {
     std::string upper;
@@ -56,13 +39,13 @@ std::string upperCasedMethod(std::string_view method)
         else if (byte == 0xDF) // sharp s has no single capital
             upper += "SS";
         else if (byte == 0xB5) // micro sign
-            appendUtf8(upper, 0x039C);
+            upper += utf8Encoded(0x039C);
         else if (byte == 0xFF)
-            appendUtf8(upper, 0x0178);
+            upper += utf8Encoded(0x0178);
         else if (byte >= 0xE0 && byte != 0xF7)
-            appendUtf8(upper, byte - 0x20);
+            upper += utf8Encoded(byte - 0x20);
         else
-            appendUtf8(upper, byte);
+            upper += utf8Encoded(byte);
     }
     return upper;
 }

@@ -152,6 +152,29 @@ std::string expandingTildeInPath(std::string_view path)
     return standardizeSlashes(home + rest);
 }
 
+std::string utf8Encoded(std::uint32_t codePoint)
+{
+    std::string out;
+    if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
+        codePoint = 0xFFFD;
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+    return out;
+}
+
 int hexDigitValue(char character)
 {
     if (character >= '0' && character <= '9')
@@ -230,29 +253,6 @@ namespace {
         std::string length;
         char conversion { 0 };
     };
-
-    std::string appendUTF8(std::uint32_t codePoint)
-    {
-        std::string out;
-        if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            codePoint = 0xFFFD;
-        if (codePoint < 0x80) {
-            out += static_cast<char>(codePoint);
-        } else if (codePoint < 0x800) {
-            out += static_cast<char>(0xC0 | (codePoint >> 6));
-            out += static_cast<char>(0x80 | (codePoint & 0x3F));
-        } else if (codePoint < 0x10000) {
-            out += static_cast<char>(0xE0 | (codePoint >> 12));
-            out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (codePoint & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (codePoint >> 18));
-            out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (codePoint & 0x3F));
-        }
-        return out;
-    }
 
     std::optional<std::int64_t> asSigned(const FormatArg& arg)
     {
@@ -416,7 +416,7 @@ namespace {
                 return {};
             auto codePoint = spec.conversion == 'c' ? static_cast<std::uint32_t>(static_cast<unsigned char>(*value))
                                                     : static_cast<std::uint32_t>(*value & 0x1FFFFF);
-            return pad(appendUTF8(codePoint), spec);
+            return pad(utf8Encoded(codePoint), spec);
         }
         case 's':
         case 'S': {

@@ -29,6 +29,8 @@ std::string expandingTildeInPath(std::string_view path);
 // 0 to 15 for a hexadecimal digit (either case), else -1.
 int hexDigitValue(char character);
 bool isValidUTF8(std::string_view text);
+// The UTF-8 bytes of one code point; U+FFFD stands for a surrogate or a value past U+10FFFF.
+std::string utf8Encoded(std::uint32_t codePoint);
 // The text's UTF-8 bytes; the bytes of "Error!" when the text is not valid UTF-8.
 Bytes toData(std::string_view text);
 // Absent when the bytes are not valid UTF-8.
