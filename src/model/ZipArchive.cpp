@@ -4,6 +4,7 @@
 #include "model/ZipInput.h"
 #include "model/ZipNames.h"
 #include "model/ZipStreams.h"
+#include "platform/foundation/FileData.h"
 #include "platform/foundation/NSString.h"
 
 #include <algorithm>
@@ -43,23 +44,6 @@ namespace {
         va_start(arguments, format);
         vsyslog(LOG_USER | LOG_ERR, format, arguments);
         va_end(arguments);
-    }
-
-    std::string joinPath(const std::string& folder, const std::string& name)
-    {
-        if (folder.empty())
-            return name;
-        if (folder.back() == '/')
-            return folder + name;
-        return folder + "/" + name;
-    }
-
-    std::string folderOf(const std::string& path)
-    {
-        auto slash = path.rfind('/');
-        if (slash == std::string::npos)
-            return ".";
-        return slash == 0 ? "/" : path.substr(0, slash);
     }
 
     std::string lowercaseExtension(const std::string& path)
@@ -121,27 +105,12 @@ namespace {
         for (int attempt = 0; attempt < 16; ++attempt) {
             char suffix[17];
             std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-            temporaryPath = joinPath(folder, stem + suffix);
+            temporaryPath = platform::joinPath(folder, stem + suffix);
             int fd = ::open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
             if (fd >= 0 || errno != EEXIST)
                 return fd;
         }
         return -1;
-    }
-
-    bool writeAll(int fd, const std::uint8_t* data, std::size_t length)
-    {
-        while (length > 0) {
-            ssize_t written = ::write(fd, data, length);
-            if (written < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            data += written;
-            length -= static_cast<std::size_t>(written);
-        }
-        return true;
     }
 
     struct ExtractedPath {
@@ -214,7 +183,7 @@ namespace {
         ZipEntryReader& reader, const std::string& folder, const std::string& leaf, const std::string& shownName, time_t date)
     {
         const unz_file_info64& info = entry.info;
-        std::string target = joinPath(folder, leaf);
+        std::string target = platform::joinPath(folder, leaf);
         bool nested = lowercaseExtension(target) == "zip";
         std::optional<mode_t> mode;
         if ((info.external_fa >> 16) != 0)
@@ -257,7 +226,7 @@ namespace {
                     reason = "nested archives have unzipped too much already";
                     return false;
                 }
-                return writeAll(fd, data, length);
+                return platform::writeAll(fd, data, length);
             });
         }
         if (status == ZipReadStatus::ok) {
@@ -418,7 +387,7 @@ namespace {
                     case EntryResult::written:
                         break;
                     case EntryResult::skipped:
-                        extracted.push_back({ joinPath(folder, leaf), date });
+                        extracted.push_back({ platform::joinPath(folder, leaf), date });
                         skipped = true;
                         break;
                     case EntryResult::failed:
@@ -568,7 +537,7 @@ namespace {
         ::closedir(directory);
         std::sort(names.begin(), names.end());
         for (const auto& name : names) {
-            std::string full = joinPath(folder, name);
+            std::string full = platform::joinPath(folder, name);
             std::string rel = relative.empty() ? name : relative + "/" + name;
             struct stat info;
             if (::lstat(full.c_str(), &info) != 0)
@@ -806,7 +775,7 @@ bool ZipArchive::close()
 bool ZipArchive::dropEntries()
 {
     std::string temporaryPath;
-    int fd = openTemporaryBeside(folderOf(m_path), platform::lastPathComponent(m_path), 0666, temporaryPath);
+    int fd = openTemporaryBeside(platform::parentFolder(m_path), platform::lastPathComponent(m_path), 0666, temporaryPath);
     if (fd < 0)
         return false;
     ::close(fd);

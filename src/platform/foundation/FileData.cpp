@@ -20,31 +20,6 @@ namespace {
         }
     };
 
-    bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length)
-    {
-        while (length > 0) {
-            auto written = ::write(fd, bytes, length);
-            if (written < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            bytes += written;
-            length -= static_cast<std::size_t>(written);
-        }
-        return true;
-    }
-
-    std::string parentFolder(const std::string& path)
-    {
-        auto slash = path.find_last_of('/');
-        if (slash == std::string::npos)
-            return ".";
-        if (slash == 0)
-            return "/";
-        return path.substr(0, slash);
-    }
-
 }
 
 std::optional<Bytes> readFileContents(const std::string& path, std::size_t maxBytes)
@@ -124,6 +99,40 @@ bool createDirectories(const std::string& path)
     }
     struct stat info { };
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length)
+{
+    while (length > 0) {
+        auto written = ::write(fd, bytes, length);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += written;
+        length -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    if (folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+std::string parentFolder(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
 }
 
 } // namespace vesk::platform

@@ -3,6 +3,7 @@
 #include "platform/foundation/Value.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -18,5 +19,14 @@ bool writeFileAtomically(const std::string& path, const Bytes& contents);
 
 // Creates the folder and its missing parents (mode 0755); true when it exists afterwards.
 bool createDirectories(const std::string& path);
+
+// Writes every byte, going on after interruptions; false on any other failure.
+bool writeAll(int fd, const std::uint8_t* bytes, std::size_t length);
+
+// The name inside the folder, without doubling a trailing "/"; the name alone when the folder
+// is empty.
+std::string joinPath(const std::string& folder, const std::string& name);
+// The folder part of a path: "." for a bare name, "/" for an item in the root.
+std::string parentFolder(const std::string& path);
 
 } // namespace vesk::platform

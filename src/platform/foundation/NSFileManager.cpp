@@ -1,5 +1,7 @@
 #include "platform/foundation/NSFileManager.h"
 
+#include "platform/foundation/FileData.h"
+
 #include <optional>
 #include <utility>
 
@@ -79,25 +81,6 @@ namespace {
             return std::nullopt;
         }
         return std::pair { withoutTrailingSlashes(source), withoutTrailingSlashes(destination) };
-    }
-
-    std::string joined(const std::string& folder, const std::string& name)
-    {
-        if (folder.empty())
-            return name;
-        if (folder.back() == '/')
-            return folder + name;
-        return folder + "/" + name;
-    }
-
-    std::string parentOf(const std::string& path)
-    {
-        auto slash = path.rfind('/');
-        if (slash == std::string::npos)
-            return ".";
-        if (slash == 0)
-            return "/";
-        return path.substr(0, slash);
     }
 
     bool isDotOrDotDot(const char* name)
@@ -222,7 +205,7 @@ namespace {
             if (!names)
                 return false;
             for (const auto& child : *names) {
-                if (!removeAt(fd.fd, child, joined(path, child), error))
+                if (!removeAt(fd.fd, child, joinPath(path, child), error))
                     return false;
             }
             if (::unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) != 0)
@@ -249,7 +232,7 @@ namespace {
         }
         if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL && errno != EBADF)
             return false;
-        std::vector<char> buffer(1 << 16);
+        std::vector<std::uint8_t> buffer(1 << 16);
         for (;;) {
             ssize_t n = ::read(from, buffer.data(), buffer.size());
             if (n == 0)
@@ -259,15 +242,8 @@ namespace {
                     continue;
                 return false;
             }
-            for (ssize_t written = 0; written < n;) {
-                ssize_t w = ::write(to, buffer.data() + written, static_cast<size_t>(n - written));
-                if (w < 0) {
-                    if (errno == EINTR)
-                        continue;
-                    return false;
-                }
-                written += w;
-            }
+            if (!writeAll(to, buffer.data(), static_cast<std::size_t>(n)))
+                return false;
         }
     }
 
@@ -325,7 +301,7 @@ namespace {
             if (dst.fd < 0)
                 return fail(error, errno, dstPath);
             for (const auto& child : *names) {
-                if (!copyAt(src.fd, child, dst.fd, child, joined(srcPath, child), joined(dstPath, child), error))
+                if (!copyAt(src.fd, child, dst.fd, child, joinPath(srcPath, child), joinPath(dstPath, child), error))
                     return false;
             }
             keepModeAndTimes(dst.fd, mode, st);
@@ -370,7 +346,7 @@ namespace {
     bool destinationInsideSource(const std::string& source, const std::string& destination)
     {
         auto src = realPath(source);
-        auto dstParent = realPath(parentOf(destination));
+        auto dstParent = realPath(parentFolder(destination));
         if (!src || !dstParent)
             return false;
         if (*dstParent == *src)
@@ -565,7 +541,7 @@ bool NSFileManager::isDeletableFileAtPath(const std::string& path) const
     struct stat itemStat { };
     if (::lstat(item.c_str(), &itemStat) != 0)
         return false;
-    std::string parent = parentOf(item);
+    std::string parent = parentFolder(item);
     if (::access(parent.c_str(), W_OK | X_OK) != 0)
         return false;
     struct stat parentStat { };
@@ -670,12 +646,12 @@ bool NSFileManager::createFileAtPath(const std::string& path, const std::vector<
     if (path.empty())
         return false;
     std::string target = withoutTrailingSlashes(path);
-    std::string folder = parentOf(target);
+    std::string folder = parentFolder(target);
     std::string name = target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temporary = joined(folder, "." + name + "." + randomSuffix());
+        temporary = joinPath(folder, "." + name + "." + randomSuffix());
         // 0666 lets the process umask decide, as for any new file.
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
@@ -684,18 +660,7 @@ bool NSFileManager::createFileAtPath(const std::string& path, const std::vector<
     if (fd < 0)
         return false;
     Fd file(fd);
-    bool written = true;
-    for (std::size_t offset = 0; offset < contents.size();) {
-        ssize_t n = ::write(file.fd, contents.data() + offset, contents.size() - offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            written = false;
-            break;
-        }
-        offset += static_cast<std::size_t>(n);
-    }
-    if (!written || ::fsync(file.fd) != 0 || ::rename(temporary.c_str(), target.c_str()) != 0) {
+    if (!writeAll(file.fd, contents.data(), contents.size()) || ::fsync(file.fd) != 0 || ::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;
     }
