@@ -36,12 +36,9 @@ namespace {
 
     CGImageRef snapshot(const std::vector<std::uint32_t>& canvas, int width, int height)
     {
-        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-            cairo_surface_destroy(surface);
+        auto* surface = newImageSurface(width, height);
+        if (!surface)
             return nullptr;
-        }
-        cairo_surface_flush(surface);
         auto* pixels = cairo_image_surface_get_data(surface);
         int stride = cairo_image_surface_get_stride(surface);
         for (int y = 0; y < height; ++y)

@@ -17,18 +17,18 @@ bool imageSizeAcceptable(uint64_t width, uint64_t height)
     return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide && width * height <= kMaxImagePixels;
 }
 
-namespace {
-
-    cairo_surface_t* newSurface(int width, int height)
-    {
-        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
-        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-            cairo_surface_destroy(surface);
-            return nullptr;
-        }
-        cairo_surface_flush(surface);
-        return surface;
+cairo_surface_t* newImageSurface(int width, int height)
+{
+    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return nullptr;
     }
+    cairo_surface_flush(surface);
+    return surface;
+}
+
+namespace {
 
     uint32_t* rowOf(cairo_surface_t* surface, int y)
     {
@@ -81,7 +81,7 @@ cairo_surface_t* decodeJPEG(const uint8_t* bytes, size_t size)
     bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
     info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_start_decompress(&info);
-    surface = newSurface(int(info.output_width), int(info.output_height));
+    surface = newImageSurface(int(info.output_width), int(info.output_height));
     if (!surface) {
         jpeg_destroy_decompress(&info);
         return nullptr;
@@ -185,7 +185,7 @@ cairo_surface_t* decodeTIFF(const uint8_t* bytes, size_t size)
     if (imageSizeAcceptable(width, height)) {
         std::vector<uint32_t> raster(size_t(width) * height);
         if (TIFFReadRGBAImageOriented(tiff, width, height, raster.data(), ORIENTATION_TOPLEFT, 0)) {
-            surface = newSurface(int(width), int(height));
+            surface = newImageSurface(int(width), int(height));
             for (uint32_t y = 0; surface && y < height; ++y) {
                 auto* out = rowOf(surface, int(y));
                 for (uint32_t x = 0; x < width; ++x) {
@@ -241,7 +241,7 @@ cairo_surface_t* decodeGIF(const uint8_t* bytes, size_t size)
     };
     if (!imageSizeAcceptable(uint64_t(gif->SWidth), uint64_t(gif->SHeight)))
         return fail();
-    surface = newSurface(gif->SWidth, gif->SHeight); // starts transparent
+    surface = newImageSurface(gif->SWidth, gif->SHeight); // starts transparent
     if (!surface)
         return fail();
     int transparent = -1;

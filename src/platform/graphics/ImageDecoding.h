@@ -18,4 +18,7 @@ cairo_surface_t* decodeTIFF(const uint8_t* bytes, size_t size);
 // The first frame, on its logical screen.
 cairo_surface_t* decodeGIF(const uint8_t* bytes, size_t size);
 
+// A new ARGB32 surface, clear; null when cairo can't make one.
+cairo_surface_t* newImageSurface(int width, int height);
+
 }

@@ -1,5 +1,6 @@
 #include "platform/graphics/UIGraphics.h"
 
+#include "platform/graphics/ImageDecoding.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/graphics/UIScreen.h"
 
@@ -84,12 +85,9 @@ std::shared_ptr<UIImage> UIGraphicsGetImageFromCurrentImageContext()
     int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
     if (w == 0 || h == 0)
         return nullptr;
-    auto* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-    if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(copy);
+    auto* copy = newImageSurface(w, h);
+    if (!copy)
         return nullptr;
-    }
-    cairo_surface_flush(copy);
     auto* from = cairo_image_surface_get_data(surface);
     auto* to = cairo_image_surface_get_data(copy);
     int fromStride = cairo_image_surface_get_stride(surface), toStride = cairo_image_surface_get_stride(copy);

@@ -59,11 +59,9 @@ namespace {
         if (!source || cairo_surface_status(source) != CAIRO_STATUS_SUCCESS)
             return nullptr;
         int w = cairo_image_surface_get_width(source), h = cairo_image_surface_get_height(source);
-        auto* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-        if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
-            cairo_surface_destroy(copy);
+        auto* copy = newImageSurface(w, h);
+        if (!copy)
             return nullptr;
-        }
         auto* cr = cairo_create(copy);
         cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
         cairo_set_source_surface(cr, source, 0, 0);
