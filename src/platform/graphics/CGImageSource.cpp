@@ -10,22 +10,6 @@ namespace vesk::platform {
 
 namespace {
 
-    struct Reader {
-        const Bytes* data;
-        std::size_t offset;
-    };
-
-    int readFromBytes(GifFileType* gif, GifByteType* buffer, int count)
-    {
-        auto* reader = static_cast<Reader*>(gif->UserData);
-        if (count <= 0)
-            return 0;
-        auto n = std::min(std::size_t(count), reader->data->size() - reader->offset);
-        std::memcpy(buffer, reader->data->data() + reader->offset, n);
-        reader->offset += n;
-        return int(n);
-    }
-
     struct GifCloser {
         void operator()(GifFileType* gif) const
         {
@@ -53,9 +37,9 @@ std::shared_ptr<CGImageSource> CGImageSource::createWithData(const Bytes& data)
 {
     if (data.size() < 6 || std::memcmp(data.data(), "GIF", 3) != 0)
         return nullptr;
-    Reader reader { &data, 0 };
+    GIFSource reader { data.data(), data.size() };
     int error = 0;
-    std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&reader, readFromBytes, &error));
+    std::unique_ptr<GifFileType, GifCloser> gif(openGIF(reader, &error));
     if (!gif)
         return nullptr;
     auto source = std::shared_ptr<CGImageSource>(new CGImageSource);
@@ -97,33 +81,16 @@ std::shared_ptr<CGImageSource> CGImageSource::createWithData(const Bytes& data)
         std::vector<std::uint32_t> before;
         if (disposal == DISPOSE_PREVIOUS)
             before = canvas;
-        std::vector<int> rows;
-        if (desc.Interlace) {
-            for (auto [start, step] : { std::pair { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } })
-                for (int y = start; y < desc.Height; y += step)
-                    rows.push_back(y);
-        } else {
-            for (int y = 0; y < desc.Height; ++y)
-                rows.push_back(y);
-        }
         std::vector<GifPixelType> line(std::size_t(desc.Width));
         bool damaged = false;
-        for (int row : rows) {
+        for (int row : gifRowOrder(desc)) {
             if (DGifGetLine(gif.get(), line.data(), desc.Width) == GIF_ERROR) {
                 damaged = true;
                 break;
             }
             int y = desc.Top + row;
-            if (y < 0 || y >= height)
-                continue;
-            for (int i = 0; i < desc.Width; ++i) {
-                int x = desc.Left + i;
-                int index = line[std::size_t(i)];
-                if (x < 0 || x >= width || index == transparent || index >= map->ColorCount)
-                    continue;
-                auto& c = map->Colors[index];
-                canvas[std::size_t(y) * std::size_t(width) + std::size_t(x)] = 0xff000000u | (std::uint32_t(c.Red) << 16) | (std::uint32_t(c.Green) << 8) | c.Blue;
-            }
+            if (y >= 0 && y < height)
+                paintGIFRow(canvas.data() + std::size_t(y) * std::size_t(width), width, desc, line.data(), *map, transparent);
         }
         if (damaged)
             break;

@@ -204,12 +204,6 @@ cairo_surface_t* decodeTIFF(const uint8_t* bytes, size_t size)
 
 namespace {
 
-    struct GIFSource {
-        const uint8_t* bytes;
-        size_t size;
-        size_t offset;
-    };
-
     int gifRead(GifFileType* gif, GifByteType* buffer, int count)
     {
         auto* source = static_cast<GIFSource*>(gif->UserData);
@@ -223,13 +217,44 @@ namespace {
 
 }
 
+GifFileType* openGIF(GIFSource& source, int* error)
+{
+    return DGifOpen(&source, gifRead, error);
+}
+
+std::vector<int> gifRowOrder(const GifImageDesc& desc)
+{
+    std::vector<int> order;
+    if (desc.Interlace) {
+        for (auto [start, step] : { std::pair { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } })
+            for (int y = start; y < desc.Height; y += step)
+                order.push_back(y);
+    } else {
+        for (int y = 0; y < desc.Height; ++y)
+            order.push_back(y);
+    }
+    return order;
+}
+
+void paintGIFRow(uint32_t* canvasRow, int width, const GifImageDesc& desc, const GifPixelType* line, const ColorMapObject& map, int transparent)
+{
+    for (int i = 0; i < desc.Width; ++i) {
+        int x = desc.Left + i;
+        int index = line[i];
+        if (x < 0 || x >= width || index == transparent || index >= map.ColorCount)
+            continue;
+        auto& c = map.Colors[index];
+        canvasRow[x] = opaque(c.Red, c.Green, c.Blue);
+    }
+}
+
 cairo_surface_t* decodeGIF(const uint8_t* bytes, size_t size)
 {
     if (size < 6 || std::memcmp(bytes, "GIF", 3) != 0)
         return nullptr;
-    GIFSource source { bytes, size, 0 };
+    GIFSource source { bytes, size };
     int error = 0;
-    GifFileType* gif = DGifOpen(&source, gifRead, &error);
+    GifFileType* gif = openGIF(source, &error);
     if (!gif)
         return nullptr;
     cairo_surface_t* surface = nullptr;
@@ -268,32 +293,13 @@ cairo_surface_t* decodeGIF(const uint8_t* bytes, size_t size)
             if (!map || desc.Width <= 0 || desc.Height <= 0 || !imageSizeAcceptable(uint64_t(desc.Width), uint64_t(desc.Height)))
                 return fail();
             std::vector<GifPixelType> line(size_t(desc.Width));
-            // Interlaced frames arrive in four passes.
-            std::vector<int> order;
-            if (desc.Interlace) {
-                for (auto [start, step] : { std::pair { 0, 8 }, { 4, 8 }, { 2, 4 }, { 1, 2 } })
-                    for (int y = start; y < desc.Height; y += step)
-                        order.push_back(y);
-            } else {
-                for (int y = 0; y < desc.Height; ++y)
-                    order.push_back(y);
-            }
-            for (int row : order) {
+            for (int row : gifRowOrder(desc)) {
                 if (DGifGetLine(gif, line.data(), desc.Width) == GIF_ERROR)
                     return fail();
                 int y = desc.Top + row;
-                if (y < 0 || y >= gif->SHeight)
-                    continue;
-                auto* out = rowOf(surface, y);
-                for (int i = 0; i < desc.Width; ++i) {
-                    int x = desc.Left + i;
-                    int index = line[size_t(i)];
-                    // Pixels off the screen, transparent or outside the colour map stay clear.
-                    if (x < 0 || x >= gif->SWidth || index == transparent || index >= map->ColorCount)
-                        continue;
-                    auto& c = map->Colors[index];
-                    out[x] = opaque(c.Red, c.Green, c.Blue);
-                }
+                // Pixels off the screen, transparent or outside the colour map stay clear.
+                if (y >= 0 && y < gif->SHeight)
+                    paintGIFRow(rowOf(surface, y), gif->SWidth, desc, line.data(), *map, transparent);
             }
             cairo_surface_mark_dirty(surface);
             DGifCloseFile(gif, &error);

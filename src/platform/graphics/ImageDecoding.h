@@ -3,6 +3,8 @@
 #include <cairo.h>
 #include <cstddef>
 #include <cstdint>
+#include <gif_lib.h>
+#include <vector>
 
 namespace vesk::platform {
 
@@ -20,5 +22,18 @@ cairo_surface_t* decodeGIF(const uint8_t* bytes, size_t size);
 
 // A new ARGB32 surface, clear; null when cairo can't make one.
 cairo_surface_t* newImageSurface(int width, int height);
+
+// GIF bytes for giflib to read; they and the source outlive the file opened on them.
+struct GIFSource {
+    const uint8_t* bytes;
+    size_t size;
+    size_t offset = 0;
+};
+GifFileType* openGIF(GIFSource& source, int* error);
+// The rows of a frame in the order they arrive: four passes when it is interlaced.
+std::vector<int> gifRowOrder(const GifImageDesc& desc);
+// Paints one decoded row of a frame into a canvas row `width` pixels wide. Pixels off the
+// canvas, transparent or outside the colour map leave the canvas as it is.
+void paintGIFRow(uint32_t* canvasRow, int width, const GifImageDesc& desc, const GifPixelType* line, const ColorMapObject& map, int transparent);
 
 }
