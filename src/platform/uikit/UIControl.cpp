@@ -33,14 +33,23 @@ void UIControl::sendActionsForControlEvents(UIControlEvent event)
     }
 }
 
+namespace {
+
+    // A state without a value of its own takes the normal state's.
+    template<typename Value>
+    Value valueForState(const std::map<UIControlState, Value>& values, UIControlState state)
+    {
+        auto it = values.find(state);
+        if (it == values.end() && state != UIControlState::Normal)
+            it = values.find(UIControlState::Normal);
+        return it != values.end() ? it->second : Value {};
+    }
+
+}
+
 std::optional<std::string> UIButton::titleForState(UIControlState state) const
 {
-    auto it = m_titles.find(state);
-    if (it != m_titles.end())
-        return it->second;
-    if (state != UIControlState::Normal)
-        return titleForState(UIControlState::Normal);
-    return std::nullopt;
+    return valueForState(m_titles, state);
 }
 
 void UIButton::setTitle(std::optional<std::string> title, UIControlState state)
@@ -51,12 +60,7 @@ void UIButton::setTitle(std::optional<std::string> title, UIControlState state)
 
 std::shared_ptr<UIImage> UIButton::imageForState(UIControlState state) const
 {
-    auto it = m_images.find(state);
-    if (it != m_images.end())
-        return it->second;
-    if (state != UIControlState::Normal)
-        return imageForState(UIControlState::Normal);
-    return nullptr;
+    return valueForState(m_images, state);
 }
 
 void UIButton::setImage(std::shared_ptr<UIImage> image, UIControlState state)
@@ -67,12 +71,7 @@ void UIButton::setImage(std::shared_ptr<UIImage> image, UIControlState state)
 
 std::shared_ptr<UIColor> UIButton::titleColorForState(UIControlState state) const
 {
-    auto it = m_titleColors.find(state);
-    if (it != m_titleColors.end())
-        return it->second;
-    if (state != UIControlState::Normal)
-        return titleColorForState(UIControlState::Normal);
-    return nullptr;
+    return valueForState(m_titleColors, state);
 }
 
 void UIButton::setTitleColor(std::shared_ptr<UIColor> color, UIControlState state)
