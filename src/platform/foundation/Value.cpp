@@ -145,24 +145,25 @@ const Dictionary* Value::dictionary() const
     return value ? value->get() : nullptr;
 }
 
-Array* Value::mutableArray()
+// Containers are shared between copies of a value; the first change takes a copy of its own.
+template<typename Container>
+static Container* unshared(std::shared_ptr<Container>* value)
 {
-    auto* value = std::get_if<std::shared_ptr<Array>>(&m_storage);
     if (!value)
         return nullptr;
     if (value->use_count() > 1)
-        *value = std::make_shared<Array>(**value);
+        *value = std::make_shared<Container>(**value);
     return value->get();
+}
+
+Array* Value::mutableArray()
+{
+    return unshared(std::get_if<std::shared_ptr<Array>>(&m_storage));
 }
 
 Dictionary* Value::mutableDictionary()
 {
-    auto* value = std::get_if<std::shared_ptr<Dictionary>>(&m_storage);
-    if (!value)
-        return nullptr;
-    if (value->use_count() > 1)
-        *value = std::make_shared<Dictionary>(**value);
-    return value->get();
+    return unshared(std::get_if<std::shared_ptr<Dictionary>>(&m_storage));
 }
 
 static const Value& nullValue()
