@@ -57,11 +57,6 @@ namespace {
         }
     }
 
-    bool isDigit(char c)
-    {
-        return c >= '0' && c <= '9';
-    }
-
     // The text entries of a property-list dictionary; anything else in it is left out.
     std::map<std::string, std::string, std::less<>> stringEntries(const std::optional<Value>& list)
     {
@@ -105,36 +100,15 @@ std::optional<std::vector<FormatArgumentKind>> formatArgumentKinds(std::string_v
             ++i;
             continue;
         }
-        std::size_t position = 0;
-        std::size_t digitsEnd = i;
-        while (digitsEnd < format.size() && isDigit(format[digitsEnd]))
-            ++digitsEnd;
-        if (digitsEnd > i && digitsEnd < format.size() && format[digitsEnd] == '$') {
-            if (digitsEnd - i > 4)
-                return std::nullopt;
-            for (std::size_t d = i; d < digitsEnd; ++d)
-                position = position * 10 + static_cast<std::size_t>(format[d] - '0');
-            if (position == 0)
-                return std::nullopt;
-            i = digitsEnd + 1;
-        }
-        while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos)
-            ++i;
-        while (i < format.size() && isDigit(format[i]))
-            ++i;
-        if (i < format.size() && format[i] == '.') {
-            ++i;
-            while (i < format.size() && isDigit(format[i]))
-                ++i;
-        }
-        while (i < format.size() && std::string_view("hlqztjL").find(format[i]) != std::string_view::npos)
-            ++i;
-        if (i >= format.size())
+        auto directive = readFormatDirective(format, i);
+        // Widths and precisions from arguments aren't matched between a text and its translation.
+        bool fromArgument = (directive.width && directive.width->argument) || (directive.precision && directive.precision->argument);
+        if (directive.positionDigits > 4 || fromArgument || !directive.conversion)
             return std::nullopt;
-        auto kind = kindOfConversion(format[i]);
+        auto kind = kindOfConversion(*directive.conversion);
         if (!kind)
             return std::nullopt;
-        ++i;
+        std::size_t position = directive.position;
         if (position == 0) {
             sequential = true;
             kinds.push_back(kind);

@@ -439,7 +439,6 @@ namespace {
         return c >= '0' && c <= '9';
     }
 
-    // Reads a decimal number, clamped so that hostile widths stay small.
     int readNumber(std::string_view format, std::size_t& i)
     {
         long long number = 0;
@@ -450,15 +449,9 @@ namespace {
         return static_cast<int>(number);
     }
 
-}
-
-std::string stringWithFormat(std::string_view format, const FormatArgs& args)
-{
-    std::string out;
-    std::size_t nextArg = 0;
-    auto argAt = [&](std::size_t index) -> const FormatArg* { return index < args.size() ? &args[index] : nullptr; };
     // "N$" right after a "%" or "*": the position, counted from 1; 0 when absent.
-    auto readPosition = [&](std::size_t& i) -> std::size_t {
+    std::size_t readPosition(std::string_view format, std::size_t& i)
+    {
         std::size_t j = i;
         int number = readNumber(format, j);
         if (j > i && j < format.size() && format[j] == '$' && number > 0) {
@@ -466,6 +459,55 @@ std::string stringWithFormat(std::string_view format, const FormatArgs& args)
             return static_cast<std::size_t>(number);
         }
         return 0;
+    }
+
+    FormatDirective::Amount readAmount(std::string_view format, std::size_t& i)
+    {
+        if (i < format.size() && format[i] == '*')
+            return { 0, readPosition(format, ++i) };
+        return { readNumber(format, i), std::nullopt };
+    }
+
+}
+
+FormatDirective readFormatDirective(std::string_view format, std::size_t& i)
+{
+    FormatDirective directive;
+    auto start = i;
+    directive.position = readPosition(format, i);
+    directive.positionDigits = directive.position ? i - start - 1 : 0;
+    while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos) {
+        if (format[i] != '\'' && directive.flags.find(format[i]) == std::string::npos)
+            directive.flags += format[i];
+        ++i;
+    }
+    if (i < format.size() && (format[i] == '*' || isDigit(format[i])))
+        directive.width = readAmount(format, i);
+    if (i < format.size() && format[i] == '.') {
+        ++i;
+        directive.precision = readAmount(format, i);
+    }
+    while (i < format.size() && std::string_view("hlqLzjt").find(format[i]) != std::string_view::npos)
+        directive.length += format[i++];
+    if (i < format.size())
+        directive.conversion = format[i++];
+    return directive;
+}
+
+std::string stringWithFormat(std::string_view format, const FormatArgs& args)
+{
+    std::string out;
+    std::size_t nextArg = 0;
+    auto argAt = [&](std::size_t index) -> const FormatArg* { return index < args.size() ? &args[index] : nullptr; };
+    // A width or precision: clamped; one from an argument takes it in turn, before the value's.
+    auto amountOf = [&](const FormatDirective::Amount& amount) -> std::optional<int> {
+        if (!amount.argument)
+            return std::min(amount.number, maxWidth);
+        auto const* arg = *amount.argument ? argAt(*amount.argument - 1) : argAt(nextArg++);
+        auto value = arg ? asSigned(*arg) : std::nullopt;
+        if (!value)
+            return std::nullopt;
+        return static_cast<int>(std::clamp<std::int64_t>(*value, -maxWidth, maxWidth));
     };
 
     std::size_t i = 0;
@@ -482,56 +524,33 @@ std::string stringWithFormat(std::string_view format, const FormatArgs& args)
             ++i;
             continue;
         }
-        Spec spec;
-        std::size_t position = readPosition(i);
-        while (i < format.size() && std::string_view("-+ #0'").find(format[i]) != std::string_view::npos) {
-            if (format[i] != '\'' && spec.flags.find(format[i]) == std::string::npos)
-                spec.flags += format[i];
-            ++i;
-        }
-        auto readStar = [&]() -> std::optional<int> {
-            ++i;
-            std::size_t starPosition = readPosition(i);
-            auto const* arg = starPosition ? argAt(starPosition - 1) : argAt(nextArg++);
-            auto value = arg ? asSigned(*arg) : std::nullopt;
-            if (!value)
-                return std::nullopt;
-            return static_cast<int>(std::clamp<std::int64_t>(*value, -maxWidth, maxWidth));
-        };
-        if (i < format.size() && format[i] == '*') {
-            spec.width = readStar();
+        auto directive = readFormatDirective(format, i);
+        Spec spec { directive.flags, std::nullopt, std::nullopt, directive.length };
+        if (directive.width) {
+            spec.width = amountOf(*directive.width);
             if (spec.width && *spec.width < 0) {
                 spec.flags += '-';
                 spec.width = -*spec.width;
             }
-        } else if (i < format.size() && isDigit(format[i])) {
-            spec.width = std::min(readNumber(format, i), maxWidth);
         }
-        if (i < format.size() && format[i] == '.') {
-            ++i;
-            if (i < format.size() && format[i] == '*') {
-                spec.precision = readStar();
-                if (spec.precision && *spec.precision < 0)
-                    spec.precision.reset();
-            } else {
-                spec.precision = std::min(readNumber(format, i), maxWidth);
-            }
+        if (directive.precision) {
+            spec.precision = amountOf(*directive.precision);
+            if (spec.precision && *spec.precision < 0)
+                spec.precision.reset();
         }
-        while (i < format.size() && std::string_view("hlqLzjt").find(format[i]) != std::string_view::npos)
-            spec.length += format[i++];
         if (spec.length == "q" || spec.length == "z" || spec.length == "j" || spec.length == "t")
             spec.length = "ll";
-        if (i >= format.size()) {
+        if (!directive.conversion) {
             out.append(format.substr(start));
             break;
         }
-        spec.conversion = format[i++];
+        spec.conversion = *directive.conversion;
         if (std::string_view("diuoxXpfFeEgGaAcCsS@").find(spec.conversion) == std::string_view::npos) {
             // Unknown (and "%n", which would write to memory): copied as written.
             out.append(format.substr(start, i - start));
             continue;
         }
-        auto const* arg = position ? argAt(position - 1) : argAt(nextArg++);
+        auto const* arg = directive.position ? argAt(directive.position - 1) : argAt(nextArg++);
         out += convert(spec, arg);
     }
     return out;

@@ -101,6 +101,26 @@ private:
 
 using FormatArgs = std::vector<FormatArg>;
 
+// One conversion of a format string, "%[N$][flags][width][.precision][length]conversion", as the
+// formatter and the check of translated formats both read it.
+struct FormatDirective {
+    // A number, or "*": one taken from an argument, the next or the one "*N$" names.
+    struct Amount {
+        int number = 0;
+        std::optional<std::size_t> argument;
+    };
+    std::size_t position = 0; // from "N$", counted from 1; 0 when absent
+    std::size_t positionDigits = 0;
+    std::string flags; // each once; "'" is read and left out
+    std::optional<Amount> width;
+    std::optional<Amount> precision;
+    std::string length;
+    std::optional<char> conversion; // absent when the text ends first
+};
+// Reads the directive at format[i], just after its "%", and moves i past it. Numbers are
+// clamped so that hostile widths stay small.
+FormatDirective readFormatDirective(std::string_view format, std::size_t& i);
+
 // Formats with the platform's format strings: flags, width, precision ("*" too),
 // length modifiers (hh h l ll q z t j L, read and ignored), the conversions
 // d i u o x X c C s S @ f F e E g G a A p %, and positional arguments ("%1$@").
