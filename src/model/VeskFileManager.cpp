@@ -248,19 +248,16 @@ std::shared_ptr<VeskFile> VeskFileManager::recordOf(const std::string& path) con
 
 std::vector<std::shared_ptr<VeskFile>> VeskFileManager::getFiles(std::string_view path) const
 {
-    std::vector<std::shared_ptr<VeskFile>> files;
+    std::string folder(path);
+    std::optional<std::vector<std::string>> names;
     if (showsHiddenFiles()) {
-        auto names = m_fileManager.contentsOfDirectoryAtPath(std::string(path));
-        if (!names)
-            return files;
-        files.reserve(names->size());
-        for (auto const& name : *names)
-            files.push_back(recordOf(stringByAppendingPathComponent(path, name)));
-        return files;
+        names = m_fileManager.contentsOfDirectoryAtPath(folder);
+    } else {
+        // Listed by URL: the entries come back as file URLs of the folder's absolute path.
+        folder = NSURL::fileURLWithPath(path).path();
+        names = m_fileManager.contentsOfDirectoryAtPath(folder, nullptr, DirectoryEnumerationOptions::SkipsHiddenFiles);
     }
-    // Listed by URL: the entries come back as file URLs of the folder's absolute path.
-    std::string folder = NSURL::fileURLWithPath(path).path();
-    auto names = m_fileManager.contentsOfDirectoryAtPath(folder, nullptr, DirectoryEnumerationOptions::SkipsHiddenFiles);
+    std::vector<std::shared_ptr<VeskFile>> files;
     if (!names)
         return files;
     files.reserve(names->size());
