@@ -24,20 +24,27 @@ protected:
         vesk::platform::NSFileManager::defaultManager().removeItemAtPath(root);
     }
 
+    // Never in a window, whatever display the tests run on.
+    void launch(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), "--headless");
+        vesk->launch(arguments);
+    }
+
     std::string root;
     std::unique_ptr<VeskProcess> vesk;
 };
 
 TEST_F(VeskProgramTest, StartFileserverServesUntilSigtermThenExitsCleanly)
 {
-    vesk->launch({ "--quick-action", "fileserver" });
+    launch({ "--quick-action", "fileserver" });
     ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
     EXPECT_TRUE(vesk->waitForError("Webserver: 127.0.0.1:" + std::to_string(vesk->port))) << vesk->errors();
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
     EXPECT_FALSE(isListening(vesk->port));
 
     // The switch is kept: the next run serves without the quick action, and SIGINT ends it too.
-    vesk->launch({});
+    launch({});
     ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
     vesk->signal(SIGINT);
     EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
@@ -45,7 +52,7 @@ TEST_F(VeskProgramTest, StartFileserverServesUntilSigtermThenExitsCleanly)
 
 TEST_F(VeskProgramTest, AMissingFileHandedOverRaisesInvalidePath)
 {
-    vesk->launch({ "--", "--open", root + "/nothing-here.txt" });
+    launch({ "--", "--open", root + "/nothing-here.txt" });
     EXPECT_TRUE(vesk->waitForError("Invalide path")) << vesk->errors();
     EXPECT_FALSE(isListening(vesk->port)) << "the server switch is off";
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
@@ -53,16 +60,16 @@ TEST_F(VeskProgramTest, AMissingFileHandedOverRaisesInvalidePath)
 
 TEST_F(VeskProgramTest, HelpAndBadOptions)
 {
-    vesk->launch({ "--help" });
+    launch({ "--help" });
     EXPECT_EQ(vesk->waitForExit(), 0);
     for (const char* option : { "--quick-action fileserver", "--quick-action bookmarks", "--open PATH", "--help" })
         EXPECT_NE(vesk->output().find(option), std::string::npos) << option;
 
-    vesk->launch({ "--quick-action", "launch-rockets" });
+    launch({ "--quick-action", "launch-rockets" });
     EXPECT_EQ(vesk->waitForExit(), 2);
     EXPECT_NE(vesk->errors().find("unknown quick action"), std::string::npos);
     for (const char* bad : { "--open", "--verbose" }) {
-        vesk->launch({ bad });
+        launch({ bad });
         EXPECT_EQ(vesk->waitForExit(), 2) << bad;
     }
 }

@@ -27,6 +27,7 @@ namespace {
     constexpr double frameInterval = 1.0 / 60;
     // A notch of the wheel moves the content this far.
     constexpr CGFloat wheelStep = 40;
+    constexpr double zoomStep = 1.1;
 
     // The window system's libraries keep memory for the life of the process (D-Bus, input
     // methods, libraries loaded and unloaded by SDL); the leak checker is not to count it.
@@ -201,8 +202,11 @@ void DesktopWindow::handle(const SDL_Event& event)
         float notches = event.wheel.preciseY;
         if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
             notches = -notches;
-        // Turning the wheel away from you shows what lies above.
-        events.scroll(toPoints(x, y), -notches * wheelStep);
+        // With Control held the wheel pinches: away from you zooms in.
+        if (SDL_GetModState() & KMOD_CTRL)
+            events.zoom(toPoints(x, y), std::pow(zoomStep, notches));
+        else // Turning the wheel away from you shows what lies above.
+            events.scroll(toPoints(x, y), -notches * wheelStep);
         break;
     }
     case SDL_CLIPBOARDUPDATE:
@@ -222,6 +226,18 @@ void DesktopWindow::handle(const SDL_Event& event)
             break;
         case SDLK_ESCAPE:
             events.pressKey(UIKey::Escape);
+            break;
+        case SDLK_LEFT:
+            events.pressKey(UIKey::Left);
+            break;
+        case SDLK_RIGHT:
+            events.pressKey(UIKey::Right);
+            break;
+        case SDLK_UP:
+            events.pressKey(UIKey::Up);
+            break;
+        case SDLK_DOWN:
+            events.pressKey(UIKey::Down);
             break;
         default:
             break;

@@ -8,6 +8,7 @@
 #include "platform/uikit/UINavigationBar.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vesk::platform {
 
@@ -175,6 +176,8 @@ void UIAlertControllerView::layoutSubviews()
             fields.front()->becomeFirstResponder();
     }
 
+    placeAddedViews(box);
+
     CGFloat top = box.origin.y + header;
     for (std::size_t index = 0; index < ordered.size(); ++index) {
         CGRect frame = m_sideBySide ? CGRectMake(box.origin.x + index * width / 2, top, width / 2, buttonHeight)
@@ -186,6 +189,34 @@ void UIAlertControllerView::layoutSubviews()
         m_groups.push_back(cancel);
         m_buttons.push_back({ cancels.front(), cancel });
     }
+}
+
+// On the platform the alert's view is its box: what the app adds (a spinner, the bar of an
+// unzip) is placed in the box's coordinates, and a view wider or lower than the box is
+// fitted to its width and bottom edge.
+void UIAlertControllerView::placeAddedViews(const CGRect& box)
+{
+    auto controller = m_controller.lock();
+    std::vector<Placed> placed;
+    for (auto& view : subviews()) {
+        auto& fields = controller->textFields();
+        if (std::find(fields.begin(), fields.end(), view) != fields.end())
+            continue;
+        auto frame = view->frame();
+        auto known = std::find_if(m_placed.begin(), m_placed.end(), [&](const Placed& entry) { return entry.view.lock() == view; });
+        // A frame the box set stands for the one the app gave; any other is the app's own.
+        auto given = known != m_placed.end() && known->placed == frame ? known->given : frame;
+        auto fitted = CGRectStandardize(given);
+        if (!std::isfinite(fitted.origin.x + fitted.origin.y + fitted.size.width + fitted.size.height))
+            continue;
+        fitted.size.width = std::min(fitted.size.width, box.size.width);
+        fitted.origin.x = std::clamp(fitted.origin.x, 0.0, box.size.width - fitted.size.width);
+        fitted.origin.y = std::clamp(fitted.origin.y, 0.0, std::max(0.0, box.size.height - fitted.size.height));
+        fitted = fitted.offsetBy(box.origin.x, box.origin.y);
+        view->setFrame(fitted);
+        placed.push_back({ view, given, fitted });
+    }
+    m_placed = std::move(placed);
 }
 
 void UIAlertControllerView::drawRect(CGRect rect)

@@ -278,16 +278,6 @@ namespace {
         return color ? *color : nullptr;
     }
 
-    // Where a toolbar item is drawn, and taken: its frame, widened to its title.
-    CGRect toolbarItemExtent(const UIBarButtonItem& item)
-    {
-        auto frame = item.frame();
-        auto width = item.customView() ? 0 : itemWidth(item);
-        if (width > frame.size.width)
-            frame = frame.insetBy((frame.size.width - width) / 2, 0);
-        return frame;
-    }
-
 }
 
 const UIBarSlot* UINavigationBar::slotAtPoint(CGPoint point) const
@@ -485,7 +475,7 @@ void UIToolbar::drawRect(CGRect rect)
             custom->setFrame(CGRectMake(frame.origin.x, (rect.size.height - size.height) / 2, size.width, size.height));
             UIRenderer::drawView(*custom, cr);
         } else if (!isSpace(*item)) {
-            drawItem(cr, *item, toolbarItemExtent(*item), tint);
+            drawItem(cr, *item, item->frame(), tint);
         }
     }
     std::weak_ptr<UIView> weak = weak_from_this();
@@ -500,12 +490,17 @@ void UIToolbar::drawRect(CGRect rect)
     });
 }
 
+CGFloat drawing::barItemWidth(const UIBarButtonItem& item)
+{
+    return itemWidth(item);
+}
+
 std::shared_ptr<UIBarButtonItem> drawing::toolbarItemAt(UIToolbar& toolbar, CGPoint point)
 {
     for (auto& item : toolbar.items()) {
         if (isSpace(*item) || item->customView())
             continue;
-        if (CGRectContainsPoint(toolbarItemExtent(*item).insetBy(-slack / 2, 0), point))
+        if (CGRectContainsPoint(item->frame().insetBy(-slack / 2, 0), point))
             return item;
     }
     return nullptr;

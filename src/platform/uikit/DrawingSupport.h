@@ -15,6 +15,9 @@ namespace vesk::platform {
 
 class UIBarButtonItem;
 class UIImage;
+class UIScrollView;
+class UITextView;
+class UIWebView;
 class UITableView;
 class UIToolbar;
 class UIView;
@@ -61,8 +64,34 @@ namespace drawing {
 
     // Views whose content the renderer draws from outside their class.
     void drawTable(UITableView& table, cairo_t* cr);
+    // How wide the item's title, image or glyph is on a bar.
+    CGFloat barItemWidth(const UIBarButtonItem& item);
+    // Scrolls by the distance within the content and its insets; answers whether it moved.
+    bool scrollBy(UIScrollView& view, CGFloat dx, CGFloat dy);
+    // Zooms the scroll view by the factor, the content under the point (in its bounds) staying put.
+    void zoomAt(UIScrollView& view, CGPoint point, CGFloat factor);
+    // Scrolls the page a web view shows; answers whether it moved.
+    bool scrollWebView(UIWebView& view, CGFloat dx, CGFloat dy);
     // The toolbar item a tap at the point (in the toolbar) meets, if any.
     std::shared_ptr<UIBarButtonItem> toolbarItemAt(UIToolbar& toolbar, CGPoint point);
+
+}
+
+// What typing does to an editable text view, at its caret.
+namespace textEditing {
+
+    enum class Move {
+        Left,
+        Right,
+        Up,
+        Down,
+    };
+
+    void insert(UITextView& view, const std::string& text);
+    void deleteBackward(UITextView& view);
+    void moveCaret(UITextView& view, Move move);
+    // Puts the caret where a tap at the point (in the view's bounds) meets the text.
+    void placeCaret(UITextView& view, CGPoint point);
 
 }
 

@@ -149,6 +149,25 @@ namespace {
         }
     }
 
+    // Labels that would reach past the content's right edge end before it, keeping the room
+    // the cell's own layout left at its right (up to the margin), so a long name ends in "…".
+    void fitLabels(UIView& content, CGFloat laidOutWidth)
+    {
+        auto width = content.frame().size.width;
+        for (auto& view : content.subviews()) {
+            auto* label = dynamic_cast<UILabel*>(view.get());
+            if (!label)
+                continue;
+            auto frame = label->frame();
+            auto right = CGRectGetMaxX(frame);
+            if (right <= width)
+                continue;
+            auto gap = std::clamp(laidOutWidth - right, 0.0, margin);
+            frame.size.width = std::max(0.0, width - gap - frame.origin.x);
+            label->setFrame(frame);
+        }
+    }
+
     void layoutCell(UITableView& table, UITableViewCell& cell, const NSIndexPath& indexPath)
     {
         auto bounds = cell.bounds();
@@ -161,8 +180,10 @@ namespace {
         layoutStandardCell(cell, contentFrame.size.width, accessory > 0 ? 0 : margin);
         cell.layoutSubviews();
         // A cell's own layout places its views; the content still makes room for the
-        // selection mark and the accessory.
+        // selection mark and the accessory, and its labels narrow with it.
+        auto laidOutWidth = content->frame().size.width;
         content->setFrame(contentFrame);
+        fitLabels(*content, laidOutWidth);
     }
 
     void drawAccessory(cairo_t* cr, UITableView& table, UITableViewCell& cell)

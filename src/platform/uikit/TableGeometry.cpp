@@ -81,9 +81,7 @@ void TableGeometry::build(UITableView& table)
     m_sections.clear();
     m_width = table.frame().size.width;
     m_headerViewHeight = viewHeight(table.tableHeaderView());
-    auto source = table.dataSource();
     auto delegate = table.delegate();
-    bool grouped = table.style() == UITableViewStyle::Grouped;
     CGFloat y = m_headerViewHeight;
     int count = table.numberOfSections();
     for (int index = 0; index < count; ++index) {
@@ -92,30 +90,9 @@ void TableGeometry::build(UITableView& table)
         section.rows = table.numberOfRowsInSection(index);
         section.uniformHeight = table.rowHeight();
 
-        std::optional<CGFloat> header, footer;
-        if (delegate) {
-            header = delegate->heightForHeaderInSection(table, index);
-            footer = delegate->heightForFooterInSection(table, index);
-        }
-        bool headerTitle = source && source->titleForHeaderInSection(table, index).value_or("") != "";
-        bool footerTitle = source && source->titleForFooterInSection(table, index);
-        bool headerView = delegate && delegate->viewForHeaderInSection(table, index);
-        bool footerView = delegate && delegate->viewForFooterInSection(table, index);
-        if (header && *header >= 0)
-            section.headerHeight = *header;
-        else if (grouped)
-            section.headerHeight = headerTitle || headerView ? (index == 0 ? 55 : 38) : (index == 0 ? 35 : 17);
-        else
-            section.headerHeight = headerTitle || headerView ? plainTitleHeight : 0;
-        if (footer && *footer >= 0) {
-            section.footerHeight = *footer;
-        } else if (footerTitle) {
-            auto text = source->titleForFooterInSection(table, index).value_or("");
-            auto measured = text::measure(text, UIFont::systemFontOfSize(13), std::max(1.0, m_width - 30)).height;
-            section.footerHeight = grouped ? measured + 16 : std::max(plainTitleHeight, measured + 4);
-        } else {
-            section.footerHeight = grouped ? 17 : (footerView ? plainTitleHeight : 0);
-        }
+        auto ends = tableDrawing::sectionEnds(table, index);
+        section.headerHeight = ends.header;
+        section.footerHeight = ends.footer;
 
         if (delegate) {
             // Heights are asked of the delegate once per reload, not per frame.
@@ -209,6 +186,39 @@ std::vector<NSIndexPath> TableGeometry::rowsBetween(CGFloat top, CGFloat bottom)
 CGFloat TableGeometry::maximumOffset(CGFloat visibleHeight) const
 {
     return std::max(0.0, m_contentHeight - visibleHeight);
+}
+
+tableDrawing::SectionEnds tableDrawing::sectionEnds(UITableView& table, int index)
+{
+    auto source = table.dataSource();
+    auto delegate = table.delegate();
+    bool grouped = table.style() == UITableViewStyle::Grouped;
+    std::optional<CGFloat> header, footer;
+    if (delegate) {
+        header = delegate->heightForHeaderInSection(table, index);
+        footer = delegate->heightForFooterInSection(table, index);
+    }
+    bool headerTitle = source && source->titleForHeaderInSection(table, index).value_or("") != "";
+    auto footerTitle = source ? source->titleForFooterInSection(table, index) : std::nullopt;
+    bool headerView = delegate && delegate->viewForHeaderInSection(table, index);
+    bool footerView = delegate && delegate->viewForFooterInSection(table, index);
+    SectionEnds ends;
+    if (header && *header >= 0)
+        ends.header = *header;
+    else if (grouped)
+        ends.header = headerTitle || headerView ? (index == 0 ? 55 : 38) : (index == 0 ? 35 : 17);
+    else
+        ends.header = headerTitle || headerView ? plainTitleHeight : 0;
+    if (footer && *footer >= 0) {
+        ends.footer = *footer;
+    } else if (footerTitle) {
+        auto width = std::max(1.0, table.frame().size.width - 30);
+        auto measured = text::measure(*footerTitle, UIFont::systemFontOfSize(13), width).height;
+        ends.footer = grouped ? measured + 16 : std::max(plainTitleHeight, measured + 4);
+    } else {
+        ends.footer = grouped ? 17 : (footerView ? plainTitleHeight : 0);
+    }
+    return ends;
 }
 
 RevealedRowActions& RevealedRowActions::current()

@@ -75,6 +75,12 @@ namespace tableDrawing {
     CGFloat editingIndent(UITableView& table, const NSIndexPath& indexPath);
     // How wide the accessory is at the right edge of the cell.
     CGFloat accessoryWidth(UITableView& table, UITableViewCell& cell);
+    // How high the section's header and footer are, for the rows and the drawing alike.
+    struct SectionEnds {
+        CGFloat header = 0;
+        CGFloat footer = 0;
+    };
+    SectionEnds sectionEnds(UITableView& table, int section);
 
 }
 

@@ -18,10 +18,24 @@ public:
 
     UIActivityIndicatorViewStyle activityIndicatorViewStyle() const { return m_style; }
     std::shared_ptr<UIColor> color() const { return m_color; }
-    void setColor(std::shared_ptr<UIColor> color) { m_color = std::move(color); }
-    void startAnimating() { m_animating = true; }
-    void stopAnimating() { m_animating = false; }
+    void setColor(std::shared_ptr<UIColor> color)
+    {
+        m_color = std::move(color);
+        setNeedsDisplay();
+    }
+    // Shown only while it turns, as the platform's hides when stopped.
+    void startAnimating()
+    {
+        m_animating = true;
+        setNeedsDisplay();
+    }
+    void stopAnimating()
+    {
+        m_animating = false;
+        setNeedsDisplay();
+    }
     bool isAnimating() const { return m_animating; }
+    void drawRect(CGRect rect) override;
 
 private:
     UIActivityIndicatorViewStyle m_style;

@@ -32,7 +32,16 @@ private:
     bool isSheet() const;
     bool isPopover() const;
 
+    // Views the app added, where it put them and where the box put them.
+    struct Placed {
+        std::weak_ptr<UIView> view;
+        CGRect given;
+        CGRect placed;
+    };
+    void placeAddedViews(const CGRect& box);
+
     std::weak_ptr<UIAlertController> m_controller;
+    std::vector<Placed> m_placed;
     std::vector<CGRect> m_groups;
     std::vector<Button> m_buttons;
     CGRect m_titleFrame {};

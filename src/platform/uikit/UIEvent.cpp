@@ -7,8 +7,12 @@
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIKeyboard.h"
 #include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UISegmentedControl.h"
+#include "platform/uikit/UISwitch.h"
+#include "platform/uikit/UITextView.h"
 #include "platform/uikit/UIToolbar.h"
 #include "platform/uikit/UIViewRendering.h"
+#include "platform/uikit/UIWebView.h"
 
 #include <algorithm>
 #include <cmath>
@@ -66,12 +70,16 @@ namespace {
             return false;
         path.push_back({ view.shared_from_this(), point });
         auto* table = dynamic_cast<UITableView*>(&view);
+        // A scroll view's content lies moved by its offset.
+        auto inner = point;
+        if (auto* scroll = dynamic_cast<UIScrollView*>(&view))
+            inner = { point.x + scroll->contentOffset().x, point.y + scroll->contentOffset().y };
         auto subviews = view.subviews();
         for (auto it = subviews.rbegin(); it != subviews.rend(); ++it) {
             // A table's cells lie where its rows are drawn, below.
             if (table && dynamic_cast<UITableViewCell*>(it->get()))
                 continue;
-            if (collect(**it, minus(point, (*it)->frame().origin), path))
+            if (collect(**it, minus(inner, (*it)->frame().origin), path))
                 return true;
         }
         // A table's rows lie in it, moved by its scroll offset.
@@ -129,13 +137,47 @@ namespace {
         return hit;
     }
 
-    std::shared_ptr<UITextField> editedField()
+    // The view that takes the typing: the first responder, when it is on screen.
+    std::shared_ptr<UIView> typingTarget()
     {
         // The window as it is now: a field whose alert went away takes no typing.
         if (auto window = UIApplication::sharedApplication().keyWindow())
             UIRenderer::layoutWindow(*window);
-        auto field = std::dynamic_pointer_cast<UITextField>(UIKeyboard::firstResponder());
-        return field && field->window() ? field : nullptr;
+        auto responder = UIKeyboard::firstResponder();
+        return responder && responder->window() ? responder : nullptr;
+    }
+
+    std::shared_ptr<UITextField> editedField()
+    {
+        return std::dynamic_pointer_cast<UITextField>(typingTarget());
+    }
+
+    std::shared_ptr<UITextView> editedTextView()
+    {
+        auto view = std::dynamic_pointer_cast<UITextView>(typingTarget());
+        return view && view->isEditable() ? view : nullptr;
+    }
+
+    // The deepest view on the path that scrolls its content (a table aside), and the point in it.
+    std::optional<Hit> pannedOn(const std::vector<Hit>& path)
+    {
+        for (std::size_t index = path.size(); index-- > 0;) {
+            auto& view = path[index].view;
+            if (std::dynamic_pointer_cast<UITableView>(view))
+                return std::nullopt;
+            if (std::dynamic_pointer_cast<UIScrollView>(view) || std::dynamic_pointer_cast<UIWebView>(view))
+                return path[index];
+        }
+        return std::nullopt;
+    }
+
+    bool pan(UIView& view, CGFloat dx, CGFloat dy)
+    {
+        if (auto* scroll = dynamic_cast<UIScrollView*>(&view))
+            return drawing::scrollBy(*scroll, dx, dy);
+        if (auto* web = dynamic_cast<UIWebView*>(&view))
+            return drawing::scrollWebView(*web, dx, dy);
+        return false;
     }
 
     // The screen on top of the window: the last presented one, or the root.
@@ -248,6 +290,7 @@ void UIEventDispatcher::pointerDown(CGPoint point)
     m_axis = Axis::None;
     m_table.reset();
     m_cell.reset();
+    m_panned.reset();
 }
 
 void UIEventDispatcher::pointerMoved(CGPoint point)
@@ -257,16 +300,21 @@ void UIEventDispatcher::pointerMoved(CGPoint point)
     CGFloat dx = point.x - m_down->x, dy = point.y - m_down->y;
     if (m_axis == Axis::None && std::hypot(dx, dy) > tapSlop) {
         m_axis = std::abs(dx) > std::abs(dy) ? Axis::Horizontal : Axis::Vertical;
-        auto hit = rowOf(hitPath(*m_down));
+        auto path = hitPath(*m_down);
+        auto hit = rowOf(path);
         m_table = hit.table;
         m_cell = hit.cell;
+        if (auto panned = pannedOn(path))
+            m_panned = panned->view;
         if (m_axis == Axis::Vertical && RevealedRowActions::current().isOpen()) {
             RevealedRowActions::current().close();
             markNeedsDisplay();
         }
     }
-    if (m_axis == Axis::Vertical) {
-        // The content follows the pointer.
+    // The content follows the pointer: a scroll view's both ways, a table's up and down.
+    if (auto panned = m_panned.lock(); panned && m_axis != Axis::None)
+        pan(*panned, m_last.x - point.x, m_last.y - point.y);
+    else if (m_axis == Axis::Vertical) {
         if (auto table = m_table.lock())
             scrollTable(*table, m_last.y - point.y);
     }
@@ -322,7 +370,12 @@ void UIEventDispatcher::secondaryClick(CGPoint point)
 
 void UIEventDispatcher::scroll(CGPoint point, CGFloat dy)
 {
-    auto hit = rowOf(hitPath(point));
+    auto path = hitPath(point);
+    if (auto panned = pannedOn(path)) {
+        pan(*panned->view, 0, dy);
+        return;
+    }
+    auto hit = rowOf(path);
     if (!hit.table)
         return;
     if (RevealedRowActions::current().isOpen()) {
@@ -330,6 +383,17 @@ void UIEventDispatcher::scroll(CGPoint point, CGFloat dy)
         markNeedsDisplay();
     }
     scrollTable(*hit.table, dy);
+}
+
+void UIEventDispatcher::zoom(CGPoint point, CGFloat factor)
+{
+    auto path = hitPath(point);
+    for (std::size_t index = path.size(); index-- > 0;) {
+        if (auto scroll = std::dynamic_pointer_cast<UIScrollView>(path[index].view)) {
+            drawing::zoomAt(*scroll, path[index].point, factor);
+            return;
+        }
+    }
 }
 
 void UIEventDispatcher::tap(CGPoint point)
@@ -342,6 +406,20 @@ void UIEventDispatcher::tap(CGPoint point)
         if (auto field = std::dynamic_pointer_cast<UITextField>(view)) {
             if (field->isEnabled())
                 field->becomeFirstResponder();
+            return;
+        }
+        if (auto text = std::dynamic_pointer_cast<UITextView>(view)) {
+            if (text->isEditable() && text->becomeFirstResponder())
+                textEditing::placeCaret(*text, local);
+            return;
+        }
+        if (auto knob = std::dynamic_pointer_cast<UISwitch>(view)) {
+            knob->flip();
+            return;
+        }
+        if (auto segments = std::dynamic_pointer_cast<UISegmentedControl>(view)) {
+            if (auto index = segments->segmentAtPoint(local))
+                segments->tapSegment(*index);
             return;
         }
         if (auto control = std::dynamic_pointer_cast<UIControl>(view)) {
@@ -390,12 +468,41 @@ void UIEventDispatcher::insertText(const std::string& text)
 {
     if (auto field = editedField(); field && field->isEnabled())
         field->typeText(field->text() + text);
+    else if (auto view = editedTextView())
+        textEditing::insert(*view, text);
 }
 
 void UIEventDispatcher::pressKey(UIKey key)
 {
+    if (auto view = editedTextView()) {
+        switch (key) {
+        case UIKey::Backspace:
+            textEditing::deleteBackward(*view);
+            return;
+        case UIKey::Return:
+            textEditing::insert(*view, "\n");
+            return;
+        case UIKey::Left:
+        case UIKey::Right:
+        case UIKey::Up:
+        case UIKey::Down: {
+            using Move = textEditing::Move;
+            textEditing::moveCaret(*view, key == UIKey::Left ? Move::Left : key == UIKey::Right ? Move::Right
+                    : key == UIKey::Up                                                          ? Move::Up
+                                                                                                : Move::Down);
+            return;
+        }
+        case UIKey::Escape:
+            break;
+        }
+    }
     auto field = editedField();
     switch (key) {
+    case UIKey::Left:
+    case UIKey::Right:
+    case UIKey::Up:
+    case UIKey::Down:
+        return;
     case UIKey::Backspace:
         if (field && field->isEnabled() && !field->text().empty()) {
             // One character: the last UTF-8 sequence, continuation bytes and all.
@@ -438,7 +545,7 @@ void UIEventDispatcher::pressKey(UIKey key)
 bool UIEventDispatcher::acceptsText() const
 {
     auto field = editedField();
-    return field && field->isEnabled();
+    return (field && field->isEnabled()) || editedTextView();
 }
 
 }

@@ -16,12 +16,17 @@ enum class UIKey {
     Return,
     Backspace,
     Escape,
+    Left,
+    Right,
+    Up,
+    Down,
 };
 
 // A person's pointer and keys on the key window, turned into what the screens already take:
-// taps on rows, buttons, bar items, alert actions and banners; drags and the wheel that scroll
-// a table; a sideways drag or a secondary click that reveals a row's actions; typing into the
-// first responder. Points are in the window's coordinates. Main thread.
+// taps on rows, buttons, switches, segments, bar items, alert actions and banners; drags and
+// the wheel that scroll a table, a scroll view or a web page, and zoom a scroll view; a
+// sideways drag or a secondary click that reveals a row's actions; typing into the first
+// responder. Points are in the window's coordinates. Main thread.
 class UIEventDispatcher {
 public:
     static UIEventDispatcher& shared();
@@ -31,8 +36,10 @@ public:
     // Ends a drag, or taps where the pointer went down when it hardly moved.
     void pointerUp(CGPoint point);
     void secondaryClick(CGPoint point);
-    // The wheel: moves the content of the table under the point up by dy points.
+    // The wheel: moves the content under the point up by dy points.
     void scroll(CGPoint point, CGFloat dy);
+    // A pinch: zooms the scroll view under the point by the factor.
+    void zoom(CGPoint point, CGFloat factor);
     void insertText(const std::string& text);
     void pressKey(UIKey key);
     // Whether typing has a field to go to.
@@ -52,6 +59,8 @@ private:
     Axis m_axis = Axis::None;
     std::weak_ptr<UITableView> m_table;
     std::weak_ptr<UIView> m_cell;
+    // What a drag that is no table's pans: a scroll view or a web page.
+    std::weak_ptr<UIView> m_panned;
 };
 
 }

@@ -3,7 +3,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/graphics/UIScreen.h"
 #include "platform/system/UIDevice.h"
-#include "platform/uikit/UIView.h"
+#include "platform/uikit/UIControl.h"
 
 namespace vesk::platform {
 
@@ -13,6 +13,13 @@ namespace {
     {
         static std::weak_ptr<UIView> responder;
         return responder;
+    }
+
+    // A text field hears when typing starts and stops going to it.
+    void tellField(const std::shared_ptr<UIView>& view, UIControlEvent event)
+    {
+        if (auto field = std::dynamic_pointer_cast<UITextField>(view))
+            field->sendActionsForControlEvents(event);
     }
 
     void announce(const char* name, CGRect endFrame)
@@ -38,8 +45,11 @@ void UIKeyboard::becomeFirstResponder(UIView& view)
 {
     if (isFirstResponder(view))
         return;
+    auto previous = firstResponder();
     current() = view.weak_from_this();
+    tellField(previous, UIControlEvent::EditingDidEnd);
     announce(UIKeyboardWillShowNotification, frame());
+    tellField(view.weak_from_this().lock(), UIControlEvent::EditingDidBegin);
 }
 
 void UIKeyboard::resignFirstResponder(UIView& view)
@@ -49,6 +59,7 @@ void UIKeyboard::resignFirstResponder(UIView& view)
     current().reset();
     auto shown = frame();
     announce(UIKeyboardWillHideNotification, CGRectOffset(shown, 0, shown.size.height));
+    tellField(view.weak_from_this().lock(), UIControlEvent::EditingDidEnd);
 }
 
 bool UIKeyboard::isFirstResponder(const UIView& view)

@@ -18,6 +18,7 @@ std::shared_ptr<UIProgressView> UIProgressView::initWithProgressViewStyle(UIProg
 void UIProgressView::setProgress(float progress, bool)
 {
     m_progress = progress >= 0 ? std::min(progress, 1.0f) : 0.0f;
+    setNeedsDisplay();
 }
 
 }

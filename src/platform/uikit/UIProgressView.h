@@ -19,6 +19,7 @@ public:
     float progress() const { return m_progress; }
     // Kept within 0...1; anything that is not a number counts as 0.
     void setProgress(float progress, bool animated = false);
+    void drawRect(CGRect rect) override;
 
 private:
     UIProgressViewStyle m_style;

@@ -9,6 +9,8 @@ namespace vesk::platform {
 
 void UIScrollView::setContentOffset(CGPoint offset, bool)
 {
+    if (m_contentOffset != offset)
+        setNeedsDisplay();
     m_contentOffset = offset;
     if (auto watcher = delegate())
         watcher->scrollViewDidScroll(*this);

@@ -27,6 +27,9 @@ public:
 
     // What a person's tap on a segment does: selects it and sends ValueChanged.
     void tapSegment(int index);
+    // The segment under the point (in the control), if any.
+    std::optional<int> segmentAtPoint(CGPoint point) const;
+    void drawRect(CGRect rect) override;
 
 private:
     std::vector<std::string> m_titles;

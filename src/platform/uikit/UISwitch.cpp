@@ -4,6 +4,8 @@ namespace vesk::platform {
 
 void UISwitch::setOn(bool on, bool)
 {
+    if (m_on != on)
+        setNeedsDisplay();
     m_on = on;
 }
 
@@ -12,6 +14,7 @@ void UISwitch::flip()
     if (!isEnabled())
         return;
     m_on = !m_on;
+    setNeedsDisplay();
     sendActionsForControlEvents(UIControlEvent::ValueChanged);
 }
 

@@ -15,6 +15,7 @@ public:
 
     // What a person's flip does: turns the switch over and sends ValueChanged.
     void flip();
+    void drawRect(CGRect rect) override;
 
 private:
     bool m_on = false;

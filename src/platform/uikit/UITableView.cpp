@@ -1,6 +1,7 @@
 #include "platform/uikit/UITableView.h"
 
 #include "platform/graphics/UIScreen.h"
+#include "platform/uikit/TableGeometry.h"
 #include "platform/uikit/UIApplication.h"
 
 #include <algorithm>
@@ -178,10 +179,13 @@ void UITableView::countRows()
             counts.push_back(std::max(0, source->numberOfRowsInSection(*this, section)));
     }
     m_rowCounts = std::move(counts);
-    // Measured once per count, so that finding a row is a search, not a walk.
+    // Measured once per count, so that finding a row is a search, not a walk. Each section's
+    // rows lie between its header and its footer.
     m_rowEdges.assign(m_rowCounts->size(), {});
     CGFloat y = 0;
     for (std::size_t section = 0; section < m_rowCounts->size(); ++section) {
+        auto ends = tableDrawing::sectionEnds(*this, static_cast<int>(section));
+        y += ends.header;
         auto& edges = m_rowEdges[section];
         int rows = (*m_rowCounts)[section];
         edges.reserve(static_cast<std::size_t>(rows) + 1);
@@ -190,7 +194,9 @@ void UITableView::countRows()
             y += heightOfRow({ static_cast<int>(section), row });
         }
         edges.push_back(y);
+        y += ends.footer;
     }
+    m_sectionsHeight = y;
     m_needsLayout = true;
 }
 
@@ -308,8 +314,7 @@ CGFloat UITableView::contentHeight()
 {
     if (!m_rowCounts)
         countRows();
-    CGFloat rows = m_rowEdges.empty() ? 0 : m_rowEdges.back().back();
-    return contentTop() + rows + (m_footerView ? m_footerView->frame().size.height : 0);
+    return contentTop() + m_sectionsHeight + (m_footerView ? m_footerView->frame().size.height : 0);
 }
 
 void UITableView::setRowHeight(CGFloat height)

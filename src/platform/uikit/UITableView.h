@@ -293,8 +293,9 @@ private:
     std::map<std::string, std::vector<std::shared_ptr<UITableViewCell>>> m_reusePool;
     std::map<NSIndexPath, std::shared_ptr<UITableViewCell>> m_cells;
     std::optional<std::vector<int>> m_rowCounts;
-    // Per section: where each row begins, then where the last one ends, below the header.
+    // Per section: where each row begins, then where the last one ends, below the table's header view.
     std::vector<std::vector<CGFloat>> m_rowEdges;
+    CGFloat m_sectionsHeight = 0;
     bool m_needsLayout = true;
     bool m_layingOut = false;
     std::set<NSIndexPath> m_selected;

@@ -2,6 +2,8 @@
 
 #include "platform/uikit/UIKeyboard.h"
 
+#include <algorithm>
+
 namespace vesk::platform {
 
 std::shared_ptr<UIFont> UITextView::font() const
@@ -40,11 +42,30 @@ bool UITextView::isFirstResponder() const
     return UIKeyboard::isFirstResponder(*this);
 }
 
+void UITextView::setText(std::string text)
+{
+    m_text = std::move(text);
+    m_caret = m_text.size();
+    ++m_generation;
+    setNeedsDisplay();
+}
+
+void UITextView::setCaretOffset(std::size_t offset)
+{
+    offset = std::min(offset, m_text.size());
+    // Never inside a character.
+    while (offset > 0 && offset < m_text.size() && (static_cast<unsigned char>(m_text[offset]) & 0xC0) == 0x80)
+        --offset;
+    if (offset != m_caret)
+        setNeedsDisplay();
+    m_caret = offset;
+}
+
 bool UITextView::typeText(std::string text)
 {
     if (!m_editable)
         return false;
-    m_text = std::move(text);
+    setText(std::move(text));
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/uikit/UIScrollView.h"
 
+#include <cstdint>
 #include <string>
 
 namespace vesk::platform {
@@ -13,11 +14,26 @@ public:
     using UIScrollView::UIScrollView;
 
     const std::string& text() const { return m_text; }
-    void setText(std::string text) { m_text = std::move(text); }
+    // The caret goes to the end of the new text.
+    void setText(std::string text);
     std::shared_ptr<UIFont> font() const;
-    void setFont(std::shared_ptr<UIFont> font) { m_font = std::move(font); }
+    void setFont(std::shared_ptr<UIFont> font)
+    {
+        m_font = std::move(font);
+        setNeedsDisplay();
+    }
     std::shared_ptr<UIColor> textColor() const;
-    void setTextColor(std::shared_ptr<UIColor> color) { m_textColor = std::move(color); }
+    void setTextColor(std::shared_ptr<UIColor> color)
+    {
+        m_textColor = std::move(color);
+        setNeedsDisplay();
+    }
+    // Where typing goes: a byte offset of the text at the start of a character.
+    std::size_t caretOffset() const { return m_caret; }
+    void setCaretOffset(std::size_t offset);
+    // Counts the changes of the text, so its layout is redone only when it changed.
+    std::uint64_t textGeneration() const { return m_generation; }
+    void drawRect(CGRect rect) override;
 
     bool isEditable() const { return m_editable; }
     // A view that stops being editable gives up the typing.
@@ -36,6 +52,8 @@ private:
     std::shared_ptr<UIFont> m_font;
     std::shared_ptr<UIColor> m_textColor;
     bool m_editable = true;
+    std::size_t m_caret = 0;
+    std::uint64_t m_generation = 0;
 };
 
 }

@@ -1,12 +1,16 @@
 #include "platform/uikit/UIToolbar.h"
 
+#include "platform/uikit/DrawingSupport.h"
+
 #include <algorithm>
 
 namespace vesk::platform {
 
 namespace {
 
-    constexpr CGFloat itemWidth = 44;
+    // Items take at least a finger's width, titled ones their title's and a little room.
+    constexpr CGFloat minimumWidth = 44;
+    constexpr CGFloat padding = 12;
     constexpr CGFloat margin = 8;
 
     bool isFlexible(const UIBarButtonItem& item)
@@ -20,7 +24,9 @@ namespace {
             return item.width();
         if (auto view = item.customView())
             return view->frame().size.width;
-        return item.systemItem() == UIBarButtonSystemItem::FixedSpace ? 0 : itemWidth;
+        if (item.systemItem() == UIBarButtonSystemItem::FixedSpace)
+            return 0;
+        return std::max(minimumWidth, drawing::barItemWidth(item) + padding);
     }
 
 }

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/NSTimer.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIViewRendering.h"
@@ -509,6 +510,8 @@ void UIImageView::setImage(std::shared_ptr<UIImage> image)
 {
     if (m_image != image)
         setNeedsDisplay();
+    if (image && !image->images().empty() && image != m_image)
+        m_animationStart = drawing::now();
     m_image = std::move(image);
 }
 

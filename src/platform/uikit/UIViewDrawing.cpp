@@ -5,6 +5,7 @@
 #include "platform/graphics/UIScreen.h"
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/ScreenLayout.h"
+#include "platform/uikit/UIScrollView.h"
 #include "platform/uikit/UITableView.h"
 #include "platform/uikit/UIViewRendering.h"
 
@@ -353,6 +354,15 @@ void UIImageView::drawRect(CGRect rect)
             drawing::noteMovingContent();
         }
     }
+    // An animated image plays its frames from the moment it was set.
+    if (shown && !shown->images().empty()) {
+        auto& frames = shown->images();
+        auto duration = shown->duration() > 0 ? shown->duration() : frames.size() / 30.0;
+        auto elapsed = std::max(0.0, drawing::now() - m_animationStart);
+        shown = frames[static_cast<std::size_t>(std::fmod(elapsed, duration) / duration * double(frames.size())) % frames.size()];
+        if (frames.size() > 1)
+            drawing::noteMovingContent();
+    }
     if (!shown || shown->size().width <= 0 || shown->size().height <= 0)
         return;
     drawing::drawImage(context->cairo(), *shown, placeImage(m_contentMode, shown->size(), rect));
@@ -384,10 +394,14 @@ void UIRenderer::drawView(UIView& view, cairo_t* cr)
     }
     if (!view.subviews().empty()) {
         cairo_save(cr);
-        if (view.layer().masksToBounds()) {
+        // A scroll view shows its content through its bounds, moved by the offset.
+        auto* scroll = dynamic_cast<UIScrollView*>(&view);
+        if (view.layer().masksToBounds() || scroll) {
             drawing::roundedRectPath(cr, bounds, view.layer().cornerRadius());
             cairo_clip(cr);
         }
+        if (scroll)
+            cairo_translate(cr, -scroll->contentOffset().x, -scroll->contentOffset().y);
         // Copied: drawing may make a cell, whose set-up may change the views.
         auto subviews = view.subviews();
         bool table = dynamic_cast<UITableView*>(&view);

@@ -78,6 +78,8 @@ public:
     // The page's links that lead where the page may lead: http and https, and from a file
     // page also files.
     const std::vector<Link>& links() const { return m_links; }
+    // Shows the last page: a PDF's pages, an HTML document's text, a picture as itself.
+    void drawRect(CGRect rect) override;
 
     struct PageLoad;
 

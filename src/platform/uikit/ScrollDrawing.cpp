@@ -1,0 +1,173 @@
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/uikit/DrawingSupport.h"
+#include "platform/uikit/TextBlock.h"
+#include "platform/uikit/UITextView.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+namespace vesk::platform {
+
+namespace {
+
+    // The platform's text container: 8 points above and below, lines 5 points in from the sides.
+    constexpr CGFloat insetTop = 8;
+    constexpr CGFloat padding = 5;
+
+    struct Laid {
+        std::weak_ptr<UIView> view;
+        TextBlock block;
+    };
+
+    // The text of a view laid out at its width, its content size following the text.
+    TextBlock& layoutOf(UITextView& view)
+    {
+        static auto* laid = new std::map<const UITextView*, Laid>;
+        static std::size_t pruneAt = 16;
+        if (laid->size() > pruneAt) {
+            std::erase_if(*laid, [](auto& entry) { return entry.second.view.expired(); });
+            pruneAt = std::max<std::size_t>(16, laid->size() * 2);
+        }
+        auto& entry = (*laid)[&view];
+        if (entry.view.lock().get() != &view)
+            entry = Laid { view.weak_from_this(), {} };
+        auto width = std::max(1.0, view.frame().size.width - 2 * padding);
+        entry.block.update(view.text(), view.textGeneration(), view.font(), width);
+        view.setContentSize(CGSizeMake(view.frame().size.width, entry.block.height() + 2 * insetTop));
+        return entry.block;
+    }
+
+    CGPoint clampedOffset(UIScrollView& view, CGPoint offset)
+    {
+        auto size = view.frame().size;
+        auto content = view.contentSize();
+        auto insets = view.contentInset();
+        auto maxX = std::max(-insets.left, content.width + insets.right - size.width);
+        auto maxY = std::max(-insets.top, content.height + insets.bottom - size.height);
+        return { std::clamp(offset.x, -insets.left, maxX), std::clamp(offset.y, -insets.top, maxY) };
+    }
+
+    // Scrolls just enough for the caret to show above the bottom inset (the keyboard's room).
+    void revealCaret(UITextView& view)
+    {
+        auto caret = layoutOf(view).caretRect(view.caretOffset()).offsetBy(padding, insetTop);
+        auto offset = view.contentOffset();
+        auto visible = view.frame().size.height - view.contentInset().bottom;
+        if (caret.origin.y < offset.y)
+            offset.y = caret.origin.y - insetTop;
+        else if (CGRectGetMaxY(caret) > offset.y + visible)
+            offset.y = CGRectGetMaxY(caret) + insetTop - visible;
+        view.setContentOffset(clampedOffset(view, offset));
+    }
+
+    bool editable(UITextView& view)
+    {
+        return view.isEditable() && view.isFirstResponder();
+    }
+
+}
+
+void UITextView::drawRect(CGRect rect)
+{
+    auto* context = UIGraphicsGetCurrentContext();
+    if (!context)
+        return;
+    auto* cr = context->cairo();
+    auto& block = layoutOf(*this);
+    auto offset = contentOffset();
+    cairo_save(cr);
+    cairo_rectangle(cr, 0, 0, rect.size.width, rect.size.height);
+    cairo_clip(cr);
+    cairo_translate(cr, padding - offset.x, insetTop - offset.y);
+    auto top = offset.y - insetTop;
+    block.draw(cr, top, top + rect.size.height, *textColor());
+    if (isFirstResponder() && isEditable())
+        drawing::fillRect(cr, block.caretRect(caretOffset()), drawing::tintOf(*this));
+    cairo_restore(cr);
+}
+
+bool drawing::scrollBy(UIScrollView& view, CGFloat dx, CGFloat dy)
+{
+    auto before = view.contentOffset();
+    auto after = clampedOffset(view, { before.x + dx, before.y + dy });
+    if (after == before)
+        return false;
+    view.setContentOffset(after);
+    return true;
+}
+
+void drawing::zoomAt(UIScrollView& view, CGPoint point, CGFloat factor)
+{
+    auto before = view.zoomScale();
+    auto offset = view.contentOffset();
+    view.pinch(factor);
+    auto ratio = view.zoomScale() / before;
+    if (ratio == 1 || !std::isfinite(ratio))
+        return;
+    // The content point under the pointer moves with the scale; the offset follows it.
+    CGPoint content { (point.x + offset.x) * ratio, (point.y + offset.y) * ratio };
+    view.setContentOffset(clampedOffset(view, { content.x - point.x, content.y - point.y }));
+}
+
+void textEditing::insert(UITextView& view, const std::string& text)
+{
+    if (!editable(view) || text.empty())
+        return;
+    auto caret = std::min(view.caretOffset(), view.text().size());
+    auto changed = view.text();
+    changed.insert(caret, text);
+    view.typeText(std::move(changed));
+    view.setCaretOffset(caret + text.size());
+    revealCaret(view);
+}
+
+void textEditing::deleteBackward(UITextView& view)
+{
+    if (!editable(view) || view.caretOffset() == 0)
+        return;
+    auto caret = std::min(view.caretOffset(), view.text().size());
+    auto start = caret;
+    // One character: the last UTF-8 sequence before the caret, continuation bytes and all.
+    do
+        --start;
+    while (start > 0 && (static_cast<unsigned char>(view.text()[start]) & 0xC0) == 0x80);
+    auto changed = view.text();
+    changed.erase(start, caret - start);
+    view.typeText(std::move(changed));
+    view.setCaretOffset(start);
+    revealCaret(view);
+}
+
+void textEditing::moveCaret(UITextView& view, Move move)
+{
+    if (!editable(view))
+        return;
+    auto& block = layoutOf(view);
+    auto caret = view.caretOffset();
+    switch (move) {
+    case Move::Left:
+    case Move::Right:
+        view.setCaretOffset(block.step(caret, move == Move::Right));
+        break;
+    case Move::Up:
+    case Move::Down: {
+        auto place = block.caretRect(caret);
+        auto y = move == Move::Up ? place.origin.y - 1 : CGRectGetMaxY(place) + 1;
+        view.setCaretOffset(block.offsetAtPoint({ place.origin.x, y }));
+        break;
+    }
+    }
+    revealCaret(view);
+}
+
+void textEditing::placeCaret(UITextView& view, CGPoint point)
+{
+    if (!editable(view))
+        return;
+    auto offset = view.contentOffset();
+    view.setCaretOffset(layoutOf(view).offsetAtPoint({ point.x + offset.x - padding, point.y + offset.y - insetTop }));
+}
+
+}

@@ -1,0 +1,348 @@
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/graphics/UIImage.h"
+#include "platform/uikit/DrawingSupport.h"
+#include "platform/uikit/TextBlock.h"
+#include "platform/uikit/UIViewRendering.h"
+#include "platform/uikit/UIWebView.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gumbo.h>
+#include <map>
+#include <poppler.h>
+
+namespace vesk::platform {
+
+namespace {
+
+    constexpr CGFloat pageGap = 8;
+    constexpr CGFloat textMargin = 8;
+    // Like the references, the text of a larger document stops here.
+    constexpr std::size_t maximumParsedBytes = 16u << 20;
+
+    bool isBlock(GumboTag tag)
+    {
+        switch (tag) {
+        case GUMBO_TAG_P:
+        case GUMBO_TAG_DIV:
+        case GUMBO_TAG_BR:
+        case GUMBO_TAG_LI:
+        case GUMBO_TAG_UL:
+        case GUMBO_TAG_OL:
+        case GUMBO_TAG_DL:
+        case GUMBO_TAG_DT:
+        case GUMBO_TAG_DD:
+        case GUMBO_TAG_H1:
+        case GUMBO_TAG_H2:
+        case GUMBO_TAG_H3:
+        case GUMBO_TAG_H4:
+        case GUMBO_TAG_H5:
+        case GUMBO_TAG_H6:
+        case GUMBO_TAG_TR:
+        case GUMBO_TAG_TABLE:
+        case GUMBO_TAG_PRE:
+        case GUMBO_TAG_BLOCKQUOTE:
+        case GUMBO_TAG_HR:
+        case GUMBO_TAG_SECTION:
+        case GUMBO_TAG_ARTICLE:
+        case GUMBO_TAG_HEADER:
+        case GUMBO_TAG_FOOTER:
+        case GUMBO_TAG_NAV:
+        case GUMBO_TAG_FORM:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    // What a reader sees of the document: its text, white space collapsed except in <pre>,
+    // block elements on lines of their own; scripts, styles and the head left out.
+    std::string htmlText(const Bytes& html)
+    {
+        GumboOptions options = kGumboDefaultOptions;
+        options.max_errors = 0;
+        auto length = std::min(html.size(), maximumParsedBytes);
+        GumboOutput* output = gumbo_parse_with_options(&options, reinterpret_cast<const char*>(html.data()), length);
+        if (!output)
+            return {};
+        std::string text;
+        auto newline = [&] {
+            while (!text.empty() && text.back() == ' ')
+                text.pop_back();
+            if (!text.empty() && text.back() != '\n')
+                text += '\n';
+        };
+        // Depth first without recursion; a null entry closes a block element.
+        struct Step {
+            const GumboNode* node;
+            bool preformatted;
+        };
+        std::vector<Step> stack { { output->root, false } };
+        while (!stack.empty()) {
+            auto [node, preformatted] = stack.back();
+            stack.pop_back();
+            if (!node) {
+                newline();
+                continue;
+            }
+            if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
+                for (const char* c = node->v.text.text; *c; ++c) {
+                    bool space = *c == ' ' || *c == '\t' || *c == '\r' || *c == '\n' || *c == '\f';
+                    if (preformatted || !space)
+                        text += *c;
+                    else if (!text.empty() && text.back() != ' ' && text.back() != '\n')
+                        text += ' ';
+                }
+                continue;
+            }
+            if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT)
+                continue;
+            if (node->type == GUMBO_NODE_ELEMENT) {
+                auto tag = node->v.element.tag;
+                if (tag == GUMBO_TAG_HEAD || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_TEMPLATE || tag == GUMBO_TAG_NOSCRIPT)
+                    continue;
+                if (isBlock(tag)) {
+                    newline();
+                    stack.push_back({ nullptr, false });
+                }
+                preformatted = preformatted || tag == GUMBO_TAG_PRE;
+            }
+            auto& children = node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
+            for (unsigned i = children.length; i > 0; --i)
+                stack.push_back({ static_cast<const GumboNode*>(children.data[i - 1]), preformatted });
+        }
+        gumbo_destroy_output(&options, output);
+        while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+            text.pop_back();
+        return text;
+    }
+
+    struct PageImage {
+        int pixelWidth = 0;
+        std::shared_ptr<UIImage> image;
+    };
+
+    // What a web view shows of its last page, made once per page.
+    struct WebContent {
+        enum class Kind {
+            Nothing,
+            Text,
+            Picture,
+            PDF,
+        };
+        std::weak_ptr<UIView> view;
+        const void* data = nullptr;
+        std::size_t size = 0;
+        Kind kind = Kind::Nothing;
+        TextBlock text;
+        std::shared_ptr<UIImage> picture;
+        std::shared_ptr<PopplerDocument> pdf;
+        std::vector<CGSize> pageSizes;
+        std::map<int, PageImage> pages;
+        CGPoint offset {};
+        CGFloat height = 0;
+    };
+
+    std::map<const UIWebView*, WebContent>& contents()
+    {
+        static auto* map = new std::map<const UIWebView*, WebContent>;
+        return *map;
+    }
+
+    bool startsWith(const Bytes& data, std::string_view prefix)
+    {
+        return data.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data.begin(), [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+    }
+
+    void openDocument(UIWebView& view, WebContent& content)
+    {
+        auto& data = view.documentData();
+        auto mime = view.response() ? view.response()->MIMEType : std::string();
+        content.kind = WebContent::Kind::Nothing;
+        content.offset = {};
+        if (data.empty())
+            return;
+        if (mime == "application/pdf" || startsWith(data, "%PDF-")) {
+            auto* bytes = g_bytes_new(data.data(), data.size());
+            GError* error = nullptr;
+            auto* document = poppler_document_new_from_bytes(bytes, nullptr, &error);
+            g_bytes_unref(bytes);
+            if (error)
+                g_error_free(error);
+            if (!document)
+                return;
+            content.pdf.reset(document, g_object_unref);
+            int count = poppler_document_get_n_pages(document);
+            for (int index = 0; index < count; ++index) {
+                double width = 0, height = 0;
+                if (auto* page = poppler_document_get_page(document, index)) {
+                    poppler_page_get_size(page, &width, &height);
+                    g_object_unref(page);
+                }
+                content.pageSizes.push_back({ std::max(1.0, width), std::max(1.0, height) });
+            }
+            content.kind = WebContent::Kind::PDF;
+        } else if (mime.starts_with("image/")) {
+            content.picture = UIImage::imageWithData(data);
+            content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
+        } else if (mime == "text/html" || mime == "application/xhtml+xml") {
+            content.text.update(htmlText(data), 1, UIFont::systemFontOfSize(16), 1);
+            content.kind = WebContent::Kind::Text;
+        } else if (mime.starts_with("text/")) {
+            content.text.update(std::string(data.begin(), data.end()), 1, UIFont::systemFontOfSize(16), 1);
+            content.kind = WebContent::Kind::Text;
+        }
+    }
+
+    WebContent& contentOf(UIWebView& view)
+    {
+        auto& map = contents();
+        static std::size_t pruneAt = 8;
+        if (map.size() > pruneAt) {
+            std::erase_if(map, [](auto& entry) { return entry.second.view.expired(); });
+            pruneAt = std::max<std::size_t>(8, map.size() * 2);
+        }
+        auto& content = map[&view];
+        auto& data = view.documentData();
+        if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size()) {
+            content = WebContent {};
+            content.view = view.weak_from_this();
+            content.data = data.data();
+            content.size = data.size();
+            openDocument(view, content);
+        }
+        return content;
+    }
+
+    // Lays the content out at the view's width: its height, and for a PDF each page's place.
+    void layout(WebContent& content, CGFloat width)
+    {
+        switch (content.kind) {
+        case WebContent::Kind::Nothing:
+            content.height = 0;
+            break;
+        case WebContent::Kind::Text:
+            content.text.update(content.text.text(), 1, UIFont::systemFontOfSize(16), std::max(1.0, width - 2 * textMargin));
+            content.height = content.text.height() + 2 * textMargin;
+            break;
+        case WebContent::Kind::Picture: {
+            auto size = content.picture->size();
+            auto scale = size.width > width ? width / size.width : 1;
+            content.height = size.height * scale;
+            break;
+        }
+        case WebContent::Kind::PDF: {
+            CGFloat y = pageGap;
+            for (auto& page : content.pageSizes)
+                y += page.height * (width - 2 * pageGap) / page.width + pageGap;
+            content.height = y;
+            break;
+        }
+        }
+    }
+
+    std::shared_ptr<UIImage> renderPage(PopplerDocument* document, int index, CGSize size, int pixelWidth)
+    {
+        auto pixelHeight = std::max(1, static_cast<int>(std::lround(pixelWidth * size.height / size.width)));
+        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixelWidth, pixelHeight);
+        auto* cr = cairo_create(surface);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        if (auto* page = poppler_document_get_page(document, index)) {
+            cairo_scale(cr, pixelWidth / size.width, pixelHeight / size.height);
+            poppler_page_render(page, cr);
+            g_object_unref(page);
+        }
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        auto image = std::make_shared<UIImage>(surface, 1);
+        cairo_surface_destroy(surface);
+        return image;
+    }
+
+    void drawPages(cairo_t* cr, WebContent& content, CGFloat width, CGFloat top, CGFloat bottom)
+    {
+        double pixel = 1, unused = 0;
+        cairo_user_to_device_distance(cr, &pixel, &unused);
+        auto pageWidth = width - 2 * pageGap;
+        auto pixelWidth = std::max(1, static_cast<int>(std::lround(pageWidth * std::abs(pixel))));
+        std::map<int, PageImage> shown;
+        CGFloat y = pageGap;
+        for (std::size_t index = 0; index < content.pageSizes.size() && y < bottom; ++index) {
+            auto size = content.pageSizes[index];
+            auto height = size.height * pageWidth / size.width;
+            auto place = CGRectMake(pageGap, y, pageWidth, height);
+            y += height + pageGap;
+            if (CGRectGetMaxY(place) <= top)
+                continue;
+            // Pages are drawn once at the window's pixel size and kept while in view.
+            int key = static_cast<int>(index);
+            auto& page = content.pages[key];
+            if (!page.image || page.pixelWidth != pixelWidth)
+                page = { pixelWidth, renderPage(content.pdf.get(), key, size, pixelWidth) };
+            drawing::fillRect(cr, place.insetBy(-0.5, -0.5), UIColor(0, 0, 0, 0.25));
+            drawing::drawImage(cr, *page.image, place);
+            shown[key] = page;
+        }
+        content.pages = std::move(shown);
+    }
+
+}
+
+void UIWebView::drawRect(CGRect rect)
+{
+    auto* context = UIGraphicsGetCurrentContext();
+    if (!context)
+        return;
+    auto* cr = context->cairo();
+    auto& content = contentOf(*this);
+    layout(content, rect.size.width);
+    content.offset.y = std::clamp(content.offset.y, 0.0, std::max(0.0, content.height - rect.size.height));
+    bool pdf = content.kind == WebContent::Kind::PDF;
+    drawing::fillRect(cr, rect, pdf ? UIColor(0.6, 0.6, 0.6, 1) : UIColor(1, 1, 1, 1));
+    cairo_save(cr);
+    cairo_rectangle(cr, 0, 0, rect.size.width, rect.size.height);
+    cairo_clip(cr);
+    cairo_translate(cr, 0, -content.offset.y);
+    auto top = content.offset.y, bottom = content.offset.y + rect.size.height;
+    switch (content.kind) {
+    case WebContent::Kind::Nothing:
+        break;
+    case WebContent::Kind::Text:
+        cairo_translate(cr, textMargin, textMargin);
+        content.text.draw(cr, top - textMargin, bottom - textMargin, UIColor(0, 0, 0, 1));
+        break;
+    case WebContent::Kind::Picture: {
+        auto size = content.picture->size();
+        auto scale = size.width > rect.size.width ? rect.size.width / size.width : 1;
+        auto shown = CGSizeMake(size.width * scale, size.height * scale);
+        drawing::drawImage(cr, *content.picture, CGRectMake((rect.size.width - shown.width) / 2, 0, shown.width, shown.height));
+        break;
+    }
+    case WebContent::Kind::PDF:
+        drawPages(cr, content, rect.size.width, top, bottom);
+        break;
+    }
+    cairo_restore(cr);
+    // A load that finishes brings another page.
+    std::weak_ptr<UIView> weak = weak_from_this();
+    drawing::watch([weak] {
+        auto view = std::static_pointer_cast<UIWebView>(weak.lock());
+        return view ? drawing::combine(std::hash<const void*> {}(view->documentData().data()), view->documentData().size()) : 0;
+    });
+}
+
+bool drawing::scrollWebView(UIWebView& view, CGFloat, CGFloat dy)
+{
+    auto& content = contentOf(view);
+    layout(content, view.frame().size.width);
+    auto y = std::clamp(content.offset.y + dy, 0.0, std::max(0.0, content.height - view.frame().size.height));
+    if (y == content.offset.y)
+        return false;
+    content.offset.y = y;
+    markNeedsDisplay();
+    return true;
+}
+
+}
