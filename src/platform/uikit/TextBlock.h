@@ -23,7 +23,6 @@ public:
     // Takes the text when its generation, the font or the width changed; what stayed the same
     // at the start and the end of the text keeps its measured heights.
     void update(const std::string& text, std::uint64_t generation, const std::shared_ptr<UIFont>& font, CGFloat width);
-    const std::string& text() const { return m_text; }
     CGFloat height() const { return m_tops.empty() ? 0 : m_tops.back(); }
 
     // Draws the paragraphs that reach into [top, bottom), measuring them first.

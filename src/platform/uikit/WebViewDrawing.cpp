@@ -135,6 +135,7 @@ namespace {
         const void* data = nullptr;
         std::size_t size = 0;
         Kind kind = Kind::Nothing;
+        std::string source;
         TextBlock text;
         std::shared_ptr<UIImage> picture;
         std::shared_ptr<PopplerDocument> pdf;
@@ -187,10 +188,10 @@ namespace {
             content.picture = UIImage::imageWithData(data);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (mime == "text/html" || mime == "application/xhtml+xml") {
-            content.text.update(htmlText(data), 1, UIFont::systemFontOfSize(16), 1);
+            content.source = htmlText(data);
             content.kind = WebContent::Kind::Text;
         } else if (mime.starts_with("text/")) {
-            content.text.update(std::string(data.begin(), data.end()), 1, UIFont::systemFontOfSize(16), 1);
+            content.source.assign(data.begin(), data.end());
             content.kind = WebContent::Kind::Text;
         }
     }
@@ -223,7 +224,7 @@ namespace {
             content.height = 0;
             break;
         case WebContent::Kind::Text:
-            content.text.update(content.text.text(), 1, UIFont::systemFontOfSize(16), std::max(1.0, width - 2 * textMargin));
+            content.text.update(content.source, 1, UIFont::systemFontOfSize(16), std::max(1.0, width - 2 * textMargin));
             content.height = content.text.height() + 2 * textMargin;
             break;
         case WebContent::Kind::Picture: {

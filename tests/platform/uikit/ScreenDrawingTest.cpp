@@ -2,12 +2,20 @@
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIScreen.h"
 #include "platform/system/UIDevice.h"
+#include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIDriver.h"
 #include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UIProgressView.h"
+#include "platform/uikit/UISegmentedControl.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UISwitch.h"
+#include "platform/uikit/UITextView.h"
 #include "platform/uikit/UIViewRendering.h"
+#include "platform/uikit/UIWebView.h"
 
+#include <cairo-pdf.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -96,6 +104,7 @@ protected:
     static bool gray(UIPixel p) { return p.red > 150 && p.red < 215 && std::abs(p.red - p.blue) < 12; }
     static bool red(UIPixel p) { return p.red > 200 && p.green < 110 && p.blue < 110; }
     static bool white(UIPixel p) { return p.red > 245 && p.green > 245 && p.blue > 245; }
+    static bool green(UIPixel p) { return p.green > 190 && p.red < 110 && p.blue < 130; }
 
     UIDriver driver;
 };
@@ -300,6 +309,181 @@ TEST_F(ScreenDrawingTest, PointerTapsScrollsAndRevealsRowActions)
     shoot("screen-rows");
     table->cellForRowAtIndexPath({ 0, 1 })->textLabel()->setText("renamed");
     EXPECT_TRUE(UIRenderer::needsDisplay()) << "a label changed";
+}
+
+// A screen of loose views; it zooms its first image view.
+class Board : public UIViewController, public UIScrollViewDelegate {
+public:
+    std::shared_ptr<UIView> viewForZoomingInScrollView(UIScrollView&) override { return zoomed; }
+    template<typename View>
+    std::shared_ptr<View> add(std::shared_ptr<View> view, CGRect frame, UIView* into = nullptr)
+    {
+        view->setFrame(frame);
+        (into ? *into : *this->view()).addSubview(view);
+        return view;
+    }
+    std::shared_ptr<UIView> zoomed;
+};
+
+std::shared_ptr<UIImage> filled(CGSize size, std::vector<std::shared_ptr<UIColor>> bands)
+{
+    UIGraphicsBeginImageContextWithOptions(size, true, 1);
+    for (std::size_t band = 0; band < bands.size(); ++band) {
+        bands[band]->setFill();
+        CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, band * size.height / bands.size(), size.width, size.height / bands.size()));
+    }
+    auto image = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    return image;
+}
+
+TEST_F(ScreenDrawingTest, ControlsDrawTheirStateAndTakeThePointer)
+{
+    auto board = std::make_shared<Board>();
+    launch(board);
+    auto knob = board->add(std::make_shared<UISwitch>(), CGRectMake(20, 80, 51, 31));
+    auto segments = board->add(std::make_shared<UISegmentedControl>(std::vector<std::string> { "Light", "Gray" }), CGRectMake(100, 80, 140, 29));
+    segments->setSelectedSegmentIndex(0);
+    auto bar = board->add(std::make_shared<UIProgressView>(), CGRectMake(20, 130, 200, 4));
+    bar->setProgress(0.5);
+    auto spinner = board->add(UIActivityIndicatorView::initWithActivityIndicatorStyle(UIActivityIndicatorViewStyle::Gray), CGRectMake(300, 80, 20, 20));
+    spinner->startAnimating();
+    auto scroll = board->add(std::make_shared<UIScrollView>(), CGRectMake(20, 150, 150, 150));
+    scroll->setDelegate(board);
+    scroll->setMaximumZoomScale(4);
+    board->zoomed = board->add(std::make_shared<UIImageView>(filled({ 150, 300 }, { UIColor::redColor(), UIColor::blueColor() })), CGRectMake(0, 0, 150, 300), scroll.get());
+    scroll->setContentSize({ 150, 300 });
+    auto frames = board->add(std::make_shared<UIImageView>(), CGRectMake(200, 150, 50, 50));
+    frames->setImage(UIImage::animatedImageWithImages({ filled({ 50, 50 }, { UIColor::redColor() }), filled({ 50, 50 }, { UIColor::blueColor() }) }, 1));
+
+    auto image = shoot("screen-controls");
+    EXPECT_EQ(count(*image, CGRectMake(20, 80, 51, 31), green), 0) << "the switch is off";
+    EXPECT_GT(count(*image, CGRectMake(100, 80, 70, 29), blue), 1000) << "the first segment filled";
+    EXPECT_GT(count(*image, CGRectMake(20, 130, 100, 4), blue), 300) << "half the bar in progress";
+    EXPECT_GT(count(*image, CGRectMake(120, 130, 100, 4), gray), 300) << "the rest of the track";
+    EXPECT_GT(count(*image, CGRectMake(300, 80, 20, 20), gray), 20) << "the spinner";
+    EXPECT_GT(count(*image, CGRectMake(20, 150, 150, 150), red), 20000) << "the top of the scrolled picture";
+    EXPECT_EQ(count(*image, CGRectMake(200, 150, 50, 50), red), 2500) << "the first frame";
+    EXPECT_TRUE(UIRenderer::needsDisplay()) << "the spinner turns and the frames play";
+
+    driver.tapAt({ 45, 95 });
+    driver.tapAt({ 200, 95 });
+    driver.dragFrom({ 95, 280 }, { 95, 180 });
+    driver.advance(0.5);
+    image = shoot("screen-controls-used");
+    EXPECT_TRUE(knob->isOn());
+    EXPECT_GT(count(*image, CGRectMake(20, 80, 51, 31), green), 500) << "the switch on";
+    EXPECT_EQ(segments->selectedSegmentIndex(), 1);
+    EXPECT_GT(count(*image, CGRectMake(170, 80, 70, 29), blue), 1000) << "the second segment filled";
+    EXPECT_EQ(scroll->contentOffset().y, 100) << "the content followed the pointer";
+    EXPECT_GT(count(*image, CGRectMake(20, 250, 150, 50), blue), 7000) << "the bottom of the picture scrolled in";
+    EXPECT_EQ(count(*image, CGRectMake(200, 150, 50, 50), blue), 2500) << "the second frame half a second on";
+
+    UIEventDispatcher::shared().zoom({ 95, 225 }, 2);
+    EXPECT_EQ(scroll->zoomScale(), 2);
+    EXPECT_EQ(scroll->contentOffset(), (CGPoint { 75, 275 })) << "the point under the pointer stays put";
+}
+
+TEST_F(ScreenDrawingTest, TextViewTypesAtItsCaretAndKeepsItInView)
+{
+    auto board = std::make_shared<Board>();
+    launch(board);
+    auto text = board->add(std::make_shared<UITextView>(), CGRectMake(0, 64, 375, 200));
+    text->setFont(UIFont::systemFontOfSize(17));
+    text->setText("one\ntwo");
+    auto image = shoot("screen-text-view");
+    EXPECT_GT(count(*image, CGRectMake(0, 64, 60, 50), dark), 50) << "the text";
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 200), blue), 0) << "no caret before the view is tapped";
+
+    driver.tapAt({ 8, 64 + 8 + 10 });
+    driver.typeText("é");
+    driver.pressKey(UIKey::Right);
+    driver.pressKey(UIKey::Backspace);
+    driver.pressKey(UIKey::Down);
+    driver.pressKey(UIKey::Return);
+    EXPECT_EQ(text->text(), "éne\nt\nwo") << "typed at the caret, a character at a time";
+    for (int line = 0; line < 30; ++line)
+        driver.pressKey(UIKey::Return);
+    EXPECT_GT(text->contentOffset().y, 400) << "the caret stays in view";
+    image = shoot("screen-text-view-typed");
+    EXPECT_GT(count(*image, CGRectMake(0, 64, 20, 200), blue), 20) << "the caret";
+    driver.scrollAt({ 100, 100 }, -10000);
+    EXPECT_EQ(text->contentOffset().y, 0);
+}
+
+TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesHTMLTextAndPictures)
+{
+    auto folder = std::filesystem::path(VESK_BINARY_DIR) / "web-pages";
+    std::filesystem::create_directories(folder);
+    auto* pdf = cairo_pdf_surface_create((folder / "page.pdf").c_str(), 200, 100);
+    auto* cr = cairo_create(pdf);
+    cairo_set_source_rgb(cr, 1, 0, 0);
+    cairo_rectangle(cr, 0, 0, 100, 100);
+    cairo_fill(cr);
+    cairo_show_page(cr);
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(pdf);
+    std::ofstream(folder / "page.html") << "<html><head><title>T</title><script>x()</script></head><body>" << std::string(3000, 'w') << "<p>end</p></body></html>";
+    filled({ 60, 60 }, { UIColor::blueColor() })->writePNGToFile(folder / "page.png");
+
+    auto board = std::make_shared<Board>();
+    launch(board);
+    auto web = board->add(std::make_shared<UIWebView>(), CGRectMake(0, 64, 375, 603));
+    auto open = [&](const char* name) {
+        web->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / name).string())));
+        driver.drain();
+        return shoot(std::string("screen-web-") + name);
+    };
+    auto image = open("page.pdf");
+    EXPECT_GT(count(*image, CGRectMake(8, 72, 179, 179), red), 30000) << "the first page's red half";
+    EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), white), 30000) << "the white pages";
+    EXPECT_TRUE(gray(image->pixelAt(3, 300))) << "on grey";
+    image = open("page.html");
+    EXPECT_GT(count(*image, CGRectMake(8, 72, 360, 200), dark), 2000) << "the body's text, wrapped";
+    driver.scrollAt({ 100, 300 }, 100000);
+    image = shoot("screen-web-html-end");
+    EXPECT_GT(count(*image, CGRectMake(8, 400, 100, 267), dark), 20) << "its last line scrolled into view";
+    image = open("page.png");
+    EXPECT_EQ(count(*image, CGRectMake(158, 65, 58, 58), blue), 58 * 58) << "the picture, centred";
+}
+
+TEST_F(ScreenDrawingTest, LongGroupedTablesScrollToTheirLastRowAndAlertsHoldWhatTheAppAdds)
+{
+    std::vector<Row> many;
+    for (int row = 0; row < 12; ++row)
+        many.push_back({ UITableViewCellStyle::Default, "row " + std::to_string(row) });
+    class Sectioned : public Rows {
+    public:
+        using Rows::Rows;
+        int numberOfSectionsInTableView(UITableView&) override { return 4; }
+        std::optional<std::string> titleForHeaderInSection(UITableView&, int) override { return "Part"; }
+    };
+    auto sectioned = std::make_shared<Sectioned>(many, UITableViewStyle::Grouped);
+    launch(sectioned);
+    driver.scrollAt({ 100, 300 }, 100000);
+    auto image = shoot("screen-grouped-end");
+    EXPECT_GT(count(*image, CGRectMake(15, 667 - 17 - 44, 100, 44), dark), 20) << "the last row above the last footer";
+
+    std::vector<std::string> events;
+    auto alert = UIAlertController::alertControllerWithTitle("Unzipping", "", UIAlertControllerStyle::Alert);
+    alert->addTextFieldWithConfigurationHandler([&](UITextField& field) {
+        field.addTarget(UIControlEvent::EditingDidBegin, [&](UIControl&) { events.push_back("begin"); });
+        field.addTarget(UIControlEvent::EditingDidEnd, [&](UIControl&) { events.push_back("end"); });
+    });
+    auto bar = UIProgressView::initWithProgressViewStyle(UIProgressViewStyle::Bar);
+    bar->setFrame(CGRectMake(0, alert->view()->frame().size.height - 2.5, alert->view()->frame().size.width, 2.5));
+    bar->setProgress(1);
+    sectioned->presentViewController(alert, false);
+    alert->view()->addSubview(bar);
+    image = shoot("screen-alert-progress");
+    EXPECT_EQ(count(*image, CGRectMake(0, 660, 375, 7), blue), 0) << "not at the screen's bottom";
+    auto box = bar->frame();
+    EXPECT_EQ(box.size.width, 270) << "as wide as the alert";
+    EXPECT_GT(count(*image, CGRectMake(box.origin.x, box.origin.y, 270, 3), blue), 500) << "along the alert's bottom edge";
+    alert->dismissViewControllerAnimated(false);
+    shoot("screen-alert-gone");
+    EXPECT_EQ(events, (std::vector<std::string> { "begin", "end" }));
 }
 
 }
