@@ -2,7 +2,10 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/graphics/UIImage.h"
 
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 // Last: its macros (None, Bool, Status) would rewrite the headers above.
 #include <X11/Xlib.h>
@@ -135,6 +138,54 @@ TEST_F(WindowTest, ShowsTheScreenScaledToTheDesktopTakesClicksAndEndsWhenClosed)
     closeWindow(window);
     EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
     EXPECT_FALSE(isListening(vesk->port)) << "the server stopped as the app went to the background";
+}
+
+TEST_F(WindowTest, ClicksIntoAFolderAndRenamesAFileThroughItsRowActions)
+{
+    if (!startDisplay())
+        GTEST_SKIP() << "Xvfb, xdotool or ImageMagick's import is missing: no window test";
+    auto documents = root + "/home/Documents";
+    ASSERT_TRUE(vesk::platform::NSFileManager::defaultManager().createDirectoryAtPath(documents + "/Trip", true));
+    std::ofstream(documents + "/Trip/a.txt") << "x";
+    vesk->launch({});
+    auto window = std::stoul("0" + commandOutput("xdotool search --sync --name '^Vesk$' 2>/dev/null | head -1"));
+    ASSERT_NE(window, 0u) << vesk->errors();
+    // The phone's points on the desktop: 576 pixels for 375 points, the window centred.
+    constexpr double scale = 576.0 / 375;
+    auto at = [&](double x, double y) { return std::to_string(std::lround((1280 - 576) / 2 + x * scale)) + " " + std::to_string(std::lround(y * scale)); };
+    auto xdotool = [&](const std::string& arguments) {
+        std::system(("xdotool " + arguments).c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    };
+    // The first row's name: a folder's in blue, a file's in black.
+    auto firstName = [&](const std::function<bool(UIPixel)>& test) {
+        auto shot = screenshot();
+        int found = 0;
+        for (int y = std::lround(70 * scale); shot && y < std::lround(95 * scale); ++y) {
+            for (int x = std::lround(352 + 62 * scale); x < std::lround(352 + 160 * scale); ++x)
+                found += test(shot->pixelAt(x, y));
+        }
+        return found > 20;
+    };
+    auto blue = [](UIPixel p) { return p.blue > 180 && p.red < 60 && p.green < 60; };
+    auto black = [](UIPixel p) { return p.red < 60 && p.green < 60 && p.blue < 60; };
+
+    xdotool("windowfocus --sync " + std::to_string(window));
+    xdotool("mousemove " + at(30, 645) + " click 1");
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { return firstName(blue); }, std::chrono::seconds(10))) << "Documents lists the folder Trip";
+    xdotool("mousemove " + at(200, 90) + " click 1");
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { return firstName(black) && !firstName(blue); }, std::chrono::seconds(10))) << "Trip lists a.txt";
+    std::filesystem::copy_file(root + "/screen.png", std::string(VESK_BINARY_DIR) + "/window-folder.png", std::filesystem::copy_options::overwrite_existing);
+    // Right click: the row's actions; then More, and the sheet's Rename, second from its bottom.
+    xdotool("mousemove " + at(200, 90) + " click 3");
+    xdotool("mousemove " + at(264, 90) + " click 1");
+    xdotool("mousemove " + at(187, 506) + " click 1");
+    xdotool("type --delay 30 b.txt");
+    xdotool("key Return");
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { return ::access((documents + "/Trip/b.txt").c_str(), F_OK) == 0; }, std::chrono::seconds(10))) << vesk->errors();
+    EXPECT_NE(::access((documents + "/Trip/a.txt").c_str(), F_OK), 0);
+    closeWindow(window);
+    EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
 }
 
 TEST_F(WindowTest, WithoutAUsableDisplayRunsHeadlessAfterOneLine)
