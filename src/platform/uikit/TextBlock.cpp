@@ -66,8 +66,9 @@ void TextBlock::update(const std::string& text, std::uint64_t generation, const 
     if (!font)
         return;
     bool sameLayout = m_font && m_fontName == font->fontName() && m_fontSize == font->pointSize() && m_font->isBold() == font->isBold() && width == m_width;
-    if (sameLayout && generation == m_generation && text.size() == m_text.size() && !m_paragraphs.empty())
+    if (sameLayout && generation == m_generation && text.size() == m_sourceSize && !m_paragraphs.empty())
         return;
+    m_sourceSize = text.size();
     auto oldText = std::move(m_text);
     auto old = std::move(m_paragraphs);
     m_text = sanitizedText(text);
@@ -82,8 +83,14 @@ void TextBlock::update(const std::string& text, std::uint64_t generation, const 
             ++prefix;
         while (suffix < limit - prefix && m_text[m_text.size() - 1 - suffix] == oldText[oldText.size() - 1 - suffix])
             ++suffix;
+        // A piece of a long line ends where the text up to the limit says: it is kept only
+        // when all of that stayed.
+        auto keptBefore = [&](const Paragraph& paragraph) {
+            auto end = paragraph.start + paragraph.length;
+            return end + 1 <= prefix && (oldText[end] == '\n' || paragraph.start + longestPiece < prefix);
+        };
         std::size_t head = 0;
-        while (head < old.size() && old[head].start + old[head].length + 1 <= prefix)
+        while (head < old.size() && keptBefore(old[head]))
             ++head;
         std::size_t tail = old.size();
         auto keptAfter = [&](const Paragraph& paragraph) {

@@ -51,7 +51,9 @@ private:
     std::size_t paragraphOfOffset(std::size_t offset) const;
     PangoLayout* layoutOf(cairo_t* cr, std::size_t index) const;
 
+    // The text as drawn (valid UTF-8), and the size of the text it was made from.
     std::string m_text;
+    std::size_t m_sourceSize = 0;
     std::uint64_t m_generation = 0;
     std::string m_fontName;
     CGFloat m_fontSize = 0;

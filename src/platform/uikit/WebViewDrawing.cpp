@@ -245,8 +245,19 @@ namespace {
 
     std::shared_ptr<UIImage> renderPage(PopplerDocument* document, int index, CGSize size, int pixelWidth)
     {
-        auto pixelHeight = std::max(1, static_cast<int>(std::lround(pixelWidth * size.height / size.width)));
+        // A page of freak proportions is drawn no taller than a picture may be, and blurred.
+        constexpr double tallest = 8192;
+        auto height = pixelWidth * size.height / size.width;
+        if (height > tallest) {
+            pixelWidth = std::max(1, static_cast<int>(pixelWidth * tallest / height));
+            height = tallest;
+        }
+        auto pixelHeight = std::max(1, static_cast<int>(std::lround(height)));
         auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixelWidth, pixelHeight);
+        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(surface);
+            return nullptr;
+        }
         auto* cr = cairo_create(surface);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_paint(cr);
@@ -283,7 +294,8 @@ namespace {
             if (!page.image || page.pixelWidth != pixelWidth)
                 page = { pixelWidth, renderPage(content.pdf.get(), key, size, pixelWidth) };
             drawing::fillRect(cr, place.insetBy(-0.5, -0.5), UIColor(0, 0, 0, 0.25));
-            drawing::drawImage(cr, *page.image, place);
+            if (page.image)
+                drawing::drawImage(cr, *page.image, place);
             shown[key] = page;
         }
         content.pages = std::move(shown);
