@@ -276,6 +276,21 @@ void UIAlertControllerView::drawRect(CGRect rect)
     });
 }
 
+void UIAlertControllerView::clipToBoxes(cairo_t* cr) const
+{
+    std::vector<cairo_path_t*> paths;
+    for (auto& group : m_groups) {
+        drawing::roundedRectPath(cr, group, cornerRadius);
+        paths.push_back(cairo_copy_path(cr));
+    }
+    cairo_new_path(cr);
+    for (auto* path : paths) {
+        cairo_append_path(cr, path);
+        cairo_path_destroy(path);
+    }
+    cairo_clip(cr);
+}
+
 std::shared_ptr<UIAlertAction> UIAlertControllerView::actionAtPoint(CGPoint point) const
 {
     for (auto& [action, frame] : m_buttons) {

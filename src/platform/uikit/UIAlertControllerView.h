@@ -2,6 +2,7 @@
 
 #include "platform/uikit/UIAlertController.h"
 
+#include <cairo.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ public:
     // The action the Return key chooses: the preferred one, or the only one that is no cancel.
     std::shared_ptr<UIAlertAction> returnAction() const;
     std::shared_ptr<UIAlertAction> cancelAction() const;
+    // Cuts what is drawn next to the alert's boxes, as what the app adds lies in them.
+    void clipToBoxes(cairo_t* cr) const;
 
 private:
     struct Button {

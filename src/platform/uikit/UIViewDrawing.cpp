@@ -5,6 +5,7 @@
 #include "platform/graphics/UIScreen.h"
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/ScreenLayout.h"
+#include "platform/uikit/UIAlertControllerView.h"
 #include "platform/uikit/UIScrollView.h"
 #include "platform/uikit/UITableView.h"
 #include "platform/uikit/UIViewRendering.h"
@@ -402,6 +403,8 @@ void UIRenderer::drawView(UIView& view, cairo_t* cr)
         }
         if (scroll)
             cairo_translate(cr, -scroll->contentOffset().x, -scroll->contentOffset().y);
+        if (auto* alert = dynamic_cast<UIAlertControllerView*>(&view))
+            alert->clipToBoxes(cr);
         // Copied: drawing may make a cell, whose set-up may change the views.
         auto subviews = view.subviews();
         bool table = dynamic_cast<UITableView*>(&view);

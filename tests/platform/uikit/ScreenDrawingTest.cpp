@@ -474,6 +474,11 @@ TEST_F(ScreenDrawingTest, LongGroupedTablesScrollToTheirLastRowAndAlertsHoldWhat
     auto bar = UIProgressView::initWithProgressViewStyle(UIProgressViewStyle::Bar);
     bar->setFrame(CGRectMake(0, alert->view()->frame().size.height - 2.5, alert->view()->frame().size.width, 2.5));
     bar->setProgress(1);
+    auto spinner = UIActivityIndicatorView::initWithActivityIndicatorStyle(UIActivityIndicatorViewStyle::WhiteLarge);
+    spinner->setColor(UIColor::blackColor());
+    spinner->setCenter({ 130.5, 65.5 });
+    spinner->startAnimating();
+    alert->view()->addSubview(spinner);
     sectioned->presentViewController(alert, false);
     alert->view()->addSubview(bar);
     image = shoot("screen-alert-progress");
@@ -481,6 +486,8 @@ TEST_F(ScreenDrawingTest, LongGroupedTablesScrollToTheirLastRowAndAlertsHoldWhat
     auto box = bar->frame();
     EXPECT_EQ(box.size.width, 270) << "as wide as the alert";
     EXPECT_GT(count(*image, CGRectMake(box.origin.x, box.origin.y, 270, 3), blue), 500) << "along the alert's bottom edge";
+    EXPECT_EQ(spinner->frame().origin.x, box.origin.x + 112) << "the spinner placed in the box";
+    EXPECT_GT(count(*image, spinner->frame(), dark), 30) << "and drawn there";
     alert->dismissViewControllerAnimated(false);
     shoot("screen-alert-gone");
     EXPECT_EQ(events, (std::vector<std::string> { "begin", "end" }));
