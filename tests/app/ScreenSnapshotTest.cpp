@@ -164,6 +164,7 @@ TEST_F(ScreenSnapshotTest, RealScreensShowWhatAPersonExpects)
     };
     for (auto& shot : shots) {
         shot.act();
+        settle();
         auto image = driver.render(1);
         image->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / (std::string("real-") + shot.name + ".png")).string());
         for (auto& look : shot.looks) {
