@@ -27,33 +27,36 @@ std::shared_ptr<UIView> UITableViewCell::contentView()
     return m_contentView;
 }
 
+namespace {
+
+    // A cell makes its parts the first time they are asked for, inside its content view.
+    template<typename View>
+    std::shared_ptr<View> madeIn(UIView& parent, std::shared_ptr<View>& part)
+    {
+        if (!part) {
+            part = std::make_shared<View>();
+            parent.addSubview(part);
+        }
+        return part;
+    }
+
+}
+
 std::shared_ptr<UILabel> UITableViewCell::textLabel()
 {
-    if (!m_textLabel) {
-        m_textLabel = std::make_shared<UILabel>();
-        contentView()->addSubview(m_textLabel);
-    }
-    return m_textLabel;
+    return madeIn(*contentView(), m_textLabel);
 }
 
 std::shared_ptr<UILabel> UITableViewCell::detailTextLabel()
 {
     if (m_style == UITableViewCellStyle::Default)
         return nullptr;
-    if (!m_detailTextLabel) {
-        m_detailTextLabel = std::make_shared<UILabel>();
-        contentView()->addSubview(m_detailTextLabel);
-    }
-    return m_detailTextLabel;
+    return madeIn(*contentView(), m_detailTextLabel);
 }
 
 std::shared_ptr<UIImageView> UITableViewCell::imageView()
 {
-    if (!m_imageView) {
-        m_imageView = std::make_shared<UIImageView>();
-        contentView()->addSubview(m_imageView);
-    }
-    return m_imageView;
+    return madeIn(*contentView(), m_imageView);
 }
 
 void UITableViewCell::setSelected(bool selected, bool)
