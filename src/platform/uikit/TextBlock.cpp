@@ -141,7 +141,30 @@ PangoLayout* TextBlock::layoutOf(cairo_t* cr, std::size_t index) const
     auto* layout = createTextLayout(cr, m_text.substr(paragraph.start, paragraph.length), *m_font);
     pango_layout_set_width(layout, static_cast<int>(std::max(1.0, m_width) * PANGO_SCALE));
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    auto start = paragraph.start, end = paragraph.start + paragraph.length;
+    auto link = std::upper_bound(m_links.begin(), m_links.end(), start, [](std::size_t at, const auto& range) { return at < range.second; });
+    if (link != m_links.end() && link->first < end) {
+        auto* attributes = pango_attr_list_new();
+        auto channel = [](CGFloat value) { return static_cast<guint16>(std::lround(std::clamp(value, 0.0, 1.0) * 65535)); };
+        for (; link != m_links.end() && link->first < end; ++link) {
+            auto from = static_cast<guint>(std::max(link->first, start) - start);
+            auto to = static_cast<guint>(std::min(link->second, end) - start);
+            for (auto* attribute : { pango_attr_foreground_new(channel(m_linkTint.red()), channel(m_linkTint.green()), channel(m_linkTint.blue())), pango_attr_underline_new(PANGO_UNDERLINE_SINGLE) }) {
+                attribute->start_index = from;
+                attribute->end_index = to;
+                pango_attr_list_insert(attributes, attribute);
+            }
+        }
+        pango_layout_set_attributes(layout, attributes);
+        pango_attr_list_unref(attributes);
+    }
     return layout;
+}
+
+void TextBlock::setLinks(std::vector<std::pair<std::size_t, std::size_t>> ranges, const UIColor& tint)
+{
+    m_links = std::move(ranges);
+    m_linkTint = tint;
 }
 
 void TextBlock::measure(std::size_t index)

@@ -32,6 +32,8 @@ public:
     std::size_t offsetAtPoint(CGPoint point);
     // The offset one character before or after.
     std::size_t step(std::size_t offset, bool forward) const;
+    // Byte ranges [start, end) of the text, in order, drawn as links: tinted and underlined.
+    void setLinks(std::vector<std::pair<std::size_t, std::size_t>> ranges, const UIColor& tint);
 
 private:
     struct Paragraph {
@@ -62,6 +64,8 @@ private:
     std::vector<Paragraph> m_paragraphs;
     // Where each paragraph starts, then where the last ends.
     std::vector<CGFloat> m_tops;
+    std::vector<std::pair<std::size_t, std::size_t>> m_links;
+    UIColor m_linkTint { 0, 0, 0, 1 };
 };
 
 }

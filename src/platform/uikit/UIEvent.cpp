@@ -413,6 +413,10 @@ void UIEventDispatcher::tap(CGPoint point)
                 textEditing::placeCaret(*text, local);
             return;
         }
+        if (auto web = std::dynamic_pointer_cast<UIWebView>(view)) {
+            drawing::tapWebView(*web, local);
+            return;
+        }
         if (auto knob = std::dynamic_pointer_cast<UISwitch>(view)) {
             knob->flip();
             return;

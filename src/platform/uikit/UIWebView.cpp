@@ -108,11 +108,12 @@ namespace {
         }
         // A page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
-        for (auto& [text, reference] : references.links) {
+        for (std::size_t anchor = 0; anchor < references.links.size(); ++anchor) {
             if (page.links.size() >= UIWebView::maximumLinks)
                 break;
+            auto& [text, reference] = references.links[anchor];
             if (auto url = URLByResolvingReference(reference, base); url && mayLeadTo(*url, filePage))
-                page.links.push_back({ text, *url });
+                page.links.push_back({ text, *url, anchor });
         }
         std::set<std::string> seen;
         for (auto& reference : references.resources) {

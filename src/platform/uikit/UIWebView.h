@@ -51,6 +51,9 @@ public:
     struct Link {
         std::string text;
         NSURL URL;
+        // Which of the page's anchors with an address it is, in document order: how the drawn
+        // page finds the link under a click.
+        std::size_t anchor = 0;
     };
 
     static constexpr std::size_t maximumResources = 256;

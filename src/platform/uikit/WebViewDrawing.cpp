@@ -56,9 +56,48 @@ namespace {
         }
     }
 
+    // Where a link's text stands in the drawn text, and which anchor of the page it is.
+    struct Anchor {
+        std::size_t start = 0;
+        std::size_t end = 0;
+        std::size_t ordinal = 0;
+    };
+
+    bool isLink(const GumboNode* node)
+    {
+        if (node->type != GUMBO_NODE_ELEMENT || node->v.element.tag != GUMBO_TAG_A)
+            return false;
+        auto* href = gumbo_get_attribute(&node->v.element.attributes, "href");
+        return href && *href->value;
+    }
+
+    // The anchors with an address in a part of the page that is not drawn, counted the way the
+    // web view lists the page's links.
+    std::size_t anchorsIn(const GumboNode* root)
+    {
+        std::size_t count = 0;
+        std::vector<const GumboNode*> stack { root };
+        while (!stack.empty()) {
+            auto* node = stack.back();
+            stack.pop_back();
+            if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
+                continue;
+            count += isLink(node);
+            auto& children = node->v.element.children;
+            for (unsigned i = 0; i < children.length; ++i)
+                stack.push_back(static_cast<const GumboNode*>(children.data[i]));
+        }
+        return count;
+    }
+
+    struct PageText {
+        std::string text;
+        std::vector<Anchor> anchors;
+    };
+
     // What a reader sees of the document: its text, white space collapsed except in <pre>,
     // block elements on lines of their own; scripts, styles and the head left out.
-    std::string htmlText(const Bytes& html)
+    PageText htmlText(const Bytes& html)
     {
         GumboOptions options = kGumboDefaultOptions;
         options.max_errors = 0;
@@ -66,24 +105,31 @@ namespace {
         GumboOutput* output = gumbo_parse_with_options(&options, reinterpret_cast<const char*>(html.data()), length);
         if (!output)
             return {};
-        std::string text;
+        PageText page;
+        auto& text = page.text;
         auto newline = [&] {
             while (!text.empty() && text.back() == ' ')
                 text.pop_back();
             if (!text.empty() && text.back() != '\n')
                 text += '\n';
         };
-        // Depth first without recursion; a null entry closes a block element.
+        // Depth first without recursion; a null entry closes a block element, or the anchor it names.
+        constexpr std::size_t noAnchor = SIZE_MAX;
         struct Step {
             const GumboNode* node;
             bool preformatted;
+            std::size_t closes = noAnchor;
         };
+        std::size_t ordinal = 0;
         std::vector<Step> stack { { output->root, false } };
         while (!stack.empty()) {
-            auto [node, preformatted] = stack.back();
+            auto [node, preformatted, closes] = stack.back();
             stack.pop_back();
             if (!node) {
-                newline();
+                if (closes == noAnchor)
+                    newline();
+                else
+                    page.anchors[closes].end = text.size();
                 continue;
             }
             if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
@@ -96,15 +142,23 @@ namespace {
                 }
                 continue;
             }
-            if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT)
+            if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT) {
+                ordinal += anchorsIn(node);
                 continue;
+            }
             if (node->type == GUMBO_NODE_ELEMENT) {
                 auto tag = node->v.element.tag;
-                if (tag == GUMBO_TAG_HEAD || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_TEMPLATE || tag == GUMBO_TAG_NOSCRIPT)
+                if (tag == GUMBO_TAG_HEAD || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_TEMPLATE || tag == GUMBO_TAG_NOSCRIPT) {
+                    ordinal += anchorsIn(node);
                     continue;
+                }
                 if (isBlock(tag)) {
                     newline();
                     stack.push_back({ nullptr, false });
+                }
+                if (isLink(node)) {
+                    page.anchors.push_back({ text.size(), text.size(), ordinal++ });
+                    stack.push_back({ nullptr, false, page.anchors.size() - 1 });
                 }
                 preformatted = preformatted || tag == GUMBO_TAG_PRE;
             }
@@ -115,7 +169,13 @@ namespace {
         gumbo_destroy_output(&options, output);
         while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
             text.pop_back();
-        return text;
+        // Trailing white space taken away may have ended inside the last links.
+        for (auto& anchor : page.anchors) {
+            anchor.end = std::min(anchor.end, text.size());
+            anchor.start = std::min(anchor.start, anchor.end);
+        }
+        std::erase_if(page.anchors, [](const Anchor& anchor) { return anchor.start == anchor.end; });
+        return page;
     }
 
     struct PageImage {
@@ -136,6 +196,7 @@ namespace {
         std::size_t size = 0;
         Kind kind = Kind::Nothing;
         std::string source;
+        std::vector<Anchor> anchors;
         TextBlock text;
         std::shared_ptr<UIImage> picture;
         std::shared_ptr<PopplerDocument> pdf;
@@ -188,7 +249,13 @@ namespace {
             content.picture = UIImage::imageWithData(data);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (mime == "text/html" || mime == "application/xhtml+xml") {
-            content.source = htmlText(data);
+            auto page = htmlText(data);
+            content.source = std::move(page.text);
+            content.anchors = std::move(page.anchors);
+            std::vector<std::pair<std::size_t, std::size_t>> ranges;
+            for (auto& anchor : content.anchors)
+                ranges.emplace_back(anchor.start, anchor.end);
+            content.text.setLinks(std::move(ranges), drawing::defaultTint());
             content.kind = WebContent::Kind::Text;
         } else if (mime.starts_with("text/")) {
             content.source.assign(data.begin(), data.end());
@@ -344,6 +411,31 @@ void UIWebView::drawRect(CGRect rect)
         auto view = std::static_pointer_cast<UIWebView>(weak.lock());
         return view ? drawing::combine(std::hash<const void*> {}(view->documentData().data()), view->documentData().size()) : 0;
     });
+}
+
+bool drawing::tapWebView(UIWebView& view, CGPoint point)
+{
+    auto& content = contentOf(view);
+    if (content.kind != WebContent::Kind::Text || content.anchors.empty())
+        return false;
+    layout(content, view.frame().size.width);
+    CGPoint inText { point.x - textMargin, point.y + content.offset.y - textMargin };
+    auto offset = content.text.offsetAtPoint(inText);
+    // The nearest place in the text: a click beside the line's end, or between lines, is no click on a link.
+    auto caret = content.text.caretRect(offset);
+    if (std::abs(caret.origin.x - inText.x) > 8 || inText.y < caret.origin.y || inText.y > CGRectGetMaxY(caret))
+        return false;
+    auto anchor = std::find_if(content.anchors.begin(), content.anchors.end(), [&](const Anchor& anchor) { return anchor.start <= offset && offset <= anchor.end; });
+    if (anchor == content.anchors.end())
+        return false;
+    for (auto& link : view.links()) {
+        if (link.anchor == anchor->ordinal) {
+            auto chosen = link;
+            view.followLink(chosen);
+            return true;
+        }
+    }
+    return false;
 }
 
 bool drawing::scrollWebView(UIWebView& view, CGFloat, CGFloat dy)

@@ -424,7 +424,9 @@ TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesHTMLTextAndPictures)
     cairo_show_page(cr);
     cairo_destroy(cr);
     cairo_surface_destroy(pdf);
-    std::ofstream(folder / "page.html") << "<html><head><title>T</title><script>x()</script></head><body>" << std::string(3000, 'w') << "<p>end</p></body></html>";
+    std::ofstream(folder / "page.html") << "<html><head><title>T</title><script>x()</script></head><body><template><a href=x>hidden</a></template>"
+                                           "<p>The <a href=\"page.png\">picture</a></p>"
+                                        << std::string(3000, 'w') << "<p>end</p></body></html>";
     filled({ 60, 60 }, { UIColor::blueColor() })->writePNGToFile(folder / "page.png");
 
     auto board = std::make_shared<Board>();
@@ -440,12 +442,20 @@ TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesHTMLTextAndPictures)
     EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), white), 30000) << "the white pages";
     EXPECT_TRUE(gray(image->pixelAt(3, 300))) << "on grey";
     image = open("page.html");
-    EXPECT_GT(count(*image, CGRectMake(8, 72, 360, 200), dark), 2000) << "the body's text, wrapped";
+    EXPECT_GT(count(*image, CGRectMake(8, 92, 360, 200), dark), 2000) << "the body's text, wrapped";
+    EXPECT_GT(count(*image, CGRectMake(40, 72, 60, 20), blue), 50) << "the link in the tint";
     driver.scrollAt({ 100, 300 }, 100000);
     image = shoot("screen-web-html-end");
     EXPECT_GT(count(*image, CGRectMake(8, 400, 100, 267), dark), 20) << "its last line scrolled into view";
-    image = open("page.png");
-    EXPECT_EQ(count(*image, CGRectMake(158, 65, 58, 58), blue), 58 * 58) << "the picture, centred";
+    driver.scrollAt({ 100, 300 }, -100000);
+    driver.tapAt({ 20, 64 + 8 + 9 });
+    driver.tapAt({ 300, 64 + 8 + 9 });
+    driver.drain();
+    EXPECT_EQ(web->request()->URL.lastPathComponent(), "page.html") << "a click beside a link follows nothing";
+    driver.tapAt({ 60, 64 + 8 + 9 });
+    driver.drain();
+    image = shoot("screen-web-page.png");
+    EXPECT_EQ(count(*image, CGRectMake(158, 65, 58, 58), blue), 58 * 58) << "the linked picture, centred";
 }
 
 TEST_F(ScreenDrawingTest, LongGroupedTablesScrollToTheirLastRowAndAlertsHoldWhatTheAppAdds)
