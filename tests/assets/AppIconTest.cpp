@@ -1,7 +1,5 @@
 #include "assets/VeskAssets.h"
 
-#include "platform/graphics/UIScreen.h"
-
 #include "platform/graphics/GraphicsTestSupport.h"
 
 namespace vesk::testing {
@@ -32,16 +30,6 @@ namespace {
         // Layer 8 lies over layer 7 where they overlap; layer 7 alone left of x 322.
         EXPECT_TRUE(hasColor(icon().pixelAt(500, 1), 0.36, 0.85, 0.56));
         EXPECT_TRUE(hasColor(icon().pixelAt(200, 1), 0.224, 0.792, 0.455));
-    }
-
-    TEST(AppIconTest, TheCachedIconIsTheCanvasAtTheScreensScale)
-    {
-        UIScreen::mainScreen().setScale(2);
-        auto image = VeskAssets::imageOfVeskIcon();
-        ASSERT_TRUE(image);
-        EXPECT_EQ(image->pixelWidth(), 2048);
-        EXPECT_EQ(image->pixelAt(2 * 214, 2 * 893), icon().pixelAt(214, 893));
-        EXPECT_TRUE(isTransparent(image->pixelAt(10, 2)));
     }
 
 }

@@ -40,24 +40,5 @@ namespace {
         }
     }
 
-    TEST(IconCacheConcurrencyTest, FreshIconsDrawnOnManyThreadsAreAlike)
-    {
-        auto reference = VeskAssets::imageOfFileIconWithFileFillColor(VeskAssets::pdfColor(), "pdf");
-        auto images = fromManyThreads([] { return VeskAssets::imageOfFileIconWithFileFillColor(VeskAssets::pdfColor(), "pdf"); });
-        for (auto& image : images) {
-            ASSERT_TRUE(image);
-            EXPECT_TRUE(image->hasEqualPixels(*reference));
-        }
-        // Drawing routines straight into each thread's own context.
-        auto pages = fromManyThreads([] {
-            return render({ 40, 51 }, 2, [] {
-                VeskAssets::drawStringsIconWithFileFillColor(VeskAssets::flatRed());
-                VeskAssets::drawZipIcon();
-            });
-        });
-        for (auto& image : pages)
-            EXPECT_TRUE(image->hasEqualPixels(*pages[0]));
-    }
-
 }
 }

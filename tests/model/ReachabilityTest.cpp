@@ -271,18 +271,6 @@ namespace {
         EXPECT_FALSE(onMainThread) << "the blocks run on the monitor's own queue";
     }
 
-    TEST_F(ReachabilityNotifierTest, StoppedMonitorHearsNothing)
-    {
-        int calls = 0;
-        monitor->setReachabilityBlock([&](Reachability&, ReachabilityFlags) { ++calls; });
-        ASSERT_TRUE(monitor->startNotifier());
-        monitor->stopNotifier();
-        target->change(Reach);
-        RunLoop::main().drain();
-        EXPECT_EQ(calls, 0);
-        EXPECT_EQ(notifications, 0);
-    }
-
     TEST_F(ReachabilityNotifierTest, WatchingMonitorKeepsItselfAliveUntilStopped)
     {
         ASSERT_TRUE(monitor->startNotifier());

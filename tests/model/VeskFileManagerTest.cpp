@@ -319,12 +319,8 @@ namespace {
         }));
     }
 
-    TEST_F(VeskFileManagerTest, FolderTestAndPlaceholders)
+    TEST_F(VeskFileManagerTest, PlaceholderNames)
     {
-        EXPECT_TRUE(fm.isDirectoryAtPath(makeFolder("folder")));
-        EXPECT_FALSE(fm.isDirectoryAtPath(makeFile("file.txt")));
-        EXPECT_FALSE(fm.isDirectoryAtPath(at("missing")));
-
         for (const char* path : { "movie.veskDL", "/a/b.mp4.veskDL" })
             EXPECT_TRUE(fm.isVeskDownloadFileAtPath(path)) << path;
         for (const char* path : { "movie.veskdl", "movie.VESKDL", "veskDL", "movie.veskDL.part", "" })

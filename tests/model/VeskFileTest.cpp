@@ -1,7 +1,6 @@
 #include "ModelTestSupport.h"
 
 #include "model/VeskFile.h"
-#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 
 #include <sys/stat.h>
@@ -92,18 +91,6 @@ namespace {
         // A URL without the folder mark is another URL.
         auto unmarked = VeskFile::initWithUrl(NSURL::fileURLWithPath(folder, false));
         EXPECT_FALSE(first->isEqual(unmarked.get()));
-    }
-
-    TEST_F(VeskFileTest, DeleteRemovesAWholeFolder)
-    {
-        std::string folder = makeFolder("full");
-        makeFolder("full/inner");
-        makeFile("full/inner/file", "abc");
-        makeLink("full/link", "/");
-        auto record = VeskFile::initWithPath(folder);
-        EXPECT_TRUE(record->deleteFile());
-        EXPECT_FALSE(platform::NSFileManager::defaultManager().fileExistsAtPath(folder));
-        EXPECT_FALSE(record->deleteFile());
     }
 
     TEST_F(VeskFileTest, ArchivesOnlyTheUrl)

@@ -195,8 +195,11 @@ namespace {
         // The baseline frame header (FF C0) holds the height, then the width.
         for (size_t i = 0; i + 8 < jpeg.size(); ++i) {
             if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
-                jpeg[i + 5] = 0x75, jpeg[i + 6] = 0x30; // 30000
-                jpeg[i + 7] = 0x75, jpeg[i + 8] = 0x30;
+                // 30000 by 30000
+                jpeg[i + 5] = 0x75;
+                jpeg[i + 6] = 0x30;
+                jpeg[i + 7] = 0x75;
+                jpeg[i + 8] = 0x30;
                 break;
             }
         }
