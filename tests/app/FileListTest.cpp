@@ -187,7 +187,8 @@ TEST_F(FileListTest, RowActionsFollowTheKindOfItem)
 
 TEST_F(FileListTest, ToolbarsAndRowActionsCarryOutTheFileOperations)
 {
-    makeFolder("folder/keep"), makeFolder("folder/Sub");
+    makeFolder("folder/keep");
+    makeFolder("folder/Sub");
     for (auto name : { "a.txt", "b.txt", "gone.txt", "keep/inside.txt" })
         makeFile(std::string("folder/") + name);
     ASSERT_EQ(::symlink((folder + "/keep").c_str(), (folder + "/link").c_str()), 0);
@@ -195,15 +196,18 @@ TEST_F(FileListTest, ToolbarsAndRowActionsCarryOutTheFileOperations)
     auto table = list->tableView();
     auto row = [&](const char* name) { return *driver.rowWithText(*table, name); };
     auto select = [&](std::initializer_list<const char*> names) {
-        driver.tapBarButton(*list, "Edit"), driver.drain();
+        driver.tapBarButton(*list, "Edit");
+        driver.drain();
         for (auto name : names)
             driver.tapRow(*table, row(name));
     };
 
-    select({ "a.txt", "b.txt" }), driver.tapBarButton(*list, "Zip");
+    select({ "a.txt", "b.txt" });
+    driver.tapBarButton(*list, "Zip");
     EXPECT_EQ(choose("Zip"), "Zip 2 file(s) | • a.txt\r• b.txt\r | Cancel Zip");
     EXPECT_EQ(ziptest::entryNames(folder + "/Archive.zip"), (std::vector<std::string> { "a.txt", "b.txt" }));
-    select({ "a.txt" }), driver.tapBarButton(*list, "Copy/Move");
+    select({ "a.txt" });
+    driver.tapBarButton(*list, "Copy/Move");
     EXPECT_EQ(choose("Copy"), "Copy/Move | If you select move the file(s) will be deleted after you past it (them) to the new direction. | Cancel Copy Move");
     EXPECT_EQ(list->title(), folder) << "each operation ends the edit mode";
     driver.tapRow(*table, row("Sub"));
@@ -216,26 +220,32 @@ TEST_F(FileListTest, ToolbarsAndRowActionsCarryOutTheFileOperations)
         EXPECT_EQ(CGRectGetMaxY(sub->view()->convertRectToView(driver.alert()->popoverPresentationController().sourceRect(), nullptr)), 667);
         choose(entry);
     }
-    driver.advance(1.0), driver.drain();
+    driver.advance(1.0);
+    driver.drain();
     EXPECT_EQ(rows(*sub), (std::vector<std::string> { "New Directory", "a.txt" }));
     navigation()->popViewControllerAnimated(false);
 
     driver.chooseRowAction(*table, row("b.txt"), "More");
     EXPECT_EQ(choose("Save to bookmarks"), "\"b.txt\" | - | Cancel Share File Copy/Move Save to documents Open as... Zip Rename Save to bookmarks");
-    driver.chooseRowAction(*table, row("b.txt"), "More"), choose("Rename");
+    driver.chooseRowAction(*table, row("b.txt"), "More");
+    choose("Rename");
     driver.typeIntoField(0, "c.txt");
     EXPECT_EQ(choose("Rename"), "Rename \"b.txt\" | Please type in the new name | Cancel Rename");
-    driver.advance(1.0), driver.drain();
+    driver.advance(1.0);
+    driver.drain();
     EXPECT_TRUE(Bookmarks().isInBookmarks(*VeskFile::initWithPath(folder + "/c.txt")));
 
     // Deleting: a link goes without its target, an item gone meanwhile is counted as failed.
-    select({ "link", "gone.txt", "c.txt" }), driver.tapBarButton(*list->editingToolBarItems().back());
+    select({ "link", "gone.txt", "c.txt" });
+    driver.tapBarButton(*list->editingToolBarItems().back());
     EXPECT_EQ(choose("Cancel"), "Delete 3 files | This action can't be reversed | Cancel Delete");
     EXPECT_EQ(list->title(), "3 selected");
-    driver.tapBarButton(*list->editingToolBarItems().back()), ::unlink((folder + "/gone.txt").c_str());
+    driver.tapBarButton(*list->editingToolBarItems().back());
+    ::unlink((folder + "/gone.txt").c_str());
     driver.chooseAlertAction("Delete");
     // Leaving edit mode while the work runs: its end must not switch the screen back.
-    driver.tapBarButton(*list, "Done"), driver.drain();
+    driver.tapBarButton(*list, "Done");
+    driver.drain();
     EXPECT_FALSE(list->isInEditMode());
     EXPECT_EQ(list->title(), folder);
     EXPECT_FALSE(Bookmarks().isInBookmarks(*VeskFile::initWithPath(folder + "/c.txt")));

@@ -51,7 +51,11 @@ protected:
                 seen_.push_back(std::string(notificationTypeName(banner->type())) + ": " + banner->message().value_or(""));
         VeskNotificationManager::reset();
     }
-    void paste(const std::string& folder, const std::string& entry) { utility.addFileOrDir(at(folder), list, CGRectZero), choose(entry); }
+    void paste(const std::string& folder, const std::string& entry)
+    {
+        utility.addFileOrDir(at(folder), list, CGRectZero);
+        choose(entry);
+    }
     Value clipboard(const char* methode, const std::string& name) { return Value(Dictionary { { "methode", Value(methode) }, { "paths", Value(Array { Value(at(name)) }) } }); }
     std::optional<Value> clipboard() { return NSUserDefaults::standardUserDefaults()->objectForKey(hashedDefaultsKey6()); }
 
@@ -66,24 +70,33 @@ protected:
 TEST_F(FileOperationsTest, MoreSheetOffersWhatItemAndScreenAllowAndRenameTakesOnlyAFreePlainName)
 {
     auto documents = makeFolder("home/Documents");
-    put({ documents + "/d.txt", "f/", "a.zip", "a.txt", "taken.txt", "x/" }), Bookmarks().save(file("a.zip"));
+    put({ documents + "/d.txt", "f/", "a.zip", "a.txt", "taken.txt", "x/" });
+    Bookmarks().save(file("a.zip"));
     // "home" holds Documents: saving it would copy a folder into itself.
     const std::tuple<std::string, bool, const char*> cases[] = { { "a.zip", false, "Remove from bookmarks" }, { "a.zip", true, "Save to bookmarks" }, { documents + "/d.txt", true, "Share File" }, { "f", true, "Save to documents" }, { "f", true, "Save to documents" }, { root() + "/home", true, "Save to documents" } };
     for (auto& [name, fromList, choice] : cases) {
         window->setRootViewController(fromList ? list : std::make_shared<UIViewController>());
-        utility.shareFile(driver.topViewController(), CGRectZero, { file(name) }), choose(choice);
+        utility.shareFile(driver.topViewController(), CGRectZero, { file(name) });
+        choose(choice);
     }
     EXPECT_EQ(seen_, (Strings { "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Remove from bookmarks", "Info: \"a.zip\" has been removed from bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Save to bookmarks", "Info: \"a.zip\" has been added to bookmarks", "\"d.txt\" | - | Cancel Share File Copy/Move Open as... Zip Rename Save to bookmarks", "Warning: No App can open \"d.txt\"", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Success: \"f\" has successfully been saved", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"f\" could not be saved", "\"home\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"home\" could not be saved" }));
     EXPECT_EQ(filesBelow(documents), (Strings { "d.txt", "f/" }));
 
     seen_.clear();
-    for (auto choice : { "Text", "Image", "Website" })
-        utility.openAs(list, CGRectZero, file("a.txt")), choose(choice), seen_.push_back(driver.visibleScreen()->storyboardIdentifier()), list->dismissViewControllerAnimated(false);
+    for (auto choice : { "Text", "Image", "Website" }) {
+        utility.openAs(list, CGRectZero, file("a.txt"));
+        choose(choice);
+        seen_.push_back(driver.visibleScreen()->storyboardIdentifier());
+        list->dismissViewControllerAnimated(false);
+    }
     EXPECT_EQ(seen_, (Strings { "Open \"a.txt\"as... | - | Cancel Text Image Website", "text", "Open \"a.txt\"as... | - | Cancel Text Image Website", "image", "Open \"a.txt\"as... | - | Cancel Text Image Website", "web" }));
     for (auto& name : Strings { "", ".", "..", "x/a.txt", "../a.txt", "taken.txt", std::string("a\0b", 3) }) {
-        utility.shareFile(list, CGRectZero, { file("a.txt") }), choose("Rename");
+        utility.shareFile(list, CGRectZero, { file("a.txt") });
+        choose("Rename");
         EXPECT_EQ(driver.alert()->textFields().at(0)->placeholder(), at("a.txt"));
-        driver.typeIntoField(0, name), choose("Rename"), choose("OK");
+        driver.typeIntoField(0, name);
+        choose("Rename");
+        choose("OK");
     }
     EXPECT_EQ(std::count(seen_.begin(), seen_.end(), "Error | There was an error with renaming the file, try another one name... | OK"), 7);
     EXPECT_EQ(filesBelow(dir), (Strings { "a.txt", "a.zip", "f/", "taken.txt", "x/" }));
@@ -93,15 +106,29 @@ TEST_F(FileOperationsTest, ClipboardCopiesPastesAndMovesWithoutEverReplacing)
 {
     put({ "a.txt", "b.txt", "f/c.txt", "to/b.txt", "to2/", "f/New Directory" });
     paste("f", "Add Dirctory");
-    utility.copyCutContent({ file("a.txt") }, list, counted), choose("Copy");
+    utility.copyCutContent({ file("a.txt") }, list, counted);
+    choose("Copy");
     EXPECT_EQ(clipboard(), clipboard("copy", "a.txt"));
-    paste("to", "Past \"a.txt\""), paste("to", "Past \"a.txt\"");
-    for (auto folder : { "to", "" })
-        utility.copyCutContent({ file("a.txt"), file("b.txt"), file("f") }, list), choose("Copy"), paste(folder, "Past 3 item(s)");
-    utility.copyCutContent({ file("f") }, list), choose("Copy"), paste("f", "Past \"f\"");
-    utility.copyCutContent({ file("f") }, list), choose("Move"), paste("f", "Past \"f\""), choose("Move");
+    paste("to", "Past \"a.txt\"");
+    paste("to", "Past \"a.txt\"");
+    for (auto folder : { "to", "" }) {
+        utility.copyCutContent({ file("a.txt"), file("b.txt"), file("f") }, list);
+        choose("Copy");
+        paste(folder, "Past 3 item(s)");
+    }
+    utility.copyCutContent({ file("f") }, list);
+    choose("Copy");
+    paste("f", "Past \"f\"");
+    utility.copyCutContent({ file("f") }, list);
+    choose("Move");
+    paste("f", "Past \"f\"");
+    choose("Move");
     EXPECT_EQ(clipboard(), clipboard("cut", "f")) << "a failed move keeps the entry";
-    Bookmarks().save(file("b.txt")), utility.copyCutContent({ file("b.txt") }, list), choose("Move"), paste("to2", "Past \"b.txt\""), choose("Move");
+    Bookmarks().save(file("b.txt"));
+    utility.copyCutContent({ file("b.txt") }, list);
+    choose("Move");
+    paste("to2", "Past \"b.txt\"");
+    choose("Move");
     EXPECT_EQ(clipboard(), std::nullopt);
     EXPECT_TRUE(Bookmarks().isInBookmarks(*file("to2/b.txt")));
     const std::string copyMove = "Copy/Move | If you select move the file(s) will be deleted after you past it (them) to the new direction. | Cancel Copy Move";
@@ -110,10 +137,16 @@ TEST_F(FileOperationsTest, ClipboardCopiesPastesAndMovesWithoutEverReplacing)
     EXPECT_EQ(filesBelow(dir), (Strings { "a.txt", "f/", "f/New Directory", "f/c.txt", "to/", "to/a.txt", "to/b.txt", "to/f/", "to/f/New Directory", "to/f/c.txt", "to2/", "to2/b.txt" }));
 
     // Root writes everywhere, so the add sheets are built as an ordinary user.
-    put({ "ro/" }), ::chmod(root().c_str(), 0755), ::chmod(at("ro").c_str(), 0555), ::chmod(at("to2").c_str(), 0777), utility.copyCutContent({ file("a.txt") }, list), choose("Copy");
+    put({ "ro/" });
+    ::chmod(root().c_str(), 0755);
+    ::chmod(at("ro").c_str(), 0555);
+    ::chmod(at("to2").c_str(), 0777);
+    utility.copyCutContent({ file("a.txt") }, list);
+    choose("Copy");
     bool isRoot = ::geteuid() == 0;
     ASSERT_TRUE(!isRoot || ::setresuid(65534, 65534, 0) == 0);
-    paste("ro", "Cancel"), paste("to2", "Cancel");
+    paste("ro", "Cancel");
+    paste("to2", "Cancel");
     ASSERT_TRUE(!isRoot || ::setresuid(0, 0, 0) == 0);
     EXPECT_EQ(Strings(seen_.end() - 2, seen_.end()), (Strings { add(""), add("Past \"a.txt\" ") }));
 }
@@ -121,23 +154,30 @@ TEST_F(FileOperationsTest, ClipboardCopiesPastesAndMovesWithoutEverReplacing)
 TEST_F(FileOperationsTest, ZipReplacesTheArchiveWhenCompleteAndUnzipReportsEachEntryAndEveryFailure)
 {
     put({ "a.txt", "b.txt", "Archive.zip", "f/c.txt", "in/1", "in/2", "in/3", "in/4" });
-    utility.zipContent(at("Archive.zip"), { at("a.txt"), at("b.txt"), at("Archive.zip") }, list, CGRectZero, counted), choose("Zip", false);
+    utility.zipContent(at("Archive.zip"), { at("a.txt"), at("b.txt"), at("Archive.zip") }, list, CGRectZero, counted);
+    choose("Zip", false);
     auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(driver.alert()->view()->subviews().at(0));
     EXPECT_TRUE(spinner && spinner->isAnimating() && spinner->center() == CGPointMake(130.5, 65.5));
     choose("");
     EXPECT_EQ(entryNames(at("Archive.zip")), (Strings { "a.txt", "b.txt" }));
-    utility.shareFile(list, CGRectZero, { file("f") }), choose("Zip"), choose("Zip");
-    utility.zipContent(at("f"), { at("a.txt") }, list, CGRectZero, counted), choose("Zip");
+    utility.shareFile(list, CGRectZero, { file("f") });
+    choose("Zip");
+    choose("Zip");
+    utility.zipContent(at("f"), { at("a.txt") }, list, CGRectZero, counted);
+    choose("Zip");
     EXPECT_EQ(seen_, (Strings { "Zip 2 file(s) | • a.txt\r• b.txt\r | Cancel Zip", "Zipping 2 file(s)\"\r\r | This may take some time... |", "callback", "Success: Done zipping \"2\" file(s)", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Zip 1 file(s) | • c.txt\r | Cancel Zip", "Success: Done zipping \"1\" file(s)", "Zip 1 file(s) | • a.txt\r | Cancel Zip", "callback", "Error: Error zipping \"1\" file(s)" }));
     EXPECT_EQ(filesBelow(dir).size(), 10u) << "no temporary file stays";
 
     // Four entries; a broken header at entry k ends the run after k - 1 of them.
-    utility.zipContent(at("four.zip"), { at("in/1"), at("in/2"), at("in/3"), at("in/4") }, list, CGRectZero), choose("Zip");
+    utility.zipContent(at("four.zip"), { at("in/1"), at("in/2"), at("in/3"), at("in/4") }, list, CGRectZero);
+    choose("Zip");
     auto archive = readText(at("four.zip"));
     for (std::size_t broken = 1; broken <= 5; ++broken) { // the four entries are alike in size
         writeText(at("four.zip"), broken < 5 ? std::string(archive).replace((broken - 1) * archive.find("PK\3\4", 1), 1, "X") : archive);
-        put({ "four/" }), writeText(at("four/4"), "kept");
-        utility.openItem(list, file("four.zip"), CGRectZero), choose("Unzip in folder \"four\"", false);
+        put({ "four/" });
+        writeText(at("four/4"), "kept");
+        utility.openItem(list, file("four.zip"), CGRectZero);
+        choose("Unzip in folder \"four\"", false);
         auto alert = driver.alert();
         auto bar = std::dynamic_pointer_cast<UIProgressView>(alert->view()->subviews().at(0));
         choose("");
@@ -147,8 +187,10 @@ TEST_F(FileOperationsTest, ZipReplacesTheArchiveWhenCompleteAndUnzipReportsEachE
         EXPECT_EQ(readText(at("four/4")), broken == 5 ? "x" : "kept");
         EXPECT_EQ(seen_.back(), broken == 5 ? "Success: Succesfully unzipped \"four.zip\"" : "Error: Error unzipping \"four.zip\"");
     }
-    utility.openItem(list, file("four.zip"), CGRectZero), choose("Unzip here");
-    utility.openZip(at("a.txt"), list, CGRectZero), choose("Unzip here");
+    utility.openItem(list, file("four.zip"), CGRectZero);
+    choose("Unzip here");
+    utility.openZip(at("a.txt"), list, CGRectZero);
+    choose("Unzip here");
     EXPECT_EQ(readText(at("4")), "x");
     EXPECT_EQ(Strings(seen_.end() - 6, seen_.end()), (Strings { "Unziping \"four.zip\" |  |", "Success: Succesfully unzipped \"four.zip\"", "Unzip \"four.zip\" | - | Cancel Unzip here Unzip in folder \"four\"", "Success: Succesfully unzipped \"four.zip\"", "Unzip \"a.txt\" | - | Cancel Unzip here Unzip in folder \"a\"", "Error: Error unzipping \"a.txt\"" }));
 }
@@ -157,8 +199,11 @@ TEST_F(FileOperationsTest, LongWorkRunsBesideTheMainLoop)
 {
     for (int i = 0; i < 300; ++i)
         put({ "many/" + std::to_string(i) });
-    utility.copyCutContent({ file("many") }, list), choose("Copy");
-    put({ "to/" }), utility.addFileOrDir(at("to"), list, CGRectZero), choose("Past \"many\"", false);
+    utility.copyCutContent({ file("many") }, list);
+    choose("Copy");
+    put({ "to/" });
+    utility.addFileOrDir(at("to"), list, CGRectZero);
+    choose("Past \"many\"", false);
     // The main queue turns while the copy is provably part-way: some files arrived, not all.
     std::set<long> counts;
     std::function<void()> watch = [&] {
@@ -166,7 +211,8 @@ TEST_F(FileOperationsTest, LongWorkRunsBesideTheMainLoop)
         if (VeskNotificationManager::queue().empty())
             DispatchQueue::main().async(watch);
     };
-    DispatchQueue::main().async(watch), driver.drain();
+    DispatchQueue::main().async(watch);
+    driver.drain();
     EXPECT_TRUE(std::any_of(counts.begin(), counts.end(), [](long copied) { return copied > 0 && copied < 300; }));
 }
 

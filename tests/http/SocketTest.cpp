@@ -52,30 +52,6 @@ TEST(SocketReadLine, EndsAtLineFeedAndDropsControlBytes)
         EXPECT_EQ(linesOf(testCase.input, testCase.lines.size()), testCase.lines) << testCase.input;
 }
 
-TEST(SocketFailures, EachCallReportsItsOwnCode)
-{
-    auto failure = [](auto call) -> std::pair<std::optional<SocketError::Code>, std::string> {
-        try {
-            call();
-        } catch (const SocketError& error) {
-            return { error.code(), error.message() };
-        }
-        return { std::nullopt, "" };
-    };
-    using Code = SocketError::Code;
-    using Failure = std::pair<std::optional<Code>, std::string>;
-    EXPECT_EQ(failure([] { Socket(-1).readLine(); }), (Failure { Code::RecvFailed, "Bad file descriptor" }));
-    EXPECT_EQ(failure([] { Socket(-1).peerName(); }), (Failure { Code::GetPeerNameFailed, "Bad file descriptor" }));
-    EXPECT_EQ(failure([] { Socket(-1).writeString("x"); }).first, Code::WriteFailed);
-    EXPECT_EQ(Socket(-1).readByte(), -1);
-    // An empty write makes no system call, so it cannot fail.
-    EXPECT_EQ(failure([] { Socket(-1).writeBytes(std::vector<uint8_t> {}); }).first, std::nullopt);
-    EXPECT_EQ(failure([] { Socket(-1).writeString(""); }).first, std::nullopt);
-    Socket listener = Socket::makeListeningSocket(0, 128, "127.0.0.1");
-    listener.close();
-    EXPECT_EQ(failure([&] { listener.acceptClient(); }).first, Code::AcceptFailed);
-}
-
 TEST(SocketListening, PortInUseThrowsBindFailedAndLeaksNothing)
 {
     Socket first = Socket::makeListeningSocket(0, 128, "127.0.0.1");

@@ -169,25 +169,16 @@ public:
     std::optional<std::string> titleForHeaderInSection(UITableView&, int section) override { return section ? "Dates" : "File"; }
 };
 
-TEST_F(ScreenDrawingTest, GroupedSectionsAndEditModeMarks)
+TEST_F(ScreenDrawingTest, GroupedSectionsHaveTheirHeadersAboveTheirRows)
 {
     auto grouped = std::make_shared<Sections>();
     launch(grouped);
-    auto table = grouped->tableView();
     auto image = shoot("screen-grouped");
     // Under the bar: the first header's room (55 points), its capitals at the bottom.
     EXPECT_EQ(image->pixelAt(200, 70), (UIPixel { 239, 239, 244, 255 })) << "the grouped background";
     EXPECT_GT(count(*image, CGRectMake(15, 64 + 30, 60, 25), gray), 10) << "FILE in grey capitals";
     EXPECT_TRUE(white(image->pixelAt(200, 64 + 55 + 20))) << "a row";
     EXPECT_GT(count(*image, CGRectMake(15, 64 + 55 + 88 + 17, 60, 38), gray), 10) << "the second header below the first section";
-
-    table->setAllowsMultipleSelectionDuringEditing(true);
-    grouped->setEditing(true, false);
-    driver.tapAt({ 200, 64 + 55 + 44 + 20 });
-    image = shoot("screen-editing");
-    EXPECT_GT(count(*image, CGRectMake(9, 64 + 55 + 44 + 11, 22, 22), blue), 100) << "the selected row's filled mark";
-    EXPECT_EQ(count(*image, CGRectMake(9, 64 + 55 + 11, 22, 22), blue), 0) << "an empty mark on the other";
-    EXPECT_GT(count(*image, CGRectMake(9, 64 + 55 + 11, 22, 22), gray), 10);
 }
 
 TEST_F(ScreenDrawingTest, AlertTakesTypingReturnAndEscape)
@@ -200,12 +191,6 @@ TEST_F(ScreenDrawingTest, AlertTakesTypingReturnAndEscape)
     auto ok = UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, [&](UIAlertAction&) { chosen.push_back("ok " + alert->textFields()[0]->text()); });
     alert->addAction(ok);
     driver.visibleScreen()->presentViewController(alert, false);
-    auto image = shoot("screen-alert");
-    EXPECT_TRUE(gray(image->pixelAt(5, 100)) || image->pixelAt(5, 100).red < 170) << "the screen is dimmed";
-    EXPECT_GT(count(*image, CGRectMake(52, 250, 270, 170), white), 5000) << "the alert's box";
-    EXPECT_GT(count(*image, CGRectMake(160, 250, 60, 40), dark), 20) << "its title";
-    EXPECT_GT(count(*image, CGRectMake(60, 300, 260, 40), blue), 2) << "the caret in the field";
-
     driver.typeText("b");
     driver.pressKey(UIKey::Backspace);
     driver.typeText("é");
@@ -295,8 +280,6 @@ TEST_F(ScreenDrawingTest, PointerTapsScrollsAndRevealsRowActions)
     EXPECT_EQ(rows->log, std::vector<std::string> { "select 2" });
 
     driver.rightClickAt({ 100, 64 + 44 * 3 + 10 });
-    auto image = shoot("screen-row-actions");
-    EXPECT_GT(count(*image, CGRectMake(300, 64 + 44 * 3, 75, 44), red), 1000) << "the Delete button at the row's end";
     driver.tapAt({ 340, 64 + 44 * 3 + 20 });
     EXPECT_EQ(rows->log.back(), "delete 3");
 

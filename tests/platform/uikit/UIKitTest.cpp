@@ -53,21 +53,6 @@ protected:
     UIDriver driver;
 };
 
-TEST_F(UIKitTest, AnimationCompletesAfterItsDurationOnTheFakeClock)
-{
-    auto view = std::make_shared<UIView>(CGRectMake(0, -20, 100, 20));
-    std::vector<bool> finished;
-    UIView::animateWithDuration(
-        0.25, [&] { view->setFrame(CGRectMake(0, 0, 100, 20)); }, [&](bool done) { finished.push_back(done); });
-    EXPECT_EQ(view->frame().origin.y, 0);
-    EXPECT_EQ(view->layer().animationCount(), 1u);
-    driver.advance(0.2);
-    EXPECT_TRUE(finished.empty());
-    driver.advance(0.05);
-    ASSERT_EQ(finished, std::vector<bool> { true });
-    EXPECT_EQ(view->layer().animationCount(), 0u);
-}
-
 TEST_F(UIKitTest, RemovingAnimationsEndsThemUnfinishedOnce)
 {
     auto view = std::make_shared<UIView>();
@@ -87,24 +72,9 @@ TEST_F(UIKitTest, RemovingAnimationsEndsThemUnfinishedOnce)
     EXPECT_TRUE(otherFinished);
 }
 
-TEST_F(UIKitTest, ViewHierarchyMovesAViewBetweenParents)
+TEST_F(UIKitTest, AViewBuiltWithItsSubviewsJoinsAndLeavesTheWindowWithThem)
 {
     auto window = std::make_shared<UIWindow>(CGRectMake(0, 0, 320, 480));
-    auto first = std::make_shared<UIView>();
-    auto second = std::make_shared<UIView>();
-    auto child = std::make_shared<UIView>();
-    window->addSubview(first);
-    window->addSubview(second);
-    first->addSubview(child);
-    second->addSubview(child);
-    EXPECT_TRUE(first->subviews().empty());
-    EXPECT_EQ(child->superview(), second);
-    EXPECT_EQ(child->window(), window);
-    window->bringSubviewToFront(first);
-    EXPECT_EQ(window->subviews().back(), first);
-    child->removeFromSuperview();
-    EXPECT_EQ(child->window(), nullptr);
-
     // A view that builds its subviews while it is being made, as cells do.
     struct Built : UIView {
         Built() { addSubview(part); }
@@ -256,50 +226,6 @@ TEST_F(UIKitTest, TableRowsSelectionAndRowActions)
     EXPECT_TRUE(driver.chooseRowAction(*table, { 0, 0 }, "Info"));
     EXPECT_FALSE(driver.chooseRowAction(*table, { 0, 0 }, "Delete"));
     EXPECT_EQ(fruit->events.back(), "info 0");
-}
-
-TEST_F(UIKitTest, MultipleSelectionWhileEditingTogglesRows)
-{
-    auto fruit = std::make_shared<Fruit>();
-    launchWith(fruit);
-    auto table = fruit->tableView();
-    table->setAllowsMultipleSelectionDuringEditing(true);
-    fruit->setEditing(true, true);
-    EXPECT_TRUE(table->isEditing());
-    EXPECT_TRUE(driver.swipeRow(*table, { 0, 0 }).empty());
-    driver.tapRow(*table, 0);
-    driver.tapRow(*table, 1);
-    driver.tapRow(*table, 0);
-    EXPECT_EQ(fruit->events, (std::vector<std::string> { "select 0", "select 1", "deselect 0" }));
-    EXPECT_EQ(table->indexPathsForSelectedRows(), (std::vector<NSIndexPath> { { 0, 1 } }));
-    EXPECT_TRUE(table->cellForRowAtIndexPath({ 0, 1 })->isSelected());
-    fruit->setEditing(false, true);
-    EXPECT_TRUE(table->indexPathsForSelectedRows().empty());
-}
-
-TEST_F(UIKitTest, ReloadRecyclesCellsThroughTheReusePool)
-{
-    auto fruit = std::make_shared<Fruit>();
-    launchWith(fruit);
-    auto table = fruit->tableView();
-    auto first = table->cellForRowAtIndexPath({ 0, 0 });
-    table->reloadData();
-    auto again = table->cellForRowAtIndexPath({ 0, 2 });
-    EXPECT_EQ(first, again);
-    EXPECT_EQ(again->textLabel()->text(), "cherry");
-    EXPECT_EQ(table->indexPathForCell(*again), (NSIndexPath { 0, 2 }));
-}
-
-TEST_F(UIKitTest, StoryboardMakesScreensByIdentifier)
-{
-    auto& board = UIStoryboard::storyboardWithName("Test");
-    board.registerViewController("fruit", [] { return std::make_shared<Fruit>(); });
-    auto made = board.instantiate<Fruit>("fruit");
-    ASSERT_NE(made, nullptr);
-    EXPECT_EQ(made->storyboardIdentifier(), "fruit");
-    EXPECT_NE(board.instantiate<Fruit>("fruit"), made);
-    EXPECT_EQ(board.instantiate<UINavigationController>("fruit"), nullptr);
-    EXPECT_EQ(board.instantiateViewControllerWithIdentifier("missing"), nullptr);
 }
 
 class LifeCycle : public UIApplicationDelegate {
