@@ -41,6 +41,8 @@ namespace {
         {
             __lsan_enable();
         }
+#else
+        WindowSystemCall() = default;
 #endif
         WindowSystemCall(const WindowSystemCall&) = delete;
         WindowSystemCall& operator=(const WindowSystemCall&) = delete;
