@@ -95,6 +95,8 @@ public:
     void zipContent(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, FinishedCallBack finishedCallBack = {});
     void openZip(const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);
     void addFileOrDir(const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);
+    // The in-app browser for the folder, presented from the screen that showed the add sheet.
+    void openDownloadWebView(const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController);
 
 private:
     template<typename Screen>

@@ -6,6 +6,8 @@
 #include "model/VeskNotificationManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIStoryboard.h"
+#include "screens/VeskDownloadWebController.h"
 
 namespace vesk {
 
@@ -52,7 +54,21 @@ void Utility::addFileOrDir(const std::string& path, const std::shared_ptr<UIView
     sheet->addAction(UIAlertAction::actionWithTitle(localized("Cancel"), UIAlertActionStyle::Cancel, {}));
     sheet->addAction(UIAlertAction::actionWithTitle(localized("Add Dirctory"), UIAlertActionStyle::Default,
         [utility = handlerCopy(), path](UIAlertAction&) { utility->newDirectory(path); }));
+    // Offered here, last, so that the in-app browser can be reached at all.
+    sheet->addAction(UIAlertAction::actionWithTitle(localized("Add from Web"), UIAlertActionStyle::Default,
+        [utility = handlerCopy(), path, presenter = std::weak_ptr(viewController)](UIAlertAction&) { utility->openDownloadWebView(path, presenter.lock()); }));
     presentSheet(sheet, viewController, rect);
+}
+
+void Utility::openDownloadWebView(const std::string& path, const std::shared_ptr<UIViewController>& viewController)
+{
+    if (!viewController)
+        return;
+    auto browser = mainStoryboard().instantiate<VeskDownloadWebController>("downloadWebView");
+    if (!browser)
+        return;
+    browser->setPath(path);
+    viewController->presentViewController(UINavigationController::initWithRootViewController(browser), true);
 }
 
 void Utility::newDirectory(const std::string& folder)

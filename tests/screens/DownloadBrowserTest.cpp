@@ -1,6 +1,8 @@
 #include "app/AppTestSupport.h"
 
 #include "app/AppDelegate.h"
+#include "app/Utility.h"
+#include "app/VeskFileListController.h"
 #include "http/HttpServer.h"
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/uikit/UIStoryboard.h"
@@ -39,12 +41,13 @@ protected:
         AppTest::TearDown();
     }
 
-    // Opens the browser as "Add from Web" does and waits for the start page.
+    // Opens the browser through the add sheet's "Add from Web" and waits for the start page.
     std::shared_ptr<VeskDownloadWebController> open()
     {
-        auto browser = UIStoryboard::storyboardWithName("Main").instantiate<VeskDownloadWebController>("downloadWebView");
-        browser->setPath(root());
-        driver.topViewController()->presentViewController(UINavigationController::initWithRootViewController(browser), true);
+        Utility().addFileOrDir(root(), driver.visible<VeskFileListController>(), CGRectZero);
+        EXPECT_TRUE(driver.chooseAlertAction("Add from Web"));
+        auto browser = driver.visible<VeskDownloadWebController>();
+        EXPECT_EQ(browser->path(), root());
         EXPECT_EQ(browser->title(), "Loading 127.0.0.1...");
         EXPECT_FALSE(browser->downloadableItemsButton()->isEnabled());
         driver.drain();
