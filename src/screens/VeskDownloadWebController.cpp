@@ -78,7 +78,10 @@ void VeskDownloadWebController::setStartPage(std::string address)
 void VeskDownloadWebController::loadView()
 {
     UIViewController::loadView();
-    auto web = std::make_shared<UIWebView>(view()->bounds());
+    // The page starts below the status and navigation bars, where it can be seen and clicked.
+    constexpr CGFloat barBottom = 64;
+    auto bounds = view()->bounds();
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, barBottom, bounds.size.width, std::max<CGFloat>(0, bounds.size.height - barBottom)));
     view()->addSubview(web);
     setWebView(web);
 }
