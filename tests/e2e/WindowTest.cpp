@@ -58,11 +58,20 @@ protected:
             ::_exit(127);
         }
         ::close(pipe[1]);
-        char number[32] = {};
-        auto got = ::read(pipe[0], number, sizeof number - 1);
+        // The number and its newline come in two writes: closing the pipe between them ends Xvfb.
+        std::string number;
+        char c = 0;
+        for (;;) {
+            auto got = ::read(pipe[0], &c, 1);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got != 1 || c == '\n')
+                break;
+            number += c;
+        }
         ::close(pipe[0]);
-        EXPECT_GT(got, 0) << "Xvfb did not start";
-        display = ":" + std::to_string(std::atoi(number));
+        EXPECT_FALSE(number.empty()) << "Xvfb did not start";
+        display = ":" + number;
         ::setenv("DISPLAY", display.c_str(), 1);
         return true;
     }
