@@ -8,6 +8,7 @@
 #include "app/MainStoryboard.h"
 #include "app/VeskFileCell.h"
 #include "app/VeskFileListController.h"
+#include "common/BenchFolders.h"
 #include "model/VeskFile.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/RunLoop.h"
@@ -48,31 +49,10 @@ public:
     }
 };
 
-double residentMegabytes()
-{
-    auto figures = taskMemoryInfo();
-    return figures ? static_cast<double>(figures->residentSize) / 1e6 : 0;
-}
-
 double percentile(std::vector<double> values, double fraction)
 {
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, static_cast<std::size_t>(fraction * values.size()))];
-}
-
-void makeFolder(const std::string& folder)
-{
-    ::mkdir(folder.c_str(), 0755);
-    for (int i = 0; i < fileCount; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/file%06d.txt", i);
-        int fd = ::open((folder + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || ::write(fd, name, 12) != 12) {
-            std::perror("making the folder");
-            std::exit(1);
-        }
-        ::close(fd);
-    }
 }
 
 // Times one drawing of the window into the surface, in milliseconds.
@@ -99,7 +79,7 @@ int main()
     std::string root = pattern;
     std::string folder = root + "/files";
     ::setenv("VESK_HOME", (root + "/home").c_str(), 1);
-    makeFolder(folder);
+    bench::makeFolder(folder, fileCount);
     // The clock stands still: the folder watcher's re-listing each second is the list's own
     // cost (bench/filelist), not the drawing's.
     RunLoop::main().useFakeClock();
@@ -109,7 +89,7 @@ int main()
     auto bounds = UIScreen::mainScreen().bounds();
     auto scale = UIScreen::mainScreen().scale();
     auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, int(bounds.size.width * scale), int(bounds.size.height * scale));
-    double before = residentMegabytes();
+    double before = bench::residentMegabytes();
 
     auto list = UIStoryboard::storyboardWithName("Main").instantiate<VeskFileListController>("fileList");
     list->setFile(VeskFile::initWithPath(folder));
@@ -151,7 +131,7 @@ int main()
         // The icons of the new rows arrive between frames, as in the window.
         RunLoop::main().drain();
     }
-    double growth = residentMegabytes() - before;
+    double growth = bench::residentMegabytes() - before;
     auto rowsInView = int((bounds.size.height - 64 - 44) / 52) + 2;
     std::printf("full redraw: median %.2f ms, p99 %.2f ms (target p99 < 8 ms)\n", percentile(full, 0.5), percentile(full, 0.99));
     std::printf("one-row scroll step: median %.2f ms, p99 %.2f ms\n", percentile(step, 0.5), percentile(step, 0.99));

@@ -7,6 +7,7 @@
 #include "app/MainStoryboard.h"
 #include "app/VeskFileCell.h"
 #include "app/VeskFileListController.h"
+#include "common/BenchFolders.h"
 #include "model/VeskFile.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/RunLoop.h"
@@ -45,27 +46,6 @@ double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-double residentMegabytes()
-{
-    auto figures = taskMemoryInfo();
-    return figures ? static_cast<double>(figures->residentSize) / 1e6 : 0;
-}
-
-void makeFolder(const std::string& folder)
-{
-    ::mkdir(folder.c_str(), 0755);
-    for (int i = 0; i < fileCount; ++i) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/file%06d.txt", i);
-        int fd = ::open((folder + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || ::write(fd, name, 12) != 12) {
-            std::perror("making the folder");
-            std::exit(1);
-        }
-        ::close(fd);
-    }
 }
 
 double lsLa(const std::string& folder)
@@ -127,7 +107,7 @@ int main()
     std::string folder = root + "/files";
     ::setenv("VESK_HOME", (root + "/home").c_str(), 1);
     ::setenv("LC_ALL", "C", 1); // ls at its fastest: plain byte order, no locale collation
-    makeFolder(folder);
+    bench::makeFolder(folder, fileCount);
     registerMainStoryboard();
     int cellsMade = 0;
     UITableView::registerPrototypeCell("fileCell", [&](const std::string& identifier) {
@@ -142,11 +122,11 @@ int main()
     int firstCells = 0;
     for (int run = 0; run < runs; ++run) {
         std::shared_ptr<VeskFileListController> list;
-        double before = residentMegabytes();
+        double before = bench::residentMegabytes();
         cellsMade = 0;
         ours.push_back(openList(folder, list));
         if (run == 0) {
-            growth = residentMegabytes() - before;
+            growth = bench::residentMegabytes() - before;
             firstCells = cellsMade;
         }
         list.reset();

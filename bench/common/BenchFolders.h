@@ -1,0 +1,39 @@
+#pragma once
+
+// What the file-list benchmarks share: a folder of many small files, and the
+// process's resident memory.
+
+#include "platform/system/MemoryInfo.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vesk::bench {
+
+inline double residentMegabytes()
+{
+    auto figures = platform::taskMemoryInfo();
+    return figures ? static_cast<double>(figures->residentSize) / 1e6 : 0;
+}
+
+// Files "file000000.txt" upwards, each holding its own name; ends the program when it can't.
+inline void makeFolder(const std::string& folder, int count)
+{
+    ::mkdir(folder.c_str(), 0755);
+    for (int i = 0; i < count; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/file%06d.txt", i);
+        int fd = ::open((folder + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::write(fd, name, 12) != 12) {
+            std::perror("making the folder");
+            std::exit(1);
+        }
+        ::close(fd);
+    }
+}
+
+}
