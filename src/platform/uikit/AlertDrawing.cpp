@@ -80,6 +80,7 @@ bool UIAlertControllerView::isPopover() const
 void UIAlertControllerView::layoutSubviews()
 {
     m_groups.clear();
+    m_arrow.clear();
     m_buttons.clear();
     auto controller = m_controller.lock();
     if (!controller)
@@ -149,6 +150,13 @@ void UIAlertControllerView::layoutSubviews()
         if (y < sheetMargin)
             y = std::max(sheetMargin, (size.height - height) / 2);
         box = CGRectMake(x, y, width, height);
+        // The arrow comes out of the edge that faces the anchor, as far along as the corners allow.
+        constexpr CGFloat arrowHalf = 9;
+        auto tipX = std::clamp(anchor.origin.x + anchor.size.width / 2, x + cornerRadius + arrowHalf, x + width - cornerRadius - arrowHalf);
+        if (y >= CGRectGetMaxY(anchor))
+            m_arrow = { { tipX - arrowHalf, y }, { tipX, y - 8 }, { tipX + arrowHalf, y } };
+        else if (y + height <= anchor.origin.y)
+            m_arrow = { { tipX - arrowHalf, y + height }, { tipX, y + height + 8 }, { tipX + arrowHalf, y + height } };
     } else if (sheet) {
         box = CGRectMake(sheetMargin, size.height - sheetMargin - cancelHeight - height, width, height);
     } else {
@@ -231,6 +239,13 @@ void UIAlertControllerView::drawRect(CGRect rect)
     for (auto& group : m_groups) {
         drawing::roundedRectPath(cr, group, cornerRadius);
         drawing::setColor(cr, rgb(248, 248, 248));
+        cairo_fill(cr);
+    }
+    if (!m_arrow.empty()) {
+        cairo_move_to(cr, m_arrow[0].x, m_arrow[0].y);
+        for (auto& point : m_arrow)
+            cairo_line_to(cr, point.x, point.y);
+        cairo_close_path(cr);
         cairo_fill(cr);
     }
     auto gray = drawing::secondaryTextColor();

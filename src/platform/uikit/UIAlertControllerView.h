@@ -46,6 +46,8 @@ private:
     std::weak_ptr<UIAlertController> m_controller;
     std::vector<Placed> m_placed;
     std::vector<CGRect> m_groups;
+    // A popover's arrow toward its anchor: base, tip, base; empty when there is none.
+    std::vector<CGPoint> m_arrow;
     std::vector<Button> m_buttons;
     CGRect m_titleFrame {};
     CGRect m_messageFrame {};

@@ -250,6 +250,8 @@ TEST_F(ScreenDrawingTest, OnAPadSheetsAreCentredAndActionSheetsPointAtTheirItem)
     image = shoot("screen-pad-popover");
     // Below the item at the bar's right end, without a cancel button.
     EXPECT_GT(count(*image, CGRectMake(440, 72, 318, 50), blue), 20) << "New Folder under the + item";
+    auto item = rows->navigationController()->navigationBar()->convertRectToView(add->frame(), nullptr);
+    EXPECT_TRUE(white(image->pixelAt(int(CGRectGetMidX(item)), int(CGRectGetMaxY(item)) + 6))) << "its arrow pointing at the item";
     EXPECT_EQ(count(*image, CGRectMake(0, 130, 768, 894), blue), 0) << "no Cancel button";
     driver.tapAt({ 100, 600 });
     EXPECT_EQ(chosen, std::vector<std::string> { "cancel" }) << "a tap outside the popover cancels";
