@@ -202,6 +202,8 @@ public:
     int64_t headDue { noDeadline };
     int64_t bodyDue { noDeadline };
     bool inEpollSet { false };
+    // The epoll set of the group of threads that serves it.
+    int epoll { -1 };
 
     bool keepAlive { false };
     bool lingerAfterWrite { false };
@@ -337,9 +339,26 @@ HttpServer::Connection::Flush HttpServer::Connection::flush(int& error, bool& pr
 }
 
 struct HttpServer::Run {
+    // A group of threads with an epoll set of its own: the connections are spread over the
+    // groups, so re-arming a connection contends only with the group's few threads, and a
+    // group whose threads are all busy gets one more of its own.
+    struct Shard {
+        int epoll { -1 };
+        size_t threadCount { 0 };
+        size_t baseThreads { 2 };
+        std::atomic<int> waiting { 0 };
+        std::atomic<int> serving { 0 };
+        std::atomic<uint64_t> served { 0 };
+        std::atomic<bool> stallNoticed { false };
+        // The housekeeper's own: when it looks again, and what had been served by then.
+        std::optional<Clock::time_point> stallCheck;
+        uint64_t servedBefore { 0 };
+    };
+
     HttpLimits limits;
     size_t maxConnections { 0 };
-    int epoll { -1 };
+    std::vector<std::unique_ptr<Shard>> shards;
+    std::atomic<size_t> nextShard { 0 };
     int wake { -1 };
     std::atomic<bool> stopping { false };
     std::atomic<size_t> connections { 0 };
@@ -353,23 +372,22 @@ struct HttpServer::Run {
     std::mutex threadsLock;
     std::list<std::thread> threads;
     std::vector<std::thread::id> finished;
+    // Of all groups.
     size_t threadCount { 0 };
     size_t baseThreads { 2 };
-    std::atomic<int> waiting { 0 };
-    std::atomic<int> serving { 0 };
-    std::atomic<uint64_t> served { 0 };
 
     // Deadlines, the resting listener, and one more thread when the others are all busy.
     std::thread housekeeper;
     std::mutex houseLock;
     std::condition_variable houseWake;
-    std::atomic<bool> stallNoticed { false };
     std::chrono::milliseconds sweepInterval { 1000 };
 
     ~Run()
     {
-        if (epoll >= 0)
-            ::close(epoll);
+        for (auto& shard : shards) {
+            if (shard->epoll >= 0)
+                ::close(shard->epoll);
+        }
         if (wake >= 0)
             ::close(wake);
     }
@@ -382,18 +400,25 @@ struct HttpServer::Run {
         event.data.ptr = &connection;
         std::lock_guard lock(connection.handoff);
         connection.claimed = false;
-        if (::epoll_ctl(epoll, operation, connection.socket.descriptor(), &event) == 0)
+        if (::epoll_ctl(connection.epoll, operation, connection.socket.descriptor(), &event) == 0)
             return true;
         connection.claimed = true;
         return false;
     }
 
-    void armListener(const Socket& listener)
+    // Every group's set holds the listener, so that every group takes new clients; a thread
+    // that took one arms its own group's again.
+    void armListener(const Socket& listener, int epoll)
     {
         epoll_event event {};
         event.events = EPOLLIN | EPOLLONESHOT;
         event.data.ptr = &listenerTag;
         ::epoll_ctl(epoll, EPOLL_CTL_MOD, listener.descriptor(), &event);
+    }
+    void armListenerEverywhere(const Socket& listener)
+    {
+        for (auto& shard : shards)
+            armListener(listener, shard->epoll);
     }
 
     void rest()
@@ -402,11 +427,19 @@ struct HttpServer::Run {
         listenerResting = true;
     }
 
-    // A thread goes into a handler; when no other waits for events, the housekeeper looks again shortly.
+    // The group of the thread that runs this; every thread of a run serves in one group.
+    static inline thread_local Shard* currentShard = nullptr;
+
+    // The epoll set for a new connection: the groups take them in turn.
+    int nextEpoll() { return shards[nextShard.fetch_add(1) % shards.size()]->epoll; }
+
+    // A thread goes into a handler; when no other of its group waits for events, the
+    // housekeeper looks again shortly.
     void noteServing()
     {
-        serving.fetch_add(1);
-        if (waiting.load() == 0 && !stallNoticed.exchange(true)) {
+        auto& shard = *currentShard;
+        shard.serving.fetch_add(1);
+        if (shard.waiting.load() == 0 && !shard.stallNoticed.exchange(true)) {
             {
                 std::lock_guard lock(houseLock);
             }
@@ -484,28 +517,41 @@ void HttpServer::start(uint16_t port, const std::string& address)
         : descriptors > 2 * descriptorReserve     ? descriptors - descriptorReserve
                                                   : descriptors / 2;
     Socket listener = Socket::makeListeningSocket(port, 128, address);
-    run->epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    size_t baseThreads = std::clamp<size_t>(std::thread::hardware_concurrency(), 2, std::max<size_t>(2, m_limits.maxWorkers));
+    // Two threads a group, so that one busy handler never leaves a group without a waiter.
+    size_t groups = std::max<size_t>(1, baseThreads / 2);
     run->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    epoll_event wakeEvent {};
-    wakeEvent.events = EPOLLIN;
-    wakeEvent.data.ptr = &run->wakeTag;
+    bool made = run->wake >= 0;
+    for (size_t index = 0; index < groups; ++index) {
+        auto shard = std::make_unique<Run::Shard>();
+        shard->baseThreads = baseThreads / groups + (index < baseThreads % groups ? 1 : 0);
+        shard->epoll = ::epoll_create1(EPOLL_CLOEXEC);
+        epoll_event wakeEvent {};
+        wakeEvent.events = EPOLLIN;
+        wakeEvent.data.ptr = &run->wakeTag;
+        made = made && shard->epoll >= 0 && ::epoll_ctl(shard->epoll, EPOLL_CTL_ADD, run->wake, &wakeEvent) == 0;
+        run->shards.push_back(std::move(shard));
+    }
     epoll_event listenEvent {};
     listenEvent.events = EPOLLIN | EPOLLONESHOT;
     listenEvent.data.ptr = &run->listenerTag;
-    if (run->epoll < 0 || run->wake < 0 || ::fcntl(listener.descriptor(), F_SETFL, O_NONBLOCK) != 0
-        || ::epoll_ctl(run->epoll, EPOLL_CTL_ADD, run->wake, &wakeEvent) != 0
-        || ::epoll_ctl(run->epoll, EPOLL_CTL_ADD, listener.descriptor(), &listenEvent) != 0) {
+    made = made && ::fcntl(listener.descriptor(), F_SETFL, O_NONBLOCK) == 0;
+    for (auto& shard : run->shards)
+        made = made && ::epoll_ctl(shard->epoll, EPOLL_CTL_ADD, listener.descriptor(), &listenEvent) == 0;
+    if (!made) {
         int error = errno;
         listener.close();
         throw SocketError(SocketError::Code::SocketCreationFailed, SocketError::errnoMessage(error));
     }
     auto shortest = std::min({ m_limits.headerTimeout, m_limits.idleTimeout, m_limits.bodyTimeout, m_limits.sendTimeout });
     run->sweepInterval = std::clamp(shortest / 4, std::chrono::milliseconds(5), std::chrono::milliseconds(1000));
-    run->baseThreads = std::clamp<size_t>(std::thread::hardware_concurrency(), 2, std::max<size_t>(2, m_limits.maxWorkers));
+    run->baseThreads = baseThreads;
     listenSocket = listener;
     m_run = std::move(run);
-    for (size_t index = 0; index < m_run->baseThreads; ++index)
-        addThread(*m_run);
+    for (size_t group = 0; group < m_run->shards.size(); ++group) {
+        for (size_t index = 0; index < m_run->shards[group]->baseThreads; ++index)
+            addThread(*m_run, group);
+    }
     m_run->housekeeper = std::thread([this, &run = *m_run] { keepHouse(run); });
 }
 
@@ -559,8 +605,9 @@ void HttpServer::stopLocked()
     m_run.reset();
 }
 
-void HttpServer::addThread(Run& run)
+void HttpServer::addThread(Run& run, size_t group)
 {
+    auto& shard = *run.shards[group];
     std::lock_guard lock(run.threadsLock);
     // Threads that left for want of work are joined here, so their number stays small.
     for (auto id : run.finished) {
@@ -574,25 +621,29 @@ void HttpServer::addThread(Run& run)
     if (run.threadCount >= std::max(run.baseThreads, run.limits.maxWorkers) || run.stopping)
         return;
     try {
-        run.threads.emplace_back([this, &run] { serveEvents(run); });
+        run.threads.emplace_back([this, &run, group] { serveEvents(run, group); });
         ++run.threadCount;
+        ++shard.threadCount;
     } catch (const std::system_error&) {
     }
 }
 
-void HttpServer::serveEvents(Run& run)
+void HttpServer::serveEvents(Run& run, size_t group)
 {
+    auto& shard = *run.shards[group];
+    Run::currentShard = &shard;
     epoll_event event {};
     for (;;) {
-        run.waiting.fetch_add(1);
-        int count = ::epoll_wait(run.epoll, &event, 1, spareThreadIdleMilliseconds);
-        run.waiting.fetch_sub(1);
+        shard.waiting.fetch_add(1);
+        int count = ::epoll_wait(shard.epoll, &event, 1, spareThreadIdleMilliseconds);
+        shard.waiting.fetch_sub(1);
         if (run.stopping)
             return;
         if (count == 0) {
             std::lock_guard lock(run.threadsLock);
-            if (run.threadCount > run.baseThreads) {
+            if (shard.threadCount > shard.baseThreads) {
                 --run.threadCount;
+                --shard.threadCount;
                 run.finished.push_back(std::this_thread::get_id());
                 return;
             }
@@ -611,26 +662,34 @@ void HttpServer::keepHouse(Run& run)
 {
     std::unique_lock lock(run.houseLock);
     auto nextSweep = Clock::now() + run.sweepInterval;
-    std::optional<Clock::time_point> stallCheck;
-    uint64_t servedBefore = 0;
+    auto noticedUnchecked = [&run] {
+        return std::any_of(run.shards.begin(), run.shards.end(), [](auto& shard) { return shard->stallNoticed && !shard->stallCheck; });
+    };
     while (!run.stopping) {
-        auto until = stallCheck ? std::min(*stallCheck, nextSweep) : nextSweep;
-        run.houseWake.wait_until(lock, until, [&] { return run.stopping || (run.stallNoticed && !stallCheck); });
+        auto until = nextSweep;
+        for (auto& shard : run.shards) {
+            if (shard->stallCheck)
+                until = std::min(until, *shard->stallCheck);
+        }
+        run.houseWake.wait_until(lock, until, [&] { return run.stopping || noticedUnchecked(); });
         if (run.stopping)
             break;
         auto now = Clock::now();
-        if (run.stallNoticed && !stallCheck) {
-            stallCheck = now + stallTime;
-            servedBefore = run.served;
-        }
-        if (stallCheck && now >= *stallCheck) {
-            stallCheck.reset();
-            run.stallNoticed = false;
-            // Stalled: no thread waits for events, and none has finished a request meanwhile.
-            if (run.waiting == 0 && run.serving > 0 && run.served == servedBefore) {
-                lock.unlock();
-                addThread(run);
-                lock.lock();
+        for (size_t group = 0; group < run.shards.size(); ++group) {
+            auto& shard = run.shards[group];
+            if (shard->stallNoticed && !shard->stallCheck) {
+                shard->stallCheck = now + stallTime;
+                shard->servedBefore = shard->served;
+            }
+            if (shard->stallCheck && now >= *shard->stallCheck) {
+                shard->stallCheck.reset();
+                shard->stallNoticed = false;
+                // Stalled: no thread of the group waits for events, and none has finished a request meanwhile.
+                if (shard->waiting == 0 && shard->serving > 0 && shard->served == shard->servedBefore) {
+                    lock.unlock();
+                    addThread(run, group);
+                    lock.lock();
+                }
             }
         }
         if (now < nextSweep)
@@ -647,7 +706,7 @@ void HttpServer::keepHouse(Run& run)
         }
         if (run.listenerResting && now - Clock::time_point(Clock::duration(run.restingSince.load())) >= restTime
             && run.listenerResting.exchange(false))
-            run.armListener(listenSocket);
+            run.armListenerEverywhere(listenSocket);
         lock.lock();
     }
 }
@@ -658,8 +717,10 @@ void HttpServer::acceptClients(Run& run)
         // At the cap the listener rests: clients wait in the backlog until a connection ends.
         if (run.connections >= run.maxConnections) {
             run.rest();
-            if (run.connections < run.maxConnections && run.listenerResting.exchange(false))
+            if (run.connections < run.maxConnections && run.listenerResting.exchange(false)) {
+                run.armListenerEverywhere(listenSocket);
                 continue;
+            }
             return;
         }
         sockaddr_storage peer {};
@@ -669,19 +730,20 @@ void HttpServer::acceptClients(Run& run)
             if (isTransientAcceptError(errno))
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
-                run.armListener(listenSocket);
+                run.armListener(listenSocket, Run::currentShard->epoll);
             // Out of descriptors or memory: the listener rests and tries again shortly.
             else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
                 run.rest();
             return;
         }
         // Other threads take the next clients while this one reads what the new one sent.
-        run.armListener(listenSocket);
+        run.armListener(listenSocket, Run::currentShard->epoll);
         int one = 1;
         // Keep-alive clients would otherwise wait on delayed acknowledgements.
         ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto made = std::make_unique<Connection>(descriptor, numericHost(peer, length), run.limits);
         Connection& connection = *made;
+        connection.epoll = run.nextEpoll();
         connection.claimed = true;
         // The first request's head is due from the connection's start.
         connection.headDue = fromNow(run.limits.headerTimeout);
@@ -796,8 +858,8 @@ void HttpServer::serve(Run& run, Connection& connection, HttpRequest request)
         } catch (...) {
             std::fprintf(stderr, "Handler failed\n");
         }
-        run.serving.fetch_sub(1);
-        run.served.fetch_add(1);
+        Run::currentShard->serving.fetch_sub(1);
+        Run::currentShard->served.fetch_add(1);
         if (!response) {
             close(run, connection);
             return;
@@ -927,7 +989,7 @@ void HttpServer::close(Run& run, Connection& connection)
     ::close(connection.socket.descriptor());
     --run.connections;
     if (run.listenerResting && run.listenerResting.exchange(false))
-        run.armListener(listenSocket);
+        run.armListenerEverywhere(listenSocket);
 }
 
 HttpResponse HttpServer::respond(HttpRequest& request)

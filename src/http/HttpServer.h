@@ -69,8 +69,9 @@ private:
     struct Run;
 
     void stopLocked();
-    void addThread(Run& run);
-    void serveEvents(Run& run);
+    // Threads serve in groups, each with an epoll set of its own.
+    void addThread(Run& run, size_t group);
+    void serveEvents(Run& run, size_t group);
     void keepHouse(Run& run);
     void acceptClients(Run& run);
     void handleEvent(Run& run, Connection& connection);
