@@ -419,15 +419,7 @@ bool UITableView::layoutPass()
     if (m_contentOffset.y > lowest)
         m_contentOffset.y = lowest;
     auto range = laidOutRange();
-    for (auto it = m_cells.begin(); it != m_cells.end();) {
-        if (range.contains(it->first)) {
-            ++it;
-            continue;
-        }
-        auto cell = it->second;
-        it = m_cells.erase(it);
-        recycle(cell);
-    }
+    recycleOutside(range);
     for (int section = range.first.section; section <= range.last.section; ++section) {
         int first = section == range.first.section ? range.first.row : 0;
         int last = section == range.last.section ? range.last.row : numberOfRowsInSection(section) - 1;
@@ -438,6 +430,19 @@ bool UITableView::layoutPass()
     }
     m_needsLayout = false;
     return true;
+}
+
+void UITableView::recycleOutside(const RowRange& range)
+{
+    for (auto it = m_cells.begin(); it != m_cells.end();) {
+        if (range.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        auto cell = it->second;
+        it = m_cells.erase(it);
+        recycle(cell);
+    }
 }
 
 void UITableView::layoutRowsIfNeeded()
@@ -455,16 +460,7 @@ std::shared_ptr<UITableViewCell> UITableView::cellForRowAtIndexPath(const NSInde
         if (auto it = m_cells.find(indexPath); it != m_cells.end())
             return it->second;
         // A row out of view: its cell is made now and kept only until the next such request.
-        auto range = laidOutRange();
-        for (auto it = m_cells.begin(); it != m_cells.end();) {
-            if (range.contains(it->first)) {
-                ++it;
-                continue;
-            }
-            auto cell = it->second;
-            it = m_cells.erase(it);
-            recycle(cell);
-        }
+        recycleOutside(laidOutRange());
         if (auto cell = makeCell(indexPath))
             return cell;
     }

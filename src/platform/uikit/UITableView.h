@@ -282,6 +282,8 @@ private:
     // None when the data source reloaded while it made the cell.
     std::shared_ptr<UITableViewCell> makeCell(const NSIndexPath& indexPath);
     void recycle(const std::shared_ptr<UITableViewCell>& cell);
+    // Gives back the cells of rows outside the range.
+    void recycleOutside(const RowRange& range);
     void recycleCells();
     void setCellSelected(const NSIndexPath& indexPath, bool selected);
     void shiftSelection(int section, int fromRow, int by);
