@@ -1,7 +1,7 @@
 #pragma once
 
-// What the file-list benchmarks share: a folder of many small files, and the
-// process's resident memory.
+// What the file-list benchmarks share: a scratch root that is the app's home, a folder
+// of many small files, and the process's resident memory.
 
 #include "platform/system/MemoryInfo.h"
 
@@ -13,6 +13,19 @@
 #include <unistd.h>
 
 namespace vesk::bench {
+
+// A fresh folder under /tmp named after the benchmark, its "home" the app's home; ends the
+// program when it can't be made.
+inline std::string makeScratchRoot(const std::string& name)
+{
+    std::string pattern = "/tmp/vesk-" + name + "-XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    ::setenv("VESK_HOME", (pattern + "/home").c_str(), 1);
+    return pattern;
+}
 
 inline double residentMegabytes()
 {

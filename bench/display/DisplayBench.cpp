@@ -71,14 +71,8 @@ double draw(UIWindow& window, cairo_surface_t* surface, CGFloat scale)
 
 int main()
 {
-    char pattern[] = "/tmp/vesk-display-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    std::string root = pattern;
+    std::string root = bench::makeScratchRoot("display-bench");
     std::string folder = root + "/files";
-    ::setenv("VESK_HOME", (root + "/home").c_str(), 1);
     bench::makeFolder(folder, fileCount);
     // The clock stands still: the folder watcher's re-listing each second is the list's own
     // cost (bench/filelist), not the drawing's.

@@ -98,14 +98,8 @@ double openList(const std::string& folder, std::shared_ptr<VeskFileListControlle
 
 int main()
 {
-    char pattern[] = "/tmp/vesk-filelist-bench-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    std::string root = pattern;
+    std::string root = bench::makeScratchRoot("filelist-bench");
     std::string folder = root + "/files";
-    ::setenv("VESK_HOME", (root + "/home").c_str(), 1);
     ::setenv("LC_ALL", "C", 1); // ls at its fastest: plain byte order, no locale collation
     bench::makeFolder(folder, fileCount);
     registerMainStoryboard();
