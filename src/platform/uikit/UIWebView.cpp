@@ -15,6 +15,7 @@ struct UIWebView::PageLoad {
     Bytes data;
     std::vector<Resource> resources;
     std::vector<Link> links;
+    HTMLText text;
 };
 
 namespace {
@@ -90,6 +91,68 @@ namespace {
         return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
     }
 
+    bool isBlock(GumboTag tag)
+    {
+        switch (tag) {
+        case GUMBO_TAG_P:
+        case GUMBO_TAG_DIV:
+        case GUMBO_TAG_BR:
+        case GUMBO_TAG_LI:
+        case GUMBO_TAG_UL:
+        case GUMBO_TAG_OL:
+        case GUMBO_TAG_DL:
+        case GUMBO_TAG_DT:
+        case GUMBO_TAG_DD:
+        case GUMBO_TAG_H1:
+        case GUMBO_TAG_H2:
+        case GUMBO_TAG_H3:
+        case GUMBO_TAG_H4:
+        case GUMBO_TAG_H5:
+        case GUMBO_TAG_H6:
+        case GUMBO_TAG_TR:
+        case GUMBO_TAG_TABLE:
+        case GUMBO_TAG_PRE:
+        case GUMBO_TAG_BLOCKQUOTE:
+        case GUMBO_TAG_HR:
+        case GUMBO_TAG_SECTION:
+        case GUMBO_TAG_ARTICLE:
+        case GUMBO_TAG_HEADER:
+        case GUMBO_TAG_FOOTER:
+        case GUMBO_TAG_NAV:
+        case GUMBO_TAG_FORM:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    bool isLink(const GumboNode* node)
+    {
+        if (node->type != GUMBO_NODE_ELEMENT || node->v.element.tag != GUMBO_TAG_A)
+            return false;
+        auto* href = gumbo_get_attribute(&node->v.element.attributes, "href");
+        return href && *href->value;
+    }
+
+    // The anchors with an address in a part of the page that is not drawn, counted the way the
+    // web view lists the page's links.
+    std::size_t anchorsIn(const GumboNode* root)
+    {
+        std::size_t count = 0;
+        std::vector<const GumboNode*> stack { root };
+        while (!stack.empty()) {
+            auto* node = stack.back();
+            stack.pop_back();
+            if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
+                continue;
+            count += isLink(node);
+            auto& children = node->v.element.children;
+            for (unsigned i = 0; i < children.length; ++i)
+                stack.push_back(static_cast<const GumboNode*>(children.data[i]));
+        }
+        return count;
+    }
+
     void loadPage(const NSURLRequest& request, UIWebView::PageLoad& page)
     {
         NSURLResponse response(request.URL);
@@ -100,6 +163,7 @@ namespace {
         page.response = response;
         if (!isHTML(response))
             return;
+        page.text = htmlReadableText(page.data);
         auto references = htmlResourceReferences(page.data);
         NSURL base = response.URL;
         if (references.base) {
@@ -190,6 +254,87 @@ HTMLReferences htmlResourceReferences(const Bytes& html)
     return references;
 }
 
+HTMLText htmlReadableText(const Bytes& html)
+{
+    GumboOptions options = kGumboDefaultOptions;
+    options.max_errors = 0;
+    auto length = std::min(html.size(), maximumParsedBytes);
+    GumboOutput* output = gumbo_parse_with_options(&options, reinterpret_cast<const char*>(html.data()), length);
+    if (!output)
+        return {};
+    HTMLText page;
+    auto& text = page.text;
+    auto newline = [&] {
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        if (!text.empty() && text.back() != '\n')
+            text += '\n';
+    };
+    // Depth first without recursion; a null entry closes a block element, or the anchor it names.
+    constexpr std::size_t noAnchor = SIZE_MAX;
+    struct Step {
+        const GumboNode* node;
+        bool preformatted;
+        std::size_t closes = noAnchor;
+    };
+    std::size_t ordinal = 0;
+    std::vector<Step> stack { { output->root, false } };
+    while (!stack.empty()) {
+        auto [node, preformatted, closes] = stack.back();
+        stack.pop_back();
+        if (!node) {
+            if (closes == noAnchor)
+                newline();
+            else
+                page.anchors[closes].end = text.size();
+            continue;
+        }
+        if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
+            for (const char* c = node->v.text.text; *c; ++c) {
+                bool space = *c == ' ' || *c == '\t' || *c == '\r' || *c == '\n' || *c == '\f';
+                if (preformatted || !space)
+                    text += *c;
+                else if (!text.empty() && text.back() != ' ' && text.back() != '\n')
+                    text += ' ';
+            }
+            continue;
+        }
+        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT) {
+            ordinal += anchorsIn(node);
+            continue;
+        }
+        if (node->type == GUMBO_NODE_ELEMENT) {
+            auto tag = node->v.element.tag;
+            if (tag == GUMBO_TAG_HEAD || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_TEMPLATE || tag == GUMBO_TAG_NOSCRIPT) {
+                ordinal += anchorsIn(node);
+                continue;
+            }
+            if (isBlock(tag)) {
+                newline();
+                stack.push_back({ nullptr, false });
+            }
+            if (isLink(node)) {
+                page.anchors.push_back({ text.size(), text.size(), ordinal++ });
+                stack.push_back({ nullptr, false, page.anchors.size() - 1 });
+            }
+            preformatted = preformatted || tag == GUMBO_TAG_PRE;
+        }
+        auto& children = node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
+        for (unsigned i = children.length; i > 0; --i)
+            stack.push_back({ static_cast<const GumboNode*>(children.data[i - 1]), preformatted });
+    }
+    gumbo_destroy_output(&options, output);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    // Trailing white space taken away may have ended inside the last links.
+    for (auto& anchor : page.anchors) {
+        anchor.end = std::min(anchor.end, text.size());
+        anchor.start = std::min(anchor.start, anchor.end);
+    }
+    std::erase_if(page.anchors, [](const HTMLText::Anchor& anchor) { return anchor.start == anchor.end; });
+    return page;
+}
+
 void UIWebView::loadRequest(const NSURLRequest& request)
 {
     startLoad(request, UIWebViewNavigationType::Other);
@@ -246,6 +391,7 @@ void UIWebView::finishLoad(PageLoad& page)
     m_documentData = std::move(page.data);
     m_resources = std::move(page.resources);
     m_links = std::move(page.links);
+    m_pageText = std::move(page.text);
     if (listener)
         listener->webViewDidFinishLoad(*this);
 }

@@ -12,6 +12,21 @@
 
 namespace vesk::platform {
 
+// What a reader sees of an HTML document: its text, white space collapsed except in <pre>,
+// block elements on lines of their own, scripts, styles and the head left out; and where its
+// links stand in that text.
+struct HTMLText {
+    struct Anchor {
+        std::size_t start = 0;
+        std::size_t end = 0;
+        // Which of the document's anchors with an address it is, as `UIWebView::Link::anchor`.
+        std::size_t ordinal = 0;
+    };
+    std::string text;
+    std::vector<Anchor> anchors;
+};
+HTMLText htmlReadableText(const Bytes& html);
+
 class UIWebView;
 
 enum class UIWebViewNavigationType {
@@ -81,6 +96,8 @@ public:
     // The page's links that lead where the page may lead: http and https, and from a file
     // page also files.
     const std::vector<Link>& links() const { return m_links; }
+    // An HTML page's readable text and its links' places in it; empty for other pages.
+    const HTMLText& pageText() const { return m_pageText; }
     // Shows the last page: a PDF's pages, an HTML document's text, a picture as itself.
     void drawRect(CGRect rect) override;
 
@@ -98,6 +115,7 @@ private:
     Bytes m_documentData;
     std::vector<Resource> m_resources;
     std::vector<Link> m_links;
+    HTMLText m_pageText;
 };
 
 // The URLs an HTML document references for loading and the links it holds (text, then href),

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <gumbo.h>
 #include <map>
 #include <poppler.h>
 
@@ -18,166 +17,6 @@ namespace {
 
     constexpr CGFloat pageGap = 8;
     constexpr CGFloat textMargin = 8;
-    // Like the references, the text of a larger document stops here.
-    constexpr std::size_t maximumParsedBytes = 16u << 20;
-
-    bool isBlock(GumboTag tag)
-    {
-        switch (tag) {
-        case GUMBO_TAG_P:
-        case GUMBO_TAG_DIV:
-        case GUMBO_TAG_BR:
-        case GUMBO_TAG_LI:
-        case GUMBO_TAG_UL:
-        case GUMBO_TAG_OL:
-        case GUMBO_TAG_DL:
-        case GUMBO_TAG_DT:
-        case GUMBO_TAG_DD:
-        case GUMBO_TAG_H1:
-        case GUMBO_TAG_H2:
-        case GUMBO_TAG_H3:
-        case GUMBO_TAG_H4:
-        case GUMBO_TAG_H5:
-        case GUMBO_TAG_H6:
-        case GUMBO_TAG_TR:
-        case GUMBO_TAG_TABLE:
-        case GUMBO_TAG_PRE:
-        case GUMBO_TAG_BLOCKQUOTE:
-        case GUMBO_TAG_HR:
-        case GUMBO_TAG_SECTION:
-        case GUMBO_TAG_ARTICLE:
-        case GUMBO_TAG_HEADER:
-        case GUMBO_TAG_FOOTER:
-        case GUMBO_TAG_NAV:
-        case GUMBO_TAG_FORM:
-            return true;
-        default:
-            return false;
-        }
-    }
-
-    // Where a link's text stands in the drawn text, and which anchor of the page it is.
-    struct Anchor {
-        std::size_t start = 0;
-        std::size_t end = 0;
-        std::size_t ordinal = 0;
-    };
-
-    bool isLink(const GumboNode* node)
-    {
-        if (node->type != GUMBO_NODE_ELEMENT || node->v.element.tag != GUMBO_TAG_A)
-            return false;
-        auto* href = gumbo_get_attribute(&node->v.element.attributes, "href");
-        return href && *href->value;
-    }
-
-    // The anchors with an address in a part of the page that is not drawn, counted the way the
-    // web view lists the page's links.
-    std::size_t anchorsIn(const GumboNode* root)
-    {
-        std::size_t count = 0;
-        std::vector<const GumboNode*> stack { root };
-        while (!stack.empty()) {
-            auto* node = stack.back();
-            stack.pop_back();
-            if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
-                continue;
-            count += isLink(node);
-            auto& children = node->v.element.children;
-            for (unsigned i = 0; i < children.length; ++i)
-                stack.push_back(static_cast<const GumboNode*>(children.data[i]));
-        }
-        return count;
-    }
-
-    struct PageText {
-        std::string text;
-        std::vector<Anchor> anchors;
-    };
-
-    // What a reader sees of the document: its text, white space collapsed except in <pre>,
-    // block elements on lines of their own; scripts, styles and the head left out.
-    PageText htmlText(const Bytes& html)
-    {
-        GumboOptions options = kGumboDefaultOptions;
-        options.max_errors = 0;
-        auto length = std::min(html.size(), maximumParsedBytes);
-        GumboOutput* output = gumbo_parse_with_options(&options, reinterpret_cast<const char*>(html.data()), length);
-        if (!output)
-            return {};
-        PageText page;
-        auto& text = page.text;
-        auto newline = [&] {
-            while (!text.empty() && text.back() == ' ')
-                text.pop_back();
-            if (!text.empty() && text.back() != '\n')
-                text += '\n';
-        };
-        // Depth first without recursion; a null entry closes a block element, or the anchor it names.
-        constexpr std::size_t noAnchor = SIZE_MAX;
-        struct Step {
-            const GumboNode* node;
-            bool preformatted;
-            std::size_t closes = noAnchor;
-        };
-        std::size_t ordinal = 0;
-        std::vector<Step> stack { { output->root, false } };
-        while (!stack.empty()) {
-            auto [node, preformatted, closes] = stack.back();
-            stack.pop_back();
-            if (!node) {
-                if (closes == noAnchor)
-                    newline();
-                else
-                    page.anchors[closes].end = text.size();
-                continue;
-            }
-            if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
-                for (const char* c = node->v.text.text; *c; ++c) {
-                    bool space = *c == ' ' || *c == '\t' || *c == '\r' || *c == '\n' || *c == '\f';
-                    if (preformatted || !space)
-                        text += *c;
-                    else if (!text.empty() && text.back() != ' ' && text.back() != '\n')
-                        text += ' ';
-                }
-                continue;
-            }
-            if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT) {
-                ordinal += anchorsIn(node);
-                continue;
-            }
-            if (node->type == GUMBO_NODE_ELEMENT) {
-                auto tag = node->v.element.tag;
-                if (tag == GUMBO_TAG_HEAD || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_TEMPLATE || tag == GUMBO_TAG_NOSCRIPT) {
-                    ordinal += anchorsIn(node);
-                    continue;
-                }
-                if (isBlock(tag)) {
-                    newline();
-                    stack.push_back({ nullptr, false });
-                }
-                if (isLink(node)) {
-                    page.anchors.push_back({ text.size(), text.size(), ordinal++ });
-                    stack.push_back({ nullptr, false, page.anchors.size() - 1 });
-                }
-                preformatted = preformatted || tag == GUMBO_TAG_PRE;
-            }
-            auto& children = node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
-            for (unsigned i = children.length; i > 0; --i)
-                stack.push_back({ static_cast<const GumboNode*>(children.data[i - 1]), preformatted });
-        }
-        gumbo_destroy_output(&options, output);
-        while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-            text.pop_back();
-        // Trailing white space taken away may have ended inside the last links.
-        for (auto& anchor : page.anchors) {
-            anchor.end = std::min(anchor.end, text.size());
-            anchor.start = std::min(anchor.start, anchor.end);
-        }
-        std::erase_if(page.anchors, [](const Anchor& anchor) { return anchor.start == anchor.end; });
-        return page;
-    }
-
     struct PageImage {
         int pixelWidth = 0;
         std::shared_ptr<UIImage> image;
@@ -196,7 +35,7 @@ namespace {
         std::size_t size = 0;
         Kind kind = Kind::Nothing;
         std::string source;
-        std::vector<Anchor> anchors;
+        std::vector<HTMLText::Anchor> anchors;
         TextBlock text;
         std::shared_ptr<UIImage> picture;
         std::shared_ptr<PopplerDocument> pdf;
@@ -249,9 +88,10 @@ namespace {
             content.picture = UIImage::imageWithData(data);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (mime == "text/html" || mime == "application/xhtml+xml") {
-            auto page = htmlText(data);
-            content.source = std::move(page.text);
-            content.anchors = std::move(page.anchors);
+            // Made with the page, off the main thread.
+            auto& page = view.pageText();
+            content.source = page.text;
+            content.anchors = page.anchors;
             std::vector<std::pair<std::size_t, std::size_t>> ranges;
             for (auto& anchor : content.anchors)
                 ranges.emplace_back(anchor.start, anchor.end);
@@ -425,7 +265,7 @@ bool drawing::tapWebView(UIWebView& view, CGPoint point)
     auto caret = content.text.caretRect(offset);
     if (std::abs(caret.origin.x - inText.x) > 8 || inText.y < caret.origin.y || inText.y > CGRectGetMaxY(caret))
         return false;
-    auto anchor = std::find_if(content.anchors.begin(), content.anchors.end(), [&](const Anchor& anchor) { return anchor.start <= offset && offset <= anchor.end; });
+    auto anchor = std::find_if(content.anchors.begin(), content.anchors.end(), [&](const HTMLText::Anchor& anchor) { return anchor.start <= offset && offset <= anchor.end; });
     if (anchor == content.anchors.end())
         return false;
     for (auto& link : view.links()) {
