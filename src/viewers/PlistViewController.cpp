@@ -138,14 +138,14 @@ std::shared_ptr<UITableViewCell> PlistViewController::objectToTableViewCell(cons
     auto table = tableView();
     if (!table)
         return nullptr;
-    // Every number converts to a Boolean, non-zero being on.
-    if (value.isBool() || value.isNumber()) {
+    // Only a Boolean is a switch: a number shows its value like any other leaf.
+    if (value.isBool()) {
         auto cell = std::dynamic_pointer_cast<VeskSwitchCell>(table->dequeueReusableCellWithIdentifier("switchCell"));
         if (!cell)
             return nullptr;
         if (auto title = cell->title())
             title->setText(key.string() ? std::optional(*key.string()) : std::nullopt);
-        cell->setOn(value.isBool() ? *value.boolValue() : *value.realValue() != 0);
+        cell->setOn(*value.boolValue());
         cell->setup();
         return cell;
     }

@@ -19,7 +19,7 @@ const char* list = "<plist><dict>"
                    "<key>name</key><string>Vesk</string>"
                    "<key>enabled</key><true/>"
                    "<key>count</key><integer>0</integer>"
-                   "<key>items</key><array><string>first</string><dict><key>deep</key><array/></dict><real>2.5</real></array>"
+                   "<key>items</key><array><string>first</string><dict><key>deep</key><array/></dict><real>2.5</real><true/></array>"
                    "</dict></plist>";
 
 class PlistViewerTest : public ViewerTest {
@@ -33,17 +33,17 @@ protected:
 
 }
 
-TEST_F(PlistViewerTest, LevelsDrillDownByTheirPathWithSwitchesForBooleansAndNumbers)
+TEST_F(PlistViewerTest, LevelsDrillDownByTheirPathWithSwitchesForBooleansOnly)
 {
     auto path = makeFile("settings.plist", list);
     auto rootLevel = open<PlistViewController>(path);
     ASSERT_NE(rootLevel, nullptr);
     auto table = rootLevel->tableView();
-    EXPECT_EQ(driver.rowTitles(*table), (std::vector<std::string> { "name", "", "", "items" }));
+    EXPECT_EQ(driver.rowTitles(*table), (std::vector<std::string> { "name", "", "count", "items" }));
     EXPECT_EQ(table->cellForRowAtIndexPath({ 0, 0 })->detailTextLabel()->text(), "Vesk");
+    EXPECT_EQ(table->cellForRowAtIndexPath({ 0, 2 })->detailTextLabel()->text(), "0");
     EXPECT_EQ(switchAt(*rootLevel, 1)->title()->text(), "enabled");
     EXPECT_TRUE(switchAt(*rootLevel, 1)->knob()->isOn());
-    EXPECT_FALSE(switchAt(*rootLevel, 2)->knob()->isOn());
     auto items = table->cellForRowAtIndexPath({ 0, 3 });
     EXPECT_EQ(items->accessoryType(), UITableViewCellAccessoryType::DisclosureIndicator);
     EXPECT_EQ(items->detailTextLabel()->text(), std::nullopt);
@@ -59,8 +59,9 @@ TEST_F(PlistViewerTest, LevelsDrillDownByTheirPathWithSwitchesForBooleansAndNumb
     auto itemsLevel = top();
     ASSERT_NE(itemsLevel, rootLevel);
     EXPECT_EQ(itemsLevel->keys(), std::vector<std::string> { "items" });
-    EXPECT_EQ(driver.rowTitles(*itemsLevel->tableView()), (std::vector<std::string> { "0", "1", "" }));
-    EXPECT_EQ(switchAt(*itemsLevel, 2)->title()->text(), std::nullopt) << "an array index names no switch";
+    EXPECT_EQ(driver.rowTitles(*itemsLevel->tableView()), (std::vector<std::string> { "0", "1", "2", "" }));
+    EXPECT_EQ(itemsLevel->tableView()->cellForRowAtIndexPath({ 0, 2 })->detailTextLabel()->text(), "2.5");
+    EXPECT_EQ(switchAt(*itemsLevel, 3)->title()->text(), std::nullopt) << "an array index names no switch";
     EXPECT_TRUE(driver.barButton(*itemsLevel, "Back")->isEnabled());
     driver.tapRow(*itemsLevel->tableView(), 0);
     EXPECT_EQ(top(), itemsLevel) << "a leaf opens nothing";
