@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,47 @@ namespace {
         if (::stat(path.c_str(), &info) != 0)
             return errno == ENOENT;
         return S_ISREG(info.st_mode) && (info.st_mode & 0222) != 0 && ::access(path.c_str(), W_OK) == 0;
+    }
+
+    // Over the file's own inode, for when a replacement could not keep its owner. The space is
+    // reserved first, so a full disk fails before any old byte is overwritten.
+    bool writeInPlace(const std::string& path, const struct stat& expected, const Bytes& contents)
+    {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        struct stat info { };
+        auto size = static_cast<off_t>(contents.size());
+        bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == expected.st_dev && info.st_ino == expected.st_ino
+            && (size <= info.st_size || ::posix_fallocate(fd, 0, size) == 0)
+            && writeAll(fd, contents.data(), contents.size())
+            && ::ftruncate(fd, size) == 0
+            && ::fsync(fd) == 0;
+        return (::close(fd) == 0) && ok;
+    }
+
+    // The saved file keeps its owner and group: a replacement made by whoever runs the app
+    // would belong to them. Where the replacement cannot be given the owner, the file is
+    // written in place instead.
+    bool saveKeepingOwner(const std::string& path, const Bytes& contents)
+    {
+        struct stat existing { };
+        if (::stat(path.c_str(), &existing) != 0)
+            return writeFileAtomically(path, contents);
+        std::string temporary = parentFolder(path) + "/." + path.substr(path.rfind('/') + 1) + ".XXXXXX";
+        int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+        if (fd < 0)
+            return writeInPlace(path, existing, contents);
+        bool owned = ::fchown(fd, existing.st_uid, existing.st_gid) == 0;
+        bool ok = owned && ::fchmod(fd, existing.st_mode & 07777) == 0
+            && writeAll(fd, contents.data(), contents.size())
+            && ::fsync(fd) == 0;
+        ok = (::close(fd) == 0) && ok;
+        if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+            ::unlink(temporary.c_str());
+            return !owned && writeInPlace(path, existing, contents);
+        }
+        return true;
     }
 
 }
@@ -148,7 +190,7 @@ void TextEditorViewController::saveText()
     auto& text = view->text();
     auto target = resolvedTarget(m_file->path());
     // Text that is no UTF-8 would turn into the bytes of "Error!": nothing is written then.
-    bool saved = isValidUTF8(text) && mayWrite(target) && writeFileAtomically(target, toData(text));
+    bool saved = isValidUTF8(text) && mayWrite(target) && saveKeepingOwner(target, toData(text));
     if (!saved) {
         // The edits stay in the open editor; the file keeps what it had.
         VeskNotificationManager::showNotification(localizedFormat("\"%@\" could not be saved!", { m_file->name() }), NotificationType::Error, {}, {}, 3.0);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -93,6 +94,10 @@ TEST_F(TextViewerTest, EditorSavesAtomicallyAndTheViewerShowsTheSavedText)
                                                   "a\0",
                                           4));
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    // As root, someone else's file: the replacement must not become root's.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    }
     struct stat before { };
     ::stat(path.c_str(), &before);
     auto viewer = open<TextViewController>(path);
@@ -118,6 +123,7 @@ TEST_F(TextViewerTest, EditorSavesAtomicallyAndTheViewerShowsTheSavedText)
     ::stat(path.c_str(), &after);
     EXPECT_NE(after.st_ino, before.st_ino) << "a new file renamed over the old one";
     EXPECT_EQ(after.st_mode & 07777, 0640u);
+    EXPECT_EQ(std::pair(after.st_uid, after.st_gid), std::pair(before.st_uid, before.st_gid));
     EXPECT_EQ(banners(), std::vector<std::string> { "Info: notes.txt has been saved!" });
     EXPECT_EQ(driver.visible<TextViewController>(), viewer);
     EXPECT_EQ(viewer->textView()->text(), "neu äöü");
