@@ -16,26 +16,23 @@ using namespace platform;
 namespace {
 
     // The text as the server sees a client's address (the numeric host form), or none when it
-    // is no IPv4 or IPv6 address: an entry in any other form could never match a request.
+    // is no IPv4 address: the server listens on IPv4 only, so no other entry could ever match.
     std::optional<std::string> numericAddress(const std::string& typed)
     {
         auto first = typed.find_first_not_of(" \t\r\n");
         if (first == std::string::npos)
             return std::nullopt;
         auto text = typed.substr(first, typed.find_last_not_of(" \t\r\n") - first + 1);
-        char buffer[INET6_ADDRSTRLEN] {};
+        char buffer[INET_ADDRSTRLEN] {};
         in_addr v4 {};
         if (::inet_pton(AF_INET, text.c_str(), &v4) == 1)
             return ::inet_ntop(AF_INET, &v4, buffer, sizeof buffer);
+        // An IPv4 address written in its IPv6-mapped form is still that IPv4 address.
         in6_addr v6 {};
-        if (::inet_pton(AF_INET6, text.c_str(), &v6) != 1)
+        if (::inet_pton(AF_INET6, text.c_str(), &v6) != 1 || !IN6_IS_ADDR_V4MAPPED(&v6))
             return std::nullopt;
-        // An IPv4 client on a dual-stack socket is matched by its IPv4 form.
-        if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-            std::copy_n(v6.s6_addr + 12, 4, reinterpret_cast<unsigned char*>(&v4.s_addr));
-            return ::inet_ntop(AF_INET, &v4, buffer, sizeof buffer);
-        }
-        return ::inet_ntop(AF_INET6, &v6, buffer, sizeof buffer);
+        std::copy_n(v6.s6_addr + 12, 4, reinterpret_cast<unsigned char*>(&v4.s_addr));
+        return ::inet_ntop(AF_INET, &v4, buffer, sizeof buffer);
     }
 
     void showBanner(const char* text, NotificationType type)
