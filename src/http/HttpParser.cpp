@@ -110,17 +110,13 @@ namespace {
         return { percentDecode(parts[0]), percentDecode(parts[1]) };
     }
 
-    // Swift-style integer reading: optional sign, digits only, no overflow.
-    std::optional<int64_t> decimalInteger(std::string_view text)
+    // A Content-Length is decimal digits and nothing else, within 64 bits: a sign, a list or
+    // a stray byte is read differently by other parsers, so none of them is guessed at.
+    std::optional<uint64_t> contentLength(std::string_view text)
     {
-        if (!text.empty() && text.front() == '+') {
-            text.remove_prefix(1);
-            if (!text.empty() && text.front() == '-')
-                return std::nullopt;
-        }
-        int64_t value = 0;
+        uint64_t value = 0;
         auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        if (text.empty() || text.front() < '0' || text.front() > '9' || error != std::errc() || end != text.data() + text.size())
             return std::nullopt;
         return value;
     }
@@ -256,9 +252,18 @@ size_t HttpParser::consume(std::string_view bytes)
         size_t available = bytes.size() - at;
         auto* lineFeed = static_cast<const char*>(std::memchr(start, '\n', available));
         size_t length = lineFeed ? static_cast<size_t>(lineFeed - start) : available;
-        // A zero byte ends the line too.
-        if (auto* zero = static_cast<const char*>(std::memchr(start, '\0', length)))
+        if (m_phase == Phase::Headers) {
+            // A folded line, or a control byte no field may hold, would be read differently
+            // by a server in front of this one.
+            if (m_lineLength == 0 && length > 0 && (start[0] == ' ' || start[0] == '\t'))
+                throw HttpParserError(HttpParserError::Code::InvalidFraming, "");
+            auto control = std::find_if(start, start + length, [](char c) { return static_cast<uint8_t>(c) < 32 && c != '\t' && c != '\r'; });
+            if (control != start + length)
+                throw HttpParserError(HttpParserError::Code::InvalidFraming, "");
+        } else if (auto* zero = static_cast<const char*>(std::memchr(start, '\0', length))) {
+            // A zero byte ends the request line too.
             length = static_cast<size_t>(zero - start);
+        }
         bool ends = length < available;
         size_t limit = m_phase == Phase::RequestLine ? m_limits.maxRequestLineLength : m_limits.maxHeaderLineLength;
         if (m_lineLength + length > limit) {
@@ -323,12 +328,11 @@ void HttpParser::addHeader(const std::string& line)
     if (bare == "content-length") {
         if (bare != name)
             throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
-        if (parts.size() >= 2) {
-            std::string value = trimWhitespace(parts[1]);
-            if (m_contentLength && *m_contentLength != value)
-                throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
-            m_contentLength = value;
-        }
+        std::string value = trimWhitespace(std::string_view(line).substr(line.find(':') + 1));
+        auto length = contentLength(value);
+        if (!length || (m_contentLength && *m_contentLength != *length))
+            throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
+        m_contentLength = length;
     }
     if (parts.size() < 2)
         return;
@@ -340,17 +344,14 @@ void HttpParser::addHeader(const std::string& line)
 void HttpParser::finishHead()
 {
     m_phase = Phase::Done;
-    auto found = m_request.headers.find("content-length");
-    if (found == m_request.headers.end())
+    if (!m_contentLength)
         return;
-    auto length = decimalInteger(found->second);
-    if (!length)
-        return;
+    auto length = m_contentLength;
     m_request.body.emplace();
-    if (*length <= 0)
+    if (*length == 0)
         return;
-    if (static_cast<uint64_t>(*length) > m_limits.maxBodySize)
-        throw HttpParserError(HttpParserError::Code::BodyTooLarge, found->second);
+    if (*length > m_limits.maxBodySize)
+        throw HttpParserError(HttpParserError::Code::BodyTooLarge, std::to_string(*length));
     // The body grows with what arrives, never by what the client announced.
     m_bodyLength = static_cast<size_t>(*length);
     m_phase = Phase::Body;

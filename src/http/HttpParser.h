@@ -23,8 +23,9 @@ public:
         TooManyHeaders = 4,
         BodyTooLarge = 5,
         Timeout = 6,
-        // Two different Content-Length values, any Transfer-Encoding, or white space
-        // before the colon of either: the end of the body cannot be told for sure.
+        // Two different Content-Length values, one that is not plain digits, any
+        // Transfer-Encoding, white space before the colon of either, a folded line or a
+        // control byte in a header line: the end of the body cannot be told for sure.
         InvalidFraming = 7,
     };
 
@@ -106,7 +107,7 @@ private:
     std::string m_line;
     size_t m_lineLength { 0 };
     size_t m_headerCount { 0 };
-    std::optional<std::string> m_contentLength;
+    std::optional<uint64_t> m_contentLength;
     size_t m_bodyLength { 0 };
     HttpRequest m_request;
     std::string m_held;

@@ -360,6 +360,8 @@ TEST_F(HttpServerTest, MalformedRequestsAreAnsweredByKindThenClosed)
         { "POST / HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 4\r\n\r\n", "400 Bad Request" },
         { "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", "400 Bad Request" },
         { "POST / HTTP/1.1\r\nContent-Length : 4\r\n\r\n", "400 Bad Request" },
+        { "POST / HTTP/1.1\r\nContent-Length: +4\r\n\r\n", "400 Bad Request" },
+        { "POST / HTTP/1.1\r\nX: a\r\n Content-Length: 4\r\n\r\n", "400 Bad Request" },
     };
     for (auto& [request, status] : cases)
         EXPECT_EQ(exchange(request + "GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"), status.empty() ? "" : response(status, "")) << request;
