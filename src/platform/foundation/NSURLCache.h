@@ -13,11 +13,13 @@
 namespace vesk::platform {
 
 // The process-wide URL cache the loader consults: asked before every load, and handed every
-// successful GET response from the network. Responses are kept in memory by URL (without its
-// fragment), the least recently used going first when the memory capacity is reached. As on
-// the platform, a response is kept only when it is at most a twentieth of the disk capacity
-// and fits the memory capacity, and never when it says "Cache-Control: no-store". Nothing is
-// written to disk: the disk capacity only bounds what is kept. Any thread.
+// successful GET response from the network. Responses are kept by URL (without its fragment)
+// in two tiers, each dropping the least recently used when its capacity is reached: memory,
+// and a folder on disk that outlives the process (the disk path, relative to the app's
+// Library/Caches unless absolute; "URLCache" there when none is given). As on the platform, a
+// response is kept only when it is at most a twentieth of the disk capacity, in memory only
+// when it also fits the memory capacity, and never when it says "Cache-Control: no-store".
+// Any thread.
 class NSURLCache {
 public:
     // The platform's default capacities: 512 KiB in memory, 10 MiB on disk.
@@ -43,7 +45,7 @@ public:
     std::int64_t diskCapacity() const;
     void setDiskCapacity(std::int64_t bytes);
     std::int64_t currentMemoryUsage() const;
-    std::int64_t currentDiskUsage() const { return 0; }
+    std::int64_t currentDiskUsage() const;
     const std::optional<std::string>& diskPath() const { return m_diskPath; }
 
 private:
@@ -52,7 +54,17 @@ private:
         NSCachedURLResponse cached;
         std::int64_t cost;
     };
+    struct Stored {
+        std::string file;
+        std::int64_t size;
+    };
     void trim();
+    // The disk tier, its files listed on first use; all under m_mutex.
+    void loadDiskIndex();
+    void trimDisk();
+    void forgetOnDisk(const std::string& file);
+    std::optional<NSCachedURLResponse> readFromDisk(const std::string& key);
+    void writeToDisk(const std::string& key, const NSCachedURLResponse& cached);
 
     mutable std::mutex m_mutex;
     std::int64_t m_memoryCapacity;
@@ -62,6 +74,12 @@ private:
     // Most recently used first.
     std::list<Entry> m_entries;
     std::unordered_map<std::string, std::list<Entry>::iterator> m_index;
+    std::string m_diskFolder;
+    bool m_diskLoaded = false;
+    std::int64_t m_diskUsage = 0;
+    // By file name (the digest of the key), most recently used first.
+    std::list<Stored> m_diskEntries;
+    std::unordered_map<std::string, std::list<Stored>::iterator> m_diskIndex;
 };
 
 }
