@@ -7,6 +7,7 @@
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/graphics/ImageDecoding.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
 #include "webservice/FileStreaming.h"
@@ -98,7 +99,9 @@ std::vector<uint8_t> fittedIconPNG(const std::string& path)
             if (item.isRegularFile() && item.size() <= maxIconPictureSize) {
                 auto place = WorkRation::pictureDecodings().take();
                 std::shared_ptr<UIImage> picture;
-                if (auto bytes = item.read(maxIconPictureSize))
+                auto bytes = item.read(maxIconPictureSize);
+                auto declared = bytes ? platform::declaredImageSize(bytes->data(), bytes->size()) : std::nullopt;
+                if (declared && declared->first * declared->second <= maxIconPicturePixels)
                     picture = UIImage::imageWithData(*bytes);
                 png = fittedPNG(picture);
             }

@@ -19,6 +19,9 @@ namespace vesk {
 inline constexpr std::size_t maxBase64FileSize = 32 * 1024 * 1024;
 // Pictures above this size get the drawn icon of their type instead of being decoded.
 inline constexpr std::size_t maxIconPictureSize = 16 * 1024 * 1024;
+// Pictures declaring more pixels than this get it too, before any is decoded: a small file can
+// declare a canvas of hundreds of megabytes. Room for a photo; more than any thumbnail needs.
+inline constexpr std::uint64_t maxIconPicturePixels = 4096 * 4096;
 
 // A few memory-heavy jobs at once; the others wait for a place.
 class WorkRation {

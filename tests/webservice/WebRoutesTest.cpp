@@ -18,6 +18,7 @@
 #include <functional>
 #include <set>
 #include <sys/stat.h>
+#include <zlib.h>
 
 namespace vesk::test {
 namespace {
@@ -60,6 +61,21 @@ namespace {
         return { be(16), be(20) };
     }
 
+    // A black picture of 8,192 x 4,608 pixels in a few kilobytes: one bit each.
+    std::string hugePNG()
+    {
+        auto chunk = [](const std::string& type, const std::string& data) {
+            std::string body = type + data;
+            auto crc = ::crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+            auto be = [](uLong n) { return std::string { char(n >> 24), char(n >> 16), char(n >> 8), char(n) }; };
+            return be(data.size()) + body + be(crc);
+        };
+        std::string rows(4608 * 1025, '\0'), packed(::compressBound(rows.size()), '\0');
+        auto length = static_cast<uLongf>(packed.size());
+        ::compress(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(rows.data()), rows.size());
+        return "\x89PNG\r\n\x1a\n" + chunk("IHDR", std::string("\0\0\x20\0\0\0\x12\0\x01\0\0\0\0", 13)) + chunk("IDAT", packed.substr(0, length)) + chunk("IEND", "");
+    }
+
     std::string decodedBase64(const Value& text)
     {
         if (!text.string())
@@ -97,6 +113,7 @@ namespace {
             writeBytes(files + "/notes.txt", "hello");
             writeBytes(files + "/.hidden", "secret");
             writeBytes(files + "/broken.png", "no picture in here");
+            writeBytes(files + "/huge.png", hugePNG());
             writeBytes(files + "/bad\xff\xfe name.txt", "odd");
             ASSERT_EQ(::mkfifo((files + "/pipe").c_str(), 0644), 0);
             writeBytes(files + "/big.bin", "");
@@ -260,7 +277,7 @@ namespace {
         EXPECT_EQ(info["isReadable"], Value(true));
         EXPECT_EQ(info["isWritable"], Value(true));
         EXPECT_EQ(info["posix"], Value("drwxr-xr-x"));
-        EXPECT_EQ(info["filesCnt"], Value(9));
+        EXPECT_EQ(info["filesCnt"], Value(10));
         EXPECT_EQ(info["isInBookmarks"], Value(false));
         // The folder icon fitted into 35 by 25 points, at the screen's scale of 2.
         auto icon = pngSize(decodedBase64(info["icon"]));
@@ -330,8 +347,9 @@ namespace {
 
     TEST_F(WebRoutes, PicturesThatCannotBeHadGetTheirTypeIconAtOnce)
     {
-        // One that does not decode, and a FIFO: nothing waits for a writer that never comes.
-        for (std::string name : { "/broken.png", "/sub/pipe.png" }) {
+        // One that does not decode, a FIFO (nothing waits for a writer that never comes), and
+        // one whose canvas is too large to decode for an icon.
+        for (std::string name : { "/broken.png", "/sub/pipe.png", "/huge.png" }) {
             auto raw = get("/getIcon?path=" + tree->files + name + "&type=raw");
             EXPECT_EQ(raw.status, 200) << name;
             EXPECT_EQ(pngSize(raw.body).second, 50) << name;
@@ -346,7 +364,7 @@ namespace {
         EXPECT_EQ(envelope["info"]["path"], Value(tree->files));
         EXPECT_EQ(envelope["info"]["showHiddenFiles"], Value(false));
         auto content = stringsOf(envelope["info"]["content"]);
-        EXPECT_EQ(content.size(), 9u);
+        EXPECT_EQ(content.size(), 10u);
         EXPECT_TRUE(content.count(tree->files + "/binary.bin"));
         EXPECT_TRUE(content.count(tree->files + "/sub"));
         EXPECT_FALSE(content.count(tree->files + "/.hidden"));
@@ -470,10 +488,10 @@ namespace {
         auto info = envelopeOf("/getFile?path=" + tree->files)["info"];
         EXPECT_EQ(info["showHiddenFiles"], Value(true));
         auto content = stringsOf(info["content"]);
-        EXPECT_EQ(content.size(), 10u);
+        EXPECT_EQ(content.size(), 11u);
         EXPECT_TRUE(content.count(".hidden"));
         EXPECT_TRUE(content.count("sub"));
-        EXPECT_EQ(envelopeOf("/getFileInfo?path=" + tree->files)["info"]["filesCnt"], Value(10));
+        EXPECT_EQ(envelopeOf("/getFileInfo?path=" + tree->files)["info"]["filesCnt"], Value(11));
     }
 
     // The same program with the test's own address blocked.

@@ -163,17 +163,22 @@ namespace {
     }
     void tiffUnmap(thandle_t, tdata_t, toff_t) { }
 
+    void quietTIFF()
+    {
+        static std::once_flag quiet;
+        std::call_once(quiet, [] {
+            TIFFSetWarningHandler(nullptr);
+            TIFFSetErrorHandler(nullptr);
+        });
+    }
+
 }
 
 cairo_surface_t* decodeTIFF(const uint8_t* bytes, size_t size)
 {
     if (size < 8 || !((bytes[0] == 'I' && bytes[1] == 'I') || (bytes[0] == 'M' && bytes[1] == 'M')))
         return nullptr;
-    static std::once_flag quiet;
-    std::call_once(quiet, [] {
-        TIFFSetWarningHandler(nullptr);
-        TIFFSetErrorHandler(nullptr);
-    });
+    quietTIFF();
     TIFFSource source { bytes, toff_t(size), 0 };
     TIFF* tiff = TIFFClientOpen("memory", "rm", &source, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap, tiffUnmap);
     if (!tiff)
@@ -307,6 +312,45 @@ cairo_surface_t* decodeGIF(const uint8_t* bytes, size_t size)
         }
     } while (record != TERMINATE_RECORD_TYPE);
     return fail();
+}
+
+std::optional<std::pair<uint64_t, uint64_t>> declaredImageSize(const uint8_t* bytes, size_t size)
+{
+    auto bigEndian = [bytes](size_t at) { return uint64_t(bytes[at]) << 24 | uint64_t(bytes[at + 1]) << 16 | uint64_t(bytes[at + 2]) << 8 | bytes[at + 3]; };
+    if (size >= 24 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0 && std::memcmp(bytes + 12, "IHDR", 4) == 0)
+        return std::pair(bigEndian(16), bigEndian(20));
+    if (size >= 10 && (std::memcmp(bytes, "GIF87a", 6) == 0 || std::memcmp(bytes, "GIF89a", 6) == 0))
+        return std::pair(uint64_t(bytes[6] | bytes[7] << 8), uint64_t(bytes[8] | bytes[9] << 8));
+    if (size >= 4 && bytes[0] == 0xFF && bytes[1] == 0xD8) {
+        jpeg_decompress_struct info;
+        JPEGError error;
+        info.err = jpeg_std_error(&error.manager);
+        error.manager.error_exit = jpegFail;
+        error.manager.emit_message = jpegQuiet;
+        if (setjmp(error.jump)) {
+            jpeg_destroy_decompress(&info);
+            return std::nullopt;
+        }
+        jpeg_create_decompress(&info);
+        jpeg_mem_src(&info, bytes, static_cast<unsigned long>(size));
+        jpeg_read_header(&info, TRUE);
+        std::pair<uint64_t, uint64_t> declared(info.image_width, info.image_height);
+        jpeg_destroy_decompress(&info);
+        return declared;
+    }
+    if (size >= 8 && ((bytes[0] == 'I' && bytes[1] == 'I') || (bytes[0] == 'M' && bytes[1] == 'M'))) {
+        quietTIFF();
+        TIFFSource source { bytes, toff_t(size), 0 };
+        TIFF* tiff = TIFFClientOpen("memory", "rm", &source, tiffRead, tiffWrite, tiffSeek, tiffClose, tiffSize, tiffMap, tiffUnmap);
+        if (!tiff)
+            return std::nullopt;
+        uint32_t width = 0, height = 0;
+        TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tiff, TIFFTAG_IMAGELENGTH, &height);
+        TIFFClose(tiff);
+        return std::pair(uint64_t(width), uint64_t(height));
+    }
+    return std::nullopt;
 }
 
 }

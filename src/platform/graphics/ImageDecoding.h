@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <gif_lib.h>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace vesk::platform {
@@ -14,6 +16,10 @@ constexpr uint64_t kMaxImagePixels = 64ull * 1024 * 1024;
 constexpr uint32_t kMaxImageSide = 32767;
 
 bool imageSizeAcceptable(uint64_t width, uint64_t height);
+
+// Width and height as a PNG, JPEG, GIF (its canvas) or TIFF header declares them, read
+// without decoding a pixel; absent for other bytes or a header cut short.
+std::optional<std::pair<uint64_t, uint64_t>> declaredImageSize(const uint8_t* bytes, size_t size);
 
 cairo_surface_t* decodeJPEG(const uint8_t* bytes, size_t size);
 cairo_surface_t* decodeTIFF(const uint8_t* bytes, size_t size);
