@@ -4,6 +4,7 @@
 #include "http/Loopback.h"
 #include "http/TestBundle.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -116,4 +117,17 @@ TEST_F(HttpHandlersTest, CurlAndWgetResumeToTheSameBytes)
     ASSERT_EQ(std::system(("curl -sf --range 1000-99999 -o " + (root / "part").string() + " " + url + " && wget -q -c -P " + root.string() + " " + url).c_str()), 0);
     EXPECT_EQ(read(root / "part"), bytes.substr(1000, 99000));
     EXPECT_EQ(read(root / "data.bin"), std::string(123457, 'X') + bytes.substr(123457));
+}
+
+TEST_F(HttpHandlersTest, WithoutAFolderTheDemoServesNoResourcesAndNoLoginPage)
+{
+    server = HttpServer::makeDemoServer(std::nullopt);
+    server->start(0, "127.0.0.1");
+    auto routes = server->routes();
+    EXPECT_EQ(std::count(routes.begin(), routes.end(), "/resources/(.+)"), 0);
+    EXPECT_EQ(ask("GET /login HTTP/1.1"), answer("404 Not Found"));
+    EXPECT_EQ(ask("POST /login HTTP/1.1\r\nContent-Length: 3", "a=1"), answer("200 OK", "", "a = 1", true));
+    // The catch-all lists the routes instead.
+    EXPECT_EQ(ask("GET /resources/ten.txt HTTP/1.1").find("/ten.txt"), std::string::npos);
+    EXPECT_EQ(ask("GET /files/ten.txt HTTP/1.1"), answer("200 OK", "", "0123456789"));
 }
