@@ -1,13 +1,18 @@
 #pragma once
 
 // What the file-list benchmarks share: a scratch root that is the app's home, a folder
-// of many small files, and the process's resident memory.
+// of many small files, the process's resident memory and the main run loop's longest pause.
 
+#include "platform/foundation/NSTimer.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/system/MemoryInfo.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +52,27 @@ inline void makeFolder(const std::string& folder, int count)
         }
         ::close(fd);
     }
+}
+
+// Runs the action on the main run loop, then turns the loop until `done` answers true or the
+// time is up, with a 2 ms timer; answers the longest the loop went without turning, in
+// milliseconds, the action's own time included.
+inline double longestMainLoopPause(const std::function<void()>& action, const std::function<bool()>& done, std::chrono::milliseconds within)
+{
+    using Steady = std::chrono::steady_clock;
+    auto last = Steady::now();
+    Steady::duration longest {};
+    action();
+    auto timer = platform::NSTimer::scheduledTimerWithTimeInterval(0.002, true, [&](platform::NSTimer&) {
+        auto now = Steady::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    });
+    auto until = Steady::now() + within;
+    platform::RunLoop::main().runUntil([&] { return done() || Steady::now() >= until; }, within + std::chrono::seconds(1));
+    timer->invalidate();
+    longest = std::max(longest, Steady::now() - last);
+    return std::chrono::duration<double, std::milli>(longest).count();
 }
 
 }

@@ -1,7 +1,9 @@
 // Pastes a 200 MB file, zips a folder of 5,000 files and unzips the archive again, each
 // through its sheets as a person would, while a 10 ms timer runs on the main loop. Prints how
 // long each piece of work took and the largest gap between two firings of the timer.
-// Target: the main loop keeps turning, no gap above 100 ms.
+// Target: the main loop keeps turning, no gap above 100 ms. Then moves the 200 MB file onto
+// another file system (/dev/shm, when it is one) by cut and paste: no gap above 16 ms, and
+// the progress alert shows while it runs.
 
 #include "app/MainStoryboard.h"
 #include "app/Utility.h"
@@ -20,6 +22,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -50,26 +53,31 @@ void writeFile(const std::string& path, std::size_t size)
     }
 }
 
-// Starts the work, then turns the main loop until a banner reports the end.
-void measure(const char* what, UIDriver& driver, const std::function<void()>& start)
+// Starts the work, then turns the main loop until a banner reports the end; answers the
+// largest gap in milliseconds.
+double measure(const char* what, UIDriver& driver, const std::function<void()>& start, double target = 100, const std::function<void()>& tick = {})
 {
     VeskNotificationManager::reset();
     auto begun = Steady::now();
+    // The work's start counts too: work done inside it holds the main loop as well.
+    auto last = begun;
     start();
-    auto last = Steady::now();
     Steady::duration largestGap {};
     auto timer = NSTimer::scheduledTimerWithTimeInterval(0.01, true, [&](NSTimer&) {
         auto now = Steady::now();
         largestGap = std::max(largestGap, now - last);
         last = now;
+        if (tick)
+            tick();
     });
     bool done = RunLoop::main().runUntil([] { return !VeskNotificationManager::queue().empty(); }, std::chrono::minutes(10));
     timer->invalidate();
     driver.drain();
     auto ms = [](Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); };
     auto banner = done ? VeskNotificationManager::queue().front()->message().value_or("") : "no banner";
-    std::printf("%-22s %8.0f ms of work, largest main-loop gap %6.1f ms (target 100 ms): %s\n", what, ms(Steady::now() - begun), ms(largestGap), banner.c_str());
+    std::printf("%-22s %8.0f ms of work, largest main-loop gap %6.1f ms (target %.0f ms): %s\n", what, ms(Steady::now() - begun), ms(largestGap), target, banner.c_str());
     std::fflush(stdout);
+    return ms(largestGap);
 }
 
 }
@@ -115,7 +123,32 @@ int main()
         utility.openZip(root + "/Archive.zip", list, CGRectZero);
         driver.chooseAlertAction("Unzip in folder \"Archive\"");
     });
+
+    // Across file systems a move is a copy: it runs beside the main loop, with its progress alert.
+    struct stat shm { };
+    struct stat here { };
+    int result = 0;
+    std::string elsewhere = "/dev/shm/vesk-fileops-bench-" + std::to_string(::getpid());
+    if (::stat("/dev/shm", &shm) == 0 && ::stat(root.c_str(), &here) == 0 && shm.st_dev != here.st_dev && fm.createDirectoryAtPath(elsewhere, true)) {
+        fm.createDirectoryAtPath(root + "/moved", true);
+        utility.copyCutContent({ VeskFile::initWithPath(root + "/from/big.bin") }, list);
+        driver.chooseAlertAction("Move");
+        driver.drain();
+        bool progressShown = false;
+        utility.addFileOrDir(elsewhere, list, CGRectZero);
+        driver.chooseAlertAction("Past \"big.bin\"");
+        driver.drain();
+        double gap = measure(
+            "move 200 MB across", driver, [&] { driver.chooseAlertAction("Move"); }, 16, [&] {
+            auto alert = driver.alert();
+            progressShown = progressShown || (alert && alert->title() == "Move \"big.bin\"" && alert->actions().empty()); });
+        std::printf("progress alert shown while moving: %s\n", progressShown ? "yes" : "no");
+        result = gap <= 16 && progressShown ? 0 : 1;
+        fm.removeItemAtPath(elsewhere);
+    } else {
+        std::printf("move 200 MB across: skipped, /dev/shm is no other file system here\n");
+    }
     fm.removeItemAtPath(root);
     VeskNotificationManager::reset();
-    return 0;
+    return result;
 }

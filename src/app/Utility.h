@@ -24,6 +24,7 @@ namespace vesk {
 
 class AppDelegate;
 class Bookmarks;
+struct MoveProgress;
 class VeskFile;
 
 class UtilityDelegate {
@@ -128,10 +129,13 @@ private:
     // None without a usable clipboard entry or when the folder is not writable.
     std::shared_ptr<platform::UIAlertAction> pasteEntry(const std::string& folder, const std::shared_ptr<platform::UIViewController>& viewController);
     void paste(const std::string& methode, const std::vector<std::string>& paths, const std::string& folder, const std::weak_ptr<platform::UIViewController>& viewController);
-    void moveClipboardItems(const std::vector<std::string>& paths, const std::string& folder);
+    void moveClipboardItems(const std::vector<std::string>& paths, const std::string& folder, const std::string& title, const std::weak_ptr<platform::UIViewController>& viewController);
+    void moveWorker(const std::vector<std::string>& paths, const std::string& folder, const std::shared_ptr<MoveProgress>& progress);
 
     // Zip and unzip.
     void zipWorker(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, FinishedCallBack finishedCallBack);
+    // Presents the alert with a progress bar along its foot, as unzipping and long moves show it.
+    std::shared_ptr<platform::UIProgressView> presentProgressAlert(const std::shared_ptr<platform::UIAlertController>& alert, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect) const;
     void unzipProgressAlert(const std::string& destination, const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);
     static void unzipWorker(const std::string& path, const std::string& destination, const std::weak_ptr<platform::UIProgressView>& progressView, const std::weak_ptr<platform::UIAlertController>& alert);
 

@@ -8,12 +8,16 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/uikit/UIAlertController.h"
+#include "platform/uikit/UIProgressView.h"
 
 namespace vesk {
 
 using namespace platform;
 
 namespace {
+
+    // How long a move runs before its progress alert shows.
+    constexpr double momentBeforeProgress = 0.5;
 
     struct ClipboardEntry {
         std::string methode;
@@ -131,7 +135,7 @@ void Utility::paste(const std::string& methode, const std::vector<std::string>& 
                     localized("This action will delete the file(s) in its original directory and pasts it (them) to the current directory!"), UIAlertControllerStyle::Alert);
                 alert->addAction(UIAlertAction::actionWithTitle(localized("Cancel"), UIAlertActionStyle::Cancel, {}));
                 alert->addAction(UIAlertAction::actionWithTitle(localized("Move"), UIAlertActionStyle::Destructive,
-                    [utility, paths, folder](UIAlertAction&) { utility->moveClipboardItems(paths, folder); }));
+                    [utility, paths, folder, title, viewController](UIAlertAction&) { utility->moveClipboardItems(paths, folder, title, viewController); }));
                 if (auto presenter = viewController.lock())
                     presenter->presentViewController(alert, true);
             });
@@ -139,16 +143,64 @@ void Utility::paste(const std::string& methode, const std::vector<std::string>& 
     });
 }
 
-// Main thread: the folder, the bookmarks and the clipboard change in list order before any of
-// the queued banners shows.
-void Utility::moveClipboardItems(const std::vector<std::string>& paths, const std::string& folder)
+// How a move goes, for its progress alert. Changed on the main thread only; it holds the
+// alert and its bar weakly, so that the worker never lets go of a screen.
+struct MoveProgress {
+    std::size_t total = 0;
+    std::size_t done = 0;
+    std::string current;
+    bool finished = false;
+    std::weak_ptr<UIAlertController> alert;
+    std::weak_ptr<UIProgressView> bar;
+
+    void show() const
+    {
+        if (auto shown = bar.lock(); shown && total > 0)
+            shown->setProgress(static_cast<float>(static_cast<double>(done) / static_cast<double>(total)));
+        if (auto shown = alert.lock())
+            shown->setMessage(current.empty() ? std::nullopt : std::optional(current));
+    }
+};
+
+// Across file systems a move is a copy, so the moves run on a worker; a move that outlasts a
+// moment shows the progress alert that unzipping shows, titled as its confirmation was.
+void Utility::moveClipboardItems(const std::vector<std::string>& paths, const std::string& folder, const std::string& title, const std::weak_ptr<UIViewController>& viewController)
 {
+    auto progress = std::make_shared<MoveProgress>();
+    progress->total = paths.size();
+    DispatchQueue::main().after(momentBeforeProgress, [utility = handlerCopy(), progress, title, viewController] {
+        auto presenter = viewController.lock();
+        if (progress->finished || !presenter)
+            return;
+        auto alert = UIAlertController::alertControllerWithTitle(title, std::string(), UIAlertControllerStyle::Alert);
+        progress->bar = utility->presentProgressAlert(alert, presenter, CGRectZero);
+        progress->alert = alert;
+        progress->show();
+    });
+    DispatchQueue::global(QualityOfService::UserInitiated).async([utility = handlerCopy(), paths, folder, progress] {
+        utility->moveWorker(paths, folder, progress);
+    });
+}
+
+// On the worker: the folder, the bookmarks and the clipboard change in list order, and every
+// banner and progress step is queued on the main queue as it happens.
+void Utility::moveWorker(const std::vector<std::string>& paths, const std::string& folder, const std::shared_ptr<MoveProgress>& progress)
+{
+    auto& main = DispatchQueue::main();
     std::size_t failed = 0;
+    std::size_t done = 0;
     for (auto& path : paths) {
         auto name = lastPathComponent(path);
         bool bookmarked = m_bookmarks->isInBookmarks(*VeskFile::initWithPath(path));
         auto target = stringByAppendingPathComponent(folder, name);
-        if (!NSFileManager::defaultManager().moveItemAtPath(path, target)) {
+        bool moved = NSFileManager::defaultManager().moveItemAtPath(path, target);
+        ++done;
+        main.async([progress, name, count = done] {
+            progress->done = count;
+            progress->current = name;
+            progress->show();
+        });
+        if (!moved) {
             if (paths.size() == 1)
                 operations::queueBanner(localizedFormat("\"%@\" could not be moved", { name }), NotificationType::Error);
             else
@@ -162,6 +214,11 @@ void Utility::moveClipboardItems(const std::vector<std::string>& paths, const st
             operations::queueBanner(localizedFormat("\"%@\" has been moved", { name }), NotificationType::Success);
     }
     queueSummary(paths.size(), failed);
+    main.async([progress] {
+        progress->finished = true;
+        if (auto shown = progress->alert.lock())
+            shown->dismissViewControllerAnimated(true);
+    });
 }
 
 }

@@ -40,8 +40,8 @@ namespace {
         return inputs;
     }
 
-    // A hidden file beside the archive, so the finished archive replaces an old one by a
-    // rename and a failed run leaves the old one as it was. Empty when none can be made.
+    // A hidden file beside the archive, so the archive appears whole or not at all. Empty when
+    // none can be made.
     std::string makeTemporaryBeside(const std::string& path)
     {
         static thread_local std::mt19937_64 random { std::random_device {}() };
@@ -61,12 +61,27 @@ namespace {
         return {};
     }
 
+    // The finished archive only takes a free name: an item already there, an older archive
+    // included, is never replaced.
+    bool placeWithoutReplacing(const std::string& from, const std::string& to)
+    {
+        if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EINVAL && errno != ENOSYS)
+            return false;
+        // A file system without that rename: a hard link fails as well when the name is taken.
+        if (::link(from.c_str(), to.c_str()) != 0)
+            return false;
+        ::unlink(from.c_str());
+        return true;
+    }
+
     bool writeArchive(const std::string& path, const std::vector<std::string>& files)
     {
         auto temporary = makeTemporaryBeside(path);
         if (temporary.empty())
             return false;
-        if (ZipArchive::createZipFileAtPath(temporary, files) && ::rename(temporary.c_str(), path.c_str()) == 0)
+        if (ZipArchive::createZipFileAtPath(temporary, files) && placeWithoutReplacing(temporary, path))
             return true;
         ::unlink(temporary.c_str());
         return false;
@@ -130,15 +145,21 @@ void Utility::openZip(const std::string& path, const std::shared_ptr<UIViewContr
     presentSheet(sheet, viewController, rect);
 }
 
-void Utility::unzipProgressAlert(const std::string& destination, const std::string& path, const std::shared_ptr<UIViewController>& viewController, CGRect rect)
+std::shared_ptr<UIProgressView> Utility::presentProgressAlert(const std::shared_ptr<UIAlertController>& alert, const std::shared_ptr<UIViewController>& viewController, CGRect rect) const
 {
-    auto alert = UIAlertController::alertControllerWithTitle(localizedFormat("Unziping \"%@\"", { lastPathComponent(path) }), std::string(), UIAlertControllerStyle::Alert);
     auto frame = alert->view()->frame();
     auto progressView = UIProgressView::initWithProgressViewStyle(UIProgressViewStyle::Bar);
     progressView->setFrame(CGRectMake(0, frame.size.height - 2.5, frame.size.width, 2.5));
     presentSheet(alert, viewController, rect);
     alert->view()->addSubview(progressView);
     alert->view()->bringSubviewToFront(progressView);
+    return progressView;
+}
+
+void Utility::unzipProgressAlert(const std::string& destination, const std::string& path, const std::shared_ptr<UIViewController>& viewController, CGRect rect)
+{
+    auto alert = UIAlertController::alertControllerWithTitle(localizedFormat("Unziping \"%@\"", { lastPathComponent(path) }), std::string(), UIAlertControllerStyle::Alert);
+    auto progressView = presentProgressAlert(alert, viewController, rect);
     DispatchQueue::global(QualityOfService::UserInitiated).async([path, destination, weakProgress = std::weak_ptr(progressView), weakAlert = std::weak_ptr(alert)] {
         unzipWorker(path, destination, weakProgress, weakAlert);
     });

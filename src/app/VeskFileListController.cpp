@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 namespace vesk {
 
@@ -36,9 +37,21 @@ namespace {
         return toolbar->convertRectToView(item.frame(), list.view().get());
     }
 
-    bool sameEntries(const VeskFileListController::Files& a, const VeskFileListController::Files& b)
+    // What the rows show of each entry besides its name: the kind, permissions, size and date.
+    DirectoryWatcher::Listing statesOf(const VeskFileListController::Files& files)
     {
-        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](auto& x, auto& y) { return *x == *y; });
+        DirectoryWatcher::Listing states;
+        states.reserve(files.size());
+        for (auto& file : files)
+            states.push_back(ListedEntry::of(file->path()));
+        return states;
+    }
+
+    // Letting go of a listing of many entries takes a while: a worker does it.
+    template<class... Lists>
+    void releaseInBackground(Lists&&... lists)
+    {
+        DispatchQueue::global(QualityOfService::Background).async([held = std::make_shared<std::tuple<std::decay_t<Lists>...>>(std::move(lists)...)] {});
     }
 
     void replaceAll(std::string& text, const std::string& what, const std::string& with)
@@ -183,9 +196,10 @@ void VeskFileListController::reload(std::function<void()> completion)
         auto listing = list->listFolder(folder->path());
         if (editMode)
             std::erase_if(listing, [](auto& entry) { return !entry->isReadable(); });
+        auto states = statesOf(listing);
         // The screen goes with the block, so that its last owner never lets it go off the main thread.
-        DispatchQueue::main().async([list = std::move(list), listing = std::move(listing), generation, completion = std::move(completion)]() mutable {
-            list->finishReload(std::move(listing), generation, completion);
+        DispatchQueue::main().async([list = std::move(list), listing = std::move(listing), states = std::move(states), generation, completion = std::move(completion)]() mutable {
+            list->finishReload(std::move(listing), std::move(states), generation, completion);
         });
     });
 }
@@ -195,16 +209,17 @@ VeskFileListController::Files VeskFileListController::listFolder(const std::stri
     return m_fm.getFiles(path);
 }
 
-void VeskFileListController::finishReload(Files listing, std::uint64_t generation, const std::function<void()>& completion)
+void VeskFileListController::finishReload(Files listing, DirectoryWatcher::Listing states, std::uint64_t generation, const std::function<void()>& completion)
 {
     bool stale = generation < m_shownListing;
     if (!stale)
         m_shownListing = generation;
     if (stale) {
         debugLog("Dropping an older listing", __FILE__, __LINE__, __func__);
-    } else if (sameEntries(listing, m_currentFiles)) {
+    } else if (states == m_currentStates) {
         debugLog("No need to reload the tableView!", __FILE__, __LINE__, __func__);
     } else {
+        releaseInBackground(std::move(m_files), std::move(m_currentFiles), std::move(m_currentStates));
         m_files = std::move(listing);
         auto table = tableView();
         if (m_currentFiles.empty()) {
@@ -215,9 +230,32 @@ void VeskFileListController::finishReload(Files listing, std::uint64_t generatio
             debugLog("Reloading sections in TableView with animation!", __FILE__, __LINE__, __func__);
         }
         m_currentFiles = m_files;
+        m_currentStates = std::move(states);
+        markSelection();
     }
+    releaseInBackground(std::move(listing), std::move(states));
     if (completion)
         completion();
+}
+
+// A reload clears the table's marks: the selection follows its items to their new rows and
+// loses those that have gone, and the title and toolbar say what is left.
+void VeskFileListController::markSelection()
+{
+    auto table = tableView();
+    if (m_selectedFiles.empty() || !m_isInEditMode || !table->isEditing())
+        return;
+    Files kept;
+    for (auto& selected : m_selectedFiles) {
+        auto found = std::find_if(m_files.begin(), m_files.end(), [&](auto& entry) { return *entry == *selected; });
+        if (found == m_files.end())
+            continue;
+        kept.push_back(*found);
+        table->selectRowAtIndexPath(NSIndexPath { 0, static_cast<int>(found - m_files.begin()) }, false, UITableViewScrollPosition::None);
+    }
+    m_selectedFiles = std::move(kept);
+    setSelectionTitle();
+    enableToolbarItems(!m_selectedFiles.empty());
 }
 
 void VeskFileListController::toggleEditMode()
@@ -371,7 +409,9 @@ void VeskFileListController::didSelectRowAtIndexPath(UITableView& tableView, con
     if (m_isInEditMode) {
         if (cell->isMultiSelectable()) {
             debugLog("Adding: \"" + cell->fileTitle()->text().value_or("") + "\"", __FILE__, __LINE__, __func__);
-            m_selectedFiles.push_back(item);
+            // An item is selected once, however its row was marked.
+            if (std::none_of(m_selectedFiles.begin(), m_selectedFiles.end(), [&](auto& selected) { return *selected == *item; }))
+                m_selectedFiles.push_back(item);
             setSelectionTitle();
             enableToolbarItems(true);
         } else {

@@ -21,7 +21,7 @@ class VeskFileManager;
 
 // The file list: one folder as a table of its entries. Whoever pushes or previews it sets
 // `file` first; a list given no folder shows the root folder "/". It lists in the background,
-// reloads only when the listing differs from the rows on screen and follows its folder with a
+// reloads only when the listing (names, kinds, permissions, sizes, dates) differs from the rows on screen and follows its folder with a
 // directory watcher while on screen. In edit mode rows are selected for the toolbar's "Zip",
 // "Copy/Move" and trash; swiped rows offer "Delete", "More" and "Info".
 class VeskFileListController : public platform::UITableViewController, public DirectoryWatcherDelegate, public UtilityDelegate, public platform::UIViewControllerPreviewingDelegate {
@@ -115,7 +115,8 @@ protected:
 
 private:
     std::shared_ptr<VeskFileListController> self();
-    void finishReload(Files listing, std::uint64_t generation, const std::function<void()>& completion);
+    void finishReload(Files listing, DirectoryWatcher::Listing states, std::uint64_t generation, const std::function<void()>& completion);
+    void markSelection();
     void setSelectionTitle();
     void enableToolbarItems(bool enabled);
     std::function<void()> finishCallBack();
@@ -129,6 +130,8 @@ private:
     std::shared_ptr<VeskFile> m_file;
     Files m_files;
     Files m_currentFiles;
+    // The entries of m_currentFiles as listed: a change of mode, size, date or kind reloads too.
+    DirectoryWatcher::Listing m_currentStates;
     bool m_isBookmarks = false;
     bool m_isInEditMode = false;
     Files m_selectedFiles;

@@ -33,10 +33,9 @@ namespace {
         return NSKeyedArchiver::archivedDataWithRootObject(ArchiveObject::makeArray(std::move(items)));
     }
 
-    Bookmarks::List readStoredList()
+    Bookmarks::List decodeList(const std::optional<Bytes>& data)
     {
         Bookmarks::List list;
-        auto data = NSUserDefaults::standardUserDefaults()->dataForKey(hashedDefaultsKey1V2());
         if (!data)
             return list;
         auto root = NSKeyedUnarchiver::unarchiveObjectWithData(*data, VeskFile::archiveDecoders());
@@ -48,6 +47,35 @@ namespace {
                 list.push_back(std::const_pointer_cast<VeskFile>(file));
         }
         return list;
+    }
+
+    // The one decoded copy of the stored entry, shared by every store object, with the bytes
+    // and the defaults it was decoded from. Guarded by storageLock().
+    struct DecodedEntry {
+        std::weak_ptr<NSUserDefaults> defaults;
+        std::optional<Bytes> data;
+        Bookmarks::List list;
+    };
+
+    DecodedEntry& decodedEntry()
+    {
+        static DecodedEntry entry;
+        return entry;
+    }
+
+    // Under storageLock(). Decodes again only when the entry differs from the bytes decoded
+    // last: written by another road, or the defaults opened anew from another file.
+    const Bookmarks::List& readStoredList()
+    {
+        auto defaults = NSUserDefaults::standardUserDefaults();
+        auto data = defaults->dataForKey(hashedDefaultsKey1V2());
+        auto& entry = decodedEntry();
+        if (entry.defaults.lock() != defaults || entry.data != data) {
+            entry.list = decodeList(data);
+            entry.data = std::move(data);
+            entry.defaults = defaults;
+        }
+        return entry.list;
     }
 
 }
@@ -88,19 +116,28 @@ void Bookmarks::setBookmarks(List bookmarks)
     m_bookmarks = std::move(bookmarks);
 }
 
+// Our own write refreshes the decoded copy without decoding it again.
 void Bookmarks::storeList()
 {
-    NSUserDefaults::standardUserDefaults()->setObject(Value(archiveList(m_bookmarks)), hashedDefaultsKey1V2());
+    auto defaults = NSUserDefaults::standardUserDefaults();
+    auto data = archiveList(m_bookmarks);
+    defaults->setObject(Value(data), hashedDefaultsKey1V2());
+    auto& entry = decodedEntry();
+    entry.defaults = defaults;
+    entry.data = std::move(data);
+    entry.list = m_bookmarks;
     m_count = static_cast<std::int64_t>(m_bookmarks.size());
 }
 
+// Reads the list without looking for vanished items on disk: cells and watchers set up their
+// stores by the screenful, and each asks only about its own item.
 void Bookmarks::setup()
 {
     std::lock_guard guard(storageLock());
     auto defaults = NSUserDefaults::standardUserDefaults();
     if (!defaults->dataForKey(hashedDefaultsKey1V2()))
         defaults->setObject(Value(archiveList(m_bookmarks)), hashedDefaultsKey1V2());
-    m_bookmarks = reloadBookmarks();
+    m_bookmarks = readStoredList();
     m_count = static_cast<std::int64_t>(m_bookmarks.size());
 }
 
@@ -128,11 +165,19 @@ void Bookmarks::deleteItem(const VeskFile& file)
     storeList();
 }
 
+// Only the item asked about is looked for on disk: a bookmark of a vanished item is dropped
+// when it is asked about, the others wait for the next full read.
 bool Bookmarks::isInBookmarks(const VeskFile& file)
 {
     std::lock_guard guard(storageLock());
-    auto list = reloadBookmarks();
-    return std::any_of(list.begin(), list.end(), [&](auto const& entry) { return entry->isEqual(&file); });
+    m_bookmarks = readStoredList();
+    auto found = std::find_if(m_bookmarks.begin(), m_bookmarks.end(), [&](auto const& entry) { return entry->isEqual(&file); });
+    if (found == m_bookmarks.end())
+        return false;
+    if (NSFileManager::defaultManager().fileExistsAtPath((*found)->path()))
+        return true;
+    deleteItem(file);
+    return false;
 }
 
 bool Bookmarks::save(const std::shared_ptr<VeskFile>& file)

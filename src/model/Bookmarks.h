@@ -17,11 +17,12 @@ public:
 };
 
 // The user's bookmarks: an ordered list of records kept as one keyed archive in the standard
-// user defaults under hashedDefaultsKey1V2. Objects share the list only through that entry,
-// and every query reads it again. Each read-modify-write of the entry runs under one
-// process-wide lock, since the main thread, file workers and server threads all use it.
-// A missing or undecodable entry reads as an empty list; an element that can't be decoded is
-// skipped.
+// user defaults under hashedDefaultsKey1V2. Objects share the list only through that entry;
+// every query reads it again, through one decoded copy that is decoded anew only when the
+// entry's bytes differ from those it came from (our own writes update it directly). Each
+// read-modify-write of the entry runs under one process-wide lock, since the main thread,
+// file workers and server threads all use it. A missing or undecodable entry reads as an
+// empty list; an element that can't be decoded is skipped.
 class Bookmarks {
 public:
     using List = std::vector<std::shared_ptr<VeskFile>>;
@@ -42,6 +43,7 @@ public:
 
     // Stores an archived empty list when there is none yet, then reads the list.
     virtual void setup();
+    // Drops the equal entry, and answers false, when its item has gone.
     virtual bool isInBookmarks(const VeskFile& file);
     // Adds the file at the end; false when an equal entry is already stored. The delegate is
     // told either way.

@@ -3,9 +3,20 @@
 #include "model/VeskFileManager.h"
 #include "platform/foundation/Dispatch.h"
 
+#include <sys/stat.h>
+
 namespace vesk {
 
 using namespace platform;
+
+ListedEntry ListedEntry::of(std::string path)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0 && ::lstat(path.c_str(), &info) != 0)
+        return { std::move(path) };
+    return { std::move(path), info.st_mode, static_cast<std::int64_t>(info.st_size),
+        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec };
+}
 
 DirectoryWatcher::DirectoryWatcher()
     : m_fm(VeskFileManager::defaultManager())
@@ -14,9 +25,9 @@ DirectoryWatcher::DirectoryWatcher()
 
 void DirectoryWatcher::stop()
 {
-    if (m_file)
-        m_previousContent = m_fm.getFilePaths(m_file->path());
     PollingWatcher::stop();
+    if (m_file && !m_listed)
+        requestListing(Purpose::snapshot);
 }
 
 void DirectoryWatcher::checkDir()
@@ -24,17 +35,56 @@ void DirectoryWatcher::checkDir()
     if (!m_file)
         return;
     auto self = shared_from_this();
-    auto content = m_fm.getFilePaths(m_file->path());
-    if (content != m_previousContent) {
-        dispatch_async(dispatch_get_main_queue(), [self, file = m_file] {
-            if (auto watcherDelegate = self->delegate())
-                watcherDelegate->directoryDidChange(file);
-        });
-    }
-    reportBookmarkChange(m_bookmarks.isInBookmarks(*m_file));
-    m_previousContent = std::move(content);
-    m_previousBookmarkState = m_bookmarks.isInBookmarks(*m_file);
+    requestListing(Purpose::check);
+    bool bookmarked = m_bookmarks.isInBookmarks(*m_file);
+    reportBookmarkChange(bookmarked);
+    m_previousBookmarkState = bookmarked;
     armNextCheck();
+}
+
+void DirectoryWatcher::requestListing(Purpose purpose)
+{
+    if (m_listings.size() > 1 && m_listings.back() == purpose)
+        return;
+    m_listings.push_back(purpose);
+    if (m_listings.size() == 1)
+        startListing();
+}
+
+// The worker holds the watcher weakly, so that it is only ever let go on the main thread.
+void DirectoryWatcher::startListing()
+{
+    std::weak_ptr<DirectoryWatcher> weak = shared_from_this();
+    DispatchQueue::global(QualityOfService::Utility).async([weak, &fm = m_fm, folder = m_file->path(), purpose = m_listings.front()] {
+        Listing listing;
+        for (auto& path : fm.getFilePaths(folder))
+            listing.push_back(ListedEntry::of(std::move(path)));
+        DispatchQueue::main().async([weak, listing = std::move(listing), purpose]() mutable {
+            if (auto watcher = weak.lock())
+                watcher->takeListing(std::move(listing), purpose);
+        });
+    });
+}
+
+// Main thread. A check that ends after the watcher was stopped is dropped: what it saw has
+// not been told, so the check after the next start() compares with the one before.
+void DirectoryWatcher::takeListing(Listing listing, Purpose purpose)
+{
+    m_listings.pop_front();
+    if (!m_listings.empty())
+        startListing();
+    bool stopped = !m_timer->isValid();
+    if (purpose == Purpose::check && stopped)
+        return;
+    bool changed = listing != m_previousContent;
+    std::swap(m_previousContent, listing);
+    // Letting go of a listing of many entries takes a while: a worker does it.
+    DispatchQueue::global(QualityOfService::Background).async([old = std::make_shared<Listing>(std::move(listing))] {});
+    m_listed = true;
+    if (purpose == Purpose::check && changed) {
+        if (auto watcherDelegate = delegate())
+            watcherDelegate->directoryDidChange(m_file);
+    }
 }
 
 }

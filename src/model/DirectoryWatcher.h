@@ -2,6 +2,8 @@
 
 #include "model/PollingWatcher.h"
 
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,20 +21,47 @@ public:
     virtual bool changedBookmark(const std::shared_ptr<VeskFile>&, bool /*removed*/) { return false; }
 };
 
+// What a listing shows of one entry: a rename, a chmod, a write or a change of type differs.
+struct ListedEntry {
+    std::string path;
+    std::uint32_t mode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;
+    bool operator==(const ListedEntry&) const = default;
+
+    // The entry as it is now (a link answers for its target while there is one).
+    static ListedEntry of(std::string path);
+};
+
 // Polls one folder every second: reports, through the main queue, that its listing differs
-// from the last snapshot (empty at first), and at once that its bookmark state flipped.
+// from the last snapshot (empty at first), and at once that its bookmark state flipped. The
+// folder is listed on a background queue, one listing at a time and in the order asked; the
+// main run loop only compares and keeps the result.
 class DirectoryWatcher : public PollingWatcher<DirectoryWatcher, DirectoryWatcherDelegate> {
 public:
     static constexpr double checkInterval = 1.0;
+    using Listing = std::vector<ListedEntry>;
 
     DirectoryWatcher();
     void checkDir() override;
-    // Also takes a snapshot of the listing, so that a later start() reports only what changed since.
+    // A later start() reports what changed since the last check, which the delegate has not
+    // been told of yet; a watcher that never listed takes a snapshot now.
     void stop() override;
 
 private:
+    enum class Purpose {
+        check,
+        snapshot,
+    };
+    void requestListing(Purpose purpose);
+    void startListing();
+    void takeListing(Listing listing, Purpose purpose);
+
     VeskFileManager& m_fm;
-    std::vector<std::string> m_previousContent;
+    Listing m_previousContent;
+    bool m_listed = false;
+    // The listing under way first, then those asked for meanwhile (a repeat is asked once).
+    std::deque<Purpose> m_listings;
 };
 
 }

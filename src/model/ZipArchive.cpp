@@ -188,6 +188,10 @@ namespace {
         std::optional<mode_t> mode;
         if ((info.external_fa >> 16) != 0)
             mode = static_cast<mode_t>((info.external_fa >> 16) & 0777);
+        // A link entry holds its target as text: it becomes a plain file of that text, and the
+        // link's 0777 must not make it executable.
+        if (((info.external_fa >> 16) & S_IFMT) == S_IFLNK)
+            mode = 0666 & ~request.creationMask;
         // A nested archive is unzipped before its mode applies, since the mode may forbid reading it.
         auto creationModeFor = [&](std::optional<mode_t> wanted) -> mode_t { return wanted ? *wanted | (nested ? 0600 : 0) : 0666; };
         mode_t creationMode = creationModeFor(mode);

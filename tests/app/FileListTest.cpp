@@ -167,6 +167,67 @@ TEST_F(FileListTest, EditModeSelectsReadableRowsForItsToolbar)
     EXPECT_EQ(rows(*list).size(), 4u);
 }
 
+TEST_F(FileListTest, TheSelectionFollowsItsItemsThroughEveryReload)
+{
+    for (auto name : { "a.txt", "b.txt", "c.txt" })
+        makeFile(std::string("folder/") + name);
+    Bookmarks store;
+    store.setup();
+    store.save(VeskFile::initWithPath(folder + "/a.txt"));
+    auto list = open(folder);
+    auto table = list->tableView();
+    auto row = [&](const char* name) { return *driver.rowWithText(*table, name); };
+    auto marked = [&] {
+        std::vector<std::string> names;
+        for (auto& path : table->indexPathsForSelectedRows())
+            names.push_back(list->files().at(static_cast<std::size_t>(path.row))->name());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    auto watch = [&] {
+        driver.advance(1.0);
+        driver.drain();
+    };
+    // Unchanged listings leave the table alone; a chmod is a change the rows show.
+    table->visibleCells();
+    driver.drain();
+    auto reloads = table->reloadCount();
+    watch();
+    list->reload();
+    driver.drain();
+    EXPECT_EQ(table->reloadCount(), reloads);
+    ::chmod((folder + "/c.txt").c_str(), 0600);
+    watch();
+    table->visibleCells();
+    driver.drain();
+    EXPECT_EQ(cell(*list, "c.txt")->detailsLabel()->text(), "-rw-------");
+
+    driver.tapBarButton(*list, "Edit");
+    driver.drain();
+    driver.tapRow(*table, row("a.txt"));
+    driver.tapRow(*table, row("b.txt"));
+    makeFile("folder/0.txt");
+    watch();
+    EXPECT_EQ(marked(), (std::vector<std::string> { "a.txt", "b.txt" }));
+    EXPECT_EQ(list->title(), "2 selected");
+    ::unlink((folder + "/b.txt").c_str());
+    watch();
+    EXPECT_EQ(marked(), std::vector<std::string> { "a.txt" });
+    EXPECT_EQ(list->title(), "1 selected");
+    driver.tapRow(*table, row("a.txt"));
+    EXPECT_EQ(list->title(), "None selected");
+    EXPECT_FALSE(list->editingToolBarItems().back()->isEnabled());
+
+    for (auto name : { "0.txt", "a.txt" })
+        driver.tapRow(*table, row(name));
+    driver.tapBarButton(*list->editingToolBarItems().back());
+    EXPECT_EQ(choose("Delete"), "Delete 2 files | This action can't be reversed | Cancel Delete");
+    EXPECT_EQ(banners(), std::vector<std::string> { "Success: 2 files have been deleted" });
+    EXPECT_EQ(ziptest::filesBelow(folder), std::vector<std::string> { "c.txt" });
+    store.setup();
+    EXPECT_EQ(store.count(), 0) << "the deleted bookmark is gone from the stored list";
+}
+
 TEST_F(FileListTest, RowActionsFollowTheKindOfItem)
 {
     makeFile("folder/a.txt");

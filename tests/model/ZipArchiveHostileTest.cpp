@@ -75,6 +75,9 @@ TEST_F(ZipArchiveHostileTest, ALinkEntryCannotCarryALaterEntryOutside)
     EXPECT_FALSE(extract().result);
     EXPECT_EQ(snapshot(outside), before);
     EXPECT_FALSE(fs::is_symlink(destination + "/link")) << "links are never made";
+    mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(permissions(destination + "/link"), 0666u & ~mask) << "nor executable files";
 }
 
 TEST_F(ZipArchiveHostileTest, ALinkAlreadyInTheDestinationIsFollowedOnlyInside)

@@ -276,7 +276,9 @@ bool RunLoop::drain(std::chrono::milliseconds bound)
     return runUntil([this] {
         auto now = clockPointer()->now();
         auto next = nextDeadline();
-        return pendingBlockCount() == 0 && DispatchQueue::pendingGlobalBlocks() == 0 && (!next || *next > now);
+        // Workers first: one that ends between the two looks has queued its main block by then.
+        bool workersDone = DispatchQueue::pendingGlobalBlocks() == 0;
+        return workersDone && pendingBlockCount() == 0 && (!next || *next > now);
     },
         bound);
 }
