@@ -18,11 +18,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits.h>
+#include <mutex>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -32,6 +34,9 @@ using namespace vesk;
 using namespace vesk::platform;
 
 namespace {
+
+// From SIGINT or SIGTERM to the end of the program, whatever is still running.
+constexpr auto stopBudget = std::chrono::milliseconds(1500);
 
 const char* usage = "Usage: vesk [options]\n"
                     "\n"
@@ -121,11 +126,24 @@ int main(int argc, char** argv)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::atomic<bool> stopped { false };
-    std::thread waiter([stopSignals, &stopped] {
+    std::mutex exitMutex;
+    std::condition_variable exitCondition;
+    bool finished = false;
+    std::thread waiter([stopSignals, &stopped, &exitMutex, &exitCondition, &finished] {
         int received = 0;
         sigwait(&stopSignals, &received);
+        auto deadline = std::chrono::steady_clock::now() + stopBudget;
         stopped = true;
         RunLoop::main().stop();
+        // The main run loop may be busy with one long piece of work, and the background entry
+        // and the work in flight may take longer still: a stop asked for ends within its budget.
+        std::unique_lock lock(exitMutex);
+        if (exitCondition.wait_until(lock, deadline, [&finished] { return finished; }))
+            return;
+        std::fputs("vesk: stopped without waiting for the work in progress\n", stderr);
+        flushDiagnostics();
+        std::fflush(nullptr);
+        std::_Exit(0);
     });
 
     // Opened after the signals are blocked, so the window system's threads never take them.
@@ -152,15 +170,20 @@ int main(int argc, char** argv)
     UIApplication::sharedApplication().reset();
     VeskNotificationManager::reset();
 
+    // Background work (a listing, icons, a file operation) may still be running: give it a
+    // moment, and when it does not end, leave without tearing down what it still uses.
+    auto deadline = std::chrono::steady_clock::now() + stopBudget;
+    while (DispatchQueue::pendingGlobalBlocks() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    {
+        std::lock_guard lock(exitMutex);
+        finished = true;
+    }
+    exitCondition.notify_all();
     if (!stopped)
         ::kill(::getpid(), SIGTERM); // wakes the waiter, which takes the blocked signal
     waiter.join();
 
-    // Background work (a listing, icons, a file operation) may still be running: give it a
-    // moment, and when it does not end, leave without tearing down what it still uses.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-    while (DispatchQueue::pendingGlobalBlocks() > 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (DispatchQueue::pendingGlobalBlocks() > 0) {
         flushDiagnostics();
         std::fflush(nullptr);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -110,6 +111,21 @@ public:
     {
         signal(SIGTERM);
         return waitForExit();
+    }
+
+    // The main thread's CPU time in clock ticks, and whether it is running now.
+    std::pair<long, bool> mainThreadWork() const
+    {
+        std::ifstream stat("/proc/" + std::to_string(m_pid) + "/task/" + std::to_string(m_pid) + "/stat");
+        std::string line((std::istreambuf_iterator<char>(stat)), {});
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string state, skipped;
+        long userTicks = 0;
+        fields >> state;
+        for (int field = 4; field < 14; ++field)
+            fields >> skipped;
+        fields >> userTicks;
+        return { userTicks, state == "R" };
     }
 
     std::string output() const { return contents(outputPath()); }

@@ -1,6 +1,7 @@
 #include "e2e/VeskProcess.h"
 #include "platform/foundation/NSFileManager.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -56,6 +57,23 @@ TEST_F(VeskProgramTest, AMissingFileHandedOverRaisesInvalidePath)
     EXPECT_TRUE(vesk->waitForError("Invalide path")) << vesk->errors();
     EXPECT_FALSE(isListening(vesk->port)) << "the server switch is off";
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
+}
+
+TEST_F(VeskProgramTest, SigtermEndsTheProgramWithinTwoSecondsWhileTheMainRunLoopIsBusy)
+{
+    // The viewer parses a property list of 1.5 million entries on the main run loop, for seconds.
+    std::string list = "<plist><array>";
+    for (int index = 0; index < 1500000; ++index)
+        list += "<integer>" + std::to_string(index) + "</integer>";
+    std::ofstream(root + "/big.plist") << list << "</array></plist>";
+    launch({ "--open", root + "/big.plist" });
+    ASSERT_TRUE(VeskProcess::waitUntil([&] {
+        auto [ticks, running] = vesk->mainThreadWork();
+        return ticks >= 30 && running;
+    })) << vesk->errors();
+    auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
 }
 
 TEST_F(VeskProgramTest, HelpAndBadOptions)

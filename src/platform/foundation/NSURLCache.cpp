@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -366,8 +367,19 @@ void NSURLCache::writeToDisk(const std::string& key, const NSCachedURLResponse& 
         return;
     auto file = sha1HexString(key);
     auto bytes = encoded(key, cached);
-    if (!writeFileAtomically(joinPath(m_diskFolder, file), bytes))
+    // Renamed into place whole, but not flushed: a cache need not outlive a crash, and a file
+    // cut short reads as no response at all.
+    auto path = joinPath(m_diskFolder, file);
+    auto temporary = joinPath(m_diskFolder, "." + file + ".XXXXXX");
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
         return;
+    bool written = writeAll(fd, bytes.data(), bytes.size());
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return;
+    }
     m_diskEntries.push_front({ file, static_cast<std::int64_t>(bytes.size()) });
     m_diskIndex[file] = m_diskEntries.begin();
     m_diskUsage += m_diskEntries.front().size;
