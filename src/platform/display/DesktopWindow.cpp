@@ -138,6 +138,14 @@ void DesktopWindow::stop()
     m_timer.reset();
 }
 
+void DesktopWindow::raise()
+{
+    WindowSystemCall call;
+    if (SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED)
+        SDL_RestoreWindow(m_window);
+    SDL_RaiseWindow(m_window);
+}
+
 CGPoint DesktopWindow::toPoints(int x, int y) const
 {
     return { x / m_pointScale, y / m_pointScale };
@@ -183,6 +191,10 @@ void DesktopWindow::handle(const SDL_Event& event)
             present();
         else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
             events.cancelGesture();
+        else if (event.window.event == SDL_WINDOWEVENT_MINIMIZED)
+            UIApplication::sharedApplication().enterBackground();
+        else if (event.window.event == SDL_WINDOWEVENT_RESTORED)
+            UIApplication::sharedApplication().becomeActive();
         break;
     case SDL_MOUSEBUTTONDOWN:
         if (event.button.button == SDL_BUTTON_LEFT)
