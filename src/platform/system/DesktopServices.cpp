@@ -7,6 +7,7 @@
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <spawn.h>
+#include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,7 +163,8 @@ std::vector<DesktopApplication> DesktopServices::applicationsForFile(const std::
     for (GList* item = all; item; item = item->next) {
         auto* info = G_APP_INFO(item->data);
         const char* id = g_app_info_get_id(info);
-        if (id && g_app_info_should_show(info) && g_app_info_supports_files(info))
+        // Vesk itself is not another app to hand the file to.
+        if (id && std::string_view(id) != "vesk.desktop" && g_app_info_should_show(info) && g_app_info_supports_files(info))
             applications.push_back({ id, g_app_info_get_name(info) });
     }
     g_list_free_full(all, g_object_unref);

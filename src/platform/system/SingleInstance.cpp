@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <future>
 #include <optional>
 #include <poll.h>
@@ -151,8 +152,8 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& socketP
     sockaddr_un address;
     if (!makeAddress(socketPath, address))
         return instance; // no place for a socket: every start runs on its own
-    auto folder = socketPath.substr(0, socketPath.rfind('/'));
-    ::mkdir(folder.c_str(), 0700);
+    std::error_code ignored;
+    std::filesystem::create_directories(socketPath.substr(0, socketPath.rfind('/')), ignored);
     // Two starts at once take turns: one listens, the other hands over to it.
     FileDescriptor lock { ::open((socketPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600) };
     if (lock.fd >= 0)
