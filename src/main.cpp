@@ -9,9 +9,11 @@
 #include "model/VeskNotificationManager.h"
 #include "platform/display/DesktopWindow.h"
 #include "platform/display/ScreenSetting.h"
+#include "platform/foundation/AppHome.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/system/SingleInstance.h"
 #include "platform/uikit/UIApplication.h"
 #include "webservice/VeskWebServices.h"
 #include "webservice/WifiWatch.h"
@@ -41,6 +43,8 @@ constexpr auto stopBudget = std::chrono::milliseconds(1500);
 const char* usage = "Usage: vesk [options]\n"
                     "\n"
                     "Runs the file manager and its web file server until interrupted (SIGINT, SIGTERM).\n"
+                    "While it runs, starting it again with the same VESK_HOME hands the file or quick action\n"
+                    "to the running one and ends.\n"
                     "With a display (X11 or Wayland) its screens show in a window; closing it ends the program.\n"
                     "\n"
                     "Options:\n"
@@ -48,7 +52,7 @@ const char* usage = "Usage: vesk [options]\n"
                     "  --quick-action fileserver  the quick action \"Start fileserver\": turns the server switch on\n"
                     "                             (kept in the user defaults); the server starts as the app becomes active\n"
                     "  --quick-action bookmarks   the quick action \"Bookmarks\": opens the bookmarks screen\n"
-                    "  --open PATH                a file handed over by another app: opens it in its viewer\n"
+                    "  --open PATH, PATH          a file handed over by another app: opens it in its viewer\n"
                     "  --help                     shows this text\n"
                     "\n"
                     "Environment: VESK_HOME (the app's folder), VESK_PORT (instead of 8080),\n"
@@ -73,6 +77,11 @@ std::optional<int> parseOptions(int argc, char** argv, UIApplicationLaunchOption
         std::string option = argv[index];
         if (option == "--")
             continue;
+        // A path alone, as the desktop's launcher passes a file, is handed over as --open does.
+        if (!option.empty() && option.front() != '-') {
+            options[UIApplicationLaunchOptionsURLKey] = Value(NSURL::fileURLWithPath(absolutePath(option)).absoluteString());
+            continue;
+        }
         if (option == "--headless") {
             headless = true;
             continue;
@@ -118,6 +127,16 @@ int main(int argc, char** argv)
     if (auto problem = applyScreenFromEnvironment())
         std::fprintf(stderr, "vesk: %s\n", problem->c_str());
 
+    SingleInstance::Request request;
+    if (auto url = options.find(UIApplicationLaunchOptionsURLKey); url != options.end() && url->second.string())
+        request.url = *url->second.string();
+    if (auto action = options.find(UIApplicationLaunchOptionsShortcutItemKey); action != options.end() && action->second.string())
+        request.shortcutType = *action->second.string();
+    bool handedOver = false;
+    auto instance = SingleInstance::claim(SingleInstance::socketPathForHome(NSHomeDirectory()), request, handedOver);
+    if (handedOver)
+        return 0;
+
     // Every thread started from here on inherits the blocked signals; only the waiter below
     // takes them, so no work ever runs in a signal handler.
     sigset_t stopSignals;
@@ -160,10 +179,26 @@ int main(int argc, char** argv)
         window->start();
     }
 
+    // Taken only while the app runs: what arrives as it ends goes to a start of its own.
+    instance->listen([&window](const SingleInstance::Request& handed) {
+        if (!RunLoop::main().isRunning())
+            return false;
+        if (window)
+            window->raise();
+        UIApplicationLaunchOptions handedOptions;
+        if (!handed.url.empty())
+            handedOptions[UIApplicationLaunchOptionsURLKey] = Value(handed.url);
+        if (!handed.shortcutType.empty())
+            handedOptions[UIApplicationLaunchOptionsShortcutItemKey] = Value(handed.shortcutType);
+        UIApplication::sharedApplication().handOver(handedOptions);
+        return true;
+    });
+
     VeskNotificationManager::setEchoToStandardError(true);
     registerMainStoryboard();
     installWebServices();
     int status = UIApplicationMain(argc, argv, std::make_shared<AppDelegate>(), options);
+    instance.reset();
     window.reset();
     WifiWatch::shutDown();
     // Screens and banners go while everything they use at teardown still exists.

@@ -151,6 +151,11 @@ TEST_F(AppDelegateTest, BackgroundEntryStopsTheServerSchedulesTheNoticeAndClears
     EXPECT_EQ(notice.fireDate, before + std::chrono::seconds(1));
     EXPECT_EQ(notice.soundName, UILocalNotificationDefaultSoundName);
     EXPECT_TRUE(serverSwitch()) << "the switch is not changed";
+    driver.advance(0.9);
+    EXPECT_TRUE(desktop->notifications().empty());
+    driver.advance(0.1);
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return !desktop->notifications().empty(); })) << "the desktop shows it when due";
+    EXPECT_EQ(desktop->notifications(), std::vector<std::string> { "Webserver has stopped!" });
 
     // Back in front, the server starts again; a second trip schedules a second notice even
     // with the server stopped.

@@ -11,6 +11,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIScreen.h"
+#include "platform/system/DesktopServices.h"
 #include "platform/system/Haptics.h"
 #include "platform/system/NetworkInterfaces.h"
 #include "platform/system/UIDevice.h"
@@ -59,6 +60,8 @@ protected:
         platform::UIDevice::currentDevice().reset();
         platform::UIScreen::mainScreen().setBounds(platform::CGRectMake(0, 0, 375, 667));
         platform::HapticsRecorder::shared().clear();
+        // No mail, page or notification of a test reaches the desktop.
+        platform::DesktopServices::setShared(desktop);
         platform::UIApplication::sharedApplication().reset();
         VeskNotificationManager::reset();
         VeskHTTPServer::reset();
@@ -74,6 +77,7 @@ protected:
         platform::UIApplication::sharedApplication().reset();
         platform::UIDevice::currentDevice().reset();
         platform::RunLoop::main().useSystemClock();
+        platform::DesktopServices::setShared(nullptr);
         platform::setInterfaceSource({});
         platform::NSFileManager::defaultManager().removeItemAtPath(m_root);
         ::unsetenv("VESK_HOME");
@@ -99,6 +103,7 @@ protected:
 
     platform::UIDriver driver;
     std::uint16_t port = 0;
+    std::shared_ptr<platform::DesktopRecorder> desktop = std::make_shared<platform::DesktopRecorder>();
 
 private:
     std::string m_root;

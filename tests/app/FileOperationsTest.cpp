@@ -9,6 +9,7 @@
 #include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIProgressView.h"
 
+#include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,10 +20,47 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
+// A desktop of the tests' own, made before the first look at the desktop's applications: one
+// application, "Fake Viewer", registered for text files, that notes the paths it is started with.
+struct PrivateDesktop {
+    PrivateDesktop()
+    {
+        char pattern[] = "/tmp/vesk-desktop-XXXXXX";
+        folder = ::mkdtemp(pattern);
+        fs::create_directories(folder + "/data/applications");
+        fs::create_directories(folder + "/system");
+        // The file-name patterns of the types; no application from the machine.
+        fs::create_directory_symlink("/usr/share/mime", folder + "/system/mime");
+        writeText(folder + "/viewer", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " + folder + "/opened\n");
+        fs::permissions(folder + "/viewer", fs::perms::owner_all);
+        writeText(folder + "/data/applications/fake-viewer.desktop",
+            "[Desktop Entry]\nType=Application\nName=Fake Viewer\nExec=" + folder + "/viewer %f\nMimeType=text/plain;\n");
+        writeText(folder + "/data/applications/mimeinfo.cache", "[MIME Cache]\ntext/plain=fake-viewer.desktop;\n");
+        ::setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
+        ::setenv("XDG_DATA_DIRS", (folder + "/system").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+        ::setenv("XDG_CONFIG_DIRS", (folder + "/config").c_str(), 1);
+    }
+    ~PrivateDesktop() { fs::remove_all(folder); }
+    std::string opened() const
+    {
+        std::ifstream file(folder + "/opened");
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    }
+    std::string folder;
+};
+
+const PrivateDesktop& privateDesktop()
+{
+    static PrivateDesktop desktop;
+    return desktop;
+}
+
 class FileOperationsTest : public test::AppTest {
 protected:
     void SetUp() override
     {
+        privateDesktop();
         AppTest::SetUp();
         list->setFile(VeskFile::initWithPath(dir = makeFolder("w")));
         window->setRootViewController(list);
@@ -76,13 +114,18 @@ TEST_F(FileOperationsTest, MoreSheetOffersWhatItemAndScreenAllowAndRenameTakesOn
     put({ documents + "/d.txt", "f/", "a.zip", "a.txt", "taken.txt", "x/" });
     Bookmarks().save(file("a.zip"));
     // "home" holds Documents: saving it would copy a folder into itself.
-    const std::tuple<std::string, bool, const char*> cases[] = { { "a.zip", false, "Remove from bookmarks" }, { "a.zip", true, "Save to bookmarks" }, { documents + "/d.txt", true, "Share File" }, { "f", true, "Save to documents" }, { "f", true, "Save to documents" }, { root() + "/home", true, "Save to documents" } };
-    for (auto& [name, fromList, choice] : cases) {
+    // "Share File" offers the desktop's applications for the file's type, when there are any.
+    const std::tuple<std::string, bool, const char*, const char*> cases[] = { { "a.zip", false, "Remove from bookmarks", "" }, { "a.zip", true, "Save to bookmarks", "" }, { "a.zip", true, "Share File", "" }, { documents + "/d.txt", true, "Share File", "Fake Viewer" }, { "f", true, "Save to documents", "" }, { "f", true, "Save to documents", "" }, { root() + "/home", true, "Save to documents", "" } };
+    for (auto& [name, fromList, choice, then] : cases) {
         window->setRootViewController(fromList ? list : std::make_shared<UIViewController>());
         utility.shareFile(driver.topViewController(), CGRectZero, { file(name) });
         choose(choice);
+        if (*then)
+            choose(then);
     }
-    EXPECT_EQ(seen_, (Strings { "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Remove from bookmarks", "Info: \"a.zip\" has been removed from bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Save to bookmarks", "Info: \"a.zip\" has been added to bookmarks", "\"d.txt\" | - | Cancel Share File Copy/Move Open as... Zip Rename Save to bookmarks", "Warning: No App can open \"d.txt\"", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Success: \"f\" has successfully been saved", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"f\" could not be saved", "\"home\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"home\" could not be saved" }));
+    EXPECT_TRUE(RunLoop::main().runUntil([] { return !privateDesktop().opened().empty(); })) << "the viewer was started";
+    EXPECT_EQ(privateDesktop().opened(), documents + "/d.txt\n");
+    EXPECT_EQ(seen_, (Strings { "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Remove from bookmarks", "Info: \"a.zip\" has been removed from bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Save to bookmarks", "Info: \"a.zip\" has been added to bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Remove from bookmarks", "Warning: No App can open \"a.zip\"", "\"d.txt\" | - | Cancel Share File Copy/Move Open as... Zip Rename Save to bookmarks", "d.txt | - | Fake Viewer Cancel", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Success: \"f\" has successfully been saved", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"f\" could not be saved", "\"home\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"home\" could not be saved" }));
     EXPECT_EQ(filesBelow(documents), (Strings { "d.txt", "f/" }));
 
     seen_.clear();

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -43,7 +44,7 @@ public:
     void launch(const std::vector<std::string>& arguments)
     {
         ++m_runs;
-        std::vector<std::string> argv { std::string(VESK_BINARY_DIR) + "/vesk" };
+        std::vector<std::string> argv { program };
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::string out = outputPath(), err = errorsPath();
         m_pid = ::fork();
@@ -53,6 +54,8 @@ public:
             ::setenv("VESK_PORT", std::to_string(port).c_str(), 1);
             if (!m_bundle.empty())
                 ::setenv("VESK_BUNDLE", m_bundle.c_str(), 1);
+            for (auto& [name, value] : environment)
+                value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
             ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
             ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
             std::vector<char*> args;
@@ -132,6 +135,9 @@ public:
     std::string errors() const { return contents(errorsPath()); }
 
     const std::uint16_t port = freeLoopbackPort();
+    std::string program = std::string(VESK_BINARY_DIR) + "/vesk";
+    // Set for the program, or removed where absent.
+    std::map<std::string, std::optional<std::string>> environment;
 
 private:
     std::string outputPath() const { return m_folder + "/out" + std::to_string(m_runs); }

@@ -1,8 +1,10 @@
 #include "e2e/VeskProcess.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/graphics/UIImage.h"
 
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -35,6 +37,38 @@ protected:
     std::string root;
     std::unique_ptr<VeskProcess> vesk;
 };
+
+// The command of a desktop entry's group: the Exec value's escapes and quoting undone, its
+// field codes dropped.
+std::vector<std::string> entryCommand(const std::string& path, const std::string& group)
+{
+    std::ifstream file(path);
+    std::string line, value;
+    for (bool inGroup = false; std::getline(file, line);) {
+        if (line.starts_with("["))
+            inGroup = line == "[" + group + "]";
+        else if (inGroup && line.starts_with("Exec="))
+            value = line.substr(5);
+    }
+    std::string unescaped;
+    for (std::size_t at = 0; at < value.size(); ++at)
+        unescaped += value[at] == '\\' && at + 1 < value.size() ? value[++at] : value[at];
+    std::vector<std::string> words(1);
+    bool quoted = false;
+    for (std::size_t at = 0; at < unescaped.size(); ++at) {
+        char c = unescaped[at];
+        if (quoted && c == '\\' && at + 1 < unescaped.size())
+            words.back() += unescaped[++at];
+        else if (c == '"')
+            quoted = !quoted;
+        else if (c == ' ' && !quoted)
+            words.emplace_back();
+        else
+            words.back() += c;
+    }
+    std::erase_if(words, [](const std::string& word) { return word.empty() || word.starts_with('%'); });
+    return words;
+}
 
 TEST_F(VeskProgramTest, StartFileserverServesUntilSigtermThenExitsCleanly)
 {
@@ -74,6 +108,52 @@ TEST_F(VeskProgramTest, SigtermEndsTheProgramWithinTwoSecondsWhileTheMainRunLoop
     auto began = std::chrono::steady_clock::now();
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+}
+
+TEST_F(VeskProgramTest, TheInstalledProgramStartsFromItsDesktopEntryWithItsBundleAndIcons)
+{
+    auto prefix = root + "/my \"apps\" $HOME";
+    ASSERT_EQ(std::system(("cmake --install " VESK_BINARY_DIR " --prefix '" + prefix + "' >/dev/null").c_str()), 0);
+    auto entry = prefix + "/share/applications/vesk.desktop";
+    EXPECT_EQ(std::system(("desktop-file-validate '" + entry + "'").c_str()), 0);
+    for (int side : { 16, 48, 512 }) {
+        auto size = std::to_string(side);
+        auto icon = vesk::platform::UIImage::imageWithContentsOfFile(prefix + "/share/icons/hicolor/" + size + "x" + size + "/apps/vesk.png");
+        ASSERT_TRUE(icon) << size;
+        EXPECT_EQ(icon->size().width * icon->scale(), side);
+    }
+    EXPECT_EQ(entryCommand(entry, "Desktop Entry"), (std::vector<std::string> { prefix + "/bin/vesk" }));
+    EXPECT_EQ(entryCommand(entry, "Desktop Action Bookmarks"), (std::vector<std::string> { prefix + "/bin/vesk", "--quick-action", "bookmarks" }));
+    auto command = entryCommand(entry, "Desktop Action StartFileserver");
+    ASSERT_EQ(command, (std::vector<std::string> { prefix + "/bin/vesk", "--quick-action", "fileserver" }));
+    vesk->program = command[0];
+    vesk->environment["VESK_BUNDLE"] = std::nullopt;
+    launch({ command.begin() + 1, command.end() });
+    ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
+    auto page = std::system(("curl -sf -o /dev/null http://127.0.0.1:" + std::to_string(vesk->port) + "/index.html").c_str());
+    EXPECT_EQ(page, 0) << "the front end comes from the installed bundle";
+    EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
+}
+
+TEST_F(VeskProgramTest, ASecondStartHandsItsFileToTheRunningAppAndEnds)
+{
+    launch({ "--quick-action", "fileserver" });
+    ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
+    for (auto folder : { "/second", "/other" })
+        ::mkdir((root + folder).c_str(), 0700);
+    VeskProcess second(root + "/home", root + "/second");
+    second.launch({ "--headless", root + "/nothing-here.txt" });
+    EXPECT_EQ(second.waitForExit(), 0) << second.errors();
+    EXPECT_TRUE(vesk->waitForError("Invalide path")) << "the running app was handed the file";
+    EXPECT_FALSE(isListening(second.port)) << "no second server";
+    EXPECT_EQ(second.errors(), "");
+
+    // An app with a home of its own runs beside it.
+    VeskProcess other(root + "/other", root + "/other");
+    other.launch({ "--headless", "--quick-action", "fileserver" });
+    EXPECT_TRUE(other.waitUntilListening()) << other.errors();
+    EXPECT_EQ(other.stop(), 0);
+    EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
 }
 
 TEST_F(VeskProgramTest, HelpAndBadOptions)

@@ -32,18 +32,19 @@ namespace {
     // The window system's libraries keep memory for the life of the process (D-Bus, input
     // methods, libraries loaded and unloaded by SDL); the leak checker is not to count it.
     struct WindowSystemCall {
-#if defined(__SANITIZE_ADDRESS__)
+        // Declared by hand: a guard of no state is otherwise an unused variable.
         WindowSystemCall()
         {
+#if defined(__SANITIZE_ADDRESS__)
             __lsan_disable();
+#endif
         }
         ~WindowSystemCall()
         {
+#if defined(__SANITIZE_ADDRESS__)
             __lsan_enable();
-        }
-#else
-        WindowSystemCall() = default;
 #endif
+        }
         WindowSystemCall(const WindowSystemCall&) = delete;
         WindowSystemCall& operator=(const WindowSystemCall&) = delete;
     };
@@ -138,6 +139,14 @@ void DesktopWindow::stop()
     m_timer.reset();
 }
 
+void DesktopWindow::raise()
+{
+    WindowSystemCall call;
+    if (SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED)
+        SDL_RestoreWindow(m_window);
+    SDL_RaiseWindow(m_window);
+}
+
 CGPoint DesktopWindow::toPoints(int x, int y) const
 {
     return { x / m_pointScale, y / m_pointScale };
@@ -183,6 +192,10 @@ void DesktopWindow::handle(const SDL_Event& event)
             present();
         else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
             events.cancelGesture();
+        else if (event.window.event == SDL_WINDOWEVENT_MINIMIZED)
+            UIApplication::sharedApplication().enterBackground();
+        else if (event.window.event == SDL_WINDOWEVENT_RESTORED)
+            UIApplication::sharedApplication().becomeActive();
         break;
     case SDL_MOUSEBUTTONDOWN:
         if (event.button.button == SDL_BUTTON_LEFT)

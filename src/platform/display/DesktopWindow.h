@@ -21,7 +21,8 @@ class NSTimer;
 // window's own pixel size, when the desktop is smaller) and turns clicks, drags, the wheel and
 // typing into what a person does on the screens. It looks for input and draws on the main run
 // loop, about sixty times a second, drawing only when something changed. While it is open the
-// app's pasteboard and the desktop's clipboard hold the same text. Main thread.
+// app's pasteboard and the desktop's clipboard hold the same text. Minimising the window takes
+// the app to the background, restoring it brings the app back to the front. Main thread.
 class DesktopWindow {
 public:
     // The window, or none with the reason when there is no display or it cannot be opened.
@@ -37,6 +38,8 @@ public:
     void stop();
     // One turn: handles the waiting input, then draws when the screen changed.
     void step();
+    // Brings the window to the front, out of the taskbar when minimised.
+    void raise();
     // Window pixels per point.
     CGFloat pointScale() const { return m_pointScale; }
 

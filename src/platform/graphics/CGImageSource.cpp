@@ -48,7 +48,9 @@ std::shared_ptr<CGImageSource> CGImageSource::createWithData(const Bytes& data)
         return source;
     std::vector<std::uint32_t> canvas(std::size_t(width) * std::size_t(height), 0);
     std::uint64_t pixelsKept = 0;
-    std::optional<GraphicsControlBlock> control;
+    // The control block of the next frame, when one came before it.
+    GraphicsControlBlock control {};
+    bool hasControl = false;
     GifRecordType record = UNDEFINED_RECORD_TYPE;
     // Any failure ends the frames: those decoded so far stay.
     while (DGifGetRecordType(gif.get(), &record) != GIF_ERROR && record != TERMINATE_RECORD_TYPE) {
@@ -58,8 +60,10 @@ std::shared_ptr<CGImageSource> CGImageSource::createWithData(const Bytes& data)
             if (DGifGetExtension(gif.get(), &code, &extension) == GIF_ERROR)
                 break;
             GraphicsControlBlock block {};
-            if (code == GRAPHICS_EXT_FUNC_CODE && extension && DGifExtensionToGCB(extension[0], extension + 1, &block) == GIF_OK)
+            if (code == GRAPHICS_EXT_FUNC_CODE && extension && DGifExtensionToGCB(extension[0], extension + 1, &block) == GIF_OK) {
                 control = block;
+                hasControl = true;
+            }
             bool failed = false;
             while (extension && !failed)
                 failed = DGifGetExtensionNext(gif.get(), &extension) == GIF_ERROR;
@@ -76,8 +80,8 @@ std::shared_ptr<CGImageSource> CGImageSource::createWithData(const Bytes& data)
         pixelsKept += std::uint64_t(width) * std::uint64_t(height);
         if (pixelsKept > kMaxImagePixels || source->m_frames.size() >= maximumFrames)
             break;
-        int disposal = control ? control->DisposalMode : DISPOSAL_UNSPECIFIED;
-        int transparent = control ? control->TransparentColor : NO_TRANSPARENT_COLOR;
+        int disposal = hasControl ? control.DisposalMode : DISPOSAL_UNSPECIFIED;
+        int transparent = hasControl ? control.TransparentColor : NO_TRANSPARENT_COLOR;
         std::vector<std::uint32_t> before;
         if (disposal == DISPOSE_PREVIOUS)
             before = canvas;
@@ -98,8 +102,8 @@ std::shared_ptr<CGImageSource> CGImageSource::createWithData(const Bytes& data)
         if (!image)
             break;
         std::optional<double> delay;
-        if (control)
-            delay = control->DelayTime / 100.0;
+        if (hasControl)
+            delay = control.DelayTime / 100.0;
         source->m_frames.push_back({ std::move(image), delay });
         if (disposal == DISPOSE_BACKGROUND) {
             for (int y = std::max(desc.Top, 0); y < std::min(desc.Top + desc.Height, height); ++y)
@@ -108,7 +112,7 @@ std::shared_ptr<CGImageSource> CGImageSource::createWithData(const Bytes& data)
         } else if (disposal == DISPOSE_PREVIOUS) {
             canvas = std::move(before);
         }
-        control.reset();
+        hasControl = false;
     }
     return source;
 }

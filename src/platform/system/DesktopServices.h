@@ -21,9 +21,18 @@ enum class MFMailComposeResult {
     Failed,
 };
 
-// What the phone's mail sheet and in-app browser stand for on Linux: the desktop's mail
-// program (xdg-email) and web browser (xdg-open), there only when a desktop session is.
-// Tests install a recorder in their place. Any thread; calls may block while a program starts.
+// An application of the desktop (a desktop entry) that opens files of some type.
+struct DesktopApplication {
+    std::string id; // the desktop entry's name, "org.example.Viewer.desktop"
+    std::string name;
+};
+
+// What the phone's mail sheet, in-app browser, open-in menu and local notifications stand for
+// on Linux: the desktop's mail program (xdg-email) and web browser (xdg-open), there only when
+// a desktop session is; the applications registered for a file's type; the notification
+// service on the session bus. Programs started here get no standard output or error of the
+// app's. Tests install a recorder in their place. Any thread; calls may block while a program
+// starts.
 class DesktopServices {
 public:
     virtual ~DesktopServices() = default;
@@ -39,6 +48,12 @@ public:
     virtual MFMailComposeResult composeMail(const MailMessage& message);
     // Answers whether a browser took the page.
     virtual bool openPage(const std::string& url);
+    // The applications registered for the file's type, the desktop's default first.
+    virtual std::vector<DesktopApplication> applicationsForFile(const std::string& path);
+    // Starts the application with the file; answers whether it started.
+    virtual bool openFileWithApplication(const std::string& applicationID, const std::string& path);
+    // Shows the text in a desktop notification; false without a session bus or a service.
+    virtual bool postNotification(const std::string& text, bool withSound);
 };
 
 // Keeps what the app hands over and answers as the test sets it.
@@ -47,11 +62,13 @@ public:
     bool canSendMail() override;
     MFMailComposeResult composeMail(const MailMessage& message) override;
     bool openPage(const std::string& url) override;
+    bool postNotification(const std::string& text, bool withSound) override;
 
     void setCanSendMail(bool can);
     void setMailResult(MFMailComposeResult result);
     std::vector<MailMessage> mails() const;
     std::vector<std::string> pages() const;
+    std::vector<std::string> notifications() const;
 
 private:
     mutable std::mutex m_mutex;
@@ -59,6 +76,7 @@ private:
     MFMailComposeResult m_result = MFMailComposeResult::Sent;
     std::vector<MailMessage> m_mails;
     std::vector<std::string> m_pages;
+    std::vector<std::string> m_notifications;
 };
 
 }

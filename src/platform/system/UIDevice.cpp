@@ -1,9 +1,66 @@
 #include "platform/system/UIDevice.h"
 
 #include <climits>
+#include <fstream>
+#include <sys/utsname.h>
 #include <unistd.h>
 
 namespace vesk::platform {
+
+namespace {
+
+    // The value under the key in an os-release file, its quotes and escapes undone.
+    std::string osReleaseValue(const std::string& key)
+    {
+        for (const char* path : { "/etc/os-release", "/usr/lib/os-release" }) {
+            std::ifstream file(path);
+            if (!file)
+                continue;
+            std::string line;
+            while (std::getline(file, line)) {
+                if (!line.starts_with(key + "="))
+                    continue;
+                std::string value = line.substr(key.size() + 1), text;
+                char quote = !value.empty() && (value.front() == '"' || value.front() == '\'') ? value.front() : 0;
+                for (std::size_t index = quote ? 1 : 0; index < value.size(); ++index) {
+                    char c = value[index];
+                    if (c == quote)
+                        break;
+                    if (c == '\\' && quote != '\'' && index + 1 < value.size())
+                        c = value[++index];
+                    text += c;
+                }
+                return text;
+            }
+            return {};
+        }
+        return {};
+    }
+
+    struct SystemFacts {
+        std::string name;
+        std::string version;
+    };
+
+    const SystemFacts& runningSystem()
+    {
+        static const SystemFacts facts = [] {
+            SystemFacts found { osReleaseValue("NAME"), osReleaseValue("VERSION_ID") };
+            utsname system {};
+            if (::uname(&system) == 0) {
+                if (found.name.empty())
+                    found.name = system.sysname;
+                if (found.version.empty())
+                    found.version = system.release;
+            }
+            if (found.name.empty())
+                found.name = "Linux";
+            return found;
+        }();
+        return facts;
+    }
+
+}
 
 UIDevice& UIDevice::currentDevice()
 {
@@ -14,12 +71,12 @@ UIDevice& UIDevice::currentDevice()
 std::string UIDevice::systemVersion() const
 {
     std::lock_guard lock(m_mutex);
-    return m_systemVersion.empty() ? "14.0" : m_systemVersion;
+    return m_systemVersion.empty() ? runningSystem().version : m_systemVersion;
 }
 
 std::string UIDevice::systemName() const
 {
-    return "iOS";
+    return runningSystem().name;
 }
 
 UIUserInterfaceIdiom UIDevice::userInterfaceIdiom() const

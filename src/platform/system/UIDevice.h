@@ -15,8 +15,9 @@ class UIDevice {
 public:
     static UIDevice& currentDevice();
 
-    std::string systemVersion() const; // "14.0" unless set
-    std::string systemName() const; // "iOS"
+    // The running system's, from os-release (VERSION_ID, NAME), else uname's release and name.
+    std::string systemVersion() const; // unless set
+    std::string systemName() const;
     UIUserInterfaceIdiom userInterfaceIdiom() const; // Phone unless set
     std::string model() const; // "iPhone" or "iPad" after the idiom, unless set
     std::string name() const; // the host name, unless set

@@ -1,11 +1,16 @@
 #include "platform/uikit/UIApplication.h"
 
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIScreen.h"
+#include "platform/system/DesktopServices.h"
+#include "platform/system/MemoryPressure.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "platform/uikit/UIView.h"
 #include "platform/uikit/UIViewController.h"
+
+#include <algorithm>
 
 namespace vesk::platform {
 
@@ -52,6 +57,16 @@ void UIApplication::setStatusBarHidden(bool hidden, UIStatusBarAnimation)
 void UIApplication::scheduleLocalNotification(const UILocalNotification& notification)
 {
     m_localNotifications.push_back(notification);
+    if (!notification.alertBody)
+        return;
+    double delay = 0;
+    if (notification.fireDate)
+        delay = std::max(0.0, std::chrono::duration<double>(*notification.fireDate - RunLoop::main().clock().now()).count());
+    // Shown by the desktop when it has a notification service; one that is due after the app
+    // has ended is not shown.
+    DispatchQueue::main().after(delay, [text = *notification.alertBody, sound = notification.soundName.has_value()] {
+        DispatchQueue::global(QualityOfService::Utility).async([text, sound] { DesktopServices::shared()->postNotification(text, sound); });
+    });
 }
 
 bool UIApplication::canOpenURL(const std::string& url) const
@@ -136,9 +151,29 @@ void UIApplication::terminate()
 
 void UIApplication::receiveMemoryWarning()
 {
+    // Every screen of the window hears of it, those under others too.
+    std::function<void(const std::shared_ptr<UIViewController>&)> warn = [&warn](const std::shared_ptr<UIViewController>& controller) {
+        if (!controller)
+            return;
+        controller->didReceiveMemoryWarning();
+        if (auto navigation = std::dynamic_pointer_cast<UINavigationController>(controller)) {
+            for (auto& child : navigation->viewControllers())
+                warn(child);
+        }
+        warn(controller->presentedViewController());
+    };
+    if (auto window = keyWindow())
+        warn(window->rootViewController());
     if (m_delegate)
         m_delegate->applicationDidReceiveMemoryWarning(*this);
     NSNotificationCenter::defaultCenter().postNotificationName(UIApplicationDidReceiveMemoryWarningNotification);
+}
+
+void UIApplication::handOver(const UIApplicationLaunchOptions& options)
+{
+    resignActive();
+    deliverLaunchOptions(options);
+    becomeActive();
 }
 
 void UIApplication::deliverLaunchOptions(const UIApplicationLaunchOptions& options)
@@ -201,7 +236,10 @@ int UIApplicationMain(int, char**, std::shared_ptr<UIApplicationDelegate> delega
 {
     auto& application = UIApplication::sharedApplication();
     application.launch(std::move(delegate), options);
-    RunLoop::main().run();
+    {
+        MemoryPressureWatch pressure(MemoryPressureWatch::systemSources(), [&application] { application.receiveMemoryWarning(); });
+        RunLoop::main().run();
+    }
     application.enterBackground();
     // Let what the background entry queued finish before the process ends.
     RunLoop::main().drain(std::chrono::seconds(5));

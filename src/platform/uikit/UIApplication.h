@@ -130,6 +130,7 @@ public:
     const std::optional<std::vector<std::shared_ptr<UIApplicationShortcutItem>>>& shortcutItems() const { return m_shortcutItems; }
     void setShortcutItems(std::optional<std::vector<std::shared_ptr<UIApplicationShortcutItem>>> items) { m_shortcutItems = std::move(items); }
 
+    // Kept, and at its fire date shown as a desktop notification where the desktop has them.
     void scheduleLocalNotification(const UILocalNotification& notification);
     const std::vector<UILocalNotification>& scheduledLocalNotifications() const { return m_localNotifications; }
 
@@ -148,6 +149,10 @@ public:
     void becomeActive();
     void terminate();
     void receiveMemoryWarning();
+    // A later start of the program hands over its file or quick action (the launch options'
+    // keys): the app resigns active as when the person turns to the launcher, is handed the
+    // URL and the quick action as at launch, and becomes active again.
+    void handOver(const UIApplicationLaunchOptions& options);
     // Another app hands over a URL.
     bool deliverOpenURL(const NSURL& url, const UIApplicationOpenURLOptions& options = {});
     // The user chose a quick action; answers what the delegate's completion said.

@@ -16,8 +16,9 @@ public:
     static std::shared_ptr<UIDocumentInteractionController> interactionControllerWithURL(NSURL url);
 
     const NSURL& URL() const { return m_url; }
-    // Answers whether a menu of apps that open the file came up. On Linux there is no other
-    // app to hand a file to, so none offers itself and the answer is false.
+    // Presents the menu of the desktop's applications for the file's type over the screen
+    // that shows the view (a popover at the rectangle on a pad); choosing one starts it with the
+    // file. Answers false, presenting nothing, when no application offers itself.
     bool presentOpenInMenuFromRect(CGRect rect, const std::shared_ptr<UIView>& view, bool animated);
 
 private:

@@ -1,4 +1,5 @@
 #include "platform/system/MobileGestalt.h"
+#include "platform/system/UIDevice.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,17 @@ TEST(MobileGestaltTest, AnswersComeFromTheMachineStableAndNeverEmpty)
     utsname name {};
     ASSERT_EQ(::uname(&name), 0);
     EXPECT_EQ(MGCopyAnswer("HardwarePlatform"), std::string(name.machine));
+}
+
+TEST(MobileGestaltTest, TheDeviceNamesTheRunningSystemAndItsVersion)
+{
+    auto& device = UIDevice::currentDevice();
+    EXPECT_FALSE(device.systemName().empty());
+    EXPECT_NE(device.systemName(), "iOS");
+    EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(device.systemVersion().front()))) << device.systemVersion();
+    device.setSystemVersion("9.3");
+    EXPECT_EQ(device.systemVersion(), "9.3");
+    device.reset();
 }
 
 }

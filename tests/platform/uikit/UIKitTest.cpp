@@ -1,7 +1,9 @@
 #include "platform/foundation/RunLoop.h"
+#include "platform/system/MemoryPressure.h"
 #include "platform/uikit/UIDriver.h"
 #include "platform/uikit/UIStoryboard.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace vesk::platform;
@@ -21,6 +23,7 @@ public:
     void viewDidAppear(bool) override { note("didAppear"); }
     void viewWillDisappear(bool) override { note("willDisappear"); }
     void viewDidDisappear(bool) override { note("didDisappear"); }
+    void didReceiveMemoryWarning() override { note("memoryWarning"); }
 
 private:
     void note(const std::string& what)
@@ -256,6 +259,23 @@ TEST_F(UIKitTest, ApplicationLifeCycleRunsInThePlatformsOrder)
     application.becomeActive();
     EXPECT_EQ(delegate->calls, (std::vector<std::string> { "launch", "active", "resign", "background", "foreground", "active", "resign", "active" }));
     EXPECT_EQ(application.applicationState(), UIApplicationState::Active);
+}
+
+TEST_F(UIKitTest, MemoryShortageWarnsEveryScreenOnTheMainRunLoop)
+{
+    std::vector<std::string> log;
+    auto navigation = launchWith(std::make_shared<Screen>("list", &log));
+    navigation->pushViewController(std::make_shared<Screen>("viewer", &log), false);
+    navigation->presentViewController(std::make_shared<Screen>("sheet", &log), false);
+    auto events = ::testing::TempDir() + "/memory.events";
+    std::ofstream(events) << "low 0\nhigh 0\nmax 0\noom 0\noom_kill 0\n";
+    MemoryPressureWatch watch({ "", events }, [] { UIApplication::sharedApplication().receiveMemoryWarning(); });
+    ASSERT_TRUE(watch.isWatching());
+    log.clear();
+    // The control group went over its "high" limit once.
+    std::ofstream(events) << "low 2\nhigh 1\nmax 0\noom 0\noom_kill 0\n";
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return log.size() >= 3; }));
+    EXPECT_EQ(log, (std::vector<std::string> { "list memoryWarning", "viewer memoryWarning", "sheet memoryWarning" }));
 }
 
 TEST_F(UIKitTest, TapsReachRecognizersAndEnabledBarButtonsOnly)
