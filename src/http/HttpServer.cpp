@@ -243,8 +243,8 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
     head += "\r\nContent-Length: ";
     head += std::to_string(length);
     head += "\r\n";
-    if (keepAlive)
-        head += "Connection: keep-alive\r\n";
+    // A client that hears nothing of the close would take the ending for a fault (RFC 9112, 9.6).
+    head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     for (auto& [name, value] : response.headers()) {
         std::string cleanName = headerText(name);
         // The server alone frames the message.
