@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <list>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -45,6 +46,9 @@ namespace {
     constexpr auto restTime = std::chrono::milliseconds(50);
     // Files up to this size are read and sent with their head in one write.
     constexpr size_t smallFileSize = 16 * 1024;
+    // After an answer built in memory at least this large, what its making freed goes back to
+    // the system; the allocator would otherwise keep the peak of every large listing.
+    constexpr size_t trimAfterSize = 512 * 1024;
     // Descriptors kept free for the files that handlers open.
     constexpr size_t descriptorReserve = 256;
 
@@ -207,6 +211,7 @@ public:
 
     bool keepAlive { false };
     bool lingerAfterWrite { false };
+    bool trimAfterWrite { false };
     std::string head;
     size_t headSent { 0 };
     HttpBytes body;
@@ -235,6 +240,7 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
             body.clear();
     }
     uint64_t length = file ? file->length() : body.size();
+    trimAfterWrite = !file && body.size() >= trimAfterSize;
     head.clear();
     head += "HTTP/1.1 ";
     head += std::to_string(response.statusCode());
@@ -933,6 +939,8 @@ bool HttpServer::send(Run& run, Connection& connection)
 std::optional<HttpRequest> HttpServer::nextRequest(Run& run, Connection& connection)
 {
     connection.clearOutput();
+    if (std::exchange(connection.trimAfterWrite, false))
+        ::malloc_trim(0);
     if (!connection.keepAlive) {
         if (!connection.lingerAfterWrite && !connection.parser.holdsUnusedBytes()) {
             close(run, connection);
