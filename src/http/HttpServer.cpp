@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <list>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -40,11 +41,14 @@ namespace {
     // Threads beyond the pool's base leave after this long without an event.
     constexpr int spareThreadIdleMilliseconds = 10000;
     // How long every thread may be busy, with none waiting for events, before one more is made.
-    constexpr auto stallTime = std::chrono::milliseconds(5);
+    constexpr auto stallTime = std::chrono::milliseconds(10);
     // How long the listener rests after descriptors ran out.
     constexpr auto restTime = std::chrono::milliseconds(50);
     // Files up to this size are read and sent with their head in one write.
     constexpr size_t smallFileSize = 16 * 1024;
+    // After an answer built in memory at least this large, what its making freed goes back to
+    // the system; the allocator would otherwise keep the peak of every large listing.
+    constexpr size_t trimAfterSize = 512 * 1024;
     // Descriptors kept free for the files that handlers open.
     constexpr size_t descriptorReserve = 256;
 
@@ -191,9 +195,9 @@ public:
     std::optional<std::string> address;
     HttpParser parser;
     State state { State::Reading };
-    // Held by the thread that saw its last event, or by the stop sequence; given up when it
-    // goes back to the epoll set. The lock spans the arming, so the next holder starts after
-    // the last one is done with it; epoll itself orders nothing the thread checker can see.
+    // Held by the thread that saw its last event, or by the stop sequence; given up just before
+    // it goes back to the epoll set, after which the last holder no longer touches it. The lock
+    // orders the holders for the thread checker, which sees nothing of what epoll orders.
     std::mutex handoff;
     bool claimed { false };
     // When the connection is shut down unless it is done with what it waits for.
@@ -207,6 +211,7 @@ public:
 
     bool keepAlive { false };
     bool lingerAfterWrite { false };
+    bool trimAfterWrite { false };
     std::string head;
     size_t headSent { 0 };
     HttpBytes body;
@@ -235,6 +240,7 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
             body.clear();
     }
     uint64_t length = file ? file->length() : body.size();
+    trimAfterWrite = !file && body.size() >= trimAfterSize;
     head.clear();
     head += "HTTP/1.1 ";
     head += std::to_string(response.statusCode());
@@ -243,8 +249,8 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
     head += "\r\nContent-Length: ";
     head += std::to_string(length);
     head += "\r\n";
-    if (keepAlive)
-        head += "Connection: keep-alive\r\n";
+    // A client that hears nothing of the close would take the ending for a fault (RFC 9112, 9.6).
+    head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     for (auto& [name, value] : response.headers()) {
         std::string cleanName = headerText(name);
         // The server alone frames the message.
@@ -339,30 +345,32 @@ HttpServer::Connection::Flush HttpServer::Connection::flush(int& error, bool& pr
 }
 
 struct HttpServer::Run {
-    // A group of threads with an epoll set of its own: the connections are spread over the
-    // groups, so re-arming a connection contends only with the group's few threads, and a
-    // group whose threads are all busy gets one more of its own.
+    // A thread with an epoll set of its own, which holds the connections it accepted: a
+    // connection is read, served and answered by the thread that owns it, without a hand-off.
+    // A group whose threads are all busy in handlers gets one more for its other connections.
     struct Shard {
         int epoll { -1 };
-        size_t threadCount { 0 };
-        size_t baseThreads { 2 };
+        // Changed under the threads' lock; read without it to see whether a helper may leave.
+        std::atomic<size_t> threadCount { 0 };
+        size_t baseThreads { 1 };
         std::atomic<int> waiting { 0 };
         std::atomic<int> serving { 0 };
         std::atomic<uint64_t> served { 0 };
-        std::atomic<bool> stallNoticed { false };
-        // The housekeeper's own: when it looks again, and what had been served by then.
-        std::optional<Clock::time_point> stallCheck;
+        // The housekeeper's own: what it saw at its last look.
         uint64_t servedBefore { 0 };
+        bool heldBefore { false };
     };
 
     HttpLimits limits;
     size_t maxConnections { 0 };
     std::vector<std::unique_ptr<Shard>> shards;
-    std::atomic<size_t> nextShard { 0 };
     int wake { -1 };
     std::atomic<bool> stopping { false };
     std::atomic<size_t> connections { 0 };
-    // The listener is left unarmed while the connections are at their cap or descriptors ran out.
+    // The listener is out of the epoll sets while the connections are at their cap or
+    // descriptors ran out; the lock keeps the flag and the sets' membership together.
+    int listener { -1 };
+    std::mutex listenerLock;
     std::atomic<bool> listenerResting { false };
     std::atomic<int64_t> restingSince { 0 };
     // Their addresses tell the listener and the wake-up descriptor apart from connections.
@@ -380,6 +388,9 @@ struct HttpServer::Run {
     std::thread housekeeper;
     std::mutex houseLock;
     std::condition_variable houseWake;
+    // The housekeeper sleeps until its next sweep while nothing is served; the first request
+    // after that wakes it, so that it looks at the groups often only while they work.
+    std::atomic<bool> houseDozing { false };
     std::chrono::milliseconds sweepInterval { 1000 };
 
     ~Run()
@@ -398,48 +409,59 @@ struct HttpServer::Run {
         epoll_event event {};
         event.events = events | EPOLLONESHOT;
         event.data.ptr = &connection;
-        std::lock_guard lock(connection.handoff);
-        connection.claimed = false;
-        if (::epoll_ctl(connection.epoll, operation, connection.socket.descriptor(), &event) == 0)
+        int epoll = connection.epoll;
+        int descriptor = connection.socket.descriptor();
+        {
+            // Given up before the arming, so that a thread woken by it never waits for this one.
+            std::lock_guard lock(connection.handoff);
+            connection.claimed = false;
+        }
+        if (::epoll_ctl(epoll, operation, descriptor, &event) == 0)
             return true;
+        std::lock_guard lock(connection.handoff);
         connection.claimed = true;
         return false;
     }
 
-    // Every group's set holds the listener, so that every group takes new clients; a thread
-    // that took one arms its own group's again.
-    void armListener(const Socket& listener, int epoll)
+    // Every set holds the listener, level-triggered and exclusive: a new client wakes one
+    // waiting thread, which takes it and keeps it.
+    bool addListener()
     {
-        epoll_event event {};
-        event.events = EPOLLIN | EPOLLONESHOT;
-        event.data.ptr = &listenerTag;
-        ::epoll_ctl(epoll, EPOLL_CTL_MOD, listener.descriptor(), &event);
-    }
-    void armListenerEverywhere(const Socket& listener)
-    {
-        for (auto& shard : shards)
-            armListener(listener, shard->epoll);
+        bool added = true;
+        for (auto& shard : shards) {
+            epoll_event event {};
+            event.events = EPOLLIN | EPOLLEXCLUSIVE;
+            event.data.ptr = &listenerTag;
+            added = ::epoll_ctl(shard->epoll, EPOLL_CTL_ADD, listener, &event) == 0 && added;
+        }
+        return added;
     }
 
     void rest()
     {
+        std::lock_guard lock(listenerLock);
         restingSince = ticks(Clock::now());
-        listenerResting = true;
+        if (listenerResting.exchange(true))
+            return;
+        for (auto& shard : shards)
+            ::epoll_ctl(shard->epoll, EPOLL_CTL_DEL, listener, nullptr);
+    }
+
+    void resume()
+    {
+        std::lock_guard lock(listenerLock);
+        if (listenerResting.exchange(false))
+            addListener();
     }
 
     // The group of the thread that runs this; every thread of a run serves in one group.
     static inline thread_local Shard* currentShard = nullptr;
 
-    // The epoll set for a new connection: the groups take them in turn.
-    int nextEpoll() { return shards[nextShard.fetch_add(1) % shards.size()]->epoll; }
-
-    // A thread goes into a handler; when no other of its group waits for events, the
-    // housekeeper looks again shortly.
+    // A thread goes into a handler.
     void noteServing()
     {
-        auto& shard = *currentShard;
-        shard.serving.fetch_add(1);
-        if (shard.waiting.load() == 0 && !shard.stallNoticed.exchange(true)) {
+        currentShard->serving.fetch_add(1);
+        if (houseDozing.load(std::memory_order_relaxed) && houseDozing.exchange(false)) {
             {
                 std::lock_guard lock(houseLock);
             }
@@ -518,8 +540,7 @@ void HttpServer::start(uint16_t port, const std::string& address)
                                                   : descriptors / 2;
     Socket listener = Socket::makeListeningSocket(port, 128, address);
     size_t baseThreads = std::clamp<size_t>(std::thread::hardware_concurrency(), 2, std::max<size_t>(2, m_limits.maxWorkers));
-    // Two threads a group, so that one busy handler never leaves a group without a waiter.
-    size_t groups = std::max<size_t>(1, baseThreads / 2);
+    size_t groups = baseThreads;
     run->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     bool made = run->wake >= 0;
     for (size_t index = 0; index < groups; ++index) {
@@ -532,12 +553,8 @@ void HttpServer::start(uint16_t port, const std::string& address)
         made = made && shard->epoll >= 0 && ::epoll_ctl(shard->epoll, EPOLL_CTL_ADD, run->wake, &wakeEvent) == 0;
         run->shards.push_back(std::move(shard));
     }
-    epoll_event listenEvent {};
-    listenEvent.events = EPOLLIN | EPOLLONESHOT;
-    listenEvent.data.ptr = &run->listenerTag;
-    made = made && ::fcntl(listener.descriptor(), F_SETFL, O_NONBLOCK) == 0;
-    for (auto& shard : run->shards)
-        made = made && ::epoll_ctl(shard->epoll, EPOLL_CTL_ADD, listener.descriptor(), &listenEvent) == 0;
+    run->listener = listener.descriptor();
+    made = made && ::fcntl(listener.descriptor(), F_SETFL, O_NONBLOCK) == 0 && run->addListener();
     if (!made) {
         int error = errno;
         listener.close();
@@ -632,6 +649,8 @@ void HttpServer::serveEvents(Run& run, size_t group)
 {
     auto& shard = *run.shards[group];
     Run::currentShard = &shard;
+    // One event at a time: an event taken would wait for this thread while a handler holds it,
+    // where a helper could have served it.
     epoll_event event {};
     for (;;) {
         shard.waiting.fetch_add(1);
@@ -639,7 +658,13 @@ void HttpServer::serveEvents(Run& run, size_t group)
         shard.waiting.fetch_sub(1);
         if (run.stopping)
             return;
-        if (count == 0) {
+        if (count > 0 && event.data.ptr == &run.listenerTag)
+            acceptClient(run);
+        else if (count > 0 && event.data.ptr != &run.wakeTag)
+            handleEvent(run, *static_cast<Connection*>(event.data.ptr));
+        // A helper leaves once no thread of its group is held up in a handler, or after a while
+        // without events; otherwise it would take events of connections their owner just armed.
+        if ((count == 0 || shard.serving == 0) && shard.threadCount > shard.baseThreads) {
             std::lock_guard lock(run.threadsLock);
             if (shard.threadCount > shard.baseThreads) {
                 --run.threadCount;
@@ -647,14 +672,7 @@ void HttpServer::serveEvents(Run& run, size_t group)
                 run.finished.push_back(std::this_thread::get_id());
                 return;
             }
-            continue;
         }
-        if (count < 0 || event.data.ptr == &run.wakeTag)
-            continue;
-        if (event.data.ptr == &run.listenerTag)
-            acceptClients(run);
-        else
-            handleEvent(run, *static_cast<Connection*>(event.data.ptr));
     }
 }
 
@@ -662,34 +680,34 @@ void HttpServer::keepHouse(Run& run)
 {
     std::unique_lock lock(run.houseLock);
     auto nextSweep = Clock::now() + run.sweepInterval;
-    auto noticedUnchecked = [&run] {
-        return std::any_of(run.shards.begin(), run.shards.end(), [](auto& shard) { return shard->stallNoticed && !shard->stallCheck; });
-    };
     while (!run.stopping) {
-        auto until = nextSweep;
-        for (auto& shard : run.shards) {
-            if (shard->stallCheck)
-                until = std::min(until, *shard->stallCheck);
+        bool busy = std::any_of(run.shards.begin(), run.shards.end(),
+            [](auto& shard) { return shard->serving > 0 || shard->served != shard->servedBefore; });
+        if (busy) {
+            run.houseWake.wait_until(lock, std::min(nextSweep, Clock::now() + stallTime), [&] { return run.stopping.load(); });
+        } else {
+            run.houseDozing = true;
+            // A request that began before the flag was up has not looked for it.
+            if (std::none_of(run.shards.begin(), run.shards.end(), [](auto& shard) { return shard->serving > 0; }))
+                run.houseWake.wait_until(lock, nextSweep, [&] { return run.stopping || !run.houseDozing; });
+            run.houseDozing = false;
         }
-        run.houseWake.wait_until(lock, until, [&] { return run.stopping || noticedUnchecked(); });
         if (run.stopping)
             break;
         auto now = Clock::now();
         for (size_t group = 0; group < run.shards.size(); ++group) {
-            auto& shard = run.shards[group];
-            if (shard->stallNoticed && !shard->stallCheck) {
-                shard->stallCheck = now + stallTime;
-                shard->servedBefore = shard->served;
-            }
-            if (shard->stallCheck && now >= *shard->stallCheck) {
-                shard->stallCheck.reset();
-                shard->stallNoticed = false;
-                // Stalled: no thread of the group waits for events, and none has finished a request meanwhile.
-                if (shard->waiting == 0 && shard->serving > 0 && shard->served == shard->servedBefore) {
-                    lock.unlock();
-                    addThread(run, group);
-                    lock.lock();
-                }
+            auto& shard = *run.shards[group];
+            uint64_t served = shard.served;
+            // Held up: at this look and the last, every thread of the group was in a handler,
+            // and none finished a request in between.
+            bool held = shard.waiting == 0 && shard.serving > 0;
+            bool stalled = held && shard.heldBefore && served == shard.servedBefore;
+            shard.heldBefore = held;
+            shard.servedBefore = served;
+            if (stalled) {
+                lock.unlock();
+                addThread(run, group);
+                lock.lock();
             }
         }
         if (now < nextSweep)
@@ -704,46 +722,42 @@ void HttpServer::keepHouse(Run& run)
                     client.shutdown();
             }
         }
-        if (run.listenerResting && now - Clock::time_point(Clock::duration(run.restingSince.load())) >= restTime
-            && run.listenerResting.exchange(false))
-            run.armListenerEverywhere(listenSocket);
+        if (run.listenerResting && now - Clock::time_point(Clock::duration(run.restingSince.load())) >= restTime)
+            run.resume();
         lock.lock();
     }
 }
 
-void HttpServer::acceptClients(Run& run)
+void HttpServer::acceptClient(Run& run)
 {
     for (;;) {
         // At the cap the listener rests: clients wait in the backlog until a connection ends.
         if (run.connections >= run.maxConnections) {
             run.rest();
-            if (run.connections < run.maxConnections && run.listenerResting.exchange(false)) {
-                run.armListenerEverywhere(listenSocket);
+            if (run.connections < run.maxConnections) {
+                run.resume();
                 continue;
             }
             return;
         }
         sockaddr_storage peer {};
         socklen_t length = sizeof peer;
-        int descriptor = ::accept4(listenSocket.descriptor(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        // One client an event; the level-triggered listener brings the next one to whichever thread waits.
+        int descriptor = ::accept4(run.listener, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (descriptor < 0) {
             if (isTransientAcceptError(errno))
                 continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                run.armListener(listenSocket, Run::currentShard->epoll);
             // Out of descriptors or memory: the listener rests and tries again shortly.
-            else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
                 run.rest();
             return;
         }
-        // Other threads take the next clients while this one reads what the new one sent.
-        run.armListener(listenSocket, Run::currentShard->epoll);
         int one = 1;
         // Keep-alive clients would otherwise wait on delayed acknowledgements.
         ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto made = std::make_unique<Connection>(descriptor, numericHost(peer, length), run.limits);
         Connection& connection = *made;
-        connection.epoll = run.nextEpoll();
+        connection.epoll = Run::currentShard->epoll;
         connection.claimed = true;
         // The first request's head is due from the connection's start.
         connection.headDue = fromNow(run.limits.headerTimeout);
@@ -925,6 +939,8 @@ bool HttpServer::send(Run& run, Connection& connection)
 std::optional<HttpRequest> HttpServer::nextRequest(Run& run, Connection& connection)
 {
     connection.clearOutput();
+    if (std::exchange(connection.trimAfterWrite, false))
+        ::malloc_trim(0);
     if (!connection.keepAlive) {
         if (!connection.lingerAfterWrite && !connection.parser.holdsUnusedBytes()) {
             close(run, connection);
@@ -988,8 +1004,8 @@ void HttpServer::close(Run& run, Connection& connection)
     }
     ::close(connection.socket.descriptor());
     --run.connections;
-    if (run.listenerResting && run.listenerResting.exchange(false))
-        run.armListenerEverywhere(listenSocket);
+    if (run.listenerResting)
+        run.resume();
 }
 
 HttpResponse HttpServer::respond(HttpRequest& request)

@@ -18,10 +18,10 @@
 
 namespace vesk {
 
-// Routes requests by pattern to handlers and runs the connections. One epoll set
-// holds every connection while its request's bytes arrive; the thread that sees a
-// request's last byte serves it, so requests of different connections run in
-// parallel. Threads come from a pool that grows only while all of them are busy.
+// Routes requests by pattern to handlers and runs the connections. Each thread has an
+// epoll set of its own that holds the connections it accepted, and reads, serves and
+// answers them itself, so requests of different connections run in parallel without
+// hand-offs. A thread busy in a handler for long gets a helper for its other connections.
 class HttpServer {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
@@ -73,7 +73,7 @@ private:
     void addThread(Run& run, size_t group);
     void serveEvents(Run& run, size_t group);
     void keepHouse(Run& run);
-    void acceptClients(Run& run);
+    void acceptClient(Run& run);
     void handleEvent(Run& run, Connection& connection);
     void readRequests(Run& run, Connection& connection);
     void serve(Run& run, Connection& connection, HttpRequest request);

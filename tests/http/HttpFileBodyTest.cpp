@@ -52,7 +52,7 @@ private:
 
 std::string head(size_t length, bool keepAlive)
 {
-    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(length) + "\r\n" + (keepAlive ? "Connection: keep-alive\r\n" : "")
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(length) + "\r\n" + (keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n")
         + serverHeader + "X-Kind: file\r\n\r\n";
 }
 

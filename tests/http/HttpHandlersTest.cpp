@@ -18,7 +18,7 @@ namespace {
 std::string answer(const std::string& status, const std::string& headers = "", const std::string& body = "", bool frame = false)
 {
     std::string framed = frame ? "<html><meta charset=\"UTF-8\"><body>" + body + "</body></html>" : body;
-    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(framed.size()) + "\r\n" + headers + (frame ? "Content-Type: text/html\r\n" : "") + serverHeader + "\r\n" + framed;
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(framed.size()) + "\r\nConnection: close\r\n" + headers + (frame ? "Content-Type: text/html\r\n" : "") + serverHeader + "\r\n" + framed;
 }
 
 class HttpHandlersTest : public testing::Test {
@@ -96,7 +96,7 @@ TEST_F(HttpHandlersTest, EachSampleRouteAnswers)
     EXPECT_EQ(ask("POST /login HTTP/1.1\r\nContent-Length: 24", "a=1&b=%3Cscript%3Ex+y%3D"), answer("200 OK", "", "a = 1<br>b = &lt;script&gt;x y=", true));
     EXPECT_EQ(ask("GET /login HTTP/1.1"), answer("200 OK", "", "<form>sign in</form>"));
     EXPECT_EQ(ask("PUT /login HTTP/1.1"), answer("404 Not Found"));
-    EXPECT_EQ(ask("GET /raw HTTP/1.1"), "HTTP/1.1 200 OK\r\nContent-Length: 15\r\n" + serverHeader + "XXX-Custom-Header: value\r\n\r\nSample Response");
+    EXPECT_EQ(ask("GET /raw HTTP/1.1"), "HTTP/1.1 200 OK\r\nContent-Length: 15\r\nConnection: close\r\n" + serverHeader + "XXX-Custom-Header: value\r\n\r\nSample Response");
     EXPECT_EQ(ask("GET /redirect HTTP/1.1"), answer("301 Moved Permanently", "Location: https://www.example.com/\r\n"));
     EXPECT_NE(ask("GET /long HTTP/1.1").find("<body>(0),->(1),->(2),->"), std::string::npos);
     EXPECT_NE(ask("GET /demo HTTP/1.1").find("<body><center><h2>"), std::string::npos);

@@ -32,7 +32,7 @@ HttpResponse text(std::string body)
 std::string response(const std::string& status, const std::string& body, bool keepAlive = false)
 {
     return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n"
-        + (keepAlive ? "Connection: keep-alive\r\n" : "") + serverHeader + "\r\n" + body;
+        + (keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n") + serverHeader + "\r\n" + body;
 }
 
 std::string notFound(bool keepAlive = false)
@@ -54,7 +54,9 @@ protected:
     {
         Client client(port);
         client.send(request);
-        return client.readAll();
+        auto all = client.readAll();
+        EXPECT_TRUE(client.closedByServer(0ms)) << request;
+        return all;
     }
 
     std::unique_ptr<HttpServer> server = std::make_unique<HttpServer>();

@@ -195,6 +195,11 @@ void NSUserDefaults::setObject(const Value& value, std::string_view key)
         return;
     }
     std::lock_guard lock(m_mutex);
+    // The same value again leaves the file as it is: writing it flushes to disk, which a launch
+    // would otherwise wait for before it serves (the quick action sets the server switch).
+    struct stat status { };
+    if (auto const* current = m_values.find(key); current && *current == value && ::stat(m_path.c_str(), &status) == 0)
+        return;
     m_values.set(std::string(key), value);
     persistLocked();
 }

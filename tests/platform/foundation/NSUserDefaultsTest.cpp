@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace vesk::platform;
@@ -63,7 +64,7 @@ TEST_F(NSUserDefaultsTest, RefusesValuesAPropertyListCannotHold)
     EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey("k"), "kept");
 }
 
-TEST_F(NSUserDefaultsTest, AStoreWhoseFolderVanishedIsWrittenAgain)
+TEST_F(NSUserDefaultsTest, AStoreWhoseFolderVanishedIsWrittenAgainAndAnUnchangedValueIsNotRewritten)
 {
     auto defaults = NSUserDefaults::standardUserDefaults();
     defaults->setBool(true, "first");
@@ -73,6 +74,19 @@ TEST_F(NSUserDefaultsTest, AStoreWhoseFolderVanishedIsWrittenAgain)
     auto reopened = NSUserDefaults::standardUserDefaults();
     EXPECT_TRUE(reopened->boolForKey("first"));
     EXPECT_TRUE(reopened->boolForKey("second"));
+    // Every write puts a new file in place of the old one.
+    auto file = [&] {
+        struct stat status { };
+        return ::stat(storePath().c_str(), &status) == 0 ? status.st_ino : 0;
+    };
+    auto before = file();
+    reopened->setBool(true, "second");
+    EXPECT_EQ(file(), before);
+    reopened->setBool(false, "second");
+    EXPECT_NE(file(), before);
+    fs::remove_all(m_home / "Library");
+    reopened->setBool(false, "second");
+    EXPECT_NE(file(), 0u);
 }
 
 TEST_F(NSUserDefaultsTest, ACorruptStoreOrOneThatIsNoDictionaryIsMovedAsideAndReadsEmpty)
