@@ -58,6 +58,7 @@ InfoTableViewCell::InfoTableViewCell(UITableViewCellStyle style, std::optional<s
     auto icon = std::make_shared<UIImageView>(CGRectMake(15, 12.5, 60, 60));
     auto name = std::make_shared<UILabel>(CGRectMake(90, 0, frame().size.width - 105, 85));
     name->setNumberOfLines(2);
+    name->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth);
     contentView()->addSubview(icon);
     contentView()->addSubview(name);
     m_fileIcon = icon;
