@@ -248,8 +248,11 @@ std::shared_ptr<UITableViewCell> InfoTableViewController::cellForRowAtIndexPath(
     if (!cell || !rows || static_cast<std::size_t>(indexPath.row) >= rows->size())
         return cell;
     auto& entry = (*rows)[static_cast<std::size_t>(indexPath.row)];
-    cell->textLabel()->setText(textOf(entry, "title"));
+    auto title = textOf(entry, "title");
+    cell->textLabel()->setText(title);
     cell->detailTextLabel()->setText(textOf(entry, "subTitle"));
+    // A path keeps its last part in sight.
+    cell->detailTextLabel()->setLineBreakMode(title == localized("Path") ? NSLineBreakMode::ByTruncatingMiddle : NSLineBreakMode::ByTruncatingTail);
     return cell;
 }
 

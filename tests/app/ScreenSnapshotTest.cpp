@@ -173,6 +173,8 @@ protected:
             }
             if (cut(*label->text(), label->font(), rect.size.width, box.size.width - beside))
                 faults.push_back(what + ": \"" + *label->text() + "\" cut");
+            if (label->text()->starts_with('/') && label->lineBreakMode() != NSLineBreakMode::ByTruncatingMiddle && text::measure(*label->text(), label->font()).width > rect.size.width)
+                faults.push_back(what + ": the path \"" + *label->text() + "\" loses its end");
         }
         if (auto* alert = dynamic_cast<UIAlertControllerView*>(&view)) {
             for (auto& button : alert->buttons()) {
