@@ -16,6 +16,7 @@
 #include "screens/EditIconTableViewController.h"
 #include "screens/VeskDownloadWebController.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <typeinfo>
@@ -123,119 +124,101 @@ protected:
         ScreenSnapshotTest::SetUp();
     }
 
+    // A view one cannot see through: opaque itself, or covered by opaque subviews.
     static bool opaque(UIView& view)
     {
         auto colour = view.backgroundColor();
         if ((colour && colour->alpha() >= 1) || dynamic_cast<UITableView*>(&view) || dynamic_cast<UINavigationBar*>(&view) || dynamic_cast<UIToolbar*>(&view))
             return true;
-        // Else its opaque subviews cover it.
-        auto size = view.bounds().size;
-        for (CGFloat y = 0.5; y < size.height; y += 8) {
-            for (CGFloat x = 0.5; x < size.width; x += 8) {
-                auto& subviews = view.subviews();
-                if (std::none_of(subviews.begin(), subviews.end(), [&](auto& sub) { return !sub->isHidden() && CGRectContainsPoint(sub->frame(), { x, y }) && opaque(*sub); }))
+        for (CGFloat y = 0.5; y < view.bounds().size.height; y += 8) {
+            for (CGFloat x = 0.5; x < view.bounds().size.width; x += 8) {
+                if (std::ranges::none_of(view.subviews(), [&](auto& sub) { return !sub->isHidden() && CGRectContainsPoint(sub->frame(), { x, y }) && opaque(*sub); }))
                     return false;
             }
         }
-        return size.width > 0;
+        return true;
     }
 
-    // The view at its place in the window, and what lies in it, within the box.
-    void walk(UIView& view, CGRect rect, CGRect box, std::vector<std::string>& faults)
-    {
-        if (view.isHidden() || view.alpha() <= 0.01)
-            return;
-        auto at = [](CGRect r) { return std::to_string(int(r.origin.x)) + "," + std::to_string(int(r.origin.y)) + " " + std::to_string(int(r.size.width)) + "x" + std::to_string(int(r.size.height)); };
-        auto what = std::string(typeid(view).name()) + " at " + at(rect);
-        auto shown = rect;
-        auto limit = box;
-        // A picture keeps off its row's separators; one drawn at its own size lies around the view's centre.
-        if (auto* image = dynamic_cast<UIImageView*>(&view)) {
-            limit = box.insetBy(0, 1);
-            if (auto size = image->image() ? image->image()->size() : CGSizeZero; image->contentMode() == UIViewContentMode::Center && size.width > 0)
-                shown = CGRectMake(CGRectGetMidX(rect) - size.width / 2, CGRectGetMidY(rect) - size.height / 2, size.width, size.height);
-        }
-        bool empty = shown.size.width <= 0 || shown.size.height <= 0;
-        if (!empty && (shown.origin.x < limit.origin.x - 0.5 || shown.origin.y < limit.origin.y - 0.5 || CGRectGetMaxX(shown) > CGRectGetMaxX(limit) + 0.5 || CGRectGetMaxY(shown) > CGRectGetMaxY(limit) + 0.5))
-            faults.push_back(what + " lies outside " + at(limit));
-        auto centre = CGPointMake(CGRectGetMidX(rect), CGRectGetMidY(rect));
-        if (auto hit = window->hitTest(centre); dynamic_cast<UIControl*>(&view) && (!hit || !hit->isDescendantOfView(view)))
-            faults.push_back(what + " is not reached by a tap at its centre");
-        // A label's text is cut though it and the texts beside it would fit the width.
-        auto* label = dynamic_cast<UILabel*>(&view);
-        if (label && label->numberOfLines() == 1 && label->text() && view.superview()) {
-            CGFloat beside = 0;
-            for (auto& other : view.superview()->subviews()) {
-                auto* text = dynamic_cast<UILabel*>(other.get());
-                auto frame = other->frame();
-                if (text && text != label && !text->isHidden() && frame.origin.y < CGRectGetMaxY(view.frame()) && view.frame().origin.y < CGRectGetMaxY(frame))
-                    beside += text::measure(text->text().value_or(""), text->font()).width + 10;
-            }
-            if (cut(*label->text(), label->font(), rect.size.width, box.size.width - beside))
-                faults.push_back(what + ": \"" + *label->text() + "\" cut");
-            if (label->text()->starts_with('/') && label->lineBreakMode() != NSLineBreakMode::ByTruncatingMiddle && text::measure(*label->text(), label->font()).width > rect.size.width)
-                faults.push_back(what + ": the path \"" + *label->text() + "\" loses its end");
-        }
-        if (auto* alert = dynamic_cast<UIAlertControllerView*>(&view)) {
-            for (auto& button : alert->buttons()) {
-                if (cut(button.action->title().value_or(""), UIFont::systemFontOfSize(17), button.frame.size.width - 16, 270))
-                    faults.push_back("the alert button \"" + *button.action->title() + "\" cut");
-            }
-        }
-        if (dynamic_cast<UIScrollView*>(&view))
-            return;
-        auto subviews = view.subviews();
-        // On the platform a custom view in a toolbar is one of its subviews.
-        if (auto* toolbar = dynamic_cast<UIToolbar*>(&view)) {
-            for (auto& item : toolbar->items())
-                if (item->customView() && item->customView()->superview().get() != toolbar)
-                    subviews.push_back(item->customView());
-        }
-        auto* table = dynamic_cast<UITableView*>(&view);
-        for (auto& subview : subviews) {
-            if (!table || !dynamic_cast<UITableViewCell*>(subview.get()))
-                walk(*subview, subview->frame().offsetBy(rect.origin.x, rect.origin.y), box, faults);
-        }
-        // A table's rows, where they show, each holding what lies in it.
-        for (auto& indexPath : table ? table->indexPathsForVisibleRows() : std::vector<NSIndexPath> {}) {
-            auto row = table->rectForRowAtIndexPath(indexPath).offsetBy(rect.origin.x, rect.origin.y - table->contentOffset().y);
-            auto cell = table->cellForRowAtIndexPath(indexPath);
-            if (cell && CGRectGetMaxY(row) <= CGRectGetMaxY(rect) && row.origin.y >= rect.origin.y) {
-                for (auto& subview : cell->subviews())
-                    walk(*subview, subview->frame().offsetBy(row.origin.x, row.origin.y), row, faults);
-            }
-        }
-    }
-
-    // Text cut though it would fit the room its screen has.
+    // Text cut though it would fit the room it has.
     static bool cut(const std::string& text, const std::shared_ptr<UIFont>& font, CGFloat width, CGFloat room)
     {
         auto needed = text::measure(text, font).width;
         return needed > width + 1 && needed < room - 30;
     }
 
+    // The view at its place in the window, and what lies in it, within the box of its screen or row.
+    void walk(UIView& view, CGRect rect, CGRect box)
+    {
+        if (view.isHidden() || view.alpha() <= 0.01)
+            return;
+        auto what = std::string(typeid(view).name()) + " at " + std::to_string(int(rect.origin.x)) + "," + std::to_string(int(rect.origin.y));
+        auto shown = rect;
+        // A picture keeps off its row's separators; one drawn at its own size lies around the view's centre.
+        auto* image = dynamic_cast<UIImageView*>(&view);
+        auto limit = image ? box.insetBy(0, 1) : box;
+        if (auto size = image && image->image() ? image->image()->size() : CGSizeZero; image && image->contentMode() == UIViewContentMode::Center && size.width > 0)
+            shown = CGRectMake(CGRectGetMidX(rect) - size.width / 2, CGRectGetMidY(rect) - size.height / 2, size.width, size.height);
+        if (shown.size.width > 0 && shown.size.height > 0 && CGRectIntersection(shown, limit.insetBy(-0.5, -0.5)) != shown)
+            found.push_back(what + " lies outside its screen or row");
+        if (auto hit = window->hitTest({ CGRectGetMidX(rect), CGRectGetMidY(rect) }); dynamic_cast<UIControl*>(&view) && (!hit || !hit->isDescendantOfView(view)))
+            found.push_back(what + " is not reached by a tap at its centre");
+        // A label's text is cut though it and the texts beside it would fit; a path keeps its end.
+        auto* label = dynamic_cast<UILabel*>(&view);
+        if (label && label->numberOfLines() == 1 && label->text()) {
+            CGFloat beside = 0;
+            for (auto& other : view.superview()->subviews()) {
+                auto* text = dynamic_cast<UILabel*>(other.get());
+                if (text && text != label && !text->isHidden() && std::abs(other->frame().origin.y - view.frame().origin.y) < view.frame().size.height)
+                    beside += text::measure(text->text().value_or(""), text->font()).width + 10;
+            }
+            if (cut(*label->text(), label->font(), rect.size.width, box.size.width - beside))
+                found.push_back(what + ": \"" + *label->text() + "\" cut");
+            if (label->text()->starts_with('/') && label->lineBreakMode() != NSLineBreakMode::ByTruncatingMiddle && cut(*label->text(), label->font(), rect.size.width, 1e6))
+                found.push_back(what + ": the path \"" + *label->text() + "\" loses its end");
+        }
+        for (auto& button : dynamic_cast<UIAlertControllerView*>(&view) ? static_cast<UIAlertControllerView&>(view).buttons() : std::vector<UIAlertControllerView::Button> {}) {
+            if (cut(button.action->title().value_or(""), UIFont::systemFontOfSize(17), button.frame.size.width - 16, 270))
+                found.push_back("the alert button \"" + *button.action->title() + "\" cut");
+        }
+        if (dynamic_cast<UIScrollView*>(&view))
+            return;
+        auto subviews = view.subviews();
+        // On the platform a custom view in a toolbar is one of its subviews.
+        for (auto& item : dynamic_cast<UIToolbar*>(&view) ? static_cast<UIToolbar&>(view).items() : std::vector<std::shared_ptr<UIBarButtonItem>> {}) {
+            if (item->customView() && item->customView()->superview().get() != &view)
+                subviews.push_back(item->customView());
+        }
+        auto* table = dynamic_cast<UITableView*>(&view);
+        for (auto& subview : subviews) {
+            if (!table || !dynamic_cast<UITableViewCell*>(subview.get()))
+                walk(*subview, subview->frame().offsetBy(rect.origin.x, rect.origin.y), box);
+        }
+        // A table's rows that show whole, each holding what lies in it.
+        for (auto& indexPath : table ? table->indexPathsForVisibleRows() : std::vector<NSIndexPath> {}) {
+            auto row = table->rectForRowAtIndexPath(indexPath).offsetBy(rect.origin.x, rect.origin.y - table->contentOffset().y);
+            auto cell = table->cellForRowAtIndexPath(indexPath);
+            for (auto& subview : cell&& CGRectGetMaxY(row) <= CGRectGetMaxY(rect) && row.origin.y >= rect.origin.y ? cell->subviews() : std::vector<std::shared_ptr<UIView>> {})
+                walk(*subview, subview->frame().offsetBy(row.origin.x, row.origin.y), row);
+        }
+    }
+
     std::vector<std::string> faults()
     {
-        std::vector<std::string> found;
+        found.clear();
         UIRenderer::layoutWindow(*window);
         auto stack = driver.screenStack();
         for (auto& screen : stack) {
             auto view = screen->view();
             if (screen != stack.front() && !std::dynamic_pointer_cast<UIAlertController>(screen) && !opaque(*view))
                 found.push_back(std::string(typeid(*screen).name()) + " can be seen through");
-            walk(*view, view->frame(), view->frame(), found);
+            walk(*view, view->frame(), view->frame());
         }
         return found;
     }
 
     std::shared_ptr<UITableView> table() { return std::dynamic_pointer_cast<UITableViewController>(driver.visibleScreen())->tableView(); }
-    void tapRow(const std::string& text)
-    {
-        auto row = driver.rowWithText(*table(), text);
-        ASSERT_TRUE(row) << text;
-        driver.tapRow(*table(), *row);
-    }
-    void rowAction(const std::string& text, const std::string& action) { EXPECT_TRUE(driver.chooseRowAction(*table(), *driver.rowWithText(*table(), text), action)) << ::testing::PrintToString(driver.swipeRow(*table(), *driver.rowWithText(*table(), text))); }
+    void tapRow(const std::string& text) { driver.tapRow(*table(), driver.rowWithText(*table(), text).value()); }
+    void rowAction(const std::string& text, const std::string& action) { EXPECT_TRUE(driver.chooseRowAction(*table(), driver.rowWithText(*table(), text).value(), action)); }
     void close() { driver.topViewController()->dismissViewControllerAnimated(false); }
     void open(const std::string& name)
     {
@@ -244,6 +227,7 @@ protected:
     }
     std::shared_ptr<VeskFileListController> list() { return std::dynamic_pointer_cast<VeskFileListController>(driver.visibleScreen()); }
 
+    std::vector<std::string> found;
     std::shared_ptr<UIWindow> window;
 };
 

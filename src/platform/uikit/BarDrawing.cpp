@@ -448,7 +448,8 @@ void UINavigationBar::drawRect(CGRect rect)
     if (!m_title.empty()) {
         // A title that is a path keeps its last part in sight.
         auto style = drawing::textStyle(UIFont::boldSystemFontOfSize(17), textColor, text::Align::Center);
-        style.wrap = text::Wrap::TruncateMiddle;
+        if (m_title.find('/') != std::string::npos)
+            style.wrap = text::Wrap::TruncateMiddle;
         text::draw(cr, m_title, m_titleFrame, style);
     }
     for (auto& slot : m_slots) {
