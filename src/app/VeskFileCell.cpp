@@ -129,6 +129,10 @@ void VeskFileCell::update()
             // A cell given another item, or unloaded, since: the result is no longer its own.
             if (!self || request != self->m_iconRequest)
                 return;
+            // An icon larger than its place is fitted into it, so it stays inside the row.
+            auto place = self->m_fileIcon->bounds().size;
+            bool larger = image && (image->size().width > place.width || image->size().height > place.height);
+            self->m_fileIcon->setContentMode(larger ? UIViewContentMode::ScaleAspectFit : UIViewContentMode::Center);
             self->m_fileIcon->setImage(image);
             self->m_detailsLabel->setText(details);
         });

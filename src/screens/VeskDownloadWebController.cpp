@@ -79,9 +79,10 @@ void VeskDownloadWebController::loadView()
 {
     UIViewController::loadView();
     // The page starts below the status and navigation bars, where it can be seen and clicked.
-    constexpr CGFloat barBottom = 64;
+    auto barBottom = topLayoutGuide().length;
     auto bounds = view()->bounds();
     auto web = std::make_shared<UIWebView>(CGRectMake(0, barBottom, bounds.size.width, std::max<CGFloat>(0, bounds.size.height - barBottom)));
+    web->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth | UIViewAutoresizing::FlexibleHeight);
     view()->addSubview(web);
     setWebView(web);
 }

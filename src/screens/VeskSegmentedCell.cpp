@@ -13,6 +13,9 @@ VeskSegmentedCell::VeskSegmentedCell(UITableViewCellStyle style, std::optional<s
     auto bounds = this->bounds();
     auto title = std::make_shared<UILabel>(CGRectMake(15, 0, bounds.size.width / 2 - 15, bounds.size.height));
     auto segment = std::make_shared<UISegmentedControl>(CGRectMake(bounds.size.width / 2, (bounds.size.height - 29) / 2, bounds.size.width / 2 - 15, 29));
+    // Each keeps about half the row, whatever its width.
+    title->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth | UIViewAutoresizing::FlexibleRightMargin);
+    segment->setAutoresizingMask(UIViewAutoresizing::FlexibleLeftMargin | UIViewAutoresizing::FlexibleWidth);
     contentView()->addSubview(title);
     contentView()->addSubview(segment);
     m_title = title;

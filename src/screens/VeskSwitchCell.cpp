@@ -13,6 +13,9 @@ VeskSwitchCell::VeskSwitchCell(UITableViewCellStyle style, std::optional<std::st
     auto bounds = this->bounds();
     auto title = std::make_shared<UILabel>(CGRectMake(15, 0, bounds.size.width - 95, bounds.size.height));
     auto knob = std::make_shared<UISwitch>(CGRectMake(bounds.size.width - 66, (bounds.size.height - 31) / 2, 51, 31));
+    // The switch keeps to the row's end, whatever its width.
+    title->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth);
+    knob->setAutoresizingMask(UIViewAutoresizing::FlexibleLeftMargin);
     contentView()->addSubview(title);
     contentView()->addSubview(knob);
     m_title = title;

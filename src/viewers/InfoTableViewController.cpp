@@ -58,6 +58,7 @@ InfoTableViewCell::InfoTableViewCell(UITableViewCellStyle style, std::optional<s
     auto icon = std::make_shared<UIImageView>(CGRectMake(15, 12.5, 60, 60));
     auto name = std::make_shared<UILabel>(CGRectMake(90, 0, frame().size.width - 105, 85));
     name->setNumberOfLines(2);
+    name->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth);
     contentView()->addSubview(icon);
     contentView()->addSubview(name);
     m_fileIcon = icon;
@@ -247,8 +248,11 @@ std::shared_ptr<UITableViewCell> InfoTableViewController::cellForRowAtIndexPath(
     if (!cell || !rows || static_cast<std::size_t>(indexPath.row) >= rows->size())
         return cell;
     auto& entry = (*rows)[static_cast<std::size_t>(indexPath.row)];
-    cell->textLabel()->setText(textOf(entry, "title"));
+    auto title = textOf(entry, "title");
+    cell->textLabel()->setText(title);
     cell->detailTextLabel()->setText(textOf(entry, "subTitle"));
+    // A path keeps its last part in sight.
+    cell->detailTextLabel()->setLineBreakMode(title == localized("Path") ? NSLineBreakMode::ByTruncatingMiddle : NSLineBreakMode::ByTruncatingTail);
     return cell;
 }
 

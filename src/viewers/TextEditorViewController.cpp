@@ -95,7 +95,9 @@ void TextEditorViewController::loadView()
 {
     UIViewController::loadView();
     auto bounds = view()->bounds();
-    auto text = std::make_shared<UITextView>(CGRectMake(0, 64, bounds.size.width, bounds.size.height - 64));
+    auto top = topLayoutGuide().length;
+    auto text = std::make_shared<UITextView>(CGRectMake(0, top, bounds.size.width, bounds.size.height - top));
+    text->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth | UIViewAutoresizing::FlexibleHeight);
     view()->addSubview(text);
     setTextView(text);
     std::weak_ptr<UIViewController> weak = weak_from_this();

@@ -19,7 +19,6 @@ namespace {
 
     const std::string star = "\u2B50\uFE0F";
 
-    constexpr CGFloat barTop = 64;
     constexpr CGFloat toolbarHeight = 44;
 
 }
@@ -37,6 +36,7 @@ CGRect VeskFileViewController::loadScene(std::vector<std::shared_ptr<UIBarButton
 {
     auto root = view();
     auto bounds = root->bounds();
+    auto barTop = topLayoutGuide().length;
     auto done = barButton<VeskFileViewController>("Done", &VeskFileViewController::dismiss);
     done->setStyle(UIBarButtonItemStyle::Done);
     auto info = barButton<VeskFileViewController>("Info", &VeskFileViewController::fileInfo);
@@ -67,6 +67,7 @@ CGRect VeskFileViewController::loadScene(std::vector<std::shared_ptr<UIBarButton
         return CGRectMake(0, barTop, bounds.size.width, bounds.size.height - barTop - toolbarHeight);
     }
     auto toolbar = std::make_shared<UIToolbar>(CGRectMake(0, bounds.size.height - toolbarHeight, bounds.size.width, toolbarHeight));
+    toolbar->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth | UIViewAutoresizing::FlexibleTopMargin);
     toolbar->setItems(std::move(items));
     root->addSubview(toolbar);
     setToolBar(toolbar);

@@ -5,10 +5,21 @@
 #include "model/Bookmarks.h"
 #include "model/VeskFile.h"
 #include "platform/graphics/UIGraphics.h"
+#include "platform/uikit/TextDrawing.h"
+#include "platform/uikit/UIAlertControllerView.h"
+#include "platform/uikit/UIControl.h"
+#include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UIScrollView.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UIToolbar.h"
+#include "platform/uikit/UIViewRendering.h"
+#include "screens/EditIconTableViewController.h"
+#include "screens/VeskDownloadWebController.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <typeinfo>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -46,6 +57,10 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
+        if (pad) {
+            UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 768, 1024));
+            UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+        }
         UIApplication::sharedApplication().launch(std::make_shared<AppDelegate>());
         driver.drain();
         folder = makeFolder("Holiday");
@@ -95,6 +110,125 @@ protected:
 
     std::string folder;
     const std::string longName = std::string(60, 'W') + ".txt";
+    bool pad = false;
+};
+
+// Every screen the app can show, walked on the phone and on the pad, looked at for what a person
+// would see wrong: a view outside its screen, sheet or row; a control a tap at its centre does not
+// reach; a presented screen one sees through; a text cut though there is room for it.
+class ScreenLayoutTest : public ScreenSnapshotTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        pad = GetParam();
+        ScreenSnapshotTest::SetUp();
+    }
+
+    // A view one cannot see through: opaque itself, or covered by opaque subviews.
+    static bool opaque(UIView& view)
+    {
+        auto colour = view.backgroundColor();
+        if ((colour && colour->alpha() >= 1) || dynamic_cast<UITableView*>(&view) || dynamic_cast<UINavigationBar*>(&view) || dynamic_cast<UIToolbar*>(&view))
+            return true;
+        for (CGFloat y = 0.5; y < view.bounds().size.height; y += 8) {
+            for (CGFloat x = 0.5; x < view.bounds().size.width; x += 8) {
+                if (std::ranges::none_of(view.subviews(), [&](auto& sub) { return !sub->isHidden() && CGRectContainsPoint(sub->frame(), { x, y }) && opaque(*sub); }))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    // Text cut though it would fit the room it has.
+    static bool cut(const std::string& text, const std::shared_ptr<UIFont>& font, CGFloat width, CGFloat room)
+    {
+        auto needed = text::measure(text, font).width;
+        return needed > width + 1 && needed < room - 30;
+    }
+
+    // The view at its place in the window, and what lies in it, within the box of its screen or row.
+    void walk(UIView& view, CGRect rect, CGRect box)
+    {
+        if (view.isHidden() || view.alpha() <= 0.01)
+            return;
+        auto what = std::string(typeid(view).name()) + " at " + std::to_string(int(rect.origin.x)) + "," + std::to_string(int(rect.origin.y));
+        auto shown = rect;
+        // A picture keeps off its row's separators; one drawn at its own size lies around the view's centre.
+        auto* image = dynamic_cast<UIImageView*>(&view);
+        auto limit = image ? box.insetBy(0, 1) : box;
+        if (auto size = image && image->image() ? image->image()->size() : CGSizeZero; image && image->contentMode() == UIViewContentMode::Center && size.width > 0)
+            shown = CGRectMake(CGRectGetMidX(rect) - size.width / 2, CGRectGetMidY(rect) - size.height / 2, size.width, size.height);
+        if (shown.size.width > 0 && shown.size.height > 0 && CGRectIntersection(shown, limit.insetBy(-0.5, -0.5)) != shown)
+            found.push_back(what + " lies outside its screen or row");
+        if (auto hit = window->hitTest({ CGRectGetMidX(rect), CGRectGetMidY(rect) }); dynamic_cast<UIControl*>(&view) && (!hit || !hit->isDescendantOfView(view)))
+            found.push_back(what + " is not reached by a tap at its centre");
+        // A label's text is cut though it and the texts beside it would fit; a path keeps its end.
+        auto* label = dynamic_cast<UILabel*>(&view);
+        if (label && label->numberOfLines() == 1 && label->text()) {
+            CGFloat beside = 0;
+            for (auto& other : view.superview()->subviews()) {
+                auto* text = dynamic_cast<UILabel*>(other.get());
+                if (text && text != label && !text->isHidden() && std::abs(other->frame().origin.y - view.frame().origin.y) < view.frame().size.height)
+                    beside += text::measure(text->text().value_or(""), text->font()).width + 10;
+            }
+            if (cut(*label->text(), label->font(), rect.size.width, box.size.width - beside))
+                found.push_back(what + ": \"" + *label->text() + "\" cut");
+            if (label->text()->starts_with('/') && label->lineBreakMode() != NSLineBreakMode::ByTruncatingMiddle && cut(*label->text(), label->font(), rect.size.width, 1e6))
+                found.push_back(what + ": the path \"" + *label->text() + "\" loses its end");
+        }
+        for (auto& button : dynamic_cast<UIAlertControllerView*>(&view) ? static_cast<UIAlertControllerView&>(view).buttons() : std::vector<UIAlertControllerView::Button> {}) {
+            if (cut(button.action->title().value_or(""), UIFont::systemFontOfSize(17), button.frame.size.width - 16, 270))
+                found.push_back("the alert button \"" + *button.action->title() + "\" cut");
+        }
+        if (dynamic_cast<UIScrollView*>(&view))
+            return;
+        auto subviews = view.subviews();
+        // On the platform a custom view in a toolbar is one of its subviews.
+        for (auto& item : dynamic_cast<UIToolbar*>(&view) ? static_cast<UIToolbar&>(view).items() : std::vector<std::shared_ptr<UIBarButtonItem>> {}) {
+            if (item->customView() && item->customView()->superview().get() != &view)
+                subviews.push_back(item->customView());
+        }
+        auto* table = dynamic_cast<UITableView*>(&view);
+        for (auto& subview : subviews) {
+            if (!table || !dynamic_cast<UITableViewCell*>(subview.get()))
+                walk(*subview, subview->frame().offsetBy(rect.origin.x, rect.origin.y), box);
+        }
+        // A table's rows that show whole, each holding what lies in it.
+        for (auto& indexPath : table ? table->indexPathsForVisibleRows() : std::vector<NSIndexPath> {}) {
+            auto row = table->rectForRowAtIndexPath(indexPath).offsetBy(rect.origin.x, rect.origin.y - table->contentOffset().y);
+            auto cell = table->cellForRowAtIndexPath(indexPath);
+            for (auto& subview : cell&& CGRectGetMaxY(row) <= CGRectGetMaxY(rect) && row.origin.y >= rect.origin.y ? cell->subviews() : std::vector<std::shared_ptr<UIView>> {})
+                walk(*subview, subview->frame().offsetBy(row.origin.x, row.origin.y), row);
+        }
+    }
+
+    std::vector<std::string> faults()
+    {
+        found.clear();
+        UIRenderer::layoutWindow(*window);
+        auto stack = driver.screenStack();
+        for (auto& screen : stack) {
+            auto view = screen->view();
+            if (screen != stack.front() && !std::dynamic_pointer_cast<UIAlertController>(screen) && !opaque(*view))
+                found.push_back(std::string(typeid(*screen).name()) + " can be seen through");
+            walk(*view, view->frame(), view->frame());
+        }
+        return found;
+    }
+
+    std::shared_ptr<UITableView> table() { return std::dynamic_pointer_cast<UITableViewController>(driver.visibleScreen())->tableView(); }
+    void tapRow(const std::string& text) { driver.tapRow(*table(), driver.rowWithText(*table(), text).value()); }
+    void rowAction(const std::string& text, const std::string& action) { EXPECT_TRUE(driver.chooseRowAction(*table(), driver.rowWithText(*table(), text).value(), action)); }
+    void close() { driver.topViewController()->dismissViewControllerAnimated(false); }
+    void open(const std::string& name)
+    {
+        close();
+        tapRow(name);
+    }
+    std::shared_ptr<VeskFileListController> list() { return std::dynamic_pointer_cast<VeskFileListController>(driver.visibleScreen()); }
+
+    std::vector<std::string> found;
+    std::shared_ptr<UIWindow> window;
 };
 
 TEST_F(ScreenSnapshotTest, RealScreensShowWhatAPersonExpects)
@@ -177,5 +311,56 @@ TEST_F(ScreenSnapshotTest, RealScreensShowWhatAPersonExpects)
         }
     }
 }
+
+}
+
+namespace {
+
+TEST_P(ScreenLayoutTest, EveryScreenLiesWhereAPersonCanSeeAndReachIt)
+{
+    window = UIApplication::sharedApplication().keyWindow();
+    makeFile("Holiday/page.html", "<h1>Page</h1><p>Some text</p>");
+    makeFile("Holiday/data.bin", std::string("\x01\x02", 2));
+    makeFile("Holiday/list.plist", "<plist version=\"1.0\"><dict><key>On</key><true/><key>Name</key><string>A long value of the list that needs some room</string></dict></plist>");
+    VeskDownloadWebController::setStartPage("http://127.0.0.1:" + std::to_string(port) + "/");
+    auto push = [&](std::shared_ptr<UIViewController> screen) { driver.visibleScreen()->navigationController()->pushViewController(screen, false); };
+    std::vector<std::pair<std::string, std::function<void()>>> screens {
+        { "root", [] {} },
+        { "documents", [&] { driver.tapBarButton(*list()->documentFolder()); } },
+        { "folder", [&] {
+             auto folderList = UIStoryboard::storyboardWithName("Main").instantiate<VeskFileListController>("fileList");
+             folderList->setFile(VeskFile::initWithPath(folder));
+             push(folderList); } },
+        { "edit", [&] { driver.tapBarButton(*list()->editButton()); tapRow("Docs"); tapRow("notes.txt"); } },
+        { "more-sheet", [&] { driver.tapBarButton(*list()->editButton()); settle(); rowAction("notes.txt", "More"); } },
+        { "rename-alert", [&] { driver.chooseAlertAction("Rename"); } },
+        { "delete-sheet", [&] { close(); rowAction("notes.txt", "Delete"); } },
+        { "add-sheet", [&] { close(); driver.tapBarButton(*list()->addItemButton()); } },
+        { "browser", [&] { driver.chooseAlertAction("Add from Web"); } },
+        { "text-viewer", [&] { open("notes.txt"); } },
+        { "text-editor", [&] { driver.tapBarButton(*driver.visibleScreen(), "Edit"); } },
+        { "cancel-alert", [&] { driver.visibleScreen()->navigationItem().leftBarButtonItem()->tap(); } },
+        { "info", [&] { driver.chooseAlertAction("Yes, cancel..."); driver.tapBarButton(*driver.visibleScreen(), "Info"); } },
+        { "image-viewer", [&] { close(); open("picture.png"); } },
+        { "plist-viewer", [&] { open("list.plist"); } },
+        { "web-viewer", [&] { open("page.html"); } },
+        { "unknown-viewer", [&] { open("data.bin"); } },
+        { "settings", [&] { close(); driver.tapBarButton(*list()->settingsButton()); } },
+        { "webservices", [&] { tapRow("Webservices"); } },
+        { "blocked-ips", [&] { driver.visibleScreen()->navigationController()->popViewControllerAnimated(false); tapRow("Blocked IPs"); } },
+        { "block-ip-alert", [&] { driver.visibleScreen()->navigationItem().rightBarButtonItem()->tap(); } },
+        { "about", [&] { close(); driver.visibleScreen()->navigationController()->popViewControllerAnimated(false); tapRow("About Vesk"); } },
+        { "icon-editor", [&] { push(std::make_shared<EditIconTableViewController>()); } },
+        { "bookmarks", [&] { close(); driver.tapBarButton(*list()->bookmarkButton()); } },
+    };
+    for (auto& [name, act] : screens) {
+        act();
+        settle();
+        driver.render(1)->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ((pad ? "pad-" : "phone-") + name + ".png")).string());
+        EXPECT_EQ(faults(), std::vector<std::string> {}) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PhoneAndPad, ScreenLayoutTest, ::testing::Bool(), [](auto& info) { return info.param ? "Pad" : "Phone"; });
 
 }

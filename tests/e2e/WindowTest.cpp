@@ -332,6 +332,43 @@ TEST_F(WindowTest, MinimisedItGoesToTheBackgroundWithADesktopNoticeAndALaterStar
     EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
 }
 
+TEST_F(WindowTest, OnThePadTheSettingsSheetTurnsTheServerOnAndATextFileShowsItsToolbar)
+{
+    if (!startDisplay())
+        GTEST_SKIP() << "Xvfb, xdotool or ImageMagick's import is missing: no window test";
+    ASSERT_TRUE(vesk::platform::NSFileManager::defaultManager().createDirectoryAtPath(root + "/home/Documents", true));
+    std::ofstream(root + "/home/Documents/notes.txt") << "Packing list";
+    ::setenv("VESK_SCREEN", "768x1024@2", 1);
+    vesk->launch({});
+    ::unsetenv("VESK_SCREEN");
+    auto window = std::stoul("0" + commandOutput("xdotool search --sync --name '^Vesk$' 2>/dev/null | head -1"));
+    ASSERT_NE(window, 0u) << vesk->errors();
+    // The pad's 1536 x 2048 pixels at half size, a pixel a point; its sheets are 540 x 620 points in the middle.
+    constexpr int left = (1280 - 768) / 2;
+    auto at = [&](double x, double y) { return std::to_string(std::lround(left + x)) + " " + std::to_string(std::lround(y)); };
+    auto click = [&](double x, double y) {
+        std::system(("xdotool mousemove " + at(x, y) + " click 1").c_str());
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    };
+    std::system(("xdotool windowfocus --sync " + std::to_string(window)).c_str());
+    click(768 - 30, 1024 - 22);
+    click(114 + 499, 202 + 220);
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { return isListening(vesk->port); }, std::chrono::seconds(10))) << "the server switch turned the server on" << vesk->errors();
+    screenshot();
+    std::filesystem::copy_file(root + "/screen.png", std::string(VESK_BINARY_DIR) + "/window-pad-settings.png", std::filesystem::copy_options::overwrite_existing);
+
+    // Done, then Documents and the file: its viewer's sheet ends in the toolbar.
+    click(114 + 503, 202 + 22);
+    click(30, 1024 - 22);
+    click(200, 64 + 26);
+    auto bar = [](UIPixel p) { return p.red == 247 && p.green == 247 && p.blue == 247; };
+    std::shared_ptr<UIImage> shot;
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { return (shot = screenshot()) && bar(shot->pixelAt(left + 384, 202 + 620 - 5)); }, std::chrono::seconds(10)));
+    std::filesystem::copy_file(root + "/screen.png", std::string(VESK_BINARY_DIR) + "/window-pad-text.png", std::filesystem::copy_options::overwrite_existing);
+    closeWindow(window);
+    EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
+}
+
 TEST_F(WindowTest, WithoutAUsableDisplayRunsHeadlessAfterOneLine)
 {
     ::setenv("DISPLAY", ":1999", 1);

@@ -149,7 +149,8 @@ void DesktopWindow::raise()
 
 CGPoint DesktopWindow::toPoints(int x, int y) const
 {
-    return { x / m_pointScale, y / m_pointScale };
+    auto screen = UIScreen::mainScreen().bounds().size;
+    return { x * screen.width / m_pixelWidth, y * screen.height / m_pixelHeight };
 }
 
 void DesktopWindow::step()
@@ -254,6 +255,9 @@ void DesktopWindow::handle(const SDL_Event& event)
         case SDLK_DOWN:
             events.pressKey(UIKey::Down);
             break;
+        case SDLK_TAB:
+            events.pressKey(event.key.keysym.mod & KMOD_SHIFT ? UIKey::BackTab : UIKey::Tab);
+            break;
         default:
             break;
         }
@@ -292,7 +296,10 @@ void DesktopWindow::draw()
     auto window = UIApplication::sharedApplication().keyWindow();
     auto* cr = cairo_create(m_surface);
     if (window) {
-        cairo_scale(cr, m_pointScale, m_pointScale);
+        // The screen fills every pixel, the last column and row too, even when its size at the
+        // window's scale is no whole number of pixels.
+        auto screen = UIScreen::mainScreen().bounds().size;
+        cairo_scale(cr, m_pixelWidth / screen.width, m_pixelHeight / screen.height);
         UIRenderer::renderWindow(*window, cr);
     } else {
         cairo_set_source_rgb(cr, 1, 1, 1);

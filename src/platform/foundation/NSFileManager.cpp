@@ -18,6 +18,7 @@
 #include <pwd.h>
 #include <random>
 #include <set>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -114,6 +115,40 @@ namespace {
             return std::nullopt;
         }
         return names;
+    }
+
+    // The next code point of UTF-8 text, folded to lower case where Latin letters have one;
+    // a stray byte stands for itself.
+    char32_t nextFolded(std::string_view text, std::size_t& at)
+    {
+        auto byte = static_cast<unsigned char>(text[at++]);
+        char32_t point = byte;
+        int more = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2
+            : byte >= 0xC0                         ? 1
+                                                   : 0;
+        if (more && at + more <= text.size()) {
+            point = byte & (0x3F >> more);
+            for (int i = 0; i < more; ++i)
+                point = (point << 6) | (static_cast<unsigned char>(text[at++]) & 0x3F);
+        }
+        if ((point >= 'A' && point <= 'Z') || (point >= 0xC0 && point <= 0xDE && point != 0xD7))
+            point += 0x20;
+        return point;
+    }
+
+    // Name order as a person reads it: letters whatever their case, then the bytes for names
+    // that differ only in case.
+    bool nameBefore(std::string_view a, std::string_view b)
+    {
+        std::size_t i = 0, j = 0;
+        while (i < a.size() && j < b.size()) {
+            auto x = nextFolded(a, i), y = nextFolded(b, j);
+            if (x != y)
+                return x < y;
+        }
+        if ((i < a.size()) != (j < b.size()))
+            return j < b.size();
+        return a < b;
     }
 
     // Opens the folder entry name of dirfd, never through a link, into fd and reads its names.
@@ -425,6 +460,8 @@ std::optional<std::vector<std::string>> NSFileManager::contentsOfDirectoryAtPath
     }
     if (options == DirectoryEnumerationOptions::SkipsHiddenFiles)
         std::erase_if(*names, [](const std::string& name) { return name.starts_with('.'); });
+    // The file system's own order is its hash order on Linux: a renamed file would jump.
+    std::sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) { return nameBefore(a, b); });
     return names;
 }
 

@@ -33,6 +33,15 @@ namespace {
         return action && action->style() == UIAlertActionStyle::Cancel;
     }
 
+    constexpr CGFloat buttonInset = 8;
+
+    std::shared_ptr<UIFont> buttonFont(UIAlertController& alert, const std::shared_ptr<UIAlertAction>& action, bool sheet)
+    {
+        bool bold = isCancel(action) || action == alert.preferredAction();
+        CGFloat size = sheet ? 20 : 17;
+        return bold ? UIFont::boldSystemFontOfSize(size) : UIFont::systemFontOfSize(size);
+    }
+
     CGFloat textHeight(const std::string& text, const std::shared_ptr<UIFont>& font, CGFloat width)
     {
         return text.empty() ? 0 : text::measure(text, font, width).height;
@@ -115,7 +124,11 @@ void UIAlertControllerView::layoutSubviews()
         (isCancel(action) ? cancels : ordered).push_back(action);
     // A popover has no cancel button: a tap outside it cancels.
     bool cancelApart = sheet && !popover && !cancels.empty();
-    m_sideBySide = !sheet && controller->actions().size() == 2;
+    // Two buttons sit side by side when both titles fit their half; else they stack.
+    m_sideBySide = !sheet && controller->actions().size() == 2
+        && std::all_of(controller->actions().begin(), controller->actions().end(), [&](auto& action) {
+               return text::measure(action->title().value_or(""), buttonFont(*controller, action, false)).width <= width / 2 - 2 * buttonInset;
+           });
     if (m_sideBySide)
         ordered.insert(ordered.begin(), cancels.begin(), cancels.end());
     else if (!sheet)
@@ -277,11 +290,10 @@ void UIAlertControllerView::drawRect(CGRect rect)
             drawing::hairline(cr, frame.origin.x, CGRectGetMaxX(frame), frame.origin.y, separator);
         if (besideAnother)
             drawing::fillRect(cr, CGRectMake(frame.origin.x, frame.origin.y, 0.5, frame.size.height), separator);
-        bool bold = isCancel(action) || action == controller->preferredAction();
-        auto font = sheet ? (bold ? UIFont::boldSystemFontOfSize(20) : UIFont::systemFontOfSize(20)) : (bold ? UIFont::boldSystemFontOfSize(17) : UIFont::systemFontOfSize(17));
+        auto font = buttonFont(*controller, action, sheet);
         auto color = !action->isEnabled() ? drawing::disabledTint() : action->style() == UIAlertActionStyle::Destructive ? drawing::destructiveColor()
                                                                                                                          : tint;
-        text::draw(cr, action->title().value_or(""), frame.insetBy(8, 0), drawing::textStyle(font, color, text::Align::Center));
+        text::draw(cr, action->title().value_or(""), frame.insetBy(buttonInset, 0), drawing::textStyle(font, color, text::Align::Center));
     }
 
     std::weak_ptr<UIAlertController> weak = controller;

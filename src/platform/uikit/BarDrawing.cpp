@@ -445,8 +445,13 @@ void UINavigationBar::drawRect(CGRect rect)
     if (m_prompt)
         text::draw(cr, *m_prompt, CGRectMake(edgeMargin, 0, rect.size.width - 2 * edgeMargin, 30),
             drawing::textStyle(UIFont::systemFontOfSize(13), textColor, text::Align::Center));
-    if (!m_title.empty())
-        text::draw(cr, m_title, m_titleFrame, drawing::textStyle(UIFont::boldSystemFontOfSize(17), textColor, text::Align::Center));
+    if (!m_title.empty()) {
+        // A title that is a path keeps its last part in sight.
+        auto style = drawing::textStyle(UIFont::boldSystemFontOfSize(17), textColor, text::Align::Center);
+        if (m_title.find('/') != std::string::npos)
+            style.wrap = text::Wrap::TruncateMiddle;
+        text::draw(cr, m_title, m_titleFrame, style);
+    }
     for (auto& slot : m_slots) {
         if (slot.back) {
             auto midY = slot.frame.origin.y + slot.frame.size.height / 2;
@@ -468,13 +473,8 @@ void UIToolbar::drawRect(CGRect rect)
     drawing::hairline(cr, 0, rect.size.width, 0, drawing::barHairlineColor());
     auto tint = drawing::tintOf(*this);
     for (auto& item : m_items) {
-        if (auto custom = item->customView()) {
-            // A custom view sits in the item's place.
-            auto frame = item->frame();
-            auto size = custom->frame().size;
-            custom->setFrame(CGRectMake(frame.origin.x, (rect.size.height - size.height) / 2, size.width, size.height));
-            UIRenderer::drawView(*custom, cr);
-        } else if (!isSpace(*item)) {
+        // A custom view is a subview, drawn as one.
+        if (!isSpace(*item) && !item->customView()) {
             drawItem(cr, *item, item->frame(), tint);
         }
     }

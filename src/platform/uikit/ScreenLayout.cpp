@@ -1,5 +1,6 @@
 #include "platform/uikit/ScreenLayout.h"
 
+#include "platform/graphics/UIScreen.h"
 #include "platform/system/UIDevice.h"
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/UIAlertController.h"
@@ -49,6 +50,15 @@ namespace {
             return false;
         auto style = controller.modalPresentationStyle();
         return style != UIModalPresentationStyle::OverFullScreen && style != UIModalPresentationStyle::OverCurrentContext && style != UIModalPresentationStyle::Custom;
+    }
+
+    // The container that is presented, or is the root, for a screen inside it.
+    std::shared_ptr<UIViewController> outermost(UIViewController& controller)
+    {
+        auto current = controller.shared_from_this();
+        while (auto parent = current->parentViewController())
+            current = parent;
+        return current;
     }
 
     std::shared_ptr<UIViewController> presentationShowing(const UIView& view)
@@ -139,6 +149,23 @@ namespace screenLayout {
             view->addSubview(toolbar);
         if (barShown)
             bar->layoutForNavigationController(navigation, strip);
+    }
+
+    CGRect boundsForLoadingView(UIViewController& controller)
+    {
+        auto screen = UIScreen::mainScreen().bounds();
+        auto frame = presentedFrame(*outermost(controller), screen);
+        return CGRectMake(0, 0, frame.size.width, frame.size.height);
+    }
+
+    CGFloat topBarsHeight(UIViewController& controller)
+    {
+        auto& application = UIApplication::sharedApplication();
+        CGFloat strip = isSheetOnPad(*outermost(controller)) || application.isStatusBarHidden() ? 0 : application.statusBarFrame().size.height;
+        auto navigation = controller.navigationController();
+        if (!navigation || navigation->isNavigationBarHidden())
+            return strip;
+        return strip + UINavigationBar::heightForPrompt(controller.navigationItem().prompt().has_value());
     }
 
     CGRect presentedFrame(UIViewController& controller, const CGRect& windowBounds)

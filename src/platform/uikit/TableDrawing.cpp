@@ -374,6 +374,12 @@ namespace {
 
 }
 
+void tableDrawing::placeCell(UITableView& table, UITableViewCell& cell, const NSIndexPath& indexPath)
+{
+    cell.setFrame(TableGeometry::of(table).rowRect(indexPath));
+    layoutCell(table, cell, indexPath);
+}
+
 namespace tableDrawing {
 
     std::vector<CGFloat> actionWidths(const std::vector<std::shared_ptr<UITableViewRowAction>>& actions)
@@ -455,8 +461,7 @@ void drawing::drawTable(UITableView& table, cairo_t* cr)
         auto rect = geometry.rowRect(indexPath);
         if (auto found = cells.find(indexPath); found != cells.end()) {
             auto& cell = found->second;
-            cell->setFrame(rect);
-            layoutCell(table, *cell, indexPath);
+            tableDrawing::placeCell(table, *cell, indexPath);
             drawCell(cr, table, *cell, indexPath, rect);
         }
         if (table.separatorStyle() == UITableViewCellSeparatorStyle::None)

@@ -81,6 +81,8 @@ namespace tableDrawing {
         CGFloat footer = 0;
     };
     SectionEnds sectionEnds(UITableView& table, int section);
+    // Puts the cell at its row, laid out as it is drawn there: what a tap meets is what shows.
+    void placeCell(UITableView& table, UITableViewCell& cell, const NSIndexPath& indexPath);
 
 }
 

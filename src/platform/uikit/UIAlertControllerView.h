@@ -27,11 +27,14 @@ public:
     // Cuts what is drawn next to the alert's boxes, as what the app adds lies in them.
     void clipToBoxes(cairo_t* cr) const;
 
-private:
     struct Button {
         std::shared_ptr<UIAlertAction> action;
         CGRect frame;
     };
+    // The buttons where they were last laid out, their titles drawn inset by 8 points a side.
+    const std::vector<Button>& buttons() const { return m_buttons; }
+
+private:
     bool isSheet() const;
     bool isPopover() const;
 

@@ -88,7 +88,7 @@ namespace {
             if (auto row = TableGeometry::of(*table).rowAt(content.y)) {
                 auto rect = TableGeometry::of(*table).rowRect(*row);
                 if (auto cell = table->cellForRowAtIndexPath(*row)) {
-                    cell->setFrame(rect);
+                    tableDrawing::placeCell(*table, *cell, *row);
                     CGPoint inCell { content.x - rect.origin.x + revealShift(*table, *row), content.y - rect.origin.y };
                     collect(*cell, inCell, path);
                 }
@@ -497,10 +497,23 @@ void UIEventDispatcher::pressKey(UIKey key)
             return;
         }
         case UIKey::Escape:
+        case UIKey::Tab:
+        case UIKey::BackTab:
             break;
         }
     }
     auto field = editedField();
+    auto alert = field ? std::dynamic_pointer_cast<UIAlertControllerView>(field->superview()) : nullptr;
+    auto alertFields = alert && alert->controller() ? alert->controller()->textFields() : std::vector<std::shared_ptr<UITextField>> {};
+    auto at = std::find(alertFields.begin(), alertFields.end(), field);
+    // Tab and Shift-Tab go round an alert's fields.
+    auto moveTo = [&](std::ptrdiff_t step) {
+        auto count = static_cast<std::ptrdiff_t>(alertFields.size());
+        if (at == alertFields.end() || count < 2)
+            return;
+        alertFields[static_cast<std::size_t>(((at - alertFields.begin()) + step + count) % count)]->becomeFirstResponder();
+        markNeedsDisplay();
+    };
     switch (key) {
     case UIKey::Left:
     case UIKey::Right:
@@ -518,13 +531,20 @@ void UIEventDispatcher::pressKey(UIKey key)
             field->typeText(text);
         }
         return;
+    case UIKey::Tab:
+    case UIKey::BackTab:
+        moveTo(key == UIKey::Tab ? 1 : -1);
+        return;
     case UIKey::Return:
-        if (field) {
-            if (auto alert = std::dynamic_pointer_cast<UIAlertControllerView>(field->superview())) {
-                auto controller = alert->controller();
-                if (auto action = alert->returnAction(); action && controller)
-                    controller->chooseAction(action);
-            }
+        // Return in any but the last field goes on to the next, as Tab does.
+        if (at != alertFields.end() && at + 1 != alertFields.end()) {
+            moveTo(1);
+            return;
+        }
+        if (alert) {
+            auto controller = alert->controller();
+            if (auto action = alert->returnAction(); action && controller)
+                controller->chooseAction(action);
         }
         return;
     case UIKey::Escape: {

@@ -20,6 +20,9 @@ enum class UIKey {
     Right,
     Up,
     Down,
+    Tab,
+    // Shift and Tab.
+    BackTab,
 };
 
 // A person's pointer and keys on the key window, turned into what the screens already take:

@@ -1,6 +1,7 @@
 #include "platform/uikit/UITableView.h"
 
 #include "platform/graphics/UIScreen.h"
+#include "platform/uikit/ScreenLayout.h"
 #include "platform/uikit/TableGeometry.h"
 #include "platform/uikit/UIApplication.h"
 
@@ -22,6 +23,7 @@ std::shared_ptr<UIView> UITableViewCell::contentView()
 {
     if (!m_contentView) {
         m_contentView = std::make_shared<UIView>(bounds());
+        m_contentView->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth | UIViewAutoresizing::FlexibleHeight);
         addSubview(m_contentView);
     }
     return m_contentView;
@@ -669,7 +671,8 @@ std::shared_ptr<UITableView> UITableViewController::tableView()
 
 void UITableViewController::loadView()
 {
-    m_tableView = std::make_shared<UITableView>(UIScreen::mainScreen().bounds(), m_tableStyle);
+    m_tableView = std::make_shared<UITableView>(screenLayout::boundsForLoadingView(*this), m_tableStyle);
+    m_tableView->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth | UIViewAutoresizing::FlexibleHeight);
     auto self = std::dynamic_pointer_cast<UITableViewController>(shared_from_this());
     m_tableView->setDataSource(self);
     m_tableView->setDelegate(self);

@@ -51,10 +51,25 @@ void UIToolbar::layoutSubviews()
     CGFloat free = std::max<CGFloat>(0, frame().size.width - 2 * margin - fixed);
     CGFloat x = margin;
     CGFloat height = frame().size.height;
+    std::vector<std::shared_ptr<UIView>> custom;
     for (auto& item : m_items) {
         CGFloat width = isFlexible(*item) ? free / flexible : widthOf(*item);
         item->setFrame(CGRectMake(x, 0, width, height));
+        // A custom view is a subview in the item's place, so that taps reach it.
+        if (auto view = item->customView()) {
+            auto size = view->frame().size;
+            view->setFrame(CGRectMake(x, (height - size.height) / 2, size.width, size.height));
+            if (view->superview().get() != this)
+                addSubview(view);
+            custom.push_back(view);
+        }
         x += width;
+    }
+    // Views of items that left the bar go with them.
+    auto shown = subviews();
+    for (auto& view : shown) {
+        if (std::find(custom.begin(), custom.end(), view) == custom.end())
+            view->removeFromSuperview();
     }
 }
 

@@ -243,12 +243,56 @@ bool UIView::areAnimationsRunning()
     return !liveAnimations().empty();
 }
 
+namespace {
+
+    // One side of a subview as its superview's length changes: the flexible parts among the
+    // leading margin, the length and the trailing margin take the change in proportion.
+    void resizeAxis(CGFloat& origin, CGFloat& length, CGFloat oldOuter, CGFloat newOuter, bool flexLead, bool flexLength, bool flexTrail)
+    {
+        CGFloat parts[3] = { origin, length, oldOuter - origin - length };
+        bool flexible[3] = { flexLead, flexLength, flexTrail };
+        CGFloat total = 0;
+        int count = 0;
+        for (int i = 0; i < 3; ++i) {
+            if (flexible[i]) {
+                total += std::max(0.0, parts[i]);
+                ++count;
+            }
+        }
+        if (count == 0 || newOuter == oldOuter)
+            return;
+        CGFloat change = newOuter - oldOuter;
+        for (int i = 0; i < 3; ++i) {
+            if (flexible[i])
+                parts[i] += total > 0 ? change * std::max(0.0, parts[i]) / total : change / count;
+        }
+        origin = parts[0];
+        length = std::max(0.0, parts[1]);
+    }
+
+}
+
 void UIView::setFrame(CGRect frame)
 {
     noteAnimatedChange();
     if (m_frame != frame)
         setNeedsDisplay();
+    auto oldSize = m_frame.size;
     m_frame = frame;
+    if (oldSize != frame.size) {
+        using enum UIViewAutoresizing;
+        auto subviews = m_subviews;
+        for (auto& subview : subviews) {
+            auto mask = subview->m_autoresizingMask;
+            if (mask == None)
+                continue;
+            auto rect = subview->m_frame;
+            resizeAxis(rect.origin.x, rect.size.width, oldSize.width, frame.size.width, mask & FlexibleLeftMargin, mask & FlexibleWidth, mask & FlexibleRightMargin);
+            resizeAxis(rect.origin.y, rect.size.height, oldSize.height, frame.size.height, mask & FlexibleTopMargin, mask & FlexibleHeight, mask & FlexibleBottomMargin);
+            if (rect != subview->m_frame)
+                subview->setFrame(rect);
+        }
+    }
     layoutSubviews();
 }
 

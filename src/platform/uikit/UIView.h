@@ -83,6 +83,26 @@ public:
     double minimumPressDuration = 0.5;
 };
 
+// How a view follows its superview's size: the flexible parts share the change in proportion
+// to their lengths; the others keep theirs.
+enum class UIViewAutoresizing : unsigned {
+    None = 0,
+    FlexibleLeftMargin = 1 << 0,
+    FlexibleWidth = 1 << 1,
+    FlexibleRightMargin = 1 << 2,
+    FlexibleTopMargin = 1 << 3,
+    FlexibleHeight = 1 << 4,
+    FlexibleBottomMargin = 1 << 5,
+};
+constexpr UIViewAutoresizing operator|(UIViewAutoresizing a, UIViewAutoresizing b)
+{
+    return static_cast<UIViewAutoresizing>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+constexpr bool operator&(UIViewAutoresizing a, UIViewAutoresizing b)
+{
+    return (static_cast<unsigned>(a) & static_cast<unsigned>(b)) != 0;
+}
+
 // A view: geometry, hierarchy, colours and gestures. It draws itself in its bounds (drawRect)
 // when the window is drawn; changes mark the screen for redrawing.
 class UIView : public std::enable_shared_from_this<UIView> {
@@ -98,6 +118,9 @@ public:
     CGRect bounds() const { return { {}, m_frame.size }; }
     CGPoint center() const;
     void setCenter(CGPoint center);
+
+    UIViewAutoresizing autoresizingMask() const { return m_autoresizingMask; }
+    void setAutoresizingMask(UIViewAutoresizing mask) { m_autoresizingMask = mask; }
 
     bool isHidden() const { return m_hidden; }
     void setHidden(bool hidden);
@@ -169,6 +192,7 @@ protected:
 private:
     friend class CALayer;
     CGRect m_frame {};
+    UIViewAutoresizing m_autoresizingMask = UIViewAutoresizing::None;
     bool m_hidden = false;
     CGFloat m_alpha = 1;
     std::shared_ptr<UIColor> m_backgroundColor;

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/graphics/UIScreen.h"
+#include "platform/uikit/ScreenLayout.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UIToolbar.h"
@@ -59,7 +60,7 @@ std::shared_ptr<UIView> UIViewController::view()
     if (!m_view) {
         loadView();
         if (!m_view)
-            m_view = std::make_shared<UIView>(UIScreen::mainScreen().bounds());
+            UIViewController::loadView();
         viewDidLoad();
     }
     return m_view;
@@ -67,7 +68,15 @@ std::shared_ptr<UIView> UIViewController::view()
 
 void UIViewController::loadView()
 {
-    m_view = std::make_shared<UIView>(UIScreen::mainScreen().bounds());
+    // A scene's view: opaque, as big as its container makes it, and following its size.
+    m_view = std::make_shared<UIView>(screenLayout::boundsForLoadingView(*this));
+    m_view->setBackgroundColor(UIColor::whiteColor());
+    m_view->setAutoresizingMask(UIViewAutoresizing::FlexibleWidth | UIViewAutoresizing::FlexibleHeight);
+}
+
+UILayoutSupport UIViewController::topLayoutGuide()
+{
+    return { screenLayout::topBarsHeight(*this) };
 }
 
 void UIViewController::setTitle(std::optional<std::string> title)

@@ -77,6 +77,11 @@ private:
 
 class UIViewController;
 
+// Where the bars above a screen's content end, in its view.
+struct UILayoutSupport {
+    CGFloat length = 0;
+};
+
 // What a 3D-Touch peek asks of the screen that registered for previewing.
 class UIViewControllerPreviewing {
 public:
@@ -121,6 +126,8 @@ public:
     virtual void viewWillDisappear(bool) { }
     virtual void viewDidDisappear(bool) { }
     virtual void didReceiveMemoryWarning() { }
+    // The status and navigation bars over the screen's view, as its container shows them.
+    UILayoutSupport topLayoutGuide();
     // Whether the controller's view is on screen (between appearing and disappearing).
     bool isVisible() const { return m_visible; }
 

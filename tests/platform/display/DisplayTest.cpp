@@ -4,6 +4,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIScreen.h"
 #include "platform/system/UIDevice.h"
+#include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIDriver.h"
 #include "platform/uikit/UIPasteboard.h"
 #include "platform/uikit/UIStoryboard.h"
@@ -11,8 +12,10 @@
 
 #include <SDL.h>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <tuple>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -143,6 +146,32 @@ TEST_F(WindowTest, WindowFitsTheDesktopAndTurnsClicksIntoTaps)
     click({ 150, 160 });
     EXPECT_EQ(taps, 1) << "beside the button";
     EXPECT_FALSE(UIRenderer::needsDisplay()) << "the step drew what changed";
+
+    // Tab and Shift-Tab go round an alert's fields; Return goes on to the next, and submits
+    // only from the last.
+    auto alert = UIAlertController::alertControllerWithTitle("Block IP", std::nullopt, UIAlertControllerStyle::Alert);
+    alert->addTextFieldWithConfigurationHandler({});
+    alert->addTextFieldWithConfigurationHandler({});
+    std::string blocked;
+    alert->addAction(UIAlertAction::actionWithTitle("Block", UIAlertActionStyle::Default, [&](UIAlertAction&) { blocked = alert->textFields()[0]->text() + "|" + alert->textFields()[1]->text(); }));
+    root->presentViewController(alert, false);
+    window->step();
+    auto send = [&](SDL_Keycode key, Uint16 mod, const char* text) {
+        SDL_Event event {};
+        event.type = text ? SDL_TEXTINPUT : SDL_KEYDOWN;
+        event.key.keysym.sym = key;
+        event.key.keysym.mod = mod;
+        if (text)
+            std::strcpy(event.text.text, text);
+        SDL_PushEvent(&event);
+        window->step();
+    };
+    for (auto [key, mod, text] : std::vector<std::tuple<SDL_Keycode, Uint16, const char*>> { { 0, 0, "10.0.0.1" }, { SDLK_RETURN, 0, nullptr },
+             { 0, 0, "printer" }, { SDLK_TAB, KMOD_LSHIFT, nullptr }, { 0, 0, "0" }, { SDLK_TAB, 0, nullptr } })
+        send(key, mod, text);
+    EXPECT_EQ(blocked, "");
+    send(SDLK_RETURN, 0, nullptr);
+    EXPECT_EQ(blocked, "10.0.0.10|printer");
 
     // The pasteboard and the desktop's clipboard, both ways.
     UIPasteboard::generalPasteboard().setString("from the app");

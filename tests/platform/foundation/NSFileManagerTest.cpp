@@ -80,6 +80,13 @@ TEST_F(FileManagerTest, ListsNamesOrFailsWithTheSystemError)
     auto visible = fm.contentsOfDirectoryAtPath(root, nullptr, DirectoryEnumerationOptions::SkipsHiddenFiles);
     EXPECT_EQ(sorted(*visible), (std::vector<std::string> { "folder", "notes.txt", "pipe" }));
 
+    // In name order whatever order the entries were made in, case aside.
+    const std::vector<std::string> names { "a", "B", "b", "c 2", "c10", "file_1997", "file_2510", "Zebra", "Äpfel", "ärger" };
+    fs::create_directory(path("order"));
+    for (auto index : { 7, 2, 9, 0, 5, 3, 8, 1, 6, 4 })
+        write("order/" + names[std::size_t(index)], "x");
+    EXPECT_EQ(*fm.contentsOfDirectoryAtPath(path("order")), names);
+
     struct Case {
         std::string path;
         int code;
