@@ -35,7 +35,7 @@ using namespace vesk::platform;
 
 namespace {
 
-const char* usage = "Usage: vesk [options]\n"
+const char* usage = "Usage: vesk [options] [PATH]\n"
                     "\n"
                     "Runs the file manager and its web file server until interrupted (SIGINT, SIGTERM).\n"
                     "While it runs, starting it again with the same VESK_HOME hands the file or quick action\n"
