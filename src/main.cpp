@@ -40,7 +40,7 @@ namespace {
 // From SIGINT or SIGTERM to the end of the program, whatever is still running.
 constexpr auto stopBudget = std::chrono::milliseconds(1500);
 
-const char* usage = "Usage: vesk [options]\n"
+const char* usage = "Usage: vesk [options] [PATH]\n"
                     "\n"
                     "Runs the file manager and its web file server until interrupted (SIGINT, SIGTERM).\n"
                     "While it runs, starting it again with the same VESK_HOME hands the file or quick action\n"

@@ -135,16 +135,20 @@ TEST_F(VeskProgramTest, TheInstalledProgramStartsFromItsDesktopEntryWithItsBundl
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
 }
 
-TEST_F(VeskProgramTest, ASecondStartHandsItsFileToTheRunningAppAndEnds)
+TEST_F(VeskProgramTest, LaterStartsHandTheirQuickActionOrFileToTheRunningAppAndEnd)
 {
-    launch({ "--quick-action", "fileserver" });
-    ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
+    launch({ root + "/nothing-here.txt" });
+    ASSERT_TRUE(vesk->waitForError("Invalide path")) << vesk->errors();
     for (auto folder : { "/second", "/other" })
         ::mkdir((root + folder).c_str(), 0700);
     VeskProcess second(root + "/home", root + "/second");
-    second.launch({ "--headless", root + "/nothing-here.txt" });
+    second.launch({ "--headless", "--quick-action", "fileserver" });
     EXPECT_EQ(second.waitForExit(), 0) << second.errors();
-    EXPECT_TRUE(vesk->waitForError("Invalide path")) << "the running app was handed the file";
+    EXPECT_TRUE(vesk->waitUntilListening()) << "the running app turned the switch on and became active again";
+    second.launch({ "--headless", "--open", root + "/nothing-here.txt" });
+    EXPECT_EQ(second.waitForExit(), 0) << second.errors();
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { return vesk->errors().find("Invalide path", vesk->errors().find("Invalide path") + 1) != std::string::npos; }))
+        << "the running app was handed the file";
     EXPECT_FALSE(isListening(second.port)) << "no second server";
     EXPECT_EQ(second.errors(), "");
 

@@ -179,7 +179,8 @@ private:
 };
 
 // The program's entry: launches the app with the delegate, runs the main run loop until it
-// is stopped, then takes the app through the background and termination. Answers 0.
+// is stopped (memory warnings arriving as the system runs short of memory), then takes the app
+// through the background and termination. Answers 0.
 int UIApplicationMain(int argc, char** argv, std::shared_ptr<UIApplicationDelegate> delegate);
 // The same, launching with the given options.
 int UIApplicationMain(int argc, char** argv, std::shared_ptr<UIApplicationDelegate> delegate, const UIApplicationLaunchOptions& options);
