@@ -71,7 +71,7 @@ VeskFileListController::~VeskFileListController()
     // A list that never came on screen still has its first check armed, which would keep the
     // watcher polling for good.
     if (m_dw)
-        m_dw->stop();
+        m_dw->cancel();
 }
 
 std::shared_ptr<VeskFileListController> VeskFileListController::self()

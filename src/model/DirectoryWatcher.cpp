@@ -19,6 +19,12 @@ void DirectoryWatcher::stop()
         requestListing(Purpose::snapshot);
 }
 
+void DirectoryWatcher::cancel()
+{
+    PollingWatcher::stop();
+    m_file.reset();
+}
+
 void DirectoryWatcher::checkDir()
 {
     if (!m_file)
@@ -62,6 +68,8 @@ void DirectoryWatcher::startListing()
 void DirectoryWatcher::takeListing(Listing listing, Purpose purpose)
 {
     m_listings.pop_front();
+    if (!m_file)
+        return;
     if (!m_listings.empty())
         startListing();
     bool stopped = !m_timer->isValid();

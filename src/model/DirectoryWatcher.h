@@ -42,6 +42,8 @@ public:
     // A later start() reports what changed since the last check, which the delegate has not
     // been told of yet; a watcher that never listed takes a snapshot now.
     void stop() override;
+    // Ends the polling for good: no snapshot, no listing under way is told.
+    void cancel();
 
 private:
     enum class Purpose {
