@@ -37,14 +37,10 @@ namespace {
         return toolbar->convertRectToView(item.frame(), list.view().get());
     }
 
-    // What the rows show of each entry besides its name: the kind, permissions, size and date.
-    DirectoryWatcher::Listing statesOf(const VeskFileListController::Files& files)
+    // The same entries in the same order, each of the same kind, permissions, size and date.
+    bool sameListing(const VeskFileListController::Files& a, const VeskFileListController::Files& b)
     {
-        DirectoryWatcher::Listing states;
-        states.reserve(files.size());
-        for (auto& file : files)
-            states.push_back(ListedEntry::of(file->path()));
-        return states;
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](auto& x, auto& y) { return *x == *y && x->listedState() == y->listedState(); });
     }
 
     // Letting go of a listing of many entries takes a while: a worker does it.
@@ -75,7 +71,7 @@ VeskFileListController::~VeskFileListController()
     // A list that never came on screen still has its first check armed, which would keep the
     // watcher polling for good.
     if (m_dw)
-        m_dw->stop();
+        m_dw->cancel();
 }
 
 std::shared_ptr<VeskFileListController> VeskFileListController::self()
@@ -196,10 +192,9 @@ void VeskFileListController::reload(std::function<void()> completion)
         auto listing = list->listFolder(folder->path());
         if (editMode)
             std::erase_if(listing, [](auto& entry) { return !entry->isReadable(); });
-        auto states = statesOf(listing);
         // The screen goes with the block, so that its last owner never lets it go off the main thread.
-        DispatchQueue::main().async([list = std::move(list), listing = std::move(listing), states = std::move(states), generation, completion = std::move(completion)]() mutable {
-            list->finishReload(std::move(listing), std::move(states), generation, completion);
+        DispatchQueue::main().async([list = std::move(list), listing = std::move(listing), generation, completion = std::move(completion)]() mutable {
+            list->finishReload(std::move(listing), generation, completion);
         });
     });
 }
@@ -209,17 +204,17 @@ VeskFileListController::Files VeskFileListController::listFolder(const std::stri
     return m_fm.getFiles(path);
 }
 
-void VeskFileListController::finishReload(Files listing, DirectoryWatcher::Listing states, std::uint64_t generation, const std::function<void()>& completion)
+void VeskFileListController::finishReload(Files listing, std::uint64_t generation, const std::function<void()>& completion)
 {
     bool stale = generation < m_shownListing;
     if (!stale)
         m_shownListing = generation;
     if (stale) {
         debugLog("Dropping an older listing", __FILE__, __LINE__, __func__);
-    } else if (states == m_currentStates) {
+    } else if (sameListing(listing, m_currentFiles)) {
         debugLog("No need to reload the tableView!", __FILE__, __LINE__, __func__);
     } else {
-        releaseInBackground(std::move(m_files), std::move(m_currentFiles), std::move(m_currentStates));
+        releaseInBackground(std::move(m_files), std::move(m_currentFiles));
         m_files = std::move(listing);
         auto table = tableView();
         if (m_currentFiles.empty()) {
@@ -230,10 +225,9 @@ void VeskFileListController::finishReload(Files listing, DirectoryWatcher::Listi
             debugLog("Reloading sections in TableView with animation!", __FILE__, __LINE__, __func__);
         }
         m_currentFiles = m_files;
-        m_currentStates = std::move(states);
         markSelection();
     }
-    releaseInBackground(std::move(listing), std::move(states));
+    releaseInBackground(std::move(listing));
     if (completion)
         completion();
 }

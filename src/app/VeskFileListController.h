@@ -115,7 +115,7 @@ protected:
 
 private:
     std::shared_ptr<VeskFileListController> self();
-    void finishReload(Files listing, DirectoryWatcher::Listing states, std::uint64_t generation, const std::function<void()>& completion);
+    void finishReload(Files listing, std::uint64_t generation, const std::function<void()>& completion);
     void markSelection();
     void setSelectionTitle();
     void enableToolbarItems(bool enabled);
@@ -130,8 +130,6 @@ private:
     std::shared_ptr<VeskFile> m_file;
     Files m_files;
     Files m_currentFiles;
-    // The entries of m_currentFiles as listed: a change of mode, size, date or kind reloads too.
-    DirectoryWatcher::Listing m_currentStates;
     bool m_isBookmarks = false;
     bool m_isInEditMode = false;
     Files m_selectedFiles;

@@ -3,20 +3,9 @@
 #include "model/VeskFileManager.h"
 #include "platform/foundation/Dispatch.h"
 
-#include <sys/stat.h>
-
 namespace vesk {
 
 using namespace platform;
-
-ListedEntry ListedEntry::of(std::string path)
-{
-    struct stat info { };
-    if (::stat(path.c_str(), &info) != 0 && ::lstat(path.c_str(), &info) != 0)
-        return { std::move(path) };
-    return { std::move(path), info.st_mode, static_cast<std::int64_t>(info.st_size),
-        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec };
-}
 
 DirectoryWatcher::DirectoryWatcher()
     : m_fm(VeskFileManager::defaultManager())
@@ -28,6 +17,12 @@ void DirectoryWatcher::stop()
     PollingWatcher::stop();
     if (m_file && !m_listed)
         requestListing(Purpose::snapshot);
+}
+
+void DirectoryWatcher::cancel()
+{
+    PollingWatcher::stop();
+    m_file.reset();
 }
 
 void DirectoryWatcher::checkDir()
@@ -57,8 +52,10 @@ void DirectoryWatcher::startListing()
     std::weak_ptr<DirectoryWatcher> weak = shared_from_this();
     DispatchQueue::global(QualityOfService::Utility).async([weak, &fm = m_fm, folder = m_file->path(), purpose = m_listings.front()] {
         Listing listing;
-        for (auto& path : fm.getFilePaths(folder))
-            listing.push_back(ListedEntry::of(std::move(path)));
+        for (auto& path : fm.getFilePaths(folder)) {
+            auto state = ListedState::of(path).value_or(ListedState {});
+            listing.push_back({ std::move(path), state });
+        }
         DispatchQueue::main().async([weak, listing = std::move(listing), purpose]() mutable {
             if (auto watcher = weak.lock())
                 watcher->takeListing(std::move(listing), purpose);
@@ -71,6 +68,8 @@ void DirectoryWatcher::startListing()
 void DirectoryWatcher::takeListing(Listing listing, Purpose purpose)
 {
     m_listings.pop_front();
+    if (!m_file)
+        return;
     if (!m_listings.empty())
         startListing();
     bool stopped = !m_timer->isValid();

@@ -21,16 +21,11 @@ public:
     virtual bool changedBookmark(const std::shared_ptr<VeskFile>&, bool /*removed*/) { return false; }
 };
 
-// What a listing shows of one entry: a rename, a chmod, a write or a change of type differs.
+// One entry of a folder's listing as the watcher compares it.
 struct ListedEntry {
     std::string path;
-    std::uint32_t mode = 0;
-    std::int64_t size = 0;
-    std::int64_t modified = 0;
+    ListedState state;
     bool operator==(const ListedEntry&) const = default;
-
-    // The entry as it is now (a link answers for its target while there is one).
-    static ListedEntry of(std::string path);
 };
 
 // Polls one folder every second: reports, through the main queue, that its listing differs
@@ -47,6 +42,8 @@ public:
     // A later start() reports what changed since the last check, which the delegate has not
     // been told of yet; a watcher that never listed takes a snapshot now.
     void stop() override;
+    // Ends the polling for good: no snapshot, no listing under way is told.
+    void cancel();
 
 private:
     enum class Purpose {

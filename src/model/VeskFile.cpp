@@ -5,6 +5,8 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSString.h"
 
+#include <sys/stat.h>
+
 namespace vesk {
 
 using namespace platform;
@@ -23,10 +25,11 @@ VeskFile::VeskFile(NSURL url)
     readFlags(std::nullopt);
 }
 
-VeskFile::VeskFile(NSURL url, bool existsAsFolder)
+VeskFile::VeskFile(NSURL url, bool existsAsFolder, ListedState listed)
     : m_fileUrl(std::move(url))
     , m_fm(NSFileManager::defaultManager())
     , m_bookmarks(std::make_shared<Bookmarks>())
+    , m_listedState(listed)
 {
     readFlags(existsAsFolder);
 }
@@ -43,6 +46,15 @@ void VeskFile::readFlags(std::optional<bool> existsAsFolder)
     m_fileIsWritable = m_fm.isWritableFileAtPath(itemPath);
     m_fileName = m_fileUrl.lastPathComponent();
     m_fileSuffix = pathExtension(m_fileName);
+}
+
+std::optional<ListedState> ListedState::of(const std::string& path)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0 && ::lstat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return ListedState { info.st_mode, static_cast<std::int64_t>(info.st_size),
+        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec };
 }
 
 VeskFile::~VeskFile() = default;

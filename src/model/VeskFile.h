@@ -18,6 +18,19 @@ namespace vesk {
 
 class Bookmarks;
 
+// An item's kind and permission bits, size and modification time, as a listing sees them (a
+// link answers for its target while there is one): a rename aside, a listing that differs in
+// these has changed.
+struct ListedState {
+    std::uint32_t mode = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;
+    bool operator==(const ListedState&) const = default;
+
+    // None when the item can't be found, not even as a link.
+    static std::optional<ListedState> of(const std::string& path);
+};
+
 // One file or folder, named by its file URL. The flags are read once, when the record is
 // made, and never follow the item afterwards; records are never written after construction,
 // so any thread may read them.
@@ -61,12 +74,14 @@ public:
     virtual bool isInBookmarks() const;
 
     bool operator==(const VeskFile& other) const { return isEqual(&other); }
+    // What the listing that made the record saw; all 0 for records made otherwise.
+    const ListedState& listedState() const { return m_listedState; }
 
 private:
     friend class VeskFileManager;
     // For listings, which have already asked whether the item is a folder (links followed)
     // to mark its URL, so the record need not ask again.
-    VeskFile(platform::NSURL url, bool existsAsFolder);
+    VeskFile(platform::NSURL url, bool existsAsFolder, ListedState listed);
     void readFlags(std::optional<bool> existsAsFolder);
 
     platform::NSURL m_fileUrl;
@@ -77,6 +92,7 @@ private:
     std::string m_fileName;
     std::string m_fileSuffix;
     std::shared_ptr<Bookmarks> m_bookmarks;
+    ListedState m_listedState;
 };
 
 }

@@ -1,5 +1,7 @@
 #include "model/VeskFileManager.h"
 
+#include <sys/stat.h>
+
 #include "model/PlatformUtilities.h"
 #include "model/SettingsKeys.h"
 #include "model/VeskFile.h"
@@ -238,12 +240,14 @@ bool VeskFileManager::createDirectoryAtPath(std::string_view path) const
     return false;
 }
 
-// The record initWithPath makes, with one existence test where it would make two.
+// The record initWithPath makes, with one look at the item where it would make two; the
+// record keeps what that look saw, so listings can be compared.
 std::shared_ptr<VeskFile> VeskFileManager::recordOf(const std::string& path) const
 {
-    bool isDirectory = false;
-    bool existsAsFolder = m_fileManager.fileExistsAtPath(path, &isDirectory) && isDirectory;
-    return std::shared_ptr<VeskFile>(new VeskFile(NSURL::fileURLWithPath(path, existsAsFolder), existsAsFolder));
+    auto state = ListedState::of(path);
+    // A link whose target is gone answers for itself, and is no folder.
+    bool existsAsFolder = state && S_ISDIR(state->mode);
+    return std::shared_ptr<VeskFile>(new VeskFile(NSURL::fileURLWithPath(path, existsAsFolder), existsAsFolder, state.value_or(ListedState {})));
 }
 
 std::vector<std::shared_ptr<VeskFile>> VeskFileManager::getFiles(std::string_view path) const
