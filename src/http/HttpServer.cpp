@@ -209,6 +209,8 @@ public:
     bool inEpollSet { false };
     // The epoll set of the group of threads that serves it.
     int epoll { -1 };
+    // How many connections the group that serves it holds.
+    std::atomic<int>* groupLoad { nullptr };
     std::mutex* clientSocketsLock { nullptr };
     std::unordered_map<Socket, std::unique_ptr<Connection>>* clientSockets { nullptr };
 
@@ -366,6 +368,8 @@ struct HttpServer::Run {
         // walk them. One set a group, so that accepting and closing contend only within it.
         std::mutex clientSocketsLock;
         std::unordered_map<Socket, std::unique_ptr<Connection>> clientSockets;
+        // The connections whose events come to this group's set.
+        std::atomic<int> connectionCount { 0 };
     };
 
     HttpLimits limits;
@@ -463,6 +467,19 @@ struct HttpServer::Run {
 
     // The group of the thread that runs this; every thread of a run serves in one group.
     static inline thread_local Shard* currentShard = nullptr;
+
+    // The group that serves a new client: the one that accepted it, unless another holds
+    // clearly fewer connections. The listener wakes whichever thread waits first, so a burst
+    // of clients would otherwise gather on a few threads for as long as they stay.
+    Shard& groupFor(Shard& accepting)
+    {
+        Shard* lightest = &accepting;
+        for (auto& shard : shards) {
+            if (shard->connectionCount < lightest->connectionCount)
+                lightest = shard.get();
+        }
+        return lightest->connectionCount + 1 < accepting.connectionCount ? *lightest : accepting;
+    }
 
     // A thread goes into a handler.
     void noteServing()
@@ -775,7 +792,10 @@ void HttpServer::acceptClient(Run& run)
         auto made = std::make_unique<Connection>(descriptor, numericHost(peer, length), run.limits);
         Connection& connection = *made;
         auto& shard = *Run::currentShard;
-        connection.epoll = shard.epoll;
+        auto& group = run.groupFor(shard);
+        ++group.connectionCount;
+        connection.groupLoad = &group.connectionCount;
+        connection.epoll = group.epoll;
         connection.clientSocketsLock = &shard.clientSocketsLock;
         connection.clientSockets = &shard.clientSockets;
         connection.claimed = true;
@@ -1023,6 +1043,7 @@ void HttpServer::close(Run& run, Connection& connection)
             owned = std::move(node.mapped());
     }
     ::close(connection.socket.descriptor());
+    --*connection.groupLoad;
     --run.connections;
     if (run.listenerResting)
         run.resume();
