@@ -26,6 +26,7 @@
 #include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
 #include <utility>
 
 namespace vesk {
@@ -208,6 +209,10 @@ public:
     bool inEpollSet { false };
     // The epoll set of the group of threads that serves it.
     int epoll { -1 };
+    // How many connections the group that serves it holds.
+    std::atomic<int>* groupLoad { nullptr };
+    std::mutex* clientSocketsLock { nullptr };
+    std::unordered_map<Socket, std::unique_ptr<Connection>>* clientSockets { nullptr };
 
     bool keepAlive { false };
     bool lingerAfterWrite { false };
@@ -359,6 +364,12 @@ struct HttpServer::Run {
         // The housekeeper's own: what it saw at its last look.
         uint64_t servedBefore { 0 };
         bool heldBefore { false };
+        // The open connections the group accepted; the stop sequence and the deadline checks
+        // walk them. One set a group, so that accepting and closing contend only within it.
+        std::mutex clientSocketsLock;
+        std::unordered_map<Socket, std::unique_ptr<Connection>> clientSockets;
+        // The connections whose events come to this group's set.
+        std::atomic<int> connectionCount { 0 };
     };
 
     HttpLimits limits;
@@ -456,6 +467,19 @@ struct HttpServer::Run {
 
     // The group of the thread that runs this; every thread of a run serves in one group.
     static inline thread_local Shard* currentShard = nullptr;
+
+    // The group that serves a new client: the one that accepted it, unless another holds
+    // clearly fewer connections. The listener wakes whichever thread waits first, so a burst
+    // of clients would otherwise gather on a few threads for as long as they stay.
+    Shard& groupFor(Shard& accepting)
+    {
+        Shard* lightest = &accepting;
+        for (auto& shard : shards) {
+            if (shard->connectionCount < lightest->connectionCount)
+                lightest = shard.get();
+        }
+        return lightest->connectionCount + 1 < accepting.connectionCount ? *lightest : accepting;
+    }
 
     // A thread goes into a handler.
     void noteServing()
@@ -594,12 +618,14 @@ void HttpServer::stopLocked()
     {
         // What a handler still writes now fails at once, and answers waiting for the client
         // give back what they hold, which handlers may be waiting for.
-        std::lock_guard lock(clientSocketsLock);
-        for (auto& [client, connection] : clientSockets) {
-            client.shutdown();
-            std::lock_guard handoff(connection->handoff);
-            if (!std::exchange(connection->claimed, true))
-                connection->clearOutput();
+        for (auto& shard : run.shards) {
+            std::lock_guard lock(shard->clientSocketsLock);
+            for (auto& [client, connection] : shard->clientSockets) {
+                client.shutdown();
+                std::lock_guard handoff(connection->handoff);
+                if (!std::exchange(connection->claimed, true))
+                    connection->clearOutput();
+            }
         }
     }
     if (run.housekeeper.joinable())
@@ -612,10 +638,12 @@ void HttpServer::stopLocked()
     for (auto& thread : threads)
         thread.join();
     {
-        std::lock_guard lock(clientSocketsLock);
-        for (auto& [client, connection] : clientSockets)
-            ::close(client.descriptor());
-        clientSockets.clear();
+        for (auto& shard : run.shards) {
+            std::lock_guard lock(shard->clientSocketsLock);
+            for (auto& [client, connection] : shard->clientSockets)
+                ::close(client.descriptor());
+            shard->clientSockets.clear();
+        }
     }
     listenSocket.close();
     listenSocket = Socket();
@@ -684,7 +712,11 @@ void HttpServer::keepHouse(Run& run)
         bool busy = std::any_of(run.shards.begin(), run.shards.end(),
             [](auto& shard) { return shard->serving > 0 || shard->served != shard->servedBefore; });
         if (busy) {
-            run.houseWake.wait_until(lock, std::min(nextSweep, Clock::now() + stallTime), [&] { return run.stopping.load(); });
+            // A sleep rather than a wait: looking often under load costs no futex calls, and a
+            // stop waits at most this long for it.
+            lock.unlock();
+            std::this_thread::sleep_until(std::min(nextSweep, Clock::now() + stallTime));
+            lock.lock();
         } else {
             run.houseDozing = true;
             // A request that began before the flag was up has not looked for it.
@@ -715,11 +747,13 @@ void HttpServer::keepHouse(Run& run)
         nextSweep = now + run.sweepInterval;
         lock.unlock();
         {
-            std::lock_guard clients(clientSocketsLock);
-            for (auto& [client, connection] : clientSockets) {
-                // Its thread sees the shutdown as an event and closes it.
-                if (connection->deadline.load() <= ticks(now) && !connection->expired.exchange(true))
-                    client.shutdown();
+            for (auto& shard : run.shards) {
+                std::lock_guard clients(shard->clientSocketsLock);
+                for (auto& [client, connection] : shard->clientSockets) {
+                    // Its thread sees the shutdown as an event and closes it.
+                    if (connection->deadline.load() <= ticks(now) && !connection->expired.exchange(true))
+                        client.shutdown();
+                }
             }
         }
         if (run.listenerResting && now - Clock::time_point(Clock::duration(run.restingSince.load())) >= restTime)
@@ -757,14 +791,20 @@ void HttpServer::acceptClient(Run& run)
         ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto made = std::make_unique<Connection>(descriptor, numericHost(peer, length), run.limits);
         Connection& connection = *made;
-        connection.epoll = Run::currentShard->epoll;
+        auto& shard = *Run::currentShard;
+        auto& group = run.groupFor(shard);
+        ++group.connectionCount;
+        connection.groupLoad = &group.connectionCount;
+        connection.epoll = group.epoll;
+        connection.clientSocketsLock = &shard.clientSocketsLock;
+        connection.clientSockets = &shard.clientSockets;
         connection.claimed = true;
         // The first request's head is due from the connection's start.
         connection.headDue = fromNow(run.limits.headerTimeout);
         connection.deadline = connection.headDue;
         {
-            std::lock_guard lock(clientSocketsLock);
-            clientSockets.emplace(Socket(descriptor), std::move(made));
+            std::lock_guard lock(shard.clientSocketsLock);
+            shard.clientSockets.emplace(Socket(descriptor), std::move(made));
         }
         ++run.connections;
         // Its request has often arrived with it already.
@@ -997,12 +1037,13 @@ void HttpServer::close(Run& run, Connection& connection)
     {
         // Out of the set before the descriptor is closed: once closed, its number may
         // belong to the next client.
-        std::lock_guard lock(clientSocketsLock);
-        auto node = clientSockets.extract(connection.socket);
+        std::lock_guard lock(*connection.clientSocketsLock);
+        auto node = connection.clientSockets->extract(connection.socket);
         if (!node.empty())
             owned = std::move(node.mapped());
     }
     ::close(connection.socket.descriptor());
+    --*connection.groupLoad;
     --run.connections;
     if (run.listenerResting)
         run.resume();

@@ -13,7 +13,6 @@
 #include <regex>
 #include <shared_mutex>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace vesk {
@@ -96,10 +95,6 @@ private:
     std::unique_ptr<Run> m_run;
     HttpLimits m_limits;
     Socket listenSocket;
-
-    // The open connections; the stop sequence and the deadline checks walk it.
-    std::mutex clientSocketsLock;
-    std::unordered_map<Socket, std::unique_ptr<Connection>> clientSockets;
 };
 
 } // namespace vesk
