@@ -5,6 +5,9 @@
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/HTMLNesting.h"
 #include "platform/uikit/WebPage.h"
+#include "platform/uikit/WordDocument.h"
+
+#include <cerrno>
 
 #include <chrono>
 #include <map>
@@ -58,8 +61,20 @@ namespace {
             return;
         page.data = std::move(*data);
         page.response = response;
-        if (!isHTML(response))
+        std::string_view source(reinterpret_cast<const char*>(page.data.data()), std::min(page.data.size(), maximumParsedBytes));
+        std::optional<std::string> converted;
+        if (response.MIMEType == "application/msword") {
+            // Word documents are shown as the HTML made of them.
+            converted = htmlFromWordDocument(page.data);
+            if (!converted) {
+                page.response.reset();
+                page.error = NSError::posix(EINVAL, response.URL.path());
+                return;
+            }
+            source = *converted;
+        } else if (!isHTML(response)) {
             return;
+        }
         // A page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
         std::map<std::string, Fetched> fetched;
@@ -83,9 +98,8 @@ namespace {
                 return std::nullopt;
             return std::string(sheet.body.begin(), sheet.body.end());
         };
-        auto length = std::min(page.data.size(), maximumParsedBytes);
         // The parser and the layout recurse as deep as the elements nest.
-        auto markup = boundedHTMLNesting(std::string_view(reinterpret_cast<const char*>(page.data.data()), length));
+        auto markup = boundedHTMLNesting(source);
         std::shared_ptr<WebPage> document = WebPage::create(markup, response.URL, loadStyleSheet);
         if (!document)
             return;
@@ -127,7 +141,7 @@ namespace {
             page.resources.push_back({ url, resource.response, resource.body.size() });
             if (resource.response && pictureURLs.count(url.absoluteString())) {
                 // A picture that can't be read leaves its place empty.
-                if (auto picture = UIImage::imageWithData(resource.body))
+                if (auto picture = webPictureWithData(resource.body))
                     batch.emplace_back(url, std::move(picture));
                 resource.body = {};
                 if (!batch.empty() && std::chrono::steady_clock::now() - sent > pictureBatch) {

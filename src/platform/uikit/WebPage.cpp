@@ -1,11 +1,13 @@
 #include "platform/uikit/WebPage.h"
 
 #include "platform/foundation/NSURLConnection.h"
+#include "platform/graphics/ImageDecoding.h"
 #include "platform/graphics/TextLayout.h"
 #include "platform/graphics/UIImage.h"
 
 #include <algorithm>
 #include <cmath>
+#include <librsvg/rsvg.h>
 #include <litehtml/litehtml.h>
 #include <pango/pangocairo.h>
 #include <set>
@@ -152,6 +154,48 @@ input[type="hidden"] { display: none; }
         cairo_fill(cr);
     }
 
+}
+
+std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data)
+{
+    if (auto image = UIImage::imageWithData(data))
+        return image;
+    std::string_view head(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(data.size(), 4096));
+    if (head.find("<svg") == std::string_view::npos)
+        return nullptr;
+    GError* error = nullptr;
+    auto* handle = rsvg_handle_new_from_data(data.data(), data.size(), &error);
+    if (!handle) {
+        g_clear_error(&error);
+        return nullptr;
+    }
+    double width = 0, height = 0;
+    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &width, &height) || width <= 0 || height <= 0) {
+        // Sized by its view box alone: as wide as a browser makes such a picture.
+        gboolean hasViewBox = false;
+        RsvgRectangle viewBox {};
+        rsvg_handle_get_intrinsic_dimensions(handle, nullptr, nullptr, nullptr, nullptr, &hasViewBox, &viewBox);
+        width = 300;
+        height = hasViewBox && viewBox.width > 0 ? std::max(1.0, 300 * viewBox.height / viewBox.width) : 150;
+    }
+    // Within the pixel caps of the other pictures.
+    double shrink = std::min({ 1.0, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
+    int pixelWidth = std::max(1, static_cast<int>(std::lround(width * shrink)));
+    int pixelHeight = std::max(1, static_cast<int>(std::lround(height * shrink)));
+    std::shared_ptr<UIImage> image;
+    if (auto* surface = newImageSurface(pixelWidth, pixelHeight)) {
+        auto* cr = cairo_create(surface);
+        RsvgRectangle viewport { 0, 0, double(pixelWidth), double(pixelHeight) };
+        bool drawn = rsvg_handle_render_document(handle, cr, &viewport, &error);
+        g_clear_error(&error);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        if (drawn)
+            image = std::make_shared<UIImage>(surface, 1);
+        cairo_surface_destroy(surface);
+    }
+    g_object_unref(handle);
+    return image;
 }
 
 struct WebPage::Engine final : litehtml::document_container {

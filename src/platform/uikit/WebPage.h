@@ -4,6 +4,7 @@
 #include "platform/graphics/CGGeometry.h"
 
 #include <cairo.h>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -14,6 +15,10 @@
 namespace vesk::platform {
 
 class UIImage;
+
+// A picture of a web page from its bytes: PNG, JPEG, TIFF, GIF, or SVG drawn at its own size
+// (within the pixel caps of the image decoders). Null when it is none of them.
+std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data);
 
 // An HTML document laid out and drawn by litehtml through cairo and pango. Made on any one
 // thread, then used from one thread at a time. Scripts never run; forms are drawn only.

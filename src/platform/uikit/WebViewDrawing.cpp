@@ -92,7 +92,7 @@ namespace {
             }
             content.kind = WebContent::Kind::PDF;
         } else if (mime.starts_with("image/")) {
-            content.picture = UIImage::imageWithData(data);
+            content.picture = webPictureWithData(data);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (view.page()) {
             // Parsed and laid out with the page, off the main thread.

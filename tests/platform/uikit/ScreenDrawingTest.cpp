@@ -435,7 +435,8 @@ TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesLaidOutHTMLAndPictures)
                                                    words += "word ";
                                                return words;
                                            }()
-                                        << "</p><p>end</p></body></html>";
+                                        << "</p><img src=page.svg><p>end</p></body></html>";
+    std::ofstream(folder / "page.svg") << "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='50'><rect width='100' height='50' fill='#ff0000'/></svg>";
     filled({ 60, 60 }, { UIColor::blueColor() })->writePNGToFile(folder / "page.png");
 
     auto board = std::make_shared<Board>();
@@ -451,6 +452,9 @@ TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesLaidOutHTMLAndPictures)
     EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), white), 30000) << "the white pages";
     EXPECT_TRUE(gray(image->pixelAt(3, 300))) << "on grey";
 
+    image = open("page.svg");
+    EXPECT_GE(count(*image, CGRectMake(0, 64, 375, 603), red), 99 * 49) << "an SVG file, drawn";
+    EXPECT_EQ(count(*image, CGRectMake(139, 65, 98, 49), red), 98 * 49) << "at the top, centred";
     image = open("page.html");
     EXPECT_EQ(count(*image, CGRectMake(0, 65, 60, 60), blue), 60 * 59) << "the picture beside the page, at its place (under the bar's line)";
     auto left = bounds(*image, CGRectMake(0, 124, 375, 200), red), right = bounds(*image, CGRectMake(0, 124, 375, 200), green);
@@ -467,6 +471,7 @@ TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesLaidOutHTMLAndPictures)
     driver.scrollAt({ 100, 300 }, 100000);
     image = shoot("screen-web-html-end");
     EXPECT_GT(count(*image, CGRectMake(0, 400, 100, 267), dark), 20) << "its last line scrolled into view";
+    EXPECT_EQ(count(*image, CGRectMake(0, 400, 375, 267), red), 100 * 50) << "an SVG picture in the page";
     driver.scrollAt({ 100, 300 }, -100000);
     driver.tapAt({ 300, CGRectGetMidY(link) });
     driver.drain();

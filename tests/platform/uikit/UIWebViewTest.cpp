@@ -125,3 +125,17 @@ TEST(UIWebViewTest, HostilePagesLoadAndKeepTheirTextAndLinks)
     }
     std::filesystem::remove_all(folder);
 }
+
+TEST(UIWebViewTest, AWordDocumentLibwvCannotReadFailsTheLoad)
+{
+    auto path = std::filesystem::temp_directory_path() / ("vesk-not-word-" + std::to_string(::getpid()) + ".doc");
+    std::ofstream(path) << "plain text, no Word document";
+    auto web = std::make_shared<UIWebView>();
+    auto recorder = std::make_shared<Recorder>();
+    web->setDelegate(recorder);
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(path.string())));
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "fail" }));
+    EXPECT_EQ(web->page(), nullptr);
+    std::filesystem::remove(path);
+}
