@@ -2,8 +2,15 @@
 
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSURLConnection.h"
+#include "platform/graphics/UIImage.h"
+#include "platform/uikit/HTMLNesting.h"
+#include "platform/uikit/WebPage.h"
+#include "platform/uikit/WordDocument.h"
 
-#include <gumbo.h>
+#include <cerrno>
+
+#include <chrono>
+#include <map>
 #include <set>
 
 namespace vesk::platform {
@@ -15,70 +22,15 @@ struct UIWebView::PageLoad {
     Bytes data;
     std::vector<Resource> resources;
     std::vector<Link> links;
-    HTMLText text;
+    bool shown = false;
 };
 
 namespace {
 
-    // Bigger documents are shown, but their references past this point are not looked for.
+    // Bigger documents are shown only this far.
     constexpr std::size_t maximumParsedBytes = 16u << 20;
-    constexpr std::size_t maximumLinkText = 256;
-
-    std::string lowercase(std::string text)
-    {
-        for (auto& c : text) {
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
-        return text;
-    }
-
-    bool linkLoads(const GumboVector& attributes)
-    {
-        auto* rel = gumbo_get_attribute(&attributes, "rel");
-        if (!rel)
-            return false;
-        std::string tokens = lowercase(rel->value);
-        std::size_t at = 0;
-        while (at < tokens.size()) {
-            auto start = tokens.find_first_not_of(" \t\r\n\f", at);
-            if (start == std::string::npos)
-                break;
-            auto end = tokens.find_first_of(" \t\r\n\f", start);
-            auto token = tokens.substr(start, end == std::string::npos ? std::string::npos : end - start);
-            if (token == "stylesheet" || token == "icon")
-                return true;
-            at = end == std::string::npos ? tokens.size() : end;
-        }
-        return false;
-    }
-
-    // The text of an element, white space collapsed, cut short after maximumLinkText bytes.
-    std::string textOf(const GumboNode* element)
-    {
-        std::string text;
-        std::vector<const GumboNode*> stack { element };
-        while (!stack.empty() && text.size() < maximumLinkText) {
-            const GumboNode* node = stack.back();
-            stack.pop_back();
-            if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
-                for (const char* c = node->v.text.text; *c && text.size() < maximumLinkText; ++c) {
-                    bool space = *c == ' ' || *c == '\t' || *c == '\r' || *c == '\n' || *c == '\f';
-                    if (!space)
-                        text += *c;
-                    else if (!text.empty() && text.back() != ' ')
-                        text += ' ';
-                }
-            } else if (node->type == GUMBO_NODE_ELEMENT) {
-                auto& children = node->v.element.children;
-                for (unsigned i = children.length; i > 0; --i)
-                    stack.push_back(static_cast<const GumboNode*>(children.data[i - 1]));
-            }
-        }
-        if (!text.empty() && text.back() == ' ')
-            text.pop_back();
-        return text;
-    }
+    // Pictures that arrive within this time are shown together: each showing lays the page out.
+    constexpr auto pictureBatch = std::chrono::milliseconds(150);
 
     bool mayLeadTo(const NSURL& url, bool fromFilePage)
     {
@@ -91,69 +43,17 @@ namespace {
         return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
     }
 
-    bool isBlock(GumboTag tag)
-    {
-        switch (tag) {
-        case GUMBO_TAG_P:
-        case GUMBO_TAG_DIV:
-        case GUMBO_TAG_BR:
-        case GUMBO_TAG_LI:
-        case GUMBO_TAG_UL:
-        case GUMBO_TAG_OL:
-        case GUMBO_TAG_DL:
-        case GUMBO_TAG_DT:
-        case GUMBO_TAG_DD:
-        case GUMBO_TAG_H1:
-        case GUMBO_TAG_H2:
-        case GUMBO_TAG_H3:
-        case GUMBO_TAG_H4:
-        case GUMBO_TAG_H5:
-        case GUMBO_TAG_H6:
-        case GUMBO_TAG_TR:
-        case GUMBO_TAG_TABLE:
-        case GUMBO_TAG_PRE:
-        case GUMBO_TAG_BLOCKQUOTE:
-        case GUMBO_TAG_HR:
-        case GUMBO_TAG_SECTION:
-        case GUMBO_TAG_ARTICLE:
-        case GUMBO_TAG_HEADER:
-        case GUMBO_TAG_FOOTER:
-        case GUMBO_TAG_NAV:
-        case GUMBO_TAG_FORM:
-            return true;
-        default:
-            return false;
-        }
-    }
+    using Pictures = std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>>;
 
-    bool isLink(const GumboNode* node)
-    {
-        if (node->type != GUMBO_NODE_ELEMENT || node->v.element.tag != GUMBO_TAG_A)
-            return false;
-        auto* href = gumbo_get_attribute(&node->v.element.attributes, "href");
-        return href && *href->value;
-    }
+    struct Fetched {
+        std::optional<NSURLResponse> response;
+        Bytes body;
+    };
 
-    // The anchors with an address in a part of the page that is not drawn, counted the way the
-    // web view lists the page's links.
-    std::size_t anchorsIn(const GumboNode* root)
-    {
-        std::size_t count = 0;
-        std::vector<const GumboNode*> stack { root };
-        while (!stack.empty()) {
-            auto* node = stack.back();
-            stack.pop_back();
-            if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
-                continue;
-            count += isLink(node);
-            auto& children = node->v.element.children;
-            for (unsigned i = 0; i < children.length; ++i)
-                stack.push_back(static_cast<const GumboNode*>(children.data[i]));
-        }
-        return count;
-    }
-
-    void loadPage(const NSURLRequest& request, UIWebView::PageLoad& page)
+    // Loads the document; for an HTML one, parses and lays it out at the width and hands it over
+    // (shown), then loads what it references, handing over its pictures as they are decoded.
+    void loadPage(const NSURLRequest& request, CGFloat width, UIWebView::PageLoad& page, const std::function<void(std::shared_ptr<WebPage>)>& shown,
+        const std::function<void(Pictures)>& pictures)
     {
         NSURLResponse response(request.URL);
         auto data = NSURLConnection::sendSynchronousRequest(request, &response, &page.error);
@@ -161,178 +61,104 @@ namespace {
             return;
         page.data = std::move(*data);
         page.response = response;
-        if (!isHTML(response))
+        std::string_view source(reinterpret_cast<const char*>(page.data.data()), std::min(page.data.size(), maximumParsedBytes));
+        std::optional<std::string> converted;
+        if (response.MIMEType == "application/msword") {
+            // Word documents are shown as the HTML made of them.
+            converted = htmlFromWordDocument(page.data);
+            if (!converted) {
+                page.response.reset();
+                page.error = NSError::posix(EINVAL, response.URL.path());
+                return;
+            }
+            source = *converted;
+        } else if (!isHTML(response)) {
             return;
-        page.text = htmlReadableText(page.data);
-        auto references = htmlResourceReferences(page.data);
+        }
+        // A page from the network never reaches into the local disk.
+        bool filePage = response.URL.isFileURL();
+        std::map<std::string, Fetched> fetched;
+        auto fetch = [&](const NSURL& url) -> Fetched& {
+            auto [entry, added] = fetched.try_emplace(url.absoluteString());
+            if (added) {
+                NSURLResponse answered(url);
+                NSError failure;
+                if (auto body = NSURLConnection::sendSynchronousRequest(NSURLRequest(url, request.timeoutInterval), &answered, &failure)) {
+                    entry->second.response = answered;
+                    entry->second.body = std::move(*body);
+                }
+            }
+            return entry->second;
+        };
+        auto loadStyleSheet = [&](const NSURL& url) -> std::optional<std::string> {
+            if (!mayLeadTo(url, filePage) || fetched.size() >= UIWebView::maximumResources)
+                return std::nullopt;
+            auto& sheet = fetch(url);
+            if (!sheet.response)
+                return std::nullopt;
+            return std::string(sheet.body.begin(), sheet.body.end());
+        };
+        // The parser and the layout recurse as deep as the elements nest.
+        auto markup = boundedHTMLNesting(source);
+        std::shared_ptr<WebPage> document = WebPage::create(markup, response.URL, loadStyleSheet);
+        if (!document)
+            return;
+        document->layout(width);
+        auto references = document->references();
+        auto wanted = document->pictureURLs();
         NSURL base = response.URL;
         if (references.base) {
             if (auto resolved = URLByResolvingReference(*references.base, response.URL))
                 base = *resolved;
         }
-        // A page from the network never reaches into the local disk.
-        bool filePage = response.URL.isFileURL();
-        for (std::size_t anchor = 0; anchor < references.links.size(); ++anchor) {
+        shown(std::move(document));
+
+        for (auto& [text, reference] : references.links) {
             if (page.links.size() >= UIWebView::maximumLinks)
                 break;
-            auto& [text, reference] = references.links[anchor];
             if (auto url = URLByResolvingReference(reference, base); url && mayLeadTo(*url, filePage))
-                page.links.push_back({ text, *url, anchor });
+                page.links.push_back({ text, *url });
+        }
+        std::vector<NSURL> resources;
+        for (auto& reference : references.resources) {
+            if (auto url = URLByResolvingReference(reference, base))
+                resources.push_back(*url);
+        }
+        std::set<std::string> pictureURLs;
+        for (auto& url : wanted) {
+            resources.push_back(url);
+            pictureURLs.insert(url.absoluteString());
         }
         std::set<std::string> seen;
-        for (auto& reference : references.resources) {
+        Pictures batch;
+        auto sent = std::chrono::steady_clock::now();
+        for (auto& url : resources) {
             if (page.resources.size() >= UIWebView::maximumResources)
                 break;
-            auto url = URLByResolvingReference(reference, base);
-            if (!url || !mayLeadTo(*url, filePage) || !seen.insert(url->absoluteString()).second)
+            if (!mayLeadTo(url, filePage) || !seen.insert(url.absoluteString()).second)
                 continue;
-            UIWebView::Resource resource { *url, std::nullopt, 0 };
-            NSURLResponse answered(*url);
-            NSError failure;
-            if (auto body = NSURLConnection::sendSynchronousRequest(NSURLRequest(*url, request.timeoutInterval), &answered, &failure)) {
-                resource.response = answered;
-                resource.length = body->size();
+            auto& resource = fetch(url);
+            page.resources.push_back({ url, resource.response, resource.body.size() });
+            if (resource.response && pictureURLs.count(url.absoluteString())) {
+                // A picture that can't be read leaves its place empty.
+                if (auto picture = webPictureWithData(resource.body))
+                    batch.emplace_back(url, std::move(picture));
+                resource.body = {};
+                if (!batch.empty() && std::chrono::steady_clock::now() - sent > pictureBatch) {
+                    pictures(std::exchange(batch, {}));
+                    sent = std::chrono::steady_clock::now();
+                }
             }
-            page.resources.push_back(std::move(resource));
         }
+        if (!batch.empty())
+            pictures(std::move(batch));
     }
 
 }
 
-HTMLReferences htmlResourceReferences(const Bytes& html)
+bool UIWebView::mayFollow(const NSURL& URL) const
 {
-    HTMLReferences references;
-    auto length = std::min(html.size(), maximumParsedBytes);
-    GumboOptions options = kGumboDefaultOptions;
-    options.max_errors = 0;
-    GumboOutput* output = gumbo_parse_with_options(&options, reinterpret_cast<const char*>(html.data()), length);
-    if (!output)
-        return references;
-    // Depth first in document order, without recursion: a deep document can't exhaust the stack.
-    std::vector<const GumboNode*> stack { output->root };
-    while (!stack.empty()) {
-        const GumboNode* node = stack.back();
-        stack.pop_back();
-        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
-            continue;
-        auto& element = node->v.element;
-        auto take = [&](const char* name) {
-            if (auto* attribute = gumbo_get_attribute(&element.attributes, name); attribute && *attribute->value)
-                references.resources.emplace_back(attribute->value);
-        };
-        switch (element.tag) {
-        case GUMBO_TAG_IMG:
-        case GUMBO_TAG_SCRIPT:
-        case GUMBO_TAG_AUDIO:
-        case GUMBO_TAG_SOURCE:
-        case GUMBO_TAG_IFRAME:
-            take("src");
-            break;
-        case GUMBO_TAG_VIDEO:
-            take("poster");
-            take("src");
-            break;
-        case GUMBO_TAG_LINK:
-            if (linkLoads(element.attributes))
-                take("href");
-            break;
-        case GUMBO_TAG_A:
-            if (auto* href = gumbo_get_attribute(&element.attributes, "href"); href && *href->value)
-                references.links.emplace_back(textOf(node), href->value);
-            break;
-        case GUMBO_TAG_BASE:
-            if (auto* href = gumbo_get_attribute(&element.attributes, "href"); href && !references.base)
-                references.base = href->value;
-            break;
-        default:
-            break;
-        }
-        for (unsigned i = element.children.length; i > 0; --i)
-            stack.push_back(static_cast<const GumboNode*>(element.children.data[i - 1]));
-    }
-    gumbo_destroy_output(&options, output);
-    return references;
-}
-
-HTMLText htmlReadableText(const Bytes& html)
-{
-    GumboOptions options = kGumboDefaultOptions;
-    options.max_errors = 0;
-    auto length = std::min(html.size(), maximumParsedBytes);
-    GumboOutput* output = gumbo_parse_with_options(&options, reinterpret_cast<const char*>(html.data()), length);
-    if (!output)
-        return {};
-    HTMLText page;
-    auto& text = page.text;
-    auto newline = [&] {
-        while (!text.empty() && text.back() == ' ')
-            text.pop_back();
-        if (!text.empty() && text.back() != '\n')
-            text += '\n';
-    };
-    // Depth first without recursion; a null entry closes a block element, or the anchor it names.
-    constexpr std::size_t noAnchor = SIZE_MAX;
-    struct Step {
-        const GumboNode* node;
-        bool preformatted;
-        std::size_t closes = noAnchor;
-    };
-    std::size_t ordinal = 0;
-    std::vector<Step> stack { { output->root, false } };
-    while (!stack.empty()) {
-        auto [node, preformatted, closes] = stack.back();
-        stack.pop_back();
-        if (!node) {
-            if (closes == noAnchor)
-                newline();
-            else
-                page.anchors[closes].end = text.size();
-            continue;
-        }
-        if (node->type == GUMBO_NODE_TEXT || node->type == GUMBO_NODE_WHITESPACE || node->type == GUMBO_NODE_CDATA) {
-            for (const char* c = node->v.text.text; *c; ++c) {
-                bool space = *c == ' ' || *c == '\t' || *c == '\r' || *c == '\n' || *c == '\f';
-                if (preformatted || !space)
-                    text += *c;
-                else if (!text.empty() && text.back() != ' ' && text.back() != '\n')
-                    text += ' ';
-            }
-            continue;
-        }
-        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT) {
-            ordinal += anchorsIn(node);
-            continue;
-        }
-        if (node->type == GUMBO_NODE_ELEMENT) {
-            auto tag = node->v.element.tag;
-            if (tag == GUMBO_TAG_HEAD || tag == GUMBO_TAG_SCRIPT || tag == GUMBO_TAG_STYLE || tag == GUMBO_TAG_TEMPLATE || tag == GUMBO_TAG_NOSCRIPT) {
-                ordinal += anchorsIn(node);
-                continue;
-            }
-            if (isBlock(tag)) {
-                newline();
-                stack.push_back({ nullptr, false });
-            }
-            if (isLink(node)) {
-                page.anchors.push_back({ text.size(), text.size(), ordinal++ });
-                stack.push_back({ nullptr, false, page.anchors.size() - 1 });
-            }
-            preformatted = preformatted || tag == GUMBO_TAG_PRE;
-        }
-        auto& children = node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
-        for (unsigned i = children.length; i > 0; --i)
-            stack.push_back({ static_cast<const GumboNode*>(children.data[i - 1]), preformatted });
-    }
-    gumbo_destroy_output(&options, output);
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    // Trailing white space taken away may have ended inside the last links.
-    for (auto& anchor : page.anchors) {
-        anchor.end = std::min(anchor.end, text.size());
-        anchor.start = std::min(anchor.start, anchor.end);
-    }
-    std::erase_if(page.anchors, [](const HTMLText::Anchor& anchor) { return anchor.start == anchor.end; });
-    return page;
+    return mayLeadTo(URL, m_response ? m_response->URL.isFileURL() : m_request && m_request->URL.isFileURL());
 }
 
 void UIWebView::loadRequest(const NSURLRequest& request)
@@ -361,15 +187,47 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     if (generation != m_generation)
         return;
     std::weak_ptr<UIView> weak = weak_from_this();
-    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation] {
+    auto width = bounds().size.width;
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, width] {
         auto page = std::make_shared<PageLoad>();
-        loadPage(request, *page);
+        loadPage(
+            request, width, *page,
+            [&](std::shared_ptr<WebPage> document) {
+                page->shown = true;
+                DispatchQueue::main().async([weak, generation, document = std::move(document)]() mutable {
+                    if (auto self = std::static_pointer_cast<UIWebView>(weak.lock()))
+                        self->showPage(generation, std::move(document));
+                });
+            },
+            [&](Pictures pictures) {
+                DispatchQueue::main().async([weak, generation, pictures = std::move(pictures)]() mutable {
+                    if (auto self = std::static_pointer_cast<UIWebView>(weak.lock()))
+                        self->showPictures(generation, std::move(pictures));
+                });
+            });
         DispatchQueue::main().async([weak, generation, page = std::move(page)] {
             auto self = std::static_pointer_cast<UIWebView>(weak.lock());
             if (self && self->m_generation == generation)
                 self->finishLoad(*page);
         });
     });
+}
+
+void UIWebView::showPage(std::uint64_t generation, std::shared_ptr<WebPage> page)
+{
+    if (generation != m_generation)
+        return;
+    m_page = std::move(page);
+    ++m_pageRevision;
+}
+
+void UIWebView::showPictures(std::uint64_t generation, std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>> pictures)
+{
+    if (generation != m_generation || !m_page)
+        return;
+    for (auto& [url, picture] : pictures)
+        m_page->setPicture(url, std::move(picture));
+    ++m_pageRevision;
 }
 
 void UIWebView::stopLoading()
@@ -391,7 +249,10 @@ void UIWebView::finishLoad(PageLoad& page)
     m_documentData = std::move(page.data);
     m_resources = std::move(page.resources);
     m_links = std::move(page.links);
-    m_pageText = std::move(page.text);
+    if (!page.shown) {
+        m_page = nullptr;
+        ++m_pageRevision;
+    }
     if (listener)
         listener->webViewDidFinishLoad(*this);
 }

@@ -12,22 +12,9 @@
 
 namespace vesk::platform {
 
-// What a reader sees of an HTML document: its text, white space collapsed except in <pre>,
-// block elements on lines of their own, scripts, styles and the head left out; and where its
-// links stand in that text.
-struct HTMLText {
-    struct Anchor {
-        std::size_t start = 0;
-        std::size_t end = 0;
-        // Which of the document's anchors with an address it is, as `UIWebView::Link::anchor`.
-        std::size_t ordinal = 0;
-    };
-    std::string text;
-    std::vector<Anchor> anchors;
-};
-HTMLText htmlReadableText(const Bytes& html);
-
+class UIImage;
 class UIWebView;
+class WebPage;
 
 enum class UIWebViewNavigationType {
     LinkClicked,
@@ -51,8 +38,11 @@ public:
 
 // Loads a page through the URL loader (NSURLConnection) on a background queue: the document,
 // then, for an HTML document, each resource it references (images, scripts, style sheets and
-// icons, media and their sources, frames), each URL once. No script runs. A page from the
-// network may reference only http and https resources; a file page also files.
+// icons, media and their sources, frames, pictures of its styles), each URL once. An HTML page
+// is parsed once and laid out there, its nesting bounded first, and shown before its pictures,
+// which are decoded there too and shown as they arrive. No script runs; forms are drawn, never
+// sent. A page from the network may reference only http and https resources; a file page also
+// files.
 // Main thread only; the delegate hears from the main queue.
 class UIWebView : public UIView {
 public:
@@ -66,9 +56,6 @@ public:
     struct Link {
         std::string text;
         NSURL URL;
-        // Which of the page's anchors with an address it is, in document order: how the drawn
-        // page finds the link under a click.
-        std::size_t anchor = 0;
     };
 
     static constexpr std::size_t maximumResources = 256;
@@ -96,9 +83,14 @@ public:
     // The page's links that lead where the page may lead: http and https, and from a file
     // page also files.
     const std::vector<Link>& links() const { return m_links; }
-    // An HTML page's readable text and its links' places in it; empty for other pages.
-    const HTMLText& pageText() const { return m_pageText; }
-    // Shows the last page: a PDF's pages, an HTML document's text, a picture as itself.
+    // The HTML page shown, laid out; it comes before the load finishes, its pictures as they
+    // arrive (each arrival counts in the revision). Null for other pages.
+    const std::shared_ptr<WebPage>& page() const { return m_page; }
+    std::uint64_t pageRevision() const { return m_pageRevision; }
+    // Whether a link of the shown page may be followed: http and https, and from a file page
+    // also files.
+    bool mayFollow(const NSURL& URL) const;
+    // Shows the last page: a PDF's pages, an HTML document laid out, a picture as itself.
     void drawRect(CGRect rect) override;
 
     struct PageLoad;
@@ -106,6 +98,8 @@ public:
 private:
     void startLoad(const NSURLRequest& request, UIWebViewNavigationType type);
     void finishLoad(PageLoad& page);
+    void showPage(std::uint64_t generation, std::shared_ptr<WebPage> page);
+    void showPictures(std::uint64_t generation, std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>> pictures);
 
     std::weak_ptr<UIWebViewDelegate> m_delegate;
     std::optional<NSURLRequest> m_request;
@@ -115,16 +109,8 @@ private:
     Bytes m_documentData;
     std::vector<Resource> m_resources;
     std::vector<Link> m_links;
-    HTMLText m_pageText;
+    std::shared_ptr<WebPage> m_page;
+    std::uint64_t m_pageRevision = 0;
 };
-
-// The URLs an HTML document references for loading and the links it holds (text, then href),
-// in document order, as written (not yet resolved), and the first <base href>, if any.
-struct HTMLReferences {
-    std::optional<std::string> base;
-    std::vector<std::string> resources;
-    std::vector<std::pair<std::string, std::string>> links;
-};
-HTMLReferences htmlResourceReferences(const Bytes& html);
 
 }

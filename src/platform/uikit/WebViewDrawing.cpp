@@ -5,6 +5,7 @@
 #include "platform/uikit/TextBlock.h"
 #include "platform/uikit/UIViewRendering.h"
 #include "platform/uikit/UIWebView.h"
+#include "platform/uikit/WebPage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +28,7 @@ namespace {
         enum class Kind {
             Nothing,
             Text,
+            Page,
             Picture,
             PDF,
         };
@@ -35,8 +37,8 @@ namespace {
         std::size_t size = 0;
         Kind kind = Kind::Nothing;
         std::string source;
-        std::vector<HTMLText::Anchor> anchors;
         TextBlock text;
+        std::shared_ptr<WebPage> page;
         std::shared_ptr<UIImage> picture;
         std::shared_ptr<PopplerDocument> pdf;
         std::vector<CGSize> pageSizes;
@@ -62,6 +64,11 @@ namespace {
         auto mime = view.response() ? view.response()->MIMEType : std::string();
         content.kind = WebContent::Kind::Nothing;
         content.offset = {};
+        if (view.page()) {
+            content.page = view.page();
+            content.kind = WebContent::Kind::Page;
+            return;
+        }
         if (data.empty())
             return;
         if (mime == "application/pdf" || startsWith(data, "%PDF-")) {
@@ -85,18 +92,12 @@ namespace {
             }
             content.kind = WebContent::Kind::PDF;
         } else if (mime.starts_with("image/")) {
-            content.picture = UIImage::imageWithData(data);
+            content.picture = webPictureWithData(data);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
-        } else if (mime == "text/html" || mime == "application/xhtml+xml") {
-            // Made with the page, off the main thread.
-            auto& page = view.pageText();
-            content.source = page.text;
-            content.anchors = page.anchors;
-            std::vector<std::pair<std::size_t, std::size_t>> ranges;
-            for (auto& anchor : content.anchors)
-                ranges.emplace_back(anchor.start, anchor.end);
-            content.text.setLinks(std::move(ranges), drawing::defaultTint());
-            content.kind = WebContent::Kind::Text;
+        } else if (view.page()) {
+            // Parsed and laid out with the page, off the main thread.
+            content.page = view.page();
+            content.kind = WebContent::Kind::Page;
         } else if (mime.starts_with("text/")) {
             content.source.assign(data.begin(), data.end());
             content.kind = WebContent::Kind::Text;
@@ -113,7 +114,7 @@ namespace {
         }
         auto& content = map[&view];
         auto& data = view.documentData();
-        if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size()) {
+        if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.page != view.page()) {
             content = WebContent {};
             content.view = view.weak_from_this();
             content.data = data.data();
@@ -133,6 +134,10 @@ namespace {
         case WebContent::Kind::Text:
             content.text.update(content.source, 1, UIFont::systemFontOfSize(16), std::max(1.0, width - 2 * textMargin));
             content.height = content.text.height() + 2 * textMargin;
+            break;
+        case WebContent::Kind::Page:
+            content.page->layout(width);
+            content.height = content.page->height();
             break;
         case WebContent::Kind::Picture: {
             auto size = content.picture->size();
@@ -233,6 +238,9 @@ void UIWebView::drawRect(CGRect rect)
         cairo_translate(cr, textMargin, textMargin);
         content.text.draw(cr, top - textMargin, bottom - textMargin, UIColor(0, 0, 0, 1));
         break;
+    case WebContent::Kind::Page:
+        content.page->draw(cr, CGRectMake(0, top, rect.size.width, rect.size.height));
+        break;
     case WebContent::Kind::Picture: {
         auto size = content.picture->size();
         auto scale = size.width > rect.size.width ? rect.size.width / size.width : 1;
@@ -249,33 +257,28 @@ void UIWebView::drawRect(CGRect rect)
     std::weak_ptr<UIView> weak = weak_from_this();
     drawing::watch([weak] {
         auto view = std::static_pointer_cast<UIWebView>(weak.lock());
-        return view ? drawing::combine(std::hash<const void*> {}(view->documentData().data()), view->documentData().size()) : 0;
+        return view ? drawing::combine(drawing::combine(std::hash<const void*> {}(view->documentData().data()), view->documentData().size()), view->pageRevision()) : 0;
     });
 }
 
 bool drawing::tapWebView(UIWebView& view, CGPoint point)
 {
     auto& content = contentOf(view);
-    if (content.kind != WebContent::Kind::Text || content.anchors.empty())
+    if (content.kind != WebContent::Kind::Page)
         return false;
     layout(content, view.frame().size.width);
-    CGPoint inText { point.x - textMargin, point.y + content.offset.y - textMargin };
-    auto offset = content.text.offsetAtPoint(inText);
-    // The nearest place in the text: a click beside the line's end, or between lines, is no click on a link.
-    auto caret = content.text.caretRect(offset);
-    if (std::abs(caret.origin.x - inText.x) > 8 || inText.y < caret.origin.y || inText.y > CGRectGetMaxY(caret))
+    auto url = content.page->linkAt({ point.x, point.y + content.offset.y });
+    if (!url || !view.mayFollow(*url))
         return false;
-    auto anchor = std::find_if(content.anchors.begin(), content.anchors.end(), [&](const HTMLText::Anchor& anchor) { return anchor.start <= offset && offset <= anchor.end; });
-    if (anchor == content.anchors.end())
-        return false;
+    UIWebView::Link chosen { {}, *url };
     for (auto& link : view.links()) {
-        if (link.anchor == anchor->ordinal) {
-            auto chosen = link;
-            view.followLink(chosen);
-            return true;
+        if (link.URL == *url) {
+            chosen.text = link.text;
+            break;
         }
     }
-    return false;
+    view.followLink(chosen);
+    return true;
 }
 
 bool drawing::scrollWebView(UIWebView& view, CGFloat, CGFloat dy)

@@ -14,6 +14,7 @@
 #include "platform/uikit/UIWebView.h"
 
 #include <cairo-pdf.h>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -98,6 +99,20 @@ protected:
                 found += test(image.pixelAt(x, y));
         }
         return found;
+    }
+    // The smallest rectangle holding the pixels of the rectangle that pass the test.
+    static CGRect bounds(const UIImage& image, CGRect rect, const std::function<bool(UIPixel)>& test)
+    {
+        int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+        for (int y = int(rect.origin.y); y < int(CGRectGetMaxY(rect)); ++y) {
+            for (int x = int(rect.origin.x); x < int(CGRectGetMaxX(rect)); ++x) {
+                if (test(image.pixelAt(x, y))) {
+                    left = std::min(left, x), right = std::max(right, x + 1);
+                    top = std::min(top, y), bottom = std::max(bottom, y + 1);
+                }
+            }
+        }
+        return left > right ? CGRect {} : CGRectMake(left, top, right - left, bottom - top);
     }
     static bool dark(UIPixel p) { return p.red < 90 && p.green < 90 && p.blue < 90; }
     static bool blue(UIPixel p) { return p.blue > 180 && p.red < 90; }
@@ -396,7 +411,7 @@ TEST_F(ScreenDrawingTest, TextViewTypesAtItsCaretAndKeepsItInView)
     EXPECT_EQ(text->contentOffset().y, 0);
 }
 
-TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesHTMLTextAndPictures)
+TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesLaidOutHTMLAndPictures)
 {
     auto folder = std::filesystem::path(VESK_BINARY_DIR) / "web-pages";
     std::filesystem::create_directories(folder);
@@ -409,9 +424,19 @@ TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesHTMLTextAndPictures)
     cairo_show_page(cr);
     cairo_destroy(cr);
     cairo_surface_destroy(pdf);
-    std::ofstream(folder / "page.html") << "<html><head><title>T</title><script>x()</script></head><body><template><a href=x>hidden</a></template>"
-                                           "<p>The <a href=\"page.png\">picture</a></p>"
-                                        << std::string(3000, 'w') << "<p>end</p></body></html>";
+    std::ofstream(folder / "page.css") << ".left { background-color: #ff0000 } td { width: 40px; height: 20px; padding: 0 }";
+    std::ofstream(folder / "page.html") << "<html><head><title>T</title><link rel=stylesheet href=page.css><link rel=stylesheet href=gone.css>"
+                                           "<style>body { margin: 0 } .right { background: #00ff00 }</style><script>x()</script></head><body>"
+                                           "<img src=page.png><img src=gone.png><table cellspacing=0><tr><td class=left></td><td class=right></td></tr></table>"
+                                           "<ul><li>one</li><li>two</li></ul><p>The <a href=\"page.png\">picture</a></p><p>"
+                                        << [] {
+                                               std::string words;
+                                               for (int word = 0; word < 600; ++word)
+                                                   words += "word ";
+                                               return words;
+                                           }()
+                                        << "</p><img src=page.svg><p>end</p></body></html>";
+    std::ofstream(folder / "page.svg") << "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='50'><rect width='100' height='50' fill='#ff0000'/></svg>";
     filled({ 60, 60 }, { UIColor::blueColor() })->writePNGToFile(folder / "page.png");
 
     auto board = std::make_shared<Board>();
@@ -426,20 +451,35 @@ TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesHTMLTextAndPictures)
     EXPECT_GT(count(*image, CGRectMake(8, 72, 179, 179), red), 30000) << "the first page's red half";
     EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), white), 30000) << "the white pages";
     EXPECT_TRUE(gray(image->pixelAt(3, 300))) << "on grey";
+
+    image = open("page.svg");
+    EXPECT_GE(count(*image, CGRectMake(0, 64, 375, 603), red), 99 * 49) << "an SVG file, drawn";
+    EXPECT_EQ(count(*image, CGRectMake(139, 65, 98, 49), red), 98 * 49) << "at the top, centred";
     image = open("page.html");
-    EXPECT_GT(count(*image, CGRectMake(8, 92, 360, 200), dark), 2000) << "the body's text, wrapped";
-    EXPECT_GT(count(*image, CGRectMake(40, 72, 60, 20), blue), 50) << "the link in the tint";
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 60, 60), blue), 60 * 59) << "the picture beside the page, at its place (under the bar's line)";
+    auto left = bounds(*image, CGRectMake(0, 124, 375, 200), red), right = bounds(*image, CGRectMake(0, 124, 375, 200), green);
+    EXPECT_EQ(left.size, CGSizeMake(40, 20)) << "a cell coloured by the linked style sheet";
+    EXPECT_EQ(right.size, CGSizeMake(40, 20)) << "and one by the page's own";
+    EXPECT_EQ(left.origin.y, right.origin.y) << "side by side";
+    EXPECT_EQ(CGRectGetMaxX(left), right.origin.x);
+    auto bullets = bounds(*image, CGRectMake(0, CGRectGetMaxY(left), 36, 45), dark);
+    EXPECT_GT(bullets.size.height, 16) << "two bullets, one over the other";
+    EXPECT_LT(bullets.size.width, 10);
+    EXPECT_GT(count(*image, CGRectMake(40, bullets.origin.y - 5, 100, bullets.size.height + 10), dark), 40) << "the items beside them";
+    auto link = bounds(*image, CGRectMake(0, CGRectGetMaxY(bullets), 375, 100), blue);
+    EXPECT_GT(link.size.width, 30) << "the link in its colour";
     driver.scrollAt({ 100, 300 }, 100000);
     image = shoot("screen-web-html-end");
-    EXPECT_GT(count(*image, CGRectMake(8, 400, 100, 267), dark), 20) << "its last line scrolled into view";
+    EXPECT_GT(count(*image, CGRectMake(0, 400, 100, 267), dark), 20) << "its last line scrolled into view";
+    EXPECT_EQ(count(*image, CGRectMake(0, 400, 375, 267), red), 100 * 50) << "an SVG picture in the page";
     driver.scrollAt({ 100, 300 }, -100000);
-    driver.tapAt({ 20, 64 + 8 + 9 });
-    driver.tapAt({ 300, 64 + 8 + 9 });
+    driver.tapAt({ 300, CGRectGetMidY(link) });
     driver.drain();
     EXPECT_EQ(web->request()->URL.lastPathComponent(), "page.html") << "a click beside a link follows nothing";
-    driver.tapAt({ 60, 64 + 8 + 9 });
+    driver.tapAt({ CGRectGetMidX(link), CGRectGetMidY(link) });
     driver.drain();
     image = shoot("screen-web-page.png");
+    EXPECT_EQ(web->request()->URL.lastPathComponent(), "page.png");
     EXPECT_EQ(count(*image, CGRectMake(158, 65, 58, 58), blue), 58 * 58) << "the linked picture, centred";
 }
 

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
+#include <unistd.h>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -82,4 +85,57 @@ TEST(UIWebViewTest, APageAndEachResourceItReferencesAreLoadedOnceInDelegateOrder
     EXPECT_EQ(web->resources()[2].response->MIMEType, "image/png");
     EXPECT_EQ(cache->asked, 4);
     EXPECT_EQ(cache->stored, (std::vector<std::string> { "/page.html", "/style.css", "/app.js", "/logo.png" }));
+}
+
+// Pages nested far deeper than a parser may recurse, or with an element every few bytes.
+TEST(UIWebViewTest, HostilePagesLoadAndKeepTheirTextAndLinks)
+{
+    auto repeat = [](std::string_view part, int times) {
+        std::string page;
+        for (int i = 0; i < times; ++i)
+            page += part;
+        return page;
+    };
+    struct Case {
+        const char* name;
+        std::string page;
+    };
+    std::vector<Case> cases {
+        { "quotes", repeat("<q>", 300000) },
+        { "spans", repeat("<span>", 300000) },
+        { "cells", repeat("<table><tr><td>", 70000) },
+        { "blocks", repeat("<div>", 100000) + "x" + repeat("</div>", 100000) },
+        { "reopened", repeat("<div><b id=x></div>x", 50000) },
+        { "adopted", repeat("<a><div></a>", 50000) },
+        { "links", repeat("<a href=x.html>x</a>", 100000) },
+    };
+    auto folder = std::filesystem::temp_directory_path() / ("vesk-hostile-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    for (auto& test : cases) {
+        auto path = folder / (std::string(test.name) + ".html");
+        std::ofstream(path) << "<a href=end.html>end</a>" << test.page;
+        auto web = std::make_shared<UIWebView>();
+        auto recorder = std::make_shared<Recorder>();
+        web->setDelegate(recorder);
+        web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(path.string())));
+        EXPECT_TRUE(RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }, std::chrono::seconds(120))) << test.name;
+        EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "finish" })) << test.name;
+        ASSERT_FALSE(web->links().empty()) << test.name;
+        EXPECT_EQ(web->links().front().URL.lastPathComponent(), "end.html") << test.name;
+    }
+    std::filesystem::remove_all(folder);
+}
+
+TEST(UIWebViewTest, AWordDocumentLibwvCannotReadFailsTheLoad)
+{
+    auto path = std::filesystem::temp_directory_path() / ("vesk-not-word-" + std::to_string(::getpid()) + ".doc");
+    std::ofstream(path) << "plain text, no Word document";
+    auto web = std::make_shared<UIWebView>();
+    auto recorder = std::make_shared<Recorder>();
+    web->setDelegate(recorder);
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(path.string())));
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "fail" }));
+    EXPECT_EQ(web->page(), nullptr);
+    std::filesystem::remove(path);
 }

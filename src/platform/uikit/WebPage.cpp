@@ -1,0 +1,663 @@
+#include "platform/uikit/WebPage.h"
+
+#include "platform/foundation/NSURLConnection.h"
+#include "platform/graphics/ImageDecoding.h"
+#include "platform/graphics/TextLayout.h"
+#include "platform/graphics/UIImage.h"
+
+#include <algorithm>
+#include <cmath>
+#include <librsvg/rsvg.h>
+#include <litehtml/litehtml.h>
+#include <pango/pangocairo.h>
+#include <set>
+#include <unordered_map>
+
+namespace vesk::platform {
+
+namespace {
+
+    // What a browser gives every page before its own styles.
+    constexpr const char* userAgentStyles = R"css(
+html, address, blockquote, body, dd, div, dl, dt, fieldset, form, frame, frameset, h1, h2, h3, h4, h5, h6,
+noframes, ol, p, ul, center, dir, hr, menu, pre, article, aside, footer, header, main, nav, section, figure,
+figcaption, details, summary, legend { display: block; }
+head, script, style, title, template, noscript, link, meta, base, datalist { display: none; }
+html { background-color: white; color: black; }
+body { margin: 8px; }
+li { display: list-item; }
+table { display: table; border-collapse: separate; border-spacing: 2px; }
+caption { display: table-caption; text-align: center; }
+thead { display: table-header-group; vertical-align: middle; }
+tbody { display: table-row-group; vertical-align: middle; }
+tfoot { display: table-footer-group; vertical-align: middle; }
+tr { display: table-row; vertical-align: inherit; }
+td, th { display: table-cell; vertical-align: inherit; padding: 1px; }
+th { font-weight: bold; text-align: center; }
+col { display: table-column; }
+colgroup { display: table-column-group; }
+table[border] { border-style: outset; border-color: gray; }
+table[border] td, table[border] th { border: 1px inset gray; }
+h1 { font-size: 2em; margin: .67em 0; font-weight: bold; }
+h2 { font-size: 1.5em; margin: .83em 0; font-weight: bold; }
+h3 { font-size: 1.17em; margin: 1em 0; font-weight: bold; }
+h4 { margin: 1.33em 0; font-weight: bold; }
+h5 { font-size: .83em; margin: 1.67em 0; font-weight: bold; }
+h6 { font-size: .67em; margin: 2.33em 0; font-weight: bold; }
+p, blockquote, dl, fieldset, form, ol, ul, dir, menu, figure, pre { margin: 1em 0; }
+blockquote, figure { margin-left: 40px; margin-right: 40px; }
+ol, ul, dir, menu { padding-left: 40px; }
+ul { list-style-type: disc; }
+ol { list-style-type: decimal; }
+ul ul, ol ul { list-style-type: circle; }
+ol ol ul, ol ul ul, ul ol ul, ul ul ul { list-style-type: square; }
+ol ol, ol ul, ul ol, ul ul { margin-top: 0; margin-bottom: 0; }
+dd { margin-left: 40px; }
+b, strong, dt { font-weight: bold; }
+i, cite, em, var, address, dfn { font-style: italic; }
+pre, tt, code, kbd, samp, listing, xmp, plaintext { font-family: monospace; }
+pre, listing, xmp, plaintext { white-space: pre; }
+big { font-size: 1.17em; }
+small, sub, sup { font-size: .83em; }
+sub { vertical-align: sub; }
+sup { vertical-align: super; }
+u, ins { text-decoration: underline; }
+s, strike, del { text-decoration: line-through; }
+a:link, a[href] { color: #0066cc; text-decoration: underline; cursor: pointer; }
+center { text-align: center; }
+hr { border: 1px inset gray; margin: .5em auto; }
+img { display: inline-block; }
+br { display: block; }
+input, select, button, textarea { display: inline-block; border: 1px solid gray; padding: 1px 4px; background-color: #f0f0f0; }
+textarea { white-space: pre; }
+button { text-align: center; }
+input[type="hidden"] { display: none; }
+)css";
+
+    constexpr int defaultFontSize = 16;
+    constexpr const char* defaultFamily = "Liberation Sans";
+
+    // Pango contexts belong to one thread; a page is laid out on one and drawn on another.
+    PangoContext* threadContext()
+    {
+        struct Holder {
+            PangoFontMap* map = pango_cairo_font_map_new();
+            PangoContext* context = pango_font_map_create_context(map);
+            PangoLayout* layout = nullptr;
+            Holder()
+            {
+                pango_cairo_context_set_resolution(context, 72);
+                auto* options = cairo_font_options_create();
+                cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+                cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+                pango_cairo_context_set_font_options(context, options);
+                cairo_font_options_destroy(options);
+            }
+            ~Holder()
+            {
+                g_object_unref(context);
+                g_object_unref(map);
+            }
+        };
+        thread_local Holder holder;
+        return holder.context;
+    }
+
+    struct Font {
+        PangoFontDescription* description = nullptr;
+        unsigned decoration = 0;
+        int ascent = 0;
+        int descent = 0;
+        // Widths of words already measured: a page repeats its words.
+        std::unordered_map<std::string, int> widths;
+        ~Font() { pango_font_description_free(description); }
+    };
+
+    // A font family list as CSS writes it, as pango reads it, with the generic names mapped.
+    std::string families(const char* faceName)
+    {
+        std::string list;
+        std::string name;
+        auto flush = [&] {
+            auto first = name.find_first_not_of(" \t\"'");
+            auto last = name.find_last_not_of(" \t\"'");
+            if (first != std::string::npos) {
+                auto family = name.substr(first, last - first + 1);
+                if (family == "sans-serif" || family == "system-ui" || family == "-apple-system")
+                    family = defaultFamily;
+                else if (family == "monospace")
+                    family = "Liberation Mono";
+                else if (family == "serif")
+                    family = "Liberation Serif";
+                list += (list.empty() ? "" : ",") + family;
+            }
+            name.clear();
+        };
+        for (const char* c = faceName ? faceName : ""; *c; ++c) {
+            if (*c == ',')
+                flush();
+            else
+                name += *c;
+        }
+        flush();
+        return list.empty() ? defaultFamily : list;
+    }
+
+    void setColor(cairo_t* cr, const litehtml::web_color& color)
+    {
+        cairo_set_source_rgba(cr, color.red / 255.0, color.green / 255.0, color.blue / 255.0, color.alpha / 255.0);
+    }
+
+    void fill(cairo_t* cr, int x, int y, int width, int height)
+    {
+        cairo_rectangle(cr, x, y, width, height);
+        cairo_fill(cr);
+    }
+
+}
+
+std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data)
+{
+    if (auto image = UIImage::imageWithData(data))
+        return image;
+    std::string_view head(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(data.size(), 4096));
+    if (head.find("<svg") == std::string_view::npos)
+        return nullptr;
+    GError* error = nullptr;
+    auto* handle = rsvg_handle_new_from_data(data.data(), data.size(), &error);
+    if (!handle) {
+        g_clear_error(&error);
+        return nullptr;
+    }
+    double width = 0, height = 0;
+    if (!rsvg_handle_get_intrinsic_size_in_pixels(handle, &width, &height) || width <= 0 || height <= 0) {
+        // Sized by its view box alone: as wide as a browser makes such a picture.
+        gboolean hasViewBox = false;
+        RsvgRectangle viewBox {};
+        rsvg_handle_get_intrinsic_dimensions(handle, nullptr, nullptr, nullptr, nullptr, &hasViewBox, &viewBox);
+        width = 300;
+        height = hasViewBox && viewBox.width > 0 ? std::max(1.0, 300 * viewBox.height / viewBox.width) : 150;
+    }
+    // Within the pixel caps of the other pictures.
+    double shrink = std::min({ 1.0, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
+    int pixelWidth = std::max(1, static_cast<int>(std::lround(width * shrink)));
+    int pixelHeight = std::max(1, static_cast<int>(std::lround(height * shrink)));
+    std::shared_ptr<UIImage> image;
+    if (auto* surface = newImageSurface(pixelWidth, pixelHeight)) {
+        auto* cr = cairo_create(surface);
+        RsvgRectangle viewport { 0, 0, double(pixelWidth), double(pixelHeight) };
+        bool drawn = rsvg_handle_render_document(handle, cr, &viewport, &error);
+        g_clear_error(&error);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        if (drawn)
+            image = std::make_shared<UIImage>(surface, 1);
+        cairo_surface_destroy(surface);
+    }
+    g_object_unref(handle);
+    return image;
+}
+
+struct WebPage::Engine final : litehtml::document_container {
+    explicit Engine(const NSURL& URL)
+        : base(URL)
+    {
+    }
+    NSURL base;
+    StyleSheetLoader loadStyleSheet;
+    litehtml::context context;
+    litehtml::document::ptr document;
+    std::vector<NSURL> wanted;
+    std::set<std::string> wantedSet;
+    std::map<std::string, std::shared_ptr<UIImage>> pictures;
+    std::optional<std::string> clicked;
+    std::vector<std::string> resources;
+    std::optional<std::string> baseReference;
+    cairo_t* cr = nullptr;
+    int width = 0;
+    bool dirty = true;
+
+    std::optional<NSURL> resolve(const char* reference, const char* baseURL) const
+    {
+        if (!reference || !*reference)
+            return std::nullopt;
+        NSURL against = base;
+        if (baseURL && *baseURL) {
+            if (auto given = URLByResolvingReference(baseURL, base))
+                against = *given;
+        }
+        return URLByResolvingReference(reference, against);
+    }
+
+    std::shared_ptr<UIImage> picture(const char* src, const char* baseURL) const
+    {
+        auto url = resolve(src, baseURL);
+        if (!url)
+            return nullptr;
+        auto found = pictures.find(url->absoluteString());
+        return found == pictures.end() ? nullptr : found->second;
+    }
+
+    litehtml::uint_ptr create_font(const char* faceName, int size, int weight, litehtml::font_style italic, unsigned int decoration, litehtml::font_metrics* fm) override
+    {
+        auto* font = new Font;
+        font->description = pango_font_description_new();
+        pango_font_description_set_family(font->description, families(faceName).c_str());
+        pango_font_description_set_absolute_size(font->description, std::max(1, size) * PANGO_SCALE);
+        pango_font_description_set_weight(font->description, static_cast<PangoWeight>(std::clamp(weight, 100, 1000)));
+        pango_font_description_set_style(font->description, italic == litehtml::fontStyleItalic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+        font->decoration = decoration;
+        auto* metrics = pango_context_get_metrics(threadContext(), font->description, nullptr);
+        font->ascent = static_cast<int>(std::lround(pango_font_metrics_get_ascent(metrics) / double(PANGO_SCALE)));
+        font->descent = static_cast<int>(std::lround(pango_font_metrics_get_descent(metrics) / double(PANGO_SCALE)));
+        pango_font_metrics_unref(metrics);
+        if (fm) {
+            fm->ascent = font->ascent;
+            fm->descent = font->descent;
+            fm->height = font->ascent + font->descent;
+            fm->x_height = std::max(1, font->ascent / 2);
+            fm->draw_spaces = (decoration & (litehtml::font_decoration_underline | litehtml::font_decoration_linethrough)) != 0;
+        }
+        return reinterpret_cast<litehtml::uint_ptr>(font);
+    }
+
+    void delete_font(litehtml::uint_ptr handle) override { delete reinterpret_cast<Font*>(handle); }
+
+    static PangoLayout* layoutOf(PangoContext* pango, Font& font, const char* text)
+    {
+        auto* layout = pango_layout_new(pango);
+        pango_layout_set_font_description(layout, font.description);
+        pango_layout_set_text(layout, text, -1);
+        return layout;
+    }
+
+    int text_width(const char* text, litehtml::uint_ptr handle) override
+    {
+        auto& font = *reinterpret_cast<Font*>(handle);
+        auto [entry, added] = font.widths.try_emplace(text, 0);
+        if (added) {
+            auto* layout = layoutOf(threadContext(), font, text);
+            int width = 0;
+            pango_layout_get_size(layout, &width, nullptr);
+            g_object_unref(layout);
+            entry->second = static_cast<int>(std::lround(width / double(PANGO_SCALE)));
+        }
+        return entry->second;
+    }
+
+    void draw_text(litehtml::uint_ptr hdc, const char* text, litehtml::uint_ptr handle, litehtml::web_color color, const litehtml::position& pos) override
+    {
+        auto* target = reinterpret_cast<cairo_t*>(hdc);
+        auto& font = *reinterpret_cast<Font*>(handle);
+        auto* pango = threadContext();
+        pango_cairo_update_context(target, pango);
+        auto* layout = layoutOf(pango, font, text);
+        int baseline = pango_layout_get_baseline(layout) / PANGO_SCALE;
+        int width = 0;
+        pango_layout_get_size(layout, &width, nullptr);
+        double textWidth = width / double(PANGO_SCALE);
+        int y = pos.bottom() - font.descent;
+        setColor(target, color);
+        cairo_move_to(target, pos.x, y - baseline);
+        pango_cairo_show_layout(target, layout);
+        g_object_unref(layout);
+        double thickness = std::max(1.0, font.ascent / 14.0);
+        if (font.decoration & litehtml::font_decoration_underline) {
+            cairo_rectangle(target, pos.x, y + thickness, textWidth, thickness);
+            cairo_fill(target);
+        }
+        if (font.decoration & litehtml::font_decoration_linethrough) {
+            cairo_rectangle(target, pos.x, y - font.ascent / 3.0, textWidth, thickness);
+            cairo_fill(target);
+        }
+        if (font.decoration & litehtml::font_decoration_overline) {
+            cairo_rectangle(target, pos.x, y - font.ascent, textWidth, thickness);
+            cairo_fill(target);
+        }
+    }
+
+    int pt_to_px(int pt) const override { return static_cast<int>(std::lround(pt * 96.0 / 72.0)); }
+    int get_default_font_size() const override { return defaultFontSize; }
+    const char* get_default_font_name() const override { return defaultFamily; }
+
+    void draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_marker& marker) override
+    {
+        auto* target = reinterpret_cast<cairo_t*>(hdc);
+        auto& pos = marker.pos;
+        if (!marker.image.empty()) {
+            if (auto image = picture(marker.image.c_str(), marker.baseurl)) {
+                drawPicture(target, *image, pos.x, pos.y, pos.width, pos.height);
+                return;
+            }
+        }
+        setColor(target, marker.color);
+        double radius = std::min(pos.width, pos.height) / 2.0;
+        switch (marker.marker_type) {
+        case litehtml::list_style_type_circle:
+            cairo_set_line_width(target, 1);
+            cairo_arc(target, pos.x + radius, pos.y + radius, std::max(0.5, radius - 0.5), 0, 2 * M_PI);
+            cairo_stroke(target);
+            break;
+        case litehtml::list_style_type_square:
+            fill(target, pos.x, pos.y, pos.width, pos.height);
+            break;
+        default:
+            cairo_arc(target, pos.x + radius, pos.y + radius, radius, 0, 2 * M_PI);
+            cairo_fill(target);
+            break;
+        }
+    }
+
+    void load_image(const char* src, const char* baseURL, bool) override
+    {
+        auto url = resolve(src, baseURL);
+        if (url && wantedSet.insert(url->absoluteString()).second)
+            wanted.push_back(*url);
+    }
+
+    void get_image_size(const char* src, const char* baseURL, litehtml::size& size) override
+    {
+        size.width = size.height = 0;
+        if (auto image = picture(src, baseURL)) {
+            size.width = static_cast<int>(std::lround(image->size().width));
+            size.height = static_cast<int>(std::lround(image->size().height));
+        }
+    }
+
+    static void drawPicture(cairo_t* target, const UIImage& image, double x, double y, double width, double height)
+    {
+        if (width <= 0 || height <= 0 || image.pixelWidth() <= 0 || image.pixelHeight() <= 0)
+            return;
+        cairo_save(target);
+        cairo_rectangle(target, x, y, width, height);
+        cairo_clip(target);
+        cairo_translate(target, x, y);
+        cairo_scale(target, width / image.pixelWidth(), height / image.pixelHeight());
+        cairo_set_source_surface(target, image.surface(), 0, 0);
+        cairo_paint(target);
+        cairo_restore(target);
+    }
+
+    void draw_background(litehtml::uint_ptr hdc, const litehtml::background_paint& paint) override
+    {
+        auto* target = reinterpret_cast<cairo_t*>(hdc);
+        auto& clip = paint.clip_box;
+        cairo_save(target);
+        cairo_rectangle(target, clip.x, clip.y, clip.width, clip.height);
+        cairo_clip(target);
+        if (paint.color.alpha) {
+            setColor(target, paint.color);
+            cairo_paint(target);
+        }
+        auto image = paint.image.empty() ? nullptr : picture(paint.image.c_str(), paint.baseurl.c_str());
+        if (image && paint.image_size.width > 0 && paint.image_size.height > 0 && image->pixelWidth() > 0 && image->pixelHeight() > 0) {
+            double width = paint.image_size.width, height = paint.image_size.height;
+            if (paint.repeat == litehtml::background_repeat_no_repeat) {
+                drawPicture(target, *image, paint.position_x, paint.position_y, width, height);
+            } else {
+                if (paint.repeat == litehtml::background_repeat_repeat_x) {
+                    cairo_rectangle(target, clip.x, paint.position_y, clip.width, height);
+                    cairo_clip(target);
+                } else if (paint.repeat == litehtml::background_repeat_repeat_y) {
+                    cairo_rectangle(target, paint.position_x, clip.y, width, clip.height);
+                    cairo_clip(target);
+                }
+                auto* pattern = cairo_pattern_create_for_surface(image->surface());
+                cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
+                cairo_matrix_t matrix;
+                cairo_matrix_init_scale(&matrix, image->pixelWidth() / width, image->pixelHeight() / height);
+                cairo_matrix_translate(&matrix, -paint.position_x, -paint.position_y);
+                cairo_pattern_set_matrix(pattern, &matrix);
+                cairo_set_source(target, pattern);
+                cairo_paint(target);
+                cairo_pattern_destroy(pattern);
+            }
+        }
+        cairo_restore(target);
+    }
+
+    void draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& borders, const litehtml::position& box, bool) override
+    {
+        auto* target = reinterpret_cast<cairo_t*>(hdc);
+        auto side = [&](const litehtml::border& border, int x, int y, int width, int height) {
+            if (border.width <= 0 || border.style <= litehtml::border_style_hidden || !border.color.alpha)
+                return;
+            setColor(target, border.color);
+            fill(target, x, y, width, height);
+        };
+        side(borders.top, box.x, box.y, box.width, borders.top.width);
+        side(borders.bottom, box.x, box.bottom() - borders.bottom.width, box.width, borders.bottom.width);
+        side(borders.left, box.x, box.y, borders.left.width, box.height);
+        side(borders.right, box.right() - borders.right.width, box.y, borders.right.width, box.height);
+    }
+
+    void set_caption(const char*) override { }
+
+    void set_base_url(const char* baseURL) override
+    {
+        if (auto url = resolve(baseURL, nullptr))
+            base = *url;
+    }
+
+    void link(const std::shared_ptr<litehtml::document>&, const litehtml::element::ptr&) override { }
+
+    void on_anchor_click(const char* url, const litehtml::element::ptr&) override
+    {
+        if (url && *url)
+            clicked = url;
+    }
+
+    void set_cursor(const char*) override { }
+
+    void transform_text(litehtml::tstring& text, litehtml::text_transform transform) override
+    {
+        if (text.empty())
+            return;
+        gchar* changed = nullptr;
+        if (transform == litehtml::text_transform_uppercase) {
+            changed = g_utf8_strup(text.c_str(), -1);
+        } else if (transform == litehtml::text_transform_lowercase) {
+            changed = g_utf8_strdown(text.c_str(), -1);
+        } else if (transform == litehtml::text_transform_capitalize) {
+            auto* next = g_utf8_find_next_char(text.c_str(), nullptr);
+            std::size_t first = next ? static_cast<std::size_t>(next - text.c_str()) : text.size();
+            auto* upper = g_utf8_strup(text.c_str(), static_cast<gssize>(first));
+            text = upper + text.substr(first);
+            g_free(upper);
+        }
+        if (changed) {
+            text = changed;
+            g_free(changed);
+        }
+    }
+
+    void import_css(litehtml::tstring& text, const litehtml::tstring& url, litehtml::tstring& baseURL) override
+    {
+        auto resolved = resolve(url.c_str(), baseURL.c_str());
+        if (!resolved || !loadStyleSheet)
+            return;
+        // A style sheet that fails leaves the page as it is.
+        if (auto sheet = loadStyleSheet(*resolved)) {
+            text = sanitizedText(*sheet);
+            baseURL = resolved->absoluteString();
+        }
+    }
+
+    void set_clip(const litehtml::position& pos, const litehtml::border_radiuses&, bool validX, bool validY) override
+    {
+        if (!cr)
+            return;
+        cairo_save(cr);
+        constexpr double far = 1e7;
+        cairo_rectangle(cr, validX ? pos.x : -far, validY ? pos.y : -far, validX ? pos.width : 2 * far, validY ? pos.height : 2 * far);
+        cairo_clip(cr);
+    }
+
+    void del_clip() override
+    {
+        if (cr)
+            cairo_restore(cr);
+    }
+
+    void get_client_rect(litehtml::position& client) const override
+    {
+        client.x = client.y = 0;
+        client.width = width;
+        client.height = std::max(1, width * 16 / 9);
+    }
+
+    // Sees every element as the document is made (scripts are not kept in its tree): notes what
+    // the element loads, and lets the engine make it.
+    std::shared_ptr<litehtml::element> create_element(const char* tagName, const litehtml::string_map& attributes, const std::shared_ptr<litehtml::document>&) override
+    {
+        std::string tag = tagName ? tagName : "";
+        auto take = [&](const char* name) {
+            if (auto found = attributes.find(name); found != attributes.end() && !found->second.empty())
+                resources.push_back(found->second);
+        };
+        if (tag == "img" || tag == "script" || tag == "audio" || tag == "source" || tag == "iframe") {
+            take("src");
+        } else if (tag == "video") {
+            take("poster");
+            take("src");
+        } else if (tag == "link") {
+            auto rel = attributes.find("rel");
+            std::string tokens = rel == attributes.end() ? "" : rel->second;
+            std::transform(tokens.begin(), tokens.end(), tokens.begin(), [](unsigned char c) { return std::tolower(c); });
+            if (tokens.find("stylesheet") != std::string::npos || tokens.find("icon") != std::string::npos)
+                take("href");
+        } else if (tag == "base") {
+            if (auto href = attributes.find("href"); href != attributes.end() && !baseReference)
+                baseReference = href->second;
+        }
+        return nullptr;
+    }
+
+    void get_media_features(litehtml::media_features& media) const override
+    {
+        litehtml::position client;
+        get_client_rect(client);
+        media.type = litehtml::media_type_screen;
+        media.width = media.device_width = client.width;
+        media.height = media.device_height = client.height;
+        media.color = 8;
+        media.monochrome = 0;
+        media.color_index = 256;
+        media.resolution = 96;
+    }
+
+    void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override
+    {
+        language = "en";
+        culture.clear();
+    }
+};
+
+std::unique_ptr<WebPage> WebPage::create(const std::string& markup, const NSURL& URL, const StyleSheetLoader& loadStyleSheet)
+{
+    std::unique_ptr<WebPage> page(new WebPage);
+    page->m_engine = std::make_unique<Engine>(URL);
+    auto& engine = *page->m_engine;
+    engine.loadStyleSheet = loadStyleSheet;
+    engine.context.load_master_stylesheet(userAgentStyles);
+    // Text for pango: valid UTF-8 without NULs.
+    engine.document = litehtml::document::createFromUTF8(sanitizedText(markup).c_str(), &engine, &engine.context);
+    if (!engine.document)
+        return nullptr;
+    return page;
+}
+
+WebPage::~WebPage()
+{
+    // The document lets go of its fonts through the engine: it goes first.
+    if (m_engine)
+        m_engine->document.reset();
+}
+
+WebPage::References WebPage::references() const
+{
+    References references { m_engine->baseReference, m_engine->resources, {} };
+    constexpr std::size_t maximumLinkText = 256;
+    std::vector<litehtml::element::ptr> stack { m_engine->document->root() };
+    while (!stack.empty()) {
+        auto element = std::move(stack.back());
+        stack.pop_back();
+        if (!element)
+            continue;
+        std::string tag = element->get_tagName() ? element->get_tagName() : "";
+        if (tag == "a") {
+            if (auto* href = element->get_attr("href"); href && *href) {
+                litehtml::tstring text;
+                element->get_text(text);
+                std::string collapsed;
+                for (char c : text) {
+                    if (collapsed.size() >= maximumLinkText)
+                        break;
+                    bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+                    if (!space)
+                        collapsed += c;
+                    else if (!collapsed.empty() && collapsed.back() != ' ')
+                        collapsed += ' ';
+                }
+                if (!collapsed.empty() && collapsed.back() == ' ')
+                    collapsed.pop_back();
+                references.links.emplace_back(std::move(collapsed), href);
+            }
+        }
+        for (auto index = element->get_children_count(); index > 0; --index)
+            stack.push_back(element->get_child(static_cast<int>(index - 1)));
+    }
+    return references;
+}
+
+const std::vector<NSURL>& WebPage::pictureURLs() const
+{
+    return m_engine->wanted;
+}
+
+void WebPage::setPicture(const NSURL& URL, std::shared_ptr<UIImage> picture)
+{
+    m_engine->pictures[URL.absoluteString()] = std::move(picture);
+    m_engine->dirty = true;
+}
+
+void WebPage::layout(CGFloat width)
+{
+    int pixels = std::max(1, static_cast<int>(std::lround(width)));
+    if (!m_engine->dirty && pixels == m_engine->width)
+        return;
+    m_engine->width = pixels;
+    m_engine->dirty = false;
+    m_engine->document->media_changed();
+    m_engine->document->render(pixels);
+}
+
+CGFloat WebPage::height() const
+{
+    return m_engine->document->height();
+}
+
+void WebPage::draw(cairo_t* cr, CGRect visible)
+{
+    litehtml::position clip(static_cast<int>(std::floor(visible.origin.x)), static_cast<int>(std::floor(visible.origin.y)),
+        static_cast<int>(std::ceil(visible.size.width)) + 1, static_cast<int>(std::ceil(visible.size.height)) + 1);
+    m_engine->cr = cr;
+    cairo_save(cr);
+    m_engine->document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
+    cairo_restore(cr);
+    m_engine->cr = nullptr;
+}
+
+std::optional<NSURL> WebPage::linkAt(CGPoint point)
+{
+    int x = static_cast<int>(std::lround(point.x)), y = static_cast<int>(std::lround(point.y));
+    litehtml::position::vector redraw;
+    m_engine->clicked.reset();
+    m_engine->document->on_lbutton_down(x, y, x, y, redraw);
+    m_engine->document->on_lbutton_up(x, y, x, y, redraw);
+    m_engine->document->on_mouse_leave(redraw);
+    auto href = std::exchange(m_engine->clicked, std::nullopt);
+    return href ? m_engine->resolve(href->c_str(), nullptr) : std::nullopt;
+}
+
+}

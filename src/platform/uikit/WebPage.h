@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/foundation/NSURL.h"
+#include "platform/graphics/CGGeometry.h"
+
+#include <cairo.h>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vesk::platform {
+
+class UIImage;
+
+// A picture of a web page from its bytes: PNG, JPEG, TIFF, GIF, or SVG drawn at its own size
+// (within the pixel caps of the image decoders). Null when it is none of them.
+std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data);
+
+// An HTML document laid out and drawn by litehtml through cairo and pango. Made on any one
+// thread, then used from one thread at a time. Scripts never run; forms are drawn only.
+class WebPage {
+public:
+    // Fetches a style sheet the page links (its URL already resolved); nothing when it fails.
+    using StyleSheetLoader = std::function<std::optional<std::string>(const NSURL&)>;
+
+    // The markup must already have its nesting bounded (boundedHTMLNesting).
+    static std::unique_ptr<WebPage> create(const std::string& markup, const NSURL& URL, const StyleSheetLoader& loadStyleSheet);
+    ~WebPage();
+    WebPage(const WebPage&) = delete;
+    WebPage& operator=(const WebPage&) = delete;
+
+    // What the page references, in document order, as written (not yet resolved).
+    struct References {
+        std::optional<std::string> base;
+        std::vector<std::string> resources;
+        // Each link's text and its href.
+        std::vector<std::pair<std::string, std::string>> links;
+    };
+    References references() const;
+    // The URLs of the pictures the page draws (<img> and backgrounds), resolved, each once.
+    const std::vector<NSURL>& pictureURLs() const;
+    // A picture that arrived; the page lays itself out again at its next layout.
+    void setPicture(const NSURL& URL, std::shared_ptr<UIImage> picture);
+
+    // Lays the page out at the width, when the width or its pictures changed since the last time.
+    void layout(CGFloat width);
+    CGFloat height() const;
+    // Draws the page's part in the rectangle (in page coordinates) at the context's origin.
+    void draw(cairo_t* cr, CGRect visible);
+    // Where the link at the point (in page coordinates) leads, if there is one.
+    std::optional<NSURL> linkAt(CGPoint point);
+
+    struct Engine;
+
+private:
+    WebPage() = default;
+    std::unique_ptr<Engine> m_engine;
+};
+
+}

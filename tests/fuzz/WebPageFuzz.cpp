@@ -1,0 +1,30 @@
+// libFuzzer target: a hostile HTML page bounded, parsed, laid out, drawn and clicked.
+
+#include "platform/uikit/HTMLNesting.h"
+#include "platform/uikit/WebPage.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace vesk::platform;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // A small bound, so that inputs within the length limit reach it.
+    auto markup = boundedHTMLNesting(std::string_view(reinterpret_cast<const char*>(data), size), 24);
+    auto page = WebPage::create(markup, NSURL::fileURLWithPath("/fuzz/page.html"), [](const NSURL&) { return std::string("p { color: red } div { width: 40% }"); });
+    if (!page)
+        return 0;
+    page->layout(200);
+    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 200, 200);
+    auto* cr = cairo_create(surface);
+    page->draw(cr, CGRectMake(0, 0, 200, 200));
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    page->linkAt({ 20, 10 });
+    auto references = page->references();
+    if (references.links.size() > size)
+        std::abort();
+    page->layout(80);
+    return 0;
+}

@@ -1,0 +1,80 @@
+#include "platform/uikit/HTMLNesting.h"
+
+#include <gtest/gtest.h>
+
+#include <gumbo.h>
+#include <memory>
+#include <vector>
+
+using namespace vesk::platform;
+
+namespace {
+
+std::string repeat(std::string_view part, int times)
+{
+    std::string text;
+    for (int i = 0; i < times; ++i)
+        text += part;
+    return text;
+}
+
+// How deep the parser nests the markup; its tree is never torn down (that recurses).
+std::size_t parsedDepth(const std::string& markup)
+{
+    std::vector<std::unique_ptr<char[]>> blocks;
+    GumboOptions options = kGumboDefaultOptions;
+    options.userdata = &blocks;
+    options.allocator = [](void* blocks, std::size_t size) -> void* {
+        return static_cast<std::vector<std::unique_ptr<char[]>>*>(blocks)->emplace_back(new char[size]).get();
+    };
+    options.deallocator = [](void*, void*) {};
+    auto* output = gumbo_parse_with_options(&options, markup.data(), markup.size());
+    std::size_t deepest = 0;
+    std::vector<std::pair<const GumboNode*, std::size_t>> stack { { output->document, 0 } };
+    while (!stack.empty()) {
+        auto [node, depth] = stack.back();
+        stack.pop_back();
+        deepest = std::max(deepest, depth);
+        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_DOCUMENT && node->type != GUMBO_NODE_TEMPLATE)
+            continue;
+        auto& children = node->type == GUMBO_NODE_DOCUMENT ? node->v.document.children : node->v.element.children;
+        for (unsigned i = 0; i < children.length; ++i)
+            stack.push_back({ static_cast<const GumboNode*>(children.data[i]), depth + 1 });
+    }
+    return deepest;
+}
+
+}
+
+// Shapes that make a parser nest without end: plain nesting, misnested formatting it opens
+// again, tables, foreign content; the bound holds whatever the shape, and the rest is kept.
+TEST(HTMLNestingTest, NoShapeNestsDeeperThanTheBound)
+{
+    std::string numbered;
+    for (int i = 0; i < 3000; ++i)
+        numbered += "<div><b id=" + std::to_string(i) + "></div>x";
+    std::vector<std::string> pages {
+        repeat("<q>", 3000),
+        repeat("<div>", 3000) + repeat("</div>", 3000),
+        repeat("<table><tr><td>", 1000),
+        repeat("<div><b id=x></div>x", 3000),
+        numbered,
+        repeat("<a><div></a>", 3000),
+        repeat("<b><div></b>", 3000),
+        repeat("<span><div></span>", 3000),
+        repeat("<svg><div/>", 3000),
+        "<svg><style>" + repeat("<g>", 3000),
+        repeat("<p><font face=x>text</p>\n", 3000),
+        "<frameset><textarea>" + repeat("<frameset>", 3000),
+        repeat("<svg><html>", 3000),
+    };
+    for (auto& page : pages) {
+        auto bounded = boundedHTMLNesting(page, 40);
+        EXPECT_LE(parsedDepth(bounded), 40u + 3) << page.substr(0, 40);
+    }
+    // A page within the bound stays as it is; one past it keeps its text and its last link.
+    auto plain = "<p><font face=x>a</p>" + repeat("<table><tr><td><font>x</td></tr></table>", 200);
+    EXPECT_EQ(boundedHTMLNesting(plain, 40), plain);
+    auto deep = boundedHTMLNesting(repeat("<q>", 100) + "text<a href=x>link</a>", 40);
+    EXPECT_TRUE(deep.ends_with("<q>text</q><a href=x>link</a>")) << deep;
+}
