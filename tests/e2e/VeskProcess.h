@@ -13,7 +13,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -116,19 +115,12 @@ public:
         return waitForExit();
     }
 
-    // The main thread's CPU time in clock ticks, and whether it is running now.
-    std::pair<long, bool> mainThreadWork() const
+    // The time the main thread has run on a CPU, in nanoseconds.
+    long long mainThreadNanoseconds() const
     {
-        std::ifstream stat("/proc/" + std::to_string(m_pid) + "/task/" + std::to_string(m_pid) + "/stat");
-        std::string line((std::istreambuf_iterator<char>(stat)), {});
-        std::istringstream fields(line.substr(line.rfind(')') + 2));
-        std::string state, skipped;
-        long userTicks = 0;
-        fields >> state;
-        for (int field = 4; field < 14; ++field)
-            fields >> skipped;
-        fields >> userTicks;
-        return { userTicks, state == "R" };
+        long long nanoseconds = 0;
+        std::ifstream("/proc/" + std::to_string(m_pid) + "/task/" + std::to_string(m_pid) + "/schedstat") >> nanoseconds;
+        return nanoseconds;
     }
 
     std::string output() const { return contents(outputPath()); }

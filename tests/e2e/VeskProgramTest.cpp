@@ -101,10 +101,8 @@ TEST_F(VeskProgramTest, SigtermEndsTheProgramWithinTwoSecondsWhileTheMainRunLoop
         list += "<integer>" + std::to_string(index) + "</integer>";
     std::ofstream(root + "/big.plist") << list << "</array></plist>";
     launch({ "--open", root + "/big.plist" });
-    ASSERT_TRUE(VeskProcess::waitUntil([&] {
-        auto [ticks, running] = vesk->mainThreadWork();
-        return ticks >= 30 && running;
-    })) << vesk->errors();
+    // Start-up takes the main thread well under this; the parse, seconds more.
+    ASSERT_TRUE(VeskProcess::waitUntil([&] { return vesk->mainThreadNanoseconds() > 400'000'000; })) << vesk->errors();
     auto began = std::chrono::steady_clock::now();
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
