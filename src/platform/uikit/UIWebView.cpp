@@ -3,6 +3,7 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/graphics/UIScreen.h"
 #include "platform/uikit/HTMLNesting.h"
 #include "platform/uikit/WebPage.h"
 #include "platform/uikit/WordDocument.h"
@@ -187,7 +188,8 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     if (generation != m_generation)
         return;
     std::weak_ptr<UIView> weak = weak_from_this();
-    auto width = bounds().size.width;
+    // A view not yet sized is laid out at the screen's width, as it most likely will be.
+    auto width = bounds().size.width > 0 ? bounds().size.width : UIScreen::mainScreen().bounds().size.width;
     DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, width] {
         auto page = std::make_shared<PageLoad>();
         loadPage(
