@@ -167,15 +167,18 @@ void Bookmarks::deleteItem(const VeskFile& file)
 
 // Only the item asked about is looked for on disk: a bookmark of a vanished item is dropped
 // when it is asked about, the others wait for the next full read.
+// The answer leaves `bookmarks` as it was: every record has a store of its own, and one that
+// kept the shared records would keep itself alive.
 bool Bookmarks::isInBookmarks(const VeskFile& file)
 {
     std::lock_guard guard(storageLock());
-    m_bookmarks = readStoredList();
-    auto found = std::find_if(m_bookmarks.begin(), m_bookmarks.end(), [&](auto const& entry) { return entry->isEqual(&file); });
-    if (found == m_bookmarks.end())
+    auto const& list = readStoredList();
+    auto found = std::find_if(list.begin(), list.end(), [&](auto const& entry) { return entry->isEqual(&file); });
+    if (found == list.end())
         return false;
     if (NSFileManager::defaultManager().fileExistsAtPath((*found)->path()))
         return true;
+    m_bookmarks = list;
     deleteItem(file);
     return false;
 }
@@ -188,6 +191,7 @@ bool Bookmarks::save(const std::shared_ptr<VeskFile>& file)
         if (isInBookmarks(*file)) {
             debugLog(file->name() + " has already been in bookmarks", __FILE__, __LINE__, __func__);
         } else {
+            m_bookmarks = readStoredList();
             m_bookmarks.push_back(file);
             storeList();
             added = true;
@@ -203,6 +207,7 @@ bool Bookmarks::remove(const std::shared_ptr<VeskFile>& file)
     {
         std::lock_guard guard(storageLock());
         if (isInBookmarks(*file)) {
+            m_bookmarks = readStoredList();
             deleteItem(*file);
             removed = true;
         } else {

@@ -37,7 +37,7 @@ public:
     void setDelegate(std::weak_ptr<BookmarksDelegate> delegate);
     std::int64_t count() const;
     void setCount(std::int64_t count);
-    // The list as last read from or written to the stored entry.
+    // The list as last read or written by setup(), reloadBookmarks(), save() or remove().
     List bookmarks() const;
     void setBookmarks(List bookmarks);
 

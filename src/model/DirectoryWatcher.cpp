@@ -12,11 +12,15 @@ DirectoryWatcher::DirectoryWatcher()
 {
 }
 
+// A watcher that has not listed yet takes its snapshot here, on the spot: one taken later on
+// a worker could already hold a change made after the stop.
 void DirectoryWatcher::stop()
 {
     PollingWatcher::stop();
-    if (m_file && !m_listed)
-        requestListing(Purpose::snapshot);
+    if (m_file && !m_listed) {
+        m_previousContent = listingOf(m_fm, m_file->path());
+        m_listed = true;
+    }
 }
 
 void DirectoryWatcher::cancel()
@@ -30,57 +34,59 @@ void DirectoryWatcher::checkDir()
     if (!m_file)
         return;
     auto self = shared_from_this();
-    requestListing(Purpose::check);
+    requestListing();
     bool bookmarked = m_bookmarks.isInBookmarks(*m_file);
     reportBookmarkChange(bookmarked);
     m_previousBookmarkState = bookmarked;
     armNextCheck();
 }
 
-void DirectoryWatcher::requestListing(Purpose purpose)
+// On any thread.
+DirectoryWatcher::Listing DirectoryWatcher::listingOf(const VeskFileManager& fm, const std::string& folder)
 {
-    if (m_listings.size() > 1 && m_listings.back() == purpose)
-        return;
-    m_listings.push_back(purpose);
-    if (m_listings.size() == 1)
-        startListing();
+    Listing listing;
+    for (auto& path : fm.getFilePaths(folder)) {
+        auto state = ListedState::of(path).value_or(ListedState {});
+        listing.push_back({ std::move(path), state });
+    }
+    return listing;
 }
 
-// The worker holds the watcher weakly, so that it is only ever let go on the main thread.
-void DirectoryWatcher::startListing()
+// One listing at a time; a check asked for meanwhile runs after it, once.
+void DirectoryWatcher::requestListing()
 {
+    if (m_listingUnderWay) {
+        m_listAgain = true;
+        return;
+    }
+    m_listingUnderWay = true;
+    // The worker holds the watcher weakly, so that it is only ever let go on the main thread.
     std::weak_ptr<DirectoryWatcher> weak = shared_from_this();
-    DispatchQueue::global(QualityOfService::Utility).async([weak, &fm = m_fm, folder = m_file->path(), purpose = m_listings.front()] {
-        Listing listing;
-        for (auto& path : fm.getFilePaths(folder)) {
-            auto state = ListedState::of(path).value_or(ListedState {});
-            listing.push_back({ std::move(path), state });
-        }
-        DispatchQueue::main().async([weak, listing = std::move(listing), purpose]() mutable {
+    DispatchQueue::global(QualityOfService::Utility).async([weak, &fm = m_fm, folder = m_file->path()] {
+        DispatchQueue::main().async([weak, listing = listingOf(fm, folder)]() mutable {
             if (auto watcher = weak.lock())
-                watcher->takeListing(std::move(listing), purpose);
+                watcher->takeListing(std::move(listing));
         });
     });
 }
 
 // Main thread. A check that ends after the watcher was stopped is dropped: what it saw has
 // not been told, so the check after the next start() compares with the one before.
-void DirectoryWatcher::takeListing(Listing listing, Purpose purpose)
+void DirectoryWatcher::takeListing(Listing listing)
 {
-    m_listings.pop_front();
+    m_listingUnderWay = false;
     if (!m_file)
         return;
-    if (!m_listings.empty())
-        startListing();
-    bool stopped = !m_timer->isValid();
-    if (purpose == Purpose::check && stopped)
+    if (std::exchange(m_listAgain, false))
+        requestListing();
+    if (!m_timer->isValid())
         return;
     bool changed = listing != m_previousContent;
     std::swap(m_previousContent, listing);
     // Letting go of a listing of many entries takes a while: a worker does it.
     DispatchQueue::global(QualityOfService::Background).async([old = std::make_shared<Listing>(std::move(listing))] {});
     m_listed = true;
-    if (purpose == Purpose::check && changed) {
+    if (changed) {
         if (auto watcherDelegate = delegate())
             watcherDelegate->directoryDidChange(m_file);
     }

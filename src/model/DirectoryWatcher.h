@@ -3,7 +3,6 @@
 #include "model/PollingWatcher.h"
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,8 +29,8 @@ struct ListedEntry {
 
 // Polls one folder every second: reports, through the main queue, that its listing differs
 // from the last snapshot (empty at first), and at once that its bookmark state flipped. The
-// folder is listed on a background queue, one listing at a time and in the order asked; the
-// main run loop only compares and keeps the result.
+// checks list the folder on a background queue, one listing at a time; the main run loop only
+// compares and keeps the result.
 class DirectoryWatcher : public PollingWatcher<DirectoryWatcher, DirectoryWatcherDelegate> {
 public:
     static constexpr double checkInterval = 1.0;
@@ -40,25 +39,21 @@ public:
     DirectoryWatcher();
     void checkDir() override;
     // A later start() reports what changed since the last check, which the delegate has not
-    // been told of yet; a watcher that never listed takes a snapshot now.
+    // been told of yet; a watcher that has not listed yet takes a snapshot now.
     void stop() override;
     // Ends the polling for good: no snapshot, no listing under way is told.
     void cancel();
 
 private:
-    enum class Purpose {
-        check,
-        snapshot,
-    };
-    void requestListing(Purpose purpose);
-    void startListing();
-    void takeListing(Listing listing, Purpose purpose);
+    static Listing listingOf(const VeskFileManager& fm, const std::string& folder);
+    void requestListing();
+    void takeListing(Listing listing);
 
     VeskFileManager& m_fm;
     Listing m_previousContent;
     bool m_listed = false;
-    // The listing under way first, then those asked for meanwhile (a repeat is asked once).
-    std::deque<Purpose> m_listings;
+    bool m_listingUnderWay = false;
+    bool m_listAgain = false;
 };
 
 }
