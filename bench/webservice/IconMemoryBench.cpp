@@ -5,6 +5,7 @@
 // RelWithDebInfo, on a shared 8-core machine: decoding every such picture for its icon (two
 // at a time) peaked at 1,044 MB and took 37 s; refusing it by its declared size, 25 MB and 0.04 s.
 
+#include "common/BenchPeers.h"
 #include "http/HttpParser.h"
 #include "webservice/VeskHTTPServer.h"
 
@@ -17,23 +18,14 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <unistd.h>
 #include <zlib.h>
 
 using namespace vesk;
+using namespace vesk::bench;
 namespace fs = std::filesystem;
 
 namespace {
-
-// A /proc/self/status figure in kB ("VmRSS", "VmHWM").
-long statusKilobytes(const std::string& key)
-{
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.starts_with(key + ":"))
-            return std::stol(line.substr(key.size() + 1));
-    }
-    return -1;
-}
 
 // Grey, eight bits a pixel, all black: the size of the file is what deflate leaves of it.
 std::string blackPNG(uint32_t side)
@@ -71,7 +63,7 @@ int main()
     auto& service = VeskHTTPServer::sharedInstance();
     service.getIcon(request); // the service's own set-up, outside the figure
 
-    long before = statusKilobytes("VmRSS");
+    long before = statusKilobytes(::getpid(), "VmRSS");
     // Writing 5 resets the peak to the current figure, past the picture's making.
     std::ofstream("/proc/self/clear_refs") << "5";
     auto started = std::chrono::steady_clock::now();
@@ -82,7 +74,7 @@ int main()
     for (auto& client : clients)
         client.join();
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    long peak = statusKilobytes("VmHWM");
+    long peak = statusKilobytes(::getpid(), "VmHWM");
     fs::remove_all(folder);
 
     bool answered = std::all_of(statuses.begin(), statuses.end(), [](int status) { return status == 200; });
