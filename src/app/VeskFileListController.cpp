@@ -188,13 +188,16 @@ void VeskFileListController::reload(std::function<void()> completion)
 {
     // The folder and the mode are read here, on the main thread, where they change.
     auto generation = ++m_startedListings;
-    DispatchQueue::global(QualityOfService::UserInitiated).async([list = self(), folder = m_file, editMode = m_isInEditMode, generation, completion = std::move(completion)]() mutable {
+    DispatchQueue::global(QualityOfService::UserInitiated).async([list = self(), folder = m_file, editMode = m_isInEditMode, shown = m_currentFiles, generation, completion = std::move(completion)]() mutable {
         auto listing = list->listFolder(folder->path());
         if (editMode)
             std::erase_if(listing, [](auto& entry) { return !entry->isReadable(); });
+        // Comparing many entries takes a while: done here, against the rows shown when asked.
+        bool same = sameListing(listing, *shown);
         // The screen goes with the block, so that its last owner never lets it go off the main thread.
-        DispatchQueue::main().async([list = std::move(list), listing = std::move(listing), generation, completion = std::move(completion)]() mutable {
-            list->finishReload(std::move(listing), generation, completion);
+        DispatchQueue::main().async([list = std::move(list), listing = std::move(listing), shown = std::move(shown), same, generation, completion = std::move(completion)]() mutable {
+            list->finishReload(std::move(listing), shown, same, generation, completion);
+            releaseInBackground(std::move(shown));
         });
     });
 }
@@ -204,27 +207,30 @@ VeskFileListController::Files VeskFileListController::listFolder(const std::stri
     return m_fm.getFiles(path);
 }
 
-void VeskFileListController::finishReload(Files listing, std::uint64_t generation, const std::function<void()>& completion)
+// Main thread. `same` compares the listing with `comparedWith`, the rows shown when it was asked for.
+void VeskFileListController::finishReload(Files listing, const std::shared_ptr<const Files>& comparedWith, bool same, std::uint64_t generation, const std::function<void()>& completion)
 {
     bool stale = generation < m_shownListing;
     if (!stale)
         m_shownListing = generation;
+    if (!stale && comparedWith != m_currentFiles)
+        same = sameListing(listing, *m_currentFiles);
     if (stale) {
         debugLog("Dropping an older listing", __FILE__, __LINE__, __func__);
-    } else if (sameListing(listing, m_currentFiles)) {
+    } else if (same) {
         debugLog("No need to reload the tableView!", __FILE__, __LINE__, __func__);
     } else {
         releaseInBackground(std::move(m_files), std::move(m_currentFiles));
         m_files = std::move(listing);
         auto table = tableView();
-        if (m_currentFiles.empty()) {
+        if (!m_currentFiles || m_currentFiles->empty()) {
             table->reloadData();
             debugLog("Reloading tableView!", __FILE__, __LINE__, __func__);
         } else {
             table->reloadSections({ 0 }, UITableViewRowAnimation::Automatic);
             debugLog("Reloading sections in TableView with animation!", __FILE__, __LINE__, __func__);
         }
-        m_currentFiles = m_files;
+        m_currentFiles = std::make_shared<const Files>(m_files);
         markSelection();
     }
     releaseInBackground(std::move(listing));

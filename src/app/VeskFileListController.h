@@ -51,7 +51,7 @@ public:
     // The rows the data source serves, and the rows the table was last reloaded with; both
     // change on the main thread only.
     const Files& files() const { return m_files; }
-    const Files& currentFiles() const { return m_currentFiles; }
+    const Files& currentFiles() const { return *m_currentFiles; }
     bool isBookmarks() const { return m_isBookmarks; }
     void setIsBookmarks(bool isBookmarks) { m_isBookmarks = isBookmarks; }
     bool isInEditMode() const { return m_isInEditMode; }
@@ -115,7 +115,7 @@ protected:
 
 private:
     std::shared_ptr<VeskFileListController> self();
-    void finishReload(Files listing, std::uint64_t generation, const std::function<void()>& completion);
+    void finishReload(Files listing, const std::shared_ptr<const Files>& comparedWith, bool same, std::uint64_t generation, const std::function<void()>& completion);
     void markSelection();
     void setSelectionTitle();
     void enableToolbarItems(bool enabled);
@@ -129,7 +129,8 @@ private:
     std::weak_ptr<platform::UIBarButtonItem> m_settingsButton;
     std::shared_ptr<VeskFile> m_file;
     Files m_files;
-    Files m_currentFiles;
+    // What the rows show; replaced whole, never changed in place, so a worker may compare with it.
+    std::shared_ptr<const Files> m_currentFiles = std::make_shared<const Files>();
     bool m_isBookmarks = false;
     bool m_isInEditMode = false;
     Files m_selectedFiles;

@@ -18,7 +18,7 @@ void DirectoryWatcher::stop()
 {
     PollingWatcher::stop();
     if (m_file && !m_listed) {
-        m_previousContent = listingOf(m_fm, m_file->path());
+        m_previousContent = std::make_shared<const Listing>(listingOf(m_fm, m_file->path()));
         m_listed = true;
     }
 }
@@ -62,17 +62,22 @@ void DirectoryWatcher::requestListing()
     m_listingUnderWay = true;
     // The worker holds the watcher weakly, so that it is only ever let go on the main thread.
     std::weak_ptr<DirectoryWatcher> weak = shared_from_this();
-    DispatchQueue::global(QualityOfService::Utility).async([weak, &fm = m_fm, folder = m_file->path()] {
-        DispatchQueue::main().async([weak, listing = listingOf(fm, folder)]() mutable {
+    DispatchQueue::global(QualityOfService::Utility).async([weak, &fm = m_fm, folder = m_file->path(), previous = m_previousContent] {
+        auto listing = std::make_shared<const Listing>(listingOf(fm, folder));
+        bool changed = *listing != *previous;
+        DispatchQueue::main().async([weak, listing = std::move(listing), previous = std::move(previous), changed]() mutable {
             if (auto watcher = weak.lock())
-                watcher->takeListing(std::move(listing));
+                watcher->takeListing(listing, previous, changed);
+            // Letting go of listings of many entries takes a while: a worker does it.
+            DispatchQueue::global(QualityOfService::Background).async([held = std::move(listing), old = std::move(previous)] {});
         });
     });
 }
 
 // Main thread. A check that ends after the watcher was stopped is dropped: what it saw has
-// not been told, so the check after the next start() compares with the one before.
-void DirectoryWatcher::takeListing(Listing listing)
+// not been told, so the check after the next start() compares with the one before. The
+// listing kept before is handed back in `listing`, to be let go elsewhere.
+void DirectoryWatcher::takeListing(std::shared_ptr<const Listing>& listing, const std::shared_ptr<const Listing>& comparedWith, bool changed)
 {
     m_listingUnderWay = false;
     if (!m_file)
@@ -81,10 +86,10 @@ void DirectoryWatcher::takeListing(Listing listing)
         requestListing();
     if (!m_timer->isValid())
         return;
-    bool changed = listing != m_previousContent;
+    // A snapshot taken at a stop meanwhile is what this listing must be told against.
+    if (comparedWith != m_previousContent)
+        changed = *listing != *m_previousContent;
     std::swap(m_previousContent, listing);
-    // Letting go of a listing of many entries takes a while: a worker does it.
-    DispatchQueue::global(QualityOfService::Background).async([old = std::make_shared<Listing>(std::move(listing))] {});
     m_listed = true;
     if (changed) {
         if (auto watcherDelegate = delegate())

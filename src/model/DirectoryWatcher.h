@@ -29,8 +29,8 @@ struct ListedEntry {
 
 // Polls one folder every second: reports, through the main queue, that its listing differs
 // from the last snapshot (empty at first), and at once that its bookmark state flipped. The
-// checks list the folder on a background queue, one listing at a time; the main run loop only
-// compares and keeps the result.
+// checks list the folder and compare the listing with the snapshot on a background queue, one
+// listing at a time; the main run loop only keeps the result.
 class DirectoryWatcher : public PollingWatcher<DirectoryWatcher, DirectoryWatcherDelegate> {
 public:
     static constexpr double checkInterval = 1.0;
@@ -47,10 +47,11 @@ public:
 private:
     static Listing listingOf(const VeskFileManager& fm, const std::string& folder);
     void requestListing();
-    void takeListing(Listing listing);
+    void takeListing(std::shared_ptr<const Listing>& listing, const std::shared_ptr<const Listing>& comparedWith, bool changed);
 
     VeskFileManager& m_fm;
-    Listing m_previousContent;
+    // Shared with the worker that compares against it; never changed in place.
+    std::shared_ptr<const Listing> m_previousContent = std::make_shared<const Listing>();
     bool m_listed = false;
     bool m_listingUnderWay = false;
     bool m_listAgain = false;
