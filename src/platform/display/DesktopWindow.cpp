@@ -1,4 +1,5 @@
 #include "platform/display/DesktopWindow.h"
+#include "platform/system/LeakCheckPause.h"
 
 #include "platform/foundation/NSTimer.h"
 #include "platform/graphics/UIScreen.h"
@@ -16,10 +17,6 @@
 #include <optional>
 #include <vector>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
 namespace vesk::platform {
 
 namespace {
@@ -31,23 +28,7 @@ namespace {
 
     // The window system's libraries keep memory for the life of the process (D-Bus, input
     // methods, libraries loaded and unloaded by SDL); the leak checker is not to count it.
-    struct WindowSystemCall {
-        // Declared by hand: a guard of no state is otherwise an unused variable.
-        WindowSystemCall()
-        {
-#if defined(__SANITIZE_ADDRESS__)
-            __lsan_disable();
-#endif
-        }
-        ~WindowSystemCall()
-        {
-#if defined(__SANITIZE_ADDRESS__)
-            __lsan_enable();
-#endif
-        }
-        WindowSystemCall(const WindowSystemCall&) = delete;
-        WindowSystemCall& operator=(const WindowSystemCall&) = delete;
-    };
+    using WindowSystemCall = LeakCheckPause;
 
     bool isSet(const char* name)
     {

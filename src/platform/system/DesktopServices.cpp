@@ -1,4 +1,5 @@
 #include "platform/system/DesktopServices.h"
+#include "platform/system/LeakCheckPause.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -10,10 +11,6 @@
 #include <string_view>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 extern char** environ;
 
@@ -61,23 +58,7 @@ namespace {
 
     // GLib keeps its type system, bus connections and caches for the life of the process; the
     // leak checker is not to count them.
-    struct GLibCall {
-        // Declared by hand: a guard of no state is otherwise an unused variable.
-        GLibCall()
-        {
-#if defined(__SANITIZE_ADDRESS__)
-            __lsan_disable();
-#endif
-        }
-        ~GLibCall()
-        {
-#if defined(__SANITIZE_ADDRESS__)
-            __lsan_enable();
-#endif
-        }
-        GLibCall(const GLibCall&) = delete;
-        GLibCall& operator=(const GLibCall&) = delete;
-    };
+    using GLibCall = LeakCheckPause;
 
     // Runs the program with the arguments as they are (no shell), its output and errors
     // discarded, and answers whether it ended with status 0.
