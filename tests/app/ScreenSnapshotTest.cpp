@@ -5,6 +5,7 @@
 #include "model/Bookmarks.h"
 #include "model/VeskFile.h"
 #include "platform/graphics/UIGraphics.h"
+#include "platform/uikit/TableGeometry.h"
 #include "platform/uikit/TextDrawing.h"
 #include "platform/uikit/UIAlertControllerView.h"
 #include "platform/uikit/UIControl.h"
@@ -164,6 +165,11 @@ protected:
             found.push_back(what + " is not reached by a tap at its centre");
         // A label's text is cut though it and the texts beside it would fit; a path keeps its end.
         auto* label = dynamic_cast<UILabel*>(&view);
+        auto within = CGRectIntersection(shown, box);
+        if (image && image->image() && within.size.width >= 8)
+            ++shownInRow.images;
+        if (label && label->text() && !label->text()->empty() && within.size.width >= 20)
+            ++shownInRow.names;
         if (label && label->numberOfLines() == 1 && label->text()) {
             CGFloat beside = 0;
             for (auto& other : view.superview()->subviews()) {
@@ -193,12 +199,19 @@ protected:
             if (!table || !dynamic_cast<UITableViewCell*>(subview.get()))
                 walk(*subview, subview->frame().offsetBy(rect.origin.x, rect.origin.y), box);
         }
-        // A table's rows that show whole, each holding what lies in it.
+        // A table's rows that show whole, each holding what lies in it; a row showing its
+        // actions holds it in the room beside them.
         for (auto& indexPath : table ? table->indexPathsForVisibleRows() : std::vector<NSIndexPath> {}) {
             auto row = table->rectForRowAtIndexPath(indexPath).offsetBy(rect.origin.x, rect.origin.y - table->contentOffset().y);
             auto cell = table->cellForRowAtIndexPath(indexPath);
+            auto actions = RevealedRowActions::current().on(*table, indexPath);
+            for (auto width : actions ? tableDrawing::actionWidths(*actions) : std::vector<CGFloat> {})
+                row.size.width -= width;
+            shownInRow = {};
             for (auto& subview : cell&& CGRectGetMaxY(row) <= CGRectGetMaxY(rect) && row.origin.y >= rect.origin.y ? cell->subviews() : std::vector<std::shared_ptr<UIView>> {})
                 walk(*subview, subview->frame().offsetBy(row.origin.x, row.origin.y), row);
+            if (actions && (shownInRow.images == 0 || shownInRow.names == 0))
+                found.push_back("the row beside its actions shows " + std::to_string(shownInRow.images) + " icons and " + std::to_string(shownInRow.names) + " names");
         }
     }
 
@@ -228,6 +241,11 @@ protected:
     std::shared_ptr<VeskFileListController> list() { return std::dynamic_pointer_cast<VeskFileListController>(driver.visibleScreen()); }
 
     std::vector<std::string> found;
+    // Icons and names seen in the row walked last, at least partly in sight.
+    struct {
+        int images = 0;
+        int names = 0;
+    } shownInRow;
     std::shared_ptr<UIWindow> window;
 };
 
@@ -264,7 +282,8 @@ TEST_F(ScreenSnapshotTest, RealScreensShowWhatAPersonExpects)
              driver.tapAt({ 350, 72 });
              settle();
              driver.rightClickAt(rowPoint("notes.txt")); },
-            { { "notes.txt", in(230, 70), &gray, 1500, "More" }, { "notes.txt", in(305, 70), &red, 1500, "Delete at the row's end" } } },
+            { { "notes.txt", in(230, 70), &gray, 1500, "More" }, { "notes.txt", in(305, 70), &red, 1500, "Delete at the row's end" },
+                { "notes.txt", in(12, 44), &dark, 400, "the row's icon beside them" }, { "notes.txt", in(62, 80), &dark, 100, "and its name" } } },
         { "more-sheet", [&] { driver.tapAt({ 300, rowPoint("notes.txt").y }); },
             { { nullptr, CGRectMake(10, 600, 355, 57), &blue, 20, "Cancel at the bottom" }, { nullptr, CGRectMake(10, 200, 355, 390), &blue, 200, "the sheet's actions" } } },
         { "rename-alert", [&] {
@@ -331,6 +350,8 @@ TEST_P(ScreenLayoutTest, EveryScreenLiesWhereAPersonCanSeeAndReachIt)
              auto folderList = UIStoryboard::storyboardWithName("Main").instantiate<VeskFileListController>("fileList");
              folderList->setFile(VeskFile::initWithPath(folder));
              push(folderList); } },
+        { "row-actions", [&] { driver.rightClickAt(rowPoint("notes.txt")); } },
+        { "row-actions-long-name", [&] { driver.rightClickAt(rowPoint(longName)); } },
         { "edit", [&] { driver.tapBarButton(*list()->editButton()); tapRow("Docs"); tapRow("notes.txt"); } },
         { "more-sheet", [&] { driver.tapBarButton(*list()->editButton()); settle(); rowAction("notes.txt", "More"); } },
         { "rename-alert", [&] { driver.chooseAlertAction("Rename"); } },

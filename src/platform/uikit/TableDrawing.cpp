@@ -53,7 +53,18 @@ namespace {
         return *map;
     }
 
-    void placeAccessoryView(UITableView& table, UITableViewCell& cell)
+    // How far the row's actions reach in from its right edge, when they show.
+    CGFloat revealedWidth(UITableView& table, const NSIndexPath& indexPath)
+    {
+        CGFloat width = 0;
+        if (auto actions = RevealedRowActions::current().on(table, indexPath)) {
+            for (auto each : tableDrawing::actionWidths(*actions))
+                width += each;
+        }
+        return width;
+    }
+
+    void placeAccessoryView(UITableView& table, UITableViewCell& cell, CGFloat revealed)
     {
         auto& placed = placedAccessories();
         static std::size_t pruneAt = 64;
@@ -74,7 +85,7 @@ namespace {
             return;
         auto size = view->frame().size;
         auto bounds = cell.bounds();
-        view->setFrame(CGRectMake(bounds.size.width - margin - size.width, (bounds.size.height - size.height) / 2, size.width, size.height));
+        view->setFrame(CGRectMake(bounds.size.width - revealed - margin - size.width, (bounds.size.height - size.height) / 2, size.width, size.height));
         if (view->superview().get() != &cell)
             cell.addSubview(view);
     }
@@ -173,10 +184,13 @@ namespace {
         auto bounds = cell.bounds();
         auto indent = tableDrawing::editingIndent(table, indexPath);
         auto accessory = tableDrawing::accessoryWidth(table, cell);
+        // Revealed actions push the content's right edge in, so its icon and name stay in
+        // sight beside them.
+        auto revealed = revealedWidth(table, indexPath);
         auto content = cell.contentView();
-        CGRect contentFrame = CGRectMake(indent, 0, std::max(0.0, bounds.size.width - indent - accessory), bounds.size.height);
+        CGRect contentFrame = CGRectMake(indent, 0, std::max(0.0, bounds.size.width - indent - accessory - revealed), bounds.size.height);
         content->setFrame(contentFrame);
-        placeAccessoryView(table, cell);
+        placeAccessoryView(table, cell, revealed);
         layoutStandardCell(cell, contentFrame.size.width, accessory > 0 ? 0 : margin);
         cell.layoutSubviews();
         // A cell's own layout places its views; the content still makes room for the
@@ -186,11 +200,11 @@ namespace {
         fitLabels(*content, laidOutWidth);
     }
 
-    void drawAccessory(cairo_t* cr, UITableView& table, UITableViewCell& cell)
+    void drawAccessory(cairo_t* cr, UITableView& table, UITableViewCell& cell, CGFloat revealed)
     {
         auto bounds = cell.bounds();
         auto midY = bounds.size.height / 2;
-        auto right = bounds.size.width - margin;
+        auto right = bounds.size.width - revealed - margin;
         auto tint = drawing::tintOf(table);
         auto type = shownAccessory(table, cell);
         if (cell.accessoryView() && !table.isEditing())
@@ -294,13 +308,6 @@ namespace {
         cairo_rectangle(cr, 0, 0, bounds.size.width, bounds.size.height);
         cairo_clip(cr);
         auto actions = RevealedRowActions::current().on(table, indexPath);
-        CGFloat shift = 0;
-        if (actions) {
-            for (auto width : tableDrawing::actionWidths(*actions))
-                shift += width;
-        }
-        cairo_save(cr);
-        cairo_translate(cr, -shift, 0);
         auto background = cell.layer().presentationBackgroundColor();
         drawing::fillRect(cr, bounds, background ? *background : UIColor(1, 1, 1, 1));
         if (cell.isSelected() && cell.selectionStyle() != UITableViewCellSelectionStyle::None)
@@ -314,8 +321,7 @@ namespace {
         auto subviews = cell.subviews();
         for (auto& subview : subviews)
             UIRenderer::drawView(*subview, cr);
-        drawAccessory(cr, table, cell);
-        cairo_restore(cr);
+        drawAccessory(cr, table, cell, revealedWidth(table, indexPath));
         if (actions)
             drawRowActions(cr, *actions, bounds);
         cairo_restore(cr);

@@ -53,17 +53,6 @@ namespace {
         return { point.x + offset.x, point.y + offset.y };
     }
 
-    // The offset of the row's content while its actions are revealed.
-    CGFloat revealShift(UITableView& table, const NSIndexPath& indexPath)
-    {
-        CGFloat shift = 0;
-        if (auto actions = RevealedRowActions::current().on(table, indexPath)) {
-            for (auto width : tableDrawing::actionWidths(*actions))
-                shift += width;
-        }
-        return shift;
-    }
-
     bool collect(UIView& view, CGPoint point, std::vector<Hit>& path)
     {
         if (!takesTouches(view) || !view.pointInside(point))
@@ -89,7 +78,7 @@ namespace {
                 auto rect = TableGeometry::of(*table).rowRect(*row);
                 if (auto cell = table->cellForRowAtIndexPath(*row)) {
                     tableDrawing::placeCell(*table, *cell, *row);
-                    CGPoint inCell { content.x - rect.origin.x + revealShift(*table, *row), content.y - rect.origin.y };
+                    CGPoint inCell { content.x - rect.origin.x, content.y - rect.origin.y };
                     collect(*cell, inCell, path);
                 }
             }
