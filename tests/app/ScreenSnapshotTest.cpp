@@ -355,6 +355,7 @@ TEST_P(ScreenLayoutTest, EveryScreenLiesWhereAPersonCanSeeAndReachIt)
         { "edit", [&] { driver.tapBarButton(*list()->editButton()); tapRow("Docs"); tapRow("notes.txt"); } },
         { "more-sheet", [&] { driver.tapBarButton(*list()->editButton()); settle(); rowAction("notes.txt", "More"); } },
         { "rename-alert", [&] { driver.chooseAlertAction("Rename"); } },
+        { "rename-long-name", [&] { driver.typeText("A name for the notes that is longer than the field " + longName); } },
         { "delete-sheet", [&] { close(); rowAction("notes.txt", "Delete"); } },
         { "add-sheet", [&] { close(); driver.tapBarButton(*list()->addItemButton()); } },
         { "browser", [&] { driver.chooseAlertAction("Add from Web"); } },

@@ -96,19 +96,28 @@ void UITextField::drawRect(CGRect rect)
             shown += "\xE2\x80\xA2";
     }
     bool editing = isFirstResponder();
+    // Typing goes to the end of the text, so the caret follows the text's end.
+    CGFloat caretX = area.origin.x;
     if (shown.empty() && m_placeholder) {
         text::draw(cr, *m_placeholder, area, drawing::textStyle(font, UIColor(0.78, 0.78, 0.8, 1)));
-    } else if (!shown.empty()) {
+    } else if (!shown.empty() && area.size.width > 0 && area.size.height > 0) {
+        // One line, never wrapped: a text wider than the field slides left while typing, so
+        // its end and the caret stay in sight; otherwise its start shows.
+        auto width = text::measure(shown, font).width;
+        CGFloat room = editing ? area.size.width - 2 : area.size.width;
+        CGFloat x = area.origin.x - (editing ? std::max(0.0, width - room) : 0);
+        caretX = x + width;
         auto style = drawing::textStyle(font, isEnabled() ? UIColor(0, 0, 0, 1) : drawing::secondaryTextColor());
         style.wrap = text::Wrap::Clip;
-        // While typing, a text wider than the field shows its end, where the caret is.
-        if (editing && text::measure(shown, font).width > area.size.width - 2)
-            style.align = text::Align::Right;
-        text::draw(cr, shown, editing ? CGRectMake(area.origin.x, area.origin.y, area.size.width - 2, area.size.height) : area, style);
+        cairo_save(cr);
+        cairo_rectangle(cr, area.origin.x, rect.origin.y, area.size.width, rect.size.height);
+        cairo_clip(cr);
+        // Laid out at its whole width, it has no reason to wrap.
+        text::draw(cr, shown, CGRectMake(x, area.origin.y, std::ceil(width) + 1, area.size.height), style);
+        cairo_restore(cr);
     }
     if (editing) {
-        auto width = shown.empty() ? 0 : text::measure(shown, font).width;
-        auto x = std::min(area.origin.x + width, CGRectGetMaxX(area) - 2);
+        auto x = std::min(caretX, CGRectGetMaxX(area) - 2);
         auto height = std::min(font->lineHeight(), area.size.height);
         drawing::fillRect(cr, CGRectMake(x, area.origin.y + (area.size.height - height) / 2, 2, height), drawing::tintOf(*this));
     }

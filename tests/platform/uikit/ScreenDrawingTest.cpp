@@ -221,6 +221,51 @@ TEST_F(ScreenDrawingTest, AlertTakesTypingReturnAndEscape)
     EXPECT_EQ(chosen.back(), "cancel");
 }
 
+TEST_F(ScreenDrawingTest, AFieldShowsALongNameOnOneLineWithItsEndAndCaretInSight)
+{
+    for (bool pad : { false, true }) {
+        SCOPED_TRACE(pad ? "pad" : "phone");
+        if (pad) {
+            UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 768, 1024));
+            UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+        }
+        launch(std::make_shared<Rows>(std::vector<Row> {}));
+        auto alert = UIAlertController::alertControllerWithTitle("New Folder", std::nullopt, UIAlertControllerStyle::Alert);
+        alert->addTextFieldWithConfigurationHandler([](UITextField&) {});
+        alert->addAction(UIAlertAction::actionWithTitle("Create", UIAlertActionStyle::Default, [](UIAlertAction&) {}));
+        driver.visibleScreen()->presentViewController(alert, false);
+        // Words that would wrap, then a run that would be cut.
+        driver.typeText("Photos of the long summer holiday by the sea " + std::string(40, 'W'));
+        auto before = shoot(pad ? "screen-pad-long-field" : "screen-long-field");
+        auto field = alert->textFields()[0];
+        auto frame = field->convertRectToView(field->bounds(), nullptr);
+        auto ink = bounds(*before, frame.insetBy(1, 1), dark);
+        EXPECT_LE(ink.size.height, 16) << "one line";
+        EXPECT_NEAR(CGRectGetMidY(ink), CGRectGetMidY(frame), 3) << "in the middle of the field";
+        auto caret = bounds(*before, frame.insetBy(1, 1), blue);
+        EXPECT_GE(caret.size.height, 10) << "the caret shows";
+        EXPECT_GT(caret.origin.x, CGRectGetMaxX(frame) - 12) << "at the field's end";
+        EXPECT_LE(CGRectGetMaxX(caret), CGRectGetMaxX(frame)) << "inside it";
+        EXPECT_GT(CGRectGetMaxX(ink), caret.origin.x - 6) << "just after the text's end";
+
+        // Typing more shows it at the caret: dots on the line where W's stood.
+        auto justBefore = [&](const UIImage& image) {
+            auto caret = bounds(image, frame.insetBy(1, 1), blue);
+            return bounds(image, CGRectMake(caret.origin.x - 10, frame.origin.y + 1, 10, frame.size.height - 2), dark);
+        };
+        EXPECT_GE(justBefore(*before).size.height, 8) << "a W before the caret";
+        driver.typeText("...");
+        auto dots = justBefore(*driver.render(1));
+        EXPECT_GT(dots.size.height, 0) << "the dots before the caret";
+        EXPECT_LE(dots.size.height, 4);
+        EXPECT_NEAR(CGRectGetMaxY(dots), CGRectGetMaxY(ink), 1) << "on the text's line";
+        alert->dismissViewControllerAnimated(false);
+        driver.drain();
+    }
+    UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 375, 667));
+    UIDevice::currentDevice().reset();
+}
+
 TEST_F(ScreenDrawingTest, ActionSheetButtonsSitAtTheBottomAndTakeTaps)
 {
     launch(std::make_shared<Rows>(std::vector<Row> {}));
