@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace vesk::platform::text {
 
@@ -63,6 +64,65 @@ namespace {
         return { CGFloat(logical.width) / PANGO_SCALE, CGFloat(logical.height) / PANGO_SCALE };
     }
 
+    CGFloat lineWidth(cairo_t* cr, const std::string& text, const UIFont& font)
+    {
+        auto* layout = createTextLayout(cr, text, font);
+        pango_layout_set_single_paragraph_mode(layout, TRUE);
+        auto width = extent(layout).width;
+        g_object_unref(layout);
+        return width;
+    }
+
+    // The text with whole characters taken out of its middle for a "…", to fit the width.
+    // Pango's own middle cut pads its "…" out to the full width, which leaves a gap after it.
+    std::string middleCut(cairo_t* cr, const std::string& text, const UIFont& font, CGFloat width)
+    {
+        static const std::string ellipsis = "\xE2\x80\xA6";
+        auto clean = sanitizedText(text);
+        auto* layout = createTextLayout(cr, clean, font);
+        pango_layout_set_single_paragraph_mode(layout, TRUE);
+        auto total = extent(layout).width;
+        // The places a cut may fall (between characters as a reader sees them) and how far
+        // along the line each is.
+        int count = 0;
+        auto* attributes = pango_layout_get_log_attrs_readonly(layout, &count);
+        std::vector<std::pair<std::size_t, CGFloat>> places;
+        const char* start = clean.c_str();
+        const char* at = start;
+        for (int index = 0; index < count; ++index) {
+            if (attributes[index].is_cursor_position) {
+                PangoRectangle position;
+                pango_layout_index_to_pos(layout, int(at - start), &position);
+                places.push_back({ std::size_t(at - start), CGFloat(position.x) / PANGO_SCALE });
+            }
+            if (*at)
+                at = g_utf8_next_char(at);
+        }
+        g_object_unref(layout);
+        if (places.size() < 2 || total <= width)
+            return clean;
+        auto room = width - lineWidth(cr, ellipsis, font);
+        // The head takes up to half the room, the tail what is left; kerning across the cut
+        // may still overflow, and a character more goes then.
+        std::size_t head = 0;
+        while (head + 1 < places.size() && places[head + 1].second <= room / 2)
+            ++head;
+        std::size_t tail = places.size() - 1;
+        while (tail > head && total - places[tail - 1].second <= room - places[head].second)
+            --tail;
+        for (;;) {
+            auto cut = clean.substr(0, places[head].first) + ellipsis + clean.substr(places[tail].first);
+            if (lineWidth(cr, cut, font) <= width || (head == 0 && tail + 1 >= places.size()))
+                return cut;
+            if (head > 0 && places[head].second >= total - places[tail].second)
+                --head;
+            else if (tail + 1 < places.size())
+                ++tail;
+            else
+                --head;
+        }
+    }
+
 }
 
 void draw(cairo_t* cr, const std::string& text, const CGRect& rect, const Style& style)
@@ -83,6 +143,11 @@ void draw(cairo_t* cr, const std::string& text, const CGRect& rect, const Style&
             g_object_unref(layout);
             layout = createTextLayout(cr, text, *font);
         }
+        configure(layout, rect, style);
+    }
+    if (style.wrap == Wrap::TruncateMiddle && style.lines == 1 && pango_layout_is_ellipsized(layout)) {
+        g_object_unref(layout);
+        layout = createTextLayout(cr, middleCut(cr, text, *font, rect.size.width), *font);
         configure(layout, rect, style);
     }
     auto size = extent(layout);

@@ -1,7 +1,9 @@
 #include "platform/foundation/RunLoop.h"
+#include "platform/graphics/CGContext.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIScreen.h"
 #include "platform/system/UIDevice.h"
+#include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIDriver.h"
 #include "platform/uikit/UINavigationBar.h"
@@ -264,6 +266,59 @@ TEST_F(ScreenDrawingTest, AFieldShowsALongNameOnOneLineWithItsEndAndCaretInSight
     }
     UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 375, 667));
     UIDevice::currentDevice().reset();
+}
+
+// The text drawn at the left of a white strip, and the ink's columns: where the first and
+// last are, and the widest run of blank columns between them.
+struct Columns {
+    int first = -1;
+    int last = -1;
+    int widestGap = 0;
+};
+Columns drawnColumns(const std::string& shown, CGFloat width, text::Wrap wrap)
+{
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(width + 20, 30), true, 1);
+    UIColor::whiteColor()->setFill();
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, width + 20, 30));
+    auto style = drawing::textStyle(UIFont::boldSystemFontOfSize(17), UIColor(0, 0, 0, 1));
+    style.wrap = wrap;
+    text::draw(UIGraphicsGetCurrentContext()->cairo(), shown, CGRectMake(10, 0, width, 30), style);
+    auto image = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    Columns columns;
+    int blank = 0;
+    for (int x = 0; x < int(width) + 20; ++x) {
+        bool ink = false;
+        for (int y = 0; y < 30 && !ink; ++y)
+            ink = image->pixelAt(x, y).red < 160;
+        if (!ink) {
+            ++blank;
+            continue;
+        }
+        if (columns.first < 0)
+            columns.first = x;
+        else
+            columns.widestGap = std::max(columns.widestGap, blank);
+        columns.last = x;
+        blank = 0;
+    }
+    return columns;
+}
+
+TEST_F(ScreenDrawingTest, AMiddleCutKeepsBothEndsWithoutAGapAfterItsEllipsis)
+{
+    // The gaps of "H…H" drawn whole are the most a cut may leave.
+    auto whole = drawnColumns("H\xE2\x80\xA6H", 200, text::Wrap::TruncateMiddle);
+    ASSERT_GT(whole.widestGap, 0);
+    const std::string path = "/" + std::string(50, 'H');
+    for (CGFloat width = 60; width <= 300; width += 7) {
+        SCOPED_TRACE(width);
+        auto cut = drawnColumns(path, width, text::Wrap::TruncateMiddle);
+        EXPECT_LE(cut.widestGap, whole.widestGap + 1) << "no gap after the ellipsis";
+        EXPECT_LE(cut.first, 12) << "the start shows";
+        EXPECT_GT(cut.last, 10 + width - 16) << "the cut fills the width to a letter";
+        EXPECT_LE(cut.last, 10 + width) << "and stays in it";
+    }
 }
 
 TEST_F(ScreenDrawingTest, ActionSheetButtonsSitAtTheBottomAndTakeTaps)
