@@ -18,6 +18,7 @@
 #include "screens/VeskDownloadWebController.h"
 
 #include <algorithm>
+#include <cairo-pdf.h>
 #include <filesystem>
 #include <functional>
 #include <typeinfo>
@@ -340,6 +341,15 @@ TEST_P(ScreenLayoutTest, EveryScreenLiesWhereAPersonCanSeeAndReachIt)
     window = UIApplication::sharedApplication().keyWindow();
     makeFile("Holiday/page.html", "<h1>Page</h1><p>Some text</p>");
     makeFile("Holiday/data.bin", std::string("\x01\x02", 2));
+    // A PDF's pages lie on grey, as grey as the dimmed list beside a pad's sheet.
+    auto* pdf = cairo_pdf_surface_create((folder + "/pages.pdf").c_str(), 300, 400);
+    auto* cr = cairo_create(pdf);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_rectangle(cr, 40, 40, 220, 20);
+    cairo_fill(cr);
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(pdf);
     makeFile("Holiday/list.plist", "<plist version=\"1.0\"><dict><key>On</key><true/><key>Name</key><string>A long value of the list that needs some room</string></dict></plist>");
     VeskDownloadWebController::setStartPage("http://127.0.0.1:" + std::to_string(port) + "/");
     auto push = [&](std::shared_ptr<UIViewController> screen) { driver.visibleScreen()->navigationController()->pushViewController(screen, false); };
@@ -366,6 +376,7 @@ TEST_P(ScreenLayoutTest, EveryScreenLiesWhereAPersonCanSeeAndReachIt)
         { "image-viewer", [&] { close(); open("picture.png"); } },
         { "plist-viewer", [&] { open("list.plist"); } },
         { "web-viewer", [&] { open("page.html"); } },
+        { "pdf-viewer", [&] { open("pages.pdf"); } },
         { "unknown-viewer", [&] { open("data.bin"); } },
         { "settings", [&] { close(); driver.tapBarButton(*list()->settingsButton()); } },
         { "webservices", [&] { tapRow("Webservices"); } },

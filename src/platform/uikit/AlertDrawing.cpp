@@ -249,16 +249,37 @@ void UIAlertControllerView::drawRect(CGRect rect)
     auto* cr = context->cairo();
     bool sheet = isSheet(), popover = isPopover();
     drawing::fillRect(cr, rect, UIColor(0, 0, 0, popover ? 0.2 : 0.4));
+    auto arrowPath = [&] {
+        cairo_move_to(cr, m_arrow[0].x, m_arrow[0].y);
+        for (auto& point : m_arrow)
+            cairo_line_to(cr, point.x, point.y);
+        cairo_close_path(cr);
+    };
+    if (popover) {
+        // Shaded as one outline, before any part is filled, so no shade falls on the popover.
+        std::vector<cairo_path_t*> parts;
+        for (auto& group : m_groups) {
+            drawing::roundedRectPath(cr, group, cornerRadius);
+            parts.push_back(cairo_copy_path(cr));
+        }
+        cairo_new_path(cr);
+        for (auto* part : parts) {
+            cairo_append_path(cr, part);
+            cairo_path_destroy(part);
+        }
+        if (!m_arrow.empty())
+            arrowPath();
+        drawing::shadowAround(cr);
+        cairo_new_path(cr);
+    }
     for (auto& group : m_groups) {
         drawing::roundedRectPath(cr, group, cornerRadius);
         drawing::setColor(cr, rgb(248, 248, 248));
         cairo_fill(cr);
     }
     if (!m_arrow.empty()) {
-        cairo_move_to(cr, m_arrow[0].x, m_arrow[0].y);
-        for (auto& point : m_arrow)
-            cairo_line_to(cr, point.x, point.y);
-        cairo_close_path(cr);
+        cairo_new_path(cr);
+        arrowPath();
         cairo_fill(cr);
     }
     auto gray = drawing::secondaryTextColor();

@@ -42,6 +42,9 @@ namespace drawing {
     void setColor(cairo_t* cr, const UIColor& color, CGFloat alpha = 1);
     void fillRect(cairo_t* cr, const CGRect& rect, const UIColor& color);
     void roundedRectPath(cairo_t* cr, const CGRect& rect, CGFloat radius);
+    // Shades the ground around the current path and edges it, as under a sheet lying over
+    // the screen, so it stands out whatever the colours; the path stays for the caller.
+    void shadowAround(cairo_t* cr);
     // A line one device pixel thick along the top of y.
     void hairline(cairo_t* cr, CGFloat x0, CGFloat x1, CGFloat y, const UIColor& color);
     // The image stretched onto the rectangle.

@@ -191,8 +191,15 @@ namespace screenLayout {
     void drawPresentationBackdrop(UIWindow& window, UIView& subview, cairo_t* cr)
     {
         auto controller = presentationShowing(subview);
-        if (controller && isSheetOnPad(*controller))
-            drawing::fillRect(cr, window.bounds(), UIColor(0, 0, 0, 0.4));
+        if (!controller || !isSheetOnPad(*controller))
+            return;
+        drawing::fillRect(cr, window.bounds(), UIColor(0, 0, 0, 0.4));
+        // A sheet as grey as the dimmed screen still shows its edges.
+        auto frame = subview.frame();
+        cairo_new_path(cr);
+        cairo_rectangle(cr, frame.origin.x, frame.origin.y, frame.size.width, frame.size.height);
+        drawing::shadowAround(cr);
+        cairo_new_path(cr);
     }
 
 }

@@ -218,6 +218,31 @@ namespace drawing {
         cairo_fill(cr);
     }
 
+    void shadowAround(cairo_t* cr)
+    {
+        auto* outline = cairo_copy_path(cr);
+        cairo_save(cr);
+        cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+        // Rings of faint shade, overlapping more toward the edge: darkest at the edge, gone
+        // twelve points out. The inner half of each lies under the sheet.
+        for (int ring = 12; ring >= 1; --ring) {
+            cairo_new_path(cr);
+            cairo_append_path(cr, outline);
+            cairo_set_line_width(cr, 2.0 * ring);
+            cairo_set_source_rgba(cr, 0, 0, 0, 0.035);
+            cairo_stroke(cr);
+        }
+        cairo_new_path(cr);
+        cairo_append_path(cr, outline);
+        cairo_set_line_width(cr, 2);
+        cairo_set_source_rgba(cr, 0, 0, 0, 0.3);
+        cairo_stroke(cr);
+        cairo_restore(cr);
+        cairo_new_path(cr);
+        cairo_append_path(cr, outline);
+        cairo_path_destroy(outline);
+    }
+
     void roundedRectPath(cairo_t* cr, const CGRect& rect, CGFloat radius)
     {
         auto r = CGRectStandardize(rect);

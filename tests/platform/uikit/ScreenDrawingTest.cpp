@@ -5,6 +5,7 @@
 #include "platform/system/UIDevice.h"
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
+#include "platform/uikit/UIAlertControllerView.h"
 #include "platform/uikit/UIDriver.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UIProgressView.h"
@@ -370,6 +371,46 @@ TEST_F(ScreenDrawingTest, OnAPadSheetsAreCentredAndActionSheetsPointAtTheirItem)
     EXPECT_EQ(count(*image, CGRectMake(0, 130, 768, 894), blue), 0) << "no Cancel button";
     driver.tapAt({ 100, 600 });
     EXPECT_EQ(chosen, std::vector<std::string> { "cancel" }) << "a tap outside the popover cancels";
+    UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 375, 667));
+    UIDevice::currentDevice().reset();
+}
+
+TEST_F(ScreenDrawingTest, OnAPadSheetsAndPopoversShowTheirEdgesOverTheDimmedScreen)
+{
+    UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 768, 1024));
+    UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+    auto rows = std::make_shared<Rows>(std::vector<Row> {});
+    launch(rows);
+    // A sheet as grey as white dimmed, as a PDF's pages lie on.
+    auto grey = std::make_shared<UIViewController>();
+    grey->view()->setBackgroundColor(std::make_shared<UIColor>(0.6, 0.6, 0.6, 1));
+    grey->setModalPresentationStyle(UIModalPresentationStyle::FormSheet);
+    rows->presentViewController(grey, false);
+    auto image = shoot("screen-pad-grey-sheet");
+    auto sheet = grey->view()->frame();
+    auto level = [&](CGFloat x, CGFloat y) { return int(image->pixelAt(int(x), int(y)).red); };
+    for (auto y : { CGRectGetMidY(sheet), sheet.origin.y + 20 }) {
+        auto inside = level(sheet.origin.x + 4, y), edge = level(sheet.origin.x - 1, y), beside = level(sheet.origin.x - 40, y);
+        EXPECT_NEAR(inside, beside, 6) << "the same grey in and beside the sheet";
+        EXPECT_LT(edge, beside - 40) << "its left edge shows";
+        EXPECT_LT(level(CGRectGetMaxX(sheet), y), beside - 40) << "and its right edge";
+        EXPECT_LT(level(sheet.origin.x - 6, y), beside - 10) << "a shade beside it";
+    }
+    EXPECT_LT(level(CGRectGetMidX(sheet), sheet.origin.y - 1), level(CGRectGetMidX(sheet), sheet.origin.y - 40) - 40) << "its top edge shows";
+    grey->dismissViewControllerAnimated(false);
+
+    auto add = std::make_shared<UIBarButtonItem>(UIBarButtonSystemItem::Add, [](UIBarButtonItem&) {});
+    rows->navigationItem().setRightBarButtonItem(add);
+    auto actions = UIAlertController::alertControllerWithTitle(std::nullopt, std::nullopt, UIAlertControllerStyle::ActionSheet);
+    actions->addAction(UIAlertAction::actionWithTitle("New Folder", UIAlertActionStyle::Default, [](UIAlertAction&) {}));
+    actions->popoverPresentationController().setBarButtonItem(add);
+    rows->presentViewController(actions, false);
+    image = shoot("screen-pad-popover-edge");
+    auto button = std::dynamic_pointer_cast<UIAlertControllerView>(actions->view())->buttons().at(0).frame;
+    auto y = CGRectGetMidY(button);
+    EXPECT_TRUE(white(image->pixelAt(int(button.origin.x) + 4, int(y)))) << "the popover unshaded";
+    EXPECT_LT(level(button.origin.x - 1, y), level(button.origin.x - 40, y) - 40) << "its edge shows";
+    actions->dismissViewControllerAnimated(false);
     UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 375, 667));
     UIDevice::currentDevice().reset();
 }
