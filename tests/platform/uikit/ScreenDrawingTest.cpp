@@ -269,20 +269,20 @@ TEST_F(ScreenDrawingTest, AFieldShowsALongNameOnOneLineWithItsEndAndCaretInSight
     UIDevice::currentDevice().reset();
 }
 
-// The text drawn at the left of a white strip, and the ink's columns: where the first and
+// The text cut in the middle to the width of a white strip, and the ink's columns: where the first and
 // last are, and the widest run of blank columns between them.
 struct Columns {
     int first = -1;
     int last = -1;
     int widestGap = 0;
 };
-Columns drawnColumns(const std::string& shown, CGFloat width, text::Wrap wrap)
+Columns drawnColumns(const std::string& shown, CGFloat width)
 {
     UIGraphicsBeginImageContextWithOptions(CGSizeMake(width + 20, 30), true, 1);
     UIColor::whiteColor()->setFill();
     CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, width + 20, 30));
     auto style = drawing::textStyle(UIFont::boldSystemFontOfSize(17), UIColor(0, 0, 0, 1));
-    style.wrap = wrap;
+    style.wrap = text::Wrap::TruncateMiddle;
     text::draw(UIGraphicsGetCurrentContext()->cairo(), shown, CGRectMake(10, 0, width, 30), style);
     auto image = UIGraphicsGetImageFromCurrentImageContext();
     UIGraphicsEndImageContext();
@@ -309,12 +309,12 @@ Columns drawnColumns(const std::string& shown, CGFloat width, text::Wrap wrap)
 TEST_F(ScreenDrawingTest, AMiddleCutKeepsBothEndsWithoutAGapAfterItsEllipsis)
 {
     // The gaps of "H…H" drawn whole are the most a cut may leave.
-    auto whole = drawnColumns("H\xE2\x80\xA6H", 200, text::Wrap::TruncateMiddle);
+    auto whole = drawnColumns("H\xE2\x80\xA6H", 200);
     ASSERT_GT(whole.widestGap, 0);
     const std::string path = "/" + std::string(50, 'H');
     for (CGFloat width = 60; width <= 300; width += 7) {
         SCOPED_TRACE(width);
-        auto cut = drawnColumns(path, width, text::Wrap::TruncateMiddle);
+        auto cut = drawnColumns(path, width);
         EXPECT_LE(cut.widestGap, whole.widestGap + 1) << "no gap after the ellipsis";
         EXPECT_LE(cut.first, 12) << "the start shows";
         EXPECT_GT(cut.last, 10 + width - 16) << "the cut fills the width to a letter";
