@@ -39,6 +39,8 @@ const char* HttpParserError::caseName(Code code)
         return "Timeout";
     case Code::InvalidFraming:
         return "InvalidFraming";
+    case Code::InvalidRequestLine:
+        return "InvalidRequestLine";
     }
     return "HttpParserError";
 }
@@ -119,6 +121,34 @@ namespace {
         if (text.empty() || text.front() < '0' || text.front() > '9' || error != std::errc() || end != text.data() + text.size())
             return std::nullopt;
         return value;
+    }
+
+    // Below the space, and DEL: no request line or header line may hold one, but a header
+    // value may hold a tab.
+    bool isControl(char character)
+    {
+        auto byte = static_cast<uint8_t>(character);
+        return byte < 0x20 || byte == 0x7F;
+    }
+
+    // A method or a field name: letters, digits and the few marks RFC 9110 allows.
+    bool isToken(std::string_view text)
+    {
+        return !text.empty() && std::all_of(text.begin(), text.end(), [](char character) {
+            return (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z') || (character >= '0' && character <= '9')
+                || std::string_view("!#$%&'*+-.^_`|~").find(character) != std::string_view::npos;
+        });
+    }
+
+    // Whether a Connection value lists "close", in any case, among its comma-separated tokens.
+    bool listsClose(std::string_view value)
+    {
+        for (auto& token : splitString(value, ',')) {
+            std::string bare = trimWhitespace(token);
+            if (bare.size() == 5 && std::equal(bare.begin(), bare.end(), "close", [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b; }))
+                return true;
+        }
+        return false;
     }
 
     void printTokens(const std::vector<std::string>& tokens)
@@ -205,7 +235,7 @@ HttpParser::HttpParser(HttpLimits limits)
 
 bool HttpParser::awaitsRequest() const
 {
-    return m_phase == Phase::RequestLine && m_lineLength == 0 && m_line.empty() && m_held.empty();
+    return m_phase == Phase::RequestLine && m_line.empty() && m_held.empty();
 }
 
 std::optional<HttpRequest> HttpParser::parse(std::string_view received)
@@ -252,31 +282,15 @@ size_t HttpParser::consume(std::string_view bytes)
         size_t available = bytes.size() - at;
         auto* lineFeed = static_cast<const char*>(std::memchr(start, '\n', available));
         size_t length = lineFeed ? static_cast<size_t>(lineFeed - start) : available;
-        if (m_phase == Phase::Headers) {
-            // A folded line, or a control byte no field may hold, would be read differently
-            // by a server in front of this one.
-            if (m_lineLength == 0 && length > 0 && (start[0] == ' ' || start[0] == '\t'))
-                throw HttpParserError(HttpParserError::Code::InvalidFraming, "");
-            auto control = std::find_if(start, start + length, [](char c) { return static_cast<uint8_t>(c) < 32 && c != '\t' && c != '\r'; });
-            if (control != start + length)
-                throw HttpParserError(HttpParserError::Code::InvalidFraming, "");
-        } else if (auto* zero = static_cast<const char*>(std::memchr(start, '\0', length))) {
-            // A zero byte ends the request line too.
-            length = static_cast<size_t>(zero - start);
-        }
-        bool ends = length < available;
+        bool ends = lineFeed != nullptr;
         size_t limit = m_phase == Phase::RequestLine ? m_limits.maxRequestLineLength : m_limits.maxHeaderLineLength;
-        if (m_lineLength + length > limit) {
+        if (m_line.size() + length > limit) {
             throw HttpParserError(m_phase == Phase::RequestLine ? HttpParserError::Code::RequestLineTooLong
                                                                 : HttpParserError::Code::HeaderLineTooLong,
                 "");
         }
-        m_lineLength += length;
-        // Control bytes up to 13 (carriage return, tab, ...) never reach the text.
-        for (size_t index = 0; index < length; ++index) {
-            if (static_cast<uint8_t>(start[index]) >= 14)
-                m_line.push_back(start[index]);
-        }
+        // The whole line is looked at once it ends, so where the bytes were split changes nothing.
+        m_line.append(start, length);
         at += length;
         if (ends) {
             ++at;
@@ -290,7 +304,9 @@ void HttpParser::finishLine()
 {
     std::string line = std::move(m_line);
     m_line.clear();
-    m_lineLength = 0;
+    // A line ends in a carriage return and a line feed, or a line feed alone (RFC 9112, 2.2).
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
     if (m_phase == Phase::Headers) {
         if (line.empty())
             finishHead();
@@ -298,12 +314,20 @@ void HttpParser::finishLine()
             addHeader(line);
         return;
     }
+    // A control byte (a zero byte or a bare carriage return among them) is read differently by
+    // each server that meets it; nor does it go to the log.
+    if (std::any_of(line.begin(), line.end(), isControl))
+        throw HttpParserError(HttpParserError::Code::InvalidRequestLine, line);
     auto tokens = splitString(line, ' ');
     // A closed connection reads as an empty line; that is no request to report.
     if (!tokens.empty())
         printTokens(tokens);
     if (tokens.size() < 3)
         throw HttpParserError(HttpParserError::Code::InvalidStatusLine, line);
+    // Exactly one space between the three (RFC 9112, 3), and a version this server speaks.
+    bool exact = tokens.size() == 3 && line.size() == tokens[0].size() + tokens[1].size() + tokens[2].size() + 2;
+    if (!exact || !isToken(tokens[0]) || (tokens[2] != "HTTP/1.1" && tokens[2] != "HTTP/1.0"))
+        throw HttpParserError(HttpParserError::Code::InvalidRequestLine, line);
     m_request.method = std::move(tokens[0]);
     m_request.url = std::move(tokens[1]);
     m_request.urlParams = extractUrlParams(m_request.url);
@@ -315,30 +339,38 @@ void HttpParser::addHeader(const std::string& line)
     if (m_headerCount == m_limits.maxHeaderCount)
         throw HttpParserError(HttpParserError::Code::TooManyHeaders, "");
     ++m_headerCount;
-    auto parts = splitString(line, ':');
-    if (parts.empty())
-        return;
-    std::string name = parts[0];
-    std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
-    // The lines that decide where a body ends must be unambiguous: another server
-    // in front of this one could read them differently and hide a request in a body.
-    std::string bare = trimWhitespace(name);
-    if (bare == "transfer-encoding")
+    // Every header line must be read the same way by any server in front of this one, or it
+    // could hide a line that decides where the body ends: a folded line, a control byte other
+    // than a tab (a carriage return among them), or a line whose name before the colon is no
+    // token (white space before the colon included) is refused (RFC 9112, 2.2 and 5).
+    if (line.front() == ' ' || line.front() == '\t' || std::any_of(line.begin(), line.end(), [](char c) { return isControl(c) && c != '\t'; }))
         throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
-    if (bare == "content-length") {
-        if (bare != name)
-            throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
-        std::string value = trimWhitespace(std::string_view(line).substr(line.find(':') + 1));
+    size_t colon = line.find(':');
+    if (colon == std::string::npos || !isToken(std::string_view(line).substr(0, colon)))
+        throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
+    std::string name = line.substr(0, colon);
+    std::transform(name.begin(), name.end(), name.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
+    if (name == "transfer-encoding")
+        throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
+    if (name == "content-length") {
+        std::string value = trimWhitespace(std::string_view(line).substr(colon + 1));
         auto length = contentLength(value);
         if (!length || (m_contentLength && *m_contentLength != *length))
             throw HttpParserError(HttpParserError::Code::InvalidFraming, line);
         m_contentLength = length;
     }
+    // The value ends at the next colon, as it always has.
+    auto parts = splitString(line, ':');
     if (parts.size() < 2)
         return;
     std::string value = trimWhitespace(parts[1]);
-    if (!name.empty() && !value.empty())
-        m_request.headers[name] = std::move(value);
+    if (value.empty())
+        return;
+    auto& stored = m_request.headers[name];
+    // A "close" in any Connection line closes: a later line does not take it back.
+    if (name == "connection" && listsClose(stored))
+        return;
+    stored = std::move(value);
 }
 
 void HttpParser::finishHead()

@@ -24,15 +24,19 @@ public:
         BodyTooLarge = 5,
         Timeout = 6,
         // Two different Content-Length values, one that is not plain digits, any
-        // Transfer-Encoding, white space before the colon of either, a folded line or a
-        // control byte in a header line: the end of the body cannot be told for sure.
+        // Transfer-Encoding, a folded line, a header line that is not a field name, a colon
+        // and a value, or a control byte in one (a carriage return anywhere but before its line
+        // feed too): the end of the body cannot be told for sure.
         InvalidFraming = 7,
+        // A request line of three tokens that is not exactly method, space, target, space and
+        // "HTTP/1.0" or "HTTP/1.1", or any request line holding a control byte.
+        InvalidRequestLine = 8,
     };
 
     HttpParserError(Code code, std::string payload);
 
     Code code() const { return m_code; }
-    // The read failure's message, or the request line for InvalidStatusLine.
+    // The read failure's message, or the request line for InvalidStatusLine and InvalidRequestLine.
     const std::string& payload() const { return m_payload; }
     static const char* caseName(Code);
 
@@ -104,8 +108,8 @@ private:
 
     HttpLimits m_limits;
     Phase m_phase { Phase::RequestLine };
+    // The line so far, as received.
     std::string m_line;
-    size_t m_lineLength { 0 };
     size_t m_headerCount { 0 };
     std::optional<uint64_t> m_contentLength;
     size_t m_bodyLength { 0 };

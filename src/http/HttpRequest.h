@@ -18,7 +18,8 @@ struct HttpRequest {
     // Query pairs in target order, names and values percent-decoded.
     UrlParams urlParams;
     std::string method;
-    // Names lower-cased, values trimmed; a repeated name keeps the last value.
+    // Names lower-cased, values trimmed; a repeated name keeps the last value, except that a
+    // "connection" value listing "close" is kept.
     std::map<std::string, std::string> headers;
     // Present only when "content-length" holds a decimal integer.
     std::optional<std::string> body;

@@ -154,6 +154,7 @@ namespace {
         case HttpParserError::Code::BodyTooLarge:
             return HttpResponse::RAW(413, "Content Too Large");
         case HttpParserError::Code::InvalidFraming:
+        case HttpParserError::Code::InvalidRequestLine:
             return HttpResponse::BadRequest();
         default:
             return std::nullopt;
@@ -184,7 +185,8 @@ public:
     }
 
     Flush flush(int& error, bool& progressed);
-    void prepare(const HttpResponse& response, bool keepAliveDecided);
+    // Without the body, the head is the one the body would have had.
+    void prepare(const HttpResponse& response, bool keepAliveDecided, bool withBody = true);
     void clearOutput()
     {
         body = HttpBytes();
@@ -227,7 +229,7 @@ public:
     std::shared_ptr<const void> held;
 };
 
-void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliveDecided)
+void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliveDecided, bool withBody)
 {
     keepAlive = keepAliveDecided;
     file = response.fileBody();
@@ -236,16 +238,20 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
         if (auto bytes = response.body())
             body = std::move(*bytes);
     }
-    // A small file goes in the same write as the head, read like a body.
-    if (file && file->length() <= smallFileSize) {
+    uint64_t length = file ? file->length() : body.size();
+    trimAfterWrite = !file && body.size() >= trimAfterSize;
+    if (!withBody) {
+        // A file body is never read.
+        file.reset();
+        body = HttpBytes();
+    } else if (file && file->length() <= smallFileSize) {
+        // A small file goes in the same write as the head, read like a body.
         body.resize(static_cast<size_t>(file->length()));
         if (::pread(file->descriptor(), body.data(), body.size(), static_cast<off_t>(file->offset())) == static_cast<ssize_t>(body.size()))
             file.reset();
         else
             body.clear();
     }
-    uint64_t length = file ? file->length() : body.size();
-    trimAfterWrite = !file && body.size() >= trimAfterSize;
     head.clear();
     head += "HTTP/1.1 ";
     head += std::to_string(response.statusCode());
@@ -270,7 +276,7 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
     headSent = bodySent = 0;
     fileSent = 0;
     fileThroughBuffer = false;
-    held = response.heldUntilSent();
+    held = withBody ? response.heldUntilSent() : nullptr;
 }
 
 HttpServer::Connection::Flush HttpServer::Connection::flush(int& error, bool& progressed)
@@ -902,6 +908,11 @@ void HttpServer::serve(Run& run, Connection& connection, HttpRequest request)
         connection.deadline = noDeadline;
         connection.headDue = connection.bodyDue = noDeadline;
         bool keepAlive = connection.parser.supportsKeepAlive(request.headers);
+        // HEAD is served as the GET it stands for, and answered with that head alone (RFC 9110,
+        // 9.3.2): every route answers it alike, and no body bytes reach a client that expects none.
+        bool headOnly = request.method == "HEAD";
+        if (headOnly)
+            request.method = "GET";
         request.address = connection.address;
         run.noteServing();
         std::optional<HttpResponse> response;
@@ -918,7 +929,7 @@ void HttpServer::serve(Run& run, Connection& connection, HttpRequest request)
             close(run, connection);
             return;
         }
-        connection.prepare(*response, keepAlive);
+        connection.prepare(*response, keepAlive, !headOnly);
         // What the answer's body was made from goes before the bytes are sent.
         response.reset();
         connection.lingerAfterWrite = false;

@@ -37,7 +37,8 @@ public:
     static std::unique_ptr<HttpServer> makeDemoServer(const std::optional<std::string>& folder = std::nullopt);
 
     // Adds a route; patterns are regular expressions searched anywhere in the
-    // request path. A pattern that does not compile prints a diagnostic and adds
+    // request path. A HEAD request reaches its handler as GET, and its answer goes out
+    // without the body bytes, which a file body is then never read for. A pattern that does not compile prints a diagnostic and adds
     // nothing; an empty handler adds nothing.
     void registerHandler(const std::string& pattern, Handler handler);
     // Always an empty handler: routes are written, never read back.

@@ -58,8 +58,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzText(text);
     HttpLimits limits { .maxRequestLineLength = 512, .maxHeaderLineLength = 512, .maxHeaderCount = 16, .maxBodySize = 4096 };
     auto requests = requestsInPieces(text, size + 1, limits);
+    // Below the space, and DEL; a header value may hold a tab.
+    auto control = [](char c) { return static_cast<uint8_t>(c) < 0x20 || c == 0x7F; };
     for (auto& request : requests) {
         check(request.method.size() + request.url.size() <= size);
+        // Whatever got through holds nothing a server in front could read another way.
+        check(!request.method.empty() && std::none_of(request.method.begin(), request.method.end(), control));
+        check(!request.url.empty() && request.url.find(' ') == std::string::npos && std::none_of(request.url.begin(), request.url.end(), control));
+        for (auto& [name, value] : request.headers) {
+            check(!name.empty() && name.find_first_of(" :") == std::string::npos && std::none_of(name.begin(), name.end(), control));
+            check(std::none_of(value.begin(), value.end(), [&](char c) { return control(c) && c != '\t'; }));
+        }
         check(!request.body || request.body->size() <= limits.maxBodySize);
         HttpParser(limits).supportsKeepAlive(request.headers);
         fuzzText(request.url);

@@ -1,6 +1,7 @@
 #include "http/HttpParser.h"
 #include "http/Diagnostics.h"
 #include "http/Loopback.h"
+#include "http/StrictHeads.h"
 
 #include <gtest/gtest.h>
 
@@ -56,7 +57,7 @@ const std::string sampleRequest = "POST /setFile?path=%2FDocuments%2Fa%20b&type=
                                   "Host: 10.0.0.7:8080\r\n"
                                   "Connection: keep-alive\r\n"
                                   "Content-Length: 11\r\n"
-                                  "X-Odd : spaced \r\n"
+                                  "X-Odd:\tspaced \r\n"
                                   "\r\n"
                                   "hello\0world"s;
 
@@ -108,19 +109,19 @@ TEST(HttpParserRequest, ReadsLineHeadersAndBody)
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.url, "/setFile?path=%2FDocuments%2Fa%20b&type=raw");
     EXPECT_EQ(request.urlParams, (UrlParams { { "path", "/Documents/a b" }, { "type", "raw" } }));
-    EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "host", "10.0.0.7" }, { "connection", "keep-alive" }, { "content-length", "11" }, { "x-odd ", "spaced" } }));
+    EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "host", "10.0.0.7" }, { "connection", "keep-alive" }, { "content-length", "11" }, { "x-odd", "spaced" } }));
     // A zero byte in a body is data.
     EXPECT_EQ(request.body, std::string("hello\0world", 11));
 }
 
 TEST(HttpParserRequest, HeaderLines)
 {
-    // Only ASCII white space is trimmed.
-    auto request = parseOne("get  /  HTTP/1.0 extra\r\nX-Empty:   \r\nAccept:text/html\r\nnocolon\r\n:novalue\r\nA: 1\r\na: 2\r\n"
-                            "Nb: \t\xC2\xA0v\xC2\xA0 \r\n\r\n");
+    // Only ASCII white space is trimmed; a tab inside a value stays; a line feed alone ends a line.
+    auto request = parseOne("get / HTTP/1.0\r\nX-Empty:   \r\nAccept:text/html\r\nA: 1\na: 2\r\n"
+                            "Nb: \t\xC2\xA0v\xC2\xA0 \r\nT: a\tb\r\n\r\n");
     EXPECT_EQ(request.method, "get");
     EXPECT_EQ(request.url, "/");
-    EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "accept", "text/html" }, { "a", "2" }, { "nb", "\xC2\xA0v\xC2\xA0" } }));
+    EXPECT_EQ(request.headers, (std::map<std::string, std::string> { { "accept", "text/html" }, { "a", "2" }, { "nb", "\xC2\xA0v\xC2\xA0" }, { "t", "a\tb" } }));
     EXPECT_FALSE(request.body);
 }
 
@@ -142,6 +143,22 @@ TEST(HttpParserRequest, KeepAliveOnlyForExactToken)
     EXPECT_TRUE(parser.supportsKeepAlive({ { "connection", "keep-alive" } }));
     EXPECT_FALSE(parser.supportsKeepAlive({ { "connection", "Keep-Alive" } }));
     EXPECT_FALSE(parser.supportsKeepAlive({}));
+}
+
+TEST(HttpParserRequest, ACloseInAnyConnectionLineCloses)
+{
+    const std::pair<std::string, bool> cases[] = {
+        { "Connection: keep-alive\r\n", true },
+        { "Connection: close\r\nConnection: keep-alive\r\n", false },
+        { "Connection: CLOSE\r\nconnection: keep-alive\r\n", false },
+        { "Connection: upgrade, Close \r\nConnection: keep-alive\r\n", false },
+        { "Connection: keep-alive\r\nConnection: close\r\n", false },
+        { "Connection: keep-alive, close\r\n", false },
+        { "Connection: closed\r\nConnection: keep-alive\r\n", true },
+        { "Connection: keep-alive\r\nConnection: keep-alive\r\n", true },
+    };
+    for (auto& [lines, keepAlive] : cases)
+        EXPECT_EQ(HttpParser().supportsKeepAlive(parseOne("GET / HTTP/1.1\r\n" + lines + "\r\n").headers), keepAlive) << lines;
 }
 
 TEST(HttpParserRequest, PrintsTheTokensOfEachRequestLine)
@@ -177,12 +194,12 @@ TEST(HttpParserMalformed, EachEndsWithItsError)
         { "two tokens", "GET /\r\n\r\n", Code::InvalidStatusLine },
         { "one token", "GET\r\n", Code::InvalidStatusLine },
         { "only spaces", "     \r\n", Code::InvalidStatusLine },
-        { "zero byte ends the line", std::string("GET /\0 HTTP/1.1\r\n", 17), Code::InvalidStatusLine },
+        { "zero byte in the request line", std::string("GET /\0 HTTP/1.1\r\n", 17), Code::InvalidRequestLine },
         { "request line too long", "GET /" + std::string(64, 'a') + " HTTP/1.1\r\n\r\n", Code::RequestLineTooLong },
         { "endless carriage returns", std::string(100, '\r'), Code::RequestLineTooLong },
         { "header line too long", "GET / HTTP/1.1\r\nX: " + std::string(40, 'b') + "\r\n\r\n", Code::HeaderLineTooLong },
         { "too many headers", "GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nE: 5\r\n\r\n", Code::TooManyHeaders },
-        { "ignored lines count too", "GET / HTTP/1.1\r\nx\r\nx\r\nx\r\nx\r\nx\r\n\r\n", Code::TooManyHeaders },
+        { "ignored lines count too", "GET / HTTP/1.1\r\nx:\r\nx:\r\nx:\r\nx:\r\nx:\r\n\r\n", Code::TooManyHeaders },
         { "body over the cap", "GET / HTTP/1.1\r\nContent-Length: 17\r\n\r\n" + std::string(17, 'c'), Code::BodyTooLarge },
         { "huge announced body", "GET / HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n", Code::BodyTooLarge },
         { "body cut short", "GET / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc", Code::ReadBodyFailed },
@@ -214,6 +231,20 @@ TEST(HttpParserMalformed, EachEndsWithItsError)
         EXPECT_EQ(outcome.error, testCase.error) << testCase.name;
     }
     EXPECT_EQ(parse("GET /\r\n").errorPayload, "GET /");
+}
+
+TEST(HttpParserMalformed, StrictHeadsAreRefusedAtEverySplitPoint)
+{
+    for (auto& testCase : vesk::test::strictHeads) {
+        // A good request ahead of it on the same connection still counts.
+        std::string input = "GET /first HTTP/1.1\r\nConnection: keep-alive\r\n\r\n" + testCase.input;
+        for (size_t offset = 1; offset < input.size(); ++offset) {
+            auto outcome = parseParts({ input.substr(0, offset), input.substr(offset) });
+            ASSERT_EQ(outcome.requests.size(), 1u) << testCase.name << ", split at " << offset;
+            EXPECT_EQ(outcome.requests[0].url, "/first") << testCase.name;
+            ASSERT_EQ(outcome.error, testCase.error) << testCase.name << ", split at " << offset;
+        }
+    }
 }
 
 TEST(HttpParserMalformed, WithinLimitsStillParses)

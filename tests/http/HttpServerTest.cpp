@@ -1,6 +1,7 @@
 #include "http/HttpServer.h"
 #include "http/Diagnostics.h"
 #include "http/Loopback.h"
+#include "http/StrictHeads.h"
 #include "http/TestBundle.h"
 
 #include <atomic>
@@ -373,6 +374,94 @@ TEST_F(HttpServerTest, MalformedRequestsAreAnsweredByKindThenClosed)
     EXPECT_EQ(cutShort.readAll(), "");
     EXPECT_EQ(calls, 0);
     EXPECT_EQ(exchange("POST / HTTP/1.1\r\nContent-Length: 2\r\ncontent-length: 2\r\n\r\nok"), response("200 OK", "x"));
+}
+
+TEST_F(HttpServerTest, StrictHeadsAreAnswered400AndClosedAfterTheRequestBeforeThem)
+{
+    std::atomic<int> calls { 0 };
+    server->registerHandler("/", [&](const HttpRequest& request) { ++calls; return text(request.url); });
+    start();
+    const std::string first = "GET /first HTTP/1.1\r\nConnection: keep-alive\r\n\r\n";
+    for (auto& head : vesk::test::strictHeads) {
+        // The bad head sent after the first answer, and sent with the first request.
+        for (bool pipelined : { false, true }) {
+            Client client(port);
+            client.send(pipelined ? first + head.input : first);
+            EXPECT_EQ(client.readResponse(), response("200 OK", "/first", true)) << head.name;
+            if (!pipelined)
+                client.send(head.input);
+            // A request behind the refused one is never served.
+            client.send("GET /after HTTP/1.1\r\n\r\n");
+            EXPECT_EQ(client.readAll(), response("400 Bad Request", "")) << head.name << (pipelined ? ", pipelined" : "");
+            EXPECT_TRUE(client.closedByServer(0ms)) << head.name;
+        }
+    }
+    EXPECT_EQ(calls, 2 * static_cast<int>(std::size(vesk::test::strictHeads)));
+}
+
+TEST_F(HttpServerTest, ACloseInAnyConnectionLineClosesAfterTheAnswer)
+{
+    server->registerHandler("/", [](const HttpRequest& request) { return text(request.url); });
+    start();
+    const std::pair<std::string, bool> cases[] = {
+        { "Connection: keep-alive\r\n", true },
+        { "Connection: close\r\nConnection: keep-alive\r\n", false },
+        { "Connection: keep-alive\r\nConnection: Close\r\n", false },
+        { "Connection: TE, close\r\nconnection: keep-alive\r\n", false },
+        { "Connection: keep-alive, close\r\n", false },
+    };
+    for (auto& [lines, keepAlive] : cases) {
+        Client client(port);
+        client.send("GET /a HTTP/1.1\r\n" + lines + "\r\nGET /b HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(client.readResponse(), response("200 OK", "/a", keepAlive)) << lines;
+        EXPECT_EQ(client.readAll(), keepAlive ? response("200 OK", "/b") : "") << lines;
+        EXPECT_TRUE(client.closedByServer(0ms)) << lines;
+    }
+}
+
+TEST_F(HttpServerTest, HeadAnswersTheHeadOfGetAndNoBody)
+{
+    std::string path = "/tmp/vesk-http-head-" + std::to_string(::getpid());
+    std::ofstream(path) << std::string(100000, 'y');
+    auto fileBody = [&](uint64_t offset, uint64_t length) {
+        return [&path, offset, length](const HttpRequest&) {
+            return HttpResponse::RAW(206, "Partial Content", HttpHeaders { { "X-Part", "yes" } },
+                std::make_shared<const HttpFileBody>(::open(path.c_str(), O_RDONLY | O_CLOEXEC), offset, length));
+        };
+    };
+    // A file body whose bytes never come: only reading it could hold the answer up.
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+    server->registerHandler("/text", [](const HttpRequest& request) { return text("method " + request.method); });
+    server->registerHandler("/large", fileBody(0, 100000));
+    server->registerHandler("/small", fileBody(10, 5));
+    server->registerHandler("/pipe", [&](const HttpRequest&) { return HttpResponse::RAW(200, "OK", std::nullopt, std::make_shared<const HttpFileBody>(::dup(pipeEnds[0]), 100)); });
+    start();
+    // The bodies GET gets.
+    const std::pair<std::string, std::string> targets[] = { { "/text", "method GET" }, { "/large", std::string(100000, 'y') }, { "/small", "yyyyy" }, { "/nothing", "" } };
+    auto headThenGet = [](const std::string& target) {
+        return "HEAD " + target + " HTTP/1.1\r\nConnection: keep-alive\r\n\r\nGET " + target + " HTTP/1.1\r\nConnection: keep-alive\r\n\r\n";
+    };
+    // Each HEAD, then its GET, on one kept connection: one pair at a time, then all sent at once.
+    for (bool pipelined : { false, true }) {
+        Client client(port);
+        std::string all;
+        for (auto& [target, body] : targets)
+            all += headThenGet(target);
+        if (pipelined)
+            client.send(all);
+        for (auto& [target, body] : targets) {
+            if (!pipelined)
+                client.send(headThenGet(target));
+            auto head = client.readHeadAnswer();
+            EXPECT_EQ(client.readResponse(), head + body) << target << (pipelined ? ", pipelined" : "");
+        }
+        client.send("HEAD /pipe HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(client.readAll(), "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n" + serverHeader + "\r\n");
+    }
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    ::unlink(path.c_str());
 }
 
 TEST_F(HttpServerTest, AcceptOutOfDescriptorsRecovers)

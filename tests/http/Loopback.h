@@ -55,15 +55,19 @@ public:
         close();
     }
 
-    // Everything until the server closes (or the timeout passes).
+    // Everything until the server closes (or the timeout passes), after what an earlier
+    // readResponse took in and left.
     std::string readAll(std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
-        std::string data;
+        std::string data = take(m_pending.size());
         auto deadline = std::chrono::steady_clock::now() + timeout;
         while (auto chunk = readSome(deadline))
             data += *chunk;
         return data;
     }
+
+    // The answer to a HEAD: its head alone, whatever Content-Length it gives.
+    std::string readHeadAnswer(std::chrono::milliseconds timeout = std::chrono::seconds(10)) { return readResponse(timeout, false); }
 
     // True when the server has closed the connection (within the timeout),
     // whatever it sent before.
@@ -74,8 +78,8 @@ public:
         return m_closed;
     }
 
-    // One response: the head, then Content-Length bytes of body.
-    std::string readResponse(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    // One response: the head, then Content-Length bytes of body unless it answers a HEAD.
+    std::string readResponse(std::chrono::milliseconds timeout = std::chrono::seconds(10), bool withBody = true)
     {
         auto deadline = std::chrono::steady_clock::now() + timeout;
         size_t headEnd;
@@ -87,7 +91,7 @@ public:
         }
         size_t length = 0;
         auto found = m_pending.find("Content-Length: ");
-        if (found != std::string::npos && found < headEnd)
+        if (withBody && found != std::string::npos && found < headEnd)
             length = std::stoul(m_pending.substr(found + 16));
         size_t total = headEnd + 4 + length;
         while (m_pending.size() < total) {

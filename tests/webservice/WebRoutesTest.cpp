@@ -236,7 +236,7 @@ namespace {
             { "/getFile?path=/", "POST", "\"POST\" is not supported, please use GET" },
             { "/debug", "delete", "\"DELETE\" is not supported, please use GET" },
             { "/setFile", "GET", "\"GET\" is not supported, please use \"POST\"" },
-            { "/", "HEAD", "\"HEAD\" is not supported, please use \"GET\"" },
+            { "/", "OPTIONS", "\"OPTIONS\" is not supported, please use \"GET\"" },
             { "/main.css", "POST", "\"POST\" is not supported, please use \"GET\"" },
         };
         for (auto& c : cases) {
@@ -247,6 +247,45 @@ namespace {
         // Any case of the right method is accepted.
         expectOutcome(envelopeOf("/getDocDir", "get"), 200, "OK", "Document directory is \"" + tree->home + "/Documents\"");
         expectOutcome(envelopeOf("/debug", "Get"), 200, "OK", "This is doing nothing right now...");
+    }
+
+    TEST_F(WebRoutes, HeadOfEveryRouteIsTheHeadOfItsGetAlone)
+    {
+        const std::string targets[] = {
+            "/getFile?path=" + tree->files + "/binary.bin&type=raw",
+            "/getFile?path=" + tree->files + "/big.bin&type=raw",
+            "/getFile?path=" + tree->files + "/notes.txt&type=base64",
+            "/getFile?path=" + tree->files,
+            "/getFileInfo?path=" + tree->files + "/notes.txt",
+            "/getIcon?path=/&type=raw",
+            "/getBookmarks",
+            "/",
+            "/main.css",
+            "/favicon.ico",
+            "/debug",
+            "/nothing",
+            "/setFile",
+        };
+        auto ask = [](const std::string& method, const std::string& target) { return method + " " + target + " HTTP/1.1\r\nConnection: keep-alive\r\n\r\n"; };
+        // A HEAD and its GET on one kept connection, pair by pair, then all sent at once.
+        for (bool pipelined : { false, true }) {
+            Client client(tree->process->port);
+            std::string all;
+            for (auto& target : targets)
+                all += ask("HEAD", target) + ask("GET", target);
+            if (pipelined)
+                client.send(all);
+            for (auto& target : targets) {
+                if (!pipelined)
+                    client.send(ask("HEAD", target) + ask("GET", target));
+                auto head = client.readHeadAnswer(std::chrono::seconds(20));
+                auto get = client.readResponse(std::chrono::seconds(20));
+                EXPECT_TRUE(head.starts_with("HTTP/1.1 ")) << target;
+                // The same head, and its Content-Length is what the GET's body holds.
+                EXPECT_EQ(get.substr(0, get.find("\r\n\r\n") + 4), head) << target;
+                EXPECT_NE(head.find("\r\nContent-Length: " + std::to_string(get.size() - head.size()) + "\r\n"), std::string::npos) << target;
+            }
+        }
     }
 
     TEST_F(WebRoutes, SetFileStoresNothingAndAnswersByBodyAlone)
