@@ -44,7 +44,8 @@ const char* usage = "Usage: vesk [options] [PATH]\n"
                     "\n"
                     "Runs the file manager and its web file server until interrupted (SIGINT, SIGTERM).\n"
                     "While it runs, starting it again with the same VESK_HOME hands the file or quick action\n"
-                    "to the running one and ends.\n"
+                    "to the running one and ends; when the running one takes nothing within 20 s, it says so\n"
+                    "and exits with status 1.\n"
                     "With a display (X11 or Wayland) its screens show in a window; closing it ends the program.\n"
                     "\n"
                     "Options:\n"
@@ -132,10 +133,16 @@ int main(int argc, char** argv)
         request.url = *url->second.string();
     if (auto action = options.find(UIApplicationLaunchOptionsShortcutItemKey); action != options.end() && action->second.string())
         request.shortcutType = *action->second.string();
-    bool handedOver = false;
-    auto instance = SingleInstance::claim(SingleInstance::socketPathForHome(NSHomeDirectory()), request, handedOver);
-    if (handedOver)
+    auto claimed = SingleInstance::Claim::Running;
+    auto instance = SingleInstance::claim(SingleInstance::socketPathForHome(NSHomeDirectory()), request, claimed);
+    if (claimed == SingleInstance::Claim::HandedOver)
         return 0;
+    // Never a second app beside the running one: its port and files are taken.
+    if (claimed == SingleInstance::Claim::NotTaken) {
+        std::fprintf(stderr, "vesk: Vesk is running with this home but did not take the request within %lld s; not starting another\n",
+            static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(SingleInstance::handOverPatience).count()));
+        return 1;
+    }
 
     // Every thread started from here on inherits the blocked signals; only the waiter below
     // takes them, so no work ever runs in a signal handler.

@@ -55,7 +55,8 @@ void VeskNotificationManager::showNotification(std::optional<std::string> messag
 void VeskNotificationManager::enqueue(const std::shared_ptr<VeskNotification>& banner)
 {
     m_notificationQueue.push_back(banner);
-    m_notificationHistory.push_back(banner);
+    if (m_keepsHistory)
+        m_notificationHistory.push_back(banner);
     if (m_notificationQueue.size() > 1)
         return;
     if (!m_staticNotification)
@@ -151,6 +152,14 @@ std::vector<std::shared_ptr<UIView>> VeskNotificationManager::historyViews()
     return views;
 }
 
+void VeskNotificationManager::setKeepsHistory(bool keep)
+{
+    auto& manager = shared();
+    manager.m_keepsHistory = keep;
+    if (!keep)
+        manager.m_notificationHistory.clear();
+}
+
 std::vector<std::shared_ptr<VeskNotification>> VeskNotificationManager::queue()
 {
     return shared().m_notificationQueue;
@@ -177,6 +186,7 @@ void VeskNotificationManager::reset()
     manager.m_notificationQueue.clear();
     manager.m_staticNotification.reset();
     manager.m_notificationHistory.clear();
+    manager.m_keepsHistory = false;
 }
 
 }

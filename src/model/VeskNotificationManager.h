@@ -19,6 +19,7 @@ public:
         Closure clickHandler, double duration, double animationDuration = 0.25);
     static void showStaticNotification(std::optional<std::string> message, NotificationType type, Closure completion,
         Closure clickHandler, double animationDuration = 0.25);
+    // Empty unless a test has turned the history on.
     static std::vector<std::shared_ptr<platform::UIView>> historyViews();
     static void clearQueue();
     static void dismissStaticNotification();
@@ -31,7 +32,10 @@ public:
     // the program turns this on so that a person without a screen sees what the app says.
     static void setEchoToStandardError(bool echo);
     static bool echoesToStandardError();
-    // Back to the first state, for tests.
+    // For tests: when on, every banner queued from now on is kept for historyViews. Off by
+    // default, since the history would hold every banner of a long run.
+    static void setKeepsHistory(bool keep);
+    // Back to the first state (history off), for tests.
     static void reset();
 
 private:
@@ -45,6 +49,7 @@ private:
     std::vector<std::shared_ptr<VeskNotification>> m_notificationQueue;
     std::shared_ptr<VeskNotification> m_staticNotification;
     std::vector<std::shared_ptr<VeskNotification>> m_notificationHistory;
+    bool m_keepsHistory = false;
 };
 
 }

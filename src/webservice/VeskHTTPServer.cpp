@@ -275,6 +275,7 @@ void VeskHTTPServer::reset()
         std::lock_guard lock(service.m_blockedLock);
         service.blackListedIPs.clear();
     }
+    service.m_blockedNotices->clear();
     service.replaceBlockedIPsFromDefaults();
 }
 

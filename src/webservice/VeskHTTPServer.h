@@ -4,6 +4,7 @@
 #include "http/HttpResponse.h"
 #include "http/HttpServer.h"
 #include "platform/foundation/Value.h"
+#include "webservice/BlockedNotices.h"
 
 #include <atomic>
 #include <cstdint>
@@ -78,8 +79,9 @@ public:
     HttpResponse getFile(const HttpRequest& request);
     HttpResponse debug(const HttpRequest& request);
     HttpResponse generalRequest(const HttpRequest& request);
-    // The warning banner about a refused blocked client; main queue only.
-    static void blockedRequest(const std::string& name, const std::string& address);
+    // The warning banner about a refused blocked client; main queue only. The banner holds the
+    // address's slot until it has left the screen or been dropped.
+    static void blockedRequest(const std::string& name, const std::string& address, std::shared_ptr<BlockedNotices::Slot> slot = nullptr);
 
     // The Wi-Fi watch: polls the Wi-Fi address once a second, on a thread of its own, until
     // the process ends (or WifiWatch::shutDown).
@@ -95,6 +97,8 @@ public:
     // The name the address was blocked under, read as text; absent when it is not blocked.
     std::optional<std::string> blockedName(const std::string& address) const;
     platform::Dictionary blockedIPs() const;
+    // The addresses whose blocked-client banner waits or shows.
+    BlockedNotices& blockedNotices() const { return *m_blockedNotices; }
     // The folder of the bundle's web front end (the one holding "index.html"); the bundle's
     // "web" folder when the bundle lacks the page, never empty.
     const std::string& webPath() const { return m_webPath; }
@@ -123,6 +127,7 @@ private:
     std::string m_webPath;
     mutable std::mutex m_blockedLock;
     platform::Dictionary blackListedIPs; // address -> name; guarded by m_blockedLock
+    std::shared_ptr<BlockedNotices> m_blockedNotices = std::make_shared<BlockedNotices>();
 };
 
 }

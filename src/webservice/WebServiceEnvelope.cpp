@@ -57,9 +57,13 @@ std::optional<HttpResponse> refuseRequest(const VeskHTTPServer& service, const H
     if (!request.address)
         return webServiceEnvelope(HttpResponse::Forbidden(), "The client address could not be read!");
     if (auto name = service.blockedName(*request.address)) {
-        dispatch_async(dispatch_get_main_queue(), [name = std::move(*name), address = *request.address] {
-            VeskHTTPServer::blockedRequest(name, address);
-        });
+        // Repeats while the address's banner waits or shows are merged into it here, before
+        // anything goes to the main queue.
+        if (auto slot = service.blockedNotices().claim(*request.address)) {
+            dispatch_async(dispatch_get_main_queue(), [name = std::move(*name), address = *request.address, slot = std::move(slot)] {
+                VeskHTTPServer::blockedRequest(name, address, slot);
+            });
+        }
         return webServiceEnvelope(HttpResponse::Forbidden(), "You have been banned!");
     }
     auto method = upperCasedMethod(request.method);
@@ -68,11 +72,14 @@ std::optional<HttpResponse> refuseRequest(const VeskHTTPServer& service, const H
     return std::nullopt;
 }
 
-void VeskHTTPServer::blockedRequest(const std::string& name, const std::string& address)
+void VeskHTTPServer::blockedRequest(const std::string& name, const std::string& address, std::shared_ptr<BlockedNotices::Slot> slot)
 {
     postTapNotification();
+    // The banner's completion frees the slot once the banner has left the screen; a banner
+    // dropped unseen frees it as it goes.
+    auto completion = slot ? [slot] { slot->release(); } : VeskNotificationManager::Closure();
     VeskNotificationManager::showNotification(localized("Blocked request from \"" + name + "\" (" + address + ")!"),
-        NotificationType::Warning, nullptr, nullptr, 3);
+        NotificationType::Warning, std::move(completion), nullptr, 3);
 }
 
 bool itemExistsAtPath(const std::string& path)

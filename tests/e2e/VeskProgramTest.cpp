@@ -2,9 +2,12 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/graphics/UIImage.h"
 
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 namespace {
 
@@ -155,6 +158,49 @@ TEST_F(VeskProgramTest, LaterStartsHandTheirQuickActionOrFileToTheRunningAppAndE
     other.launch({ "--headless", "--quick-action", "fileserver" });
     EXPECT_TRUE(other.waitUntilListening()) << other.errors();
     EXPECT_EQ(other.stop(), 0);
+    EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
+}
+
+TEST_F(VeskProgramTest, IdleConnectionsOnTheInstanceSocketHoldUpNoHandOver)
+{
+    // The instance socket in a folder of the test's own.
+    std::string runtime = root + "/run";
+    ::mkdir(runtime.c_str(), 0700);
+    vesk->environment["XDG_RUNTIME_DIR"] = runtime;
+    launch({ root + "/nothing-here.txt" });
+    ASSERT_TRUE(vesk->waitForError("Invalide path")) << vesk->errors();
+    std::string socketPath;
+    for (auto& entry : std::filesystem::directory_iterator(runtime)) {
+        if (entry.path().extension() == ".socket")
+            socketPath = entry.path();
+    }
+    struct stat before { };
+    ASSERT_EQ(::stat(socketPath.c_str(), &before), 0) << socketPath;
+    std::vector<int> idle;
+    for (int index = 0; index < 50; ++index) {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        idle.push_back(fd);
+    }
+
+    ::mkdir((root + "/second").c_str(), 0700);
+    VeskProcess second(root + "/home", root + "/second");
+    second.environment["XDG_RUNTIME_DIR"] = runtime;
+    auto began = std::chrono::steady_clock::now();
+    second.launch({ "--headless", "--quick-action", "fileserver" });
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { return second.ended(); }, std::chrono::seconds(2))) << "handed over within 2 s";
+    EXPECT_EQ(second.waitForExit(), 0) << second.errors();
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(2));
+    EXPECT_TRUE(vesk->waitUntilListening()) << "the running app took the quick action";
+    EXPECT_FALSE(isListening(second.port)) << "no second server";
+    struct stat after { };
+    EXPECT_EQ(::stat(socketPath.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the running app keeps its socket";
+    for (int fd : idle)
+        ::close(fd);
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
 }
 

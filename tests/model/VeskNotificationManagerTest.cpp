@@ -55,6 +55,7 @@ protected:
 
 TEST_F(BannerTest, QueuedBannersShowOneAfterAnotherForTheirDurations)
 {
+    VeskNotificationManager::setKeepsHistory(true);
     testing::internal::CaptureStdout();
     raise("one");
     raise("two");
@@ -119,6 +120,7 @@ TEST_F(BannerTest, BannerWithoutDurationStaysUntilTappedThenTheNextShows)
 TEST_F(BannerTest, ABannerIsTakenAwayOncePerShowingWhateverComesFirst)
 {
     int completions = 0;
+    VeskNotificationManager::setKeepsHistory(true);
     testing::internal::CaptureStdout();
     raise("first", 3.0, [&] { ++completions; });
     raise("waiting");
@@ -134,6 +136,25 @@ TEST_F(BannerTest, ABannerIsTakenAwayOncePerShowingWhateverComesFirst)
     EXPECT_TRUE(VeskNotificationManager::queue().empty());
     // The waiting banner was dropped without ever showing, but stays in the history.
     EXPECT_EQ(VeskNotificationManager::historyViews().size(), 2u);
+}
+
+TEST_F(BannerTest, WithoutTheTestHistoryNoBannerOutlivesItsShowing)
+{
+    raise("shown");
+    raise("dropped");
+    driver.drain();
+    std::weak_ptr<VeskNotification> shown = VeskNotificationManager::queue().front();
+    std::weak_ptr<VeskNotification> dropped = VeskNotificationManager::queue().back();
+    driver.advance(1);
+    VeskNotificationManager::clearQueue();
+    EXPECT_TRUE(dropped.expired()) << "a banner dropped unseen is let go at once";
+    driver.advance(1);
+    EXPECT_TRUE(shown.expired()) << "a banner is let go once it has left the screen";
+    for (int index = 0; index < 100; ++index)
+        raise("again " + std::to_string(index), 0.1);
+    driver.advance(100);
+    EXPECT_TRUE(VeskNotificationManager::queue().empty());
+    EXPECT_TRUE(VeskNotificationManager::historyViews().empty());
 }
 
 TEST_F(BannerTest, ClearingPresentsTheStaticBannerAfterTheSlideOut)

@@ -8,6 +8,8 @@
 #include "webservice/VeskWebServices.h"
 
 #include <gtest/gtest.h>
+#include <set>
+#include <thread>
 
 namespace vesk::test {
 namespace {
@@ -84,10 +86,59 @@ namespace {
 
         driver.drain();
         auto queue = VeskNotificationManager::queue();
-        ASSERT_EQ(queue.size(), 10u) << "one notice per refused request";
+        ASSERT_EQ(queue.size(), 2u) << "one banner per address; the repeats are merged into it";
         EXPECT_EQ(queue.front()->message(), std::optional<std::string>("Blocked request from \"Kitchen tablet\" (10.0.0.9)!"));
         EXPECT_EQ(queue.front()->type(), NotificationType::Warning);
         EXPECT_EQ(queue.front()->duration(), 3);
+        EXPECT_EQ(queue.back()->message(), std::optional<std::string>("Blocked request from \"Kitchen tablet\" (::ffff:10.0.0.9)!"));
+    }
+
+    TEST_F(RouteHandlersTest, AnAddressRaisesANewBannerOnceItsBannerHasGone)
+    {
+        VeskHTTPServer::updateBlockedIP("10.0.0.9", "Kitchen tablet", false);
+        auto refuse = [&] { service().debug(request("/debug", "GET", "10.0.0.9")); };
+        auto bannersAfterRefusals = [&] {
+            refuse();
+            refuse();
+            driver.drain();
+            return VeskNotificationManager::queue().size();
+        };
+        EXPECT_EQ(bannersAfterRefusals(), 1u);
+        // Refused again while it shows, then after it has slid out.
+        driver.advance(2);
+        EXPECT_EQ(bannersAfterRefusals(), 1u);
+        driver.advance(2);
+        EXPECT_TRUE(VeskNotificationManager::queue().empty());
+        EXPECT_EQ(bannersAfterRefusals(), 1u);
+        // A banner cleared away (the app going to the background) frees its address too, also
+        // one that was still waiting behind another.
+        VeskNotificationManager::showNotification("first", NotificationType::Info, nullptr, nullptr, 30);
+        driver.advance(1);
+        EXPECT_EQ(bannersAfterRefusals(), 2u);
+        VeskNotificationManager::clearQueue();
+        driver.advance(1);
+        EXPECT_EQ(bannersAfterRefusals(), 1u);
+    }
+
+    TEST_F(RouteHandlersTest, RefusalsOnManyThreadsQueueOneBlockPerAddressForTheMainQueue)
+    {
+        VeskHTTPServer::updateBlockedIP("10.0.0.9", "Kitchen tablet", false);
+        VeskHTTPServer::updateBlockedIP("10.0.0.10", "Hall tablet", false);
+        std::vector<std::thread> clients;
+        for (int thread = 0; thread < 8; ++thread) {
+            clients.emplace_back([thread] {
+                for (int index = 0; index < 500; ++index)
+                    service().debug(request("/debug", "GET", thread % 2 ? "10.0.0.9" : "10.0.0.10"));
+            });
+        }
+        for (auto& client : clients)
+            client.join();
+        EXPECT_EQ(platform::RunLoop::main().pendingBlockCount(), 2u);
+        driver.drain();
+        std::set<std::string> shown;
+        for (auto& banner : VeskNotificationManager::queue())
+            shown.insert(banner->message().value_or(""));
+        EXPECT_EQ(shown, (std::set<std::string> { "Blocked request from \"Kitchen tablet\" (10.0.0.9)!", "Blocked request from \"Hall tablet\" (10.0.0.10)!" }));
     }
 
     TEST_F(RouteHandlersTest, AnEmptyPathValueIsNotFoundWithoutInfo)

@@ -3,13 +3,13 @@
 #include "platform/foundation/Digest.h"
 #include "platform/foundation/Dispatch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <future>
 #include <optional>
 #include <poll.h>
 #include <sys/file.h>
@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace vesk::platform {
 
@@ -24,13 +26,21 @@ namespace {
 
     // A request is two short lines; anything longer is not one of ours.
     constexpr std::size_t maxRequestBytes = 16 * 1024;
-    constexpr int readTimeoutMs = 2000;
-    // How long a later start waits for the running app to take its request; past it, the
-    // running app is taken for stuck and the later start runs on its own.
-    constexpr auto answerTimeout = std::chrono::seconds(20);
+    // Each connection has this long to send its whole request.
+    constexpr auto requestDeadline = std::chrono::seconds(1);
+    // Connections read side by side; more wait in the listen backlog.
+    constexpr std::size_t maxConnections = 128;
+    // Between two tries of a later start while the running app is starting or ending.
+    constexpr auto retryPause = std::chrono::milliseconds(50);
 
     struct FileDescriptor {
         int fd = -1;
+        explicit FileDescriptor(int descriptor)
+            : fd(descriptor)
+        {
+        }
+        FileDescriptor(const FileDescriptor&) = delete;
+        FileDescriptor& operator=(const FileDescriptor&) = delete;
         ~FileDescriptor()
         {
             if (fd >= 0)
@@ -144,9 +154,39 @@ std::string SingleInstance::socketPathForHome(const std::string& home)
     return folder + "/vesk-" + sha1HexString(home).substr(0, 16) + ".socket";
 }
 
-std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& socketPath, const Request& request, bool& handedOver)
+struct SingleInstance::Wake {
+    int fds[2] = { -1, -1 };
+    Wake()
+    {
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            fds[0] = fds[1] = -1;
+    }
+    Wake(const Wake&) = delete;
+    Wake& operator=(const Wake&) = delete;
+    ~Wake()
+    {
+        for (int fd : fds) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    // A full pipe already wakes the reader.
+    void signal()
+    {
+        char byte = 0;
+        [[maybe_unused]] auto written = ::write(fds[1], &byte, 1);
+    }
+    void drain()
+    {
+        char bytes[64];
+        while (::read(fds[0], bytes, sizeof bytes) > 0) { }
+    }
+};
+
+std::unique_ptr<SingleInstance> SingleInstance::claim(
+    const std::string& socketPath, const Request& request, Claim& outcome, std::chrono::milliseconds patience)
 {
-    handedOver = false;
+    outcome = Claim::Running;
     std::unique_ptr<SingleInstance> instance(new SingleInstance);
     instance->m_path = socketPath;
     sockaddr_un address;
@@ -154,28 +194,37 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& socketP
         return instance; // no place for a socket: every start runs on its own
     std::error_code ignored;
     std::filesystem::create_directories(socketPath.substr(0, socketPath.rfind('/')), ignored);
-    // Two starts at once take turns: one listens, the other hands over to it.
+    // The running app holds the lock for as long as it runs; the socket alone proves nothing,
+    // since an app that was killed leaves it behind.
     FileDescriptor lock { ::open((socketPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600) };
-    if (lock.fd >= 0)
-        ::flock(lock.fd, LOCK_EX);
-    // A running app that is ending takes nothing; wait for its socket to go.
-    auto deadline = std::chrono::steady_clock::now() + answerTimeout;
+    if (lock.fd < 0)
+        return instance; // nor for its lock
+    auto deadline = std::chrono::steady_clock::now() + patience;
     for (;;) {
-        auto outcome = handOver(socketPath, request, deadline);
-        if (outcome == HandOver::Taken) {
-            handedOver = true;
+        if (::flock(lock.fd, LOCK_EX | LOCK_NB) == 0)
+            break;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return instance; // locks do not work here: run on its own and replace nothing
+        // An app runs: it may still be starting or already ending, so try until the deadline.
+        if (handOver(socketPath, request, deadline) == HandOver::Taken) {
+            outcome = Claim::HandedOver;
             return nullptr;
         }
-        if (outcome == HandOver::NobodyListens || std::chrono::steady_clock::now() >= deadline)
-            break;
-        ::usleep(100 * 1000);
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            outcome = Claim::NotTaken;
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(retryPause, deadline - now));
     }
-    // What is left at the path is the socket of an app that ended without removing it.
+    // No app holds the lock: what is left at the path is the socket of one that ended without
+    // removing it.
     ::unlink(socketPath.c_str());
-    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    instance->m_lock = std::exchange(lock.fd, -1);
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listener < 0)
         return instance;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, 16) != 0) {
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, SOMAXCONN) != 0) {
         ::close(listener);
         return instance;
     }
@@ -186,69 +235,145 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(const std::string& socketP
 SingleInstance::~SingleInstance()
 {
     m_stopping = true;
-    if (m_wake[1] >= 0) {
-        char byte = 0;
-        [[maybe_unused]] auto written = ::write(m_wake[1], &byte, 1);
-    }
+    if (m_wake)
+        m_wake->signal();
     if (m_thread.joinable())
         m_thread.join();
     if (m_socket >= 0) {
         ::close(m_socket);
         ::unlink(m_path.c_str());
     }
-    for (int fd : m_wake) {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    // Last: a later start takes over as soon as the lock is free.
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
 void SingleInstance::listen(Handler handler)
 {
-    if (m_socket < 0 || m_thread.joinable() || ::pipe2(m_wake, O_CLOEXEC) != 0)
+    if (m_socket < 0 || m_thread.joinable())
         return;
+    auto wake = std::make_shared<Wake>();
+    if (wake->fds[0] < 0)
+        return;
+    m_wake = std::move(wake);
     m_handler = std::move(handler);
     m_thread = std::thread([this] { serve(); });
 }
 
-void SingleInstance::serve()
-{
-    while (!m_stopping) {
-        pollfd waiting[2] = { { m_socket, POLLIN, 0 }, { m_wake[0], POLLIN, 0 } };
-        if (::poll(waiting, 2, -1) < 0 && errno != EINTR)
-            return;
-        if (waiting[1].revents)
-            return;
-        if (!(waiting[0].revents & POLLIN))
-            continue;
-        FileDescriptor client { ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC) };
-        if (client.fd >= 0)
-            answer(client.fd);
+namespace {
+
+    struct Connection {
+        explicit Connection(int fd)
+            : socket(fd)
+            , deadline(std::chrono::steady_clock::now() + requestDeadline)
+        {
+        }
+        FileDescriptor socket;
+        std::string text;
+        std::chrono::steady_clock::time_point deadline; // for the whole request
+        // Set once the request has gone to the main run loop: 0 while it waits, 1 when the
+        // handler took it, 2 when not.
+        std::shared_ptr<std::atomic<int>> verdict;
+    };
+
+    enum class Read {
+        More,
+        Complete,
+        Over, // closed early, too long, or broken
+    };
+
+    Read readAvailable(Connection& connection)
+    {
+        char buffer[1024];
+        for (;;) {
+            auto got = ::recv(connection.socket.fd, buffer, sizeof buffer, 0);
+            if (got > 0) {
+                connection.text.append(buffer, static_cast<std::size_t>(got));
+                if (connection.text.size() > maxRequestBytes)
+                    return Read::Over;
+                continue;
+            }
+            if (got == 0)
+                return Read::Complete; // the later start has shut its side down
+            if (errno == EINTR)
+                continue;
+            return errno == EAGAIN || errno == EWOULDBLOCK ? Read::More : Read::Over;
+        }
     }
+
+    bool sameUser(int client)
+    {
+        ucred peer {};
+        socklen_t length = sizeof peer;
+        return ::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::getuid();
+    }
+
 }
 
-void SingleInstance::answer(int client)
+void SingleInstance::serve()
 {
-    // Only the same user's starts hand over.
-    ucred peer {};
-    socklen_t length = sizeof peer;
-    if (::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != ::getuid())
-        return;
-    std::string text;
-    if (!readAll(client, text, readTimeoutMs))
-        return;
-    auto request = parseRequest(text);
-    if (!request)
-        return;
-    auto done = std::make_shared<std::promise<bool>>();
-    auto taken = done->get_future();
-    DispatchQueue::main().async([handler = m_handler, request = *request, done] { done->set_value(handler(request)); });
-    // The run loop may have ended; then the request is not taken and the later start runs.
-    while (taken.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+    std::vector<std::unique_ptr<Connection>> connections;
+    std::vector<pollfd> polled;
+    while (!m_stopping) {
+        auto now = std::chrono::steady_clock::now();
+        bool accepting = connections.size() < maxConnections;
+        polled.assign({ { m_wake->fds[0], POLLIN, 0 }, { accepting ? m_socket : -1, POLLIN, 0 } });
+        int timeout = -1;
+        for (auto& connection : connections) {
+            bool reading = !connection->verdict;
+            polled.push_back({ reading ? connection->socket.fd : -1, POLLIN, 0 });
+            if (!reading)
+                continue;
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(connection->deadline - now).count();
+            left = std::max<decltype(left)>(left, 0);
+            timeout = timeout < 0 ? static_cast<int>(left) : std::min(timeout, static_cast<int>(left));
+        }
+        if (::poll(polled.data(), polled.size(), timeout) < 0 && errno != EINTR)
+            return;
+        if (polled[0].revents)
+            m_wake->drain();
         if (m_stopping)
             return;
+        now = std::chrono::steady_clock::now();
+        std::vector<std::unique_ptr<Connection>> kept;
+        for (std::size_t index = 0; index < connections.size(); ++index) {
+            auto& connection = *connections[index];
+            if (connection.verdict) {
+                int verdict = connection.verdict->load();
+                if (verdict == 1)
+                    writeAll(connection.socket.fd, "ok\n");
+                if (verdict == 0)
+                    kept.push_back(std::move(connections[index]));
+                continue;
+            }
+            auto read = polled[index + 2].revents ? readAvailable(connection) : Read::More;
+            if (read == Read::Complete) {
+                auto request = parseRequest(connection.text);
+                if (!request)
+                    continue;
+                connection.verdict = std::make_shared<std::atomic<int>>(0);
+                DispatchQueue::main().async([handler = m_handler, request = *request, verdict = connection.verdict, wake = m_wake] {
+                    verdict->store(handler(request) ? 1 : 2);
+                    wake->signal();
+                });
+            } else if (read == Read::Over || now >= connection.deadline) {
+                continue;
+            }
+            kept.push_back(std::move(connections[index]));
+        }
+        connections = std::move(kept);
+        if (!accepting || !(polled[1].revents & POLLIN))
+            continue;
+        while (connections.size() < maxConnections) {
+            int client = ::accept4(m_socket, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (client < 0)
+                break;
+            auto connection = std::make_unique<Connection>(client);
+            // Only the same user's starts hand over.
+            if (sameUser(client))
+                connections.push_back(std::move(connection));
+        }
     }
-    if (taken.get())
-        writeAll(client, "ok\n");
 }
 
 }

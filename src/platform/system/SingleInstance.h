@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -8,10 +9,11 @@
 
 namespace vesk::platform {
 
-// One running app per home. The first start listens on a Unix socket; a later start with the
-// same home hands its request (a file to open, a quick action, or only "come to the front") to
-// it and ends. The socket lives in $XDG_RUNTIME_DIR, or in the home's tmp/ without one, and
-// its name is keyed by the home, so apps with different homes never meet.
+// One running app per home. The first start holds a file lock for as long as it runs and
+// listens on a Unix socket; a later start with the same home hands its request (a file to open,
+// a quick action, or only "come to the front") to it and ends. The socket lives in
+// $XDG_RUNTIME_DIR, or in the home's tmp/ without one, and its name is keyed by the home, so
+// apps with different homes never meet.
 class SingleInstance {
 public:
     struct Request {
@@ -21,27 +23,41 @@ public:
     // Answers whether the app took the request.
     using Handler = std::function<bool(const Request&)>;
 
+    enum class Claim {
+        Running, // this process is the running app from now on
+        HandedOver, // the running app took the request
+        NotTaken, // an app holds the lock but took nothing in time
+    };
+
+    // How long a later start waits for the running app to take its request: the app may be busy
+    // on its main run loop for a while.
+    static constexpr std::chrono::milliseconds handOverPatience { 20000 };
+
     static std::string socketPathForHome(const std::string& home);
 
-    // Hands the request to the app running with the socket and answers null with handedOver
-    // set; otherwise this process is the running app from now on (handedOver false).
-    static std::unique_ptr<SingleInstance> claim(const std::string& socketPath, const Request& request, bool& handedOver);
+    // Hands the request to the app running with the socket, or makes this process the running
+    // app (the answer is then non-null). A socket is replaced only when no app holds the lock
+    // behind it: a running app that is slow to answer is never replaced.
+    static std::unique_ptr<SingleInstance> claim(
+        const std::string& socketPath, const Request& request, Claim& outcome, std::chrono::milliseconds patience = handOverPatience);
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // Takes requests from later starts; the handler runs on the main run loop, and the later
-    // start ends once it has taken the request.
+    // start ends once it has taken the request. Connections are served side by side, each with
+    // a second to send its request, so idle or slow ones hold up nobody.
     void listen(Handler handler);
 
 private:
+    struct Wake;
     SingleInstance() = default;
     void serve();
-    void answer(int client);
 
     std::string m_path;
     int m_socket = -1;
-    int m_wake[2] = { -1, -1 };
+    int m_lock = -1;
+    std::shared_ptr<Wake> m_wake;
     Handler m_handler;
     std::atomic<bool> m_stopping { false };
     std::thread m_thread;
