@@ -144,8 +144,9 @@ std::vector<DesktopApplication> DesktopServices::applicationsForFile(const std::
     for (GList* item = all; item; item = item->next) {
         auto* info = G_APP_INFO(item->data);
         const char* id = g_app_info_get_id(info);
-        // Vesk itself is not another app to hand the file to.
-        if (id && std::string_view(id) != "vesk.desktop" && g_app_info_should_show(info) && g_app_info_supports_files(info))
+        // Vesk itself is not another app to hand the file to. Whether its launcher takes paths
+        // or URLs, the launch below gives it the file the way it asks for.
+        if (id && std::string_view(id) != "vesk.desktop" && g_app_info_should_show(info))
             applications.push_back({ id, g_app_info_get_name(info) });
     }
     g_list_free_full(all, g_object_unref);
@@ -164,7 +165,8 @@ bool DesktopServices::openFileWithApplication(const std::string& applicationID, 
     gchar* uri = g_file_get_uri(file);
     GList uris { uri, nullptr, nullptr };
     GError* error = nullptr;
-    // The application's command comes from its entry, run without a shell; it is reaped by
+    // The application's command comes from its entry, run without a shell, with the file's path
+    // where it takes files (%f, %F) and its URL where it takes URLs (%u, %U); it is reaped by
     // GLib, never waited for here.
     bool started = g_desktop_app_info_launch_uris_as_manager_with_fds(application, &uris, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
         nullptr, nullptr, nothing, nothing, nothing, &error);
