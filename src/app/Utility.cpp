@@ -103,6 +103,12 @@ bool Utility::isJailbroken()
     return hasRoot() || hasCydia();
 }
 
+std::string Utility::convertCfTypeToString(const Value& value) const
+{
+    auto* text = value.string();
+    return text ? *text : std::string();
+}
+
 UIStoryboard& Utility::mainStoryboard() const
 {
     return UIStoryboard::storyboardWithName("Main");

@@ -2,6 +2,7 @@
 
 #include "platform/foundation/NSString.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/Value.h"
 #include "platform/graphics/CGGeometry.h"
 
 #include <functional>
@@ -61,6 +62,8 @@ public:
     static bool hasRoot();
     static bool hasCydia();
     static bool isJailbroken();
+    // The text of a string value; the empty text for a value of any other type.
+    std::string convertCfTypeToString(const platform::Value& value) const;
 
     // Storyboard and screens.
     platform::UIStoryboard& mainStoryboard() const;

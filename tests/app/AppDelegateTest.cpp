@@ -127,6 +127,19 @@ TEST_F(AppDelegateTest, QuickActionsFollowTheSystemVersionAndTheDevicesSupport)
     EXPECT_EQ(queue[0]->duration(), 20.0);
 }
 
+TEST_F(AppDelegateTest, OnLinuxTheLaunchCheckPassesWhateverTheSystemNumbers)
+{
+    // Rolling systems number no release; Alpine's numbers are below the phone's.
+    for (auto release : { "NAME=\"Arch Linux\"\nBUILD_ID=rolling\n", "NAME=\"Alpine Linux\"\nVERSION_ID=3.19\n", "NAME=Void\nVERSION_ID=\n" }) {
+        application().reset();
+        VeskNotificationManager::reset();
+        UIDevice::currentDevice().setOsRelease(makeFile("os-release", release));
+        launch();
+        EXPECT_EQ(shortcutTitles(), (std::vector<std::string> { "Bookmarks", "Start fileserver" })) << release;
+        EXPECT_TRUE(VeskNotificationManager::queue().empty()) << release;
+    }
+}
+
 TEST_F(AppDelegateTest, BackgroundEntryStopsTheServerSchedulesTheNoticeAndClearsTheBanners)
 {
     NSUserDefaults::standardUserDefaults()->setBool(true, hashedDefaultsKey7());

@@ -11,6 +11,7 @@
 
 #include <fstream>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 using namespace vesk;
@@ -20,8 +21,9 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-// A desktop of the tests' own, made before the first look at the desktop's applications: one
-// application, "Fake Viewer", registered for text files, that notes the paths it is started with.
+// A desktop of the tests' own, made before the first look at the desktop's applications: two
+// applications registered for text files that note what they are started with, "Fake Viewer"
+// taking paths and "Fake Writer" taking URLs.
 struct PrivateDesktop {
     PrivateDesktop()
     {
@@ -31,20 +33,22 @@ struct PrivateDesktop {
         fs::create_directories(folder + "/system");
         // The file-name patterns of the types; no application from the machine.
         fs::create_directory_symlink("/usr/share/mime", folder + "/system/mime");
-        writeText(folder + "/viewer", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " + folder + "/opened\n");
-        fs::permissions(folder + "/viewer", fs::perms::owner_all);
-        writeText(folder + "/data/applications/fake-viewer.desktop",
-            "[Desktop Entry]\nType=Application\nName=Fake Viewer\nExec=" + folder + "/viewer %f\nMimeType=text/plain;\n");
-        writeText(folder + "/data/applications/mimeinfo.cache", "[MIME Cache]\ntext/plain=fake-viewer.desktop;\n");
+        for (auto [name, program, takes] : { std::tuple { "Fake Viewer", "viewer", "%f" }, std::tuple { "Fake Writer", "writer", "%U" } }) {
+            writeText(folder + "/" + program, "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " + folder + "/opened-by-" + program + "\n");
+            fs::permissions(folder + "/" + program, fs::perms::owner_all);
+            writeText(folder + "/data/applications/fake-" + program + ".desktop",
+                std::string("[Desktop Entry]\nType=Application\nName=") + name + "\nExec=" + folder + "/" + program + " " + takes + "\nMimeType=text/plain;\n");
+        }
+        writeText(folder + "/data/applications/mimeinfo.cache", "[MIME Cache]\ntext/plain=fake-viewer.desktop;fake-writer.desktop;\n");
         ::setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
         ::setenv("XDG_DATA_DIRS", (folder + "/system").c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
         ::setenv("XDG_CONFIG_DIRS", (folder + "/config").c_str(), 1);
     }
     ~PrivateDesktop() { fs::remove_all(folder); }
-    std::string opened() const
+    std::string opened(const std::string& program) const
     {
-        std::ifstream file(folder + "/opened");
+        std::ifstream file(folder + "/opened-by-" + program);
         return std::string(std::istreambuf_iterator<char>(file), {});
     }
     std::string folder;
@@ -115,7 +119,7 @@ TEST_F(FileOperationsTest, MoreSheetOffersWhatItemAndScreenAllowAndRenameTakesOn
     Bookmarks().save(file("a.zip"));
     // "home" holds Documents: saving it would copy a folder into itself.
     // "Share File" offers the desktop's applications for the file's type, when there are any.
-    const std::tuple<std::string, bool, const char*, const char*> cases[] = { { "a.zip", false, "Remove from bookmarks", "" }, { "a.zip", true, "Save to bookmarks", "" }, { "a.zip", true, "Share File", "" }, { documents + "/d.txt", true, "Share File", "Fake Viewer" }, { "f", true, "Save to documents", "" }, { "f", true, "Save to documents", "" }, { root() + "/home", true, "Save to documents", "" } };
+    const std::tuple<std::string, bool, const char*, const char*> cases[] = { { "a.zip", false, "Remove from bookmarks", "" }, { "a.zip", true, "Save to bookmarks", "" }, { "a.zip", true, "Share File", "" }, { documents + "/d.txt", true, "Share File", "Fake Viewer" }, { documents + "/d.txt", true, "Share File", "Fake Writer" }, { "f", true, "Save to documents", "" }, { "f", true, "Save to documents", "" }, { root() + "/home", true, "Save to documents", "" } };
     for (auto& [name, fromList, choice, then] : cases) {
         window->setRootViewController(fromList ? list : std::make_shared<UIViewController>());
         utility.shareFile(driver.topViewController(), CGRectZero, { file(name) });
@@ -123,9 +127,13 @@ TEST_F(FileOperationsTest, MoreSheetOffersWhatItemAndScreenAllowAndRenameTakesOn
         if (*then)
             choose(then);
     }
-    EXPECT_TRUE(RunLoop::main().runUntil([] { return !privateDesktop().opened().empty(); })) << "the viewer was started";
-    EXPECT_EQ(privateDesktop().opened(), documents + "/d.txt\n");
-    EXPECT_EQ(seen_, (Strings { "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Remove from bookmarks", "Info: \"a.zip\" has been removed from bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Save to bookmarks", "Info: \"a.zip\" has been added to bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Remove from bookmarks", "Warning: No App can open \"a.zip\"", "\"d.txt\" | - | Cancel Share File Copy/Move Open as... Zip Rename Save to bookmarks", "d.txt | - | Fake Viewer Cancel", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Success: \"f\" has successfully been saved", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"f\" could not be saved", "\"home\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"home\" could not be saved" }));
+    EXPECT_TRUE(RunLoop::main().runUntil([] { return !privateDesktop().opened("viewer").empty() && !privateDesktop().opened("writer").empty(); }))
+        << "both applications were started";
+    EXPECT_EQ(privateDesktop().opened("viewer"), documents + "/d.txt\n") << "a path for a launcher that takes files";
+    // One that takes URLs gets a local file's path, or its URL where its entry forbids paths.
+    auto writer = privateDesktop().opened("writer");
+    EXPECT_TRUE(writer == documents + "/d.txt\n" || writer == "file://" + documents + "/d.txt\n") << writer;
+    EXPECT_EQ(seen_, (Strings { "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Remove from bookmarks", "Info: \"a.zip\" has been removed from bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Save to bookmarks", "Info: \"a.zip\" has been added to bookmarks", "\"a.zip\" | - | Cancel Share File Copy/Move Save to documents Open as... Rename Remove from bookmarks", "Warning: No App can open \"a.zip\"", "\"d.txt\" | - | Cancel Share File Copy/Move Open as... Zip Rename Save to bookmarks", "d.txt | - | Fake Viewer Fake Writer Cancel", "\"d.txt\" | - | Cancel Share File Copy/Move Open as... Zip Rename Save to bookmarks", "d.txt | - | Fake Viewer Fake Writer Cancel", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Success: \"f\" has successfully been saved", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"f\" could not be saved", "\"home\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Error: \"home\" could not be saved" }));
     EXPECT_EQ(filesBelow(documents), (Strings { "d.txt", "f/" }));
 
     seen_.clear();

@@ -142,4 +142,13 @@ TEST_F(UtilityTest, PlatformIsTheMachineNameWithoutItsPadding)
     EXPECT_EQ(Utility::getADID().size(), 40u);
 }
 
+TEST_F(UtilityTest, ConvertCfTypeToStringAnswersOnlyAStringsText)
+{
+    EXPECT_EQ(utility.convertCfTypeToString(Value("Vesk")), "Vesk");
+    EXPECT_EQ(utility.convertCfTypeToString(Value(std::string("a\0b", 3))), std::string("a\0b", 3));
+    for (auto& other : { Value(), Value(true), Value(12), Value(1.5), Value(Bytes { 'V' }), Value(Date { 1 }), Value(Array { Value("Vesk") }),
+             Value(Dictionary { { "Vesk", Value("Vesk") } }) })
+        EXPECT_EQ(utility.convertCfTypeToString(other), "") << int(other.type());
+}
+
 }

@@ -4,6 +4,7 @@
 #include "platform/graphics/UIColor.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/system/NotificationStub.h"
 
 #include <cmath>
 #include <cstdio>
@@ -22,6 +23,7 @@ namespace {
 using vesk::platform::UIImage;
 using vesk::platform::UIPixel;
 using vesk::test::isListening;
+using vesk::test::NotificationStub;
 using vesk::test::VeskProcess;
 
 std::string commandOutput(const std::string& command)
@@ -35,97 +37,6 @@ std::string commandOutput(const std::string& command)
     }
     return output;
 }
-
-// A notification service of the test's own on a private session bus: the bus daemon started
-// for the test, and the summaries of the notifications the service was asked to show.
-class NotificationStub {
-public:
-    ~NotificationStub()
-    {
-        if (m_thread.joinable()) {
-            m_stopping = true;
-            g_main_context_wakeup(m_context);
-            m_thread.join();
-        }
-        if (m_context)
-            g_main_context_unref(m_context);
-        if (m_daemon > 0) {
-            ::kill(m_daemon, SIGTERM);
-            ::waitpid(m_daemon, nullptr, 0);
-        }
-    }
-    // False when there is no bus daemon to start.
-    bool start()
-    {
-        int pipe[2];
-        if (std::system("command -v dbus-daemon >/dev/null") != 0 || ::pipe(pipe) != 0)
-            return false;
-        m_daemon = ::fork();
-        if (m_daemon == 0) {
-            ::close(pipe[0]);
-            auto print = "--print-address=" + std::to_string(pipe[1]);
-            ::execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", print.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(pipe[1]);
-        for (char c = 0; ::read(pipe[0], &c, 1) == 1 && c != '\n';)
-            address += c;
-        ::close(pipe[0]);
-        m_context = g_main_context_new();
-        std::promise<bool> ready;
-        auto served = ready.get_future();
-        m_thread = std::thread([this, &ready] { serve(ready); });
-        return served.get();
-    }
-    std::vector<std::string> summaries()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_summaries;
-    }
-
-    std::string address;
-
-private:
-    void serve(std::promise<bool>& ready)
-    {
-        g_main_context_push_thread_default(m_context);
-        auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
-        GDBusConnection* bus = g_dbus_connection_new_for_address_sync(address.c_str(), flags, nullptr, nullptr, nullptr);
-        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
-            "<node><interface name='org.freedesktop.Notifications'><method name='Notify'>"
-            "<arg type='s' direction='in'/><arg type='u' direction='in'/><arg type='s' direction='in'/><arg type='s' direction='in'/>"
-            "<arg type='s' direction='in'/><arg type='as' direction='in'/><arg type='a{sv}' direction='in'/><arg type='i' direction='in'/>"
-            "<arg type='u' direction='out'/></method></interface></node>",
-            nullptr);
-        static const GDBusInterfaceVTable calls { [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters, GDBusMethodInvocation* invocation, void* self) {
-                                                     const char* summary = nullptr;
-                                                     g_variant_get_child(parameters, 3, "&s", &summary);
-                                                     std::lock_guard lock(static_cast<NotificationStub*>(self)->m_mutex);
-                                                     static_cast<NotificationStub*>(self)->m_summaries.push_back(summary);
-                                                     g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", 1u));
-                                                 },
-            nullptr, nullptr, {} };
-        bool serving = bus && node
-            && g_dbus_connection_register_object(bus, "/org/freedesktop/Notifications", node->interfaces[0], &calls, this, nullptr, nullptr)
-            && g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-                g_variant_new("(su)", "org.freedesktop.Notifications", 4u), nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-        ready.set_value(serving);
-        while (serving && !m_stopping)
-            g_main_context_iteration(m_context, true);
-        if (node)
-            g_dbus_node_info_unref(node);
-        if (bus)
-            g_object_unref(bus);
-        g_main_context_pop_thread_default(m_context);
-    }
-
-    pid_t m_daemon = -1;
-    GMainContext* m_context = nullptr;
-    std::atomic<bool> m_stopping { false };
-    std::thread m_thread;
-    std::mutex m_mutex;
-    std::vector<std::string> m_summaries;
-};
 
 // vesk in a window on a virtual X display of 1280 x 1024 pixels, driven with xdotool and seen
 // through ImageMagick's screenshots.
@@ -309,13 +220,24 @@ TEST_F(WindowTest, MinimisedItGoesToTheBackgroundWithADesktopNoticeAndALaterStar
     auto window = commandOutput("xdotool search --sync --name '^Vesk$' 2>/dev/null | head -1");
     ASSERT_NE(std::stoul("0" + window), 0u) << vesk->errors();
 
-    // Without a window manager, taking the window off the screen is what minimising does.
-    std::system(("xdotool windowunmap --sync " + window).c_str());
-    EXPECT_TRUE(VeskProcess::waitUntil([&] { return !isListening(vesk->port); }, std::chrono::seconds(10))) << "the server stopped";
-    EXPECT_TRUE(VeskProcess::waitUntil([&] { return !notifications.summaries().empty(); }, std::chrono::seconds(10)));
-    EXPECT_EQ(notifications.summaries(), std::vector<std::string> { "Webserver has stopped!" });
-    std::system(("xdotool windowmap --sync " + window).c_str());
-    EXPECT_TRUE(VeskProcess::waitUntil([&] { return isListening(vesk->port); }, std::chrono::seconds(10))) << "back in front, it serves again";
+    // Without a window manager, taking the window off the screen is what minimising does. The
+    // person brings it back, or chooses the notice's "Open", or the notice itself.
+    auto shown = [] { return !commandOutput("xdotool search --onlyvisible --name '^Vesk$' 2>/dev/null").empty(); };
+    std::vector<std::string> summaries;
+    for (std::string back : { "windowmap", "open", "default" }) {
+        std::system(("xdotool windowunmap --sync " + window).c_str());
+        EXPECT_TRUE(VeskProcess::waitUntil([&] { return !isListening(vesk->port); }, std::chrono::seconds(10))) << "the server stopped";
+        summaries.push_back("Webserver has stopped!");
+        EXPECT_TRUE(VeskProcess::waitUntil([&] { return notifications.summaries() == summaries; }, std::chrono::seconds(10))) << back;
+        EXPECT_EQ(notifications.actions(), (std::vector<std::string> { "default", "Open", "open", "Open" }));
+        EXPECT_FALSE(shown());
+        if (back == "windowmap")
+            std::system(("xdotool windowmap --sync " + window).c_str());
+        else
+            notifications.invoke(back);
+        EXPECT_TRUE(VeskProcess::waitUntil(shown, std::chrono::seconds(10))) << back << " shows the window again";
+        EXPECT_TRUE(VeskProcess::waitUntil([&] { return isListening(vesk->port); }, std::chrono::seconds(10))) << "back in front after " << back << ", it serves again";
+    }
 
     vesk::platform::UIGraphicsBeginImageContext({ 400, 400 });
     vesk::platform::UIColor::colorWithRed(1, 0, 0, 1)->setFill();

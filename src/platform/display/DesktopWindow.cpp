@@ -1,4 +1,5 @@
 #include "platform/display/DesktopWindow.h"
+#include "platform/system/DesktopServices.h"
 #include "platform/system/LeakCheckPause.h"
 
 #include "platform/foundation/NSTimer.h"
@@ -111,19 +112,29 @@ void DesktopWindow::start()
     if (m_timer)
         return;
     m_timer = NSTimer::scheduledTimerWithTimeInterval(frameInterval, true, [this](NSTimer&) { step(); });
+    // Choosing the app's desktop notification, or its action, brings the app back as the
+    // person's own restoring does.
+    DesktopServices::setNotificationHandler([this] { raise(); });
 }
 
 void DesktopWindow::stop()
 {
-    if (m_timer)
-        m_timer->invalidate();
+    if (!m_timer)
+        return;
+    DesktopServices::setNotificationHandler(nullptr);
+    m_timer->invalidate();
     m_timer.reset();
 }
 
 void DesktopWindow::raise()
 {
     WindowSystemCall call;
-    if (SDL_GetWindowFlags(m_window) & SDL_WINDOW_MINIMIZED)
+    auto flags = SDL_GetWindowFlags(m_window);
+    // An unmapped window is shown again first: restoring it alone takes the window system's
+    // notice that it is back, so the app would not hear of it, nor of the next minimising.
+    if (flags & SDL_WINDOW_HIDDEN)
+        SDL_ShowWindow(m_window);
+    if (flags & SDL_WINDOW_MINIMIZED)
         SDL_RestoreWindow(m_window);
     SDL_RaiseWindow(m_window);
 }
@@ -174,9 +185,9 @@ void DesktopWindow::handle(const SDL_Event& event)
             present();
         else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
             events.cancelGesture();
-        else if (event.window.event == SDL_WINDOWEVENT_MINIMIZED)
+        else if (event.window.event == SDL_WINDOWEVENT_MINIMIZED || event.window.event == SDL_WINDOWEVENT_HIDDEN)
             UIApplication::sharedApplication().enterBackground();
-        else if (event.window.event == SDL_WINDOWEVENT_RESTORED)
+        else if (event.window.event == SDL_WINDOWEVENT_RESTORED || event.window.event == SDL_WINDOWEVENT_SHOWN)
             UIApplication::sharedApplication().becomeActive();
         break;
     case SDL_MOUSEBUTTONDOWN:

@@ -22,7 +22,8 @@ class NSTimer;
 // typing into what a person does on the screens. It looks for input and draws on the main run
 // loop, about sixty times a second, drawing only when something changed. While it is open the
 // app's pasteboard and the desktop's clipboard hold the same text. Minimising the window takes
-// the app to the background, restoring it brings the app back to the front. Main thread.
+// the app to the background; restoring it, or choosing the app's desktop notification while it
+// runs, brings the app back to the front. Main thread.
 class DesktopWindow {
 public:
     // The window, or none with the reason when there is no display or it cannot be opened.
@@ -38,7 +39,8 @@ public:
     void stop();
     // One turn: handles the waiting input, then draws when the screen changed.
     void step();
-    // Brings the window to the front, out of the taskbar when minimised.
+    // Brings the window to the front, out of the taskbar when minimised (the app then becomes
+    // active as when the person restores it).
     void raise();
     // Window pixels per point.
     CGFloat pointScale() const { return m_pointScale; }

@@ -1,15 +1,21 @@
 #include "platform/system/DesktopServices.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/system/LeakCheckPause.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
+#include <future>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 #include <spawn.h>
 #include <string_view>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -85,6 +91,202 @@ namespace {
         return WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
+    // The session bus as the notification service sees the app: one connection for as long as
+    // the bus is there, so that the service's answers (ActionInvoked) come back to it. A thread
+    // of its own runs the connection's GLib context; the main run loop only hears of a choice.
+    class NotificationBus {
+    public:
+        static NotificationBus& shared()
+        {
+            static NotificationBus bus;
+            return bus;
+        }
+        ~NotificationBus()
+        {
+            std::lock_guard lock(m_connectLock);
+            disconnect();
+        }
+
+        void setHandler(std::function<void()> handler)
+        {
+            std::lock_guard lock(m_lock);
+            m_handler = std::move(handler);
+        }
+
+        bool notify(const std::string& text, bool withSound, const std::string& action)
+        {
+            std::lock_guard connecting(m_connectLock);
+            GLibCall call;
+            if (!connect())
+                return false;
+            GVariantBuilder actions;
+            g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
+            if (!action.empty()) {
+                // The notification itself ("default") and its button do the same.
+                for (const char* key : { "default", actionKey }) {
+                    g_variant_builder_add(&actions, "s", key);
+                    g_variant_builder_add(&actions, "s", action.c_str());
+                }
+            }
+            GVariantBuilder hints;
+            g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+            g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("vesk"));
+            if (withSound)
+                g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
+            GError* error = nullptr;
+            GVariant* reply = g_dbus_connection_call_sync(m_bus, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                "org.freedesktop.Notifications", "Notify",
+                g_variant_new("(susssasa{sv}i)", "Vesk", 0u, "vesk", text.c_str(), "", &actions, &hints, -1), G_VARIANT_TYPE("(u)"),
+                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+            if (error)
+                g_error_free(error);
+            if (!reply)
+                return false;
+            guint32 id = 0;
+            g_variant_get(reply, "(u)", &id);
+            g_variant_unref(reply);
+            if (!action.empty()) {
+                std::lock_guard lock(m_lock);
+                m_withAction.push_back(id);
+                // A service that never says it closed them must not make the list grow.
+                if (m_withAction.size() > 32)
+                    m_withAction.pop_front();
+            }
+            return true;
+        }
+
+    private:
+        static constexpr const char* actionKey = "open";
+
+        // Only a bus that is there: GLib would otherwise start one of its own for the display.
+        static gchar* sessionBusAddress()
+        {
+            if (const char* given = std::getenv("DBUS_SESSION_BUS_ADDRESS"); given && *given)
+                return g_strdup(given);
+            if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime && ::access((std::string(runtime) + "/bus").c_str(), F_OK) == 0)
+                return g_strdup_printf("unix:path=%s/bus", runtime);
+            return nullptr;
+        }
+
+        // m_connectLock held. A connection the bus has closed makes way for a new one.
+        bool connect()
+        {
+            if (m_bus && !g_dbus_connection_is_closed(m_bus))
+                return true;
+            disconnect();
+            gchar* address = sessionBusAddress();
+            if (!address)
+                return false;
+            m_context = g_main_context_new();
+            m_stopping = false;
+            auto connected = std::make_shared<std::promise<GDBusConnection*>>();
+            auto answer = connected->get_future();
+            m_thread = std::thread([this, address, connected] { listen(address, *connected); });
+            m_bus = answer.get();
+            if (!m_bus)
+                disconnect();
+            return m_bus != nullptr;
+        }
+
+        // m_connectLock held.
+        void disconnect()
+        {
+            if (m_thread.joinable()) {
+                m_stopping = true;
+                g_main_context_wakeup(m_context);
+                m_thread.join();
+            }
+            if (m_bus) {
+                g_object_unref(m_bus);
+                m_bus = nullptr;
+            }
+            if (m_context) {
+                g_main_context_unref(m_context);
+                m_context = nullptr;
+            }
+            std::lock_guard lock(m_lock);
+            m_withAction.clear();
+        }
+
+        // The listening thread: connects with its context as the thread's own, so the signals
+        // are dispatched here, and runs that context until told to stop.
+        void listen(gchar* address, std::promise<GDBusConnection*>& connected)
+        {
+            GLibCall call;
+            g_main_context_push_thread_default(m_context);
+            auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+            GDBusConnection* bus = g_dbus_connection_new_for_address_sync(address, flags, nullptr, nullptr, nullptr);
+            g_free(address);
+            guint subscription = 0;
+            if (bus) {
+                g_dbus_connection_set_exit_on_close(bus, false);
+                subscription = g_dbus_connection_signal_subscribe(bus, nullptr, "org.freedesktop.Notifications", nullptr,
+                    "/org/freedesktop/Notifications", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &NotificationBus::heard, this, nullptr);
+                g_object_ref(bus);
+            }
+            connected.set_value(bus);
+            while (bus && !m_stopping)
+                g_main_context_iteration(m_context, true);
+            if (bus) {
+                g_dbus_connection_signal_unsubscribe(bus, subscription);
+                g_dbus_connection_close_sync(bus, nullptr, nullptr);
+                g_object_unref(bus);
+            }
+            // What the closing left for this context.
+            while (g_main_context_iteration(m_context, false)) { }
+            g_main_context_pop_thread_default(m_context);
+        }
+
+        static void heard(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GVariant* parameters, gpointer data)
+        {
+            auto* self = static_cast<NotificationBus*>(data);
+            std::string_view signal(name);
+            guint32 id = 0;
+            bool chosen = false;
+            bool closed = false;
+            if (signal == "ActionInvoked" && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) {
+                const gchar* key = nullptr;
+                g_variant_get(parameters, "(u&s)", &id, &key);
+                chosen = std::string_view(key) == "default" || std::string_view(key) == actionKey;
+            } else if (signal == "NotificationClosed" && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(uu)"))) {
+                g_variant_get(parameters, "(uu)", &id, nullptr);
+                closed = true;
+            }
+            if (!chosen && !closed)
+                return;
+            {
+                // Another app's notifications, and the app's own once closed, are none of its business.
+                std::lock_guard lock(self->m_lock);
+                auto found = std::find(self->m_withAction.begin(), self->m_withAction.end(), id);
+                if (found == self->m_withAction.end())
+                    return;
+                if (closed) {
+                    self->m_withAction.erase(found);
+                    return;
+                }
+            }
+            DispatchQueue::main().async([self] {
+                std::function<void()> handler;
+                {
+                    std::lock_guard lock(self->m_lock);
+                    handler = self->m_handler;
+                }
+                if (handler)
+                    handler();
+            });
+        }
+
+        // Connecting, notifying and disconnecting, one at a time.
+        std::mutex m_connectLock;
+        GDBusConnection* m_bus = nullptr;
+        GMainContext* m_context = nullptr;
+        std::thread m_thread;
+        std::atomic<bool> m_stopping { false };
+        // The ids and the handler, shared with the listening thread.
+        std::mutex m_lock;
+        std::deque<guint32> m_withAction;
+        std::function<void()> m_handler;
+    };
 }
 
 std::shared_ptr<DesktopServices> DesktopServices::shared()
@@ -144,8 +346,9 @@ std::vector<DesktopApplication> DesktopServices::applicationsForFile(const std::
     for (GList* item = all; item; item = item->next) {
         auto* info = G_APP_INFO(item->data);
         const char* id = g_app_info_get_id(info);
-        // Vesk itself is not another app to hand the file to.
-        if (id && std::string_view(id) != "vesk.desktop" && g_app_info_should_show(info) && g_app_info_supports_files(info))
+        // Vesk itself is not another app to hand the file to. Whether its launcher takes paths
+        // or URLs, the launch below gives it the file the way it asks for.
+        if (id && std::string_view(id) != "vesk.desktop" && g_app_info_should_show(info))
             applications.push_back({ id, g_app_info_get_name(info) });
     }
     g_list_free_full(all, g_object_unref);
@@ -164,7 +367,8 @@ bool DesktopServices::openFileWithApplication(const std::string& applicationID, 
     gchar* uri = g_file_get_uri(file);
     GList uris { uri, nullptr, nullptr };
     GError* error = nullptr;
-    // The application's command comes from its entry, run without a shell; it is reaped by
+    // The application's command comes from its entry, run without a shell, with the file's path
+    // where it takes files (%f, %F) and its URL where it takes URLs (%u, %U); it is reaped by
     // GLib, never waited for here.
     bool started = g_desktop_app_info_launch_uris_as_manager_with_fds(application, &uris, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
         nullptr, nullptr, nothing, nothing, nothing, &error);
@@ -180,42 +384,14 @@ bool DesktopServices::openFileWithApplication(const std::string& applicationID, 
     return started;
 }
 
-bool DesktopServices::postNotification(const std::string& text, bool withSound)
+bool DesktopServices::postNotification(const std::string& text, bool withSound, const std::string& action)
 {
-    GLibCall call;
-    // Only a bus that is there: GLib would otherwise start one of its own for the display.
-    gchar* address = nullptr;
-    if (const char* given = std::getenv("DBUS_SESSION_BUS_ADDRESS"); given && *given)
-        address = g_strdup(given);
-    else if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime && ::access((std::string(runtime) + "/bus").c_str(), F_OK) == 0)
-        address = g_strdup_printf("unix:path=%s/bus", runtime);
-    if (!address)
-        return false;
-    GError* error = nullptr;
-    auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
-    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(address, flags, nullptr, nullptr, &error);
-    g_free(address);
-    GVariant* reply = nullptr;
-    if (bus) {
-        GVariantBuilder actions;
-        g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
-        GVariantBuilder hints;
-        g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
-        g_variant_builder_add(&hints, "{sv}", "desktop-entry", g_variant_new_string("vesk"));
-        if (withSound)
-            g_variant_builder_add(&hints, "{sv}", "sound-name", g_variant_new_string("message-new-instant"));
-        reply = g_dbus_connection_call_sync(bus, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-            "org.freedesktop.Notifications", "Notify",
-            g_variant_new("(susssasa{sv}i)", "Vesk", 0u, "vesk", text.c_str(), "", &actions, &hints, -1), G_VARIANT_TYPE("(u)"),
-            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
-        g_dbus_connection_close_sync(bus, nullptr, nullptr);
-        g_object_unref(bus);
-    }
-    if (reply)
-        g_variant_unref(reply);
-    if (error)
-        g_error_free(error);
-    return reply != nullptr;
+    return NotificationBus::shared().notify(text, withSound, action);
+}
+
+void DesktopServices::setNotificationHandler(std::function<void()> handler)
+{
+    NotificationBus::shared().setHandler(std::move(handler));
 }
 
 bool DesktopRecorder::canSendMail()
@@ -238,7 +414,7 @@ bool DesktopRecorder::openPage(const std::string& url)
     return true;
 }
 
-bool DesktopRecorder::postNotification(const std::string& text, bool)
+bool DesktopRecorder::postNotification(const std::string& text, bool, const std::string&)
 {
     std::lock_guard lock(m_mutex);
     m_notifications.push_back(text);

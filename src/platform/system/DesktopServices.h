@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -52,8 +53,12 @@ public:
     virtual std::vector<DesktopApplication> applicationsForFile(const std::string& path);
     // Starts the application with the file; answers whether it started.
     virtual bool openFileWithApplication(const std::string& applicationID, const std::string& path);
-    // Shows the text in a desktop notification; false without a session bus or a service.
-    virtual bool postNotification(const std::string& text, bool withSound);
+    // Shows the text in a desktop notification, with the action's label when there is one;
+    // false without a session bus or a service.
+    virtual bool postNotification(const std::string& text, bool withSound, const std::string& action);
+    // What choosing a notification's action, or the notification itself, does; run on the main
+    // queue. The desktop's own services hear of the choice on the session bus.
+    static void setNotificationHandler(std::function<void()> handler);
 };
 
 // Keeps what the app hands over and answers as the test sets it.
@@ -62,7 +67,7 @@ public:
     bool canSendMail() override;
     MFMailComposeResult composeMail(const MailMessage& message) override;
     bool openPage(const std::string& url) override;
-    bool postNotification(const std::string& text, bool withSound) override;
+    bool postNotification(const std::string& text, bool withSound, const std::string& action) override;
 
     void setCanSendMail(bool can);
     void setMailResult(MFMailComposeResult result);

@@ -4,15 +4,19 @@
 #include <fstream>
 #include <sys/utsname.h>
 #include <unistd.h>
+#include <vector>
 
 namespace vesk::platform {
 
 namespace {
 
+    // The phone system the platform layer stands in for: what the app's version checks read.
+    constexpr const char* phoneVersion = "9.0";
+
     // The value under the key in an os-release file, its quotes and escapes undone.
-    std::string osReleaseValue(const std::string& key)
+    std::string osReleaseValue(const std::vector<std::string>& paths, const std::string& key)
     {
-        for (const char* path : { "/etc/os-release", "/usr/lib/os-release" }) {
+        for (auto& path : paths) {
             std::ifstream file(path);
             if (!file)
                 continue;
@@ -37,29 +41,31 @@ namespace {
         return {};
     }
 
-    struct SystemFacts {
-        std::string name;
-        std::string version;
-    };
+}
 
-    const SystemFacts& runningSystem()
-    {
-        static const SystemFacts facts = [] {
-            SystemFacts found { osReleaseValue("NAME"), osReleaseValue("VERSION_ID") };
-            utsname system {};
-            if (::uname(&system) == 0) {
-                if (found.name.empty())
-                    found.name = system.sysname;
-                if (found.version.empty())
-                    found.version = system.release;
-            }
-            if (found.name.empty())
-                found.name = "Linux";
-            return found;
-        }();
-        return facts;
-    }
+UIDevice::SystemFacts UIDevice::readSystemFacts(const std::string& osRelease)
+{
+    std::vector<std::string> paths { "/etc/os-release", "/usr/lib/os-release" };
+    if (!osRelease.empty())
+        paths = { osRelease };
+    SystemFacts found { osReleaseValue(paths, "NAME"), {} };
+    utsname system {};
+    bool named = ::uname(&system) == 0;
+    if (found.name.empty())
+        found.name = named ? system.sysname : "Linux";
+    // Rolling systems number no release: the kernel's is the nearest.
+    if (auto version = osReleaseValue(paths, "VERSION_ID"); !version.empty())
+        found.nameAndVersion = found.name + " " + version;
+    else
+        found.nameAndVersion = named ? found.name + ", kernel " + system.release : found.name;
+    return found;
+}
 
+const UIDevice::SystemFacts& UIDevice::runningSystem() const
+{
+    if (!m_facts)
+        m_facts = readSystemFacts(m_osRelease);
+    return *m_facts;
 }
 
 UIDevice& UIDevice::currentDevice()
@@ -71,11 +77,15 @@ UIDevice& UIDevice::currentDevice()
 std::string UIDevice::systemVersion() const
 {
     std::lock_guard lock(m_mutex);
-    return m_systemVersion.empty() ? runningSystem().version : m_systemVersion;
+    if (!m_systemVersion.empty())
+        return m_systemVersion;
+    // Read as a number it is the phone's; what follows names the real system for bug reports.
+    return std::string(phoneVersion) + " (" + runningSystem().nameAndVersion + ")";
 }
 
 std::string UIDevice::systemName() const
 {
+    std::lock_guard lock(m_mutex);
     return runningSystem().name;
 }
 
@@ -118,6 +128,13 @@ void UIDevice::setSystemVersion(std::string version)
     m_systemVersion = std::move(version);
 }
 
+void UIDevice::setOsRelease(std::string path)
+{
+    std::lock_guard lock(m_mutex);
+    m_osRelease = std::move(path);
+    m_facts.reset();
+}
+
 void UIDevice::setUserInterfaceIdiom(UIUserInterfaceIdiom idiom)
 {
     std::lock_guard lock(m_mutex);
@@ -146,6 +163,8 @@ void UIDevice::reset()
 {
     std::lock_guard lock(m_mutex);
     m_systemVersion.clear();
+    m_osRelease.clear();
+    m_facts.reset();
     m_idiom = UIUserInterfaceIdiom::Phone;
     m_model.clear();
     m_name.clear();

@@ -64,8 +64,8 @@ void UIApplication::scheduleLocalNotification(const UILocalNotification& notific
         delay = std::max(0.0, std::chrono::duration<double>(*notification.fireDate - RunLoop::main().clock().now()).count());
     // Shown by the desktop when it has a notification service; one that is due after the app
     // has ended is not shown.
-    DispatchQueue::main().after(delay, [text = *notification.alertBody, sound = notification.soundName.has_value()] {
-        DispatchQueue::global(QualityOfService::Utility).async([text, sound] { DesktopServices::shared()->postNotification(text, sound); });
+    DispatchQueue::main().after(delay, [text = *notification.alertBody, sound = notification.soundName.has_value(), action = notification.alertAction.value_or("")] {
+        DispatchQueue::global(QualityOfService::Utility).async([text, sound, action] { DesktopServices::shared()->postNotification(text, sound, action); });
     });
 }
 
