@@ -135,6 +135,7 @@ void TextBlock::update(std::shared_ptr<const TextBuffer> text, const std::shared
     m_font = font;
     m_fontName = font->fontName();
     m_fontSize = font->pointSize();
+    m_lineHeight = font->lineHeight();
     m_width = width;
     m_laid.clear();
     auto count = m_text->blockCount();
@@ -166,7 +167,7 @@ void TextBlock::update(std::shared_ptr<const TextBuffer> text, const std::shared
 
 CGFloat TextBlock::estimate(std::size_t index) const
 {
-    auto lineHeight = m_font ? m_font->lineHeight() : 14;
+    auto lineHeight = m_lineHeight;
     auto perLine = std::max(1.0, m_width / std::max(1.0, m_fontSize * 0.5));
     auto lines = static_cast<CGFloat>(m_text->blockLineCount(index));
     auto bytes = static_cast<CGFloat>(m_text->blockStart(index + 1) - m_text->blockStart(index));
@@ -250,7 +251,7 @@ TextBlock::Laid& TextBlock::laid(std::size_t index)
     if (!m_measured[index]) {
         PangoRectangle logical;
         pango_layout_get_extents(layout, nullptr, &logical);
-        setHeight(index, std::max<CGFloat>(m_font->lineHeight(), CGFloat(logical.height) / PANGO_SCALE));
+        setHeight(index, std::max<CGFloat>(m_lineHeight, CGFloat(logical.height) / PANGO_SCALE));
         m_measured[index] = true;
     }
     m_laid.push_back(std::move(entry));
@@ -302,7 +303,7 @@ void TextBlock::draw(cairo_t* cr, CGFloat top, CGFloat bottom, const UIColor& co
 
 CGRect TextBlock::caretRect(std::size_t offset)
 {
-    auto lineHeight = m_font ? m_font->lineHeight() : 14;
+    auto lineHeight = m_lineHeight;
     if (m_heights.empty() || !m_font)
         return CGRectMake(0, 0, 2, lineHeight);
     offset = std::min(offset, m_text->size());

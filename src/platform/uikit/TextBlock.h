@@ -62,6 +62,8 @@ private:
     std::string m_fontName;
     CGFloat m_fontSize = 0;
     std::shared_ptr<UIFont> m_font;
+    // The font's, asked once: each asking lays out a line.
+    CGFloat m_lineHeight = 14;
     CGFloat m_width = -1;
     std::vector<float> m_heights;
     std::vector<bool> m_measured;
