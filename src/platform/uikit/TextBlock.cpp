@@ -272,7 +272,7 @@ CGFloat TextBlock::settle(CGFloat top, CGFloat bottom)
     auto band = std::max(0.0, bottom - top);
     auto anchor = blockAt(top);
     auto anchorTop = topOf(anchor);
-    for (auto index = blockAt(top - band); index < m_heights.size() && topOf(index) < bottom + band; ++index) {
+    for (auto index = blockAt(top - band); index < m_heights.size() && topOf(index) < bottom; ++index) {
         if (!m_measured[index])
             laid(index);
     }

@@ -33,9 +33,9 @@ public:
     void update(const std::string& text, std::uint64_t generation, const std::shared_ptr<UIFont>& font, CGFloat width);
     CGFloat height() const { return m_total; }
 
-    // Measures the blocks in [top, bottom) and a band of the same height above and below it.
-    // Answers how far what was at `top` moved down, as blocks above it took their measured
-    // heights, so a scrolled view can follow it.
+    // Measures the blocks in [top, bottom) and in a band of the same height above it, so that
+    // scrolling up finds them measured. Answers how far what was at `top` moved down, as
+    // blocks above it took their measured heights, so a scrolled view can follow it.
     CGFloat settle(CGFloat top, CGFloat bottom);
     // Draws the lines that reach into [top, bottom), `top` at the context's y = 0.
     void draw(cairo_t* cr, CGFloat top, CGFloat bottom, const UIColor& color);
