@@ -215,15 +215,16 @@ void TextBuffer::makeBlocks()
         m_starts.push_back(at);
         auto end = lineEnd(at);
         if (!end) {
-            // A piece of a long line: cut after a space near the limit, else at a character's start.
-            std::size_t cut = at + longestPiece;
+            // A piece of a long line: cut after a space near the limit, else at a character's
+            // start, sooner: pango takes far longer over a run it can only break between letters.
+            std::size_t cut = at + unbrokenPiece;
             auto* space = static_cast<const char*>(::memrchr(data + at + longestPiece / 2 + 1, ' ', longestPiece / 2));
             if (space)
                 cut = static_cast<std::size_t>(space - data) + 1;
             while (cut > at && !startsCharacter(data, size, cut))
                 --cut;
             if (cut == at)
-                cut = at + longestPiece;
+                cut = at + unbrokenPiece;
             m_lines.push_back(1);
             at = cut;
             continue;

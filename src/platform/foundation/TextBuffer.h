@@ -14,13 +14,15 @@ namespace vesk::platform {
 // A text held once and never changed, cut into blocks that a view lays out one at a time, so
 // a text of a gigabyte shows and scrolls without being laid out whole. A block is whole lines
 // (about blockBytes of them, at most blockLines), or one piece of a line longer than
-// longestPiece. A text that is empty or ends in a line break ends in an empty block, its last
-// (empty) line.
+// longestPiece: up to its last space before that, or unbrokenPiece bytes when it has none
+// there. A text that is empty or ends in a line break ends in an empty block, its last (empty)
+// line.
 class TextBuffer {
 public:
     static constexpr std::size_t blockBytes = 4096;
     static constexpr std::size_t blockLines = 512;
     static constexpr std::size_t longestPiece = 4096;
+    static constexpr std::size_t unbrokenPiece = 1024;
 
     explicit TextBuffer(std::string text);
     TextBuffer(const TextBuffer&) = delete;

@@ -33,11 +33,11 @@ TEST(TextBufferTest, CutsTheTextIntoBlocksOfWholeLinesAndPiecesOfLongOnes)
         { "a\nb\n", { { 0, 2 }, { 4, 1 } } }, // the empty last line after the break
         { times("x\n", 600), { { 0, 512 }, { 1024, 88 }, { 1200, 1 } } },
         { times(std::string(99, 'y') + "\n", 100), { { 0, 41 }, { 4100, 41 }, { 8200, 18 }, { 10000, 1 } } },
-        // A long line starts a block of its own and is cut into pieces.
-        { "short\n" + std::string(10000, 'a') + "\nend", { { 0, 1 }, { 6, 1 }, { 4102, 1 }, { 8198, 2 } } },
-        // Cut after the last space of its second half, and never inside a character.
+        // A long line starts a block of its own and is cut into pieces: after the last space of
+        // its second half, else sooner, and never inside a character.
+        { "short\n" + std::string(6000, 'a') + "\nend", { { 0, 1 }, { 6, 1 }, { 1030, 1 }, { 2054, 2 } } },
         { std::string(3000, 'b') + " " + std::string(3000, 'c'), { { 0, 1 }, { 3001, 1 } } },
-        { times("€", 2000), { { 0, 1 }, { 4095, 1 } } },
+        { times("€", 2000), { { 0, 1 }, { 1023, 1 }, { 2046, 1 } } },
     };
     for (auto& [text, blocks] : cases) {
         TextBuffer buffer(text);
