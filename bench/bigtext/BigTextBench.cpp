@@ -76,6 +76,7 @@ void makeLog(const std::string& path, std::size_t size)
     ok = ok && ::write(fd, tail.data(), tail.size()) == static_cast<ssize_t>(tail.size());
     if (fd < 0 || ::close(fd) != 0 || !ok) {
         std::perror("making the log");
+        ::unlink(path.c_str());
         std::exit(1);
     }
 }
@@ -139,6 +140,7 @@ Figures run(const std::string& path, std::shared_ptr<UIViewController> root)
         return true; }, std::chrono::seconds(60));
     if (!drawn) {
         std::fprintf(stderr, "the text did not show within a minute\n");
+        ::unlink(path.c_str());
         std::exit(1);
     }
 
