@@ -189,7 +189,7 @@ void TextEditorViewController::saveText()
     auto view = textView();
     if (!m_file || !view)
         return;
-    auto& text = view->text();
+    auto text = view->text();
     auto target = resolvedTarget(m_file->path());
     // Text that is no UTF-8 would turn into the bytes of "Error!": nothing is written then.
     bool saved = isValidUTF8(text) && mayWrite(target) && saveKeepingOwner(target, toData(text));

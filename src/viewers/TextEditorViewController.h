@@ -17,6 +17,9 @@ class VeskFile;
 // A save that fails keeps the editor open with the edits and an error banner.
 class TextEditorViewController : public platform::UIViewController {
 public:
+    // Edited texts are copied whole at each keystroke: a bigger one is not opened here.
+    static constexpr std::size_t maximumTextBytes = 16u << 20;
+
     TextEditorViewController();
     ~TextEditorViewController() override;
 

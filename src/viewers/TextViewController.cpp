@@ -3,11 +3,14 @@
 #include "model/PlatformUtilities.h"
 #include "model/VeskFile.h"
 #include "model/VeskFileTypes.h"
+#include "model/VeskLocalizer.h"
+#include "model/VeskNotificationManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/FileData.h"
-#include "platform/foundation/NSStringEncoding.h"
+#include "platform/foundation/NSByteCountFormatter.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/PropertyListDescription.h"
+#include "platform/foundation/TextBuffer.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "viewers/TextEditorViewController.h"
 
@@ -17,19 +20,19 @@ using namespace platform;
 
 namespace {
 
-    std::optional<std::string> readText(const std::string& path)
+    std::shared_ptr<const TextBuffer> readText(const std::string& path)
     {
         if (!isListFileAtPath(path)) {
             NSStringEncoding encoding {};
-            return stringWithContentsOfFile(path, &encoding, TextViewController::maximumTextBytes);
+            return TextBuffer::readFile(path, &encoding, TextViewController::maximumTextBytes);
         }
-        auto data = readFileContents(path, TextViewController::maximumTextBytes);
+        auto data = readFileContents(path, TextViewController::maximumListBytes);
         if (!data)
-            return std::nullopt;
+            return nullptr;
         auto list = propertyListFromData(*data);
         if (!list)
-            return std::nullopt;
-        return oldStyleDescription(*list);
+            return nullptr;
+        return std::make_shared<const TextBuffer>(oldStyleDescription(*list));
     }
 
 }
@@ -84,8 +87,9 @@ void TextViewController::load()
         DispatchQueue::main().async([self = std::move(self), text = std::move(text)] {
             if (!text)
                 self->showErrorAndClose();
+            // The view shares the text read: a big file is held once.
             if (auto view = self->textView())
-                view->setText(text.value_or(""));
+                view->setTextBuffer(text ? text : std::make_shared<const TextBuffer>(std::string()));
             if (auto edit = self->editButton())
                 edit->setEnabled(text && self->isEditableText());
         });
@@ -94,11 +98,19 @@ void TextViewController::load()
 
 void TextViewController::edit()
 {
+    auto view = textView();
+    auto text = view ? view->text() : std::string_view();
+    if (text.size() > TextEditorViewController::maximumTextBytes) {
+        // The viewer stays open with the text; only editing is refused.
+        auto limit = NSByteCountFormatter::stringFromByteCount(static_cast<std::int64_t>(TextEditorViewController::maximumTextBytes));
+        VeskNotificationManager::showNotification(localizedFormat("\"%@\" is too big to edit: the editor takes texts of up to %@.", { file() ? file()->name() : std::string(), limit }),
+            NotificationType::Warning, {}, {}, 3.0);
+        return;
+    }
     auto editor = UIStoryboard::storyboardWithName("Main").instantiate<TextEditorViewController>("textEditor");
     if (!editor)
         return;
-    auto view = textView();
-    editor->setText(view ? view->text() : "");
+    editor->setText(std::string(text));
     editor->setFile(file());
     auto self = std::static_pointer_cast<TextViewController>(shared_from_this());
     editor->setSavedFileCallback([self] { self->load(); });

@@ -9,8 +9,10 @@ namespace vesk {
 // list is shown as the description of its contents, which is never saved over the file.
 class TextViewController : public VeskFileViewController {
 public:
-    // Texts are read whole into the view; bigger files get the error banner.
-    static constexpr std::size_t maximumTextBytes = 16u << 20;
+    // Texts are read whole into one buffer, of which the view lays out only what it shows;
+    // bigger files get the error banner. A property list is parsed whole, so it has less room.
+    static constexpr std::size_t maximumTextBytes = std::size_t(1) << 30;
+    static constexpr std::size_t maximumListBytes = 16u << 20;
 
     ~TextViewController() override;
 

@@ -1,9 +1,12 @@
 #include "viewers/ViewerTestSupport.h"
 
+#include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIKeyboard.h"
 #include "viewers/TextEditorViewController.h"
 #include "viewers/VeskFileViewController.h"
 
+#include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -14,6 +17,15 @@ using namespace vesk::platform;
 using vesk::test::ViewerTest;
 
 namespace {
+
+std::string repeated(const std::string& text, std::size_t times)
+{
+    std::string out;
+    out.reserve(text.size() * times);
+    while (times-- > 0)
+        out += text;
+    return out;
+}
 
 std::string contentsOf(const std::string& path)
 {
@@ -48,6 +60,11 @@ TEST_F(TextViewerTest, TextIsDecodedFromUTF8OrAByteOrderMarkAndAnythingElseIsAnE
         { std::string("\xFE\xFF\0G\0r\0\xFC", 8), "Grü" },
         { "latin \xFC", std::nullopt },
         { std::string("\xFF\xFE\x00\xD8", 4), std::nullopt }, // a lone surrogate
+        // Read a mebibyte at a time: characters cut by a chunk's end, and a fault far in.
+        { std::string((1 << 20) - 1, 'a') + "ü", std::string((1 << 20) - 1, 'a') + "ü" },
+        { "\xFF\xFE" + repeated(std::string("a\0", 2), (1 << 19) - 1) + std::string("\x3D\xD8\x00\xDE", 4), std::string((1 << 19) - 1, 'a') + "😀" },
+        { std::string(3 << 20, 'a') + "\xFC", std::nullopt },
+        { "\xFF\xFE" + repeated(std::string("a\0", 2), 3 << 19) + "a", std::nullopt }, // half a unit at the end
     };
     for (auto& [bytes, text] : cases) {
         VeskNotificationManager::reset();
@@ -57,8 +74,8 @@ TEST_F(TextViewerTest, TextIsDecodedFromUTF8OrAByteOrderMarkAndAnythingElseIsAnE
             EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
             continue;
         }
-        ASSERT_NE(viewer, nullptr) << *text;
-        EXPECT_EQ(viewer->textView()->text(), *text);
+        ASSERT_NE(viewer, nullptr) << text->substr(0, 20);
+        EXPECT_TRUE(viewer->textView()->text() == *text) << text->substr(0, 20);
         EXPECT_FALSE(viewer->textView()->isEditable());
         EXPECT_TRUE(driver.barButton(*viewer, "Edit")->isEnabled());
         viewer->dismiss();
@@ -164,3 +181,104 @@ TEST_F(TextViewerTest, AFailedSaveKeepsTheEditsAndCancelLeavesTheFile)
     EXPECT_EQ(contentsOf(path), "old");
     EXPECT_FALSE(called);
 }
+
+TEST_F(TextViewerTest, ATextTooBigForTheEditorIsShownAndEditingIsRefusedWithABanner)
+{
+    auto path = makeFile("huge.log", std::string(TextEditorViewController::maximumTextBytes + 1, 'a'));
+    auto viewer = open<TextViewController>(path);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->textView()->text().size(), TextEditorViewController::maximumTextBytes + 1);
+    EXPECT_TRUE(driver.tapBarButton(*viewer, "Edit"));
+    driver.drain();
+    EXPECT_EQ(banners(), std::vector<std::string> { "Warning: \"huge.log\" is too big to edit: the editor takes texts of up to 16.8 MB." });
+    EXPECT_EQ(driver.visible<TextViewController>(), viewer) << "the viewer stays, with no editor over it";
+}
+
+namespace {
+
+// A log of 200 MB on the phone and on the pad: narrow lines between a wide first and last line,
+// so where the screen is in the file shows in its pixels.
+class BigTextTest : public TextViewerTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void beforeLaunch() override
+    {
+        if (GetParam()) {
+            UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 768, 1024));
+            UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+        }
+    }
+
+    std::string makeLog()
+    {
+        auto path = root() + "/big.log";
+        std::string chunk;
+        while (chunk.size() < (1 << 20))
+            chunk += std::string(45, '.') + "\n";
+        std::ofstream out(path, std::ios::binary);
+        out << std::string(25, 'W') << "\n";
+        for (int count = 0; count < 200; ++count)
+            out << chunk;
+        out << std::string(25, 'M');
+        EXPECT_TRUE(out.flush()) << path;
+        return path;
+    }
+
+    // The rows of the text view where a wide line is drawn, in points from the view's top.
+    std::pair<int, int> wideRows(UITextView& view, const std::string& name)
+    {
+        auto shot = driver.render(2);
+        shot->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ((GetParam() ? "pad-" : "phone-") + name + ".png")).string());
+        auto frame = view.convertRectToView(view.bounds(), nullptr);
+        int first = -1, last = -1;
+        for (int y = 0; y < int(frame.size.height); ++y) {
+            for (int x = 180; x < 240; ++x) {
+                auto pixel = shot->pixelAt(int(frame.origin.x + x) * 2, int(frame.origin.y + y) * 2);
+                if (pixel.red < 90 && pixel.green < 90 && pixel.blue < 90) {
+                    first = first < 0 ? y : first;
+                    last = y;
+                }
+            }
+        }
+        return { first, last };
+    }
+};
+
+}
+
+TEST_P(BigTextTest, ABigLogOpensAndScrollsToItsLastLineAndBack)
+{
+    auto viewer = open<TextViewController>(makeLog());
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(banners().empty());
+    auto view = viewer->textView();
+    auto height = view->frame().size.height;
+    auto [top, bottom] = wideRows(*view, "big-text-start");
+    EXPECT_GE(top, 0) << "the first line shows";
+    EXPECT_LT(bottom, 30) << "at the top";
+
+    auto center = view->convertRectToView(view->bounds(), nullptr);
+    CGPoint point { CGRectGetMidX(center), CGRectGetMidY(center) };
+    driver.scrollAt(point, 1e12);
+    std::tie(top, bottom) = wideRows(*view, "big-text-end");
+    EXPECT_EQ(view->contentOffset().y, view->contentSize().height - height) << "at the end";
+    EXPECT_GT(top, height - 40) << "the last line shows at the bottom";
+    EXPECT_LT(bottom, height);
+
+    // Two screens up, where the lines get measured, then down to a few points short of the
+    // end: what was measured meanwhile moved nothing on screen.
+    driver.scrollAt(point, -2 * height);
+    wideRows(*view, "big-text-above-end");
+    driver.scrollAt(point, 2 * height - 4);
+    std::tie(top, bottom) = wideRows(*view, "big-text-near-end");
+    EXPECT_EQ(view->contentOffset().y, view->contentSize().height - height - 4);
+    EXPECT_GT(top, height - 40) << "the last line still shows";
+    EXPECT_LT(bottom, height);
+
+    driver.scrollAt(point, -1e12);
+    std::tie(top, bottom) = wideRows(*view, "big-text-back");
+    EXPECT_EQ(view->contentOffset().y, 0);
+    EXPECT_GE(top, 0) << "back at the first line";
+    EXPECT_LT(bottom, 30);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, BigTextTest, ::testing::Values(false, true), [](const auto& info) { return info.param ? "Pad" : "Phone"; });

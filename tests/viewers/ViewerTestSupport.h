@@ -17,8 +17,11 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
+        beforeLaunch();
         platform::UIApplication::sharedApplication().launch(std::make_shared<AppDelegate>());
     }
+    // Where a fixture sets up the device the app launches on.
+    virtual void beforeLaunch() { }
 
     // Opens the file over the file list; answers the screen a person then sees.
     template<typename Screen>

@@ -34,7 +34,7 @@ namespace {
         if (entry.view.lock().get() != &view)
             entry = Laid { view.weak_from_this(), {} };
         auto width = std::max(1.0, view.frame().size.width - 2 * padding);
-        entry.block.update(view.text(), view.textGeneration(), view.font(), width);
+        entry.block.update(view.textBuffer(), view.font(), width);
         view.setContentSize(CGSizeMake(view.frame().size.width, entry.block.height() + 2 * insetTop));
         return entry.block;
     }
@@ -77,14 +77,28 @@ void UITextView::drawRect(CGRect rect)
     auto* cr = context->cairo();
     auto& block = layoutOf(*this);
     auto offset = contentOffset();
+    // Heights measured now move what follows them: the lines at the top stay where they were,
+    // and a view scrolled to the end stays at the end.
+    bool atEnd = offset.y >= clampedOffset(*this, { offset.x, INFINITY }).y;
+    for (int round = 0; round < 4; ++round) {
+        auto top = offset.y - insetTop;
+        auto moved = block.settle(top, top + rect.size.height);
+        setContentSize(CGSizeMake(frame().size.width, block.height() + 2 * insetTop));
+        auto settled = clampedOffset(*this, { offset.x, atEnd ? INFINITY : offset.y + moved });
+        if (settled == offset)
+            break;
+        offset = settled;
+    }
+    if (offset != contentOffset())
+        setContentOffset(offset);
+    auto top = offset.y - insetTop;
     cairo_save(cr);
     cairo_rectangle(cr, 0, 0, rect.size.width, rect.size.height);
     cairo_clip(cr);
-    cairo_translate(cr, padding - offset.x, insetTop - offset.y);
-    auto top = offset.y - insetTop;
+    cairo_translate(cr, padding - offset.x, 0);
     block.draw(cr, top, top + rect.size.height, *textColor());
     if (isFirstResponder() && isEditable())
-        drawing::fillRect(cr, block.caretRect(caretOffset()), drawing::tintOf(*this));
+        drawing::fillRect(cr, block.caretRect(caretOffset()).offsetBy(0, -top), drawing::tintOf(*this));
     cairo_restore(cr);
 }
 
@@ -116,7 +130,7 @@ void textEditing::insert(UITextView& view, const std::string& text)
     if (!editable(view) || text.empty())
         return;
     auto caret = std::min(view.caretOffset(), view.text().size());
-    auto changed = view.text();
+    std::string changed(view.text());
     changed.insert(caret, text);
     view.typeText(std::move(changed));
     view.setCaretOffset(caret + text.size());
@@ -133,7 +147,7 @@ void textEditing::deleteBackward(UITextView& view)
     do
         --start;
     while (start > 0 && (static_cast<unsigned char>(view.text()[start]) & 0xC0) == 0x80);
-    auto changed = view.text();
+    std::string changed(view.text());
     changed.erase(start, caret - start);
     view.typeText(std::move(changed));
     view.setCaretOffset(start);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/TextBuffer.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/graphics/UIColor.h"
 #include "platform/graphics/UIFont.h"
@@ -14,18 +15,29 @@ typedef struct _PangoLayout PangoLayout;
 
 namespace vesk::platform {
 
-// Plain text of any length wrapped at a width, laid out a paragraph at a time: only the
-// paragraphs that come into view are measured, the others are estimated, so a text of many
-// megabytes scrolls and takes typing without being laid out whole. Positions are in the
+// Plain text of any length wrapped at a width, laid out a block of lines at a time (see
+// TextBuffer): only the blocks that come into view are measured, the others are estimated, so
+// a text of a gigabyte opens and scrolls without being laid out whole. Positions are in the
 // block's own coordinates, its first line at the top.
 class TextBlock {
 public:
-    // Takes the text when its generation, the font or the width changed; what stayed the same
-    // at the start and the end of the text keeps its measured heights.
-    void update(const std::string& text, std::uint64_t generation, const std::shared_ptr<UIFont>& font, CGFloat width);
-    CGFloat height() const { return m_tops.empty() ? 0 : m_tops.back(); }
+    TextBlock();
+    ~TextBlock();
+    TextBlock(TextBlock&&) noexcept;
+    TextBlock& operator=(TextBlock&&) noexcept;
 
-    // Draws the paragraphs that reach into [top, bottom), measuring them first.
+    // Takes the text when it, the font or the width changed; the blocks before the first
+    // change keep their measured heights.
+    void update(std::shared_ptr<const TextBuffer> text, const std::shared_ptr<UIFont>& font, CGFloat width);
+    // The same for a text of ours, taken again when its generation or size changed.
+    void update(const std::string& text, std::uint64_t generation, const std::shared_ptr<UIFont>& font, CGFloat width);
+    CGFloat height() const { return m_total; }
+
+    // Measures the blocks in [top, bottom) and in a band of the same height above it, so that
+    // scrolling up finds them measured. Answers how far what was at `top` moved down, as
+    // blocks above it took their measured heights, so a scrolled view can follow it.
+    CGFloat settle(CGFloat top, CGFloat bottom);
+    // Draws the lines that reach into [top, bottom), `top` at the context's y = 0.
     void draw(cairo_t* cr, CGFloat top, CGFloat bottom, const UIColor& color);
     // The caret's place at the byte offset, and the offset nearest a point.
     CGRect caretRect(std::size_t offset);
@@ -36,34 +48,30 @@ public:
     void setLinks(std::vector<std::pair<std::size_t, std::size_t>> ranges, const UIColor& tint);
 
 private:
-    struct Paragraph {
-        std::size_t start = 0;
-        std::size_t length = 0;
-        CGFloat height = 0;
-        bool measured = false;
-    };
-    void split(std::size_t from, std::size_t to, std::vector<Paragraph>& into) const;
-    CGFloat estimate(const Paragraph& paragraph) const;
-    void measure(std::size_t index);
-    void sumHeights();
-    // The first paragraph that ends below y.
-    std::size_t paragraphAt(CGFloat y) const;
-    // Measures the paragraphs in [top, bottom) until their heights hold.
-    void settle(CGFloat top, CGFloat bottom);
-    std::size_t paragraphOfOffset(std::size_t offset) const;
-    PangoLayout* layoutOf(cairo_t* cr, std::size_t index) const;
+    struct Laid;
+    // The block's layout, made (and the block measured) when it is not at hand.
+    Laid& laid(std::size_t index);
+    void setHeight(std::size_t index, CGFloat height);
+    CGFloat estimate(std::size_t index) const;
+    // Where the block starts, and the block at a height.
+    CGFloat topOf(std::size_t index) const;
+    std::size_t blockAt(CGFloat y) const;
 
-    // The text as drawn (valid UTF-8), and the size of the text it was made from.
-    std::string m_text;
-    std::size_t m_sourceSize = 0;
+    std::shared_ptr<const TextBuffer> m_text;
     std::uint64_t m_generation = 0;
     std::string m_fontName;
     CGFloat m_fontSize = 0;
     std::shared_ptr<UIFont> m_font;
+    // The font's, asked once: each asking lays out a line.
+    CGFloat m_lineHeight = 14;
     CGFloat m_width = -1;
-    std::vector<Paragraph> m_paragraphs;
-    // Where each paragraph starts, then where the last ends.
-    std::vector<CGFloat> m_tops;
+    std::vector<float> m_heights;
+    std::vector<bool> m_measured;
+    // Sums of the heights (a Fenwick tree, 1-based), for the top of any block in log time.
+    std::vector<double> m_sums;
+    double m_total = 0;
+    std::vector<Laid> m_laid;
+    std::uint64_t m_uses = 0;
     std::vector<std::pair<std::size_t, std::size_t>> m_links;
     UIColor m_linkTint { 0, 0, 0, 1 };
 };

@@ -44,17 +44,23 @@ bool UITextView::isFirstResponder() const
 
 void UITextView::setText(std::string text)
 {
+    setTextBuffer(std::make_shared<const TextBuffer>(std::move(text)));
+}
+
+void UITextView::setTextBuffer(std::shared_ptr<const TextBuffer> text)
+{
     m_text = std::move(text);
-    m_caret = m_text.size();
+    m_caret = this->text().size();
     ++m_generation;
     setNeedsDisplay();
 }
 
 void UITextView::setCaretOffset(std::size_t offset)
 {
-    offset = std::min(offset, m_text.size());
+    auto text = this->text();
+    offset = std::min(offset, text.size());
     // Never inside a character.
-    while (offset > 0 && offset < m_text.size() && (static_cast<unsigned char>(m_text[offset]) & 0xC0) == 0x80)
+    while (offset > 0 && offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) == 0x80)
         --offset;
     if (offset != m_caret)
         setNeedsDisplay();

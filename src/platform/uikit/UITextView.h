@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/foundation/TextBuffer.h"
 #include "platform/uikit/UIScrollView.h"
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vesk::platform {
 
@@ -13,9 +15,12 @@ class UITextView : public UIScrollView {
 public:
     using UIScrollView::UIScrollView;
 
-    const std::string& text() const { return m_text; }
+    std::string_view text() const { return m_text ? m_text->text() : std::string_view(); }
     // The caret goes to the end of the new text.
     void setText(std::string text);
+    // A text that is shared, not copied: one read from a big file is held once.
+    const std::shared_ptr<const TextBuffer>& textBuffer() const { return m_text; }
+    void setTextBuffer(std::shared_ptr<const TextBuffer> text);
     std::shared_ptr<UIFont> font() const;
     void setFont(std::shared_ptr<UIFont> font)
     {
@@ -48,7 +53,7 @@ public:
     bool typeText(std::string text);
 
 private:
-    std::string m_text;
+    std::shared_ptr<const TextBuffer> m_text;
     std::shared_ptr<UIFont> m_font;
     std::shared_ptr<UIColor> m_textColor;
     bool m_editable = true;

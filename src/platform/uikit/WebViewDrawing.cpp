@@ -235,7 +235,7 @@ void UIWebView::drawRect(CGRect rect)
     case WebContent::Kind::Nothing:
         break;
     case WebContent::Kind::Text:
-        cairo_translate(cr, textMargin, textMargin);
+        cairo_translate(cr, textMargin, content.offset.y);
         content.text.draw(cr, top - textMargin, bottom - textMargin, UIColor(0, 0, 0, 1));
         break;
     case WebContent::Kind::Page:
