@@ -4,6 +4,7 @@
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/graphics/UIScreen.h"
+#include "platform/uikit/HTMLEncoding.h"
 #include "platform/uikit/HTMLNesting.h"
 #include "platform/uikit/WebPage.h"
 #include "platform/uikit/WordDocument.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <map>
 #include <set>
+#include <strings.h>
 
 namespace vesk::platform {
 
@@ -42,6 +44,15 @@ namespace {
     bool isHTML(const NSURLResponse& response)
     {
         return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
+    }
+
+    std::optional<std::string> httpCharset(const NSURLResponse& response)
+    {
+        for (auto& [name, value] : response.allHeaderFields) {
+            if (strcasecmp(name.c_str(), "content-type") == 0)
+                return charsetOfContentType(value);
+        }
+        return std::nullopt;
     }
 
     using Pictures = std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>>;
@@ -75,6 +86,9 @@ namespace {
             source = *converted;
         } else if (!isHTML(response)) {
             return;
+        } else {
+            converted = decodedHTML(source, httpCharset(response)).text;
+            source = *converted;
         }
         // A page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
