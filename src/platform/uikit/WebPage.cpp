@@ -7,10 +7,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <gio/gio.h>
 #include <librsvg/rsvg.h>
 #include <litehtml/litehtml.h>
 #include <pango/pangocairo.h>
 #include <set>
+#include <sys/stat.h>
 #include <unordered_map>
 
 namespace vesk::platform {
@@ -23,7 +25,7 @@ html, address, blockquote, body, dd, div, dl, dt, fieldset, form, frame, framese
 noframes, ol, p, ul, center, dir, hr, menu, pre, article, aside, footer, header, main, nav, section, figure,
 figcaption, details, summary, legend { display: block; }
 head, script, style, title, template, noscript, link, meta, base, datalist { display: none; }
-html { background-color: white; color: black; }
+html { color: black; }
 body { margin: 8px; }
 li { display: list-item; }
 table { display: table; border-collapse: separate; border-spacing: 2px; }
@@ -156,17 +158,59 @@ input[type="hidden"] { display: none; }
 
 }
 
-std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data)
+namespace {
+
+    // Whether librsvg may read the pictures an SVG file references from its folder: not when
+    // one of them is a device, a FIFO or a folder, which would block or never end.
+    bool referencesOnlyFiles(std::string_view svg, const NSURL& file)
+    {
+        for (std::size_t at = 0; (at = svg.find("href", at)) != std::string_view::npos;) {
+            at += 4;
+            while (at < svg.size() && (svg[at] == ' ' || svg[at] == '='))
+                ++at;
+            if (at >= svg.size() || (svg[at] != '"' && svg[at] != '\''))
+                continue;
+            auto end = svg.find(svg[at], at + 1);
+            if (end == std::string_view::npos)
+                break;
+            auto reference = svg.substr(at + 1, end - at - 1);
+            at = end;
+            if (reference.empty() || reference.front() == '#' || reference.starts_with("data:"))
+                continue;
+            auto url = URLByResolvingReference(reference, file);
+            struct stat status { };
+            if (url && url->isFileURL() && ::stat(url->path().c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+                return false;
+        }
+        return true;
+    }
+
+}
+
+std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data, CGFloat scale, const std::optional<NSURL>& file)
 {
     if (auto image = UIImage::imageWithData(data))
         return image;
     std::string_view head(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(data.size(), 4096));
     if (head.find("<svg") == std::string_view::npos)
         return nullptr;
+    scale = std::isfinite(scale) ? std::clamp(scale, 1.0, 4.0) : 1;
     GError* error = nullptr;
-    auto* handle = rsvg_handle_new_from_data(data.data(), data.size(), &error);
-    if (!handle) {
+    auto* handle = rsvg_handle_new_with_flags(RSVG_HANDLE_FLAGS_NONE);
+    // CSS units: 96 pixels to the inch, where librsvg would take 90.
+    rsvg_handle_set_dpi(handle, 96);
+    // Its pictures come from its own folder; librsvg reads no other place, nor the network.
+    if (file && file->isFileURL() && referencesOnlyFiles({ reinterpret_cast<const char*>(data.data()), data.size() }, *file)) {
+        auto* base = g_file_new_for_path(file->path().c_str());
+        rsvg_handle_set_base_gfile(handle, base);
+        g_object_unref(base);
+    }
+    auto* stream = g_memory_input_stream_new_from_data(data.data(), static_cast<gssize>(data.size()), nullptr);
+    bool read = rsvg_handle_read_stream_sync(handle, stream, nullptr, &error);
+    g_object_unref(stream);
+    if (!read) {
         g_clear_error(&error);
+        g_object_unref(handle);
         return nullptr;
     }
     double width = 0, height = 0;
@@ -178,8 +222,8 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
         width = 300;
         height = hasViewBox && viewBox.width > 0 ? std::max(1.0, 300 * viewBox.height / viewBox.width) : 150;
     }
-    // Within the pixel caps of the other pictures.
-    double shrink = std::min({ 1.0, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
+    // Drawn at the device's pixels, within the pixel caps of the other pictures.
+    double shrink = std::min({ scale, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
     int pixelWidth = std::max(1, static_cast<int>(std::lround(width * shrink)));
     int pixelHeight = std::max(1, static_cast<int>(std::lround(height * shrink)));
     std::shared_ptr<UIImage> image;
@@ -191,7 +235,7 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         if (drawn)
-            image = std::make_shared<UIImage>(surface, 1);
+            image = std::make_shared<UIImage>(surface, pixelWidth / width);
         cairo_surface_destroy(surface);
     }
     g_object_unref(handle);
@@ -217,7 +261,7 @@ struct WebPage::Engine final : litehtml::document_container {
     int width = 0;
     bool dirty = true;
 
-    std::optional<NSURL> resolve(const char* reference, const char* baseURL) const
+    std::optional<NSURL> resolve(const char* reference, const char* baseURL, bool keepFragment = false) const
     {
         if (!reference || !*reference)
             return std::nullopt;
@@ -226,7 +270,7 @@ struct WebPage::Engine final : litehtml::document_container {
             if (auto given = URLByResolvingReference(baseURL, base))
                 against = *given;
         }
-        return URLByResolvingReference(reference, against);
+        return URLByResolvingReference(reference, against, keepFragment);
     }
 
     std::shared_ptr<UIImage> picture(const char* src, const char* baseURL) const
@@ -643,6 +687,18 @@ void WebPage::draw(cairo_t* cr, CGRect visible)
         static_cast<int>(std::ceil(visible.size.width)) + 1, static_cast<int>(std::ceil(visible.size.height)) + 1);
     m_engine->cr = cr;
     cairo_save(cr);
+    // The root's background, or the body's when it has none, covers the whole canvas: beside
+    // and below the page too. White when neither has one.
+    litehtml::web_color canvas(255, 255, 255);
+    if (auto root = m_engine->document->root()) {
+        if (auto* background = root->get_background(false); background && background->m_color.alpha)
+            canvas = background->m_color;
+    }
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_rectangle(cr, visible.origin.x, visible.origin.y, visible.size.width, visible.size.height);
+    cairo_fill_preserve(cr);
+    setColor(cr, canvas);
+    cairo_fill(cr);
     m_engine->document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
     cairo_restore(cr);
     m_engine->cr = nullptr;
@@ -657,7 +713,41 @@ std::optional<NSURL> WebPage::linkAt(CGPoint point)
     m_engine->document->on_lbutton_up(x, y, x, y, redraw);
     m_engine->document->on_mouse_leave(redraw);
     auto href = std::exchange(m_engine->clicked, std::nullopt);
-    return href ? m_engine->resolve(href->c_str(), nullptr) : std::nullopt;
+    return href ? m_engine->resolve(href->c_str(), nullptr, true) : std::nullopt;
+}
+
+std::optional<CGFloat> WebPage::anchorTop(const std::string& fragment)
+{
+    auto decoded = percentDecode(fragment).value_or(fragment);
+    auto find = [&](const std::string& name) -> litehtml::element::ptr {
+        litehtml::element::ptr named;
+        std::vector<litehtml::element::ptr> stack { m_engine->document->root() };
+        while (!stack.empty()) {
+            auto element = std::move(stack.back());
+            stack.pop_back();
+            if (!element)
+                continue;
+            if (auto* id = element->get_attr("id"); id && name == id)
+                return element;
+            if (!named && element->get_tagName() && std::string_view(element->get_tagName()) == "a") {
+                if (auto* anchor = element->get_attr("name"); anchor && name == anchor)
+                    named = element;
+            }
+            for (auto index = element->get_children_count(); index > 0; --index)
+                stack.push_back(element->get_child(static_cast<int>(index - 1)));
+        }
+        return named;
+    };
+    auto target = find(fragment);
+    if (!target && decoded != fragment)
+        target = find(decoded);
+    if (!target) {
+        if (decoded.empty() || g_ascii_strcasecmp(decoded.c_str(), "top") == 0)
+            return 0;
+        return std::nullopt;
+    }
+    auto place = target->get_placement();
+    return std::max(0, place.y - target->padding_top() - target->border_top());
 }
 
 }

@@ -17,8 +17,9 @@ namespace vesk::platform {
 class UIImage;
 
 // A picture of a web page from its bytes: PNG, JPEG, TIFF, GIF, or SVG drawn at its own size
-// (within the pixel caps of the image decoders). Null when it is none of them.
-std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data);
+// in pixels of the scale (within the pixel caps of the image decoders), its pictures read from
+// the folder of its file (when it has one). Null when it is none of them.
+std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data, CGFloat scale = 1, const std::optional<NSURL>& file = std::nullopt);
 
 // An HTML document laid out and drawn by litehtml through cairo and pango. Made on any one
 // thread, then used from one thread at a time. Scripts never run; forms are drawn only.
@@ -49,10 +50,15 @@ public:
     // Lays the page out at the width, when the width or its pictures changed since the last time.
     void layout(CGFloat width);
     CGFloat height() const;
-    // Draws the page's part in the rectangle (in page coordinates) at the context's origin.
+    // Draws the page's part in the rectangle (in page coordinates) at the context's origin, its
+    // canvas's background filling the rectangle.
     void draw(cairo_t* cr, CGRect visible);
-    // Where the link at the point (in page coordinates) leads, if there is one.
+    // Where the link at the point (in page coordinates) leads, if there is one; with its
+    // fragment, so that a link within the page can be told apart.
     std::optional<NSURL> linkAt(CGPoint point);
+    // Where the fragment's target starts in the laid-out page (the element with that id, or
+    // else the <a> with that name; the top for "top"); absent when the page has none.
+    std::optional<CGFloat> anchorTop(const std::string& fragment);
 
     struct Engine;
 

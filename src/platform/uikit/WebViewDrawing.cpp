@@ -40,6 +40,7 @@ namespace {
         TextBlock text;
         std::shared_ptr<WebPage> page;
         std::shared_ptr<UIImage> picture;
+        CGFloat pictureScale = 1;
         std::shared_ptr<PopplerDocument> pdf;
         std::vector<CGSize> pageSizes;
         std::map<int, PageImage> pages;
@@ -92,7 +93,7 @@ namespace {
             }
             content.kind = WebContent::Kind::PDF;
         } else if (mime.starts_with("image/")) {
-            content.picture = webPictureWithData(data);
+            content.picture = webPictureWithData(data, 1, view.response()->URL);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (view.page()) {
             // Parsed and laid out with the page, off the main thread.
@@ -242,6 +243,14 @@ void UIWebView::drawRect(CGRect rect)
         content.page->draw(cr, CGRectMake(0, top, rect.size.width, rect.size.height));
         break;
     case WebContent::Kind::Picture: {
+        // An SVG file is drawn again at the device's pixels, never enlarged.
+        double pixel = 1, unused = 0;
+        cairo_user_to_device_distance(cr, &pixel, &unused);
+        if (std::abs(pixel) > content.pictureScale + 0.01 && response()) {
+            content.pictureScale = std::abs(pixel);
+            if (auto sharper = webPictureWithData(documentData(), content.pictureScale, response()->URL); sharper && sharper->scale() > content.picture->scale())
+                content.picture = sharper;
+        }
         auto size = content.picture->size();
         auto scale = size.width > rect.size.width ? rect.size.width / size.width : 1;
         auto shown = CGSizeMake(size.width * scale, size.height * scale);
@@ -268,6 +277,21 @@ bool drawing::tapWebView(UIWebView& view, CGPoint point)
         return false;
     layout(content, view.frame().size.width);
     auto url = content.page->linkAt({ point.x, point.y + content.offset.y });
+    if (!url)
+        return false;
+    auto withoutFragment = [](const NSURL& link) { return std::string_view(link.absoluteString()).substr(0, link.absoluteString().find('#')); };
+    auto shown = view.response() ? std::optional(view.response()->URL) : view.request() ? std::optional(view.request()->URL)
+                                                                                        : std::nullopt;
+    if (url->fragment() && shown && withoutFragment(*url) == withoutFragment(*shown)) {
+        // A link within the page scrolls to its target; nothing loads.
+        if (auto top = content.page->anchorTop(*url->fragment())) {
+            content.offset.y = std::clamp(*top, 0.0, std::max(0.0, content.height - view.frame().size.height));
+            markNeedsDisplay();
+        }
+        return true;
+    }
+    if (url->fragment())
+        url = NSURL::URLWithString(withoutFragment(*url));
     if (!url || !view.mayFollow(*url))
         return false;
     UIWebView::Link chosen { {}, *url };

@@ -1,0 +1,178 @@
+// Web pages as a person sees them in a web view: drawn to PNG in the build folder and read back
+// by their pixels.
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/graphics/UIImage.h"
+#include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIDriver.h"
+#include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UIWebView.h"
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+
+using namespace vesk::platform;
+
+namespace {
+
+class Board : public UIViewController { };
+
+class Loads : public UIWebViewDelegate {
+public:
+    bool shouldStartLoadWithRequest(UIWebView&, const NSURLRequest& request, UIWebViewNavigationType) override
+    {
+        asked.push_back(request.URL.lastPathComponent());
+        return true;
+    }
+    void didFailLoadWithError(UIWebView&, const std::optional<NSError>&) override { ++failed; }
+    std::vector<std::string> asked;
+    int failed = 0;
+};
+
+class WebPageDrawingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UIApplication::sharedApplication().reset();
+        folder = std::filesystem::path(VESK_BINARY_DIR) / "web-drawing";
+        std::filesystem::create_directories(folder);
+        auto navigation = UINavigationController::initWithRootViewController(board);
+        UIStoryboard::storyboardWithName("Main").setInitialViewController([navigation] { return navigation; });
+        UIApplication::sharedApplication().launch(std::make_shared<UIApplicationDelegate>());
+        web->setFrame(CGRectMake(0, 64, 375, 603));
+        web->setDelegate(loads);
+        board->view()->addSubview(web);
+    }
+    void TearDown() override
+    {
+        driver.drain();
+        UIApplication::sharedApplication().reset();
+        RunLoop::main().useSystemClock();
+    }
+
+    void write(const std::string& name, std::string_view bytes) { std::ofstream(folder / name, std::ios::binary) << bytes; }
+
+    // Loads the file into the web view and draws the screen at the scale to a PNG.
+    std::shared_ptr<UIImage> open(const std::string& name, CGFloat scale = 1)
+    {
+        web->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / name).string())));
+        driver.drain();
+        return shoot(name, scale);
+    }
+    std::shared_ptr<UIImage> shoot(const std::string& name, CGFloat scale = 1)
+    {
+        auto image = driver.render(scale);
+        image->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ("screen-web-" + name + ".png")).string());
+        return image;
+    }
+
+    // The pixels of the rectangle (in pixels) that pass the test.
+    static int count(const UIImage& image, CGRect rect, const std::function<bool(UIPixel)>& test)
+    {
+        int found = 0;
+        for (int y = int(rect.origin.y); y < int(CGRectGetMaxY(rect)); ++y) {
+            for (int x = int(rect.origin.x); x < int(CGRectGetMaxX(rect)); ++x)
+                found += test(image.pixelAt(x, y));
+        }
+        return found;
+    }
+    static bool dark(UIPixel p) { return p.red < 90 && p.green < 90 && p.blue < 90; }
+    static bool red(UIPixel p) { return p.red > 240 && p.green < 20 && p.blue < 20; }
+    static bool green(UIPixel p) { return p.green > 240 && p.red < 20 && p.blue < 20; }
+    static bool blue(UIPixel p) { return p.blue > 240 && p.red < 20 && p.green < 20; }
+    static bool white(UIPixel p) { return p.red > 250 && p.green > 250 && p.blue > 250; }
+
+    std::filesystem::path folder;
+    std::shared_ptr<Board> board = std::make_shared<Board>();
+    std::shared_ptr<UIWebView> web = std::make_shared<UIWebView>();
+    std::shared_ptr<Loads> loads = std::make_shared<Loads>();
+    UIDriver driver;
+};
+
+}
+
+TEST_F(WebPageDrawingTest, PagesInLatin1AndUTF16ReadAsTheirUTF8Twin)
+{
+    const std::string body = "<body style='margin:0'><p style='font-size:40px'>Caf\u00e9 cr\u00e8me</p></body>";
+    write("utf8.html", body);
+    write("latin1.html", "<meta charset=\"iso-8859-1\"><body style='margin:0'><p style='font-size:40px'>Caf\xe9 cr\xe8me</p></body>");
+    write("misread.html", "<meta charset=\"utf-8\"><body style='margin:0'><p style='font-size:40px'>Caf\xe9 cr\xe8me</p></body>");
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t unit : std::u16string(u"<body style='margin:0'><p style='font-size:40px'>Caf\u00e9 cr\u00e8me</p></body>")) {
+        utf16 += static_cast<char>(unit & 0xff);
+        utf16 += static_cast<char>(unit >> 8);
+    }
+    write("utf16.html", utf16);
+
+    auto expected = open("utf8.html");
+    EXPECT_GT(count(*expected, CGRectMake(0, 64, 375, 80), dark), 200) << "the text is drawn";
+    EXPECT_TRUE(open("latin1.html")->hasEqualPixels(*expected)) << "a Latin-1 page that says so";
+    EXPECT_TRUE(open("utf16.html")->hasEqualPixels(*expected)) << "a UTF-16 page with its byte-order mark";
+    EXPECT_FALSE(open("misread.html")->hasEqualPixels(*expected)) << "Latin-1 bytes read as UTF-8 show otherwise";
+}
+
+TEST_F(WebPageDrawingTest, AnInPageLinkScrollsToItsTargetWithoutALoad)
+{
+    write("long.html", "<body style='margin:0'><a href='#bottom' style='display:block;height:100px'>down</a><a href='#nowhere'>nowhere</a>"
+                       "<div style='height:3000px'></div><div id='bottom' style='height:50px;background:#ff0000'></div>"
+                       "<div style='height:1000px'></div></body>");
+    auto image = open("long.html");
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 603), red), 0);
+    driver.tapAt({ 100, 64 + 130 });
+    driver.drain();
+    image = shoot("long-nowhere");
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 603), red), 0) << "a fragment the page lacks stays put";
+    driver.tapAt({ 100, 64 + 50 });
+    driver.drain();
+    image = shoot("long-bottom");
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 375, 49), red), 375 * 49) << "the target at the top of the view (under the bar's line)";
+    EXPECT_EQ(loads->asked, std::vector<std::string> { "long.html" }) << "no new load";
+    EXPECT_EQ(loads->failed, 0);
+    EXPECT_EQ(web->request()->URL.lastPathComponent(), "long.html");
+    EXPECT_FALSE(web->isLoading());
+}
+
+TEST_F(WebPageDrawingTest, AnSVGFileShowsItsRelativePictureCrispAtScaleAndAtItsSize)
+{
+    UIGraphicsBeginImageContextWithOptions({ 20, 20 }, true, 1);
+    UIColor::blueColor()->setFill();
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 20, 20));
+    UIGraphicsGetImageFromCurrentImageContext()->writePNGToFile(folder / "up.png");
+    UIGraphicsEndImageContext();
+    // 75 points are 100 CSS pixels; a stripe half a pixel wide is one device pixel at scale 2.
+    write("picture.svg", "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='75pt' height='37.5pt' viewBox='0 0 100 50'>"
+                         "<rect width='100' height='50' fill='#00ff00'/><rect x='50.5' width='0.5' height='50' fill='#ff0000'/>"
+                         "<image xlink:href='up.png' width='20' height='20'/></svg>");
+    auto image = open("picture.svg", 2);
+    // Centred at the top: 137.5 points from the left, 64 from the top, the first row under the
+    // bar's line.
+    CGRect drawn = CGRectMake(275, 129, 200, 99);
+    EXPECT_EQ(count(*image, CGRectMake(0, 129, 750, 1205), white) + count(*image, drawn, [](UIPixel) { return true; }), 750 * 1205)
+        << "all white around it, at its size";
+    EXPECT_EQ(count(*image, drawn, [](UIPixel p) { return green(p) || red(p) || blue(p); }), 200 * 99) << "all of it";
+    EXPECT_EQ(count(*image, CGRectMake(275, 129, 40, 39), blue), 40 * 39) << "the picture from its folder";
+    EXPECT_EQ(count(*image, CGRectMake(275 + 101, 129, 1, 99), red), 99) << "the stripe, one device pixel wide";
+    EXPECT_EQ(count(*image, CGRectMake(275 + 100, 129, 1, 99), green) + count(*image, CGRectMake(275 + 102, 129, 1, 99), green), 198) << "not blurred";
+    EXPECT_EQ(count(*image, CGRectMake(275 + 40, 128 + 40, 160, 60), [](UIPixel p) { return green(p) || red(p); }), 160 * 60) << "no other shade";
+}
+
+TEST_F(WebPageDrawingTest, ThePageBackgroundFillsTheWholeView)
+{
+    write("body.html", "<body style='background:#00ff00'><p>short</p></body>");
+    auto image = open("body.html");
+    EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), green), 375 * 603 * 9 / 10) << "the body's background at the sides and below";
+    EXPECT_TRUE(green(image->pixelAt(1, 65)) && green(image->pixelAt(373, 665)));
+
+    write("root.html", "<html style='background:#0000ff'><body style='background:#ff0000;height:100px;margin:20px'></body></html>");
+    image = open("root.html");
+    EXPECT_EQ(count(*image, CGRectMake(20, 84, 335, 100), red), 335 * 100) << "the body's box in its own colour";
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 375, 602), blue), 375 * 602 - 335 * 100) << "the root's around it, to the view's edges";
+
+    write("plain.html", "<p>plain</p>");
+    image = open("plain.html");
+    EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), white), 375 * 603 * 9 / 10) << "white when neither has one";
+}
