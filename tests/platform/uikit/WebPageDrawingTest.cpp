@@ -176,3 +176,22 @@ TEST_F(WebPageDrawingTest, ThePageBackgroundFillsTheWholeView)
     image = open("plain.html");
     EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), white), 375 * 603 * 9 / 10) << "white when neither has one";
 }
+
+TEST_F(WebPageDrawingTest, ARealWord97DocumentShowsItsText)
+{
+    // Made with LibreOffice: soffice --headless --convert-to doc:"MS Word 97" letter.html
+    std::filesystem::copy_file(std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/letter.doc", folder / "letter.doc",
+        std::filesystem::copy_options::overwrite_existing);
+    auto image = open("letter.doc");
+    EXPECT_EQ(loads->failed, 0);
+    ASSERT_TRUE(web->page());
+    auto lines = [&](CGRect rect) {
+        int rows = 0;
+        for (int y = int(rect.origin.y); y < int(CGRectGetMaxY(rect)); ++y)
+            rows += count(*image, CGRectMake(rect.origin.x, y, rect.size.width, 1), dark) > 0;
+        return rows;
+    };
+    EXPECT_GT(count(*image, CGRectMake(0, 65, 375, 200), dark), 300) << "its text";
+    EXPECT_GT(lines(CGRectMake(0, 65, 375, 200)), 15) << "on two lines at least";
+    EXPECT_LT(count(*image, CGRectMake(0, 265, 375, 400), dark), 10) << "and nothing else";
+}
