@@ -1,4 +1,5 @@
 #include "platform/uikit/WebPage.h"
+#include "platform/uikit/StyleBounds.h"
 
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/ImageDecoding.h"
@@ -77,6 +78,10 @@ input[type="hidden"] { display: none; }
 )css";
 
     constexpr int defaultFontSize = 16;
+    // How many style sheets a page may link and import together.
+    constexpr std::size_t maximumStyleSheets = 64;
+    // How many families of a font list are tried; pango would look each up for every font.
+    constexpr std::size_t maximumFontFamilies = 16;
     constexpr const char* defaultFamily = "Liberation Sans";
 
     // Pango contexts belong to one thread; a page is laid out on one and drawn on another.
@@ -120,6 +125,7 @@ input[type="hidden"] { display: none; }
     {
         std::string list;
         std::string name;
+        std::size_t count = 0;
         auto flush = [&] {
             auto first = name.find_first_not_of(" \t\"'");
             auto last = name.find_last_not_of(" \t\"'");
@@ -132,10 +138,11 @@ input[type="hidden"] { display: none; }
                 else if (family == "serif")
                     family = "Liberation Serif";
                 list += (list.empty() ? "" : ",") + family;
+                ++count;
             }
             name.clear();
         };
-        for (const char* c = faceName ? faceName : ""; *c; ++c) {
+        for (const char* c = faceName ? faceName : ""; *c && count < maximumFontFamilies; ++c) {
             if (*c == ',')
                 flush();
             else
@@ -260,6 +267,8 @@ struct WebPage::Engine final : litehtml::document_container {
     cairo_t* cr = nullptr;
     int width = 0;
     bool dirty = true;
+    std::unique_ptr<StyleBounds> styleBounds;
+    std::set<std::string> imported;
 
     std::optional<NSURL> resolve(const char* reference, const char* baseURL, bool keepFragment = false) const
     {
@@ -520,9 +529,13 @@ struct WebPage::Engine final : litehtml::document_container {
         auto resolved = resolve(url.c_str(), baseURL.c_str());
         if (!resolved || !loadStyleSheet)
             return;
+        // Each sheet once: sheets that import each other end there, and so does the chain of
+        // imports, as no more sheets than this come in.
+        if (imported.size() >= maximumStyleSheets || !imported.insert(resolved->absoluteString()).second)
+            return;
         // A style sheet that fails leaves the page as it is.
         if (auto sheet = loadStyleSheet(*resolved)) {
-            text = sanitizedText(*sheet);
+            text = styleBounds ? styleBounds->boundedSheet(sanitizedText(*sheet)) : sanitizedText(*sheet);
             baseURL = resolved->absoluteString();
         }
     }
@@ -605,7 +618,10 @@ std::unique_ptr<WebPage> WebPage::create(const std::string& markup, const NSURL&
     engine.loadStyleSheet = loadStyleSheet;
     engine.context.load_master_stylesheet(userAgentStyles);
     // Text for pango: valid UTF-8 without NULs.
-    engine.document = litehtml::document::createFromUTF8(sanitizedText(markup).c_str(), &engine, &engine.context);
+    auto text = sanitizedText(markup);
+    engine.styleBounds = std::make_unique<StyleBounds>(text);
+    text = engine.styleBounds->boundedMarkup(text);
+    engine.document = litehtml::document::createFromUTF8(text.c_str(), &engine, &engine.context);
     if (!engine.document)
         return nullptr;
     return page;
