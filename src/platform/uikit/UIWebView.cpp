@@ -64,7 +64,7 @@ namespace {
 
     // Loads the document; for an HTML one, parses and lays it out at the width and hands it over
     // (shown), then loads what it references, handing over its pictures as they are decoded.
-    void loadPage(const NSURLRequest& request, CGFloat width, UIWebView::PageLoad& page, const std::function<void(std::shared_ptr<WebPage>)>& shown,
+    void loadPage(const NSURLRequest& request, CGFloat width, CGFloat scale, UIWebView::PageLoad& page, const std::function<void(std::shared_ptr<WebPage>)>& shown,
         const std::function<void(Pictures)>& pictures)
     {
         NSURLResponse response(request.URL);
@@ -119,6 +119,7 @@ namespace {
         if (!document)
             return;
         document->layout(width);
+        auto pictureWidths = document->pictureWidths();
         auto references = document->references();
         auto wanted = document->pictureURLs();
         NSURL base = response.URL;
@@ -156,7 +157,8 @@ namespace {
             page.resources.push_back({ url, resource.response, resource.body.size() });
             if (resource.response && pictureURLs.count(url.absoluteString())) {
                 // A picture that can't be read leaves its place empty.
-                if (auto picture = webPictureWithData(resource.body))
+                auto drawn = pictureWidths.find(url.absoluteString());
+                if (auto picture = webPictureWithData(resource.body, scale, std::nullopt, drawn == pictureWidths.end() ? 0 : drawn->second))
                     batch.emplace_back(url, std::move(picture));
                 resource.body = {};
                 if (!batch.empty() && std::chrono::steady_clock::now() - sent > pictureBatch) {
@@ -204,10 +206,11 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     std::weak_ptr<UIView> weak = weak_from_this();
     // A view not yet sized is laid out at the screen's width, as it most likely will be.
     auto width = bounds().size.width > 0 ? bounds().size.width : UIScreen::mainScreen().bounds().size.width;
-    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, width] {
+    auto scale = UIScreen::mainScreen().scale();
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, width, scale] {
         auto page = std::make_shared<PageLoad>();
         loadPage(
-            request, width, *page,
+            request, width, scale, *page,
             [&](std::shared_ptr<WebPage> document) {
                 page->shown = true;
                 DispatchQueue::main().async([weak, generation, document = std::move(document)]() mutable {

@@ -194,10 +194,42 @@ namespace {
 
 }
 
-std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data, CGFloat scale, const std::optional<NSURL>& file)
+static std::shared_ptr<UIImage> fittedPicture(std::shared_ptr<UIImage> image, int pixelWidth)
 {
-    if (auto image = UIImage::imageWithData(data))
+    // Within half again its drawn size it stays as it is: shrinking it would save little.
+    if (!image || pixelWidth <= 0 || image->pixelWidth() <= pixelWidth * 3 / 2)
         return image;
+    int pixelHeight = std::max(1, static_cast<int>(std::lround(double(image->pixelHeight()) * pixelWidth / image->pixelWidth())));
+    auto* surface = newImageSurface(pixelWidth, pixelHeight);
+    if (!surface)
+        return image;
+    auto* cr = cairo_create(surface);
+    cairo_scale(cr, double(pixelWidth) / image->pixelWidth(), double(pixelHeight) / image->pixelHeight());
+    cairo_set_source_surface(cr, image->surface(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    // The same size in points: the layout sees no change.
+    auto fitted = std::make_shared<UIImage>(surface, image->scale() * pixelWidth / image->pixelWidth());
+    cairo_surface_destroy(surface);
+    return fitted;
+}
+
+std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data, CGFloat scale, const std::optional<NSURL>& file, CGFloat drawnWidth)
+{
+    int needed = drawnWidth > 0 && std::isfinite(drawnWidth * scale) ? static_cast<int>(std::min(double(kMaxImageSide), std::ceil(drawnWidth * std::max(1.0, scale)))) : 0;
+    if (needed > 0 && data.size() > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) {
+        // Decoded no larger than it is drawn, never at its full size first.
+        auto declared = declaredImageSize(data.data(), data.size());
+        if (auto* surface = declared && declared->first > 0 ? decodeJPEG(data.data(), data.size(), static_cast<std::uint32_t>(needed)) : nullptr) {
+            auto image = std::make_shared<UIImage>(surface, double(cairo_image_surface_get_width(surface)) / double(declared->first));
+            cairo_surface_destroy(surface);
+            return fittedPicture(std::move(image), needed);
+        }
+    }
+    if (auto image = UIImage::imageWithData(data))
+        return fittedPicture(std::move(image), needed);
     std::string_view head(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(data.size(), 4096));
     if (head.find("<svg") == std::string_view::npos)
         return nullptr;
@@ -246,7 +278,7 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
         cairo_surface_destroy(surface);
     }
     g_object_unref(handle);
-    return image;
+    return fittedPicture(std::move(image), needed);
 }
 
 struct WebPage::Engine final : litehtml::document_container {
@@ -269,6 +301,42 @@ struct WebPage::Engine final : litehtml::document_container {
     bool dirty = true;
     std::unique_ptr<StyleBounds> styleBounds;
     std::set<std::string> imported;
+    // The pixels each picture is drawn at, at most; a picture kept larger is shrunk to them.
+    std::map<std::string, double> neededWidths;
+    double deviceScale = 1;
+
+    void laidOutPictureWidths(const std::function<void(const std::string&, double)>& found) const
+    {
+        std::vector<litehtml::element::ptr> stack { document->root() };
+        while (!stack.empty()) {
+            auto element = std::move(stack.back());
+            stack.pop_back();
+            if (!element)
+                continue;
+            if (element->get_tagName() && std::string_view(element->get_tagName()) == "img") {
+                auto* src = element->get_attr("src");
+                auto url = src ? resolve(src, nullptr) : std::nullopt;
+                if (url && element->width() > 0)
+                    found(url->absoluteString(), element->width());
+            }
+            for (auto index = element->get_children_count(); index > 0; --index)
+                stack.push_back(element->get_child(static_cast<int>(index - 1)));
+        }
+    }
+
+    // Pictures kept at more pixels than they are drawn at give up the rest.
+    void shrinkPictures()
+    {
+        laidOutPictureWidths([&](const std::string& url, double width) {
+            auto& needed = neededWidths[url];
+            needed = std::max(needed, width * deviceScale);
+        });
+        for (auto& [url, picture] : pictures) {
+            auto needed = neededWidths.find(url);
+            if (picture && needed != neededWidths.end() && needed->second >= 1)
+                picture = fittedPicture(picture, static_cast<int>(std::ceil(needed->second)));
+        }
+    }
 
     std::optional<NSURL> resolve(const char* reference, const char* baseURL, bool keepFragment = false) const
     {
@@ -435,6 +503,12 @@ struct WebPage::Engine final : litehtml::document_container {
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         auto& clip = paint.clip_box;
+        if (!paint.image.empty() && paint.image_size.width > 0) {
+            if (auto url = resolve(paint.image.c_str(), paint.baseurl.c_str())) {
+                auto& needed = neededWidths[url->absoluteString()];
+                needed = std::max(needed, paint.image_size.width * deviceScale);
+            }
+        }
         cairo_save(target);
         cairo_rectangle(target, clip.x, clip.y, clip.width, clip.height);
         cairo_clip(target);
@@ -690,6 +764,18 @@ void WebPage::layout(CGFloat width)
     m_engine->dirty = false;
     m_engine->document->media_changed();
     m_engine->document->render(pixels);
+    // Drawn sizes start again: the new width may draw pictures larger.
+    m_engine->neededWidths.clear();
+}
+
+std::map<std::string, CGFloat> WebPage::pictureWidths() const
+{
+    std::map<std::string, CGFloat> widths;
+    m_engine->laidOutPictureWidths([&](const std::string& url, double width) {
+        auto& known = widths[url];
+        known = std::max(known, width);
+    });
+    return widths;
 }
 
 CGFloat WebPage::height() const
@@ -715,9 +801,13 @@ void WebPage::draw(cairo_t* cr, CGRect visible)
     cairo_fill_preserve(cr);
     setColor(cr, canvas);
     cairo_fill(cr);
+    double pixel = 1, unused = 0;
+    cairo_user_to_device_distance(cr, &pixel, &unused);
+    m_engine->deviceScale = std::clamp(std::abs(pixel), 1.0, 4.0);
     m_engine->document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
     cairo_restore(cr);
     m_engine->cr = nullptr;
+    m_engine->shrinkPictures();
 }
 
 std::optional<NSURL> WebPage::linkAt(CGPoint point)

@@ -4,13 +4,18 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/system/MemoryInfo.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIDriver.h"
 #include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "platform/uikit/UIWebView.h"
+#include "platform/uikit/WebPage.h"
 
 #include <filesystem>
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -20,6 +25,16 @@ using namespace vesk::platform;
 namespace {
 
 class Board : public UIViewController { };
+
+// The heap in use: under AddressSanitizer without the freed memory it holds back.
+std::size_t liveBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return taskMemoryInfo()->residentSize;
+#endif
+}
 
 class Loads : public UIWebViewDelegate {
 public:
@@ -194,4 +209,40 @@ TEST_F(WebPageDrawingTest, ARealWord97DocumentShowsItsText)
     EXPECT_GT(count(*image, CGRectMake(0, 65, 375, 200), dark), 300) << "its text";
     EXPECT_GT(lines(CGRectMake(0, 65, 375, 200)), 15) << "on two lines at least";
     EXPECT_LT(count(*image, CGRectMake(0, 265, 375, 400), dark), 10) << "and nothing else";
+}
+
+TEST_F(WebPageDrawingTest, LargePicturesDrawnSmallAreKeptAtTheirDrawnSize)
+{
+    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 3000, 3000);
+    auto* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 0, 0, 1);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_write_to_png(surface, (folder / "big0.png").c_str());
+    cairo_surface_destroy(surface);
+    std::string page = "<body style='margin:0'>";
+    for (int i = 0; i < 8; ++i) {
+        if (i > 0)
+            std::filesystem::copy_file(folder / "big0.png", folder / ("big" + std::to_string(i) + ".png"), std::filesystem::copy_options::overwrite_existing);
+        page += "<img src=big" + std::to_string(i) + ".png width=40>";
+    }
+    write("big.html", page + "<div style='background:url(big0.png);background-size:40px 40px;width:40px;height:40px'></div></body>");
+    auto before = liveBytes();
+    auto image = open("big.html");
+    auto after = liveBytes();
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 320, 39), blue), 320 * 39) << "the pictures, 40 points wide";
+    EXPECT_EQ(count(*image, CGRectMake(0, 105, 40, 60), blue), 40 * 40) << "the background, below them";
+    // Eight kept at full size would hold 288 MB.
+    EXPECT_LT(after, before + (64u << 20));
+
+    // A picture the page was given at full size gives up its pixels once drawn small.
+    auto shown = web->page();
+    ASSERT_TRUE(shown);
+    auto full = UIImage::imageWithData(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(std::ifstream(folder / "big0.png", std::ios::binary).rdbuf()), {}));
+    std::weak_ptr<UIImage> held = full;
+    shown->setPicture(NSURL::fileURLWithPath((folder / "big0.png").string()), std::move(full));
+    EXPECT_FALSE(held.expired());
+    image = shoot("big-again");
+    EXPECT_TRUE(held.expired()) << "its full-size pixels are let go";
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 320, 39), blue), 320 * 39) << "and it is still drawn";
 }
