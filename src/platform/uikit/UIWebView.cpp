@@ -32,6 +32,8 @@ namespace {
 
     // Bigger documents are shown only this far.
     constexpr std::size_t maximumParsedBytes = 16u << 20;
+    // How much of a long page is laid out and shown first: screens of text.
+    constexpr std::size_t firstPartBytes = 16 * 1024;
     // Pictures that arrive within this time are shown together: each showing lays the page out.
     constexpr auto pictureBatch = std::chrono::milliseconds(150);
 
@@ -115,6 +117,13 @@ namespace {
         };
         // The parser and the layout recurse as deep as the elements nest.
         auto markup = boundedHTMLNesting(source);
+        // A long page's first screenful shows before the whole is laid out.
+        if (auto cut = htmlFirstPartEnd(markup, firstPartBytes); cut != std::string::npos) {
+            if (auto first = WebPage::create(markup.substr(0, cut), response.URL, loadStyleSheet)) {
+                first->layout(width);
+                shown(std::move(first));
+            }
+        }
         std::shared_ptr<WebPage> document = WebPage::create(markup, response.URL, loadStyleSheet);
         if (!document)
             return;

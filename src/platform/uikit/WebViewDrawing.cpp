@@ -46,6 +46,8 @@ namespace {
         std::map<int, PageImage> pages;
         CGPoint offset {};
         CGFloat height = 0;
+        // The page's address: its whole after its first part, or after the load, keeps the offset.
+        std::string address;
     };
 
     std::map<const UIWebView*, WebContent>& contents()
@@ -116,11 +118,17 @@ namespace {
         auto& content = map[&view];
         auto& data = view.documentData();
         if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.page != view.page()) {
+            // The whole page after its first part stays where it was scrolled to.
+            auto address = view.request() ? view.request()->URL.absoluteString() : std::string();
+            bool samePage = content.kind == WebContent::Kind::Page && content.view.lock().get() == &view && view.page() && content.address == address;
+            auto offset = samePage ? content.offset : CGPoint {};
             content = WebContent {};
             content.view = view.weak_from_this();
             content.data = data.data();
             content.size = data.size();
             openDocument(view, content);
+            content.offset = offset;
+            content.address = address;
         }
         return content;
     }

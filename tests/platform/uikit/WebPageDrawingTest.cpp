@@ -246,3 +246,17 @@ TEST_F(WebPageDrawingTest, LargePicturesDrawnSmallAreKeptAtTheirDrawnSize)
     EXPECT_TRUE(held.expired()) << "its full-size pixels are let go";
     EXPECT_EQ(count(*image, CGRectMake(0, 65, 320, 39), blue), 320 * 39) << "and it is still drawn";
 }
+
+TEST_F(WebPageDrawingTest, ALongPageShowsItsFirstPartThenTheWhole)
+{
+    std::string page = "<body style='margin:0'>";
+    for (int i = 0; i < 2000; ++i)
+        page += "<p>Paragraph " + std::to_string(i) + " of a long page.</p>";
+    write("long-article.html", page + "<div style='height:100px;background:#ff0000'></div></body>");
+    auto revision = web->pageRevision();
+    open("long-article.html");
+    EXPECT_EQ(web->pageRevision(), revision + 2) << "the first part, then the whole";
+    driver.scrollAt({ 100, 300 }, 10000000);
+    auto image = shoot("long-article-end");
+    EXPECT_EQ(count(*image, CGRectMake(0, 567, 375, 100), red), 375 * 100) << "the whole page's end";
+}
