@@ -89,11 +89,14 @@ TEST(HTMLNestingTest, ALongPageIsCutAtTheStartOfATagOutsideCommentsAndRawText)
     };
     const Case cases[] = {
         { "at the first tag past the bound", "<p>" + filler + "<b>" + filler + "</b>" + filler, 103 },
+        { "or a space before it", "<p>" + filler + " x<b>" + filler + "</b>" + filler, 103 },
         { "an end tag will do", "<p>" + filler + "</p>" + filler + filler, 103 },
         { "not inside a comment", "<p>" + filler + "<!-- <b> " + filler + " -->x<i>" + filler + filler, 3 + 100 + 9 + 100 + 5 },
         { "not inside a script", "<script>" + filler + "<b>" + filler + "</script>" + filler + "<i>" + filler, 8 + 203 + 9 + 100 },
         { "not inside a tag's attributes", "<p title='" + filler + "<b>'>" + filler + "<i>" + filler, 10 + 103 + 2 + 100 },
-        { "not at a lone '<'", "<p>" + filler + "< 3 <3" + filler + "<i>" + filler + filler, 3 + 100 + 6 + 100 },
+        { "a lone '<' is text", "<p>" + filler + "<3<3" + filler + "<i>" + filler + filler, 3 + 100 + 4 + 100 },
+        { "a space in text past the bound", "<p>" + filler + "ab cd" + filler + filler, 3 + 100 + 2 },
+        { "a page of text alone", filler + filler + " a", 200 },
         { "a page not twice the bound is laid out whole", "<p>" + filler + "<b>" + std::string(90, 'x'), std::string::npos },
         { "no tag past the bound", "<p>" + filler + filler + filler, std::string::npos },
     };
