@@ -825,22 +825,27 @@ std::optional<NSURL> WebPage::linkAt(CGPoint point)
 std::optional<CGFloat> WebPage::anchorTop(const std::string& fragment)
 {
     auto decoded = percentDecode(fragment).value_or(fragment);
-    auto find = [&](const std::string& name) -> litehtml::element::ptr {
-        litehtml::element::ptr named;
-        std::vector<litehtml::element::ptr> stack { m_engine->document->root() };
-        while (!stack.empty()) {
-            auto element = std::move(stack.back());
-            stack.pop_back();
-            if (!element)
-                continue;
+    std::vector<litehtml::element::ptr> elements;
+    std::vector<litehtml::element::ptr> stack { m_engine->document->root() };
+    while (!stack.empty()) {
+        auto element = std::move(stack.back());
+        stack.pop_back();
+        if (!element)
+            continue;
+        elements.push_back(element);
+        for (auto index = element->get_children_count(); index > 0; --index)
+            stack.push_back(element->get_child(static_cast<int>(index - 1)));
+    }
+    auto find = [&](const std::string& name) -> std::optional<std::size_t> {
+        std::optional<std::size_t> named;
+        for (std::size_t index = 0; index < elements.size(); ++index) {
+            auto& element = elements[index];
             if (auto* id = element->get_attr("id"); id && name == id)
-                return element;
+                return index;
             if (!named && element->get_tagName() && std::string_view(element->get_tagName()) == "a") {
                 if (auto* anchor = element->get_attr("name"); anchor && name == anchor)
-                    named = element;
+                    named = index;
             }
-            for (auto index = element->get_children_count(); index > 0; --index)
-                stack.push_back(element->get_child(static_cast<int>(index - 1)));
         }
         return named;
     };
@@ -852,8 +857,14 @@ std::optional<CGFloat> WebPage::anchorTop(const std::string& fragment)
             return 0;
         return std::nullopt;
     }
-    auto place = target->get_placement();
-    return std::max(0, place.y - target->padding_top() - target->border_top());
+    // An empty anchor has no box of its own: what follows it shows where it is.
+    for (auto index = *target; index < elements.size(); ++index) {
+        auto& element = elements[index];
+        auto place = element->get_placement();
+        if (place.width > 0 || place.height > 0)
+            return std::max(0, place.y - element->padding_top() - element->border_top());
+    }
+    return std::max(0, elements[*target]->get_placement().y);
 }
 
 }

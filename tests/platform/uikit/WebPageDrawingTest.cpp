@@ -260,3 +260,20 @@ TEST_F(WebPageDrawingTest, ALongPageShowsItsFirstPartThenTheWhole)
     auto image = shoot("long-article-end");
     EXPECT_EQ(count(*image, CGRectMake(0, 567, 375, 100), red), 375 * 100) << "the whole page's end";
 }
+
+TEST_F(WebPageDrawingTest, AnAnchorIsAnElementsIdOrAnAnchorsName)
+{
+    auto page = WebPage::create("<body style='margin:0'><div style='height:100px'></div><p id=byid style='margin:0;height:50px'>x</p>"
+                                "<div style='height:100px'></div><a name=named></a><div style='height:100px' id='caf\xc3\xa9'></div>"
+                                "<p name=notanchor style='margin:0'>y</p><div style='height:2000px'></div></body>",
+        NSURL::fileURLWithPath("/pages/anchors.html"), nullptr);
+    ASSERT_TRUE(page);
+    page->layout(375);
+    struct Case {
+        const char* fragment;
+        std::optional<CGFloat> top;
+    };
+    for (auto [fragment, top] : { Case { "byid", 100 }, Case { "named", 250 }, Case { "caf%C3%A9", 250 }, Case { "top", 0 }, Case { "", 0 },
+             Case { "missing", std::nullopt }, Case { "notanchor", std::nullopt } })
+        EXPECT_EQ(page->anchorTop(fragment), top) << fragment;
+}
