@@ -318,6 +318,11 @@ void StyleBounds::bound(std::string_view css, std::size_t depth, std::string& ou
                 at = end == std::string_view::npos ? css.size() : end + 1;
                 continue;
             }
+            // Old pages hide their styles from old browsers in a comment of markup.
+            if (css.compare(at, 4, "<!--") == 0 || css.compare(at, 3, "-->") == 0) {
+                at += c == '<' ? 3 : 2;
+                continue;
+            }
             if ((c == '{' || c == ';') && brackets == 0)
                 break;
             if (c == '}' && brackets == 0) {
@@ -361,21 +366,20 @@ void StyleBounds::bound(std::string_view css, std::size_t depth, std::string& ou
             }
             continue;
         }
-        if (m_rules >= maximumStyleRules)
-            continue;
         std::string kept;
         for (auto selector : selectors(head)) {
             selector = trimmed(selector);
+            if (m_selectors >= maximumStyleSelectors)
+                break;
             if (selector.empty() || !keeps(selector))
                 continue;
             if (!kept.empty())
                 kept += ',';
             kept.append(selector);
+            ++m_selectors;
         }
-        if (kept.empty())
-            continue;
-        ++m_rules;
-        out.append(kept).append("{").append(body).append("}");
+        if (!kept.empty())
+            out.append(kept).append("{").append(body).append("}");
     }
 }
 

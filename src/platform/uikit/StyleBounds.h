@@ -15,9 +15,9 @@ namespace vesk::platform {
 // How many compound selectors one selector may chain; longer selectors are left out.
 constexpr std::size_t maximumSelectorParts = 8;
 constexpr std::size_t maximumSelectorLength = 1024;
-// How many rules a page's style sheets may hold together, after those that can match none of
-// its elements are left out.
-constexpr std::size_t maximumStyleRules = 4000;
+// How many selectors a page's style sheets may hold together, after those that can match none
+// of its elements are left out.
+constexpr std::size_t maximumStyleSelectors = 4000;
 // How many selectors may count siblings (:nth-child and the like).
 constexpr std::size_t maximumSiblingSelectors = 64;
 // How deep @media and other blocks may nest; deeper blocks are left out.
@@ -44,7 +44,7 @@ private:
     std::unordered_set<std::string> m_tags;
     std::unordered_set<std::string> m_classes;
     std::unordered_set<std::string> m_ids;
-    std::size_t m_rules = 0;
+    std::size_t m_selectors = 0;
     std::size_t m_siblingSelectors = 0;
 };
 
