@@ -792,15 +792,30 @@ void WebPage::draw(cairo_t* cr, CGRect visible)
     // The root's background, or the body's when it has none, covers the whole canvas: beside
     // and below the page too. White when neither has one.
     litehtml::web_color canvas(255, 255, 255);
-    if (auto root = m_engine->document->root()) {
-        if (auto* background = root->get_background(false); background && background->m_color.alpha)
-            canvas = background->m_color;
-    }
+    auto root = m_engine->document->root();
+    auto* background = root ? root->get_background(false) : nullptr;
+    if (background && background->m_color.alpha)
+        canvas = background->m_color;
     cairo_set_source_rgb(cr, 1, 1, 1);
     cairo_rectangle(cr, visible.origin.x, visible.origin.y, visible.size.width, visible.size.height);
     cairo_fill_preserve(cr);
     setColor(cr, canvas);
-    cairo_fill(cr);
+    cairo_fill_preserve(cr);
+    // So do its tiles, from the page's corner on.
+    auto tile = background && !background->m_image.empty() && background->m_repeat == litehtml::background_repeat_repeat
+        ? m_engine->picture(background->m_image.c_str(), background->m_baseurl.c_str())
+        : nullptr;
+    if (tile && tile->size().width >= 1 && tile->size().height >= 1 && tile->pixelWidth() > 0 && tile->pixelHeight() > 0) {
+        auto* pattern = cairo_pattern_create_for_surface(tile->surface());
+        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
+        cairo_matrix_t matrix;
+        cairo_matrix_init_scale(&matrix, tile->pixelWidth() / tile->size().width, tile->pixelHeight() / tile->size().height);
+        cairo_pattern_set_matrix(pattern, &matrix);
+        cairo_set_source(cr, pattern);
+        cairo_fill_preserve(cr);
+        cairo_pattern_destroy(pattern);
+    }
+    cairo_new_path(cr);
     double pixel = 1, unused = 0;
     cairo_user_to_device_distance(cr, &pixel, &unused);
     m_engine->deviceScale = std::clamp(std::abs(pixel), 1.0, 4.0);

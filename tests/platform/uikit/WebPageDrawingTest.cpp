@@ -277,3 +277,18 @@ TEST_F(WebPageDrawingTest, AnAnchorIsAnElementsIdOrAnAnchorsName)
              Case { "missing", std::nullopt }, Case { "notanchor", std::nullopt } })
         EXPECT_EQ(page->anchorTop(fragment), top) << fragment;
 }
+
+TEST_F(WebPageDrawingTest, ThePageBackgroundTilesFillTheWholeView)
+{
+    UIGraphicsBeginImageContextWithOptions({ 10, 10 }, true, 1);
+    UIColor::redColor()->setFill();
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 10, 10));
+    UIColor::blueColor()->setFill();
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 5, 10));
+    UIGraphicsGetImageFromCurrentImageContext()->writePNGToFile(folder / "tile.png");
+    UIGraphicsEndImageContext();
+    write("tiled.html", "<body style='background:url(tile.png)'><p>short</p></body>");
+    auto image = open("tiled.html");
+    EXPECT_EQ(count(*image, CGRectMake(0, 565, 375, 100), blue), 38 * 5 * 100) << "blue stripes below the page";
+    EXPECT_EQ(count(*image, CGRectMake(0, 565, 375, 100), red), 37 * 5 * 100) << "red ones between them";
+}
