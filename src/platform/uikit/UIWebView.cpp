@@ -165,9 +165,10 @@ namespace {
             auto& resource = fetch(url);
             page.resources.push_back({ url, resource.response, resource.body.size() });
             if (resource.response && pictureURLs.count(url.absoluteString())) {
-                // A picture that can't be read leaves its place empty.
+                // A picture that can't be read leaves its place empty. One is kept no larger than
+                // it is laid out, or than the page is wide.
                 auto drawn = pictureWidths.find(url.absoluteString());
-                if (auto picture = webPictureWithData(resource.body, scale, std::nullopt, drawn == pictureWidths.end() ? 0 : drawn->second))
+                if (auto picture = webPictureWithData(resource.body, scale, std::nullopt, drawn == pictureWidths.end() ? width : drawn->second))
                     batch.emplace_back(url, std::move(picture));
                 resource.body = {};
                 if (!batch.empty() && std::chrono::steady_clock::now() - sent > pictureBatch) {

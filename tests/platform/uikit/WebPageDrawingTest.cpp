@@ -235,6 +235,20 @@ TEST_F(WebPageDrawingTest, LargePicturesDrawnSmallAreKeptAtTheirDrawnSize)
     // Eight kept at full size would hold 288 MB.
     EXPECT_LT(after, before + (64u << 20));
 
+    // Pictures without a width of their own are kept no wider than the page, even before
+    // they are drawn.
+    std::string sized = "<body style='margin:0'>";
+    for (int i = 0; i < 8; ++i)
+        sized += "<img src=big" + std::to_string(i) + ".png style='max-width:100%'>";
+    write("big-unsized.html", sized);
+    auto unshown = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    before = liveBytes();
+    unshown->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / "big-unsized.html").string())));
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return !unshown->isLoading(); }));
+    driver.drain();
+    EXPECT_LT(liveBytes(), before + (64u << 20));
+    unshown.reset();
+
     // A picture the page was given at full size gives up its pixels once drawn small.
     auto shown = web->page();
     ASSERT_TRUE(shown);
