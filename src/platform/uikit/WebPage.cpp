@@ -304,6 +304,8 @@ struct WebPage::Engine final : litehtml::document_container {
     // The pixels each picture is drawn at, at most; a picture kept larger is shrunk to them.
     std::map<std::string, double> neededWidths;
     double deviceScale = 1;
+    // Whether a picture, a drawn size or the layout changed since the pictures were shrunk.
+    bool shrinkDue = false;
 
     void laidOutPictureWidths(const std::function<void(const std::string&, double)>& found) const
     {
@@ -327,6 +329,8 @@ struct WebPage::Engine final : litehtml::document_container {
     // Pictures kept at more pixels than they are drawn at give up the rest.
     void shrinkPictures()
     {
+        if (!std::exchange(shrinkDue, false))
+            return;
         laidOutPictureWidths([&](const std::string& url, double width) {
             auto& needed = neededWidths[url];
             needed = std::max(needed, width * deviceScale);
@@ -506,7 +510,10 @@ struct WebPage::Engine final : litehtml::document_container {
         if (!paint.image.empty() && paint.image_size.width > 0) {
             if (auto url = resolve(paint.image.c_str(), paint.baseurl.c_str())) {
                 auto& needed = neededWidths[url->absoluteString()];
-                needed = std::max(needed, paint.image_size.width * deviceScale);
+                if (paint.image_size.width * deviceScale > needed) {
+                    needed = paint.image_size.width * deviceScale;
+                    shrinkDue = true;
+                }
             }
         }
         cairo_save(target);
@@ -753,6 +760,7 @@ void WebPage::setPicture(const NSURL& URL, std::shared_ptr<UIImage> picture)
 {
     m_engine->pictures[URL.absoluteString()] = std::move(picture);
     m_engine->dirty = true;
+    m_engine->shrinkDue = true;
 }
 
 void WebPage::layout(CGFloat width)
@@ -766,6 +774,7 @@ void WebPage::layout(CGFloat width)
     m_engine->document->render(pixels);
     // Drawn sizes start again: the new width may draw pictures larger.
     m_engine->neededWidths.clear();
+    m_engine->shrinkDue = true;
 }
 
 std::map<std::string, CGFloat> WebPage::pictureWidths() const
@@ -818,7 +827,9 @@ void WebPage::draw(cairo_t* cr, CGRect visible)
     cairo_new_path(cr);
     double pixel = 1, unused = 0;
     cairo_user_to_device_distance(cr, &pixel, &unused);
-    m_engine->deviceScale = std::clamp(std::abs(pixel), 1.0, 4.0);
+    auto scale = std::clamp(std::abs(pixel), 1.0, 4.0);
+    m_engine->shrinkDue = m_engine->shrinkDue || scale != m_engine->deviceScale;
+    m_engine->deviceScale = scale;
     m_engine->document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
     cairo_restore(cr);
     m_engine->cr = nullptr;
