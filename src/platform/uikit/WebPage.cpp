@@ -261,8 +261,9 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
         width = 300;
         height = hasViewBox && viewBox.width > 0 ? std::max(1.0, 300 * viewBox.height / viewBox.width) : 150;
     }
-    // Drawn at the device's pixels, within the pixel caps of the other pictures.
-    double shrink = std::min({ scale, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
+    // Drawn at the device's pixels, no more than it is drawn at (a filter's work grows with
+    // them), within the pixel caps of the other pictures.
+    double shrink = std::min({ scale, needed > 0 ? needed / width : scale, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
     int pixelWidth = std::max(1, static_cast<int>(std::lround(width * shrink)));
     int pixelHeight = std::max(1, static_cast<int>(std::lround(height * shrink)));
     std::shared_ptr<UIImage> image;

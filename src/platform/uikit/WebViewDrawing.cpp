@@ -95,7 +95,8 @@ namespace {
             }
             content.kind = WebContent::Kind::PDF;
         } else if (mime.starts_with("image/")) {
-            content.picture = webPictureWithData(data, 1, view.response()->URL);
+            // Never drawn wider than the view.
+            content.picture = webPictureWithData(data, 1, view.response()->URL, std::max(1.0, view.bounds().size.width));
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (view.page()) {
             // Parsed and laid out with the page, off the main thread.
@@ -256,7 +257,7 @@ void UIWebView::drawRect(CGRect rect)
         cairo_user_to_device_distance(cr, &pixel, &unused);
         if (std::abs(pixel) > content.pictureScale + 0.01 && response()) {
             content.pictureScale = std::abs(pixel);
-            if (auto sharper = webPictureWithData(documentData(), content.pictureScale, response()->URL); sharper && sharper->scale() > content.picture->scale())
+            if (auto sharper = webPictureWithData(documentData(), content.pictureScale, response()->URL, rect.size.width); sharper && sharper->pixelWidth() > content.picture->pixelWidth())
                 content.picture = sharper;
         }
         auto size = content.picture->size();
