@@ -41,6 +41,7 @@ namespace {
         std::shared_ptr<WebPage> page;
         std::shared_ptr<UIImage> picture;
         CGFloat pictureScale = 1;
+        CGFloat pictureWidth = 0;
         std::shared_ptr<PopplerDocument> pdf;
         std::vector<CGSize> pageSizes;
         std::map<int, PageImage> pages;
@@ -95,8 +96,9 @@ namespace {
             }
             content.kind = WebContent::Kind::PDF;
         } else if (mime.starts_with("image/")) {
-            // Never drawn wider than the view.
-            content.picture = webPictureWithData(data, 1, view.response()->URL, std::max(1.0, view.bounds().size.width));
+            // Made no wider than the view shows it (once the view has a width).
+            content.pictureWidth = view.bounds().size.width > 0 ? view.bounds().size.width : HUGE_VAL;
+            content.picture = webPictureWithData(data, 1, view.response()->URL, view.bounds().size.width > 0 ? view.bounds().size.width : 0);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (view.page()) {
             // Parsed and laid out with the page, off the main thread.
@@ -252,11 +254,12 @@ void UIWebView::drawRect(CGRect rect)
         content.page->draw(cr, CGRectMake(0, top, rect.size.width, rect.size.height));
         break;
     case WebContent::Kind::Picture: {
-        // An SVG file is drawn again at the device's pixels, never enlarged.
+        // A picture (an SVG file drawn anew) is made again for more pixels, never enlarged.
         double pixel = 1, unused = 0;
         cairo_user_to_device_distance(cr, &pixel, &unused);
-        if (std::abs(pixel) > content.pictureScale + 0.01 && response()) {
-            content.pictureScale = std::abs(pixel);
+        if ((std::abs(pixel) > content.pictureScale + 0.01 || rect.size.width > content.pictureWidth + 0.5) && response()) {
+            content.pictureScale = std::max(content.pictureScale, std::abs(pixel));
+            content.pictureWidth = rect.size.width;
             if (auto sharper = webPictureWithData(documentData(), content.pictureScale, response()->URL, rect.size.width); sharper && sharper->pixelWidth() > content.picture->pixelWidth())
                 content.picture = sharper;
         }
