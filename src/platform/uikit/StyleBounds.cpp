@@ -287,7 +287,8 @@ StyleBounds::StyleBounds(std::string_view markup)
             depth.add(tag);
             if (tag.closing)
                 return;
-            m_tags.insert(tag.name);
+            // The parser reads <image> as <img>.
+            m_tags.insert(tag.name == "image" ? "img" : tag.name);
             for (auto& attribute : tag.attributes) {
                 auto value = markup.substr(attribute.valueStart, attribute.valueEnd - attribute.valueStart);
                 if (attribute.name == "id") {

@@ -54,6 +54,7 @@ TEST(StyleBoundsTest, RulesThePageCanUseAreKeptAndTheRestLeftOut)
         { "what is in brackets or arguments requires nothing", "p:not(.gone){a:b} [class~=gone]{c:d} p:nth-child(2n+1){e:f}",
             "p:not(.gone){a:b}[class~=gone]{c:d}p:nth-child(2n+1){e:f}" },
         { "the parser's own elements", "tbody tr{a:b} html body{c:d}", "tbody tr{a:b}html body{c:d}" },
+        { "an <image> is an <img>", "img{a:b} image{c:d}", "img{a:b}" },
         { "escaped names are kept", ".\\67 one{a:b}", ".\\67 one{a:b}" },
         { "pseudo-elements", "p::before{a:b} p:hover{c:d}", "p::before{a:b}p:hover{c:d}" },
         { "eight parts, not nine", "div p p p p p p p{a:b} div p p p p p p p p{c:d}", "div p p p p p p p{a:b}" },
@@ -66,7 +67,8 @@ TEST(StyleBoundsTest, RulesThePageCanUseAreKeptAndTheRestLeftOut)
         { "a sheet hidden in a comment of markup", "<!--\np{a:b}\n.note{c:d} -->", "p{a:b}.note{c:d}" },
     };
     for (auto& test : cases)
-        EXPECT_EQ(StyleBounds("<html><body class='main wide'><div id=top><p class=note>x</p></div></body></html>").boundedSheet(test.css), test.kept) << test.name;
+        EXPECT_EQ(StyleBounds("<html><body class='main wide'><div id=top><p class=note>x<image src=x.png></p></div></body></html>").boundedSheet(test.css), test.kept)
+            << test.name;
 
     auto many = bounds.boundedSheet(repeat("p{a:b}", maximumStyleSelectors - 2) + "p, div, #top, .note{c:d} p{e:f}");
     EXPECT_EQ(many, repeat("p{a:b}", maximumStyleSelectors - 2) + "p,div{c:d}") << "no more selectors than the bound";
