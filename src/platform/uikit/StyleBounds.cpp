@@ -292,7 +292,7 @@ StyleBounds::StyleBounds(std::string_view markup)
             for (auto& attribute : tag.attributes) {
                 auto value = markup.substr(attribute.valueStart, attribute.valueEnd - attribute.valueStart);
                 if (attribute.name == "id") {
-                    m_ids.emplace(value);
+                    m_ids.insert(lowercase(value));
                 } else if (attribute.name == "class") {
                     std::size_t at = 0;
                     while (at < value.size()) {
@@ -302,7 +302,7 @@ StyleBounds::StyleBounds(std::string_view markup)
                         while (end < value.size() && !isSpace(value[end]))
                             ++end;
                         if (end > at)
-                            m_classes.emplace(value.substr(at, end - at));
+                            m_classes.insert(lowercase(value.substr(at, end - at)));
                         at = end;
                     }
                 }
@@ -513,7 +513,8 @@ bool StyleBounds::keeps(std::string_view selector)
         } else if (c == '.' || c == '#') {
             ++at;
             auto required = name();
-            if (!escaped && !required.empty() && !(c == '.' ? m_classes : m_ids).count(std::string(required)))
+            // Compared without case, as a page in quirks mode would be: kept when in doubt.
+            if (!escaped && !required.empty() && !(c == '.' ? m_classes : m_ids).count(lowercase(required)))
                 return false;
         } else if (c == ':') {
             while (at < selector.size() && selector[at] == ':')
