@@ -168,7 +168,8 @@ input[type="hidden"] { display: none; }
 namespace {
 
     // Whether librsvg may read the pictures an SVG file references from its folder: not when
-    // one of them is a device, a FIFO or a folder, which would block or never end.
+    // one of them is a device, a FIFO or a folder, which would block or never end, nor larger
+    // than the loader would read.
     bool referencesOnlyFiles(std::string_view svg, const NSURL& file)
     {
         for (std::size_t at = 0; (at = svg.find("href", at)) != std::string_view::npos;) {
@@ -186,7 +187,8 @@ namespace {
                 continue;
             auto url = URLByResolvingReference(reference, file);
             struct stat status { };
-            if (url && url->isFileURL() && ::stat(url->path().c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+            if (url && url->isFileURL() && ::stat(url->path().c_str(), &status) == 0
+                && (!S_ISREG(status.st_mode) || static_cast<std::uint64_t>(status.st_size) > NSURLConnection::maximumBodyBytes))
                 return false;
         }
         return true;
