@@ -4,6 +4,7 @@
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/graphics/UIScreen.h"
+#include "platform/uikit/HTMLEncoding.h"
 #include "platform/uikit/HTMLNesting.h"
 #include "platform/uikit/WebPage.h"
 #include "platform/uikit/WordDocument.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <map>
 #include <set>
+#include <strings.h>
 
 namespace vesk::platform {
 
@@ -30,6 +32,8 @@ namespace {
 
     // Bigger documents are shown only this far.
     constexpr std::size_t maximumParsedBytes = 16u << 20;
+    // How much of a long page is laid out and shown first: screens of text.
+    constexpr std::size_t firstPartBytes = 16 * 1024;
     // Pictures that arrive within this time are shown together: each showing lays the page out.
     constexpr auto pictureBatch = std::chrono::milliseconds(150);
 
@@ -44,6 +48,15 @@ namespace {
         return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
     }
 
+    std::optional<std::string> httpCharset(const NSURLResponse& response)
+    {
+        for (auto& [name, value] : response.allHeaderFields) {
+            if (strcasecmp(name.c_str(), "content-type") == 0)
+                return charsetOfContentType(value);
+        }
+        return std::nullopt;
+    }
+
     using Pictures = std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>>;
 
     struct Fetched {
@@ -53,7 +66,7 @@ namespace {
 
     // Loads the document; for an HTML one, parses and lays it out at the width and hands it over
     // (shown), then loads what it references, handing over its pictures as they are decoded.
-    void loadPage(const NSURLRequest& request, CGFloat width, UIWebView::PageLoad& page, const std::function<void(std::shared_ptr<WebPage>)>& shown,
+    void loadPage(const NSURLRequest& request, CGFloat width, CGFloat scale, UIWebView::PageLoad& page, const std::function<void(std::shared_ptr<WebPage>)>& shown,
         const std::function<void(Pictures)>& pictures)
     {
         NSURLResponse response(request.URL);
@@ -75,6 +88,9 @@ namespace {
             source = *converted;
         } else if (!isHTML(response)) {
             return;
+        } else {
+            converted = decodedHTML(source, httpCharset(response)).text;
+            source = *converted;
         }
         // A page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
@@ -101,10 +117,18 @@ namespace {
         };
         // The parser and the layout recurse as deep as the elements nest.
         auto markup = boundedHTMLNesting(source);
+        // A long page's first screenful shows before the whole is laid out.
+        if (auto cut = htmlFirstPartEnd(markup, firstPartBytes); cut != std::string::npos) {
+            if (auto first = WebPage::create(markup.substr(0, cut), response.URL, loadStyleSheet)) {
+                first->layout(width);
+                shown(std::move(first));
+            }
+        }
         std::shared_ptr<WebPage> document = WebPage::create(markup, response.URL, loadStyleSheet);
         if (!document)
             return;
         document->layout(width);
+        auto pictureWidths = document->pictureWidths();
         auto references = document->references();
         auto wanted = document->pictureURLs();
         NSURL base = response.URL;
@@ -141,8 +165,10 @@ namespace {
             auto& resource = fetch(url);
             page.resources.push_back({ url, resource.response, resource.body.size() });
             if (resource.response && pictureURLs.count(url.absoluteString())) {
-                // A picture that can't be read leaves its place empty.
-                if (auto picture = webPictureWithData(resource.body))
+                // A picture that can't be read leaves its place empty. One is kept no larger than
+                // it is laid out, or than the page is wide.
+                auto drawn = pictureWidths.find(url.absoluteString());
+                if (auto picture = webPictureWithData(resource.body, scale, std::nullopt, drawn == pictureWidths.end() ? width : drawn->second))
                     batch.emplace_back(url, std::move(picture));
                 resource.body = {};
                 if (!batch.empty() && std::chrono::steady_clock::now() - sent > pictureBatch) {
@@ -190,10 +216,11 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     std::weak_ptr<UIView> weak = weak_from_this();
     // A view not yet sized is laid out at the screen's width, as it most likely will be.
     auto width = bounds().size.width > 0 ? bounds().size.width : UIScreen::mainScreen().bounds().size.width;
-    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, width] {
+    auto scale = UIScreen::mainScreen().scale();
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, width, scale] {
         auto page = std::make_shared<PageLoad>();
         loadPage(
-            request, width, *page,
+            request, width, scale, *page,
             [&](std::shared_ptr<WebPage> document) {
                 page->shown = true;
                 DispatchQueue::main().async([weak, generation, document = std::move(document)]() mutable {

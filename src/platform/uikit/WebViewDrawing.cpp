@@ -40,11 +40,15 @@ namespace {
         TextBlock text;
         std::shared_ptr<WebPage> page;
         std::shared_ptr<UIImage> picture;
+        CGFloat pictureScale = 1;
+        CGFloat pictureWidth = 0;
         std::shared_ptr<PopplerDocument> pdf;
         std::vector<CGSize> pageSizes;
         std::map<int, PageImage> pages;
         CGPoint offset {};
         CGFloat height = 0;
+        // The page's address: its whole after its first part, or after the load, keeps the offset.
+        std::string address;
     };
 
     std::map<const UIWebView*, WebContent>& contents()
@@ -92,7 +96,9 @@ namespace {
             }
             content.kind = WebContent::Kind::PDF;
         } else if (mime.starts_with("image/")) {
-            content.picture = webPictureWithData(data);
+            // Made no wider than the view shows it (once the view has a width).
+            content.pictureWidth = view.bounds().size.width > 0 ? view.bounds().size.width : HUGE_VAL;
+            content.picture = webPictureWithData(data, 1, view.response()->URL, view.bounds().size.width > 0 ? view.bounds().size.width : 0);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (view.page()) {
             // Parsed and laid out with the page, off the main thread.
@@ -115,11 +121,17 @@ namespace {
         auto& content = map[&view];
         auto& data = view.documentData();
         if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.page != view.page()) {
+            // The whole page after its first part stays where it was scrolled to.
+            auto address = view.request() ? view.request()->URL.absoluteString() : std::string();
+            bool samePage = content.kind == WebContent::Kind::Page && content.view.lock().get() == &view && view.page() && content.address == address;
+            auto offset = samePage ? content.offset : CGPoint {};
             content = WebContent {};
             content.view = view.weak_from_this();
             content.data = data.data();
             content.size = data.size();
             openDocument(view, content);
+            content.offset = offset;
+            content.address = address;
         }
         return content;
     }
@@ -242,6 +254,15 @@ void UIWebView::drawRect(CGRect rect)
         content.page->draw(cr, CGRectMake(0, top, rect.size.width, rect.size.height));
         break;
     case WebContent::Kind::Picture: {
+        // A picture (an SVG file drawn anew) is made again for more pixels, never enlarged.
+        double pixel = 1, unused = 0;
+        cairo_user_to_device_distance(cr, &pixel, &unused);
+        if ((std::abs(pixel) > content.pictureScale + 0.01 || rect.size.width > content.pictureWidth + 0.5) && response()) {
+            content.pictureScale = std::max(content.pictureScale, std::abs(pixel));
+            content.pictureWidth = rect.size.width;
+            if (auto sharper = webPictureWithData(documentData(), content.pictureScale, response()->URL, rect.size.width); sharper && sharper->pixelWidth() > content.picture->pixelWidth())
+                content.picture = sharper;
+        }
         auto size = content.picture->size();
         auto scale = size.width > rect.size.width ? rect.size.width / size.width : 1;
         auto shown = CGSizeMake(size.width * scale, size.height * scale);
@@ -268,6 +289,21 @@ bool drawing::tapWebView(UIWebView& view, CGPoint point)
         return false;
     layout(content, view.frame().size.width);
     auto url = content.page->linkAt({ point.x, point.y + content.offset.y });
+    if (!url)
+        return false;
+    auto withoutFragment = [](const NSURL& link) { return std::string_view(link.absoluteString()).substr(0, link.absoluteString().find('#')); };
+    auto shown = view.response() ? std::optional(view.response()->URL) : view.request() ? std::optional(view.request()->URL)
+                                                                                        : std::nullopt;
+    if (url->fragment() && shown && withoutFragment(*url) == withoutFragment(*shown)) {
+        // A link within the page scrolls to its target; nothing loads.
+        if (auto top = content.page->anchorTop(*url->fragment())) {
+            content.offset.y = std::clamp(*top, 0.0, std::max(0.0, content.height - view.frame().size.height));
+            markNeedsDisplay();
+        }
+        return true;
+    }
+    if (url->fragment())
+        url = NSURL::URLWithString(withoutFragment(*url));
     if (!url || !view.mayFollow(*url))
         return false;
     UIWebView::Link chosen { {}, *url };
