@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vesk::platform;
@@ -114,6 +115,31 @@ TEST_F(SingleInstanceTest, ARunningAppThatTakesNothingIsNeverReplaced)
         running = SingleInstance::claim(path, {}, claim);
         EXPECT_EQ(claim, SingleInstance::Claim::Running) << name;
     }
+}
+
+TEST_F(SingleInstanceTest, ARequestWhoseLaterStartGaveUpIsNotCarriedOutAfterwards)
+{
+    auto claim = SingleInstance::Claim::HandedOver;
+    auto running = SingleInstance::claim(path, {}, claim);
+    ASSERT_EQ(claim, SingleInstance::Claim::Running);
+    std::vector<std::string> taken;
+    running->listen([&](const SingleInstance::Request& request) {
+        taken.push_back(request.url);
+        return true;
+    });
+    // The main run loop is busy for longer than the later start waits.
+    auto gaveUp = std::async(std::launch::async, [&] {
+        auto outcome = SingleInstance::Claim::Running;
+        SingleInstance::claim(path, { "file:///tmp/late.txt", "" }, outcome, 300ms);
+        return outcome;
+    });
+    ASSERT_EQ(gaveUp.get(), SingleInstance::Claim::NotTaken);
+    std::this_thread::sleep_for(500ms);
+    RunLoop::main().runUntil([] { return false; }, 200ms);
+    EXPECT_TRUE(taken.empty()) << "told it was not taken, the later start has ended";
+
+    EXPECT_EQ(claimAside({ "file:///tmp/next.txt", "" }, 5s), SingleInstance::Claim::HandedOver);
+    EXPECT_EQ(taken, std::vector<std::string> { "file:///tmp/next.txt" });
 }
 
 TEST_F(SingleInstanceTest, AStaleSocketWithoutALockHolderIsTakenOver)
