@@ -103,6 +103,11 @@ namespace {
 
     HandOver handOver(const std::string& path, const SingleInstance::Request& request, std::chrono::steady_clock::time_point deadline)
     {
+        // Waited for to the end of the deadline, rounded up: a try sent with no time left to
+        // hear its answer would hand the same request over a second time.
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return HandOver::NotTaken;
         sockaddr_un address;
         if (!makeAddress(path, address))
             return HandOver::NobodyListens;
@@ -117,7 +122,7 @@ namespace {
         if (!request.shortcutType.empty())
             text += "action " + request.shortcutType + "\n";
         std::string reply;
-        if (!writeAll(client.fd, text) || ::shutdown(client.fd, SHUT_WR) != 0 || !readAll(client.fd, reply, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count())))
+        if (!writeAll(client.fd, text) || ::shutdown(client.fd, SHUT_WR) != 0 || !readAll(client.fd, reply, static_cast<int>(left)))
             return HandOver::NotTaken;
         return reply == "ok\n" ? HandOver::Taken : HandOver::NotTaken;
     }
