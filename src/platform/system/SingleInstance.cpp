@@ -103,6 +103,11 @@ namespace {
 
     HandOver handOver(const std::string& path, const SingleInstance::Request& request, std::chrono::steady_clock::time_point deadline)
     {
+        // Waited for to the end of the deadline, rounded up: a try sent with no time left to
+        // hear its answer would hand the same request over a second time.
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return HandOver::NotTaken;
         sockaddr_un address;
         if (!makeAddress(path, address))
             return HandOver::NobodyListens;
@@ -117,7 +122,7 @@ namespace {
         if (!request.shortcutType.empty())
             text += "action " + request.shortcutType + "\n";
         std::string reply;
-        if (!writeAll(client.fd, text) || ::shutdown(client.fd, SHUT_WR) != 0 || !readAll(client.fd, reply, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count())))
+        if (!writeAll(client.fd, text) || ::shutdown(client.fd, SHUT_WR) != 0 || !readAll(client.fd, reply, static_cast<int>(left)))
             return HandOver::NotTaken;
         return reply == "ok\n" ? HandOver::Taken : HandOver::NotTaken;
     }
@@ -271,9 +276,17 @@ namespace {
         FileDescriptor socket;
         std::string text;
         std::chrono::steady_clock::time_point deadline; // for the whole request
-        // Set once the request has gone to the main run loop: 0 while it waits, 1 when the
-        // handler took it, 2 when not.
+        // Set once the request has gone to the main run loop.
         std::shared_ptr<std::atomic<int>> verdict;
+    };
+
+    // What became of a request sent to the main run loop.
+    enum Verdict : int {
+        Waiting, // for the main run loop
+        Handling, // the handler runs
+        Taken,
+        Refused,
+        Abandoned, // its later start gave up and left before the handler ran
     };
 
     enum class Read {
@@ -321,7 +334,10 @@ void SingleInstance::serve()
         int timeout = -1;
         for (auto& connection : connections) {
             bool reading = !connection->verdict;
-            polled.push_back({ reading ? connection->socket.fd : -1, POLLIN, 0 });
+            // A request waiting for the main run loop is watched only for its later start
+            // hanging up.
+            bool waiting = !reading && connection->verdict->load() == Waiting;
+            polled.push_back({ reading || waiting ? connection->socket.fd : -1, static_cast<short>(reading ? POLLIN : 0), 0 });
             if (!reading)
                 continue;
             auto left = std::chrono::ceil<std::chrono::milliseconds>(connection->deadline - now).count();
@@ -340,9 +356,14 @@ void SingleInstance::serve()
             auto& connection = *connections[index];
             if (connection.verdict) {
                 int verdict = connection.verdict->load();
-                if (verdict == 1)
+                // A later start that has given up said so and ended: carried out now, its
+                // request would be done behind the person's back, and again if they retry.
+                if (verdict == Waiting && (polled[index + 2].revents & (POLLHUP | POLLERR))
+                    && connection.verdict->compare_exchange_strong(verdict, Abandoned))
+                    continue;
+                if (verdict == Taken)
                     writeAll(connection.socket.fd, "ok\n");
-                if (verdict == 0)
+                if (verdict == Waiting || verdict == Handling)
                     kept.push_back(std::move(connections[index]));
                 continue;
             }
@@ -351,9 +372,12 @@ void SingleInstance::serve()
                 auto request = parseRequest(connection.text);
                 if (!request)
                     continue;
-                connection.verdict = std::make_shared<std::atomic<int>>(0);
+                connection.verdict = std::make_shared<std::atomic<int>>(Waiting);
                 DispatchQueue::main().async([handler = m_handler, request = *request, verdict = connection.verdict, wake = m_wake] {
-                    verdict->store(handler(request) ? 1 : 2);
+                    int waiting = Waiting;
+                    if (!verdict->compare_exchange_strong(waiting, Handling))
+                        return;
+                    verdict->store(handler(request) ? Taken : Refused);
                     wake->signal();
                 });
             } else if (read == Read::Over || now >= connection.deadline) {

@@ -34,18 +34,30 @@ namespace {
         return PANGO_ELLIPSIZE_NONE;
     }
 
+    // One line that is not shortened with a "…" (clipped, or wrapping with no second line to
+    // go to): it is laid out at its own width, since pango breaks any line it is given a width
+    // for, and then placed and cut by the rectangle.
+    bool unbroken(const Style& style)
+    {
+        return style.lines == 1 && (style.wrap == Wrap::Clip || style.wrap == Wrap::WordWrap || style.wrap == Wrap::CharWrap);
+    }
+
     void configure(PangoLayout* layout, const CGRect& rect, const Style& style)
     {
+        if (style.lines == 1) {
+            // A line break in a name shows as a mark, never as a second line.
+            pango_layout_set_single_paragraph_mode(layout, TRUE);
+        }
+        if (unbroken(style)) {
+            pango_layout_set_width(layout, -1);
+            pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_NONE);
+            return;
+        }
         pango_layout_set_width(layout, int(rect.size.width * PANGO_SCALE));
         pango_layout_set_alignment(layout, style.align == Align::Center ? PANGO_ALIGN_CENTER : style.align == Align::Right ? PANGO_ALIGN_RIGHT
                                                                                                                            : PANGO_ALIGN_LEFT);
         if (style.lines == 1) {
-            // A line break in a name shows as a mark, never as a second line.
-            pango_layout_set_single_paragraph_mode(layout, TRUE);
-            bool wraps = style.wrap == Wrap::WordWrap || style.wrap == Wrap::CharWrap;
-            pango_layout_set_ellipsize(layout, wraps ? PANGO_ELLIPSIZE_NONE : ellipsizing(style.wrap));
-            if (wraps)
-                pango_layout_set_height(layout, -1);
+            pango_layout_set_ellipsize(layout, ellipsizing(style.wrap));
             return;
         }
         pango_layout_set_wrap(layout, style.wrap == Wrap::CharWrap ? PANGO_WRAP_CHAR : PANGO_WRAP_WORD_CHAR);
@@ -153,11 +165,16 @@ void draw(cairo_t* cr, const std::string& text, const CGRect& rect, const Style&
     auto size = extent(layout);
     // Taller text than the rectangle starts at its top, as a label shows it.
     auto y = rect.origin.y + std::max(0.0, (rect.size.height - size.height) / 2);
+    // An unbroken line is placed as pango places one too wide to break: by its alignment, even
+    // when that puts its start before the rectangle's.
+    auto x = rect.origin.x;
+    if (unbroken(style) && style.align != Align::Left)
+        x += (rect.size.width - size.width) / (style.align == Align::Center ? 2 : 1);
     cairo_save(cr);
     cairo_rectangle(cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
     cairo_clip(cr);
     cairo_set_source_rgba(cr, style.color.red(), style.color.green(), style.color.blue(), style.color.alpha());
-    cairo_move_to(cr, rect.origin.x, y);
+    cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout);
     cairo_restore(cr);
     g_object_unref(layout);

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <future>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vesk::platform;
@@ -114,6 +116,56 @@ TEST_F(SingleInstanceTest, ARunningAppThatTakesNothingIsNeverReplaced)
         running = SingleInstance::claim(path, {}, claim);
         EXPECT_EQ(claim, SingleInstance::Claim::Running) << name;
     }
+}
+
+TEST_F(SingleInstanceTest, ARequestWhoseLaterStartGaveUpIsNotCarriedOutAfterwards)
+{
+    auto claim = SingleInstance::Claim::HandedOver;
+    auto running = SingleInstance::claim(path, {}, claim);
+    ASSERT_EQ(claim, SingleInstance::Claim::Running);
+    std::vector<std::string> taken;
+    running->listen([&](const SingleInstance::Request& request) {
+        taken.push_back(request.url);
+        return true;
+    });
+    // The main run loop is busy for longer than the later start waits.
+    auto gaveUp = std::async(std::launch::async, [&] {
+        auto outcome = SingleInstance::Claim::Running;
+        SingleInstance::claim(path, { "file:///tmp/late.txt", "" }, outcome, 300ms);
+        return outcome;
+    });
+    ASSERT_EQ(gaveUp.get(), SingleInstance::Claim::NotTaken);
+    std::this_thread::sleep_for(500ms);
+    RunLoop::main().runUntil([] { return false; }, 200ms);
+    EXPECT_TRUE(taken.empty()) << "told it was not taken, the later start has ended";
+
+    EXPECT_EQ(claimAside({ "file:///tmp/next.txt", "" }, 5s), SingleInstance::Claim::HandedOver);
+    EXPECT_EQ(taken, std::vector<std::string> { "file:///tmp/next.txt" });
+}
+
+TEST_F(SingleInstanceTest, ALaterStartThatGetsNoAnswerSendsItsRequestOnce)
+{
+    // A running app of the test's own: it holds the lock and its socket listens, but it never
+    // answers.
+    int lock = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 16), 0);
+    for (auto patience : { 300ms, 450ms, 620ms }) {
+        auto claim = SingleInstance::Claim::Running;
+        EXPECT_EQ(SingleInstance::claim(path, { "file:///tmp/once.txt", "" }, claim, patience), nullptr);
+        EXPECT_EQ(claim, SingleInstance::Claim::NotTaken);
+        int sent = 0;
+        for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)) >= 0; ++sent)
+            ::close(fd);
+        EXPECT_EQ(sent, 1) << "with " << patience.count() << " ms to wait";
+    }
+    ::close(listener);
+    ::close(lock);
 }
 
 TEST_F(SingleInstanceTest, AStaleSocketWithoutALockHolderIsTakenOver)

@@ -322,6 +322,61 @@ TEST_F(ScreenDrawingTest, AMiddleCutKeepsBothEndsWithoutAGapAfterItsEllipsis)
     }
 }
 
+TEST_F(ScreenDrawingTest, AOneLineLabelThatDoesNotTruncateNeverWrapsToASecondLine)
+{
+    struct Case {
+        NSLineBreakMode mode;
+        NSTextAlignment alignment;
+        std::string text;
+    };
+    const std::string words = "Photos of the long summer holiday by the sea";
+    const std::vector<Case> cases {
+        { NSLineBreakMode::ByClipping, NSTextAlignment::Left, words },
+        { NSLineBreakMode::ByClipping, NSTextAlignment::Right, words },
+        { NSLineBreakMode::ByClipping, NSTextAlignment::Center, words },
+        { NSLineBreakMode::ByWordWrapping, NSTextAlignment::Left, words },
+        { NSLineBreakMode::ByCharWrapping, NSTextAlignment::Left, words },
+        { NSLineBreakMode::ByClipping, NSTextAlignment::Right, "Sea" },
+        { NSLineBreakMode::ByClipping, NSTextAlignment::Center, "Sea" },
+    };
+    auto screen = std::make_shared<UIViewController>();
+    screen->view()->setBackgroundColor(UIColor::whiteColor());
+    std::vector<std::shared_ptr<UILabel>> labels;
+    for (std::size_t index = 0; index < cases.size(); ++index) {
+        auto label = std::make_shared<UILabel>(CGRectMake(40, 80 + 70 * CGFloat(index), 200, 60));
+        label->setText(cases[index].text);
+        label->setLineBreakMode(cases[index].mode);
+        label->setTextAlignment(cases[index].alignment);
+        screen->view()->addSubview(label);
+        labels.push_back(label);
+    }
+    launch(screen);
+    auto image = shoot("screen-one-line-labels");
+    for (std::size_t index = 0; index < cases.size(); ++index) {
+        SCOPED_TRACE(index);
+        auto frame = labels[index]->convertRectToView(labels[index]->bounds(), nullptr);
+        auto ink = bounds(*image, frame, dark);
+        ASSERT_GT(ink.size.height, 8);
+        EXPECT_LE(ink.size.height, 22) << "one line";
+        EXPECT_NEAR(CGRectGetMidY(ink), CGRectGetMidY(frame), 4) << "in the middle of the label";
+        bool fits = cases[index].text.size() < 10;
+        switch (cases[index].alignment) {
+        case NSTextAlignment::Right:
+            EXPECT_GT(CGRectGetMaxX(ink), CGRectGetMaxX(frame) - 4) << "up to the right edge";
+            break;
+        case NSTextAlignment::Center:
+            if (fits) {
+                EXPECT_NEAR(CGRectGetMidX(ink), CGRectGetMidX(frame), 3) << "centred";
+            }
+            break;
+        default:
+            EXPECT_LT(ink.origin.x, frame.origin.x + 4) << "from the left edge";
+            EXPECT_GT(CGRectGetMaxX(ink), CGRectGetMaxX(frame) - 8) << "cut at the right edge, not wrapped";
+            break;
+        }
+    }
+}
+
 TEST_F(ScreenDrawingTest, ActionSheetButtonsSitAtTheBottomAndTakeTaps)
 {
     launch(std::make_shared<Rows>(std::vector<Row> {}));
