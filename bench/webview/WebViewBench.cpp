@@ -103,7 +103,7 @@ int main()
         auto start = Steady::now();
         auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
         web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(path.string())));
-        RunLoop::main().runUntil([&] { return web->page() != nullptr || !web->isLoading(); }, std::chrono::minutes(5));
+        RunLoop::main().runUntil([&] { return web->showsRenderedPage() || !web->isLoading(); }, std::chrono::minutes(5));
         UIGraphicsBeginImageContextWithOptions(web->bounds().size, true, 1);
         web->drawRect(web->bounds());
         UIGraphicsEndImageContext();

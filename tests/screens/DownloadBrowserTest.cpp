@@ -105,8 +105,9 @@ TEST_F(DownloadBrowserTest, VideoLinksOfferADownloadAndLoadAnyway)
     auto web = browser->webView();
     // A click on the first link, where it is drawn below the bar.
     driver.tapAt({ 20, 64 + 8 + 9 });
+    // The page's renderer answers where the click leads.
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return driver.alert() != nullptr; }));
     auto alert = driver.alert();
-    ASSERT_TRUE(alert);
     EXPECT_EQ(alert->title(), "Download video");
     EXPECT_EQ(alert->message(), "Do you want to download \"clip.mp4?x=1\"");
     EXPECT_EQ(alert->actions().size(), 2u);

@@ -4,12 +4,11 @@
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/graphics/UIScreen.h"
-#include "platform/uikit/HTMLNesting.h"
-#include "platform/uikit/WebPage.h"
-#include "platform/uikit/WordDocument.h"
+#include "platform/uikit/RendererProcess.h"
 
 #include <cerrno>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <set>
@@ -28,10 +27,8 @@ struct UIWebView::PageLoad {
 
 namespace {
 
-    // Bigger documents are shown only this far.
-    constexpr std::size_t maximumParsedBytes = 16u << 20;
-    // Pictures that arrive within this time are shown together: each showing lays the page out.
-    constexpr auto pictureBatch = std::chrono::milliseconds(150);
+    // A renderer that says nothing for this long while the app owes it nothing is ended.
+    constexpr auto rendererSilence = std::chrono::seconds(30);
 
     bool mayLeadTo(const NSURL& url, bool fromFilePage)
     {
@@ -44,17 +41,41 @@ namespace {
         return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
     }
 
-    using Pictures = std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>>;
+    std::optional<renderer::DocumentKind> renderedKind(const NSURLResponse& response)
+    {
+        if (isHTML(response))
+            return renderer::DocumentKind::HTML;
+        if (response.MIMEType == "application/msword")
+            return renderer::DocumentKind::Word;
+        if (response.MIMEType == "image/svg+xml")
+            return renderer::DocumentKind::SVG;
+        return std::nullopt;
+    }
+
+    std::string contentType(const NSURLResponse& response)
+    {
+        for (auto& [name, value] : response.allHeaderFields) {
+            if (name.size() == 12 && std::equal(name.begin(), name.end(), "content-type", [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+                return value.substr(0, renderer::maximumText);
+        }
+        return {};
+    }
 
     struct Fetched {
         std::optional<NSURLResponse> response;
         Bytes body;
     };
 
-    // Loads the document; for an HTML one, parses and lays it out at the width and hands it over
-    // (shown), then loads what it references, handing over its pictures as they are decoded.
-    void loadPage(const NSURLRequest& request, CGFloat width, UIWebView::PageLoad& page, const std::function<void(std::shared_ptr<WebPage>)>& shown,
-        const std::function<void(Pictures)>& pictures)
+    struct Shown {
+        std::string title;
+        CGFloat height = 0;
+    };
+
+    // Loads the document; for one a renderer shows, starts the renderer, answers its requests
+    // for style sheets, waits for its first pixels (shown), then loads what the page references,
+    // handing its pictures over to the renderer as they come.
+    void loadPage(const NSURLRequest& request, const renderer::Viewport& viewport, UIWebView::PageLoad& page,
+        const std::function<std::shared_ptr<RendererProcess>()>& startRenderer, const std::function<void(Shown)>& shown)
     {
         NSURLResponse response(request.URL);
         auto data = NSURLConnection::sendSynchronousRequest(request, &response, &page.error);
@@ -62,20 +83,28 @@ namespace {
             return;
         page.data = std::move(*data);
         page.response = response;
-        std::string_view source(reinterpret_cast<const char*>(page.data.data()), std::min(page.data.size(), maximumParsedBytes));
-        std::optional<std::string> converted;
-        if (response.MIMEType == "application/msword") {
-            // Word documents are shown as the HTML made of them.
-            converted = htmlFromWordDocument(page.data);
-            if (!converted) {
-                page.response.reset();
-                page.error = NSError::posix(EINVAL, response.URL.path());
-                return;
-            }
-            source = *converted;
-        } else if (!isHTML(response)) {
+        auto kind = renderedKind(response);
+        if (!kind)
             return;
-        }
+        auto fail = [&](int code) {
+            page.response.reset();
+            page.error = NSError::posix(code, response.URL.path());
+        };
+        renderer::Load load { *kind, response.URL.absoluteString(), contentType(response), {}, viewport };
+        // Bigger pages are shown only this far; other documents must come whole.
+        if (*kind == renderer::DocumentKind::HTML)
+            load.data.assign(page.data.begin(), page.data.begin() + static_cast<std::ptrdiff_t>(std::min(page.data.size(), renderer::maximumDocument)));
+        else if (page.data.size() <= renderer::maximumResourceBody)
+            load.data = page.data;
+        else
+            return fail(EFBIG);
+        if (load.URL.size() > renderer::maximumURL)
+            return fail(ENAMETOOLONG);
+        auto process = startRenderer();
+        if (!process)
+            return fail(ENOEXEC);
+        process->send(std::move(load));
+
         // A page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
         std::map<std::string, Fetched> fetched;
@@ -91,48 +120,79 @@ namespace {
             }
             return entry->second;
         };
-        auto loadStyleSheet = [&](const NSURL& url) -> std::optional<std::string> {
-            if (!mayLeadTo(url, filePage) || fetched.size() >= UIWebView::maximumResources)
-                return std::nullopt;
-            auto& sheet = fetch(url);
-            if (!sheet.response)
-                return std::nullopt;
-            return std::string(sheet.body.begin(), sheet.body.end());
+        auto answer = [&](const std::string& reference, bool picture) {
+            renderer::Resource resource { reference, false, {}, {} };
+            auto url = NSURL::URLWithString(reference);
+            bool allowed = url && mayLeadTo(*url, filePage) && (picture || fetched.size() < UIWebView::maximumResources);
+            if (allowed) {
+                auto& body = fetch(*url);
+                if (body.response && body.body.size() <= renderer::maximumResourceBody) {
+                    resource.loaded = true;
+                    resource.MIMEType = body.response->MIMEType.substr(0, renderer::maximumText);
+                    resource.body = std::move(body.body);
+                    body.body = {};
+                }
+            }
+            process->send(std::move(resource));
         };
-        // The parser and the layout recurse as deep as the elements nest.
-        auto markup = boundedHTMLNesting(source);
-        std::shared_ptr<WebPage> document = WebPage::create(markup, response.URL, loadStyleSheet);
-        if (!document)
-            return;
-        document->layout(width);
-        auto references = document->references();
-        auto wanted = document->pictureURLs();
+
+        // Style sheets as the renderer asks for them, until it knows the page.
+        std::optional<renderer::PageInfo> info;
+        auto heard = std::chrono::steady_clock::now();
+        while (!info) {
+            auto message = process->nextMessage(std::chrono::milliseconds(250));
+            if (!message) {
+                if (process->hasEnded())
+                    return fail(ECANCELED);
+                if (std::chrono::steady_clock::now() - heard > rendererSilence)
+                    process->terminate();
+                continue;
+            }
+            if (auto* wanted = std::get_if<renderer::Request>(&*message))
+                answer(wanted->URL, false);
+            else if (auto* facts = std::get_if<renderer::PageInfo>(&*message))
+                info = std::move(*facts);
+            else if (std::holds_alternative<renderer::Failed>(*message)) {
+                process->terminate();
+                return fail(EINVAL);
+            }
+            heard = std::chrono::steady_clock::now();
+        }
+        // The page is shown once it has pixels; a renderer that ends first fails the load.
+        while (!process->hasDrawn()) {
+            if (process->hasEnded())
+                return fail(ECANCELED);
+            if (std::chrono::steady_clock::now() - heard > rendererSilence)
+                process->terminate();
+            process->nextMessage(std::chrono::milliseconds(20));
+        }
+        shown({ info->title, info->height });
+        page.shown = true;
+
         NSURL base = response.URL;
-        if (references.base) {
-            if (auto resolved = URLByResolvingReference(*references.base, response.URL))
+        if (info->base) {
+            if (auto resolved = URLByResolvingReference(*info->base, response.URL))
                 base = *resolved;
         }
-        shown(std::move(document));
-
-        for (auto& [text, reference] : references.links) {
+        for (auto& [text, reference] : info->links) {
             if (page.links.size() >= UIWebView::maximumLinks)
                 break;
             if (auto url = URLByResolvingReference(reference, base); url && mayLeadTo(*url, filePage))
                 page.links.push_back({ text, *url });
         }
         std::vector<NSURL> resources;
-        for (auto& reference : references.resources) {
+        for (auto& reference : info->resources) {
             if (auto url = URLByResolvingReference(reference, base))
                 resources.push_back(*url);
         }
         std::set<std::string> pictureURLs;
-        for (auto& url : wanted) {
-            resources.push_back(url);
-            pictureURLs.insert(url.absoluteString());
+        for (auto& picture : info->pictures) {
+            if (auto url = NSURL::URLWithString(picture)) {
+                resources.push_back(*url);
+                pictureURLs.insert(url->absoluteString());
+            }
         }
         std::set<std::string> seen;
-        Pictures batch;
-        auto sent = std::chrono::steady_clock::now();
         for (auto& url : resources) {
             if (page.resources.size() >= UIWebView::maximumResources)
                 break;
@@ -140,19 +200,9 @@ namespace {
                 continue;
             auto& resource = fetch(url);
             page.resources.push_back({ url, resource.response, resource.body.size() });
-            if (resource.response && pictureURLs.count(url.absoluteString())) {
-                // A picture that can't be read leaves its place empty.
-                if (auto picture = webPictureWithData(resource.body))
-                    batch.emplace_back(url, std::move(picture));
-                resource.body = {};
-                if (!batch.empty() && std::chrono::steady_clock::now() - sent > pictureBatch) {
-                    pictures(std::exchange(batch, {}));
-                    sent = std::chrono::steady_clock::now();
-                }
-            }
+            if (resource.response && pictureURLs.count(url.absoluteString()) && !process->hasEnded())
+                answer(url.absoluteString(), true);
         }
-        if (!batch.empty())
-            pictures(std::move(batch));
     }
 
 }
@@ -175,6 +225,20 @@ void UIWebView::followLink(const Link& link)
     startLoad(request, UIWebViewNavigationType::LinkClicked);
 }
 
+UIWebView::~UIWebView()
+{
+    releaseRenderer();
+}
+
+void UIWebView::releaseRenderer()
+{
+    if (!m_renderer)
+        return;
+    // Ended at once; its thread is joined off the main thread.
+    m_renderer->terminate();
+    DispatchQueue::global(QualityOfService::Utility).async([renderer = std::move(m_renderer)] {});
+}
+
 void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType type)
 {
     if (auto listener = delegate(); listener && !listener->shouldStartLoadWithRequest(*this, request, type))
@@ -188,48 +252,121 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     if (generation != m_generation)
         return;
     std::weak_ptr<UIView> weak = weak_from_this();
-    // A view not yet sized is laid out at the screen's width, as it most likely will be.
-    auto width = bounds().size.width > 0 ? bounds().size.width : UIScreen::mainScreen().bounds().size.width;
-    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, width] {
+    // A view not yet sized is laid out at the screen's size, as it most likely will be.
+    auto& screen = UIScreen::mainScreen();
+    renderer::Viewport viewport;
+    viewport.width = std::clamp(bounds().size.width > 0 ? bounds().size.width : screen.bounds().size.width, 1.0, renderer::maximumPoints);
+    viewport.height = std::clamp(bounds().size.height > 0 ? bounds().size.height : screen.bounds().size.height, 1.0, renderer::maximumPoints);
+    viewport.scale = std::clamp(screen.scale(), 0.25, 4.0);
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, viewport] {
         auto page = std::make_shared<PageLoad>();
-        loadPage(
-            request, width, *page,
-            [&](std::shared_ptr<WebPage> document) {
-                page->shown = true;
-                DispatchQueue::main().async([weak, generation, document = std::move(document)]() mutable {
-                    if (auto self = std::static_pointer_cast<UIWebView>(weak.lock()))
-                        self->showPage(generation, std::move(document));
-                });
-            },
-            [&](Pictures pictures) {
-                DispatchQueue::main().async([weak, generation, pictures = std::move(pictures)]() mutable {
-                    if (auto self = std::static_pointer_cast<UIWebView>(weak.lock()))
-                        self->showPictures(generation, std::move(pictures));
-                });
+        auto onMain = [weak, generation](auto work) {
+            DispatchQueue::main().async([weak, generation, work = std::move(work)]() mutable {
+                auto self = std::static_pointer_cast<UIWebView>(weak.lock());
+                if (self && self->m_generation == generation)
+                    work(*self);
             });
+        };
+        std::shared_ptr<RendererProcess> process;
+        auto startRenderer = [&]() -> std::shared_ptr<RendererProcess> {
+            RendererProcess::Handlers handlers;
+            handlers.drawn = [onMain](std::shared_ptr<RendererProcess::Drawn> drawn) {
+                auto pixels = std::make_shared<RenderedPixels>();
+                pixels->place = CGRectMake(0, drawn->viewport.top, drawn->viewport.width, drawn->viewport.height);
+                pixels->scale = drawn->viewport.scale;
+                pixels->image = std::move(drawn->image);
+                auto height = drawn->contentHeight;
+                onMain([pixels = std::move(pixels), height](UIWebView& view) mutable {
+                    view.m_renderedHeight = height;
+                    view.showPixels(view.m_generation, std::move(pixels));
+                });
+            };
+            handlers.link = [onMain](renderer::LinkAt link) {
+                onMain([link = std::move(link)](UIWebView& view) { view.followClicked(view.m_generation, link.URL); });
+            };
+            process = RendererProcess::start(std::move(handlers));
+            if (process) {
+                onMain([process](UIWebView& view) {
+                    view.releaseRenderer();
+                    view.m_renderer = process;
+                });
+            }
+            return process;
+        };
+        loadPage(request, viewport, *page, startRenderer, [&](Shown shown) {
+            onMain([shown = std::move(shown)](UIWebView& view) { view.showPage(view.m_generation, shown.title, shown.height); });
+        });
         DispatchQueue::main().async([weak, generation, page = std::move(page)] {
             auto self = std::static_pointer_cast<UIWebView>(weak.lock());
             if (self && self->m_generation == generation)
                 self->finishLoad(*page);
         });
+        // A renderer its view no longer wants ends here.
+        if (process && weak.expired())
+            process->terminate();
     });
 }
 
-void UIWebView::showPage(std::uint64_t generation, std::shared_ptr<WebPage> page)
+void UIWebView::showPage(std::uint64_t generation, std::string title, CGFloat height)
 {
     if (generation != m_generation)
         return;
-    m_page = std::move(page);
+    m_rendered = true;
+    m_renderedPage = generation;
+    m_title = std::move(title);
+    m_renderedHeight = height;
     ++m_pageRevision;
 }
 
-void UIWebView::showPictures(std::uint64_t generation, std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>> pictures)
+void UIWebView::showPixels(std::uint64_t generation, std::shared_ptr<RenderedPixels> pixels)
 {
-    if (generation != m_generation || !m_page)
+    if (generation != m_generation)
         return;
-    for (auto& [url, picture] : pictures)
-        m_page->setPicture(url, std::move(picture));
+    m_pixels = std::move(pixels);
     ++m_pageRevision;
+}
+
+void UIWebView::requestPixels(CGFloat width, CGFloat height, CGFloat scale, CGFloat top)
+{
+    if (!m_renderer || width < 1 || height < 1)
+        return;
+    renderer::Viewport viewport;
+    viewport.width = std::min(width, renderer::maximumPoints);
+    viewport.height = std::min(height, renderer::maximumPoints);
+    viewport.scale = std::clamp(scale, 0.25, 4.0);
+    viewport.top = std::clamp(top, 0.0, renderer::maximumPageHeight);
+    m_renderer->setViewport(viewport);
+}
+
+void UIWebView::clickAt(CGPoint point)
+{
+    if (!m_renderer || !std::isfinite(point.x) || !std::isfinite(point.y))
+        return;
+    m_renderer->send(renderer::Click { ++m_clicks, std::clamp(point.x, -renderer::maximumPoints, renderer::maximumPoints),
+        std::clamp(point.y, -renderer::maximumPoints, renderer::maximumPageHeight) });
+}
+
+void UIWebView::followClicked(std::uint64_t generation, const std::optional<std::string>& URL)
+{
+    if (generation != m_generation || !URL)
+        return;
+    // What the renderer names is checked like any other link.
+    auto url = NSURL::URLWithString(*URL);
+    if (!url || !mayFollow(*url))
+        return;
+    Link chosen { {}, *url };
+    for (auto& link : m_links) {
+        if (link.URL == *url) {
+            chosen.text = link.text;
+            break;
+        }
+    }
+    followLink(chosen);
+}
+
+int UIWebView::rendererProcessID() const
+{
+    return m_renderer && !m_renderer->hasEnded() ? m_renderer->pid() : 0;
 }
 
 void UIWebView::stopLoading()
@@ -252,7 +389,12 @@ void UIWebView::finishLoad(PageLoad& page)
     m_resources = std::move(page.resources);
     m_links = std::move(page.links);
     if (!page.shown) {
-        m_page = nullptr;
+        m_rendered = false;
+        m_renderedPage = 0;
+        m_pixels = nullptr;
+        m_title.clear();
+        m_renderedHeight = 0;
+        releaseRenderer();
         ++m_pageRevision;
     }
     if (listener)

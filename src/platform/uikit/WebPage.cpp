@@ -216,6 +216,7 @@ struct WebPage::Engine final : litehtml::document_container {
     cairo_t* cr = nullptr;
     int width = 0;
     bool dirty = true;
+    std::string caption;
 
     std::optional<NSURL> resolve(const char* reference, const char* baseURL) const
     {
@@ -431,7 +432,7 @@ struct WebPage::Engine final : litehtml::document_container {
         side(borders.right, box.right() - borders.right.width, box.y, borders.right.width, box.height);
     }
 
-    void set_caption(const char*) override { }
+    void set_caption(const char* text) override { caption = text ? text : ""; }
 
     void set_base_url(const char* baseURL) override
     {
@@ -630,6 +631,11 @@ void WebPage::layout(CGFloat width)
     m_engine->dirty = false;
     m_engine->document->media_changed();
     m_engine->document->render(pixels);
+}
+
+std::string WebPage::title() const
+{
+    return m_engine->caption;
 }
 
 CGFloat WebPage::height() const

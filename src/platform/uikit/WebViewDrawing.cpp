@@ -5,7 +5,6 @@
 #include "platform/uikit/TextBlock.h"
 #include "platform/uikit/UIViewRendering.h"
 #include "platform/uikit/UIWebView.h"
-#include "platform/uikit/WebPage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,7 +37,7 @@ namespace {
         Kind kind = Kind::Nothing;
         std::string source;
         TextBlock text;
-        std::shared_ptr<WebPage> page;
+        std::uint64_t renderedPage = 0;
         std::shared_ptr<UIImage> picture;
         std::shared_ptr<PopplerDocument> pdf;
         std::vector<CGSize> pageSizes;
@@ -64,8 +63,7 @@ namespace {
         auto mime = view.response() ? view.response()->MIMEType : std::string();
         content.kind = WebContent::Kind::Nothing;
         content.offset = {};
-        if (view.page()) {
-            content.page = view.page();
+        if (view.showsRenderedPage()) {
             content.kind = WebContent::Kind::Page;
             return;
         }
@@ -92,12 +90,8 @@ namespace {
             }
             content.kind = WebContent::Kind::PDF;
         } else if (mime.starts_with("image/")) {
-            content.picture = webPictureWithData(data);
+            content.picture = UIImage::imageWithData(data);
             content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
-        } else if (view.page()) {
-            // Parsed and laid out with the page, off the main thread.
-            content.page = view.page();
-            content.kind = WebContent::Kind::Page;
         } else if (mime.starts_with("text/")) {
             content.source.assign(data.begin(), data.end());
             content.kind = WebContent::Kind::Text;
@@ -114,18 +108,20 @@ namespace {
         }
         auto& content = map[&view];
         auto& data = view.documentData();
-        if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.page != view.page()) {
+        if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.renderedPage != view.renderedPageID()) {
             content = WebContent {};
             content.view = view.weak_from_this();
             content.data = data.data();
             content.size = data.size();
+            content.renderedPage = view.renderedPageID();
             openDocument(view, content);
         }
         return content;
     }
 
-    // Lays the content out at the view's width: its height, and for a PDF each page's place.
-    void layout(WebContent& content, CGFloat width)
+    // Lays the content out at the view's width: its height, and for a PDF each page's place. A
+    // page is laid out by its renderer, which tells its height with its pixels.
+    void layout(UIWebView& view, WebContent& content, CGFloat width)
     {
         switch (content.kind) {
         case WebContent::Kind::Nothing:
@@ -136,8 +132,7 @@ namespace {
             content.height = content.text.height() + 2 * textMargin;
             break;
         case WebContent::Kind::Page:
-            content.page->layout(width);
-            content.height = content.page->height();
+            content.height = view.renderedHeight();
             break;
         case WebContent::Kind::Picture: {
             auto size = content.picture->size();
@@ -222,7 +217,7 @@ void UIWebView::drawRect(CGRect rect)
         return;
     auto* cr = context->cairo();
     auto& content = contentOf(*this);
-    layout(content, rect.size.width);
+    layout(*this, content, rect.size.width);
     content.offset.y = std::clamp(content.offset.y, 0.0, std::max(0.0, content.height - rect.size.height));
     bool pdf = content.kind == WebContent::Kind::PDF;
     drawing::fillRect(cr, rect, pdf ? UIColor(0.6, 0.6, 0.6, 1) : UIColor(1, 1, 1, 1));
@@ -238,9 +233,15 @@ void UIWebView::drawRect(CGRect rect)
         cairo_translate(cr, textMargin, textMargin);
         content.text.draw(cr, top - textMargin, bottom - textMargin, UIColor(0, 0, 0, 1));
         break;
-    case WebContent::Kind::Page:
-        content.page->draw(cr, CGRectMake(0, top, rect.size.width, rect.size.height));
+    case WebContent::Kind::Page: {
+        // The newest pixels there are, wherever they were drawn; new ones come when they are.
+        double pixel = 1, unused = 0;
+        cairo_user_to_device_distance(cr, &pixel, &unused);
+        requestPixels(rect.size.width, rect.size.height, std::abs(pixel), top);
+        if (auto& pixels = renderedPixels())
+            drawing::drawImage(cr, *pixels->image, pixels->place);
         break;
+    }
     case WebContent::Kind::Picture: {
         auto size = content.picture->size();
         auto scale = size.width > rect.size.width ? rect.size.width / size.width : 1;
@@ -266,25 +267,15 @@ bool drawing::tapWebView(UIWebView& view, CGPoint point)
     auto& content = contentOf(view);
     if (content.kind != WebContent::Kind::Page)
         return false;
-    layout(content, view.frame().size.width);
-    auto url = content.page->linkAt({ point.x, point.y + content.offset.y });
-    if (!url || !view.mayFollow(*url))
-        return false;
-    UIWebView::Link chosen { {}, *url };
-    for (auto& link : view.links()) {
-        if (link.URL == *url) {
-            chosen.text = link.text;
-            break;
-        }
-    }
-    view.followLink(chosen);
+    // The renderer answers where it leads; the link is followed then.
+    view.clickAt({ point.x, point.y + content.offset.y });
     return true;
 }
 
 bool drawing::scrollWebView(UIWebView& view, CGFloat, CGFloat dy)
 {
     auto& content = contentOf(view);
-    layout(content, view.frame().size.width);
+    layout(view, content, view.frame().size.width);
     auto y = std::clamp(content.offset.y + dy, 0.0, std::max(0.0, content.height - view.frame().size.height));
     if (y == content.offset.y)
         return false;
