@@ -259,6 +259,8 @@ std::optional<AppMessage> decodeAppMessage(std::uint32_t type, const std::uint8_
     case MessageType::Load: {
         Load load;
         auto kind = reader.get8();
+        if (!reader.ok())
+            return std::nullopt;
         if (kind > static_cast<std::uint8_t>(DocumentKind::SVG))
             return std::nullopt;
         load.kind = static_cast<DocumentKind>(kind);
@@ -309,8 +311,11 @@ std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const s
         info.height = reader.getDouble(0, maximumPageHeight);
         bool hasBase = reader.getBool();
         auto base = reader.getString(maximumURL);
+        // Absent is written as empty, so that every message has one spelling.
         if (hasBase)
             info.base = std::move(base);
+        else if (!base.empty())
+            return std::nullopt;
         auto count = reader.getCount(maximumListed, 4);
         for (std::size_t index = 0; index < count && reader.ok(); ++index)
             info.resources.push_back(reader.getString(maximumURL));
@@ -342,6 +347,8 @@ std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const s
         auto url = reader.getString(maximumURL);
         if (hasURL)
             link.URL = std::move(url);
+        else if (!url.empty())
+            return std::nullopt;
         return finished<RendererMessage>(reader, std::move(link));
     }
     case MessageType::Failed: {
