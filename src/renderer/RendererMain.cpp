@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -65,26 +66,20 @@ void armWorkTimer(bool on)
     ::_exit(0);
 }
 
-// Loads the fonts, the engine and the decoders once, while files may still be read: fontconfig
-// reads its configuration and caches at first use.
+// Starts fontconfig, pango and the engine while every file may still be read: fontconfig reads its
+// configuration and caches at first use. Fonts themselves, and the loaders of the picture
+// libraries, stay readable under /usr and are loaded when a page needs them.
 void warmUp()
 {
-    auto page = WebPage::create("<html><head><title>t</title></head><body><p>Warm <b>bold</b> <i>italic</i> <b><i>both</i></b> <code>mono</code> "
-                                "<span style='font-family:serif'>serif <b>bold</b> <i>italic</i></span> Ünïcödé Ελληνικά Кириллица 漢字 かな 한국어 😀</p>"
-                                "<table><tr><td>cell</td></tr></table><ul><li>item</li></ul></body></html>",
-        NSURL::fileURLWithPath("/warm-up.html"), [](const NSURL&) { return std::optional<std::string>(); });
+    auto page = WebPage::create("<p>Warm <b>up</b></p>", NSURL::fileURLWithPath("/warm-up.html"), [](const NSURL&) { return std::optional<std::string>(); });
     if (page) {
         page->layout(320);
-        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 320, 200);
+        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 320, 40);
         auto* cr = cairo_create(surface);
-        page->draw(cr, CGRectMake(0, 0, 320, 200));
+        page->draw(cr, CGRectMake(0, 0, 320, 40));
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
     }
-    std::string svg = "<svg xmlns='http://www.w3.org/2000/svg' width='4' height='4'><rect width='4' height='4' fill='red'/>"
-                      "<text y='4' font-size='4'>a</text></svg>";
-    webPictureWithData(Bytes(svg.begin(), svg.end()));
-    htmlFromWordDocument(Bytes(64, 0));
 }
 
 class Renderer {
@@ -337,9 +332,12 @@ int main(int argc, char** argv)
         rlimit limit { memoryLimit, memoryLimit };
         ::setrlimit(RLIMIT_AS, &limit);
     }
+    auto started = std::chrono::steady_clock::now();
     warmUp();
     auto sandbox = vesk::renderer::enterSandbox();
-    if (std::getenv("VESK_RENDERER_VERBOSE"))
-        std::fprintf(stderr, "vesk-renderer: files closed off %s, calls closed off %s\n", sandbox.files ? "yes" : "no", sandbox.calls ? "yes" : "no");
+    if (std::getenv("VESK_RENDERER_VERBOSE")) {
+        std::fprintf(stderr, "vesk-renderer: warmed up in %.1f ms; files closed off %s, calls closed off %s\n",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count(), sandbox.files ? "yes" : "no", sandbox.calls ? "yes" : "no");
+    }
     Renderer().run();
 }
