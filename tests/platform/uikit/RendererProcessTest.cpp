@@ -203,6 +203,36 @@ TEST_F(RendererProcessTest, AnEndedRendererKeepsWhatItDrewAndOneEndedBeforeDrawi
     EXPECT_TRUE(gone(pid));
 }
 
+// The app takes its renderer for a stranger: one that breaks the protocol is ended and what it
+// sent is never shown; one that stops halfway through a message stalls nothing.
+TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    auto page = write("page.html", "<p>x</p>");
+    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors" }) {
+        ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
+        auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
+        EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "fail" })) << mode;
+        EXPECT_FALSE(opened.web->renderedPixels()) << mode;
+        if (opened.pid) {
+            EXPECT_TRUE(gone(opened.pid)) << mode;
+        }
+    }
+    ::setenv("VESK_HOSTILE_RENDERER", "half-a-message", 1);
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(page.string())));
+    int pid = 0;
+    RunLoop::main().runUntil([&] { return (pid = web->rendererProcessID()) > 0; });
+    RunLoop::main().runUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(web->isLoading()) << "still waiting for its pixels";
+    web.reset();
+    EXPECT_GT(pid, 0);
+    EXPECT_TRUE(gone(pid)) << "ended with its view";
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
 // Each side reads the other's messages as hostile: cut short anywhere, with a byte too many, or
 // with a value out of range, a message is refused.
 TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
