@@ -94,6 +94,7 @@ void longestPause(const std::filesystem::path& page)
         firstPixels, resizes, total, longest);
 }
 
+// The part again and again, to the given size in bytes.
 std::string repeat(std::string_view part, std::size_t bytes)
 {
     std::string text;
@@ -148,6 +149,11 @@ int main()
         const char* name;
         std::string page;
     };
+    std::string fonts;
+    for (int i = 0; i < 200000; ++i)
+        fonts += "font" + std::to_string(i) + ",";
+    std::ofstream(folder / "a.css") << "@import url(b.css); p { color: red }";
+    std::ofstream(folder / "b.css") << "@import url(a.css); p { color: blue }";
     std::vector<Case> hostile {
         { "q-300000", repeat("<q>", 900000) },
         { "span-300000", repeat("<span>", 1800000) },
@@ -156,9 +162,24 @@ int main()
         { "links-100000", repeat("<a href=x.html>link</a> ", 2600000) },
         { "one-huge-table", "<table>" + repeat("<tr><td>cell</td><td>cell</td></tr>", 1 << 20) + "</table>" },
         { "one-line-1MB", repeat("word ", 1 << 20) },
+        { "imports-loop", "<link rel=stylesheet href=a.css><p>x</p>" },
+        { "selector-div31", "<style>" + repeat("div ", 31 * 4) + "b { color: red }</style>" + repeat("<div>", 30 * 5) + "<b>x</b>" },
+        { "span-2147483647", "<table><tr><td colspan=2147483647 rowspan=2147483647>x</td></tr></table>" },
+        { "fonts-200000", "<p style=\"font-family: " + fonts + "serif\">x</p>" },
+        { "media-100000", "<style>" + repeat("@media screen {", 1600000) + "p { color: red }" + repeat("}", 100000) + "</style><p>x</p>" },
+        { "floats-25000", repeat("<div style='float:left;width:3px'>x</div>", 25000 * 41) },
+        { "nth-child-2000", [] {
+             std::string rules = "<style>";
+             for (int i = 0; i < 2000; ++i)
+                 rules += "p:nth-child(" + std::to_string(i) + "n+1) { color: #" + std::to_string(100 + i % 900) + " }";
+             return rules + "</style>" + repeat("<p>x</p>", 40000);
+         }() },
+        { "blur-8000.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='8000' height='8000'><filter id='f'><feGaussianBlur stdDeviation='300'/></filter>"
+                           "<rect width='8000' height='8000' fill='red' filter='url(#f)'/></svg>" },
     };
+    auto fileOf = [](const std::string& name) { return name.ends_with(".svg") ? name : name + ".html"; };
     for (auto& test : hostile)
-        std::ofstream(folder / (std::string(test.name) + ".html")) << test.page;
+        std::ofstream(folder / fileOf(test.name)) << test.page;
     std::vector<const char*> names { "article" };
     for (auto& test : hostile)
         names.push_back(test.name);
@@ -166,7 +187,7 @@ int main()
     // Memory: the app's growth and its renderer's peak together.
     std::printf("%-20s %12s %10s %12s %8s\n", "page", "first frame", "memory", "chromium", "ratio");
     for (auto* name : names) {
-        auto path = folder / (std::string(name) + ".html");
+        auto path = folder / fileOf(name);
         auto before = residentMB();
         auto start = Steady::now();
         auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));

@@ -36,8 +36,6 @@ namespace {
 
 constexpr int socketDescriptor = 3;
 constexpr std::uint64_t memoryLimit = 1ull << 30;
-// A parse, layout or draw that takes longer than this much processor time ends the renderer.
-constexpr int workSeconds = 10;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool sanitized = true;

@@ -30,6 +30,14 @@ constexpr std::uint32_t maximumFramePixels = 8192;
 constexpr double maximumPoints = 16384;
 constexpr double maximumPageHeight = 1e8;
 
+// A parse, layout or draw that takes longer than this much processor time ends the renderer;
+// ThreadSanitizer's builds run it several times slower.
+#if defined(__SANITIZE_THREAD__)
+constexpr int workSeconds = 60;
+#else
+constexpr int workSeconds = 10;
+#endif
+
 enum class MessageType : std::uint32_t {
     // App to renderer.
     Load = 1,

@@ -72,7 +72,7 @@ protected:
         int pid = 0;
     };
     // Loads the URL and waits for the load to end, noting the renderer it ran in.
-    Opened open(const NSURL& url, std::chrono::milliseconds bound = 60s)
+    Opened open(const NSURL& url, std::chrono::milliseconds bound = std::chrono::seconds(renderer::workSeconds * 6))
     {
         Opened opened { std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603)), std::make_shared<Recorder>(), 0 };
         opened.web->setDelegate(opened.recorder);
@@ -140,7 +140,7 @@ TEST_F(RendererProcessTest, HostileDocumentsEndInADrawnPageOrAFailedLoadAndLeave
         auto opened = open(NSURL::fileURLWithPath(write(test.file, test.content).string()));
         auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         ASSERT_EQ(opened.recorder->calls.size(), 2u) << test.name << ": the load ends";
-        EXPECT_LT(seconds, 45) << test.name;
+        EXPECT_LT(seconds, renderer::workSeconds * 3 + 15) << test.name;
         if (opened.recorder->calls[1] == "finish") {
             EXPECT_TRUE(opened.web->showsRenderedPage()) << test.name;
             EXPECT_TRUE(opened.web->renderedPixels()) << test.name << ": finished with its pixels";
