@@ -2,6 +2,7 @@
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/DrawingSupport.h"
+#include "platform/uikit/RendererProtocol.h"
 #include "platform/uikit/TextBlock.h"
 #include "platform/uikit/UIViewRendering.h"
 #include "platform/uikit/UIWebView.h"
@@ -237,7 +238,16 @@ void UIWebView::drawRect(CGRect rect)
         // The newest pixels there are, wherever they were drawn; new ones come when they are.
         double pixel = 1, unused = 0;
         cairo_user_to_device_distance(cr, &pixel, &unused);
-        requestPixels(rect.size.width, rect.size.height, std::abs(pixel), top);
+        auto scale = std::abs(pixel);
+        auto& shown = renderedPixels();
+        bool covered = shown && shown->place.size.width == rect.size.width && shown->scale == scale && shown->place.origin.y <= top
+            && CGRectGetMaxY(shown->place) >= std::min(bottom, content.height);
+        if (!covered) {
+            // Half a screen above and below as well, so that a short scroll has its pixels.
+            auto above = std::max(0.0, top - rect.size.height / 2);
+            auto tallest = std::max(rect.size.height, renderer::maximumFramePixels / scale);
+            requestPixels(rect.size.width, std::min(rect.size.height * 2, tallest), scale, above);
+        }
         if (auto& pixels = renderedPixels())
             drawing::drawImage(cr, *pixels->image, pixels->place);
         break;
