@@ -185,7 +185,7 @@ int main()
         names.push_back(test.name);
 
     // Memory: the app's growth and its renderer's peak together.
-    std::printf("%-20s %12s %10s %12s %8s\n", "page", "first frame", "memory", "chromium", "ratio");
+    std::printf("%-20s %12s %10s %12s %8s %8s\n", "page", "first frame", "memory", "chromium", "ratio", "shown");
     for (auto* name : names) {
         auto path = folder / fileOf(name);
         auto before = residentMB();
@@ -206,6 +206,7 @@ int main()
             std::chrono::minutes(5));
         draw(*web);
         double seconds = std::chrono::duration<double>(Steady::now() - start).count();
+        const char* outcome = web->renderedPixels() ? "drawn" : "failed";
         RunLoop::main().runUntil(
             [&] {
                 watch();
@@ -215,7 +216,7 @@ int main()
         double grown = residentMB() - before + renderer;
         web.reset();
         double chromium = chromiumSeconds(path);
-        std::printf("%-20s %10.2f s %7.0f MB %10.2f s %7.2fx\n", name, seconds, grown, chromium, chromium > 0 ? seconds / chromium : 0.0);
+        std::printf("%-20s %10.2f s %7.0f MB %10.2f s %7.2fx %8s\n", name, seconds, grown, chromium, chromium > 0 ? seconds / chromium : 0.0, outcome);
         std::fflush(stdout);
     }
     std::printf("renderer start cost %.1f ms (median of 10; target under 50 ms)\n", rendererStartMilliseconds());
