@@ -3,7 +3,8 @@
 // from disk or network itself: the app hands it the document and every resource it asks for.
 
 #include "platform/foundation/NSURL.h"
-#include "platform/foundation/NSURLConnection.h"
+#include "platform/graphics/UIImage.h"
+#include "platform/uikit/HTMLEncoding.h"
 #include "platform/uikit/HTMLNesting.h"
 #include "platform/uikit/RendererProtocol.h"
 #include "platform/uikit/WebPage.h"
@@ -27,6 +28,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <map>
 #include <memory>
 
 using namespace vesk::platform;
@@ -36,6 +39,8 @@ namespace {
 
 constexpr int socketDescriptor = 3;
 constexpr std::uint64_t memoryLimit = 1ull << 30;
+// How much of a long page is laid out and shown first: screens of text.
+constexpr std::size_t firstPartBytes = 16 * 1024;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool sanitized = true;
@@ -90,7 +95,28 @@ public:
     [[noreturn]] void run()
     {
         send(Ready {});
+        // The document comes first; the sandbox closes before a byte of it is parsed.
+        auto first = next(true);
+        auto* load = std::get_if<Load>(&*first);
+        if (!load)
+            quit();
+        std::optional<std::string> folder;
+        auto url = NSURL::URLWithString(load->URL);
+        // An SVG file's pictures are read from its own folder, as librsvg reads them.
+        if (load->kind == DocumentKind::SVG && url && url->isFileURL())
+            folder = std::filesystem::path(url->path()).parent_path().string();
+        auto sandbox = vesk::renderer::enterSandbox(folder);
+        if (std::getenv("VESK_RENDERER_VERBOSE"))
+            std::fprintf(stderr, "vesk-renderer: files closed off %s, calls closed off %s\n", sandbox.files ? "yes" : "no", sandbox.calls ? "yes" : "no");
+        armWorkTimer(true);
+        open(*load);
+        drawIfNeeded();
+        if (m_whole) {
+            armWorkTimer(true);
+            openWhole();
+        }
         for (;;) {
+            drawIfNeeded();
             // Waiting for the app costs no time; everything done for it does.
             armWorkTimer(false);
             auto message = next(true);
@@ -98,7 +124,6 @@ public:
             handle(*message);
             while (auto more = next(false))
                 handle(*more);
-            drawIfNeeded();
         }
     }
 
@@ -131,19 +156,21 @@ private:
 
     void handle(AppMessage& message)
     {
-        if (auto* load = std::get_if<Load>(&message))
-            open(*load);
-        else if (auto* viewport = std::get_if<Viewport>(&message))
+        if (auto* viewport = std::get_if<Viewport>(&message))
             m_viewport = *viewport;
         else if (auto* click = std::get_if<Click>(&message))
             answerClick(*click);
         else if (auto* resource = std::get_if<Resource>(&message))
             showPicture(*resource);
+        // One document per renderer: a second one is ignored.
     }
 
     std::optional<std::string> loadStyleSheet(const NSURL& url)
     {
         auto wanted = url.absoluteString();
+        // The first part and the whole page link the same sheets.
+        if (auto known = m_styleSheets.find(wanted); known != m_styleSheets.end())
+            return known->second;
         send(Request { wanted });
         armWorkTimer(false);
         for (;;) {
@@ -156,28 +183,31 @@ private:
             auto* resource = std::get_if<Resource>(&*message);
             if (resource && resource->URL == wanted) {
                 armWorkTimer(true);
-                if (!resource->loaded)
-                    return std::nullopt;
-                return std::string(resource->body.begin(), resource->body.end());
+                std::optional<std::string> sheet;
+                if (resource->loaded)
+                    sheet = std::string(resource->body.begin(), resource->body.end());
+                m_styleSheets[wanted] = sheet;
+                return sheet;
             }
             m_deferred.push_back(std::move(*message));
         }
     }
 
+    std::unique_ptr<WebPage> parse(const std::string& markup)
+    {
+        return WebPage::create(markup, m_url, [this](const NSURL& sheet) { return loadStyleSheet(sheet); });
+    }
+
     void open(Load& load)
     {
-        // One document per renderer.
-        if (m_loaded)
-            return;
-        m_loaded = true;
         m_viewport = load.viewport;
-        auto url = NSURL::URLWithString(load.URL).value_or(NSURL::fileURLWithPath("/"));
-        auto styleSheets = [this](const NSURL& sheet) { return loadStyleSheet(sheet); };
+        m_url = NSURL::URLWithString(load.URL).value_or(NSURL::fileURLWithPath("/"));
         std::string markup;
         switch (load.kind) {
         case DocumentKind::HTML: {
             std::string_view source(reinterpret_cast<const char*>(load.data.data()), std::min(load.data.size(), maximumDocument));
-            markup = boundedHTMLNesting(source);
+            auto charset = charsetOfContentType(load.contentType);
+            markup = boundedHTMLNesting(decodedHTML(source, charset).text);
             break;
         }
         case DocumentKind::Word: {
@@ -190,43 +220,92 @@ private:
             break;
         }
         case DocumentKind::SVG:
-            // The file shown as a picture of its own size at the top, centred, and no wider
+            // The file is shown as a picture of its own size at the top, centred, and no wider
             // than the view.
-            markup = "<html><head><style>body { margin: 0; text-align: center } img { max-width: 100% }</style></head><body><img src=\"picture.svg\"></body></html>";
-            break;
+            m_svg = std::move(load.data);
+            if (showSVG()) {
+                m_drawn.reset();
+                sendFacts(true);
+            }
+            return;
         }
-        load.data.shrink_to_fit();
-        m_page = WebPage::create(markup, url, styleSheets);
+        load.data = {};
+        // A long page's first screenful shows before the whole is laid out.
+        if (auto cut = htmlFirstPartEnd(markup, firstPartBytes); cut != std::string::npos) {
+            if ((m_page = parse(markup.substr(0, cut)))) {
+                m_page->layout(m_viewport->width);
+                sendFacts(false);
+                m_whole = std::move(markup);
+                return;
+            }
+        }
+        m_whole = std::move(markup);
+        openWhole();
+    }
+
+    void openWhole()
+    {
+        auto markup = std::exchange(m_whole, std::nullopt);
+        m_page = parse(*markup);
+        markup.reset();
         if (!m_page) {
             send(Failed { "the document could not be parsed" });
             return;
         }
-        if (load.kind == DocumentKind::SVG) {
-            auto picture = webPictureWithData(load.data);
-            if (!picture) {
-                m_page.reset();
-                send(Failed { "not an SVG picture" });
-                return;
-            }
-            if (auto place = URLByResolvingReference("picture.svg", url))
-                m_page->setPicture(*place, std::move(picture));
-        }
         m_page->layout(m_viewport->width);
-        auto references = m_page->references();
+        m_pictureWidths = m_page->pictureWidths();
+        m_drawn.reset();
+        sendFacts(true);
+    }
+
+    bool showSVG()
+    {
+        m_svgScale = m_viewport->scale;
+        m_picture = webPictureWithData(m_svg, m_svgScale, m_url);
+        if (!m_picture) {
+            send(Failed { "not an SVG picture" });
+            return false;
+        }
+        return true;
+    }
+
+    // Where the SVG picture is drawn at the width: centred, shrunk to fit.
+    CGRect picturePlace(double width) const
+    {
+        auto size = m_picture->size();
+        auto shrink = size.width > width ? width / size.width : 1;
+        auto shown = CGSizeMake(size.width * shrink, size.height * shrink);
+        return CGRectMake((width - shown.width) / 2, 0, shown.width, shown.height);
+    }
+
+    double contentHeight() const
+    {
+        double height = m_picture ? picturePlace(m_viewport->width).size.height : m_page ? double(m_page->height())
+                                                                                         : 0;
+        return std::min(maximumPageHeight, std::max(0.0, height));
+    }
+
+    void sendFacts(bool complete)
+    {
         PageInfo info;
-        info.title = m_page->title().substr(0, maximumText);
-        info.height = std::min(maximumPageHeight, std::max(0.0, double(m_page->height())));
-        info.base = references.base;
-        auto fits = [](const std::string& text) { return text.size() <= maximumURL; };
-        for (auto& resource : references.resources) {
-            if (info.resources.size() < maximumListed && fits(resource))
-                info.resources.push_back(resource);
-        }
-        for (auto& [text, href] : references.links) {
-            if (info.links.size() < maximumListed && fits(href))
-                info.links.emplace_back(text.substr(0, maximumText), href);
-        }
-        if (load.kind != DocumentKind::SVG) {
+        info.complete = complete;
+        info.height = contentHeight();
+        if (m_page)
+            info.title = m_page->title().substr(0, maximumText);
+        if (complete && m_page) {
+            auto references = m_page->references();
+            info.base = references.base;
+            auto fits = [](const std::string& text) { return text.size() <= maximumURL; };
+            if (info.base && !fits(*info.base))
+                info.base.reset();
+            for (auto& resource : references.resources) {
+                if (info.resources.size() < maximumListed && fits(resource))
+                    info.resources.push_back(resource);
+            }
+            for (auto& [text, href] : references.links) {
+                if (info.links.size() < maximumListed && fits(href))
+                    info.links.emplace_back(text.substr(0, maximumText), href);
+            }
             for (auto& picture : m_page->pictureURLs()) {
                 if (info.pictures.size() < maximumListed && fits(picture.absoluteString()))
                     info.pictures.push_back(picture.absoluteString());
@@ -237,41 +316,53 @@ private:
 
     void showPicture(const Resource& resource)
     {
+        // Drawn again for each, so that the app knows when its pictures are in.
+        m_pictures = true;
         if (!m_page || !resource.loaded)
             return;
         auto url = NSURL::URLWithString(resource.URL);
         if (!url)
             return;
-        // A picture that can't be read leaves its place empty.
-        if (auto picture = webPictureWithData(resource.body)) {
+        // A picture that can't be read leaves its place empty. One is kept no larger than it is
+        // laid out, or than the page is wide.
+        auto drawn = m_pictureWidths.find(url->absoluteString());
+        auto width = drawn == m_pictureWidths.end() ? m_viewport->width : drawn->second;
+        if (auto picture = webPictureWithData(resource.body, m_viewport->scale, std::nullopt, width))
             m_page->setPicture(*url, std::move(picture));
-            m_pictures = true;
-        }
     }
 
     void answerClick(const Click& click)
     {
-        LinkAt answer { click.serial, std::nullopt };
+        LinkAt answer { click.serial, std::nullopt, std::nullopt };
         if (m_page && m_viewport) {
             m_page->layout(m_viewport->width);
-            if (auto url = m_page->linkAt({ click.x, click.y }); url && url->absoluteString().size() <= maximumURL)
+            if (auto url = m_page->linkAt({ click.x, click.y }); url && url->absoluteString().size() <= maximumURL) {
                 answer.URL = url->absoluteString();
+                if (auto fragment = url->fragment()) {
+                    if (auto top = m_page->anchorTop(*fragment))
+                        answer.anchorTop = std::clamp(double(*top), 0.0, maximumPageHeight);
+                }
+            }
         }
         send(answer);
     }
 
     void drawIfNeeded()
     {
-        if (!m_page || !m_viewport || (m_drawn == m_viewport && !m_pictures))
+        if ((!m_page && !m_picture) || !m_viewport || (m_drawn == m_viewport && !m_pictures))
             return;
         auto viewport = *m_viewport;
-        m_page->layout(viewport.width);
+        // An SVG file is drawn again at the device's pixels when they are finer.
+        if (m_picture && viewport.scale > m_svgScale + 0.01 && !showSVG())
+            return;
+        if (m_page)
+            m_page->layout(viewport.width);
         Frame frame;
         frame.viewport = viewport;
         frame.pixelWidth = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::ceil(viewport.width * viewport.scale)), 1, maximumFramePixels);
         frame.pixelHeight = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::ceil(viewport.height * viewport.scale)), 1, maximumFramePixels);
         frame.stride = static_cast<std::uint32_t>(cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, static_cast<int>(frame.pixelWidth)));
-        frame.contentHeight = std::min(maximumPageHeight, std::max(0.0, double(m_page->height())));
+        frame.contentHeight = contentHeight();
         auto size = frameBytes(frame);
         if (!size)
             return;
@@ -288,7 +379,16 @@ private:
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_paint(cr);
         cairo_translate(cr, 0, -viewport.top);
-        m_page->draw(cr, CGRectMake(0, viewport.top, viewport.width, viewport.height));
+        if (m_page) {
+            m_page->draw(cr, CGRectMake(0, viewport.top, viewport.width, viewport.height));
+        } else {
+            auto place = picturePlace(viewport.width);
+            auto* pixels = m_picture->surface();
+            cairo_translate(cr, place.origin.x, place.origin.y);
+            cairo_scale(cr, place.size.width / cairo_image_surface_get_width(pixels), place.size.height / cairo_image_surface_get_height(pixels));
+            cairo_set_source_surface(cr, pixels, 0, 0);
+            cairo_paint(cr);
+        }
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
@@ -304,10 +404,16 @@ private:
 
     Channel m_channel;
     std::deque<AppMessage> m_deferred;
+    NSURL m_url = NSURL::fileURLWithPath("/");
     std::unique_ptr<WebPage> m_page;
+    std::optional<std::string> m_whole;
+    std::map<std::string, std::optional<std::string>> m_styleSheets;
+    std::map<std::string, CGFloat> m_pictureWidths;
+    Bytes m_svg;
+    std::shared_ptr<UIImage> m_picture;
+    double m_svgScale = 1;
     std::optional<Viewport> m_viewport;
     std::optional<Viewport> m_drawn;
-    bool m_loaded = false;
     bool m_pictures = false;
 };
 
@@ -332,10 +438,7 @@ int main(int argc, char** argv)
     }
     auto started = std::chrono::steady_clock::now();
     warmUp();
-    auto sandbox = vesk::renderer::enterSandbox();
-    if (std::getenv("VESK_RENDERER_VERBOSE")) {
-        std::fprintf(stderr, "vesk-renderer: warmed up in %.1f ms; files closed off %s, calls closed off %s\n",
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count(), sandbox.files ? "yes" : "no", sandbox.calls ? "yes" : "no");
-    }
+    if (std::getenv("VESK_RENDERER_VERBOSE"))
+        std::fprintf(stderr, "vesk-renderer: warmed up in %.1f ms\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
     Renderer().run();
 }

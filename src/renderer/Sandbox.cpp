@@ -73,7 +73,7 @@ namespace {
         return folders;
     }
 
-    bool restrictFiles()
+    bool restrictFiles(const std::optional<std::string>& readable)
     {
         int abi = static_cast<int>(::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION));
         if (abi < 1)
@@ -94,7 +94,10 @@ namespace {
         int ruleset = static_cast<int>(::syscall(SYS_landlock_create_ruleset, &attributes, size, 0));
         if (ruleset < 0)
             return false;
-        for (auto& folder : readableFolders()) {
+        auto folders = readableFolders();
+        if (readable)
+            folders.push_back(*readable);
+        for (auto& folder : folders) {
             int fd = ::open(folder.c_str(), O_PATH | O_CLOEXEC | O_DIRECTORY);
             if (fd < 0)
                 continue;
@@ -167,12 +170,12 @@ namespace {
 
 }
 
-SandboxResult enterSandbox()
+SandboxResult enterSandbox(const std::optional<std::string>& readable)
 {
     SandboxResult result;
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return result;
-    result.files = restrictFiles();
+    result.files = restrictFiles(readable);
     result.calls = restrictCalls();
     return result;
 }

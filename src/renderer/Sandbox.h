@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 namespace vesk::renderer {
 
 struct SandboxResult {
@@ -11,7 +14,7 @@ struct SandboxResult {
 };
 
 // Closes the calling process off from the file system and the network, for good; call it once
-// the libraries have read what they need at their start.
-SandboxResult enterSandbox();
+// the libraries have read what they need at their start. The folder, when given, stays readable.
+SandboxResult enterSandbox(const std::optional<std::string>& readable = std::nullopt);
 
 }

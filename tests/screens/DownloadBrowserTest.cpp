@@ -8,6 +8,8 @@
 #include "platform/uikit/UIStoryboard.h"
 #include "screens/VeskDownloadWebController.h"
 
+#include <atomic>
+
 using namespace vesk;
 using namespace vesk::platform;
 
@@ -27,6 +29,11 @@ protected:
         server.registerHandler("^/page.html$", serve("text/html", "<img src=logo.png><script src=app.js></script>"
                                                                   "<a href='clip.mp4?x=1'>Clip</a> <a href=CLIP.MP4>Loud clip</a>"));
         server.registerHandler("^/logo.png$", serve("image/png", "png"));
+        server.registerHandler("^/long.html$", [this, serve](const HttpRequest& request) {
+            ++longHits;
+            return serve("text/html", "<body style='margin:0'><a href='#bottom' style='display:block;height:100px'>down</a><div style='height:3000px'></div>"
+                                      "<div id=bottom style='height:600px;background:#ff0000'></div></body>")(request);
+        });
         server.registerHandler("^/app.js$", serve("text/javascript", "never run"));
         server.registerHandler("^/(clip.mp4|CLIP.MP4)$", serve("video/mp4", "mp4"));
         server.start(0, "127.0.0.1");
@@ -42,6 +49,8 @@ protected:
     }
 
     // Opens the browser through the add sheet's "Add from Web" and waits for the start page.
+    std::atomic<int> longHits = 0;
+
     std::shared_ptr<VeskDownloadWebController> open()
     {
         Utility().addFileOrDir(root(), driver.visible<VeskFileListController>(), CGRectZero);
@@ -121,6 +130,25 @@ TEST_F(DownloadBrowserTest, VideoLinksOfferADownloadAndLoadAnyway)
     driver.drain();
     ASSERT_TRUE(driver.tapLink(*web, "Loud clip"));
     EXPECT_FALSE(driver.alert()) << "the extension is compared case-sensitively";
+}
+
+TEST_F(DownloadBrowserTest, ALinkWithinThePageScrollsWithoutARequest)
+{
+    VeskDownloadWebController::setStartPage("http://" + host + "/long.html");
+    auto browser = open();
+    auto web = browser->webView();
+    auto red = [&] {
+        auto image = driver.render(1);
+        auto p = image->pixelAt(100, 300);
+        return p.red > 240 && p.green < 20 && p.blue < 20;
+    };
+    EXPECT_FALSE(red());
+    driver.tapAt({ 20, 64 + 50 });
+    driver.drain();
+    EXPECT_TRUE(red()) << "scrolled to the target";
+    EXPECT_FALSE(web->isLoading());
+    EXPECT_EQ(web->request()->URL.path(), "/long.html");
+    EXPECT_EQ(longHits, 1) << "no new request";
 }
 
 TEST_F(DownloadBrowserTest, OnlyWebAddressesLoadAndAFailureTitlesTheScreen)

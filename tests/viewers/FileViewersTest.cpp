@@ -128,6 +128,32 @@ TEST_F(ViewerTest, WebViewerLoadsAPageWithWhatItReferencesAndClosesOnAFailedLoad
     EXPECT_FALSE(UIApplication::sharedApplication().isNetworkActivityIndicatorVisible());
 }
 
+TEST_F(ViewerTest, WebViewerStaysOpenAndScrollsForALinkWithinThePage)
+{
+    auto viewer = open<WebViewController>(makeFile("long.html", "<body style='margin:0'><a href='#bottom' style='display:block;height:2000px'>down</a>"
+                                                                "<div id='bottom' style='height:3000px;background:#ff0000'></div></body>"));
+    ASSERT_NE(viewer, nullptr);
+    auto red = [](const UIImage& image) {
+        int found = 0;
+        for (int y = 0; y < image.pixelHeight(); y += 4) {
+            for (int x = 0; x < image.pixelWidth(); x += 4) {
+                auto p = image.pixelAt(x, y);
+                found += p.red > 240 && p.green < 20 && p.blue < 20;
+            }
+        }
+        return found;
+    };
+    EXPECT_EQ(red(*driver.render(1)), 0);
+    auto size = driver.render(1)->size();
+    driver.tapAt({ size.width / 2, size.height / 2 });
+    driver.drain();
+    EXPECT_TRUE(banners().empty());
+    EXPECT_EQ(driver.visible<WebViewController>(), viewer) << "the viewer stays open";
+    EXPECT_EQ(viewer->webView()->request()->URL.lastPathComponent(), "long.html");
+    EXPECT_FALSE(viewer->webView()->isLoading());
+    EXPECT_GT(red(*driver.render(1)), 1000) << "scrolled to the target";
+}
+
 TEST_F(ViewerTest, PicturesFitOrCentreZoomBetweenLimitsAndTakeAGrayBackground)
 {
     auto small = open<ImageViewController>(makePNG("small.png", 20, 10));

@@ -232,7 +232,7 @@ std::optional<Bytes> NSURLConnection::sendSynchronousRequest(const NSURLRequest&
     return data;
 }
 
-std::optional<NSURL> URLByResolvingReference(std::string_view reference, const NSURL& base)
+std::optional<NSURL> URLByResolvingReference(std::string_view reference, const NSURL& base, bool keepFragment)
 {
     initialiseCurl();
     std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> url(curl_url(), curl_url_cleanup);
@@ -243,10 +243,22 @@ std::optional<NSURL> URLByResolvingReference(std::string_view reference, const N
     if (text.empty())
         return std::nullopt;
     unsigned flags = CURLU_NON_SUPPORT_SCHEME;
-    if (curl_url_set(url.get(), CURLUPART_URL, base.absoluteString().c_str(), flags) != CURLUE_OK
-        || curl_url_set(url.get(), CURLUPART_URL, text.c_str(), flags) != CURLUE_OK)
+    if (curl_url_set(url.get(), CURLUPART_URL, base.absoluteString().c_str(), flags) != CURLUE_OK)
         return std::nullopt;
-    curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
+    // libcurl takes "#x" and "?x" as paths, leading to the base's folder: they keep the base's
+    // path (and "#x" its query), as RFC 3986 resolves them.
+    if (text.front() == '#' || text.front() == '?') {
+        curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
+        if (text.front() == '?')
+            curl_url_set(url.get(), CURLUPART_QUERY, text.size() > 1 ? text.substr(1, text.find('#') - 1).c_str() : nullptr, 0);
+        auto hash = text.find('#');
+        if (hash != std::string::npos && hash + 1 < text.size())
+            curl_url_set(url.get(), CURLUPART_FRAGMENT, text.substr(hash + 1).c_str(), 0);
+    } else if (curl_url_set(url.get(), CURLUPART_URL, text.c_str(), flags) != CURLUE_OK) {
+        return std::nullopt;
+    }
+    if (!keepFragment)
+        curl_url_set(url.get(), CURLUPART_FRAGMENT, nullptr, 0);
     char* resolved = nullptr;
     if (curl_url_get(url.get(), CURLUPART_URL, &resolved, 0) != CURLUE_OK || !resolved)
         return std::nullopt;

@@ -41,7 +41,7 @@ public:
 };
 
 // The reference (absolute, or relative as in a page's links) resolved against the base,
-// without its fragment; absent when it can't be resolved.
-std::optional<NSURL> URLByResolvingReference(std::string_view reference, const NSURL& base);
+// without its fragment unless asked to keep it; absent when it can't be resolved.
+std::optional<NSURL> URLByResolvingReference(std::string_view reference, const NSURL& base, bool keepFragment = false);
 
 }

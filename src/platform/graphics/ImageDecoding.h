@@ -21,7 +21,9 @@ bool imageSizeAcceptable(uint64_t width, uint64_t height);
 // without decoding a pixel; absent for other bytes or a header cut short.
 std::optional<std::pair<uint64_t, uint64_t>> declaredImageSize(const uint8_t* bytes, size_t size);
 
-cairo_surface_t* decodeJPEG(const uint8_t* bytes, size_t size);
+// A JPEG needed no wider than `atLeastWidth` pixels is decoded at the smallest of its half,
+// quarter or eighth that is still as wide (0: at its full size).
+cairo_surface_t* decodeJPEG(const uint8_t* bytes, size_t size, uint32_t atLeastWidth = 0);
 cairo_surface_t* decodeTIFF(const uint8_t* bytes, size_t size);
 // The first frame, on its logical screen.
 cairo_surface_t* decodeGIF(const uint8_t* bytes, size_t size);

@@ -72,6 +72,9 @@ namespace drawing {
     void zoomAt(UIScrollView& view, CGPoint point, CGFloat factor);
     // Scrolls the page a web view shows; answers whether it moved.
     bool scrollWebView(UIWebView& view, CGFloat dx, CGFloat dy);
+    // Scrolls the page a web view shows so that the point (in page coordinates) is at its top,
+    // as far as the page goes.
+    void scrollWebViewTo(UIWebView& view, CGFloat y);
     // Asks the page's renderer where the point (in the view) leads; a link there is followed
     // when the answer comes. Answers whether it asked.
     bool tapWebView(UIWebView& view, CGPoint point);

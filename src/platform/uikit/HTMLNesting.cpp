@@ -537,4 +537,54 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth, 
     return out;
 }
 
+std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
+{
+    if (html.size() / 2 < atLeast)
+        return std::string_view::npos;
+    // A space in text past the bound will do as well as a tag: a page may be one long text.
+    std::size_t text = 0;
+    auto spaceIn = [&](std::size_t end) {
+        for (auto at = std::max(text, atLeast); at < end; ++at) {
+            if (isSpace(html[at]))
+                return at;
+        }
+        return std::string_view::npos;
+    };
+    std::size_t at = 0;
+    std::string name;
+    while ((at = html.find('<', at)) != std::string_view::npos) {
+        if (html.compare(at, 4, "<!--") == 0) {
+            if (auto space = spaceIn(at); space != std::string_view::npos)
+                return space;
+            auto end = html.find("-->", at + 2);
+            if (end == std::string_view::npos)
+                return std::string_view::npos;
+            text = at = end + 3;
+            continue;
+        }
+        bool closing = at + 1 < html.size() && html[at + 1] == '/';
+        std::size_t nameStart = at + (closing ? 2 : 1);
+        if (nameStart >= html.size() || !isLetter(html[nameStart])) {
+            ++at;
+            continue;
+        }
+        if (auto space = spaceIn(at); space != std::string_view::npos)
+            return space;
+        if (at >= atLeast)
+            return at;
+        std::size_t nameEnd = nameStart;
+        name.clear();
+        while (nameEnd < html.size() && !isSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
+            name += lower(html[nameEnd++]);
+        auto end = tagEnd(html, nameEnd);
+        if (end == std::string_view::npos)
+            return std::string_view::npos;
+        at = end;
+        if (!closing && (kindOf(name) & Raw))
+            at = rawTextEnd(html, at, name);
+        text = at;
+    }
+    return spaceIn(html.size());
+}
+
 }

@@ -26,4 +26,10 @@ constexpr std::size_t maximumTableNesting = 4;
 // towards counting more depth than there is. Linear in the markup's size.
 std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth = maximumHTMLNesting, std::size_t maximumElements = maximumHTMLElements);
 
+// Where the markup may be cut after at least `atLeast` bytes so that its first part parses as
+// the start of the whole: at the start of a tag, outside comments and the text of scripts,
+// styles and the like. npos when the markup is not at least twice that long; a page that
+// small is laid out whole as fast.
+std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast);
+
 }

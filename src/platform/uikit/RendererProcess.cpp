@@ -212,7 +212,7 @@ void RendererProcess::terminate()
         (void)!::write(m_wake, &one, sizeof one);
 }
 
-void RendererProcess::send(const AppMessage& message)
+void RendererProcess::send(const AppMessage& message, bool redraws)
 {
     auto bytes = encode(message);
     {
@@ -232,6 +232,8 @@ void RendererProcess::send(const AppMessage& message)
         }
         if (m_ended)
             return;
+        if (redraws)
+            m_drawnViewport.reset();
         m_outgoing.push_back(std::move(bytes));
         setBusy(true);
     }
@@ -262,6 +264,12 @@ std::optional<RendererMessage> RendererProcess::nextMessage(std::chrono::millise
     auto message = std::move(m_inbox.front());
     m_inbox.pop_front();
     return message;
+}
+
+bool RendererProcess::waitUntilDrawn(std::chrono::milliseconds bound)
+{
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, bound, [&] { return m_drawnAny || m_ended; }) && m_drawnAny;
 }
 
 std::optional<std::chrono::microseconds> RendererProcess::startCost() const
@@ -395,6 +403,7 @@ bool RendererProcess::receive(Channel::Received& received)
         std::lock_guard lock(m_mutex);
         m_drawnViewport = frame->viewport;
         setBusy(false);
+        m_changed.notify_all();
         return true;
     }
     if (auto* link = std::get_if<LinkAt>(&*message)) {
@@ -414,6 +423,11 @@ bool RendererProcess::receive(Channel::Received& received)
     if (std::holds_alternative<Failed>(*message)) {
         m_failed = true;
         setBusy(false);
+    }
+    // The whole page after its first part is drawn again.
+    if (auto* info = std::get_if<PageInfo>(&*message); info && info->complete && m_drawnAny) {
+        m_drawnViewport.reset();
+        setBusy(true);
     }
     if (m_inbox.size() >= maximumInbox)
         return false;

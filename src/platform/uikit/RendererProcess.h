@@ -48,12 +48,15 @@ public:
     RendererProcess(const RendererProcess&) = delete;
     RendererProcess& operator=(const RendererProcess&) = delete;
 
-    void send(const renderer::AppMessage& message);
+    // A message after which the renderer draws again (a picture) keeps it busy until it has.
+    void send(const renderer::AppMessage& message, bool redraws = false);
     // A viewport replaces one not yet sent.
     void setViewport(const renderer::Viewport& viewport);
     // What the renderer said about loading: ready, requests, the page's facts, failure. Waits up
     // to the bound; nothing when it ended (or the bound passed) with nothing left to say.
     std::optional<renderer::RendererMessage> nextMessage(std::chrono::milliseconds bound);
+    // Waits up to the bound for its first pixels; whether they came.
+    bool waitUntilDrawn(std::chrono::milliseconds bound);
     // Ends it at once; it is reaped on its thread.
     void terminate();
     bool hasEnded() const { return m_ended; }

@@ -213,6 +213,7 @@ Bytes encode(const RendererMessage& message)
                 return writer.finish();
             } else if constexpr (std::is_same_v<T, PageInfo>) {
                 Writer writer(MessageType::PageInfo);
+                writer.put8(value.complete);
                 writer.putString(value.title);
                 writer.putDouble(value.height);
                 writer.put8(value.base.has_value());
@@ -242,6 +243,8 @@ Bytes encode(const RendererMessage& message)
                 writer.put64(value.serial);
                 writer.put8(value.URL.has_value());
                 writer.putString(value.URL.value_or(""));
+                writer.put8(value.anchorTop.has_value());
+                writer.putDouble(value.anchorTop.value_or(0));
                 return writer.finish();
             } else {
                 Writer writer(MessageType::Failed);
@@ -307,6 +310,7 @@ std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const s
     }
     case MessageType::PageInfo: {
         PageInfo info;
+        info.complete = reader.getBool();
         info.title = reader.getString(maximumText);
         info.height = reader.getDouble(0, maximumPageHeight);
         bool hasBase = reader.getBool();
@@ -348,6 +352,12 @@ std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const s
         if (hasURL)
             link.URL = std::move(url);
         else if (!url.empty())
+            return std::nullopt;
+        bool hasTop = reader.getBool();
+        auto top = reader.getDouble(0, maximumPageHeight);
+        if (hasTop)
+            link.anchorTop = top;
+        else if (top != 0 || std::signbit(top))
             return std::nullopt;
         return finished<RendererMessage>(reader, std::move(link));
     }

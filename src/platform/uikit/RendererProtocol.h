@@ -98,7 +98,10 @@ struct Request {
     std::string URL;
 };
 
+// What the renderer knows of the page: first of its first part, which it shows before the
+// whole is laid out (not complete, with no references), then of the whole.
 struct PageInfo {
+    bool complete = true;
     std::string title;
     double height = 0;
     std::optional<std::string> base;
@@ -115,9 +118,11 @@ struct Frame {
     double contentHeight = 0;
 };
 
+// Where a click leads; for a link to a fragment, where that fragment's target starts in the page.
 struct LinkAt {
     std::uint64_t serial = 0;
     std::optional<std::string> URL;
+    std::optional<double> anchorTop;
 };
 
 struct Failed {

@@ -4,6 +4,7 @@
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/graphics/UIScreen.h"
+#include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/RendererProcess.h"
 
 #include <cerrno>
@@ -133,42 +134,53 @@ namespace {
                     body.body = {};
                 }
             }
-            process->send(std::move(resource));
+            process->send(std::move(resource), picture);
         };
 
-        // Style sheets as the renderer asks for them, until it knows the page.
+        // Style sheets as the renderer asks for them, until it knows the whole page. The page is
+        // shown with its first pixels, those of its first part when it has one; a renderer that
+        // ends before any fails the load.
         std::optional<renderer::PageInfo> info;
         auto heard = std::chrono::steady_clock::now();
+        auto showFirstPixels = [&](const renderer::PageInfo& facts) {
+            while (!process->waitUntilDrawn(std::chrono::milliseconds(250))) {
+                if (process->hasEnded())
+                    return false;
+                if (std::chrono::steady_clock::now() - heard > rendererSilence)
+                    process->terminate();
+            }
+            if (!page.shown)
+                shown({ facts.title, facts.height });
+            page.shown = true;
+            return true;
+        };
+        // Once the page shows, a renderer that ends or gives up leaves it as it is.
+        auto gaveUp = [&](int code) {
+            if (!page.shown)
+                fail(code);
+        };
         while (!info) {
             auto message = process->nextMessage(std::chrono::milliseconds(250));
             if (!message) {
                 if (process->hasEnded())
-                    return fail(ECANCELED);
+                    return gaveUp(ECANCELED);
                 if (std::chrono::steady_clock::now() - heard > rendererSilence)
                     process->terminate();
                 continue;
             }
-            if (auto* wanted = std::get_if<renderer::Request>(&*message))
-                answer(wanted->URL, false);
-            else if (auto* facts = std::get_if<renderer::PageInfo>(&*message))
-                info = std::move(*facts);
-            else if (std::holds_alternative<renderer::Failed>(*message)) {
-                process->terminate();
-                return fail(EINVAL);
-            }
             heard = std::chrono::steady_clock::now();
-        }
-        // The page is shown once it has pixels; a renderer that ends first fails the load.
-        while (!process->hasDrawn()) {
-            if (process->hasEnded())
-                return fail(ECANCELED);
-            if (std::chrono::steady_clock::now() - heard > rendererSilence)
+            if (auto* wanted = std::get_if<renderer::Request>(&*message)) {
+                answer(wanted->URL, false);
+            } else if (auto* facts = std::get_if<renderer::PageInfo>(&*message)) {
+                if (!showFirstPixels(*facts))
+                    return gaveUp(ECANCELED);
+                if (facts->complete)
+                    info = std::move(*facts);
+            } else if (std::holds_alternative<renderer::Failed>(*message)) {
                 process->terminate();
-            process->nextMessage(std::chrono::milliseconds(20));
+                return gaveUp(EINVAL);
+            }
         }
-        shown({ info->title, info->height });
-        page.shown = true;
-
         NSURL base = response.URL;
         if (info->base) {
             if (auto resolved = URLByResolvingReference(*info->base, response.URL))
@@ -282,7 +294,7 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
                 });
             };
             handlers.link = [onMain](renderer::LinkAt link) {
-                onMain([link = std::move(link)](UIWebView& view) { view.followClicked(view.m_generation, link.URL); });
+                onMain([link = std::move(link)](UIWebView& view) { view.followClicked(view.m_generation, link.URL, link.anchorTop); });
             };
             process = RendererProcess::start(std::move(handlers));
             if (process) {
@@ -346,12 +358,25 @@ void UIWebView::clickAt(CGPoint point)
         std::clamp(point.y, -renderer::maximumPoints, renderer::maximumPageHeight) });
 }
 
-void UIWebView::followClicked(std::uint64_t generation, const std::optional<std::string>& URL)
+void UIWebView::followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop)
 {
     if (generation != m_generation || !URL)
         return;
     // What the renderer names is checked like any other link.
     auto url = NSURL::URLWithString(*URL);
+    if (!url)
+        return;
+    auto withoutFragment = [](const NSURL& link) { return std::string_view(link.absoluteString()).substr(0, link.absoluteString().find('#')); };
+    auto shown = m_response ? std::optional(m_response->URL) : m_request ? std::optional(m_request->URL)
+                                                                         : std::nullopt;
+    if (url->fragment() && shown && withoutFragment(*url) == withoutFragment(*shown)) {
+        // A link within the page scrolls to its target; nothing loads.
+        if (anchorTop)
+            drawing::scrollWebViewTo(*this, *anchorTop);
+        return;
+    }
+    if (url->fragment())
+        url = NSURL::URLWithString(withoutFragment(*url));
     if (!url || !mayFollow(*url))
         return;
     Link chosen { {}, *url };

@@ -126,7 +126,7 @@ private:
     void finishLoad(PageLoad& page);
     void showPage(std::uint64_t generation, std::string title, CGFloat height);
     void showPixels(std::uint64_t generation, std::shared_ptr<RenderedPixels> pixels);
-    void followClicked(std::uint64_t generation, const std::optional<std::string>& URL);
+    void followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop);
     void releaseRenderer();
 
     std::weak_ptr<UIWebViewDelegate> m_delegate;

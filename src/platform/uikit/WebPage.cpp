@@ -1,4 +1,5 @@
 #include "platform/uikit/WebPage.h"
+#include "platform/uikit/StyleBounds.h"
 
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/ImageDecoding.h"
@@ -7,10 +8,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <gio/gio.h>
 #include <librsvg/rsvg.h>
 #include <litehtml/litehtml.h>
 #include <pango/pangocairo.h>
 #include <set>
+#include <sys/stat.h>
 #include <unordered_map>
 
 namespace vesk::platform {
@@ -23,7 +26,7 @@ html, address, blockquote, body, dd, div, dl, dt, fieldset, form, frame, framese
 noframes, ol, p, ul, center, dir, hr, menu, pre, article, aside, footer, header, main, nav, section, figure,
 figcaption, details, summary, legend { display: block; }
 head, script, style, title, template, noscript, link, meta, base, datalist { display: none; }
-html { background-color: white; color: black; }
+html { color: black; }
 body { margin: 8px; }
 li { display: list-item; }
 table { display: table; border-collapse: separate; border-spacing: 2px; }
@@ -75,6 +78,10 @@ input[type="hidden"] { display: none; }
 )css";
 
     constexpr int defaultFontSize = 16;
+    // How many style sheets a page may link and import together.
+    constexpr std::size_t maximumStyleSheets = 64;
+    // How many families of a font list are tried; pango would look each up for every font.
+    constexpr std::size_t maximumFontFamilies = 16;
     constexpr const char* defaultFamily = "Liberation Sans";
 
     // Pango contexts belong to one thread; a page is laid out on one and drawn on another.
@@ -118,6 +125,7 @@ input[type="hidden"] { display: none; }
     {
         std::string list;
         std::string name;
+        std::size_t count = 0;
         auto flush = [&] {
             auto first = name.find_first_not_of(" \t\"'");
             auto last = name.find_last_not_of(" \t\"'");
@@ -130,10 +138,11 @@ input[type="hidden"] { display: none; }
                 else if (family == "serif")
                     family = "Liberation Serif";
                 list += (list.empty() ? "" : ",") + family;
+                ++count;
             }
             name.clear();
         };
-        for (const char* c = faceName ? faceName : ""; *c; ++c) {
+        for (const char* c = faceName ? faceName : ""; *c && count < maximumFontFamilies; ++c) {
             if (*c == ',')
                 flush();
             else
@@ -156,17 +165,91 @@ input[type="hidden"] { display: none; }
 
 }
 
-std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data)
+namespace {
+
+    // Whether librsvg may read the pictures an SVG file references from its folder: not when
+    // one of them is a device, a FIFO or a folder, which would block or never end.
+    bool referencesOnlyFiles(std::string_view svg, const NSURL& file)
+    {
+        for (std::size_t at = 0; (at = svg.find("href", at)) != std::string_view::npos;) {
+            at += 4;
+            while (at < svg.size() && (svg[at] == ' ' || svg[at] == '='))
+                ++at;
+            if (at >= svg.size() || (svg[at] != '"' && svg[at] != '\''))
+                continue;
+            auto end = svg.find(svg[at], at + 1);
+            if (end == std::string_view::npos)
+                break;
+            auto reference = svg.substr(at + 1, end - at - 1);
+            at = end;
+            if (reference.empty() || reference.front() == '#' || reference.starts_with("data:"))
+                continue;
+            auto url = URLByResolvingReference(reference, file);
+            struct stat status { };
+            if (url && url->isFileURL() && ::stat(url->path().c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+                return false;
+        }
+        return true;
+    }
+
+}
+
+static std::shared_ptr<UIImage> fittedPicture(std::shared_ptr<UIImage> image, int pixelWidth)
 {
-    if (auto image = UIImage::imageWithData(data))
+    // Within half again its drawn size it stays as it is: shrinking it would save little.
+    if (!image || pixelWidth <= 0 || image->pixelWidth() <= pixelWidth * 3 / 2)
         return image;
+    int pixelHeight = std::max(1, static_cast<int>(std::lround(double(image->pixelHeight()) * pixelWidth / image->pixelWidth())));
+    auto* surface = newImageSurface(pixelWidth, pixelHeight);
+    if (!surface)
+        return image;
+    auto* cr = cairo_create(surface);
+    cairo_scale(cr, double(pixelWidth) / image->pixelWidth(), double(pixelHeight) / image->pixelHeight());
+    cairo_set_source_surface(cr, image->surface(), 0, 0);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    // The same size in points: the layout sees no change.
+    auto fitted = std::make_shared<UIImage>(surface, image->scale() * pixelWidth / image->pixelWidth());
+    cairo_surface_destroy(surface);
+    return fitted;
+}
+
+std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& data, CGFloat scale, const std::optional<NSURL>& file, CGFloat drawnWidth)
+{
+    int needed = drawnWidth > 0 && std::isfinite(drawnWidth * scale) ? static_cast<int>(std::min(double(kMaxImageSide), std::ceil(drawnWidth * std::max(1.0, scale)))) : 0;
+    if (needed > 0 && data.size() > 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) {
+        // Decoded no larger than it is drawn, never at its full size first.
+        auto declared = declaredImageSize(data.data(), data.size());
+        if (auto* surface = declared && declared->first > 0 ? decodeJPEG(data.data(), data.size(), static_cast<std::uint32_t>(needed)) : nullptr) {
+            auto image = std::make_shared<UIImage>(surface, double(cairo_image_surface_get_width(surface)) / double(declared->first));
+            cairo_surface_destroy(surface);
+            return fittedPicture(std::move(image), needed);
+        }
+    }
+    if (auto image = UIImage::imageWithData(data))
+        return fittedPicture(std::move(image), needed);
     std::string_view head(reinterpret_cast<const char*>(data.data()), std::min<std::size_t>(data.size(), 4096));
     if (head.find("<svg") == std::string_view::npos)
         return nullptr;
+    scale = std::isfinite(scale) ? std::clamp(scale, 1.0, 4.0) : 1;
     GError* error = nullptr;
-    auto* handle = rsvg_handle_new_from_data(data.data(), data.size(), &error);
-    if (!handle) {
+    auto* handle = rsvg_handle_new_with_flags(RSVG_HANDLE_FLAGS_NONE);
+    // CSS units: 96 pixels to the inch, where librsvg would take 90.
+    rsvg_handle_set_dpi(handle, 96);
+    // Its pictures come from its own folder; librsvg reads no other place, nor the network.
+    if (file && file->isFileURL() && referencesOnlyFiles({ reinterpret_cast<const char*>(data.data()), data.size() }, *file)) {
+        auto* base = g_file_new_for_path(file->path().c_str());
+        rsvg_handle_set_base_gfile(handle, base);
+        g_object_unref(base);
+    }
+    auto* stream = g_memory_input_stream_new_from_data(data.data(), static_cast<gssize>(data.size()), nullptr);
+    bool read = rsvg_handle_read_stream_sync(handle, stream, nullptr, &error);
+    g_object_unref(stream);
+    if (!read) {
         g_clear_error(&error);
+        g_object_unref(handle);
         return nullptr;
     }
     double width = 0, height = 0;
@@ -178,8 +261,8 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
         width = 300;
         height = hasViewBox && viewBox.width > 0 ? std::max(1.0, 300 * viewBox.height / viewBox.width) : 150;
     }
-    // Within the pixel caps of the other pictures.
-    double shrink = std::min({ 1.0, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
+    // Drawn at the device's pixels, within the pixel caps of the other pictures.
+    double shrink = std::min({ scale, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
     int pixelWidth = std::max(1, static_cast<int>(std::lround(width * shrink)));
     int pixelHeight = std::max(1, static_cast<int>(std::lround(height * shrink)));
     std::shared_ptr<UIImage> image;
@@ -191,11 +274,11 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
         cairo_destroy(cr);
         cairo_surface_flush(surface);
         if (drawn)
-            image = std::make_shared<UIImage>(surface, 1);
+            image = std::make_shared<UIImage>(surface, pixelWidth / width);
         cairo_surface_destroy(surface);
     }
     g_object_unref(handle);
-    return image;
+    return fittedPicture(std::move(image), needed);
 }
 
 struct WebPage::Engine final : litehtml::document_container {
@@ -217,8 +300,46 @@ struct WebPage::Engine final : litehtml::document_container {
     int width = 0;
     bool dirty = true;
     std::string caption;
+    std::unique_ptr<StyleBounds> styleBounds;
+    std::set<std::string> imported;
+    // The pixels each picture is drawn at, at most; a picture kept larger is shrunk to them.
+    std::map<std::string, double> neededWidths;
+    double deviceScale = 1;
 
-    std::optional<NSURL> resolve(const char* reference, const char* baseURL) const
+    void laidOutPictureWidths(const std::function<void(const std::string&, double)>& found) const
+    {
+        std::vector<litehtml::element::ptr> stack { document->root() };
+        while (!stack.empty()) {
+            auto element = std::move(stack.back());
+            stack.pop_back();
+            if (!element)
+                continue;
+            if (element->get_tagName() && std::string_view(element->get_tagName()) == "img") {
+                auto* src = element->get_attr("src");
+                auto url = src ? resolve(src, nullptr) : std::nullopt;
+                if (url && element->width() > 0)
+                    found(url->absoluteString(), element->width());
+            }
+            for (auto index = element->get_children_count(); index > 0; --index)
+                stack.push_back(element->get_child(static_cast<int>(index - 1)));
+        }
+    }
+
+    // Pictures kept at more pixels than they are drawn at give up the rest.
+    void shrinkPictures()
+    {
+        laidOutPictureWidths([&](const std::string& url, double width) {
+            auto& needed = neededWidths[url];
+            needed = std::max(needed, width * deviceScale);
+        });
+        for (auto& [url, picture] : pictures) {
+            auto needed = neededWidths.find(url);
+            if (picture && needed != neededWidths.end() && needed->second >= 1)
+                picture = fittedPicture(picture, static_cast<int>(std::ceil(needed->second)));
+        }
+    }
+
+    std::optional<NSURL> resolve(const char* reference, const char* baseURL, bool keepFragment = false) const
     {
         if (!reference || !*reference)
             return std::nullopt;
@@ -227,7 +348,7 @@ struct WebPage::Engine final : litehtml::document_container {
             if (auto given = URLByResolvingReference(baseURL, base))
                 against = *given;
         }
-        return URLByResolvingReference(reference, against);
+        return URLByResolvingReference(reference, against, keepFragment);
     }
 
     std::shared_ptr<UIImage> picture(const char* src, const char* baseURL) const
@@ -383,6 +504,12 @@ struct WebPage::Engine final : litehtml::document_container {
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         auto& clip = paint.clip_box;
+        if (!paint.image.empty() && paint.image_size.width > 0) {
+            if (auto url = resolve(paint.image.c_str(), paint.baseurl.c_str())) {
+                auto& needed = neededWidths[url->absoluteString()];
+                needed = std::max(needed, paint.image_size.width * deviceScale);
+            }
+        }
         cairo_save(target);
         cairo_rectangle(target, clip.x, clip.y, clip.width, clip.height);
         cairo_clip(target);
@@ -477,9 +604,13 @@ struct WebPage::Engine final : litehtml::document_container {
         auto resolved = resolve(url.c_str(), baseURL.c_str());
         if (!resolved || !loadStyleSheet)
             return;
+        // Each sheet once: sheets that import each other end there, and so does the chain of
+        // imports, as no more sheets than this come in.
+        if (imported.size() >= maximumStyleSheets || !imported.insert(resolved->absoluteString()).second)
+            return;
         // A style sheet that fails leaves the page as it is.
         if (auto sheet = loadStyleSheet(*resolved)) {
-            text = sanitizedText(*sheet);
+            text = styleBounds ? styleBounds->boundedSheet(sanitizedText(*sheet)) : sanitizedText(*sheet);
             baseURL = resolved->absoluteString();
         }
     }
@@ -562,7 +693,10 @@ std::unique_ptr<WebPage> WebPage::create(const std::string& markup, const NSURL&
     engine.loadStyleSheet = loadStyleSheet;
     engine.context.load_master_stylesheet(userAgentStyles);
     // Text for pango: valid UTF-8 without NULs.
-    engine.document = litehtml::document::createFromUTF8(sanitizedText(markup).c_str(), &engine, &engine.context);
+    auto text = sanitizedText(markup);
+    engine.styleBounds = std::make_unique<StyleBounds>(text);
+    text = engine.styleBounds->boundedMarkup(text);
+    engine.document = litehtml::document::createFromUTF8(text.c_str(), &engine, &engine.context);
     if (!engine.document)
         return nullptr;
     return page;
@@ -631,6 +765,18 @@ void WebPage::layout(CGFloat width)
     m_engine->dirty = false;
     m_engine->document->media_changed();
     m_engine->document->render(pixels);
+    // Drawn sizes start again: the new width may draw pictures larger.
+    m_engine->neededWidths.clear();
+}
+
+std::map<std::string, CGFloat> WebPage::pictureWidths() const
+{
+    std::map<std::string, CGFloat> widths;
+    m_engine->laidOutPictureWidths([&](const std::string& url, double width) {
+        auto& known = widths[url];
+        known = std::max(known, width);
+    });
+    return widths;
 }
 
 std::string WebPage::title() const
@@ -649,9 +795,40 @@ void WebPage::draw(cairo_t* cr, CGRect visible)
         static_cast<int>(std::ceil(visible.size.width)) + 1, static_cast<int>(std::ceil(visible.size.height)) + 1);
     m_engine->cr = cr;
     cairo_save(cr);
+    // The root's background, or the body's when it has none, covers the whole canvas: beside
+    // and below the page too. White when neither has one.
+    litehtml::web_color canvas(255, 255, 255);
+    auto root = m_engine->document->root();
+    auto* background = root ? root->get_background(false) : nullptr;
+    if (background && background->m_color.alpha)
+        canvas = background->m_color;
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_rectangle(cr, visible.origin.x, visible.origin.y, visible.size.width, visible.size.height);
+    cairo_fill_preserve(cr);
+    setColor(cr, canvas);
+    cairo_fill_preserve(cr);
+    // So do its tiles, from the page's corner on.
+    auto tile = background && !background->m_image.empty() && background->m_repeat == litehtml::background_repeat_repeat
+        ? m_engine->picture(background->m_image.c_str(), background->m_baseurl.c_str())
+        : nullptr;
+    if (tile && tile->size().width >= 1 && tile->size().height >= 1 && tile->pixelWidth() > 0 && tile->pixelHeight() > 0) {
+        auto* pattern = cairo_pattern_create_for_surface(tile->surface());
+        cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
+        cairo_matrix_t matrix;
+        cairo_matrix_init_scale(&matrix, tile->pixelWidth() / tile->size().width, tile->pixelHeight() / tile->size().height);
+        cairo_pattern_set_matrix(pattern, &matrix);
+        cairo_set_source(cr, pattern);
+        cairo_fill_preserve(cr);
+        cairo_pattern_destroy(pattern);
+    }
+    cairo_new_path(cr);
+    double pixel = 1, unused = 0;
+    cairo_user_to_device_distance(cr, &pixel, &unused);
+    m_engine->deviceScale = std::clamp(std::abs(pixel), 1.0, 4.0);
     m_engine->document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
     cairo_restore(cr);
     m_engine->cr = nullptr;
+    m_engine->shrinkPictures();
 }
 
 std::optional<NSURL> WebPage::linkAt(CGPoint point)
@@ -663,7 +840,52 @@ std::optional<NSURL> WebPage::linkAt(CGPoint point)
     m_engine->document->on_lbutton_up(x, y, x, y, redraw);
     m_engine->document->on_mouse_leave(redraw);
     auto href = std::exchange(m_engine->clicked, std::nullopt);
-    return href ? m_engine->resolve(href->c_str(), nullptr) : std::nullopt;
+    return href ? m_engine->resolve(href->c_str(), nullptr, true) : std::nullopt;
+}
+
+std::optional<CGFloat> WebPage::anchorTop(const std::string& fragment)
+{
+    auto decoded = percentDecode(fragment).value_or(fragment);
+    std::vector<litehtml::element::ptr> elements;
+    std::vector<litehtml::element::ptr> stack { m_engine->document->root() };
+    while (!stack.empty()) {
+        auto element = std::move(stack.back());
+        stack.pop_back();
+        if (!element)
+            continue;
+        elements.push_back(element);
+        for (auto index = element->get_children_count(); index > 0; --index)
+            stack.push_back(element->get_child(static_cast<int>(index - 1)));
+    }
+    auto find = [&](const std::string& name) -> std::optional<std::size_t> {
+        std::optional<std::size_t> named;
+        for (std::size_t index = 0; index < elements.size(); ++index) {
+            auto& element = elements[index];
+            if (auto* id = element->get_attr("id"); id && name == id)
+                return index;
+            if (!named && element->get_tagName() && std::string_view(element->get_tagName()) == "a") {
+                if (auto* anchor = element->get_attr("name"); anchor && name == anchor)
+                    named = index;
+            }
+        }
+        return named;
+    };
+    auto target = find(fragment);
+    if (!target && decoded != fragment)
+        target = find(decoded);
+    if (!target) {
+        if (decoded.empty() || g_ascii_strcasecmp(decoded.c_str(), "top") == 0)
+            return 0;
+        return std::nullopt;
+    }
+    // An empty anchor has no box of its own: what follows it shows where it is.
+    for (auto index = *target; index < elements.size(); ++index) {
+        auto& element = elements[index];
+        auto place = element->get_placement();
+        if (place.width > 0 || place.height > 0)
+            return std::max(0, place.y - element->padding_top() - element->border_top());
+    }
+    return std::max(0, elements[*target]->get_placement().y);
 }
 
 }

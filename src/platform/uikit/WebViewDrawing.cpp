@@ -110,12 +110,16 @@ namespace {
         auto& content = map[&view];
         auto& data = view.documentData();
         if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.renderedPage != view.renderedPageID()) {
+            // A page shown before its load finished stays where it was scrolled to.
+            bool samePage = content.kind == WebContent::Kind::Page && content.view.lock().get() == &view && content.renderedPage == view.renderedPageID();
+            auto offset = samePage ? content.offset : CGPoint {};
             content = WebContent {};
             content.view = view.weak_from_this();
             content.data = data.data();
             content.size = data.size();
             content.renderedPage = view.renderedPageID();
             openDocument(view, content);
+            content.offset = offset;
         }
         return content;
     }
@@ -244,7 +248,7 @@ void UIWebView::drawRect(CGRect rect)
             && CGRectGetMaxY(shown->place) >= std::min(bottom, content.height);
         if (!covered) {
             // Half a screen above and below as well, so that a short scroll has its pixels.
-            auto above = std::max(0.0, top - rect.size.height / 2);
+            auto above = std::floor(std::max(0.0, top - rect.size.height / 2));
             auto tallest = std::max(rect.size.height, renderer::maximumFramePixels / scale);
             requestPixels(rect.size.width, std::min(rect.size.height * 2, tallest), scale, above);
         }
@@ -280,6 +284,14 @@ bool drawing::tapWebView(UIWebView& view, CGPoint point)
     // The renderer answers where it leads; the link is followed then.
     view.clickAt({ point.x, point.y + content.offset.y });
     return true;
+}
+
+void drawing::scrollWebViewTo(UIWebView& view, CGFloat y)
+{
+    auto& content = contentOf(view);
+    layout(view, content, view.frame().size.width);
+    content.offset.y = std::clamp(y, 0.0, std::max(0.0, content.height - view.frame().size.height));
+    markNeedsDisplay();
 }
 
 bool drawing::scrollWebView(UIWebView& view, CGFloat, CGFloat dy)

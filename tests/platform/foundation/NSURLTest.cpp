@@ -1,4 +1,5 @@
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/NSURLConnection.h"
 
 #include "platform/foundation/FoundationTestSupport.h"
 
@@ -99,4 +100,30 @@ TEST(PercentCoding, DecodeRefusesBrokenEscapes)
     EXPECT_EQ(percentDecode("%"), std::nullopt);
     EXPECT_EQ(percentDecode("%g0"), std::nullopt);
     EXPECT_EQ(percentEncodePath("a b/ü"), "a%20b/%C3%BC");
+}
+
+TEST(NSURLParsing, ReferencesOfOnlyAFragmentOrQueryKeepTheBasePath)
+{
+    struct Case {
+        const char* base;
+        const char* reference;
+        bool keepFragment;
+        const char* resolved;
+    };
+    const Case cases[] = {
+        { "file:///a/b/page.html", "#bottom", false, "file:///a/b/page.html" },
+        { "file:///a/b/page.html", "#bottom", true, "file:///a/b/page.html#bottom" },
+        { "file:///a/b/page.html#top", "#bottom", true, "file:///a/b/page.html#bottom" },
+        { "http://h/a/page.html?x=1", "#bottom", true, "http://h/a/page.html?x=1#bottom" },
+        { "http://h/a/page.html?x=1#f", "?y=2", false, "http://h/a/page.html?y=2" },
+        { "http://h/a/page.html", "?y=2#s", true, "http://h/a/page.html?y=2#s" },
+        { "file:///a/b/page.html", "other.html#s", false, "file:///a/b/other.html" },
+        { "file:///a/b/page.html", "other.html#s", true, "file:///a/b/other.html#s" },
+        { "file:///a/b/page.html", "../up.html", false, "file:///a/up.html" },
+    };
+    for (auto& test : cases) {
+        auto url = URLByResolvingReference(test.reference, *NSURL::URLWithString(test.base), test.keepFragment);
+        ASSERT_TRUE(url) << test.reference;
+        EXPECT_EQ(url->absoluteString(), test.resolved) << test.base << " + " << test.reference;
+    }
 }

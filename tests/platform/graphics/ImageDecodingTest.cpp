@@ -2,6 +2,7 @@
 
 #include "platform/foundation/FoundationTestSupport.h"
 #include "platform/graphics/GraphicsTestSupport.h"
+#include "platform/graphics/ImageDecoding.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -141,6 +142,25 @@ namespace {
         auto grey = UIImage::imageWithData(makeJPEG(8, 8, true));
         ASSERT_TRUE(grey);
         EXPECT_TRUE(roughly(grey->pixelAt(4, 4), 128, 128, 128));
+    }
+
+    TEST_F(ImageDecodingTest, JPEGsNeededSmallerDecodeAtAFractionOfTheirSize)
+    {
+        auto bytes = makeJPEG(160, 80);
+        struct Case {
+            uint32_t atLeast;
+            int width;
+        };
+        for (auto [atLeast, width] : { Case { 0, 160 }, Case { 160, 160 }, Case { 100, 160 }, Case { 80, 80 }, Case { 41, 40 * 2 }, Case { 40, 40 }, Case { 1, 20 } }) {
+            auto* surface = platform::decodeJPEG(bytes.data(), bytes.size(), atLeast);
+            ASSERT_TRUE(surface) << atLeast;
+            EXPECT_EQ(cairo_image_surface_get_width(surface), width) << atLeast;
+            EXPECT_EQ(cairo_image_surface_get_height(surface), width / 2) << atLeast;
+            UIImage image(surface, 1);
+            cairo_surface_destroy(surface);
+            EXPECT_TRUE(roughly(image.pixelAt(width / 8, width / 4), 255, 0, 0)) << atLeast;
+            EXPECT_TRUE(roughly(image.pixelAt(width - width / 8, width / 4), 0, 0, 255)) << atLeast;
+        }
     }
 
     TEST_F(ImageDecodingTest, TIFFsKeepTheirAlpha)

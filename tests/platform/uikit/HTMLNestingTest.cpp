@@ -78,3 +78,28 @@ TEST(HTMLNestingTest, NoShapeNestsDeeperThanTheBound)
     auto deep = boundedHTMLNesting(repeat("<q>", 100) + "text<a href=x>link</a>", 40);
     EXPECT_TRUE(deep.ends_with("<q>text</q><a href=x>link</a>")) << deep;
 }
+
+TEST(HTMLNestingTest, ALongPageIsCutAtTheStartOfATagOutsideCommentsAndRawText)
+{
+    std::string filler(100, 'x');
+    struct Case {
+        const char* name;
+        std::string html;
+        std::size_t cut;
+    };
+    const Case cases[] = {
+        { "at the first tag past the bound", "<p>" + filler + "<b>" + filler + "</b>" + filler, 103 },
+        { "or a space before it", "<p>" + filler + " x<b>" + filler + "</b>" + filler, 103 },
+        { "an end tag will do", "<p>" + filler + "</p>" + filler + filler, 103 },
+        { "not inside a comment", "<p>" + filler + "<!-- <b> " + filler + " -->x<i>" + filler + filler, 3 + 100 + 9 + 100 + 5 },
+        { "not inside a script", "<script>" + filler + "<b>" + filler + "</script>" + filler + "<i>" + filler, 8 + 203 + 9 + 100 },
+        { "not inside a tag's attributes", "<p title='" + filler + "<b>'>" + filler + "<i>" + filler, 10 + 103 + 2 + 100 },
+        { "a lone '<' is text", "<p>" + filler + "<3<3" + filler + "<i>" + filler + filler, 3 + 100 + 4 + 100 },
+        { "a space in text past the bound", "<p>" + filler + "ab cd" + filler + filler, 3 + 100 + 2 },
+        { "a page of text alone", filler + filler + " a", 200 },
+        { "a page not twice the bound is laid out whole", "<p>" + filler + "<b>" + std::string(90, 'x'), std::string::npos },
+        { "no tag past the bound", "<p>" + filler + filler + filler, std::string::npos },
+    };
+    for (auto& test : cases)
+        EXPECT_EQ(htmlFirstPartEnd(test.html, 100), test.cut) << test.name;
+}

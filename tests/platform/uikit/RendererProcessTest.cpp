@@ -247,9 +247,9 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
     };
     std::vector<Bytes> rendered {
         encode(RendererMessage(Request { "file:///a.css" })),
-        encode(RendererMessage(PageInfo { "T", 900, std::string("/"), { "a.js" }, { { "text", "b.html" } }, { "file:///c.png" } })),
+        encode(RendererMessage(PageInfo { true, "T", 900, std::string("/"), { "a.js" }, { { "text", "b.html" } }, { "file:///c.png" } })),
         encode(RendererMessage(Frame { viewport, 750, 1206, 3000, 900 })),
-        encode(RendererMessage(LinkAt { 3, std::string("file:///b.html") })),
+        encode(RendererMessage(LinkAt { 3, std::string("file:///b.html#end"), 120 })),
         encode(RendererMessage(Failed { "no" })),
     };
     auto decodes = [](const Bytes& message, std::size_t size, std::size_t extra, bool fromApp) {

@@ -139,3 +139,25 @@ TEST(UIWebViewTest, AWordDocumentLibwvCannotReadFailsTheLoad)
     EXPECT_FALSE(web->showsRenderedPage());
     std::filesystem::remove(path);
 }
+
+TEST(UIWebViewTest, APageIsReadInTheCharsetItsResponseNames)
+{
+    HttpServer server;
+    auto serve = [](std::string type, std::string body) {
+        return [type, body](const HttpRequest&) { return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", type } }, HttpBytes(body.begin(), body.end())); };
+    };
+    // The response's charset comes before the page's own.
+    server.registerHandler("^/latin.html$", serve("text/html; charset=ISO-8859-1", "<meta charset=utf-8><a href=x.html>Caf\xe9 cr\xe8me</a>"));
+    server.registerHandler("^/meta.html$", serve("text/html", "<meta charset=koi8-r><a href=x.html>\xf0\xd2\xc9\xd7\xc5\xd4</a>"));
+    server.start(0, "127.0.0.1");
+    for (auto [path, text] : { std::pair { "/latin.html", "Caf\u00e9 cr\u00e8me" }, std::pair { "/meta.html", "\u041f\u0440\u0438\u0432\u0435\u0442" } }) {
+        auto web = std::make_shared<UIWebView>();
+        auto recorder = std::make_shared<Recorder>();
+        web->setDelegate(recorder);
+        web->loadRequest(NSURLRequest(*NSURL::URLWithString("http://127.0.0.1:" + std::to_string(server.port()) + path)));
+        EXPECT_TRUE(RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }));
+        ASSERT_EQ(web->links().size(), 1u) << path;
+        EXPECT_EQ(web->links().front().text, text) << path;
+    }
+    server.stop();
+}

@@ -33,7 +33,7 @@ channel.sendall(message(100))
 kind, payload = receive()
 viewport = payload[-32:]
 width, height, scale, top = struct.unpack("<dddd", viewport)
-info = text("hostile") + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<III", 0, 0, 0)
+info = b"\x01" + text("hostile") + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<III", 0, 0, 0)
 channel.sendall(message(102, info))
 
 pixel_width, pixel_height = int(width * scale + 0.999), int(height * scale + 0.999)

@@ -1,0 +1,457 @@
+#include "platform/uikit/StyleBounds.h"
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace vesk::platform {
+
+namespace {
+
+    bool isSpace(char c)
+    {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+    }
+    char lower(char c)
+    {
+        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    bool isLetter(char c)
+    {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    }
+    bool isNameChar(char c)
+    {
+        return isLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+    }
+    std::string lowercase(std::string_view text)
+    {
+        std::string result(text);
+        std::transform(result.begin(), result.end(), result.begin(), lower);
+        return result;
+    }
+
+    struct Attribute {
+        std::string name;
+        std::size_t valueStart = 0;
+        std::size_t valueEnd = 0;
+    };
+
+    // A start tag's attributes from just after its name; `at` ends after its '>' (or at the end).
+    std::vector<Attribute> readAttributes(std::string_view html, std::size_t& at)
+    {
+        std::vector<Attribute> attributes;
+        while (at < html.size()) {
+            while (at < html.size() && (isSpace(html[at]) || html[at] == '/'))
+                ++at;
+            if (at >= html.size())
+                break;
+            if (html[at] == '>') {
+                ++at;
+                break;
+            }
+            Attribute attribute;
+            while (at < html.size() && !isSpace(html[at]) && html[at] != '/' && html[at] != '>' && (html[at] != '=' || attribute.name.empty()))
+                attribute.name += lower(html[at++]);
+            while (at < html.size() && isSpace(html[at]))
+                ++at;
+            attribute.valueStart = attribute.valueEnd = at;
+            if (at < html.size() && html[at] == '=') {
+                ++at;
+                while (at < html.size() && isSpace(html[at]))
+                    ++at;
+                if (at < html.size() && (html[at] == '"' || html[at] == '\'')) {
+                    char quote = html[at++];
+                    attribute.valueStart = at;
+                    at = std::min(html.find(quote, at), html.size());
+                    attribute.valueEnd = at;
+                    if (at < html.size())
+                        ++at;
+                } else {
+                    attribute.valueStart = at;
+                    while (at < html.size() && !isSpace(html[at]) && html[at] != '>')
+                        ++at;
+                    attribute.valueEnd = at;
+                }
+            }
+            attributes.push_back(std::move(attribute));
+        }
+        return attributes;
+    }
+
+    bool isRawText(std::string_view name)
+    {
+        static constexpr std::string_view raw[] = { "script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "plaintext" };
+        return std::find(std::begin(raw), std::end(raw), name) != std::end(raw);
+    }
+
+    // Where the raw text of the element ends: at its end tag's '<', or the markup's end.
+    std::size_t rawTextEnd(std::string_view html, std::size_t at, std::string_view name)
+    {
+        if (name == "plaintext")
+            return html.size();
+        while ((at = html.find("</", at)) != std::string_view::npos) {
+            std::size_t after = at + 2 + name.size();
+            bool named = after <= html.size();
+            for (std::size_t i = 0; named && i < name.size(); ++i)
+                named = lower(html[at + 2 + i]) == name[i];
+            if (named && (after == html.size() || isSpace(html[after]) || html[after] == '/' || html[after] == '>'))
+                return at;
+            at += 2;
+        }
+        return html.size();
+    }
+
+    // Calls back for each start tag (its name, where its attributes start and end) and for the
+    // text of each element of raw text.
+    void scan(std::string_view html, const std::function<void(const std::string&, std::size_t, std::size_t, const std::vector<Attribute>&)>& tag,
+        const std::function<void(const std::string&, std::size_t, std::size_t)>& raw)
+    {
+        std::size_t at = 0;
+        while ((at = html.find('<', at)) != std::string_view::npos) {
+            if (html.compare(at, 4, "<!--") == 0) {
+                auto end = html.find("-->", at + 2);
+                if (end == std::string_view::npos)
+                    return;
+                at = end + 3;
+                continue;
+            }
+            if (at + 1 >= html.size() || !isLetter(html[at + 1])) {
+                ++at;
+                continue;
+            }
+            std::size_t nameEnd = at + 1;
+            while (nameEnd < html.size() && !isSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
+                ++nameEnd;
+            auto name = lowercase(html.substr(at + 1, nameEnd - at - 1));
+            std::size_t end = nameEnd;
+            auto attributes = readAttributes(html, end);
+            tag(name, nameEnd, end, attributes);
+            at = end;
+            if (isRawText(name)) {
+                auto stop = rawTextEnd(html, at, name);
+                raw(name, at, stop);
+                at = stop;
+            }
+        }
+    }
+
+    // A cell's span as the HTML standard reads it, clamped to its bounds.
+    long span(std::string_view value, long maximum)
+    {
+        std::size_t at = 0;
+        while (at < value.size() && isSpace(value[at]))
+            ++at;
+        if (at < value.size() && value[at] == '+')
+            ++at;
+        long number = 0;
+        bool digits = false;
+        for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at) {
+            digits = true;
+            number = std::min(maximum, number * 10 + (value[at] - '0'));
+        }
+        return digits ? std::clamp(number, 1L, maximum) : 1;
+    }
+
+    // Where the block that starts after `at` ends: at its closing '}', or the text's end. Skips
+    // strings and comments.
+    std::size_t blockEnd(std::string_view css, std::size_t at)
+    {
+        std::size_t depth = 1;
+        while (at < css.size()) {
+            char c = css[at];
+            if (c == '"' || c == '\'') {
+                for (++at; at < css.size() && css[at] != c && css[at] != '\n'; ++at) {
+                    if (css[at] == '\\')
+                        ++at;
+                }
+            } else if (c == '/' && at + 1 < css.size() && css[at + 1] == '*') {
+                auto end = css.find("*/", at + 2);
+                at = end == std::string_view::npos ? css.size() : end + 1;
+            } else if (c == '\\') {
+                ++at;
+            } else if (c == '{') {
+                ++depth;
+            } else if (c == '}' && --depth == 0) {
+                return at;
+            }
+            ++at;
+        }
+        return css.size();
+    }
+
+    // The selectors of a list, split at its top-level commas.
+    std::vector<std::string_view> selectors(std::string_view list)
+    {
+        std::vector<std::string_view> parts;
+        int depth = 0;
+        char quote = 0;
+        std::size_t start = 0;
+        for (std::size_t at = 0; at < list.size(); ++at) {
+            char c = list[at];
+            if (quote) {
+                if (c == '\\')
+                    ++at;
+                else if (c == quote)
+                    quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '(' || c == '[') {
+                ++depth;
+            } else if ((c == ')' || c == ']') && depth > 0) {
+                --depth;
+            } else if (c == ',' && depth == 0) {
+                parts.push_back(list.substr(start, at - start));
+                start = at + 1;
+            }
+        }
+        parts.push_back(list.substr(start));
+        return parts;
+    }
+
+    std::string_view trimmed(std::string_view text)
+    {
+        while (!text.empty() && isSpace(text.front()))
+            text.remove_prefix(1);
+        while (!text.empty() && isSpace(text.back()))
+            text.remove_suffix(1);
+        return text;
+    }
+
+}
+
+StyleBounds::StyleBounds(std::string_view markup)
+{
+    // The parser makes these even where the markup leaves them out.
+    for (auto* name : { "html", "head", "body", "tbody", "tr", "colgroup" })
+        m_tags.insert(name);
+    scan(
+        markup,
+        [&](const std::string& name, std::size_t, std::size_t, const std::vector<Attribute>& attributes) {
+            m_tags.insert(name);
+            for (auto& attribute : attributes) {
+                auto value = markup.substr(attribute.valueStart, attribute.valueEnd - attribute.valueStart);
+                if (attribute.name == "id") {
+                    m_ids.emplace(value);
+                } else if (attribute.name == "class") {
+                    std::size_t at = 0;
+                    while (at < value.size()) {
+                        while (at < value.size() && isSpace(value[at]))
+                            ++at;
+                        auto end = at;
+                        while (end < value.size() && !isSpace(value[end]))
+                            ++end;
+                        if (end > at)
+                            m_classes.emplace(value.substr(at, end - at));
+                        at = end;
+                    }
+                }
+            }
+        },
+        [](const std::string&, std::size_t, std::size_t) {});
+}
+
+std::string StyleBounds::boundedMarkup(std::string_view markup)
+{
+    std::string out;
+    out.reserve(markup.size());
+    std::size_t copied = 0;
+    auto copyTo = [&](std::size_t at) {
+        out.append(markup.substr(copied, at - copied));
+        copied = at;
+    };
+    scan(
+        markup,
+        [&](const std::string& name, std::size_t, std::size_t, const std::vector<Attribute>& attributes) {
+            if (name != "td" && name != "th")
+                return;
+            for (auto& attribute : attributes) {
+                bool column = attribute.name == "colspan";
+                if (!column && attribute.name != "rowspan")
+                    continue;
+                if (attribute.valueEnd == attribute.valueStart && (attribute.valueStart >= markup.size() || markup[attribute.valueStart] != '"'))
+                    continue;
+                copyTo(attribute.valueStart);
+                out += std::to_string(span(markup.substr(attribute.valueStart, attribute.valueEnd - attribute.valueStart), column ? maximumColspan : maximumRowspan));
+                copied = attribute.valueEnd;
+            }
+        },
+        [&](const std::string& name, std::size_t start, std::size_t end) {
+            if (name != "style")
+                return;
+            copyTo(start);
+            out += boundedSheet(markup.substr(start, end - start));
+            copied = end;
+        });
+    copyTo(markup.size());
+    return out;
+}
+
+std::string StyleBounds::boundedSheet(std::string_view css)
+{
+    std::string out;
+    bound(css, 0, out);
+    return out;
+}
+
+void StyleBounds::bound(std::string_view css, std::size_t depth, std::string& out)
+{
+    std::size_t at = 0;
+    while (at < css.size()) {
+        // The prelude: up to a '{' or ';' outside strings, comments and brackets.
+        std::string prelude;
+        char quote = 0;
+        int brackets = 0;
+        for (; at < css.size(); ++at) {
+            char c = css[at];
+            if (quote) {
+                prelude += c;
+                if (c == '\\' && at + 1 < css.size())
+                    prelude += css[++at];
+                else if (c == quote)
+                    quote = 0;
+                continue;
+            }
+            if (c == '/' && at + 1 < css.size() && css[at + 1] == '*') {
+                auto end = css.find("*/", at + 2);
+                at = end == std::string_view::npos ? css.size() : end + 1;
+                continue;
+            }
+            // Old pages hide their styles from old browsers in a comment of markup.
+            if (css.compare(at, 4, "<!--") == 0 || css.compare(at, 3, "-->") == 0) {
+                at += c == '<' ? 3 : 2;
+                continue;
+            }
+            if ((c == '{' || c == ';') && brackets == 0)
+                break;
+            if (c == '}' && brackets == 0) {
+                // A stray end: what came before it is dropped.
+                prelude.clear();
+                continue;
+            }
+            if (c == '"' || c == '\'')
+                quote = c;
+            else if (c == '(' || c == '[')
+                ++brackets;
+            else if ((c == ')' || c == ']') && brackets > 0)
+                --brackets;
+            prelude += c;
+        }
+        auto head = trimmed(prelude);
+        if (at >= css.size())
+            break;
+        if (css[at] == ';') {
+            ++at;
+            if (head.starts_with('@'))
+                out.append(head).append(";");
+            continue;
+        }
+        auto end = blockEnd(css, at + 1);
+        auto body = css.substr(at + 1, end - at - 1);
+        at = end + 1;
+        if (head.starts_with('@')) {
+            std::size_t nameEnd = 1;
+            while (nameEnd < head.size() && isNameChar(head[nameEnd]))
+                ++nameEnd;
+            auto name = lowercase(head.substr(1, nameEnd - 1));
+            if (depth + 1 >= maximumStyleBlockNesting)
+                continue;
+            if (name == "media" || name == "supports") {
+                out.append(head).append("{");
+                bound(body, depth + 1, out);
+                out += "}";
+            } else if (body.find('{') == std::string_view::npos) {
+                out.append(head).append("{").append(body).append("}");
+            }
+            continue;
+        }
+        std::string kept;
+        for (auto selector : selectors(head)) {
+            selector = trimmed(selector);
+            if (m_selectors >= maximumStyleSelectors)
+                break;
+            if (selector.empty() || !keeps(selector))
+                continue;
+            if (!kept.empty())
+                kept += ',';
+            kept.append(selector);
+            ++m_selectors;
+        }
+        if (!kept.empty())
+            out.append(kept).append("{").append(body).append("}");
+    }
+}
+
+// Whether the selector is within the bounds and may match one of the page's elements: every
+// type, class and id it names outside brackets must be the page's.
+bool StyleBounds::keeps(std::string_view selector)
+{
+    if (selector.size() > maximumSelectorLength)
+        return false;
+    bool escaped = selector.find('\\') != std::string_view::npos;
+    bool siblings = selector.find(":nth-") != std::string_view::npos;
+    std::size_t parts = 0;
+    bool inPart = false;
+    std::size_t at = 0;
+    auto name = [&] {
+        auto start = at;
+        while (at < selector.size() && isNameChar(selector[at]))
+            ++at;
+        return selector.substr(start, at - start);
+    };
+    while (at < selector.size()) {
+        char c = selector[at];
+        if (isSpace(c) || c == '>' || c == '+' || c == '~') {
+            inPart = false;
+            ++at;
+            continue;
+        }
+        if (!inPart) {
+            inPart = true;
+            if (++parts > maximumSelectorParts)
+                return false;
+        }
+        if (c == '[' || c == '(') {
+            // Attribute tests and the arguments of pseudo-classes require nothing by name.
+            int depth = 0;
+            char quote = 0;
+            for (; at < selector.size(); ++at) {
+                char d = selector[at];
+                if (quote) {
+                    if (d == '\\')
+                        ++at;
+                    else if (d == quote)
+                        quote = 0;
+                } else if (d == '"' || d == '\'') {
+                    quote = d;
+                } else if (d == '[' || d == '(') {
+                    ++depth;
+                } else if ((d == ']' || d == ')') && --depth == 0) {
+                    break;
+                }
+            }
+            ++at;
+        } else if (c == '.' || c == '#') {
+            ++at;
+            auto required = name();
+            if (!escaped && !required.empty() && !(c == '.' ? m_classes : m_ids).count(std::string(required)))
+                return false;
+        } else if (c == ':') {
+            while (at < selector.size() && selector[at] == ':')
+                ++at;
+            name();
+        } else if (isNameChar(c)) {
+            auto tag = lowercase(name());
+            if (!escaped && !m_tags.count(tag))
+                return false;
+        } else {
+            ++at;
+        }
+    }
+    if (siblings && ++m_siblingSelectors > maximumSiblingSelectors)
+        return false;
+    return true;
+}
+
+}

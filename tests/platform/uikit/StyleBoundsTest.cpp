@@ -1,0 +1,147 @@
+#include "platform/uikit/StyleBounds.h"
+
+#include "platform/graphics/UIImage.h"
+#include "platform/system/MemoryInfo.h"
+#include "platform/uikit/HTMLNesting.h"
+#include "platform/uikit/WebPage.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace vesk::platform;
+
+namespace {
+
+std::string repeat(std::string_view part, std::size_t times)
+{
+    std::string text;
+    text.reserve(part.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        text += part;
+    return text;
+}
+
+}
+
+TEST(StyleBoundsTest, RulesThePageCanUseAreKeptAndTheRestLeftOut)
+{
+    StyleBounds bounds("<html><body class='main wide'><div id=top><p class=note>x</p><td colspan=3></td></div></body></html>");
+    struct Case {
+        const char* name;
+        std::string css;
+        std::string kept;
+    };
+    const Case cases[] = {
+        { "types, classes and ids of the page", "p{color:red} .note{a:b} #top{c:d} body.main.wide > div#top p.note{e:f}",
+            "p{color:red}.note{a:b}#top{c:d}body.main.wide > div#top p.note{e:f}" },
+        { "a missing class, id or type leaves the selector out", ".gone p{a:b} #none{c:d} span{e:f} p, .gone{g:h}", "p{g:h}" },
+        { "what is in brackets or arguments requires nothing", "p:not(.gone){a:b} [class~=gone]{c:d} p:nth-child(2n+1){e:f}",
+            "p:not(.gone){a:b}[class~=gone]{c:d}p:nth-child(2n+1){e:f}" },
+        { "the parser's own elements", "tbody tr{a:b} html body{c:d}", "tbody tr{a:b}html body{c:d}" },
+        { "escaped names are kept", ".\\67 one{a:b}", ".\\67 one{a:b}" },
+        { "pseudo-elements", "p::before{a:b} p:hover{c:d}", "p::before{a:b}p:hover{c:d}" },
+        { "eight parts, not nine", "div p p p p p p p{a:b} div p p p p p p p p{c:d}", "div p p p p p p p{a:b}" },
+        { "strings, comments and braces in values", "p{content:\"}{\"} /* .gone{x:y} */ p{a:'b;}'}", "p{content:\"}{\"}p{a:'b;}'}" },
+        { "at-rules with and without blocks", "@import url(x.css); @charset 'utf-8'; @media screen{p{a:b} .gone{c:d}} @font-face{font-family:x}",
+            "@import url(x.css);@charset 'utf-8';@media screen{p{a:b}}@font-face{font-family:x}" },
+        { "blocks nest only so deep", "@media a{@media b{@media c{@media d{p{a:b}}}}} @media e{@media f{p{c:d}}}", "@media a{@media b{@media c{}}}@media e{@media f{p{c:d}}}" },
+        { "a stray end and an open block", "} p{a:b}} p{c:d", "p{a:b}p{c:d}" },
+        { "keyframes are left out", "@keyframes k{from{a:b}to{c:d}} p{e:f}", "p{e:f}" },
+        { "a sheet hidden in a comment of markup", "<!--\np{a:b}\n.note{c:d} -->", "p{a:b}.note{c:d}" },
+    };
+    for (auto& test : cases)
+        EXPECT_EQ(StyleBounds("<html><body class='main wide'><div id=top><p class=note>x</p></div></body></html>").boundedSheet(test.css), test.kept) << test.name;
+
+    auto many = bounds.boundedSheet(repeat("p{a:b}", maximumStyleSelectors - 2) + "p, div, #top, .note{c:d} p{e:f}");
+    EXPECT_EQ(many, repeat("p{a:b}", maximumStyleSelectors - 2) + "p,div{c:d}") << "no more selectors than the bound";
+    EXPECT_EQ(bounds.boundedSheet("p{a:b}"), "") << "the bound holds for the page's later sheets too";
+}
+
+TEST(StyleBoundsTest, CellSpansAreClampedAndStyleElementsBounded)
+{
+    struct Case {
+        const char* markup;
+        const char* bounded;
+    };
+    const Case cases[] = {
+        { "<td colspan=2147483647 rowspan=99999999999>", "<td colspan=1000 rowspan=65534>" },
+        { "<TH ColSpan='0' rowspan=\" 7x\">", "<TH ColSpan='1' rowspan=\"7\">" },
+        { "<td colspan=abc>", "<td colspan=1>" },
+        { "<div colspan=5000>", "<div colspan=5000>" },
+        { "<p title='<td colspan=5000>'>", "<p title='<td colspan=5000>'>" },
+        { "<style>.gone{a:b} p{c:d}</style><p>", "<style>p{c:d}</style><p>" },
+        { "<script>x='<style>.gone{}</style>'</script>", "<script>x='<style>.gone{}</style>'</script>" },
+        { "<!-- <td colspan=9999> --><td colspan=9999>", "<!-- <td colspan=9999> --><td colspan=1000>" },
+    };
+    for (auto& test : cases)
+        EXPECT_EQ(StyleBounds(test.markup).boundedMarkup(test.markup), test.bounded) << test.markup;
+}
+
+// Pages that once took minutes or gigabytes: each lays out and draws, still showing what it
+// would show, its memory bounded.
+TEST(StyleBoundsTest, HostilePagesShowWithTheirMemoryBounded)
+{
+    std::map<std::string, std::string> sheets {
+        { "a.css", "@import url(b.css); p { color: #ff0000 }" },
+        { "b.css", "@import url(a.css); p { font-size: 20px }" },
+    };
+    auto loader = [&](const NSURL& url) -> std::optional<std::string> {
+        auto name = url.lastPathComponent();
+        if (auto found = sheets.find(name); found != sheets.end())
+            return found->second;
+        // s0.css imports s1.css, and so on without end.
+        if (name.starts_with("s"))
+            return "@import url(s" + std::to_string(std::stoi(name.substr(1)) + 1) + ".css); p { color: #ff0000 }";
+        return std::nullopt;
+    };
+    std::string nthRules, classRules, families;
+    for (int n = 1; n <= 2000; ++n)
+        nthRules += "li:nth-child(" + std::to_string(n) + "n+1) { color: #ff0000 }\n";
+    for (int n = 0; n < 20000; ++n)
+        classRules += ".c" + std::to_string(n) + " div span a { color: #ff0000 }\n";
+    for (int n = 0; n < 200000; ++n)
+        families += "f" + std::to_string(n) + ", ";
+    struct Case {
+        const char* name;
+        std::string page;
+    };
+    const Case cases[] = {
+        { "style sheets that import each other", "<link rel=stylesheet href=a.css><p>shown</p>" },
+        { "imports without end", "<link rel=stylesheet href=s0.css><p>shown</p>" },
+        { "huge colspan and rowspan", "<table><tr><td colspan=2147483647 rowspan=2147483647><p>shown</p></td></tr></table>" },
+        { "a selector of 20,000 parts", "<style>" + repeat("div ", 20000) + "p { color: #ff0000 }</style><div><p>shown</p></div>" },
+        { "100,000 nested @media", "<style>" + repeat("@media screen {", 100000) + "p { color: #ff0000 }" + repeat("}", 100000) + "</style><p>shown</p>" },
+        { "2,000 :nth-child rules", "<style>" + nthRules + "</style><ul>" + repeat("<li><p>shown</p></li>", 1000) + "</ul>" },
+        { "20,000 rules of .cN div span a", "<style>" + classRules + "</style>" + repeat("<div class=c1><div><span><a><p>shown</p></a></span></div></div>", 300) },
+        { "div x31 then b against 30 nested divs", "<style>" + repeat("div ", 31) + "b { color: #ff0000 }</style>" + repeat("<div>", 30) + "<b><p>shown</p></b>" },
+        { "a font-family of 200,000 names", "<p style='font-family: " + families + "serif'>shown</p>" },
+    };
+    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 375, 667);
+    for (auto& test : cases) {
+        std::ofstream("/proc/self/clear_refs") << "5";
+        auto before = taskMemoryInfo();
+        auto start = std::chrono::steady_clock::now();
+        auto page = WebPage::create(boundedHTMLNesting(test.page), NSURL::fileURLWithPath("/pages/page.html"), loader);
+        ASSERT_TRUE(page) << test.name;
+        page->layout(375);
+        auto* cr = cairo_create(surface);
+        page->draw(cr, CGRectMake(0, 0, 375, 667));
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        auto after = taskMemoryInfo();
+        std::printf("%-40s %6.2f s, peak %+5.0f MB\n", test.name, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+            (double(after->residentSizePeak) - double(before->residentSize)) / (1 << 20));
+        EXPECT_GT(page->height(), 10) << test.name;
+        int dark = 0;
+        auto* pixels = cairo_image_surface_get_data(surface);
+        for (int i = 0; i < 375 * 667; ++i)
+            dark += pixels[i * 4] < 128 && pixels[i * 4 + 1] < 128;
+        EXPECT_GT(dark, 20) << test.name << ": its text is drawn";
+        EXPECT_LT(after->residentSizePeak, before->residentSize + (512u << 20)) << test.name;
+    }
+    cairo_surface_destroy(surface);
+}

@@ -1,0 +1,322 @@
+// Web pages as a person sees them in a web view: drawn to PNG in the build folder and read back
+// by their pixels.
+
+#include "platform/foundation/RunLoop.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/graphics/UIImage.h"
+#include "platform/system/MemoryInfo.h"
+#include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIDriver.h"
+#include "platform/uikit/UINavigationBar.h"
+#include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UIWebView.h"
+#include "platform/uikit/WebPage.h"
+
+#include <filesystem>
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#endif
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace vesk::platform;
+
+namespace {
+
+class Board : public UIViewController { };
+
+// The heap in use: under AddressSanitizer without the freed memory it holds back.
+std::size_t liveBytes()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return taskMemoryInfo()->residentSize;
+#endif
+}
+
+class Loads : public UIWebViewDelegate {
+public:
+    bool shouldStartLoadWithRequest(UIWebView&, const NSURLRequest& request, UIWebViewNavigationType) override
+    {
+        asked.push_back(request.URL.lastPathComponent());
+        return true;
+    }
+    void didFailLoadWithError(UIWebView&, const std::optional<NSError>&) override { ++failed; }
+    std::vector<std::string> asked;
+    int failed = 0;
+};
+
+class WebPageDrawingTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UIApplication::sharedApplication().reset();
+        folder = std::filesystem::path(VESK_BINARY_DIR) / "web-drawing";
+        std::filesystem::create_directories(folder);
+        auto navigation = UINavigationController::initWithRootViewController(board);
+        UIStoryboard::storyboardWithName("Main").setInitialViewController([navigation] { return navigation; });
+        UIApplication::sharedApplication().launch(std::make_shared<UIApplicationDelegate>());
+        web->setFrame(CGRectMake(0, 64, 375, 603));
+        web->setDelegate(loads);
+        board->view()->addSubview(web);
+    }
+    void TearDown() override
+    {
+        driver.drain();
+        UIApplication::sharedApplication().reset();
+        RunLoop::main().useSystemClock();
+    }
+
+    void write(const std::string& name, std::string_view bytes) { std::ofstream(folder / name, std::ios::binary) << bytes; }
+
+    // Loads the file into the web view and draws the screen at the scale to a PNG.
+    std::shared_ptr<UIImage> open(const std::string& name, CGFloat scale = 1)
+    {
+        web->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / name).string())));
+        driver.drain();
+        return shoot(name, scale);
+    }
+    std::shared_ptr<UIImage> shoot(const std::string& name, CGFloat scale = 1)
+    {
+        auto image = driver.render(scale);
+        image->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ("screen-web-" + name + ".png")).string());
+        return image;
+    }
+
+    // The pixels of the rectangle (in pixels) that pass the test.
+    static int count(const UIImage& image, CGRect rect, const std::function<bool(UIPixel)>& test)
+    {
+        int found = 0;
+        for (int y = int(rect.origin.y); y < int(CGRectGetMaxY(rect)); ++y) {
+            for (int x = int(rect.origin.x); x < int(CGRectGetMaxX(rect)); ++x)
+                found += test(image.pixelAt(x, y));
+        }
+        return found;
+    }
+    static bool dark(UIPixel p) { return p.red < 90 && p.green < 90 && p.blue < 90; }
+    static bool red(UIPixel p) { return p.red > 240 && p.green < 20 && p.blue < 20; }
+    static bool green(UIPixel p) { return p.green > 240 && p.red < 20 && p.blue < 20; }
+    static bool blue(UIPixel p) { return p.blue > 240 && p.red < 20 && p.green < 20; }
+    static bool white(UIPixel p) { return p.red > 250 && p.green > 250 && p.blue > 250; }
+
+    std::filesystem::path folder;
+    std::shared_ptr<Board> board = std::make_shared<Board>();
+    std::shared_ptr<UIWebView> web = std::make_shared<UIWebView>();
+    std::shared_ptr<Loads> loads = std::make_shared<Loads>();
+    UIDriver driver;
+};
+
+}
+
+TEST_F(WebPageDrawingTest, PagesInLatin1AndUTF16ReadAsTheirUTF8Twin)
+{
+    const std::string body = "<body style='margin:0'><p style='font-size:40px'>Caf\u00e9 cr\u00e8me</p></body>";
+    write("utf8.html", body);
+    write("latin1.html", "<meta charset=\"iso-8859-1\"><body style='margin:0'><p style='font-size:40px'>Caf\xe9 cr\xe8me</p></body>");
+    write("misread.html", "<meta charset=\"utf-8\"><body style='margin:0'><p style='font-size:40px'>Caf\xe9 cr\xe8me</p></body>");
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t unit : std::u16string(u"<body style='margin:0'><p style='font-size:40px'>Caf\u00e9 cr\u00e8me</p></body>")) {
+        utf16 += static_cast<char>(unit & 0xff);
+        utf16 += static_cast<char>(unit >> 8);
+    }
+    write("utf16.html", utf16);
+
+    auto expected = open("utf8.html");
+    EXPECT_GT(count(*expected, CGRectMake(0, 64, 375, 80), dark), 200) << "the text is drawn";
+    EXPECT_TRUE(open("latin1.html")->hasEqualPixels(*expected)) << "a Latin-1 page that says so";
+    EXPECT_TRUE(open("utf16.html")->hasEqualPixels(*expected)) << "a UTF-16 page with its byte-order mark";
+    EXPECT_FALSE(open("misread.html")->hasEqualPixels(*expected)) << "Latin-1 bytes read as UTF-8 show otherwise";
+}
+
+TEST_F(WebPageDrawingTest, AnInPageLinkScrollsToItsTargetWithoutALoad)
+{
+    write("long.html", "<body style='margin:0'><a href='#bottom' style='display:block;height:100px'>down</a><a href='#nowhere'>nowhere</a>"
+                       "<div style='height:3000px'></div><div id='bottom' style='height:50px;background:#ff0000'></div>"
+                       "<div style='height:1000px'></div></body>");
+    auto image = open("long.html");
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 603), red), 0);
+    driver.tapAt({ 100, 64 + 130 });
+    driver.drain();
+    image = shoot("long-nowhere");
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 603), red), 0) << "a fragment the page lacks stays put";
+    driver.tapAt({ 100, 64 + 50 });
+    driver.drain();
+    image = shoot("long-bottom");
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 375, 49), red), 375 * 49) << "the target at the top of the view (under the bar's line)";
+    EXPECT_EQ(loads->asked, std::vector<std::string> { "long.html" }) << "no new load";
+    EXPECT_EQ(loads->failed, 0);
+    EXPECT_EQ(web->request()->URL.lastPathComponent(), "long.html");
+    EXPECT_FALSE(web->isLoading());
+}
+
+TEST_F(WebPageDrawingTest, AnSVGFileShowsItsRelativePictureCrispAtScaleAndAtItsSize)
+{
+    UIGraphicsBeginImageContextWithOptions({ 20, 20 }, true, 1);
+    UIColor::blueColor()->setFill();
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 20, 20));
+    UIGraphicsGetImageFromCurrentImageContext()->writePNGToFile(folder / "up.png");
+    UIGraphicsEndImageContext();
+    // 75 points are 100 CSS pixels; a stripe half a pixel wide is one device pixel at scale 2.
+    write("picture.svg", "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='75pt' height='37.5pt' viewBox='0 0 100 50'>"
+                         "<rect width='100' height='50' fill='#00ff00'/><rect x='50.5' width='0.5' height='50' fill='#ff0000'/>"
+                         "<image xlink:href='up.png' width='20' height='20'/></svg>");
+    auto image = open("picture.svg", 2);
+    // Centred at the top: 137.5 points from the left, 64 from the top, the first row under the
+    // bar's line.
+    CGRect drawn = CGRectMake(275, 129, 200, 99);
+    EXPECT_EQ(count(*image, CGRectMake(0, 129, 750, 1205), white) + count(*image, drawn, [](UIPixel) { return true; }), 750 * 1205)
+        << "all white around it, at its size";
+    EXPECT_EQ(count(*image, drawn, [](UIPixel p) { return green(p) || red(p) || blue(p); }), 200 * 99) << "all of it";
+    EXPECT_EQ(count(*image, CGRectMake(275, 129, 40, 39), blue), 40 * 39) << "the picture from its folder";
+    EXPECT_EQ(count(*image, CGRectMake(275 + 101, 129, 1, 99), red), 99) << "the stripe, one device pixel wide";
+    EXPECT_EQ(count(*image, CGRectMake(275 + 100, 129, 1, 99), green) + count(*image, CGRectMake(275 + 102, 129, 1, 99), green), 198) << "not blurred";
+    EXPECT_EQ(count(*image, CGRectMake(275 + 40, 128 + 40, 160, 60), [](UIPixel p) { return green(p) || red(p); }), 160 * 60) << "no other shade";
+}
+
+TEST_F(WebPageDrawingTest, ThePageBackgroundFillsTheWholeView)
+{
+    write("body.html", "<body style='background:#00ff00'><p>short</p></body>");
+    auto image = open("body.html");
+    EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), green), 375 * 603 * 9 / 10) << "the body's background at the sides and below";
+    EXPECT_TRUE(green(image->pixelAt(1, 65)) && green(image->pixelAt(373, 665)));
+
+    write("root.html", "<html style='background:#0000ff'><body style='background:#ff0000;height:100px;margin:20px'></body></html>");
+    image = open("root.html");
+    EXPECT_EQ(count(*image, CGRectMake(20, 84, 335, 100), red), 335 * 100) << "the body's box in its own colour";
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 375, 602), blue), 375 * 602 - 335 * 100) << "the root's around it, to the view's edges";
+
+    write("plain.html", "<p>plain</p>");
+    image = open("plain.html");
+    EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), white), 375 * 603 * 9 / 10) << "white when neither has one";
+}
+
+TEST_F(WebPageDrawingTest, ARealWord97DocumentShowsItsText)
+{
+    // Made with LibreOffice: soffice --headless --convert-to doc:"MS Word 97" letter.html
+    std::filesystem::copy_file(std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/letter.doc", folder / "letter.doc",
+        std::filesystem::copy_options::overwrite_existing);
+    auto image = open("letter.doc");
+    EXPECT_EQ(loads->failed, 0);
+    ASSERT_TRUE(web->showsRenderedPage());
+    auto lines = [&](CGRect rect) {
+        int rows = 0;
+        for (int y = int(rect.origin.y); y < int(CGRectGetMaxY(rect)); ++y)
+            rows += count(*image, CGRectMake(rect.origin.x, y, rect.size.width, 1), dark) > 0;
+        return rows;
+    };
+    EXPECT_GT(count(*image, CGRectMake(0, 65, 375, 200), dark), 300) << "its text";
+    EXPECT_GT(lines(CGRectMake(0, 65, 375, 200)), 15) << "on two lines at least";
+    EXPECT_LT(count(*image, CGRectMake(0, 265, 375, 400), dark), 10) << "and nothing else";
+}
+
+TEST_F(WebPageDrawingTest, LargePicturesDrawnSmallAreKeptAtTheirDrawnSize)
+{
+    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 3000, 3000);
+    auto* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 0, 0, 1);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_write_to_png(surface, (folder / "big0.png").c_str());
+    cairo_surface_destroy(surface);
+    std::string page = "<body style='margin:0'>";
+    for (int i = 0; i < 8; ++i) {
+        if (i > 0)
+            std::filesystem::copy_file(folder / "big0.png", folder / ("big" + std::to_string(i) + ".png"), std::filesystem::copy_options::overwrite_existing);
+        page += "<img src=big" + std::to_string(i) + ".png width=40>";
+    }
+    write("big.html", page + "<div style='background:url(big0.png);background-size:40px 40px;width:40px;height:40px'></div></body>");
+    auto before = liveBytes();
+    auto image = open("big.html");
+    auto after = liveBytes();
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 320, 39), blue), 320 * 39) << "the pictures, 40 points wide";
+    EXPECT_EQ(count(*image, CGRectMake(0, 105, 40, 60), blue), 40 * 40) << "the background, below them";
+    // Eight kept at full size would hold 288 MB.
+    EXPECT_LT(after, before + (64u << 20));
+
+    // Pictures without a width of their own are kept no wider than the page, even before
+    // they are drawn.
+    std::string sized = "<body style='margin:0'>";
+    for (int i = 0; i < 8; ++i)
+        sized += "<img src=big" + std::to_string(i) + ".png style='max-width:100%'>";
+    write("big-unsized.html", sized);
+    auto unshown = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    before = liveBytes();
+    unshown->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / "big-unsized.html").string())));
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return !unshown->isLoading(); }));
+    driver.drain();
+    EXPECT_LT(liveBytes(), before + (64u << 20));
+    unshown.reset();
+
+    // A picture the page was given at full size gives up its pixels once drawn small.
+    auto shown = WebPage::create("<body style='margin:0'><img src=big0.png width=40></body>", NSURL::fileURLWithPath((folder / "big.html").string()), nullptr);
+    ASSERT_TRUE(shown);
+    shown->layout(375);
+    auto full = UIImage::imageWithData(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(std::ifstream(folder / "big0.png", std::ios::binary).rdbuf()), {}));
+    std::weak_ptr<UIImage> held = full;
+    shown->setPicture(NSURL::fileURLWithPath((folder / "big0.png").string()), std::move(full));
+    EXPECT_FALSE(held.expired());
+    shown->layout(375);
+    UIGraphicsBeginImageContextWithOptions({ 375, 100 }, true, 1);
+    shown->draw(UIGraphicsGetCurrentContext()->cairo(), CGRectMake(0, 0, 375, 100));
+    image = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    EXPECT_TRUE(held.expired()) << "its full-size pixels are let go";
+    EXPECT_EQ(count(*image, CGRectMake(0, 0, 40, 39), blue), 40 * 39) << "and it is still drawn";
+}
+
+TEST_F(WebPageDrawingTest, ALongPageShowsItsFirstPartThenTheWhole)
+{
+    std::string page = "<body style='margin:0'>";
+    for (int i = 0; i < 2000; ++i)
+        page += "<p>Paragraph " + std::to_string(i) + " of a long page.</p>";
+    write("long-article.html", page + "<div style='height:100px;background:#ff0000'></div></body>");
+    // The heights the page is shown at as it loads.
+    std::set<CGFloat> heights;
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / "long-article.html").string())));
+    RunLoop::main().runUntil([&] {
+        if (web->showsRenderedPage())
+            heights.insert(web->renderedHeight());
+        return !web->isLoading();
+    });
+    driver.drain();
+    heights.insert(web->renderedHeight());
+    EXPECT_GE(heights.size(), 2u) << "the first part, then the whole";
+    driver.scrollAt({ 100, 300 }, 10000000);
+    auto image = shoot("long-article-end");
+    EXPECT_EQ(count(*image, CGRectMake(0, 567, 375, 100), red), 375 * 100) << "the whole page's end";
+}
+
+TEST_F(WebPageDrawingTest, AnAnchorIsAnElementsIdOrAnAnchorsName)
+{
+    auto page = WebPage::create("<body style='margin:0'><div style='height:100px'></div><p id=byid style='margin:0;height:50px'>x</p>"
+                                "<div style='height:100px'></div><a name=named></a><div style='height:100px' id='caf\xc3\xa9'></div>"
+                                "<p name=notanchor style='margin:0'>y</p><div style='height:2000px'></div></body>",
+        NSURL::fileURLWithPath("/pages/anchors.html"), nullptr);
+    ASSERT_TRUE(page);
+    page->layout(375);
+    struct Case {
+        const char* fragment;
+        std::optional<CGFloat> top;
+    };
+    for (auto [fragment, top] : { Case { "byid", 100 }, Case { "named", 250 }, Case { "caf%C3%A9", 250 }, Case { "top", 0 }, Case { "", 0 },
+             Case { "missing", std::nullopt }, Case { "notanchor", std::nullopt } })
+        EXPECT_EQ(page->anchorTop(fragment), top) << fragment;
+}
+
+TEST_F(WebPageDrawingTest, ThePageBackgroundTilesFillTheWholeView)
+{
+    UIGraphicsBeginImageContextWithOptions({ 10, 10 }, true, 1);
+    UIColor::redColor()->setFill();
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 10, 10));
+    UIColor::blueColor()->setFill();
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 5, 10));
+    UIGraphicsGetImageFromCurrentImageContext()->writePNGToFile(folder / "tile.png");
+    UIGraphicsEndImageContext();
+    write("tiled.html", "<body style='background:url(tile.png)'><p>short</p></body>");
+    auto image = open("tiled.html");
+    EXPECT_EQ(count(*image, CGRectMake(0, 565, 375, 100), blue), 38 * 5 * 100) << "blue stripes below the page";
+    EXPECT_EQ(count(*image, CGRectMake(0, 565, 375, 100), red), 37 * 5 * 100) << "red ones between them";
+}
