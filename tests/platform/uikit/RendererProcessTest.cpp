@@ -114,9 +114,18 @@ TEST_F(RendererProcessTest, HostileDocumentsEndInADrawnPageOrAFailedLoadAndLeave
     std::mt19937 random(7);
     for (int i = 0; i < 8192; ++i)
         flipped += static_cast<char>(random());
+    // A real Word 97 document with bytes flipped here and there, as a damaged copy has them.
+    std::ifstream letterFile(std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/letter.doc", std::ios::binary);
+    std::string letter((std::istreambuf_iterator<char>(letterFile)), {});
+    ASSERT_FALSE(letter.empty());
     std::string fonts;
     for (int i = 0; i < 200000; ++i)
         fonts += "font" + std::to_string(i) + ",";
+    std::string rules = "<style>", nth = "<style>";
+    for (int i = 0; i < 20000; ++i)
+        rules += ".c" + std::to_string(i) + " div span a { color: red }";
+    for (int i = 0; i < 2000; ++i)
+        nth += "p:nth-child(" + std::to_string(i) + "n+1) { color: blue }";
     struct Case {
         const char* name;
         std::string file;
@@ -134,7 +143,17 @@ TEST_F(RendererProcessTest, HostileDocumentsEndInADrawnPageOrAFailedLoadAndLeave
             "<rect width='8000' height='8000' fill='red' filter='url(#f)'/></svg>" },
         { "100,000 nested @media", "media.html", "<style>" + repeat("@media screen {", 100000) + "p { color: red }" + repeat("}", 100000) + "</style><p>x</p>" },
         { "25,000 floats", "floats.html", repeat("<div style='float:left;width:3px'>x</div>", 25000) },
+        { "one selector of 20,000 parts", "parts.html", "<style>" + repeat("div ", 20000) + "{ color: red }</style><div>x</div>" },
+        { "20,000 rules of .cN div span a", "rules.html", rules + "</style>" + repeat("<div class=c1><div><span><a>x</a></span></div></div>", 2000) },
+        { "2,000 :nth-child rules", "nth.html", nth + "</style>" + repeat("<p>x</p>", 5000) },
+        { "nested display:table", "tables.html", repeat("<div style='display:table'><div style='display:table-cell'>", 100) + "x" },
     };
+    for (int copy = 0; copy < 12; ++copy) {
+        auto bytes = letter;
+        for (int flip = 0; flip < 8; ++flip)
+            bytes[random() % bytes.size()] ^= static_cast<char>(1 << (random() % 8));
+        cases.push_back({ "a damaged Word document", "damaged" + std::to_string(copy) + ".doc", bytes });
+    }
     for (auto& test : cases) {
         auto started = std::chrono::steady_clock::now();
         auto opened = open(NSURL::fileURLWithPath(write(test.file, test.content).string()));
@@ -210,7 +229,7 @@ TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad
     auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
     ::setenv("VESK_RENDERER", script.c_str(), 1);
     auto page = write("page.html", "<p>x</p>");
-    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors" }) {
+    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors", "memory-hog" }) {
         ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
         auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
         EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "fail" })) << mode;

@@ -63,6 +63,14 @@ elif mode == "unknown-message":
 elif mode == "many-descriptors":
     fds = [memory(4096, sealed) for _ in range(8)]
     socket.send_fds(channel, [b"\x00"], fds)
+elif mode == "memory-hog":
+    # Grows past the limit a page at a time, as a runaway layout would.
+    held = []
+    for _ in range(20):
+        chunk = bytearray(64 << 20)
+        for offset in range(0, len(chunk), 4096):
+            chunk[offset] = 1
+        held.append(chunk)
 elif mode == "half-a-message":
     # Says part of a frame and nothing more; the app must not wait on it.
     channel.sendall(message(103, frame)[:10])
