@@ -1,5 +1,5 @@
-// vesk-renderer: parses, lays out and draws one web view's document (HTML, a Word document or an
-// SVG file) for the app, which talks to it over the socket on descriptor 3. It reads nothing
+// vesk-renderer: parses, lays out and draws one web view's document (HTML, a Word document or a
+// picture, SVG included) for the app, which talks to it over the socket on descriptor 3. It reads nothing
 // from disk or network itself: the app hands it the document and every resource it asks for.
 
 #include "platform/foundation/NSURL.h"
@@ -103,7 +103,8 @@ public:
         std::optional<std::string> folder;
         auto url = NSURL::URLWithString(load->URL);
         // An SVG file's pictures are read from its own folder, as librsvg reads them.
-        if (load->kind == DocumentKind::SVG && url && url->isFileURL())
+        std::string_view head(reinterpret_cast<const char*>(load->data.data()), std::min<std::size_t>(load->data.size(), 4096));
+        if (load->kind == DocumentKind::Picture && head.find("<svg") != std::string_view::npos && url && url->isFileURL())
             folder = std::filesystem::path(url->path()).parent_path().string();
         auto sandbox = vesk::renderer::enterSandbox(folder);
         if (std::getenv("VESK_RENDERER_VERBOSE"))
@@ -219,14 +220,13 @@ private:
             markup = boundedHTMLNesting(*html);
             break;
         }
-        case DocumentKind::SVG:
-            // The file is shown as a picture of its own size at the top, centred, and no wider
-            // than the view.
-            m_svg = std::move(load.data);
-            if (showSVG()) {
-                m_drawn.reset();
-                sendFacts(true);
-            }
+        case DocumentKind::Picture:
+            // Shown as itself, at its own size at the top, centred, and no wider than the view;
+            // one that can't be read leaves the view empty.
+            m_pictureData = std::move(load.data);
+            m_isPicture = true;
+            makePicture();
+            sendFacts(true);
             return;
         }
         load.data = {};
@@ -258,18 +258,18 @@ private:
         sendFacts(true);
     }
 
-    bool showSVG()
+    // The picture made for the viewport's pixels, no wider than it is shown; made again for
+    // more of them, never for fewer.
+    void makePicture()
     {
-        m_svgScale = m_viewport->scale;
-        m_picture = webPictureWithData(m_svg, m_svgScale, m_url);
-        if (!m_picture) {
-            send(Failed { "not an SVG picture" });
-            return false;
-        }
-        return true;
+        m_pictureScale = std::max(m_pictureScale, m_viewport->scale);
+        m_pictureWidth = std::max(m_pictureWidth, m_viewport->width);
+        auto made = webPictureWithData(m_pictureData, m_pictureScale, m_url, m_pictureWidth);
+        if (made && (!m_picture || made->pixelWidth() > m_picture->pixelWidth()))
+            m_picture = std::move(made);
     }
 
-    // Where the SVG picture is drawn at the width: centred, shrunk to fit.
+    // Where the picture is drawn at the width: centred, shrunk to fit.
     CGRect picturePlace(double width) const
     {
         auto size = m_picture->size();
@@ -349,12 +349,11 @@ private:
 
     void drawIfNeeded()
     {
-        if ((!m_page && !m_picture) || !m_viewport || (m_drawn == m_viewport && !m_pictures))
+        if ((!m_page && !m_isPicture) || !m_viewport || (m_drawn == m_viewport && !m_pictures))
             return;
         auto viewport = *m_viewport;
-        // An SVG file is drawn again at the device's pixels when they are finer.
-        if (m_picture && viewport.scale > m_svgScale + 0.01 && !showSVG())
-            return;
+        if (m_isPicture && (viewport.scale > m_pictureScale + 0.01 || viewport.width > m_pictureWidth + 0.5))
+            makePicture();
         if (m_page)
             m_page->layout(viewport.width);
         Frame frame;
@@ -381,7 +380,7 @@ private:
         cairo_translate(cr, 0, -viewport.top);
         if (m_page) {
             m_page->draw(cr, CGRectMake(0, viewport.top, viewport.width, viewport.height));
-        } else {
+        } else if (m_picture) {
             auto place = picturePlace(viewport.width);
             auto* pixels = m_picture->surface();
             cairo_translate(cr, place.origin.x, place.origin.y);
@@ -409,9 +408,11 @@ private:
     std::optional<std::string> m_whole;
     std::map<std::string, std::optional<std::string>> m_styleSheets;
     std::map<std::string, CGFloat> m_pictureWidths;
-    Bytes m_svg;
+    bool m_isPicture = false;
+    Bytes m_pictureData;
     std::shared_ptr<UIImage> m_picture;
-    double m_svgScale = 1;
+    double m_pictureScale = 0;
+    double m_pictureWidth = 0;
     std::optional<Viewport> m_viewport;
     std::optional<Viewport> m_drawn;
     bool m_pictures = false;

@@ -1,5 +1,6 @@
-// libFuzzer target: a hostile HTML page bounded, parsed, laid out, drawn and clicked.
+// libFuzzer target: a hostile HTML page decoded, bounded, parsed, laid out, drawn and clicked.
 
+#include "platform/uikit/HTMLEncoding.h"
 #include "platform/uikit/HTMLNesting.h"
 #include "platform/uikit/WebPage.h"
 
@@ -10,8 +11,14 @@ using namespace vesk::platform;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    // Read as a browser reads a page's bytes, the first bytes choosing the charset.
+    std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    auto charset = size > 0 && data[0] % 4 == 0 ? std::optional<std::string_view>(bytes.substr(0, std::min<std::size_t>(size, 12))) : std::nullopt;
+    auto decoded = decodedHTML(bytes, charset);
     // A small bound, so that inputs within the length limit reach it.
-    auto markup = boundedHTMLNesting(std::string_view(reinterpret_cast<const char*>(data), size), 24);
+    auto markup = boundedHTMLNesting(decoded.text, 24);
+    if (auto cut = htmlFirstPartEnd(markup, markup.size() / 3); cut != std::string::npos && cut > markup.size())
+        std::abort();
     auto page = WebPage::create(markup, NSURL::fileURLWithPath("/fuzz/page.html"), [](const NSURL&) { return std::string("p { color: red } div { width: 40% }"); });
     if (!page)
         return 0;

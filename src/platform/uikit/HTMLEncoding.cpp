@@ -83,8 +83,9 @@ namespace {
     std::optional<std::string> charsetOfContent(std::string_view content)
     {
         std::size_t at = 0;
+        auto lowered = lowercase(content);
         while (true) {
-            auto found = lowercase(content).find("charset", at);
+            auto found = lowered.find("charset", at);
             if (found == std::string::npos)
                 return std::nullopt;
             at = found + 7;

@@ -541,10 +541,11 @@ std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
 {
     if (html.size() / 2 < atLeast)
         return std::string_view::npos;
-    // A space in text past the bound will do as well as a tag: a page may be one long text.
-    std::size_t text = 0;
+    // Scripts, styles and comments count for nothing: the part shows a screenful. A space in
+    // text past the bound will do as well as a tag: a page may be one long text.
+    std::size_t text = 0, skipped = 0;
     auto spaceIn = [&](std::size_t end) {
-        for (auto at = std::max(text, atLeast); at < end; ++at) {
+        for (auto at = std::max(text, atLeast + skipped); at < end; ++at) {
             if (isSpace(html[at]))
                 return at;
         }
@@ -559,6 +560,7 @@ std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
             auto end = html.find("-->", at + 2);
             if (end == std::string_view::npos)
                 return std::string_view::npos;
+            skipped += end + 3 - at;
             text = at = end + 3;
             continue;
         }
@@ -570,7 +572,7 @@ std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
         }
         if (auto space = spaceIn(at); space != std::string_view::npos)
             return space;
-        if (at >= atLeast)
+        if (at >= atLeast + skipped)
             return at;
         std::size_t nameEnd = nameStart;
         name.clear();
@@ -580,8 +582,11 @@ std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
         if (end == std::string_view::npos)
             return std::string_view::npos;
         at = end;
-        if (!closing && (kindOf(name) & Raw))
-            at = rawTextEnd(html, at, name);
+        if (!closing && (kindOf(name) & Raw)) {
+            auto stop = rawTextEnd(html, at, name);
+            skipped += stop - at;
+            at = stop;
+        }
         text = at;
     }
     return spaceIn(html.size());

@@ -56,7 +56,8 @@ enum class MessageType : std::uint32_t {
 enum class DocumentKind : std::uint8_t {
     HTML,
     Word,
-    SVG,
+    // A picture shown as itself: PNG, JPEG, GIF, TIFF or SVG.
+    Picture,
 };
 
 // The part of the page shown: its width and height in points, the device scale, and the top

@@ -1,5 +1,7 @@
 #include "platform/uikit/StyleBounds.h"
 
+#include "platform/uikit/HTMLNesting.h"
+
 #include <algorithm>
 #include <functional>
 #include <optional>
@@ -103,12 +105,18 @@ namespace {
         return html.size();
     }
 
-    // Calls back for each start tag (its name, where its attributes start and end) and for the
-    // text of each element of raw text.
-    void scan(std::string_view html, const std::function<void(const std::string&, std::size_t, std::size_t, const std::vector<Attribute>&)>& tag,
-        const std::function<void(const std::string&, std::size_t, std::size_t)>& raw)
+    struct Tag {
+        std::string name;
+        bool closing = false;
+        bool selfClosing = false;
+        std::vector<Attribute> attributes;
+    };
+
+    // Calls back for each start and end tag, and for the text of each element of raw text.
+    void scan(std::string_view html, const std::function<void(const Tag&)>& tag, const std::function<void(const std::string&, std::size_t, std::size_t)>& raw)
     {
         std::size_t at = 0;
+        Tag found;
         while ((at = html.find('<', at)) != std::string_view::npos) {
             if (html.compare(at, 4, "<!--") == 0) {
                 auto end = html.find("-->", at + 2);
@@ -117,25 +125,71 @@ namespace {
                 at = end + 3;
                 continue;
             }
-            if (at + 1 >= html.size() || !isLetter(html[at + 1])) {
+            found.closing = at + 2 < html.size() && html[at + 1] == '/';
+            std::size_t nameStart = at + (found.closing ? 2 : 1);
+            if (nameStart >= html.size() || !isLetter(html[nameStart])) {
                 ++at;
                 continue;
             }
-            std::size_t nameEnd = at + 1;
+            std::size_t nameEnd = nameStart;
             while (nameEnd < html.size() && !isSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
                 ++nameEnd;
-            auto name = lowercase(html.substr(at + 1, nameEnd - at - 1));
+            found.name = lowercase(html.substr(nameStart, nameEnd - nameStart));
             std::size_t end = nameEnd;
-            auto attributes = readAttributes(html, end);
-            tag(name, nameEnd, end, attributes);
+            found.attributes = readAttributes(html, end);
+            found.selfClosing = end >= 2 && html[end - 1] == '>' && html[end - 2] == '/';
+            tag(found);
             at = end;
-            if (isRawText(name)) {
-                auto stop = rawTextEnd(html, at, name);
-                raw(name, at, stop);
+            if (!found.closing && isRawText(found.name)) {
+                auto stop = rawTextEnd(html, at, found.name);
+                raw(found.name, at, stop);
                 at = stop;
             }
         }
     }
+
+    // How deep the page's elements nest, about as a parser would nest them: elements a parser
+    // ends on its own (paragraphs, list items, cells) end where it would end them most often.
+    class Depth {
+    public:
+        void add(const Tag& tag)
+        {
+            static constexpr std::string_view empty[] = { "area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "source", "track", "wbr", "param",
+                "keygen", "basefont", "bgsound", "frame", "image" };
+            static constexpr std::string_view closeP[] = { "address", "article", "aside", "blockquote", "div", "dl", "fieldset", "footer", "form", "h1", "h2", "h3", "h4",
+                "h5", "h6", "header", "hr", "main", "nav", "ol", "p", "pre", "section", "table", "ul" };
+            auto& name = tag.name;
+            if (tag.closing) {
+                for (auto index = m_open.size(); index > 0; --index) {
+                    if (m_open[index - 1] == name) {
+                        m_open.resize(index - 1);
+                        break;
+                    }
+                }
+                return;
+            }
+            auto top = [&](std::initializer_list<std::string_view> names) {
+                return !m_open.empty() && std::find(names.begin(), names.end(), m_open.back()) != names.end();
+            };
+            if (std::find(std::begin(closeP), std::end(closeP), name) != std::end(closeP) && top({ "p" }))
+                m_open.pop_back();
+            if ((name == "li" && top({ "li" })) || ((name == "dt" || name == "dd") && top({ "dt", "dd" })) || (name == "option" && top({ "option" })))
+                m_open.pop_back();
+            if ((name == "td" || name == "th" || name == "tr") && top({ "td", "th" }))
+                m_open.pop_back();
+            if (name == "tr" && top({ "tr" }))
+                m_open.pop_back();
+            if (tag.selfClosing || std::find(std::begin(empty), std::end(empty), name) != std::end(empty))
+                return;
+            m_open.push_back(name);
+            m_deepest = std::max(m_deepest, m_open.size());
+        }
+        std::size_t deepest() const { return m_deepest; }
+
+    private:
+        std::vector<std::string> m_open;
+        std::size_t m_deepest = 0;
+    };
 
     // A cell's span as the HTML standard reads it, clamped to its bounds.
     long span(std::string_view value, long maximum)
@@ -226,14 +280,19 @@ StyleBounds::StyleBounds(std::string_view markup)
     // The parser makes these even where the markup leaves them out.
     for (auto* name : { "html", "head", "body", "tbody", "tr", "colgroup" })
         m_tags.insert(name);
+    Depth depth;
     scan(
         markup,
-        [&](const std::string& name, std::size_t, std::size_t, const std::vector<Attribute>& attributes) {
-            m_tags.insert(name);
-            for (auto& attribute : attributes) {
+        [&](const Tag& tag) {
+            depth.add(tag);
+            if (tag.closing)
+                return;
+            // The parser reads <image> as <img>.
+            m_tags.insert(tag.name == "image" ? "img" : tag.name);
+            for (auto& attribute : tag.attributes) {
                 auto value = markup.substr(attribute.valueStart, attribute.valueEnd - attribute.valueStart);
                 if (attribute.name == "id") {
-                    m_ids.emplace(value);
+                    m_ids.insert(lowercase(value));
                 } else if (attribute.name == "class") {
                     std::size_t at = 0;
                     while (at < value.size()) {
@@ -243,13 +302,25 @@ StyleBounds::StyleBounds(std::string_view markup)
                         while (end < value.size() && !isSpace(value[end]))
                             ++end;
                         if (end > at)
-                            m_classes.emplace(value.substr(at, end - at));
+                            m_classes.insert(lowercase(value.substr(at, end - at)));
                         at = end;
                     }
                 }
             }
         },
         [](const std::string&, std::size_t, std::size_t) {});
+    // Each descendant combinator may try every ancestor again for each way the parts before it
+    // matched: as many chains as ways to pick that many of the deepest element's ancestors.
+    // Long selectors are kept where that stays small (pages people read nest 20 to 40 deep).
+    auto ancestors = double(std::min(depth.deepest(), maximumHTMLNesting) + 3);
+    double ways = 1;
+    m_branchingCombinators = 0;
+    while (m_branchingCombinators < maximumSelectorParts) {
+        ways = ways * (ancestors - m_branchingCombinators) / (m_branchingCombinators + 1);
+        if (ways > maximumAncestorChains)
+            break;
+        ++m_branchingCombinators;
+    }
 }
 
 std::string StyleBounds::boundedMarkup(std::string_view markup)
@@ -263,10 +334,10 @@ std::string StyleBounds::boundedMarkup(std::string_view markup)
     };
     scan(
         markup,
-        [&](const std::string& name, std::size_t, std::size_t, const std::vector<Attribute>& attributes) {
-            if (name != "td" && name != "th")
+        [&](const Tag& tag) {
+            if (tag.closing || (tag.name != "td" && tag.name != "th"))
                 return;
-            for (auto& attribute : attributes) {
+            for (auto& attribute : tag.attributes) {
                 bool column = attribute.name == "colspan";
                 if (!column && attribute.name != "rowspan")
                     continue;
@@ -392,6 +463,8 @@ bool StyleBounds::keeps(std::string_view selector)
     bool escaped = selector.find('\\') != std::string_view::npos;
     bool siblings = selector.find(":nth-") != std::string_view::npos;
     std::size_t parts = 0;
+    std::size_t branching = 0;
+    char combinator = 0;
     bool inPart = false;
     std::size_t at = 0;
     auto name = [&] {
@@ -403,6 +476,8 @@ bool StyleBounds::keeps(std::string_view selector)
     while (at < selector.size()) {
         char c = selector[at];
         if (isSpace(c) || c == '>' || c == '+' || c == '~') {
+            if (inPart || (combinator == ' ' && !isSpace(c)))
+                combinator = c == '\t' || c == '\n' || c == '\r' || c == '\f' ? ' ' : c;
             inPart = false;
             ++at;
             continue;
@@ -411,6 +486,9 @@ bool StyleBounds::keeps(std::string_view selector)
             inPart = true;
             if (++parts > maximumSelectorParts)
                 return false;
+            if ((combinator == ' ' || combinator == '~') && ++branching > m_branchingCombinators)
+                return false;
+            combinator = 0;
         }
         if (c == '[' || c == '(') {
             // Attribute tests and the arguments of pseudo-classes require nothing by name.
@@ -435,7 +513,8 @@ bool StyleBounds::keeps(std::string_view selector)
         } else if (c == '.' || c == '#') {
             ++at;
             auto required = name();
-            if (!escaped && !required.empty() && !(c == '.' ? m_classes : m_ids).count(std::string(required)))
+            // Compared without case, as a page in quirks mode would be: kept when in doubt.
+            if (!escaped && !required.empty() && !(c == '.' ? m_classes : m_ids).count(lowercase(required)))
                 return false;
         } else if (c == ':') {
             while (at < selector.size() && selector[at] == ':')

@@ -18,6 +18,9 @@ constexpr std::size_t maximumSelectorLength = 1024;
 // How many selectors a page's style sheets may hold together, after those that can match none
 // of its elements are left out.
 constexpr std::size_t maximumStyleSelectors = 4000;
+// How many chains of ancestors the descendant combinators of one selector may try for an
+// element at most, as the page nests: longer selectors are left out on deeply nested pages.
+constexpr double maximumAncestorChains = 1e6;
 // How many selectors may count siblings (:nth-child and the like).
 constexpr std::size_t maximumSiblingSelectors = 64;
 // How deep @media and other blocks may nest; deeper blocks are left out.
@@ -46,6 +49,7 @@ private:
     std::unordered_set<std::string> m_ids;
     std::size_t m_selectors = 0;
     std::size_t m_siblingSelectors = 0;
+    std::size_t m_branchingCombinators = 0;
 };
 
 }

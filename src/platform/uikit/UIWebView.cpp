@@ -48,8 +48,8 @@ namespace {
             return renderer::DocumentKind::HTML;
         if (response.MIMEType == "application/msword")
             return renderer::DocumentKind::Word;
-        if (response.MIMEType == "image/svg+xml")
-            return renderer::DocumentKind::SVG;
+        if (response.MIMEType.starts_with("image/"))
+            return renderer::DocumentKind::Picture;
         return std::nullopt;
     }
 
@@ -170,7 +170,11 @@ namespace {
             }
             heard = std::chrono::steady_clock::now();
             if (auto* wanted = std::get_if<renderer::Request>(&*message)) {
-                answer(wanted->URL, false);
+                // A picture asks for nothing: its renderer gets no answer but a refusal.
+                if (*kind == renderer::DocumentKind::Picture)
+                    process->send(renderer::Resource { wanted->URL, false, {}, {} });
+                else
+                    answer(wanted->URL, false);
             } else if (auto* facts = std::get_if<renderer::PageInfo>(&*message)) {
                 if (!showFirstPixels(*facts))
                     return gaveUp(ECANCELED);

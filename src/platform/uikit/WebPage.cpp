@@ -168,7 +168,8 @@ input[type="hidden"] { display: none; }
 namespace {
 
     // Whether librsvg may read the pictures an SVG file references from its folder: not when
-    // one of them is a device, a FIFO or a folder, which would block or never end.
+    // one of them is a device, a FIFO or a folder, which would block or never end, nor larger
+    // than the loader would read.
     bool referencesOnlyFiles(std::string_view svg, const NSURL& file)
     {
         for (std::size_t at = 0; (at = svg.find("href", at)) != std::string_view::npos;) {
@@ -186,7 +187,8 @@ namespace {
                 continue;
             auto url = URLByResolvingReference(reference, file);
             struct stat status { };
-            if (url && url->isFileURL() && ::stat(url->path().c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+            if (url && url->isFileURL() && ::stat(url->path().c_str(), &status) == 0
+                && (!S_ISREG(status.st_mode) || static_cast<std::uint64_t>(status.st_size) > NSURLConnection::maximumBodyBytes))
                 return false;
         }
         return true;
@@ -261,8 +263,9 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
         width = 300;
         height = hasViewBox && viewBox.width > 0 ? std::max(1.0, 300 * viewBox.height / viewBox.width) : 150;
     }
-    // Drawn at the device's pixels, within the pixel caps of the other pictures.
-    double shrink = std::min({ scale, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
+    // Drawn at the device's pixels, no more than it is drawn at (a filter's work grows with
+    // them), within the pixel caps of the other pictures.
+    double shrink = std::min({ scale, needed > 0 ? needed / width : scale, kMaxImageSide / width, kMaxImageSide / height, std::sqrt(kMaxImagePixels / (width * height)) });
     int pixelWidth = std::max(1, static_cast<int>(std::lround(width * shrink)));
     int pixelHeight = std::max(1, static_cast<int>(std::lround(height * shrink)));
     std::shared_ptr<UIImage> image;
@@ -305,6 +308,8 @@ struct WebPage::Engine final : litehtml::document_container {
     // The pixels each picture is drawn at, at most; a picture kept larger is shrunk to them.
     std::map<std::string, double> neededWidths;
     double deviceScale = 1;
+    // Whether a picture, a drawn size or the layout changed since the pictures were shrunk.
+    bool shrinkDue = false;
 
     void laidOutPictureWidths(const std::function<void(const std::string&, double)>& found) const
     {
@@ -328,6 +333,8 @@ struct WebPage::Engine final : litehtml::document_container {
     // Pictures kept at more pixels than they are drawn at give up the rest.
     void shrinkPictures()
     {
+        if (!std::exchange(shrinkDue, false))
+            return;
         laidOutPictureWidths([&](const std::string& url, double width) {
             auto& needed = neededWidths[url];
             needed = std::max(needed, width * deviceScale);
@@ -507,7 +514,10 @@ struct WebPage::Engine final : litehtml::document_container {
         if (!paint.image.empty() && paint.image_size.width > 0) {
             if (auto url = resolve(paint.image.c_str(), paint.baseurl.c_str())) {
                 auto& needed = neededWidths[url->absoluteString()];
-                needed = std::max(needed, paint.image_size.width * deviceScale);
+                if (paint.image_size.width * deviceScale > needed) {
+                    needed = paint.image_size.width * deviceScale;
+                    shrinkDue = true;
+                }
             }
         }
         cairo_save(target);
@@ -754,6 +764,7 @@ void WebPage::setPicture(const NSURL& URL, std::shared_ptr<UIImage> picture)
 {
     m_engine->pictures[URL.absoluteString()] = std::move(picture);
     m_engine->dirty = true;
+    m_engine->shrinkDue = true;
 }
 
 void WebPage::layout(CGFloat width)
@@ -767,6 +778,7 @@ void WebPage::layout(CGFloat width)
     m_engine->document->render(pixels);
     // Drawn sizes start again: the new width may draw pictures larger.
     m_engine->neededWidths.clear();
+    m_engine->shrinkDue = true;
 }
 
 std::map<std::string, CGFloat> WebPage::pictureWidths() const
@@ -824,7 +836,9 @@ void WebPage::draw(cairo_t* cr, CGRect visible)
     cairo_new_path(cr);
     double pixel = 1, unused = 0;
     cairo_user_to_device_distance(cr, &pixel, &unused);
-    m_engine->deviceScale = std::clamp(std::abs(pixel), 1.0, 4.0);
+    auto scale = std::clamp(std::abs(pixel), 1.0, 4.0);
+    m_engine->shrinkDue = m_engine->shrinkDue || scale != m_engine->deviceScale;
+    m_engine->deviceScale = scale;
     m_engine->document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
     cairo_restore(cr);
     m_engine->cr = nullptr;

@@ -29,7 +29,6 @@ namespace {
             Nothing,
             Text,
             Page,
-            Picture,
             PDF,
         };
         std::weak_ptr<UIView> view;
@@ -39,7 +38,6 @@ namespace {
         std::string source;
         TextBlock text;
         std::uint64_t renderedPage = 0;
-        std::shared_ptr<UIImage> picture;
         std::shared_ptr<PopplerDocument> pdf;
         std::vector<CGSize> pageSizes;
         std::map<int, PageImage> pages;
@@ -90,9 +88,6 @@ namespace {
                 content.pageSizes.push_back({ std::max(1.0, width), std::max(1.0, height) });
             }
             content.kind = WebContent::Kind::PDF;
-        } else if (mime.starts_with("image/")) {
-            content.picture = UIImage::imageWithData(data);
-            content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
         } else if (mime.starts_with("text/")) {
             content.source.assign(data.begin(), data.end());
             content.kind = WebContent::Kind::Text;
@@ -139,12 +134,6 @@ namespace {
         case WebContent::Kind::Page:
             content.height = view.renderedHeight();
             break;
-        case WebContent::Kind::Picture: {
-            auto size = content.picture->size();
-            auto scale = size.width > width ? width / size.width : 1;
-            content.height = size.height * scale;
-            break;
-        }
         case WebContent::Kind::PDF: {
             CGFloat y = pageGap;
             for (auto& page : content.pageSizes)
@@ -254,13 +243,6 @@ void UIWebView::drawRect(CGRect rect)
         }
         if (auto& pixels = renderedPixels())
             drawing::drawImage(cr, *pixels->image, pixels->place);
-        break;
-    }
-    case WebContent::Kind::Picture: {
-        auto size = content.picture->size();
-        auto scale = size.width > rect.size.width ? rect.size.width / size.width : 1;
-        auto shown = CGSizeMake(size.width * scale, size.height * scale);
-        drawing::drawImage(cr, *content.picture, CGRectMake((rect.size.width - shown.width) / 2, 0, shown.width, shown.height));
         break;
     }
     case WebContent::Kind::PDF:

@@ -93,6 +93,8 @@ TEST(HTMLNestingTest, ALongPageIsCutAtTheStartOfATagOutsideCommentsAndRawText)
         { "an end tag will do", "<p>" + filler + "</p>" + filler + filler, 103 },
         { "not inside a comment", "<p>" + filler + "<!-- <b> " + filler + " -->x<i>" + filler + filler, 3 + 100 + 9 + 100 + 5 },
         { "not inside a script", "<script>" + filler + "<b>" + filler + "</script>" + filler + "<i>" + filler, 8 + 203 + 9 + 100 },
+        { "scripts and comments count for nothing", "<style>" + filler + filler + "</style><!--" + filler + "--><p>" + filler + "<i>" + filler + "<b>" + filler + filler,
+            7 + 200 + 8 + 4 + 100 + 3 + 3 + 100 },
         { "not inside a tag's attributes", "<p title='" + filler + "<b>'>" + filler + "<i>" + filler, 10 + 103 + 2 + 100 },
         { "a lone '<' is text", "<p>" + filler + "<3<3" + filler + "<i>" + filler + filler, 3 + 100 + 4 + 100 },
         { "a space in text past the bound", "<p>" + filler + "ab cd" + filler + filler, 3 + 100 + 2 },

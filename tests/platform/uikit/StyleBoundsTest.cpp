@@ -25,6 +25,18 @@ std::string repeat(std::string_view part, std::size_t times)
     return text;
 }
 
+// The style sheet as the bounds write it out again: no space between rules.
+std::string withoutSpacesBetweenRules(std::string css)
+{
+    std::string out;
+    for (std::size_t at = 0; at < css.size(); ++at) {
+        if (css[at] == ' ' && at > 0 && css[at - 1] == '}')
+            continue;
+        out += css[at];
+    }
+    return out;
+}
+
 }
 
 TEST(StyleBoundsTest, RulesThePageCanUseAreKeptAndTheRestLeftOut)
@@ -42,6 +54,7 @@ TEST(StyleBoundsTest, RulesThePageCanUseAreKeptAndTheRestLeftOut)
         { "what is in brackets or arguments requires nothing", "p:not(.gone){a:b} [class~=gone]{c:d} p:nth-child(2n+1){e:f}",
             "p:not(.gone){a:b}[class~=gone]{c:d}p:nth-child(2n+1){e:f}" },
         { "the parser's own elements", "tbody tr{a:b} html body{c:d}", "tbody tr{a:b}html body{c:d}" },
+        { "an <image> is an <img>", "img{a:b} image{c:d}", "img{a:b}" },
         { "escaped names are kept", ".\\67 one{a:b}", ".\\67 one{a:b}" },
         { "pseudo-elements", "p::before{a:b} p:hover{c:d}", "p::before{a:b}p:hover{c:d}" },
         { "eight parts, not nine", "div p p p p p p p{a:b} div p p p p p p p p{c:d}", "div p p p p p p p{a:b}" },
@@ -54,11 +67,22 @@ TEST(StyleBoundsTest, RulesThePageCanUseAreKeptAndTheRestLeftOut)
         { "a sheet hidden in a comment of markup", "<!--\np{a:b}\n.note{c:d} -->", "p{a:b}.note{c:d}" },
     };
     for (auto& test : cases)
-        EXPECT_EQ(StyleBounds("<html><body class='main wide'><div id=top><p class=note>x</p></div></body></html>").boundedSheet(test.css), test.kept) << test.name;
+        EXPECT_EQ(StyleBounds("<html><body class='main wide'><div id=top><p class=note>x<image src=x.png></p></div></body></html>").boundedSheet(test.css), test.kept)
+            << test.name;
 
     auto many = bounds.boundedSheet(repeat("p{a:b}", maximumStyleSelectors - 2) + "p, div, #top, .note{c:d} p{e:f}");
     EXPECT_EQ(many, repeat("p{a:b}", maximumStyleSelectors - 2) + "p,div{c:d}") << "no more selectors than the bound";
     EXPECT_EQ(bounds.boundedSheet("p{a:b}"), "") << "the bound holds for the page's later sheets too";
+}
+
+TEST(StyleBoundsTest, OnDeeplyNestedPagesLongDescendantChainsAreLeftOut)
+{
+    const std::string css = "div div div p{a:b} div div div div p{c:d} div>div>div>div>div>p{e:f} div~div~div~div p{g:h}";
+    EXPECT_EQ(StyleBounds(repeat("<div>", 20) + "<p>x").boundedSheet(css), withoutSpacesBetweenRules(css));
+    EXPECT_EQ(StyleBounds(repeat("<div>", 120) + "<p>x").boundedSheet(css), "div div div p{a:b}div>div>div>div>div>p{e:f}");
+    EXPECT_EQ(StyleBounds(repeat("<div></div>", 120) + "<p>x").boundedSheet(css), withoutSpacesBetweenRules(css)) << "siblings are not nesting";
+    EXPECT_EQ(StyleBounds("<div>" + repeat("<p>x<b>y</b>", 120)).boundedSheet(css), withoutSpacesBetweenRules(css)) << "a paragraph ends at the next";
+    EXPECT_EQ(StyleBounds(repeat("<ul><li>x", 60)).boundedSheet("ul li ul li ul li{a:b}"), "") << "but nested lists nest";
 }
 
 TEST(StyleBoundsTest, CellSpansAreClampedAndStyleElementsBounded)
@@ -117,6 +141,7 @@ TEST(StyleBoundsTest, HostilePagesShowWithTheirMemoryBounded)
         { "100,000 nested @media", "<style>" + repeat("@media screen {", 100000) + "p { color: #ff0000 }" + repeat("}", 100000) + "</style><p>shown</p>" },
         { "2,000 :nth-child rules", "<style>" + nthRules + "</style><ul>" + repeat("<li><p>shown</p></li>", 1000) + "</ul>" },
         { "20,000 rules of .cN div span a", "<style>" + classRules + "</style>" + repeat("<div class=c1><div><span><a><p>shown</p></a></span></div></div>", 300) },
+        { "7 descendant combinators against 120 nested divs", "<style>span div div div div div div b { color: #ff0000 }</style><span></span>" + repeat("<div>", 120) + repeat("<b>shown</b>", 10) },
         { "div x31 then b against 30 nested divs", "<style>" + repeat("div ", 31) + "b { color: #ff0000 }</style>" + repeat("<div>", 30) + "<b><p>shown</p></b>" },
         { "a font-family of 200,000 names", "<p style='font-family: " + families + "serif'>shown</p>" },
     };

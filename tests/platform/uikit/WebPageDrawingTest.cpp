@@ -20,6 +20,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include <functional>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
 
 using namespace vesk::platform;
 
@@ -174,6 +175,21 @@ TEST_F(WebPageDrawingTest, AnSVGFileShowsItsRelativePictureCrispAtScaleAndAtItsS
     EXPECT_EQ(count(*image, CGRectMake(275 + 101, 129, 1, 99), red), 99) << "the stripe, one device pixel wide";
     EXPECT_EQ(count(*image, CGRectMake(275 + 100, 129, 1, 99), green) + count(*image, CGRectMake(275 + 102, 129, 1, 99), green), 198) << "not blurred";
     EXPECT_EQ(count(*image, CGRectMake(275 + 40, 128 + 40, 160, 60), [](UIPixel p) { return green(p) || red(p); }), 160 * 60) << "no other shade";
+
+    // One that references a FIFO draws without its pictures rather than wait on it.
+    std::filesystem::remove(folder / "pipe.png");
+    ASSERT_EQ(::mkfifo((folder / "pipe.png").c_str(), 0600), 0);
+    write("piped.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='100' height='50'><rect width='100' height='50' fill='#00ff00'/>"
+                       "<image href='pipe.png' width='20' height='20'/><image href='up.png' x='50' width='20' height='20'/></svg>");
+    image = open("piped.svg");
+    EXPECT_TRUE(green(image->pixelAt(137 + 10, 64 + 10)) && green(image->pixelAt(137 + 60, 64 + 10))) << "drawn, without pictures";
+
+    // A huge one with a filter is drawn no larger than the view: its filter stays cheap.
+    write("huge.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='8000' height='8000'><filter id='f'><feGaussianBlur stdDeviation='100'/></filter>"
+                      "<rect x='2000' y='2000' width='4000' height='4000' fill='#ff0000' filter='url(#f)'/></svg>");
+    image = open("huge.svg", 2);
+    EXPECT_TRUE(red(image->pixelAt(375, 128 + 375))) << "its middle, the view's width wide";
+    EXPECT_TRUE(white(image->pixelAt(375, 128 + 760))) << "and no taller";
 }
 
 TEST_F(WebPageDrawingTest, ThePageBackgroundFillsTheWholeView)
