@@ -207,6 +207,8 @@ void RendererProcess::terminate()
     // Through the process's descriptor, so that a reaped one's number, taken again, is safe.
     if (m_pidfd >= 0)
         ::syscall(SYS_pidfd_send_signal, m_pidfd, SIGKILL, nullptr, 0);
+    else if (!m_ended)
+        ::kill(m_pid, SIGKILL);
     std::uint64_t one = 1;
     if (m_wake >= 0)
         (void)!::write(m_wake, &one, sizeof one);
