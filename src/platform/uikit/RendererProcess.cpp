@@ -237,7 +237,7 @@ void RendererProcess::send(const AppMessage& message, bool redraws)
         if (redraws)
             m_drawnViewport.reset();
         m_outgoing.push_back(std::move(bytes));
-        setBusy(true);
+        updateBusy();
     }
     std::uint64_t one = 1;
     (void)!::write(m_wake, &one, sizeof one);
@@ -251,7 +251,7 @@ void RendererProcess::setViewport(const Viewport& viewport)
             return;
         m_viewport = viewport;
         m_lastViewport = viewport;
-        setBusy(true);
+        updateBusy();
     }
     std::uint64_t one = 1;
     (void)!::write(m_wake, &one, sizeof one);
@@ -287,7 +287,7 @@ bool RendererProcess::anyBusy()
 
 // Under the mutex: owes pixels for the last viewport (unless it gave up on its page) or a
 // click's answer.
-void RendererProcess::setBusy(bool)
+void RendererProcess::updateBusy()
 {
     bool busy = !m_ended && ((m_lastViewport && m_lastViewport != m_drawnViewport && !m_failed) || m_clicks > 0);
     if (busy != m_busy) {
@@ -378,7 +378,7 @@ void RendererProcess::serve()
     {
         std::lock_guard lock(m_mutex);
         m_ended = true;
-        setBusy(false);
+        updateBusy();
     }
     m_changed.notify_all();
     if (m_handlers.ended)
@@ -404,7 +404,7 @@ bool RendererProcess::receive(Channel::Received& received)
             m_handlers.drawn(std::move(drawn));
         std::lock_guard lock(m_mutex);
         m_drawnViewport = frame->viewport;
-        setBusy(false);
+        updateBusy();
         m_changed.notify_all();
         return true;
     }
@@ -414,7 +414,7 @@ bool RendererProcess::receive(Channel::Received& received)
         std::lock_guard lock(m_mutex);
         if (m_clicks > 0)
             --m_clicks;
-        setBusy(false);
+        updateBusy();
         return true;
     }
     std::lock_guard lock(m_mutex);
@@ -424,12 +424,12 @@ bool RendererProcess::receive(Channel::Received& received)
     }
     if (std::holds_alternative<Failed>(*message)) {
         m_failed = true;
-        setBusy(false);
+        updateBusy();
     }
     // The whole page after its first part is drawn again.
     if (auto* info = std::get_if<PageInfo>(&*message); info && info->complete && m_drawnAny) {
         m_drawnViewport.reset();
-        setBusy(true);
+        updateBusy();
     }
     if (m_inbox.size() >= maximumInbox)
         return false;

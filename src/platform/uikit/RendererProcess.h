@@ -74,7 +74,7 @@ private:
     void serve();
     bool receive(renderer::Channel::Received& message);
     bool flush();
-    void setBusy(bool busy);
+    void updateBusy();
     std::uint64_t residentBytes() const;
 
     const pid_t m_pid;
