@@ -6,9 +6,13 @@
 #include "http/HttpServer.h"
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UIWebView.h"
 #include "screens/VeskDownloadWebController.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -114,8 +118,9 @@ TEST_F(DownloadBrowserTest, VideoLinksOfferADownloadAndLoadAnyway)
     auto web = browser->webView();
     // A click on the first link, where it is drawn below the bar.
     driver.tapAt({ 20, 64 + 8 + 9 });
+    // The page's renderer answers where the click leads.
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return driver.alert() != nullptr; }));
     auto alert = driver.alert();
-    ASSERT_TRUE(alert);
     EXPECT_EQ(alert->title(), "Download video");
     EXPECT_EQ(alert->message(), "Do you want to download \"clip.mp4?x=1\"");
     EXPECT_EQ(alert->actions().size(), 2u);
@@ -166,6 +171,23 @@ TEST_F(DownloadBrowserTest, OnlyWebAddressesLoadAndAFailureTitlesTheScreen)
         EXPECT_EQ(browser->title(), "unsupported URL") << refused;
         EXPECT_EQ(browser->webView()->request()->URL.scheme(), "http") << refused;
     }
+}
+
+// A page whose renderer ends (here: breaks its protocol) before it drew anything is that page's
+// failed load; the next page shows.
+TEST_F(DownloadBrowserTest, APageWhoseRendererEndsBeforeDrawingFailsItsLoad)
+{
+    auto browser = open();
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "endless-header", 1);
+    typeAddress(*browser, "http://" + host + "/page.html");
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+    EXPECT_EQ(browser->title(), NSError::posix(ECANCELED).localizedDescription);
+    typeAddress(*browser, "http://" + host + "/page.html");
+    EXPECT_EQ(browser->title(), "127.0.0.1");
+    EXPECT_TRUE(browser->webView()->showsRenderedPage());
 }
 
 TEST_F(DownloadBrowserTest, AClosedBrowserIsFreedAndHearsNothing)

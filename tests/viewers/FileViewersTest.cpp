@@ -1,13 +1,18 @@
 #include "viewers/ViewerTestSupport.h"
 
 #include "model/Bookmarks.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIWebView.h"
 #include "sdk/Analytics.h"
 #include "viewers/InfoTableViewController.h"
 #include "viewers/VeskFileViewController.h"
 
 #include <gif_lib.h>
 #include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -126,6 +131,33 @@ TEST_F(ViewerTest, WebViewerLoadsAPageWithWhatItReferencesAndClosesOnAFailedLoad
     EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
     EXPECT_EQ(driver.screenStack().size(), 1u);
     EXPECT_FALSE(UIApplication::sharedApplication().isNetworkActivityIndicatorVisible());
+}
+
+// The page is drawn by a renderer process: one that ends after drawing leaves the page on screen,
+// one that ends (here: breaks its protocol) before drawing fails the load.
+TEST_F(ViewerTest, WebViewerKeepsAPageWhoseRendererEndsAndClosesWhenItEndsBeforeDrawing)
+{
+    auto viewer = open<WebViewController>(makeFile("page.html", "<p>page</p>"));
+    ASSERT_NE(viewer, nullptr);
+    auto pid = viewer->webView()->rendererProcessID();
+    ASSERT_GT(pid, 0);
+    ::kill(pid, SIGKILL);
+    RunLoop::main().runUntil([&] { return viewer->webView()->rendererProcessID() == 0; });
+    driver.drain();
+    EXPECT_TRUE(viewer->webView()->renderedPixels()) << "what was drawn stays";
+    EXPECT_TRUE(banners().empty());
+    EXPECT_EQ(driver.screenStack().size(), 2u);
+    viewer->dismiss();
+
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "endless-header", 1);
+    utility.openWeb(VeskFile::initWithPath(makeFile("other.html", "<p>other</p>")), driver.screenStack().front());
+    driver.drain();
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+    EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
+    EXPECT_EQ(driver.screenStack().size(), 1u);
 }
 
 TEST_F(ViewerTest, WebViewerStaysOpenAndScrollsForALinkWithinThePage)

@@ -75,7 +75,11 @@ namespace drawing {
     void zoomAt(UIScrollView& view, CGPoint point, CGFloat factor);
     // Scrolls the page a web view shows; answers whether it moved.
     bool scrollWebView(UIWebView& view, CGFloat dx, CGFloat dy);
-    // Follows the link drawn at the point (in the view), if there is one; answers whether it did.
+    // Scrolls the page a web view shows so that the point (in page coordinates) is at its top,
+    // as far as the page goes.
+    void scrollWebViewTo(UIWebView& view, CGFloat y);
+    // Asks the page's renderer where the point (in the view) leads; a link there is followed
+    // when the answer comes. Answers whether it asked.
     bool tapWebView(UIWebView& view, CGPoint point);
     // The toolbar item a tap at the point (in the toolbar) meets, if any.
     std::shared_ptr<UIBarButtonItem> toolbarItemAt(UIToolbar& toolbar, CGPoint point);

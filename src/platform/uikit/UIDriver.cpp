@@ -2,6 +2,7 @@
 
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/uikit/RendererProcess.h"
 #include "platform/uikit/UIToolbar.h"
 #include "platform/uikit/UIViewRendering.h"
 #include "platform/uikit/UIWebView.h"
@@ -187,15 +188,42 @@ void UIDriver::advance(double seconds)
     RunLoop::main().advanceSeconds(seconds);
 }
 
+namespace {
+
+    // Renderer processes count as work under way until they have answered.
+    bool drainAll()
+    {
+        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (;;) {
+            bool drained = RunLoop::main().drain();
+            if (!RendererProcess::anyBusy())
+                return drained;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !RunLoop::main().runUntil([] { return !RendererProcess::anyBusy(); }, left))
+                return false;
+        }
+    }
+
+}
+
 bool UIDriver::drain()
 {
-    return RunLoop::main().drain();
+    return drainAll();
 }
 
 std::shared_ptr<UIImage> UIDriver::render(CGFloat scale) const
 {
     auto window = UIApplication::sharedApplication().keyWindow();
-    return window ? UIRenderer::imageOfWindow(*window, scale) : nullptr;
+    if (!window)
+        return nullptr;
+    auto image = UIRenderer::imageOfWindow(*window, scale);
+    // A web view asks its renderer for the pixels of what it shows as it draws: once they have
+    // come, the window is drawn again.
+    if (RendererProcess::anyBusy()) {
+        drainAll();
+        image = UIRenderer::imageOfWindow(*window, scale);
+    }
+    return image;
 }
 
 void UIDriver::tapAt(CGPoint point)

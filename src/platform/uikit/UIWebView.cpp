@@ -4,17 +4,15 @@
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/graphics/UIScreen.h"
-#include "platform/uikit/HTMLEncoding.h"
-#include "platform/uikit/HTMLNesting.h"
-#include "platform/uikit/WebPage.h"
-#include "platform/uikit/WordDocument.h"
+#include "platform/uikit/DrawingSupport.h"
+#include "platform/uikit/RendererProcess.h"
 
 #include <cerrno>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <set>
-#include <strings.h>
 
 namespace vesk::platform {
 
@@ -30,12 +28,8 @@ struct UIWebView::PageLoad {
 
 namespace {
 
-    // Bigger documents are shown only this far.
-    constexpr std::size_t maximumParsedBytes = 16u << 20;
-    // How much of a long page is laid out and shown first: screens of text.
-    constexpr std::size_t firstPartBytes = 16 * 1024;
-    // Pictures that arrive within this time are shown together: each showing lays the page out.
-    constexpr auto pictureBatch = std::chrono::milliseconds(150);
+    // A renderer that says nothing for this long while the app owes it nothing is ended.
+    constexpr auto rendererSilence = std::chrono::seconds(30);
 
     bool mayLeadTo(const NSURL& url, bool fromFilePage)
     {
@@ -48,26 +42,41 @@ namespace {
         return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
     }
 
-    std::optional<std::string> httpCharset(const NSURLResponse& response)
+    std::optional<renderer::DocumentKind> renderedKind(const NSURLResponse& response)
     {
-        for (auto& [name, value] : response.allHeaderFields) {
-            if (strcasecmp(name.c_str(), "content-type") == 0)
-                return charsetOfContentType(value);
-        }
+        if (isHTML(response))
+            return renderer::DocumentKind::HTML;
+        if (response.MIMEType == "application/msword")
+            return renderer::DocumentKind::Word;
+        if (response.MIMEType.starts_with("image/"))
+            return renderer::DocumentKind::Picture;
         return std::nullopt;
     }
 
-    using Pictures = std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>>;
+    std::string contentType(const NSURLResponse& response)
+    {
+        for (auto& [name, value] : response.allHeaderFields) {
+            if (name.size() == 12 && std::equal(name.begin(), name.end(), "content-type", [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+                return value.substr(0, renderer::maximumText);
+        }
+        return {};
+    }
 
     struct Fetched {
         std::optional<NSURLResponse> response;
         Bytes body;
     };
 
-    // Loads the document; for an HTML one, parses and lays it out at the width and hands it over
-    // (shown), then loads what it references, handing over its pictures as they are decoded.
-    void loadPage(const NSURLRequest& request, CGFloat width, CGFloat scale, UIWebView::PageLoad& page, const std::function<void(std::shared_ptr<WebPage>)>& shown,
-        const std::function<void(Pictures)>& pictures)
+    struct Shown {
+        std::string title;
+        CGFloat height = 0;
+    };
+
+    // Loads the document; for one a renderer shows, starts the renderer, answers its requests
+    // for style sheets, waits for its first pixels (shown), then loads what the page references,
+    // handing its pictures over to the renderer as they come.
+    void loadPage(const NSURLRequest& request, const renderer::Viewport& viewport, UIWebView::PageLoad& page,
+        const std::function<std::shared_ptr<RendererProcess>()>& startRenderer, const std::function<void(Shown)>& shown)
     {
         NSURLResponse response(request.URL);
         auto data = NSURLConnection::sendSynchronousRequest(request, &response, &page.error);
@@ -75,23 +84,28 @@ namespace {
             return;
         page.data = std::move(*data);
         page.response = response;
-        std::string_view source(reinterpret_cast<const char*>(page.data.data()), std::min(page.data.size(), maximumParsedBytes));
-        std::optional<std::string> converted;
-        if (response.MIMEType == "application/msword") {
-            // Word documents are shown as the HTML made of them.
-            converted = htmlFromWordDocument(page.data);
-            if (!converted) {
-                page.response.reset();
-                page.error = NSError::posix(EINVAL, response.URL.path());
-                return;
-            }
-            source = *converted;
-        } else if (!isHTML(response)) {
+        auto kind = renderedKind(response);
+        if (!kind)
             return;
-        } else {
-            converted = decodedHTML(source, httpCharset(response)).text;
-            source = *converted;
-        }
+        auto fail = [&](int code) {
+            page.response.reset();
+            page.error = NSError::posix(code, response.URL.path());
+        };
+        renderer::Load load { *kind, response.URL.absoluteString(), contentType(response), {}, viewport };
+        // Bigger pages are shown only this far; other documents must come whole.
+        if (*kind == renderer::DocumentKind::HTML)
+            load.data.assign(page.data.begin(), page.data.begin() + static_cast<std::ptrdiff_t>(std::min(page.data.size(), renderer::maximumDocument)));
+        else if (page.data.size() <= renderer::maximumResourceBody)
+            load.data = page.data;
+        else
+            return fail(EFBIG);
+        if (load.URL.size() > renderer::maximumURL)
+            return fail(ENAMETOOLONG);
+        auto process = startRenderer();
+        if (!process)
+            return fail(ENOEXEC);
+        process->send(std::move(load));
+
         // A page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
         std::map<std::string, Fetched> fetched;
@@ -107,56 +121,94 @@ namespace {
             }
             return entry->second;
         };
-        auto loadStyleSheet = [&](const NSURL& url) -> std::optional<std::string> {
-            if (!mayLeadTo(url, filePage) || fetched.size() >= UIWebView::maximumResources)
-                return std::nullopt;
-            auto& sheet = fetch(url);
-            if (!sheet.response)
-                return std::nullopt;
-            return std::string(sheet.body.begin(), sheet.body.end());
+        auto answer = [&](const std::string& reference, bool picture) {
+            renderer::Resource resource { reference, false, {}, {} };
+            auto url = NSURL::URLWithString(reference);
+            bool allowed = url && mayLeadTo(*url, filePage) && (picture || fetched.size() < UIWebView::maximumResources);
+            if (allowed) {
+                auto& body = fetch(*url);
+                if (body.response && body.body.size() <= renderer::maximumResourceBody) {
+                    resource.loaded = true;
+                    resource.MIMEType = body.response->MIMEType.substr(0, renderer::maximumText);
+                    resource.body = std::move(body.body);
+                    body.body = {};
+                }
+            }
+            process->send(std::move(resource), picture);
         };
-        // The parser and the layout recurse as deep as the elements nest.
-        auto markup = boundedHTMLNesting(source);
-        // A long page's first screenful shows before the whole is laid out.
-        if (auto cut = htmlFirstPartEnd(markup, firstPartBytes); cut != std::string::npos) {
-            if (auto first = WebPage::create(markup.substr(0, cut), response.URL, loadStyleSheet)) {
-                first->layout(width);
-                shown(std::move(first));
+
+        // Style sheets as the renderer asks for them, until it knows the whole page. The page is
+        // shown with its first pixels, those of its first part when it has one; a renderer that
+        // ends before any fails the load.
+        std::optional<renderer::PageInfo> info;
+        auto heard = std::chrono::steady_clock::now();
+        auto showFirstPixels = [&](const renderer::PageInfo& facts) {
+            while (!process->waitUntilDrawn(std::chrono::milliseconds(250))) {
+                if (process->hasEnded())
+                    return false;
+                if (std::chrono::steady_clock::now() - heard > rendererSilence)
+                    process->terminate();
+            }
+            if (!page.shown)
+                shown({ facts.title, facts.height });
+            page.shown = true;
+            return true;
+        };
+        // Once the page shows, a renderer that ends or gives up leaves it as it is.
+        auto gaveUp = [&](int code) {
+            if (!page.shown)
+                fail(code);
+        };
+        while (!info) {
+            auto message = process->nextMessage(std::chrono::milliseconds(250));
+            if (!message) {
+                if (process->hasEnded())
+                    return gaveUp(ECANCELED);
+                if (std::chrono::steady_clock::now() - heard > rendererSilence)
+                    process->terminate();
+                continue;
+            }
+            heard = std::chrono::steady_clock::now();
+            if (auto* wanted = std::get_if<renderer::Request>(&*message)) {
+                // A picture asks for nothing: its renderer gets no answer but a refusal.
+                if (*kind == renderer::DocumentKind::Picture)
+                    process->send(renderer::Resource { wanted->URL, false, {}, {} });
+                else
+                    answer(wanted->URL, false);
+            } else if (auto* facts = std::get_if<renderer::PageInfo>(&*message)) {
+                if (!showFirstPixels(*facts))
+                    return gaveUp(ECANCELED);
+                if (facts->complete)
+                    info = std::move(*facts);
+            } else if (std::holds_alternative<renderer::Failed>(*message)) {
+                process->terminate();
+                return gaveUp(EINVAL);
             }
         }
-        std::shared_ptr<WebPage> document = WebPage::create(markup, response.URL, loadStyleSheet);
-        if (!document)
-            return;
-        document->layout(width);
-        auto pictureWidths = document->pictureWidths();
-        auto references = document->references();
-        auto wanted = document->pictureURLs();
         NSURL base = response.URL;
-        if (references.base) {
-            if (auto resolved = URLByResolvingReference(*references.base, response.URL))
+        if (info->base) {
+            if (auto resolved = URLByResolvingReference(*info->base, response.URL))
                 base = *resolved;
         }
-        shown(std::move(document));
-
-        for (auto& [text, reference] : references.links) {
+        for (auto& [text, reference] : info->links) {
             if (page.links.size() >= UIWebView::maximumLinks)
                 break;
             if (auto url = URLByResolvingReference(reference, base); url && mayLeadTo(*url, filePage))
                 page.links.push_back({ text, *url });
         }
         std::vector<NSURL> resources;
-        for (auto& reference : references.resources) {
+        for (auto& reference : info->resources) {
             if (auto url = URLByResolvingReference(reference, base))
                 resources.push_back(*url);
         }
         std::set<std::string> pictureURLs;
-        for (auto& url : wanted) {
-            resources.push_back(url);
-            pictureURLs.insert(url.absoluteString());
+        for (auto& picture : info->pictures) {
+            if (auto url = NSURL::URLWithString(picture)) {
+                resources.push_back(*url);
+                pictureURLs.insert(url->absoluteString());
+            }
         }
         std::set<std::string> seen;
-        Pictures batch;
-        auto sent = std::chrono::steady_clock::now();
         for (auto& url : resources) {
             if (page.resources.size() >= UIWebView::maximumResources)
                 break;
@@ -164,21 +216,9 @@ namespace {
                 continue;
             auto& resource = fetch(url);
             page.resources.push_back({ url, resource.response, resource.body.size() });
-            if (resource.response && pictureURLs.count(url.absoluteString())) {
-                // A picture that can't be read leaves its place empty. One is kept no larger than
-                // it is laid out, or than the page is wide.
-                auto drawn = pictureWidths.find(url.absoluteString());
-                if (auto picture = webPictureWithData(resource.body, scale, std::nullopt, drawn == pictureWidths.end() ? width : drawn->second))
-                    batch.emplace_back(url, std::move(picture));
-                resource.body = {};
-                if (!batch.empty() && std::chrono::steady_clock::now() - sent > pictureBatch) {
-                    pictures(std::exchange(batch, {}));
-                    sent = std::chrono::steady_clock::now();
-                }
-            }
+            if (resource.response && pictureURLs.count(url.absoluteString()) && !process->hasEnded())
+                answer(url.absoluteString(), true);
         }
-        if (!batch.empty())
-            pictures(std::move(batch));
     }
 
 }
@@ -201,6 +241,20 @@ void UIWebView::followLink(const Link& link)
     startLoad(request, UIWebViewNavigationType::LinkClicked);
 }
 
+UIWebView::~UIWebView()
+{
+    releaseRenderer();
+}
+
+void UIWebView::releaseRenderer()
+{
+    if (!m_renderer)
+        return;
+    // Ended at once; its thread is joined off the main thread.
+    m_renderer->terminate();
+    DispatchQueue::global(QualityOfService::Utility).async([renderer = std::move(m_renderer)] {});
+}
+
 void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType type)
 {
     if (auto listener = delegate(); listener && !listener->shouldStartLoadWithRequest(*this, request, type))
@@ -214,49 +268,134 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     if (generation != m_generation)
         return;
     std::weak_ptr<UIView> weak = weak_from_this();
-    // A view not yet sized is laid out at the screen's width, as it most likely will be.
-    auto width = bounds().size.width > 0 ? bounds().size.width : UIScreen::mainScreen().bounds().size.width;
-    auto scale = UIScreen::mainScreen().scale();
-    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, width, scale] {
+    // A view not yet sized is laid out at the screen's size, as it most likely will be.
+    auto& screen = UIScreen::mainScreen();
+    renderer::Viewport viewport;
+    viewport.width = std::clamp(bounds().size.width > 0 ? bounds().size.width : screen.bounds().size.width, 1.0, renderer::maximumPoints);
+    viewport.height = std::clamp(bounds().size.height > 0 ? bounds().size.height : screen.bounds().size.height, 1.0, renderer::maximumPoints);
+    viewport.scale = std::clamp(screen.scale(), 0.25, 4.0);
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, viewport] {
         auto page = std::make_shared<PageLoad>();
-        loadPage(
-            request, width, scale, *page,
-            [&](std::shared_ptr<WebPage> document) {
-                page->shown = true;
-                DispatchQueue::main().async([weak, generation, document = std::move(document)]() mutable {
-                    if (auto self = std::static_pointer_cast<UIWebView>(weak.lock()))
-                        self->showPage(generation, std::move(document));
-                });
-            },
-            [&](Pictures pictures) {
-                DispatchQueue::main().async([weak, generation, pictures = std::move(pictures)]() mutable {
-                    if (auto self = std::static_pointer_cast<UIWebView>(weak.lock()))
-                        self->showPictures(generation, std::move(pictures));
-                });
+        auto onMain = [weak, generation](auto work) {
+            DispatchQueue::main().async([weak, generation, work = std::move(work)]() mutable {
+                auto self = std::static_pointer_cast<UIWebView>(weak.lock());
+                if (self && self->m_generation == generation)
+                    work(*self);
             });
+        };
+        std::shared_ptr<RendererProcess> process;
+        auto startRenderer = [&]() -> std::shared_ptr<RendererProcess> {
+            RendererProcess::Handlers handlers;
+            handlers.drawn = [onMain](std::shared_ptr<RendererProcess::Drawn> drawn) {
+                auto pixels = std::make_shared<RenderedPixels>();
+                pixels->place = CGRectMake(0, drawn->viewport.top, drawn->viewport.width, drawn->viewport.height);
+                pixels->scale = drawn->viewport.scale;
+                pixels->image = std::move(drawn->image);
+                auto height = drawn->contentHeight;
+                onMain([pixels = std::move(pixels), height](UIWebView& view) mutable {
+                    view.m_renderedHeight = height;
+                    view.showPixels(view.m_generation, std::move(pixels));
+                });
+            };
+            handlers.link = [onMain](renderer::LinkAt link) {
+                onMain([link = std::move(link)](UIWebView& view) { view.followClicked(view.m_generation, link.URL, link.anchorTop); });
+            };
+            process = RendererProcess::start(std::move(handlers));
+            if (process) {
+                onMain([process](UIWebView& view) {
+                    view.releaseRenderer();
+                    view.m_renderer = process;
+                });
+            }
+            return process;
+        };
+        loadPage(request, viewport, *page, startRenderer, [&](Shown shown) {
+            onMain([shown = std::move(shown)](UIWebView& view) { view.showPage(view.m_generation, shown.title, shown.height); });
+        });
         DispatchQueue::main().async([weak, generation, page = std::move(page)] {
             auto self = std::static_pointer_cast<UIWebView>(weak.lock());
             if (self && self->m_generation == generation)
                 self->finishLoad(*page);
         });
+        // A renderer its view no longer wants ends here.
+        if (process && weak.expired())
+            process->terminate();
     });
 }
 
-void UIWebView::showPage(std::uint64_t generation, std::shared_ptr<WebPage> page)
+void UIWebView::showPage(std::uint64_t generation, std::string title, CGFloat height)
 {
     if (generation != m_generation)
         return;
-    m_page = std::move(page);
+    m_rendered = true;
+    m_renderedPage = generation;
+    m_title = std::move(title);
+    m_renderedHeight = height;
     ++m_pageRevision;
 }
 
-void UIWebView::showPictures(std::uint64_t generation, std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>> pictures)
+void UIWebView::showPixels(std::uint64_t generation, std::shared_ptr<RenderedPixels> pixels)
 {
-    if (generation != m_generation || !m_page)
+    if (generation != m_generation)
         return;
-    for (auto& [url, picture] : pictures)
-        m_page->setPicture(url, std::move(picture));
+    m_pixels = std::move(pixels);
     ++m_pageRevision;
+}
+
+void UIWebView::requestPixels(CGFloat width, CGFloat height, CGFloat scale, CGFloat top)
+{
+    if (!m_renderer || width < 1 || height < 1)
+        return;
+    renderer::Viewport viewport;
+    viewport.width = std::min(width, renderer::maximumPoints);
+    viewport.height = std::min(height, renderer::maximumPoints);
+    viewport.scale = std::clamp(scale, 0.25, 4.0);
+    viewport.top = std::clamp(top, 0.0, renderer::maximumPageHeight);
+    m_renderer->setViewport(viewport);
+}
+
+void UIWebView::clickAt(CGPoint point)
+{
+    if (!m_renderer || !std::isfinite(point.x) || !std::isfinite(point.y))
+        return;
+    m_renderer->send(renderer::Click { ++m_clicks, std::clamp(point.x, -renderer::maximumPoints, renderer::maximumPoints),
+        std::clamp(point.y, -renderer::maximumPoints, renderer::maximumPageHeight) });
+}
+
+void UIWebView::followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop)
+{
+    if (generation != m_generation || !URL)
+        return;
+    // What the renderer names is checked like any other link.
+    auto url = NSURL::URLWithString(*URL);
+    if (!url)
+        return;
+    auto withoutFragment = [](const NSURL& link) { return std::string_view(link.absoluteString()).substr(0, link.absoluteString().find('#')); };
+    auto shown = m_response ? std::optional(m_response->URL) : m_request ? std::optional(m_request->URL)
+                                                                         : std::nullopt;
+    if (url->fragment() && shown && withoutFragment(*url) == withoutFragment(*shown)) {
+        // A link within the page scrolls to its target; nothing loads.
+        if (anchorTop)
+            drawing::scrollWebViewTo(*this, *anchorTop);
+        return;
+    }
+    if (url->fragment())
+        url = NSURL::URLWithString(withoutFragment(*url));
+    if (!url || !mayFollow(*url))
+        return;
+    Link chosen { {}, *url };
+    for (auto& link : m_links) {
+        if (link.URL == *url) {
+            chosen.text = link.text;
+            break;
+        }
+    }
+    followLink(chosen);
+}
+
+int UIWebView::rendererProcessID() const
+{
+    return m_renderer && !m_renderer->hasEnded() ? m_renderer->pid() : 0;
 }
 
 void UIWebView::stopLoading()
@@ -279,7 +418,12 @@ void UIWebView::finishLoad(PageLoad& page)
     m_resources = std::move(page.resources);
     m_links = std::move(page.links);
     if (!page.shown) {
-        m_page = nullptr;
+        m_rendered = false;
+        m_renderedPage = 0;
+        m_pixels = nullptr;
+        m_title.clear();
+        m_renderedHeight = 0;
+        releaseRenderer();
         ++m_pageRevision;
     }
     if (listener)

@@ -14,7 +14,7 @@ namespace vesk::platform {
 
 class UIImage;
 class UIWebView;
-class WebPage;
+class RendererProcess;
 
 enum class UIWebViewNavigationType {
     LinkClicked,
@@ -38,11 +38,14 @@ public:
 
 // Loads a page through the URL loader (NSURLConnection) on a background queue: the document,
 // then, for an HTML document, each resource it references (images, scripts, style sheets and
-// icons, media and their sources, frames, pictures of its styles), each URL once. An HTML page
-// is parsed once and laid out there, its nesting bounded first, and shown before its pictures,
-// which are decoded there too and shown as they arrive. No script runs; forms are drawn, never
-// sent. A page from the network may reference only http and https resources; a file page also
-// files.
+// icons, media and their sources, frames, pictures of its styles), each URL once. An HTML page,
+// a Word document or a picture (an SVG file too) is parsed, laid out and drawn by a renderer
+// process of its own (vesk-renderer), held to a memory and a time limit; the app only loads what it asks for
+// and shows the newest pixels it drew, so that no page can stall or end the app. The page is
+// shown before its pictures, which are shown as they arrive. A renderer that ends keeps what it
+// drew on screen; one that ends before drawing anything fails the load. No script runs; forms
+// are drawn, never sent. A page from the network may reference only http and https resources;
+// a file page also files.
 // Main thread only; the delegate hears from the main queue.
 class UIWebView : public UIView {
 public:
@@ -62,6 +65,7 @@ public:
     static constexpr std::size_t maximumLinks = 1024;
 
     using UIView::UIView;
+    ~UIWebView() override;
 
     std::shared_ptr<UIWebViewDelegate> delegate() const { return m_delegate.lock(); }
     void setDelegate(const std::shared_ptr<UIWebViewDelegate>& delegate) { m_delegate = delegate; }
@@ -83,10 +87,32 @@ public:
     // The page's links that lead where the page may lead: http and https, and from a file
     // page also files.
     const std::vector<Link>& links() const { return m_links; }
-    // The HTML page shown, laid out; it comes before the load finishes, its pictures as they
-    // arrive (each arrival counts in the revision). Null for other pages.
-    const std::shared_ptr<WebPage>& page() const { return m_page; }
+    // Whether a page drawn by a renderer is shown (an HTML page, a Word document or a
+    // picture); it comes before the load finishes. Each new page and each newly drawn part of it
+    // counts in the revision.
+    bool showsRenderedPage() const { return m_rendered; }
+    // Changes with each page a renderer shows.
+    std::uint64_t renderedPageID() const { return m_renderedPage; }
     std::uint64_t pageRevision() const { return m_pageRevision; }
+    // The shown page's title, its height laid out at the view's width, and the newest pixels
+    // its renderer drew.
+    const std::string& title() const { return m_title; }
+    CGFloat renderedHeight() const { return m_renderedHeight; }
+    // Pixels of the page's part from the top, in points, at their scale.
+    struct RenderedPixels {
+        CGRect place;
+        CGFloat scale = 1;
+        std::shared_ptr<UIImage> image;
+    };
+    const std::shared_ptr<RenderedPixels>& renderedPixels() const { return m_pixels; }
+    // Asks the renderer for the part of the page shown (width and height in points, device
+    // scale, top in page coordinates) unless it drew it already. Never waits.
+    void requestPixels(CGFloat width, CGFloat height, CGFloat scale, CGFloat top);
+    // Asks the renderer where a click at the point (in page coordinates) leads; a link it
+    // names that the page may follow is followed when the answer comes.
+    void clickAt(CGPoint point);
+    // The renderer's process id while one runs, for tests; 0 when none does.
+    int rendererProcessID() const;
     // Whether a link of the shown page may be followed: http and https, and from a file page
     // also files.
     bool mayFollow(const NSURL& URL) const;
@@ -98,8 +124,10 @@ public:
 private:
     void startLoad(const NSURLRequest& request, UIWebViewNavigationType type);
     void finishLoad(PageLoad& page);
-    void showPage(std::uint64_t generation, std::shared_ptr<WebPage> page);
-    void showPictures(std::uint64_t generation, std::vector<std::pair<NSURL, std::shared_ptr<UIImage>>> pictures);
+    void showPage(std::uint64_t generation, std::string title, CGFloat height);
+    void showPixels(std::uint64_t generation, std::shared_ptr<RenderedPixels> pixels);
+    void followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop);
+    void releaseRenderer();
 
     std::weak_ptr<UIWebViewDelegate> m_delegate;
     std::optional<NSURLRequest> m_request;
@@ -109,8 +137,14 @@ private:
     Bytes m_documentData;
     std::vector<Resource> m_resources;
     std::vector<Link> m_links;
-    std::shared_ptr<WebPage> m_page;
+    std::shared_ptr<RendererProcess> m_renderer;
+    bool m_rendered = false;
+    std::uint64_t m_renderedPage = 0;
+    std::string m_title;
+    CGFloat m_renderedHeight = 0;
+    std::shared_ptr<RenderedPixels> m_pixels;
     std::uint64_t m_pageRevision = 0;
+    std::uint64_t m_clicks = 0;
 };
 
 }

@@ -302,6 +302,7 @@ struct WebPage::Engine final : litehtml::document_container {
     cairo_t* cr = nullptr;
     int width = 0;
     bool dirty = true;
+    std::string caption;
     std::unique_ptr<StyleBounds> styleBounds;
     std::set<std::string> imported;
     // The pixels each picture is drawn at, at most; a picture kept larger is shrunk to them.
@@ -568,7 +569,7 @@ struct WebPage::Engine final : litehtml::document_container {
         side(borders.right, box.right() - borders.right.width, box.y, borders.right.width, box.height);
     }
 
-    void set_caption(const char*) override { }
+    void set_caption(const char* text) override { caption = text ? text : ""; }
 
     void set_base_url(const char* baseURL) override
     {
@@ -788,6 +789,11 @@ std::map<std::string, CGFloat> WebPage::pictureWidths() const
         known = std::max(known, width);
     });
     return widths;
+}
+
+std::string WebPage::title() const
+{
+    return m_engine->caption;
 }
 
 CGFloat WebPage::height() const

@@ -2,10 +2,10 @@
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/DrawingSupport.h"
+#include "platform/uikit/RendererProtocol.h"
 #include "platform/uikit/TextBlock.h"
 #include "platform/uikit/UIViewRendering.h"
 #include "platform/uikit/UIWebView.h"
-#include "platform/uikit/WebPage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -29,7 +29,6 @@ namespace {
             Nothing,
             Text,
             Page,
-            Picture,
             PDF,
         };
         std::weak_ptr<UIView> view;
@@ -38,17 +37,12 @@ namespace {
         Kind kind = Kind::Nothing;
         std::string source;
         TextBlock text;
-        std::shared_ptr<WebPage> page;
-        std::shared_ptr<UIImage> picture;
-        CGFloat pictureScale = 1;
-        CGFloat pictureWidth = 0;
+        std::uint64_t renderedPage = 0;
         std::shared_ptr<PopplerDocument> pdf;
         std::vector<CGSize> pageSizes;
         std::map<int, PageImage> pages;
         CGPoint offset {};
         CGFloat height = 0;
-        // The page's address: its whole after its first part, or after the load, keeps the offset.
-        std::string address;
     };
 
     std::map<const UIWebView*, WebContent>& contents()
@@ -68,8 +62,7 @@ namespace {
         auto mime = view.response() ? view.response()->MIMEType : std::string();
         content.kind = WebContent::Kind::Nothing;
         content.offset = {};
-        if (view.page()) {
-            content.page = view.page();
+        if (view.showsRenderedPage()) {
             content.kind = WebContent::Kind::Page;
             return;
         }
@@ -95,15 +88,6 @@ namespace {
                 content.pageSizes.push_back({ std::max(1.0, width), std::max(1.0, height) });
             }
             content.kind = WebContent::Kind::PDF;
-        } else if (mime.starts_with("image/")) {
-            // Made no wider than the view shows it (once the view has a width).
-            content.pictureWidth = view.bounds().size.width > 0 ? view.bounds().size.width : HUGE_VAL;
-            content.picture = webPictureWithData(data, 1, view.response()->URL, view.bounds().size.width > 0 ? view.bounds().size.width : 0);
-            content.kind = content.picture ? WebContent::Kind::Picture : WebContent::Kind::Nothing;
-        } else if (view.page()) {
-            // Parsed and laid out with the page, off the main thread.
-            content.page = view.page();
-            content.kind = WebContent::Kind::Page;
         } else if (mime.starts_with("text/")) {
             content.source.assign(data.begin(), data.end());
             content.kind = WebContent::Kind::Text;
@@ -120,24 +104,24 @@ namespace {
         }
         auto& content = map[&view];
         auto& data = view.documentData();
-        if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.page != view.page()) {
-            // The whole page after its first part stays where it was scrolled to.
-            auto address = view.request() ? view.request()->URL.absoluteString() : std::string();
-            bool samePage = content.kind == WebContent::Kind::Page && content.view.lock().get() == &view && view.page() && content.address == address;
+        if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.renderedPage != view.renderedPageID()) {
+            // A page shown before its load finished stays where it was scrolled to.
+            bool samePage = content.kind == WebContent::Kind::Page && content.view.lock().get() == &view && content.renderedPage == view.renderedPageID();
             auto offset = samePage ? content.offset : CGPoint {};
             content = WebContent {};
             content.view = view.weak_from_this();
             content.data = data.data();
             content.size = data.size();
+            content.renderedPage = view.renderedPageID();
             openDocument(view, content);
             content.offset = offset;
-            content.address = address;
         }
         return content;
     }
 
-    // Lays the content out at the view's width: its height, and for a PDF each page's place.
-    void layout(WebContent& content, CGFloat width)
+    // Lays the content out at the view's width: its height, and for a PDF each page's place. A
+    // page is laid out by its renderer, which tells its height with its pixels.
+    void layout(UIWebView& view, WebContent& content, CGFloat width)
     {
         switch (content.kind) {
         case WebContent::Kind::Nothing:
@@ -148,15 +132,8 @@ namespace {
             content.height = content.text.height() + 2 * textMargin;
             break;
         case WebContent::Kind::Page:
-            content.page->layout(width);
-            content.height = content.page->height();
+            content.height = view.renderedHeight();
             break;
-        case WebContent::Kind::Picture: {
-            auto size = content.picture->size();
-            auto scale = size.width > width ? width / size.width : 1;
-            content.height = size.height * scale;
-            break;
-        }
         case WebContent::Kind::PDF: {
             CGFloat y = pageGap;
             for (auto& page : content.pageSizes)
@@ -234,7 +211,7 @@ void UIWebView::drawRect(CGRect rect)
         return;
     auto* cr = context->cairo();
     auto& content = contentOf(*this);
-    layout(content, rect.size.width);
+    layout(*this, content, rect.size.width);
     content.offset.y = std::clamp(content.offset.y, 0.0, std::max(0.0, content.height - rect.size.height));
     bool pdf = content.kind == WebContent::Kind::PDF;
     drawing::fillRect(cr, rect, pdf ? UIColor(0.6, 0.6, 0.6, 1) : UIColor(1, 1, 1, 1));
@@ -250,23 +227,22 @@ void UIWebView::drawRect(CGRect rect)
         cairo_translate(cr, textMargin, content.offset.y);
         content.text.draw(cr, top - textMargin, bottom - textMargin, UIColor(0, 0, 0, 1));
         break;
-    case WebContent::Kind::Page:
-        content.page->draw(cr, CGRectMake(0, top, rect.size.width, rect.size.height));
-        break;
-    case WebContent::Kind::Picture: {
-        // A picture (an SVG file drawn anew) is made again for more pixels, never enlarged.
+    case WebContent::Kind::Page: {
+        // The newest pixels there are, wherever they were drawn; new ones come when they are.
         double pixel = 1, unused = 0;
         cairo_user_to_device_distance(cr, &pixel, &unused);
-        if ((std::abs(pixel) > content.pictureScale + 0.01 || rect.size.width > content.pictureWidth + 0.5) && response()) {
-            content.pictureScale = std::max(content.pictureScale, std::abs(pixel));
-            content.pictureWidth = rect.size.width;
-            if (auto sharper = webPictureWithData(documentData(), content.pictureScale, response()->URL, rect.size.width); sharper && sharper->pixelWidth() > content.picture->pixelWidth())
-                content.picture = sharper;
+        auto scale = std::abs(pixel);
+        auto& shown = renderedPixels();
+        bool covered = shown && shown->place.size.width == rect.size.width && shown->scale == scale && shown->place.origin.y <= top
+            && CGRectGetMaxY(shown->place) >= std::min(bottom, content.height);
+        if (!covered) {
+            // Half a screen above and below as well, so that a short scroll has its pixels.
+            auto above = std::floor(std::max(0.0, top - rect.size.height / 2));
+            auto tallest = std::max(rect.size.height, renderer::maximumFramePixels / scale);
+            requestPixels(rect.size.width, std::min(rect.size.height * 2, tallest), scale, above);
         }
-        auto size = content.picture->size();
-        auto scale = size.width > rect.size.width ? rect.size.width / size.width : 1;
-        auto shown = CGSizeMake(size.width * scale, size.height * scale);
-        drawing::drawImage(cr, *content.picture, CGRectMake((rect.size.width - shown.width) / 2, 0, shown.width, shown.height));
+        if (auto& pixels = renderedPixels())
+            drawing::drawImage(cr, *pixels->image, pixels->place);
         break;
     }
     case WebContent::Kind::PDF:
@@ -287,40 +263,23 @@ bool drawing::tapWebView(UIWebView& view, CGPoint point)
     auto& content = contentOf(view);
     if (content.kind != WebContent::Kind::Page)
         return false;
-    layout(content, view.frame().size.width);
-    auto url = content.page->linkAt({ point.x, point.y + content.offset.y });
-    if (!url)
-        return false;
-    auto withoutFragment = [](const NSURL& link) { return std::string_view(link.absoluteString()).substr(0, link.absoluteString().find('#')); };
-    auto shown = view.response() ? std::optional(view.response()->URL) : view.request() ? std::optional(view.request()->URL)
-                                                                                        : std::nullopt;
-    if (url->fragment() && shown && withoutFragment(*url) == withoutFragment(*shown)) {
-        // A link within the page scrolls to its target; nothing loads.
-        if (auto top = content.page->anchorTop(*url->fragment())) {
-            content.offset.y = std::clamp(*top, 0.0, std::max(0.0, content.height - view.frame().size.height));
-            markNeedsDisplay();
-        }
-        return true;
-    }
-    if (url->fragment())
-        url = NSURL::URLWithString(withoutFragment(*url));
-    if (!url || !view.mayFollow(*url))
-        return false;
-    UIWebView::Link chosen { {}, *url };
-    for (auto& link : view.links()) {
-        if (link.URL == *url) {
-            chosen.text = link.text;
-            break;
-        }
-    }
-    view.followLink(chosen);
+    // The renderer answers where it leads; the link is followed then.
+    view.clickAt({ point.x, point.y + content.offset.y });
     return true;
+}
+
+void drawing::scrollWebViewTo(UIWebView& view, CGFloat y)
+{
+    auto& content = contentOf(view);
+    layout(view, content, view.frame().size.width);
+    content.offset.y = std::clamp(y, 0.0, std::max(0.0, content.height - view.frame().size.height));
+    markNeedsDisplay();
 }
 
 bool drawing::scrollWebView(UIWebView& view, CGFloat, CGFloat dy)
 {
     auto& content = contentOf(view);
-    layout(content, view.frame().size.width);
+    layout(view, content, view.frame().size.width);
     auto y = std::clamp(content.offset.y + dy, 0.0, std::max(0.0, content.height - view.frame().size.height));
     if (y == content.offset.y)
         return false;

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "platform/uikit/RendererProtocol.h"
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace vesk::platform {
+
+class UIImage;
+
+// A renderer process (vesk-renderer) seen from the app: started for one document, ended with
+// its owner. A thread of its own reads and writes the socket without ever waiting on the
+// renderer, watches its resident memory, and reaps it. Whatever it says is checked as input
+// from a stranger: malformed messages, frames that don't fit and memory past the limit end it.
+// Sending never waits; everything is thread-safe.
+class RendererProcess {
+public:
+    // Pixels the renderer drew for a viewport, read from its shared memory.
+    struct Drawn {
+        renderer::Viewport viewport;
+        double contentHeight = 0;
+        std::shared_ptr<UIImage> image;
+    };
+    struct Handlers {
+        // On the process's thread.
+        std::function<void(std::shared_ptr<Drawn>)> drawn;
+        std::function<void(renderer::LinkAt)> link;
+        std::function<void()> ended;
+    };
+
+    static constexpr std::uint64_t memoryLimit = 1ull << 30;
+
+    // Starts one; null when the program can't be found or started. VESK_RENDERER names the
+    // program; by default it is found beside the running program or in the install's libexec.
+    static std::unique_ptr<RendererProcess> start(Handlers handlers);
+    ~RendererProcess();
+    RendererProcess(const RendererProcess&) = delete;
+    RendererProcess& operator=(const RendererProcess&) = delete;
+
+    // A message after which the renderer draws again (a picture) keeps it busy until it has.
+    void send(const renderer::AppMessage& message, bool redraws = false);
+    // A viewport replaces one not yet sent.
+    void setViewport(const renderer::Viewport& viewport);
+    // What the renderer said about loading: ready, requests, the page's facts, failure. Waits up
+    // to the bound; nothing when it ended (or the bound passed) with nothing left to say.
+    std::optional<renderer::RendererMessage> nextMessage(std::chrono::milliseconds bound);
+    // Waits up to the bound for its first pixels; whether they came.
+    bool waitUntilDrawn(std::chrono::milliseconds bound);
+    // Ends it at once; it is reaped on its thread.
+    void terminate();
+    bool hasEnded() const { return m_ended; }
+    bool hasDrawn() const { return m_drawnAny; }
+    pid_t pid() const { return m_pid; }
+    // How long from the start until it said it was ready, once it has.
+    std::optional<std::chrono::microseconds> startCost() const;
+
+    // Whether any renderer owes pixels or a click's answer, for tests that wait until the
+    // screen has settled.
+    static bool anyBusy();
+
+private:
+    RendererProcess(pid_t pid, int fd, Handlers handlers);
+    void serve();
+    bool receive(renderer::Channel::Received& message);
+    bool flush();
+    void updateBusy();
+    std::uint64_t residentBytes() const;
+
+    const pid_t m_pid;
+    renderer::Channel m_channel;
+    int m_wake = -1;
+    int m_pidfd = -1;
+    Handlers m_handlers;
+    std::chrono::steady_clock::time_point m_started;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<renderer::Bytes> m_outgoing;
+    std::optional<renderer::Viewport> m_viewport;
+    std::optional<renderer::Viewport> m_lastViewport;
+    std::optional<renderer::Viewport> m_drawnViewport;
+    std::size_t m_written = 0;
+    std::deque<renderer::RendererMessage> m_inbox;
+    std::size_t m_clicks = 0;
+    bool m_failed = false;
+    bool m_busy = false;
+    std::optional<std::chrono::microseconds> m_startCost;
+    std::atomic<bool> m_ended { false };
+    std::atomic<bool> m_drawnAny { false };
+    std::atomic<bool> m_stop { false };
+    std::thread m_thread;
+};
+
+}

@@ -1,0 +1,195 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+// What a web view and its renderer process say to each other over a socket pair. Every message
+// is a header (type and payload length, 32 bits each) and its payload; a frame's pixels come as
+// a sealed memfd beside its message. Each side takes the other for hostile: a message that is
+// too big, cut short, carries a value out of range or has bytes left over is refused, and the
+// connection ends.
+namespace vesk::platform::renderer {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// An HTML document is parsed at most this far. No document or resource bigger than the body cap
+// is sent.
+constexpr std::size_t maximumDocument = 16u << 20;
+constexpr std::size_t maximumResourceBody = 32u << 20;
+constexpr std::size_t maximumMessage = maximumResourceBody + (1u << 20);
+constexpr std::size_t maximumURL = 16u << 10;
+constexpr std::size_t maximumText = 64u << 10;
+constexpr std::size_t maximumListed = 4096;
+// A frame's pixels: no side longer than a big screen at scale 4.
+constexpr std::uint32_t maximumFramePixels = 8192;
+constexpr double maximumPoints = 16384;
+constexpr double maximumPageHeight = 1e8;
+
+// A parse, layout or draw that takes longer than this much processor time ends the renderer;
+// ThreadSanitizer's builds run it several times slower.
+#if defined(__SANITIZE_THREAD__)
+constexpr int workSeconds = 60;
+#else
+constexpr int workSeconds = 10;
+#endif
+
+enum class MessageType : std::uint32_t {
+    // App to renderer.
+    Load = 1,
+    Viewport,
+    Click,
+    Resource,
+    // Renderer to app.
+    Ready = 100,
+    Request,
+    PageInfo,
+    Frame,
+    LinkAt,
+    Failed,
+};
+
+enum class DocumentKind : std::uint8_t {
+    HTML,
+    Word,
+    // A picture shown as itself: PNG, JPEG, GIF, TIFF or SVG.
+    Picture,
+};
+
+// The part of the page shown: its width and height in points, the device scale, and the top
+// of the shown part in page coordinates.
+struct Viewport {
+    double width = 0;
+    double height = 0;
+    double scale = 1;
+    double top = 0;
+    bool operator==(const Viewport&) const = default;
+};
+
+struct Load {
+    DocumentKind kind = DocumentKind::HTML;
+    std::string URL;
+    // The HTTP Content-Type as it came, with its charset; empty for files.
+    std::string contentType;
+    Bytes data;
+    Viewport viewport;
+};
+
+struct Click {
+    std::uint64_t serial = 0;
+    double x = 0;
+    double y = 0;
+};
+
+// A resource the renderer asked for, or a picture of the page; no body when it failed.
+struct Resource {
+    std::string URL;
+    bool loaded = false;
+    std::string MIMEType;
+    Bytes body;
+};
+
+struct Ready { };
+
+struct Request {
+    std::string URL;
+};
+
+// What the renderer knows of the page: first of its first part, which it shows before the
+// whole is laid out (not complete, with no references), then of the whole.
+struct PageInfo {
+    bool complete = true;
+    std::string title;
+    double height = 0;
+    std::optional<std::string> base;
+    std::vector<std::string> resources;
+    std::vector<std::pair<std::string, std::string>> links;
+    std::vector<std::string> pictures;
+};
+
+struct Frame {
+    Viewport viewport;
+    std::uint32_t pixelWidth = 0;
+    std::uint32_t pixelHeight = 0;
+    std::uint32_t stride = 0;
+    double contentHeight = 0;
+};
+
+// Where a click leads; for a link to a fragment, where that fragment's target starts in the page.
+struct LinkAt {
+    std::uint64_t serial = 0;
+    std::optional<std::string> URL;
+    std::optional<double> anchorTop;
+};
+
+struct Failed {
+    std::string reason;
+};
+
+using AppMessage = std::variant<Load, Viewport, Click, Resource>;
+using RendererMessage = std::variant<Ready, Request, PageInfo, Frame, LinkAt, Failed>;
+
+// A message as it goes over the socket: header and payload.
+Bytes encode(const AppMessage& message);
+Bytes encode(const RendererMessage& message);
+
+// A payload of the given type; nothing when it is malformed.
+std::optional<AppMessage> decodeAppMessage(std::uint32_t type, const std::uint8_t* data, std::size_t size);
+std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const std::uint8_t* data, std::size_t size);
+
+// A frame's pixel buffer: how many bytes it must hold.
+std::optional<std::size_t> frameBytes(const Frame& frame);
+
+// One end of the socket pair. Reads gather bytes into a buffer from which whole messages are
+// taken, so a reader that must never stall reads only what is there. A received descriptor
+// waits beside the messages until one is taken; descriptors nobody takes are closed.
+class Channel {
+public:
+    explicit Channel(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~Channel();
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
+    int fd() const { return m_fd; }
+    // Writes the whole message (and hands over the descriptor), waiting while the peer's buffer
+    // is full; false when the peer is gone.
+    bool send(const Bytes& message, int descriptor = -1);
+    // Writes what the socket takes now without waiting; the bytes written, or nothing when the
+    // peer is gone.
+    std::optional<std::size_t> sendSome(const std::uint8_t* data, std::size_t size);
+
+    struct Received {
+        std::uint32_t type = 0;
+        Bytes payload;
+    };
+    // Waits for one whole message; nothing on end of file, an error or a header out of bounds.
+    std::optional<Received> receive();
+    // Reads what has arrived without waiting; false on end of file, an error or a peer that
+    // sends too many descriptors.
+    bool readAvailable();
+    // A whole message already read, if there is one.
+    std::optional<Received> takeMessage();
+    // Whether a message (or part of one) is waiting, read or not.
+    bool hasInput();
+    // Set when a header was out of bounds.
+    bool isBroken() const { return m_broken; }
+    // A descriptor that came with the messages, oldest first; -1 when none did.
+    int takeDescriptor();
+
+private:
+    bool readSome(bool wait);
+    int m_fd;
+    Bytes m_buffer;
+    std::size_t m_start = 0;
+    bool m_broken = false;
+    std::vector<int> m_descriptors;
+};
+
+}

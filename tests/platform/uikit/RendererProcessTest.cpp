@@ -1,0 +1,300 @@
+#include "http/HttpServer.h"
+#include "platform/foundation/RunLoop.h"
+#include "platform/graphics/UIGraphics.h"
+#include "platform/graphics/UIImage.h"
+#include "platform/uikit/RendererProtocol.h"
+#include "platform/uikit/UIWebView.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+using namespace vesk;
+using namespace vesk::platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+class Recorder : public UIWebViewDelegate {
+public:
+    void webViewDidStartLoad(UIWebView&) override { calls.push_back("start"); }
+    void webViewDidFinishLoad(UIWebView&) override { calls.push_back("finish"); }
+    void didFailLoadWithError(UIWebView&, const std::optional<NSError>&) override { calls.push_back("fail"); }
+    std::vector<std::string> calls;
+};
+
+std::string repeat(std::string_view part, std::size_t times)
+{
+    std::string text;
+    text.reserve(part.size() * times);
+    for (std::size_t i = 0; i < times; ++i)
+        text += part;
+    return text;
+}
+
+// Whether the process is gone, reaped and all (a zombie keeps its /proc entry), within a bound.
+bool gone(int pid, std::chrono::milliseconds bound = 3s)
+{
+    auto limit = std::chrono::steady_clock::now() + bound;
+    while (std::filesystem::exists("/proc/" + std::to_string(pid))) {
+        if (std::chrono::steady_clock::now() > limit)
+            return false;
+        RunLoop::main().runUntilIdle();
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+class RendererProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directories(folder); }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    std::filesystem::path write(const std::string& name, const std::string& content)
+    {
+        std::ofstream(folder / name, std::ios::binary) << content;
+        return folder / name;
+    }
+
+    struct Opened {
+        std::shared_ptr<UIWebView> web;
+        std::shared_ptr<Recorder> recorder;
+        int pid = 0;
+    };
+    // Loads the URL and waits for the load to end, noting the renderer it ran in.
+    Opened open(const NSURL& url, std::chrono::milliseconds bound = std::chrono::seconds(renderer::workSeconds * 6))
+    {
+        Opened opened { std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603)), std::make_shared<Recorder>(), 0 };
+        opened.web->setDelegate(opened.recorder);
+        opened.web->loadRequest(NSURLRequest(url));
+        RunLoop::main().runUntil(
+            [&] {
+                if (!opened.pid)
+                    opened.pid = opened.web->rendererProcessID();
+                return opened.recorder->calls.size() == 2;
+            },
+            bound);
+        return opened;
+    }
+
+    // The view drawn at a pixel per point.
+    static std::shared_ptr<UIImage> shoot(UIWebView& web)
+    {
+        UIGraphicsBeginImageContextWithOptions(web.bounds().size, true, 1);
+        web.drawRect(web.bounds());
+        auto image = UIGraphicsGetImageFromCurrentImageContext();
+        UIGraphicsEndImageContext();
+        return image;
+    }
+
+    static bool red(UIPixel pixel) { return pixel.red > 200 && pixel.green < 60 && pixel.blue < 60; }
+
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / ("vesk-renderer-" + std::to_string(::getpid()));
+};
+
+}
+
+// Pages and documents that crash, hang or exhaust a page engine: each ends in a drawn page or a
+// failed load within its time, the app goes on, and its renderer is gone afterwards.
+TEST_F(RendererProcessTest, HostileDocumentsEndInADrawnPageOrAFailedLoadAndLeaveNoProcess)
+{
+    write("a.css", "@import url(b.css); p { color: red }");
+    write("b.css", "@import url(a.css); p { color: blue }");
+    std::string flipped = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1" + std::string(504, '\0');
+    std::mt19937 random(7);
+    for (int i = 0; i < 8192; ++i)
+        flipped += static_cast<char>(random());
+    // A real Word 97 document with bytes flipped here and there, as a damaged copy has them.
+    std::ifstream letterFile(std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/letter.doc", std::ios::binary);
+    std::string letter((std::istreambuf_iterator<char>(letterFile)), {});
+    ASSERT_FALSE(letter.empty());
+    std::string fonts;
+    for (int i = 0; i < 200000; ++i)
+        fonts += "font" + std::to_string(i) + ",";
+    std::string rules = "<style>", nth = "<style>";
+    for (int i = 0; i < 20000; ++i)
+        rules += ".c" + std::to_string(i) + " div span a { color: red }";
+    for (int i = 0; i < 2000; ++i)
+        nth += "p:nth-child(" + std::to_string(i) + "n+1) { color: blue }";
+    struct Case {
+        const char* name;
+        std::string file;
+        std::string content;
+    };
+    std::vector<Case> cases {
+        { "a plain page", "plain.html", "<p>plain</p>" },
+        { "style sheets importing each other", "imports.html", "<link rel=stylesheet href=a.css><p>x</p>" },
+        { "div x31 selector against 30 nested divs", "selector.html", "<style>" + repeat("div ", 31) + "b { color: red }</style>" + repeat("<div>", 30) + "<b>x</b>" },
+        { "cell spans of 2147483647", "spans.html", "<table><tr><td colspan=2147483647 rowspan=2147483647>x</td></tr></table>" },
+        { "a corrupt Word document", "corrupt.doc", flipped },
+        { "200,000 font names", "fonts.html", "<p style=\"font-family: " + fonts + "serif\">x</p>" },
+        { "an SVG blur of 8000x8000", "blur.svg",
+            "<svg xmlns='http://www.w3.org/2000/svg' width='8000' height='8000'><filter id='f'><feGaussianBlur stdDeviation='300'/></filter>"
+            "<rect width='8000' height='8000' fill='red' filter='url(#f)'/></svg>" },
+        { "100,000 nested @media", "media.html", "<style>" + repeat("@media screen {", 100000) + "p { color: red }" + repeat("}", 100000) + "</style><p>x</p>" },
+        { "25,000 floats", "floats.html", repeat("<div style='float:left;width:3px'>x</div>", 25000) },
+        { "one selector of 20,000 parts", "parts.html", "<style>" + repeat("div ", 20000) + "{ color: red }</style><div>x</div>" },
+        { "20,000 rules of .cN div span a", "rules.html", rules + "</style>" + repeat("<div class=c1><div><span><a>x</a></span></div></div>", 2000) },
+        { "2,000 :nth-child rules", "nth.html", nth + "</style>" + repeat("<p>x</p>", 5000) },
+        { "nested display:table", "tables.html", repeat("<div style='display:table'><div style='display:table-cell'>", 100) + "x" },
+    };
+    for (int copy = 0; copy < 12; ++copy) {
+        auto bytes = letter;
+        for (int flip = 0; flip < 8; ++flip)
+            bytes[random() % bytes.size()] ^= static_cast<char>(1 << (random() % 8));
+        cases.push_back({ "a damaged Word document", "damaged" + std::to_string(copy) + ".doc", bytes });
+    }
+    for (auto& test : cases) {
+        auto started = std::chrono::steady_clock::now();
+        auto opened = open(NSURL::fileURLWithPath(write(test.file, test.content).string()));
+        auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        ASSERT_EQ(opened.recorder->calls.size(), 2u) << test.name << ": the load ends";
+        EXPECT_LT(seconds, renderer::workSeconds * 3 + 15) << test.name;
+        if (opened.recorder->calls[1] == "finish") {
+            EXPECT_TRUE(opened.web->showsRenderedPage()) << test.name;
+            EXPECT_TRUE(opened.web->renderedPixels()) << test.name << ": finished with its pixels";
+        } else {
+            EXPECT_FALSE(opened.web->showsRenderedPage()) << test.name;
+        }
+        if (test.file == std::string("plain.html")) {
+            EXPECT_EQ(opened.recorder->calls[1], "finish");
+        }
+        ASSERT_GT(opened.pid, 0) << test.name << ": it ran in a renderer";
+        opened.web.reset();
+        EXPECT_TRUE(gone(opened.pid)) << test.name << ": its renderer ends with its view";
+    }
+}
+
+TEST_F(RendererProcessTest, AnEndedRendererKeepsWhatItDrewAndOneEndedBeforeDrawingFailsTheLoad)
+{
+    auto page = write("red.html", "<body style='margin:0'><div style='width:100px;height:100px;background:#ff0000'></div>" + repeat("<p>line</p>", 200) + "</body>");
+    auto opened = open(NSURL::fileURLWithPath(page.string()));
+    ASSERT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    shoot(*opened.web);
+    RunLoop::main().runUntil([&] { return opened.web->renderedPixels() && opened.web->renderedPixels()->scale == 1; });
+    EXPECT_TRUE(red(shoot(*opened.web)->pixelAt(50, 50))) << "drawn";
+    ASSERT_GT(opened.pid, 0);
+    ::kill(opened.pid, SIGKILL);
+    EXPECT_TRUE(gone(opened.pid)) << "reaped";
+    RunLoop::main().drain();
+    EXPECT_TRUE(opened.web->showsRenderedPage());
+    EXPECT_TRUE(red(shoot(*opened.web)->pixelAt(50, 50))) << "what was drawn stays";
+    opened.web->requestPixels(375, 603, 1, 500);
+    EXPECT_TRUE(red(shoot(*opened.web)->pixelAt(50, 50))) << "and nothing new comes";
+
+    // The renderer waits for a style sheet the server holds back, and is ended then.
+    std::atomic<bool> asked = false, release = false;
+    HttpServer server;
+    server.registerHandler("^/page.html$", [](const HttpRequest&) {
+        std::string body = "<link rel=stylesheet href=style.css><p>page</p>";
+        return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", "text/html" } }, HttpBytes(body.begin(), body.end()));
+    });
+    server.registerHandler("^/style.css$", [&](const HttpRequest&) {
+        asked = true;
+        while (!release)
+            std::this_thread::sleep_for(5ms);
+        std::string body = "p { color: red }";
+        return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", "text/css" } }, HttpBytes(body.begin(), body.end()));
+    });
+    server.start(0, "127.0.0.1");
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    auto recorder = std::make_shared<Recorder>();
+    web->setDelegate(recorder);
+    web->loadRequest(NSURLRequest(*NSURL::URLWithString("http://127.0.0.1:" + std::to_string(server.port()) + "/page.html")));
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return asked && web->rendererProcessID() > 0; }));
+    int pid = web->rendererProcessID();
+    ::kill(pid, SIGKILL);
+    release = true;
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }));
+    server.stop();
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "fail" }));
+    EXPECT_FALSE(web->showsRenderedPage());
+    EXPECT_TRUE(gone(pid));
+}
+
+// The app takes its renderer for a stranger: one that breaks the protocol is ended and what it
+// sent is never shown; one that stops halfway through a message stalls nothing.
+TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    auto page = write("page.html", "<p>x</p>");
+    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors", "memory-hog" }) {
+        ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
+        auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
+        EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "fail" })) << mode;
+        EXPECT_FALSE(opened.web->renderedPixels()) << mode;
+        if (opened.pid) {
+            EXPECT_TRUE(gone(opened.pid)) << mode;
+        }
+    }
+    ::setenv("VESK_HOSTILE_RENDERER", "half-a-message", 1);
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(page.string())));
+    int pid = 0;
+    RunLoop::main().runUntil([&] { return (pid = web->rendererProcessID()) > 0; });
+    RunLoop::main().runUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(web->isLoading()) << "still waiting for its pixels";
+    web.reset();
+    EXPECT_GT(pid, 0);
+    EXPECT_TRUE(gone(pid)) << "ended with its view";
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
+// Each side reads the other's messages as hostile: cut short anywhere, with a byte too many, or
+// with a value out of range, a message is refused.
+TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
+{
+    using namespace renderer;
+    Viewport viewport { 375, 603, 2, 0 };
+    std::vector<Bytes> app {
+        encode(AppMessage(Load { DocumentKind::HTML, "file:///a.html", "text/html", { 'h', 'i' }, viewport })),
+        encode(AppMessage(viewport)),
+        encode(AppMessage(Click { 3, 10, 20 })),
+        encode(AppMessage(Resource { "file:///a.png", true, "image/png", { 1, 2, 3 } })),
+    };
+    std::vector<Bytes> rendered {
+        encode(RendererMessage(Request { "file:///a.css" })),
+        encode(RendererMessage(PageInfo { true, "T", 900, std::string("/"), { "a.js" }, { { "text", "b.html" } }, { "file:///c.png" } })),
+        encode(RendererMessage(Frame { viewport, 750, 1206, 3000, 900 })),
+        encode(RendererMessage(LinkAt { 3, std::string("file:///b.html#end"), 120 })),
+        encode(RendererMessage(Failed { "no" })),
+    };
+    auto decodes = [](const Bytes& message, std::size_t size, std::size_t extra, bool fromApp) {
+        Bytes payload(message.begin() + 8, message.begin() + 8 + static_cast<std::ptrdiff_t>(size));
+        payload.resize(size + extra);
+        std::uint32_t type;
+        std::memcpy(&type, message.data(), 4);
+        return fromApp ? decodeAppMessage(type, payload.data(), payload.size()).has_value() : decodeRendererMessage(type, payload.data(), payload.size()).has_value();
+    };
+    for (bool fromApp : { true, false }) {
+        for (auto& message : fromApp ? app : rendered) {
+            auto size = message.size() - 8;
+            EXPECT_TRUE(decodes(message, size, 0, fromApp));
+            EXPECT_FALSE(decodes(message, size, 1, fromApp)) << "a byte too many";
+            for (std::size_t cut = 0; cut < size; ++cut)
+                EXPECT_FALSE(decodes(message, cut, 0, fromApp)) << "cut at " << cut;
+        }
+    }
+    for (auto bad : { Viewport { 0, 603, 2, 0 }, Viewport { 375, 603, 100, 0 }, Viewport { 375, 603, 2, -1 }, Viewport { std::nan(""), 603, 2, 0 } }) {
+        auto message = encode(AppMessage(bad));
+        EXPECT_FALSE(decodeAppMessage(2, message.data() + 8, message.size() - 8));
+    }
+    for (auto bad : { Frame { viewport, 0, 10, 0, 0 }, Frame { viewport, 10, 10, 39, 0 }, Frame { viewport, 100000, 10, 400000, 0 } }) {
+        auto message = encode(RendererMessage(bad));
+        EXPECT_FALSE(decodeRendererMessage(103, message.data() + 8, message.size() - 8));
+    }
+    EXPECT_FALSE(decodeAppMessage(100, nullptr, 0)) << "a renderer's message is no app's";
+    EXPECT_FALSE(decodeRendererMessage(1, nullptr, 0));
+}

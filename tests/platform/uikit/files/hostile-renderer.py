@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+# A renderer that breaks the rules the way VESK_HOSTILE_RENDERER says, for the tests that the app
+# takes its renderer for a stranger. It answers the load with the page's facts, then misbehaves.
+import fcntl
+import os
+import socket
+import struct
+import time
+
+mode = os.environ.get("VESK_HOSTILE_RENDERER", "")
+channel = socket.socket(fileno=3)
+
+
+def message(kind, payload=b""):
+    return struct.pack("<II", kind, len(payload)) + payload
+
+
+def text(value):
+    value = value.encode()
+    return struct.pack("<I", len(value)) + value
+
+
+def receive():
+    head = channel.recv(8, socket.MSG_WAITALL)
+    kind, length = struct.unpack("<II", head)
+    payload = b""
+    while len(payload) < length:
+        payload += channel.recv(length - len(payload))
+    return kind, payload
+
+
+channel.sendall(message(100))
+kind, payload = receive()
+viewport = payload[-32:]
+width, height, scale, top = struct.unpack("<dddd", viewport)
+info = b"\x01" + text("hostile") + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<III", 0, 0, 0)
+channel.sendall(message(102, info))
+
+pixel_width, pixel_height = int(width * scale + 0.999), int(height * scale + 0.999)
+stride = pixel_width * 4
+frame = viewport + struct.pack("<IIId", pixel_width, pixel_height, stride, 100)
+
+
+def memory(size, seals):
+    fd = os.memfd_create("frame", os.MFD_ALLOW_SEALING)
+    os.ftruncate(fd, size)
+    if seals:
+        fcntl.fcntl(fd, fcntl.F_ADD_SEALS, seals)
+    return fd
+
+
+sealed = fcntl.F_SEAL_SHRINK | fcntl.F_SEAL_GROW | fcntl.F_SEAL_WRITE
+if mode == "unsealed-frame":
+    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, 0)])
+elif mode == "frame-too-small":
+    socket.send_fds(channel, [message(103, frame)], [memory(stride * (pixel_height - 1), sealed)])
+elif mode == "frame-without-memory":
+    channel.sendall(message(103, frame))
+elif mode == "endless-header":
+    channel.sendall(struct.pack("<II", 103, 0xFFFFFFFF))
+elif mode == "unknown-message":
+    channel.sendall(message(999, b"x" * 16))
+elif mode == "many-descriptors":
+    fds = [memory(4096, sealed) for _ in range(8)]
+    socket.send_fds(channel, [b"\x00"], fds)
+elif mode == "memory-hog":
+    # Grows past the limit a page at a time, as a runaway layout would.
+    held = []
+    for _ in range(20):
+        chunk = bytearray(64 << 20)
+        for offset in range(0, len(chunk), 4096):
+            chunk[offset] = 1
+        held.append(chunk)
+elif mode == "half-a-message":
+    # Says part of a frame and nothing more; the app must not wait on it.
+    channel.sendall(message(103, frame)[:10])
+time.sleep(30)
