@@ -146,13 +146,19 @@ private:
         }
         if (!wait && !m_channel.hasInput())
             return std::nullopt;
+        return receive();
+    }
+
+    // The app's next message; the renderer ends when the app has gone or says what it cannot.
+    AppMessage receive()
+    {
         auto received = m_channel.receive();
         if (!received)
             quit();
         auto message = decodeAppMessage(received->type, received->payload.data(), received->payload.size());
         if (!message)
             quit();
-        return message;
+        return std::move(*message);
     }
 
     void handle(AppMessage& message)
@@ -175,13 +181,8 @@ private:
         send(Request { wanted });
         armWorkTimer(false);
         for (;;) {
-            auto received = m_channel.receive();
-            if (!received)
-                quit();
-            auto message = decodeAppMessage(received->type, received->payload.data(), received->payload.size());
-            if (!message)
-                quit();
-            auto* resource = std::get_if<Resource>(&*message);
+            auto message = receive();
+            auto* resource = std::get_if<Resource>(&message);
             if (resource && resource->URL == wanted) {
                 armWorkTimer(true);
                 std::optional<std::string> sheet;
@@ -190,7 +191,7 @@ private:
                 m_styleSheets[wanted] = sheet;
                 return sheet;
             }
-            m_deferred.push_back(std::move(*message));
+            m_deferred.push_back(std::move(message));
         }
     }
 

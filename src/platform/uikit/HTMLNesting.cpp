@@ -146,20 +146,11 @@ namespace {
     // Where the raw text of an element ends: at its end tag, the end tag's '>' included.
     std::size_t rawTextEnd(std::string_view html, std::size_t at, std::string_view name)
     {
-        if (name == "plaintext")
-            return html.size();
-        while ((at = html.find("</", at)) != std::string_view::npos) {
-            std::size_t after = at + 2 + name.size();
-            bool named = after <= html.size();
-            for (std::size_t i = 0; named && i < name.size(); ++i)
-                named = lower(html[at + 2 + i]) == name[i];
-            if (named && (after == html.size() || isSpace(html[after]) || html[after] == '/' || html[after] == '>')) {
-                auto end = tagEnd(html, after);
-                return end == std::string_view::npos ? html.size() : end;
-            }
-            at += 2;
-        }
-        return html.size();
+        auto endTag = htmlRawTextEnd(html, at, name);
+        if (endTag == html.size())
+            return endTag;
+        auto end = tagEnd(html, endTag + 2 + name.size());
+        return end == std::string_view::npos ? html.size() : end;
     }
 
     // The open elements as a parser would hold them, with the formatting elements it would open
@@ -440,6 +431,22 @@ namespace {
         bool m_frames = false;
     };
 
+}
+
+std::size_t htmlRawTextEnd(std::string_view html, std::size_t at, std::string_view name)
+{
+    if (name == "plaintext")
+        return html.size();
+    while ((at = html.find("</", at)) != std::string_view::npos) {
+        std::size_t after = at + 2 + name.size();
+        bool named = after <= html.size();
+        for (std::size_t i = 0; named && i < name.size(); ++i)
+            named = lower(html[at + 2 + i]) == name[i];
+        if (named && (after == html.size() || isSpace(html[after]) || html[after] == '/' || html[after] == '>'))
+            return at;
+        at += 2;
+    }
+    return html.size();
 }
 
 std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth, std::size_t maximumElements)

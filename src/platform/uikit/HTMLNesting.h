@@ -32,4 +32,8 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth =
 // small is laid out whole as fast.
 std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast);
 
+// Where the raw text of a script, style or the like that starts at `at` ends: at the '<' of the
+// element's end tag (its name in lower case), or the markup's end.
+std::size_t htmlRawTextEnd(std::string_view html, std::size_t at, std::string_view name);
+
 }

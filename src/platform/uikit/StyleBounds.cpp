@@ -88,23 +88,6 @@ namespace {
         return std::find(std::begin(raw), std::end(raw), name) != std::end(raw);
     }
 
-    // Where the raw text of the element ends: at its end tag's '<', or the markup's end.
-    std::size_t rawTextEnd(std::string_view html, std::size_t at, std::string_view name)
-    {
-        if (name == "plaintext")
-            return html.size();
-        while ((at = html.find("</", at)) != std::string_view::npos) {
-            std::size_t after = at + 2 + name.size();
-            bool named = after <= html.size();
-            for (std::size_t i = 0; named && i < name.size(); ++i)
-                named = lower(html[at + 2 + i]) == name[i];
-            if (named && (after == html.size() || isSpace(html[after]) || html[after] == '/' || html[after] == '>'))
-                return at;
-            at += 2;
-        }
-        return html.size();
-    }
-
     struct Tag {
         std::string name;
         bool closing = false;
@@ -141,7 +124,7 @@ namespace {
             tag(found);
             at = end;
             if (!found.closing && isRawText(found.name)) {
-                auto stop = rawTextEnd(html, at, found.name);
+                auto stop = htmlRawTextEnd(html, at, found.name);
                 raw(found.name, at, stop);
                 at = stop;
             }

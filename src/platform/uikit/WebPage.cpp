@@ -719,16 +719,32 @@ WebPage::~WebPage()
         m_engine->document.reset();
 }
 
+namespace {
+
+    // The document's elements in document order, parents before their children.
+    std::vector<litehtml::element::ptr> elementsInOrder(const litehtml::element::ptr& root)
+    {
+        std::vector<litehtml::element::ptr> elements;
+        std::vector<litehtml::element::ptr> stack { root };
+        while (!stack.empty()) {
+            auto element = std::move(stack.back());
+            stack.pop_back();
+            if (!element)
+                continue;
+            elements.push_back(element);
+            for (auto index = element->get_children_count(); index > 0; --index)
+                stack.push_back(element->get_child(static_cast<int>(index - 1)));
+        }
+        return elements;
+    }
+
+}
+
 WebPage::References WebPage::references() const
 {
     References references { m_engine->baseReference, m_engine->resources, {} };
     constexpr std::size_t maximumLinkText = 256;
-    std::vector<litehtml::element::ptr> stack { m_engine->document->root() };
-    while (!stack.empty()) {
-        auto element = std::move(stack.back());
-        stack.pop_back();
-        if (!element)
-            continue;
+    for (auto& element : elementsInOrder(m_engine->document->root())) {
         std::string tag = element->get_tagName() ? element->get_tagName() : "";
         if (tag == "a") {
             if (auto* href = element->get_attr("href"); href && *href) {
@@ -749,8 +765,6 @@ WebPage::References WebPage::references() const
                 references.links.emplace_back(std::move(collapsed), href);
             }
         }
-        for (auto index = element->get_children_count(); index > 0; --index)
-            stack.push_back(element->get_child(static_cast<int>(index - 1)));
     }
     return references;
 }
@@ -860,17 +874,7 @@ std::optional<NSURL> WebPage::linkAt(CGPoint point)
 std::optional<CGFloat> WebPage::anchorTop(const std::string& fragment)
 {
     auto decoded = percentDecode(fragment).value_or(fragment);
-    std::vector<litehtml::element::ptr> elements;
-    std::vector<litehtml::element::ptr> stack { m_engine->document->root() };
-    while (!stack.empty()) {
-        auto element = std::move(stack.back());
-        stack.pop_back();
-        if (!element)
-            continue;
-        elements.push_back(element);
-        for (auto index = element->get_children_count(); index > 0; --index)
-            stack.push_back(element->get_child(static_cast<int>(index - 1)));
-    }
+    auto elements = elementsInOrder(m_engine->document->root());
     auto find = [&](const std::string& name) -> std::optional<std::size_t> {
         std::optional<std::size_t> named;
         for (std::size_t index = 0; index < elements.size(); ++index) {
