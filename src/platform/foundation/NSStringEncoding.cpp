@@ -1,6 +1,5 @@
 #include "platform/foundation/NSStringEncoding.h"
 
-#include "platform/foundation/FileData.h"
 #include "platform/foundation/NSString.h"
 
 #include <algorithm>
@@ -80,14 +79,6 @@ std::optional<std::string> stringFromDataDetectingEncoding(const Bytes& data, NS
     if (usedEncoding)
         *usedEncoding = NSStringEncoding::UTF8;
     return std::string(bytes);
-}
-
-std::optional<std::string> stringWithContentsOfFile(const std::string& path, NSStringEncoding* usedEncoding, std::size_t maxBytes)
-{
-    auto data = readFileContents(path, maxBytes);
-    if (!data)
-        return std::nullopt;
-    return stringFromDataDetectingEncoding(*data, usedEncoding);
 }
 
 }

@@ -22,8 +22,4 @@ enum class NSStringEncoding : std::uint32_t {
 // The mark is not part of the text.
 std::optional<std::string> stringFromDataDetectingEncoding(const Bytes& data, NSStringEncoding* usedEncoding = nullptr);
 
-// The same for a file's contents; absent also when the file is no readable regular file or is
-// larger than maxBytes (a FIFO or device is never read).
-std::optional<std::string> stringWithContentsOfFile(const std::string& path, NSStringEncoding* usedEncoding, std::size_t maxBytes);
-
 }

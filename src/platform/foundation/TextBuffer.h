@@ -28,7 +28,8 @@ public:
     TextBuffer(const TextBuffer&) = delete;
     TextBuffer& operator=(const TextBuffer&) = delete;
 
-    // A file's text, decoded as stringWithContentsOfFile decodes it, read once into one buffer.
+    // A file's text, decoded as stringFromDataDetectingEncoding decodes bytes, read once into one
+    // buffer.
     // Absent when the file is no readable regular file, is larger than maxBytes or does not
     // decode. Slow for big files: call it off the main thread.
     static std::shared_ptr<const TextBuffer> readFile(const std::string& path, NSStringEncoding* usedEncoding, std::size_t maxBytes);
