@@ -220,7 +220,7 @@ namespace {
             guint subscription = 0;
             if (bus) {
                 g_dbus_connection_set_exit_on_close(bus, false);
-                subscription = g_dbus_connection_signal_subscribe(bus, nullptr, "org.freedesktop.Notifications", nullptr,
+                subscription = g_dbus_connection_signal_subscribe(bus, "org.freedesktop.Notifications", "org.freedesktop.Notifications", nullptr,
                     "/org/freedesktop/Notifications", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, &NotificationBus::heard, this, nullptr);
                 g_object_ref(bus);
             }

@@ -52,6 +52,17 @@ TEST(DesktopNotificationTest, OnlyTheAppsOwnNotificationsWithAnActionBringItBack
         settle(expected);
         EXPECT_EQ(raised, expected) << key << " " << *id;
     }
+    // Only the notification service speaks for its notifications, not another client of the bus.
+    GDBusConnection* stranger = g_dbus_connection_new_for_address_sync(service.address.c_str(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT | G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION), nullptr, nullptr, nullptr);
+    ASSERT_TRUE(stranger);
+    g_dbus_connection_emit_signal(stranger, nullptr, "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "ActionInvoked",
+        g_variant_new("(us)", withAction, "open"), nullptr);
+    g_dbus_connection_flush_sync(stranger, nullptr, nullptr);
+    settle(3);
+    EXPECT_EQ(raised, 3) << "a stranger on the bus";
+    g_object_unref(stranger);
+
     ASSERT_TRUE(desktop->postNotification("Plain", false, ""));
     EXPECT_EQ(service.actions(), std::vector<std::string> {});
     service.invoke("default");
