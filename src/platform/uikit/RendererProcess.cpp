@@ -39,6 +39,7 @@ namespace {
     constexpr std::size_t maximumQueued = 64u << 20;
 
     std::atomic<int> busyRenderers { 0 };
+    std::atomic<std::uint64_t> viewportRequests { 0 };
 
     std::filesystem::path rendererProgram()
     {
@@ -251,6 +252,7 @@ void RendererProcess::setViewport(const Viewport& viewport)
             return;
         m_viewport = viewport;
         m_lastViewport = viewport;
+        ++viewportRequests;
         updateBusy();
     }
     std::uint64_t one = 1;
@@ -283,6 +285,11 @@ std::optional<std::chrono::microseconds> RendererProcess::startCost() const
 bool RendererProcess::anyBusy()
 {
     return busyRenderers.load() > 0;
+}
+
+std::uint64_t RendererProcess::viewportsAsked()
+{
+    return viewportRequests.load();
 }
 
 // Under the mutex: owes pixels for the last viewport (unless it gave up on its page) or a

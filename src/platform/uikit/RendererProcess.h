@@ -68,6 +68,9 @@ public:
     // Whether any renderer owes pixels or a click's answer, for tests that wait until the
     // screen has settled.
     static bool anyBusy();
+    // How many viewports web views have asked their renderers for, so far: a frame asked for may
+    // come in before its caller looks at anyBusy, its pixels still on the way to the main queue.
+    static std::uint64_t viewportsAsked();
 
 private:
     RendererProcess(pid_t pid, int fd, Handlers handlers);

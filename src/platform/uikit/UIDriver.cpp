@@ -216,10 +216,13 @@ std::shared_ptr<UIImage> UIDriver::render(CGFloat scale) const
     auto window = UIApplication::sharedApplication().keyWindow();
     if (!window)
         return nullptr;
+    auto asked = RendererProcess::viewportsAsked();
     auto image = UIRenderer::imageOfWindow(*window, scale);
     // A web view asks its renderer for the pixels of what it shows as it draws: once they have
-    // come, the window is drawn again.
-    if (RendererProcess::anyBusy()) {
+    // come (their frame may already be in, its pixels queued for the main thread), the window
+    // is drawn again.
+    for (int round = 0; round < 4 && (RendererProcess::anyBusy() || RendererProcess::viewportsAsked() != asked); ++round) {
+        asked = RendererProcess::viewportsAsked();
         drainAll();
         image = UIRenderer::imageOfWindow(*window, scale);
     }
