@@ -1,3 +1,4 @@
+#include "WebTestSupport.h"
 #include "http/HttpServer.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIGraphics.h"
@@ -25,22 +26,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class Recorder : public UIWebViewDelegate {
-public:
-    void webViewDidStartLoad(UIWebView&) override { calls.push_back("start"); }
-    void webViewDidFinishLoad(UIWebView&) override { calls.push_back("finish"); }
-    void didFailLoadWithError(UIWebView&, const std::optional<NSError>&) override { calls.push_back("fail"); }
-    std::vector<std::string> calls;
-};
+using Recorder = test::LoadRecorder;
 
-std::string repeat(std::string_view part, std::size_t times)
-{
-    std::string text;
-    text.reserve(part.size() * times);
-    for (std::size_t i = 0; i < times; ++i)
-        text += part;
-    return text;
-}
+using test::repeat;
 
 // Whether the process is gone, reaped and all (a zombie keeps its /proc entry), within a bound.
 bool gone(int pid, std::chrono::milliseconds bound = 3s)

@@ -1,3 +1,4 @@
+#include "WebTestSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/UIGraphics.h"
@@ -93,16 +94,7 @@ protected:
         return image;
     }
 
-    // The pixels of the rectangle (in points) that pass the test.
-    static int count(const UIImage& image, CGRect rect, const std::function<bool(UIPixel)>& test)
-    {
-        int found = 0;
-        for (int y = int(rect.origin.y); y < int(CGRectGetMaxY(rect)); ++y) {
-            for (int x = int(rect.origin.x); x < int(CGRectGetMaxX(rect)); ++x)
-                found += test(image.pixelAt(x, y));
-        }
-        return found;
-    }
+    static int count(const UIImage& image, CGRect rect, const std::function<bool(UIPixel)>& test) { return vesk::test::countPixels(image, rect, test); }
     // The smallest rectangle holding the pixels of the rectangle that pass the test.
     static CGRect bounds(const UIImage& image, CGRect rect, const std::function<bool(UIPixel)>& test)
     {

@@ -1,5 +1,6 @@
 #include "platform/uikit/StyleBounds.h"
 
+#include "WebTestSupport.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/system/MemoryInfo.h"
 #include "platform/uikit/HTMLNesting.h"
@@ -16,14 +17,7 @@ using namespace vesk::platform;
 
 namespace {
 
-std::string repeat(std::string_view part, std::size_t times)
-{
-    std::string text;
-    text.reserve(part.size() * times);
-    for (std::size_t i = 0; i < times; ++i)
-        text += part;
-    return text;
-}
+using vesk::test::repeat;
 
 // The style sheet as the bounds write it out again: no space between rules.
 std::string withoutSpacesBetweenRules(std::string css)

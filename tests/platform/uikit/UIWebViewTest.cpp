@@ -1,4 +1,5 @@
 #include "platform/uikit/UIWebView.h"
+#include "WebTestSupport.h"
 #include "http/HttpServer.h"
 #include "platform/foundation/NSURLCache.h"
 #include "platform/foundation/RunLoop.h"
@@ -16,13 +17,7 @@ using namespace vesk::platform;
 
 namespace {
 
-class Recorder : public UIWebViewDelegate {
-public:
-    void webViewDidStartLoad(UIWebView&) override { calls.push_back("start"); }
-    void webViewDidFinishLoad(UIWebView&) override { calls.push_back("finish"); }
-    void didFailLoadWithError(UIWebView&, const std::optional<NSError>&) override { calls.push_back("fail"); }
-    std::vector<std::string> calls;
-};
+using Recorder = test::LoadRecorder;
 
 // Counts what the loader asks of the shared cache and what it hands to it.
 class CountingCache : public NSURLCache {

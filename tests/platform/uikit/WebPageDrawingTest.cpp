@@ -1,6 +1,7 @@
 // Web pages as a person sees them in a web view: drawn to PNG in the build folder and read back
 // by their pixels.
 
+#include "WebTestSupport.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
@@ -87,16 +88,7 @@ protected:
         return image;
     }
 
-    // The pixels of the rectangle (in pixels) that pass the test.
-    static int count(const UIImage& image, CGRect rect, const std::function<bool(UIPixel)>& test)
-    {
-        int found = 0;
-        for (int y = int(rect.origin.y); y < int(CGRectGetMaxY(rect)); ++y) {
-            for (int x = int(rect.origin.x); x < int(CGRectGetMaxX(rect)); ++x)
-                found += test(image.pixelAt(x, y));
-        }
-        return found;
-    }
+    static int count(const UIImage& image, CGRect rect, const std::function<bool(UIPixel)>& test) { return vesk::test::countPixels(image, rect, test); }
     static bool dark(UIPixel p) { return p.red < 90 && p.green < 90 && p.blue < 90; }
     static bool red(UIPixel p) { return p.red > 240 && p.green < 20 && p.blue < 20; }
     static bool green(UIPixel p) { return p.green > 240 && p.red < 20 && p.blue < 20; }
