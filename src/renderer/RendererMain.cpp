@@ -4,11 +4,11 @@
 
 #include "platform/foundation/NSURL.h"
 #include "platform/graphics/UIImage.h"
-#include "platform/uikit/HTMLEncoding.h"
-#include "platform/uikit/HTMLNesting.h"
-#include "platform/uikit/RendererProtocol.h"
-#include "platform/uikit/WebPage.h"
-#include "platform/uikit/WordDocument.h"
+#include "renderer/engine/HTMLEncoding.h"
+#include "renderer/engine/HTMLNesting.h"
+#include "renderer/protocol/RendererProtocol.h"
+#include "renderer/engine/WebPage.h"
+#include "renderer/engine/WordDocument.h"
 #include "renderer/Sandbox.h"
 
 #include <cairo.h>

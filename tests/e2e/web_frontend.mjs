@@ -216,10 +216,11 @@ async function main()
             check(await desk.evaluate(() => document.activeElement.id) === "download", "Download comes right after the selected row");
             await keys("Shift+Tab");
             check(await saved(desk, () => keys("Enter")) === "Agenda.txt", "Enter saves a file");
-            await keys("ArrowDown", "ArrowDown", "ArrowDown", "#open", "Enter", ".entry:has-text('a.txt')");
-            check(await seen(desk, "#crumbs li.current") === "Odd", "Enter opens a folder");
-            await keys("Backspace", ".entry:has-text('Odd')", "Alt+ArrowUp", ".entry:has-text('Documents')");
-            check(await seen(desk, "#crumbs li.current") === "home", "Backspace and Alt+Up go up");
+            // Each wait is met only by the folder moved to, not by the one being left.
+            await keys("ArrowDown", "ArrowDown", "ArrowDown", "#open", "Enter", "#crumbs li.current:text-is('Odd')");
+            check(await seen(desk, "#entries .entry .name:text-is('a.txt')") === "a.txt", "Enter opens a folder");
+            await keys("Backspace", "#crumbs li.current:text-is('Documents')", "Alt+ArrowUp", "#crumbs li.current:text-is('home')");
+            check(await seen(desk, "#entries .entry .name:text-is('Documents')") === "Documents", "Backspace and Alt+Up go up");
         });
 
         await test("links, unreadable folders, paths and deep links read right", async () => {

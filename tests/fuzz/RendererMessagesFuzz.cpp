@@ -2,7 +2,7 @@
 // the framing of the byte stream, then each message's decoder. A message that decodes must
 // encode back to the very same bytes.
 
-#include "platform/uikit/RendererProtocol.h"
+#include "renderer/protocol/RendererProtocol.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,8 +1,8 @@
 // libFuzzer target: a hostile HTML page decoded, bounded, parsed, laid out, drawn and clicked.
 
-#include "platform/uikit/HTMLEncoding.h"
-#include "platform/uikit/HTMLNesting.h"
-#include "platform/uikit/WebPage.h"
+#include "renderer/engine/HTMLEncoding.h"
+#include "renderer/engine/HTMLNesting.h"
+#include "renderer/engine/WebPage.h"
 
 #include <cstdint>
 #include <cstdlib>

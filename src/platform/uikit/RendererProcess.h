@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/uikit/RendererProtocol.h"
+#include "renderer/protocol/RendererProtocol.h"
 
 #include <sys/types.h>
 

@@ -2,7 +2,7 @@
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/DrawingSupport.h"
-#include "platform/uikit/RendererProtocol.h"
+#include "renderer/protocol/RendererProtocol.h"
 #include "platform/uikit/TextBlock.h"
 #include "platform/uikit/UIViewRendering.h"
 #include "platform/uikit/UIWebView.h"

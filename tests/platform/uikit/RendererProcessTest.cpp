@@ -3,7 +3,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
-#include "platform/uikit/RendererProtocol.h"
+#include "renderer/protocol/RendererProtocol.h"
 #include "platform/uikit/UIWebView.h"
 
 #include <gtest/gtest.h>

@@ -11,7 +11,7 @@
 #include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "platform/uikit/UIWebView.h"
-#include "platform/uikit/WebPage.h"
+#include "renderer/engine/WebPage.h"
 
 #include <filesystem>
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,5 +1,5 @@
-#include "platform/uikit/WebPage.h"
-#include "platform/uikit/StyleBounds.h"
+#include "renderer/engine/WebPage.h"
+#include "renderer/engine/StyleBounds.h"
 
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/ImageDecoding.h"

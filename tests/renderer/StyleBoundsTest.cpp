@@ -1,10 +1,10 @@
-#include "platform/uikit/StyleBounds.h"
+#include "renderer/engine/StyleBounds.h"
 
-#include "WebTestSupport.h"
+#include "platform/uikit/WebTestSupport.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/system/MemoryInfo.h"
-#include "platform/uikit/HTMLNesting.h"
-#include "platform/uikit/WebPage.h"
+#include "renderer/engine/HTMLNesting.h"
+#include "renderer/engine/WebPage.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/uikit/RendererProtocol.h"
+#include "renderer/protocol/RendererProtocol.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "platform/uikit/HTMLNesting.h"
+#include "renderer/engine/HTMLNesting.h"
 
 #include <algorithm>
 #include <optional>

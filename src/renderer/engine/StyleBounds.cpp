@@ -1,6 +1,6 @@
-#include "platform/uikit/StyleBounds.h"
+#include "renderer/engine/StyleBounds.h"
 
-#include "platform/uikit/HTMLNesting.h"
+#include "renderer/engine/HTMLNesting.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "platform/uikit/HTMLEncoding.h"
+#include "renderer/engine/HTMLEncoding.h"
 
 #include <gtest/gtest.h>
 

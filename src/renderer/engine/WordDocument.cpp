@@ -1,4 +1,4 @@
-#include "platform/uikit/WordDocument.h"
+#include "renderer/engine/WordDocument.h"
 
 #include <gsf/gsf-input-memory.h>
 #include <mutex>
