@@ -217,9 +217,10 @@ async function main()
             await keys("Shift+Tab");
             check(await saved(desk, () => keys("Enter")) === "Agenda.txt", "Enter saves a file");
             // Each wait is met only by the folder moved to, not by the one being left.
-            await keys("ArrowDown", "ArrowDown", "ArrowDown", "#open", "Enter", "#crumbs li.current:text-is('Odd')");
+            // Enter opens only once the folder's facts are in: "#open" shows then, with its name.
+            await keys("ArrowDown", "ArrowDown", "ArrowDown", "#details-name:text-is('Odd')", "#open", "Enter", "#crumbs li.current a:text-is('Odd')");
             check(await seen(desk, "#entries .entry .name:text-is('a.txt')") === "a.txt", "Enter opens a folder");
-            await keys("Backspace", "#crumbs li.current:text-is('Documents')", "Alt+ArrowUp", "#crumbs li.current:text-is('home')");
+            await keys("Backspace", "#crumbs li.current a:text-is('Documents')", "Alt+ArrowUp", "#crumbs li.current a:text-is('home')");
             check(await seen(desk, "#entries .entry .name:text-is('Documents')") === "Documents", "Backspace and Alt+Up go up");
         });
 
