@@ -289,7 +289,8 @@ namespace {
             return fail(ENOEXEC);
         process->send(std::move(load));
 
-        // A page from the network never reaches into the local disk.
+        // A local page may link to any file; what it reads comes from its folder only, and a
+        // page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
         ResourceLoader loader(response.URL, documents, request.timeoutInterval);
         auto answerRequest = [&](const std::string& reference) {
