@@ -35,6 +35,9 @@ namespace {
     constexpr auto memoryLook = std::chrono::milliseconds(100);
     // Messages waiting for the load at most; a renderer that asks for more misbehaves.
     constexpr std::size_t maximumInbox = maximumListed;
+    // And this many bytes: room for the page's whole facts and then some, never a flood that
+    // piles up while the load waits for pixels.
+    constexpr std::size_t maximumInboxBytes = 2 * maximumMessage;
     // Resources wait to be written up to this much; a sender waits for room beyond it.
     constexpr std::size_t maximumQueued = 64u << 20;
 
@@ -265,7 +268,8 @@ std::optional<RendererMessage> RendererProcess::nextMessage(std::chrono::millise
     m_changed.wait_for(lock, bound, [&] { return !m_inbox.empty() || m_ended; });
     if (m_inbox.empty())
         return std::nullopt;
-    auto message = std::move(m_inbox.front());
+    auto message = std::move(m_inbox.front().message);
+    m_inboxBytes -= m_inbox.front().size;
     m_inbox.pop_front();
     return message;
 }
@@ -438,9 +442,16 @@ bool RendererProcess::receive(Channel::Received& received)
         m_drawnViewport.reset();
         updateBusy();
     }
-    if (m_inbox.size() >= maximumInbox)
+    return keep(std::move(*message), received.payload.size());
+}
+
+// Under the mutex: a renderer that says more than the load takes in misbehaves.
+bool RendererProcess::keep(RendererMessage message, std::size_t size)
+{
+    if (m_inbox.size() >= maximumInbox || size > maximumInboxBytes - m_inboxBytes)
         return false;
-    m_inbox.push_back(std::move(*message));
+    m_inboxBytes += size;
+    m_inbox.push_back({ std::move(message), size });
     m_changed.notify_all();
     return true;
 }

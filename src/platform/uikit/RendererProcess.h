@@ -76,6 +76,7 @@ private:
     RendererProcess(pid_t pid, int fd, Handlers handlers);
     void serve();
     bool receive(renderer::Channel::Received& message);
+    bool keep(renderer::RendererMessage message, std::size_t size);
     bool flush();
     void updateBusy();
     std::uint64_t residentBytes() const;
@@ -94,7 +95,12 @@ private:
     std::optional<renderer::Viewport> m_lastViewport;
     std::optional<renderer::Viewport> m_drawnViewport;
     std::size_t m_written = 0;
-    std::deque<renderer::RendererMessage> m_inbox;
+    struct Waiting {
+        renderer::RendererMessage message;
+        std::size_t size = 0;
+    };
+    std::deque<Waiting> m_inbox;
+    std::size_t m_inboxBytes = 0;
     std::size_t m_clicks = 0;
     bool m_failed = false;
     bool m_busy = false;

@@ -1,13 +1,21 @@
 #include "platform/uikit/UIWebView.h"
 
+#include "platform/foundation/AppHome.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/MimeType.h"
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/graphics/UIScreen.h"
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/RendererProcess.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +35,8 @@ struct UIWebView::PageLoad {
 };
 
 namespace {
+
+    static_assert(UIWebView::maximumPictureBytes <= renderer::maximumResourceBody && UIWebView::maximumStyleSheetBytes <= renderer::maximumResourceBody);
 
     // A renderer that says nothing for this long while the app owes it nothing is ended.
     constexpr auto rendererSilence = std::chrono::seconds(30);
@@ -62,9 +72,182 @@ namespace {
         return {};
     }
 
-    struct Fetched {
-        std::optional<NSURLResponse> response;
-        Bytes body;
+    bool insideFolder(std::string_view path, std::string_view folder)
+    {
+        if (folder == "/")
+            return path.starts_with('/');
+        return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+    }
+
+    std::optional<std::string> realPath(const std::string& path)
+    {
+        std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), std::free);
+        if (!resolved)
+            return std::nullopt;
+        return std::string(resolved.get());
+    }
+
+    // The folder a local page may read from, as a browser grants a local file its folder: the
+    // page's own, or Documents when the page lies there. A page from the network reads no file.
+    class LocalFolder {
+    public:
+        LocalFolder(const NSURL& page, const std::string& documents)
+        {
+            if (!page.isFileURL())
+                return;
+            auto real = realPath(page.path());
+            if (!real)
+                return;
+            auto root = realPath(documents);
+            if (!root || !insideFolder(*real, *root))
+                root = real->substr(0, std::max<std::size_t>(real->rfind('/'), 1));
+            m_root = std::move(root);
+        }
+
+        // A descriptor of a regular file inside the folder, its real path checked, not the name
+        // the page gave; -1 with errno set for anything else: another folder, a link leading
+        // out, a FIFO or device, the kernel's own files.
+        int open(const NSURL& url) const
+        {
+            if (!m_root || !url.isFileURL() || !(url.host().empty() || url.host() == "localhost"))
+                return refuse(EACCES);
+            auto real = realPath(url.path());
+            if (!real)
+                return -1;
+            if (!insideFolder(*real, *m_root) || insideFolder(*real, "/proc") || insideFolder(*real, "/sys") || insideFolder(*real, "/dev"))
+                return refuse(EACCES);
+            // Nothing but a regular file is opened at all: opening a device may act on it.
+            struct stat facts { };
+            if (::lstat(real->c_str(), &facts) != 0)
+                return -1;
+            if (!S_ISREG(facts.st_mode))
+                return refuse(EACCES);
+            int fd = ::open(real->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+            if (fd < 0)
+                return -1;
+            // A folder on the way may have been swapped for a link since it was resolved: what
+            // was opened must be what was checked.
+            char opened[PATH_MAX];
+            auto length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), opened, sizeof opened);
+            if (::fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode) || length <= 0 || static_cast<std::size_t>(length) >= sizeof opened
+                || std::string_view(opened, static_cast<std::size_t>(length)) != *real) {
+                ::close(fd);
+                return refuse(EACCES);
+            }
+            return fd;
+        }
+
+        bool isLocal() const { return m_root.has_value(); }
+
+    private:
+        static int refuse(int code)
+        {
+            errno = code;
+            return -1;
+        }
+        std::optional<std::string> m_root;
+    };
+
+    // Up to limit bytes of the file; absent when it holds more or can't be read.
+    std::optional<Bytes> readUpTo(int fd, std::size_t limit)
+    {
+        Bytes contents;
+        std::uint8_t buffer[65536];
+        for (;;) {
+            auto got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return std::nullopt;
+            if (got == 0)
+                return contents;
+            // The file may have grown since it was measured.
+            if (static_cast<std::size_t>(got) > limit - contents.size())
+                return std::nullopt;
+            contents.insert(contents.end(), buffer, buffer + got);
+        }
+    }
+
+    // What a page's load fetches besides its document, each URL once. A body wanted goes on to
+    // the renderer as it comes, within its cap and what is left of the page's; only responses
+    // and lengths stay.
+    class ResourceLoader {
+    public:
+        struct Fetched {
+            std::optional<NSURLResponse> response;
+            std::size_t length = 0;
+        };
+
+        ResourceLoader(const NSURL& page, const std::string& documents, double timeout)
+            : m_local(page, documents)
+            , m_timeout(timeout)
+        {
+        }
+
+        // http and https, and for a local page its files (which are checked when read).
+        bool mayTake(const NSURL& url) const { return mayLeadTo(url, m_local.isLocal()); }
+        std::size_t count() const { return m_fetched.size(); }
+
+        // Loads the URL the first time it is named. With body given, the body is handed back
+        // when it fits both caps; past either the resource fails.
+        const Fetched& fetch(const NSURL& url, std::size_t cap, std::optional<Bytes>* body)
+        {
+            auto [entry, added] = m_fetched.try_emplace(url.absoluteString());
+            if (!added)
+                return entry->second;
+            auto& fetched = entry->second;
+            std::size_t limit = std::min(cap, UIWebView::maximumPageBytes - m_taken);
+            if (url.isFileURL())
+                readFile(url, body ? std::optional(limit) : std::nullopt, fetched, body);
+            else
+                download(url, limit, fetched, body);
+            if (body && *body)
+                m_taken += (*body)->size();
+            return fetched;
+        }
+
+    private:
+        // A body not wanted is never read: its length is the file's.
+        void readFile(const NSURL& url, std::optional<std::size_t> limit, Fetched& fetched, std::optional<Bytes>* body)
+        {
+            int fd = m_local.open(url);
+            if (fd < 0)
+                return;
+            struct stat facts { };
+            bool fits = ::fstat(fd, &facts) == 0 && (!limit || static_cast<std::uint64_t>(facts.st_size) <= *limit);
+            std::optional<Bytes> contents;
+            if (fits && limit)
+                contents = readUpTo(fd, *limit);
+            ::close(fd);
+            if (!fits || (limit && !contents))
+                return;
+            NSURLResponse response(url);
+            response.MIMEType = mimeTypeForExtension(url.pathExtension()).value_or("application/octet-stream");
+            fetched.length = contents ? contents->size() : static_cast<std::size_t>(facts.st_size);
+            response.expectedContentLength = static_cast<std::int64_t>(fetched.length);
+            fetched.response = std::move(response);
+            if (contents)
+                *body = std::move(contents);
+        }
+
+        // Through the loader, so that the shared URL cache sees it as it sees every load.
+        void download(const NSURL& url, std::size_t limit, Fetched& fetched, std::optional<Bytes>* body)
+        {
+            NSURLResponse answered(url);
+            NSError failure;
+            auto contents = NSURLConnection::sendSynchronousRequest(NSURLRequest(url, m_timeout), &answered, &failure);
+            if (!contents || (body && contents->size() > limit))
+                return;
+            fetched.length = contents->size();
+            fetched.response = std::move(answered);
+            if (body)
+                *body = std::move(contents);
+        }
+
+        LocalFolder m_local;
+        double m_timeout;
+        std::size_t m_taken = 0;
+        std::map<std::string, Fetched> m_fetched;
     };
 
     struct Shown {
@@ -75,7 +258,7 @@ namespace {
     // Loads the document; for one a renderer shows, starts the renderer, answers its requests
     // for style sheets, waits for its first pixels (shown), then loads what the page references,
     // handing its pictures over to the renderer as they come.
-    void loadPage(const NSURLRequest& request, const renderer::Viewport& viewport, UIWebView::PageLoad& page,
+    void loadPage(const NSURLRequest& request, const std::string& documents, const renderer::Viewport& viewport, UIWebView::PageLoad& page,
         const std::function<std::shared_ptr<RendererProcess>()>& startRenderer, const std::function<void(Shown)>& shown)
     {
         NSURLResponse response(request.URL);
@@ -106,35 +289,23 @@ namespace {
             return fail(ENOEXEC);
         process->send(std::move(load));
 
-        // A page from the network never reaches into the local disk.
+        // A local page may link to any file; what it reads comes from its folder only, and a
+        // page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
-        std::map<std::string, Fetched> fetched;
-        auto fetch = [&](const NSURL& url) -> Fetched& {
-            auto [entry, added] = fetched.try_emplace(url.absoluteString());
-            if (added) {
-                NSURLResponse answered(url);
-                NSError failure;
-                if (auto body = NSURLConnection::sendSynchronousRequest(NSURLRequest(url, request.timeoutInterval), &answered, &failure)) {
-                    entry->second.response = answered;
-                    entry->second.body = std::move(*body);
-                }
-            }
-            return entry->second;
-        };
-        auto answer = [&](const std::string& reference, bool picture) {
+        ResourceLoader loader(response.URL, documents, request.timeoutInterval);
+        auto answerRequest = [&](const std::string& reference) {
             renderer::Resource resource { reference, false, {}, {} };
             auto url = NSURL::URLWithString(reference);
-            bool allowed = url && mayLeadTo(*url, filePage) && (picture || fetched.size() < UIWebView::maximumResources);
-            if (allowed) {
-                auto& body = fetch(*url);
-                if (body.response && body.body.size() <= renderer::maximumResourceBody) {
+            if (url && loader.mayTake(*url) && loader.count() < UIWebView::maximumResources) {
+                std::optional<Bytes> body;
+                auto& fetched = loader.fetch(*url, UIWebView::maximumStyleSheetBytes, &body);
+                if (fetched.response && body) {
                     resource.loaded = true;
-                    resource.MIMEType = body.response->MIMEType.substr(0, renderer::maximumText);
-                    resource.body = std::move(body.body);
-                    body.body = {};
+                    resource.MIMEType = fetched.response->MIMEType.substr(0, renderer::maximumText);
+                    resource.body = std::move(*body);
                 }
             }
-            process->send(std::move(resource), picture);
+            process->send(std::move(resource));
         };
 
         // Style sheets as the renderer asks for them, until it knows the whole page. The page is
@@ -174,7 +345,7 @@ namespace {
                 if (*kind == renderer::DocumentKind::Picture)
                     process->send(renderer::Resource { wanted->URL, false, {}, {} });
                 else
-                    answer(wanted->URL, false);
+                    answerRequest(wanted->URL);
             } else if (auto* facts = std::get_if<renderer::PageInfo>(&*message)) {
                 if (!showFirstPixels(*facts))
                     return gaveUp(ECANCELED);
@@ -212,12 +383,14 @@ namespace {
         for (auto& url : resources) {
             if (page.resources.size() >= UIWebView::maximumResources)
                 break;
-            if (!mayLeadTo(url, filePage) || !seen.insert(url.absoluteString()).second)
+            if (!loader.mayTake(url) || !seen.insert(url.absoluteString()).second)
                 continue;
-            auto& resource = fetch(url);
-            page.resources.push_back({ url, resource.response, resource.body.size() });
-            if (resource.response && pictureURLs.count(url.absoluteString()) && !process->hasEnded())
-                answer(url.absoluteString(), true);
+            bool picture = pictureURLs.count(url.absoluteString()) && !process->hasEnded();
+            std::optional<Bytes> body;
+            auto& fetched = loader.fetch(url, UIWebView::maximumPictureBytes, picture ? &body : nullptr);
+            page.resources.push_back({ url, fetched.response, fetched.length });
+            if (fetched.response && body)
+                process->send(renderer::Resource { url.absoluteString(), true, fetched.response->MIMEType.substr(0, renderer::maximumText), std::move(*body) }, true);
         }
     }
 
@@ -274,7 +447,9 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     viewport.width = std::clamp(bounds().size.width > 0 ? bounds().size.width : screen.bounds().size.width, 1.0, renderer::maximumPoints);
     viewport.height = std::clamp(bounds().size.height > 0 ? bounds().size.height : screen.bounds().size.height, 1.0, renderer::maximumPoints);
     viewport.scale = std::clamp(screen.scale(), 0.25, 4.0);
-    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, viewport] {
+    // Read here: the home comes from the environment, which only the main thread changes.
+    auto documents = documentsDirectory();
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, viewport, documents] {
         auto page = std::make_shared<PageLoad>();
         auto onMain = [weak, generation](auto work) {
             DispatchQueue::main().async([weak, generation, work = std::move(work)]() mutable {
@@ -309,7 +484,7 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
             }
             return process;
         };
-        loadPage(request, viewport, *page, startRenderer, [&](Shown shown) {
+        loadPage(request, documents, viewport, *page, startRenderer, [&](Shown shown) {
             onMain([shown = std::move(shown)](UIWebView& view) { view.showPage(view.m_generation, shown.title, shown.height); });
         });
         DispatchQueue::main().async([weak, generation, page = std::move(page)] {

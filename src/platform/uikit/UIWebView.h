@@ -45,7 +45,9 @@ public:
 // shown before its pictures, which are shown as they arrive. A renderer that ends keeps what it
 // drew on screen; one that ends before drawing anything fails the load. No script runs; forms
 // are drawn, never sent. A page from the network may reference only http and https resources;
-// a file page also files.
+// a file page also regular files inside its own folder, or inside Documents when it lies there.
+// Each picture and style sheet, and all a page hands its renderer together, are capped: past
+// a cap the resource fails and the page goes on without it.
 // Main thread only; the delegate hears from the main queue.
 class UIWebView : public UIView {
 public:
@@ -63,6 +65,9 @@ public:
 
     static constexpr std::size_t maximumResources = 256;
     static constexpr std::size_t maximumLinks = 1024;
+    static constexpr std::size_t maximumPictureBytes = 32u << 20;
+    static constexpr std::size_t maximumStyleSheetBytes = 8u << 20;
+    static constexpr std::size_t maximumPageBytes = 256u << 20;
 
     using UIView::UIView;
     ~UIWebView() override;

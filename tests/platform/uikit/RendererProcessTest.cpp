@@ -3,12 +3,13 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
-#include "renderer/protocol/RendererProtocol.h"
 #include "platform/uikit/UIWebView.h"
+#include "renderer/protocol/RendererProtocol.h"
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -210,14 +211,15 @@ TEST_F(RendererProcessTest, AnEndedRendererKeepsWhatItDrewAndOneEndedBeforeDrawi
     EXPECT_TRUE(gone(pid));
 }
 
-// The app takes its renderer for a stranger: one that breaks the protocol is ended and what it
-// sent is never shown; one that stops halfway through a message stalls nothing.
+// The app takes its renderer for a stranger: one that breaks the protocol or floods the app
+// with messages is ended and what it sent is never shown; one that stops halfway through a
+// message stalls nothing.
 TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad)
 {
     auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
     ::setenv("VESK_RENDERER", script.c_str(), 1);
     auto page = write("page.html", "<p>x</p>");
-    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors", "memory-hog" }) {
+    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors", "memory-hog", "flood" }) {
         ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
         auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
         EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "fail" })) << mode;
@@ -236,6 +238,55 @@ TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad
     web.reset();
     EXPECT_GT(pid, 0);
     EXPECT_TRUE(gone(pid)) << "ended with its view";
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
+// A renderer taken over asks only for what its page could read: a local page its own folder's
+// regular files, a page from the network nothing from the disk at all.
+TEST_F(RendererProcessTest, ARendererGetsOnlyWhatItsPageMayRead)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "ask", 1);
+    auto inside = write("inside.css", "p { color: red }");
+    auto page = write("page.html", "<p>x</p>");
+    auto outside = std::filesystem::path(folder).concat("-outside.css");
+    std::ofstream(outside) << "secret";
+    ASSERT_EQ(::mkfifo((folder / "fifo.css").c_str(), 0600), 0);
+    std::filesystem::create_symlink(outside, folder / "out.css");
+    HttpServer server;
+    server.registerHandler("^/style.css$", [](const HttpRequest&) {
+        std::string body = "p {}";
+        return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", "text/css" } }, HttpBytes(body.begin(), body.end()));
+    });
+    server.registerHandler("^/page.html$", [](const HttpRequest&) {
+        std::string body = "<p>x</p>";
+        return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", "text/html" } }, HttpBytes(body.begin(), body.end()));
+    });
+    server.start(0, "127.0.0.1");
+    auto http = "http://127.0.0.1:" + std::to_string(server.port());
+    auto file = [](const std::filesystem::path& path) { return NSURL::fileURLWithPath(path.string()).absoluteString(); };
+    struct Case {
+        NSURL page;
+        std::string asked;
+        std::string got;
+    };
+    std::vector<Case> cases {
+        { NSURL::fileURLWithPath(page.string()),
+            file(inside) + " file:///proc/self/environ file:///proc/self/cmdline " + file(outside) + " " + file(folder / "fifo.css") + " " + file(folder / "out.css") + " file://elsewhere" + inside.string() + " " + http + "/style.css",
+            "1:16 0 0 0 0 0 0 1:4" },
+        { *NSURL::URLWithString(http + "/page.html"), file(inside) + " file:///proc/self/environ " + http + "/style.css", "0 0 1:4" },
+    };
+    for (auto& test : cases) {
+        ::setenv("VESK_HOSTILE_ASK", test.asked.c_str(), 1);
+        auto opened = open(test.page, 20s);
+        EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" })) << test.page.absoluteString();
+        EXPECT_EQ(opened.web->title(), test.got) << test.page.absoluteString();
+    }
+    server.stop();
+    std::filesystem::remove(outside);
+    ::unsetenv("VESK_HOSTILE_ASK");
     ::unsetenv("VESK_HOSTILE_RENDERER");
     ::unsetenv("VESK_RENDERER");
 }

@@ -6,11 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <unistd.h>
+#include <thread>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -36,6 +41,69 @@ public:
     std::mutex mutex;
     int asked = 0;
     std::vector<std::string> stored;
+};
+
+std::size_t residentBytes()
+{
+    std::size_t pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Local pages and the files beside them, made in a folder of the test's own.
+class UIWebViewLocalTest : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directories(folder); }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    std::filesystem::path write(const std::filesystem::path& name, const std::string& content)
+    {
+        std::filesystem::create_directories((folder / name).parent_path());
+        std::ofstream(folder / name, std::ios::binary) << content;
+        return folder / name;
+    }
+    // A file of that size that takes no disk, and names for it that take none either.
+    std::vector<std::string> links(const std::string& name, std::uintmax_t size, int count)
+    {
+        auto file = write(name, "");
+        std::filesystem::resize_file(file, size);
+        std::vector<std::string> names;
+        for (int i = 0; i < count; ++i) {
+            names.push_back(std::to_string(i) + "-" + name);
+            std::filesystem::create_hard_link(file, folder / names.back());
+        }
+        return names;
+    }
+    // Loads the page and waits for the load to end; the peak growth of the app's resident memory
+    // while it ran, if asked.
+    std::shared_ptr<UIWebView> open(const std::filesystem::path& page, std::size_t* grown = nullptr)
+    {
+        auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+        web->setDelegate(recorder);
+        std::atomic<bool> done = false;
+        std::atomic<std::size_t> peak = 0;
+        auto before = residentBytes();
+        std::thread sampler([&] {
+            while (!done) {
+                peak = std::max(peak.load(), residentBytes());
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(page.string())));
+        EXPECT_TRUE(RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }, std::chrono::seconds(60)));
+        done = true;
+        sampler.join();
+        if (grown)
+            *grown = peak > before ? peak - before : 0;
+        return web;
+    }
+    std::size_t loaded(const UIWebView& web)
+    {
+        return static_cast<std::size_t>(std::count_if(web.resources().begin(), web.resources().end(), [](auto& resource) { return resource.response.has_value(); }));
+    }
+
+    std::filesystem::path folder = std::filesystem::temp_directory_path() / ("vesk-local-" + std::to_string(::getpid()));
+    std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
 };
 
 }
@@ -155,4 +223,90 @@ TEST(UIWebViewTest, APageIsReadInTheCharsetItsResponseNames)
         EXPECT_EQ(web->links().front().text, text) << path;
     }
     server.stop();
+}
+
+// A page of 256 pictures of 127 MB each: the app never holds them, and the page is shown
+// without them.
+TEST_F(UIWebViewLocalTest, PicturesPastTheirCapFailAndThePageIsShownWithoutThem)
+{
+    std::string markup = "<p>huge</p>";
+    for (auto& name : links("huge.png", 127u << 20, 256))
+        markup += "<img src='" + name + "'>";
+    std::size_t grown = 0;
+    auto web = open(write("huge.html", markup), &grown);
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    EXPECT_TRUE(web->showsRenderedPage());
+    EXPECT_EQ(web->resources().size(), 256u);
+    EXPECT_EQ(loaded(*web), 0u);
+    EXPECT_LT(grown, 300u << 20);
+}
+
+// Pictures are taken until the page's total is spent; a style sheet past its cap fails.
+TEST_F(UIWebViewLocalTest, APageTakesNoMoreThanItsTotalAndNoStyleSheetPastItsCap)
+{
+    constexpr std::size_t pictureSize = 20u << 20;
+    static_assert(pictureSize <= UIWebView::maximumPictureBytes);
+    auto small = write("small.css", "p { color: blue }");
+    std::filesystem::resize_file(write("big.css", ""), UIWebView::maximumStyleSheetBytes + 1);
+    std::string markup = "<link rel=stylesheet href=small.css><link rel=stylesheet href=big.css><p>pictures</p>";
+    for (auto& name : links("big.png", pictureSize, 16))
+        markup += "<img src='" + name + "'>";
+    auto web = open(write("total.html", markup));
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    std::map<std::string, bool> sheets;
+    for (auto& resource : web->resources()) {
+        if (resource.URL.pathExtension() == "css")
+            sheets[resource.URL.lastPathComponent()] = resource.response.has_value();
+    }
+    EXPECT_EQ(sheets, (std::map<std::string, bool> { { "big.css", false }, { "small.css", true } }));
+    EXPECT_EQ(loaded(*web) - 1, (UIWebView::maximumPageBytes - std::filesystem::file_size(small)) / pictureSize);
+}
+
+// A local page reads regular files of its own folder (or of Documents when it lies there),
+// links within it included, and nothing else: not the app's own /proc files, not a file
+// beside its folder, not a FIFO, not a link leading out.
+TEST_F(UIWebViewLocalTest, ALocalPageReadsOnlyRegularFilesInsideItsFolder)
+{
+    auto home = folder / "home";
+    ::setenv("VESK_HOME", home.c_str(), 1);
+    write("outside.png", "outside");
+    write("site/inside.png", "inside");
+    write("site/sub/deeper.png", "deeper");
+    write("home/Documents/shared.png", "shared");
+    ASSERT_EQ(::mkfifo((folder / "site/fifo.png").c_str(), 0600), 0);
+    std::filesystem::create_symlink(folder / "outside.png", folder / "site/out.png");
+    std::filesystem::create_symlink("inside.png", folder / "site/in.png");
+    std::filesystem::create_directory_symlink(folder, folder / "site/up");
+    struct Case {
+        const char* page;
+        std::string reference;
+        bool readable;
+    };
+    std::vector<Case> cases {
+        { "site/page.html", "inside.png", true },
+        { "site/page.html", "sub/deeper.png", true },
+        { "site/page.html", "in.png", true },
+        { "site/page.html", "file:///proc/self/environ", false },
+        { "site/page.html", "file:///proc/self/maps", false },
+        { "site/page.html", "../outside.png", false },
+        { "site/page.html", "fifo.png", false },
+        { "site/page.html", "out.png", false },
+        { "site/page.html", "up/outside.png", false },
+        { "site/sub/page.html", "../inside.png", false },
+        { "home/Documents/sub/page.html", "../shared.png", true },
+        { "home/Documents/sub/page.html", "../../../outside.png", false },
+    };
+    for (auto& test : cases) {
+        auto page = write(test.page, "<p>x</p><img src='" + test.reference + "'>");
+        recorder->calls.clear();
+        auto web = open(page);
+        EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "finish" })) << test.reference;
+        ASSERT_EQ(web->resources().size(), 1u) << test.reference;
+        auto& resource = web->resources().front();
+        EXPECT_EQ(resource.response.has_value(), test.readable) << test.page << " " << test.reference;
+        if (test.readable) {
+            EXPECT_EQ(resource.length, std::filesystem::file_size(std::filesystem::canonical(page.parent_path() / test.reference))) << test.reference;
+        }
+    }
+    ::unsetenv("VESK_HOME");
 }

@@ -29,11 +29,27 @@ def receive():
     return kind, payload
 
 
+def ask():
+    # Asks for each URL of VESK_HOSTILE_ASK as a style sheet, as a renderer taken over would for
+    # files to send out; what it got becomes the page's title: "1:length" or "0" for each.
+    answers = []
+    for url in os.environ.get("VESK_HOSTILE_ASK", "").split():
+        channel.sendall(message(101, text(url)))
+        kind, payload = receive()
+        (length,) = struct.unpack_from("<I", payload)
+        loaded = payload[4 + length]
+        (mime,) = struct.unpack_from("<I", payload, 5 + length)
+        (size,) = struct.unpack_from("<I", payload, 9 + length + mime)
+        answers.append("1:%d" % size if loaded else "0")
+    return " ".join(answers)
+
+
 channel.sendall(message(100))
 kind, payload = receive()
 viewport = payload[-32:]
 width, height, scale, top = struct.unpack("<dddd", viewport)
-info = b"\x01" + text("hostile") + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<III", 0, 0, 0)
+title = ask() if mode == "ask" else "hostile"
+info = b"\x01" + text(title) + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<III", 0, 0, 0)
 channel.sendall(message(102, info))
 
 pixel_width, pixel_height = int(width * scale + 0.999), int(height * scale + 0.999)
@@ -71,6 +87,17 @@ elif mode == "memory-hog":
         for offset in range(0, len(chunk), 4096):
             chunk[offset] = 1
         held.append(chunk)
+elif mode == "ask":
+    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+elif mode == "flood":
+    # Page facts of 32 MB each, again and again, while the app waits for pixels.
+    url = text("http://127.0.0.1/" + "x" * 16000)
+    facts = b"\x00" + text("") + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<I", 2000) + url * 2000 + struct.pack("<II", 0, 0)
+    try:
+        for _ in range(40):
+            channel.sendall(message(102, facts))
+    except OSError:
+        pass
 elif mode == "half-a-message":
     # Says part of a frame and nothing more; the app must not wait on it.
     channel.sendall(message(103, frame)[:10])
