@@ -2,6 +2,8 @@
 
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIKeyboard.h"
+#include "viewers/InfoTableViewController.h"
+#include "viewers/PlistViewController.h"
 #include "viewers/TextEditorViewController.h"
 #include "viewers/VeskFileViewController.h"
 
@@ -81,16 +83,43 @@ TEST_F(TextViewerTest, TextIsDecodedFromUTF8OrAByteOrderMarkAndAnythingElseIsAnE
         viewer->dismiss();
     }
 
-    // Too big to read whole, and a FIFO that would never end.
-    auto big = makeFile("big.txt");
-    ASSERT_EQ(::truncate(big.c_str(), TextViewController::maximumTextBytes + 1), 0);
+    // A FIFO that would never end.
     auto fifo = root() + "/pipe.txt";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (auto& path : { big, fifo }) {
+    VeskNotificationManager::reset();
+    EXPECT_EQ(open<TextViewController>(fifo), nullptr);
+    EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
+}
+
+TEST_F(TextViewerTest, FilesOverTheViewersLimitsCloseWithABannerThatNamesTheLimitFirst)
+{
+    // Never read: the size decides.
+    auto big = makeFile("server.log");
+    ASSERT_EQ(::truncate(big.c_str(), TextViewController::maximumTextBytes + 1), 0);
+    auto bigList = makeFile("big.plist");
+    ASSERT_EQ(::truncate(bigList.c_str(), PlistViewController::maximumListBytes + 1), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        { big, "Warning: Texts of up to 1 GiB can be shown: \"server.log\" is bigger" },
+        { bigList, "Warning: Property lists of up to 64 MiB can be shown: \"big.plist\" is bigger" },
+    };
+    for (auto& [path, banner] : cases) {
         VeskNotificationManager::reset();
-        EXPECT_EQ(open<TextViewController>(path), nullptr) << path;
-        EXPECT_EQ(banners(), std::vector<std::string> { errorBanner }) << path;
+        utility.openText(VeskFile::initWithPath(path), driver.screenStack().front());
+        driver.drain();
+        EXPECT_EQ(driver.visible<TextViewController>(), nullptr) << "closed";
+        EXPECT_EQ(banners(), std::vector<std::string> { banner });
     }
+
+    // Opened as text, a property list has the room the property-list viewer gives it.
+    std::string bigText(20 << 20, 'a');
+    auto list = makeFile("twenty.plist", "<plist><array><string>" + bigText + "</string></array></plist>");
+    VeskNotificationManager::reset();
+    utility.openText(VeskFile::initWithPath(list), driver.screenStack().front());
+    driver.drain();
+    auto viewer = driver.visible<TextViewController>();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(banners().empty());
+    EXPECT_NE(viewer->textView()->text().find(bigText), std::string::npos);
 }
 
 TEST_F(TextViewerTest, APropertyListShowsItsDescriptionAndCannotBeEdited)
@@ -182,16 +211,57 @@ TEST_F(TextViewerTest, AFailedSaveKeepsTheEditsAndCancelLeavesTheFile)
     EXPECT_FALSE(called);
 }
 
-TEST_F(TextViewerTest, ATextTooBigForTheEditorIsShownAndEditingIsRefusedWithABanner)
+TEST_F(TextViewerTest, TheEditorTakesTextsOfUpToItsLimitAndABiggerOneIsShownWithABanner)
 {
-    auto path = makeFile("huge.log", std::string(TextEditorViewController::maximumTextBytes + 1, 'a'));
+    constexpr auto limit = TextEditorViewController::maximumTextBytes;
+    auto path = makeFile("huge.log", std::string(limit, 'a'));
     auto viewer = open<TextViewController>(path);
     ASSERT_NE(viewer, nullptr);
-    EXPECT_EQ(viewer->textView()->text().size(), TextEditorViewController::maximumTextBytes + 1);
+    auto editor = edit(*viewer);
+    ASSERT_NE(editor, nullptr) << "exactly the limit";
+    EXPECT_EQ(editor->textView()->text().size(), limit);
+    EXPECT_TRUE(banners().empty());
+    editor->dismissViewControllerAnimated(false);
+    viewer->dismiss();
+    driver.drain();
+
+    std::ofstream(path, std::ios::app) << "a";
+    viewer = open<TextViewController>(path);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->textView()->text().size(), limit + 1);
     EXPECT_TRUE(driver.tapBarButton(*viewer, "Edit"));
     driver.drain();
-    EXPECT_EQ(banners(), std::vector<std::string> { "Warning: \"huge.log\" is too big to edit: the editor takes texts of up to 16.8 MB." });
+    EXPECT_EQ(banners(), std::vector<std::string> { "Warning: Texts of up to 16 MiB can be edited: \"huge.log\" is bigger" });
     EXPECT_EQ(driver.visible<TextViewController>(), viewer) << "the viewer stays, with no editor over it";
+}
+
+TEST_F(TextViewerTest, EscapeGoesBackOneScreenAsTheScreensOwnButtonsDo)
+{
+    auto list = driver.visibleScreen();
+    auto path = makeFile("notes.txt", "old");
+    auto viewer = open<TextViewController>(path);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(driver.tapBarButton(*viewer, "Info"));
+    ASSERT_NE(driver.visible<InfoTableViewController>(), nullptr);
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.visibleScreen(), viewer) << "the information screen closed";
+
+    // The editor asks first, as its Cancel button does.
+    auto editor = edit(*viewer);
+    ASSERT_NE(editor, nullptr);
+    driver.typeText(" and new");
+    driver.pressKey(UIKey::Escape);
+    ASSERT_NE(driver.alert(), nullptr);
+    EXPECT_EQ(driver.alert()->title(), "Cancel editmode");
+    EXPECT_TRUE(driver.chooseAlertAction("Yes, cancel..."));
+    driver.drain();
+    EXPECT_EQ(driver.visibleScreen(), viewer);
+    EXPECT_EQ(contentsOf(path), "old");
+
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.visibleScreen(), list) << "the viewer closed as Done closes it";
 }
 
 namespace {
