@@ -351,4 +351,76 @@ TEST_P(BigTextTest, ABigLogOpensAndScrollsToItsLastLineAndBack)
     EXPECT_LT(bottom, 30);
 }
 
+TEST_P(BigTextTest, KeysAndTheDraggedIndicatorReachTheLastLineOfALongText)
+{
+    // 200,000 numbered lines between a wide first and last line.
+    auto path = root() + "/numbered.log";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << std::string(25, 'W') << "\n";
+        char line[16];
+        for (int number = 1; number <= 200000; ++number) {
+            std::snprintf(line, sizeof line, "%06d\n", number);
+            out << line;
+        }
+        out << std::string(25, 'M');
+    }
+    auto viewer = open<TextViewController>(path);
+    ASSERT_NE(viewer, nullptr);
+    auto view = viewer->textView();
+    auto height = view->frame().size.height;
+    auto atStart = [&](const std::string& name) {
+        auto [top, bottom] = wideRows(*view, name);
+        return top >= 0 && bottom < 30;
+    };
+    auto atEnd = [&](const std::string& name) {
+        auto [top, bottom] = wideRows(*view, name);
+        return top > height - 40 && bottom < height;
+    };
+    // The indicator: grey pixels at the right edge, and how far down they reach.
+    auto indicatorBottom = [&] {
+        auto shot = driver.render(2);
+        auto frame = view->convertRectToView(view->bounds(), nullptr);
+        int lowest = -1;
+        // Below the bar's hairline.
+        for (int y = 2; y < int(height); ++y) {
+            auto pixel = shot->pixelAt(int(CGRectGetMaxX(frame) - 4.5) * 2, int(frame.origin.y + y) * 2);
+            if (pixel.red < 200 && pixel.red == pixel.blue)
+                lowest = y;
+        }
+        return lowest;
+    };
+    ASSERT_TRUE(atStart("numbered-start"));
+    // Where the screen is, now that it has been laid out.
+    auto frame = view->convertRectToView(view->bounds(), nullptr);
+    EXPECT_EQ(indicatorBottom(), -1) << "no indicator before scrolling";
+
+    driver.pressKey(UIKey::TextEnd);
+    EXPECT_TRUE(atEnd("numbered-ctrl-end")) << "Ctrl+End";
+    EXPECT_GT(indicatorBottom(), height - 10) << "the indicator shows, at the bottom";
+    driver.pressKey(UIKey::TextStart);
+    EXPECT_TRUE(atStart("numbered-ctrl-home")) << "Ctrl+Home";
+
+    driver.pressKey(UIKey::End);
+    EXPECT_TRUE(atEnd("numbered-end")) << "End";
+    driver.pressKey(UIKey::Home);
+    EXPECT_TRUE(atStart("numbered-home")) << "Home";
+
+    int presses = 0;
+    for (CGFloat before = -1; before != view->contentOffset().y && presses < 100000; ++presses) {
+        before = view->contentOffset().y;
+        driver.pressKey(UIKey::PageDown);
+    }
+    EXPECT_GT(presses, 200000 * 12 / height) << "a page at a time";
+    EXPECT_TRUE(atEnd("numbered-page-down")) << "Page Down";
+    driver.pressKey(UIKey::Home);
+    ASSERT_TRUE(atStart("numbered-top-again"));
+
+    // The indicator held at the top and dragged to the bottom: the end is one drag away.
+    driver.dragFrom({ CGRectGetMaxX(frame) - 4, frame.origin.y + 10 }, { CGRectGetMaxX(frame) - 4, CGRectGetMaxY(frame) + 100 });
+    EXPECT_TRUE(atEnd("numbered-dragged")) << "the indicator dragged to the bottom";
+    driver.advance(2);
+    EXPECT_EQ(indicatorBottom(), -1) << "the indicator goes when scrolling stops";
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, BigTextTest, ::testing::Values(false, true), [](const auto& info) { return info.param ? "Pad" : "Phone"; });
