@@ -17,7 +17,6 @@ namespace {
     // Enough of a page for a guess; more only costs time.
     constexpr std::size_t guessBytes = 64 * 1024;
 
-
     char lower(char c)
     {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

@@ -194,7 +194,6 @@ TEST_F(WindowTest, WindowFitsTheDesktopAndTurnsClicksIntoTaps)
     EXPECT_TRUE(closed);
 }
 
-
 TEST_F(WindowTest, PagingKeysScrollTheScreenAndWithControlMoveACaretToTheTextsEnds)
 {
     ::setenv("SDL_VIDEODRIVER", "dummy", 1);
