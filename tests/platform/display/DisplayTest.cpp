@@ -235,5 +235,9 @@ TEST_F(WindowTest, PagingKeysScrollTheScreenAndWithControlMoveACaretToTheTextsEn
     EXPECT_EQ(text->caretOffset(), text->text().size());
     press(SDLK_HOME, 0);
     EXPECT_EQ(text->caretOffset(), text->text().size() - 4);
+    press(SDLK_PAGEUP, 0);
+    auto above = text->caretOffset();
+    EXPECT_LT(above, text->text().size() - 4 * 20) << "a page up";
+    EXPECT_EQ(text->text()[above - 1], '\n') << "at the start of a line, where the caret was";
 }
 }
