@@ -7,32 +7,66 @@
 #include "model/VeskNotificationManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/FileData.h"
-#include "platform/foundation/NSByteCountFormatter.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/foundation/PropertyListDescription.h"
 #include "platform/foundation/TextBuffer.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "viewers/PlistViewController.h"
 #include "viewers/TextEditorViewController.h"
+
+#include <sys/stat.h>
 
 namespace vesk {
 
 using namespace platform;
 
+// A property list opens as text as far as it opens as a table.
+static_assert(TextViewController::maximumListBytes == PlistViewController::maximumListBytes);
+
 namespace {
 
-    std::shared_ptr<const TextBuffer> readText(const std::string& path)
+    // The limits as the README gives them, in binary units.
+    std::string sizeText(std::size_t bytes)
     {
-        if (!isListFileAtPath(path)) {
+        constexpr std::size_t gibibyte = std::size_t(1) << 30;
+        if (bytes >= gibibyte && bytes % gibibyte == 0)
+            return std::to_string(bytes / gibibyte) + " GiB";
+        return std::to_string(bytes >> 20) + " MiB";
+    }
+
+    // A banner that leads with the limit and the name, so that a narrow screen cuts only what
+    // is least needed.
+    void showTooBig(const char* format, std::size_t limit, const std::shared_ptr<VeskFile>& file)
+    {
+        VeskNotificationManager::showNotification(localizedFormat(format, { sizeText(limit), file ? file->name() : std::string() }), NotificationType::Warning, {}, {}, 3.0);
+    }
+
+    bool isLargerThan(const std::string& path, std::size_t limit)
+    {
+        struct stat info { };
+        return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > limit;
+    }
+
+    struct ReadText {
+        std::shared_ptr<const TextBuffer> text;
+        bool tooBig = false;
+    };
+
+    ReadText readText(const std::string& path, bool isList)
+    {
+        if (isLargerThan(path, isList ? TextViewController::maximumListBytes : TextViewController::maximumTextBytes))
+            return { nullptr, true };
+        if (!isList) {
             NSStringEncoding encoding {};
-            return TextBuffer::readFile(path, &encoding, TextViewController::maximumTextBytes);
+            return { TextBuffer::readFile(path, &encoding, TextViewController::maximumTextBytes) };
         }
         auto data = readFileContents(path, TextViewController::maximumListBytes);
         if (!data)
-            return nullptr;
+            return {};
         auto list = propertyListFromData(*data);
         if (!list)
-            return nullptr;
-        return std::make_shared<const TextBuffer>(oldStyleDescription(*list));
+            return {};
+        return { std::make_shared<const TextBuffer>(oldStyleDescription(*list)) };
     }
 
 }
@@ -81,12 +115,19 @@ void TextViewController::load()
     // The screen goes back to the main queue with the text, so it never ends on a worker.
     auto self = std::static_pointer_cast<TextViewController>(shared_from_this());
     DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()]() mutable {
-        auto text = readText(path);
+        bool isList = isListFileAtPath(path);
+        auto [text, tooBig] = readText(path, isList);
         if (!text)
             debugLog("Error while reading textFile", __FILE__, __LINE__, __func__);
-        DispatchQueue::main().async([self = std::move(self), text = std::move(text)] {
-            if (!text)
+        DispatchQueue::main().async([self = std::move(self), text = std::move(text), tooBig, isList] {
+            if (tooBig) {
+                // Told what the limit is, as the editor tells it, rather than that something failed.
+                showTooBig(isList ? "Property lists of up to %@ can be shown: \"%@\" is bigger" : "Texts of up to %@ can be shown: \"%@\" is bigger",
+                    isList ? maximumListBytes : maximumTextBytes, self->file());
+                self->dismissViewControllerAnimated(true);
+            } else if (!text) {
                 self->showErrorAndClose();
+            }
             // The view shares the text read: a big file is held once.
             if (auto view = self->textView())
                 view->setTextBuffer(text ? text : std::make_shared<const TextBuffer>(std::string()));
@@ -102,9 +143,7 @@ void TextViewController::edit()
     auto text = view ? view->text() : std::string_view();
     if (text.size() > TextEditorViewController::maximumTextBytes) {
         // The viewer stays open with the text; only editing is refused.
-        auto limit = NSByteCountFormatter::stringFromByteCount(static_cast<std::int64_t>(TextEditorViewController::maximumTextBytes));
-        VeskNotificationManager::showNotification(localizedFormat("\"%@\" is too big to edit: the editor takes texts of up to %@.", { file() ? file()->name() : std::string(), limit }),
-            NotificationType::Warning, {}, {}, 3.0);
+        showTooBig("Texts of up to %@ can be edited: \"%@\" is bigger", TextEditorViewController::maximumTextBytes, file());
         return;
     }
     auto editor = UIStoryboard::storyboardWithName("Main").instantiate<TextEditorViewController>("textEditor");

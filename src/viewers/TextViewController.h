@@ -10,9 +10,10 @@ namespace vesk {
 class TextViewController : public VeskFileViewController {
 public:
     // Texts are read whole into one buffer, of which the view lays out only what it shows;
-    // bigger files get the error banner. A property list is parsed whole, so it has less room.
+    // bigger files are refused with a banner that names the limit. A property list is parsed
+    // whole, so it has less room: as much as the property-list viewer gives it.
     static constexpr std::size_t maximumTextBytes = std::size_t(1) << 30;
-    static constexpr std::size_t maximumListBytes = 16u << 20;
+    static constexpr std::size_t maximumListBytes = 64u << 20;
 
     ~TextViewController() override;
 

@@ -81,6 +81,19 @@ TEST_F(SettingsScreenTest, SectionsRowsSwitchesAndDisclosureMarks)
     EXPECT_EQ(driver.visibleScreen()->storyboardIdentifier(), "aboutVesk");
 }
 
+TEST_F(SettingsScreenTest, EscapeGoesBackFromAPushedScreenThenClosesSettingsAsDoneDoes)
+{
+    auto list = driver.screenStack().front();
+    driver.tapRow(*table, 0, 3);
+    ASSERT_NE(driver.visibleScreen(), screen);
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.visibleScreen(), screen);
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.topViewController(), list);
+}
+
 TEST_F(SettingsScreenTest, HiddenFilesSwitchStoresPostsAndTheListShowsDotFilesAfterDone)
 {
     makeFile("home/Documents/.dot");

@@ -102,3 +102,18 @@ TEST_F(PlistViewerTest, APathThatLeadsNowhereOrAListThatIsNoContainerCloses)
         EXPECT_EQ(driver.screenStack().size(), 1u);
     }
 }
+
+TEST_F(PlistViewerTest, EscapeGoesBackALevelAndClosesTheFirst)
+{
+    auto listScreen = driver.visibleScreen();
+    auto rootLevel = open<PlistViewController>(makeFile("settings.plist", list));
+    ASSERT_NE(rootLevel, nullptr);
+    driver.tapRow(*rootLevel->tableView(), 3);
+    ASSERT_NE(top(), rootLevel);
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(top(), rootLevel) << "back one level, as its Back button goes";
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.visibleScreen(), listScreen);
+}

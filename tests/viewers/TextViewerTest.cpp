@@ -2,6 +2,8 @@
 
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/UIKeyboard.h"
+#include "viewers/InfoTableViewController.h"
+#include "viewers/PlistViewController.h"
 #include "viewers/TextEditorViewController.h"
 #include "viewers/VeskFileViewController.h"
 
@@ -81,16 +83,43 @@ TEST_F(TextViewerTest, TextIsDecodedFromUTF8OrAByteOrderMarkAndAnythingElseIsAnE
         viewer->dismiss();
     }
 
-    // Too big to read whole, and a FIFO that would never end.
-    auto big = makeFile("big.txt");
-    ASSERT_EQ(::truncate(big.c_str(), TextViewController::maximumTextBytes + 1), 0);
+    // A FIFO that would never end.
     auto fifo = root() + "/pipe.txt";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (auto& path : { big, fifo }) {
+    VeskNotificationManager::reset();
+    EXPECT_EQ(open<TextViewController>(fifo), nullptr);
+    EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
+}
+
+TEST_F(TextViewerTest, FilesOverTheViewersLimitsCloseWithABannerThatNamesTheLimitFirst)
+{
+    // Never read: the size decides.
+    auto big = makeFile("server.log");
+    ASSERT_EQ(::truncate(big.c_str(), TextViewController::maximumTextBytes + 1), 0);
+    auto bigList = makeFile("big.plist");
+    ASSERT_EQ(::truncate(bigList.c_str(), PlistViewController::maximumListBytes + 1), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        { big, "Warning: Texts of up to 1 GiB can be shown: \"server.log\" is bigger" },
+        { bigList, "Warning: Property lists of up to 64 MiB can be shown: \"big.plist\" is bigger" },
+    };
+    for (auto& [path, banner] : cases) {
         VeskNotificationManager::reset();
-        EXPECT_EQ(open<TextViewController>(path), nullptr) << path;
-        EXPECT_EQ(banners(), std::vector<std::string> { errorBanner }) << path;
+        utility.openText(VeskFile::initWithPath(path), driver.screenStack().front());
+        driver.drain();
+        EXPECT_EQ(driver.visible<TextViewController>(), nullptr) << "closed";
+        EXPECT_EQ(banners(), std::vector<std::string> { banner });
     }
+
+    // Opened as text, a property list has the room the property-list viewer gives it.
+    std::string bigText(20 << 20, 'a');
+    auto list = makeFile("twenty.plist", "<plist><array><string>" + bigText + "</string></array></plist>");
+    VeskNotificationManager::reset();
+    utility.openText(VeskFile::initWithPath(list), driver.screenStack().front());
+    driver.drain();
+    auto viewer = driver.visible<TextViewController>();
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(banners().empty());
+    EXPECT_NE(viewer->textView()->text().find(bigText), std::string::npos);
 }
 
 TEST_F(TextViewerTest, APropertyListShowsItsDescriptionAndCannotBeEdited)
@@ -182,16 +211,57 @@ TEST_F(TextViewerTest, AFailedSaveKeepsTheEditsAndCancelLeavesTheFile)
     EXPECT_FALSE(called);
 }
 
-TEST_F(TextViewerTest, ATextTooBigForTheEditorIsShownAndEditingIsRefusedWithABanner)
+TEST_F(TextViewerTest, TheEditorTakesTextsOfUpToItsLimitAndABiggerOneIsShownWithABanner)
 {
-    auto path = makeFile("huge.log", std::string(TextEditorViewController::maximumTextBytes + 1, 'a'));
+    constexpr auto limit = TextEditorViewController::maximumTextBytes;
+    auto path = makeFile("huge.log", std::string(limit, 'a'));
     auto viewer = open<TextViewController>(path);
     ASSERT_NE(viewer, nullptr);
-    EXPECT_EQ(viewer->textView()->text().size(), TextEditorViewController::maximumTextBytes + 1);
+    auto editor = edit(*viewer);
+    ASSERT_NE(editor, nullptr) << "exactly the limit";
+    EXPECT_EQ(editor->textView()->text().size(), limit);
+    EXPECT_TRUE(banners().empty());
+    editor->dismissViewControllerAnimated(false);
+    viewer->dismiss();
+    driver.drain();
+
+    std::ofstream(path, std::ios::app) << "a";
+    viewer = open<TextViewController>(path);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_EQ(viewer->textView()->text().size(), limit + 1);
     EXPECT_TRUE(driver.tapBarButton(*viewer, "Edit"));
     driver.drain();
-    EXPECT_EQ(banners(), std::vector<std::string> { "Warning: \"huge.log\" is too big to edit: the editor takes texts of up to 16.8 MB." });
+    EXPECT_EQ(banners(), std::vector<std::string> { "Warning: Texts of up to 16 MiB can be edited: \"huge.log\" is bigger" });
     EXPECT_EQ(driver.visible<TextViewController>(), viewer) << "the viewer stays, with no editor over it";
+}
+
+TEST_F(TextViewerTest, EscapeGoesBackOneScreenAsTheScreensOwnButtonsDo)
+{
+    auto list = driver.visibleScreen();
+    auto path = makeFile("notes.txt", "old");
+    auto viewer = open<TextViewController>(path);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(driver.tapBarButton(*viewer, "Info"));
+    ASSERT_NE(driver.visible<InfoTableViewController>(), nullptr);
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.visibleScreen(), viewer) << "the information screen closed";
+
+    // The editor asks first, as its Cancel button does.
+    auto editor = edit(*viewer);
+    ASSERT_NE(editor, nullptr);
+    driver.typeText(" and new");
+    driver.pressKey(UIKey::Escape);
+    ASSERT_NE(driver.alert(), nullptr);
+    EXPECT_EQ(driver.alert()->title(), "Cancel editmode");
+    EXPECT_TRUE(driver.chooseAlertAction("Yes, cancel..."));
+    driver.drain();
+    EXPECT_EQ(driver.visibleScreen(), viewer);
+    EXPECT_EQ(contentsOf(path), "old");
+
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.visibleScreen(), list) << "the viewer closed as Done closes it";
 }
 
 namespace {
@@ -279,6 +349,78 @@ TEST_P(BigTextTest, ABigLogOpensAndScrollsToItsLastLineAndBack)
     EXPECT_EQ(view->contentOffset().y, 0);
     EXPECT_GE(top, 0) << "back at the first line";
     EXPECT_LT(bottom, 30);
+}
+
+TEST_P(BigTextTest, KeysAndTheDraggedIndicatorReachTheLastLineOfALongText)
+{
+    // 200,000 numbered lines between a wide first and last line.
+    auto path = root() + "/numbered.log";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << std::string(25, 'W') << "\n";
+        char line[16];
+        for (int number = 1; number <= 200000; ++number) {
+            std::snprintf(line, sizeof line, "%06d\n", number);
+            out << line;
+        }
+        out << std::string(25, 'M');
+    }
+    auto viewer = open<TextViewController>(path);
+    ASSERT_NE(viewer, nullptr);
+    auto view = viewer->textView();
+    auto height = view->frame().size.height;
+    auto atStart = [&](const std::string& name) {
+        auto [top, bottom] = wideRows(*view, name);
+        return top >= 0 && bottom < 30;
+    };
+    auto atEnd = [&](const std::string& name) {
+        auto [top, bottom] = wideRows(*view, name);
+        return top > height - 40 && bottom < height;
+    };
+    // The indicator: grey pixels at the right edge, and how far down they reach.
+    auto indicatorBottom = [&] {
+        auto shot = driver.render(2);
+        auto frame = view->convertRectToView(view->bounds(), nullptr);
+        int lowest = -1;
+        // Below the bar's hairline.
+        for (int y = 2; y < int(height); ++y) {
+            auto pixel = shot->pixelAt(int(CGRectGetMaxX(frame) - 4.5) * 2, int(frame.origin.y + y) * 2);
+            if (pixel.red < 200 && pixel.red == pixel.blue)
+                lowest = y;
+        }
+        return lowest;
+    };
+    ASSERT_TRUE(atStart("numbered-start"));
+    // Where the screen is, now that it has been laid out.
+    auto frame = view->convertRectToView(view->bounds(), nullptr);
+    EXPECT_EQ(indicatorBottom(), -1) << "no indicator before scrolling";
+
+    driver.pressKey(UIKey::TextEnd);
+    EXPECT_TRUE(atEnd("numbered-ctrl-end")) << "Ctrl+End";
+    EXPECT_GT(indicatorBottom(), height - 10) << "the indicator shows, at the bottom";
+    driver.pressKey(UIKey::TextStart);
+    EXPECT_TRUE(atStart("numbered-ctrl-home")) << "Ctrl+Home";
+
+    driver.pressKey(UIKey::End);
+    EXPECT_TRUE(atEnd("numbered-end")) << "End";
+    driver.pressKey(UIKey::Home);
+    EXPECT_TRUE(atStart("numbered-home")) << "Home";
+
+    int presses = 0;
+    for (CGFloat before = -1; before != view->contentOffset().y && presses < 100000; ++presses) {
+        before = view->contentOffset().y;
+        driver.pressKey(UIKey::PageDown);
+    }
+    EXPECT_GT(presses, 200000 * 12 / height) << "a page at a time";
+    EXPECT_TRUE(atEnd("numbered-page-down")) << "Page Down";
+    driver.pressKey(UIKey::Home);
+    ASSERT_TRUE(atStart("numbered-top-again"));
+
+    // The indicator held at the top and dragged to the bottom: the end is one drag away.
+    driver.dragFrom({ CGRectGetMaxX(frame) - 4, frame.origin.y + 10 }, { CGRectGetMaxX(frame) - 4, CGRectGetMaxY(frame) + 100 });
+    EXPECT_TRUE(atEnd("numbered-dragged")) << "the indicator dragged to the bottom";
+    driver.advance(2);
+    EXPECT_EQ(indicatorBottom(), -1) << "the indicator goes when scrolling stops";
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, BigTextTest, ::testing::Values(false, true), [](const auto& info) { return info.param ? "Pad" : "Phone"; });

@@ -250,6 +250,18 @@ void DesktopWindow::handle(const SDL_Event& event)
         case SDLK_TAB:
             events.pressKey(event.key.keysym.mod & KMOD_SHIFT ? UIKey::BackTab : UIKey::Tab);
             break;
+        case SDLK_HOME:
+            events.pressKey(event.key.keysym.mod & KMOD_CTRL ? UIKey::TextStart : UIKey::Home);
+            break;
+        case SDLK_END:
+            events.pressKey(event.key.keysym.mod & KMOD_CTRL ? UIKey::TextEnd : UIKey::End);
+            break;
+        case SDLK_PAGEUP:
+            events.pressKey(UIKey::PageUp);
+            break;
+        case SDLK_PAGEDOWN:
+            events.pressKey(UIKey::PageDown);
+            break;
         default:
             break;
         }

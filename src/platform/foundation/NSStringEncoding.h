@@ -1,11 +1,6 @@
 #pragma once
 
-#include "platform/foundation/Value.h"
-
-#include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 
 namespace vesk::platform {
 
@@ -16,10 +11,5 @@ enum class NSStringEncoding : std::uint32_t {
     UTF32BigEndian = 0x98000100,
     UTF32LittleEndian = 0x9c000100,
 };
-
-// Text from bytes whose encoding is detected: a byte-order mark picks UTF-8, UTF-16 or UTF-32
-// in either byte order; without one the bytes must be UTF-8. Absent when they don't decode.
-// The mark is not part of the text.
-std::optional<std::string> stringFromDataDetectingEncoding(const Bytes& data, NSStringEncoding* usedEncoding = nullptr);
 
 }

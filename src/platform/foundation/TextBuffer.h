@@ -28,8 +28,9 @@ public:
     TextBuffer(const TextBuffer&) = delete;
     TextBuffer& operator=(const TextBuffer&) = delete;
 
-    // A file's text, decoded as stringFromDataDetectingEncoding decodes bytes, read once into one
-    // buffer.
+    // A file's text, read once into one buffer: a byte-order mark picks UTF-8, UTF-16 or UTF-32
+    // in either byte order, and without one the bytes must be UTF-8. The mark is not part of
+    // the text.
     // Absent when the file is no readable regular file, is larger than maxBytes or does not
     // decode. Slow for big files: call it off the main thread.
     static std::shared_ptr<const TextBuffer> readFile(const std::string& path, NSStringEncoding* usedEncoding, std::size_t maxBytes);

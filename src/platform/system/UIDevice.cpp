@@ -98,18 +98,11 @@ UIUserInterfaceIdiom UIDevice::userInterfaceIdiom() const
 std::string UIDevice::model() const
 {
     std::lock_guard lock(m_mutex);
-    if (!m_model.empty())
-        return m_model;
     return m_idiom == UIUserInterfaceIdiom::Pad ? "iPad" : "iPhone";
 }
 
 std::string UIDevice::name() const
 {
-    {
-        std::lock_guard lock(m_mutex);
-        if (!m_name.empty())
-            return m_name;
-    }
     char host[HOST_NAME_MAX + 1] = {};
     if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0')
         return "Vesk";
@@ -141,18 +134,6 @@ void UIDevice::setUserInterfaceIdiom(UIUserInterfaceIdiom idiom)
     m_idiom = idiom;
 }
 
-void UIDevice::setModel(std::string model)
-{
-    std::lock_guard lock(m_mutex);
-    m_model = std::move(model);
-}
-
-void UIDevice::setName(std::string name)
-{
-    std::lock_guard lock(m_mutex);
-    m_name = std::move(name);
-}
-
 void UIDevice::setSupportsHapticFeedback(bool supported)
 {
     std::lock_guard lock(m_mutex);
@@ -166,8 +147,6 @@ void UIDevice::reset()
     m_osRelease.clear();
     m_facts.reset();
     m_idiom = UIUserInterfaceIdiom::Phone;
-    m_model.clear();
-    m_name.clear();
     m_supportsHaptics = false;
 }
 

@@ -23,8 +23,8 @@ public:
     // The running system's (os-release NAME), else uname's.
     std::string systemName() const;
     UIUserInterfaceIdiom userInterfaceIdiom() const; // Phone unless set
-    std::string model() const; // "iPhone" or "iPad" after the idiom, unless set
-    std::string name() const; // the host name, unless set
+    std::string model() const; // "iPhone" or "iPad" after the idiom
+    std::string name() const; // the host name
     bool supportsHapticFeedback() const; // false unless set
 
     void setSystemVersion(std::string version);
@@ -32,8 +32,6 @@ public:
     // empty for the system's.
     void setOsRelease(std::string path);
     void setUserInterfaceIdiom(UIUserInterfaceIdiom idiom);
-    void setModel(std::string model);
-    void setName(std::string name);
     void setSupportsHapticFeedback(bool supported);
     // Back to the defaults above.
     void reset();
@@ -53,8 +51,6 @@ private:
     std::string m_osRelease;
     mutable std::optional<SystemFacts> m_facts;
     UIUserInterfaceIdiom m_idiom = UIUserInterfaceIdiom::Phone;
-    std::string m_model;
-    std::string m_name;
     bool m_supportsHaptics = false;
 };
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vesk::platform {
@@ -70,7 +71,24 @@ namespace drawing {
     // How wide the item's title, image or glyph is on a bar.
     CGFloat barItemWidth(const UIBarButtonItem& item);
     // Scrolls by the distance within the content and its insets; answers whether it moved.
+    // Scrolling shows the indicator for a moment.
     bool scrollBy(UIScrollView& view, CGFloat dx, CGFloat dy);
+    // Scrolls to the offset, kept within the content (INFINITY: the end).
+    bool scrollTo(UIScrollView& view, CGFloat y);
+    // The vertical scroll indicator in the view's bounds, unscrolled: its track and its knob,
+    // whose length is the part of the content in view. None when the content fits.
+    struct ScrollIndicator {
+        CGRect track;
+        CGRect knob;
+    };
+    std::optional<ScrollIndicator> verticalIndicator(UIScrollView& view);
+    bool indicatorShown(const UIScrollView& view);
+    void drawScrollIndicator(UIScrollView& view, cairo_t* cr);
+    // Where a press at the point (in the bounds) holds the knob, from the knob's top; none when
+    // it misses it.
+    std::optional<CGFloat> indicatorGrab(UIScrollView& view, CGPoint point);
+    // Puts the knob's top at the height, the content following in proportion.
+    void moveIndicator(UIScrollView& view, CGFloat knobTop);
     // Zooms the scroll view by the factor, the content under the point (in its bounds) staying put.
     void zoomAt(UIScrollView& view, CGPoint point, CGFloat factor);
     // Scrolls the page a web view shows; answers whether it moved.
@@ -94,6 +112,13 @@ namespace textEditing {
         Right,
         Up,
         Down,
+        // The start or end of the line drawn, a page up or down, the start or end of the text.
+        LineStart,
+        LineEnd,
+        PageUp,
+        PageDown,
+        TextStart,
+        TextEnd,
     };
 
     void insert(UITextView& view, const std::string& text);

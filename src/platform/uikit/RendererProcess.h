@@ -60,7 +60,6 @@ public:
     // Ends it at once; it is reaped on its thread.
     void terminate();
     bool hasEnded() const { return m_ended; }
-    bool hasDrawn() const { return m_drawnAny; }
     pid_t pid() const { return m_pid; }
     // How long from the start until it said it was ready, once it has.
     std::optional<std::chrono::microseconds> startCost() const;

@@ -4,6 +4,8 @@
 #include "platform/uikit/TextBlock.h"
 #include "platform/uikit/UITextView.h"
 
+#include "platform/foundation/RunLoop.h"
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -102,8 +104,121 @@ void UITextView::drawRect(CGRect rect)
     cairo_restore(cr);
 }
 
+namespace {
+
+    // The indicator as the phone draws it: a thin bar 3 points in from the edge, shown for a
+    // second after the content last moved.
+    constexpr CGFloat indicatorThickness = 3;
+    constexpr CGFloat indicatorMargin = 3;
+    constexpr CGFloat shortestKnob = 36;
+    constexpr double indicatorShownFor = 1.0;
+    // A pointer this close to the edge takes the indicator, so it can be grabbed with a mouse.
+    constexpr CGFloat indicatorGrabWidth = 24;
+    constexpr CGFloat indicatorGrabSlop = 8;
+
+    // A text view's content size follows its text only once laid out.
+    void refreshContent(UIScrollView& view)
+    {
+        if (auto* text = dynamic_cast<UITextView*>(&view))
+            layoutOf(*text);
+    }
+
+    std::pair<CGFloat, CGFloat> verticalRange(UIScrollView& view)
+    {
+        auto insets = view.contentInset();
+        auto bottom = std::max(-insets.top, view.contentSize().height + insets.bottom - view.frame().size.height);
+        return { -insets.top, bottom };
+    }
+
+}
+
+std::optional<drawing::ScrollIndicator> drawing::verticalIndicator(UIScrollView& view)
+{
+    if (!view.showsVerticalScrollIndicator())
+        return std::nullopt;
+    refreshContent(view);
+    auto size = view.frame().size;
+    auto [top, bottom] = verticalRange(view);
+    auto insets = view.scrollIndicatorInsets();
+    auto trackTop = insets.top + indicatorMargin;
+    auto trackLength = size.height - insets.bottom - indicatorMargin - trackTop;
+    if (bottom <= top || trackLength < indicatorMargin || size.width < indicatorGrabWidth)
+        return std::nullopt;
+    auto seen = size.height / (bottom - top + size.height);
+    auto knobLength = std::min(trackLength, std::max(shortestKnob, trackLength * seen));
+    auto fraction = std::clamp((view.contentOffset().y - top) / (bottom - top), 0.0, 1.0);
+    auto x = size.width - indicatorMargin - indicatorThickness;
+    return ScrollIndicator {
+        CGRectMake(x, trackTop, indicatorThickness, trackLength),
+        CGRectMake(x, trackTop + fraction * (trackLength - knobLength), indicatorThickness, knobLength),
+    };
+}
+
+bool drawing::indicatorShown(const UIScrollView& view)
+{
+    auto flash = view.lastIndicatorFlash();
+    return flash && RunLoop::main().clock().now() - *flash < secondsToDuration(indicatorShownFor);
+}
+
+void drawing::drawScrollIndicator(UIScrollView& view, cairo_t* cr)
+{
+    // Drawn again when it is due to go.
+    drawing::watch([weak = view.weak_from_this()] {
+        auto scroll = std::dynamic_pointer_cast<UIScrollView>(weak.lock());
+        return std::size_t(scroll && indicatorShown(*scroll));
+    });
+    if (!indicatorShown(view))
+        return;
+    auto indicator = verticalIndicator(view);
+    if (!indicator)
+        return;
+    roundedRectPath(cr, indicator->knob, indicatorThickness / 2);
+    setColor(cr, UIColor(0, 0, 0, 0.35));
+    cairo_fill(cr);
+}
+
+std::optional<CGFloat> drawing::indicatorGrab(UIScrollView& view, CGPoint point)
+{
+    auto indicator = verticalIndicator(view);
+    if (!indicator || point.x < view.frame().size.width - indicatorGrabWidth)
+        return std::nullopt;
+    auto& knob = indicator->knob;
+    if (point.y < knob.origin.y - indicatorGrabSlop || point.y > CGRectGetMaxY(knob) + indicatorGrabSlop)
+        return std::nullopt;
+    return point.y - knob.origin.y;
+}
+
+void drawing::moveIndicator(UIScrollView& view, CGFloat knobTop)
+{
+    auto indicator = verticalIndicator(view);
+    if (!indicator)
+        return;
+    auto travel = indicator->track.size.height - indicator->knob.size.height;
+    auto fraction = travel > 0 ? std::clamp((knobTop - indicator->track.origin.y) / travel, 0.0, 1.0) : 0.0;
+    auto [top, bottom] = verticalRange(view);
+    // The ends exactly: a text view held at its end stays there as its lines are measured.
+    auto y = fraction >= 1 ? INFINITY : top + fraction * (bottom - top);
+    view.setContentOffset(clampedOffset(view, { view.contentOffset().x, y }));
+    view.flashScrollIndicators();
+}
+
+bool drawing::scrollTo(UIScrollView& view, CGFloat y)
+{
+    refreshContent(view);
+    auto before = view.contentOffset();
+    auto after = clampedOffset(view, { before.x, y });
+    view.flashScrollIndicators();
+    if (after == before)
+        return false;
+    view.setContentOffset(after);
+    return true;
+}
+
 bool drawing::scrollBy(UIScrollView& view, CGFloat dx, CGFloat dy)
 {
+    refreshContent(view);
+    if (dx != 0 || dy != 0)
+        view.flashScrollIndicators();
     auto before = view.contentOffset();
     auto after = clampedOffset(view, { before.x + dx, before.y + dy });
     if (after == before)
@@ -172,6 +287,27 @@ void textEditing::moveCaret(UITextView& view, Move move)
         view.setCaretOffset(block.offsetAtPoint({ place.origin.x, y }));
         break;
     }
+    case Move::LineStart:
+    case Move::LineEnd: {
+        auto place = block.caretRect(caret);
+        auto x = move == Move::LineStart ? 0.0 : std::max(0.0, view.frame().size.width - 2 * padding);
+        view.setCaretOffset(block.offsetAtPoint({ x, CGRectGetMidY(place) }));
+        break;
+    }
+    case Move::PageUp:
+    case Move::PageDown: {
+        auto place = block.caretRect(caret);
+        auto page = std::max(place.size.height, view.frame().size.height - view.contentInset().top - view.contentInset().bottom - place.size.height);
+        auto y = CGRectGetMidY(place) + (move == Move::PageUp ? -page : page);
+        view.setCaretOffset(y < 0 ? 0 : block.offsetAtPoint({ place.origin.x, y }));
+        break;
+    }
+    case Move::TextStart:
+        view.setCaretOffset(0);
+        break;
+    case Move::TextEnd:
+        view.setCaretOffset(view.text().size());
+        break;
     }
     revealCaret(view);
 }

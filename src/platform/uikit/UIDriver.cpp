@@ -238,12 +238,20 @@ void UIDriver::tapAt(CGPoint point)
 
 void UIDriver::dragFrom(CGPoint from, CGPoint to)
 {
+    dragFrom(from, to, 0);
+}
+
+void UIDriver::dragFrom(CGPoint from, CGPoint to, double seconds)
+{
     auto& events = UIEventDispatcher::shared();
     events.pointerDown(from);
     // In steps, as a hand moves.
     constexpr int steps = 8;
-    for (int step = 1; step <= steps; ++step)
+    for (int step = 1; step <= steps; ++step) {
+        if (seconds > 0)
+            advance(seconds / steps);
         events.pointerMoved({ from.x + (to.x - from.x) * step / steps, from.y + (to.y - from.y) * step / steps });
+    }
     events.pointerUp(to);
 }
 

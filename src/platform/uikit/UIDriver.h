@@ -71,6 +71,8 @@ public:
     // The pointer and keys, at points of the key window.
     void tapAt(CGPoint point);
     void dragFrom(CGPoint from, CGPoint to);
+    // A drag that takes the time, let go as it ends: fast enough, what it moved coasts on.
+    void dragFrom(CGPoint from, CGPoint to, double seconds);
     void rightClickAt(CGPoint point) { UIEventDispatcher::shared().secondaryClick(point); }
     void scrollAt(CGPoint point, CGFloat dy) { UIEventDispatcher::shared().scroll(point, dy); }
     void typeText(const std::string& text) { UIEventDispatcher::shared().insertText(text); }

@@ -1,5 +1,7 @@
 #include "platform/uikit/UIEvent.h"
 
+#include "platform/foundation/NSTimer.h"
+#include "platform/foundation/RunLoop.h"
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/ScreenLayout.h"
 #include "platform/uikit/TableGeometry.h"
@@ -25,6 +27,19 @@ namespace {
     // reveal or hide a row's actions.
     constexpr CGFloat tapSlop = 8;
     constexpr CGFloat swipeDistance = 30;
+
+    // A drag let go faster than this coasts on, slowing as the phone's does: its speed falls
+    // to 0.998 of itself every millisecond, and it stops below the last speed.
+    constexpr CGFloat coastingSpeed = 100;
+    constexpr CGFloat stoppingSpeed = 10;
+    constexpr double decelerationPerMillisecond = 0.998;
+    constexpr double coastingFrame = 1.0 / 60;
+    // The speed is taken over the last moves this long before letting go; a pointer held
+    // still longer than the last of these does not coast.
+    constexpr double speedWindow = 0.1;
+    constexpr double heldStill = 0.05;
+    // Page Up and Page Down keep this much of the page in view.
+    constexpr CGFloat pageOverlap = 40;
 
     struct Hit {
         std::shared_ptr<UIView> view;
@@ -200,15 +215,110 @@ namespace {
         markNeedsDisplay();
     }
 
-    void scrollTable(UITableView& table, CGFloat dy)
+    bool scrollTable(UITableView& table, CGFloat dy)
     {
         auto offset = table.contentOffset();
         auto limit = TableGeometry::of(table).maximumOffset(table.frame().size.height);
         auto y = std::clamp(offset.y + dy, 0.0, limit);
-        if (y != offset.y) {
-            table.setContentOffset({ offset.x, y });
-            markNeedsDisplay();
+        if (y == offset.y)
+            return false;
+        table.setContentOffset({ offset.x, y });
+        markNeedsDisplay();
+        return true;
+    }
+
+    bool scrollContent(UIView& view, CGFloat dx, CGFloat dy)
+    {
+        if (auto* table = dynamic_cast<UITableView*>(&view))
+            return scrollTable(*table, dy);
+        return pan(view, dx, dy);
+    }
+
+    double secondsBetween(Clock::time_point from, Clock::time_point to)
+    {
+        return std::chrono::duration<double>(to - from).count();
+    }
+
+    // What the paging keys scroll: the largest table, scroll view or web view of the screen on
+    // top, unless an alert is up.
+    std::shared_ptr<UIView> pagedView(const std::shared_ptr<UIViewController>& top)
+    {
+        if (!top || std::dynamic_pointer_cast<UIAlertController>(top) || !top->isViewLoaded())
+            return nullptr;
+        std::shared_ptr<UIView> found;
+        CGFloat largest = 0;
+        std::function<void(const std::shared_ptr<UIView>&)> visit = [&](const std::shared_ptr<UIView>& view) {
+            if (view->isHidden() || view->alpha() <= 0.01)
+                return;
+            bool scrolls = std::dynamic_pointer_cast<UIScrollView>(view) || std::dynamic_pointer_cast<UITableView>(view) || std::dynamic_pointer_cast<UIWebView>(view);
+            auto size = view->frame().size;
+            if (scrolls && size.width * size.height > largest) {
+                largest = size.width * size.height;
+                found = view;
+            }
+            for (auto& subview : view->subviews())
+                visit(subview);
+        };
+        visit(top->view());
+        return found && found->window() ? found : nullptr;
+    }
+
+    CGFloat pageOf(UIView& view)
+    {
+        auto height = view.frame().size.height;
+        if (auto* scroll = dynamic_cast<UIScrollView*>(&view))
+            height -= scroll->contentInset().top + scroll->contentInset().bottom;
+        return std::max(height / 2, height - pageOverlap);
+    }
+
+    // Home and End, Page Up and Page Down on a view that is not being edited.
+    void page(UIView& view, UIKey key)
+    {
+        constexpr CGFloat far = 1e15;
+        CGFloat dy = 0;
+        switch (key) {
+        case UIKey::Home:
+        case UIKey::TextStart:
+            dy = -far;
+            break;
+        case UIKey::End:
+        case UIKey::TextEnd:
+            dy = far;
+            break;
+        case UIKey::PageUp:
+            dy = -pageOf(view);
+            break;
+        case UIKey::PageDown:
+            dy = pageOf(view);
+            break;
+        default:
+            return;
         }
+        if (auto* scroll = dynamic_cast<UIScrollView*>(&view)) {
+            // The ends exactly: a text view at its end stays there as its lines are measured.
+            if (dy == far || dy == -far)
+                drawing::scrollTo(*scroll, dy > 0 ? INFINITY : -INFINITY);
+            else
+                drawing::scrollBy(*scroll, 0, dy);
+            return;
+        }
+        scrollContent(view, 0, dy);
+    }
+
+    // The button that closes a presented screen: its Done or Cancel, as a tap on it does.
+    std::shared_ptr<UIBarButtonItem> closingItem(UIViewController& screen)
+    {
+        auto& item = screen.navigationItem();
+        auto items = item.leftBarButtonItems();
+        auto right = item.rightBarButtonItems();
+        items.insert(items.end(), right.begin(), right.end());
+        for (auto& candidate : items) {
+            auto system = candidate->systemItem();
+            bool closes = candidate->style() == UIBarButtonItemStyle::Done || (system && (*system == UIBarButtonSystemItem::Done || *system == UIBarButtonSystemItem::Cancel));
+            if (closes && candidate->isEnabled())
+                return candidate;
+        }
+        return nullptr;
     }
 
     // Taps on a row with revealed actions: an action runs; anything else closes them.
@@ -274,12 +384,30 @@ UIEventDispatcher& UIEventDispatcher::shared()
 
 void UIEventDispatcher::pointerDown(CGPoint point)
 {
+    // A press stops what coasts, as a finger does.
+    stopCoasting();
     m_down = point;
     m_last = point;
     m_axis = Axis::None;
     m_table.reset();
     m_cell.reset();
     m_panned.reset();
+    m_moves.clear();
+    m_knobView.reset();
+    m_knobMoved = false;
+    auto path = hitPath(point);
+    for (std::size_t index = path.size(); index-- > 0;) {
+        auto scroll = std::dynamic_pointer_cast<UIScrollView>(path[index].view);
+        if (!scroll)
+            continue;
+        if (auto grab = drawing::indicatorGrab(*scroll, path[index].point)) {
+            m_knobView = scroll;
+            m_knobGrab = *grab;
+            m_knobViewTop = point.y - path[index].point.y;
+            scroll->flashScrollIndicators();
+        }
+        break;
+    }
 }
 
 void UIEventDispatcher::pointerMoved(CGPoint point)
@@ -287,6 +415,17 @@ void UIEventDispatcher::pointerMoved(CGPoint point)
     if (!m_down)
         return;
     CGFloat dx = point.x - m_down->x, dy = point.y - m_down->y;
+    if (auto knob = m_knobView.lock()) {
+        // The content follows the knob in proportion, from where it was taken.
+        if (m_knobMoved || std::hypot(dx, dy) > tapSlop) {
+            m_knobMoved = true;
+            drawing::moveIndicator(*knob, point.y - m_knobViewTop - m_knobGrab);
+        }
+        return;
+    }
+    auto now = RunLoop::main().clock().now();
+    m_moves.emplace_back(now, point);
+    std::erase_if(m_moves, [&](auto& move) { return secondsBetween(move.first, now) > speedWindow; });
     if (m_axis == Axis::None && std::hypot(dx, dy) > tapSlop) {
         m_axis = std::abs(dx) > std::abs(dy) ? Axis::Horizontal : Axis::Vertical;
         auto path = hitPath(*m_down);
@@ -318,10 +457,29 @@ void UIEventDispatcher::pointerUp(CGPoint point)
     auto axis = m_axis;
     m_down.reset();
     m_axis = Axis::None;
+    bool heldKnob = m_knobMoved;
+    m_knobView.reset();
+    m_knobMoved = false;
+    if (heldKnob)
+        return;
     if (axis == Axis::None) {
         tap(down);
         return;
     }
+    // Let go while moving, the content coasts on at the speed of the last moves.
+    auto moving = m_panned.lock();
+    if (!moving && axis == Axis::Vertical)
+        moving = m_table.lock();
+    auto now = RunLoop::main().clock().now();
+    if (moving && !m_moves.empty() && secondsBetween(m_moves.back().first, now) <= heldStill) {
+        auto& [then, from] = m_moves.front();
+        auto seconds = secondsBetween(then, now);
+        if (seconds > 0) {
+            CGPoint velocity { (from.x - point.x) / seconds, (from.y - point.y) / seconds };
+            startCoasting(moving, velocity);
+        }
+    }
+    m_moves.clear();
     auto table = m_table.lock();
     auto cell = std::dynamic_pointer_cast<UITableViewCell>(m_cell.lock());
     if (axis != Axis::Horizontal || !table || !cell)
@@ -342,6 +500,47 @@ void UIEventDispatcher::cancelGesture()
 {
     m_down.reset();
     m_axis = Axis::None;
+    m_moves.clear();
+    m_knobView.reset();
+    m_knobMoved = false;
+}
+
+void UIEventDispatcher::startCoasting(const std::shared_ptr<UIView>& view, CGPoint velocity)
+{
+    stopCoasting();
+    if (std::hypot(velocity.x, velocity.y) < coastingSpeed)
+        return;
+    m_coasting = view;
+    m_velocity = velocity;
+    m_coastedAt = RunLoop::main().clock().now();
+    m_coastTimer = NSTimer::scheduledTimerWithTimeInterval(coastingFrame, true, [this](NSTimer&) { coast(); });
+}
+
+void UIEventDispatcher::coast()
+{
+    auto view = m_coasting.lock();
+    auto now = RunLoop::main().clock().now();
+    auto seconds = secondsBetween(m_coastedAt, now);
+    m_coastedAt = now;
+    if (!view || !view->window()) {
+        stopCoasting();
+        return;
+    }
+    // The distance is the speed's integral over the frame, so it does not hang on the frame rate.
+    auto milliseconds = seconds * 1000;
+    auto factor = std::pow(decelerationPerMillisecond, milliseconds);
+    auto travelled = (factor - 1) / std::log(decelerationPerMillisecond) / 1000;
+    bool moved = scrollContent(*view, m_velocity.x * travelled, m_velocity.y * travelled);
+    m_velocity = { m_velocity.x * factor, m_velocity.y * factor };
+    if (!moved || std::hypot(m_velocity.x, m_velocity.y) < stoppingSpeed)
+        stopCoasting();
+}
+
+void UIEventDispatcher::stopCoasting()
+{
+    m_coasting.reset();
+    if (auto timer = std::move(m_coastTimer))
+        timer->invalidate();
 }
 
 void UIEventDispatcher::secondaryClick(CGPoint point)
@@ -467,7 +666,10 @@ void UIEventDispatcher::insertText(const std::string& text)
 
 void UIEventDispatcher::pressKey(UIKey key)
 {
+    // A key stops what coasts.
+    stopCoasting();
     if (auto view = editedTextView()) {
+        using Move = textEditing::Move;
         switch (key) {
         case UIKey::Backspace:
             textEditing::deleteBackward(*view);
@@ -478,13 +680,29 @@ void UIEventDispatcher::pressKey(UIKey key)
         case UIKey::Left:
         case UIKey::Right:
         case UIKey::Up:
-        case UIKey::Down: {
-            using Move = textEditing::Move;
+        case UIKey::Down:
             textEditing::moveCaret(*view, key == UIKey::Left ? Move::Left : key == UIKey::Right ? Move::Right
                     : key == UIKey::Up                                                          ? Move::Up
                                                                                                 : Move::Down);
             return;
-        }
+        case UIKey::Home:
+            textEditing::moveCaret(*view, Move::LineStart);
+            return;
+        case UIKey::End:
+            textEditing::moveCaret(*view, Move::LineEnd);
+            return;
+        case UIKey::PageUp:
+            textEditing::moveCaret(*view, Move::PageUp);
+            return;
+        case UIKey::PageDown:
+            textEditing::moveCaret(*view, Move::PageDown);
+            return;
+        case UIKey::TextStart:
+            textEditing::moveCaret(*view, Move::TextStart);
+            return;
+        case UIKey::TextEnd:
+            textEditing::moveCaret(*view, Move::TextEnd);
+            return;
         case UIKey::Escape:
         case UIKey::Tab:
         case UIKey::BackTab:
@@ -508,6 +726,18 @@ void UIEventDispatcher::pressKey(UIKey key)
     case UIKey::Right:
     case UIKey::Up:
     case UIKey::Down:
+        return;
+    case UIKey::Home:
+    case UIKey::End:
+    case UIKey::PageUp:
+    case UIKey::PageDown:
+    case UIKey::TextStart:
+    case UIKey::TextEnd:
+        // A field being typed into keeps them; otherwise they page the screen on top.
+        if (field)
+            return;
+        if (auto paged = pagedView(topScreen()))
+            page(*paged, key);
         return;
     case UIKey::Backspace:
         if (field && field->isEnabled() && !field->text().empty()) {
@@ -543,13 +773,19 @@ void UIEventDispatcher::pressKey(UIKey key)
                 alert->chooseAction(view->cancelAction());
             return;
         }
-        // Back one screen, where the bar shows a back button.
+        // Back one screen: a pushed screen is popped unless it hides the way back; a presented
+        // one closes through its Done or Cancel button, so it asks what that asks first.
         auto navigation = std::dynamic_pointer_cast<UINavigationController>(top);
-        if (!navigation || navigation->isNavigationBarHidden() || navigation->viewControllers().size() < 2)
+        auto screen = navigation ? navigation->topViewController() : top;
+        if (navigation && navigation->viewControllers().size() >= 2) {
+            if (!screen->navigationItem().hidesBackButton())
+                navigation->popViewControllerAnimated(true);
             return;
-        auto& item = navigation->topViewController()->navigationItem();
-        if (!item.hidesBackButton() && item.leftBarButtonItems().empty())
-            navigation->popViewControllerAnimated(true);
+        }
+        if (!screen || !top->presentingViewController())
+            return;
+        if (auto close = closingItem(*screen))
+            close->tap();
         return;
     }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/Clock.h"
 #include "platform/graphics/CGGeometry.h"
 
 #include <memory>
@@ -9,6 +10,8 @@
 
 namespace vesk::platform {
 
+class NSTimer;
+class UIScrollView;
 class UITableView;
 class UIView;
 
@@ -23,13 +26,22 @@ enum class UIKey {
     Tab,
     // Shift and Tab.
     BackTab,
+    Home,
+    End,
+    PageUp,
+    PageDown,
+    // Control and Home, Control and End.
+    TextStart,
+    TextEnd,
 };
 
 // A person's pointer and keys on the key window, turned into what the screens already take:
 // taps on rows, buttons, switches, segments, bar items, alert actions and banners; drags and
-// the wheel that scroll a table, a scroll view or a web page, and zoom a scroll view; a
-// sideways drag or a secondary click that reveals a row's actions; typing into the first
-// responder. Points are in the window's coordinates. Main thread.
+// the wheel that scroll a table, a scroll view or a web page, and zoom a scroll view; a drag
+// that coasts on when let go while moving; the scroll indicator held and dragged; a sideways
+// drag or a secondary click that reveals a row's actions; typing into the first responder, and
+// the keys that page through what the screen shows. Points are in the window's coordinates.
+// Time is the main run loop's clock. Main thread.
 class UIEventDispatcher {
 public:
     static UIEventDispatcher& shared();
@@ -57,6 +69,9 @@ private:
         Horizontal,
     };
     void tap(CGPoint point);
+    void startCoasting(const std::shared_ptr<UIView>& view, CGPoint velocity);
+    void coast();
+    void stopCoasting();
     std::optional<CGPoint> m_down;
     CGPoint m_last {};
     Axis m_axis = Axis::None;
@@ -64,6 +79,19 @@ private:
     std::weak_ptr<UIView> m_cell;
     // What a drag that is no table's pans: a scroll view or a web page.
     std::weak_ptr<UIView> m_panned;
+    // Where the pointer was lately while it dragged, for the speed it was let go at.
+    std::vector<std::pair<Clock::time_point, CGPoint>> m_moves;
+    // The scroll view whose indicator is held, the point of the knob held, and the offset of
+    // the view in the window.
+    std::weak_ptr<UIScrollView> m_knobView;
+    CGFloat m_knobGrab = 0;
+    CGFloat m_knobViewTop = 0;
+    bool m_knobMoved = false;
+    // What coasts on after a drag, at what speed (points a second), from when.
+    std::weak_ptr<UIView> m_coasting;
+    CGPoint m_velocity {};
+    Clock::time_point m_coastedAt {};
+    std::shared_ptr<NSTimer> m_coastTimer;
 };
 
 }

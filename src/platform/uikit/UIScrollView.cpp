@@ -19,6 +19,7 @@ void UIScrollView::setContentOffset(CGPoint offset, bool)
 void UIScrollView::flashScrollIndicators()
 {
     m_lastFlash = RunLoop::main().clock().now();
+    setNeedsDisplay();
 }
 
 void UIScrollView::setZoomScale(CGFloat scale, bool)

@@ -440,6 +440,8 @@ void UIRenderer::drawView(UIView& view, cairo_t* cr)
         }
         cairo_restore(cr);
     }
+    if (auto* scroll = dynamic_cast<UIScrollView*>(&view))
+        drawing::drawScrollIndicator(*scroll, cr);
     drawLayerBorder(view, cr, bounds);
     if (opacity < 1) {
         cairo_pop_group_to_source(cr);

@@ -1,5 +1,7 @@
 #include "renderer/engine/HTMLEncoding.h"
 
+#include "renderer/engine/HTMLText.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <glib.h>
@@ -14,11 +16,6 @@ namespace {
     constexpr std::size_t prescanBytes = 1024;
     // Enough of a page for a guess; more only costs time.
     constexpr std::size_t guessBytes = 64 * 1024;
-
-    bool isSpace(char c)
-    {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-    }
 
     char lower(char c)
     {
@@ -47,9 +44,9 @@ namespace {
     // windows-1252, the UTF-16 ones UTF-16LE. Absent for a label iconv doesn't know.
     std::optional<std::string> encodingOfLabel(std::string_view label)
     {
-        while (!label.empty() && isSpace(label.front()))
+        while (!label.empty() && isHTMLSpace(label.front()))
             label.remove_prefix(1);
-        while (!label.empty() && isSpace(label.back()))
+        while (!label.empty() && isHTMLSpace(label.back()))
             label.remove_suffix(1);
         auto name = lowercase(label);
         if (name.empty() || name.size() > 40 || !std::all_of(name.begin(), name.end(), [](char c) { return g_ascii_isalnum(c) || c == '-' || c == '_' || c == ':' || c == '.'; }))
@@ -89,13 +86,13 @@ namespace {
             if (found == std::string::npos)
                 return std::nullopt;
             at = found + 7;
-            while (at < content.size() && isSpace(content[at]))
+            while (at < content.size() && isHTMLSpace(content[at]))
                 ++at;
             if (at < content.size() && content[at] == '=')
                 break;
         }
         ++at;
-        while (at < content.size() && isSpace(content[at]))
+        while (at < content.size() && isHTMLSpace(content[at]))
             ++at;
         if (at >= content.size())
             return std::nullopt;
@@ -106,7 +103,7 @@ namespace {
             return std::string(content.substr(at + 1, end - at - 1));
         }
         auto end = at;
-        while (end < content.size() && !isSpace(content[end]) && content[end] != ';')
+        while (end < content.size() && !isHTMLSpace(content[end]) && content[end] != ';')
             ++end;
         return std::string(content.substr(at, end - at));
     }
@@ -114,24 +111,24 @@ namespace {
     // One attribute of a tag in the prescan; absent at the tag's end.
     std::optional<std::pair<std::string, std::string>> nextAttribute(std::string_view text, std::size_t& at)
     {
-        while (at < text.size() && (isSpace(text[at]) || text[at] == '/'))
+        while (at < text.size() && (isHTMLSpace(text[at]) || text[at] == '/'))
             ++at;
         if (at >= text.size() || text[at] == '>')
             return std::nullopt;
         std::string name, value;
         while (at < text.size()) {
             char c = text[at];
-            if ((c == '=' && !name.empty()) || isSpace(c) || c == '/' || c == '>')
+            if ((c == '=' && !name.empty()) || isHTMLSpace(c) || c == '/' || c == '>')
                 break;
             name += lower(c);
             ++at;
         }
-        while (at < text.size() && isSpace(text[at]))
+        while (at < text.size() && isHTMLSpace(text[at]))
             ++at;
         if (at >= text.size() || text[at] != '=')
             return std::pair { name, value };
         ++at;
-        while (at < text.size() && isSpace(text[at]))
+        while (at < text.size() && isHTMLSpace(text[at]))
             ++at;
         if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
             char quote = text[at++];
@@ -140,7 +137,7 @@ namespace {
             ++at;
             return std::pair { name, value };
         }
-        while (at < text.size() && !isSpace(text[at]) && text[at] != '>')
+        while (at < text.size() && !isHTMLSpace(text[at]) && text[at] != '>')
             value += lower(text[at++]);
         return std::pair { name, value };
     }
@@ -219,7 +216,7 @@ std::optional<std::string> prescannedCharset(std::string_view bytes)
             at = end + 3;
             continue;
         }
-        if (startsWithNoCase(text, at, "<meta") && at + 5 < text.size() && (isSpace(text[at + 5]) || text[at + 5] == '/')) {
+        if (startsWithNoCase(text, at, "<meta") && at + 5 < text.size() && (isHTMLSpace(text[at + 5]) || text[at + 5] == '/')) {
             at += 5;
             bool gotPragma = false;
             std::optional<bool> needPragma;
@@ -253,7 +250,7 @@ std::optional<std::string> prescannedCharset(std::string_view bytes)
             return encoding;
         }
         if (at + 1 < text.size() && (g_ascii_isalpha(text[at + 1]) || (text[at + 1] == '/' && at + 2 < text.size() && g_ascii_isalpha(text[at + 2])))) {
-            while (at < text.size() && !isSpace(text[at]) && text[at] != '>')
+            while (at < text.size() && !isHTMLSpace(text[at]) && text[at] != '>')
                 ++at;
             while (nextAttribute(text, at)) { }
             ++at;

@@ -1,5 +1,7 @@
 #include "renderer/engine/HTMLNesting.h"
 
+#include "renderer/engine/HTMLText.h"
+
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
@@ -69,10 +71,6 @@ namespace {
         return found == kinds->end() ? 0 : found->second;
     }
 
-    bool isSpace(char c)
-    {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-    }
     bool isLetter(char c)
     {
         return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -102,7 +100,7 @@ namespace {
             case AfterQuoted:
                 if (c == '>')
                     return at + 1;
-                if (!isSpace(c) && c != '/')
+                if (!isHTMLSpace(c) && c != '/')
                     state = Name;
                 break;
             case Name:
@@ -111,7 +109,7 @@ namespace {
                     return at + 1;
                 if (c == '=')
                     state = BeforeValue;
-                else if (isSpace(c))
+                else if (isHTMLSpace(c))
                     state = AfterName;
                 else if (c == '/')
                     state = BeforeName;
@@ -124,7 +122,7 @@ namespace {
                 if (c == '"' || c == '\'') {
                     quote = c;
                     state = Quoted;
-                } else if (!isSpace(c)) {
+                } else if (!isHTMLSpace(c)) {
                     state = Unquoted;
                 }
                 break;
@@ -135,7 +133,7 @@ namespace {
             case Unquoted:
                 if (c == '>')
                     return at + 1;
-                if (isSpace(c))
+                if (isHTMLSpace(c))
                     state = BeforeName;
                 break;
             }
@@ -442,7 +440,7 @@ std::size_t htmlRawTextEnd(std::string_view html, std::size_t at, std::string_vi
         bool named = after <= html.size();
         for (std::size_t i = 0; named && i < name.size(); ++i)
             named = lower(html[at + 2 + i]) == name[i];
-        if (named && (after == html.size() || isSpace(html[after]) || html[after] == '/' || html[after] == '>'))
+        if (named && (after == html.size() || isHTMLSpace(html[after]) || html[after] == '/' || html[after] == '>'))
             return at;
         at += 2;
     }
@@ -501,7 +499,7 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth, 
             continue;
         }
         std::size_t nameEnd = nameStart;
-        while (nameEnd < html.size() && !isSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
+        while (nameEnd < html.size() && !isHTMLSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
             ++nameEnd;
         name.clear();
         for (std::size_t i = nameStart; i < nameEnd; ++i)
@@ -553,7 +551,7 @@ std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
     std::size_t text = 0, skipped = 0;
     auto spaceIn = [&](std::size_t end) {
         for (auto at = std::max(text, atLeast + skipped); at < end; ++at) {
-            if (isSpace(html[at]))
+            if (isHTMLSpace(html[at]))
                 return at;
         }
         return std::string_view::npos;
@@ -583,7 +581,7 @@ std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
             return at;
         std::size_t nameEnd = nameStart;
         name.clear();
-        while (nameEnd < html.size() && !isSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
+        while (nameEnd < html.size() && !isHTMLSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
             name += lower(html[nameEnd++]);
         auto end = tagEnd(html, nameEnd);
         if (end == std::string_view::npos)

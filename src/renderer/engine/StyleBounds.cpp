@@ -1,6 +1,7 @@
 #include "renderer/engine/StyleBounds.h"
 
 #include "renderer/engine/HTMLNesting.h"
+#include "renderer/engine/HTMLText.h"
 
 #include <algorithm>
 #include <functional>
@@ -11,10 +12,6 @@ namespace vesk::platform {
 
 namespace {
 
-    bool isSpace(char c)
-    {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-    }
     char lower(char c)
     {
         return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -45,7 +42,7 @@ namespace {
     {
         std::vector<Attribute> attributes;
         while (at < html.size()) {
-            while (at < html.size() && (isSpace(html[at]) || html[at] == '/'))
+            while (at < html.size() && (isHTMLSpace(html[at]) || html[at] == '/'))
                 ++at;
             if (at >= html.size())
                 break;
@@ -54,14 +51,14 @@ namespace {
                 break;
             }
             Attribute attribute;
-            while (at < html.size() && !isSpace(html[at]) && html[at] != '/' && html[at] != '>' && (html[at] != '=' || attribute.name.empty()))
+            while (at < html.size() && !isHTMLSpace(html[at]) && html[at] != '/' && html[at] != '>' && (html[at] != '=' || attribute.name.empty()))
                 attribute.name += lower(html[at++]);
-            while (at < html.size() && isSpace(html[at]))
+            while (at < html.size() && isHTMLSpace(html[at]))
                 ++at;
             attribute.valueStart = attribute.valueEnd = at;
             if (at < html.size() && html[at] == '=') {
                 ++at;
-                while (at < html.size() && isSpace(html[at]))
+                while (at < html.size() && isHTMLSpace(html[at]))
                     ++at;
                 if (at < html.size() && (html[at] == '"' || html[at] == '\'')) {
                     char quote = html[at++];
@@ -72,7 +69,7 @@ namespace {
                         ++at;
                 } else {
                     attribute.valueStart = at;
-                    while (at < html.size() && !isSpace(html[at]) && html[at] != '>')
+                    while (at < html.size() && !isHTMLSpace(html[at]) && html[at] != '>')
                         ++at;
                     attribute.valueEnd = at;
                 }
@@ -115,7 +112,7 @@ namespace {
                 continue;
             }
             std::size_t nameEnd = nameStart;
-            while (nameEnd < html.size() && !isSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
+            while (nameEnd < html.size() && !isHTMLSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
                 ++nameEnd;
             found.name = lowercase(html.substr(nameStart, nameEnd - nameStart));
             std::size_t end = nameEnd;
@@ -178,7 +175,7 @@ namespace {
     long span(std::string_view value, long maximum)
     {
         std::size_t at = 0;
-        while (at < value.size() && isSpace(value[at]))
+        while (at < value.size() && isHTMLSpace(value[at]))
             ++at;
         if (at < value.size() && value[at] == '+')
             ++at;
@@ -249,9 +246,9 @@ namespace {
 
     std::string_view trimmed(std::string_view text)
     {
-        while (!text.empty() && isSpace(text.front()))
+        while (!text.empty() && isHTMLSpace(text.front()))
             text.remove_prefix(1);
-        while (!text.empty() && isSpace(text.back()))
+        while (!text.empty() && isHTMLSpace(text.back()))
             text.remove_suffix(1);
         return text;
     }
@@ -279,10 +276,10 @@ StyleBounds::StyleBounds(std::string_view markup)
                 } else if (attribute.name == "class") {
                     std::size_t at = 0;
                     while (at < value.size()) {
-                        while (at < value.size() && isSpace(value[at]))
+                        while (at < value.size() && isHTMLSpace(value[at]))
                             ++at;
                         auto end = at;
-                        while (end < value.size() && !isSpace(value[end]))
+                        while (end < value.size() && !isHTMLSpace(value[end]))
                             ++end;
                         if (end > at)
                             m_classes.insert(lowercase(value.substr(at, end - at)));
@@ -458,8 +455,8 @@ bool StyleBounds::keeps(std::string_view selector)
     };
     while (at < selector.size()) {
         char c = selector[at];
-        if (isSpace(c) || c == '>' || c == '+' || c == '~') {
-            if (inPart || (combinator == ' ' && !isSpace(c)))
+        if (isHTMLSpace(c) || c == '>' || c == '+' || c == '~') {
+            if (inPart || (combinator == ' ' && !isHTMLSpace(c)))
                 combinator = c == '\t' || c == '\n' || c == '\r' || c == '\f' ? ' ' : c;
             inPart = false;
             ++at;

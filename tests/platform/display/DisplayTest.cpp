@@ -8,6 +8,7 @@
 #include "platform/uikit/UIDriver.h"
 #include "platform/uikit/UIPasteboard.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UITextView.h"
 #include "platform/uikit/UIViewRendering.h"
 
 #include <SDL.h>
@@ -193,4 +194,50 @@ TEST_F(WindowTest, WindowFitsTheDesktopAndTurnsClicksIntoTaps)
     EXPECT_TRUE(closed);
 }
 
+TEST_F(WindowTest, PagingKeysScrollTheScreenAndWithControlMoveACaretToTheTextsEnds)
+{
+    ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+    std::string failure;
+    auto window = DesktopWindow::open(failure);
+    ::unsetenv("SDL_VIDEODRIVER");
+    ASSERT_TRUE(window) << failure;
+    auto text = std::make_shared<UITextView>(CGRectMake(0, 64, 375, 603));
+    text->setEditable(false);
+    std::string lines;
+    for (int line = 0; line < 1999; ++line)
+        lines += std::to_string(line) + "\n";
+    text->setText(lines + "1999");
+    root->view()->addSubview(text);
+    window->step();
+    auto press = [&](SDL_Keycode key, Uint16 mod) {
+        SDL_Event event {};
+        event.type = SDL_KEYDOWN;
+        event.key.keysym.sym = key;
+        event.key.keysym.mod = mod;
+        SDL_PushEvent(&event);
+        window->step();
+        return text->contentOffset().y;
+    };
+    auto end = [&] { return text->contentSize().height - 603; };
+    EXPECT_GT(press(SDLK_PAGEDOWN, 0), 0);
+    EXPECT_EQ(press(SDLK_PAGEUP, 0), 0);
+    EXPECT_EQ(press(SDLK_END, 0), end());
+    EXPECT_EQ(press(SDLK_HOME, 0), 0);
+
+    // Being edited, Home and End keep to the line; with Control they go to the text's ends.
+    text->setEditable(true);
+    text->becomeFirstResponder();
+    EXPECT_EQ(press(SDLK_HOME, KMOD_LCTRL), 0);
+    EXPECT_EQ(text->caretOffset(), 0u);
+    press(SDLK_END, 0);
+    EXPECT_EQ(text->caretOffset(), 1u);
+    EXPECT_EQ(press(SDLK_END, KMOD_RCTRL), end());
+    EXPECT_EQ(text->caretOffset(), text->text().size());
+    press(SDLK_HOME, 0);
+    EXPECT_EQ(text->caretOffset(), text->text().size() - 4);
+    press(SDLK_PAGEUP, 0);
+    auto above = text->caretOffset();
+    EXPECT_LT(above, text->text().size() - 4 * 20) << "a page up";
+    EXPECT_EQ(text->text()[above - 1], '\n') << "at the start of a line, where the caret was";
+}
 }

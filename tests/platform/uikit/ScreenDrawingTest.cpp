@@ -599,6 +599,115 @@ TEST_F(ScreenDrawingTest, TextViewTypesAtItsCaretAndKeepsItInView)
     EXPECT_EQ(text->contentOffset().y, 0);
 }
 
+TEST_F(ScreenDrawingTest, ADragLetGoWhileMovingCoastsSlowerAndSlowerUntilItStops)
+{
+    auto board = std::make_shared<Board>();
+    launch(board);
+    auto text = board->add(std::make_shared<UITextView>(), CGRectMake(0, 64, 375, 603));
+    text->setEditable(false);
+    std::string lines;
+    for (int line = 0; line < 3000; ++line)
+        lines += "line " + std::to_string(line) + "\n";
+    text->setText(lines);
+    shoot("screen-coasting");
+    auto offset = [&] { return text->contentOffset().y; };
+
+    driver.dragFrom({ 200, 500 }, { 200, 300 }, 0.1);
+    auto released = offset();
+    EXPECT_EQ(released, 200) << "the content followed the pointer";
+    driver.advance(0.1);
+    auto first = offset() - released;
+    driver.advance(0.1);
+    auto second = offset() - released - first;
+    EXPECT_GT(first, 0) << "it coasts on";
+    EXPECT_GT(second, 0);
+    EXPECT_LT(second, first) << "slowing down";
+    driver.advance(5);
+    auto stopped = offset();
+    EXPECT_GT(stopped, released + first + second);
+    driver.advance(1);
+    EXPECT_EQ(offset(), stopped) << "and it stops";
+
+    // A press stops it at once; a drag held still before it is let go, or a slow one, does not coast.
+    driver.dragFrom({ 200, 500 }, { 200, 300 }, 0.1);
+    driver.advance(0.05);
+    auto pressed = offset();
+    driver.tapAt({ 200, 300 });
+    driver.advance(1);
+    EXPECT_EQ(offset(), pressed);
+    auto& events = UIEventDispatcher::shared();
+    events.pointerDown({ 200, 500 });
+    driver.advance(0.05);
+    events.pointerMoved({ 200, 300 });
+    driver.advance(0.2);
+    events.pointerUp({ 200, 300 });
+    auto held = offset();
+    driver.advance(1);
+    EXPECT_EQ(offset(), held) << "held still";
+
+    // Hard flicks end at the end of the content, not past it.
+    for (int flick = 0; flick < 20 && offset() < text->contentSize().height - 603; ++flick) {
+        driver.dragFrom({ 200, 600 }, { 200, 100 }, 0.05);
+        driver.advance(5);
+    }
+    EXPECT_EQ(offset(), text->contentSize().height - 603);
+}
+
+TEST_F(ScreenDrawingTest, ScrollingShowsAnIndicatorThatCanBeDraggedAndPagesAreAScreenLong)
+{
+    auto board = std::make_shared<Board>();
+    launch(board);
+    auto text = board->add(std::make_shared<UITextView>(), CGRectMake(0, 64, 375, 603));
+    text->setEditable(false);
+    std::string lines;
+    for (int line = 0; line < 3000; ++line)
+        lines += "line " + std::to_string(line) + "\n";
+    text->setText(lines + "the end");
+    auto image = shoot("screen-indicator-none");
+    // Below the bar's hairline.
+    auto strip = CGRectMake(365, 66, 10, 601);
+    auto knob = [](UIPixel p) { return p.red < 200 && std::abs(p.red - p.blue) < 12; };
+    EXPECT_EQ(count(*image, strip, knob), 0) << "no indicator before scrolling";
+
+    driver.scrollAt({ 200, 300 }, 40);
+    image = shoot("screen-indicator-top");
+    auto shown = bounds(*image, strip, knob);
+    EXPECT_GT(shown.size.height, 30) << "the indicator shows while scrolling";
+    EXPECT_LT(shown.origin.y, 64 + 10) << "at the top";
+    driver.advance(2);
+    EXPECT_TRUE(UIRenderer::needsDisplay()) << "it is due to go";
+    EXPECT_EQ(count(*shoot("screen-indicator-gone"), strip, knob), 0) << "and went";
+
+    // Held and dragged to the bottom, the content follows to its end; halfway, to its middle.
+    auto end = [&] { return text->contentSize().height - 603; };
+    driver.dragFrom({ 370, shown.origin.y + 5 }, { 370, 64 + 603 + 50 });
+    EXPECT_EQ(text->contentOffset().y, end());
+    image = shoot("screen-indicator-end");
+    EXPECT_GT(CGRectGetMaxY(bounds(*image, strip, knob)), 64 + 603 - 10) << "the indicator at the bottom";
+    driver.dragFrom({ 370, 64 + 603 - 10 }, { 370, 64 + 603 / 2.0 });
+    EXPECT_NEAR(text->contentOffset().y / end(), 0.5, 0.05);
+    EXPECT_NEAR(CGRectGetMidY(bounds(*shoot("screen-indicator-middle"), strip, knob)), 64 + 603 / 2.0, 25);
+    driver.tapAt({ 370, 64 + 603 / 2.0 });
+    EXPECT_NEAR(text->contentOffset().y / end(), 0.5, 0.05) << "a tap on it moves nothing";
+
+    // A page is a screen less a little overlap; under an alert the keys page nothing.
+    driver.pressKey(UIKey::Home);
+    driver.pressKey(UIKey::PageDown);
+    auto page = text->contentOffset().y;
+    EXPECT_GT(page, 603 / 2.0);
+    EXPECT_LT(page, 603);
+    driver.pressKey(UIKey::PageDown);
+    EXPECT_EQ(text->contentOffset().y, 2 * page);
+    driver.pressKey(UIKey::PageUp);
+    EXPECT_EQ(text->contentOffset().y, page);
+    driver.pressKey(UIKey::End);
+    auto alert = UIAlertController::alertControllerWithTitle("Sure?", std::nullopt, UIAlertControllerStyle::Alert);
+    alert->addAction(UIAlertAction::actionWithTitle("OK", UIAlertActionStyle::Default, nullptr));
+    board->presentViewController(alert, false);
+    driver.pressKey(UIKey::Home);
+    EXPECT_EQ(text->contentOffset().y, end());
+}
+
 TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesLaidOutHTMLAndPictures)
 {
     auto folder = std::filesystem::path(VESK_BINARY_DIR) / "web-pages";
