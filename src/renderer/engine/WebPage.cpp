@@ -1,4 +1,5 @@
 #include "renderer/engine/WebPage.h"
+#include "renderer/engine/ElementKinds.h"
 #include "renderer/engine/FormControls.h"
 #include "renderer/engine/StyleBounds.h"
 
@@ -652,7 +653,7 @@ struct WebPage::Engine final : litehtml::document_container {
     }
 
     // Sees every element as the document is made (scripts are not kept in its tree): notes what
-    // the element loads, and makes form controls; the engine makes the rest.
+    // the element loads, and makes it.
     std::shared_ptr<litehtml::element> create_element(const char* tagName, const litehtml::string_map& attributes, const std::shared_ptr<litehtml::document>& owner) override
     {
         std::string tag = tagName ? tagName : "";
@@ -675,7 +676,9 @@ struct WebPage::Engine final : litehtml::document_container {
             if (auto href = attributes.find("href"); href != attributes.end() && !baseReference)
                 baseReference = href->second;
         }
-        return newFormControl(tag, attributes, owner);
+        if (auto control = newFormControl(tag, attributes, owner))
+            return control;
+        return newElement(tag, owner);
     }
 
     void get_media_features(litehtml::media_features& media) const override
