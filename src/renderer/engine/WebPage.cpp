@@ -1,4 +1,6 @@
 #include "renderer/engine/WebPage.h"
+#include "renderer/engine/ElementKinds.h"
+#include "renderer/engine/FormControls.h"
 #include "renderer/engine/StyleBounds.h"
 
 #include "platform/foundation/NSURLConnection.h"
@@ -71,9 +73,11 @@ center { text-align: center; }
 hr { border: 1px inset gray; margin: .5em auto; }
 img { display: inline-block; }
 br { display: block; }
-input, select, button, textarea { display: inline-block; border: 1px solid gray; padding: 1px 4px; background-color: #f0f0f0; }
-textarea { white-space: pre; }
-button { text-align: center; }
+input, select, button, textarea { display: inline-block; font-family: sans-serif; font-size: 13px; font-weight: normal; font-style: normal; color: black;
+    text-align: left; text-indent: 0; border: 1px solid #767676; padding: 1px 2px; background-color: white; vertical-align: baseline; }
+textarea { font-family: monospace; white-space: pre-wrap; vertical-align: text-bottom; }
+button, input[type="submit"], input[type="reset"], input[type="button"] { padding: 1px 6px; background-color: #efefef; text-align: center; }
+input[type="checkbox"], input[type="radio"] { border: none; padding: 0; margin: 3px 3px 3px 4px; background-color: transparent; }
 input[type="hidden"] { display: none; }
 )css";
 
@@ -649,8 +653,8 @@ struct WebPage::Engine final : litehtml::document_container {
     }
 
     // Sees every element as the document is made (scripts are not kept in its tree): notes what
-    // the element loads, and lets the engine make it.
-    std::shared_ptr<litehtml::element> create_element(const char* tagName, const litehtml::string_map& attributes, const std::shared_ptr<litehtml::document>&) override
+    // the element loads, and makes it.
+    std::shared_ptr<litehtml::element> create_element(const char* tagName, const litehtml::string_map& attributes, const std::shared_ptr<litehtml::document>& owner) override
     {
         std::string tag = tagName ? tagName : "";
         auto take = [&](const char* name) {
@@ -672,7 +676,9 @@ struct WebPage::Engine final : litehtml::document_container {
             if (auto href = attributes.find("href"); href != attributes.end() && !baseReference)
                 baseReference = href->second;
         }
-        return nullptr;
+        if (auto control = newFormControl(tag, attributes, owner))
+            return control;
+        return newElement(tag, owner);
     }
 
     void get_media_features(litehtml::media_features& media) const override
