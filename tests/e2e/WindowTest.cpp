@@ -253,6 +253,11 @@ TEST_F(WindowTest, MinimisedItGoesToTheBackgroundWithADesktopNoticeAndALaterStar
     EXPECT_TRUE(VeskProcess::waitUntil([&] { auto shot = screenshot(); return shot && red(shot->pixelAt(640, 512)); }, std::chrono::seconds(10)))
         << "the running app shows the picture";
     EXPECT_FALSE(isListening(second.port));
+    // Above it, the server's banner stays.
+    auto banner = [](UIPixel p) { return p.blue > 190 && p.red < 100; };
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { auto shot = screenshot(); return shot && banner(shot->pixelAt((1280 - 576) / 2 + 5, 5)); }, std::chrono::seconds(10)))
+        << vesk->errors();
+    std::filesystem::copy_file(root + "/screen.png", std::string(VESK_BINARY_DIR) + "/window-handed-over.png", std::filesystem::copy_options::overwrite_existing);
     closeWindow(std::stoul(window));
     EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
 }
