@@ -313,6 +313,17 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(retryPause, deadline - now));
     }
+    // An app whose lock file was removed while it ran still listens: never run beside it.
+    switch (handOver(names, request, std::chrono::steady_clock::now() + patience)) {
+    case HandOver::Taken:
+        outcome = Claim::HandedOver;
+        return nullptr;
+    case HandOver::NotTaken:
+        outcome = Claim::NotTaken;
+        return nullptr;
+    case HandOver::NobodyListens:
+        break;
+    }
     outcome = Claim::Running;
     std::unique_ptr<SingleInstance> instance(new SingleInstance);
     instance->m_lock = std::exchange(lock.fd, -1);

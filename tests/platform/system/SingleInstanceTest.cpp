@@ -252,6 +252,22 @@ TEST_F(SingleInstanceTest, EveryStartWithTheSameHomeMeetsTheSameAppWhateverItsEn
     EXPECT_FALSE(std::filesystem::exists(longHome + "/tmp/vesk.socket"));
 }
 
+TEST_F(SingleInstanceTest, ARunningAppWhoseLockFileWasRemovedStillTakesTheLaterStarts)
+{
+    auto running = claimRunning(home);
+    ASSERT_TRUE(running);
+    std::vector<std::string> taken;
+    running->listen([&](const SingleInstance::Request& request) {
+        taken.push_back(request.url);
+        return true;
+    });
+    // Removed by hand, as any file of the home can be.
+    ASSERT_EQ(::unlink(lockPath.c_str()), 0);
+    for (auto url : { "file:///tmp/1.txt", "file:///tmp/2.txt" })
+        EXPECT_EQ(claimAside({ url, "" }, 5s), SingleInstance::Claim::HandedOver) << url;
+    EXPECT_EQ(taken, (std::vector<std::string> { "file:///tmp/1.txt", "file:///tmp/2.txt" }));
+}
+
 TEST_F(SingleInstanceTest, AStartWhoseLockCannotBeMadeOrTakenDoesNotRun)
 {
     struct Case {
