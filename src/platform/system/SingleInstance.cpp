@@ -198,8 +198,8 @@ namespace {
     // keeps out nobody.
     bool stillAtPath(int fd, const std::string& path)
     {
-        struct stat held {
-        }, named {};
+        struct stat held { };
+        struct stat named { };
         return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
     }
 
@@ -223,11 +223,6 @@ namespace {
         return request;
     }
 
-}
-
-std::string SingleInstance::lockPathForHome(const std::string& home)
-{
-    return canonicalHome(home) + "/tmp/vesk.lock";
 }
 
 std::string SingleInstance::socketPathForHome(const std::string& home)

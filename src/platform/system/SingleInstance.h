@@ -35,7 +35,6 @@ public:
     // on its main run loop for a while.
     static constexpr std::chrono::milliseconds handOverPatience { 20000 };
 
-    static std::string lockPathForHome(const std::string& home);
     // The socket's path in the home's tmp/; too long for an address, the abstract socket is used.
     static std::string socketPathForHome(const std::string& home);
 
