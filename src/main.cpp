@@ -134,7 +134,9 @@ int main(int argc, char** argv)
     if (auto action = options.find(UIApplicationLaunchOptionsShortcutItemKey); action != options.end() && action->second.string())
         request.shortcutType = *action->second.string();
     auto claimed = SingleInstance::Claim::Running;
-    auto instance = SingleInstance::claim(SingleInstance::socketPathForHome(NSHomeDirectory()), request, claimed);
+    std::string failure;
+    auto home = NSHomeDirectory();
+    auto instance = SingleInstance::claim(home, request, claimed, failure);
     if (claimed == SingleInstance::Claim::HandedOver)
         return 0;
     // Never a second app beside the running one: its port and files are taken.
@@ -143,6 +145,13 @@ int main(int argc, char** argv)
             static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(SingleInstance::handOverPatience).count()));
         return 1;
     }
+    // Nor beside one that may run unseen.
+    if (claimed == SingleInstance::Claim::Failed) {
+        std::fprintf(stderr, "vesk: %s; cannot tell whether Vesk already runs with the home %s, so not starting\n", failure.c_str(), home.c_str());
+        return 1;
+    }
+    if (!failure.empty())
+        std::fprintf(stderr, "vesk: %s\n", failure.c_str());
 
     // Every thread started from here on inherits the blocked signals; only the waiter below
     // takes them, so no work ever runs in a signal handler.

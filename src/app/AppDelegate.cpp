@@ -147,7 +147,9 @@ void AppDelegate::applicationWillEnterForeground(UIApplication&)
 
 void AppDelegate::applicationDidBecomeActive(UIApplication&)
 {
-    if (NSUserDefaults::standardUserDefaults()->boolForKey(hashedDefaultsKey7()))
+    // Starting a server that already runs would only take its banner away, as when a later
+    // start hands a file over without a trip to the background.
+    if (NSUserDefaults::standardUserDefaults()->boolForKey(hashedDefaultsKey7()) && !VeskHTTPServer::isRunning())
         VeskHTTPServer::start();
 }
 

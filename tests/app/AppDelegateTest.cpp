@@ -202,6 +202,32 @@ TEST_F(AppDelegateTest, StartFileserverOnlySetsTheSwitchAndTheNextActivationStar
     EXPECT_EQ(eventsNamed("HTTP-Server"), 2u);
 }
 
+TEST_F(AppDelegateTest, AHandOverKeepsTheServersBannerWhileTheServerRuns)
+{
+    NSUserDefaults::standardUserDefaults()->setBool(true, hashedDefaultsKey7());
+    launch();
+    driver.drain();
+    auto banner = VeskNotificationManager::staticNotification();
+    ASSERT_NE(banner, nullptr);
+    auto text = banner->message();
+    EXPECT_NE(text.value_or("").find("Webserver: "), std::string::npos);
+    auto path = makeFile("notes.txt", "x");
+    for (auto& options : std::vector<UIApplicationLaunchOptions> {
+             { { UIApplicationLaunchOptionsURLKey, Value(NSURL::fileURLWithPath(path).absoluteString()) } },
+             { { UIApplicationLaunchOptionsShortcutItemKey, Value(serverShortcutType()) } },
+             {},
+         }) {
+        application().handOver(options);
+        driver.drain();
+        EXPECT_TRUE(isListening(port));
+        auto after = VeskNotificationManager::staticNotification();
+        ASSERT_NE(after, nullptr) << "the banner stays set";
+        EXPECT_EQ(after->message(), text);
+        EXPECT_NE(after->notificationView()->superview(), nullptr) << "and on screen";
+    }
+    EXPECT_EQ(eventsNamed("HTTP-Server"), 1u) << "one start, no stop";
+}
+
 TEST_F(AppDelegateTest, AQuickActionAtLaunchArrivesBeforeTheAppBecomesActive)
 {
     launch({ { UIApplicationLaunchOptionsShortcutItemKey, Value(serverShortcutType()) } });

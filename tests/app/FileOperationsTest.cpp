@@ -4,9 +4,11 @@
 #include "model/Bookmarks.h"
 #include "model/SettingsKeys.h"
 #include "model/VeskFile.h"
+#include "model/ZipArchive.h"
 #include "model/ZipTestSupport.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIActivityIndicatorView.h"
+#include "platform/uikit/UIAlertControllerView.h"
 #include "platform/uikit/UIProgressView.h"
 
 #include <fstream>
@@ -249,6 +251,50 @@ TEST_F(FileOperationsTest, ZipNeverReplacesAnArchiveAndUnzipReportsEachEntryAndE
     choose("Unzip here");
     EXPECT_EQ(readText(at("4")), "x");
     EXPECT_EQ(Strings(seen_.end() - 6, seen_.end()), (Strings { "Unziping \"four.zip\" |  |", "Success: Succesfully unzipped \"four.zip\"", "Unzip \"four.zip\" | - | Cancel Unzip here Unzip in folder \"four\"", "Success: Succesfully unzipped \"four.zip\"", "Unzip \"a.txt\" | - | Cancel Unzip here Unzip in folder \"a\"", "Error: Error unzipping \"a.txt\"" }));
+}
+
+TEST_F(FileOperationsTest, UnzipShowsItsProgressAlertOnThePhoneAndOnThePad)
+{
+    put({ "in/1", "in/2", "in/3" });
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(at("three.zip"), { at("in/1"), at("in/2"), at("in/3") }));
+    for (bool pad : { false, true }) {
+        if (pad) {
+            UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 768, 1024));
+            UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+            window = std::make_shared<UIWindow>(UIScreen::mainScreen().bounds());
+            window->setRootViewController(list);
+            window->makeKeyAndVisible();
+        }
+        auto screen = UIScreen::mainScreen().bounds().size;
+        auto row = CGRectMake(0, 44, screen.width, 44);
+        utility.openItem(list, file("three.zip"), row);
+        auto sheet = driver.alert();
+        ASSERT_TRUE(sheet) << pad;
+        if (pad) {
+            EXPECT_EQ(sheet->popoverPresentationController().sourceView(), list->view());
+            EXPECT_EQ(sheet->popoverPresentationController().sourceRect(), row);
+        }
+        // Tapped where it is drawn, as a person does.
+        driver.render();
+        auto drawn = std::dynamic_pointer_cast<UIAlertControllerView>(sheet->view());
+        ASSERT_TRUE(drawn);
+        auto button = std::find_if(drawn->buttons().begin(), drawn->buttons().end(), [](auto& shown) { return shown.action->title() == "Unzip in folder \"three\""; });
+        ASSERT_NE(button, drawn->buttons().end());
+        auto place = drawn->convertRectToView(button->frame, nullptr);
+        driver.tapAt(CGPointMake(CGRectGetMidX(place), CGRectGetMidY(place)));
+        auto alert = driver.alert();
+        ASSERT_TRUE(alert) << "the progress alert is in front, pad: " << pad;
+        EXPECT_EQ(alert->title(), "Unziping \"three.zip\"");
+        auto bar = std::dynamic_pointer_cast<UIProgressView>(alert->view()->subviews().at(0));
+        ASSERT_TRUE(bar);
+        EXPECT_EQ(bar->frame(), CGRectMake(0, screen.height - 2.5, screen.width, 2.5));
+        choose("");
+        EXPECT_EQ(bar->progress(), 1.0f);
+        EXPECT_EQ(seen_.back(), "Success: Succesfully unzipped \"three.zip\"");
+        EXPECT_EQ(driver.alert(), nullptr) << "the alert went once the work was done";
+        EXPECT_EQ(readText(at("three/3")), "x");
+        fs::remove_all(at("three"));
+    }
 }
 
 TEST_F(FileOperationsTest, LongWorkRunsBesideTheMainLoop)

@@ -163,17 +163,13 @@ TEST_F(VeskProgramTest, LaterStartsHandTheirQuickActionOrFileToTheRunningAppAndE
 
 TEST_F(VeskProgramTest, IdleConnectionsOnTheInstanceSocketHoldUpNoHandOver)
 {
-    // The instance socket in a folder of the test's own.
+    // Wherever the desktop keeps its runtime files, the instance socket lies in the home.
     std::string runtime = root + "/run";
     ::mkdir(runtime.c_str(), 0700);
     vesk->environment["XDG_RUNTIME_DIR"] = runtime;
     launch({ root + "/nothing-here.txt" });
     ASSERT_TRUE(vesk->waitForError("Invalide path")) << vesk->errors();
-    std::string socketPath;
-    for (auto& entry : std::filesystem::directory_iterator(runtime)) {
-        if (entry.path().extension() == ".socket")
-            socketPath = entry.path();
-    }
+    std::string socketPath = root + "/home/tmp/vesk.socket";
     struct stat before { };
     ASSERT_EQ(::stat(socketPath.c_str(), &before), 0) << socketPath;
     std::vector<int> idle;
@@ -201,6 +197,52 @@ TEST_F(VeskProgramTest, IdleConnectionsOnTheInstanceSocketHoldUpNoHandOver)
     EXPECT_EQ(after.st_ino, before.st_ino) << "the running app keeps its socket";
     for (int fd : idle)
         ::close(fd);
+    EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
+}
+
+TEST_F(VeskProgramTest, EveryStartWithTheSameHomeMeetsTheRunningAppWhateverItsEnvironment)
+{
+    struct Case {
+        const char* name;
+        std::string home;
+        bool runtimeFirst, runtimeLater; // XDG_RUNTIME_DIR set for the running app, for the later start
+    };
+    std::string runtime = root + "/run";
+    ::mkdir(runtime.c_str(), 0700);
+    for (auto& [name, home, runtimeFirst, runtimeLater] : {
+             Case { "a home too long for a socket's path", root + "/" + std::string(100, 'h'), false, false },
+             Case { "the runtime folder for the first only", root + "/home", true, false },
+             Case { "the runtime folder for the later only", root + "/home", false, true },
+         }) {
+        auto folder = root + "/" + name;
+        ::mkdir(folder.c_str(), 0700);
+        VeskProcess first(home, folder), later(home, folder);
+        for (auto [process, set] : { std::pair { &first, runtimeFirst }, std::pair { &later, runtimeLater } })
+            process->environment["XDG_RUNTIME_DIR"] = set ? std::optional(runtime) : std::nullopt;
+        first.launch({ "--headless", "--quick-action", "fileserver" });
+        ASSERT_TRUE(first.waitUntilListening()) << name << first.errors();
+        later.launch({ "--headless", "--quick-action", "fileserver" });
+        EXPECT_EQ(later.waitForExit(), 0) << name << later.errors();
+        EXPECT_FALSE(isListening(later.port)) << name << ": no second server";
+        EXPECT_TRUE(isListening(first.port)) << name;
+        EXPECT_EQ(first.stop(), 0) << name << first.errors();
+    }
+}
+
+TEST_F(VeskProgramTest, AStartThatCannotTakeItsLockSaysWhyAndDoesNotRun)
+{
+    auto lock = root + "/home/tmp/vesk.lock";
+    ASSERT_TRUE(vesk::platform::NSFileManager::defaultManager().createDirectoryAtPath(lock, true));
+    launch({ "--quick-action", "fileserver" });
+    EXPECT_EQ(vesk->waitForExit(), 1);
+    EXPECT_NE(vesk->errors().find(lock), std::string::npos) << vesk->errors();
+    EXPECT_NE(vesk->errors().find("not starting"), std::string::npos) << vesk->errors();
+    EXPECT_FALSE(isListening(vesk->port));
+
+    // With the folder gone, the next start runs.
+    ::rmdir(lock.c_str());
+    launch({ "--quick-action", "fileserver" });
+    ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
 }
 

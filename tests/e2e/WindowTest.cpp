@@ -253,8 +253,107 @@ TEST_F(WindowTest, MinimisedItGoesToTheBackgroundWithADesktopNoticeAndALaterStar
     EXPECT_TRUE(VeskProcess::waitUntil([&] { auto shot = screenshot(); return shot && red(shot->pixelAt(640, 512)); }, std::chrono::seconds(10)))
         << "the running app shows the picture";
     EXPECT_FALSE(isListening(second.port));
+    // Above it, the server's banner stays.
+    auto banner = [](UIPixel p) { return p.blue > 190 && p.red < 100; };
+    EXPECT_TRUE(VeskProcess::waitUntil([&] { auto shot = screenshot(); return shot && banner(shot->pixelAt((1280 - 576) / 2 + 5, 5)); }, std::chrono::seconds(10)))
+        << vesk->errors();
+    std::filesystem::copy_file(root + "/screen.png", std::string(VESK_BINARY_DIR) + "/window-handed-over.png", std::filesystem::copy_options::overwrite_existing);
     closeWindow(std::stoul(window));
     EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
+}
+
+// A window manager (openbox) on the test's display for as long as it lives; absent when there is
+// none to run.
+class WindowManager {
+public:
+    explicit WindowManager(const std::string& display)
+    {
+        if (std::system("command -v openbox >/dev/null") != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            int quiet = ::open("/dev/null", O_WRONLY);
+            ::dup2(quiet, 1);
+            ::dup2(quiet, 2);
+            ::execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        // Running once it has announced itself on the root window.
+        auto* connection = XOpenDisplay(display.c_str());
+        if (!connection)
+            return;
+        auto check = XInternAtom(connection, "_NET_SUPPORTING_WM_CHECK", False);
+        m_running = VeskProcess::waitUntil([&] {
+            Atom type;
+            int format;
+            unsigned long count, after;
+            unsigned char* data = nullptr;
+            bool found = XGetWindowProperty(connection, DefaultRootWindow(connection), check, 0, 1, False, AnyPropertyType, &type, &format, &count, &after, &data) == Success && count > 0;
+            if (data)
+                XFree(data);
+            return found;
+        },
+            std::chrono::seconds(10));
+        XCloseDisplay(connection);
+    }
+    ~WindowManager()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool running() const { return m_running; }
+
+private:
+    pid_t m_pid = -1;
+    bool m_running = false;
+};
+
+TEST_F(WindowTest, StartingSendsNoNoticeAndStartsTheServerOnceWhileAMinimiseStillSendsOne)
+{
+    NotificationStub notifications;
+    if (!startDisplay() || !notifications.start())
+        GTEST_SKIP() << "Xvfb, xdotool, ImageMagick's import or dbus-daemon is missing: no window test";
+    vesk->environment["DBUS_SESSION_BUS_ADDRESS"] = notifications.address;
+    auto starts = [&] {
+        std::size_t count = 0;
+        auto errors = vesk->errors();
+        for (auto at = errors.find("Webserver: 127.0.0.1:"); at != std::string::npos; at = errors.find("Webserver: 127.0.0.1:", at + 1))
+            ++count;
+        return count;
+    };
+    std::unique_ptr<WindowManager> manager;
+    for (bool managed : { false, true }) {
+        if (managed) {
+            manager = std::make_unique<WindowManager>(display);
+            if (!manager->running()) {
+                std::fprintf(stderr, "openbox is missing: no start under a window manager\n");
+                break;
+            }
+        }
+        vesk->launch({ "--quick-action", "fileserver" });
+        ASSERT_TRUE(vesk->waitUntilListening()) << vesk->errors();
+        auto window = commandOutput("xdotool search --sync --onlyvisible --name '^Vesk$' 2>/dev/null | head -1");
+        ASSERT_NE(std::stoul("0" + window), 0u) << vesk->errors();
+        ASSERT_TRUE(VeskProcess::waitUntil([&] { return starts() > 0; }));
+        // A trip to the background would have sent its notice a second after it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        EXPECT_EQ(notifications.summaries(), std::vector<std::string> {}) << "managed: " << managed;
+        EXPECT_EQ(starts(), 1u) << vesk->errors();
+        EXPECT_TRUE(isListening(vesk->port));
+
+        if (managed) {
+            std::system(("xdotool windowminimize --sync " + window).c_str());
+            EXPECT_TRUE(VeskProcess::waitUntil([&] { return !isListening(vesk->port); }, std::chrono::seconds(10))) << "minimised, the server stopped";
+            EXPECT_TRUE(VeskProcess::waitUntil([&] { return notifications.summaries() == std::vector<std::string> { "Webserver has stopped!" }; }, std::chrono::seconds(10)));
+            std::system(("xdotool windowactivate --sync " + window + " 2>/dev/null").c_str());
+            EXPECT_TRUE(VeskProcess::waitUntil([&] { return isListening(vesk->port); }, std::chrono::seconds(10))) << "restored, it serves again";
+            EXPECT_EQ(starts(), 2u) << vesk->errors();
+        }
+        closeWindow(std::stoul(window));
+        EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
+    }
 }
 
 TEST_F(WindowTest, OnThePadTheSettingsSheetTurnsTheServerOnAndATextFileShowsItsToolbar)

@@ -157,6 +157,7 @@ void DesktopWindow::step()
     }
     for (auto& event : events)
         handle(event);
+    followVisibility();
     syncPasteboard(m_clipboardChanged);
     m_clipboardChanged = false;
     // Typing goes to a field only while one takes it.
@@ -185,10 +186,9 @@ void DesktopWindow::handle(const SDL_Event& event)
             present();
         else if (event.window.event == SDL_WINDOWEVENT_FOCUS_LOST)
             events.cancelGesture();
-        else if (event.window.event == SDL_WINDOWEVENT_MINIMIZED || event.window.event == SDL_WINDOWEVENT_HIDDEN)
-            UIApplication::sharedApplication().enterBackground();
-        else if (event.window.event == SDL_WINDOWEVENT_RESTORED || event.window.event == SDL_WINDOWEVENT_SHOWN)
-            UIApplication::sharedApplication().becomeActive();
+        else if (event.window.event == SDL_WINDOWEVENT_MINIMIZED || event.window.event == SDL_WINDOWEVENT_HIDDEN
+            || event.window.event == SDL_WINDOWEVENT_RESTORED || event.window.event == SDL_WINDOWEVENT_SHOWN)
+            m_visibilityChanged = true;
         break;
     case SDL_MOUSEBUTTONDOWN:
         if (event.button.button == SDL_BUTTON_LEFT)
@@ -269,6 +269,28 @@ void DesktopWindow::handle(const SDL_Event& event)
     default:
         break;
     }
+}
+
+// Only where the window ends up after a batch of events counts: mapping a new window hides and
+// shows it again at once, which is no trip to the background.
+void DesktopWindow::followVisibility()
+{
+    if (!m_visibilityChanged)
+        return;
+    m_visibilityChanged = false;
+    Uint32 flags;
+    {
+        WindowSystemCall call;
+        flags = SDL_GetWindowFlags(m_window);
+    }
+    bool onScreen = (flags & SDL_WINDOW_SHOWN) && !(flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED));
+    if (onScreen == m_onScreen)
+        return;
+    m_onScreen = onScreen;
+    if (onScreen)
+        UIApplication::sharedApplication().becomeActive();
+    else
+        UIApplication::sharedApplication().enterBackground();
 }
 
 // What the app copied goes to the desktop; what was copied on the desktop comes to the app.

@@ -52,6 +52,7 @@ private:
     void draw();
     void present();
     void syncPasteboard(bool desktopChanged);
+    void followVisibility();
 
     SDL_Window* m_window = nullptr;
     SDL_Renderer* m_renderer = nullptr;
@@ -63,6 +64,10 @@ private:
     bool m_textInput = false;
     bool m_drawn = false;
     bool m_clipboardChanged = true;
+    // The app is in front while the window is on screen; the window system reports its state in
+    // events that may take it back within one batch.
+    bool m_onScreen = true;
+    bool m_visibilityChanged = false;
     std::int64_t m_pasteboardCount = 0;
     std::shared_ptr<NSTimer> m_timer;
     std::function<void()> m_closeHandler;

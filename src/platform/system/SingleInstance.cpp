@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -48,14 +49,59 @@ namespace {
         }
     };
 
-    bool makeAddress(const std::string& path, sockaddr_un& address)
+    // A socket's address: a path, or an abstract name whose first byte is NUL.
+    struct Address {
+        sockaddr_un address {};
+        socklen_t length = 0;
+        const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&address); }
+    };
+
+    std::optional<Address> makeAddress(const std::string& name)
     {
-        address = {};
-        address.sun_family = AF_UNIX;
-        if (path.empty() || path.size() >= sizeof(address.sun_path))
-            return false;
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        return true;
+        Address made;
+        made.address.sun_family = AF_UNIX;
+        if (name.empty() || name.size() >= sizeof(made.address.sun_path))
+            return std::nullopt;
+        std::memcpy(made.address.sun_path, name.data(), name.size());
+        // A path ends with its NUL; an abstract name is exactly its bytes.
+        made.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + (name.front() == '\0' ? 0 : 1));
+        return made;
+    }
+
+    bool sameUser(int socket)
+    {
+        ucred peer {};
+        socklen_t length = sizeof peer;
+        return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::getuid();
+    }
+
+    // The home as the file system names it, so that every spelling of it finds the same socket.
+    std::string canonicalHome(const std::string& home)
+    {
+        char* real = ::realpath(home.c_str(), nullptr);
+        if (!real)
+            return home;
+        std::string canonical = real;
+        std::free(real);
+        return canonical;
+    }
+
+    // Where an app with this home listens, in the order to try: the path when it fits an
+    // address, then a short abstract name of the user's. Anyone may bind an abstract name, so
+    // both sides check the other's owner.
+    std::vector<std::string> socketNames(const std::string& canonical)
+    {
+        std::vector<std::string> names;
+        auto path = canonical + "/tmp/vesk.socket";
+        if (path.size() < sizeof(sockaddr_un::sun_path))
+            names.push_back(path);
+        names.push_back(std::string(1, '\0') + "vesk-" + std::to_string(::getuid()) + "-" + sha1HexString(canonical).substr(0, 32));
+        return names;
+    }
+
+    std::string describe(const std::string& what, const std::string& path, int error)
+    {
+        return what + " " + path + ": " + std::strerror(error);
     }
 
     bool writeAll(int fd, const std::string& text)
@@ -101,30 +147,60 @@ namespace {
         NotTaken, // a running app that is ending, or stuck
     };
 
-    HandOver handOver(const std::string& path, const SingleInstance::Request& request, std::chrono::steady_clock::time_point deadline)
+    HandOver handOver(const std::vector<std::string>& names, const SingleInstance::Request& request, std::chrono::steady_clock::time_point deadline)
     {
         // Waited for to the end of the deadline, rounded up: a try sent with no time left to
         // hear its answer would hand the same request over a second time.
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0)
             return HandOver::NotTaken;
-        sockaddr_un address;
-        if (!makeAddress(path, address))
-            return HandOver::NobodyListens;
-        FileDescriptor client { ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) };
-        if (client.fd < 0)
-            return HandOver::NobodyListens;
-        if (::connect(client.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            return HandOver::NobodyListens;
-        std::string text;
-        if (!request.url.empty())
-            text += "url " + request.url + "\n";
-        if (!request.shortcutType.empty())
-            text += "action " + request.shortcutType + "\n";
-        std::string reply;
-        if (!writeAll(client.fd, text) || ::shutdown(client.fd, SHUT_WR) != 0 || !readAll(client.fd, reply, static_cast<int>(left)))
-            return HandOver::NotTaken;
-        return reply == "ok\n" ? HandOver::Taken : HandOver::NotTaken;
+        for (auto& name : names) {
+            auto address = makeAddress(name);
+            if (!address)
+                continue;
+            FileDescriptor client { ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) };
+            if (client.fd < 0)
+                return HandOver::NobodyListens;
+            // Another user's socket never hears what this one opens.
+            if (::connect(client.fd, address->get(), address->length) != 0 || !sameUser(client.fd))
+                continue;
+            std::string text;
+            if (!request.url.empty())
+                text += "url " + request.url + "\n";
+            if (!request.shortcutType.empty())
+                text += "action " + request.shortcutType + "\n";
+            std::string reply;
+            if (!writeAll(client.fd, text) || ::shutdown(client.fd, SHUT_WR) != 0 || !readAll(client.fd, reply, static_cast<int>(left)))
+                return HandOver::NotTaken;
+            return reply == "ok\n" ? HandOver::Taken : HandOver::NotTaken;
+        }
+        return HandOver::NobodyListens;
+    }
+
+    // The lock file, opened; -1 with the reason when there is none to hold.
+    int openLock(const std::string& path, std::string& failure)
+    {
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+        if (fd < 0) {
+            failure = describe("cannot open the lock", path, errno);
+            return -1;
+        }
+        struct stat status { };
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            ::close(fd);
+            failure = "the lock " + path + " is no plain file";
+            return -1;
+        }
+        return fd;
+    }
+
+    // Whether the locked file is still the one at the path: a lock on a file removed meanwhile
+    // keeps out nobody.
+    bool stillAtPath(int fd, const std::string& path)
+    {
+        struct stat held { };
+        struct stat named { };
+        return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev && held.st_ino == named.st_ino;
     }
 
     std::optional<SingleInstance::Request> parseRequest(const std::string& text)
@@ -151,12 +227,7 @@ namespace {
 
 std::string SingleInstance::socketPathForHome(const std::string& home)
 {
-    std::string folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
-        folder = runtime;
-    else
-        folder = home + "/tmp";
-    return folder + "/vesk-" + sha1HexString(home).substr(0, 16) + ".socket";
+    return socketNames(canonicalHome(home)).front();
 }
 
 struct SingleInstance::Wake {
@@ -189,29 +260,44 @@ struct SingleInstance::Wake {
 };
 
 std::unique_ptr<SingleInstance> SingleInstance::claim(
-    const std::string& socketPath, const Request& request, Claim& outcome, std::chrono::milliseconds patience)
+    const std::string& home, const Request& request, Claim& outcome, std::string& failure, std::chrono::milliseconds patience)
 {
-    outcome = Claim::Running;
-    std::unique_ptr<SingleInstance> instance(new SingleInstance);
-    instance->m_path = socketPath;
-    sockaddr_un address;
-    if (!makeAddress(socketPath, address))
-        return instance; // no place for a socket: every start runs on its own
-    std::error_code ignored;
-    std::filesystem::create_directories(socketPath.substr(0, socketPath.rfind('/')), ignored);
+    outcome = Claim::Failed;
+    std::error_code error;
+    auto folder = home + "/tmp";
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        failure = "cannot make the folder " + folder + ": " + error.message();
+        return nullptr;
+    }
+    auto canonical = canonicalHome(home);
+    auto lockPath = canonical + "/tmp/vesk.lock";
+    auto names = socketNames(canonical);
     // The running app holds the lock for as long as it runs; the socket alone proves nothing,
     // since an app that was killed leaves it behind.
-    FileDescriptor lock { ::open((socketPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600) };
+    FileDescriptor lock { openLock(lockPath, failure) };
     if (lock.fd < 0)
-        return instance; // nor for its lock
+        return nullptr;
     auto deadline = std::chrono::steady_clock::now() + patience;
     for (;;) {
-        if (::flock(lock.fd, LOCK_EX | LOCK_NB) == 0)
-            break;
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return instance; // locks do not work here: run on its own and replace nothing
+        if (::flock(lock.fd, LOCK_EX | LOCK_NB) == 0) {
+            if (stillAtPath(lock.fd, lockPath))
+                break;
+            FileDescriptor reopened { openLock(lockPath, failure) };
+            if (reopened.fd < 0)
+                return nullptr;
+            std::swap(lock.fd, reopened.fd);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK) {
+            // Without a working lock nothing says whether an app runs: never risk a second one.
+            failure = describe("cannot take the lock", lockPath, errno);
+            return nullptr;
+        }
         // An app runs: it may still be starting or already ending, so try until the deadline.
-        if (handOver(socketPath, request, deadline) == HandOver::Taken) {
+        if (handOver(names, request, deadline) == HandOver::Taken) {
             outcome = Claim::HandedOver;
             return nullptr;
         }
@@ -222,18 +308,44 @@ std::unique_ptr<SingleInstance> SingleInstance::claim(
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(retryPause, deadline - now));
     }
-    // No app holds the lock: what is left at the path is the socket of one that ended without
-    // removing it.
-    ::unlink(socketPath.c_str());
-    instance->m_lock = std::exchange(lock.fd, -1);
-    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listener < 0)
-        return instance;
-    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener, SOMAXCONN) != 0) {
-        ::close(listener);
-        return instance;
+    // An app whose lock file was removed while it ran still listens: never run beside it.
+    switch (handOver(names, request, std::chrono::steady_clock::now() + patience)) {
+    case HandOver::Taken:
+        outcome = Claim::HandedOver;
+        return nullptr;
+    case HandOver::NotTaken:
+        outcome = Claim::NotTaken;
+        return nullptr;
+    case HandOver::NobodyListens:
+        break;
     }
-    instance->m_socket = listener;
+    outcome = Claim::Running;
+    std::unique_ptr<SingleInstance> instance(new SingleInstance);
+    instance->m_lock = std::exchange(lock.fd, -1);
+    int bindError = 0;
+    for (auto& name : names) {
+        auto address = makeAddress(name);
+        bool isPath = name.front() != '\0';
+        // No app holds the lock: what is left at the path is the socket of one that ended
+        // without removing it.
+        if (struct stat status {}; isPath && ::lstat(name.c_str(), &status) == 0 && S_ISSOCK(status.st_mode))
+            ::unlink(name.c_str());
+        int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (listener < 0) {
+            bindError = errno;
+            break;
+        }
+        if (::bind(listener, address->get(), address->length) == 0 && ::listen(listener, SOMAXCONN) == 0) {
+            instance->m_socket = listener;
+            if (isPath)
+                instance->m_path = name;
+            break;
+        }
+        bindError = errno;
+        ::close(listener);
+    }
+    if (instance->m_socket < 0)
+        failure = "no socket for later starts to hand over to: " + std::string(std::strerror(bindError));
     return instance;
 }
 
@@ -246,7 +358,8 @@ SingleInstance::~SingleInstance()
         m_thread.join();
     if (m_socket >= 0) {
         ::close(m_socket);
-        ::unlink(m_path.c_str());
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
     }
     // Last: a later start takes over as soon as the lock is free.
     if (m_lock >= 0)
@@ -312,13 +425,6 @@ namespace {
                 continue;
             return errno == EAGAIN || errno == EWOULDBLOCK ? Read::More : Read::Over;
         }
-    }
-
-    bool sameUser(int client)
-    {
-        ucred peer {};
-        socklen_t length = sizeof peer;
-        return ::getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::getuid();
     }
 
 }
