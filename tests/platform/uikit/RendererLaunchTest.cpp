@@ -3,10 +3,14 @@
 
 #include "WebTestSupport.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/uikit/RendererProcess.h"
 #include "platform/uikit/UIWebView.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -14,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -35,6 +40,57 @@ std::string target(const std::string& link)
     return std::filesystem::read_symlink(link, error).string();
 }
 
+// Whether the process has ended: gone, or a zombie nobody reaps.
+bool ended(int pid)
+{
+    auto stat = readAll("/proc/" + std::to_string(pid) + "/stat");
+    return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+}
+
+}
+
+// First in the file: the forked app starts its own renderer launcher only if this process has
+// none yet.
+TEST(RendererLaunchTest, ARendererEndsWithTheAppThatStartedIt)
+{
+    int told[2];
+    ASSERT_EQ(::pipe(told), 0);
+    pid_t app = ::fork();
+    if (app == 0) {
+        ::close(told[0]);
+        auto process = RendererProcess::start({});
+        if (!process)
+            ::_exit(1);
+        renderer::Load load;
+        load.URL = "file:///page.html";
+        std::string page = "<p>Hello</p>";
+        load.data.assign(page.begin(), page.end());
+        load.viewport = { 320, 200, 1, 0 };
+        process->send(load);
+        // Drawn, so that it sits in its sandbox.
+        if (!process->waitUntilDrawn(20s))
+            ::_exit(2);
+        pid_t renderer = process->pid();
+        (void)!::write(told[1], &renderer, sizeof renderer);
+        for (;;)
+            ::pause();
+    }
+    ::close(told[1]);
+    pid_t renderer = 0;
+    auto got = ::read(told[0], &renderer, sizeof renderer);
+    ::close(told[0]);
+    // Stopped, the renderer can't notice that its socket closes: only the death signal ends it.
+    if (got == static_cast<ssize_t>(sizeof renderer))
+        ::kill(renderer, SIGSTOP);
+    ::kill(app, SIGKILL);
+    int status = 0;
+    ::waitpid(app, &status, 0);
+    ASSERT_EQ(got, static_cast<ssize_t>(sizeof renderer)) << "the app ended with " << status;
+    auto limit = std::chrono::steady_clock::now() + 5s;
+    while (!ended(renderer) && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(ended(renderer));
+    ::kill(renderer, SIGKILL);
 }
 
 TEST(RendererLaunchTest, TheRendererHasNoTerminalNoSessionOfTheAppAndOnlyTheEnvironmentItReads)
@@ -76,5 +132,41 @@ TEST(RendererLaunchTest, TheRendererHasNoTerminalNoSessionOfTheAppAndOnlyTheEnvi
     EXPECT_NE(environment.find("LC_SECRET_TEST=kept"), std::string::npos);
 
     web.reset();
+    std::filesystem::remove_all(folder);
+}
+
+// What a renderer writes to standard error reaches the app's, capped and with its control
+// characters masked, and writing more than is read never holds the renderer up.
+TEST(RendererLaunchTest, ARenderersErrorsReachTheAppCappedAndWithoutTerminalEscapes)
+{
+    auto folder = std::filesystem::temp_directory_path() / ("vesk-errors-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "page.html") << "<p>x</p>";
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "chatty-errors", 1);
+    int kept = ::dup(STDERR_FILENO);
+    auto log = folder / "errors.log";
+    int file = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ::dup2(file, STDERR_FILENO);
+
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    auto recorder = std::make_shared<test::LoadRecorder>();
+    web->setDelegate(recorder);
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / "page.html").string())));
+    RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }, 30s);
+    web.reset();
+
+    ::dup2(kept, STDERR_FILENO);
+    ::close(kept);
+    ::close(file);
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    auto errors = readAll(log.string());
+    EXPECT_NE(errors.find("eeee"), std::string::npos);
+    EXPECT_LE(errors.size(), 64u * 1024);
+    EXPECT_EQ(errors.find('\x1b'), std::string::npos);
+    EXPECT_EQ(errors.find('\x07'), std::string::npos);
     std::filesystem::remove_all(folder);
 }
