@@ -219,51 +219,55 @@ namespace {
 
 }
 
-// On the launcher's thread. The renderer gets no terminal: /dev/null for input and output, its
-// errors through a pipe to the launcher, a session of its own, and of the environment only what
-// it reads.
-static pid_t spawnRenderer(const std::filesystem::path& program, int socket)
-{
-    int errors[2];
-    if (::pipe2(errors, O_CLOEXEC) != 0)
-        return -1;
-    ::fcntl(errors[0], F_SETFL, O_NONBLOCK);
-    // Clear of the descriptors the child's are put on, so that none is overwritten first.
-    if (errors[1] <= 3) {
-        int moved = ::fcntl(errors[1], F_DUPFD_CLOEXEC, 10);
-        ::close(errors[1]);
-        errors[1] = moved;
+namespace {
+
+    // On the launcher's thread. The renderer gets no terminal: /dev/null for input and output, its
+    // errors through a pipe to the launcher, a session of its own, and of the environment only what
+    // it reads.
+    pid_t spawnRenderer(const std::filesystem::path& program, int socket)
+    {
+        int errors[2];
+        if (::pipe2(errors, O_CLOEXEC) != 0)
+            return -1;
+        ::fcntl(errors[0], F_SETFL, O_NONBLOCK);
+        // Clear of the descriptors the child's are put on, so that none is overwritten first.
+        if (errors[1] <= 3) {
+            int moved = ::fcntl(errors[1], F_DUPFD_CLOEXEC, 10);
+            ::close(errors[1]);
+            errors[1] = moved;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, socket, 3);
+        posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        std::vector<char*> environment;
+        for (char** entry = environ; *entry; ++entry) {
+            if (passedToRenderer(*entry))
+                environment.push_back(*entry);
+        }
+        environment.push_back(nullptr);
+        auto parent = std::to_string(::getpid());
+        std::string path = program.string();
+        char* arguments[] = { path.data(), parent.data(), nullptr };
+        pid_t child = -1;
+        if (errors[1] < 0 || ::posix_spawn(&child, path.c_str(), &actions, &attributes, arguments, environment.data()) != 0)
+            child = -1;
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        if (errors[1] >= 0)
+            ::close(errors[1]);
+        if (child > 0)
+            Launcher::shared().watchErrors(errors[0]);
+        else
+            ::close(errors[0]);
+        return child;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, socket, 3);
-    posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    std::vector<char*> environment;
-    for (char** entry = environ; *entry; ++entry) {
-        if (passedToRenderer(*entry))
-            environment.push_back(*entry);
-    }
-    environment.push_back(nullptr);
-    auto parent = std::to_string(::getpid());
-    std::string path = program.string();
-    char* arguments[] = { path.data(), parent.data(), nullptr };
-    pid_t child = -1;
-    if (errors[1] < 0 || ::posix_spawn(&child, path.c_str(), &actions, &attributes, arguments, environment.data()) != 0)
-        child = -1;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (errors[1] >= 0)
-        ::close(errors[1]);
-    if (child > 0)
-        Launcher::shared().watchErrors(errors[0]);
-    else
-        ::close(errors[0]);
-    return child;
+
 }
 
 std::unique_ptr<RendererProcess> RendererProcess::start(Handlers handlers)
