@@ -108,7 +108,8 @@ public:
             folder = std::filesystem::path(url->path()).parent_path().string();
         auto sandbox = vesk::renderer::enterSandbox(folder);
         if (std::getenv("VESK_RENDERER_VERBOSE"))
-            std::fprintf(stderr, "vesk-renderer: files closed off %s, calls closed off %s\n", sandbox.files ? "yes" : "no", sandbox.calls ? "yes" : "no");
+            std::fprintf(stderr, "vesk-renderer: files closed off %s, calls closed off %s, privileges dropped %s\n", sandbox.files ? "yes" : "no",
+                sandbox.calls ? "yes" : "no", sandbox.privileges ? "yes" : "no");
         armWorkTimer(true);
         open(*load);
         drawIfNeeded();

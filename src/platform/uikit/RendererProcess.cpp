@@ -15,12 +15,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <string>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
@@ -63,8 +66,25 @@ namespace {
         return {};
     }
 
+    // What a renderer needs of the app's environment: locale, where fonts and their caches are,
+    // its own settings (VESK_ variables naming the renderer) and the sanitizers' options.
+    bool passedToRenderer(std::string_view entry)
+    {
+        auto name = entry.substr(0, entry.find('='));
+        for (std::string_view exact : { "HOME", "LANG", "LANGUAGE", "FC_LANG", "XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS",
+                 "XDG_CACHE_HOME", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "TSAN_OPTIONS" }) {
+            if (name == exact)
+                return true;
+        }
+        if (name.starts_with("LC_") || name.starts_with("FONTCONFIG_"))
+            return true;
+        return name.starts_with("VESK_") && name.find("RENDERER") != std::string_view::npos;
+    }
+
     // Renderers are started from one thread that lives as long as the app: a child's death
-    // signal follows the thread that started it, and pool threads come and go.
+    // signal follows the thread that started it, and pool threads come and go. The same thread
+    // passes on what renderers write to standard error, capped, so that a chatty or hostile one
+    // can neither stall the app nor flood its log.
     class Launcher {
     public:
         static Launcher& shared()
@@ -81,27 +101,83 @@ namespace {
                 std::lock_guard lock(m_mutex);
                 m_tasks.push_back(std::move(task));
             }
-            m_changed.notify_one();
+            std::uint64_t one = 1;
+            (void)!::write(m_wake, &one, sizeof one);
             return result.get();
         }
+        // On the launcher's thread: a renderer's standard error, read until it ends.
+        void watchErrors(int fd) { m_errors.push_back({ fd, 0 }); }
 
     private:
+        static constexpr std::size_t errorCap = 64 * 1024;
+        struct Errors {
+            int fd;
+            std::size_t passed;
+        };
+
         Launcher()
+            : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
         {
-            std::thread([this] {
+            std::thread([this] { serve(); }).detach();
+        }
+
+        void serve()
+        {
+            for (;;) {
+                std::vector<pollfd> watched { { m_wake, POLLIN, 0 } };
+                for (auto& errors : m_errors)
+                    watched.push_back({ errors.fd, POLLIN, 0 });
+                // Without an eventfd, tasks are looked for now and then.
+                ::poll(watched.data(), watched.size(), m_wake >= 0 ? -1 : 10);
+                for (std::size_t i = m_errors.size(); i-- > 0;) {
+                    if (watched[i + 1].revents && !passOn(m_errors[i])) {
+                        ::close(m_errors[i].fd);
+                        m_errors.erase(m_errors.begin() + static_cast<std::ptrdiff_t>(i));
+                    }
+                }
+                std::uint64_t count;
+                (void)!::read(m_wake, &count, sizeof count);
                 for (;;) {
                     std::unique_lock lock(m_mutex);
-                    m_changed.wait(lock, [this] { return !m_tasks.empty(); });
+                    if (m_tasks.empty())
+                        break;
                     auto task = std::move(m_tasks.front());
                     m_tasks.pop_front();
                     lock.unlock();
                     task();
                 }
-            }).detach();
+            }
         }
+
+        // Whether the pipe is still open. Control characters are masked, so that no escape
+        // sequence reaches the user's terminal; the app's standard error is written only when
+        // that can't wait.
+        static bool passOn(Errors& errors)
+        {
+            char buffer[PIPE_BUF];
+            auto got = ::read(errors.fd, buffer, sizeof buffer);
+            if (got < 0)
+                return errno == EAGAIN || errno == EINTR;
+            if (got == 0)
+                return false;
+            auto size = std::min(static_cast<std::size_t>(got), errorCap - std::min(errorCap, errors.passed));
+            errors.passed += static_cast<std::size_t>(got);
+            for (std::size_t i = 0; i < size; ++i) {
+                auto byte = static_cast<unsigned char>(buffer[i]);
+                if ((byte < 0x20 && byte != '\n' && byte != '\t') || byte == 0x7f)
+                    buffer[i] = '?';
+            }
+            pollfd out { STDERR_FILENO, POLLOUT, 0 };
+            if (size > 0 && ::poll(&out, 1, 0) > 0 && (out.revents & POLLOUT))
+                (void)!::write(STDERR_FILENO, buffer, size);
+            return true;
+        }
+
+        const int m_wake;
         std::mutex m_mutex;
-        std::condition_variable m_changed;
         std::deque<std::packaged_task<pid_t()>> m_tasks;
+        // Only on the launcher's thread.
+        std::vector<Errors> m_errors;
     };
 
     // The frame's pixels, mapped read-only; null when the memory isn't what the frame says.
@@ -146,6 +222,57 @@ namespace {
 
 }
 
+namespace {
+
+    // On the launcher's thread. The renderer gets no terminal: /dev/null for input and output, its
+    // errors through a pipe to the launcher, a session of its own, and of the environment only what
+    // it reads.
+    pid_t spawnRenderer(const std::filesystem::path& program, int socket)
+    {
+        int errors[2];
+        if (::pipe2(errors, O_CLOEXEC) != 0)
+            return -1;
+        ::fcntl(errors[0], F_SETFL, O_NONBLOCK);
+        // Clear of the descriptors the child's are put on, so that none is overwritten first.
+        if (errors[1] <= 3) {
+            int moved = ::fcntl(errors[1], F_DUPFD_CLOEXEC, 10);
+            ::close(errors[1]);
+            errors[1] = moved;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, socket, 3);
+        posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        std::vector<char*> environment;
+        for (char** entry = environ; *entry; ++entry) {
+            if (passedToRenderer(*entry))
+                environment.push_back(*entry);
+        }
+        environment.push_back(nullptr);
+        auto parent = std::to_string(::getpid());
+        std::string path = program.string();
+        char* arguments[] = { path.data(), parent.data(), nullptr };
+        pid_t child = -1;
+        if (errors[1] < 0 || ::posix_spawn(&child, path.c_str(), &actions, &attributes, arguments, environment.data()) != 0)
+            child = -1;
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        if (errors[1] >= 0)
+            ::close(errors[1]);
+        if (child > 0)
+            Launcher::shared().watchErrors(errors[0]);
+        else
+            ::close(errors[0]);
+        return child;
+    }
+
+}
+
 std::unique_ptr<RendererProcess> RendererProcess::start(Handlers handlers)
 {
     auto program = rendererProgram();
@@ -161,19 +288,7 @@ std::unique_ptr<RendererProcess> RendererProcess::start(Handlers handlers)
         ends[1] = moved;
     }
     auto started = std::chrono::steady_clock::now();
-    auto pid = Launcher::shared().run([&] {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, ends[1], 3);
-        auto parent = std::to_string(::getpid());
-        std::string path = program.string();
-        char* arguments[] = { path.data(), parent.data(), nullptr };
-        pid_t child = -1;
-        if (::posix_spawn(&child, path.c_str(), &actions, nullptr, arguments, environ) != 0)
-            child = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        return child;
-    });
+    auto pid = Launcher::shared().run([&] { return spawnRenderer(program, ends[1]); });
     ::close(ends[1]);
     if (pid <= 0) {
         ::close(ends[0]);

@@ -98,6 +98,12 @@ elif mode == "flood":
             channel.sendall(message(102, facts))
     except OSError:
         pass
+elif mode == "chatty-errors":
+    # Far more on standard error than anyone reads, terminal escapes included, then a frame.
+    chunk = b"\x1b[2J\x1b]0;taken\x07" + b"e" * 4000 + b"\n"
+    for _ in range(2048):
+        os.write(2, chunk)
+    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
 elif mode == "half-a-message":
     # Says part of a frame and nothing more; the app must not wait on it.
     channel.sendall(message(103, frame)[:10])

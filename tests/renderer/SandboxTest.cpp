@@ -1,0 +1,195 @@
+// A child process enters the renderer's sandbox and tries what a taken-over renderer would.
+
+#include "renderer/Sandbox.h"
+
+#include <gtest/gtest.h>
+
+#include <cairo-pdf.h>
+#include <cairo.h>
+#include <fcntl.h>
+#include <glib.h>
+#include <linux/capability.h>
+#include <linux/sched.h>
+#include <poppler.h>
+#include <sys/ioctl.h>
+#include <sys/ptrace.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A one-page PDF filled red, made with cairo before the sandbox closes.
+std::string redPDF()
+{
+    std::string bytes;
+    auto* surface = cairo_pdf_surface_create_for_stream(
+        [](void* closure, const unsigned char* data, unsigned int length) {
+            static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
+            return CAIRO_STATUS_SUCCESS;
+        },
+        &bytes, 100, 100);
+    auto* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_finish(surface);
+    cairo_surface_destroy(surface);
+    return bytes;
+}
+
+// Whether poppler draws the page's middle red, in the sandbox.
+bool drawsRedPage(const std::string& pdf)
+{
+    auto* bytes = g_bytes_new(pdf.data(), pdf.size());
+    auto* document = poppler_document_new_from_bytes(bytes, nullptr, nullptr);
+    g_bytes_unref(bytes);
+    if (!document)
+        return false;
+    bool red = false;
+    if (auto* page = poppler_document_get_page(document, 0)) {
+        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 100, 100);
+        auto* cr = cairo_create(surface);
+        poppler_page_render(page, cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        auto* pixel = cairo_image_surface_get_data(surface) + 50 * cairo_image_surface_get_stride(surface) + 50 * 4;
+        red = pixel[2] > 200 && pixel[1] < 50 && pixel[0] < 50;
+        cairo_surface_destroy(surface);
+        g_object_unref(page);
+    }
+    g_object_unref(document);
+    return red;
+}
+
+// Runs the probe in a child that enters the sandbox; what it found wrong, one line each.
+std::string probeInSandbox(const std::function<void(std::string& wrong)>& probe)
+{
+    int report[2];
+    if (::pipe(report) != 0)
+        return "no pipe";
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::close(report[0]);
+        std::string wrong;
+        probe(wrong);
+        // Marks a probe that ran to its end, not one replaced by another program.
+        wrong += "end\n";
+        (void)!::write(report[1], wrong.data(), wrong.size());
+        // No exit handlers: the sanitizers' leak check needs calls the sandbox refuses.
+        ::_exit(0);
+    }
+    ::close(report[1]);
+    std::string wrong;
+    char buffer[512];
+    for (ssize_t got; (got = ::read(report[0], buffer, sizeof buffer)) > 0;)
+        wrong.append(buffer, static_cast<std::size_t>(got));
+    ::close(report[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        wrong += "the probe ended with status " + std::to_string(status) + "\n";
+    if (wrong.ends_with("end\n"))
+        wrong.resize(wrong.size() - 4);
+    else
+        wrong += "the probe did not run to its end\n";
+    return wrong;
+}
+
+// A call that must fail with EPERM or ENOSYS; anything else is noted.
+void refused(std::string& wrong, const char* what, long result)
+{
+    if (result >= 0)
+        wrong += std::string(what) + " was allowed\n";
+    else if (errno != EPERM && errno != ENOSYS)
+        wrong += std::string(what) + " failed with " + std::strerror(errno) + ", not by the filter\n";
+}
+
+}
+
+TEST(SandboxTest, ATakenOverRendererCanReachNothingOutsideYetDrawsWithThreads)
+{
+    auto pdf = redPDF();
+    auto outside = std::filesystem::temp_directory_path() / ("vesk-sandbox-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(outside);
+    // Taken here: the sandbox refuses getppid, and -1 would mean every process.
+    pid_t parent = ::getpid();
+    auto wrong = probeInSandbox([&](std::string& wrong) {
+        // A terminal opened before, as an inherited one would be.
+        int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
+            wrong += "no pseudo-terminal to try\n";
+        auto sandbox = vesk::renderer::enterSandbox(outside.string());
+        if (!sandbox.files || !sandbox.calls || !sandbox.privileges)
+            wrong += "the sandbox was not entered whole\n";
+
+        // No new process, by any of the calls that make one.
+        refused(wrong, "fork", ::fork());
+        refused(wrong, "clone without CLONE_THREAD", ::syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
+        clone_args arguments {};
+        arguments.exit_signal = SIGCHLD;
+        refused(wrong, "clone3", ::syscall(SYS_clone3, &arguments, sizeof arguments));
+        refused(wrong, "pidfd_open", ::syscall(SYS_pidfd_open, parent, 0));
+        refused(wrong, "execve", ::execl("/bin/true", "true", nullptr));
+
+        // No network, no writing, nothing of the system.
+        refused(wrong, "an internet socket", ::socket(AF_INET, SOCK_STREAM, 0));
+        refused(wrong, "a local socket", ::socket(AF_UNIX, SOCK_STREAM, 0));
+        refused(wrong, "a file opened for writing", ::open((outside / "written").c_str(), O_WRONLY | O_CREAT, 0600));
+        refused(wrong, "a readable file opened to change it", ::open("/usr/share/fonts", O_RDWR));
+        refused(wrong, "ptrace", ::ptrace(PTRACE_ATTACH, parent, nullptr, nullptr));
+        refused(wrong, "a signal to the parent", ::kill(parent, 0));
+        refused(wrong, "keyctl", ::syscall(SYS_keyctl, 0, 0, 0, 0, 0));
+        refused(wrong, "chroot", ::chroot("/"));
+        refused(wrong, "reboot", ::syscall(SYS_reboot, 0, 0, 0, nullptr));
+        refused(wrong, "fsopen", ::syscall(SYS_fsopen, "tmpfs", 0));
+        refused(wrong, "open_tree", ::syscall(SYS_open_tree, AT_FDCWD, "/", 0));
+
+        // The terminal: nothing typed into it, none controlling, no capabilities.
+        char typed = 'x';
+        refused(wrong, "TIOCSTI", ::ioctl(terminal, TIOCSTI, &typed));
+        char console = 0;
+        refused(wrong, "TIOCLINUX", ::ioctl(terminal, TIOCLINUX, &console));
+        if (::open("/dev/tty", O_RDWR) >= 0)
+            wrong += "a controlling terminal\n";
+        if (::getsid(0) != ::getpid())
+            wrong += "not a session of its own\n";
+        __user_cap_header_struct header { _LINUX_CAPABILITY_VERSION_3, 0 };
+        __user_cap_data_struct capabilities[_LINUX_CAPABILITY_U32S_3] {};
+        if (::syscall(SYS_capget, &header, capabilities) != 0)
+            wrong += "capabilities can't be read\n";
+        for (auto& set : capabilities) {
+            if (set.effective || set.permitted || set.inheritable)
+                wrong += "capabilities left\n";
+        }
+
+        // What a renderer does still works: threads (its own and glib's), a PDF page drawn.
+        std::atomic<int> ran { 0 };
+        std::thread([&] { ++ran; }).join();
+        auto* thread = g_thread_try_new(
+            "probe", [](gpointer ran) -> gpointer { return GINT_TO_POINTER(++*static_cast<std::atomic<int>*>(ran)); }, &ran, nullptr);
+        if (thread)
+            g_thread_join(thread);
+        if (ran != 2)
+            wrong += "threads can't be made\n";
+        if (!drawsRedPage(pdf))
+            wrong += "poppler did not draw the page\n";
+        if (terminal >= 0)
+            ::close(terminal);
+    });
+    EXPECT_EQ(wrong, "");
+    EXPECT_FALSE(std::filesystem::exists(outside / "written"));
+    std::filesystem::remove_all(outside);
+}
