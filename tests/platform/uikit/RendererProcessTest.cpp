@@ -279,14 +279,14 @@ TEST_F(RendererProcessTest, ARendererGetsOnlyWhatItsPageMayRead)
         { *NSURL::URLWithString(http + "/page.html"), file(inside) + " file:///proc/self/environ " + http + "/style.css", "0 0 1:4" },
     };
     for (auto& test : cases) {
-        ::setenv("VESK_HOSTILE_ASK", test.asked.c_str(), 1);
+        ::setenv("VESK_HOSTILE_RENDERER_ASK", test.asked.c_str(), 1);
         auto opened = open(test.page, 20s);
         EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" })) << test.page.absoluteString();
         EXPECT_EQ(opened.web->title(), test.got) << test.page.absoluteString();
     }
     server.stop();
     std::filesystem::remove(outside);
-    ::unsetenv("VESK_HOSTILE_ASK");
+    ::unsetenv("VESK_HOSTILE_RENDERER_ASK");
     ::unsetenv("VESK_HOSTILE_RENDERER");
     ::unsetenv("VESK_RENDERER");
 }

@@ -30,10 +30,10 @@ def receive():
 
 
 def ask():
-    # Asks for each URL of VESK_HOSTILE_ASK as a style sheet, as a renderer taken over would for
+    # Asks for each URL of VESK_HOSTILE_RENDERER_ASK as a style sheet, as a renderer taken over would for
     # files to send out; what it got becomes the page's title: "1:length" or "0" for each.
     answers = []
-    for url in os.environ.get("VESK_HOSTILE_ASK", "").split():
+    for url in os.environ.get("VESK_HOSTILE_RENDERER_ASK", "").split():
         channel.sendall(message(101, text(url)))
         kind, payload = receive()
         (length,) = struct.unpack_from("<I", payload)
