@@ -192,19 +192,21 @@ TEST_F(ViewerTest, WebViewerStaysOpenAndScrollsForALinkWithinThePage)
 TEST_F(ViewerTest, WebViewersCoveredLongestGiveUpTheirRenderersAndRedrawWhenShownAgain)
 {
     auto first = open<WebViewController>(makeFile("stripes.html", "<body style='margin:0'><div style='height:1000px;background:#0000ff'></div>"
-                                                                  "<div style='height:1000px;background:#00ff00'></div><div style='height:4000px;background:#ff0000'></div></body>"));
+                                                                  "<div style='height:500px;background:#00ff00'></div><div style='height:4000px;background:#ff0000'></div></body>"));
     ASSERT_NE(first, nullptr);
     auto size = driver.render(1)->size();
     CGPoint middle { size.width / 2, size.height / 2 };
-    auto colourAt = [&](const UIImage& image) {
-        auto p = image.pixelAt(int(middle.x), int(middle.y));
+    auto colourAt = [&](const UIImage& image, CGFloat y = 0) {
+        auto p = image.pixelAt(int(middle.x), int(y ? y : middle.y));
         return p.red > 240 && p.green < 20 && p.blue < 20 ? "red" : p.green > 240 && p.red < 20 && p.blue < 20 ? "green"
             : p.blue > 240 && p.red < 20 && p.green < 20                                                       ? "blue"
                                                                                                                : "other";
     };
     driver.scrollAt(middle, 1200);
     auto before = driver.render(1);
+    // The edge of green and red is on screen, so that the place shows to the point.
     ASSERT_STREQ(colourAt(*before), "green");
+    ASSERT_STREQ(colourAt(*before, size.height - 100), "red");
     auto firstPid = first->webView()->rendererProcessID();
     ASSERT_GT(firstPid, 0);
 
