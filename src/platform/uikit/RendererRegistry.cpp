@@ -78,12 +78,6 @@ bool RendererRegistry::endedForRoom(const RendererProcess& process) const
     return std::any_of(m_entries.begin(), m_entries.end(), [&](const Entry& entry) { return entry.process == &process && entry.endedForRoom; });
 }
 
-std::size_t RendererRegistry::aliveCount() const
-{
-    std::lock_guard lock(m_mutex);
-    return alive();
-}
-
 void RendererRegistry::prune()
 {
     std::erase_if(m_entries, [](const Entry& entry) { return entry.handle.expired(); });

@@ -35,8 +35,6 @@ public:
     void released(const RendererProcess& process);
     // Whether the registry ended this renderer to make room.
     bool endedForRoom(const RendererProcess& process) const;
-    // How many renderers it counts as alive.
-    std::size_t aliveCount() const;
 
 private:
     struct Owner {

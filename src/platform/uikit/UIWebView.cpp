@@ -346,7 +346,6 @@ void UIWebView::launch(const NSURLRequest& request, const renderer::Viewport& vi
 
 void UIWebView::setOnScreen(bool onScreen)
 {
-    m_onScreen = onScreen;
     auto& registry = RendererRegistry::shared();
     registry.setShown(this, onScreen);
     // Only a page still live is given a renderer again: a stopped or replaced one is not.

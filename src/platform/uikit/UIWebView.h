@@ -86,7 +86,6 @@ public:
     // otherwise). A covered view's renderer may be ended when too many run; the view keeps its
     // last pixels, and shown again it gets a new renderer for the same page, at the same place.
     void setOnScreen(bool onScreen);
-    bool isOnScreen() const { return m_onScreen; }
     // The page shown or being loaded.
     const std::optional<NSURLRequest>& request() const { return m_request; }
 
@@ -149,7 +148,6 @@ private:
     std::uint64_t m_generation = 0;
     // The generation whose page is shown and live.
     std::uint64_t m_shownGeneration = 0;
-    bool m_onScreen = true;
     bool m_reviving = false;
     std::optional<NSURLResponse> m_response;
     Bytes m_documentData;
