@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <iostream>
+#include <utility>
 
 namespace vesk {
 
@@ -101,11 +102,27 @@ void VeskDownloadWebController::viewDidLoad()
     backToGoogle();
 }
 
+void VeskDownloadWebController::viewWillAppear(bool animated)
+{
+    UIViewController::viewWillAppear(animated);
+    auto web = webView();
+    if (!web)
+        return;
+    web->setOnScreen(true);
+    // A page cut short when the browser was covered would stay half loaded and dead.
+    if (std::exchange(m_stoppedLoad, false) && web->request() && !web->isLoading())
+        web->loadRequest(*web->request());
+}
+
 void VeskDownloadWebController::viewDidDisappear(bool animated)
 {
     UIViewController::viewDidDisappear(animated);
-    if (auto web = webView())
-        web->stopLoading();
+    auto web = webView();
+    if (!web)
+        return;
+    m_stoppedLoad = web->isLoading();
+    web->stopLoading();
+    web->setOnScreen(false);
 }
 
 void VeskDownloadWebController::didFindDownloadableItem(const std::string& MIMEType, const NSURL& URL)

@@ -32,6 +32,7 @@ public:
 
     void loadView() override;
     void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
     void viewDidDisappear(bool animated) override;
     void didFindDownloadableItem(const std::string& MIMEType, const platform::NSURL& URL) override;
     void didFailLoadWithError(platform::UIWebView& webView, const std::optional<platform::NSError>& error) override;
@@ -54,6 +55,8 @@ private:
     std::vector<DownloadableItem> m_downloadableFiles;
     std::optional<std::string> m_path;
     std::weak_ptr<platform::UIBarButtonItem> m_downloadableItemsButton;
+    // A load stopped when the browser was covered, to be made again when it is shown.
+    bool m_stoppedLoad = false;
 };
 
 }

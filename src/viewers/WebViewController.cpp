@@ -27,6 +27,21 @@ void WebViewController::viewDidLoad()
     web->loadRequest(request);
 }
 
+void WebViewController::viewWillAppear(bool animated)
+{
+    VeskFileViewController::viewWillAppear(animated);
+    if (auto web = webView())
+        web->setOnScreen(true);
+}
+
+// Covered, the page may lose its renderer to a screen on top; it gets one again when shown.
+void WebViewController::viewDidDisappear(bool animated)
+{
+    VeskFileViewController::viewDidDisappear(animated);
+    if (auto web = webView())
+        web->setOnScreen(false);
+}
+
 void WebViewController::didReceiveMemoryWarning()
 {
     gotMemoryWarning(__FILE__);

@@ -15,6 +15,8 @@ public:
 
     void loadView() override;
     void viewDidLoad() override;
+    void viewWillAppear(bool animated) override;
+    void viewDidDisappear(bool animated) override;
     void didReceiveMemoryWarning() override;
     void webViewDidStartLoad(platform::UIWebView& webView) override;
     void webViewDidFinishLoad(platform::UIWebView& webView) override;

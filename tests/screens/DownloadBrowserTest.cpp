@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -38,6 +39,16 @@ protected:
             return serve("text/html", "<body style='margin:0'><a href='#bottom' style='display:block;height:100px'>down</a><div style='height:3000px'></div>"
                                       "<div id=bottom style='height:600px;background:#ff0000'></div></body>")(request);
         });
+        server.registerHandler("^/links.html$", [this, serve](const HttpRequest& request) {
+            // Held back while a test keeps the page loading.
+            for (int wait = 0; held && wait < 500; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return serve("text/html", "<body style='margin:0'><a href=next.html style='display:block;height:100px'>next</a></body>")(request);
+        });
+        server.registerHandler("^/next.html$", [this, serve](const HttpRequest& request) {
+            ++nextHits;
+            return serve("text/html", "<body style='margin:0;background:#ff0000'><a href=links.html style='display:block;height:100px'>back</a></body>")(request);
+        });
         server.registerHandler("^/app.js$", serve("text/javascript", "never run"));
         server.registerHandler("^/(clip.mp4|CLIP.MP4)$", serve("video/mp4", "mp4"));
         server.start(0, "127.0.0.1");
@@ -54,6 +65,8 @@ protected:
 
     // Opens the browser through the add sheet's "Add from Web" and waits for the start page.
     std::atomic<int> longHits = 0;
+    std::atomic<int> nextHits = 0;
+    std::atomic<bool> held = false;
 
     std::shared_ptr<VeskDownloadWebController> open()
     {
@@ -155,6 +168,43 @@ TEST_F(DownloadBrowserTest, ALinkWithinThePageScrollsWithoutARequest)
     EXPECT_FALSE(web->isLoading());
     EXPECT_EQ(web->request()->URL.path(), "/long.html");
     EXPECT_EQ(longHits, 1) << "no new request";
+}
+
+// The items list covers the browser on a phone; closed again, the page's links still lead on,
+// and a page whose load the list cut short is loaded again.
+TEST_F(DownloadBrowserTest, LinksWorkAfterTheItemsListCloses)
+{
+    VeskDownloadWebController::setStartPage("http://" + host + "/links.html");
+    auto browser = open();
+    auto web = browser->webView();
+    auto red = [&] {
+        auto p = driver.render(1)->pixelAt(100, 300);
+        return p.red > 240 && p.green < 20 && p.blue < 20;
+    };
+    auto shows = [&](const std::string& path) {
+        return RunLoop::main().runUntil([&] { return !web->isLoading() && web->response() && web->response()->URL.path() == path; });
+    };
+    EXPECT_EQ(listedItems(*browser), std::vector<std::string> {});
+    driver.tapAt({ 20, 64 + 50 });
+    ASSERT_TRUE(shows("/next.html")) << "the link leads on";
+    EXPECT_EQ(nextHits, 1);
+    EXPECT_TRUE(red());
+
+    held = true;
+    driver.tapAt({ 20, 64 + 50 });
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return web->isLoading(); }));
+    ASSERT_TRUE(driver.tapBarButton(*browser, "Items"));
+    EXPECT_FALSE(web->isLoading()) << "covered, the browser stops its load";
+    driver.tapBarButton(*driver.visible<VeskDownloadTableViewController>()->navigationItem().leftBarButtonItem());
+    EXPECT_EQ(driver.visible<VeskDownloadWebController>(), browser);
+    held = false;
+    ASSERT_TRUE(shows("/links.html")) << "shown again, the page loads again";
+    driver.drain();
+    EXPECT_FALSE(red());
+    driver.tapAt({ 20, 64 + 50 });
+    ASSERT_TRUE(shows("/next.html"));
+    EXPECT_EQ(nextHits, 2);
+    EXPECT_TRUE(red());
 }
 
 TEST_F(DownloadBrowserTest, OnlyWebAddressesLoadAndAFailureTitlesTheScreen)

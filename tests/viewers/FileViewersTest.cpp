@@ -11,6 +11,7 @@
 #include <gif_lib.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 
@@ -184,6 +185,74 @@ TEST_F(ViewerTest, WebViewerStaysOpenAndScrollsForALinkWithinThePage)
     EXPECT_EQ(viewer->webView()->request()->URL.lastPathComponent(), "long.html");
     EXPECT_FALSE(viewer->webView()->isLoading());
     EXPECT_GT(red(*driver.render(1)), 1000) << "scrolled to the target";
+}
+
+// Files opened one over the other: a fifth page renderer ends the one of the viewer covered
+// longest, which keeps its last frame and, shown again, draws at its scroll place with a new one.
+TEST_F(ViewerTest, WebViewersCoveredLongestGiveUpTheirRenderersAndRedrawWhenShownAgain)
+{
+    auto first = open<WebViewController>(makeFile("stripes.html", "<body style='margin:0'><div style='height:1000px;background:#0000ff'></div>"
+                                                                  "<div style='height:500px;background:#00ff00'></div><div style='height:4000px;background:#ff0000'></div></body>"));
+    ASSERT_NE(first, nullptr);
+    auto size = driver.render(1)->size();
+    CGPoint middle { size.width / 2, size.height / 2 };
+    auto colourAt = [&](const UIImage& image, CGFloat y = 0) {
+        auto p = image.pixelAt(int(middle.x), int(y ? y : middle.y));
+        return p.red > 240 && p.green < 20 && p.blue < 20 ? "red" : p.green > 240 && p.red < 20 && p.blue < 20 ? "green"
+            : p.blue > 240 && p.red < 20 && p.green < 20                                                       ? "blue"
+                                                                                                               : "other";
+    };
+    driver.scrollAt(middle, 1200);
+    auto before = driver.render(1);
+    // The edge of green and red is on screen, so that the place shows to the point.
+    ASSERT_STREQ(colourAt(*before), "green");
+    ASSERT_STREQ(colourAt(*before, size.height - 100), "red");
+    auto firstPid = first->webView()->rendererProcessID();
+    ASSERT_GT(firstPid, 0);
+
+    std::vector<std::shared_ptr<WebViewController>> covering;
+    for (int index = 2; index <= 5; ++index) {
+        utility.openItem(driver.topViewController(), VeskFile::initWithPath(makeFile("page" + std::to_string(index) + ".html", "<p>page</p>")), CGRectMake(0, 0, 1, 1));
+        driver.drain();
+        covering.push_back(driver.visible<WebViewController>());
+        ASSERT_NE(covering.back(), nullptr);
+        ASSERT_NE(covering.back(), first);
+        EXPECT_GT(covering.back()->webView()->rendererProcessID(), 0) << "the viewer on screen has its renderer";
+        if (index < 5) {
+            EXPECT_EQ(first->webView()->rendererProcessID(), firstPid) << index << " renderers fit";
+        }
+    }
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return first->webView()->rendererProcessID() == 0; }));
+    errno = 0;
+    EXPECT_TRUE(::kill(firstPid, 0) != 0 && errno == ESRCH) << "the first viewer's renderer is gone";
+    for (auto& viewer : covering)
+        EXPECT_GT(viewer->webView()->rendererProcessID(), 0);
+    EXPECT_TRUE(first->webView()->renderedPixels()) << "its last frame stays";
+
+    // Back down, one Done at a time.
+    for (auto it = covering.rbegin(); it != covering.rend(); ++it) {
+        EXPECT_TRUE(driver.tapBarButton(**it, "Done"));
+        driver.drain();
+    }
+    covering.clear();
+    ASSERT_EQ(driver.visible<WebViewController>(), first);
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return first->webView()->rendererProcessID() > 0; }));
+    EXPECT_NE(first->webView()->rendererProcessID(), firstPid);
+    driver.drain();
+    auto after = driver.render(1);
+    EXPECT_STREQ(colourAt(*after), "green") << "at its scroll place";
+    int differing = 0;
+    for (int y = 0; y < before->pixelHeight(); y += 2) {
+        for (int x = 0; x < before->pixelWidth(); x += 2) {
+            auto a = before->pixelAt(x, y), b = after->pixelAt(x, y);
+            differing += a.red != b.red || a.green != b.green || a.blue != b.blue;
+        }
+    }
+    EXPECT_EQ(differing, 0) << "the screen is as it was";
+    // Further down than its last frame reached: only a live renderer draws it.
+    driver.scrollAt(middle, 1500);
+    EXPECT_STREQ(colourAt(*driver.render(1)), "red");
+    EXPECT_TRUE(banners().empty());
 }
 
 TEST_F(ViewerTest, PicturesFitOrCentreZoomBetweenLimitsAndTakeAGrayBackground)

@@ -8,6 +8,7 @@
 #include "platform/graphics/UIScreen.h"
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/RendererProcess.h"
+#include "platform/uikit/RendererRegistry.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -262,11 +263,16 @@ namespace {
         const std::function<std::shared_ptr<RendererProcess>()>& startRenderer, const std::function<void(Shown)>& shown)
     {
         NSURLResponse response(request.URL);
-        auto data = NSURLConnection::sendSynchronousRequest(request, &response, &page.error);
-        if (!data)
-            return;
-        page.data = std::move(*data);
-        page.response = response;
+        // A page given a renderer again brings its document along.
+        if (page.response) {
+            response = *page.response;
+        } else {
+            auto data = NSURLConnection::sendSynchronousRequest(request, &response, &page.error);
+            if (!data)
+                return;
+            page.data = std::move(*data);
+            page.response = response;
+        }
         auto kind = renderedKind(response);
         if (!kind)
             return;
@@ -416,6 +422,7 @@ void UIWebView::followLink(const Link& link)
 
 UIWebView::~UIWebView()
 {
+    RendererRegistry::shared().forget(this);
     releaseRenderer();
 }
 
@@ -424,6 +431,7 @@ void UIWebView::releaseRenderer()
     if (!m_renderer)
         return;
     // Ended at once; its thread is joined off the main thread.
+    RendererRegistry::shared().released(*m_renderer);
     m_renderer->terminate();
     DispatchQueue::global(QualityOfService::Utility).async([renderer = std::move(m_renderer)] {});
 }
@@ -435,22 +443,31 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     auto generation = ++m_generation;
     m_request = request;
     m_loading = true;
+    m_reviving = false;
+    RendererRegistry::shared().setBusy(this, true);
     if (auto listener = delegate())
         listener->webViewDidStartLoad(*this);
     // The start may have been answered with another load or a stop.
     if (generation != m_generation)
         return;
-    std::weak_ptr<UIView> weak = weak_from_this();
     // A view not yet sized is laid out at the screen's size, as it most likely will be.
     auto& screen = UIScreen::mainScreen();
     renderer::Viewport viewport;
     viewport.width = std::clamp(bounds().size.width > 0 ? bounds().size.width : screen.bounds().size.width, 1.0, renderer::maximumPoints);
     viewport.height = std::clamp(bounds().size.height > 0 ? bounds().size.height : screen.bounds().size.height, 1.0, renderer::maximumPoints);
     viewport.scale = std::clamp(screen.scale(), 0.25, 4.0);
+    launch(request, viewport, generation, nullptr);
+}
+
+void UIWebView::launch(const NSURLRequest& request, const renderer::Viewport& viewport, std::uint64_t generation, std::shared_ptr<PageLoad> known)
+{
+    std::weak_ptr<UIView> weak = weak_from_this();
+    const void* owner = this;
+    bool revival = known != nullptr;
     // Read here: the home comes from the environment, which only the main thread changes.
     auto documents = documentsDirectory();
-    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, request, generation, viewport, documents] {
-        auto page = std::make_shared<PageLoad>();
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, owner, request, generation, viewport, revival, documents, known = std::move(known)]() mutable {
+        auto page = known ? std::move(known) : std::make_shared<PageLoad>();
         auto onMain = [weak, generation](auto work) {
             DispatchQueue::main().async([weak, generation, work = std::move(work)]() mutable {
                 auto self = std::static_pointer_cast<UIWebView>(weak.lock());
@@ -475,7 +492,7 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
             handlers.link = [onMain](renderer::LinkAt link) {
                 onMain([link = std::move(link)](UIWebView& view) { view.followClicked(view.m_generation, link.URL, link.anchorTop); });
             };
-            process = RendererProcess::start(std::move(handlers));
+            process = RendererRegistry::shared().start(owner, [&] { return RendererProcess::start(std::move(handlers)); });
             if (process) {
                 onMain([process](UIWebView& view) {
                     view.releaseRenderer();
@@ -485,11 +502,15 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
             return process;
         };
         loadPage(request, documents, viewport, *page, startRenderer, [&](Shown shown) {
-            onMain([shown = std::move(shown)](UIWebView& view) { view.showPage(view.m_generation, shown.title, shown.height); });
+            onMain([shown = std::move(shown), revival](UIWebView& view) { view.showPage(view.m_generation, shown.title, shown.height, revival); });
         });
-        DispatchQueue::main().async([weak, generation, page = std::move(page)] {
+        DispatchQueue::main().async([weak, generation, revival, page = std::move(page)] {
             auto self = std::static_pointer_cast<UIWebView>(weak.lock());
-            if (self && self->m_generation == generation)
+            if (!self || self->m_generation != generation)
+                return;
+            if (revival)
+                self->finishRevival(*page);
+            else
                 self->finishLoad(*page);
         });
         // A renderer its view no longer wants ends here.
@@ -498,12 +519,63 @@ void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType t
     });
 }
 
-void UIWebView::showPage(std::uint64_t generation, std::string title, CGFloat height)
+void UIWebView::setOnScreen(bool onScreen)
+{
+    auto& registry = RendererRegistry::shared();
+    registry.setShown(this, onScreen);
+    // Only a page still live is given a renderer again: a stopped or replaced one is not.
+    if (onScreen && !m_loading && !m_reviving && m_rendered && m_shownGeneration == m_generation && m_renderer && registry.endedForRoom(*m_renderer))
+        revive();
+}
+
+void UIWebView::revive()
+{
+    if (!m_response || !m_request)
+        return;
+    auto generation = ++m_generation;
+    m_shownGeneration = generation;
+    m_reviving = true;
+    RendererRegistry::shared().setBusy(this, true);
+    auto known = std::make_shared<PageLoad>();
+    known->response = m_response;
+    known->data = m_documentData;
+    // Drawn first where it was last drawn, so that the view shows the same place.
+    auto& screen = UIScreen::mainScreen();
+    renderer::Viewport viewport;
+    if (m_pixels) {
+        viewport.width = m_pixels->place.size.width;
+        viewport.height = m_pixels->place.size.height;
+        viewport.top = m_pixels->place.origin.y;
+        viewport.scale = m_pixels->scale;
+    } else {
+        viewport.width = bounds().size.width > 0 ? bounds().size.width : screen.bounds().size.width;
+        viewport.height = bounds().size.height > 0 ? bounds().size.height : screen.bounds().size.height;
+        viewport.scale = screen.scale();
+    }
+    viewport.width = std::clamp(viewport.width, 1.0, renderer::maximumPoints);
+    viewport.height = std::clamp(viewport.height, 1.0, renderer::maximumPoints);
+    viewport.top = std::clamp(viewport.top, 0.0, renderer::maximumPageHeight);
+    viewport.scale = std::clamp(viewport.scale, 0.25, 4.0);
+    launch(NSURLRequest(m_response->URL, m_request->timeoutInterval), viewport, generation, std::move(known));
+}
+
+void UIWebView::finishRevival(PageLoad& page)
+{
+    m_reviving = false;
+    RendererRegistry::shared().setBusy(this, false);
+    // A renderer that could not show the page again leaves the last pixels as they are.
+    if (!page.shown)
+        releaseRenderer();
+}
+
+void UIWebView::showPage(std::uint64_t generation, std::string title, CGFloat height, bool again)
 {
     if (generation != m_generation)
         return;
     m_rendered = true;
-    m_renderedPage = generation;
+    // The same page shown again keeps its place.
+    if (!again)
+        m_renderedPage = generation;
     m_title = std::move(title);
     m_renderedHeight = height;
     ++m_pageRevision;
@@ -575,19 +647,25 @@ int UIWebView::rendererProcessID() const
 
 void UIWebView::stopLoading()
 {
+    // A page that has finished stays live: its pixels and links keep coming.
+    if (!m_loading)
+        return;
     ++m_generation;
     m_loading = false;
+    RendererRegistry::shared().setBusy(this, false);
 }
 
 void UIWebView::finishLoad(PageLoad& page)
 {
     m_loading = false;
+    RendererRegistry::shared().setBusy(this, false);
     auto listener = delegate();
     if (!page.response) {
         if (listener)
             listener->didFailLoadWithError(*this, page.error);
         return;
     }
+    m_shownGeneration = m_generation;
     m_response = std::move(page.response);
     m_documentData = std::move(page.data);
     m_resources = std::move(page.resources);

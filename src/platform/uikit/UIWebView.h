@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+namespace vesk::platform::renderer {
+struct Viewport;
+}
+
 namespace vesk::platform {
 
 class UIImage;
@@ -80,8 +84,13 @@ public:
     void loadRequest(const NSURLRequest& request);
     // What a tap on one of the page's links does.
     void followLink(const Link& link);
+    // Stops a load under way; a finished page is left as it is.
     void stopLoading();
     bool isLoading() const { return m_loading; }
+    // Told by the screen holding the view as it appears and disappears (on screen until told
+    // otherwise). A covered view's renderer may be ended when too many run; the view keeps its
+    // last pixels, and shown again it gets a new renderer for the same page, at the same place.
+    void setOnScreen(bool onScreen);
     // The page shown or being loaded.
     const std::optional<NSURLRequest>& request() const { return m_request; }
 
@@ -128,8 +137,12 @@ public:
 
 private:
     void startLoad(const NSURLRequest& request, UIWebViewNavigationType type);
+    // Loads on a background queue; with a known document, gives the shown page a new renderer.
+    void launch(const NSURLRequest& request, const renderer::Viewport& viewport, std::uint64_t generation, std::shared_ptr<PageLoad> known);
     void finishLoad(PageLoad& page);
-    void showPage(std::uint64_t generation, std::string title, CGFloat height);
+    void revive();
+    void finishRevival(PageLoad& page);
+    void showPage(std::uint64_t generation, std::string title, CGFloat height, bool again);
     void showPixels(std::uint64_t generation, std::shared_ptr<RenderedPixels> pixels);
     void followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop);
     void releaseRenderer();
@@ -138,6 +151,9 @@ private:
     std::optional<NSURLRequest> m_request;
     bool m_loading = false;
     std::uint64_t m_generation = 0;
+    // The generation whose page is shown and live.
+    std::uint64_t m_shownGeneration = 0;
+    bool m_reviving = false;
     std::optional<NSURLResponse> m_response;
     Bytes m_documentData;
     std::vector<Resource> m_resources;

@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -309,4 +311,58 @@ TEST_F(UIWebViewLocalTest, ALocalPageReadsOnlyRegularFilesInsideItsFolder)
         }
     }
     ::unsetenv("VESK_HOME");
+
+// Renderers are few: a covered view gives its renderer up for a new one and gets one again
+// when shown; views on screen keep theirs, however many there are.
+TEST(UIWebViewTest, ACoveredViewGivesUpItsRendererAndGetsOneWhenShownAgain)
+{
+    auto folder = std::filesystem::temp_directory_path() / ("vesk-renderers-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    auto gone = [](int pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; };
+    std::vector<std::shared_ptr<UIWebView>> views;
+    std::vector<int> pids;
+    auto recorder = std::make_shared<Recorder>();
+    for (int index = 0; index < 5; ++index) {
+        auto path = folder / ("page" + std::to_string(index) + ".html");
+        std::ofstream(path) << "<a href=next.html>page " << index << "</a>";
+        auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 320, 480));
+        web->setDelegate(recorder);
+        web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(path.string())));
+        ASSERT_TRUE(RunLoop::main().runUntil([&] { return !web->isLoading(); }));
+        ASSERT_TRUE(web->showsRenderedPage());
+        views.push_back(web);
+        pids.push_back(web->rendererProcessID());
+    }
+    for (auto pid : pids)
+        EXPECT_GT(pid, 0) << "five views on screen keep five renderers";
+
+    views[1]->setOnScreen(false);
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return views[1]->rendererProcessID() == 0 && gone(pids[1]); }));
+    EXPECT_TRUE(views[1]->renderedPixels()) << "what it drew stays";
+    for (int index : { 0, 2, 3, 4 })
+        EXPECT_EQ(views[index]->rendererProcessID(), pids[index]) << index;
+
+    // Shown again, with nothing covered to end: one more than the bound runs.
+    auto revision = views[1]->pageRevision();
+    views[1]->setOnScreen(true);
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return views[1]->rendererProcessID() > 0 && views[1]->pageRevision() > revision; }));
+    EXPECT_NE(views[1]->rendererProcessID(), pids[1]);
+    for (int index : { 0, 2, 3, 4 })
+        EXPECT_EQ(views[index]->rendererProcessID(), pids[index]) << index;
+    ASSERT_EQ(views[1]->links().size(), 1u);
+    EXPECT_EQ(views[1]->links().front().text, "page 1");
+    EXPECT_EQ(recorder->calls.size(), 10u) << "a renderer given back is no new load";
+
+    // A covered view that is loading keeps its renderer; it gives it up once done.
+    views[3]->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / "page2.html").string())));
+    views[3]->setOnScreen(false);
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return !views[3]->isLoading(); }));
+    EXPECT_EQ(recorder->calls.back(), "finish");
+    EXPECT_EQ(views[3]->links().front().text, "page 2");
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return views[3]->rendererProcessID() == 0; }));
+    for (int index : { 0, 1, 2, 4 })
+        EXPECT_GT(views[index]->rendererProcessID(), 0) << index;
+    views.clear();
+    RunLoop::main().drain();
+    std::filesystem::remove_all(folder);
 }
