@@ -311,6 +311,7 @@ TEST_F(UIWebViewLocalTest, ALocalPageReadsOnlyRegularFilesInsideItsFolder)
         }
     }
     ::unsetenv("VESK_HOME");
+}
 
 // Renderers are few: a covered view gives its renderer up for a new one and gets one again
 // when shown; views on screen keep theirs, however many there are.
