@@ -4,19 +4,20 @@
 
 #include "platform/foundation/NSURL.h"
 #include "platform/graphics/UIImage.h"
-#include "renderer/Sandbox.h"
 #include "renderer/engine/HTMLEncoding.h"
 #include "renderer/engine/HTMLNesting.h"
 #include "renderer/engine/PdfDocument.h"
+#include "renderer/protocol/RendererProtocol.h"
 #include "renderer/engine/WebPage.h"
 #include "renderer/engine/WordDocument.h"
-#include "renderer/protocol/RendererProtocol.h"
+#include "renderer/Sandbox.h"
 
 #include <cairo.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -84,6 +85,17 @@ void warmUp()
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
     }
+}
+
+// Whether the app's first message, when it is already waiting, loads a PDF: poppler needs nothing
+// of the page engine, and fontconfig, its only other reader, reads within the sandbox.
+bool firstLoadIsPDF()
+{
+    std::uint8_t head[9] {};
+    auto got = ::recv(socketDescriptor, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+    std::uint32_t type = 0;
+    std::memcpy(&type, head, sizeof type);
+    return got == sizeof head && type == static_cast<std::uint32_t>(MessageType::Load) && head[8] == static_cast<std::uint8_t>(DocumentKind::PDF);
 }
 
 class Renderer {
@@ -458,7 +470,8 @@ int main(int argc, char** argv)
         ::setrlimit(RLIMIT_AS, &limit);
     }
     auto started = std::chrono::steady_clock::now();
-    warmUp();
+    if (!firstLoadIsPDF())
+        warmUp();
     if (std::getenv("VESK_RENDERER_VERBOSE"))
         std::fprintf(stderr, "vesk-renderer: warmed up in %.1f ms\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
     Renderer().run();
