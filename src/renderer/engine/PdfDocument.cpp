@@ -10,6 +10,10 @@ namespace vesk::platform {
 namespace {
 
     constexpr CGFloat pageGap = 8;
+    // A page taller or larger than this in pixels is drawn straight into the part shown, never
+    // kept: the few pages of one part stay within a fraction of the renderer's memory.
+    constexpr double tallestKept = 8192;
+    constexpr double largestKept = 16 << 20;
 
     // A page is at least a point on each side, whatever its box says.
     CGFloat sane(double length)
@@ -79,9 +83,41 @@ CGRect PdfDocument::pagePlace(std::size_t index, CGFloat width) const
     return CGRectMake(pageGap, top, pageWidth, m_sizes[index].height * pageWidth / m_sizes[index].width);
 }
 
+void PdfDocument::renderPage(cairo_t* cr, std::size_t index, CGRect place)
+{
+    auto* page = poppler_document_get_page(m_poppler->document, static_cast<int>(index));
+    if (!page)
+        return;
+    cairo_save(cr);
+    cairo_rectangle(cr, place.origin.x, place.origin.y, place.size.width, place.size.height);
+    cairo_clip(cr);
+    cairo_translate(cr, place.origin.x, place.origin.y);
+    cairo_scale(cr, place.size.width / m_sizes[index].width, place.size.height / m_sizes[index].height);
+    poppler_page_render(page, cr);
+    cairo_restore(cr);
+    g_object_unref(page);
+}
+
+std::shared_ptr<cairo_surface_t> PdfDocument::pagePixels(std::size_t index, int pixelWidth, int pixelHeight)
+{
+    std::shared_ptr<cairo_surface_t> pixels(cairo_image_surface_create(CAIRO_FORMAT_RGB24, pixelWidth, pixelHeight), cairo_surface_destroy);
+    if (cairo_surface_status(pixels.get()) != CAIRO_STATUS_SUCCESS)
+        return nullptr;
+    auto* cr = cairo_create(pixels.get());
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    renderPage(cr, index, CGRectMake(0, 0, pixelWidth, pixelHeight));
+    cairo_destroy(cr);
+    cairo_surface_flush(pixels.get());
+    return pixels;
+}
+
 void PdfDocument::draw(cairo_t* cr, CGRect visible)
 {
     auto width = visible.size.width;
+    double scale = 1, unused = 0;
+    cairo_user_to_device_distance(cr, &scale, &unused);
+    scale = std::abs(scale);
     cairo_save(cr);
     cairo_set_source_rgb(cr, 0.6, 0.6, 0.6);
     cairo_rectangle(cr, visible.origin.x, visible.origin.y, visible.size.width, visible.size.height);
@@ -96,6 +132,7 @@ void PdfDocument::draw(cairo_t* cr, CGRect visible)
         else
             past = middle;
     }
+    std::map<std::size_t, PageImage> shown;
     for (auto index = first; index < m_sizes.size(); ++index) {
         auto place = pagePlace(index, width);
         if (place.origin.y >= bottom)
@@ -107,18 +144,34 @@ void PdfDocument::draw(cairo_t* cr, CGRect visible)
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_rectangle(cr, place.origin.x, place.origin.y, place.size.width, place.size.height);
         cairo_fill(cr);
-        auto* page = poppler_document_get_page(m_poppler->document, static_cast<int>(index));
-        if (!page)
+        // Kept at the pixels it is shown at, so that the next part, which overlaps this one as
+        // the view scrolls, draws it without poppler.
+        auto pixelWidth = std::max(1, static_cast<int>(std::lround(place.size.width * scale)));
+        auto pixelHeight = place.size.height * scale;
+        if (pixelHeight > tallestKept || pixelWidth * pixelHeight > largestKept) {
+            renderPage(cr, index, place);
             continue;
+        }
+        PageImage image;
+        if (auto kept = m_drawn.find(index); kept != m_drawn.end() && kept->second.pixelWidth == pixelWidth)
+            image = kept->second;
+        else
+            image = { pixelWidth, pagePixels(index, pixelWidth, std::max(1, static_cast<int>(std::lround(pixelHeight)))) };
+        if (!image.pixels) {
+            renderPage(cr, index, place);
+            continue;
+        }
         cairo_save(cr);
         cairo_rectangle(cr, place.origin.x, place.origin.y, place.size.width, place.size.height);
         cairo_clip(cr);
         cairo_translate(cr, place.origin.x, place.origin.y);
-        cairo_scale(cr, place.size.width / m_sizes[index].width, place.size.height / m_sizes[index].height);
-        poppler_page_render(page, cr);
+        cairo_scale(cr, place.size.width / cairo_image_surface_get_width(image.pixels.get()), place.size.height / cairo_image_surface_get_height(image.pixels.get()));
+        cairo_set_source_surface(cr, image.pixels.get(), 0, 0);
+        cairo_paint(cr);
         cairo_restore(cr);
-        g_object_unref(page);
+        shown[index] = std::move(image);
     }
+    m_drawn = std::move(shown);
     cairo_restore(cr);
 }
 

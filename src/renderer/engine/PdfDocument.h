@@ -4,14 +4,15 @@
 
 #include <cairo.h>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <vector>
 
 namespace vesk::platform {
 
 // A PDF document read by poppler, its pages stacked down the width on grey, each with a gap
-// around it and a faint edge. A page is drawn only when a part of it is asked for. Used from one
-// thread at a time.
+// around it and a faint edge. A page is drawn only when a part of it is asked for, and kept as
+// pixels while the parts asked for show it. Used from one thread at a time.
 class PdfDocument {
 public:
     // Null when poppler cannot read the bytes as a PDF.
@@ -33,10 +34,19 @@ public:
 
 private:
     PdfDocument() = default;
+    struct PageImage {
+        int pixelWidth = 0;
+        std::shared_ptr<cairo_surface_t> pixels;
+    };
+    std::shared_ptr<cairo_surface_t> pagePixels(std::size_t index, int pixelWidth, int pixelHeight);
+    void renderPage(cairo_t* cr, std::size_t index, CGRect place);
+
     std::unique_ptr<Poppler> m_poppler;
     std::vector<CGSize> m_sizes;
     // Before each page, the sum of the heights per width of the pages above it.
     std::vector<double> m_above;
+    // The pages of the last part drawn, by index.
+    std::map<std::size_t, PageImage> m_drawn;
 };
 
 }

@@ -359,6 +359,13 @@ TEST_F(WebPageDrawingTest, APDFShowsItsFirstPageAndItsHundredthWhenScrolledThere
     EXPECT_EQ(count(*image, CGRectMake(8, 260, 179, 179), green), 179 * 179) << "the second page under it";
     EXPECT_TRUE(grey(image->pixelAt(100, 67)) && grey(image->pixelAt(3, 300)) && grey(image->pixelAt(371, 300))) << "on grey";
 
+    // Pages drawn for the last part, shown again for the next one, lie where they belong.
+    driver.scrollAt({ 100, 300 }, 400);
+    image = shoot("hundred-scrolled");
+    EXPECT_EQ(count(*image, CGRectMake(8, 236, 179, 178), green), 179 * 178) << "the fourth page";
+    EXPECT_EQ(count(*image, CGRectMake(0, 415, 375, 6), grey), 375 * 6) << "the gap below it";
+    EXPECT_EQ(count(*image, CGRectMake(8, 65, 179, 600), red), 0) << "the first page gone";
+
     driver.scrollAt({ 100, 300 }, 100000);
     image = shoot("hundred-end");
     // The last page ends 8 points above the view's bottom: 18758 points in all.
