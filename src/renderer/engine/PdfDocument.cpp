@@ -15,10 +15,11 @@ namespace {
     constexpr double tallestKept = 8192;
     constexpr double largestKept = 16 << 20;
 
-    // A page is at least a point on each side, whatever its box says.
+    // A page is at least a point and at most a million points on each side, whatever its box
+    // says, so that the pages' heights add up to a finite height.
     CGFloat sane(double length)
     {
-        return std::isfinite(length) ? std::max(1.0, length) : 1.0;
+        return std::isfinite(length) ? std::clamp(length, 1.0, 1e6) : 1.0;
     }
 
     CGFloat pageWidthAt(CGFloat width)

@@ -379,6 +379,18 @@ TEST_F(WebPageDrawingTest, APDFShowsItsFirstPageAndItsHundredthWhenScrolledThere
     image = open("named-font.pdf");
     EXPECT_GT(count(*image, CGRectMake(8, 72, 359, 179), dark), 500) << "its text";
 
+    // Pages of freak sizes are drawn as they can be, their document whole.
+    for (auto* box : { "0 0 0 0", "0 0 1e30 1", "0 0 1 1e30", "0 0 1 99999", "-5 -5 -10 -10" }) {
+        auto name = std::string("box ") + box + ".pdf";
+        write(name, vesk::test::pdfWithObjects({ "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>", std::string("<< /Type /Page /Parent 2 0 R /MediaBox [") + box + "] >>" }));
+        auto failed = loads->failed;
+        open(name);
+        driver.scrollAt({ 100, 300 }, 100000);
+        shoot(name + "-end");
+        EXPECT_EQ(loads->failed, failed) << box;
+        EXPECT_TRUE(web->renderedPixels()) << box;
+    }
+
     std::string damaged = "%PDF-1.7\n";
     for (int i = 0; i < 4096; ++i)
         damaged += static_cast<char>((i * 7919) % 251);
