@@ -1,11 +1,12 @@
-// vesk-renderer: parses, lays out and draws one web view's document (HTML, a Word document or a
-// picture, SVG included) for the app, which talks to it over the socket on descriptor 3. It reads nothing
+// vesk-renderer: parses, lays out and draws one web view's document (HTML, a Word document, a PDF
+// or a picture, SVG included) for the app, which talks to it over the socket on descriptor 3. It reads nothing
 // from disk or network itself: the app hands it the document and every resource it asks for.
 
 #include "platform/foundation/NSURL.h"
 #include "platform/graphics/UIImage.h"
 #include "renderer/engine/HTMLEncoding.h"
 #include "renderer/engine/HTMLNesting.h"
+#include "renderer/engine/PdfDocument.h"
 #include "renderer/protocol/RendererProtocol.h"
 #include "renderer/engine/WebPage.h"
 #include "renderer/engine/WordDocument.h"
@@ -16,6 +17,7 @@
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -83,6 +85,17 @@ void warmUp()
         cairo_destroy(cr);
         cairo_surface_destroy(surface);
     }
+}
+
+// Whether the app's first message, when it is already waiting, loads a PDF: poppler needs nothing
+// of the page engine, and fontconfig, its only other reader, reads within the sandbox.
+bool firstLoadIsPDF()
+{
+    std::uint8_t head[9] {};
+    auto got = ::recv(socketDescriptor, head, sizeof head, MSG_PEEK | MSG_DONTWAIT);
+    std::uint32_t type = 0;
+    std::memcpy(&type, head, sizeof type);
+    return got == sizeof head && type == static_cast<std::uint32_t>(MessageType::Load) && head[8] == static_cast<std::uint8_t>(DocumentKind::PDF);
 }
 
 class Renderer {
@@ -230,6 +243,16 @@ private:
             makePicture();
             sendFacts(true);
             return;
+        case DocumentKind::PDF:
+            // Only the pages' sizes are read now; each page is read as it is drawn.
+            m_pdf = PdfDocument::open(load.data);
+            load.data = {};
+            if (!m_pdf) {
+                send(Failed { "not a PDF poppler can read" });
+                return;
+            }
+            sendFacts(true);
+            return;
         }
         load.data = {};
         // A long page's first screenful shows before the whole is laid out.
@@ -282,8 +305,13 @@ private:
 
     double contentHeight() const
     {
-        double height = m_picture ? picturePlace(m_viewport->width).size.height : m_page ? double(m_page->height())
-                                                                                         : 0;
+        double height = 0;
+        if (m_picture)
+            height = picturePlace(m_viewport->width).size.height;
+        else if (m_page)
+            height = m_page->height();
+        else if (m_pdf)
+            height = m_pdf->height(m_viewport->width);
         return std::min(maximumPageHeight, std::max(0.0, height));
     }
 
@@ -351,7 +379,7 @@ private:
 
     void drawIfNeeded()
     {
-        if ((!m_page && !m_isPicture) || !m_viewport || (m_drawn == m_viewport && !m_pictures))
+        if ((!m_page && !m_isPicture && !m_pdf) || !m_viewport || (m_drawn == m_viewport && !m_pictures))
             return;
         auto viewport = *m_viewport;
         if (m_isPicture && (viewport.scale > m_pictureScale + 0.01 || viewport.width > m_pictureWidth + 0.5))
@@ -382,6 +410,8 @@ private:
         cairo_translate(cr, 0, -viewport.top);
         if (m_page) {
             m_page->draw(cr, CGRectMake(0, viewport.top, viewport.width, viewport.height));
+        } else if (m_pdf) {
+            m_pdf->draw(cr, CGRectMake(0, viewport.top, viewport.width, viewport.height));
         } else if (m_picture) {
             auto place = picturePlace(viewport.width);
             auto* pixels = m_picture->surface();
@@ -407,6 +437,7 @@ private:
     std::deque<AppMessage> m_deferred;
     NSURL m_url = NSURL::fileURLWithPath("/");
     std::unique_ptr<WebPage> m_page;
+    std::unique_ptr<PdfDocument> m_pdf;
     std::optional<std::string> m_whole;
     std::map<std::string, std::optional<std::string>> m_styleSheets;
     std::map<std::string, CGFloat> m_pictureWidths;
@@ -440,7 +471,8 @@ int main(int argc, char** argv)
         ::setrlimit(RLIMIT_AS, &limit);
     }
     auto started = std::chrono::steady_clock::now();
-    warmUp();
+    if (!firstLoadIsPDF())
+        warmUp();
     if (std::getenv("VESK_RENDERER_VERBOSE"))
         std::fprintf(stderr, "vesk-renderer: warmed up in %.1f ms\n", std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count());
     Renderer().run();

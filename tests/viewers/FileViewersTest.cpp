@@ -8,6 +8,7 @@
 #include "viewers/InfoTableViewController.h"
 #include "viewers/VeskFileViewController.h"
 
+#include <cairo-pdf.h>
 #include <gif_lib.h>
 #include <sys/stat.h>
 
@@ -128,6 +129,27 @@ TEST_F(ViewerTest, WebViewerLoadsAPageWithWhatItReferencesAndClosesOnAFailedLoad
     ::unlink(file->path().c_str());
     utility.openWeb(file, driver.screenStack().front());
     EXPECT_TRUE(UIApplication::sharedApplication().isNetworkActivityIndicatorVisible());
+    driver.drain();
+    EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
+    EXPECT_EQ(driver.screenStack().size(), 1u);
+    EXPECT_FALSE(UIApplication::sharedApplication().isNetworkActivityIndicatorVisible());
+}
+
+TEST_F(ViewerTest, WebViewerShowsAPDFAndClosesWithTheErrorBannerOnADamagedOne)
+{
+    auto path = root() + "/pages.pdf";
+    auto* pdf = cairo_pdf_surface_create(path.c_str(), 300, 400);
+    auto* cr = cairo_create(pdf);
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(pdf);
+    auto viewer = open<WebViewController>(path);
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(viewer->webView()->showsRenderedPage());
+    EXPECT_TRUE(banners().empty());
+    viewer->dismiss();
+
+    utility.openWeb(VeskFile::initWithPath(makeFile("damaged.pdf", "%PDF-1.4\n" + std::string(2000, 'x'))), driver.screenStack().front());
     driver.drain();
     EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
     EXPECT_EQ(driver.screenStack().size(), 1u);

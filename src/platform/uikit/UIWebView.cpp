@@ -53,7 +53,7 @@ namespace {
         return response.MIMEType == "text/html" || response.MIMEType == "application/xhtml+xml";
     }
 
-    std::optional<renderer::DocumentKind> renderedKind(const NSURLResponse& response)
+    std::optional<renderer::DocumentKind> renderedKind(const NSURLResponse& response, const Bytes& data)
     {
         if (isHTML(response))
             return renderer::DocumentKind::HTML;
@@ -61,6 +61,10 @@ namespace {
             return renderer::DocumentKind::Word;
         if (response.MIMEType.starts_with("image/"))
             return renderer::DocumentKind::Picture;
+        // A PDF served under another type is known by its first bytes.
+        constexpr std::string_view pdfStart = "%PDF-";
+        if (response.MIMEType == "application/pdf" || (data.size() >= pdfStart.size() && std::equal(pdfStart.begin(), pdfStart.end(), data.begin())))
+            return renderer::DocumentKind::PDF;
         return std::nullopt;
     }
 
@@ -273,7 +277,7 @@ namespace {
             page.data = std::move(*data);
             page.response = response;
         }
-        auto kind = renderedKind(response);
+        auto kind = renderedKind(response, page.data);
         if (!kind)
             return;
         auto fail = [&](int code) {

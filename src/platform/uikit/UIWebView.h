@@ -43,7 +43,7 @@ public:
 // Loads a page through the URL loader (NSURLConnection) on a background queue: the document,
 // then, for an HTML document, each resource it references (images, scripts, style sheets and
 // icons, media and their sources, frames, pictures of its styles), each URL once. An HTML page,
-// a Word document or a picture (an SVG file too) is parsed, laid out and drawn by a renderer
+// a Word document, a PDF or a picture (an SVG file too) is parsed, laid out and drawn by a renderer
 // process of its own (vesk-renderer), held to a memory and a time limit; the app only loads what it asks for
 // and shows the newest pixels it drew, so that no page can stall or end the app. The page is
 // shown before its pictures, which are shown as they arrive. A renderer that ends keeps what it
@@ -101,7 +101,7 @@ public:
     // The page's links that lead where the page may lead: http and https, and from a file
     // page also files.
     const std::vector<Link>& links() const { return m_links; }
-    // Whether a page drawn by a renderer is shown (an HTML page, a Word document or a
+    // Whether a page drawn by a renderer is shown (an HTML page, a Word document, a PDF or a
     // picture); it comes before the load finishes. Each new page and each newly drawn part of it
     // counts in the revision.
     bool showsRenderedPage() const { return m_rendered; }

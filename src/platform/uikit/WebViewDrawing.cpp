@@ -10,18 +10,12 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <poppler.h>
 
 namespace vesk::platform {
 
 namespace {
 
-    constexpr CGFloat pageGap = 8;
     constexpr CGFloat textMargin = 8;
-    struct PageImage {
-        int pixelWidth = 0;
-        std::shared_ptr<UIImage> image;
-    };
 
     // What a web view shows of its last page, made once per page.
     struct WebContent {
@@ -29,7 +23,6 @@ namespace {
             Nothing,
             Text,
             Page,
-            PDF,
         };
         std::weak_ptr<UIView> view;
         const void* data = nullptr;
@@ -38,9 +31,6 @@ namespace {
         std::string source;
         TextBlock text;
         std::uint64_t renderedPage = 0;
-        std::shared_ptr<PopplerDocument> pdf;
-        std::vector<CGSize> pageSizes;
-        std::map<int, PageImage> pages;
         CGPoint offset {};
         CGFloat height = 0;
     };
@@ -49,11 +39,6 @@ namespace {
     {
         static auto* map = new std::map<const UIWebView*, WebContent>;
         return *map;
-    }
-
-    bool startsWith(const Bytes& data, std::string_view prefix)
-    {
-        return data.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data.begin(), [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
     }
 
     void openDocument(UIWebView& view, WebContent& content)
@@ -68,27 +53,7 @@ namespace {
         }
         if (data.empty())
             return;
-        if (mime == "application/pdf" || startsWith(data, "%PDF-")) {
-            auto* bytes = g_bytes_new(data.data(), data.size());
-            GError* error = nullptr;
-            auto* document = poppler_document_new_from_bytes(bytes, nullptr, &error);
-            g_bytes_unref(bytes);
-            if (error)
-                g_error_free(error);
-            if (!document)
-                return;
-            content.pdf.reset(document, g_object_unref);
-            int count = poppler_document_get_n_pages(document);
-            for (int index = 0; index < count; ++index) {
-                double width = 0, height = 0;
-                if (auto* page = poppler_document_get_page(document, index)) {
-                    poppler_page_get_size(page, &width, &height);
-                    g_object_unref(page);
-                }
-                content.pageSizes.push_back({ std::max(1.0, width), std::max(1.0, height) });
-            }
-            content.kind = WebContent::Kind::PDF;
-        } else if (mime.starts_with("text/")) {
+        if (mime.starts_with("text/")) {
             content.source.assign(data.begin(), data.end());
             content.kind = WebContent::Kind::Text;
         }
@@ -119,8 +84,8 @@ namespace {
         return content;
     }
 
-    // Lays the content out at the view's width: its height, and for a PDF each page's place. A
-    // page is laid out by its renderer, which tells its height with its pixels.
+    // Lays the content out at the view's width. A page (a PDF's too) is laid out by its
+    // renderer, which tells its height with its pixels.
     void layout(UIWebView& view, WebContent& content, CGFloat width)
     {
         switch (content.kind) {
@@ -134,72 +99,7 @@ namespace {
         case WebContent::Kind::Page:
             content.height = view.renderedHeight();
             break;
-        case WebContent::Kind::PDF: {
-            CGFloat y = pageGap;
-            for (auto& page : content.pageSizes)
-                y += page.height * (width - 2 * pageGap) / page.width + pageGap;
-            content.height = y;
-            break;
         }
-        }
-    }
-
-    std::shared_ptr<UIImage> renderPage(PopplerDocument* document, int index, CGSize size, int pixelWidth)
-    {
-        // A page of freak proportions is drawn no taller than a picture may be, and blurred.
-        constexpr double tallest = 8192;
-        auto height = pixelWidth * size.height / size.width;
-        if (height > tallest) {
-            pixelWidth = std::max(1, static_cast<int>(pixelWidth * tallest / height));
-            height = tallest;
-        }
-        auto pixelHeight = std::max(1, static_cast<int>(std::lround(height)));
-        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pixelWidth, pixelHeight);
-        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-            cairo_surface_destroy(surface);
-            return nullptr;
-        }
-        auto* cr = cairo_create(surface);
-        cairo_set_source_rgb(cr, 1, 1, 1);
-        cairo_paint(cr);
-        if (auto* page = poppler_document_get_page(document, index)) {
-            cairo_scale(cr, pixelWidth / size.width, pixelHeight / size.height);
-            poppler_page_render(page, cr);
-            g_object_unref(page);
-        }
-        cairo_destroy(cr);
-        cairo_surface_flush(surface);
-        auto image = std::make_shared<UIImage>(surface, 1);
-        cairo_surface_destroy(surface);
-        return image;
-    }
-
-    void drawPages(cairo_t* cr, WebContent& content, CGFloat width, CGFloat top, CGFloat bottom)
-    {
-        double pixel = 1, unused = 0;
-        cairo_user_to_device_distance(cr, &pixel, &unused);
-        auto pageWidth = width - 2 * pageGap;
-        auto pixelWidth = std::max(1, static_cast<int>(std::lround(pageWidth * std::abs(pixel))));
-        std::map<int, PageImage> shown;
-        CGFloat y = pageGap;
-        for (std::size_t index = 0; index < content.pageSizes.size() && y < bottom; ++index) {
-            auto size = content.pageSizes[index];
-            auto height = size.height * pageWidth / size.width;
-            auto place = CGRectMake(pageGap, y, pageWidth, height);
-            y += height + pageGap;
-            if (CGRectGetMaxY(place) <= top)
-                continue;
-            // Pages are drawn once at the window's pixel size and kept while in view.
-            int key = static_cast<int>(index);
-            auto& page = content.pages[key];
-            if (!page.image || page.pixelWidth != pixelWidth)
-                page = { pixelWidth, renderPage(content.pdf.get(), key, size, pixelWidth) };
-            drawing::fillRect(cr, place.insetBy(-0.5, -0.5), UIColor(0, 0, 0, 0.25));
-            if (page.image)
-                drawing::drawImage(cr, *page.image, place);
-            shown[key] = page;
-        }
-        content.pages = std::move(shown);
     }
 
 }
@@ -213,8 +113,7 @@ void UIWebView::drawRect(CGRect rect)
     auto& content = contentOf(*this);
     layout(*this, content, rect.size.width);
     content.offset.y = std::clamp(content.offset.y, 0.0, std::max(0.0, content.height - rect.size.height));
-    bool pdf = content.kind == WebContent::Kind::PDF;
-    drawing::fillRect(cr, rect, pdf ? UIColor(0.6, 0.6, 0.6, 1) : UIColor(1, 1, 1, 1));
+    drawing::fillRect(cr, rect, UIColor(1, 1, 1, 1));
     cairo_save(cr);
     cairo_rectangle(cr, 0, 0, rect.size.width, rect.size.height);
     cairo_clip(cr);
@@ -245,9 +144,6 @@ void UIWebView::drawRect(CGRect rect)
             drawing::drawImage(cr, *pixels->image, pixels->place);
         break;
     }
-    case WebContent::Kind::PDF:
-        drawPages(cr, content, rect.size.width, top, bottom);
-        break;
     }
     cairo_restore(cr);
     // A load that finishes brings another page.

@@ -264,7 +264,7 @@ std::optional<AppMessage> decodeAppMessage(std::uint32_t type, const std::uint8_
         auto kind = reader.get8();
         if (!reader.ok())
             return std::nullopt;
-        if (kind > static_cast<std::uint8_t>(DocumentKind::Picture))
+        if (kind > static_cast<std::uint8_t>(DocumentKind::PDF))
             return std::nullopt;
         load.kind = static_cast<DocumentKind>(kind);
         load.URL = reader.getString(maximumURL);

@@ -58,6 +58,8 @@ enum class DocumentKind : std::uint8_t {
     Word,
     // A picture shown as itself: PNG, JPEG, GIF, TIFF or SVG.
     Picture,
+    // Pages stacked on grey.
+    PDF,
 };
 
 // The part of the page shown: its width and height in points, the device scale, and the top

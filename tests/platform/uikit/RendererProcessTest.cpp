@@ -299,6 +299,7 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
     Viewport viewport { 375, 603, 2, 0 };
     std::vector<Bytes> app {
         encode(AppMessage(Load { DocumentKind::HTML, "file:///a.html", "text/html", { 'h', 'i' }, viewport })),
+        encode(AppMessage(Load { DocumentKind::PDF, "file:///a.pdf", "", { '%', 'P', 'D', 'F', '-' }, viewport })),
         encode(AppMessage(viewport)),
         encode(AppMessage(Click { 3, 10, 20 })),
         encode(AppMessage(Resource { "file:///a.png", true, "image/png", { 1, 2, 3 } })),
@@ -334,6 +335,9 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
         auto message = encode(RendererMessage(bad));
         EXPECT_FALSE(decodeRendererMessage(103, message.data() + 8, message.size() - 8));
     }
+    auto unknownKind = encode(AppMessage(Load { DocumentKind::PDF, "file:///a", "", {}, viewport }));
+    ++unknownKind[8];
+    EXPECT_FALSE(decodeAppMessage(1, unknownKind.data() + 8, unknownKind.size() - 8)) << "a kind of document past the last";
     EXPECT_FALSE(decodeAppMessage(100, nullptr, 0)) << "a renderer's message is no app's";
     EXPECT_FALSE(decodeRendererMessage(1, nullptr, 0));
 }

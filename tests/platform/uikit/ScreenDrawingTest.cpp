@@ -748,6 +748,7 @@ TEST_F(ScreenDrawingTest, WebViewShowsPDFPagesLaidOutHTMLAndPictures)
     EXPECT_GT(count(*image, CGRectMake(8, 72, 179, 179), red), 30000) << "the first page's red half";
     EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 603), white), 30000) << "the white pages";
     EXPECT_TRUE(gray(image->pixelAt(3, 300))) << "on grey";
+    EXPECT_TRUE(gray(image->pixelAt(100, 600))) << "grey below the last page too";
 
     image = open("page.svg");
     EXPECT_GE(count(*image, CGRectMake(0, 64, 375, 603), red), 99 * 49) << "an SVG file, drawn";

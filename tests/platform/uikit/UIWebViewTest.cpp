@@ -3,8 +3,12 @@
 #include "http/HttpServer.h"
 #include "platform/foundation/NSURLCache.h"
 #include "platform/foundation/RunLoop.h"
+#include "platform/graphics/UIGraphics.h"
+#include "renderer/protocol/RendererProtocol.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zlib.h>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -107,6 +112,44 @@ protected:
     std::filesystem::path folder = std::filesystem::temp_directory_path() / ("vesk-local-" + std::to_string(::getpid()));
     std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
 };
+
+// A PDF of one blank page whose content stream inflates to the mebibytes of zeros. Each
+// mebibyte is deflated on its own after a full flush, so one piece repeated makes the stream.
+std::string inflatingPDF(std::size_t mebibytes)
+{
+    std::vector<unsigned char> zeros(1 << 20), piece(64 << 10);
+    z_stream stream {};
+    deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+    auto deflated = [&] {
+        stream.next_in = zeros.data();
+        stream.avail_in = static_cast<uInt>(zeros.size());
+        stream.next_out = piece.data();
+        stream.avail_out = static_cast<uInt>(piece.size());
+        deflate(&stream, Z_FULL_FLUSH);
+        return std::string(piece.begin(), piece.end() - stream.avail_out);
+    };
+    std::string body = "\x78\xda" + deflated();
+    auto again = deflated();
+    deflateEnd(&stream);
+    for (std::size_t step = 1; step < mebibytes; ++step)
+        body += again;
+    // An empty last block, then the Adler-32 of zeros: 1, and the count below it.
+    std::uint32_t adler = static_cast<std::uint32_t>(((mebibytes << 20) % 65521) << 16 | 1);
+    body += std::string("\x03\x00", 2);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        body += static_cast<char>(adler >> shift);
+
+    return test::pdfWithObjects({ "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>",
+        "<< /Length " + std::to_string(body.size()) + " /Filter /FlateDecode >>\nstream\n" + body + "\nendstream" });
+}
+
+double processorSeconds()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 }
 
@@ -366,4 +409,42 @@ TEST(UIWebViewTest, ACoveredViewGivesUpItsRendererAndGetsOneWhenShownAgain)
     views.clear();
     RunLoop::main().drain();
     std::filesystem::remove_all(folder);
+}
+
+// Poppler takes about ten seconds of processor time for this page. The app only hands it over
+// and keeps drawing; the renderer is ended by its time limit, or draws a blank page.
+TEST(UIWebViewTest, APDFInflatingToTwoGigabytesLoadsInTheRendererWithTheAppIdle)
+{
+    auto path = std::filesystem::temp_directory_path() / ("vesk-inflating-" + std::to_string(::getpid()) + ".pdf");
+    std::ofstream(path, std::ios::binary) << inflatingPDF(2048);
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    auto recorder = std::make_shared<Recorder>();
+    web->setDelegate(recorder);
+    auto processor = processorSeconds();
+    auto started = std::chrono::steady_clock::now();
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(path.string())));
+    int pid = 0;
+    std::chrono::duration<double> longestTurn {};
+    // Turned and drawn as the window does, so that a view that parsed the page would stall here.
+    while (recorder->calls.size() < 2 && std::chrono::steady_clock::now() - started < std::chrono::seconds(renderer::workSeconds * 6)) {
+        auto turn = std::chrono::steady_clock::now();
+        RunLoop::main().runUntil([&] { return recorder->calls.size() == 2; }, std::chrono::milliseconds(50));
+        UIGraphicsBeginImageContextWithOptions(web->bounds().size, true, 1);
+        web->drawRect(web->bounds());
+        UIGraphicsEndImageContext();
+        longestTurn = std::max<std::chrono::duration<double>>(longestTurn, std::chrono::steady_clock::now() - turn);
+        if (!pid)
+            pid = web->rendererProcessID();
+    }
+    processor = processorSeconds() - processor;
+    ASSERT_EQ(recorder->calls.size(), 2u) << "the load ends";
+    EXPECT_GT(pid, 0) << "in a renderer";
+    EXPECT_LT(processor, 3) << "the app's own processor time";
+    EXPECT_LT(longestTurn.count(), 2) << "the app keeps turning";
+    if (recorder->calls[1] == "fail")
+        EXPECT_FALSE(web->showsRenderedPage());
+    else
+        EXPECT_TRUE(web->renderedPixels());
+    web.reset();
+    std::filesystem::remove(path);
 }

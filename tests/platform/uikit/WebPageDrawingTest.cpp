@@ -13,6 +13,7 @@
 #include "platform/uikit/UIWebView.h"
 #include "renderer/engine/WebPage.h"
 
+#include <cairo-pdf.h>
 #include <filesystem>
 #if defined(__SANITIZE_ADDRESS__)
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
@@ -327,4 +328,77 @@ TEST_F(WebPageDrawingTest, ThePageBackgroundTilesFillTheWholeView)
     auto image = open("tiled.html");
     EXPECT_EQ(count(*image, CGRectMake(0, 565, 375, 100), blue), 38 * 5 * 100) << "blue stripes below the page";
     EXPECT_EQ(count(*image, CGRectMake(0, 565, 375, 100), red), 37 * 5 * 100) << "red ones between them";
+}
+
+// Pages of 200 x 100 points, the left half of the first red, of the last blue, of the others
+// green, the right half white with the page's number in a font the file embeds.
+TEST_F(WebPageDrawingTest, APDFShowsItsFirstPageAndItsHundredthWhenScrolledThereAndADamagedOneFails)
+{
+    auto* pdf = cairo_pdf_surface_create((folder / "hundred.pdf").c_str(), 200, 100);
+    auto* cr = cairo_create(pdf);
+    for (int page = 1; page <= 100; ++page) {
+        cairo_set_source_rgb(cr, page == 1, page != 1 && page != 100, page == 100);
+        cairo_rectangle(cr, 0, 0, 100, 100);
+        cairo_fill(cr);
+        cairo_set_source_rgb(cr, 0, 0, 0);
+        cairo_set_font_size(cr, 20);
+        cairo_move_to(cr, 110, 60);
+        cairo_show_text(cr, std::to_string(page).c_str());
+        cairo_show_page(cr);
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(pdf);
+    auto grey = [](UIPixel p) { return p.red == 153 && p.green == 153 && p.blue == 153; };
+
+    // Each page 359 points wide and 179.5 high, 8 apart and from the edges.
+    auto image = open("hundred.pdf");
+    EXPECT_EQ(loads->failed, 0);
+    EXPECT_EQ(count(*image, CGRectMake(8, 72, 179, 179), red), 179 * 179) << "the first page";
+    EXPECT_GT(count(*image, CGRectMake(188, 72, 179, 179), white), 179 * 179 * 9 / 10) << "its right half";
+    EXPECT_GT(count(*image, CGRectMake(188, 72, 179, 179), dark), 30) << "with its number";
+    EXPECT_EQ(count(*image, CGRectMake(8, 260, 179, 179), green), 179 * 179) << "the second page under it";
+    EXPECT_TRUE(grey(image->pixelAt(100, 67)) && grey(image->pixelAt(3, 300)) && grey(image->pixelAt(371, 300))) << "on grey";
+
+    // Pages drawn for the last part, shown again for the next one, lie where they belong.
+    driver.scrollAt({ 100, 300 }, 400);
+    image = shoot("hundred-scrolled");
+    EXPECT_EQ(count(*image, CGRectMake(8, 236, 179, 178), green), 179 * 178) << "the fourth page";
+    EXPECT_EQ(count(*image, CGRectMake(0, 415, 375, 6), grey), 375 * 6) << "the gap below it";
+    EXPECT_EQ(count(*image, CGRectMake(8, 65, 179, 600), red), 0) << "the first page gone";
+
+    driver.scrollAt({ 100, 300 }, 100000);
+    image = shoot("hundred-end");
+    // The last page ends 8 points above the view's bottom: 18758 points in all.
+    EXPECT_EQ(count(*image, CGRectMake(8, 481, 179, 178), blue), 179 * 178) << "the hundredth page";
+    EXPECT_EQ(count(*image, CGRectMake(0, 660, 375, 7), grey), 375 * 7) << "and the gap below it";
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 603), red), 0);
+
+    // Text in a font the file only names, found by fontconfig within the renderer's sandbox.
+    std::string text = "BT /F1 40 Tf 10 30 Td (Hello) Tj ET";
+    write("named-font.pdf", vesk::test::pdfWithObjects({ "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>", "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Resources << /Font << /F1 5 0 R >> >> /Contents 4 0 R >>", "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream", "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>" }));
+    image = open("named-font.pdf");
+    EXPECT_GT(count(*image, CGRectMake(8, 72, 359, 179), dark), 500) << "its text";
+
+    // Pages of freak sizes are drawn as they can be, their document whole.
+    for (auto* box : { "0 0 0 0", "0 0 1e30 1", "0 0 1 1e30", "0 0 1 99999", "-5 -5 -10 -10" }) {
+        auto name = std::string("box ") + box + ".pdf";
+        write(name, vesk::test::pdfWithObjects({ "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>", std::string("<< /Type /Page /Parent 2 0 R /MediaBox [") + box + "] >>" }));
+        auto failed = loads->failed;
+        open(name);
+        driver.scrollAt({ 100, 300 }, 100000);
+        shoot(name + "-end");
+        EXPECT_EQ(loads->failed, failed) << box;
+        EXPECT_TRUE(web->renderedPixels()) << box;
+    }
+
+    std::string damaged = "%PDF-1.7\n";
+    for (int i = 0; i < 4096; ++i)
+        damaged += static_cast<char>((i * 7919) % 251);
+    write("damaged.pdf", damaged);
+    write("text.pdf", "not a PDF at all");
+    for (auto* name : { "damaged.pdf", "text.pdf" }) {
+        auto failed = loads->failed;
+        open(name);
+        EXPECT_EQ(loads->failed, failed + 1) << name;
+    }
 }

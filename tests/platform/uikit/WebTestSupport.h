@@ -20,6 +20,24 @@ public:
     std::vector<std::string> calls;
 };
 
+// A PDF of the objects, numbered from 1, the first the catalogue, with its cross-reference table.
+inline std::string pdfWithObjects(const std::vector<std::string>& objects)
+{
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (auto& object : objects) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(offsets.size()) + " 0 obj\n" + object + "\nendobj\n";
+    }
+    auto table = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (auto offset : offsets) {
+        auto digits = std::to_string(offset);
+        pdf += std::string(10 - digits.size(), '0') + digits + " 00000 n \n";
+    }
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(table) + "\n%%EOF\n";
+}
+
 inline std::string repeat(std::string_view part, std::size_t times)
 {
     std::string text;
