@@ -166,6 +166,8 @@ namespace {
                  SCMP_SYS(sendmsg), SCMP_SYS(memfd_create), SCMP_SYS(ftruncate),
                  // Looking at files, which Landlock limits to the readable folders.
                  SCMP_SYS(newfstatat), SCMP_SYS(statx), SCMP_SYS(access), SCMP_SYS(readlink), SCMP_SYS(getdents64),
+                 // fontconfig, when a PDF names a font it does not embed.
+                 SCMP_SYS(fstatfs), SCMP_SYS(fadvise64),
                  // The same under the names that architectures without the old calls (aarch64) use.
                  SCMP_SYS(faccessat), SCMP_SYS(readlinkat), SCMP_SYS(ppoll) })
             filter.allow(call);
