@@ -242,7 +242,7 @@ bool HttpParser::awaitsRequest() const
 
 size_t HttpParser::footprint() const
 {
-    return m_line.capacity() + m_held.capacity() + m_headBytes + (m_request.body ? m_request.body->capacity() : 0);
+    return m_line.size() + m_held.size() + m_headBytes + (m_request.body ? m_request.body->size() : 0);
 }
 
 std::optional<HttpRequest> HttpParser::parse(std::string_view received)

@@ -56,6 +56,9 @@ struct HttpLimits {
     // The request line and all header lines with their line ends, as nginx allows by default.
     size_t maxHeadSize { 32u << 10 };
     size_t maxBodySize { 32u << 20 };
+    // Bytes of unfinished requests that all connections together may hold; a connection whose
+    // request would pass it is answered 503 and closed.
+    size_t maxHeldRequestBytes { 256u << 20 };
     // From the start of a request (the connection's start for the first one)
     // to the end of its header lines.
     std::chrono::milliseconds headerTimeout { 30000 };

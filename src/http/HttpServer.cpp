@@ -219,6 +219,8 @@ public:
     std::mutex* clientSocketsLock { nullptr };
     std::unordered_map<Socket, std::unique_ptr<Connection>>* clientSockets { nullptr };
 
+    // What the parser held at the last look, as counted in the run's total.
+    size_t accounted { 0 };
     bool keepAlive { false };
     bool lingerAfterWrite { false };
     bool trimAfterWrite { false };
@@ -415,6 +417,8 @@ struct HttpServer::Run {
     // Bytes that ended connections and requests held; the housekeeper gives them back to the
     // system once they add up, or the process keeps the peak of every burst of clients.
     std::atomic<size_t> untrimmed { 0 };
+    // What the parsers of all connections hold.
+    std::atomic<size_t> heldRequestBytes { 0 };
     // The listener is out of the epoll sets while the connections are at their cap or
     // descriptors ran out; the lock keeps the flag and the sets' membership together.
     int listener { -1 };
@@ -500,6 +504,19 @@ struct HttpServer::Run {
         std::lock_guard lock(listenerLock);
         if (listenerResting.exchange(false))
             addListener();
+    }
+
+    // Brings the total up to date with what the connection's parser holds now; false when it
+    // grew and the total passed the cap.
+    bool account(Connection& connection)
+    {
+        size_t now = connection.parser.footprint();
+        size_t before = std::exchange(connection.accounted, now);
+        if (now < before) {
+            heldRequestBytes -= before - now;
+            return true;
+        }
+        return now == before || (heldRequestBytes += now - before) <= limits.maxHeldRequestBytes;
     }
 
     // The group of the thread that runs this; every thread of a run serves in one group.
@@ -911,12 +928,17 @@ void HttpServer::readRequests(Run& run, Connection& connection)
             answerMalformed(run, connection, error);
             return;
         }
+        bool withinCap = run.account(connection);
         if (request) {
             serve(run, connection, std::move(*request));
             return;
         }
         if (count == 0) {
             close(run, connection);
+            return;
+        }
+        if (!withinCap) {
+            refuse(run, connection, HttpResponse::RAW(503, "Service Unavailable"));
             return;
         }
         auto now = Clock::now();
@@ -968,6 +990,8 @@ void HttpServer::serve(Run& run, Connection& connection, HttpRequest request)
             return;
         }
         connection.prepare(*response, keepAlive, !headOnly);
+        // The request's bytes are no longer the parser's.
+        run.account(connection);
         // What the answer's body was made from goes before the bytes are sent.
         response.reset();
         connection.lingerAfterWrite = false;
@@ -987,8 +1011,18 @@ void HttpServer::answerMalformed(Run& run, Connection& connection, const HttpPar
         close(run, connection);
         return;
     }
+    refuse(run, connection, *answer);
+}
+
+void HttpServer::refuse(Run& run, Connection& connection, const HttpResponse& answer)
+{
+    // Nothing more is read as a request: what the parser held goes at once, not with the
+    // connection after it lingers.
+    run.untrimmed += connection.parser.footprint();
+    connection.parser = HttpParser(run.limits);
+    run.account(connection);
     connection.state = Connection::State::Serving;
-    connection.prepare(*answer, false);
+    connection.prepare(answer, false);
     connection.lingerAfterWrite = true;
     if (send(run, connection))
         nextRequest(run, connection);
@@ -1096,6 +1130,7 @@ void HttpServer::close(Run& run, Connection& connection)
             owned = std::move(node.mapped());
     }
     run.untrimmed += connection.parser.footprint() + connection.body.capacity();
+    run.heldRequestBytes -= connection.accounted;
     ::close(connection.socket.descriptor());
     --*connection.groupLoad;
     --run.connections;

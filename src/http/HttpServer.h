@@ -86,6 +86,8 @@ private:
     void readRequests(Run& run, Connection& connection);
     void serve(Run& run, Connection& connection, HttpRequest request);
     void answerMalformed(Run& run, Connection& connection, const HttpParserError& error);
+    // Answers and closes, whatever the connection holds.
+    void refuse(Run& run, Connection& connection, const HttpResponse& answer);
     void write(Run& run, Connection& connection);
     // Writes what the connection holds; false when the rest waits for the client or the
     // connection has ended.

@@ -433,6 +433,26 @@ TEST_F(HttpServerTest, ARouteThatTakesOnlyTheLengthIsServedFromTheHeadAndItsBody
     EXPECT_EQ(exchange("POST /bytes HTTP/1.1\r\nContent-Length: 17\r\n\r\n" + std::string(17, 'c')), response("413 Content Too Large", ""));
 }
 
+TEST_F(HttpServerTest, UnfinishedRequestsTogetherHoldNoMoreThanTheCap)
+{
+    HttpLimits limits;
+    limits.maxHeldRequestBytes = 150000;
+    server->setLimits(limits);
+    server->registerHandler("/", [](const HttpRequest& request) { return text(std::to_string(request.body ? request.body->size() : 0)); });
+    start();
+    const std::string head = "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\n";
+    Client first(port), second(port);
+    first.send(head + std::string(80000, 'a'));
+    // The first one's bytes are in before the second sends.
+    EXPECT_EQ(first.readResponse(300ms), "");
+    second.send(head + std::string(80000, 'b'));
+    EXPECT_EQ(second.readAll(), response("503 Service Unavailable", ""));
+    first.send(std::string(20000, 'a'));
+    EXPECT_EQ(first.readAll(), response("200 OK", "100000"));
+    // What they held is given back with them.
+    EXPECT_EQ(exchange(head + std::string(100000, 'c')), response("200 OK", "100000"));
+}
+
 TEST_F(HttpServerTest, ACloseInAnyConnectionLineClosesAfterTheAnswer)
 {
     server->registerHandler("/", [](const HttpRequest& request) { return text(request.url); });
