@@ -270,6 +270,8 @@ size_t HttpParser::consume(std::string_view bytes)
             auto take = static_cast<size_t>(std::min<uint64_t>(m_skipLeft, bytes.size() - at));
             at += take;
             m_skipLeft -= take;
+            if (m_skipLeft > 0 && m_ended)
+                throw HttpParserError(HttpParserError::Code::ReadBodyFailed, "The connection ended before the body was complete");
             if (m_skipLeft > 0)
                 break;
             m_phase = Phase::RequestLine;

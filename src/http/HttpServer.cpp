@@ -194,6 +194,7 @@ public:
         file.reset();
         stream.reset();
         reader.reset();
+        streamLeft = 0;
         held.reset();
     }
 

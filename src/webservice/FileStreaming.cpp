@@ -55,11 +55,19 @@ namespace {
     // The Base64 of the bytes as it stands in JSON text.
     void appendJSONBase64(std::string& out, const std::uint8_t* bytes, std::size_t size)
     {
-        for (char character : platform::base64Encode(bytes, size)) {
-            if (character == '/')
-                out += '\\';
-            out += character;
+        auto text = platform::base64Encode(bytes, size);
+        std::size_t start = 0;
+        for (std::size_t slash; (slash = text.find('/', start)) != std::string::npos; start = slash + 1) {
+            out.append(text, start, slash - start);
+            out += "\\/";
         }
+        out.append(text, start);
+    }
+
+    std::size_t jsonBase64Length(const std::uint8_t* bytes, std::size_t size)
+    {
+        auto text = platform::base64Encode(bytes, size);
+        return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '/'));
     }
 
     class Base64Body : public HttpStreamBody, public std::enable_shared_from_this<Base64Body> {
@@ -228,14 +236,11 @@ std::optional<HttpResponse> OpenedItem::base64Response(std::string before, std::
     std::uint64_t encodedLength = 0;
     {
         std::vector<std::uint8_t> raw(static_cast<std::size_t>(std::min<std::uint64_t>(base64Piece, size())));
-        std::string text;
         for (std::uint64_t at = 0; at < size(); at += raw.size()) {
             auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(raw.size(), size() - at));
             if (!readFully(m_descriptor, at, raw.data(), piece))
                 return std::nullopt;
-            text.clear();
-            appendJSONBase64(text, raw.data(), piece);
-            encodedLength += text.size();
+            encodedLength += jsonBase64Length(raw.data(), piece);
         }
     }
     auto file = std::make_shared<const HttpFileBody>(std::exchange(m_descriptor, -1), size());

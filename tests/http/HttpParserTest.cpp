@@ -328,6 +328,17 @@ TEST(HttpParserSplit, ABodyThePolicyRefusesIsDroppedAtEverySplitPoint)
         EXPECT_EQ(requests[2].url, "/last");
         EXPECT_TRUE(parser.awaitsRequest());
     }
+    // Ended before the dropped body was whole: an error, as for a kept body.
+    HttpParser parser;
+    parser.setBodyPolicy([](const HttpRequest&) { return false; });
+    ASSERT_TRUE(parser.parse("POST /drop HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc"));
+    parser.endOfStream();
+    try {
+        parser.parse();
+        ADD_FAILURE() << "no error";
+    } catch (const HttpParserError& error) {
+        EXPECT_EQ(error.code(), Code::ReadBodyFailed);
+    }
 }
 
 TEST(HttpParserSplit, ADroppedBodyHoldsNoMemoryWhateverItsLengthOrItsCap)

@@ -32,6 +32,17 @@ namespace {
         return bytes;
     }
 
+    // The answer as it was made whole in memory: the envelope around the file's Base64 text.
+    std::string wholeBase64Envelope(const std::string& path, const std::string& bytes)
+    {
+        platform::Dictionary info;
+        info.set("fileName", Value(lastPathComponent(path)));
+        info.set("path", Value(path));
+        info.set("base64String", Value(platform::base64Encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
+        auto body = *webServiceEnvelope(okOutcome(), "\"" + lastPathComponent(path) + "\" as base64 string", std::move(info)).body();
+        return std::string(body.begin(), body.end());
+    }
+
     size_t openDescriptors()
     {
         size_t count = 0;
@@ -86,25 +97,21 @@ namespace {
         for (size_t size : { 0, 1, 2, 3, 4, 5, 3 * 1024 * 1024 + 1 }) {
             auto bytes = fileBytes(size);
             auto path = makeFile("f" + std::to_string(size) + ".bin", bytes);
-            platform::Dictionary info;
-            info.set("fileName", Value(lastPathComponent(path)));
-            info.set("path", Value(path));
-            info.set("base64String", Value(platform::base64Encode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
-            auto whole = webServiceEnvelope(okOutcome(), "\"" + lastPathComponent(path) + "\" as base64 string", std::move(info));
-            auto expected = *whole.body();
+            auto expected = wholeBase64Envelope(path, bytes);
 
             auto answer = httpGet(port, "/getFile?path=" + path + "&type=base64");
             EXPECT_EQ(answer.status, 200) << size;
             EXPECT_EQ(answer.headers["content-type"], "application/json") << size;
             EXPECT_TRUE(answer.complete) << size;
-            EXPECT_TRUE(answer.body == std::string(expected.begin(), expected.end())) << size;
+            EXPECT_TRUE(answer.body == expected) << size;
             // Handed to a caller in-process, the body is made whole.
             HttpRequest request;
             request.url = "/getFile?path=" + path + "&type=base64";
             request.method = "GET";
             request.address = "127.0.0.1";
             request.urlParams = extractUrlParams(request.url);
-            EXPECT_TRUE(VeskHTTPServer::sharedInstance().getFile(request).body() == expected) << size;
+            auto made = VeskHTTPServer::sharedInstance().getFile(request).body();
+            EXPECT_TRUE(made && std::string(made->begin(), made->end()) == expected) << size;
         }
     }
 
@@ -114,12 +121,14 @@ namespace {
         HttpLimits limits;
         limits.maxWorkers = 2;
         startWith(limits);
-        auto path = makeFile("big.bin", fileBytes(4 * 1024 * 1024));
+        // Its answer is larger than what the system buffers of a connection hold.
+        auto bytes = fileBytes(4 * 1024 * 1024);
+        auto path = makeFile("big.bin", bytes);
         ASSERT_TRUE(isDebugEnvelope(debugAnswer()));
         size_t descriptorsBefore = openDescriptors();
 
         std::vector<std::unique_ptr<Client>> stalled;
-        for (int index = 0; index < 4 + 12; ++index) {
+        for (int index = 0; index < 4 + 6; ++index) {
             auto client = std::make_unique<Client>(port, false);
             int small = 4096;
             ASSERT_EQ(::setsockopt(client->fd(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
@@ -134,10 +143,7 @@ namespace {
         // A client that reads gets the whole answer beside them.
         auto answer = httpGet(port, "/getFile?path=" + path + "&type=base64");
         EXPECT_TRUE(answer.complete);
-        auto envelope = answer.envelope();
-        ASSERT_TRUE(envelope["info"]["base64String"].string());
-        auto bytes = fileBytes(4 * 1024 * 1024);
-        EXPECT_TRUE(platform::base64Decode(*envelope["info"]["base64String"].string()) == platform::Bytes(bytes.begin(), bytes.end()));
+        EXPECT_TRUE(answer.body == wholeBase64Envelope(path, bytes));
 
         stalled.clear();
         // Their connections end with them.
