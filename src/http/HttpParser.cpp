@@ -41,6 +41,8 @@ const char* HttpParserError::caseName(Code code)
         return "InvalidFraming";
     case Code::InvalidRequestLine:
         return "InvalidRequestLine";
+    case Code::HeadTooLarge:
+        return "HeadTooLarge";
     }
     return "HttpParserError";
 }
@@ -238,6 +240,11 @@ bool HttpParser::awaitsRequest() const
     return m_phase == Phase::RequestLine && m_line.empty() && m_held.empty();
 }
 
+size_t HttpParser::footprint() const
+{
+    return m_line.size() + m_held.size() + m_headBytes + (m_request.body ? m_request.body->size() : 0);
+}
+
 std::optional<HttpRequest> HttpParser::parse(std::string_view received)
 {
     size_t used;
@@ -259,6 +266,17 @@ size_t HttpParser::consume(std::string_view bytes)
 {
     size_t at = 0;
     while (m_phase != Phase::Done) {
+        if (m_phase == Phase::Skip) {
+            auto take = static_cast<size_t>(std::min<uint64_t>(m_skipLeft, bytes.size() - at));
+            at += take;
+            m_skipLeft -= take;
+            if (m_skipLeft > 0 && m_ended)
+                throw HttpParserError(HttpParserError::Code::ReadBodyFailed, "The connection ended before the body was complete");
+            if (m_skipLeft > 0)
+                break;
+            m_phase = Phase::RequestLine;
+            continue;
+        }
         if (m_phase == Phase::Body) {
             size_t take = std::min(m_bodyLength - m_request.body->size(), bytes.size() - at);
             m_request.body->append(bytes.data() + at, take);
@@ -289,11 +307,15 @@ size_t HttpParser::consume(std::string_view bytes)
                                                                 : HttpParserError::Code::HeaderLineTooLong,
                 "");
         }
+        // Many lines just under their own limit would otherwise add up.
+        if (m_headBytes + m_line.size() + length + (ends ? 1 : 0) > m_limits.maxHeadSize)
+            throw HttpParserError(HttpParserError::Code::HeadTooLarge, "");
         // The whole line is looked at once it ends, so where the bytes were split changes nothing.
         m_line.append(start, length);
         at += length;
         if (ends) {
             ++at;
+            m_headBytes += m_line.size() + 1;
             finishLine();
         }
     }
@@ -324,8 +346,9 @@ void HttpParser::finishLine()
         printTokens(tokens);
     if (tokens.size() < 3)
         throw HttpParserError(HttpParserError::Code::InvalidStatusLine, line);
-    // Exactly one space between the three (RFC 9112, 3), and a version this server speaks.
-    bool exact = tokens.size() == 3 && line.size() == tokens[0].size() + tokens[1].size() + tokens[2].size() + 2;
+    // Runs of spaces between the three may be taken as one (RFC 9112, 3), but nothing before
+    // or after them; and a version this server speaks.
+    bool exact = tokens.size() == 3 && line.front() != ' ' && line.back() != ' ';
     if (!exact || !isToken(tokens[0]) || (tokens[2] != "HTTP/1.1" && tokens[2] != "HTTP/1.0"))
         throw HttpParserError(HttpParserError::Code::InvalidRequestLine, line);
     m_request.method = std::move(tokens[0]);
@@ -382,6 +405,12 @@ void HttpParser::finishHead()
     m_request.body.emplace();
     if (*length == 0)
         return;
+    // A body the route does not read costs nothing to take, whatever its length.
+    if (m_bodyPolicy && !m_bodyPolicy(m_request)) {
+        m_request.unreadBodyLength = *length;
+        m_skipLeft = *length;
+        return;
+    }
     if (*length > m_limits.maxBodySize)
         throw HttpParserError(HttpParserError::Code::BodyTooLarge, std::to_string(*length));
     // The body grows with what arrives, never by what the client announced.
@@ -393,8 +422,9 @@ HttpRequest HttpParser::takeRequest()
 {
     HttpRequest request = std::move(m_request);
     m_request = HttpRequest();
-    m_phase = Phase::RequestLine;
+    m_phase = m_skipLeft > 0 ? Phase::Skip : Phase::RequestLine;
     m_headerCount = 0;
+    m_headBytes = 0;
     m_contentLength.reset();
     m_bodyLength = 0;
     return request;

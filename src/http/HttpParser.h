@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -31,6 +32,8 @@ public:
         // A request line of three tokens that is not exactly method, space, target, space and
         // "HTTP/1.0" or "HTTP/1.1", or any request line holding a control byte.
         InvalidRequestLine = 8,
+        // The request line and header lines together pass their cap.
+        HeadTooLarge = 9,
     };
 
     HttpParserError(Code code, std::string payload);
@@ -50,12 +53,17 @@ struct HttpLimits {
     size_t maxRequestLineLength { 8192 };
     size_t maxHeaderLineLength { 8192 };
     size_t maxHeaderCount { 100 };
+    // The request line and all header lines with their line ends, as nginx allows by default.
+    size_t maxHeadSize { 32u << 10 };
     size_t maxBodySize { 32u << 20 };
+    // Bytes of unfinished requests that all connections together may hold; a connection whose
+    // request would pass it is answered 503 and closed.
+    size_t maxHeldRequestBytes { 256u << 20 };
     // From the start of a request (the connection's start for the first one)
     // to the end of its header lines.
     std::chrono::milliseconds headerTimeout { 30000 };
     // How long a kept-alive connection may wait for its next request, and the
-    // longest pause while a body arrives.
+    // longest pause between two reads of a body.
     std::chrono::milliseconds idleTimeout { 60000 };
     // From the end of the header lines to the end of the body, so that a body
     // dribbled in byte by byte cannot hold a connection for ever.
@@ -73,7 +81,13 @@ struct HttpLimits {
 // wait in the parser for the next one.
 class HttpParser {
 public:
+    // Asked at the end of a head that announces a body: whether the body's bytes are kept.
+    // When not, the request is complete at once, its body present and empty with the announced
+    // length in unreadBodyLength, and the body's bytes are dropped as they arrive.
+    using BodyPolicy = std::function<bool(const HttpRequest& head)>;
+
     explicit HttpParser(HttpLimits limits = {});
+    void setBodyPolicy(BodyPolicy policy) { m_bodyPolicy = std::move(policy); }
 
     // Reads one request from the socket, waiting for its bytes within the limits' deadlines.
     HttpRequest readHttpRequest(const Socket& socket);
@@ -86,8 +100,10 @@ public:
     void endOfStream() { m_ended = true; }
     // Nothing of the next request has arrived yet.
     bool awaitsRequest() const;
-    // The head is complete and the body is arriving.
-    bool readsBody() const { return m_phase == Phase::Body; }
+    // The head is complete and the body is arriving (kept or dropped).
+    bool readsBody() const { return m_phase == Phase::Body || m_phase == Phase::Skip; }
+    // Bytes the parser holds for the request under way and those sent ahead of it.
+    size_t footprint() const;
     // Bytes of a request are held that no answer has used.
     bool holdsUnusedBytes() const { return !awaitsRequest(); }
 
@@ -97,6 +113,8 @@ private:
         RequestLine,
         Headers,
         Body,
+        // Dropping the body of a request already handed out.
+        Skip,
         Done,
     };
 
@@ -111,6 +129,9 @@ private:
     // The line so far, as received.
     std::string m_line;
     size_t m_headerCount { 0 };
+    size_t m_headBytes { 0 };
+    uint64_t m_skipLeft { 0 };
+    BodyPolicy m_bodyPolicy;
     std::optional<uint64_t> m_contentLength;
     size_t m_bodyLength { 0 };
     HttpRequest m_request;

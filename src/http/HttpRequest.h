@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -27,6 +28,8 @@ struct HttpRequest {
     std::vector<std::string> capturedUrlGroups;
     // Filled in by the server: the client's numeric address.
     std::optional<std::string> address;
+    // The announced length of a body whose bytes the route did not take (body is then empty).
+    uint64_t unreadBodyLength { 0 };
 
     bool operator==(const HttpRequest&) const = default;
 };

@@ -223,6 +223,14 @@ HttpResponse HttpResponse::RAW(int64_t statusCode, std::string reasonPhrase, std
     return response;
 }
 
+HttpResponse HttpResponse::RAW(int64_t statusCode, std::string reasonPhrase, std::optional<HttpHeaders> headers,
+    std::shared_ptr<const HttpStreamBody> streamBody)
+{
+    HttpResponse response = RAW(statusCode, std::move(reasonPhrase), std::move(headers));
+    response.m_streamBody = std::move(streamBody);
+    return response;
+}
+
 HttpFileBody::HttpFileBody(int descriptor, uint64_t length)
     : m_descriptor(descriptor)
     , m_length(length)
@@ -310,6 +318,18 @@ std::optional<HttpBytes> HttpResponse::body() const
     case Kind::OK:
         return m_body->data();
     case Kind::RAW:
+        if (m_streamBody) {
+            HttpBytes bytes;
+            auto reader = m_streamBody->open();
+            uint8_t buffer[65536];
+            for (;;) {
+                ssize_t count = reader->read(buffer, sizeof buffer);
+                if (count <= 0)
+                    break;
+                bytes.insert(bytes.end(), buffer, buffer + count);
+            }
+            return bytes;
+        }
         return m_rawBody;
     default:
         return std::nullopt;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <sys/types.h>
 #include <variant>
 #include <vector>
 
@@ -121,6 +122,24 @@ private:
     uint64_t m_length;
 };
 
+// A body made piece by piece as the connection takes it, so that a large answer is never held
+// whole; its length is known before its first byte.
+class HttpStreamBody {
+public:
+    class Reader {
+    public:
+        virtual ~Reader() = default;
+        // The next bytes into the buffer: how many, 0 at the end, -1 when the body cannot be
+        // made as announced (the connection then ends).
+        virtual ssize_t read(uint8_t* buffer, size_t size) = 0;
+    };
+
+    virtual ~HttpStreamBody() = default;
+    virtual uint64_t length() const = 0;
+    // A reader from the first byte; each reader makes the whole body.
+    virtual std::unique_ptr<Reader> open() const = 0;
+};
+
 // What a route handler answers with.
 class HttpResponse {
 public:
@@ -144,6 +163,9 @@ public:
     // RAW whose body is sent from the file as the connection takes it; body() is then absent.
     static HttpResponse RAW(int64_t statusCode, std::string reasonPhrase, std::optional<HttpHeaders> headers,
         std::shared_ptr<const HttpFileBody> fileBody);
+    // RAW whose body is made as the connection takes it; body() makes it whole.
+    static HttpResponse RAW(int64_t statusCode, std::string reasonPhrase, std::optional<HttpHeaders> headers,
+        std::shared_ptr<const HttpStreamBody> streamBody);
     static HttpResponse Created() { return HttpResponse(Kind::Created); }
     static HttpResponse Accepted() { return HttpResponse(Kind::Accepted); }
     static HttpResponse BadRequest() { return HttpResponse(Kind::BadRequest); }
@@ -161,6 +183,8 @@ public:
     std::optional<HttpBytes> body() const;
     // Present only for a RAW answer made with a file body.
     std::shared_ptr<const HttpFileBody> fileBody() const { return m_fileBody; }
+    // Present only for a RAW answer made with a stream body.
+    std::shared_ptr<const HttpStreamBody> streamBody() const { return m_streamBody; }
     // Keeps the resource until the response has been written or its connection has ended,
     // such as the ration of memory a large answer was built under.
     void holdUntilSent(std::shared_ptr<const void> resource) { m_held = std::move(resource); }
@@ -179,6 +203,7 @@ private:
     std::optional<HttpHeaders> m_rawHeaders;
     std::optional<HttpBytes> m_rawBody;
     std::shared_ptr<const HttpFileBody> m_fileBody;
+    std::shared_ptr<const HttpStreamBody> m_streamBody;
     std::shared_ptr<const void> m_held;
 };
 

@@ -150,6 +150,7 @@ namespace {
             return HttpResponse::RAW(414, "URI Too Long");
         case HttpParserError::Code::HeaderLineTooLong:
         case HttpParserError::Code::TooManyHeaders:
+        case HttpParserError::Code::HeadTooLarge:
             return HttpResponse::RAW(431, "Request Header Fields Too Large");
         case HttpParserError::Code::BodyTooLarge:
             return HttpResponse::RAW(413, "Content Too Large");
@@ -191,6 +192,9 @@ public:
     {
         body = HttpBytes();
         file.reset();
+        stream.reset();
+        reader.reset();
+        streamLeft = 0;
         held.reset();
     }
 
@@ -216,6 +220,8 @@ public:
     std::mutex* clientSocketsLock { nullptr };
     std::unordered_map<Socket, std::unique_ptr<Connection>>* clientSockets { nullptr };
 
+    // What the parser held at the last look, as counted in the run's total.
+    size_t accounted { 0 };
     bool keepAlive { false };
     bool lingerAfterWrite { false };
     bool trimAfterWrite { false };
@@ -226,6 +232,9 @@ public:
     std::shared_ptr<const HttpFileBody> file;
     uint64_t fileSent { 0 };
     bool fileThroughBuffer { false };
+    std::shared_ptr<const HttpStreamBody> stream;
+    std::unique_ptr<HttpStreamBody::Reader> reader;
+    uint64_t streamLeft { 0 };
     std::shared_ptr<const void> held;
 };
 
@@ -233,17 +242,25 @@ void HttpServer::Connection::prepare(const HttpResponse& response, bool keepAliv
 {
     keepAlive = keepAliveDecided;
     file = response.fileBody();
+    stream = file ? nullptr : response.streamBody();
+    reader.reset();
+    streamLeft = 0;
     body = HttpBytes();
-    if (!file) {
+    if (!file && !stream) {
         if (auto bytes = response.body())
             body = std::move(*bytes);
     }
-    uint64_t length = file ? file->length() : body.size();
-    trimAfterWrite = !file && body.size() >= trimAfterSize;
+    uint64_t length = file ? file->length() : stream ? stream->length()
+                                                     : body.size();
+    trimAfterWrite = !file && !stream && body.size() >= trimAfterSize;
     if (!withBody) {
-        // A file body is never read.
+        // A file or stream body is never read.
         file.reset();
+        stream.reset();
         body = HttpBytes();
+    } else if (stream) {
+        reader = stream->open();
+        streamLeft = stream->length();
     } else if (file && file->length() <= smallFileSize) {
         // A small file goes in the same write as the head, read like a body.
         body.resize(static_cast<size_t>(file->length()));
@@ -285,7 +302,7 @@ HttpServer::Connection::Flush HttpServer::Connection::flush(int& error, bool& pr
     for (;;) {
         size_t headLeft = head.size() - headSent;
         size_t bodyLeft = body.size() - bodySent;
-        uint64_t fileLeft = file ? file->length() - fileSent : 0;
+        uint64_t fileLeft = file ? file->length() - fileSent : streamLeft;
         if (headLeft + bodyLeft > 0) {
             // Head and body in one call.
             iovec parts[2];
@@ -315,6 +332,20 @@ HttpServer::Connection::Flush HttpServer::Connection::flush(int& error, bool& pr
         }
         if (fileLeft == 0)
             return Flush::Done;
+        if (reader) {
+            // Made as it is taken: one buffer of it at a time.
+            body.resize(static_cast<size_t>(std::min<uint64_t>(streamLeft, 64 * 1024)));
+            bodySent = 0;
+            ssize_t count = reader->read(body.data(), body.size());
+            if (count <= 0) {
+                body.clear();
+                error = EIO;
+                return Flush::Failed;
+            }
+            body.resize(static_cast<size_t>(count));
+            streamLeft -= static_cast<uint64_t>(count);
+            continue;
+        }
         if (fileThroughBuffer) {
             body.resize(static_cast<size_t>(std::min<uint64_t>(fileLeft, 256 * 1024)));
             bodySent = 0;
@@ -384,6 +415,11 @@ struct HttpServer::Run {
     int wake { -1 };
     std::atomic<bool> stopping { false };
     std::atomic<size_t> connections { 0 };
+    // Bytes that ended connections and requests held; the housekeeper gives them back to the
+    // system once they add up, or the process keeps the peak of every burst of clients.
+    std::atomic<size_t> untrimmed { 0 };
+    // What the parsers of all connections hold.
+    std::atomic<size_t> heldRequestBytes { 0 };
     // The listener is out of the epoll sets while the connections are at their cap or
     // descriptors ran out; the lock keeps the flag and the sets' membership together.
     int listener { -1 };
@@ -471,6 +507,19 @@ struct HttpServer::Run {
             addListener();
     }
 
+    // Brings the total up to date with what the connection's parser holds now; false when it
+    // grew and the total passed the cap.
+    bool account(Connection& connection)
+    {
+        size_t now = connection.parser.footprint();
+        size_t before = std::exchange(connection.accounted, now);
+        if (now < before) {
+            heldRequestBytes -= before - now;
+            return true;
+        }
+        return now == before || (heldRequestBytes += now - before) <= limits.maxHeldRequestBytes;
+    }
+
     // The group of the thread that runs this; every thread of a run serves in one group.
     static inline thread_local Shard* currentShard = nullptr;
 
@@ -507,9 +556,9 @@ HttpServer::~HttpServer()
     stop();
 }
 
-void HttpServer::registerHandler(const std::string& pattern, Handler handler)
+void HttpServer::registerHandler(const std::string& pattern, Handler handler, BodyUse use)
 {
-    Route route { pattern, std::nullopt, std::move(handler) };
+    Route route { pattern, std::nullopt, std::move(handler), use };
     if (hasSpecialCharacters(pattern)) {
         try {
             route.expression.emplace(pattern, std::regex::ECMAScript);
@@ -752,6 +801,10 @@ void HttpServer::keepHouse(Run& run)
             continue;
         nextSweep = now + run.sweepInterval;
         lock.unlock();
+        if (run.untrimmed.load() >= trimAfterSize) {
+            run.untrimmed = 0;
+            ::malloc_trim(0);
+        }
         {
             for (auto& shard : run.shards) {
                 std::lock_guard clients(shard->clientSocketsLock);
@@ -797,6 +850,7 @@ void HttpServer::acceptClient(Run& run)
         ::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         auto made = std::make_unique<Connection>(descriptor, numericHost(peer, length), run.limits);
         Connection& connection = *made;
+        connection.parser.setBodyPolicy([this](const HttpRequest& head) { return routeReadsBody(head.url); });
         auto& shard = *Run::currentShard;
         auto& group = run.groupFor(shard);
         ++group.connectionCount;
@@ -875,12 +929,17 @@ void HttpServer::readRequests(Run& run, Connection& connection)
             answerMalformed(run, connection, error);
             return;
         }
+        bool withinCap = run.account(connection);
         if (request) {
             serve(run, connection, std::move(*request));
             return;
         }
         if (count == 0) {
             close(run, connection);
+            return;
+        }
+        if (!withinCap) {
+            refuse(run, connection, HttpResponse::RAW(503, "Service Unavailable"));
             return;
         }
         auto now = Clock::now();
@@ -925,11 +984,15 @@ void HttpServer::serve(Run& run, Connection& connection, HttpRequest request)
         }
         Run::currentShard->serving.fetch_sub(1);
         Run::currentShard->served.fetch_add(1);
+        if (request.body && request.body->capacity() >= trimAfterSize)
+            run.untrimmed += request.body->capacity();
         if (!response) {
             close(run, connection);
             return;
         }
         connection.prepare(*response, keepAlive, !headOnly);
+        // The request's bytes are no longer the parser's.
+        run.account(connection);
         // What the answer's body was made from goes before the bytes are sent.
         response.reset();
         connection.lingerAfterWrite = false;
@@ -949,8 +1012,18 @@ void HttpServer::answerMalformed(Run& run, Connection& connection, const HttpPar
         close(run, connection);
         return;
     }
+    refuse(run, connection, *answer);
+}
+
+void HttpServer::refuse(Run& run, Connection& connection, const HttpResponse& answer)
+{
+    // Nothing more is read as a request: what the parser held goes at once, not with the
+    // connection after it lingers.
+    run.untrimmed += connection.parser.footprint();
+    connection.parser = HttpParser(run.limits);
+    run.account(connection);
     connection.state = Connection::State::Serving;
-    connection.prepare(*answer, false);
+    connection.prepare(answer, false);
     connection.lingerAfterWrite = true;
     if (send(run, connection))
         nextRequest(run, connection);
@@ -1014,7 +1087,11 @@ std::optional<HttpRequest> HttpServer::nextRequest(Run& run, Connection& connect
     }
     if (next)
         return next;
-    if (connection.parser.awaitsRequest()) {
+    if (connection.parser.readsBody()) {
+        // The rest of a body the route did not read.
+        connection.bodyDue = fromNow(run.limits.bodyTimeout);
+        connection.deadline = std::min(connection.bodyDue, fromNow(run.limits.idleTimeout));
+    } else if (connection.parser.awaitsRequest()) {
         connection.deadline = fromNow(run.limits.idleTimeout);
     } else {
         connection.headDue = fromNow(run.limits.headerTimeout);
@@ -1053,11 +1130,28 @@ void HttpServer::close(Run& run, Connection& connection)
         if (!node.empty())
             owned = std::move(node.mapped());
     }
+    run.untrimmed += connection.parser.footprint() + connection.body.capacity();
+    run.heldRequestBytes -= connection.accounted;
     ::close(connection.socket.descriptor());
     --*connection.groupLoad;
     --run.connections;
     if (run.listenerResting)
         run.resume();
+}
+
+bool HttpServer::routeReadsBody(const std::string& url) const
+{
+    auto path = requestPath(url);
+    if (!path)
+        return false;
+    std::shared_lock lock(m_handlersLock);
+    for (auto& route : handlers) {
+        bool found = route.expression ? std::regex_search(*path, *route.expression) : path->find(route.pattern) != std::string::npos;
+        if (found)
+            return route.use == BodyUse::Bytes;
+    }
+    // The server's own 404 reads nothing.
+    return false;
 }
 
 HttpResponse HttpServer::respond(HttpRequest& request)

@@ -24,6 +24,13 @@ namespace vesk {
 class HttpServer {
 public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
+    // What a route's handler takes of a request body: its bytes, or only its announced length.
+    // A route of the second kind is served as soon as the head is in; the body's bytes are
+    // dropped as they arrive and never held (see HttpRequest::unreadBodyLength).
+    enum class BodyUse {
+        Bytes,
+        LengthOnly,
+    };
 
     HttpServer();
     // Stops, which ends every connection and waits for the server's threads.
@@ -40,7 +47,7 @@ public:
     // request path. A HEAD request reaches its handler as GET, and its answer goes out
     // without the body bytes, which a file body is then never read for. A pattern that does not compile prints a diagnostic and adds
     // nothing; an empty handler adds nothing.
-    void registerHandler(const std::string& pattern, Handler handler);
+    void registerHandler(const std::string& pattern, Handler handler, BodyUse use = BodyUse::Bytes);
     // Always an empty handler: routes are written, never read back.
     Handler handlerForPath(const std::string& pattern) const;
     // The patterns in matching order: descending text order.
@@ -64,6 +71,7 @@ private:
         // Absent for a pattern without special characters, which is found as plain text.
         std::optional<std::regex> expression;
         Handler handler;
+        BodyUse use { BodyUse::Bytes };
     };
     class Connection;
     struct Run;
@@ -78,6 +86,8 @@ private:
     void readRequests(Run& run, Connection& connection);
     void serve(Run& run, Connection& connection, HttpRequest request);
     void answerMalformed(Run& run, Connection& connection, const HttpParserError& error);
+    // Answers and closes, whatever the connection holds.
+    void refuse(Run& run, Connection& connection, const HttpResponse& answer);
     void write(Run& run, Connection& connection);
     // Writes what the connection holds; false when the rest waits for the client or the
     // connection has ended.
@@ -88,6 +98,7 @@ private:
     void linger(Run& run, Connection& connection);
     void close(Run& run, Connection& connection);
     HttpResponse respond(HttpRequest& request);
+    bool routeReadsBody(const std::string& url) const;
 
     mutable std::shared_mutex m_handlersLock;
     std::vector<Route> handlers;

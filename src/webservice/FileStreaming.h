@@ -14,8 +14,7 @@
 
 namespace vesk {
 
-// Files above this size are not answered as Base64: the text and its JSON copies would
-// hold several times the file in memory.
+// Files above this size are not answered as Base64: a browser holds the text and its copies.
 inline constexpr std::size_t maxBase64FileSize = 32 * 1024 * 1024;
 // Pictures above this size get the drawn icon of their type instead of being decoded.
 inline constexpr std::size_t maxIconPictureSize = 16 * 1024 * 1024;
@@ -23,7 +22,8 @@ inline constexpr std::size_t maxIconPictureSize = 16 * 1024 * 1024;
 // declare a canvas of hundreds of megabytes. Room for a photo; more than any thumbnail needs.
 inline constexpr std::uint64_t maxIconPicturePixels = 4096 * 4096;
 
-// A few memory-heavy jobs at once; the others wait for a place.
+// A few memory-heavy jobs at once; the others wait for a place. A place is held only while
+// the work runs, never while a client is waited for.
 class WorkRation {
 public:
     explicit WorkRation(std::size_t places)
@@ -33,8 +33,6 @@ public:
     // Waits for a place; it is given back when the last copy of the token goes.
     std::shared_ptr<const void> take();
 
-    // Base64 answers, held until their bytes are sent.
-    static WorkRation& base64Answers();
     // Pictures decoded for icons.
     static WorkRation& pictureDecodings();
 
@@ -64,6 +62,12 @@ public:
     // A 200 "OK" answer whose body is the regular file's bytes, sent from the file as the
     // connection takes them; the answer keeps the descriptor. Absent for anything else.
     std::optional<HttpResponse> rawResponse();
+    // A 200 "OK" answer with the headers whose body is `before`, the regular file's bytes in
+    // Base64 with each "/" written "\/" as the JSON writer writes it, then `after`. It is
+    // encoded from the file as the connection takes it, so its memory is the same for any
+    // file; the answer keeps the descriptor. Absent for anything but a regular file of at most
+    // maxBytes that can be read.
+    std::optional<HttpResponse> base64Response(std::string before, std::string after, HttpHeaders headers, std::size_t maxBytes);
 
 private:
     int m_descriptor { -1 };

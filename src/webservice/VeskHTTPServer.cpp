@@ -113,9 +113,13 @@ VeskHTTPServer::VeskHTTPServer()
     for (auto& route : routes) {
         if (!route.handler)
             continue;
-        m_server.registerHandler(route.path, [this, handler = route.handler](const HttpRequest& request) {
-            return handler(*this, request);
-        });
+        m_server.registerHandler(
+            route.path, [this, handler = route.handler](const HttpRequest& request) {
+                return handler(*this, request);
+            },
+            // No service reads a body's bytes, so none is held, and a blocked client is refused
+            // before its body arrives.
+            HttpServer::BodyUse::LengthOnly);
     }
 }
 

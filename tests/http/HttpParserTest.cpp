@@ -137,6 +137,14 @@ TEST(HttpParserRequest, BodyByContentLength)
         EXPECT_EQ(parseOne("GET / HTTP/1.1\r\n" + rest).body, body) << rest;
 }
 
+TEST(HttpParserRequest, RunsOfSpacesSeparateTheThreeTokens)
+{
+    auto request = parseOne("GET  /a?x=1   HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(request.method, "GET");
+    EXPECT_EQ(request.url, "/a?x=1");
+    EXPECT_EQ(request.urlParams, (UrlParams { { "x", "1" } }));
+}
+
 TEST(HttpParserRequest, KeepAliveOnlyForExactToken)
 {
     HttpParser parser;
@@ -184,6 +192,7 @@ TEST(HttpParserMalformed, EachEndsWithItsError)
     limits.maxHeaderLineLength = 40;
     limits.maxHeaderCount = 4;
     limits.maxBodySize = 16;
+    limits.maxHeadSize = 100;
     struct Case {
         std::string name, input;
         Code error;
@@ -199,6 +208,7 @@ TEST(HttpParserMalformed, EachEndsWithItsError)
         { "endless carriage returns", std::string(100, '\r'), Code::RequestLineTooLong },
         { "header line too long", "GET / HTTP/1.1\r\nX: " + std::string(40, 'b') + "\r\n\r\n", Code::HeaderLineTooLong },
         { "too many headers", "GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nE: 5\r\n\r\n", Code::TooManyHeaders },
+        { "head over its cap", "GET / HTTP/1.1\r\n" + [] { std::string lines; for (int line = 0; line < 3; ++line) lines += "X: " + std::string(30, 'b') + "\r\n"; return lines; }() + "\r\n", Code::HeadTooLarge },
         { "ignored lines count too", "GET / HTTP/1.1\r\nx:\r\nx:\r\nx:\r\nx:\r\nx:\r\n\r\n", Code::TooManyHeaders },
         { "body over the cap", "GET / HTTP/1.1\r\nContent-Length: 17\r\n\r\n" + std::string(17, 'c'), Code::BodyTooLarge },
         { "huge announced body", "GET / HTTP/1.1\r\nContent-Length: 9223372036854775807\r\n\r\n", Code::BodyTooLarge },
@@ -295,6 +305,61 @@ HttpLimits shortDeadlines(std::chrono::milliseconds header, std::chrono::millise
     limits.headerTimeout = header;
     limits.idleTimeout = idle;
     return limits;
+}
+
+TEST(HttpParserSplit, ABodyThePolicyRefusesIsDroppedAtEverySplitPoint)
+{
+    const std::string input = "POST /drop HTTP/1.1\r\nContent-Length: 10\r\n\r\n0123456789"
+                              "POST /keep HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"
+                              "GET /last HTTP/1.1\r\n\r\n";
+    for (size_t offset = 0; offset <= input.size(); ++offset) {
+        HttpParser parser;
+        parser.setBodyPolicy([](const HttpRequest& head) { return head.url != "/drop"; });
+        std::vector<HttpRequest> requests;
+        for (auto part : { std::string_view(input).substr(0, offset), std::string_view(input).substr(offset) }) {
+            for (auto request = parser.parse(part); request; request = parser.parse())
+                requests.push_back(std::move(*request));
+        }
+        ASSERT_EQ(requests.size(), 3u) << "split at " << offset;
+        EXPECT_EQ(requests[0].body, "");
+        EXPECT_EQ(requests[0].unreadBodyLength, 10u);
+        EXPECT_EQ(requests[1].body, "abc");
+        EXPECT_EQ(requests[1].unreadBodyLength, 0u);
+        EXPECT_EQ(requests[2].url, "/last");
+        EXPECT_TRUE(parser.awaitsRequest());
+    }
+    // Ended before the dropped body was whole: an error, as for a kept body.
+    HttpParser parser;
+    parser.setBodyPolicy([](const HttpRequest&) { return false; });
+    ASSERT_TRUE(parser.parse("POST /drop HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc"));
+    parser.endOfStream();
+    try {
+        parser.parse();
+        ADD_FAILURE() << "no error";
+    } catch (const HttpParserError& error) {
+        EXPECT_EQ(error.code(), Code::ReadBodyFailed);
+    }
+}
+
+TEST(HttpParserSplit, ADroppedBodyHoldsNoMemoryWhateverItsLengthOrItsCap)
+{
+    HttpLimits limits;
+    limits.maxBodySize = 1024;
+    HttpParser parser(limits);
+    parser.setBodyPolicy([](const HttpRequest&) { return false; });
+    auto request = parser.parse("POST / HTTP/1.1\r\nContent-Length: 67108864\r\n\r\n");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->unreadBodyLength, 64u << 20);
+    EXPECT_TRUE(parser.readsBody());
+    const std::string piece(1 << 20, 'x');
+    for (int count = 0; count < 63; ++count) {
+        EXPECT_FALSE(parser.parse(piece));
+        ASSERT_LT(parser.footprint(), 64u * 1024) << "after " << count << " MiB";
+    }
+    EXPECT_FALSE(parser.parse(piece + "GET /next HTTP/1.1\r\n"));
+    request = parser.parse("\r\n");
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->url, "/next");
 }
 
 TEST(HttpParserDeadline, ReadingFromASocketWaitsNoLongerThanTheDeadlines)

@@ -228,6 +228,8 @@ TEST_F(HttpServerTest, SilentSlowAndIdleClientsHitTheirDeadlines)
         { header, "GET / HTTP/1.1\r\nX-Slow: ", true },
         { idle, "", false },
         { body, "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\n", true },
+        // A body that stops arriving.
+        { idle, "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\nabc", false },
     };
     for (auto& [limits, next, trickle] : cases) {
         server->setLimits(limits);
@@ -347,6 +349,7 @@ TEST_F(HttpServerTest, MalformedRequestsAreAnsweredByKindThenClosed)
     limits.maxHeaderLineLength = 64;
     limits.maxHeaderCount = 4;
     limits.maxBodySize = 16;
+    limits.maxHeadSize = 150;
     server->setLimits(limits);
     std::atomic<int> calls { 0 };
     server->registerHandler("/", [&](const HttpRequest&) { ++calls; return text("x"); });
@@ -358,6 +361,8 @@ TEST_F(HttpServerTest, MalformedRequestsAreAnsweredByKindThenClosed)
         { "GET /" + std::string(80, 'a') + " HTTP/1.1\r\n\r\n", "414 URI Too Long" },
         { "GET / HTTP/1.1\r\nX: " + std::string(80, 'b') + "\r\n\r\n", "431 Request Header Fields Too Large" },
         { "GET / HTTP/1.1\r\nA: 1\r\nB: 2\r\nC: 3\r\nD: 4\r\nE: 5\r\n\r\n", "431 Request Header Fields Too Large" },
+        // Lines each within their limit, together past the head's.
+        { "GET / HTTP/1.1\r\nA: " + std::string(47, 'a') + "\r\nB: " + std::string(47, 'b') + "\r\nC: " + std::string(47, 'c') + "\r\n\r\n", "431 Request Header Fields Too Large" },
         { "POST / HTTP/1.1\r\nContent-Length: 17\r\n\r\n" + std::string(17, 'c'), "413 Content Too Large" },
         // Read another way, each hides the request behind it in a body.
         { "POST / HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 4\r\n\r\n", "400 Bad Request" },
@@ -397,6 +402,55 @@ TEST_F(HttpServerTest, StrictHeadsAreAnswered400AndClosedAfterTheRequestBeforeTh
         }
     }
     EXPECT_EQ(calls, 2 * static_cast<int>(std::size(vesk::test::strictHeads)));
+}
+
+TEST_F(HttpServerTest, RunsOfSpacesInTheRequestLineAreServed)
+{
+    server->registerHandler("/", [](const HttpRequest& request) { return text(request.method + " " + request.url); });
+    start();
+    EXPECT_EQ(exchange("GET  /  HTTP/1.1\r\n\r\n"), response("200 OK", "GET /"));
+    EXPECT_EQ(exchange("GET /a   HTTP/1.1\r\n\r\n"), response("200 OK", "GET /a"));
+}
+
+TEST_F(HttpServerTest, ARouteThatTakesOnlyTheLengthIsServedFromTheHeadAndItsBodyDropped)
+{
+    server->registerHandler(
+        "/length", [](const HttpRequest& request) { return text(std::to_string(request.body ? request.body->size() : 99) + "/" + std::to_string(request.unreadBodyLength)); }, HttpServer::BodyUse::LengthOnly);
+    server->registerHandler("/bytes", [](const HttpRequest& request) { return text(request.body.value_or("none")); });
+    start();
+    Client client(port);
+    client.send("POST /length HTTP/1.1\r\nConnection: keep-alive\r\nContent-Length: 1048576\r\n\r\n");
+    EXPECT_EQ(client.readResponse(), response("200 OK", "0/1048576", true));
+    // The next request starts right behind the dropped body.
+    EXPECT_TRUE(client.send(std::string(1 << 20, 'x') + "POST /bytes HTTP/1.1\r\nContent-Length: 3\r\n\r\nabc"));
+    EXPECT_EQ(client.readAll(), response("200 OK", "abc"));
+    // Past the cap of kept bodies, a dropped one is still taken.
+    HttpLimits limits;
+    limits.maxBodySize = 16;
+    server->setLimits(limits);
+    start();
+    EXPECT_EQ(exchange("POST /length HTTP/1.1\r\nContent-Length: 17\r\n\r\n" + std::string(17, 'c')), response("200 OK", "0/17"));
+    EXPECT_EQ(exchange("POST /bytes HTTP/1.1\r\nContent-Length: 17\r\n\r\n" + std::string(17, 'c')), response("413 Content Too Large", ""));
+}
+
+TEST_F(HttpServerTest, UnfinishedRequestsTogetherHoldNoMoreThanTheCap)
+{
+    HttpLimits limits;
+    limits.maxHeldRequestBytes = 150000;
+    server->setLimits(limits);
+    server->registerHandler("/", [](const HttpRequest& request) { return text(std::to_string(request.body ? request.body->size() : 0)); });
+    start();
+    const std::string head = "POST / HTTP/1.1\r\nContent-Length: 100000\r\n\r\n";
+    Client first(port), second(port);
+    first.send(head + std::string(80000, 'a'));
+    // The first one's bytes are in before the second sends.
+    EXPECT_EQ(first.readResponse(300ms), "");
+    second.send(head + std::string(80000, 'b'));
+    EXPECT_EQ(second.readAll(), response("503 Service Unavailable", ""));
+    first.send(std::string(20000, 'a'));
+    EXPECT_EQ(first.readAll(), response("200 OK", "100000"));
+    // What they held is given back with them.
+    EXPECT_EQ(exchange(head + std::string(100000, 'c')), response("200 OK", "100000"));
 }
 
 TEST_F(HttpServerTest, ACloseInAnyConnectionLineClosesAfterTheAnswer)

@@ -28,7 +28,6 @@ inline const StrictHead strictHeads[] = {
     { "DEL in the target", "GET /\x7F HTTP/1.1\r\n\r\n", HttpParserError::Code::InvalidRequestLine },
     { "escape in the method", "G\x1B[31mET / HTTP/1.1\r\n\r\n", HttpParserError::Code::InvalidRequestLine },
     { "four tokens", "GET / HTTP/1.1 extra\r\n\r\n", HttpParserError::Code::InvalidRequestLine },
-    { "two spaces", "GET  / HTTP/1.1\r\n\r\n", HttpParserError::Code::InvalidRequestLine },
     { "leading space", " GET / HTTP/1.1\r\n\r\n", HttpParserError::Code::InvalidRequestLine },
     { "trailing space", "GET / HTTP/1.1 \r\n\r\n", HttpParserError::Code::InvalidRequestLine },
     { "method no token", "G@T / HTTP/1.1\r\n\r\n", HttpParserError::Code::InvalidRequestLine },
