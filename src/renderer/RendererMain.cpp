@@ -172,6 +172,16 @@ private:
         auto message = decodeAppMessage(received->type, received->payload.data(), received->payload.size());
         if (!message)
             quit();
+        // A document too big to come inline comes in shared memory beside its message.
+        if (auto* load = std::get_if<Load>(&*message); load && load->sharedSize > 0) {
+            int memory = m_channel.takeDescriptor();
+            auto document = memory < 0 ? std::nullopt : readSharedDocument(memory, load->sharedSize);
+            if (memory >= 0)
+                ::close(memory);
+            if (!document)
+                quit();
+            load->data = std::move(*document);
+        }
         return std::move(*message);
     }
 

@@ -1,10 +1,14 @@
 // libFuzzer target: what a web view and its renderer say to each other, as either side reads it:
 // the framing of the byte stream, then each message's decoder. A message that decodes must
-// encode back to the very same bytes.
+// encode back to the very same bytes. A load's shared document is the input itself, sealed as
+// the low bits of its size say; it must be read exactly when sealed and long enough, and intact.
 
 #include "renderer/protocol/RendererProtocol.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -25,6 +29,26 @@ void roundTrip(const Channel::Received& received, const std::optional<Message>& 
         std::abort();
 }
 
+void readShared(const std::optional<AppMessage>& message, const std::uint8_t* data, std::size_t size)
+{
+    auto* load = message ? std::get_if<Load>(&*message) : nullptr;
+    if (!load || load->sharedSize == 0)
+        return;
+    int memory = static_cast<int>(::syscall(SYS_memfd_create, "fuzz", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (memory < 0)
+        return;
+    if (::pwrite(memory, data, size, 0) != static_cast<ssize_t>(size))
+        std::abort();
+    int seals = (load->sharedSize & 1 ? F_SEAL_SHRINK : 0) | (load->sharedSize & 2 ? F_SEAL_WRITE : 0);
+    if (seals && ::fcntl(memory, F_ADD_SEALS, seals) != 0)
+        std::abort();
+    auto document = readSharedDocument(memory, load->sharedSize);
+    ::close(memory);
+    bool readable = seals == (F_SEAL_SHRINK | F_SEAL_WRITE) && load->sharedSize <= size;
+    if (document.has_value() != readable || (document && (document->size() != load->sharedSize || std::memcmp(document->data(), data, document->size()) != 0)))
+        std::abort();
+}
+
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -42,7 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!channel.readAvailable())
             break;
         while (auto received = channel.takeMessage()) {
-            roundTrip(*received, decodeAppMessage(received->type, received->payload.data(), received->payload.size()));
+            auto app = decodeAppMessage(received->type, received->payload.data(), received->payload.size());
+            roundTrip(*received, app);
+            readShared(app, data, size);
             roundTrip(*received, decodeRendererMessage(received->type, received->payload.data(), received->payload.size()));
         }
         if (channel.isBroken())

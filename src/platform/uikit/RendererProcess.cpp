@@ -319,6 +319,10 @@ RendererProcess::~RendererProcess()
         ::close(m_wake);
     if (m_pidfd >= 0)
         ::close(m_pidfd);
+    for (auto& waiting : m_outgoing) {
+        if (waiting.descriptor >= 0)
+            ::close(waiting.descriptor);
+    }
 }
 
 void RendererProcess::terminate()
@@ -333,7 +337,7 @@ void RendererProcess::terminate()
         (void)!::write(m_wake, &one, sizeof one);
 }
 
-void RendererProcess::send(const AppMessage& message, bool redraws)
+void RendererProcess::send(const AppMessage& message, bool redraws, int descriptor)
 {
     auto bytes = encode(message);
     {
@@ -347,15 +351,18 @@ void RendererProcess::send(const AppMessage& message, bool redraws)
             m_changed.wait(lock, [&] {
                 std::size_t queued = 0;
                 for (auto& waiting : m_outgoing)
-                    queued += waiting.size();
+                    queued += waiting.bytes.size();
                 return m_ended || queued < maximumQueued;
             });
         }
-        if (m_ended)
+        if (m_ended) {
+            if (descriptor >= 0)
+                ::close(descriptor);
             return;
+        }
         if (redraws)
             m_drawnViewport.reset();
-        m_outgoing.push_back(std::move(bytes));
+        m_outgoing.push_back({ std::move(bytes), descriptor });
         updateBusy();
     }
     std::uint64_t one = 1;
@@ -434,16 +441,20 @@ bool RendererProcess::flush()
 {
     std::unique_lock lock(m_mutex);
     if (m_viewport) {
-        m_outgoing.push_back(encode(AppMessage(*m_viewport)));
+        m_outgoing.push_back({ encode(AppMessage(*m_viewport)) });
         m_viewport.reset();
     }
     while (!m_outgoing.empty()) {
         auto& front = m_outgoing.front();
-        auto written = m_channel.sendSome(front.data() + m_written, front.size() - m_written);
+        auto written = m_channel.sendSome(front.bytes.data() + m_written, front.bytes.size() - m_written, front.descriptor);
         if (!written)
             return false;
+        if (*written > 0 && front.descriptor >= 0) {
+            ::close(front.descriptor);
+            front.descriptor = -1;
+        }
         m_written += *written;
-        if (m_written < front.size())
+        if (m_written < front.bytes.size())
             break;
         m_outgoing.pop_front();
         m_written = 0;

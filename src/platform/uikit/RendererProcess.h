@@ -49,7 +49,8 @@ public:
     RendererProcess& operator=(const RendererProcess&) = delete;
 
     // A message after which the renderer draws again (a picture) keeps it busy until it has.
-    void send(const renderer::AppMessage& message, bool redraws = false);
+    // The descriptor, if any, is taken: it goes with the message and is closed once sent.
+    void send(const renderer::AppMessage& message, bool redraws = false, int descriptor = -1);
     // A viewport replaces one not yet sent.
     void setViewport(const renderer::Viewport& viewport);
     // What the renderer said about loading: ready, requests, the page's facts, failure. Waits up
@@ -89,7 +90,11 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<renderer::Bytes> m_outgoing;
+    struct Outgoing {
+        renderer::Bytes bytes;
+        int descriptor = -1;
+    };
+    std::deque<Outgoing> m_outgoing;
     std::optional<renderer::Viewport> m_viewport;
     std::optional<renderer::Viewport> m_lastViewport;
     std::optional<renderer::Viewport> m_drawnViewport;

@@ -38,6 +38,7 @@ struct UIWebView::PageLoad {
 namespace {
 
     static_assert(UIWebView::maximumPictureBytes <= renderer::maximumResourceBody && UIWebView::maximumStyleSheetBytes <= renderer::maximumResourceBody);
+    static_assert(NSURLConnection::maximumBodyBytes <= renderer::maximumSharedDocument);
 
     // A renderer that says nothing for this long while the app owes it nothing is ended.
     constexpr auto rendererSilence = std::chrono::seconds(30);
@@ -285,19 +286,30 @@ namespace {
             page.error = NSError::posix(code, response.URL.path());
         };
         renderer::Load load { *kind, response.URL.absoluteString(), contentType(response), {}, viewport };
-        // Bigger pages are shown only this far; other documents must come whole.
-        if (*kind == renderer::DocumentKind::HTML)
-            load.data.assign(page.data.begin(), page.data.begin() + static_cast<std::ptrdiff_t>(std::min(page.data.size(), renderer::maximumDocument)));
-        else if (page.data.size() <= renderer::maximumResourceBody)
-            load.data = page.data;
-        else
-            return fail(EFBIG);
         if (load.URL.size() > renderer::maximumURL)
             return fail(ENAMETOOLONG);
+        // Bigger pages are shown only this far; other documents must come whole, in shared
+        // memory when they are too big to go inline.
+        int shared = -1;
+        if (*kind == renderer::DocumentKind::HTML) {
+            load.data.assign(page.data.begin(), page.data.begin() + static_cast<std::ptrdiff_t>(std::min(page.data.size(), renderer::maximumDocument)));
+        } else if (page.data.size() <= renderer::maximumResourceBody) {
+            load.data = page.data;
+        } else if (page.data.size() <= renderer::maximumSharedDocument) {
+            shared = renderer::makeSharedDocument(page.data.data(), page.data.size());
+            if (shared < 0)
+                return fail(errno);
+            load.sharedSize = page.data.size();
+        } else {
+            return fail(EFBIG);
+        }
         auto process = startRenderer();
-        if (!process)
+        if (!process) {
+            if (shared >= 0)
+                ::close(shared);
             return fail(ENOEXEC);
-        process->send(std::move(load));
+        }
+        process->send(std::move(load), false, shared);
 
         // A local page may link to any file; what it reads comes from its folder only, and a
         // page from the network never reaches into the local disk.

@@ -1,7 +1,11 @@
 #include "renderer/protocol/RendererProtocol.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -177,6 +181,7 @@ Bytes encode(const AppMessage& message)
                 writer.putString(value.contentType);
                 writer.putBytes(value.data.data(), value.data.size());
                 writer.putViewport(value.viewport);
+                writer.put64(value.sharedSize);
                 return writer.finish();
             } else if constexpr (std::is_same_v<T, Viewport>) {
                 Writer writer(MessageType::Viewport);
@@ -271,6 +276,10 @@ std::optional<AppMessage> decodeAppMessage(std::uint32_t type, const std::uint8_
         load.contentType = reader.getString(maximumText);
         load.data = reader.getBytes(maximumResourceBody);
         load.viewport = reader.getViewport();
+        load.sharedSize = reader.get64();
+        // A document comes one way only: inline, or shared and not empty.
+        if (load.sharedSize > maximumSharedDocument || (load.sharedSize > 0 && !load.data.empty()))
+            return std::nullopt;
         return finished<AppMessage>(reader, std::move(load));
     }
     case MessageType::Viewport: {
@@ -380,6 +389,54 @@ std::optional<std::size_t> frameBytes(const Frame& frame)
     return std::size_t(frame.stride) * frame.pixelHeight;
 }
 
+int makeSharedDocument(const std::uint8_t* data, std::size_t size)
+{
+    int memory = static_cast<int>(::syscall(SYS_memfd_create, "vesk-document", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (memory < 0)
+        return -1;
+    std::size_t written = 0;
+    while (written < size) {
+        auto step = ::pwrite(memory, data + written, size - written, static_cast<off_t>(written));
+        if (step < 0 && errno == EINTR)
+            continue;
+        if (step <= 0) {
+            int error = step < 0 ? errno : EIO;
+            ::close(memory);
+            errno = error;
+            return -1;
+        }
+        written += static_cast<std::size_t>(step);
+    }
+    if (::fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+        int error = errno;
+        ::close(memory);
+        errno = error;
+        return -1;
+    }
+    return memory;
+}
+
+std::optional<Bytes> readSharedDocument(int memory, std::size_t size)
+{
+    if (size == 0 || size > maximumSharedDocument)
+        return std::nullopt;
+    // Memory that could shrink would fault the reader; memory that could change would let the
+    // document differ from one read to the next.
+    int seals = ::fcntl(memory, F_GET_SEALS);
+    constexpr int needed = F_SEAL_SHRINK | F_SEAL_WRITE;
+    struct stat facts { };
+    if (seals < 0 || (seals & needed) != needed || ::fstat(memory, &facts) != 0 || !S_ISREG(facts.st_mode) || facts.st_size < 0
+        || static_cast<std::uint64_t>(facts.st_size) < size)
+        return std::nullopt;
+    auto* mapped = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, memory, 0);
+    if (mapped == MAP_FAILED)
+        return std::nullopt;
+    auto* bytes = static_cast<const std::uint8_t*>(mapped);
+    Bytes document(bytes, bytes + size);
+    ::munmap(mapped, size);
+    return document;
+}
+
 Channel::~Channel()
 {
     for (int descriptor : m_descriptors)
@@ -417,10 +474,24 @@ bool Channel::send(const Bytes& message, int descriptor)
     return true;
 }
 
-std::optional<std::size_t> Channel::sendSome(const std::uint8_t* data, std::size_t size)
+std::optional<std::size_t> Channel::sendSome(const std::uint8_t* data, std::size_t size, int descriptor)
 {
+    iovec part { const_cast<std::uint8_t*>(data), size };
+    msghdr header {};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] {};
+    if (descriptor >= 0) {
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+        auto* item = CMSG_FIRSTHDR(&header);
+        item->cmsg_level = SOL_SOCKET;
+        item->cmsg_type = SCM_RIGHTS;
+        item->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(item), &descriptor, sizeof(int));
+    }
     for (;;) {
-        auto written = ::send(m_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+        auto written = ::sendmsg(m_fd, &header, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (written >= 0)
             return static_cast<std::size_t>(written);
         if (errno == EINTR)

@@ -18,9 +18,10 @@ namespace vesk::platform::renderer {
 using Bytes = std::vector<std::uint8_t>;
 
 // An HTML document is parsed at most this far. No document or resource bigger than the body cap
-// is sent.
+// is sent inline; a bigger document comes in shared memory, up to the most the app reads.
 constexpr std::size_t maximumDocument = 16u << 20;
 constexpr std::size_t maximumResourceBody = 32u << 20;
+constexpr std::size_t maximumSharedDocument = 128u << 20;
 constexpr std::size_t maximumMessage = maximumResourceBody + (1u << 20);
 constexpr std::size_t maximumURL = 16u << 10;
 constexpr std::size_t maximumText = 64u << 10;
@@ -77,8 +78,11 @@ struct Load {
     std::string URL;
     // The HTTP Content-Type as it came, with its charset; empty for files.
     std::string contentType;
+    // Empty when the document is shared instead.
     Bytes data;
     Viewport viewport;
+    // Not 0: the document is this many bytes in a sealed memfd beside the message.
+    std::uint64_t sharedSize = 0;
 };
 
 struct Click {
@@ -146,6 +150,13 @@ std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const s
 // A frame's pixel buffer: how many bytes it must hold.
 std::optional<std::size_t> frameBytes(const Frame& frame);
 
+// A memfd holding the bytes, sealed against any change, to go beside a message; -1 (with errno
+// set) when it can't be made.
+int makeSharedDocument(const std::uint8_t* data, std::size_t size);
+// The size bytes of a received document, read through a read-only mapping; nothing when the
+// memory could still change or shrink under the reader, or holds fewer bytes.
+std::optional<Bytes> readSharedDocument(int memory, std::size_t size);
+
 // One end of the socket pair. Reads gather bytes into a buffer from which whole messages are
 // taken, so a reader that must never stall reads only what is there. A received descriptor
 // waits beside the messages until one is taken; descriptors nobody takes are closed.
@@ -164,8 +175,9 @@ public:
     // is full; false when the peer is gone.
     bool send(const Bytes& message, int descriptor = -1);
     // Writes what the socket takes now without waiting; the bytes written, or nothing when the
-    // peer is gone.
-    std::optional<std::size_t> sendSome(const std::uint8_t* data, std::size_t size);
+    // peer is gone. A descriptor goes with the first byte written; with none written, it is
+    // still to send.
+    std::optional<std::size_t> sendSome(const std::uint8_t* data, std::size_t size, int descriptor = -1);
 
     struct Received {
         std::uint32_t type = 0;

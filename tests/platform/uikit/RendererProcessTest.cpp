@@ -8,13 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -211,6 +215,51 @@ TEST_F(RendererProcessTest, AnEndedRendererKeepsWhatItDrewAndOneEndedBeforeDrawi
     EXPECT_TRUE(gone(pid));
 }
 
+// A document past the inline cap goes to the renderer in sealed shared memory, whole: the
+// first page's objects lie behind 40 MiB of picture data, and draw.
+TEST_F(RendererProcessTest, ADocumentTooBigToGoInlineComesSealedInSharedMemoryAndDraws)
+{
+    std::size_t pictureBytes = 40u << 20;
+    std::string content = "1 0 0 rg 0 0 100 100 re f";
+    auto pdf = test::pdfWithObjects({ "<< /Type /Catalog /Pages 3 0 R >>",
+        "<< /Type /XObject /Subtype /Image /Width 4096 /Height " + std::to_string(pictureBytes / 4096 / 4)
+            + " /ColorSpace /DeviceCMYK /BitsPerComponent 8 /Length " + std::to_string(pictureBytes) + " >>\nstream\n" + std::string(pictureBytes, '\x40') + "\nendstream",
+        "<< /Type /Pages /Kids [4 0 R 4 0 R] /Count 2 >>",
+        "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 200 100] /Resources << /XObject << /Big 2 0 R >> >> /Contents 5 0 R >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream" });
+    ASSERT_GT(pdf.size(), renderer::maximumResourceBody);
+    auto big = write("big.pdf", pdf);
+    auto small = write("small.pdf", test::pdfWithObjects({ "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [] /Count 0 >>" }));
+
+    // What the renderer is handed, as one that looks at it sees it; then the renderer named
+    // before, if any, draws it.
+    auto* named = std::getenv("VESK_RENDERER");
+    std::string before = named ? named : "";
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "document", 1);
+    auto size = std::to_string(pdf.size());
+    for (auto& [path, handed] : std::vector<std::pair<std::filesystem::path, std::string>> { { big, size + " sealed " + size }, { small, "0 none" } }) {
+        auto opened = open(NSURL::fileURLWithPath(path.string()), 20s);
+        EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" })) << path;
+        EXPECT_EQ(opened.web->title(), handed) << path;
+    }
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    if (named)
+        ::setenv("VESK_RENDERER", before.c_str(), 1);
+    else
+        ::unsetenv("VESK_RENDERER");
+
+    auto opened = open(NSURL::fileURLWithPath(big.string()));
+    ASSERT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    shoot(*opened.web);
+    RunLoop::main().runUntil([&] { return opened.web->renderedPixels() && opened.web->renderedPixels()->scale == 1; });
+    // Pages 359 points wide, 8 from the edges: the left half of the first one red, its right white.
+    auto image = shoot(*opened.web);
+    EXPECT_EQ(test::countPixels(*image, CGRectMake(12, 12, 170, 170), red), 170 * 170);
+    EXPECT_EQ(test::countPixels(*image, CGRectMake(192, 12, 170, 170), [](UIPixel pixel) { return pixel.red > 250 && pixel.green > 250 && pixel.blue > 250; }), 170 * 170);
+}
+
 // The app takes its renderer for a stranger: one that breaks the protocol or floods the app
 // with messages is ended and what it sent is never shown; one that stops halfway through a
 // message stalls nothing.
@@ -300,6 +349,7 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
     std::vector<Bytes> app {
         encode(AppMessage(Load { DocumentKind::HTML, "file:///a.html", "text/html", { 'h', 'i' }, viewport })),
         encode(AppMessage(Load { DocumentKind::PDF, "file:///a.pdf", "", { '%', 'P', 'D', 'F', '-' }, viewport })),
+        encode(AppMessage(Load { DocumentKind::PDF, "file:///a.pdf", "", {}, viewport, 40u << 20 })),
         encode(AppMessage(viewport)),
         encode(AppMessage(Click { 3, 10, 20 })),
         encode(AppMessage(Resource { "file:///a.png", true, "image/png", { 1, 2, 3 } })),
@@ -335,9 +385,69 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
         auto message = encode(RendererMessage(bad));
         EXPECT_FALSE(decodeRendererMessage(103, message.data() + 8, message.size() - 8));
     }
+    for (auto bad : { Load { DocumentKind::PDF, "file:///a", "", { '%' }, viewport, 40u << 20 }, Load { DocumentKind::PDF, "file:///a", "", {}, viewport, maximumSharedDocument + 1 } }) {
+        auto message = encode(AppMessage(bad));
+        EXPECT_FALSE(decodeAppMessage(1, message.data() + 8, message.size() - 8)) << "a document both inline and shared, or shared past the cap";
+    }
     auto unknownKind = encode(AppMessage(Load { DocumentKind::PDF, "file:///a", "", {}, viewport }));
     ++unknownKind[8];
     EXPECT_FALSE(decodeAppMessage(1, unknownKind.data() + 8, unknownKind.size() - 8)) << "a kind of document past the last";
     EXPECT_FALSE(decodeAppMessage(100, nullptr, 0)) << "a renderer's message is no app's";
     EXPECT_FALSE(decodeRendererMessage(1, nullptr, 0));
+}
+
+// A shared document is read only from memory that can neither change nor shrink under the
+// reader, and holds all it is said to; what the app makes is such memory.
+TEST(RendererProtocolTest, ASharedDocumentIsReadOnlyFromSealedMemoryHoldingAllOfIt)
+{
+    using namespace renderer;
+    Bytes document(100000);
+    for (std::size_t i = 0; i < document.size(); ++i)
+        document[i] = static_cast<std::uint8_t>(i * 31 + i / 251);
+    int made = makeSharedDocument(document.data(), document.size());
+    ASSERT_GE(made, 0);
+    EXPECT_EQ(readSharedDocument(made, document.size()), document);
+    Bytes prefix(document.begin(), document.begin() + 1000);
+    EXPECT_EQ(readSharedDocument(made, 1000), prefix) << "only what the message says";
+    EXPECT_EQ(::pwrite(made, "x", 1, 0), -1) << "the app's memory can't be written";
+    EXPECT_NE(::ftruncate(made, 10), 0) << "nor shrunk";
+
+    auto memory = [&](std::size_t size, int seals) {
+        int fd = static_cast<int>(::syscall(SYS_memfd_create, "test", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+        EXPECT_EQ(::pwrite(fd, document.data(), size, 0), static_cast<ssize_t>(size));
+        if (seals) {
+            EXPECT_EQ(::fcntl(fd, F_ADD_SEALS, seals), 0);
+        }
+        return fd;
+    };
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    auto file = std::filesystem::temp_directory_path() / ("vesk-shared-" + std::to_string(::getpid()));
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(document.data()), static_cast<std::streamsize>(document.size()));
+    struct Case {
+        const char* name;
+        int fd;
+        std::size_t size;
+    };
+    constexpr int whole = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
+    std::vector<Case> cases {
+        { "unsealed", memory(document.size(), 0), document.size() },
+        { "free to shrink", memory(document.size(), F_SEAL_GROW | F_SEAL_WRITE), document.size() },
+        { "free to change", memory(document.size(), F_SEAL_SHRINK | F_SEAL_GROW), document.size() },
+        { "sealed but short", memory(document.size() - 1, whole), document.size() },
+        { "sealed and empty", memory(0, whole), 1 },
+        { "nothing said", dup(made), 0 },
+        { "past the cap", dup(made), maximumSharedDocument + 1 },
+        { "a pipe", pipeEnds[0], 1 },
+        { "a file", ::open(file.c_str(), O_RDONLY | O_CLOEXEC), document.size() },
+        { "no descriptor", -1, 1 },
+    };
+    for (auto& test : cases) {
+        EXPECT_FALSE(readSharedDocument(test.fd, test.size)) << test.name;
+        if (test.fd >= 0)
+            ::close(test.fd);
+    }
+    ::close(pipeEnds[1]);
+    ::close(made);
+    std::filesystem::remove(file);
 }

@@ -20,8 +20,18 @@ def text(value):
     return struct.pack("<I", len(value)) + value
 
 
-def receive():
-    head = channel.recv(8, socket.MSG_WAITALL)
+def receive(fds=None):
+    head = b""
+    while len(head) < 8:
+        data, got, _, _ = socket.recv_fds(channel, 8 - len(head), 4)
+        if not data:
+            raise SystemExit(0)
+        head += data
+        if fds is not None:
+            fds.extend(got)
+        else:
+            for fd in got:
+                os.close(fd)
     kind, length = struct.unpack("<II", head)
     payload = b""
     while len(payload) < length:
@@ -44,11 +54,22 @@ def ask():
     return " ".join(answers)
 
 
+def shared_document(payload, fds):
+    # What came beside the load: its size, whether it is sealed against change, how long it is.
+    (size,) = struct.unpack("<Q", payload[-8:])
+    if not fds:
+        return "%d none" % size
+    seals = fcntl.fcntl(fds[0], fcntl.F_GET_SEALS)
+    needed = fcntl.F_SEAL_SHRINK | fcntl.F_SEAL_GROW | fcntl.F_SEAL_WRITE
+    return "%d %s %d" % (size, "sealed" if seals & needed == needed else "unsealed", os.fstat(fds[0]).st_size)
+
+
 channel.sendall(message(100))
-kind, payload = receive()
-viewport = payload[-32:]
+fds = []
+kind, payload = receive(fds)
+viewport = payload[-40:-8]
 width, height, scale, top = struct.unpack("<dddd", viewport)
-title = ask() if mode == "ask" else "hostile"
+title = ask() if mode == "ask" else shared_document(payload, fds) if mode == "document" else "hostile"
 info = b"\x01" + text(title) + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<III", 0, 0, 0)
 channel.sendall(message(102, info))
 
@@ -87,7 +108,7 @@ elif mode == "memory-hog":
         for offset in range(0, len(chunk), 4096):
             chunk[offset] = 1
         held.append(chunk)
-elif mode == "ask":
+elif mode in ("ask", "document"):
     socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
 elif mode == "flood":
     # Page facts of 32 MB each, again and again, while the app waits for pixels.
