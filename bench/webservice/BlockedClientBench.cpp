@@ -10,6 +10,7 @@
 // with one banner per address at a time, 490,000 refusals: 30.3 MB, at most 31.0 MB, 31.0 MB
 // after, at 48 us per refusal against 50 us per 404.
 
+#include "BenchProgram.h"
 #include "common/BenchPeers.h"
 #include "model/SettingsKeys.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -29,48 +30,6 @@ double megabytes(long kilobytes)
 {
     return static_cast<double>(kilobytes) / 1024;
 }
-
-// The program serving from its own home, standard output and error into a file of the folder.
-class Program {
-public:
-    Program(const fs::path& home, const fs::path& log)
-    {
-        const char* program = std::getenv("VESK_BENCH_PROGRAM") ? std::getenv("VESK_BENCH_PROGRAM") : VESK_PROGRAM;
-        const char* bundle = std::getenv("VESK_BUNDLE") ? std::getenv("VESK_BUNDLE") : VESK_BUNDLE_DIR;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::setenv("VESK_HOME", home.c_str(), 1);
-            ::setenv("VESK_WIFI_INTERFACE", "lo", 1);
-            ::setenv("VESK_PORT", std::to_string(m_port).c_str(), 1);
-            ::setenv("VESK_BUNDLE", bundle, 1);
-            int output = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            ::dup2(output, STDOUT_FILENO);
-            ::dup2(output, STDERR_FILENO);
-            ::execl(program, program, "--headless", "--quick-action", "fileserver", static_cast<char*>(nullptr));
-            std::_Exit(127);
-        }
-        m_ready = m_pid > 0 && waitForListening(m_port);
-    }
-    ~Program()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    bool ready() const { return m_ready; }
-    pid_t pid() const { return m_pid; }
-    std::uint16_t port() const { return m_port; }
-    long residentKilobytes() const { return statusKilobytes(m_pid, "VmRSS"); }
-
-private:
-    std::uint16_t m_port { freeLoopbackPort() };
-    pid_t m_pid { -1 };
-    bool m_ready { false };
-};
 
 // wrk -t2 -c4 on the program's "/nothing": the requests answered and the program's CPU seconds.
 struct Load {

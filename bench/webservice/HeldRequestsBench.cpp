@@ -6,6 +6,7 @@
 // when a target is missed. VESK_BENCH_PROGRAM measures another build in place of this one (its
 // bundle in VESK_BUNDLE).
 
+#include "BenchProgram.h"
 #include "common/BenchPeers.h"
 
 #include <atomic>
@@ -29,46 +30,6 @@ double megabytes(long kilobytes)
 {
     return static_cast<double>(kilobytes) / 1024;
 }
-
-class Program {
-public:
-    explicit Program(const fs::path& home)
-    {
-        const char* program = std::getenv("VESK_BENCH_PROGRAM") ? std::getenv("VESK_BENCH_PROGRAM") : VESK_PROGRAM;
-        const char* bundle = std::getenv("VESK_BUNDLE") ? std::getenv("VESK_BUNDLE") : VESK_BUNDLE_DIR;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::setenv("VESK_HOME", home.c_str(), 1);
-            ::setenv("VESK_WIFI_INTERFACE", "lo", 1);
-            ::setenv("VESK_PORT", std::to_string(m_port).c_str(), 1);
-            ::setenv("VESK_BUNDLE", bundle, 1);
-            int output = ::open("/dev/null", O_WRONLY);
-            ::dup2(output, STDOUT_FILENO);
-            ::dup2(output, STDERR_FILENO);
-            ::execl(program, program, "--headless", "--quick-action", "fileserver", static_cast<char*>(nullptr));
-            std::_Exit(127);
-        }
-        m_ready = m_pid > 0 && waitForListening(m_port);
-    }
-    ~Program()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    Program(const Program&) = delete;
-    Program& operator=(const Program&) = delete;
-
-    bool ready() const { return m_ready; }
-    std::uint16_t port() const { return m_port; }
-    long residentKilobytes() const { return statusKilobytes(m_pid, "VmRSS"); }
-
-private:
-    std::uint16_t m_port { freeLoopbackPort() };
-    pid_t m_pid { -1 };
-    bool m_ready { false };
-};
 
 // Milliseconds from connecting to the end of the answer to "/debug"; 5,000 when none came.
 double debugMilliseconds(std::uint16_t port)

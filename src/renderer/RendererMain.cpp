@@ -44,18 +44,6 @@ constexpr std::uint64_t memoryLimit = 1ull << 30;
 // How much of a long page is laid out and shown first: screens of text.
 constexpr std::size_t firstPartBytes = 16 * 1024;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-#else
-constexpr bool sanitized = false;
-#endif
-
 // The processor-time alarm: SIGPROF's default action ends the process.
 void armWorkTimer(bool on)
 {
@@ -475,7 +463,7 @@ int main(int argc, char** argv)
     ::syscall(SYS_close_range, socketDescriptor + 1, ~0u, 0);
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGPROF, SIG_DFL);
-    if (!sanitized) {
+    if (!vesk::renderer::sanitizedBuild) {
         // Sanitizers reserve terabytes of shadow; their builds are held to it by the app alone.
         rlimit limit { memoryLimit, memoryLimit };
         ::setrlimit(RLIMIT_AS, &limit);

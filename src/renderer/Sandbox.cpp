@@ -20,18 +20,6 @@ namespace vesk::renderer {
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    constexpr bool sanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    constexpr bool sanitized = true;
-#else
-    constexpr bool sanitized = false;
-#endif
-#else
-    constexpr bool sanitized = false;
-#endif
-
     // Landlock's ruleset as the kernel takes it today; the system's header may know an older one.
     struct Ruleset {
         std::uint64_t handledFiles = 0;
@@ -174,7 +162,7 @@ namespace {
         // Files are opened for reading only.
         constexpr scmp_datum_t writing = O_ACCMODE | O_CREAT | O_TRUNC;
         filter.allowIf(SCMP_SYS(openat), SCMP_A2(SCMP_CMP_MASKED_EQ, writing, 0));
-        if (sanitized) {
+        if (sanitizedBuild) {
             // The sanitizers' runtimes read their maps with the old open and probe memory
             // through a pipe.
 #ifdef __NR_open

@@ -5,6 +5,19 @@
 
 namespace vesk::renderer {
 
+// The sanitizers' runtimes make calls of their own, and stand where the renderer's limits would.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool sanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool sanitizedBuild = true;
+#else
+inline constexpr bool sanitizedBuild = false;
+#endif
+#else
+inline constexpr bool sanitizedBuild = false;
+#endif
+
 struct SandboxResult {
     // Landlock: nothing written anywhere, read only where fonts and the system's files live, no
     // TCP, no signal or abstract socket outside.
