@@ -4,13 +4,13 @@
 
 #include "platform/foundation/NSURL.h"
 #include "platform/graphics/UIImage.h"
+#include "renderer/Sandbox.h"
 #include "renderer/engine/HTMLEncoding.h"
 #include "renderer/engine/HTMLNesting.h"
 #include "renderer/engine/PdfDocument.h"
-#include "renderer/protocol/RendererProtocol.h"
 #include "renderer/engine/WebPage.h"
 #include "renderer/engine/WordDocument.h"
-#include "renderer/Sandbox.h"
+#include "renderer/protocol/RendererProtocol.h"
 
 #include <cairo.h>
 #include <fcntl.h>

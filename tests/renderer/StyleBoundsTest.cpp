@@ -1,8 +1,8 @@
 #include "renderer/engine/StyleBounds.h"
 
-#include "platform/uikit/WebTestSupport.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/system/MemoryInfo.h"
+#include "platform/uikit/WebTestSupport.h"
 #include "renderer/engine/HTMLNesting.h"
 #include "renderer/engine/WebPage.h"
 

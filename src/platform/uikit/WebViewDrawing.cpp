@@ -2,10 +2,10 @@
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
 #include "platform/uikit/DrawingSupport.h"
-#include "renderer/protocol/RendererProtocol.h"
 #include "platform/uikit/TextBlock.h"
 #include "platform/uikit/UIViewRendering.h"
 #include "platform/uikit/UIWebView.h"
+#include "renderer/protocol/RendererProtocol.h"
 
 #include <algorithm>
 #include <cmath>
