@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <mutex>
 #include <set>
 
 namespace vesk::platform {
@@ -254,6 +255,11 @@ namespace {
         double m_timeout;
         std::size_t m_taken = 0;
         std::map<std::string, Fetched> m_fetched;
+    };
+
+    struct WaitingFrame {
+        std::mutex mutex;
+        std::shared_ptr<RendererProcess::Drawn> frame;
     };
 
     struct Shown {
@@ -494,14 +500,30 @@ void UIWebView::launch(const NSURLRequest& request, const renderer::Viewport& vi
         std::shared_ptr<RendererProcess> process;
         auto startRenderer = [&]() -> std::shared_ptr<RendererProcess> {
             RendererProcess::Handlers handlers;
-            handlers.drawn = [onMain](std::shared_ptr<RendererProcess::Drawn> drawn) {
-                auto pixels = std::make_shared<RenderedPixels>();
-                pixels->place = CGRectMake(0, drawn->viewport.top, drawn->viewport.width, drawn->viewport.height);
-                pixels->scale = drawn->viewport.scale;
-                pixels->image = std::move(drawn->image);
-                auto height = drawn->contentHeight;
-                onMain([pixels = std::move(pixels), height](UIWebView& view) mutable {
-                    view.m_renderedHeight = height;
+            // Only the newest frame waits for the main loop: a renderer drawing faster than the
+            // app shows its frames replaces the one waiting instead of piling up mapped pixels.
+            auto waiting = std::make_shared<WaitingFrame>();
+            handlers.drawn = [onMain, waiting](std::shared_ptr<RendererProcess::Drawn> drawn) {
+                {
+                    std::lock_guard lock(waiting->mutex);
+                    bool posted = waiting->frame != nullptr;
+                    waiting->frame = std::move(drawn);
+                    if (posted)
+                        return;
+                }
+                onMain([waiting](UIWebView& view) {
+                    std::shared_ptr<RendererProcess::Drawn> drawn;
+                    {
+                        std::lock_guard lock(waiting->mutex);
+                        drawn = std::move(waiting->frame);
+                    }
+                    if (!drawn)
+                        return;
+                    auto pixels = std::make_shared<RenderedPixels>();
+                    pixels->place = CGRectMake(0, drawn->viewport.top, drawn->viewport.width, drawn->viewport.height);
+                    pixels->scale = drawn->viewport.scale;
+                    pixels->image = std::move(drawn->image);
+                    view.m_renderedHeight = drawn->contentHeight;
                     view.showPixels(view.m_generation, std::move(pixels));
                 });
             };

@@ -291,6 +291,40 @@ TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad
     ::unsetenv("VESK_RENDERER");
 }
 
+// Frames a renderer sends faster than the main loop shows them do not pile up: only the newest
+// waits, and each one shown lets the one before it go.
+TEST_F(RendererProcessTest, FramesWaitingForTheMainLoopAreOnlyTheNewest)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "frame-flood", 1);
+    auto mappedFrames = [] {
+        std::ifstream maps("/proc/self/maps");
+        int count = 0;
+        for (std::string line; std::getline(maps, line);)
+            count += line.find("/memfd:frame") != std::string::npos;
+        return count;
+    };
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(write("page.html", "<p>x</p>").string())));
+    int pid = 0;
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return (pid = web->rendererProcessID()) > 0; }));
+    // The main loop stands still while the renderer sends all it has and ends.
+    auto ended = [&] { return !std::filesystem::exists("/proc/" + std::to_string(pid)); };
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!ended() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(ended());
+    EXPECT_LE(mappedFrames(), 2) << "one shown, one waiting";
+    RunLoop::main().runUntil([&] { return web->renderedPixels() != nullptr; });
+    RunLoop::main().drain();
+    EXPECT_TRUE(web->renderedPixels());
+    EXPECT_LE(mappedFrames(), 1);
+    web.reset();
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
 // A renderer taken over asks only for what its page could read: a local page its own folder's
 // regular files, a page from the network nothing from the disk at all.
 TEST_F(RendererProcessTest, ARendererGetsOnlyWhatItsPageMayRead)

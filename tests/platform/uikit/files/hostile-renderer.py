@@ -125,6 +125,11 @@ elif mode == "chatty-errors":
     for _ in range(2048):
         os.write(2, chunk)
     socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+elif mode == "frame-flood":
+    # Frame after frame, each in memory of its own, faster than anyone shows them; then gone.
+    for _ in range(500):
+        socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+    os._exit(0)
 elif mode == "half-a-message":
     # Says part of a frame and nothing more; the app must not wait on it.
     channel.sendall(message(103, frame)[:10])
