@@ -10,6 +10,7 @@
 #include "platform/uikit/UIActivityIndicatorView.h"
 #include "platform/uikit/UIAlertControllerView.h"
 #include "platform/uikit/UIProgressView.h"
+#include "platform/uikit/UIStoryboard.h"
 
 #include <fstream>
 #include <sys/stat.h>
@@ -295,6 +296,45 @@ TEST_F(FileOperationsTest, UnzipShowsItsProgressAlertOnThePhoneAndOnThePad)
         EXPECT_EQ(readText(at("three/3")), "x");
         fs::remove_all(at("three"));
     }
+}
+
+// On the pad a sheet leaves the list below in sight, but the list takes no touch: an archive's
+// row tapped beside the sheet opens nothing, and one tapped once the sheet is gone offers to unzip.
+TEST_F(FileOperationsTest, RowsBesideASheetOnThePadTakeNoTouch)
+{
+    put({ "in/1" });
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(at("one.zip"), { at("in/1") }));
+    UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 768, 1024));
+    UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+    // A list made now, so that it lists the archive.
+    auto list = UIStoryboard::storyboardWithName("Main").instantiate<VeskFileListController>("fileList");
+    list->setFile(VeskFile::initWithPath(dir));
+    window = std::make_shared<UIWindow>(UIScreen::mainScreen().bounds());
+    window->setRootViewController(list);
+    window->makeKeyAndVisible();
+    driver.drain();
+    auto table = list->tableView();
+    auto row = driver.rowWithText(*table, "one.zip");
+    ASSERT_TRUE(row);
+    auto place = table->convertRectToView(table->rectForRowAtIndexPath(*row), nullptr);
+    auto tapRow = [&] { driver.tapAt(CGPointMake(CGRectGetMinX(place) + 40, CGRectGetMidY(place))); };
+    utility.showInfo(list, file("in"));
+    driver.drain();
+    auto sheet = driver.topViewController();
+    ASSERT_TRUE(sheet && sheet != list);
+    driver.render();
+    ASSERT_FALSE(CGRectContainsPoint(sheet->view()->frame(), CGPointMake(CGRectGetMinX(place) + 40, CGRectGetMidY(place))));
+    ::testing::internal::CaptureStderr();
+    tapRow();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "the list below tried to present over the sheet";
+    EXPECT_FALSE(driver.alert()) << "nothing opens below the sheet";
+    EXPECT_EQ(driver.topViewController(), sheet);
+    sheet->dismissViewControllerAnimated(false);
+    driver.drain();
+    driver.render();
+    tapRow();
+    ASSERT_TRUE(driver.alert());
+    EXPECT_EQ(driver.alert()->title(), "Unzip \"one.zip\"");
 }
 
 TEST_F(FileOperationsTest, LongWorkRunsBesideTheMainLoop)

@@ -109,6 +109,18 @@ namespace {
             return path;
         UIRenderer::layoutWindow(*window);
         collect(*window, point, path);
+        // A presented screen is modal: beside a sheet that leaves the screens below in sight, a
+        // touch reaches none of them, only what lies over the sheet (banners).
+        auto top = window->rootViewController();
+        while (top && top->presentedViewController())
+            top = top->presentedViewController();
+        if (top && top != window->rootViewController() && top->isViewLoaded() && path.size() > 1) {
+            auto& subviews = window->subviews();
+            auto sheet = std::find(subviews.begin(), subviews.end(), top->view());
+            auto hit = std::find(subviews.begin(), subviews.end(), path[1].view);
+            if (sheet != subviews.end() && hit < sheet)
+                path.resize(1);
+        }
         return path;
     }
 
