@@ -40,11 +40,6 @@ namespace {
     const litehtml::web_color frameColor(118, 118, 118);
     const litehtml::web_color chosenColor(206, 206, 206);
 
-    bool isSpace(char c)
-    {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-    }
-
     std::string lowercased(std::string text)
     {
         std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -55,7 +50,7 @@ namespace {
     {
         std::string out;
         for (char c : text) {
-            if (!isSpace(c))
+            if (!isHTMLSpace(c))
                 out += c;
             else if (!out.empty() && out.back() != ' ')
                 out += ' ';
