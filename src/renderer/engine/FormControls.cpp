@@ -1,5 +1,7 @@
 #include "renderer/engine/FormControls.h"
 
+#include "renderer/engine/HTMLText.h"
+
 #include <algorithm>
 #include <cairo.h>
 #include <cmath>
@@ -138,7 +140,7 @@ namespace {
             case Kind::Select:
             case Kind::ListBox:
                 for (auto& option : options())
-                    size.width = std::max(size.width, container->text_width(option.text.c_str(), m_font));
+                    size.width = std::max(size.width, container->text_width(labelOf(*option.element).c_str(), m_font));
                 size.width += arrowWidth();
                 size.height = line * (m_kind == Kind::Select ? 1 : listRows());
                 return;
@@ -235,7 +237,7 @@ namespace {
             case Kind::Password: {
                 auto value = get_attr("value", "");
                 if (*value)
-                    drawLine(hdc, m_kind == Kind::Password ? dots(prefix(value, maximumLineCharacters)) : std::string(value), color, content, content.x);
+                    drawLine(hdc, m_kind == Kind::Password ? dots(prefix(value, maximumLineCharacters)) : value, color, content, content.x);
                 else if (auto* placeholder = get_attr("placeholder"))
                     drawLine(hdc, collapsed(placeholder), placeholderColor, content, content.x);
                 break;
@@ -249,7 +251,7 @@ namespace {
             case Kind::Select: {
                 auto all = options();
                 if (!all.empty())
-                    drawLine(hdc, all[chosenIndex(all)].text, color, content, content.x);
+                    drawLine(hdc, labelOf(*all[chosenIndex(all)].element), color, content, content.x);
                 drawArrow(cr, content, color);
                 break;
             }
@@ -264,8 +266,9 @@ namespace {
         }
 
     private:
+        // Its label is read only where it is measured or shown: a page may hold many.
         struct Option {
-            std::string text;
+            litehtml::element::ptr element;
             bool selected = false;
             bool disabled = false;
         };
@@ -318,13 +321,7 @@ namespace {
                 std::string_view tag = name ? name : "";
                 if (tag == "option") {
                     Option option;
-                    if (auto* label = element->get_attr("label"); label && *label) {
-                        option.text = prefix(collapsed(label), maximumLineCharacters);
-                    } else {
-                        litehtml::tstring text;
-                        element->get_text(text);
-                        option.text = prefix(collapsed(text), maximumLineCharacters);
-                    }
+                    option.element = element;
                     option.selected = element->get_attr("selected") != nullptr;
                     option.disabled = element->get_attr("disabled") != nullptr;
                     found.push_back(std::move(option));
@@ -334,6 +331,15 @@ namespace {
                 }
             }
             return found;
+        }
+
+        static std::string labelOf(litehtml::element& option)
+        {
+            if (auto* label = option.get_attr("label"); label && *label)
+                return std::string(prefix(collapsed(label), maximumLineCharacters));
+            litehtml::tstring text;
+            option.get_text(text);
+            return std::string(prefix(collapsed(text), maximumLineCharacters));
         }
 
         // The last option marked selected (a single choice keeps only that one), else the
@@ -351,7 +357,7 @@ namespace {
             return 0;
         }
 
-        void drawLine(litehtml::uint_ptr hdc, const std::string& text, const litehtml::web_color& color, const litehtml::position& content, int left)
+        void drawLine(litehtml::uint_ptr hdc, std::string_view text, const litehtml::web_color& color, const litehtml::position& content, int left)
         {
             if (text.empty())
                 return;
@@ -431,8 +437,8 @@ namespace {
                     cairo_fill(cr);
                 }
                 litehtml::position at(content.x, top, content.width, line);
-                if (!option.text.empty())
-                    get_document()->container()->draw_text(hdc, option.text.c_str(), m_font, option.disabled ? placeholderColor : color, at);
+                if (auto text = labelOf(*option.element); !text.empty())
+                    get_document()->container()->draw_text(hdc, text.c_str(), m_font, option.disabled ? placeholderColor : color, at);
                 top += line;
             }
         }
