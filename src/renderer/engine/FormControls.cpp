@@ -74,6 +74,14 @@ namespace {
         return static_cast<int>(std::min<long>(number, most));
     }
 
+    // No control is larger than this on either side.
+    constexpr double maximumSide = 1 << 24;
+
+    int side(double length)
+    {
+        return length > 0 ? static_cast<int>(std::min(length, maximumSide)) : 0;
+    }
+
     // The text's first `count` characters, never cutting one in two.
     std::string_view prefix(std::string_view text, std::size_t count)
     {
@@ -157,27 +165,24 @@ namespace {
             m_pos.move_to(x, y);
             litehtml::size natural;
             get_content_size(natural, maxWidth);
-            m_pos.width = natural.width;
-            m_pos.height = natural.height;
+            // In doubles and bounded at the end: a page's lengths may be huge or negative.
+            double width = natural.width, height = natural.height;
             auto document = get_document();
             bool borderBox = m_box_sizing == litehtml::box_sizing_border_box;
-            if (!m_css_width.is_predefined()) {
-                m_pos.width = m_css_width.calc_percent(maxWidth);
-                if (borderBox)
-                    m_pos.width -= m_padding.width() + m_borders.width();
-            }
+            double frameWidth = borderBox ? m_padding.width() + m_borders.width() : 0;
+            double frameHeight = borderBox ? m_padding.height() + m_borders.height() : 0;
+            if (!m_css_width.is_predefined())
+                width = double(m_css_width.calc_percent(maxWidth)) - frameWidth;
             if (!m_css_height.is_predefined()) {
-                if (!get_predefined_height(m_pos.height))
-                    m_pos.height = static_cast<int>(m_css_height.val());
-                if (borderBox)
-                    m_pos.height -= m_padding.height() + m_borders.height();
+                int predefined = 0;
+                height = (get_predefined_height(predefined) ? predefined : double(m_css_height.val())) - frameHeight;
             }
             if (!m_css_max_width.is_predefined())
-                m_pos.width = std::min(m_pos.width, document->cvt_units(m_css_max_width, m_font_size, maxWidth) - (borderBox ? m_padding.width() + m_borders.width() : 0));
+                width = std::min(width, document->cvt_units(m_css_max_width, m_font_size, maxWidth) - frameWidth);
             if (!m_css_min_width.is_predefined())
-                m_pos.width = std::max(m_pos.width, document->cvt_units(m_css_min_width, m_font_size, maxWidth) - (borderBox ? m_padding.width() + m_borders.width() : 0));
-            m_pos.width = std::max(0, m_pos.width);
-            m_pos.height = std::max(0, m_pos.height);
+                width = std::max(width, document->cvt_units(m_css_min_width, m_font_size, maxWidth) - frameWidth);
+            m_pos.width = side(width);
+            m_pos.height = side(height);
             calc_auto_margins(maxWidth);
             m_pos.x += content_margins_left();
             m_pos.y += content_margins_top();
