@@ -261,10 +261,10 @@ namespace {
                 break;
             }
             case Kind::ListBox:
-                drawList(hdc, content, color);
+                drawList(hdc, content, color, shownBottom(content, clip));
                 break;
             case Kind::TextArea:
-                drawText(hdc, content, color);
+                drawText(hdc, content, color, shownBottom(content, clip));
                 break;
             }
             cairo_restore(cr);
@@ -277,6 +277,12 @@ namespace {
             bool selected = false;
             bool disabled = false;
         };
+
+        // Lines below the part of the page being drawn are neither measured nor drawn.
+        static int shownBottom(const litehtml::position& content, const litehtml::position* clip)
+        {
+            return clip ? std::min(content.bottom(), clip->bottom()) : content.bottom();
+        }
 
         int characterWidth() const
         {
@@ -427,14 +433,14 @@ namespace {
             cairo_fill(cr);
         }
 
-        void drawList(litehtml::uint_ptr hdc, const litehtml::position& content, const litehtml::web_color& color)
+        void drawList(litehtml::uint_ptr hdc, const litehtml::position& content, const litehtml::web_color& color, int bottom)
         {
             auto* cr = reinterpret_cast<cairo_t*>(hdc);
             int line = std::max(1, m_font_metrics.height);
             auto all = options();
             int top = content.y;
             for (auto& option : all) {
-                if (top >= content.bottom())
+                if (top >= bottom)
                     break;
                 if (option.selected) {
                     setColor(cr, chosenColor);
@@ -450,7 +456,7 @@ namespace {
 
         // The text area's lines, wrapped at spaces to its width (a word wider than a line
         // broken where it reaches the edge), from the top until the box is full.
-        void drawText(litehtml::uint_ptr hdc, const litehtml::position& content, const litehtml::web_color& color)
+        void drawText(litehtml::uint_ptr hdc, const litehtml::position& content, const litehtml::web_color& color, int bottom)
         {
             litehtml::tstring text;
             html_tag::get_text(text);
@@ -476,17 +482,17 @@ namespace {
                 currentWidth = 0;
             };
             std::string_view rest = text;
-            while (top < content.bottom()) {
+            while (top < bottom) {
                 auto end = rest.find('\n');
                 auto paragraph = rest.substr(0, end);
                 if (!paragraph.empty() && paragraph.back() == '\r')
                     paragraph.remove_suffix(1);
-                while (!paragraph.empty() && top < content.bottom()) {
+                while (!paragraph.empty() && top < bottom) {
                     auto space = paragraph.find(' ');
                     auto word = paragraph.substr(0, space);
                     paragraph.remove_prefix(space == std::string_view::npos ? paragraph.size() : space + 1);
                     // A word longer than a line goes in pieces of a line's characters at most.
-                    while (top < content.bottom()) {
+                    while (top < bottom) {
                         auto piece = prefix(word, charactersPerLine);
                         int width = widthOf(piece);
                         int needed = current.empty() ? width : currentWidth + spaceWidth + width;
