@@ -283,3 +283,14 @@ TEST(FormControlsTest, HiddenInputsDrawNothingAndThePagesStylesApply)
     EXPECT_EQ(drawn.box("area", red).width, 200 + 4 + 4);
     EXPECT_EQ(drawn.box("wide", red).width, pageWidth);
 }
+
+TEST(FormControlsTest, HugeOrNegativeLengthsOfAPageKeepControlsInBounds)
+{
+    // Taller than a page may take, or less than nothing with room for padding: neither may wrap
+    // around into a box of the other extreme.
+    for (auto* height : { "-1e12px", "1e12px", "3000000000px" }) {
+        auto drawn = draw("huge", std::string("<input style='box-sizing:border-box;padding:5px;border:0;width:") + height + ";height:" + height + "'><textarea style='box-sizing:border-box;padding:5px;height:" + height + ";min-width:" + height + "'>a</textarea>");
+        EXPECT_GE(drawn.page->height(), 10) << height;
+        EXPECT_LE(drawn.page->height(), std::string(height).front() == '-' ? 100 : 2 * (1 << 24) + 100) << height;
+    }
+}

@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <utility>
@@ -161,6 +162,10 @@ namespace {
             FileDescriptor client { ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0) };
             if (client.fd < 0)
                 return HandOver::NobodyListens;
+            // Bounds connecting to a listener whose backlog is full, and sending to one that
+            // never reads.
+            timeval bound { static_cast<time_t>(left / 1000), static_cast<suseconds_t>(left % 1000 * 1000) };
+            ::setsockopt(client.fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
             // Another user's socket never hears what this one opens.
             if (::connect(client.fd, address->get(), address->length) != 0 || !sameUser(client.fd))
                 continue;

@@ -1,5 +1,7 @@
 #include "renderer/engine/FormControls.h"
 
+#include "renderer/engine/HTMLText.h"
+
 #include <algorithm>
 #include <cairo.h>
 #include <cmath>
@@ -40,11 +42,6 @@ namespace {
     const litehtml::web_color frameColor(118, 118, 118);
     const litehtml::web_color chosenColor(206, 206, 206);
 
-    bool isSpace(char c)
-    {
-        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-    }
-
     std::string lowercased(std::string text)
     {
         std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -55,7 +52,7 @@ namespace {
     {
         std::string out;
         for (char c : text) {
-            if (!isSpace(c))
+            if (!isHTMLSpace(c))
                 out += c;
             else if (!out.empty() && out.back() != ' ')
                 out += ' ';
@@ -75,6 +72,14 @@ namespace {
         if (end == value || number < least)
             return std::nullopt;
         return static_cast<int>(std::min<long>(number, most));
+    }
+
+    // No control is larger than this on either side.
+    constexpr double maximumSide = 1 << 24;
+
+    int side(double length)
+    {
+        return length > 0 ? static_cast<int>(std::min(length, maximumSide)) : 0;
     }
 
     // The text's first `count` characters, never cutting one in two.
@@ -143,7 +148,7 @@ namespace {
             case Kind::Select:
             case Kind::ListBox:
                 for (auto& option : options())
-                    size.width = std::max(size.width, container->text_width(option.text.c_str(), m_font));
+                    size.width = std::max(size.width, container->text_width(labelOf(*option.element).c_str(), m_font));
                 size.width += arrowWidth();
                 size.height = line * (m_kind == Kind::Select ? 1 : listRows());
                 return;
@@ -160,27 +165,24 @@ namespace {
             m_pos.move_to(x, y);
             litehtml::size natural;
             get_content_size(natural, maxWidth);
-            m_pos.width = natural.width;
-            m_pos.height = natural.height;
+            // In doubles and bounded at the end: a page's lengths may be huge or negative.
+            double width = natural.width, height = natural.height;
             auto document = get_document();
             bool borderBox = m_box_sizing == litehtml::box_sizing_border_box;
-            if (!m_css_width.is_predefined()) {
-                m_pos.width = m_css_width.calc_percent(maxWidth);
-                if (borderBox)
-                    m_pos.width -= m_padding.width() + m_borders.width();
-            }
+            double frameWidth = borderBox ? m_padding.width() + m_borders.width() : 0;
+            double frameHeight = borderBox ? m_padding.height() + m_borders.height() : 0;
+            if (!m_css_width.is_predefined())
+                width = double(m_css_width.calc_percent(maxWidth)) - frameWidth;
             if (!m_css_height.is_predefined()) {
-                if (!get_predefined_height(m_pos.height))
-                    m_pos.height = static_cast<int>(m_css_height.val());
-                if (borderBox)
-                    m_pos.height -= m_padding.height() + m_borders.height();
+                int predefined = 0;
+                height = (get_predefined_height(predefined) ? predefined : double(m_css_height.val())) - frameHeight;
             }
             if (!m_css_max_width.is_predefined())
-                m_pos.width = std::min(m_pos.width, document->cvt_units(m_css_max_width, m_font_size, maxWidth) - (borderBox ? m_padding.width() + m_borders.width() : 0));
+                width = std::min(width, document->cvt_units(m_css_max_width, m_font_size, maxWidth) - frameWidth);
             if (!m_css_min_width.is_predefined())
-                m_pos.width = std::max(m_pos.width, document->cvt_units(m_css_min_width, m_font_size, maxWidth) - (borderBox ? m_padding.width() + m_borders.width() : 0));
-            m_pos.width = std::max(0, m_pos.width);
-            m_pos.height = std::max(0, m_pos.height);
+                width = std::max(width, document->cvt_units(m_css_min_width, m_font_size, maxWidth) - frameWidth);
+            m_pos.width = side(width);
+            m_pos.height = side(height);
             calc_auto_margins(maxWidth);
             m_pos.x += content_margins_left();
             m_pos.y += content_margins_top();
@@ -240,7 +242,7 @@ namespace {
             case Kind::Password: {
                 auto value = get_attr("value", "");
                 if (*value)
-                    drawLine(hdc, m_kind == Kind::Password ? dots(prefix(value, maximumLineCharacters)) : std::string(value), color, content, content.x);
+                    drawLine(hdc, m_kind == Kind::Password ? dots(prefix(value, maximumLineCharacters)) : value, color, content, content.x);
                 else if (auto* placeholder = get_attr("placeholder"))
                     drawLine(hdc, collapsed(placeholder), placeholderColor, content, content.x);
                 break;
@@ -254,26 +256,33 @@ namespace {
             case Kind::Select: {
                 auto all = options();
                 if (!all.empty())
-                    drawLine(hdc, all[chosenIndex(all)].text, color, content, content.x);
+                    drawLine(hdc, labelOf(*all[chosenIndex(all)].element), color, content, content.x);
                 drawArrow(cr, content, color);
                 break;
             }
             case Kind::ListBox:
-                drawList(hdc, content, color);
+                drawList(hdc, content, color, shownBottom(content, clip));
                 break;
             case Kind::TextArea:
-                drawText(hdc, content, color);
+                drawText(hdc, content, color, shownBottom(content, clip));
                 break;
             }
             cairo_restore(cr);
         }
 
     private:
+        // Its label is read only where it is measured or shown: a page may hold many.
         struct Option {
-            std::string text;
+            litehtml::element::ptr element;
             bool selected = false;
             bool disabled = false;
         };
+
+        // Lines below the part of the page being drawn are neither measured nor drawn.
+        static int shownBottom(const litehtml::position& content, const litehtml::position* clip)
+        {
+            return clip ? std::min(content.bottom(), clip->bottom()) : content.bottom();
+        }
 
         int characterWidth() const
         {
@@ -323,13 +332,7 @@ namespace {
                 std::string_view tag = name ? name : "";
                 if (tag == "option") {
                     Option option;
-                    if (auto* label = element->get_attr("label"); label && *label) {
-                        option.text = prefix(collapsed(label), maximumLineCharacters);
-                    } else {
-                        litehtml::tstring text;
-                        element->get_text(text);
-                        option.text = prefix(collapsed(text), maximumLineCharacters);
-                    }
+                    option.element = element;
                     option.selected = element->get_attr("selected") != nullptr;
                     option.disabled = element->get_attr("disabled") != nullptr;
                     found.push_back(std::move(option));
@@ -339,6 +342,15 @@ namespace {
                 }
             }
             return found;
+        }
+
+        static std::string labelOf(litehtml::element& option)
+        {
+            if (auto* label = option.get_attr("label"); label && *label)
+                return std::string(prefix(collapsed(label), maximumLineCharacters));
+            litehtml::tstring text;
+            option.get_text(text);
+            return std::string(prefix(collapsed(text), maximumLineCharacters));
         }
 
         // The last option marked selected (a single choice keeps only that one), else the
@@ -356,7 +368,7 @@ namespace {
             return 0;
         }
 
-        void drawLine(litehtml::uint_ptr hdc, const std::string& text, const litehtml::web_color& color, const litehtml::position& content, int left)
+        void drawLine(litehtml::uint_ptr hdc, std::string_view text, const litehtml::web_color& color, const litehtml::position& content, int left)
         {
             if (text.empty())
                 return;
@@ -421,14 +433,14 @@ namespace {
             cairo_fill(cr);
         }
 
-        void drawList(litehtml::uint_ptr hdc, const litehtml::position& content, const litehtml::web_color& color)
+        void drawList(litehtml::uint_ptr hdc, const litehtml::position& content, const litehtml::web_color& color, int bottom)
         {
             auto* cr = reinterpret_cast<cairo_t*>(hdc);
             int line = std::max(1, m_font_metrics.height);
             auto all = options();
             int top = content.y;
             for (auto& option : all) {
-                if (top >= content.bottom())
+                if (top >= bottom)
                     break;
                 if (option.selected) {
                     setColor(cr, chosenColor);
@@ -436,15 +448,15 @@ namespace {
                     cairo_fill(cr);
                 }
                 litehtml::position at(content.x, top, content.width, line);
-                if (!option.text.empty())
-                    get_document()->container()->draw_text(hdc, option.text.c_str(), m_font, option.disabled ? placeholderColor : color, at);
+                if (auto text = labelOf(*option.element); !text.empty())
+                    get_document()->container()->draw_text(hdc, text.c_str(), m_font, option.disabled ? placeholderColor : color, at);
                 top += line;
             }
         }
 
         // The text area's lines, wrapped at spaces to its width (a word wider than a line
         // broken where it reaches the edge), from the top until the box is full.
-        void drawText(litehtml::uint_ptr hdc, const litehtml::position& content, const litehtml::web_color& color)
+        void drawText(litehtml::uint_ptr hdc, const litehtml::position& content, const litehtml::web_color& color, int bottom)
         {
             litehtml::tstring text;
             html_tag::get_text(text);
@@ -470,17 +482,17 @@ namespace {
                 currentWidth = 0;
             };
             std::string_view rest = text;
-            while (top < content.bottom()) {
+            while (top < bottom) {
                 auto end = rest.find('\n');
                 auto paragraph = rest.substr(0, end);
                 if (!paragraph.empty() && paragraph.back() == '\r')
                     paragraph.remove_suffix(1);
-                while (!paragraph.empty() && top < content.bottom()) {
+                while (!paragraph.empty() && top < bottom) {
                     auto space = paragraph.find(' ');
                     auto word = paragraph.substr(0, space);
                     paragraph.remove_prefix(space == std::string_view::npos ? paragraph.size() : space + 1);
                     // A word longer than a line goes in pieces of a line's characters at most.
-                    while (top < content.bottom()) {
+                    while (top < bottom) {
                         auto piece = prefix(word, charactersPerLine);
                         int width = widthOf(piece);
                         int needed = current.empty() ? width : currentWidth + spaceWidth + width;

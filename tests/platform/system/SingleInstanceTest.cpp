@@ -191,6 +191,29 @@ TEST_F(SingleInstanceTest, ALaterStartThatGetsNoAnswerSendsItsRequestOnce)
     ::close(lock);
 }
 
+TEST_F(SingleInstanceTest, ALaterStartGivesUpOnAnAppWhoseBacklogIsFull)
+{
+    // A stuck app of the test's own: it holds the lock and its socket's queue is full.
+    int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    int queued = connectToSocket();
+    ASSERT_GE(queued, 0);
+
+    auto claim = SingleInstance::Claim::Running;
+    std::string failure;
+    EXPECT_EQ(SingleInstance::claim(home, { "file:///tmp/stuck.txt", "" }, claim, failure, 300ms), nullptr);
+    EXPECT_EQ(claim, SingleInstance::Claim::NotTaken);
+    ::close(queued);
+    ::close(listener);
+    ::close(lock);
+}
+
 TEST_F(SingleInstanceTest, AStaleSocketWithoutALockHolderIsTakenOver)
 {
     // An app killed outright leaves its socket and lock file behind, and holds no lock.
