@@ -910,7 +910,9 @@ void HttpServer::handleEvent(Run& run, Connection& connection)
 void HttpServer::readRequests(Run& run, Connection& connection)
 {
     char buffer[16384];
-    for (;;) {
+    // Bounded per event: a body that is dropped unread has no length cap, and a client that
+    // keeps sending one must not hold the thread from the other connections.
+    for (int reads = 0; reads < 64; ++reads) {
         ssize_t count = ::recv(connection.socket.descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (count < 0 && errno == EINTR)
             continue;
