@@ -1065,8 +1065,10 @@ bool HttpServer::send(Run& run, Connection& connection)
 std::optional<HttpRequest> HttpServer::nextRequest(Run& run, Connection& connection)
 {
     connection.clearOutput();
+    // The housekeeper trims at its next sweep: malloc_trim walks the whole heap under the
+    // allocator's locks, too slow for every large answer on a serving thread.
     if (std::exchange(connection.trimAfterWrite, false))
-        ::malloc_trim(0);
+        run.untrimmed += trimAfterSize;
     if (!connection.keepAlive) {
         if (!connection.lingerAfterWrite && !connection.parser.holdsUnusedBytes()) {
             close(run, connection);
