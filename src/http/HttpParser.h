@@ -29,8 +29,9 @@ public:
         // and a value, or a control byte in one (a carriage return anywhere but before its line
         // feed too): the end of the body cannot be told for sure.
         InvalidFraming = 7,
-        // A request line of three tokens that is not exactly method, space, target, space and
-        // "HTTP/1.0" or "HTTP/1.1", or any request line holding a control byte.
+        // A request line of three tokens that is not method, target and "HTTP/1.0" or
+        // "HTTP/1.1" parted by spaces with none before or after, or any request line holding a
+        // control byte.
         InvalidRequestLine = 8,
         // The request line and header lines together pass their cap.
         HeadTooLarge = 9,

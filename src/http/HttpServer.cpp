@@ -910,7 +910,9 @@ void HttpServer::handleEvent(Run& run, Connection& connection)
 void HttpServer::readRequests(Run& run, Connection& connection)
 {
     char buffer[16384];
-    for (;;) {
+    // Bounded per event: a body that is dropped unread has no length cap, and a client that
+    // keeps sending one must not hold the thread from the other connections.
+    for (int reads = 0; reads < 64; ++reads) {
         ssize_t count = ::recv(connection.socket.descriptor(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (count < 0 && errno == EINTR)
             continue;
@@ -1063,8 +1065,10 @@ bool HttpServer::send(Run& run, Connection& connection)
 std::optional<HttpRequest> HttpServer::nextRequest(Run& run, Connection& connection)
 {
     connection.clearOutput();
+    // The housekeeper trims at its next sweep: malloc_trim walks the whole heap under the
+    // allocator's locks, too slow for every large answer on a serving thread.
     if (std::exchange(connection.trimAfterWrite, false))
-        ::malloc_trim(0);
+        run.untrimmed += trimAfterSize;
     if (!connection.keepAlive) {
         if (!connection.lingerAfterWrite && !connection.parser.holdsUnusedBytes()) {
             close(run, connection);
