@@ -188,11 +188,12 @@ namespace {
     {
         auto bytes = frameBytes(frame);
         struct stat facts { };
-        if (!bytes || ::fstat(memory, &facts) != 0 || facts.st_size < 0 || static_cast<std::size_t>(facts.st_size) < *bytes)
+        // Exactly the pixels: the mapping keeps all of the memory alive while the frame shows.
+        if (!bytes || ::fstat(memory, &facts) != 0 || facts.st_size < 0 || static_cast<std::size_t>(facts.st_size) != *bytes)
             return nullptr;
-        // Only sealed memory can't shrink under the reader (a fault) or change while shown.
+        // Only sealed memory can't shrink under the reader (a fault), grow or change while shown.
         int seals = ::fcntl(memory, F_GET_SEALS);
-        constexpr int needed = F_SEAL_SHRINK | F_SEAL_WRITE;
+        constexpr int needed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
         if (seals < 0 || (seals & needed) != needed)
             return nullptr;
         auto* pixels = ::mmap(nullptr, *bytes, PROT_READ, MAP_SHARED, memory, 0);
