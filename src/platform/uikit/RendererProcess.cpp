@@ -43,6 +43,9 @@ namespace {
     constexpr std::size_t maximumInboxBytes = 2 * maximumMessage;
     // Resources wait to be written up to this much; a sender waits for room beyond it.
     constexpr std::size_t maximumQueued = 64u << 20;
+    // A renderer that takes none of them for this long has stopped reading and is ended, so
+    // that the waiting sender goes free.
+    constexpr auto maximumStall = std::chrono::seconds(30);
 
     std::atomic<int> busyRenderers { 0 };
     std::atomic<std::uint64_t> viewportRequests { 0 };
@@ -185,11 +188,12 @@ namespace {
     {
         auto bytes = frameBytes(frame);
         struct stat facts { };
-        if (!bytes || ::fstat(memory, &facts) != 0 || facts.st_size < 0 || static_cast<std::size_t>(facts.st_size) < *bytes)
+        // Exactly the pixels: the mapping keeps all of the memory alive while the frame shows.
+        if (!bytes || ::fstat(memory, &facts) != 0 || facts.st_size < 0 || static_cast<std::size_t>(facts.st_size) != *bytes)
             return nullptr;
-        // Only sealed memory can't shrink under the reader (a fault) or change while shown.
+        // Only sealed memory can't shrink under the reader (a fault), grow or change while shown.
         int seals = ::fcntl(memory, F_GET_SEALS);
-        constexpr int needed = F_SEAL_SHRINK | F_SEAL_WRITE;
+        constexpr int needed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
         if (seals < 0 || (seals & needed) != needed)
             return nullptr;
         auto* pixels = ::mmap(nullptr, *bytes, PROT_READ, MAP_SHARED, memory, 0);
@@ -346,16 +350,19 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
             m_lastViewport = load->viewport;
         if (std::holds_alternative<Click>(message))
             ++m_clicks;
+        bool room = true;
         if (std::holds_alternative<Resource>(message)) {
             // Pictures wait on the loader's thread, never on the main one.
-            m_changed.wait(lock, [&] {
+            room = m_changed.wait_for(lock, maximumStall, [&] {
                 std::size_t queued = 0;
                 for (auto& waiting : m_outgoing)
                     queued += waiting.bytes.size();
                 return m_ended || queued < maximumQueued;
             });
+            if (!room)
+                terminate();
         }
-        if (m_ended) {
+        if (m_ended || !room) {
             if (descriptor >= 0)
                 ::close(descriptor);
             return;

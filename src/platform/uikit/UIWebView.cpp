@@ -275,7 +275,8 @@ namespace {
     {
         NSURLResponse response(request.URL);
         // A page given a renderer again brings its document along.
-        if (page.response) {
+        bool again = page.response.has_value();
+        if (again) {
             response = *page.response;
         } else {
             auto data = NSURLConnection::sendSynchronousRequest(request, &response, &page.error);
@@ -413,7 +414,10 @@ namespace {
                 break;
             if (!loader.mayTake(url) || !seen.insert(url.absoluteString()).second)
                 continue;
+            // Shown again, the page needs only its pictures' bodies; its resources were counted.
             bool picture = pictureURLs.count(url.absoluteString()) && !process->hasEnded();
+            if (again && !picture)
+                continue;
             std::optional<Bytes> body;
             auto& fetched = loader.fetch(url, UIWebView::maximumPictureBytes, picture ? &body : nullptr);
             page.resources.push_back({ url, fetched.response, fetched.length });

@@ -268,7 +268,7 @@ TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad
     auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
     ::setenv("VESK_RENDERER", script.c_str(), 1);
     auto page = write("page.html", "<p>x</p>");
-    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors", "memory-hog", "flood" }) {
+    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-too-big", "growable-frame", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors", "memory-hog", "flood" }) {
         ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
         auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
         EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "fail" })) << mode;

@@ -366,12 +366,31 @@ TEST(UIWebViewTest, ACoveredViewGivesUpItsRendererAndGetsOneWhenShownAgain)
     std::vector<std::shared_ptr<UIWebView>> views;
     std::vector<int> pids;
     auto recorder = std::make_shared<Recorder>();
+    // One page comes from the network, to count what giving it a renderer again fetches.
+    std::atomic<int> scriptHits { 0 }, pictureHits { 0 };
+    HttpServer server;
+    server.registerHandler("^/page1.html$", [](const HttpRequest&) {
+        std::string body = "<a href=next.html>page 1</a><script src=app.js></script><img src=logo.png>";
+        return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", "text/html" } }, HttpBytes(body.begin(), body.end()));
+    });
+    server.registerHandler("^/app.js$", [&](const HttpRequest&) {
+        ++scriptHits;
+        return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", "text/javascript" } }, HttpBytes { 'x' });
+    });
+    server.registerHandler("^/logo.png$", [&](const HttpRequest&) {
+        ++pictureHits;
+        return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", "image/png" } }, HttpBytes { 'x' });
+    });
+    server.start(0, "127.0.0.1");
     for (int index = 0; index < 5; ++index) {
         auto path = folder / ("page" + std::to_string(index) + ".html");
         std::ofstream(path) << "<a href=next.html>page " << index << "</a>";
         auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 320, 480));
         web->setDelegate(recorder);
-        web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(path.string())));
+        if (index == 1)
+            web->loadRequest(NSURLRequest(*NSURL::URLWithString("http://127.0.0.1:" + std::to_string(server.port()) + "/page1.html")));
+        else
+            web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(path.string())));
         ASSERT_TRUE(RunLoop::main().runUntil([&] { return !web->isLoading(); }));
         ASSERT_TRUE(web->showsRenderedPage());
         views.push_back(web);
@@ -396,6 +415,9 @@ TEST(UIWebViewTest, ACoveredViewGivesUpItsRendererAndGetsOneWhenShownAgain)
     ASSERT_EQ(views[1]->links().size(), 1u);
     EXPECT_EQ(views[1]->links().front().text, "page 1");
     EXPECT_EQ(recorder->calls.size(), 10u) << "a renderer given back is no new load";
+    // Its picture is fetched again for the new renderer, after anything else it references.
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return pictureHits == 2; }));
+    EXPECT_EQ(scriptHits, 1) << "what the page references was counted once";
 
     // A covered view that is loading keeps its renderer; it gives it up once done.
     views[3]->loadRequest(NSURLRequest(NSURL::fileURLWithPath((folder / "page2.html").string())));
@@ -408,6 +430,7 @@ TEST(UIWebViewTest, ACoveredViewGivesUpItsRendererAndGetsOneWhenShownAgain)
         EXPECT_GT(views[index]->rendererProcessID(), 0) << index;
     views.clear();
     RunLoop::main().drain();
+    server.stop();
     std::filesystem::remove_all(folder);
 }
 

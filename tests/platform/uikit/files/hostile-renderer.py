@@ -91,6 +91,10 @@ if mode == "unsealed-frame":
     socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, 0)])
 elif mode == "frame-too-small":
     socket.send_fds(channel, [message(103, frame)], [memory(stride * (pixel_height - 1), sealed)])
+elif mode == "frame-too-big":
+    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height + (1 << 30), sealed)])
+elif mode == "growable-frame":
+    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, fcntl.F_SEAL_SHRINK | fcntl.F_SEAL_WRITE)])
 elif mode == "frame-without-memory":
     channel.sendall(message(103, frame))
 elif mode == "endless-header":
