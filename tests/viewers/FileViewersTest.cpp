@@ -474,15 +474,25 @@ TEST_P(ClosedViewerTest, EveryViewerClosedByDoneOrEscapeIsDestroyedWithItsViewsA
     EXPECT_TRUE(banners().empty());
 }
 
-TEST_P(ClosedViewerTest, TheEditorClosedBySavingOrCancellingIsDestroyedAndSoIsItsViewer)
+TEST_P(ClosedViewerTest, TheEditorAndInfoClosedAreDestroyedAndSoIsTheirViewer)
 {
     auto path = makeFile("notes.txt", "old");
     for (const char* button : { "Cancel", "Save" }) {
-        Held viewerHeld, editorHeld;
+        Held viewerHeld, editorHeld, infoHeld;
         {
             auto viewer = open<TextViewController>(path);
             ASSERT_NE(viewer, nullptr);
             viewerHeld.addScreen(*viewer);
+            EXPECT_TRUE(driver.tapBarButton(*viewer, "Info"));
+            driver.drain();
+            auto info = driver.visible<InfoTableViewController>();
+            ASSERT_NE(info, nullptr);
+            infoHeld.addScreen(*info);
+            info.reset();
+            driver.pressKey(UIKey::Escape);
+            settle();
+            EXPECT_EQ(infoHeld.alive(), std::vector<std::string> {});
+            ASSERT_EQ(driver.visibleScreen(), viewer);
             EXPECT_TRUE(driver.tapBarButton(*viewer, "Edit"));
             driver.drain();
             auto editor = driver.visible<TextEditorViewController>();
