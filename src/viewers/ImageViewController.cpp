@@ -65,8 +65,10 @@ void ImageViewController::loadImage()
     auto current = file();
     if (!current)
         return;
-    auto self = std::static_pointer_cast<ImageViewController>(shared_from_this());
-    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()]() mutable {
+    // Held weakly: a screen closed while its picture is decoded is gone at once, and the
+    // picture is dropped.
+    std::weak_ptr<ImageViewController> weak = std::static_pointer_cast<ImageViewController>(shared_from_this());
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, path = current->path()] {
         // A missing or undecodable picture leaves the view empty; one that can't be read at all
         // (a FIFO or device would block or never end) or is too big is an error.
         struct stat info { };
@@ -74,8 +76,10 @@ void ImageViewController::loadImage()
         std::shared_ptr<UIImage> image;
         if (!unreadable)
             image = path.ends_with("gif") ? UIImageVesk::animatedImageWithGIFAtPath(path) : UIImage::imageWithContentsOfFile(path);
-        // The screen goes back to the main queue, so it never ends on a worker.
-        DispatchQueue::main().async([self = std::move(self), image, unreadable] {
+        DispatchQueue::main().async([weak, image, unreadable] {
+            auto self = weak.lock();
+            if (!self)
+                return;
             if (unreadable) {
                 self->showErrorAndClose();
                 return;

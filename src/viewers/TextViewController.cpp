@@ -52,13 +52,13 @@ namespace {
         bool tooBig = false;
     };
 
-    ReadText readText(const std::string& path, bool isList)
+    ReadText readText(const std::string& path, bool isList, const std::function<bool()>& stop)
     {
         if (isLargerThan(path, isList ? TextViewController::maximumListBytes : TextViewController::maximumTextBytes))
             return { nullptr, true };
         if (!isList) {
             NSStringEncoding encoding {};
-            return { TextBuffer::readFile(path, &encoding, TextViewController::maximumTextBytes) };
+            return { TextBuffer::readFile(path, &encoding, TextViewController::maximumTextBytes, stop) };
         }
         auto data = readFileContents(path, TextViewController::maximumListBytes);
         if (!data)
@@ -112,14 +112,20 @@ void TextViewController::load()
     // would save an empty text over the file.
     if (auto edit = editButton())
         edit->setEnabled(false);
-    // The screen goes back to the main queue with the text, so it never ends on a worker.
-    auto self = std::static_pointer_cast<TextViewController>(shared_from_this());
-    DispatchQueue::global(QualityOfService::UserInitiated).async([self, path = current->path()]() mutable {
+    // The read holds the screen weakly: a screen closed meanwhile is gone at once, its read
+    // stops and what was read is dropped.
+    std::weak_ptr<TextViewController> weak = std::static_pointer_cast<TextViewController>(shared_from_this());
+    DispatchQueue::global(QualityOfService::UserInitiated).async([weak, path = current->path()] {
         bool isList = isListFileAtPath(path);
-        auto [text, tooBig] = readText(path, isList);
+        auto [text, tooBig] = readText(path, isList, [&weak] { return weak.expired(); });
+        if (weak.expired())
+            return;
         if (!text)
             debugLog("Error while reading textFile", __FILE__, __LINE__, __func__);
-        DispatchQueue::main().async([self = std::move(self), text = std::move(text), tooBig, isList] {
+        DispatchQueue::main().async([weak, text = std::move(text), tooBig, isList] {
+            auto self = weak.lock();
+            if (!self)
+                return;
             if (tooBig) {
                 // Told what the limit is, as the editor tells it, rather than that something failed.
                 showTooBig(isList ? "Property lists of up to %@ can be shown: \"%@\" is bigger" : "Texts of up to %@ can be shown: \"%@\" is bigger",
@@ -151,8 +157,11 @@ void TextViewController::edit()
         return;
     editor->setText(std::string(text));
     editor->setFile(file());
-    auto self = std::static_pointer_cast<TextViewController>(shared_from_this());
-    editor->setSavedFileCallback([self] { self->load(); });
+    std::weak_ptr<TextViewController> weak = std::static_pointer_cast<TextViewController>(shared_from_this());
+    editor->setSavedFileCallback([weak] {
+        if (auto self = weak.lock())
+            self->load();
+    });
     auto navigation = UINavigationController::initWithRootViewController(editor);
     navigation->setModalPresentationStyle(isIpad() ? UIModalPresentationStyle::FormSheet : UIModalPresentationStyle::FullScreen);
     presentViewController(navigation, true);

@@ -6,6 +6,7 @@
 #include "platform/uikit/UIWebView.h"
 #include "sdk/Analytics.h"
 #include "viewers/InfoTableViewController.h"
+#include "viewers/TextEditorViewController.h"
 #include "viewers/VeskFileViewController.h"
 
 #include <cairo-pdf.h>
@@ -15,6 +16,8 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <functional>
+#include <typeinfo>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -349,3 +352,168 @@ TEST_F(ViewerTest, AnimatedGIFListsEachFrameForItsDelay)
     EXPECT_EQ(banners(), std::vector<std::string> { errorBanner }) << "never read from a FIFO";
     EXPECT_EQ(driver.screenStack().size(), 1u);
 }
+
+namespace {
+
+// What a screen holds that must go with it, by name.
+struct Held {
+    std::vector<std::pair<std::string, std::weak_ptr<const void>>> objects;
+
+    void add(std::string what, std::weak_ptr<const void> object) { objects.emplace_back(std::move(what), std::move(object)); }
+
+    // The screen, its navigation controller, every view under its root and its bar items.
+    void addScreen(UIViewController& screen)
+    {
+        add("the screen", screen.weak_from_this());
+        if (auto navigation = screen.navigationController())
+            add("its navigation controller", navigation);
+        std::function<void(const std::shared_ptr<UIView>&)> visit = [&](const std::shared_ptr<UIView>& view) {
+            auto& shown = *view;
+            add(std::string("a view: ") + typeid(shown).name(), view);
+            for (auto& subview : view->subviews())
+                visit(subview);
+        };
+        visit(screen.view());
+        for (auto& item : { screen.navigationItem().leftBarButtonItem(), screen.navigationItem().rightBarButtonItem() })
+            add("a navigation bar item", item);
+        for (auto& item : screen.toolbarItems())
+            add("a toolbar item", item);
+    }
+
+    std::vector<std::string> alive() const
+    {
+        std::vector<std::string> names;
+        for (auto& [what, object] : objects) {
+            if (!object.expired())
+                names.push_back(what);
+        }
+        return names;
+    }
+};
+
+class ClosedViewerTest : public ViewerTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void beforeLaunch() override
+    {
+        if (GetParam()) {
+            UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 768, 1024));
+            UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+        }
+    }
+
+    // Lets a closing screen's animation, queued blocks and timers run out, and the window draw
+    // what is left, as it does after every change.
+    void settle()
+    {
+        driver.drain();
+        driver.advance(2);
+        driver.drain();
+        driver.render();
+    }
+};
+
+}
+
+TEST_P(ClosedViewerTest, EveryViewerClosedByDoneOrEscapeIsDestroyedWithItsViewsAndContents)
+{
+    auto pdf = root() + "/pages.pdf";
+    auto* surface = cairo_pdf_surface_create(pdf.c_str(), 300, 400);
+    auto* cr = cairo_create(surface);
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+    const std::string paths[] = {
+        makeFile("notes.txt", std::string(100'000, 'x')),
+        makeFile("list.plist", "<plist><dict><key>a</key><array><string>b</string></array></dict></plist>"),
+        makePNG("photo.png", 64, 64),
+        makeFile("moving.gif", gifWithDelays({ 10, 20, 10 })),
+        makeFile("page.html", "<p>hi</p>"),
+        pdf,
+        makeFile("data.bin", "\x01\x02"),
+    };
+    for (auto& path : paths) {
+        for (bool byKey : { false, true }) {
+            Held held;
+            {
+                auto viewer = open<VeskFileViewController>(path);
+                ASSERT_NE(viewer, nullptr) << path;
+                held.addScreen(*viewer);
+                if (auto text = std::dynamic_pointer_cast<TextViewController>(viewer)) {
+                    ASSERT_EQ(text->textView()->text().size(), 100'000u);
+                    held.add("the text", text->textView()->textBuffer());
+                }
+                if (auto image = std::dynamic_pointer_cast<ImageViewController>(viewer)) {
+                    ASSERT_NE(image->imageView()->image(), nullptr) << path;
+                    held.add("the picture", image->imageView()->image());
+                }
+                if (auto list = std::dynamic_pointer_cast<PlistViewController>(viewer)) {
+                    // A level further down, then back, as a person browses.
+                    driver.tapRow(*list->tableView(), 0);
+                    settle();
+                    auto level = driver.visible<PlistViewController>();
+                    ASSERT_NE(level, list) << "the array opened";
+                    held.addScreen(*level);
+                    EXPECT_TRUE(driver.tapBarButton(*level, "Back"));
+                    settle();
+                    ASSERT_EQ(driver.visibleScreen(), viewer);
+                }
+                // A pointer taken on the screen, so that the events keep what they last touched.
+                driver.tapAt({ 100, 300 });
+                driver.drain();
+                ASSERT_EQ(driver.visibleScreen(), viewer) << path;
+                if (byKey)
+                    driver.pressKey(UIKey::Escape);
+                else
+                    EXPECT_TRUE(driver.tapBarButton(*viewer, "Done"));
+            }
+            settle();
+            EXPECT_EQ(driver.screenStack().size(), 1u) << path;
+            EXPECT_EQ(held.alive(), std::vector<std::string> {}) << path << (byKey ? " closed by Escape" : " closed by Done");
+        }
+    }
+    EXPECT_TRUE(banners().empty());
+}
+
+TEST_P(ClosedViewerTest, TheEditorAndInfoClosedAreDestroyedAndSoIsTheirViewer)
+{
+    auto path = makeFile("notes.txt", "old");
+    for (const char* button : { "Cancel", "Save" }) {
+        Held viewerHeld, editorHeld, infoHeld;
+        {
+            auto viewer = open<TextViewController>(path);
+            ASSERT_NE(viewer, nullptr);
+            viewerHeld.addScreen(*viewer);
+            EXPECT_TRUE(driver.tapBarButton(*viewer, "Info"));
+            driver.drain();
+            auto info = driver.visible<InfoTableViewController>();
+            ASSERT_NE(info, nullptr);
+            infoHeld.addScreen(*info);
+            info.reset();
+            driver.pressKey(UIKey::Escape);
+            settle();
+            EXPECT_EQ(infoHeld.alive(), std::vector<std::string> {});
+            ASSERT_EQ(driver.visibleScreen(), viewer);
+            EXPECT_TRUE(driver.tapBarButton(*viewer, "Edit"));
+            driver.drain();
+            auto editor = driver.visible<TextEditorViewController>();
+            ASSERT_NE(editor, nullptr);
+            editorHeld.addScreen(*editor);
+            driver.typeText(" and new");
+            EXPECT_TRUE(driver.tapBarButton(*editor, button));
+            ASSERT_NE(driver.alert(), nullptr);
+            EXPECT_TRUE(driver.chooseAlertAction(std::string(button) == "Save" ? "Save" : "Yes, cancel..."));
+        }
+        settle();
+        EXPECT_EQ(editorHeld.alive(), std::vector<std::string> {}) << button;
+        auto viewer = driver.visible<TextViewController>();
+        ASSERT_NE(viewer, nullptr);
+        EXPECT_EQ(viewer->textView()->text(), std::string(button) == "Save" ? "old and new" : "old");
+        viewerHeld.add("the text", viewer->textView()->textBuffer());
+        EXPECT_TRUE(driver.tapBarButton(*viewer, "Done"));
+        viewer.reset();
+        settle();
+        EXPECT_EQ(viewerHeld.alive(), std::vector<std::string> {}) << button;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PhoneAndPad, ClosedViewerTest, ::testing::Values(false, true), [](const auto& info) { return info.param ? "Pad" : "Phone"; });

@@ -264,6 +264,21 @@ TEST_F(TextViewerTest, EscapeGoesBackOneScreenAsTheScreensOwnButtonsDo)
     EXPECT_EQ(driver.visibleScreen(), list) << "the viewer closed as Done closes it";
 }
 
+// Nothing waits for the read of a closed viewer's text: the screen is gone at once, and the
+// text, when it comes, goes nowhere and raises no banner.
+TEST_F(TextViewerTest, AViewerClosedWhileItsTextIsReadIsGoneAtOnce)
+{
+    auto path = makeFile("big.log", repeated("a line of the log\n", 1 << 20));
+    utility.openItem(driver.screenStack().front(), VeskFile::initWithPath(path), CGRectMake(0, 0, 1, 1));
+    std::weak_ptr<TextViewController> viewer = driver.visible<TextViewController>();
+    ASSERT_FALSE(viewer.expired());
+    driver.pressKey(UIKey::Escape);
+    EXPECT_TRUE(viewer.expired());
+    driver.drain();
+    EXPECT_EQ(driver.screenStack().size(), 1u);
+    EXPECT_TRUE(banners().empty());
+}
+
 namespace {
 
 // A log of 200 MB on the phone and on the pad: narrow lines between a wide first and last line,

@@ -107,8 +107,10 @@ TextBuffer::TextBuffer(std::string text)
     makeBlocks();
 }
 
-std::shared_ptr<const TextBuffer> TextBuffer::readFile(const std::string& path, NSStringEncoding* usedEncoding, std::size_t maxBytes)
+std::shared_ptr<const TextBuffer> TextBuffer::readFile(const std::string& path, NSStringEncoding* usedEncoding, std::size_t maxBytes, const std::function<bool()>& stop)
 {
+    // A read that is stopped ends as one that failed.
+    auto stopped = [&] { return stop && stop(); };
     // O_NONBLOCK so that opening a FIFO never waits for a writer.
     Descriptor file { ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK) };
     struct stat info { };
@@ -139,7 +141,7 @@ std::shared_ptr<const TextBuffer> TextBuffer::readFile(const std::string& path, 
         std::size_t held = 0, written = 0;
         bool ok = ::lseek(file.fd, static_cast<off_t>(mark.bytes.size()), SEEK_SET) >= 0;
         while (ok) {
-            auto got = readSome(file.fd, chunk.get() + held, chunkBytes - held);
+            auto got = stopped() ? std::nullopt : readSome(file.fd, chunk.get() + held, chunkBytes - held);
             if (!got) {
                 ok = false;
                 break;
@@ -174,7 +176,7 @@ std::shared_ptr<const TextBuffer> TextBuffer::readFile(const std::string& path, 
     char* data = buffer->m_owned.get();
     std::size_t got = 0, checked = 0;
     while (got < size) {
-        auto count = readSome(file.fd, data + got, std::min(chunkBytes, size - got));
+        auto count = stopped() ? std::nullopt : readSome(file.fd, data + got, std::min(chunkBytes, size - got));
         if (!count)
             return nullptr;
         // A file that shrinks while it is read ends where its bytes ended.

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,8 +33,9 @@ public:
     // in either byte order, and without one the bytes must be UTF-8. The mark is not part of
     // the text.
     // Absent when the file is no readable regular file, is larger than maxBytes or does not
-    // decode. Slow for big files: call it off the main thread.
-    static std::shared_ptr<const TextBuffer> readFile(const std::string& path, NSStringEncoding* usedEncoding, std::size_t maxBytes);
+    // decode. Slow for big files: call it off the main thread. A read whose `stop` answers true
+    // between chunks gives up, absent too, and frees what it read.
+    static std::shared_ptr<const TextBuffer> readFile(const std::string& path, NSStringEncoding* usedEncoding, std::size_t maxBytes, const std::function<bool()>& stop = {});
 
     std::string_view text() const { return { m_data, m_size }; }
     std::size_t size() const { return m_size; }

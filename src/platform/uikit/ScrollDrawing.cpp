@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace vesk::platform {
 
@@ -18,27 +17,14 @@ namespace {
     constexpr CGFloat insetTop = 8;
     constexpr CGFloat padding = 5;
 
-    struct Laid {
-        std::weak_ptr<UIView> view;
-        TextBlock block;
-    };
-
     // The text of a view laid out at its width, its content size following the text.
     TextBlock& layoutOf(UITextView& view)
     {
-        static auto* laid = new std::map<const UITextView*, Laid>;
-        static std::size_t pruneAt = 16;
-        if (laid->size() > pruneAt) {
-            std::erase_if(*laid, [](auto& entry) { return entry.second.view.expired(); });
-            pruneAt = std::max<std::size_t>(16, laid->size() * 2);
-        }
-        auto& entry = (*laid)[&view];
-        if (entry.view.lock().get() != &view)
-            entry = Laid { view.weak_from_this(), {} };
+        auto& block = view.laidOutText();
         auto width = std::max(1.0, view.frame().size.width - 2 * padding);
-        entry.block.update(view.textBuffer(), view.font(), width);
-        view.setContentSize(CGSizeMake(view.frame().size.width, entry.block.height() + 2 * insetTop));
-        return entry.block;
+        block.update(view.textBuffer(), view.font(), width);
+        view.setContentSize(CGSizeMake(view.frame().size.width, block.height() + 2 * insetTop));
+        return block;
     }
 
     CGPoint clampedOffset(UIScrollView& view, CGPoint offset)
@@ -69,6 +55,13 @@ namespace {
         return view.isEditable() && view.isFirstResponder();
     }
 
+}
+
+TextBlock& UITextView::laidOutText()
+{
+    if (!m_laidOut)
+        m_laidOut = std::make_shared<TextBlock>();
+    return *m_laidOut;
 }
 
 void UITextView::drawRect(CGRect rect)

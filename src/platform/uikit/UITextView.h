@@ -9,6 +9,8 @@
 
 namespace vesk::platform {
 
+class TextBlock;
+
 // Scrolling text that a person can edit while it is editable: typing goes to it once it is
 // the first responder, which brings up the keyboard (UIKeyboard.h).
 class UITextView : public UIScrollView {
@@ -39,6 +41,9 @@ public:
     // Counts the changes of the text, so its layout is redone only when it changed.
     std::uint64_t textGeneration() const { return m_generation; }
     void drawRect(CGRect rect) override;
+    // The text as the drawing lays it out. The view keeps it, so that the layout and the text
+    // it holds go with the view.
+    TextBlock& laidOutText();
 
     bool isEditable() const { return m_editable; }
     // A view that stops being editable gives up the typing.
@@ -59,6 +64,7 @@ private:
     bool m_editable = true;
     std::size_t m_caret = 0;
     std::uint64_t m_generation = 0;
+    std::shared_ptr<TextBlock> m_laidOut;
 };
 
 }

@@ -132,6 +132,9 @@ public:
     bool mayFollow(const NSURL& URL) const;
     // Shows the last page: a PDF's pages, an HTML document laid out, a picture as itself.
     void drawRect(CGRect rect) override;
+    // What the drawing made of the last page. The view keeps it, so that it goes with the view.
+    struct DrawnContent;
+    DrawnContent& drawnContent();
 
     struct PageLoad;
 
@@ -166,6 +169,7 @@ private:
     std::shared_ptr<RenderedPixels> m_pixels;
     std::uint64_t m_pageRevision = 0;
     std::uint64_t m_clicks = 0;
+    std::shared_ptr<DrawnContent> m_drawnContent;
 };
 
 }

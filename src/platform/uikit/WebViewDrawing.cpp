@@ -9,37 +9,39 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace vesk::platform {
+
+// What a web view shows of its last page, made once per page.
+struct UIWebView::DrawnContent {
+    enum class Kind {
+        Nothing,
+        Text,
+        Page,
+    };
+    std::weak_ptr<UIView> view;
+    const void* data = nullptr;
+    std::size_t size = 0;
+    Kind kind = Kind::Nothing;
+    std::string source;
+    TextBlock text;
+    std::uint64_t renderedPage = 0;
+    CGPoint offset {};
+    CGFloat height = 0;
+};
+
+UIWebView::DrawnContent& UIWebView::drawnContent()
+{
+    if (!m_drawnContent)
+        m_drawnContent = std::make_shared<DrawnContent>();
+    return *m_drawnContent;
+}
 
 namespace {
 
     constexpr CGFloat textMargin = 8;
 
-    // What a web view shows of its last page, made once per page.
-    struct WebContent {
-        enum class Kind {
-            Nothing,
-            Text,
-            Page,
-        };
-        std::weak_ptr<UIView> view;
-        const void* data = nullptr;
-        std::size_t size = 0;
-        Kind kind = Kind::Nothing;
-        std::string source;
-        TextBlock text;
-        std::uint64_t renderedPage = 0;
-        CGPoint offset {};
-        CGFloat height = 0;
-    };
-
-    std::map<const UIWebView*, WebContent>& contents()
-    {
-        static auto* map = new std::map<const UIWebView*, WebContent>;
-        return *map;
-    }
+    using WebContent = UIWebView::DrawnContent;
 
     void openDocument(UIWebView& view, WebContent& content)
     {
@@ -61,13 +63,7 @@ namespace {
 
     WebContent& contentOf(UIWebView& view)
     {
-        auto& map = contents();
-        static std::size_t pruneAt = 8;
-        if (map.size() > pruneAt) {
-            std::erase_if(map, [](auto& entry) { return entry.second.view.expired(); });
-            pruneAt = std::max<std::size_t>(8, map.size() * 2);
-        }
-        auto& content = map[&view];
+        auto& content = view.drawnContent();
         auto& data = view.documentData();
         if (content.view.lock().get() != &view || content.data != data.data() || content.size != data.size() || content.renderedPage != view.renderedPageID()) {
             // A page shown before its load finished stays where it was scrolled to.

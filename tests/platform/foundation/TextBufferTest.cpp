@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <unistd.h>
+
 using namespace vesk::platform;
 
 namespace {
@@ -55,4 +59,28 @@ TEST(TextBufferTest, ABlockIsLaidOutWithoutTheBreakAfterItsLastLine)
     EXPECT_EQ(buffer.blockText(1), times(std::string(99, 'y') + "\n", 8) + std::string(99, 'y') + "\nlast");
     EXPECT_EQ(buffer.blockOfOffset(4099), 0u);
     EXPECT_EQ(buffer.blockOfOffset(4100), 1u);
+}
+
+// A read asked to stop between its chunks gives up with no text, whatever the encoding; one
+// never asked reads the whole file.
+TEST(TextBufferTest, AReadThatIsStoppedGivesUpWithNoText)
+{
+    char pattern[] = "/tmp/vesk-textbuffer-XXXXXX";
+    int fd = ::mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    std::string utf8 = times("a line of the log\n", 200'000);
+    std::string utf16 = "\xFF\xFE" + times(std::string("a\0\n\0", 4), 1'000'000);
+    for (auto& contents : { utf8, utf16 }) {
+        ASSERT_TRUE(std::ofstream(pattern, std::ios::binary) << contents);
+        for (int chunks : { 0, 1, 2 }) {
+            int asked = 0;
+            auto stop = [&] { return asked++ >= chunks; };
+            EXPECT_EQ(TextBuffer::readFile(pattern, nullptr, contents.size(), stop), nullptr) << contents.size() << " stopped after " << chunks;
+        }
+        auto whole = TextBuffer::readFile(pattern, nullptr, contents.size(), [] { return false; });
+        ASSERT_NE(whole, nullptr);
+        EXPECT_EQ(whole->size(), contents == utf8 ? utf8.size() : 2'000'000u);
+    }
+    ::unlink(pattern);
 }
