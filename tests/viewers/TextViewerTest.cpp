@@ -254,6 +254,15 @@ TEST_F(TextViewerTest, EscapeGoesBackOneScreenAsTheScreensOwnButtonsDo)
     driver.pressKey(UIKey::Escape);
     ASSERT_NE(driver.alert(), nullptr);
     EXPECT_EQ(driver.alert()->title(), "Cancel editmode");
+    // A second Escape answers the alert with the choice that changes nothing.
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.alert(), nullptr);
+    EXPECT_EQ(driver.visible<TextEditorViewController>(), editor) << "still editing";
+    EXPECT_EQ(editor->textView()->text(), "old and new");
+    driver.pressKey(UIKey::Escape);
+    ASSERT_NE(driver.alert(), nullptr);
+    EXPECT_EQ(driver.alert()->actions().size(), 2u);
     EXPECT_TRUE(driver.chooseAlertAction("Yes, cancel..."));
     driver.drain();
     EXPECT_EQ(driver.visibleScreen(), viewer);
