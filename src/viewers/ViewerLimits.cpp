@@ -30,7 +30,9 @@ bool isLargerThan(const std::string& path, std::size_t limit)
 
 void showTooBig(const char* format, std::size_t limit, const std::shared_ptr<VeskFile>& file)
 {
-    VeskNotificationManager::showNotification(localizedFormat(format, { sizeText(limit), file ? file->name() : std::string() }), NotificationType::Warning, {}, {}, 3.0);
+    auto message = VeskNotification::messageFittingName([&](const std::string& name) { return localizedFormat(format, { sizeText(limit), name }); },
+        file ? file->name() : std::string());
+    VeskNotificationManager::showNotification(message, NotificationType::Warning, {}, {}, 3.0);
 }
 
 }

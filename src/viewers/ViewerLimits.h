@@ -15,7 +15,8 @@ inline constexpr const char* listTooBigFormat = "Property lists of up to %@ can 
 bool isLargerThan(const std::string& path, std::size_t limit);
 
 // The warning that a file is bigger than a viewer or the editor takes, told rather than failed:
-// the format gets the limit (as "1 GiB" or "16 MiB") and the file's name.
+// the format gets the limit (as "1 GiB" or "16 MiB") and the file's name, shortened where the
+// banner would otherwise lose its end.
 void showTooBig(const char* format, std::size_t limit, const std::shared_ptr<VeskFile>& file);
 
 }
