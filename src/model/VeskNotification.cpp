@@ -7,9 +7,11 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/graphics/UIScreen.h"
+#include "platform/uikit/TextDrawing.h"
 #include "platform/uikit/UIApplication.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace vesk {
 
@@ -32,6 +34,23 @@ namespace {
             text += digits[bytes[i] & 0x0F];
         }
         return text;
+    }
+
+    std::shared_ptr<UIFont> bannerFont()
+    {
+        return UIFont::systemFontOfSize(13);
+    }
+
+    // Where the strip goes: over the status bar, or the main screen's top 20 points without one.
+    CGRect statusBarFrameOf(const std::shared_ptr<UIView>& statusBar)
+    {
+        return statusBar ? statusBar->frame() : CGRectMake(0, 0, UIScreen::mainScreen().bounds().size.width, 20);
+    }
+
+    // The label keeps 2 points from either end of the strip.
+    CGRect labelFrame(const CGRect& statusBar)
+    {
+        return CGRectMake(2, 0, statusBar.size.width - 4, statusBar.size.height);
     }
 
     std::shared_ptr<UIWindow> appWindow()
@@ -74,10 +93,10 @@ VeskNotification::VeskNotification(std::optional<std::string> message, Notificat
     lookUpStatusBar();
     auto& bar = m_statusBarFrame;
     m_notificationView = std::make_shared<UIView>(CGRectMake(bar.origin.x, -bar.size.height, bar.size.width, bar.size.height));
-    m_label = std::make_shared<UILabel>(CGRectMake(2, 0, bar.size.width - 4, bar.size.height));
+    m_label = std::make_shared<UILabel>(labelFrame(bar));
     m_notificationView->addSubview(m_label);
     m_notificationView->bringSubviewToFront(m_label);
-    m_label->setFont(UIFont::systemFontOfSize(13));
+    m_label->setFont(bannerFont());
     m_label->setTextAlignment(NSTextAlignment::Center);
 
     auto white = UIColor::whiteColor();
@@ -110,6 +129,40 @@ VeskNotification::VeskNotification(std::optional<std::string> message, Notificat
         m_label->setText(type == NotificationType::Debug ? "\xF0\x9F\x94\xA8 " + *m_message : *m_message);
 }
 
+std::string VeskNotification::messageFittingName(const std::function<std::string(const std::string&)>& compose, const std::string& name)
+{
+    auto width = labelFrame(statusBarFrameOf(ObjCHelper().getStatusBar())).size.width;
+    auto font = bannerFont();
+    auto fits = [&](const std::string& message) { return text::measure(message, font).width <= width; };
+    auto whole = compose(name);
+    if (fits(whole) || name.empty())
+        return whole;
+    // Cuts fall between characters, never inside one's UTF-8 bytes.
+    std::vector<std::size_t> starts;
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        if ((static_cast<unsigned char>(name[at]) & 0xC0) != 0x80)
+            starts.push_back(at);
+    }
+    auto count = starts.size();
+    // The name with only `kept` of its characters, the head one more than the tail when odd.
+    auto shortened = [&](std::size_t kept) {
+        auto tail = kept / 2;
+        auto headEnd = kept - tail < count ? starts[kept - tail] : name.size();
+        auto tailStart = tail > 0 ? starts[count - tail] : name.size();
+        return compose(name.substr(0, headEnd) + "\xE2\x80\xA6" + name.substr(tailStart));
+    };
+    // The most characters that still fit; a screen too narrow for any keeps only the "…".
+    std::size_t low = 0, high = count > 0 ? count - 1 : 0;
+    while (low < high) {
+        auto middle = (low + high + 1) / 2;
+        if (fits(shortened(middle)))
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return shortened(low);
+}
+
 VeskNotification::~VeskNotification()
 {
     NSNotificationCenter::defaultCenter().removeObserver(this);
@@ -120,10 +173,7 @@ VeskNotification::~VeskNotification()
 void VeskNotification::lookUpStatusBar()
 {
     m_statusBar = ObjCHelper().getStatusBar();
-    if (m_statusBar)
-        m_statusBarFrame = m_statusBar->frame();
-    else
-        m_statusBarFrame = CGRectMake(0, 0, UIScreen::mainScreen().bounds().size.width, 20);
+    m_statusBarFrame = statusBarFrameOf(m_statusBar);
 }
 
 void VeskNotification::show()
@@ -235,7 +285,7 @@ void VeskNotification::adjustSize()
     auto frame = m_notificationView->frame();
     frame.size = m_statusBarFrame.size;
     m_notificationView->setFrame(frame);
-    m_label->setFrame(CGRectMake(2, 0, m_statusBarFrame.size.width - 4, m_statusBarFrame.size.height));
+    m_label->setFrame(labelFrame(m_statusBarFrame));
 }
 
 void VeskNotification::clickedOnNotification()

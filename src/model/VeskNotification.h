@@ -32,6 +32,11 @@ public:
         double duration, double animationDuration);
     ~VeskNotification();
 
+    // The message compose makes around the name, the name shortened in its middle with a "…"
+    // as far as it takes for the whole message to fit a banner's one line on this screen, so
+    // that a long name never hides what is said after it.
+    static std::string messageFittingName(const std::function<std::string(const std::string&)>& compose, const std::string& name);
+
     // Observes status-bar changes, takes taps, sizes the strip, then slides it in.
     void show();
     // Stops observing, then slides the strip out; once per showing.

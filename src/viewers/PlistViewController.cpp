@@ -1,10 +1,12 @@
 #include "viewers/PlistViewController.h"
 
 #include "model/VeskFile.h"
+#include "platform/foundation/Dispatch.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/PropertyList.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "screens/VeskSwitchCell.h"
+#include "viewers/ViewerLimits.h"
 
 namespace vesk {
 
@@ -60,6 +62,14 @@ void PlistViewController::viewDidLoad()
         table->setDataSource(self);
     }
     m_object = Array {};
+    if (file() && isLargerThan(file()->path(), maximumListBytes)) {
+        // Told what the limit is, as the text viewer tells it, rather than that something failed.
+        DispatchQueue::main().async([self] {
+            showTooBig(listTooBigFormat, maximumListBytes, self->file());
+            self->dismissViewControllerAnimated(true);
+        });
+        return;
+    }
     auto data = file() ? readFileContents(file()->path(), maximumListBytes) : std::nullopt;
     auto root = data ? propertyListFromData(*data) : std::nullopt;
     if (!root) {

@@ -3,8 +3,6 @@
 #include "model/PlatformUtilities.h"
 #include "model/VeskFile.h"
 #include "model/VeskFileTypes.h"
-#include "model/VeskLocalizer.h"
-#include "model/VeskNotificationManager.h"
 #include "platform/foundation/Dispatch.h"
 #include "platform/foundation/FileData.h"
 #include "platform/foundation/PropertyList.h"
@@ -13,8 +11,7 @@
 #include "platform/uikit/UIStoryboard.h"
 #include "viewers/PlistViewController.h"
 #include "viewers/TextEditorViewController.h"
-
-#include <sys/stat.h>
+#include "viewers/ViewerLimits.h"
 
 namespace vesk {
 
@@ -24,28 +21,6 @@ using namespace platform;
 static_assert(TextViewController::maximumListBytes == PlistViewController::maximumListBytes);
 
 namespace {
-
-    // The limits as the README gives them, in binary units.
-    std::string sizeText(std::size_t bytes)
-    {
-        constexpr std::size_t gibibyte = std::size_t(1) << 30;
-        if (bytes >= gibibyte && bytes % gibibyte == 0)
-            return std::to_string(bytes / gibibyte) + " GiB";
-        return std::to_string(bytes >> 20) + " MiB";
-    }
-
-    // A banner that leads with the limit and the name, so that a narrow screen cuts only what
-    // is least needed.
-    void showTooBig(const char* format, std::size_t limit, const std::shared_ptr<VeskFile>& file)
-    {
-        VeskNotificationManager::showNotification(localizedFormat(format, { sizeText(limit), file ? file->name() : std::string() }), NotificationType::Warning, {}, {}, 3.0);
-    }
-
-    bool isLargerThan(const std::string& path, std::size_t limit)
-    {
-        struct stat info { };
-        return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > limit;
-    }
 
     struct ReadText {
         std::shared_ptr<const TextBuffer> text;
@@ -128,7 +103,7 @@ void TextViewController::load()
                 return;
             if (tooBig) {
                 // Told what the limit is, as the editor tells it, rather than that something failed.
-                showTooBig(isList ? "Property lists of up to %@ can be shown: \"%@\" is bigger" : "Texts of up to %@ can be shown: \"%@\" is bigger",
+                showTooBig(isList ? listTooBigFormat : "Texts of up to %@ can be shown: \"%@\" is bigger",
                     isList ? maximumListBytes : maximumTextBytes, self->file());
                 self->dismissViewControllerAnimated(true);
             } else if (!text) {

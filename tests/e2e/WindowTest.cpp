@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <sys/stat.h>
+#include <tuple>
 // Last: its macros (None, Bool, Status) would rewrite the headers above.
 #include <X11/Xlib.h>
 
@@ -54,7 +55,7 @@ protected:
     }
 
     // Starts the virtual display; false when the tools are missing.
-    bool startDisplay()
+    bool startDisplay(const std::string& screen = "1280x1024x24")
     {
         if (std::system("{ command -v Xvfb && command -v xdotool && command -v import; } >/dev/null") != 0)
             return false;
@@ -66,7 +67,7 @@ protected:
         if (m_server == 0) {
             ::close(pipe[0]);
             auto fd = std::to_string(pipe[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(pipe[1]);
@@ -401,6 +402,82 @@ TEST_F(WindowTest, WithoutAUsableDisplayRunsHeadlessAfterOneLine)
     ASSERT_TRUE(vesk->waitForError("vesk: no window (")) << vesk->errors();
     EXPECT_NE(vesk->errors().find("running without one\n"), std::string::npos);
     EXPECT_EQ(vesk->stop(), 0) << vesk->errors();
+}
+
+// Where the window system has put a window and its frame, in screen pixels.
+struct Placement {
+    int x = 0, y = 0, width = 0, height = 0;
+    long left = 0, right = 0, top = 0, bottom = 0;
+};
+
+Placement placementOf(const std::string& display, unsigned long window)
+{
+    Placement placement;
+    auto* connection = XOpenDisplay(display.c_str());
+    if (!connection)
+        return placement;
+    XWindowAttributes attributes;
+    ::Window child;
+    if (XGetWindowAttributes(connection, window, &attributes)) {
+        placement.width = attributes.width;
+        placement.height = attributes.height;
+        XTranslateCoordinates(connection, window, DefaultRootWindow(connection), 0, 0, &placement.x, &placement.y, &child);
+    }
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    auto extents = XInternAtom(connection, "_NET_FRAME_EXTENTS", False);
+    if (XGetWindowProperty(connection, window, extents, 0, 4, False, AnyPropertyType, &type, &format, &count, &after, &data) == Success && count == 4) {
+        auto* values = reinterpret_cast<long*>(data);
+        placement.left = values[0];
+        placement.right = values[1];
+        placement.top = values[2];
+        placement.bottom = values[3];
+    }
+    if (data)
+        XFree(data);
+    XCloseDisplay(connection);
+    return placement;
+}
+
+TEST_F(WindowTest, UnderAWindowManagerTheTitleBarAndTheWholeScreenFitTheDesktop)
+{
+    constexpr int desktopWidth = 1600, desktopHeight = 1200;
+    if (!startDisplay(std::to_string(desktopWidth) + "x" + std::to_string(desktopHeight) + "x24"))
+        GTEST_SKIP() << "Xvfb, xdotool or ImageMagick's import is missing: no window test";
+    WindowManager manager(display);
+    if (!manager.running())
+        GTEST_SKIP() << "openbox is missing: no window manager to frame the window";
+    for (auto [screen, width, height] : { std::tuple("375x667@2", 375.0, 667.0), std::tuple("768x1024@2", 768.0, 1024.0) }) {
+        SCOPED_TRACE(screen);
+        ::setenv("VESK_SCREEN", screen, 1);
+        vesk->launch({});
+        ::unsetenv("VESK_SCREEN");
+        auto window = std::stoul("0" + commandOutput("xdotool search --sync --onlyvisible --name '^Vesk$' 2>/dev/null | head -1"));
+        ASSERT_NE(window, 0u) << vesk->errors();
+        Placement at;
+        auto inside = [&] {
+            at = placementOf(display, window);
+            return at.top > 0 && at.x - at.left >= 0 && at.y - at.top >= 0 && at.x + at.width + at.right <= desktopWidth
+                && at.y + at.height + at.bottom <= desktopHeight;
+        };
+        EXPECT_TRUE(VeskProcess::waitUntil(inside, std::chrono::seconds(10)))
+            << "frame " << at.left << " " << at.right << " " << at.top << " " << at.bottom << ", window " << at.x << "," << at.y << " " << at.width << "x" << at.height;
+        // As tall as the room under the title bar allows, in the device's proportions.
+        EXPECT_GE(at.height, desktopHeight - at.top - at.bottom - 1);
+        EXPECT_NEAR(at.width, at.height * width / height, 1.0);
+        EXPECT_NEAR(at.x - at.left, desktopWidth - (at.x + at.width + at.right), 1.0) << "in the middle";
+
+        // The toolbar's last rows show, bar-coloured beside its first button.
+        auto bar = [](UIPixel p) { return p.red == 247 && p.green == 247 && p.blue == 247; };
+        std::shared_ptr<UIImage> shot;
+        EXPECT_TRUE(VeskProcess::waitUntil([&] { return (shot = screenshot()) && bar(shot->pixelAt(at.x + 3, at.y + at.height - 3)); }, std::chrono::seconds(10)));
+        std::filesystem::copy_file(root + "/screen.png", std::string(VESK_BINARY_DIR) + "/window-framed-" + std::to_string(int(width)) + ".png",
+            std::filesystem::copy_options::overwrite_existing);
+        closeWindow(window);
+        EXPECT_EQ(vesk->waitForExit(), 0) << vesk->errors();
+    }
 }
 
 }

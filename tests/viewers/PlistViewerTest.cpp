@@ -6,8 +6,10 @@
 #include "screens/VeskSwitchCell.h"
 #include "viewers/VeskFileViewController.h"
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <unistd.h>
 
 using namespace vesk;
 using namespace vesk::platform;
@@ -100,6 +102,32 @@ TEST_F(PlistViewerTest, APathThatLeadsNowhereOrAListThatIsNoContainerCloses)
         driver.drain();
         EXPECT_EQ(banners(), std::vector<std::string> { errorBanner }) << file << " " << keys.size();
         EXPECT_EQ(driver.screenStack().size(), 1u);
+    }
+}
+
+TEST_F(PlistViewerTest, AListOverTheLimitSaysSoAndOnlyOneThatFailsToParseIsAnError)
+{
+    // Never read: the size decides.
+    auto big = makeFile("big.plist");
+    ASSERT_EQ(::truncate(big.c_str(), PlistViewController::maximumListBytes + (1 << 20)), 0);
+    auto atLimit = makeFile("limit.plist", std::string(list) + std::string(PlistViewController::maximumListBytes - std::strlen(list), '\n'));
+    const std::pair<std::string, std::string> cases[] = {
+        { big, "Warning: Property lists of up to 64 MiB can be shown: \"big.plist\" is bigger" },
+        { makeFile("broken.plist", "<plist><dict><key>a</key>"), errorBanner },
+        { atLimit, "" },
+    };
+    for (auto& [path, banner] : cases) {
+        VeskNotificationManager::reset();
+        auto level = open<PlistViewController>(path);
+        driver.drain();
+        if (banner.empty()) {
+            ASSERT_NE(level, nullptr) << "a list of the limit's size opens";
+            EXPECT_EQ(level->tableView()->numberOfRowsInSection(0), 4);
+            EXPECT_TRUE(banners().empty());
+            continue;
+        }
+        EXPECT_EQ(top(), nullptr) << path << " closed";
+        EXPECT_EQ(banners(), std::vector<std::string> { banner });
     }
 }
 

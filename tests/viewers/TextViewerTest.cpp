@@ -1,12 +1,15 @@
 #include "viewers/ViewerTestSupport.h"
 
+#include "platform/foundation/NSString.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/uikit/TextDrawing.h"
 #include "platform/uikit/UIKeyboard.h"
 #include "viewers/InfoTableViewController.h"
 #include "viewers/PlistViewController.h"
 #include "viewers/TextEditorViewController.h"
 #include "viewers/VeskFileViewController.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -120,6 +123,41 @@ TEST_F(TextViewerTest, FilesOverTheViewersLimitsCloseWithABannerThatNamesTheLimi
     ASSERT_NE(viewer, nullptr);
     EXPECT_TRUE(banners().empty());
     EXPECT_NE(viewer->textView()->text().find(bigText), std::string::npos);
+}
+
+TEST_F(TextViewerTest, ALongNameIsShortenedInItsMiddleSoTheBannerStillSaysIsBigger)
+{
+    auto characters = [](const std::string& text) {
+        return std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+    };
+    std::string ascii = "quarterly-financial-report-" + std::string(165, 'x') + "-end.log";
+    ASSERT_EQ(characters(ascii), 200);
+    // Two bytes to most characters: a cut between bytes would break one.
+    std::string accented = repeated("Grüße-", 28) + "end.log";
+    for (auto& name : { ascii, accented }) {
+        VeskNotificationManager::reset();
+        auto big = makeFile(name);
+        ASSERT_EQ(::truncate(big.c_str(), TextViewController::maximumTextBytes + 1), 0);
+        utility.openText(VeskFile::initWithPath(big), driver.screenStack().front());
+        driver.drain();
+        auto queued = VeskNotificationManager::queue();
+        ASSERT_EQ(queued.size(), 1u);
+        auto label = queued[0]->label();
+        auto shown = label->text().value_or("");
+        std::string before = "Texts of up to 1 GiB can be shown: \"", after = "\" is bigger";
+        ASSERT_TRUE(shown.starts_with(before) && shown.ends_with(after)) << shown;
+        EXPECT_TRUE(isValidUTF8(shown)) << shown;
+        // The name's head and tail, about as long, around a "…".
+        auto shortened = shown.substr(before.size(), shown.size() - before.size() - after.size());
+        auto cut = shortened.find("\xE2\x80\xA6");
+        ASSERT_NE(cut, std::string::npos) << shown;
+        auto head = shortened.substr(0, cut), tail = shortened.substr(cut + 3);
+        EXPECT_TRUE(name.starts_with(head) && name.ends_with(tail)) << shown;
+        EXPECT_GE(characters(tail), 3) << shown;
+        EXPECT_TRUE(characters(head) - characters(tail) == 0 || characters(head) - characters(tail) == 1) << shown;
+        EXPECT_LE(text::measure(shown, label->font()).width, label->bounds().size.width) << "one line on the phone, cut nowhere else";
+        EXPECT_GT(text::measure(shown + "xx", label->font()).width, label->bounds().size.width) << "as much of the name as fits";
+    }
 }
 
 TEST_F(TextViewerTest, APropertyListShowsItsDescriptionAndCannotBeEdited)
@@ -254,6 +292,15 @@ TEST_F(TextViewerTest, EscapeGoesBackOneScreenAsTheScreensOwnButtonsDo)
     driver.pressKey(UIKey::Escape);
     ASSERT_NE(driver.alert(), nullptr);
     EXPECT_EQ(driver.alert()->title(), "Cancel editmode");
+    // A second Escape answers the alert with the choice that changes nothing.
+    driver.pressKey(UIKey::Escape);
+    driver.drain();
+    EXPECT_EQ(driver.alert(), nullptr);
+    EXPECT_EQ(driver.visible<TextEditorViewController>(), editor) << "still editing";
+    EXPECT_EQ(editor->textView()->text(), "old and new");
+    driver.pressKey(UIKey::Escape);
+    ASSERT_NE(driver.alert(), nullptr);
+    EXPECT_EQ(driver.alert()->actions().size(), 2u);
     EXPECT_TRUE(driver.chooseAlertAction("Yes, cancel..."));
     driver.drain();
     EXPECT_EQ(driver.visibleScreen(), viewer);

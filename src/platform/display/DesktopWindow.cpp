@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cairo.h>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -60,36 +61,89 @@ std::unique_ptr<DesktopWindow> DesktopWindow::open(std::string& failure)
         return nullptr;
     }
     std::unique_ptr<DesktopWindow> window(new DesktopWindow);
-    auto screen = UIScreen::mainScreen().bounds().size;
-    auto scale = UIScreen::mainScreen().scale();
-    // Smaller than the screen at its scale when the desktop is smaller, never larger.
-    double fit = 1;
     SDL_Rect usable;
-    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0)
-        fit = std::min({ 1.0, usable.w / (screen.width * scale), usable.h / (screen.height * scale) });
-    window->m_pointScale = scale * fit;
-    window->m_pixelWidth = std::max(1, int(std::lround(screen.width * window->m_pointScale)));
-    window->m_pixelHeight = std::max(1, int(std::lround(screen.height * window->m_pointScale)));
+    if (SDL_GetDisplayUsableBounds(0, &usable) == 0 && usable.w > 0 && usable.h > 0) {
+        window->m_usableX = usable.x;
+        window->m_usableY = usable.y;
+        window->m_usableWidth = usable.w;
+        window->m_usableHeight = usable.h;
+    }
+    window->sizeFor(window->m_usableWidth, window->m_usableHeight);
     window->m_window = SDL_CreateWindow("Vesk", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, window->m_pixelWidth, window->m_pixelHeight, 0);
     if (window->m_window) {
         window->m_renderer = SDL_CreateRenderer(window->m_window, -1, 0);
         if (!window->m_renderer)
             window->m_renderer = SDL_CreateRenderer(window->m_window, -1, SDL_RENDERER_SOFTWARE);
     }
-    if (window->m_renderer)
-        window->m_texture = SDL_CreateTexture(window->m_renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, window->m_pixelWidth, window->m_pixelHeight);
-    if (!window->m_texture) {
+    if (!window->m_renderer || !window->makePicture()) {
         failure = SDL_GetError();
         return nullptr;
     }
-    window->m_surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, window->m_pixelWidth, window->m_pixelHeight);
-    if (cairo_surface_status(window->m_surface) != CAIRO_STATUS_SUCCESS) {
-        failure = "no memory for the window's picture";
-        return nullptr;
-    }
+    window->fitFrame();
     SDL_StopTextInput();
     window->m_pasteboardCount = UIPasteboard::generalPasteboard().changeCount();
     return window;
+}
+
+void DesktopWindow::sizeFor(int width, int height)
+{
+    auto screen = UIScreen::mainScreen().bounds().size;
+    auto scale = UIScreen::mainScreen().scale();
+    // Smaller than the screen at its scale when the desktop is smaller, never larger; the same
+    // scale both ways keeps the device's proportions.
+    double fit = 1;
+    if (width > 0 && height > 0)
+        fit = std::min({ 1.0, width / (screen.width * scale), height / (screen.height * scale) });
+    m_pointScale = scale * fit;
+    m_pixelWidth = std::max(1, int(std::lround(screen.width * m_pointScale)));
+    m_pixelHeight = std::max(1, int(std::lround(screen.height * m_pointScale)));
+}
+
+// The texture and the surface the screen is drawn into, at the window's pixel size.
+bool DesktopWindow::makePicture()
+{
+    if (m_surface)
+        cairo_surface_destroy(m_surface);
+    m_surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, m_pixelWidth, m_pixelHeight);
+    m_drawn = false;
+    WindowSystemCall call;
+    if (m_texture)
+        SDL_DestroyTexture(m_texture);
+    m_texture = SDL_CreateTexture(m_renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, m_pixelWidth, m_pixelHeight);
+    if (m_texture && cairo_surface_status(m_surface) != CAIRO_STATUS_SUCCESS)
+        SDL_SetError("no memory for the window's picture");
+    return m_texture && cairo_surface_status(m_surface) == CAIRO_STATUS_SUCCESS;
+}
+
+// The window manager's title bar and borders come on top of the window's size. They are known
+// once it has framed the shown window, which may be after the window is first drawn; then the
+// frame and what it holds are fitted into the desktop's room, in its middle.
+void DesktopWindow::fitFrame()
+{
+    Frame frame;
+    {
+        WindowSystemCall call;
+        if (SDL_GetWindowBordersSize(m_window, &frame.top, &frame.left, &frame.bottom, &frame.right) != 0)
+            return;
+    }
+    if (frame == m_frame || m_usableWidth <= 0 || m_usableHeight <= 0)
+        return;
+    m_frame = frame;
+    int width = std::max(1, m_usableWidth - frame.left - frame.right);
+    int height = std::max(1, m_usableHeight - frame.top - frame.bottom);
+    int oldWidth = m_pixelWidth, oldHeight = m_pixelHeight;
+    sizeFor(width, height);
+    if (m_pixelWidth != oldWidth || m_pixelHeight != oldHeight) {
+        {
+            WindowSystemCall call;
+            SDL_SetWindowSize(m_window, m_pixelWidth, m_pixelHeight);
+        }
+        // Without the memory for it, nothing is drawn until a later frame fits again.
+        if (!makePicture())
+            std::fprintf(stderr, "vesk: %s\n", SDL_GetError());
+    }
+    WindowSystemCall call;
+    SDL_SetWindowPosition(m_window, m_usableX + frame.left + (width - m_pixelWidth) / 2, m_usableY + frame.top + (height - m_pixelHeight) / 2);
 }
 
 DesktopWindow::~DesktopWindow()
@@ -157,6 +211,7 @@ void DesktopWindow::step()
     }
     for (auto& event : events)
         handle(event);
+    fitFrame();
     followVisibility();
     syncPasteboard(m_clipboardChanged);
     m_clipboardChanged = false;
@@ -319,6 +374,8 @@ void DesktopWindow::syncPasteboard(bool desktopChanged)
 
 void DesktopWindow::draw()
 {
+    if (!m_texture || cairo_surface_status(m_surface) != CAIRO_STATUS_SUCCESS)
+        return;
     auto window = UIApplication::sharedApplication().keyWindow();
     auto* cr = cairo_create(m_surface);
     if (window) {

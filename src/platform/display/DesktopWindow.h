@@ -53,6 +53,10 @@ private:
     void present();
     void syncPasteboard(bool desktopChanged);
     void followVisibility();
+    // The pixel size of the screen drawn at the largest scale, up to its own, that fits the room.
+    void sizeFor(int width, int height);
+    bool makePicture();
+    void fitFrame();
 
     SDL_Window* m_window = nullptr;
     SDL_Renderer* m_renderer = nullptr;
@@ -61,6 +65,19 @@ private:
     int m_pixelWidth = 0;
     int m_pixelHeight = 0;
     CGFloat m_pointScale = 1;
+    // The desktop's room for windows, and the frame the window system last gave the window.
+    int m_usableX = 0;
+    int m_usableY = 0;
+    int m_usableWidth = 0;
+    int m_usableHeight = 0;
+    struct Frame {
+        int top = 0;
+        int left = 0;
+        int bottom = 0;
+        int right = 0;
+        bool operator==(const Frame&) const = default;
+    };
+    Frame m_frame;
     bool m_textInput = false;
     bool m_drawn = false;
     bool m_clipboardChanged = true;

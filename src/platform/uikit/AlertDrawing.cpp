@@ -385,4 +385,18 @@ std::shared_ptr<UIAlertAction> UIAlertControllerView::cancelAction() const
     return nullptr;
 }
 
+std::shared_ptr<UIAlertAction> UIAlertControllerView::escapeAction() const
+{
+    if (auto cancel = cancelAction())
+        return cancel;
+    auto controller = m_controller.lock();
+    if (!controller)
+        return nullptr;
+    for (auto& action : controller->actions()) {
+        if (!action->hasHandler() && action->isEnabled())
+            return action;
+    }
+    return nullptr;
+}
+
 }

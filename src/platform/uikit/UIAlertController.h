@@ -25,6 +25,8 @@ public:
     UIAlertActionStyle style() const { return m_style; }
     bool isEnabled() const { return m_enabled; }
     void setEnabled(bool enabled) { m_enabled = enabled; }
+    // An action without a handler only closes its alert: choosing it leaves everything as it was.
+    bool hasHandler() const { return static_cast<bool>(m_handler); }
     void perform();
 
 private:

@@ -24,6 +24,9 @@ public:
     // The action the Return key chooses: the preferred one, or the only one that is no cancel.
     std::shared_ptr<UIAlertAction> returnAction() const;
     std::shared_ptr<UIAlertAction> cancelAction() const;
+    // The action the Escape key chooses: the cancel action or, in an alert without one, the
+    // first enabled action that has no handler; none when every action changes something.
+    std::shared_ptr<UIAlertAction> escapeAction() const;
     // Cuts what is drawn next to the alert's boxes, as what the app adds lies in them.
     void clipToBoxes(cairo_t* cr) const;
 

@@ -782,7 +782,7 @@ void UIEventDispatcher::pressKey(UIKey key)
         auto top = topScreen();
         if (auto alert = std::dynamic_pointer_cast<UIAlertController>(top)) {
             if (auto view = std::dynamic_pointer_cast<UIAlertControllerView>(alert->view()))
-                alert->chooseAction(view->cancelAction());
+                alert->chooseAction(view->escapeAction());
             return;
         }
         // Back one screen: a pushed screen is popped unless it hides the way back; a presented

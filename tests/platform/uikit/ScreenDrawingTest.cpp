@@ -214,6 +214,23 @@ TEST_F(ScreenDrawingTest, AlertTakesTypingReturnAndEscape)
     driver.visibleScreen()->presentViewController(alert, false);
     driver.pressKey(UIKey::Escape);
     EXPECT_EQ(chosen.back(), "cancel");
+
+    // Without a cancel action, Escape takes the one that only closes the alert, if there is one.
+    for (bool keepChangesNothing : { true, false }) {
+        chosen.clear();
+        auto ask = UIAlertController::alertControllerWithTitle("Discard?", std::nullopt, UIAlertControllerStyle::Alert);
+        ask->addAction(UIAlertAction::actionWithTitle("Discard", UIAlertActionStyle::Destructive, [&](UIAlertAction&) { chosen.push_back("discard"); }));
+        UIAlertAction::Handler keep;
+        if (!keepChangesNothing)
+            keep = [&](UIAlertAction&) { chosen.push_back("keep"); };
+        ask->addAction(UIAlertAction::actionWithTitle("Keep", UIAlertActionStyle::Default, keep));
+        driver.visibleScreen()->presentViewController(ask, false);
+        driver.pressKey(UIKey::Escape);
+        EXPECT_TRUE(chosen.empty()) << keepChangesNothing;
+        EXPECT_EQ(driver.alert() == nullptr, keepChangesNothing) << "every action changes something: Escape leaves the choice open";
+        if (driver.alert())
+            driver.chooseAlertAction("Keep");
+    }
 }
 
 TEST_F(ScreenDrawingTest, AFieldShowsALongNameOnOneLineWithItsEndAndCaretInSight)
