@@ -4,7 +4,11 @@
 #include "platform/foundation/MimeType.h"
 #include "platform/foundation/NSURLCache.h"
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <curl/curl.h>
 #include <memory>
@@ -68,6 +72,8 @@ namespace {
         response.expectedContentLength = static_cast<std::int64_t>(data->size());
         return data;
     }
+
+    constexpr int maximumRedirects = 10;
 
     void initialiseCurl()
     {
@@ -139,6 +145,24 @@ namespace {
         }
     }
 
+    // Judges each socket the loader would open for the hop under way; a refused one is never
+    // opened, and libcurl goes on to the host's next address, if any.
+    struct Gate {
+        const NSURLConnectionCheck* check = nullptr;
+        std::optional<NSURL> hop;
+        bool refused = false;
+    };
+
+    curl_socket_t openCheckedSocket(void* context, curlsocktype purpose, curl_sockaddr* address)
+    {
+        auto& gate = *static_cast<Gate*>(context);
+        if (purpose != CURLSOCKTYPE_IPCXN || !gate.hop || !(*gate.check)(*gate.hop, address->addr)) {
+            gate.refused = true;
+            return CURL_SOCKET_BAD;
+        }
+        return ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    }
+
     std::optional<Bytes> loadHTTP(const NSURLRequest& request, NSURLResponse& response, NSError& error)
     {
         initialiseCurl();
@@ -149,17 +173,14 @@ namespace {
         }
         Transfer transfer;
         auto* handle = curl.get();
-        long timeout = request.timeoutInterval > 0 && std::isfinite(request.timeoutInterval)
-            ? static_cast<long>(std::min(request.timeoutInterval, 86400.0) * 1000)
-            : 60000;
-        curl_easy_setopt(handle, CURLOPT_URL, request.URL.absoluteString().c_str());
+        auto timeout = std::chrono::milliseconds(request.timeoutInterval > 0 && std::isfinite(request.timeoutInterval)
+                ? static_cast<long>(std::min(request.timeoutInterval, 86400.0) * 1000)
+                : 60000);
+        auto deadline = std::chrono::steady_clock::now() + timeout;
         // Redirects may not leave http and https (never to file:// or other schemes).
         curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 10L);
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeout);
         curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, "");
         curl_easy_setopt(handle, CURLOPT_USERAGENT, "Vesk");
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(NSURLConnection::maximumBodyBytes));
@@ -171,21 +192,58 @@ namespace {
             curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
         else if (request.HTTPMethod != "GET")
             curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, request.HTTPMethod.c_str());
-
-        CURLcode result = curl_easy_perform(handle);
-        if (result != CURLE_OK || transfer.tooLarge) {
-            int code = transfer.tooLarge ? NSURLErrorDataLengthExceedsMaximum : errorCodeOf(result);
-            error = urlError(code, transfer.tooLarge ? "The response is too large." : curl_easy_strerror(result));
-            return std::nullopt;
+        // A checked load follows its redirects here, each hop judged as the first; libcurl would
+        // connect to where they lead unasked.
+        Gate gate;
+        bool checked = static_cast<bool>(request.mayConnect);
+        if (checked) {
+            gate.check = &request.mayConnect;
+            curl_easy_setopt(handle, CURLOPT_PROXY, "");
+            curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, openCheckedSocket);
+            curl_easy_setopt(handle, CURLOPT_OPENSOCKETDATA, &gate);
+        } else {
+            curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+            curl_easy_setopt(handle, CURLOPT_MAXREDIRS, long(maximumRedirects));
         }
+
+        std::string hop = request.URL.absoluteString();
         long status = 0;
-        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        for (int redirects = 0;; ++redirects) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            curl_easy_setopt(handle, CURLOPT_URL, hop.c_str());
+            curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<decltype(left)>(left, 1)));
+            gate.hop = NSURL::URLWithString(hop);
+            gate.refused = false;
+            transfer.body.clear();
+            CURLcode result = curl_easy_perform(handle);
+            if (result != CURLE_OK || transfer.tooLarge) {
+                if (result == CURLE_COULDNT_CONNECT && gate.refused) {
+                    error = urlError(NSURLErrorCannotConnectToHost, "The address may not be reached from here.");
+                    return std::nullopt;
+                }
+                int code = transfer.tooLarge ? NSURLErrorDataLengthExceedsMaximum : errorCodeOf(result);
+                error = urlError(code, transfer.tooLarge ? "The response is too large." : curl_easy_strerror(result));
+                return std::nullopt;
+            }
+            curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+            char* next = nullptr;
+            if (!checked || status < 300 || status > 399 || curl_easy_getinfo(handle, CURLINFO_REDIRECT_URL, &next) != CURLE_OK || !next)
+                break;
+            if (redirects == maximumRedirects) {
+                error = urlError(NSURLErrorTooManyRedirects, curl_easy_strerror(CURLE_TOO_MANY_REDIRECTS));
+                return std::nullopt;
+            }
+            hop = next;
+        }
         response.statusCode = static_cast<int>(status);
         char* effective = nullptr;
         if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective) {
             if (auto url = NSURL::URLWithString(effective))
                 response.URL = *url;
         }
+        char* address = nullptr;
+        if (curl_easy_getinfo(handle, CURLINFO_PRIMARY_IP, &address) == CURLE_OK && address)
+            response.remoteAddress = address;
         char* type = nullptr;
         if (curl_easy_getinfo(handle, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
             std::string_view text(type);
@@ -206,7 +264,9 @@ std::optional<Bytes> NSURLConnection::sendSynchronousRequest(const NSURLRequest&
     NSURLResponse answered(request.URL);
     NSError failure;
     auto cache = NSURLCache::sharedURLCache();
-    if (auto cached = cache->cachedResponseForRequest(request)) {
+    // A checked load still asks, so that the cache sees every load, but takes no stored answer:
+    // where that came from was never judged.
+    if (auto cached = cache->cachedResponseForRequest(request); cached && !request.mayConnect) {
         if (response)
             *response = cached->response;
         return std::move(cached->data);

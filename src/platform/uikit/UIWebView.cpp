@@ -9,6 +9,7 @@
 #include "platform/uikit/DrawingSupport.h"
 #include "platform/uikit/RendererProcess.h"
 #include "platform/uikit/RendererRegistry.h"
+#include "platform/uikit/WebFetchPolicy.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,6 +34,8 @@ struct UIWebView::PageLoad {
     Bytes data;
     std::vector<Resource> resources;
     std::vector<Link> links;
+    // What the page may make the app fetch or open.
+    WebFetchPolicy policy;
     bool shown = false;
 };
 
@@ -185,8 +188,9 @@ namespace {
             std::size_t length = 0;
         };
 
-        ResourceLoader(const NSURL& page, const std::string& documents, double timeout)
+        ResourceLoader(const NSURL& page, const std::string& documents, const WebFetchPolicy& policy, double timeout)
             : m_local(page, documents)
+            , m_policy(policy)
             , m_timeout(timeout)
         {
         }
@@ -242,7 +246,7 @@ namespace {
         {
             NSURLResponse answered(url);
             NSError failure;
-            auto contents = NSURLConnection::sendSynchronousRequest(NSURLRequest(url, m_timeout), &answered, &failure);
+            auto contents = NSURLConnection::sendSynchronousRequest(m_policy.checked(NSURLRequest(url, m_timeout)), &answered, &failure);
             if (!contents || (body && contents->size() > limit))
                 return;
             fetched.length = contents->size();
@@ -252,6 +256,7 @@ namespace {
         }
 
         LocalFolder m_local;
+        WebFetchPolicy m_policy;
         double m_timeout;
         std::size_t m_taken = 0;
         std::map<std::string, Fetched> m_fetched;
@@ -271,7 +276,7 @@ namespace {
     // for style sheets, waits for its first pixels (shown), then loads what the page references,
     // handing its pictures over to the renderer as they come.
     void loadPage(const NSURLRequest& request, const std::string& documents, const renderer::Viewport& viewport, UIWebView::PageLoad& page,
-        const std::function<std::shared_ptr<RendererProcess>()>& startRenderer, const std::function<void(Shown)>& shown)
+        const std::function<std::shared_ptr<RendererProcess>(const WebFetchPolicy&)>& startRenderer, const std::function<void(Shown)>& shown)
     {
         NSURLResponse response(request.URL);
         // A page given a renderer again brings its document along.
@@ -285,6 +290,7 @@ namespace {
             page.data = std::move(*data);
             page.response = response;
         }
+        page.policy = WebFetchPolicy::forPage(response);
         auto kind = renderedKind(response, page.data);
         if (!kind)
             return;
@@ -310,7 +316,7 @@ namespace {
         } else {
             return fail(EFBIG);
         }
-        auto process = startRenderer();
+        auto process = startRenderer(page.policy);
         if (!process) {
             if (shared >= 0)
                 ::close(shared);
@@ -321,7 +327,7 @@ namespace {
         // A local page may link to any file; what it reads comes from its folder only, and a
         // page from the network never reaches into the local disk.
         bool filePage = response.URL.isFileURL();
-        ResourceLoader loader(response.URL, documents, request.timeoutInterval);
+        ResourceLoader loader(response.URL, documents, page.policy, request.timeoutInterval);
         auto answerRequest = [&](const std::string& reference) {
             renderer::Resource resource { reference, false, {}, {} };
             auto url = NSURL::URLWithString(reference);
@@ -440,10 +446,16 @@ void UIWebView::loadRequest(const NSURLRequest& request)
 
 void UIWebView::followLink(const Link& link)
 {
-    NSURLRequest request(link.URL);
+    follow(link.URL, m_linksPolicy);
+}
+
+void UIWebView::follow(const NSURL& URL, const WebFetchPolicy& policy)
+{
+    // What a page leads to is fetched as the page would fetch it.
+    NSURLRequest request(URL);
     if (m_request)
         request.timeoutInterval = m_request->timeoutInterval;
-    startLoad(request, UIWebViewNavigationType::LinkClicked);
+    startLoad(policy.checked(request), UIWebViewNavigationType::LinkClicked);
 }
 
 UIWebView::~UIWebView()
@@ -462,10 +474,11 @@ void UIWebView::releaseRenderer()
     DispatchQueue::global(QualityOfService::Utility).async([renderer = std::move(m_renderer)] {});
 }
 
-void UIWebView::startLoad(const NSURLRequest& request, UIWebViewNavigationType type)
+void UIWebView::startLoad(const NSURLRequest& asked, UIWebViewNavigationType type)
 {
-    if (auto listener = delegate(); listener && !listener->shouldStartLoadWithRequest(*this, request, type))
+    if (auto listener = delegate(); listener && !listener->shouldStartLoadWithRequest(*this, asked, type))
         return;
+    auto request = asked.mayConnect ? asked : WebFetchPolicy::forNavigation(asked.URL).checked(asked);
     auto generation = ++m_generation;
     m_request = request;
     m_loading = true;
@@ -502,7 +515,7 @@ void UIWebView::launch(const NSURLRequest& request, const renderer::Viewport& vi
             });
         };
         std::shared_ptr<RendererProcess> process;
-        auto startRenderer = [&]() -> std::shared_ptr<RendererProcess> {
+        auto startRenderer = [&](const WebFetchPolicy& policy) -> std::shared_ptr<RendererProcess> {
             RendererProcess::Handlers handlers;
             // Only the newest frame waits for the main loop: a renderer drawing faster than the
             // app shows its frames replaces the one waiting instead of piling up mapped pixels.
@@ -531,8 +544,9 @@ void UIWebView::launch(const NSURLRequest& request, const renderer::Viewport& vi
                     view.showPixels(view.m_generation, std::move(pixels));
                 });
             };
-            handlers.link = [onMain](renderer::LinkAt link) {
-                onMain([link = std::move(link)](UIWebView& view) { view.followClicked(view.m_generation, link.URL, link.anchorTop); });
+            // Where a renderer leads is judged by what its own page may reach.
+            handlers.link = [onMain, policy](renderer::LinkAt link) {
+                onMain([link = std::move(link), policy](UIWebView& view) { view.followClicked(view.m_generation, link.URL, link.anchorTop, policy); });
             };
             process = RendererRegistry::shared().start(owner, [&] { return RendererProcess::start(std::move(handlers)); });
             if (process) {
@@ -651,7 +665,7 @@ void UIWebView::clickAt(CGPoint point)
         std::clamp(point.y, -renderer::maximumPoints, renderer::maximumPageHeight) });
 }
 
-void UIWebView::followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop)
+void UIWebView::followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop, const WebFetchPolicy& policy)
 {
     if (generation != m_generation || !URL)
         return;
@@ -672,14 +686,7 @@ void UIWebView::followClicked(std::uint64_t generation, const std::optional<std:
         url = NSURL::URLWithString(withoutFragment(*url));
     if (!url || !mayFollow(*url))
         return;
-    Link chosen { {}, *url };
-    for (auto& link : m_links) {
-        if (link.URL == *url) {
-            chosen.text = link.text;
-            break;
-        }
-    }
-    followLink(chosen);
+    follow(*url, policy);
 }
 
 int UIWebView::rendererProcessID() const
@@ -712,6 +719,7 @@ void UIWebView::finishLoad(PageLoad& page)
     m_documentData = std::move(page.data);
     m_resources = std::move(page.resources);
     m_links = std::move(page.links);
+    m_linksPolicy = std::move(page.policy);
     if (!page.shown) {
         m_rendered = false;
         m_renderedPage = 0;

@@ -3,6 +3,7 @@
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/NSURLRequest.h"
 #include "platform/uikit/UIView.h"
+#include "platform/uikit/WebFetchPolicy.h"
 
 #include <cstdint>
 #include <optional>
@@ -50,6 +51,8 @@ public:
 // drew on screen; one that ends before drawing anything fails the load. No script runs; forms
 // are drawn, never sent. A page from the network may reference only http and https resources;
 // a file page also regular files inside its own folder, or inside Documents when it lies there.
+// What a page makes the app fetch or open never reaches the machine itself or its private
+// networks, unless the page came from there, and then only its own origin (WebFetchPolicy).
 // Each picture and style sheet, and all a page hands its renderer together, are capped: past
 // a cap the resource fails and the page goes on without it.
 // Main thread only; the delegate hears from the main queue.
@@ -80,7 +83,8 @@ public:
     void setDelegate(const std::shared_ptr<UIWebViewDelegate>& delegate) { m_delegate = delegate; }
 
     // Starts a load at once, unless the delegate refuses it, replacing any load under way
-    // (which then reports nothing).
+    // (which then reports nothing). A request without a check of its own is a person's: it may
+    // reach the host it names wherever that is.
     void loadRequest(const NSURLRequest& request);
     // What a tap on one of the page's links does.
     void followLink(const Link& link);
@@ -147,7 +151,8 @@ private:
     void finishRevival(PageLoad& page);
     void showPage(std::uint64_t generation, std::string title, CGFloat height, bool again);
     void showPixels(std::uint64_t generation, std::shared_ptr<RenderedPixels> pixels);
-    void followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop);
+    void followClicked(std::uint64_t generation, const std::optional<std::string>& URL, std::optional<double> anchorTop, const WebFetchPolicy& policy);
+    void follow(const NSURL& URL, const WebFetchPolicy& policy);
     void releaseRenderer();
 
     std::weak_ptr<UIWebViewDelegate> m_delegate;
@@ -161,6 +166,8 @@ private:
     Bytes m_documentData;
     std::vector<Resource> m_resources;
     std::vector<Link> m_links;
+    // What the page the links came from may reach.
+    WebFetchPolicy m_linksPolicy;
     std::shared_ptr<RendererProcess> m_renderer;
     bool m_rendered = false;
     std::uint64_t m_renderedPage = 0;

@@ -3,6 +3,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/system/NetworkInterfaces.h"
 #include "platform/uikit/UIWebView.h"
 #include "renderer/protocol/RendererProtocol.h"
 
@@ -326,7 +327,8 @@ TEST_F(RendererProcessTest, FramesWaitingForTheMainLoopAreOnlyTheNewest)
 }
 
 // A renderer taken over asks only for what its page could read: a local page its own folder's
-// regular files, a page from the network nothing from the disk at all.
+// regular files and nothing inside the machine's network, a page from the network nothing from
+// the disk at all.
 TEST_F(RendererProcessTest, ARendererGetsOnlyWhatItsPageMayRead)
 {
     auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
@@ -358,7 +360,7 @@ TEST_F(RendererProcessTest, ARendererGetsOnlyWhatItsPageMayRead)
     std::vector<Case> cases {
         { NSURL::fileURLWithPath(page.string()),
             file(inside) + " file:///proc/self/environ file:///proc/self/cmdline " + file(outside) + " " + file(folder / "fifo.css") + " " + file(folder / "out.css") + " file://elsewhere" + inside.string() + " " + http + "/style.css",
-            "1:16 0 0 0 0 0 0 1:4" },
+            "1:16 0 0 0 0 0 0 0" },
         { *NSURL::URLWithString(http + "/page.html"), file(inside) + " file:///proc/self/environ " + http + "/style.css", "0 0 1:4" },
     };
     for (auto& test : cases) {
@@ -372,6 +374,84 @@ TEST_F(RendererProcessTest, ARendererGetsOnlyWhatItsPageMayRead)
     ::unsetenv("VESK_HOSTILE_RENDERER_ASK");
     ::unsetenv("VESK_HOSTILE_RENDERER");
     ::unsetenv("VESK_RENDERER");
+}
+
+// A renderer taken over names the app's own server by every name and address that reaches it:
+// as a style sheet, a picture, a link and a click, and behind a redirect. Nothing of it is
+// fetched. A page from a server inside the machine still gets what its own origin serves.
+TEST_F(RendererProcessTest, ARendererReachesNothingInsideTheMachineButItsPagesOwnOrigin)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    auto respond = [](std::string type, std::string body) {
+        return [type, body](const HttpRequest&) { return HttpResponse::RAW(200, "OK", HttpHeaders { { "Content-Type", type } }, HttpBytes(body.begin(), body.end())); };
+    };
+    // Stands in for the app's own server; nothing may reach it.
+    std::atomic<int> served { 0 };
+    HttpServer own;
+    own.registerHandler("^/getFile", [&](const HttpRequest& request) {
+        ++served;
+        return respond("text/plain", "root:secret")(request);
+    });
+    own.start(0, "127.0.0.1");
+    auto port = std::to_string(own.port());
+    std::vector<std::string> hosts { "127.0.0.1", "localhost", "[::1]", "vesk.localhost" };
+    for (auto& address : interfaceAddresses().value_or(std::vector<InterfaceAddress> {})) {
+        if (address.up && !address.loopback && !address.linkLocal) {
+            hosts.push_back(address.family == AddressFamily::IPv6 ? "[" + address.address + "]" : address.address);
+            break;
+        }
+    }
+    std::string secrets, refused;
+    for (auto& host : hosts) {
+        secrets += "http://" + host + ":" + port + "/getFile?path=/etc/shadow&type=raw ";
+        refused += "0 ";
+    }
+    HttpServer site;
+    site.registerHandler("^/page.html$", respond("text/html", "<p>x</p>"));
+    site.registerHandler("^/own.css$", respond("text/css", "p {}"));
+    site.registerHandler("^/own.png$", respond("image/png", "png"));
+    site.registerHandler("^/away$", [&](const HttpRequest&) { return HttpResponse::MovedPermanently("http://127.0.0.1:" + port + "/getFile?path=/etc/shadow"); });
+    site.start(0, "127.0.0.1");
+    auto origin = "http://127.0.0.1:" + std::to_string(site.port());
+    auto page = *NSURL::URLWithString(origin + "/page.html");
+
+    ::setenv("VESK_HOSTILE_RENDERER", "ask", 1);
+    struct Case {
+        NSURL page;
+        std::string got;
+    };
+    for (auto& test : { Case { NSURL::fileURLWithPath(write("page.html", "<p>x</p>").string()), refused + "0 0" }, Case { page, refused + "1:4 0" } }) {
+        ::setenv("VESK_HOSTILE_RENDERER_ASK", (secrets + origin + "/own.css " + origin + "/away").c_str(), 1);
+        auto opened = open(test.page, 20s);
+        EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" })) << test.page.absoluteString();
+        EXPECT_EQ(opened.web->title(), test.got) << test.page.absoluteString();
+    }
+
+    ::setenv("VESK_HOSTILE_RENDERER", "name", 1);
+    ::setenv("VESK_HOSTILE_RENDERER_ASK", (secrets + origin + "/own.png " + origin + "/away").c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER_LEAD", ("http://localhost:" + port + "/getFile?path=/etc/shadow").c_str(), 1);
+    auto opened = open(page, 20s);
+    EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    std::vector<bool> loaded;
+    for (auto& resource : opened.web->resources())
+        loaded.push_back(resource.response.has_value());
+    auto expected = std::vector<bool>(hosts.size(), false);
+    expected.insert(expected.end(), { true, false });
+    EXPECT_EQ(loaded, expected) << "only the page's own picture";
+    // Where its links and clicks lead fails to load like an unreachable page.
+    ASSERT_EQ(opened.web->links().size(), hosts.size() + 2);
+    opened.web->clickAt(CGPointMake(10, 10));
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return opened.recorder->calls.size() == 4; }));
+    opened.web->followLink(opened.web->links().front());
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return opened.recorder->calls.size() == 6; }));
+    EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish", "start", "fail", "start", "fail" }));
+    EXPECT_EQ(served, 0) << "the app's own server was never asked";
+
+    site.stop();
+    own.stop();
+    for (auto* name : { "VESK_HOSTILE_RENDERER_LEAD", "VESK_HOSTILE_RENDERER_ASK", "VESK_HOSTILE_RENDERER", "VESK_RENDERER" })
+        ::unsetenv(name);
 }
 
 // Each side reads the other's messages as hostile: cut short anywhere, with a byte too many, or

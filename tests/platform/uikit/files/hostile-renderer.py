@@ -70,7 +70,11 @@ kind, payload = receive(fds)
 viewport = payload[-40:-8]
 width, height, scale, top = struct.unpack("<dddd", viewport)
 title = ask() if mode == "ask" else shared_document(payload, fds) if mode == "document" else "hostile"
-info = b"\x01" + text(title) + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<III", 0, 0, 0)
+named = os.environ.get("VESK_HOSTILE_RENDERER_ASK", "").split() if mode == "name" else []
+# In "name" mode each URL asked is one of the page's pictures and one of its links as well.
+pictures = struct.pack("<I", len(named)) + b"".join(text(url) for url in named)
+links = struct.pack("<I", len(named)) + b"".join(text(url) + text(url) for url in named)
+info = b"\x01" + text(title) + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<I", 0) + links + pictures
 channel.sendall(message(102, info))
 
 pixel_width, pixel_height = int(width * scale + 0.999), int(height * scale + 0.999)
@@ -114,6 +118,14 @@ elif mode == "memory-hog":
         held.append(chunk)
 elif mode in ("ask", "document"):
     socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+elif mode == "name":
+    # Shows the page, then answers every click with a link to VESK_HOSTILE_RENDERER_LEAD.
+    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+    lead = os.environ.get("VESK_HOSTILE_RENDERER_LEAD", "")
+    while True:
+        kind, payload = receive()
+        if kind == 3:
+            channel.sendall(message(104, payload[:8] + b"\x01" + text(lead) + b"\x00" + struct.pack("<d", 0)))
 elif mode == "flood":
     # Page facts of 32 MB each, again and again, while the app waits for pixels.
     url = text("http://127.0.0.1/" + "x" * 16000)
