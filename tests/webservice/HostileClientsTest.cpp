@@ -278,8 +278,8 @@ namespace {
             std::this_thread::sleep_for(20ms);
             held = std::max(held, heapInUse() - before);
         }
-        // One send buffer of 64 KiB each, and the connection's own few kilobytes.
-        EXPECT_LE(held / readers, 80 * 1024) << held << " bytes held for " << readers << " slow readers";
+        // One piece of the answer each, and the connection's own few kilobytes.
+        EXPECT_LE(held / readers, 32 * 1024) << held << " bytes held for " << readers << " slow readers";
 
         // Read on, one in ten to the end: the text still decodes to the file. The others leave.
         for (int index = 0; index < readers; index += 10) {
