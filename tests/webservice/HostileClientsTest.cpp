@@ -80,8 +80,8 @@ namespace {
         return VeskHTTPServer::sharedInstance().getFile(request);
     }
 
-    // What the reader makes when asked for pieces of ever-changing sizes, so that every split
-    // of an escaped "/" and of a group comes up; `ended` is its last answer.
+    // What the reader makes when asked for pieces of ever-changing sizes, so that escaped "/"
+    // and groups of digits are split at every point; `ended` is its last answer.
     std::string readInPieces(HttpStreamBody::Reader& reader, ssize_t& ended)
     {
         constexpr size_t sizes[] = { 1, 2, 3, 5, 8, 13, 4099, 65536 };
