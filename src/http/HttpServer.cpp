@@ -333,8 +333,9 @@ HttpServer::Connection::Flush HttpServer::Connection::flush(int& error, bool& pr
         if (fileLeft == 0)
             return Flush::Done;
         if (reader) {
-            // Made as it is taken: one buffer of it at a time.
-            body.resize(static_cast<size_t>(std::min<uint64_t>(streamLeft, 64 * 1024)));
+            // Made as it is taken, one small piece at a time: the piece is what a client that
+            // reads slowly keeps waiting here, beside what the socket's own buffer holds.
+            body.resize(static_cast<size_t>(std::min<uint64_t>(streamLeft, 16 * 1024)));
             bodySent = 0;
             ssize_t count = reader->read(body.data(), body.size());
             if (count <= 0) {

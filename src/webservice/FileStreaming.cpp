@@ -4,6 +4,7 @@
 #include "webservice/WebServiceEnvelope.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -35,8 +36,9 @@ WorkRation& WorkRation::pictureDecodings()
 
 namespace {
 
-    // Whole groups of three bytes, so that the Base64 of the pieces joins into the file's.
-    constexpr std::size_t base64Piece = 48 * 1024;
+    // Raw bytes encoded at a time, on the stack: whole groups of three, so that the Base64 of
+    // the pieces joins into the file's.
+    constexpr std::size_t base64Piece = 12 * 1024;
 
     bool readFully(int descriptor, std::uint64_t offset, std::uint8_t* buffer, std::size_t size)
     {
@@ -52,22 +54,25 @@ namespace {
         return true;
     }
 
-    // The Base64 of the bytes as it stands in JSON text.
-    void appendJSONBase64(std::string& out, const std::uint8_t* bytes, std::size_t size)
+    // One group of Base64 digits as it stands in JSON text, each "/" written "\/": 4 to 8 bytes.
+    std::size_t jsonBase64Group(const char* digits, char* out)
     {
-        auto text = platform::base64Encode(bytes, size);
-        std::size_t start = 0;
-        for (std::size_t slash; (slash = text.find('/', start)) != std::string::npos; start = slash + 1) {
-            out.append(text, start, slash - start);
-            out += "\\/";
+        std::size_t length = 0;
+        for (std::size_t index = 0; index < 4; ++index) {
+            if (digits[index] == '/')
+                out[length++] = '\\';
+            out[length++] = digits[index];
         }
-        out.append(text, start);
+        return length;
     }
 
     std::size_t jsonBase64Length(const std::uint8_t* bytes, std::size_t size)
     {
         auto text = platform::base64Encode(bytes, size);
-        return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '/'));
+        auto length = text.size();
+        for (auto slash = text.find('/'); slash != std::string::npos; slash = text.find('/', slash + 1))
+            ++length;
+        return length;
     }
 
     class Base64Body : public HttpStreamBody, public std::enable_shared_from_this<Base64Body> {
@@ -84,6 +89,8 @@ namespace {
         std::unique_ptr<Reader> open() const override { return std::make_unique<Base64Reader>(shared_from_this()); }
 
     private:
+        // Encodes straight into the buffer it is given: between calls it keeps only where it
+        // stands and the end of an escaped group that did not fit, however slowly it is read.
         class Base64Reader : public Reader {
         public:
             explicit Base64Reader(std::shared_ptr<const Base64Body> body)
@@ -94,79 +101,118 @@ namespace {
             ssize_t read(std::uint8_t* buffer, std::size_t size) override
             {
                 std::size_t filled = 0;
-                while (filled < size) {
-                    if (m_at == m_pending.size() && !refill())
+                while (filled < size && m_stage != Stage::Done) {
+                    if (m_carryAt < m_carryLength) {
+                        auto count = std::min(size - filled, m_carryLength - m_carryAt);
+                        std::memcpy(buffer + filled, m_carry.data() + m_carryAt, count);
+                        m_carryAt += count;
+                        filled += count;
+                        continue;
+                    }
+                    switch (m_stage) {
+                    case Stage::Before:
+                        copyText(m_body->m_before, buffer, size, filled, Stage::File);
                         break;
-                    std::size_t take = std::min(size - filled, m_pending.size() - m_at);
-                    std::memcpy(buffer + filled, m_pending.data() + m_at, take);
-                    m_at += take;
-                    filled += take;
+                    case Stage::File:
+                        if (!encode(buffer, size, filled))
+                            fail();
+                        break;
+                    case Stage::After:
+                        copyText(m_body->m_after, buffer, size, filled, Stage::Done);
+                        break;
+                    case Stage::Done:
+                        break;
+                    }
                 }
                 return filled == 0 && m_failed ? -1 : static_cast<ssize_t>(filled);
             }
 
         private:
-            // The next piece; false at the end or when the file no longer gives what was announced.
-            bool refill()
-            {
-                m_pending.clear();
-                m_at = 0;
-                auto& file = *m_body->m_file;
-                switch (m_stage) {
-                case Stage::Before:
-                    m_pending = m_body->m_before;
-                    m_stage = Stage::File;
-                    return true;
-                case Stage::File:
-                    if (m_fileAt < file.length()) {
-                        auto size = static_cast<std::size_t>(std::min<std::uint64_t>(base64Piece, file.length() - m_fileAt));
-                        m_raw.resize(size);
-                        if (!readFully(file.descriptor(), m_fileAt, m_raw.data(), size))
-                            return fail();
-                        appendJSONBase64(m_pending, m_raw.data(), size);
-                        m_fileAt += size;
-                        m_made += m_pending.size();
-                        // Changed since it was measured: the announced length would be a lie.
-                        if (m_made > m_body->m_encodedLength)
-                            return fail();
-                        return true;
-                    }
-                    if (m_made != m_body->m_encodedLength)
-                        return fail();
-                    m_raw = {};
-                    m_stage = Stage::After;
-                    return true;
-                case Stage::After:
-                    m_pending = m_body->m_after;
-                    m_stage = Stage::Done;
-                    return true;
-                case Stage::Done:
-                    break;
-                }
-                return false;
-            }
-
-            bool fail()
-            {
-                m_pending.clear();
-                m_failed = true;
-                m_stage = Stage::Done;
-                return false;
-            }
-
             enum class Stage {
                 Before,
                 File,
                 After,
                 Done,
             };
+
+            void copyText(const std::string& text, std::uint8_t* buffer, std::size_t size, std::size_t& filled, Stage next)
+            {
+                auto count = std::min(size - filled, text.size() - m_textAt);
+                std::memcpy(buffer + filled, text.data() + m_textAt, count);
+                m_textAt += count;
+                filled += count;
+                if (m_textAt == text.size()) {
+                    m_textAt = 0;
+                    m_stage = next;
+                }
+            }
+
+            // The next piece of the file's text, as much as fits; false when the file no longer
+            // gives what was announced.
+            bool encode(std::uint8_t* buffer, std::size_t size, std::size_t& filled)
+            {
+                auto& file = *m_body->m_file;
+                if (m_fileAt == file.length()) {
+                    if (m_made != m_body->m_encodedLength)
+                        return false;
+                    m_stage = Stage::After;
+                    return true;
+                }
+                // No more groups than the room left takes: bytes read past them are read again.
+                std::size_t groups = (size - filled + 3) / 4;
+                auto count = static_cast<std::size_t>(std::min<std::uint64_t>({ base64Piece, 3 * groups, file.length() - m_fileAt }));
+                std::uint8_t raw[base64Piece];
+                if (!readFully(file.descriptor(), m_fileAt, raw, count))
+                    return false;
+                auto digits = platform::base64Encode(raw, count);
+                std::size_t at = 0;
+                while (at < digits.size() && filled < size) {
+                    // Whole groups without a "/" go as they are, as far as the room and the
+                    // announced length take them.
+                    auto slash = std::min(digits.find('/', at), digits.size());
+                    auto plain = static_cast<std::size_t>(std::min<std::uint64_t>({ slash - at, size - filled, m_body->m_encodedLength - m_made })) / 4 * 4;
+                    if (plain > 0) {
+                        std::memcpy(buffer + filled, digits.data() + at, plain);
+                        filled += plain;
+                        m_made += plain;
+                        at += plain;
+                        continue;
+                    }
+                    // One group: with a "/", or what fits of it.
+                    std::array<char, 8> group;
+                    auto length = jsonBase64Group(digits.data() + at, group.data());
+                    // Changed since it was measured: the announced length would be a lie.
+                    if (m_made + length > m_body->m_encodedLength)
+                        return false;
+                    m_made += length;
+                    at += 4;
+                    auto fits = std::min(length, size - filled);
+                    std::memcpy(buffer + filled, group.data(), fits);
+                    filled += fits;
+                    std::memcpy(m_carry.data(), group.data() + fits, length - fits);
+                    m_carryLength = length - fits;
+                    m_carryAt = 0;
+                }
+                m_fileAt += std::min(at / 4 * 3, count);
+                return true;
+            }
+
+            void fail()
+            {
+                m_failed = true;
+                m_stage = Stage::Done;
+                m_carryLength = m_carryAt = 0;
+            }
+
             std::shared_ptr<const Base64Body> m_body;
             Stage m_stage { Stage::Before };
-            std::string m_pending;
-            std::size_t m_at { 0 };
-            std::vector<std::uint8_t> m_raw;
+            // Into the text before or after the file's.
+            std::size_t m_textAt { 0 };
             std::uint64_t m_fileAt { 0 };
             std::uint64_t m_made { 0 };
+            std::array<char, 8> m_carry {};
+            std::size_t m_carryLength { 0 };
+            std::size_t m_carryAt { 0 };
             bool m_failed { false };
         };
 
@@ -235,12 +281,12 @@ std::optional<HttpResponse> OpenedItem::base64Response(std::string before, std::
     // One pass to learn the length: each "/" of the text takes two bytes.
     std::uint64_t encodedLength = 0;
     {
-        std::vector<std::uint8_t> raw(static_cast<std::size_t>(std::min<std::uint64_t>(base64Piece, size())));
-        for (std::uint64_t at = 0; at < size(); at += raw.size()) {
-            auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(raw.size(), size() - at));
-            if (!readFully(m_descriptor, at, raw.data(), piece))
+        std::uint8_t raw[base64Piece];
+        for (std::uint64_t at = 0; at < size(); at += base64Piece) {
+            auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(base64Piece, size() - at));
+            if (!readFully(m_descriptor, at, raw, piece))
                 return std::nullopt;
-            encodedLength += jsonBase64Length(raw.data(), piece);
+            encodedLength += jsonBase64Length(raw, piece);
         }
     }
     auto file = std::make_shared<const HttpFileBody>(std::exchange(m_descriptor, -1), size());

@@ -64,8 +64,9 @@ public:
     std::optional<HttpResponse> rawResponse();
     // A 200 "OK" answer with the headers whose body is `before`, the regular file's bytes in
     // Base64 with each "/" written "\/" as the JSON writer writes it, then `after`. It is
-    // encoded from the file as the connection takes it, so its memory is the same for any
-    // file; the answer keeps the descriptor. Absent for anything but a regular file of at most
+    // encoded from the file straight into the connection's buffer as the connection takes it,
+    // so it holds no text of its own and the same memory for any file, however slowly it is
+    // read; the answer keeps the descriptor. Absent for anything but a regular file of at most
     // maxBytes that can be read.
     std::optional<HttpResponse> base64Response(std::string before, std::string after, HttpHeaders headers, std::size_t maxBytes);
 

@@ -12,9 +12,15 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
+
+// Present when a sanitizer keeps the heap in place of the C library.
+extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
 
 namespace vesk::test {
 namespace {
@@ -52,6 +58,60 @@ namespace {
             ::closedir(folder);
         }
         return count;
+    }
+
+    // The bytes the program's heap holds for it now.
+    int64_t heapInUse()
+    {
+        if (__sanitizer_get_current_allocated_bytes)
+            return static_cast<int64_t>(__sanitizer_get_current_allocated_bytes());
+        auto figures = ::mallinfo2();
+        return static_cast<int64_t>(figures.uordblks + figures.hblkhd);
+    }
+
+    // The Base64 answer as an in-process caller gets it.
+    HttpResponse base64Answer(const std::string& path)
+    {
+        HttpRequest request;
+        request.url = "/getFile?path=" + path + "&type=base64";
+        request.method = "GET";
+        request.address = "127.0.0.1";
+        request.urlParams = extractUrlParams(request.url);
+        return VeskHTTPServer::sharedInstance().getFile(request);
+    }
+
+    // What the reader makes when asked for pieces of ever-changing sizes, so that escaped "/"
+    // and groups of digits are split at every point; `ended` is its last answer.
+    std::string readInPieces(HttpStreamBody::Reader& reader, ssize_t& ended)
+    {
+        constexpr size_t sizes[] = { 1, 2, 3, 5, 8, 13, 4099, 65536 };
+        std::string text;
+        std::vector<uint8_t> buffer(65536);
+        for (size_t turn = 0;; ++turn) {
+            ended = reader.read(buffer.data(), sizes[turn % std::size(sizes)]);
+            if (ended <= 0)
+                return text;
+            text.append(buffer.begin(), buffer.begin() + ended);
+        }
+    }
+
+    // The bytes the Base64 text in an answer's envelope stands for, read as a client would.
+    std::string base64StringOf(const std::string& answer)
+    {
+        constexpr std::string_view key = "\"base64String\" : \"";
+        auto start = answer.find(key);
+        auto end = start == std::string::npos ? start : answer.find('"', start + key.size());
+        if (end == std::string::npos)
+            return "<no base64String>";
+        std::string text;
+        // Only "/" comes escaped in Base64.
+        for (auto at = start + key.size(); at < end;) {
+            auto escape = std::min(answer.find('\\', at), end);
+            text.append(answer, at, escape - at);
+            at = escape + 1;
+        }
+        auto bytes = platform::base64Decode(text);
+        return bytes ? std::string(bytes->begin(), bytes->end()) : "<not base64>";
     }
 
     class HostileClientsTest : public AppTest {
@@ -105,13 +165,38 @@ namespace {
             EXPECT_TRUE(answer.complete) << size;
             EXPECT_TRUE(answer.body == expected) << size;
             // Handed to a caller in-process, the body is made whole.
-            HttpRequest request;
-            request.url = "/getFile?path=" + path + "&type=base64";
-            request.method = "GET";
-            request.address = "127.0.0.1";
-            request.urlParams = extractUrlParams(request.url);
-            auto made = VeskHTTPServer::sharedInstance().getFile(request).body();
+            auto response = base64Answer(path);
+            auto made = response.body();
             EXPECT_TRUE(made && std::string(made->begin(), made->end()) == expected) << size;
+            // Or piece by piece, in pieces of any size.
+            ssize_t ended = 0;
+            EXPECT_TRUE(readInPieces(*response.streamBody()->open(), ended) == expected) << size;
+            EXPECT_EQ(ended, 0) << size;
+        }
+    }
+
+    TEST_F(HostileClientsTest, AFileChangedWhileSentAsBase64EndsItsAnswer)
+    {
+        startWith();
+        auto bytes = fileBytes(1024 * 1024);
+        struct Change {
+            const char* name;
+            std::string bytes;
+        };
+        // Shorter; as long with more "/" in its text; as long with none.
+        for (auto& change : { Change { "shrunk", bytes.substr(0, bytes.size() / 2) }, Change { "more slashes", std::string(bytes.size(), '\xFF') },
+                 Change { "no slashes", std::string(bytes.size(), '\0') } }) {
+            auto path = makeFile("changing.bin", bytes);
+            auto response = base64Answer(path);
+            auto length = response.streamBody()->length();
+            auto reader = response.streamBody()->open();
+            std::vector<uint8_t> start(1000);
+            ASSERT_EQ(reader->read(start.data(), start.size()), 1000) << change.name;
+            writeBytes(path, change.bytes);
+            ssize_t ended = 0;
+            auto rest = readInPieces(*reader, ended);
+            EXPECT_EQ(ended, -1) << change.name;
+            EXPECT_LT(1000 + rest.size(), length) << change.name;
         }
     }
 
@@ -152,6 +237,57 @@ namespace {
             std::this_thread::sleep_for(20ms);
         EXPECT_LE(openDescriptors(), descriptorsBefore);
         EXPECT_TRUE(isDebugEnvelope(debugAnswer()));
+    }
+
+    TEST_F(HostileClientsTest, SlowBase64ReadersHoldAtMostOneBufferEach)
+    {
+        startWith();
+        // What the first answer makes once is there before the count starts.
+        auto small = makeFile("small.bin", fileBytes(100));
+        ASSERT_EQ(httpGet(port, "/getFile?path=" + small + "&type=base64").status, 200);
+        // Small segments and a small window keep the system's buffers of each connection small:
+        // every answer waits half sent.
+        auto bytes = fileBytes(1024 * 1024);
+        auto path = makeFile("slow.bin", bytes);
+        auto before = heapInUse();
+
+        constexpr int readers = 50;
+        std::vector<std::unique_ptr<Client>> clients;
+        std::vector<std::string> received(readers);
+        for (int index = 0; index < readers; ++index) {
+            auto client = std::make_unique<Client>(port, false);
+            int window = 4096;
+            ASSERT_EQ(::setsockopt(client->fd(), SOL_SOCKET, SO_RCVBUF, &window, sizeof window), 0);
+            int segment = 536;
+            ASSERT_EQ(::setsockopt(client->fd(), IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment), 0);
+            timeval patience { 10, 0 };
+            ASSERT_EQ(::setsockopt(client->fd(), SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience), 0);
+            client->connect();
+            ASSERT_TRUE(client->send("GET /getFile?path=" + path + "&type=base64 HTTP/1.1\r\nConnection: close\r\n\r\n"));
+            clients.push_back(std::move(client));
+        }
+        // Each takes a little of its answer, then stalls.
+        for (int index = 0; index < readers; ++index) {
+            char some[256];
+            ssize_t count = ::recv(clients[index]->fd(), some, sizeof some, 0);
+            ASSERT_GT(count, 0) << index;
+            received[index].assign(some, static_cast<size_t>(count));
+        }
+        int64_t held = 0;
+        for (int look = 0; look < 25; ++look) {
+            std::this_thread::sleep_for(20ms);
+            held = std::max(held, heapInUse() - before);
+        }
+        // One piece of the answer each, and the connection's own few kilobytes.
+        EXPECT_LE(held / readers, 32 * 1024) << held << " bytes held for " << readers << " slow readers";
+
+        // Read on, one in ten to the end: the text still decodes to the file. The others leave.
+        for (int index = 0; index < readers; index += 10) {
+            int large = 1 << 20;
+            ASSERT_EQ(::setsockopt(clients[index]->fd(), SOL_SOCKET, SO_RCVBUF, &large, sizeof large), 0);
+            received[index] += clients[index]->readAll(30s);
+            EXPECT_TRUE(base64StringOf(received[index]) == bytes) << index;
+        }
     }
 
     TEST_F(HostileClientsTest, HeadsPastTheCapAreRefusedAndBodiesAreNeverHeld)
