@@ -711,9 +711,13 @@ void HttpServer::stopLocked()
             shard->clientSockets.clear();
         }
     }
+    // The housekeeper is gone: what the run's connections held is given back here.
+    bool trim = run.untrimmed + run.heldRequestBytes >= trimAfterSize;
     listenSocket.close();
     listenSocket = Socket();
     m_run.reset();
+    if (trim)
+        ::malloc_trim(0);
 }
 
 void HttpServer::addThread(Run& run, size_t group)

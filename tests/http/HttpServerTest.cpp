@@ -525,12 +525,13 @@ TEST_F(HttpServerTest, WhatUnfinishedHeadsHeldIsGivenBackHoweverTheirConnections
         ClientResets,
         TimesOut,
         IsRefused,
+        ServerStops,
     };
     constexpr size_t clientCount = 200;
     // Four lines of 7.5 KB: 30 KB held by each.
     const std::string head = unfinishedHead(4, 7500);
     server->registerHandler("/", [](const HttpRequest& request) { return text(std::to_string(request.headers.size())); });
-    for (End end : { End::ClientFinishes, End::ClientEndsSending, End::ClientResets, End::TimesOut, End::IsRefused }) {
+    for (End end : { End::ClientFinishes, End::ClientEndsSending, End::ClientResets, End::TimesOut, End::IsRefused, End::ServerStops }) {
         SCOPED_TRACE(static_cast<int>(end));
         HttpLimits limits;
         // The housekeeper sweeps every 100 ms.
@@ -552,6 +553,8 @@ TEST_F(HttpServerTest, WhatUnfinishedHeadsHeldIsGivenBackHoweverTheirConnections
             ASSERT_TRUE(eventually([&] { return heapInUse() > inUseBefore + clients.size() * head.size(); }));
         }
         heapTrims = 0;
+        if (end == End::ServerStops)
+            server->stop();
         for (auto& client : clients) {
             switch (end) {
             case End::ClientFinishes:
@@ -567,6 +570,7 @@ TEST_F(HttpServerTest, WhatUnfinishedHeadsHeldIsGivenBackHoweverTheirConnections
                 client->reset();
                 break;
             case End::TimesOut:
+            case End::ServerStops:
                 EXPECT_TRUE(client->closedByServer());
                 break;
             case End::IsRefused:
