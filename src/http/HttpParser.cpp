@@ -206,6 +206,34 @@ namespace {
         }
     }
 
+    // What the allocator takes for a block of this many bytes: a header of 8 bytes, rounded up
+    // to 16, and at least 32, as glibc's malloc does.
+    size_t blockCost(size_t bytes)
+    {
+        return bytes == 0 ? 0 : std::max<size_t>(32, (bytes + 8 + 15) & ~size_t(15));
+    }
+
+    // Short texts live inside the string itself; longer ones in a block of their capacity.
+    size_t textCost(const std::string& text)
+    {
+        static const size_t inPlace = std::string().capacity();
+        return text.capacity() > inPlace ? blockCost(text.capacity() + 1) : 0;
+    }
+
+    // What holding a request costs the allocator: its texts by capacity, and a block for each
+    // header's tree node beside its name and value, which for many tiny headers is most of it.
+    size_t requestCost(const HttpRequest& request)
+    {
+        constexpr size_t nodeCost = 4 * sizeof(void*) + sizeof(std::pair<const std::string, std::string>);
+        size_t cost = textCost(request.url) + textCost(request.method) + (request.body ? textCost(*request.body) : 0);
+        cost += blockCost(request.urlParams.capacity() * sizeof(UrlParams::value_type));
+        for (auto& [name, value] : request.urlParams)
+            cost += textCost(name) + textCost(value);
+        for (auto& [name, value] : request.headers)
+            cost += blockCost(nodeCost) + textCost(name) + textCost(value);
+        return cost;
+    }
+
 } // namespace
 
 UrlParams extractUrlParams(std::string_view url)
@@ -242,7 +270,7 @@ bool HttpParser::awaitsRequest() const
 
 size_t HttpParser::footprint() const
 {
-    return m_line.size() + m_held.size() + m_headBytes + (m_request.body ? m_request.body->size() : 0);
+    return textCost(m_line) + textCost(m_held) + requestCost(m_request);
 }
 
 std::optional<HttpRequest> HttpParser::parse(std::string_view received)

@@ -57,8 +57,8 @@ struct HttpLimits {
     // The request line and all header lines with their line ends, as nginx allows by default.
     size_t maxHeadSize { 32u << 10 };
     size_t maxBodySize { 32u << 20 };
-    // Bytes of unfinished requests that all connections together may hold; a connection whose
-    // request would pass it is answered 503 and closed.
+    // What unfinished requests of all connections together may cost the allocator (see
+    // HttpParser::footprint); a connection whose request would pass it is answered 503 and closed.
     size_t maxHeldRequestBytes { 256u << 20 };
     // From the start of a request (the connection's start for the first one)
     // to the end of its header lines.
@@ -103,7 +103,8 @@ public:
     bool awaitsRequest() const;
     // The head is complete and the body is arriving (kept or dropped).
     bool readsBody() const { return m_phase == Phase::Body || m_phase == Phase::Skip; }
-    // Bytes the parser holds for the request under way and those sent ahead of it.
+    // What the parser holds for the request under way and those sent ahead of it, as the
+    // allocator counts it: buffers and texts by capacity, header nodes with their overhead.
     size_t footprint() const;
     // Bytes of a request are held that no answer has used.
     bool holdsUnusedBytes() const { return !awaitsRequest(); }

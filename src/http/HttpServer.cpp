@@ -222,6 +222,8 @@ public:
 
     // What the parser held at the last look, as counted in the run's total.
     size_t accounted { 0 };
+    // What the parser gave up since, which goes to the housekeeper's count once it is freed.
+    size_t released { 0 };
     bool keepAlive { false };
     bool lingerAfterWrite { false };
     bool trimAfterWrite { false };
@@ -516,9 +518,18 @@ struct HttpServer::Run {
         size_t before = std::exchange(connection.accounted, now);
         if (now < before) {
             heldRequestBytes -= before - now;
+            connection.released += before - now;
             return true;
         }
         return now == before || (heldRequestBytes += now - before) <= limits.maxHeldRequestBytes;
+    }
+
+    // What the connection's requests held while unfinished is freed: the next trim returns it.
+    // Requests that came whole in one read held nothing, and cost no shared write here.
+    void giveBack(Connection& connection)
+    {
+        if (connection.released > 0)
+            untrimmed += std::exchange(connection.released, 0);
     }
 
     // The group of the thread that runs this; every thread of a run serves in one group.
@@ -701,9 +712,13 @@ void HttpServer::stopLocked()
             shard->clientSockets.clear();
         }
     }
+    // The housekeeper is gone: what the run's connections held is given back here.
+    bool trim = run.untrimmed + run.heldRequestBytes >= trimAfterSize;
     listenSocket.close();
     listenSocket = Socket();
     m_run.reset();
+    if (trim)
+        ::malloc_trim(0);
 }
 
 void HttpServer::addThread(Run& run, size_t group)
@@ -987,15 +1002,15 @@ void HttpServer::serve(Run& run, Connection& connection, HttpRequest request)
         }
         Run::currentShard->serving.fetch_sub(1);
         Run::currentShard->served.fetch_add(1);
-        if (request.body && request.body->capacity() >= trimAfterSize)
-            run.untrimmed += request.body->capacity();
+        // The request's bytes are no longer the parser's, and go before the answer is sent.
+        run.account(connection);
+        request = HttpRequest();
+        run.giveBack(connection);
         if (!response) {
             close(run, connection);
             return;
         }
         connection.prepare(*response, keepAlive, !headOnly);
-        // The request's bytes are no longer the parser's.
-        run.account(connection);
         // What the answer's body was made from goes before the bytes are sent.
         response.reset();
         connection.lingerAfterWrite = false;
@@ -1021,10 +1036,11 @@ void HttpServer::answerMalformed(Run& run, Connection& connection, const HttpPar
 void HttpServer::refuse(Run& run, Connection& connection, const HttpResponse& answer)
 {
     // Nothing more is read as a request: what the parser held goes at once, not with the
-    // connection after it lingers.
-    run.untrimmed += connection.parser.footprint();
+    // connection after it lingers. Counted first: the bytes of the refused read never were.
+    run.account(connection);
     connection.parser = HttpParser(run.limits);
     run.account(connection);
+    run.giveBack(connection);
     connection.state = Connection::State::Serving;
     connection.prepare(answer, false);
     connection.lingerAfterWrite = true;
@@ -1135,11 +1151,15 @@ void HttpServer::close(Run& run, Connection& connection)
         if (!node.empty())
             owned = std::move(node.mapped());
     }
-    run.untrimmed += connection.parser.footprint() + connection.body.capacity();
+    // All the connection held, however it ended; counted once it is freed, so that no trim
+    // comes between.
+    size_t held = sizeof(Connection) + connection.head.capacity() + connection.body.capacity() + connection.parser.footprint() + connection.released;
     run.heldRequestBytes -= connection.accounted;
     ::close(connection.socket.descriptor());
     --*connection.groupLoad;
     --run.connections;
+    owned.reset();
+    run.untrimmed += held;
     if (run.listenerResting)
         run.resume();
 }
