@@ -1,5 +1,6 @@
 #include "http/HttpServer.h"
 #include "http/Diagnostics.h"
+#include "http/HeapFigure.h"
 #include "http/Loopback.h"
 #include "http/StrictHeads.h"
 #include "http/TestBundle.h"
@@ -20,13 +21,13 @@
 
 using namespace vesk;
 using vesk::test::Client;
+using vesk::test::heapInUse;
 using vesk::test::serverHeader;
 
 extern "C" void __ubsan_handle_dynamic_type_cache_miss(void*, void*, void*) __attribute__((weak));
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VESK_SANITIZED_HEAP 1
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
@@ -60,17 +61,6 @@ std::string response(const std::string& status, const std::string& body, bool ke
 std::string notFound(bool keepAlive = false)
 {
     return response("404 Not Found", "", keepAlive);
-}
-
-// What the heap holds in blocks in use.
-size_t heapInUse()
-{
-#ifdef VESK_SANITIZED_HEAP
-    return __sanitizer_get_current_allocated_bytes();
-#else
-    auto figures = ::mallinfo2();
-    return figures.uordblks + figures.hblkhd;
-#endif
 }
 
 size_t residentBytes()

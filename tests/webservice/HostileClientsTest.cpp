@@ -2,6 +2,7 @@
 // or send bodies no service reads.
 
 #include "app/AppTestSupport.h"
+#include "http/HeapFigure.h"
 #include "webservice/WebRouteTestSupport.h"
 
 #include "platform/foundation/Digest.h"
@@ -12,15 +13,11 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <thread>
-
-// Present when a sanitizer keeps the heap in place of the C library.
-extern "C" size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
 
 namespace vesk::test {
 namespace {
@@ -60,14 +57,6 @@ namespace {
         return count;
     }
 
-    // The bytes the program's heap holds for it now.
-    int64_t heapInUse()
-    {
-        if (__sanitizer_get_current_allocated_bytes)
-            return static_cast<int64_t>(__sanitizer_get_current_allocated_bytes());
-        auto figures = ::mallinfo2();
-        return static_cast<int64_t>(figures.uordblks + figures.hblkhd);
-    }
 
     // The Base64 answer as an in-process caller gets it.
     HttpResponse base64Answer(const std::string& path)
@@ -249,7 +238,7 @@ namespace {
         // every answer waits half sent.
         auto bytes = fileBytes(1024 * 1024);
         auto path = makeFile("slow.bin", bytes);
-        auto before = heapInUse();
+        auto before = static_cast<int64_t>(heapInUse());
 
         constexpr int readers = 50;
         std::vector<std::unique_ptr<Client>> clients;
@@ -276,7 +265,7 @@ namespace {
         int64_t held = 0;
         for (int look = 0; look < 25; ++look) {
             std::this_thread::sleep_for(20ms);
-            held = std::max(held, heapInUse() - before);
+            held = std::max(held, static_cast<int64_t>(heapInUse()) - before);
         }
         // One piece of the answer each, and the connection's own few kilobytes.
         EXPECT_LE(held / readers, 32 * 1024) << held << " bytes held for " << readers << " slow readers";
