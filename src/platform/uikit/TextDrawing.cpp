@@ -10,6 +10,10 @@ namespace vesk::platform::text {
 
 namespace {
 
+    // How much wider than its room a line drawn under a scaled context may come out and still
+    // be taken as fitting: far more than the rounding, far less than a character.
+    constexpr CGFloat fitSlack = 0.5;
+
     bool usable(const CGRect& rect)
     {
         return std::isfinite(rect.origin.x) && std::isfinite(rect.origin.y) && std::isfinite(rect.size.width)
@@ -157,7 +161,17 @@ void draw(cairo_t* cr, const std::string& text, const CGRect& rect, const Style&
         }
         configure(layout, rect, style);
     }
-    if (style.wrap == Wrap::TruncateMiddle && style.lines == 1 && pango_layout_is_ellipsized(layout)) {
+    // Pango places glyphs in device units: under a scaled context a line can come out a hair
+    // wider than it measured at scale 1, and a text measured to fit must not lose its end.
+    bool whole = unbroken(style);
+    if (!whole && style.lines == 1 && pango_layout_is_ellipsized(layout)) {
+        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_NONE);
+        pango_layout_set_width(layout, -1);
+        whole = extent(layout).width <= rect.size.width + fitSlack;
+        if (!whole)
+            configure(layout, rect, style);
+    }
+    if (!whole && style.wrap == Wrap::TruncateMiddle && style.lines == 1 && pango_layout_is_ellipsized(layout)) {
         g_object_unref(layout);
         layout = createTextLayout(cr, middleCut(cr, text, *font, rect.size.width), *font);
         configure(layout, rect, style);
@@ -168,7 +182,7 @@ void draw(cairo_t* cr, const std::string& text, const CGRect& rect, const Style&
     // An unbroken line is placed as pango places one too wide to break: by its alignment, even
     // when that puts its start before the rectangle's.
     auto x = rect.origin.x;
-    if (unbroken(style) && style.align != Align::Left)
+    if (whole && style.align != Align::Left)
         x += (rect.size.width - size.width) / (style.align == Align::Center ? 2 : 1);
     cairo_save(cr);
     cairo_rectangle(cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);

@@ -331,6 +331,56 @@ TEST_F(ScreenDrawingTest, AMiddleCutKeepsBothEndsWithoutAGapAfterItsEllipsis)
     }
 }
 
+TEST_F(ScreenDrawingTest, TextMeasuredToFitIsDrawnWholeAtAnyScale)
+{
+    // The pad's screen filling a window of 884 x 1179 pixels, a hair more scaled down than across:
+    // glyphs placed so come out a hair wider than measured, and "Edit" once showed as "E…", the
+    // root's "/" as "…".
+    const CGFloat scale = 884.0 / 768, tall = 1179.0 / 1024;
+    struct Case {
+        std::string text;
+        bool bold;
+        text::Wrap wrap;
+    };
+    const std::vector<Case> cases {
+        { "Edit", false, text::Wrap::TruncateTail },
+        { "/", true, text::Wrap::TruncateMiddle },
+        { "Documents", true, text::Wrap::TruncateMiddle },
+    };
+    auto darkPixels = [&](const Case& item, CGFloat width) {
+        auto font = item.bold ? UIFont::boldSystemFontOfSize(17) : UIFont::systemFontOfSize(17);
+        // As the window draws: the screen's points scaled onto its pixels.
+        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, int(200 * scale), int(30 * tall));
+        auto* cr = cairo_create(surface);
+        cairo_set_source_rgb(cr, 1, 1, 1);
+        cairo_paint(cr);
+        cairo_scale(cr, scale, tall);
+        auto style = drawing::textStyle(font, UIColor(0, 0, 0, 1));
+        style.wrap = item.wrap;
+        text::draw(cr, item.text, CGRectMake(10, 0, width, 30), style);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        int count = 0;
+        auto* pixels = cairo_image_surface_get_data(surface);
+        auto stride = cairo_image_surface_get_stride(surface);
+        for (int y = 0; y < cairo_image_surface_get_height(surface); ++y) {
+            auto* row = reinterpret_cast<const std::uint32_t*>(pixels + y * stride);
+            for (int x = 0; x < cairo_image_surface_get_width(surface); ++x)
+                count += ((row[x] >> 16) & 0xff) < 160;
+        }
+        cairo_surface_destroy(surface);
+        return count;
+    };
+    for (auto& item : cases) {
+        SCOPED_TRACE(item.text);
+        auto measured = text::measure(item.text, item.bold ? UIFont::boldSystemFontOfSize(17) : UIFont::systemFontOfSize(17)).width;
+        auto whole = darkPixels(item, 150);
+        ASSERT_GT(whole, 0);
+        EXPECT_NEAR(darkPixels(item, measured), whole, whole / 20) << "drawn in its measured width";
+        EXPECT_LT(darkPixels(item, measured / 2), whole * 9 / 10) << "still cut where it does not fit";
+    }
+}
+
 TEST_F(ScreenDrawingTest, AOneLineLabelThatDoesNotTruncateNeverWrapsToASecondLine)
 {
     struct Case {
