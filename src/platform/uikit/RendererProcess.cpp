@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -46,6 +47,9 @@ namespace {
     // A renderer that takes none of them for this long has stopped reading and is ended, so
     // that the waiting sender goes free.
     constexpr auto maximumStall = std::chrono::seconds(30);
+    // Memory replaced while lent that may still come back with a frame drawn before the renderer
+    // heard of its replacement; it holds one at a time, so a few are plenty.
+    constexpr std::size_t maximumReplacedMemory = 4;
 
     std::atomic<int> busyRenderers { 0 };
     std::atomic<std::uint64_t> viewportRequests { 0 };
@@ -183,20 +187,21 @@ namespace {
         std::vector<Errors> m_errors;
     };
 
-    // The frame's pixels, mapped read-only; null when the memory isn't what the frame says.
-    std::shared_ptr<UIImage> mapFrame(const Frame& frame, int memory)
+    // The frame's pixels, copied out of the memory lent for them into memory of the app's own,
+    // which the renderer can't write while they show. Mapped apart from the heap, so that a frame
+    // let go returns its memory at once; null when they can't be read.
+    std::shared_ptr<UIImage> copyFrame(const Frame& frame, int memory)
     {
         auto bytes = frameBytes(frame);
-        struct stat facts { };
-        // Exactly the pixels: the mapping keeps all of the memory alive while the frame shows.
-        if (!bytes || ::fstat(memory, &facts) != 0 || facts.st_size < 0 || static_cast<std::size_t>(facts.st_size) != *bytes)
+        if (!bytes)
             return nullptr;
-        // Only sealed memory can't shrink under the reader (a fault), grow or change while shown.
-        int seals = ::fcntl(memory, F_GET_SEALS);
-        constexpr int needed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
-        if (seals < 0 || (seals & needed) != needed)
+        auto* lent = ::mmap(nullptr, *bytes, PROT_READ, MAP_SHARED, memory, 0);
+        if (lent == MAP_FAILED)
             return nullptr;
-        auto* pixels = ::mmap(nullptr, *bytes, PROT_READ, MAP_SHARED, memory, 0);
+        auto* pixels = ::mmap(nullptr, *bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pixels != MAP_FAILED)
+            std::memcpy(pixels, lent, *bytes);
+        ::munmap(lent, *bytes);
         if (pixels == MAP_FAILED)
             return nullptr;
         auto* surface = cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels), CAIRO_FORMAT_ARGB32, static_cast<int>(frame.pixelWidth),
@@ -327,6 +332,8 @@ RendererProcess::~RendererProcess()
         if (waiting.descriptor >= 0)
             ::close(waiting.descriptor);
     }
+    if (m_frameMemory.fd >= 0)
+        ::close(m_frameMemory.fd);
 }
 
 void RendererProcess::terminate()
@@ -370,6 +377,11 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
         if (redraws)
             m_drawnViewport.reset();
         m_outgoing.push_back({ std::move(bytes), descriptor });
+        if (auto* load = std::get_if<Load>(&message)) {
+            m_sentViewport = load->viewport;
+            if (!lendFrameMemory(load->viewport))
+                terminate();
+        }
         updateBusy();
     }
     std::uint64_t one = 1;
@@ -436,6 +448,75 @@ void RendererProcess::updateBusy()
     }
 }
 
+// Under the mutex: memory for the viewport's frame goes to the renderer, unless it holds it
+// already. Memory of another size is replaced; the renderer lets go of what it held when it
+// takes the new.
+bool RendererProcess::lendFrameMemory(const Viewport& viewport)
+{
+    auto size = frameBytes(frameFor(viewport));
+    if (!size)
+        return false;
+    if (m_frameMemory.fd >= 0 && m_frameMemory.size == *size) {
+        if (m_frameMemoryLent)
+            return true;
+    } else {
+        if (m_frameMemory.fd >= 0) {
+            if (m_frameMemoryLent)
+                m_replacedMemory.push_back(m_frameMemory.identity);
+            if (m_replacedMemory.size() > maximumReplacedMemory)
+                m_replacedMemory.pop_front();
+            ::close(m_frameMemory.fd);
+            m_frameMemory = {};
+        }
+        int made = makeFrameMemory(*size);
+        struct stat facts { };
+        if (made < 0 || ::fstat(made, &facts) != 0) {
+            if (made >= 0)
+                ::close(made);
+            return false;
+        }
+        m_frameMemory = { made, *size, { facts.st_dev, facts.st_ino } };
+    }
+    int lent = ::fcntl(m_frameMemory.fd, F_DUPFD_CLOEXEC, 0);
+    if (lent < 0)
+        return false;
+    m_outgoing.push_back({ encode(AppMessage(FrameMemory {})), lent });
+    m_frameMemoryLent = true;
+    return true;
+}
+
+// The frame's pixels, from memory the app lent for it and of exactly their size; null for any
+// other memory. Memory lent for the next viewport goes back at once.
+std::shared_ptr<UIImage> RendererProcess::takeFrame(const Frame& frame, int memory)
+{
+    auto size = frameBytes(frame);
+    struct stat facts { };
+    if (!size || ::fstat(memory, &facts) != 0)
+        return nullptr;
+    std::pair identity { facts.st_dev, facts.st_ino };
+    bool current = false;
+    {
+        std::lock_guard lock(m_mutex);
+        current = m_frameMemoryLent && identity == m_frameMemory.identity;
+        auto replaced = std::find(m_replacedMemory.begin(), m_replacedMemory.end(), identity);
+        if (!current && replaced == m_replacedMemory.end())
+            return nullptr;
+        if (!current)
+            m_replacedMemory.erase(replaced);
+    }
+    // What was lent can't have changed size: a frame said to be another size does not fit it.
+    if (facts.st_size < 0 || static_cast<std::size_t>(facts.st_size) != *size)
+        return nullptr;
+    auto image = copyFrame(frame, memory);
+    if (image && current) {
+        std::lock_guard lock(m_mutex);
+        m_frameMemoryLent = false;
+        if (m_sentViewport && !lendFrameMemory(*m_sentViewport))
+            return nullptr;
+    }
+    return image;
+}
+
 std::uint64_t RendererProcess::residentBytes() const
 {
     std::ifstream statm("/proc/" + std::to_string(m_pid) + "/statm");
@@ -448,8 +529,10 @@ bool RendererProcess::flush()
 {
     std::unique_lock lock(m_mutex);
     if (m_viewport) {
+        if (!lendFrameMemory(*m_viewport))
+            return false;
         m_outgoing.push_back({ encode(AppMessage(*m_viewport)) });
-        m_viewport.reset();
+        m_sentViewport = std::exchange(m_viewport, std::nullopt);
     }
     while (!m_outgoing.empty()) {
         auto& front = m_outgoing.front();
@@ -538,7 +621,7 @@ bool RendererProcess::receive(Channel::Received& received)
         int memory = m_channel.takeDescriptor();
         if (memory < 0)
             return false;
-        auto image = mapFrame(*frame, memory);
+        auto image = takeFrame(*frame, memory);
         ::close(memory);
         if (!image)
             return false;

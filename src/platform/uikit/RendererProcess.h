@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
 
 namespace vesk::platform {
 
@@ -21,12 +22,13 @@ class UIImage;
 
 // A renderer process (vesk-renderer) seen from the app: started for one document, ended with
 // its owner. A thread of its own reads and writes the socket without ever waiting on the
-// renderer, watches its resident memory, and reaps it. Whatever it says is checked as input
-// from a stranger: malformed messages, frames that don't fit and memory past the limit end it.
-// Sending never waits; everything is thread-safe.
+// renderer, lends it the memory each frame is drawn in, watches its resident memory, and reaps
+// it. Whatever it says is checked as input from a stranger: malformed messages, frames that don't
+// fit or aren't in the memory lent, and memory past the limit end it. Sending never waits;
+// everything is thread-safe.
 class RendererProcess {
 public:
-    // Pixels the renderer drew for a viewport, read from its shared memory.
+    // Pixels the renderer drew for a viewport, copied out of the memory lent for them.
     struct Drawn {
         renderer::Viewport viewport;
         double contentHeight = 0;
@@ -79,6 +81,8 @@ private:
     bool keep(renderer::RendererMessage message, std::size_t size);
     bool flush();
     void updateBusy();
+    bool lendFrameMemory(const renderer::Viewport& viewport);
+    std::shared_ptr<UIImage> takeFrame(const renderer::Frame& frame, int memory);
     std::uint64_t residentBytes() const;
 
     const pid_t m_pid;
@@ -106,6 +110,18 @@ private:
     std::deque<Waiting> m_inbox;
     std::size_t m_inboxBytes = 0;
     std::size_t m_clicks = 0;
+    // The memory frames are drawn in: made by the app for the last viewport sent, lent to the
+    // renderer until a frame comes back in it. Memory replaced while lent is still taken back,
+    // once; anything else is not the renderer's to draw in.
+    struct LentMemory {
+        int fd = -1;
+        std::size_t size = 0;
+        std::pair<dev_t, ino_t> identity {};
+    };
+    LentMemory m_frameMemory;
+    bool m_frameMemoryLent = false;
+    std::deque<std::pair<dev_t, ino_t>> m_replacedMemory;
+    std::optional<renderer::Viewport> m_sentViewport;
     bool m_failed = false;
     bool m_busy = false;
     std::optional<std::chrono::microseconds> m_startCost;
