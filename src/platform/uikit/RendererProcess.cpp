@@ -23,6 +23,8 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -382,6 +384,7 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
             if (!lendFrameMemory(load->viewport))
                 terminate();
         }
+        m_workGiven = true;
         updateBusy();
     }
     std::uint64_t one = 1;
@@ -525,6 +528,25 @@ std::uint64_t RendererProcess::residentBytes() const
     return resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+std::optional<double> RendererProcess::processorSeconds(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), {});
+    // The program's name, in parentheses, may hold anything; user and system time are the 12th
+    // and 13th fields after it, in clock ticks.
+    auto name = stat.rfind(')');
+    if (name == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(stat.substr(name + 1));
+    std::string skipped;
+    for (int field = 0; field < 11; ++field)
+        fields >> skipped;
+    std::uint64_t user = 0, system = 0;
+    if (!(fields >> user >> system))
+        return std::nullopt;
+    return double(user + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
 bool RendererProcess::flush()
 {
     std::unique_lock lock(m_mutex);
@@ -533,6 +555,7 @@ bool RendererProcess::flush()
             return false;
         m_outgoing.push_back({ encode(AppMessage(*m_viewport)) });
         m_sentViewport = std::exchange(m_viewport, std::nullopt);
+        m_workGiven = true;
     }
     while (!m_outgoing.empty()) {
         auto& front = m_outgoing.front();
@@ -556,12 +579,18 @@ bool RendererProcess::flush()
 void RendererProcess::serve()
 {
     auto lookedAt = std::chrono::steady_clock::now();
+    // Processor time counts from the start, and again from each piece of work the app gives:
+    // a renderer past the limit since, busy or idle, is ended, whatever it did to its own timer.
+    double workFrom = 0;
     while (!m_stop) {
-        bool writing;
+        bool writing, workGiven;
         {
             std::lock_guard lock(m_mutex);
             writing = !m_outgoing.empty() || m_viewport;
+            workGiven = std::exchange(m_workGiven, false);
         }
+        if (workGiven)
+            workFrom = processorSeconds(m_pid).value_or(workFrom);
         pollfd watched[3] = {
             { m_channel.fd(), static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0 },
             { m_wake, POLLIN, 0 },
@@ -595,6 +624,8 @@ void RendererProcess::serve()
         if (now - lookedAt >= memoryLook) {
             lookedAt = now;
             if (residentBytes() > memoryLimit)
+                break;
+            if (auto seconds = processorSeconds(m_pid); seconds && *seconds > workFrom + workSeconds)
                 break;
         }
     }

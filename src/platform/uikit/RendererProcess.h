@@ -22,10 +22,10 @@ class UIImage;
 
 // A renderer process (vesk-renderer) seen from the app: started for one document, ended with
 // its owner. A thread of its own reads and writes the socket without ever waiting on the
-// renderer, lends it the memory each frame is drawn in, watches its resident memory, and reaps
-// it. Whatever it says is checked as input from a stranger: malformed messages, frames that don't
-// fit or aren't in the memory lent, and memory past the limit end it. Sending never waits;
-// everything is thread-safe.
+// renderer, lends it the memory each frame is drawn in, watches its resident memory and its
+// processor time, and reaps it. Whatever it says is checked as input from a stranger: malformed
+// messages, frames that don't fit or aren't in the memory lent, memory past the limit and work
+// past the time limit end it. Sending never waits; everything is thread-safe.
 class RendererProcess {
 public:
     // Pixels the renderer drew for a viewport, copied out of the memory lent for them.
@@ -64,6 +64,9 @@ public:
     void terminate();
     bool hasEnded() const { return m_ended; }
     pid_t pid() const { return m_pid; }
+    // The processor time a process has used, all its threads together, in seconds; nothing once
+    // it is gone.
+    static std::optional<double> processorSeconds(pid_t pid);
     // How long from the start until it said it was ready, once it has.
     std::optional<std::chrono::microseconds> startCost() const;
 
@@ -122,6 +125,8 @@ private:
     bool m_frameMemoryLent = false;
     std::deque<std::pair<dev_t, ino_t>> m_replacedMemory;
     std::optional<renderer::Viewport> m_sentViewport;
+    // Set when the renderer is given work; its processor time counts from there.
+    bool m_workGiven = false;
     bool m_failed = false;
     bool m_busy = false;
     std::optional<std::chrono::microseconds> m_startCost;

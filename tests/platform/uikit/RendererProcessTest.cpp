@@ -1,3 +1,4 @@
+#include "platform/uikit/RendererProcess.h"
 #include "WebTestSupport.h"
 #include "http/HttpServer.h"
 #include "platform/foundation/RunLoop.h"
@@ -343,6 +344,57 @@ TEST_F(RendererProcessTest, TheMemoryLentForFramesCanNotBeGrown)
     EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" }));
     EXPECT_EQ(opened.web->title(), "refused refused") << "grown, written past its end";
     EXPECT_TRUE(opened.web->renderedPixels()) << "and its frame, drawn there, shown";
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
+// A renderer that lifts its own time limit and works on is ended once it has used the limit's
+// processor time since it was last given work: one that owes its first pixels fails its load,
+// one that has shown its page and owes nothing leaves the page shown.
+TEST_F(RendererProcessTest, ARendererThatWorksPastTheTimeLimitIsEndedBusyOrIdle)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    auto page = write("page.html", "<p>x</p>");
+    struct Spinner {
+        const char* mode;
+        std::shared_ptr<UIWebView> web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+        std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+        int pid = 0;
+        double seconds = 0;
+    };
+    Spinner spinners[] { { "spin" }, { "idle-spin" } };
+    for (auto& spinner : spinners) {
+        ::setenv("VESK_HOSTILE_RENDERER", spinner.mode, 1);
+        spinner.web->setDelegate(spinner.recorder);
+        spinner.web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(page.string())));
+        ASSERT_TRUE(RunLoop::main().runUntil([&] { return (spinner.pid = spinner.web->rendererProcessID()) > 0; }));
+    }
+    auto started = std::chrono::steady_clock::now();
+    RunLoop::main().runUntil(
+        [&] {
+            bool running = false;
+            // Its processor time as last seen while it ran.
+            for (auto& spinner : spinners) {
+                if (auto seconds = RendererProcess::processorSeconds(spinner.pid)) {
+                    spinner.seconds = *seconds;
+                    running = true;
+                }
+            }
+            return !running;
+        },
+        std::chrono::seconds(renderer::workSeconds * 6));
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    RunLoop::main().drain();
+    for (auto& spinner : spinners) {
+        EXPECT_TRUE(gone(spinner.pid)) << spinner.mode;
+        EXPECT_LE(spinner.seconds, renderer::workSeconds + 2) << spinner.mode << ": ended at the limit";
+    }
+    EXPECT_GE(spinners[1].seconds, renderer::workSeconds - 1) << "not before it";
+    EXPECT_LT(seconds, renderer::workSeconds * 3 + 15);
+    EXPECT_EQ(spinners[0].recorder->calls, (std::vector<std::string> { "start", "fail" }));
+    EXPECT_EQ(spinners[1].recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    EXPECT_TRUE(spinners[1].web->showsRenderedPage());
     ::unsetenv("VESK_HOSTILE_RENDERER");
     ::unsetenv("VESK_RENDERER");
 }

@@ -3,6 +3,7 @@
 # takes its renderer for a stranger. It answers the load with the page's facts, then misbehaves.
 import fcntl
 import os
+import signal
 import socket
 import struct
 import time
@@ -98,6 +99,14 @@ def grow_memory():
     return " ".join(tried)
 
 
+def spin():
+    # Lifts its own time limit and works for ever.
+    signal.setitimer(signal.ITIMER_PROF, 0)
+    signal.signal(signal.SIGPROF, signal.SIG_IGN)
+    while True:
+        pass
+
+
 channel.sendall(message(100))
 fds = []
 kind, payload = receive(fds)
@@ -176,6 +185,12 @@ elif mode == "own-memory":
     socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
 elif mode == "grow-memory":
     send_frame()
+elif mode == "spin":
+    spin()
+elif mode == "idle-spin":
+    # Shows its page, then works while nothing is asked of it.
+    send_frame()
+    spin()
 elif mode == "half-a-message":
     # Says part of a frame and nothing more; the app must not wait on it.
     channel.sendall(message(103, frame)[:10])
