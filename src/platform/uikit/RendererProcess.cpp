@@ -19,7 +19,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -49,9 +48,9 @@ namespace {
     // A renderer that takes none of them for this long has stopped reading and is ended, so
     // that the waiting sender goes free.
     constexpr auto maximumStall = std::chrono::seconds(30);
-    // Memory replaced while lent that may still come back with a frame drawn before the renderer
-    // heard of its replacement; it holds one at a time, so a few are plenty.
-    constexpr std::size_t maximumReplacedMemory = 4;
+    // Memory lent that may still come back with a frame drawn before the renderer heard of a new
+    // size; it draws in one at a time, so a few are plenty.
+    constexpr long maximumLentCanvases = 4;
 
     std::atomic<int> busyRenderers { 0 };
     std::atomic<std::uint64_t> viewportRequests { 0 };
@@ -189,21 +188,14 @@ namespace {
         std::vector<Errors> m_errors;
     };
 
-    // The frame's pixels, copied out of the memory lent for them into memory of the app's own,
-    // which the renderer can't write while they show. Mapped apart from the heap, so that a frame
-    // let go returns its memory at once; null when they can't be read.
-    std::shared_ptr<UIImage> copyFrame(const Frame& frame, int memory)
+    // The frame's pixels, mapped read-only from the memory they were drawn in, which the image
+    // keeps from being lent again while it lives; null when they can't be mapped.
+    std::shared_ptr<UIImage> mapFrame(const Frame& frame, std::shared_ptr<void> canvas, int memory)
     {
         auto bytes = frameBytes(frame);
         if (!bytes)
             return nullptr;
-        auto* lent = ::mmap(nullptr, *bytes, PROT_READ, MAP_SHARED, memory, 0);
-        if (lent == MAP_FAILED)
-            return nullptr;
-        auto* pixels = ::mmap(nullptr, *bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (pixels != MAP_FAILED)
-            std::memcpy(pixels, lent, *bytes);
-        ::munmap(lent, *bytes);
+        auto* pixels = ::mmap(nullptr, *bytes, PROT_READ, MAP_SHARED, memory, 0);
         if (pixels == MAP_FAILED)
             return nullptr;
         auto* surface = cairo_image_surface_create_for_data(static_cast<unsigned char*>(pixels), CAIRO_FORMAT_ARGB32, static_cast<int>(frame.pixelWidth),
@@ -211,9 +203,10 @@ namespace {
         struct Mapping {
             void* address;
             std::size_t size;
+            std::shared_ptr<void> canvas;
         };
         static const cairo_user_data_key_t key {};
-        auto* mapping = new Mapping { pixels, *bytes };
+        auto* mapping = new Mapping { pixels, *bytes, std::move(canvas) };
         if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS
             || cairo_surface_set_user_data(surface, &key, mapping, [](void* data) {
                    auto* mapped = static_cast<Mapping*>(data);
@@ -334,8 +327,6 @@ RendererProcess::~RendererProcess()
         if (waiting.descriptor >= 0)
             ::close(waiting.descriptor);
     }
-    if (m_frameMemory.fd >= 0)
-        ::close(m_frameMemory.fd);
 }
 
 void RendererProcess::terminate()
@@ -451,45 +442,66 @@ void RendererProcess::updateBusy()
     }
 }
 
-// Under the mutex: memory for the viewport's frame goes to the renderer, unless it holds it
-// already. Memory of another size is replaced; the renderer lets go of what it held when it
-// takes the new.
+struct RendererProcess::Canvas {
+    int fd = -1;
+    std::size_t size = 0;
+    std::pair<dev_t, ino_t> identity {};
+    bool lent = false;
+    ~Canvas()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Under the mutex: memory for the viewport's frame goes to the renderer, unless what it holds
+// (the newest lent: it lets go of older memory as it takes new) is that size. Memory nothing shows
+// is lent again; what nothing shows and the renderer surely let go of is dropped.
 bool RendererProcess::lendFrameMemory(const Viewport& viewport)
 {
     auto size = frameBytes(frameFor(viewport));
     if (!size)
         return false;
-    if (m_frameMemory.fd >= 0 && m_frameMemory.size == *size) {
-        if (m_frameMemoryLent)
-            return true;
-    } else {
-        if (m_frameMemory.fd >= 0) {
-            if (m_frameMemoryLent)
-                m_replacedMemory.push_back(m_frameMemory.identity);
-            if (m_replacedMemory.size() > maximumReplacedMemory)
-                m_replacedMemory.pop_front();
-            ::close(m_frameMemory.fd);
-            m_frameMemory = {};
+    if (m_heldCanvas && m_heldCanvas->size == *size)
+        return true;
+    auto shown = [](const std::shared_ptr<Canvas>& canvas) { return canvas.use_count() > 1; };
+    std::shared_ptr<Canvas> chosen;
+    for (auto& canvas : m_canvases) {
+        if (canvas->size == *size && !canvas->lent && !shown(canvas)) {
+            chosen = canvas;
+            break;
         }
-        int made = makeFrameMemory(*size);
-        struct stat facts { };
-        if (made < 0 || ::fstat(made, &facts) != 0) {
-            if (made >= 0)
-                ::close(made);
-            return false;
-        }
-        m_frameMemory = { made, *size, { facts.st_dev, facts.st_ino } };
     }
-    int lent = ::fcntl(m_frameMemory.fd, F_DUPFD_CLOEXEC, 0);
+    // Memory lent before may still come back with a frame drawn before the renderer took newer.
+    auto older = std::count_if(m_canvases.begin(), m_canvases.end(), [](auto& canvas) { return canvas->lent; });
+    std::erase_if(m_canvases, [&](const std::shared_ptr<Canvas>& canvas) {
+        if (canvas == chosen || shown(canvas))
+            return false;
+        if (canvas->lent && older > maximumLentCanvases)
+            return older--, true;
+        return !canvas->lent;
+    });
+    if (!chosen) {
+        chosen = std::make_shared<Canvas>();
+        chosen->fd = makeFrameMemory(*size);
+        struct stat facts { };
+        if (chosen->fd < 0 || ::fstat(chosen->fd, &facts) != 0)
+            return false;
+        chosen->size = *size;
+        chosen->identity = { facts.st_dev, facts.st_ino };
+        m_canvases.push_back(chosen);
+    }
+    int lent = ::fcntl(chosen->fd, F_DUPFD_CLOEXEC, 0);
     if (lent < 0)
         return false;
     m_outgoing.push_back({ encode(AppMessage(FrameMemory {})), lent });
-    m_frameMemoryLent = true;
+    chosen->lent = true;
+    m_heldCanvas = std::move(chosen);
     return true;
 }
 
-// The frame's pixels, from memory the app lent for it and of exactly their size; null for any
-// other memory. Memory lent for the next viewport goes back at once.
+// The frame's pixels, shown from the memory the app lent for them, of exactly their size; null
+// for any other memory. Memory for the next frame is lent at once.
 std::shared_ptr<UIImage> RendererProcess::takeFrame(const Frame& frame, int memory)
 {
     auto size = frameBytes(frame);
@@ -497,27 +509,21 @@ std::shared_ptr<UIImage> RendererProcess::takeFrame(const Frame& frame, int memo
     if (!size || ::fstat(memory, &facts) != 0)
         return nullptr;
     std::pair identity { facts.st_dev, facts.st_ino };
-    bool current = false;
+    std::shared_ptr<Canvas> canvas;
     {
         std::lock_guard lock(m_mutex);
-        current = m_frameMemoryLent && identity == m_frameMemory.identity;
-        auto replaced = std::find(m_replacedMemory.begin(), m_replacedMemory.end(), identity);
-        if (!current && replaced == m_replacedMemory.end())
+        auto found = std::find_if(m_canvases.begin(), m_canvases.end(), [&](auto& lent) { return lent->lent && lent->identity == identity; });
+        // What was lent can't have changed size: a frame said to be another size does not fit it.
+        if (found == m_canvases.end() || (*found)->size != *size)
             return nullptr;
-        if (!current)
-            m_replacedMemory.erase(replaced);
-    }
-    // What was lent can't have changed size: a frame said to be another size does not fit it.
-    if (facts.st_size < 0 || static_cast<std::size_t>(facts.st_size) != *size)
-        return nullptr;
-    auto image = copyFrame(frame, memory);
-    if (image && current) {
-        std::lock_guard lock(m_mutex);
-        m_frameMemoryLent = false;
+        canvas = *found;
+        canvas->lent = false;
+        if (canvas == m_heldCanvas)
+            m_heldCanvas.reset();
         if (m_sentViewport && !lendFrameMemory(*m_sentViewport))
             return nullptr;
     }
-    return image;
+    return mapFrame(frame, std::move(canvas), memory);
 }
 
 std::uint64_t RendererProcess::residentBytes() const

@@ -15,6 +15,7 @@
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace vesk::platform {
 
@@ -28,7 +29,7 @@ class UIImage;
 // past the time limit end it. Sending never waits; everything is thread-safe.
 class RendererProcess {
 public:
-    // Pixels the renderer drew for a viewport, copied out of the memory lent for them.
+    // Pixels the renderer drew for a viewport, read from the memory lent for them.
     struct Drawn {
         renderer::Viewport viewport;
         double contentHeight = 0;
@@ -113,17 +114,12 @@ private:
     std::deque<Waiting> m_inbox;
     std::size_t m_inboxBytes = 0;
     std::size_t m_clicks = 0;
-    // The memory frames are drawn in: made by the app for the last viewport sent, lent to the
-    // renderer until a frame comes back in it. Memory replaced while lent is still taken back,
-    // once; anything else is not the renderer's to draw in.
-    struct LentMemory {
-        int fd = -1;
-        std::size_t size = 0;
-        std::pair<dev_t, ino_t> identity {};
-    };
-    LentMemory m_frameMemory;
-    bool m_frameMemoryLent = false;
-    std::deque<std::pair<dev_t, ino_t>> m_replacedMemory;
+    // The memory frames are drawn in, all made by the app: lent to the renderer one at a time
+    // (two across a change of size), shown from where it was drawn once the frame comes back, and
+    // lent again once nothing shows it. A frame in any other memory ends the renderer.
+    struct Canvas;
+    std::vector<std::shared_ptr<Canvas>> m_canvases;
+    std::shared_ptr<Canvas> m_heldCanvas;
     std::optional<renderer::Viewport> m_sentViewport;
     // Set when the renderer is given work; its processor time counts from there.
     bool m_workGiven = false;
