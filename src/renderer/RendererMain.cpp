@@ -18,6 +18,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -160,6 +161,12 @@ private:
         auto message = decodeAppMessage(received->type, received->payload.data(), received->payload.size());
         if (!message)
             quit();
+        // Descriptors are taken in the order their messages came, even for a message put aside.
+        if (auto* memory = std::get_if<FrameMemory>(&*message)) {
+            memory->descriptor = m_channel.takeDescriptor();
+            if (memory->descriptor < 0)
+                quit();
+        }
         // A document too big to come inline comes in shared memory beside its message.
         if (auto* load = std::get_if<Load>(&*message); load && load->sharedSize > 0) {
             int memory = m_channel.takeDescriptor();
@@ -181,7 +188,42 @@ private:
             answerClick(*click);
         else if (auto* resource = std::get_if<Resource>(&message))
             showPicture(*resource);
+        else if (auto* memory = std::get_if<FrameMemory>(&message))
+            takeFrameMemory(*memory);
         // One document per renderer: a second one is ignored.
+    }
+
+    // The memory lent for the next frame replaces any held before.
+    void takeFrameMemory(FrameMemory& memory)
+    {
+        if (m_frameMemory >= 0)
+            ::close(m_frameMemory);
+        m_frameMemory = std::exchange(memory.descriptor, -1);
+    }
+
+    // Memory to draw the next frame in: held, put aside while waiting for something else, or
+    // waited for; the app lends it again once it has taken the last frame.
+    void awaitFrameMemory()
+    {
+        if (m_frameMemory >= 0)
+            return;
+        for (auto waiting = m_deferred.begin(); waiting != m_deferred.end(); ++waiting) {
+            if (auto* memory = std::get_if<FrameMemory>(&*waiting)) {
+                takeFrameMemory(*memory);
+                m_deferred.erase(waiting);
+                return;
+            }
+        }
+        armWorkTimer(false);
+        for (;;) {
+            auto message = receive();
+            if (auto* memory = std::get_if<FrameMemory>(&message)) {
+                takeFrameMemory(*memory);
+                armWorkTimer(true);
+                return;
+            }
+            m_deferred.push_back(std::move(message));
+        }
     }
 
     std::optional<std::string> loadStyleSheet(const NSURL& url)
@@ -384,19 +426,17 @@ private:
             makePicture();
         if (m_page)
             m_page->layout(viewport.width);
-        Frame frame;
-        frame.viewport = viewport;
-        frame.pixelWidth = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::ceil(viewport.width * viewport.scale)), 1, maximumFramePixels);
-        frame.pixelHeight = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::ceil(viewport.height * viewport.scale)), 1, maximumFramePixels);
-        frame.stride = static_cast<std::uint32_t>(cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, static_cast<int>(frame.pixelWidth)));
+        auto frame = frameFor(viewport);
         frame.contentHeight = contentHeight();
         auto size = frameBytes(frame);
         if (!size)
             return;
-        int memory = static_cast<int>(::syscall(SYS_memfd_create, "vesk-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-        if (memory < 0 || ::ftruncate(memory, static_cast<off_t>(*size)) != 0)
-            quit();
-        auto* pixels = static_cast<unsigned char*>(::mmap(nullptr, *size, PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0));
+        // Memory lent for another size is followed by the viewport it is for.
+        awaitFrameMemory();
+        struct stat facts { };
+        if (::fstat(m_frameMemory, &facts) != 0 || facts.st_size != static_cast<off_t>(*size))
+            return;
+        auto* pixels = static_cast<unsigned char*>(::mmap(nullptr, *size, PROT_READ | PROT_WRITE, MAP_SHARED, m_frameMemory, 0));
         if (pixels == MAP_FAILED)
             quit();
         auto* surface = cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_ARGB32, static_cast<int>(frame.pixelWidth), static_cast<int>(frame.pixelHeight),
@@ -422,11 +462,9 @@ private:
         cairo_surface_flush(surface);
         cairo_surface_destroy(surface);
         ::munmap(pixels, *size);
-        // Sealed, so that the app can read the pixels without their changing or shrinking under it.
-        if (::fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
-            quit();
-        send(frame, memory);
-        ::close(memory);
+        // Handed back with the frame, and not touched again until lent anew.
+        send(frame, m_frameMemory);
+        ::close(std::exchange(m_frameMemory, -1));
         m_drawn = viewport;
         m_pictures = false;
     }
@@ -447,6 +485,7 @@ private:
     std::optional<Viewport> m_viewport;
     std::optional<Viewport> m_drawn;
     bool m_pictures = false;
+    int m_frameMemory = -1;
 };
 
 }

@@ -149,11 +149,14 @@ namespace {
                  SCMP_SYS(clock_getres), SCMP_SYS(gettimeofday), SCMP_SYS(clock_nanosleep), SCMP_SYS(nanosleep), SCMP_SYS(setitimer),
                  SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn), SCMP_SYS(sigaltstack),
                  SCMP_SYS(restart_syscall), SCMP_SYS(exit), SCMP_SYS(exit_group), SCMP_SYS(capget), SCMP_SYS(getsid),
-                 // Descriptors it holds: the socket, frames' memory, files read.
+                 // Descriptors it holds: the socket, the memory the app lends for frames, files read. It makes
+                 // no memory of its own (memfd_create, ftruncate): pages written there would count
+                 // against no limit.
                  SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(lseek), SCMP_SYS(close), SCMP_SYS(poll), SCMP_SYS(recvmsg),
-                 SCMP_SYS(sendmsg), SCMP_SYS(memfd_create), SCMP_SYS(ftruncate),
-                 // Looking at files, which Landlock limits to the readable folders.
-                 SCMP_SYS(newfstatat), SCMP_SYS(statx), SCMP_SYS(access), SCMP_SYS(readlink), SCMP_SYS(getdents64),
+                 SCMP_SYS(sendmsg),
+                 // Looking at files, which Landlock limits to the readable folders, and at descriptors
+                 // held (ThreadSanitizer's runtime asks with the old fstat).
+                 SCMP_SYS(newfstatat), SCMP_SYS(fstat), SCMP_SYS(statx), SCMP_SYS(access), SCMP_SYS(readlink), SCMP_SYS(getdents64),
                  // fontconfig, when a PDF names a font it does not embed.
                  SCMP_SYS(fstatfs), SCMP_SYS(fadvise64),
                  // The same under the names that architectures without the old calls (aarch64) use.
@@ -176,8 +179,9 @@ namespace {
         // glib names its threads; abort() signals the process itself.
         filter.allowIf(SCMP_SYS(prctl), SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME));
         filter.allowIf(SCMP_SYS(tgkill), SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(::getpid())));
-        // Descriptor flags and the frames' seals; no F_SETOWN, which would aim signals elsewhere.
-        for (int command : { F_GETFD, F_SETFD, F_GETFL, F_SETFL, F_DUPFD_CLOEXEC, F_ADD_SEALS, F_GET_SEALS })
+        // Descriptor flags and the shared document's seals; no F_SETOWN, which would aim signals
+        // elsewhere.
+        for (int command : { F_GETFD, F_SETFD, F_GETFL, F_SETFL, F_DUPFD_CLOEXEC, F_GET_SEALS })
             filter.allowIf(SCMP_SYS(fcntl), SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(command)));
         // No ioctl at all: nothing the renderer does needs one, and a terminal's (TIOCSTI,
         // TIOCLINUX) would type into the user's shell.

@@ -23,7 +23,8 @@ struct SandboxResult {
     // TCP, no signal or abstract socket outside.
     bool files = false;
     // seccomp: only the calls a renderer makes; no new processes, sockets, programs, tracing,
-    // writable files or terminal ioctls. Applies to every thread of the process.
+    // writable files, shared memory of its own or terminal ioctls. Applies to every thread of
+    // the process.
     bool calls = false;
     // A session of its own (no controlling terminal) and no capabilities left.
     bool privileges = false;

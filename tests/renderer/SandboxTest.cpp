@@ -1,6 +1,7 @@
 // A child process enters the renderer's sandbox and tries what a taken-over renderer would.
 
 #include "renderer/Sandbox.h"
+#include "renderer/protocol/RendererProtocol.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <linux/sched.h>
 #include <poppler.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -25,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,6 +109,22 @@ std::string probeInSandbox(const std::function<void(std::string& wrong)>& probe)
     else
         wrong += "the probe did not run to its end\n";
     return wrong;
+}
+
+// The system's shared memory in bytes, read again through a descriptor opened before the sandbox.
+std::optional<long long> sharedMemory(int meminfo)
+{
+    char text[16384];
+    if (::lseek(meminfo, 0, SEEK_SET) != 0)
+        return std::nullopt;
+    auto got = ::read(meminfo, text, sizeof text - 1);
+    if (got <= 0)
+        return std::nullopt;
+    text[got] = 0;
+    auto* line = std::strstr(text, "\nShmem:");
+    if (!line)
+        return std::nullopt;
+    return std::atoll(line + 8) * 1024;
 }
 
 // A call that must fail with EPERM or ENOSYS; anything else is noted.
@@ -192,4 +211,49 @@ TEST(SandboxTest, ATakenOverRendererCanReachNothingOutsideYetDrawsWithThreads)
     EXPECT_EQ(wrong, "");
     EXPECT_FALSE(std::filesystem::exists(outside / "written"));
     std::filesystem::remove_all(outside);
+}
+
+// A renderer taken over tries to hold 3 GiB where neither its address-space limit nor its
+// resident size counts it: memory of its own, or the memory lent for its frames grown or written
+// past its end. Each is refused, and the system's shared memory does not grow by it.
+TEST(SandboxTest, ATakenOverRendererCanHoldNoSharedMemoryThatNoLimitCounts)
+{
+    constexpr std::size_t tried = 3ull << 30, step = 1u << 20;
+    auto wrong = probeInSandbox([&](std::string& wrong) {
+        std::size_t frameSize = 375 * 4 * 603;
+        int lent = vesk::platform::renderer::makeFrameMemory(frameSize);
+        int meminfo = ::open("/proc/meminfo", O_RDONLY | O_CLOEXEC);
+        if (lent < 0 || meminfo < 0)
+            wrong += "nothing to try with\n";
+        auto before = sharedMemory(meminfo);
+        auto sandbox = vesk::renderer::enterSandbox();
+        if (!sandbox.calls)
+            wrong += "the filter was not loaded\n";
+
+        int own = static_cast<int>(::syscall(SYS_memfd_create, "hoard", 0));
+        refused(wrong, "memfd_create", own);
+        refused(wrong, "growing the lent memory", ::ftruncate(lent, static_cast<off_t>(tried)));
+        std::vector<char> chunk(step, 'x');
+        refused(wrong, "writing past the lent memory's end", ::pwrite(lent, chunk.data(), step, static_cast<off_t>(frameSize)));
+        // Whatever was let through is filled as a hostile renderer would.
+        for (std::size_t written = 0; own >= 0 && written < tried; written += step) {
+            if (::write(own, chunk.data(), step) != static_cast<ssize_t>(step))
+                break;
+        }
+        auto after = sharedMemory(meminfo);
+        if (!before || !after)
+            wrong += "the shared memory can't be read\n";
+        else if (*after - *before >= (12ll << 30) / 10)
+            wrong += "the shared memory grew by " + std::to_string((*after - *before) >> 20) + " MiB\n";
+
+        // Drawing into the lent memory still works.
+        auto* pixels = static_cast<char*>(::mmap(nullptr, frameSize, PROT_READ | PROT_WRITE, MAP_SHARED, lent, 0));
+        if (pixels == MAP_FAILED)
+            wrong += "the lent memory can't be drawn in\n";
+        else {
+            std::memset(pixels, 0xff, frameSize);
+            ::munmap(pixels, frameSize);
+        }
+    });
+    EXPECT_EQ(wrong, "");
 }

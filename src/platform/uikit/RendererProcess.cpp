@@ -22,6 +22,8 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,6 +48,9 @@ namespace {
     // A renderer that takes none of them for this long has stopped reading and is ended, so
     // that the waiting sender goes free.
     constexpr auto maximumStall = std::chrono::seconds(30);
+    // Memory lent that may still come back with a frame drawn before the renderer heard of a new
+    // size; it draws in one at a time, so a few are plenty.
+    constexpr long maximumLentCanvases = 4;
 
     std::atomic<int> busyRenderers { 0 };
     std::atomic<std::uint64_t> viewportRequests { 0 };
@@ -183,18 +188,12 @@ namespace {
         std::vector<Errors> m_errors;
     };
 
-    // The frame's pixels, mapped read-only; null when the memory isn't what the frame says.
-    std::shared_ptr<UIImage> mapFrame(const Frame& frame, int memory)
+    // The frame's pixels, mapped read-only from the memory they were drawn in, which the image
+    // keeps from being lent again while it lives; null when they can't be mapped.
+    std::shared_ptr<UIImage> mapFrame(const Frame& frame, std::shared_ptr<void> canvas, int memory)
     {
         auto bytes = frameBytes(frame);
-        struct stat facts { };
-        // Exactly the pixels: the mapping keeps all of the memory alive while the frame shows.
-        if (!bytes || ::fstat(memory, &facts) != 0 || facts.st_size < 0 || static_cast<std::size_t>(facts.st_size) != *bytes)
-            return nullptr;
-        // Only sealed memory can't shrink under the reader (a fault), grow or change while shown.
-        int seals = ::fcntl(memory, F_GET_SEALS);
-        constexpr int needed = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE;
-        if (seals < 0 || (seals & needed) != needed)
+        if (!bytes)
             return nullptr;
         auto* pixels = ::mmap(nullptr, *bytes, PROT_READ, MAP_SHARED, memory, 0);
         if (pixels == MAP_FAILED)
@@ -204,9 +203,10 @@ namespace {
         struct Mapping {
             void* address;
             std::size_t size;
+            std::shared_ptr<void> canvas;
         };
         static const cairo_user_data_key_t key {};
-        auto* mapping = new Mapping { pixels, *bytes };
+        auto* mapping = new Mapping { pixels, *bytes, std::move(canvas) };
         if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS
             || cairo_surface_set_user_data(surface, &key, mapping, [](void* data) {
                    auto* mapped = static_cast<Mapping*>(data);
@@ -370,6 +370,12 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
         if (redraws)
             m_drawnViewport.reset();
         m_outgoing.push_back({ std::move(bytes), descriptor });
+        if (auto* load = std::get_if<Load>(&message)) {
+            m_sentViewport = load->viewport;
+            if (!lendFrameMemory(load->viewport))
+                terminate();
+        }
+        m_workGiven = true;
         updateBusy();
     }
     std::uint64_t one = 1;
@@ -436,6 +442,90 @@ void RendererProcess::updateBusy()
     }
 }
 
+struct RendererProcess::Canvas {
+    int fd = -1;
+    std::size_t size = 0;
+    std::pair<dev_t, ino_t> identity {};
+    bool lent = false;
+    ~Canvas()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Under the mutex: memory for the viewport's frame goes to the renderer, unless what it holds
+// (the newest lent: it lets go of older memory as it takes new) is that size. Memory nothing shows
+// is lent again; what nothing shows and the renderer surely let go of is dropped.
+bool RendererProcess::lendFrameMemory(const Viewport& viewport)
+{
+    auto size = frameBytes(frameFor(viewport));
+    if (!size)
+        return false;
+    if (m_heldCanvas && m_heldCanvas->size == *size)
+        return true;
+    auto shown = [](const std::shared_ptr<Canvas>& canvas) { return canvas.use_count() > 1; };
+    std::shared_ptr<Canvas> chosen;
+    for (auto& canvas : m_canvases) {
+        if (canvas->size == *size && !canvas->lent && !shown(canvas)) {
+            chosen = canvas;
+            break;
+        }
+    }
+    // Memory lent before may still come back with a frame drawn before the renderer took newer.
+    auto older = std::count_if(m_canvases.begin(), m_canvases.end(), [](auto& canvas) { return canvas->lent; });
+    std::erase_if(m_canvases, [&](const std::shared_ptr<Canvas>& canvas) {
+        if (canvas == chosen || shown(canvas))
+            return false;
+        if (canvas->lent && older > maximumLentCanvases)
+            return older--, true;
+        return !canvas->lent;
+    });
+    if (!chosen) {
+        chosen = std::make_shared<Canvas>();
+        chosen->fd = makeFrameMemory(*size);
+        struct stat facts { };
+        if (chosen->fd < 0 || ::fstat(chosen->fd, &facts) != 0)
+            return false;
+        chosen->size = *size;
+        chosen->identity = { facts.st_dev, facts.st_ino };
+        m_canvases.push_back(chosen);
+    }
+    int lent = ::fcntl(chosen->fd, F_DUPFD_CLOEXEC, 0);
+    if (lent < 0)
+        return false;
+    m_outgoing.push_back({ encode(AppMessage(FrameMemory {})), lent });
+    chosen->lent = true;
+    m_heldCanvas = std::move(chosen);
+    return true;
+}
+
+// The frame's pixels, shown from the memory the app lent for them, of exactly their size; null
+// for any other memory. Memory for the next frame is lent at once.
+std::shared_ptr<UIImage> RendererProcess::takeFrame(const Frame& frame, int memory)
+{
+    auto size = frameBytes(frame);
+    struct stat facts { };
+    if (!size || ::fstat(memory, &facts) != 0)
+        return nullptr;
+    std::pair identity { facts.st_dev, facts.st_ino };
+    std::shared_ptr<Canvas> canvas;
+    {
+        std::lock_guard lock(m_mutex);
+        auto found = std::find_if(m_canvases.begin(), m_canvases.end(), [&](auto& lent) { return lent->lent && lent->identity == identity; });
+        // What was lent can't have changed size: a frame said to be another size does not fit it.
+        if (found == m_canvases.end() || (*found)->size != *size)
+            return nullptr;
+        canvas = *found;
+        canvas->lent = false;
+        if (canvas == m_heldCanvas)
+            m_heldCanvas.reset();
+        if (m_sentViewport && !lendFrameMemory(*m_sentViewport))
+            return nullptr;
+    }
+    return mapFrame(frame, std::move(canvas), memory);
+}
+
 std::uint64_t RendererProcess::residentBytes() const
 {
     std::ifstream statm("/proc/" + std::to_string(m_pid) + "/statm");
@@ -444,12 +534,34 @@ std::uint64_t RendererProcess::residentBytes() const
     return resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+std::optional<double> RendererProcess::processorSeconds(pid_t pid)
+{
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(file)), {});
+    // The program's name, in parentheses, may hold anything; user and system time are the 12th
+    // and 13th fields after it, in clock ticks.
+    auto name = stat.rfind(')');
+    if (name == std::string::npos)
+        return std::nullopt;
+    std::istringstream fields(stat.substr(name + 1));
+    std::string skipped;
+    for (int field = 0; field < 11; ++field)
+        fields >> skipped;
+    std::uint64_t user = 0, system = 0;
+    if (!(fields >> user >> system))
+        return std::nullopt;
+    return double(user + system) / double(::sysconf(_SC_CLK_TCK));
+}
+
 bool RendererProcess::flush()
 {
     std::unique_lock lock(m_mutex);
     if (m_viewport) {
+        if (!lendFrameMemory(*m_viewport))
+            return false;
         m_outgoing.push_back({ encode(AppMessage(*m_viewport)) });
-        m_viewport.reset();
+        m_sentViewport = std::exchange(m_viewport, std::nullopt);
+        m_workGiven = true;
     }
     while (!m_outgoing.empty()) {
         auto& front = m_outgoing.front();
@@ -473,12 +585,18 @@ bool RendererProcess::flush()
 void RendererProcess::serve()
 {
     auto lookedAt = std::chrono::steady_clock::now();
+    // Processor time counts from the start, and again from each piece of work the app gives:
+    // a renderer past the limit since, busy or idle, is ended, whatever it did to its own timer.
+    double workFrom = 0;
     while (!m_stop) {
-        bool writing;
+        bool writing, workGiven;
         {
             std::lock_guard lock(m_mutex);
             writing = !m_outgoing.empty() || m_viewport;
+            workGiven = std::exchange(m_workGiven, false);
         }
+        if (workGiven)
+            workFrom = processorSeconds(m_pid).value_or(workFrom);
         pollfd watched[3] = {
             { m_channel.fd(), static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0 },
             { m_wake, POLLIN, 0 },
@@ -513,6 +631,8 @@ void RendererProcess::serve()
             lookedAt = now;
             if (residentBytes() > memoryLimit)
                 break;
+            if (auto seconds = processorSeconds(m_pid); seconds && *seconds > workFrom + workSeconds)
+                break;
         }
     }
     terminate();
@@ -538,7 +658,7 @@ bool RendererProcess::receive(Channel::Received& received)
         int memory = m_channel.takeDescriptor();
         if (memory < 0)
             return false;
-        auto image = mapFrame(*frame, memory);
+        auto image = takeFrame(*frame, memory);
         ::close(memory);
         if (!image)
             return false;

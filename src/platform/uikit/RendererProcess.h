@@ -14,6 +14,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace vesk::platform {
 
@@ -21,12 +23,13 @@ class UIImage;
 
 // A renderer process (vesk-renderer) seen from the app: started for one document, ended with
 // its owner. A thread of its own reads and writes the socket without ever waiting on the
-// renderer, watches its resident memory, and reaps it. Whatever it says is checked as input
-// from a stranger: malformed messages, frames that don't fit and memory past the limit end it.
-// Sending never waits; everything is thread-safe.
+// renderer, lends it the memory each frame is drawn in, watches its resident memory and its
+// processor time, and reaps it. Whatever it says is checked as input from a stranger: malformed
+// messages, frames that don't fit or aren't in the memory lent, memory past the limit and work
+// past the time limit end it. Sending never waits; everything is thread-safe.
 class RendererProcess {
 public:
-    // Pixels the renderer drew for a viewport, read from its shared memory.
+    // Pixels the renderer drew for a viewport, read from the memory lent for them.
     struct Drawn {
         renderer::Viewport viewport;
         double contentHeight = 0;
@@ -62,6 +65,9 @@ public:
     void terminate();
     bool hasEnded() const { return m_ended; }
     pid_t pid() const { return m_pid; }
+    // The processor time a process has used, all its threads together, in seconds; nothing once
+    // it is gone.
+    static std::optional<double> processorSeconds(pid_t pid);
     // How long from the start until it said it was ready, once it has.
     std::optional<std::chrono::microseconds> startCost() const;
 
@@ -79,6 +85,8 @@ private:
     bool keep(renderer::RendererMessage message, std::size_t size);
     bool flush();
     void updateBusy();
+    bool lendFrameMemory(const renderer::Viewport& viewport);
+    std::shared_ptr<UIImage> takeFrame(const renderer::Frame& frame, int memory);
     std::uint64_t residentBytes() const;
 
     const pid_t m_pid;
@@ -106,6 +114,15 @@ private:
     std::deque<Waiting> m_inbox;
     std::size_t m_inboxBytes = 0;
     std::size_t m_clicks = 0;
+    // The memory frames are drawn in, all made by the app: lent to the renderer one at a time
+    // (two across a change of size), shown from where it was drawn once the frame comes back, and
+    // lent again once nothing shows it. A frame in any other memory ends the renderer.
+    struct Canvas;
+    std::vector<std::shared_ptr<Canvas>> m_canvases;
+    std::shared_ptr<Canvas> m_heldCanvas;
+    std::optional<renderer::Viewport> m_sentViewport;
+    // Set when the renderer is given work; its processor time counts from there.
+    bool m_workGiven = false;
     bool m_failed = false;
     bool m_busy = false;
     std::optional<std::chrono::microseconds> m_startCost;

@@ -193,6 +193,8 @@ Bytes encode(const AppMessage& message)
                 writer.putDouble(value.x);
                 writer.putDouble(value.y);
                 return writer.finish();
+            } else if constexpr (std::is_same_v<T, FrameMemory>) {
+                return Writer(MessageType::FrameMemory).finish();
             } else {
                 Writer writer(MessageType::Resource);
                 writer.putString(value.URL);
@@ -301,6 +303,8 @@ std::optional<AppMessage> decodeAppMessage(std::uint32_t type, const std::uint8_
         resource.body = reader.getBytes(maximumResourceBody);
         return finished<AppMessage>(reader, std::move(resource));
     }
+    case MessageType::FrameMemory:
+        return finished<AppMessage>(reader, FrameMemory {});
     default:
         return std::nullopt;
     }
@@ -389,6 +393,51 @@ std::optional<std::size_t> frameBytes(const Frame& frame)
     return std::size_t(frame.stride) * frame.pixelHeight;
 }
 
+Frame frameFor(const Viewport& viewport)
+{
+    Frame frame;
+    frame.viewport = viewport;
+    auto pixels = [](double points) {
+        // Whole pixels, compared as doubles so that no value overflows on the way.
+        return static_cast<std::uint32_t>(std::clamp(std::ceil(points), 1.0, double(maximumFramePixels)));
+    };
+    frame.pixelWidth = pixels(viewport.width * viewport.scale);
+    frame.pixelHeight = pixels(viewport.height * viewport.scale);
+    // Four bytes a pixel, as cairo lays out ARGB32 rows.
+    frame.stride = frame.pixelWidth * 4;
+    return frame;
+}
+
+namespace {
+
+    // Sealed once made, so that its size stays what it was made with; -1 with errno kept.
+    int sealedMemory(int memory, int seals)
+    {
+        if (::fcntl(memory, F_ADD_SEALS, seals) != 0) {
+            int error = errno;
+            ::close(memory);
+            errno = error;
+            return -1;
+        }
+        return memory;
+    }
+
+}
+
+int makeFrameMemory(std::size_t size)
+{
+    int memory = static_cast<int>(::syscall(SYS_memfd_create, "vesk-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+    if (memory < 0)
+        return -1;
+    if (::ftruncate(memory, static_cast<off_t>(size)) != 0) {
+        int error = errno;
+        ::close(memory);
+        errno = error;
+        return -1;
+    }
+    return sealedMemory(memory, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
+}
+
 int makeSharedDocument(const std::uint8_t* data, std::size_t size)
 {
     int memory = static_cast<int>(::syscall(SYS_memfd_create, "vesk-document", MFD_CLOEXEC | MFD_ALLOW_SEALING));
@@ -407,13 +456,7 @@ int makeSharedDocument(const std::uint8_t* data, std::size_t size)
         }
         written += static_cast<std::size_t>(step);
     }
-    if (::fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
-        int error = errno;
-        ::close(memory);
-        errno = error;
-        return -1;
-    }
-    return memory;
+    return sealedMemory(memory, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
 }
 
 std::optional<Bytes> readSharedDocument(int memory, std::size_t size)

@@ -9,8 +9,8 @@
 #include <vector>
 
 // What a web view and its renderer process say to each other over a socket pair. Every message
-// is a header (type and payload length, 32 bits each) and its payload; a frame's pixels come as
-// a sealed memfd beside its message. Each side takes the other for hostile: a message that is
+// is a header (type and payload length, 32 bits each) and its payload; a frame's pixels go in
+// memory the app lends, a memfd of exactly their size beside the message, and come back with it. Each side takes the other for hostile: a message that is
 // too big, cut short, carries a value out of range or has bytes left over is refused, and the
 // connection ends.
 namespace vesk::platform::renderer {
@@ -45,6 +45,7 @@ enum class MessageType : std::uint32_t {
     Viewport,
     Click,
     Resource,
+    FrameMemory,
     // Renderer to app.
     Ready = 100,
     Request,
@@ -99,6 +100,14 @@ struct Resource {
     Bytes body;
 };
 
+// Memory for the next frame, lent by the app: a memfd beside the message, exactly the size of
+// the frame for the last viewport sent, that can neither grow nor shrink. The renderer draws into
+// it and hands it back with the frame; it makes no memory of its own that no limit counts.
+struct FrameMemory {
+    // The descriptor as the renderer took it from beside the message; never sent as such.
+    int descriptor = -1;
+};
+
 struct Ready { };
 
 struct Request {
@@ -136,7 +145,7 @@ struct Failed {
     std::string reason;
 };
 
-using AppMessage = std::variant<Load, Viewport, Click, Resource>;
+using AppMessage = std::variant<Load, Viewport, Click, Resource, FrameMemory>;
 using RendererMessage = std::variant<Ready, Request, PageInfo, Frame, LinkAt, Failed>;
 
 // A message as it goes over the socket: header and payload.
@@ -149,6 +158,12 @@ std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const s
 
 // A frame's pixel buffer: how many bytes it must hold.
 std::optional<std::size_t> frameBytes(const Frame& frame);
+// The frame drawn for a viewport: its pixels (each side at least 1, at most the cap) and rows.
+Frame frameFor(const Viewport& viewport);
+
+// Memory for a frame of the size: a memfd sealed against growing and shrinking (and further
+// seals), its pixels zero; -1 (with errno set) when it can't be made.
+int makeFrameMemory(std::size_t size);
 
 // A memfd holding the bytes, sealed against any change, to go beside a message; -1 (with errno
 // set) when it can't be made.

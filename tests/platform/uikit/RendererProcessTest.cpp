@@ -1,3 +1,4 @@
+#include "platform/uikit/RendererProcess.h"
 #include "WebTestSupport.h"
 #include "http/HttpServer.h"
 #include "platform/foundation/RunLoop.h"
@@ -269,7 +270,8 @@ TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad
     auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
     ::setenv("VESK_RENDERER", script.c_str(), 1);
     auto page = write("page.html", "<p>x</p>");
-    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-too-big", "growable-frame", "frame-without-memory", "endless-header", "unknown-message", "many-descriptors", "memory-hog", "flood" }) {
+    for (auto* mode : { "unsealed-frame", "frame-too-small", "frame-too-big", "growable-frame", "frame-without-memory", "own-memory", "endless-header", "unknown-message",
+             "many-descriptors", "memory-hog", "flood" }) {
         ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
         auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
         EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "fail" })) << mode;
@@ -303,7 +305,7 @@ TEST_F(RendererProcessTest, FramesWaitingForTheMainLoopAreOnlyTheNewest)
         std::ifstream maps("/proc/self/maps");
         int count = 0;
         for (std::string line; std::getline(maps, line);)
-            count += line.find("/memfd:frame") != std::string::npos;
+            count += line.find("/memfd:vesk-frame") != std::string::npos;
         return count;
     };
     auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
@@ -322,6 +324,88 @@ TEST_F(RendererProcessTest, FramesWaitingForTheMainLoopAreOnlyTheNewest)
     EXPECT_TRUE(web->renderedPixels());
     EXPECT_LE(mappedFrames(), 1);
     web.reset();
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
+// Frames of each size are drawn in memory lent for that size, also when the view goes back to a
+// size it had: each is drawn, and its pixels show.
+TEST_F(RendererProcessTest, AViewResizedToAndFroIsDrawnAtEachSize)
+{
+    auto opened = open(NSURL::fileURLWithPath(write("red.html", "<body style='margin:0;background:#ff0000'>x</body>").string()));
+    ASSERT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    for (double width : { 500.0, 375.0, 500.0, 320.0, 375.0, 320.0 }) {
+        opened.web->requestPixels(width, 603, 1, 0);
+        auto drawn = [&] {
+            auto& pixels = opened.web->renderedPixels();
+            return pixels && pixels->place.size.width == width && pixels->scale == 1;
+        };
+        ASSERT_TRUE(RunLoop::main().runUntil(drawn)) << width;
+        EXPECT_TRUE(red(opened.web->renderedPixels()->image->pixelAt(static_cast<int>(width) - 1, 602))) << width;
+    }
+}
+
+// A renderer draws only in the memory the app lends it, which can't be made to hold more.
+TEST_F(RendererProcessTest, TheMemoryLentForFramesCanNotBeGrown)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "grow-memory", 1);
+    auto opened = open(NSURL::fileURLWithPath(write("page.html", "<p>x</p>").string()), 20s);
+    EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    EXPECT_EQ(opened.web->title(), "refused refused") << "grown, written past its end";
+    EXPECT_TRUE(opened.web->renderedPixels()) << "and its frame, drawn there, shown";
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
+// A renderer that lifts its own time limit and works on is ended once it has used the limit's
+// processor time since it was last given work: one that owes its first pixels fails its load,
+// one that has shown its page and owes nothing leaves the page shown.
+TEST_F(RendererProcessTest, ARendererThatWorksPastTheTimeLimitIsEndedBusyOrIdle)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    auto page = write("page.html", "<p>x</p>");
+    struct Spinner {
+        const char* mode;
+        std::shared_ptr<UIWebView> web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+        std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+        int pid = 0;
+        double seconds = 0;
+    };
+    Spinner spinners[] { { "spin" }, { "idle-spin" } };
+    for (auto& spinner : spinners) {
+        ::setenv("VESK_HOSTILE_RENDERER", spinner.mode, 1);
+        spinner.web->setDelegate(spinner.recorder);
+        spinner.web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(page.string())));
+        ASSERT_TRUE(RunLoop::main().runUntil([&] { return (spinner.pid = spinner.web->rendererProcessID()) > 0; }));
+    }
+    auto started = std::chrono::steady_clock::now();
+    RunLoop::main().runUntil(
+        [&] {
+            bool running = false;
+            // Its processor time as last seen while it ran.
+            for (auto& spinner : spinners) {
+                if (auto seconds = RendererProcess::processorSeconds(spinner.pid)) {
+                    spinner.seconds = *seconds;
+                    running = true;
+                }
+            }
+            return !running;
+        },
+        std::chrono::seconds(renderer::workSeconds * 6));
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    RunLoop::main().drain();
+    for (auto& spinner : spinners) {
+        EXPECT_TRUE(gone(spinner.pid)) << spinner.mode;
+        EXPECT_LE(spinner.seconds, renderer::workSeconds + 2) << spinner.mode << ": ended at the limit";
+    }
+    EXPECT_GE(spinners[1].seconds, renderer::workSeconds - 1) << "not before it";
+    EXPECT_LT(seconds, renderer::workSeconds * 3 + 15);
+    EXPECT_EQ(spinners[0].recorder->calls, (std::vector<std::string> { "start", "fail" }));
+    EXPECT_EQ(spinners[1].recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    EXPECT_TRUE(spinners[1].web->showsRenderedPage());
     ::unsetenv("VESK_HOSTILE_RENDERER");
     ::unsetenv("VESK_RENDERER");
 }
@@ -467,6 +551,7 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
         encode(AppMessage(viewport)),
         encode(AppMessage(Click { 3, 10, 20 })),
         encode(AppMessage(Resource { "file:///a.png", true, "image/png", { 1, 2, 3 } })),
+        encode(AppMessage(FrameMemory {})),
     };
     std::vector<Bytes> rendered {
         encode(RendererMessage(Request { "file:///a.css" })),

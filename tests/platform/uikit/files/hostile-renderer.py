@@ -3,6 +3,7 @@
 # takes its renderer for a stranger. It answers the load with the page's facts, then misbehaves.
 import fcntl
 import os
+import signal
 import socket
 import struct
 import time
@@ -20,19 +21,28 @@ def text(value):
     return struct.pack("<I", len(value)) + value
 
 
-def receive(fds=None):
-    head = b""
+# Memory the app lent for the next frame, newest last.
+lent = []
+
+
+def receive(fds=None, memory=False):
+    # The app's next message; memory it lends comes aside, and is what is returned when asked for.
+    head, got_fds = b"", []
     while len(head) < 8:
         data, got, _, _ = socket.recv_fds(channel, 8 - len(head), 4)
         if not data:
             raise SystemExit(0)
         head += data
-        if fds is not None:
-            fds.extend(got)
-        else:
-            for fd in got:
-                os.close(fd)
+        got_fds.extend(got)
     kind, length = struct.unpack("<II", head)
+    if kind == 5:
+        lent.extend(got_fds)
+        return (kind, b"") if memory else receive(fds)
+    if fds is not None:
+        fds.extend(got_fds)
+    else:
+        for fd in got_fds:
+            os.close(fd)
     payload = b""
     while len(payload) < length:
         payload += channel.recv(length - len(payload))
@@ -64,6 +74,39 @@ def shared_document(payload, fds):
     return "%d %s %d" % (size, "sealed" if seals & needed == needed else "unsealed", os.fstat(fds[0]).st_size)
 
 
+def frame_memory():
+    # The memory lent for the next frame, waited for when the last went back with a frame.
+    while not lent:
+        receive(memory=True)
+    return lent[-1]
+
+
+def send_frame():
+    socket.send_fds(channel, [message(103, frame)], [frame_memory()])
+    while lent:
+        os.close(lent.pop())
+
+
+def grow_memory():
+    # Tries to hold 3 GiB in the memory lent for frames: growing it, or writing past its end.
+    fd, tried = frame_memory(), []
+    for attempt in (lambda: os.ftruncate(fd, 3 << 30), lambda: os.pwrite(fd, b"x" * 4096, os.fstat(fd).st_size)):
+        try:
+            attempt()
+            tried.append("held")
+        except OSError:
+            tried.append("refused")
+    return " ".join(tried)
+
+
+def spin():
+    # Lifts its own time limit and works for ever.
+    signal.setitimer(signal.ITIMER_PROF, 0)
+    signal.signal(signal.SIGPROF, signal.SIG_IGN)
+    while True:
+        pass
+
+
 channel.sendall(message(100))
 fds = []
 kind, payload = receive(fds)
@@ -74,6 +117,8 @@ named = os.environ.get("VESK_HOSTILE_RENDERER_ASK", "").split() if mode == "name
 # In "name" mode each URL asked is one of the page's pictures and one of its links as well.
 pictures = struct.pack("<I", len(named)) + b"".join(text(url) for url in named)
 links = struct.pack("<I", len(named)) + b"".join(text(url) + text(url) for url in named)
+if mode == "grow-memory":
+    title = grow_memory()
 info = b"\x01" + text(title) + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<I", 0) + links + pictures
 channel.sendall(message(102, info))
 
@@ -117,10 +162,10 @@ elif mode == "memory-hog":
             chunk[offset] = 1
         held.append(chunk)
 elif mode in ("ask", "document"):
-    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+    send_frame()
 elif mode == "name":
     # Shows the page, then answers every click with a link to VESK_HOSTILE_RENDERER_LEAD.
-    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+    send_frame()
     lead = os.environ.get("VESK_HOSTILE_RENDERER_LEAD", "")
     while True:
         kind, payload = receive()
@@ -140,12 +185,24 @@ elif mode == "chatty-errors":
     chunk = b"\x1b[2J\x1b]0;taken\x07" + b"e" * 4000 + b"\n"
     for _ in range(2048):
         os.write(2, chunk)
-    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+    send_frame()
 elif mode == "frame-flood":
-    # Frame after frame, each in memory of its own, faster than anyone shows them; then gone.
+    # Frame after frame, each as soon as its memory is lent again, faster than anyone shows them;
+    # then gone.
     for _ in range(500):
-        socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+        send_frame()
     os._exit(0)
+elif mode == "own-memory":
+    # A frame as it should be, but in memory it made itself, which no limit of its own counts.
+    socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
+elif mode == "grow-memory":
+    send_frame()
+elif mode == "spin":
+    spin()
+elif mode == "idle-spin":
+    # Shows its page, then works while nothing is asked of it.
+    send_frame()
+    spin()
 elif mode == "half-a-message":
     # Says part of a frame and nothing more; the app must not wait on it.
     channel.sendall(message(103, frame)[:10])
