@@ -25,6 +25,16 @@ using vesk::test::ViewerTest;
 
 namespace {
 
+// A PDF of one blank page at the path.
+void writeBlankPDF(const std::string& path)
+{
+    auto* surface = cairo_pdf_surface_create(path.c_str(), 300, 400);
+    auto* cr = cairo_create(surface);
+    cairo_show_page(cr);
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+}
+
 // A 4x4 GIF with one frame per delay (hundredths of a second).
 std::string gifWithDelays(const std::vector<int>& delays)
 {
@@ -141,11 +151,7 @@ TEST_F(ViewerTest, WebViewerLoadsAPageWithWhatItReferencesAndClosesOnAFailedLoad
 TEST_F(ViewerTest, WebViewerShowsAPDFAndClosesWithTheErrorBannerOnADamagedOne)
 {
     auto path = root() + "/pages.pdf";
-    auto* pdf = cairo_pdf_surface_create(path.c_str(), 300, 400);
-    auto* cr = cairo_create(pdf);
-    cairo_show_page(cr);
-    cairo_destroy(cr);
-    cairo_surface_destroy(pdf);
+    writeBlankPDF(path);
     auto viewer = open<WebViewController>(path);
     ASSERT_NE(viewer, nullptr);
     EXPECT_TRUE(viewer->webView()->showsRenderedPage());
@@ -417,11 +423,7 @@ protected:
 TEST_P(ClosedViewerTest, EveryViewerClosedByDoneOrEscapeIsDestroyedWithItsViewsAndContents)
 {
     auto pdf = root() + "/pages.pdf";
-    auto* surface = cairo_pdf_surface_create(pdf.c_str(), 300, 400);
-    auto* cr = cairo_create(surface);
-    cairo_show_page(cr);
-    cairo_destroy(cr);
-    cairo_surface_destroy(surface);
+    writeBlankPDF(pdf);
     const std::string paths[] = {
         makeFile("notes.txt", std::string(100'000, 'x')),
         makeFile("list.plist", "<plist><dict><key>a</key><array><string>b</string></array></dict></plist>"),
