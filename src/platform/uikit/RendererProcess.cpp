@@ -38,6 +38,9 @@ namespace {
 
     // How often the memory is looked at.
     constexpr auto memoryLook = std::chrono::milliseconds(100);
+    // What a load, with every style sheet and picture it asked for, may take at the most: far
+    // beyond what a real page costs, far short of a renderer's asking without end.
+    constexpr double answeredWorkSeconds = 6.0 * workSeconds;
     // Messages waiting for the load at most; a renderer that asks for more misbehaves.
     constexpr std::size_t maximumInbox = maximumListed;
     // And this many bytes: room for the page's whole facts and then some, never a flood that
@@ -375,7 +378,10 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
             if (!lendFrameMemory(load->viewport))
                 terminate();
         }
-        m_workGiven = true;
+        if (std::holds_alternative<Resource>(message))
+            m_answerGiven = true;
+        else
+            m_workGiven = true;
         updateBusy();
     }
     std::uint64_t one = 1;
@@ -587,16 +593,20 @@ void RendererProcess::serve()
     auto lookedAt = std::chrono::steady_clock::now();
     // Processor time counts from the start, and again from each piece of work the app gives:
     // a renderer past the limit since, busy or idle, is ended, whatever it did to its own timer.
-    double workFrom = 0;
+    // Answers to what it asked for extend it only so far.
+    RendererWorkClock clock(workSeconds, answeredWorkSeconds);
     while (!m_stop) {
-        bool writing, workGiven;
+        bool writing, workGiven, answerGiven;
         {
             std::lock_guard lock(m_mutex);
             writing = !m_outgoing.empty() || m_viewport;
             workGiven = std::exchange(m_workGiven, false);
+            answerGiven = std::exchange(m_answerGiven, false);
         }
-        if (workGiven)
-            workFrom = processorSeconds(m_pid).value_or(workFrom);
+        if (workGiven || answerGiven) {
+            if (auto seconds = processorSeconds(m_pid))
+                workGiven ? clock.workGiven(*seconds) : clock.answerGiven(*seconds);
+        }
         pollfd watched[3] = {
             { m_channel.fd(), static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0 },
             { m_wake, POLLIN, 0 },
@@ -631,7 +641,7 @@ void RendererProcess::serve()
             lookedAt = now;
             if (residentBytes() > memoryLimit)
                 break;
-            if (auto seconds = processorSeconds(m_pid); seconds && *seconds > workFrom + workSeconds)
+            if (auto seconds = processorSeconds(m_pid); seconds && clock.isExceeded(*seconds))
                 break;
         }
     }

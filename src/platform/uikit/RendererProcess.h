@@ -21,6 +21,29 @@ namespace vesk::platform {
 
 class UIImage;
 
+// How much processor time a renderer may use: the work limit from each piece of work the app
+// gives it (a load, a viewport, a click) and again from each resource it answers, but never more
+// than `cap` since the app last gave it work, so that a renderer asking for resources cannot
+// stretch its time without end.
+class RendererWorkClock {
+public:
+    RendererWorkClock(double limit, double cap)
+        : m_limit(limit)
+        , m_cap(cap)
+    {
+    }
+    // Each with the renderer's processor time in seconds when it was given.
+    void workGiven(double seconds) { m_workFrom = m_from = seconds; }
+    void answerGiven(double seconds) { m_from = seconds; }
+    bool isExceeded(double seconds) const { return seconds > m_from + m_limit || seconds > m_workFrom + m_cap; }
+
+private:
+    double m_limit;
+    double m_cap;
+    double m_from = 0;
+    double m_workFrom = 0;
+};
+
 // A renderer process (vesk-renderer) seen from the app: started for one document, ended with
 // its owner. A thread of its own reads and writes the socket without ever waiting on the
 // renderer, lends it the memory each frame is drawn in, watches its resident memory and its
@@ -121,8 +144,10 @@ private:
     std::vector<std::shared_ptr<Canvas>> m_canvases;
     std::shared_ptr<Canvas> m_heldCanvas;
     std::optional<renderer::Viewport> m_sentViewport;
-    // Set when the renderer is given work; its processor time counts from there.
+    // Set when the renderer is given work, or a resource it asked for; its processor time
+    // counts from there (RendererWorkClock).
     bool m_workGiven = false;
+    bool m_answerGiven = false;
     bool m_failed = false;
     bool m_busy = false;
     std::optional<std::chrono::microseconds> m_startCost;

@@ -359,6 +359,28 @@ TEST_F(RendererProcessTest, TheMemoryLentForFramesCanNotBeGrown)
     ::unsetenv("VESK_RENDERER");
 }
 
+// Answers to what a renderer asks for give it the limit again, but a renderer that keeps asking
+// while it works is still ended at the cap counted from the app's last piece of work.
+TEST(RendererWorkClockTest, AnswersExtendTheLimitOnlyUpToTheCap)
+{
+    RendererWorkClock clock(10, 60);
+    EXPECT_FALSE(clock.isExceeded(10));
+    EXPECT_TRUE(clock.isExceeded(10.5)) << "from the start";
+    clock.workGiven(5);
+    EXPECT_FALSE(clock.isExceeded(15));
+    EXPECT_TRUE(clock.isExceeded(15.5));
+    // An answer every 9 s of work carries it on, up to 60 s after the work was given.
+    for (double at = 14; at < 65; at += 9) {
+        SCOPED_TRACE(at);
+        EXPECT_FALSE(clock.isExceeded(at));
+        clock.answerGiven(at);
+    }
+    EXPECT_TRUE(clock.isExceeded(65.5)) << "past the cap, however recent the answer";
+    clock.workGiven(70);
+    EXPECT_FALSE(clock.isExceeded(79)) << "new work starts the count again";
+    EXPECT_TRUE(clock.isExceeded(80.5));
+}
+
 // A renderer that lifts its own time limit and works on is ended once it has used the limit's
 // processor time since it was last given work: one that owes its first pixels fails its load,
 // one that has shown its page and owes nothing leaves the page shown.
