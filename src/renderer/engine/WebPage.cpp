@@ -429,7 +429,7 @@ struct WebPage::Engine final : litehtml::document_container {
         int width = 0;
         pango_layout_get_size(layout, &width, nullptr);
         double textWidth = width / double(PANGO_SCALE);
-        int y = pos.bottom() - font.descent;
+        double y = double(pos.y) + pos.height - font.descent;
         setColor(target, color);
         cairo_move_to(target, pos.x, y - baseline);
         pango_cairo_show_layout(target, layout);
@@ -561,16 +561,19 @@ struct WebPage::Engine final : litehtml::document_container {
     void draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& borders, const litehtml::position& box, bool) override
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
-        auto side = [&](const litehtml::border& border, int x, int y, int width, int height) {
+        // In doubles: a page's lengths can be anything an int holds, and their sums more.
+        auto side = [&](const litehtml::border& border, double x, double y, double width, double height) {
             if (border.width <= 0 || border.style <= litehtml::border_style_hidden || !border.color.alpha)
                 return;
             setColor(target, border.color);
-            fill(target, x, y, width, height);
+            cairo_rectangle(target, x, y, width, height);
+            cairo_fill(target);
         };
-        side(borders.top, box.x, box.y, box.width, borders.top.width);
-        side(borders.bottom, box.x, box.bottom() - borders.bottom.width, box.width, borders.bottom.width);
-        side(borders.left, box.x, box.y, borders.left.width, box.height);
-        side(borders.right, box.right() - borders.right.width, box.y, borders.right.width, box.height);
+        double x = box.x, y = box.y, width = box.width, height = box.height;
+        side(borders.top, x, y, width, borders.top.width);
+        side(borders.bottom, x, y + height - borders.bottom.width, width, borders.bottom.width);
+        side(borders.left, x, y, borders.left.width, height);
+        side(borders.right, x + width - borders.right.width, y, borders.right.width, height);
     }
 
     void set_caption(const char* text) override { caption = text ? text : ""; }
