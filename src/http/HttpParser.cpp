@@ -220,15 +220,23 @@ namespace {
         return text.capacity() > inPlace ? blockCost(text.capacity() + 1) : 0;
     }
 
-    // What holding a request costs the allocator: its texts by capacity, and a block for each
-    // header's tree node beside its name and value, which for many tiny headers is most of it.
-    size_t requestCost(const HttpRequest& request)
+    // What holding a request line costs the allocator: its texts by capacity, and the query's
+    // pairs. Taken once, when the line is read: a query can hold thousands of pairs.
+    size_t lineCost(const HttpRequest& request)
     {
-        constexpr size_t nodeCost = 4 * sizeof(void*) + sizeof(std::pair<const std::string, std::string>);
-        size_t cost = textCost(request.url) + textCost(request.method) + (request.body ? textCost(*request.body) : 0);
+        size_t cost = textCost(request.url) + textCost(request.method);
         cost += blockCost(request.urlParams.capacity() * sizeof(UrlParams::value_type));
         for (auto& [name, value] : request.urlParams)
             cost += textCost(name) + textCost(value);
+        return cost;
+    }
+
+    // What the header lines and the body cost: a block for each header's tree node beside its
+    // name and value, which for many tiny headers is most of it.
+    size_t headersAndBodyCost(const HttpRequest& request)
+    {
+        constexpr size_t nodeCost = 4 * sizeof(void*) + sizeof(std::pair<const std::string, std::string>);
+        size_t cost = request.body ? textCost(*request.body) : 0;
         for (auto& [name, value] : request.headers)
             cost += blockCost(nodeCost) + textCost(name) + textCost(value);
         return cost;
@@ -270,7 +278,7 @@ bool HttpParser::awaitsRequest() const
 
 size_t HttpParser::footprint() const
 {
-    return textCost(m_line) + textCost(m_held) + requestCost(m_request);
+    return textCost(m_line) + textCost(m_held) + m_lineCost + headersAndBodyCost(m_request);
 }
 
 std::optional<HttpRequest> HttpParser::parse(std::string_view received)
@@ -382,6 +390,7 @@ void HttpParser::finishLine()
     m_request.method = std::move(tokens[0]);
     m_request.url = std::move(tokens[1]);
     m_request.urlParams = extractUrlParams(m_request.url);
+    m_lineCost = lineCost(m_request);
     m_phase = Phase::Headers;
 }
 
@@ -450,6 +459,7 @@ HttpRequest HttpParser::takeRequest()
 {
     HttpRequest request = std::move(m_request);
     m_request = HttpRequest();
+    m_lineCost = 0;
     m_phase = m_skipLeft > 0 ? Phase::Skip : Phase::RequestLine;
     m_headerCount = 0;
     m_headBytes = 0;

@@ -132,6 +132,8 @@ private:
     std::string m_line;
     size_t m_headerCount { 0 };
     size_t m_headBytes { 0 };
+    // What the request line under way costs (footprint).
+    size_t m_lineCost { 0 };
     uint64_t m_skipLeft { 0 };
     BodyPolicy m_bodyPolicy;
     std::optional<uint64_t> m_contentLength;
