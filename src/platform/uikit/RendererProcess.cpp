@@ -351,8 +351,8 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
         std::unique_lock lock(m_mutex);
         if (auto* load = std::get_if<Load>(&message))
             m_lastViewport = load->viewport;
-        if (std::holds_alternative<Click>(message))
-            ++m_clicks;
+        if (auto* click = std::get_if<Click>(&message))
+            m_clicks.push_back(click->serial);
         bool room = true;
         if (std::holds_alternative<Resource>(message)) {
             // Pictures wait on the loader's thread, never on the main one.
@@ -441,7 +441,7 @@ std::uint64_t RendererProcess::viewportsAsked()
 // click's answer.
 void RendererProcess::updateBusy()
 {
-    bool busy = !m_ended && ((m_lastViewport && m_lastViewport != m_drawnViewport && !m_failed) || m_clicks > 0);
+    bool busy = !m_ended && ((m_lastViewport && m_lastViewport != m_drawnViewport && !m_failed) || !m_clicks.empty());
     if (busy != m_busy) {
         m_busy = busy;
         busyRenderers += busy ? 1 : -1;
@@ -683,16 +683,37 @@ bool RendererProcess::receive(Channel::Received& received)
         return true;
     }
     if (auto* link = std::get_if<LinkAt>(&*message)) {
+        {
+            // Only the answer to a click the app sent leads anywhere; one nobody asked for, or
+            // given twice, is a renderer choosing the next page itself.
+            std::lock_guard lock(m_mutex);
+            auto asked = std::find(m_clicks.begin(), m_clicks.end(), link->serial);
+            if (asked == m_clicks.end())
+                return false;
+            // Answers come in the order of their clicks: older ones can no longer come.
+            m_clicks.erase(m_clicks.begin(), asked + 1);
+        }
+        // Passed on before it stops being owed, so that whoever waits for the renderer to settle
+        // finds the link already on its way.
         if (m_handlers.link)
             m_handlers.link(std::move(*link));
         std::lock_guard lock(m_mutex);
-        if (m_clicks > 0)
-            --m_clicks;
         updateBusy();
         return true;
     }
     std::lock_guard lock(m_mutex);
+    // A load gets only its share of the app's work: a renderer that asks for more, or says it is
+    // ready or tells of its page more often than once (in part, then whole), is ended.
+    if (std::holds_alternative<Request>(*message) && ++m_requests > maximumRequests)
+        return false;
+    if (auto* info = std::get_if<PageInfo>(&*message)) {
+        if (m_wholeTold || (!info->complete && m_partTold))
+            return false;
+        (info->complete ? m_wholeTold : m_partTold) = true;
+    }
     if (std::holds_alternative<Ready>(*message)) {
+        if (m_startCost)
+            return false;
         m_startCost = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_started);
         return true;
     }

@@ -66,6 +66,9 @@ public:
     };
 
     static constexpr std::uint64_t memoryLimit = 1ull << 30;
+    // The most resources a renderer may ask for, a page's whole share: a real one asks for each
+    // style sheet once, and one that asks for more is ended rather than answered without end.
+    static constexpr std::size_t maximumRequests = 256;
 
     // Starts one; null when the program can't be found or started. VESK_RENDERER names the
     // program; by default it is found beside the running program or in the install's libexec.
@@ -136,7 +139,12 @@ private:
     };
     std::deque<Waiting> m_inbox;
     std::size_t m_inboxBytes = 0;
-    std::size_t m_clicks = 0;
+    // Clicks sent and not yet answered, oldest first: a link counts only as the answer to one of
+    // them, once.
+    std::deque<std::uint64_t> m_clicks;
+    std::size_t m_requests = 0;
+    bool m_partTold = false;
+    bool m_wholeTold = false;
     // The memory frames are drawn in, all made by the app: lent to the renderer one at a time
     // (two across a change of size), shown from where it was drawn once the frame comes back, and
     // lent again once nothing shows it. A frame in any other memory ends the renderer.

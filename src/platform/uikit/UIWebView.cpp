@@ -43,6 +43,8 @@ namespace {
 
     static_assert(UIWebView::maximumPictureBytes <= renderer::maximumResourceBody && UIWebView::maximumStyleSheetBytes <= renderer::maximumResourceBody);
     static_assert(NSURLConnection::maximumBodyBytes <= renderer::maximumSharedDocument);
+    // What a renderer may ask for is its page's share of resources.
+    static_assert(RendererProcess::maximumRequests == UIWebView::maximumResources);
 
     // A renderer that says nothing for this long while the app owes it nothing is ended.
     constexpr auto rendererSilence = std::chrono::seconds(30);

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -430,6 +431,65 @@ TEST_F(RendererProcessTest, ARendererThatWorksPastTheTimeLimitIsEndedBusyOrIdle)
     EXPECT_TRUE(spinners[1].web->showsRenderedPage());
     ::unsetenv("VESK_HOSTILE_RENDERER");
     ::unsetenv("VESK_RENDERER");
+}
+
+// A renderer that asks for one resource after another and never tells of its page gets its
+// page's share of answers, and the question past it ends it: its load fails well within the
+// minute a page may take, and it cost the app only a few seconds of processor time.
+TEST_F(RendererProcessTest, ARendererThatAsksWithoutEndIsEndedPastItsShare)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "ask-forever", 1);
+    auto processorSeconds = [] {
+        rusage usage {};
+        ::getrusage(RUSAGE_SELF, &usage);
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    auto before = processorSeconds();
+    auto started = std::chrono::steady_clock::now();
+    auto opened = open(NSURL::fileURLWithPath(write("page.html", "<p>x</p>").string()), 60s);
+    auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "fail" }));
+    EXPECT_LT(took, 60s);
+    EXPECT_LT(processorSeconds() - before, 5.0) << "the app's work on the load";
+    EXPECT_TRUE(opened.pid && gone(opened.pid));
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
+// A renderer leads the view only where a click it was sent leads, once: a link named for no
+// click, or again for a click already answered, ends the renderer and loads nothing, whatever
+// file it names; the page stays shown. A click on a real link loads where it leads.
+TEST_F(RendererProcessTest, ALinkIsFollowedOnlyAsTheOneAnswerToAClick)
+{
+    auto page = write("page.html", "<body style='margin:0'><a href='other.html' style='display:block;height:100px'>go</a></body>");
+    write("other.html", "<p>other</p>");
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "unasked-link", 1);
+    ::setenv("VESK_HOSTILE_RENDERER_LEAD", NSURL::fileURLWithPath(write("secret.html", "<p>secret</p>").string()).absoluteString().c_str(), 1);
+    for (auto* when : { "next", "answered" }) {
+        ::setenv("VESK_HOSTILE_RENDERER_ASK", when, 1);
+        auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
+        ASSERT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" })) << when;
+        if (std::string(when) == "answered")
+            opened.web->clickAt(CGPointMake(10, 10));
+        EXPECT_TRUE(opened.pid && gone(opened.pid, 10s)) << when;
+        RunLoop::main().drain();
+        EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" })) << when;
+        EXPECT_EQ(opened.web->request()->URL.lastPathComponent(), "page.html") << when;
+        EXPECT_TRUE(opened.web->showsRenderedPage()) << when;
+    }
+    for (auto* name : { "VESK_HOSTILE_RENDERER_LEAD", "VESK_HOSTILE_RENDERER_ASK", "VESK_HOSTILE_RENDERER", "VESK_RENDERER" })
+        ::unsetenv(name);
+
+    auto opened = open(NSURL::fileURLWithPath(page.string()));
+    ASSERT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    opened.web->clickAt(CGPointMake(10, 10));
+    EXPECT_TRUE(RunLoop::main().runUntil([&] { return opened.recorder->calls.size() == 4; }));
+    EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish", "start", "finish" }));
+    EXPECT_EQ(opened.web->request()->URL.lastPathComponent(), "other.html");
 }
 
 // A renderer taken over asks only for what its page could read: a local page its own folder's

@@ -64,6 +64,16 @@ def ask():
     return " ".join(answers)
 
 
+def ask_forever():
+    # Asks for one style sheet after another, each answer bringing the next question, and never
+    # tells of its page.
+    asked = 0
+    while True:
+        channel.sendall(message(101, text("file:///nonexistent/%d.css" % asked)))
+        receive()
+        asked += 1
+
+
 def shared_document(payload, fds):
     # What came beside the load: its size, whether it is sealed against change, how long it is.
     (size,) = struct.unpack("<Q", payload[-8:])
@@ -112,6 +122,8 @@ fds = []
 kind, payload = receive(fds)
 viewport = payload[-40:-8]
 width, height, scale, top = struct.unpack("<dddd", viewport)
+if mode == "ask-forever":
+    ask_forever()
 title = ask() if mode == "ask" else shared_document(payload, fds) if mode == "document" else "hostile"
 named = os.environ.get("VESK_HOSTILE_RENDERER_ASK", "").split() if mode == "name" else []
 # In "name" mode each URL asked is one of the page's pictures and one of its links as well.
@@ -171,6 +183,25 @@ elif mode == "name":
         kind, payload = receive()
         if kind == 3:
             channel.sendall(message(104, payload[:8] + b"\x01" + text(lead) + b"\x00" + struct.pack("<d", 0)))
+elif mode == "unasked-link":
+    # Shows the page, then names VESK_HOSTILE_RENDERER_LEAD as where a click leads: with
+    # VESK_HOSTILE_RENDERER_ASK "next" for a click that never was (the next one's serial), with
+    # "answered" for each click again after answering it with nothing there.
+    send_frame()
+    lead = os.environ.get("VESK_HOSTILE_RENDERER_LEAD", "")
+
+    def answer(serial, url):
+        where = b"\x01" + text(url) if url is not None else b"\x00" + text("")
+        return message(104, struct.pack("<Q", serial) + where + b"\x00" + struct.pack("<d", 0))
+
+    if os.environ.get("VESK_HOSTILE_RENDERER_ASK") == "next":
+        channel.sendall(answer(1, lead))
+    else:
+        while True:
+            kind, payload = receive()
+            if kind == 3:
+                (serial,) = struct.unpack_from("<Q", payload)
+                channel.sendall(answer(serial, None) + answer(serial, lead))
 elif mode == "flood":
     # Page facts of 32 MB each, again and again, while the app waits for pixels.
     url = text("http://127.0.0.1/" + "x" * 16000)
