@@ -221,7 +221,7 @@ TEST_F(FileOperationsTest, ZipNeverReplacesAnArchiveAndUnzipReportsEachEntryAndE
     utility.shareFile(list, CGRectZero, { file("f") });
     choose("Zip");
     choose("Zip");
-    EXPECT_EQ(entryNames(at("Archive.zip")), (Strings { "c.txt" }));
+    EXPECT_EQ(entryNames(at("Archive.zip")), (Strings { "f/", "f/c.txt" }));
     utility.zipContent(at("f"), { at("a.txt") }, list, CGRectZero, counted);
     choose("Zip");
     EXPECT_EQ(seen_, (Strings { "Zip 2 file(s) | • a.txt\r• b.txt\r | Cancel Zip", "Zipping 2 file(s)\"\r\r | This may take some time... |", "callback", "Error: Error zipping \"2\" file(s)", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Zip 1 file(s) | • c.txt\r | Cancel Zip", "Success: Done zipping \"1\" file(s)", "Zip 1 file(s) | • a.txt\r | Cancel Zip", "callback", "Error: Error zipping \"1\" file(s)" }));
@@ -234,7 +234,7 @@ TEST_F(FileOperationsTest, ZipNeverReplacesAnArchiveAndUnzipReportsEachEntryAndE
     for (std::size_t broken = 1; broken <= 5; ++broken) { // the four entries are alike in size
         writeText(at("four.zip"), broken < 5 ? std::string(archive).replace((broken - 1) * archive.find("PK\3\4", 1), 1, "X") : archive);
         put({ "four/" });
-        writeText(at("four/4"), "kept");
+        writeText(at("four/4"), broken == 5 ? "x" : "kept"); // a file already holding an entry's bytes is no loss
         utility.openItem(list, file("four.zip"), CGRectZero);
         choose("Unzip in folder \"four\"", false);
         auto alert = driver.alert();

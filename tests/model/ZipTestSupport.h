@@ -122,6 +122,7 @@ struct RawEntry {
     std::optional<std::string> storedBytes = std::nullopt;
     std::optional<uint32_t> crc = std::nullopt;
     std::optional<uint64_t> uncompressedSize = std::nullopt;
+    uLong versionMadeBy = (3 << 8) | 30; // Unix
 };
 
 inline void writeRawArchive(const std::string& path, const std::vector<RawEntry>& entries)
@@ -134,7 +135,7 @@ inline void writeRawArchive(const std::string& path, const std::vector<RawEntry>
         info.external_fa = entry.externalAttributes;
         std::string bytes = entry.storedBytes ? *entry.storedBytes : (entry.method == Z_DEFLATED ? rawDeflate(entry.content) : entry.content);
         ASSERT_EQ(zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, entry.method,
-                      Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, (3 << 8) | 30, entry.flag, 0),
+                      Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, entry.versionMadeBy, entry.flag, 0),
             ZIP_OK);
         if (!bytes.empty())
             zipWriteInFileInZip(zip, bytes.data(), static_cast<unsigned>(bytes.size()));
