@@ -425,9 +425,9 @@ namespace {
                     target = platform::stringByAppendingPathComponent(request.destination, relative);
                 }
                 if (made == ZipDestination::Result::failed) {
+                    // A folder that cannot be made is missing as much as a file would be.
                     zipLog("ZipArchive Error: %s", std::strerror(error));
-                    if (!isFolder)
-                        succeeded = false;
+                    succeeded = false;
                 } else if (made == ZipDestination::Result::ok && isFolder) {
                     // A folder that was there before keeps its date and mode.
                     if (destination.made(folder)) {
@@ -593,8 +593,11 @@ namespace {
     void walkFolder(const std::string& folder, const std::string& name, std::vector<ZipItem>& items)
     {
         DIR* directory = ::opendir(folder.c_str());
-        if (!directory)
+        if (!directory) {
+            // What it holds cannot be added: an item that cannot be added stands for it.
+            items.push_back({ folder, name, ZipItem::Kind::other });
             return;
+        }
         std::vector<std::string> names;
         while (dirent* entry = ::readdir(directory)) {
             std::string child = entry->d_name;

@@ -55,7 +55,8 @@ struct ZipItem {
         file,
         folder,
         link,
-        // Missing, or nothing an archive can hold (a FIFO, a socket, a device): it cannot be added.
+        // Missing, nothing an archive can hold (a FIFO, a socket, a device), or what a
+        // folder holds when it cannot be listed: it cannot be added.
         other,
     };
     std::string path;

@@ -101,10 +101,14 @@ TEST_F(ZipArchiveTreeTest, WhatCannotBeAddedFailsTheZipAndNoNameIsWrittenTwice)
     std::string other = folder / "other";
     writeText(other + "/readable.txt", "r");
     writeText(other + "/closed.txt", "c");
+    writeText(other + "/shut/inside.txt", "i");
     ::chmod((other + "/closed.txt").c_str(), 0);
+    ::chmod((other + "/shut").c_str(), 0);
     EXPECT_TRUE(runUnprivileged(folder.path(), [&] {
-        return !ZipArchive::createZipFileAtPath(archive, std::vector<std::string> { other }) && entryNames(archive) == std::vector<std::string> { "other/", "other/readable.txt" };
+        return !ZipArchive::createZipFileAtPath(archive, std::vector<std::string> { other }) && entryNames(archive) == std::vector<std::string> { "other/", "other/readable.txt", "other/shut/" };
     }));
+    ::chmod((other + "/closed.txt").c_str(), 0600);
+    EXPECT_FALSE(runUnprivileged(folder.path(), [&] { return ZipArchive::createZipFileAtPath(archive, std::vector<std::string> { other }); })) << "the folder that cannot be listed alone fails it";
 }
 
 TEST_F(ZipArchiveTreeTest, UnzipKeepsWhatIsThereAndTakesTimesInUtc)
@@ -135,6 +139,12 @@ TEST_F(ZipArchiveTreeTest, UnzipKeepsWhatIsThereAndTakesTimesInUtc)
     EXPECT_EQ(modificationTime(out + "/tree/secret"), secretTime);
     EXPECT_EQ(readText(out + "/tree/readonly/kept.txt"), "kept\n") << "the other entries are written";
     EXPECT_EQ(permissions(out + "/tree/readonly"), 0555u);
+
+    // A file where the archive has a folder: the folder is missing, and so is the success.
+    std::string blocked = folder / "blocked";
+    writeText(blocked + "/tree/empty", "a file");
+    EXPECT_FALSE(ZipArchive::unzipFileAtPath(archive, blocked, false, std::nullopt, nullptr));
+    EXPECT_EQ(readText(blocked + "/tree/empty"), "a file");
 
     // The same archive again over its own result: every file already holds its entry.
     std::string again = folder / "again";
