@@ -85,6 +85,10 @@ public:
     static bool unzipFileAtPath(const std::string& path, const std::string& destination,
         ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler);
     // True when every entry was read cleanly and written, and no delegate refused one.
+    // Without overwrite, an entry whose name an item with other contents holds is left
+    // out (which makes the answer false); a file that holds its bytes already counts as
+    // written. Folders made here get their entries' modes and dates at the end; folders
+    // that were there keep theirs.
     // Nested archives are unzipped in place up to 8 deep, until what they wrote
     // passes 100 times the archive's size (at least 1 GiB); past that they stay
     // files. The delegate hears only of paths inside the destination.
@@ -127,7 +131,7 @@ public:
     static ZipDate dateWithMicrosoftDOSFormat(std::uint32_t msdosDateTime);
 
 private:
-    // Level -2 stores the bytes as they are.
+    // At zipStoredLevel the bytes are stored as they are, not deflated.
     bool writeEntry(const std::string& name, const zip_fileinfo& info, int level, ZipSource& source,
         std::uint64_t sizeHint, bool encrypt, time_t modificationTime);
     bool dropEntries();
