@@ -27,6 +27,7 @@ class AppDelegate;
 class Bookmarks;
 struct MoveProgress;
 class VeskFile;
+struct ZipItem;
 
 class UtilityDelegate {
 public:
@@ -96,6 +97,8 @@ public:
     void shareFile(const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, const Files& files);
     void openAs(const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, const std::shared_ptr<VeskFile>& file);
     void copyCutContent(const Files& files, const std::shared_ptr<platform::UIViewController>& viewController, FinishedCallBack finishedCallBack = {});
+    // Zips the selected items, folders with everything below them, each entry named by its path
+    // from the folder the selection is in. The sheet lists and counts what is not a folder.
     void zipContent(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, FinishedCallBack finishedCallBack = {});
     void openZip(const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);
     void addFileOrDir(const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);
@@ -136,7 +139,7 @@ private:
     void moveWorker(const std::vector<std::string>& paths, const std::string& folder, const std::shared_ptr<MoveProgress>& progress);
 
     // Zip and unzip.
-    void zipWorker(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, FinishedCallBack finishedCallBack);
+    void zipWorker(const std::string& path, const std::vector<ZipItem>& items, std::size_t fileCount, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect, FinishedCallBack finishedCallBack);
     // Presents the alert with a progress bar along its foot, as unzipping and long moves show it.
     std::shared_ptr<platform::UIProgressView> presentProgressAlert(const std::shared_ptr<platform::UIAlertController>& alert, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect) const;
     void unzipProgressAlert(const std::string& destination, const std::string& path, const std::shared_ptr<platform::UIViewController>& viewController, platform::CGRect rect);

@@ -62,7 +62,7 @@ void Utility::shareFile(const std::shared_ptr<UIViewController>& viewController,
     if (file->isReadable() && fromList && !isZipFileAtPath(file->path())) {
         add(sheet, "Zip", [utility, viewController, rect, file] {
             auto archive = stringByAppendingPathComponent(stringByDeletingLastPathComponent(file->path()), "Archive.zip");
-            utility->zipContent(archive, VeskFileManager::defaultManager().getAllContentOfDirectory(file->path()), viewController, rect);
+            utility->zipContent(archive, { file->path() }, viewController, rect);
         });
     }
     if (file->isWritable() && fromList) {

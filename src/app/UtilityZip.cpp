@@ -30,14 +30,10 @@ namespace {
     }
 
     // An existing archive at the target is no input of the new one.
-    std::vector<std::string> withoutArchive(const std::vector<std::string>& files, const std::string& archive)
+    std::vector<ZipItem> withoutArchive(std::vector<ZipItem> items, const std::string& archive)
     {
-        std::vector<std::string> inputs;
-        for (auto& file : files) {
-            if (file != archive && !sameItem(file, archive))
-                inputs.push_back(file);
-        }
-        return inputs;
+        std::erase_if(items, [&](const ZipItem& item) { return item.path == archive || sameItem(item.path, archive); });
+        return items;
     }
 
     // A hidden file beside the archive, so the archive appears whole or not at all. Empty when
@@ -76,12 +72,13 @@ namespace {
         return true;
     }
 
-    bool writeArchive(const std::string& path, const std::vector<std::string>& files)
+    // Whole or not at all: an item that cannot be added leaves no archive.
+    bool writeArchive(const std::string& path, const std::vector<ZipItem>& items)
     {
         auto temporary = makeTemporaryBeside(path);
         if (temporary.empty())
             return false;
-        if (ZipArchive::createZipFileAtPath(temporary, files) && placeWithoutReplacing(temporary, path))
+        if (ZipArchive::createZipFileFromItems(temporary, items) && placeWithoutReplacing(temporary, path))
             return true;
         ::unlink(temporary.c_str());
         return false;
@@ -91,22 +88,28 @@ namespace {
 
 void Utility::zipContent(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<UIViewController>& viewController, CGRect rect, FinishedCallBack finishedCallBack)
 {
-    auto inputs = withoutArchive(files, path);
+    // The sheet counts what the worker will write: it is handed this very list.
+    auto items = withoutArchive(zipItemsOf(files), path);
     std::string message;
-    for (auto& file : inputs)
-        message += "• " + lastPathComponent(file) + "\r";
-    auto sheet = UIAlertController::alertControllerWithTitle(localizedFormat("Zip %i file(s)", { inputs.size() }), message, UIAlertControllerStyle::ActionSheet);
+    std::size_t fileCount = 0;
+    for (auto& item : items) {
+        if (item.kind == ZipItem::Kind::folder)
+            continue;
+        message += "• " + lastPathComponent(item.path) + "\r";
+        ++fileCount;
+    }
+    auto sheet = UIAlertController::alertControllerWithTitle(localizedFormat("Zip %i file(s)", { fileCount }), message, UIAlertControllerStyle::ActionSheet);
     sheet->addAction(UIAlertAction::actionWithTitle(localized("Cancel"), UIAlertActionStyle::Cancel, {}));
     sheet->addAction(UIAlertAction::actionWithTitle(localized("Zip"), UIAlertActionStyle::Default,
-        [utility = handlerCopy(), path, inputs, viewController, rect, finishedCallBack](UIAlertAction&) {
-            utility->zipWorker(path, inputs, viewController, rect, finishedCallBack);
+        [utility = handlerCopy(), path, items = std::move(items), fileCount, viewController, rect, finishedCallBack](UIAlertAction&) {
+            utility->zipWorker(path, items, fileCount, viewController, rect, finishedCallBack);
         }));
     presentSheet(sheet, viewController, rect);
 }
 
-void Utility::zipWorker(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<UIViewController>& viewController, CGRect rect, FinishedCallBack finishedCallBack)
+void Utility::zipWorker(const std::string& path, const std::vector<ZipItem>& items, std::size_t fileCount, const std::shared_ptr<UIViewController>& viewController, CGRect rect, FinishedCallBack finishedCallBack)
 {
-    auto alert = UIAlertController::alertControllerWithTitle(localizedFormat("Zipping %i file(s)\"\r\r", { files.size() }), localized("This may take some time..."), UIAlertControllerStyle::Alert);
+    auto alert = UIAlertController::alertControllerWithTitle(localizedFormat("Zipping %i file(s)\"\r\r", { fileCount }), localized("This may take some time..."), UIAlertControllerStyle::Alert);
     auto spinner = UIActivityIndicatorView::initWithActivityIndicatorStyle(UIActivityIndicatorViewStyle::WhiteLarge);
     spinner->setColor(UIColor::blackColor());
     spinner->setCenter(CGPointMake(130.5, 65.5));
@@ -117,12 +120,12 @@ void Utility::zipWorker(const std::string& path, const std::vector<std::string>&
     // Screens and the callback that may hold them are let go on the main thread only: the
     // worker holds the alert weakly and hands the callback back.
     std::weak_ptr<UIAlertController> weakAlert = alert;
-    DispatchQueue::global(QualityOfService::UserInitiated).async([path, files, weakAlert, finishedCallBack]() mutable {
+    DispatchQueue::global(QualityOfService::UserInitiated).async([path, items, fileCount, weakAlert, finishedCallBack]() mutable {
         auto& main = DispatchQueue::main();
-        if (writeArchive(path, files))
-            operations::queueBanner(localizedFormat("Done zipping \"%i\" file(s)", { files.size() }), NotificationType::Success);
+        if (writeArchive(path, items))
+            operations::queueBanner(localizedFormat("Done zipping \"%i\" file(s)", { fileCount }), NotificationType::Success);
         else
-            operations::queueBanner(localizedFormat("Error zipping \"%i\" file(s)", { files.size() }), NotificationType::Error);
+            operations::queueBanner(localizedFormat("Error zipping \"%i\" file(s)", { fileCount }), NotificationType::Error);
         main.async([weakAlert] {
             if (auto shown = weakAlert.lock())
                 shown->dismissViewControllerAnimated(true);
@@ -166,15 +169,17 @@ void Utility::unzipProgressAlert(const std::string& destination, const std::stri
 }
 
 // On the global queue, holding the alert and its bar weakly so that screens are only let go
-// on the main thread. Success means every entry arrived: a corrupt entry, a refused name or a
-// missing password gives the error banner.
+// on the main thread. Success means every entry arrived: a corrupt entry, a refused name, an
+// entry left out beside an existing file or a missing password gives the error banner.
 void Utility::unzipWorker(const std::string& path, const std::string& destination, const std::weak_ptr<UIProgressView>& progressView, const std::weak_ptr<UIAlertController>& alert)
 {
     auto& main = DispatchQueue::main();
     auto name = lastPathComponent(path);
     bool completed = false;
+    // No file already there is ever written over: an entry whose name is taken by other contents
+    // is left out, and the run fails.
     bool extracted = ZipArchive::unzipFileAtPath(
-        path, destination,
+        path, destination, false, std::nullopt,
         [&main, progressView, alert](const std::string& entryName, const unz_file_info64&, std::int64_t entryNumber, std::int64_t total) {
             main.async([progressView, alert, entryName, entryNumber, total] {
                 if (total <= 0)

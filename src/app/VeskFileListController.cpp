@@ -336,11 +336,10 @@ void VeskFileListController::editButtonAction(UIBarButtonItem&)
 
 void VeskFileListController::zipSelectedFiles(UIBarButtonItem& sender)
 {
+    // Folders go whole, with their tree: the zip expands them itself.
     std::vector<std::string> paths;
-    for (auto& selected : m_selectedFiles) {
-        auto content = m_fm.getAllContentOfDirectory(selected->path());
-        paths.insert(paths.end(), content.begin(), content.end());
-    }
+    for (auto& selected : m_selectedFiles)
+        paths.push_back(selected->path());
     auto target = stringByAppendingPathComponent(m_file->path(), "Archive.zip");
     m_utility->zipContent(target, paths, self(), anchorOf(*this, sender), finishCallBack());
 }

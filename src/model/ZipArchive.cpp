@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
@@ -116,6 +117,7 @@ namespace {
     struct ExtractedPath {
         std::string path;
         time_t modificationDate;
+        std::optional<mode_t> mode;
     };
 
     // What unzipping nested archives may write during one unzip call; once it
@@ -176,6 +178,48 @@ namespace {
         failed,
     };
 
+    bool readExactly(int fd, std::uint8_t* data, std::size_t length)
+    {
+        while (length > 0) {
+            ssize_t got = ::read(fd, data, length);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            data += got;
+            length -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+    // Whether the file at `target` (not a link) holds exactly the entry's bytes.
+    bool holdsEntry(const UnzipRequest& request, ZipInput& input, const ZipEntryRecord& entry, ZipEntryReader& reader,
+        const std::string& target)
+    {
+        int fd = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        struct stat info;
+        bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) == entry.info.uncompressed_size;
+        if (same) {
+            std::uint64_t position = entry.dataOffset;
+            ZipRawReader raw = [&](std::uint8_t* data, std::size_t length) {
+                long got = input.readAt(position, data, length);
+                position += got > 0 ? static_cast<std::uint64_t>(got) : 0;
+                return got;
+            };
+            std::vector<std::uint8_t> mine;
+            auto status = reader.read(raw, entry.info, request.password, [&](const std::uint8_t* data, std::size_t length) {
+                mine.resize(length);
+                return readExactly(fd, mine.data(), length) && std::memcmp(mine.data(), data, length) == 0;
+            });
+            std::uint8_t more;
+            same = status == ZipReadStatus::ok && ::read(fd, &more, 1) == 0;
+        }
+        ::close(fd);
+        return same;
+    }
+
     // A new target is written in place and removed if its entry fails; an
     // existing one is written beside and renamed over only once its entry is
     // whole, so that a failed entry never damages it.
@@ -199,7 +243,7 @@ namespace {
         int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, creationMode);
         if (fd < 0 && errno == EEXIST) {
             if (!request.overwrite)
-                return EntryResult::skipped;
+                return holdsEntry(request, input, entry, reader, target) ? EntryResult::written : EntryResult::skipped;
             // Without a mode of its own the file keeps that of the file it replaces.
             struct stat existing;
             if (!mode && ::lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
@@ -349,9 +393,10 @@ namespace {
 
             std::string_view raw(entry.rawName);
             bool isFolder = !raw.empty() && (raw.back() == '/' || raw.back() == '\\');
-            std::string name = decodeZipEntryName(raw);
+            std::string name = decodeZipEntryName(raw, info.version);
             std::replace(name.begin(), name.end(), '\\', '/');
-            time_t date = toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate)));
+            // The extended timestamp is UTC; the DOS date is the local time of whoever made the archive.
+            time_t date = entry.modificationTime ? *entry.modificationTime : toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate)));
 
             // The delegate hears only of paths inside the destination.
             std::optional<std::string> target;
@@ -380,19 +425,27 @@ namespace {
                     target = platform::stringByAppendingPathComponent(request.destination, relative);
                 }
                 if (made == ZipDestination::Result::failed) {
+                    // A folder that cannot be made is missing as much as a file would be.
                     zipLog("ZipArchive Error: %s", std::strerror(error));
-                    if (!isFolder)
-                        succeeded = false;
+                    succeeded = false;
                 } else if (made == ZipDestination::Result::ok && isFolder) {
-                    extracted.push_back({ folder, date });
+                    // A folder that was there before keeps its date and mode.
+                    if (destination.made(folder)) {
+                        std::optional<mode_t> mode;
+                        if ((info.external_fa >> 16) != 0)
+                            mode = static_cast<mode_t>((info.external_fa >> 16) & 0777);
+                        extracted.push_back({ folder, date, mode });
+                    }
                 } else if (made == ZipDestination::Result::ok) {
                     const std::string& leaf = components->back();
                     switch (extractFile(request, budget, input, entry, reader, folder, leaf, name, date)) {
                     case EntryResult::written:
                         break;
                     case EntryResult::skipped:
-                        extracted.push_back({ platform::joinPath(folder, leaf), date });
+                        // Another item holds the name: it stays as it is, and the entry is missing.
+                        zipLog("[ZipArchive] \"%s\" is left out: another item has its name", name.c_str());
                         skipped = true;
+                        succeeded = false;
                         break;
                     case EntryResult::failed:
                         succeeded = false;
@@ -414,12 +467,17 @@ namespace {
         unzClose(zip);
 
         // Files written into a folder moved its date; give it its entry's date again.
+        // Folders that forbid writing get their modes once nothing more is written into them,
+        // those inside first.
+        std::sort(extracted.begin(), extracted.end(), [](const ExtractedPath& a, const ExtractedPath& b) { return a.path > b.path; });
         for (const auto& item : extracted) {
             if (!setModificationTime(item.path, item.modificationDate)) {
                 int error = errno;
                 zipLog("[ZipArchive] Set attributes failed for directory: %s.", item.path.c_str());
                 zipLog("[ZipArchive] Error setting directory file modification date attribute: %s", std::strerror(error));
             }
+            if (item.mode && ::chmod(item.path.c_str(), *item.mode) != 0)
+                zipLog("[ZipArchive] Failed to set attributes - whilst setting permissions");
         }
 
         if (delegate) {
@@ -518,48 +576,66 @@ namespace {
         return ok;
     }
 
-    struct FolderItem {
-        std::string relativePath;
-        std::string fullPath;
-        bool isFolder;
-        bool isEmptyFolder;
-    };
+    ZipItem::Kind kindOf(const struct stat& info)
+    {
+        if (S_ISREG(info.st_mode))
+            return ZipItem::Kind::file;
+        if (S_ISDIR(info.st_mode))
+            return ZipItem::Kind::folder;
+        if (S_ISLNK(info.st_mode))
+            return ZipItem::Kind::link;
+        return ZipItem::Kind::other;
+    }
 
-    // Every item below `folder`, names sorted within each folder; links to
-    // folders are not followed, so a tree with a loop ends.
-    void walkFolder(const std::string& folder, const std::string& relative, std::vector<FolderItem>& items)
+    // Every item below `folder`, names sorted within each folder, each
+    // folder before what it holds. Links are not followed, so the walk stays
+    // inside the tree and a tree with a loop ends.
+    void walkFolder(const std::string& folder, const std::string& name, std::vector<ZipItem>& items)
     {
         DIR* directory = ::opendir(folder.c_str());
-        if (!directory)
+        if (!directory) {
+            // What it holds cannot be added: an item that cannot be added stands for it.
+            items.push_back({ folder, name, ZipItem::Kind::other });
             return;
+        }
         std::vector<std::string> names;
         while (dirent* entry = ::readdir(directory)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(std::move(name));
+            std::string child = entry->d_name;
+            if (child != "." && child != "..")
+                names.push_back(std::move(child));
         }
         ::closedir(directory);
         std::sort(names.begin(), names.end());
-        for (const auto& name : names) {
-            std::string full = platform::joinPath(folder, name);
-            std::string rel = relative.empty() ? name : relative + "/" + name;
+        for (const auto& child : names) {
+            std::string full = platform::joinPath(folder, child);
+            std::string childName = name.empty() ? child : name + "/" + child;
             struct stat info;
-            if (::lstat(full.c_str(), &info) != 0)
-                continue;
-            if (S_ISDIR(info.st_mode)) {
-                std::size_t at = items.size();
-                items.push_back({ rel, full, true, false });
-                walkFolder(full, rel, items);
-                items[at].isEmptyFolder = items.size() == at + 1;
-            } else if (S_ISLNK(info.st_mode)) {
-                if (::stat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode))
-                    items.push_back({ rel, full, false, false });
-            } else {
-                items.push_back({ rel, full, false, false });
-            }
+            auto kind = ::lstat(full.c_str(), &info) == 0 ? kindOf(info) : ZipItem::Kind::other;
+            items.push_back({ full, childName, kind });
+            if (kind == ZipItem::Kind::folder)
+                walkFolder(full, childName, items);
         }
     }
 
+    std::string folderEntryName(const std::string& name)
+    {
+        return name.ends_with('/') ? name : name + "/";
+    }
+
+}
+
+std::vector<ZipItem> zipItemsOf(const std::vector<std::string>& paths)
+{
+    std::vector<ZipItem> items;
+    for (const auto& path : paths) {
+        std::string name = platform::lastPathComponent(path);
+        struct stat info;
+        auto kind = ::lstat(path.c_str(), &info) == 0 ? kindOf(info) : ZipItem::Kind::other;
+        items.push_back({ path, name, kind });
+        if (kind == ZipItem::Kind::folder)
+            walkFolder(path, name, items);
+    }
+    return items;
 }
 
 bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& destination)
@@ -607,12 +683,35 @@ bool ZipArchive::unzipFileAtPath(const std::string& path, const std::string& des
 bool ZipArchive::createZipFileAtPath(const std::string& path, const std::vector<std::string>& paths,
     const std::optional<std::string>& password)
 {
+    return createZipFileFromItems(path, zipItemsOf(paths), password);
+}
+
+bool ZipArchive::createZipFileFromItems(const std::string& path, const std::vector<ZipItem>& items,
+    const std::optional<std::string>& password)
+{
     ZipArchive archive(path, password);
     if (!archive.open())
         return false;
-    for (const auto& file : paths)
-        archive.writeFile(file);
-    return archive.close();
+    bool whole = true;
+    for (const auto& item : items) {
+        bool added = false;
+        switch (item.kind) {
+        case ZipItem::Kind::file:
+            added = archive.writeFileAtPath(item.path, item.name);
+            break;
+        case ZipItem::Kind::folder:
+            added = archive.writeFolderAtPath(item.path, item.name);
+            break;
+        case ZipItem::Kind::link:
+            added = archive.writeLinkAtPath(item.path, item.name);
+            break;
+        case ZipItem::Kind::other:
+            zipLog("[ZipArchive] Cannot add \"%s\": no file, folder or link", item.path.c_str());
+            break;
+        }
+        whole = added && whole;
+    }
+    return archive.close() && whole;
 }
 
 bool ZipArchive::createZipFileAtPath(const std::string& path, const std::string& directoryPath,
@@ -622,18 +721,22 @@ bool ZipArchive::createZipFileAtPath(const std::string& path, const std::string&
     if (!archive.open())
         return false;
     std::string prefix = keepParentDirectory ? platform::lastPathComponent(directoryPath) + "/" : std::string();
-    std::vector<FolderItem> items;
+    std::vector<ZipItem> items;
     walkFolder(directoryPath, {}, items);
-    for (const auto& item : items) {
-        if (!item.isFolder) {
-            archive.writeFileAtPath(item.fullPath, prefix + item.relativePath);
-        } else if (item.isEmptyFolder) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const ZipItem& item = items[i];
+        if (item.kind == ZipItem::Kind::file) {
+            archive.writeFileAtPath(item.path, prefix + item.name);
+        } else if (item.kind == ZipItem::Kind::link) {
+            archive.writeLinkAtPath(item.path, prefix + item.name);
+        } else if (item.kind == ZipItem::Kind::folder && (i + 1 == items.size() || !items[i + 1].name.starts_with(item.name + "/"))) {
             // An empty folder survives in the archive as a zero-length placeholder file.
             zip_fileinfo info {};
-            archive.zipInformation(&info, std::chrono::system_clock::now());
+            auto now = std::chrono::system_clock::now();
+            archive.zipInformation(&info, now);
             info.external_fa = static_cast<uLong>(0100644) << 16;
             ZipSource empty = bytesSource(nullptr, 0);
-            archive.writeEntry(prefix + item.relativePath + "/.DS_Store", info, Z_DEFAULT_COMPRESSION, empty, 0, true);
+            archive.writeEntry(prefix + item.name + "/.DS_Store", info, Z_DEFAULT_COMPRESSION, empty, 0, true, toTimeT(now));
         }
     }
     return archive.close();
@@ -693,7 +796,7 @@ bool ZipArchive::writeFileAtPath(const std::string& path, const std::optional<st
     zipInfo.external_fa = static_cast<uLong>((info.st_mode & 07777) | 0100000) << 16;
     ZipSource source = fileSource(fd);
     bool written = writeEntry(fileName ? *fileName : platform::lastPathComponent(path), zipInfo, Z_DEFAULT_COMPRESSION, source,
-        static_cast<std::uint64_t>(info.st_size), true);
+        static_cast<std::uint64_t>(info.st_size), true, info.st_mtim.tv_sec);
     ::close(fd);
     return written;
 }
@@ -704,15 +807,33 @@ bool ZipArchive::writeFolderAtPath(const std::string& path, const std::string& f
         return false;
     zip_fileinfo zipInfo {};
     struct stat info;
+    time_t modified = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     if (::stat(path.c_str(), &info) == 0) {
-        zipInformation(&zipInfo, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec));
+        modified = info.st_mtim.tv_sec;
         zipInfo.external_fa = static_cast<uLong>((info.st_mode & 07777) | 040000) << 16;
-    } else {
-        zipInformation(&zipInfo, std::chrono::system_clock::now());
     }
+    zipInformation(&zipInfo, std::chrono::system_clock::from_time_t(modified));
     ZipSource empty = bytesSource(nullptr, 0);
-    writeEntry(folderName + "/", zipInfo, 0, empty, 0, false);
-    return true;
+    return writeEntry(folderEntryName(folderName), zipInfo, zipStoredLevel, empty, 0, false, modified);
+}
+
+bool ZipArchive::writeLinkAtPath(const std::string& path, const std::string& entryName)
+{
+    if (!m_zip)
+        return false;
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return false;
+    std::vector<char> target(static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1);
+    ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+    // A link that changed meanwhile would be cut short.
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size())
+        return false;
+    zip_fileinfo zipInfo {};
+    zipInformation(&zipInfo, std::chrono::system_clock::from_time_t(info.st_mtim.tv_sec));
+    zipInfo.external_fa = static_cast<uLong>((info.st_mode & 07777) | 0120000) << 16;
+    ZipSource source = bytesSource(reinterpret_cast<const std::uint8_t*>(target.data()), static_cast<std::size_t>(length));
+    return writeEntry(entryName, zipInfo, zipStoredLevel, source, static_cast<std::uint64_t>(length), true, info.st_mtim.tv_sec);
 }
 
 bool ZipArchive::writeData(const std::vector<std::uint8_t>& data, const std::string& fileName)
@@ -724,12 +845,18 @@ bool ZipArchive::writeData(const std::vector<std::uint8_t>& data, const std::str
     // A regular file with the mode a new file gets.
     zipInfo.external_fa = static_cast<uLong>(0100000 | (0666 & ~creationMask())) << 16;
     ZipSource source = bytesSource(data.data(), data.size());
-    return writeEntry(fileName, zipInfo, Z_DEFAULT_COMPRESSION, source, data.size(), true);
+    return writeEntry(fileName, zipInfo, Z_DEFAULT_COMPRESSION, source, data.size(), true,
+        std::chrono::system_clock::to_time_t(std::chrono::system_clock::now()));
 }
 
 bool ZipArchive::writeEntry(const std::string& name, const zip_fileinfo& info, int level, ZipSource& source,
-    std::uint64_t sizeHint, bool encrypt)
+    std::uint64_t sizeHint, bool encrypt, time_t modificationTime)
 {
+    // Extraction would let the later of two entries of one name replace or lose the earlier.
+    if (!m_names.insert(name).second) {
+        zipLog("[ZipArchive] \"%s\" is already in the archive; the second one is left out", name.c_str());
+        return false;
+    }
     std::optional<std::string> key = encrypt ? m_password : std::nullopt;
     std::uint32_t expectedCrc = 0;
     std::vector<std::uint8_t> scratch;
@@ -742,8 +869,16 @@ bool ZipArchive::writeEntry(const std::string& name, const zip_fileinfo& info, i
         }
         expectedCrc = *crc;
     }
-    uLong flags = (key ? 1 : 0) | (isAsciiOnly(name) ? 0 : utf8NameFlag);
-    int opened = zipOpenNewFileInZip4_64(m_zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, level, 1,
+    // Names that are not UTF-8 go as their bytes, unmarked, as Info-ZIP writes them on Unix.
+    uLong flags = (key ? 1 : 0) | (!isAsciiOnly(name) && platform::isValidUTF8(name) ? utf8NameFlag : 0);
+    // The modification time in UTC, which readers prefer to the local DOS date.
+    char timestamp[9] = { 0x55, 0x54, 5, 0, 1 };
+    bool stamped = modificationTime >= 0 && modificationTime <= INT32_MAX;
+    for (int i = 0; i < 4; ++i)
+        timestamp[5 + i] = static_cast<char>((static_cast<std::uint32_t>(modificationTime) >> (8 * i)) & 0xFF);
+    uInt timestampSize = stamped ? sizeof timestamp : 0;
+    int opened = zipOpenNewFileInZip4_64(m_zip, name.c_str(), &info, stamped ? timestamp : nullptr, timestampSize,
+        stamped ? timestamp : nullptr, timestampSize, nullptr, level == zipStoredLevel ? 0 : Z_DEFLATED, level == zipStoredLevel ? 0 : level, 1,
         -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, versionMadeBy, flags, needsZip64(sizeHint));
     if (opened != ZIP_OK)
         return false;

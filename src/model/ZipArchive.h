@@ -49,6 +49,27 @@ public:
 class ZipEntryWriter;
 struct ZipSource;
 
+// One entry that zipping a selection writes: the item on disk and its name in the archive.
+struct ZipItem {
+    enum class Kind {
+        file,
+        folder,
+        link,
+        // Missing, nothing an archive can hold (a FIFO, a socket, a device), or what a
+        // folder holds when it cannot be listed: it cannot be added.
+        other,
+    };
+    std::string path;
+    std::string name;
+    Kind kind { Kind::other };
+};
+
+// The entries of a selection, in order: a file under its last path
+// component, a folder under its name with an entry for itself and for
+// everything below it, names sorted within each folder. Links are never
+// followed: each one is an entry of its own.
+std::vector<ZipItem> zipItemsOf(const std::vector<std::string>& paths);
+
 class ZipArchive {
 public:
     // Unzip family: each forwards to the full form; overwrite defaults to
@@ -64,6 +85,10 @@ public:
     static bool unzipFileAtPath(const std::string& path, const std::string& destination,
         ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler);
     // True when every entry was read cleanly and written, and no delegate refused one.
+    // Without overwrite, an entry whose name an item with other contents holds is left
+    // out (which makes the answer false); a file that holds its bytes already counts as
+    // written. Folders made here get their entries' modes and dates at the end; folders
+    // that were there keep theirs.
     // Nested archives are unzipped in place up to 8 deep, until what they wrote
     // passes 100 times the archive's size (at least 1 GiB); past that they stay
     // files. The delegate hears only of paths inside the destination.
@@ -71,9 +96,12 @@ public:
         const std::optional<std::string>& password, ZipArchiveError* error, ZipArchiveDelegate* delegate,
         ZipProgressHandler progressHandler, ZipCompletionHandler completionHandler);
 
-    // Each file under its last path component. False only when the archive
-    // cannot be created or finished; files that cannot be read are left out.
+    // The entries of zipItemsOf(paths). False when the archive cannot be
+    // created or finished, or when an item cannot be added whole (it is left
+    // out); an archive never holds two entries of one name.
     static bool createZipFileAtPath(const std::string& path, const std::vector<std::string>& paths,
+        const std::optional<std::string>& password = std::nullopt);
+    static bool createZipFileFromItems(const std::string& path, const std::vector<ZipItem>& items,
         const std::optional<std::string>& password = std::nullopt);
     static bool createZipFileAtPath(const std::string& path, const std::string& directoryPath,
         bool keepParentDirectory = false, const std::optional<std::string>& password = std::nullopt);
@@ -90,6 +118,8 @@ public:
     // True when the file was read whole into an entry.
     bool writeFileAtPath(const std::string& path, const std::optional<std::string>& fileName);
     bool writeFolderAtPath(const std::string& path, const std::string& folderName);
+    // The link itself, as Info-ZIP stores one: its target as the content, its type in the mode.
+    bool writeLinkAtPath(const std::string& path, const std::string& entryName);
     // Dated now; false when the archive is not open.
     bool writeData(const std::vector<std::uint8_t>& data, const std::string& fileName);
     // Writes the central directory; false when the archive could not be finished.
@@ -101,8 +131,9 @@ public:
     static ZipDate dateWithMicrosoftDOSFormat(std::uint32_t msdosDateTime);
 
 private:
+    // At zipStoredLevel the bytes are stored as they are, not deflated.
     bool writeEntry(const std::string& name, const zip_fileinfo& info, int level, ZipSource& source,
-        std::uint64_t sizeHint, bool encrypt);
+        std::uint64_t sizeHint, bool encrypt, time_t modificationTime);
     bool dropEntries();
 
     std::string m_path;
@@ -113,6 +144,7 @@ private:
     std::uint64_t m_entries { 0 };
     // Entries whose source failed part-way; close() rewrites the archive without them.
     std::set<std::uint64_t> m_dropped;
+    std::set<std::string> m_names;
     std::unique_ptr<ZipEntryWriter> m_writer;
 };
 

@@ -15,6 +15,7 @@ namespace {
     // A 32-bit size or offset of this value stands for one in the ZIP64 extra field.
     constexpr std::uint64_t zip64Marker = 0xFFFFFFFFu;
     constexpr unsigned zip64ExtraID = 0x0001;
+    constexpr unsigned extendedTimestampID = 0x5455;
 
     std::uint64_t littleEndian(const char* bytes, int count)
     {
@@ -48,6 +49,23 @@ namespace {
             if (used + 8 <= size)
                 return littleEndian(data + used, 8);
             break;
+        }
+        return std::nullopt;
+    }
+
+    // The modification time of the extended timestamp field: flags, then
+    // the times the flags name, modification first, as signed 32-bit seconds.
+    std::optional<time_t> extendedTimestamp(const char* extra, std::size_t length)
+    {
+        for (std::size_t at = 0; at + 4 <= length;) {
+            auto id = littleEndian(extra + at, 2);
+            auto size = static_cast<std::size_t>(littleEndian(extra + at + 2, 2));
+            const char* data = extra + at + 4;
+            at += 4 + size;
+            if (at > length)
+                break;
+            if (id == extendedTimestampID && size >= 5 && (data[0] & 1))
+                return static_cast<time_t>(static_cast<std::int32_t>(littleEndian(data + 1, 4)));
         }
         return std::nullopt;
     }
@@ -100,6 +118,7 @@ bool ZipInput::openCurrentEntry(unzFile zip, ZipEntryRecord& entry)
     }
     entry.rawName.assign(m_name.data(), entry.info.size_filename);
     auto localHeader = applyZip64Extra(entry.info, m_extra.data(), entry.info.size_file_extra);
+    entry.modificationTime = extendedTimestamp(m_extra.data(), entry.info.size_file_extra);
 
     int method = 0;
     int level = 0;

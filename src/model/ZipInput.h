@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <minizip/unzip.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -16,6 +17,8 @@ struct ZipEntryRecord {
     unz_file_info64 info {};
     std::string rawName;
     std::uint64_t dataOffset { 0 };
+    // The modification time of an extended timestamp field (UTC), when the entry has one.
+    std::optional<time_t> modificationTime;
 };
 
 // An archive opened for reading. minizip walks the central directory through

@@ -33,6 +33,9 @@ namespace {
     };
     // clang-format on
 
+    constexpr unsigned long hostUnix = 3;
+    constexpr unsigned long hostMacOSX = 19;
+
     std::string realPathOf(const std::string& path)
     {
         char buffer[PATH_MAX];
@@ -43,9 +46,10 @@ namespace {
 
 }
 
-std::string decodeZipEntryName(std::string_view raw)
+std::string decodeZipEntryName(std::string_view raw, unsigned long versionMadeBy)
 {
-    if (platform::isValidUTF8(raw))
+    unsigned long host = versionMadeBy >> 8;
+    if (platform::isValidUTF8(raw) || host == hostUnix || host == hostMacOSX)
         return std::string(raw);
     std::string out;
     out.reserve(raw.size() * 2);
@@ -132,7 +136,8 @@ ZipDestination::Result ZipDestination::makeFolders(const std::vector<std::string
                 error = errno;
                 return Result::failed;
             }
-            if (::mkdir(candidate.c_str(), 0777) != 0 && errno != EEXIST) {
+            bool created = ::mkdir(candidate.c_str(), 0777) == 0;
+            if (!created && errno != EEXIST) {
                 error = errno;
                 return Result::failed;
             }
@@ -140,6 +145,8 @@ ZipDestination::Result ZipDestination::makeFolders(const std::vector<std::string
                 error = ENOTDIR;
                 return Result::failed;
             }
+            if (created)
+                m_made.insert(candidate);
             if (modificationTime && i + 1 == count) {
                 struct timespec times[2] = { { 0, UTIME_OMIT }, { *modificationTime, 0 } };
                 ::utimensat(AT_FDCWD, candidate.c_str(), times, AT_SYMLINK_NOFOLLOW);

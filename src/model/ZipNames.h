@@ -7,12 +7,15 @@
 #include <string_view>
 #include <sys/types.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vesk {
 
-// An entry name as text: UTF-8 when the bytes are valid UTF-8, CP437 otherwise.
-std::string decodeZipEntryName(std::string_view raw);
+// An entry name as text: as it stands when the bytes are valid UTF-8 or
+// the archive was made on Unix, where names are bytes (as Info-ZIP reads
+// them), CP437 otherwise. `versionMadeBy` is the entry's record of its maker.
+std::string decodeZipEntryName(std::string_view raw, unsigned long versionMadeBy);
 
 // The components of a name whose backslashes already became slashes; none
 // when the name is absolute, climbs with "..", or holds a NUL byte.
@@ -39,6 +42,8 @@ public:
     // here for the last component gets `modificationTime` when given.
     Result makeFolders(const std::vector<std::string>& components, std::size_t count,
         std::optional<time_t> modificationTime, std::string& realPath, int& error);
+    // Whether makeFolders created the folder at this real path.
+    bool made(const std::string& realPath) const { return m_made.count(realPath) > 0; }
 
 private:
     bool isInside(const std::string& realPath) const;
@@ -46,6 +51,7 @@ private:
     std::string m_root;
     // Relative folder path to its verified real path.
     std::unordered_map<std::string, std::string> m_known;
+    std::unordered_set<std::string> m_made;
 };
 
 }

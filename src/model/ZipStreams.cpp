@@ -198,8 +198,9 @@ z_stream* ZipEntryWriter::deflaterFor(int level)
 ZipWriteStatus ZipEntryWriter::write(zipFile zip, int level, ZipSource& source, const std::optional<std::string>& password,
     std::uint32_t crc, std::uint32_t& crcOut, std::uint64_t& sizeOut)
 {
-    z_stream* stream = deflaterFor(level);
-    if (!stream)
+    bool stored = level == zipStoredLevel;
+    z_stream* stream = stored ? nullptr : deflaterFor(level);
+    if (!stored && !stream)
         return ZipWriteStatus::archiveError;
 
     std::optional<ZipCrypto> crypto;
@@ -226,6 +227,15 @@ ZipWriteStatus ZipEntryWriter::write(zipFile zip, int level, ZipSource& source, 
         long got = source.read(m_in.data(), m_in.size());
         if (got < 0)
             return ZipWriteStatus::sourceError;
+        if (stored) {
+            sum = crc32_z(sum, m_in.data(), static_cast<std::size_t>(got));
+            size += static_cast<std::uint64_t>(got);
+            std::memcpy(m_out.data(), m_in.data(), static_cast<std::size_t>(got));
+            if (!emit(static_cast<std::size_t>(got)))
+                return ZipWriteStatus::archiveError;
+            finished = got == 0;
+            continue;
+        }
         int flush = got == 0 ? Z_FINISH : Z_NO_FLUSH;
         sum = crc32_z(sum, m_in.data(), static_cast<std::size_t>(got));
         size += static_cast<std::uint64_t>(got);

@@ -59,6 +59,9 @@ struct ZipSource {
     std::function<bool()> rewind;
 };
 
+// The level at which an entry's bytes are stored as they are (method 0), not deflated.
+inline constexpr int zipStoredLevel = -2;
+
 enum class ZipWriteStatus {
     ok,
     sourceError,

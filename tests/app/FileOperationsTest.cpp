@@ -221,7 +221,7 @@ TEST_F(FileOperationsTest, ZipNeverReplacesAnArchiveAndUnzipReportsEachEntryAndE
     utility.shareFile(list, CGRectZero, { file("f") });
     choose("Zip");
     choose("Zip");
-    EXPECT_EQ(entryNames(at("Archive.zip")), (Strings { "c.txt" }));
+    EXPECT_EQ(entryNames(at("Archive.zip")), (Strings { "f/", "f/c.txt" }));
     utility.zipContent(at("f"), { at("a.txt") }, list, CGRectZero, counted);
     choose("Zip");
     EXPECT_EQ(seen_, (Strings { "Zip 2 file(s) | • a.txt\r• b.txt\r | Cancel Zip", "Zipping 2 file(s)\"\r\r | This may take some time... |", "callback", "Error: Error zipping \"2\" file(s)", "\"f\" | - | Cancel Copy/Move Save to documents Zip Rename Save to bookmarks", "Zip 1 file(s) | • c.txt\r | Cancel Zip", "Success: Done zipping \"1\" file(s)", "Zip 1 file(s) | • a.txt\r | Cancel Zip", "callback", "Error: Error zipping \"1\" file(s)" }));
@@ -234,7 +234,7 @@ TEST_F(FileOperationsTest, ZipNeverReplacesAnArchiveAndUnzipReportsEachEntryAndE
     for (std::size_t broken = 1; broken <= 5; ++broken) { // the four entries are alike in size
         writeText(at("four.zip"), broken < 5 ? std::string(archive).replace((broken - 1) * archive.find("PK\3\4", 1), 1, "X") : archive);
         put({ "four/" });
-        writeText(at("four/4"), "kept");
+        writeText(at("four/4"), broken == 5 ? "x" : "kept"); // a file already holding an entry's bytes is no loss
         utility.openItem(list, file("four.zip"), CGRectZero);
         choose("Unzip in folder \"four\"", false);
         auto alert = driver.alert();
@@ -296,6 +296,98 @@ TEST_F(FileOperationsTest, UnzipShowsItsProgressAlertOnThePhoneAndOnThePad)
         EXPECT_EQ(readText(at("three/3")), "x");
         fs::remove_all(at("three"));
     }
+}
+
+// Zip and unzip lose nothing: a folder goes with its tree, links stay links, what cannot be
+// added or written ends in the error banner, and no file of the person's is written over.
+mode_t linkFileMode()
+{
+    mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+TEST_F(FileOperationsTest, ZipOfAFolderKeepsItsTreeAndUnzipBringsItBackWhole)
+{
+    makeTestTree(at("proj"));
+    writeText(at("notes.txt"), "beside");
+    utility.zipContent(at("Archive.zip"), { at("proj"), at("notes.txt") }, list, CGRectZero, counted);
+    choose("Zip");
+    auto entries = listArchive(at("Archive.zip"));
+    auto files = std::count_if(entries.begin(), entries.end(), [](auto& entry) { return !entry.name.ends_with('/'); });
+    EXPECT_EQ(files, 12) << "the sheet's count is what is written";
+    EXPECT_EQ(entries.size(), 20u) << "every folder has an entry";
+    EXPECT_EQ(seen_, (Strings { "Zip 12 file(s) | • a.txt\r• caf\xe9.txt\r• dangling\r• a.txt\r• a.txt\r• private.txt\r• link-folder\r• link-in\r• link-out\r• kept.txt\r• key.txt\r• notes.txt\r | Cancel Zip", "callback", "Success: Done zipping \"12\" file(s)" }));
+    EXPECT_EQ(run("unzip -tq " + shellQuoted(at("Archive.zip")) + " >/dev/null"), 0);
+    EXPECT_EQ(run("python3 -c 'import sys, zipfile; sys.exit(zipfile.ZipFile(sys.argv[1]).testzip() is not None)' " + shellQuoted(at("Archive.zip"))), 0);
+
+    // Unzipped beside the file it already holds, which is no loss.
+    fs::rename(at("proj"), at("original"));
+    utility.openItem(list, file("Archive.zip"), CGRectZero);
+    choose("Unzip here");
+    EXPECT_EQ(seen_.back(), "Success: Succesfully unzipped \"Archive.zip\"");
+    EXPECT_EQ(treeOf(at("proj"), linkFileMode()), treeOf(at("original"), linkFileMode()));
+    EXPECT_EQ(readText(at("notes.txt")), "beside");
+    ASSERT_EQ(run("mkdir " + shellQuoted(at("info-zip")) + " && cd " + shellQuoted(at("info-zip")) + " && unzip -q ../Archive.zip"), 0);
+    EXPECT_EQ(treeOf(at("info-zip/proj")), treeOf(at("original"))) << "links included";
+}
+
+TEST_F(FileOperationsTest, ZipOfATreeWithWhatCannotBeAddedReportsAnErrorAndLeavesNoArchive)
+{
+    makeTestTree(at("proj"));
+    ASSERT_EQ(::mkfifo(at("proj/pipe").c_str(), 0600), 0);
+    utility.shareFile(list, CGRectZero, { file("proj") });
+    choose("Zip");
+    choose("Zip");
+    ASSERT_EQ(seen_.size(), 3u);
+    EXPECT_TRUE(seen_[1].starts_with("Zip 12 file(s) | ") && seen_[1].find("• pipe\r") != std::string::npos) << seen_[1];
+    EXPECT_EQ(seen_[2], "Error: Error zipping \"12\" file(s)");
+    for (auto& name : filesBelow(dir))
+        EXPECT_EQ(name.find("Archive.zip"), std::string::npos) << name;
+}
+
+TEST_F(FileOperationsTest, UnzipNeverWritesOverAPersonsFileAndSaysSo)
+{
+    writeText(at("src/notes.txt"), "from the archive");
+    writeText(at("src/other.txt"), "other");
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(at("notes.zip"), Strings { at("src/notes.txt"), at("src/other.txt") }));
+    writeText(at("notes.txt"), "MY OWN WORK");
+    utility.openItem(list, file("notes.zip"), CGRectZero);
+    choose("Unzip here");
+    EXPECT_EQ(readText(at("notes.txt")), "MY OWN WORK");
+    EXPECT_EQ(readText(at("other.txt")), "other");
+
+    // Into a folder that already holds a file of an entry's name.
+    writeText(at("notes/notes.txt"), "MINE TOO");
+    utility.openItem(list, file("notes.zip"), CGRectZero);
+    choose("Unzip in folder \"notes\"");
+    EXPECT_EQ(readText(at("notes/notes.txt")), "MINE TOO");
+    EXPECT_EQ(readText(at("notes/other.txt")), "other");
+
+    // Once that file is gone, the archive unzips over what it wrote itself.
+    fs::remove(at("notes/notes.txt"));
+    utility.openItem(list, file("notes.zip"), CGRectZero);
+    choose("Unzip in folder \"notes\"");
+    EXPECT_EQ(readText(at("notes/notes.txt")), "from the archive");
+    EXPECT_EQ(Strings(seen_.begin() + 1, seen_.end()), (Strings { "Error: Error unzipping \"notes.zip\"", "Unzip \"notes.zip\" | - | Cancel Unzip here Unzip in folder \"notes\"", "Error: Error unzipping \"notes.zip\"", "Unzip \"notes.zip\" | - | Cancel Unzip here Unzip in folder \"notes\"", "Success: Succesfully unzipped \"notes.zip\"" }));
+}
+
+TEST_F(FileOperationsTest, UnzipTakesFolderModesAndUtcTimesFromTheArchive)
+{
+    // Made by Info-ZIP five hours west of here, unzipped nine hours east.
+    makeTestTree(at("src/proj"));
+    ASSERT_EQ(run("cd " + shellQuoted(at("src")) + " && TZ=EST5 zip -qry ../made.zip proj"), 0);
+    std::optional<std::string> zone;
+    if (const char* current = std::getenv("TZ"))
+        zone = current;
+    ::setenv("TZ", "JST-9", 1);
+    ::tzset();
+    utility.openItem(list, file("made.zip"), CGRectZero);
+    choose("Unzip here");
+    zone ? ::setenv("TZ", zone->c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+    EXPECT_EQ(seen_.back(), "Success: Succesfully unzipped \"made.zip\"");
+    EXPECT_EQ(treeOf(at("proj"), linkFileMode()), treeOf(at("src/proj"), linkFileMode()));
 }
 
 // On the pad a sheet leaves the list below in sight, but the list takes no touch: an archive's

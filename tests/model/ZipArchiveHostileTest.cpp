@@ -203,13 +203,14 @@ TEST_F(ZipArchiveHostileTest, ANestedArchiveHoldingAFileOfItsOwnNameKeepsThatFil
     EXPECT_EQ(readText(destination + "/self.zip"), "placeholder");
 }
 
-TEST_F(ZipArchiveHostileTest, NamesThatAreNotUtf8AreReadAsCp437AndOnlyPermissionBitsApply)
+TEST_F(ZipArchiveHostileTest, NamesThatAreNotUtf8AreReadAsCp437FromDosAsBytesFromUnixAndOnlyPermissionBitsApply)
 {
-    writeRawArchive(archive, { { .name = "caf\x82.txt", .content = "e acute" }, { .name = "\xff\xfe\x80", .content = "odd" }, { .name = "ok-\xc3\xa9.txt", .content = "utf8" }, { .name = "setuid", .content = "x", .externalAttributes = 0104777u << 16 }, { .name = "sticky", .content = "x", .externalAttributes = 0101640u << 16 }, { .name = "plain", .content = "x", .externalAttributes = 0 } });
+    writeRawArchive(archive, { { .name = "caf\x82.txt", .content = "e acute", .versionMadeBy = 20 }, { .name = "\xff\xfe\x80", .content = "odd", .versionMadeBy = 20 }, { .name = "unix-caf\xe9", .content = "latin-1" }, { .name = "ok-\xc3\xa9.txt", .content = "utf8" }, { .name = "setuid", .content = "x", .externalAttributes = 0104777u << 16 }, { .name = "sticky", .content = "x", .externalAttributes = 0101640u << 16 }, { .name = "plain", .content = "x", .externalAttributes = 0 } });
     EXPECT_TRUE(extract().result);
     EXPECT_EQ(readText(destination + "/caf\xc3\xa9.txt"), "e acute");
     EXPECT_EQ(readText(destination + "/\xc2\xa0\xe2\x96\xa0\xc3\x87"), "odd");
     EXPECT_EQ(readText(destination + "/ok-\xc3\xa9.txt"), "utf8");
+    EXPECT_EQ(readText(destination + "/unix-caf\xe9"), "latin-1");
     EXPECT_EQ(permissions(destination + "/setuid"), 0777u);
     EXPECT_EQ(permissions(destination + "/sticky"), 0640u);
     EXPECT_EQ(permissions(destination + "/plain") & 07000u, 0u);

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
 #include <map>
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
@@ -54,6 +56,74 @@ inline std::vector<std::string> filesBelow(const std::string& folder)
         names.push_back(fs::relative(entry.path(), folder).string() + (entry.is_directory() ? "/" : ""));
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// How a tree comes back from an archive: for every item below `folder`, its
+// relative path to kind, permission bits, content (a link's target) and
+// modification time. Links are described as links without their own time
+// (Info-ZIP gives them none), or, given `linkFileMode`, as the plain files
+// holding their targets that our own unzip writes.
+inline std::map<std::string, std::string> treeOf(const std::string& folder, std::optional<mode_t> linkFileMode = std::nullopt)
+{
+    std::map<std::string, std::string> items;
+    for (auto& entry : fs::recursive_directory_iterator(folder)) {
+        std::string path = entry.path().string();
+        struct stat info = statOf(path);
+        mode_t mode = info.st_mode & 07777;
+        std::string text;
+        if (S_ISLNK(info.st_mode) && !linkFileMode) {
+            text = "link " + fs::read_symlink(path).string();
+        } else {
+            if (S_ISLNK(info.st_mode))
+                mode = *linkFileMode;
+            text = S_ISDIR(info.st_mode) ? std::string("folder")
+                : S_ISLNK(info.st_mode)  ? "file " + fs::read_symlink(path).string()
+                                         : "file " + readText(path);
+            text += " @" + std::to_string(info.st_mtim.tv_sec);
+        }
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", static_cast<unsigned>(mode));
+        // Not fs::relative, which would resolve the links.
+        items[path.substr(folder.size() + 1)] = text + " " + octal;
+    }
+    return items;
+}
+
+// A tree with what archives lose most easily: one name in several folders,
+// empty folders, links inside, out of the tree and to nothing, a name that
+// is not UTF-8, a private and a read-only folder, files of modes 0600 and
+// 0444. Times are even, as DOS dates count seconds in steps of two.
+inline void makeTestTree(const std::string& root)
+{
+    writeText(root + "/a.txt", "top a\n");
+    writeText(root + "/docs/a.txt", "docs a\n");
+    writeText(root + "/docs/notes/a.txt", std::string("notes\0a", 7));
+    writeText(root + "/docs/private.txt", "mine\n");
+    writeText(root + "/secret/key.txt", "key\n");
+    writeText(root + "/readonly/kept.txt", "kept\n");
+    writeText(root + "/caf\xe9.txt", "a Latin-1 name\n");
+    fs::create_directories(root + "/empty");
+    fs::create_directories(root + "/outer/inner");
+    fs::create_symlink("docs/a.txt", root + "/link-in");
+    fs::create_symlink("docs", root + "/link-folder");
+    fs::create_symlink("/usr", root + "/link-out");
+    fs::create_symlink("nowhere", root + "/dangling");
+    time_t time = 1600000000;
+    std::vector<std::string> paths;
+    for (auto& entry : fs::recursive_directory_iterator(root))
+        paths.push_back(entry.path().string());
+    paths.push_back(root);
+    // Those inside first, so that dating an item does not move its folder's time again.
+    std::sort(paths.rbegin(), paths.rend());
+    for (auto& path : paths) {
+        struct timespec times[2] = { { time, 0 }, { time, 0 } };
+        ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        time += 7202;
+    }
+    ::chmod((root + "/docs/private.txt").c_str(), 0600);
+    ::chmod((root + "/secret/key.txt").c_str(), 0444);
+    ::chmod((root + "/secret").c_str(), 0700);
+    ::chmod((root + "/readonly").c_str(), 0555);
 }
 
 struct ArchiveEntry {
@@ -122,6 +192,7 @@ struct RawEntry {
     std::optional<std::string> storedBytes = std::nullopt;
     std::optional<uint32_t> crc = std::nullopt;
     std::optional<uint64_t> uncompressedSize = std::nullopt;
+    uLong versionMadeBy = (3 << 8) | 30; // Unix
 };
 
 inline void writeRawArchive(const std::string& path, const std::vector<RawEntry>& entries)
@@ -134,7 +205,7 @@ inline void writeRawArchive(const std::string& path, const std::vector<RawEntry>
         info.external_fa = entry.externalAttributes;
         std::string bytes = entry.storedBytes ? *entry.storedBytes : (entry.method == Z_DEFLATED ? rawDeflate(entry.content) : entry.content);
         ASSERT_EQ(zipOpenNewFileInZip4_64(zip, entry.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, entry.method,
-                      Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, (3 << 8) | 30, entry.flag, 0),
+                      Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, entry.versionMadeBy, entry.flag, 0),
             ZIP_OK);
         if (!bytes.empty())
             zipWriteInFileInZip(zip, bytes.data(), static_cast<unsigned>(bytes.size()));
