@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <limits>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <pwd.h>
