@@ -387,17 +387,17 @@ namespace {
         std::map<std::pair<dev_t, ino_t>, std::string> linked;
     };
 
-    void keepOwner(int fd, int dirfd, const char* name, const struct stat& st, const CopyContext& context)
+    // Someone who is not root may still give their own files a group they belong to.
+    void keepOwner(int fd, const struct stat& st, const CopyContext& context)
     {
-        if (!context.keepsOwner)
-            return;
-        // Someone who is not root may still give their own files a group they belong to.
-        if (fd >= 0) {
-            if (::fchown(fd, st.st_uid, st.st_gid) != 0)
-                ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
-        } else if (::fchownat(dirfd, name, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (context.keepsOwner && ::fchown(fd, st.st_uid, st.st_gid) != 0)
+            ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    }
+
+    void keepOwnerAt(int dirfd, const char* name, const struct stat& st, const CopyContext& context)
+    {
+        if (context.keepsOwner && ::fchownat(dirfd, name, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
             ::fchownat(dirfd, name, static_cast<uid_t>(-1), st.st_gid, AT_SYMLINK_NOFOLLOW);
-        }
     }
 
     void setTimes(int dirfd, const char* name, const struct stat& st, int flags)
@@ -454,7 +454,7 @@ namespace {
             if (::symlinkat(target.data(), dstDir, dstName.c_str()) != 0)
                 return fail(error, errno, dstPath);
             made();
-            keepOwner(-1, dstDir, dstName.c_str(), st, context);
+            keepOwnerAt(dstDir, dstName.c_str(), st, context);
             copyAttributes(-1, -1, srcPath, dstPath);
             setTimes(dstDir, dstName.c_str(), st, AT_SYMLINK_NOFOLLOW);
             return true;
@@ -476,7 +476,7 @@ namespace {
                 if (!copyAt(src.fd, child, dst.fd, child, joinPath(srcPath, child), joinPath(dstPath, child), error, context))
                     return false;
             }
-            keepOwner(dst.fd, -1, nullptr, st, context);
+            keepOwner(dst.fd, st, context);
             copyAttributes(src.fd, dst.fd);
             keepModeAndTimes(dst.fd, mode, st);
             return true;
@@ -492,7 +492,7 @@ namespace {
             made();
             if (!copyContents(src.fd, dst.fd, st))
                 return fail(error, errno, dstPath);
-            keepOwner(dst.fd, -1, nullptr, st, context);
+            keepOwner(dst.fd, st, context);
             copyAttributes(src.fd, dst.fd);
             keepModeAndTimes(dst.fd, mode, st);
             return true;
@@ -502,7 +502,7 @@ namespace {
         if (::mknodat(dstDir, dstName.c_str(), (st.st_mode & S_IFMT) | mode, st.st_rdev) != 0)
             return fail(error, errno, dstPath);
         made();
-        keepOwner(-1, dstDir, dstName.c_str(), st, context);
+        keepOwnerAt(dstDir, dstName.c_str(), st, context);
         copyAttributes(-1, -1, srcPath, dstPath);
         // Not the umask's mode: the item's own.
         ::fchmodat(dstDir, dstName.c_str(), mode, 0);
