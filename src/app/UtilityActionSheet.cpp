@@ -47,11 +47,14 @@ void Utility::shareFile(const std::shared_ptr<UIViewController>& viewController,
                 operations::showBanner(localizedFormat("No App can open \"%@\"", { file->name() }), NotificationType::Warning);
         });
     }
-    if (file->isReadable()) {
+    // A link that leads nowhere can't be read or written through, but is copied, moved and
+    // renamed as the link it is.
+    bool dangling = VeskFileManager::defaultManager().isDanglingLinkAtPath(file->path());
+    if (file->isReadable() || dangling) {
         add(sheet, localized("Copy/Move"), [utility, files, viewController] { utility->copyCutContent(files, viewController); });
     }
     auto documents = VeskFileManager::defaultManager().getDocumentDirectory();
-    if (file->isReadable() && stringByDeletingLastPathComponent(file->path()) != documents) {
+    if ((file->isReadable() || dangling) && stringByDeletingLastPathComponent(file->path()) != documents) {
         add(sheet, localized("Save to documents"), [utility, file] {
             DispatchQueue::global(QualityOfService::UserInitiated).async([utility, file] { utility->saveToDocumentsWorker(file); });
         });
@@ -65,7 +68,8 @@ void Utility::shareFile(const std::shared_ptr<UIViewController>& viewController,
             utility->zipContent(archive, { file->path() }, viewController, rect);
         });
     }
-    if (file->isWritable() && fromList) {
+    bool renamable = file->isWritable() || (dangling && NSFileManager::defaultManager().isWritableFileAtPath(stringByDeletingLastPathComponent(file->path())));
+    if (renamable && fromList) {
         add(sheet, localized("Rename"), [utility, file, viewController] { utility->renameAlert(file, viewController); });
     }
     if (m_bookmarks->isInBookmarks(*file))

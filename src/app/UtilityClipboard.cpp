@@ -44,13 +44,14 @@ namespace {
         return entry;
     }
 
-    // What a multi-item paste says at the end: the failures, then what arrived.
-    void queueSummary(std::size_t pathCount, std::size_t failed)
+    // What a multi-item paste says at the end: the failures, then what arrived; a warning when
+    // some of it also stayed where it was.
+    void queueSummary(std::size_t pathCount, std::size_t failed, bool sourceLeft = false)
     {
         if (failed > 0)
             operations::queueBanner(localizedFormat("%i item(s) could not be past", { failed }), NotificationType::Warning);
         if (pathCount > 1 && failed < pathCount)
-            operations::queueBanner(localizedFormat("%i item(s) have been past", { pathCount - failed }), NotificationType::Success);
+            operations::queueBanner(localizedFormat("%i item(s) have been past", { pathCount - failed }), sourceLeft ? NotificationType::Warning : NotificationType::Success);
     }
 
 }
@@ -189,18 +190,24 @@ void Utility::moveWorker(const std::vector<std::string>& paths, const std::strin
     auto& main = DispatchQueue::main();
     std::size_t failed = 0;
     std::size_t done = 0;
+    bool sourceLeft = false;
     for (auto& path : paths) {
         auto name = lastPathComponent(path);
         bool bookmarked = m_bookmarks->isInBookmarks(*VeskFile::initWithPath(path));
         auto target = stringByAppendingPathComponent(folder, name);
-        bool moved = NSFileManager::defaultManager().moveItemAtPath(path, target);
+        NSError error;
+        bool moved = NSFileManager::defaultManager().moveItemAtPath(path, target, &error);
+        // Copied whole from another file system, but part of the source could not be removed:
+        // the item has arrived, so it is past, not moved, and not lost either.
+        bool left = !moved && error.domain == NSFileManagerSourceLeftDomain;
+        sourceLeft = sourceLeft || left;
         ++done;
         main.async([progress, name, count = done] {
             progress->done = count;
             progress->current = name;
             progress->show();
         });
-        if (!moved) {
+        if (!moved && !left) {
             if (paths.size() == 1)
                 operations::queueBanner(localizedFormat("\"%@\" could not be moved", { name }), NotificationType::Error);
             else
@@ -210,10 +217,12 @@ void Utility::moveWorker(const std::vector<std::string>& paths, const std::strin
         if (bookmarked)
             m_bookmarks->save(VeskFile::initWithPath(target));
         NSUserDefaults::standardUserDefaults()->removeObjectForKey(hashedDefaultsKey6());
-        if (paths.size() == 1)
+        if (paths.size() == 1 && left)
+            operations::queueBanner(localizedFormat("\"%@\" has been past", { name }), NotificationType::Warning);
+        else if (paths.size() == 1)
             operations::queueBanner(localizedFormat("\"%@\" has been moved", { name }), NotificationType::Success);
     }
-    queueSummary(paths.size(), failed);
+    queueSummary(paths.size(), failed, sourceLeft);
     main.async([progress] {
         progress->finished = true;
         if (auto shown = progress->alert.lock())

@@ -6,9 +6,38 @@
 #include "platform/foundation/Dispatch.h"
 #include "platform/uikit/UIAlertController.h"
 
+#include <algorithm>
+#include <sys/stat.h>
+
 namespace vesk {
 
 using namespace platform;
+
+namespace {
+
+    bool exists(const std::string& path)
+    {
+        struct stat st { };
+        return ::lstat(path.c_str(), &st) == 0;
+    }
+
+    std::string withoutTrailingSlash(std::string path)
+    {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        return path;
+    }
+
+    bool isInside(const std::string& path, const std::string& folder)
+    {
+        auto inner = withoutTrailingSlash(path);
+        auto outer = withoutTrailingSlash(folder);
+        if (outer != "/")
+            outer += '/';
+        return inner.size() > outer.size() && inner.starts_with(outer);
+    }
+
+}
 
 void Utility::deleteFile(const std::shared_ptr<UIViewController>& viewController, const Files& files, CGRect rect, FinishedCallBack finishedCallBack)
 {
@@ -46,9 +75,17 @@ void Utility::deleteWorker(const Files& files, FinishedCallBack finishedCallBack
             operations::queueBanner(localizedFormat("\"%@\" can't be deleted", { file->name() }), NotificationType::Error);
         }
     } else {
+        // An item inside a folder of the same list goes with that folder: gone, not failed.
+        std::vector<bool> existed;
+        for (auto& file : files)
+            existed.push_back(exists(file->path()));
         std::size_t failed = 0;
-        for (auto& file : files) {
-            if (file->deleteFile())
+        for (std::size_t index = 0; index < files.size(); ++index) {
+            auto& file = files[index];
+            bool gone = file->deleteFile();
+            if (!gone && existed[index] && !exists(file->path()))
+                gone = std::any_of(files.begin(), files.begin() + static_cast<std::ptrdiff_t>(index), [&](auto& earlier) { return isInside(file->path(), earlier->path()); });
+            if (gone)
                 main.async([self, file] { self->notifyDelegateDidDeleteFile(file); });
             else
                 ++failed;

@@ -5,6 +5,7 @@
 #include "model/VeskLocalizer.h"
 #include "model/VeskNotificationManager.h"
 #include "platform/foundation/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "screens/VeskDownloadWebController.h"
@@ -74,7 +75,11 @@ void Utility::openDownloadWebView(const std::string& path, const std::shared_ptr
 void Utility::newDirectory(const std::string& folder)
 {
     // A folder of that name already there counts as made: the name is fixed, never numbered.
-    if (VeskFileManager::defaultManager().createDirectoryAtPath(stringByAppendingPathComponent(folder, localized("New Directory"))))
+    // A link of that name is no folder here, wherever it leads.
+    auto path = stringByAppendingPathComponent(folder, localized("New Directory"));
+    auto made = VeskFileManager::defaultManager().createDirectoryAtPath(path);
+    auto attributes = NSFileManager::defaultManager().attributesOfItemAtPath(path);
+    if (made && attributes && attributes->type == FileType::Directory)
         operations::showBanner(localized("New directory has been created"), NotificationType::Success);
     else
         operations::showBanner(localized("New directory could not be created"), NotificationType::Error);

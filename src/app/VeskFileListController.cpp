@@ -171,7 +171,9 @@ std::optional<bool> VeskFileListController::canEditRowAtIndexPath(UITableView&, 
 {
     if (indexPath.row < 0 || indexPath.row >= static_cast<int>(m_files.size()))
         return false;
-    return m_files[static_cast<std::size_t>(indexPath.row)]->isReadable();
+    auto& item = m_files[static_cast<std::size_t>(indexPath.row)];
+    // A link that leads nowhere still has its own actions.
+    return item->isReadable() || VeskFileManager::defaultManager().isDanglingLinkAtPath(item->path());
 }
 
 bool VeskFileListController::commitEditingStyle(UITableView&, UITableViewCellEditingStyle, const NSIndexPath&)

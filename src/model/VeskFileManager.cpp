@@ -114,6 +114,13 @@ bool VeskFileManager::isDirectoryAtPath(std::string_view path) const
     return m_fileManager.fileExistsAtPath(std::string(path), &isDirectory) && isDirectory;
 }
 
+bool VeskFileManager::isDanglingLinkAtPath(std::string_view path) const
+{
+    std::string item(path);
+    struct stat st { };
+    return ::lstat(item.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && ::stat(item.c_str(), &st) != 0;
+}
+
 bool VeskFileManager::isVeskDownloadFileAtPath(std::string_view path) const
 {
     return pathExtension(path) == veskDownloadExtension;

@@ -30,6 +30,9 @@ public:
 
     // A placeholder is never a folder; otherwise the existence test's answer (links followed).
     bool isDirectoryAtPath(std::string_view path) const;
+    // A symbolic link whose target can't be reached (gone, or a loop of links); it is still
+    // a link to copy, move and rename.
+    bool isDanglingLinkAtPath(std::string_view path) const;
     // The path extension is exactly "veskDL".
     bool isVeskDownloadFileAtPath(std::string_view path) const;
     std::int64_t getTaskIDFromVeskDownloadFile(std::string_view path) const;

@@ -345,5 +345,18 @@ namespace {
         EXPECT_FALSE(fm.createDirectoryAtPath(file + "/child"));
     }
 
+    TEST_F(VeskFileManagerTest, DanglingLinksAreLinksWhoseTargetCannotBeReached)
+    {
+        std::string file = makeFile("file");
+        std::filesystem::create_directories(at("folder"));
+        std::filesystem::create_symlink(file, at("toFile"));
+        std::filesystem::create_symlink(at("folder"), at("toFolder"));
+        std::filesystem::create_symlink("nowhere", at("dangling"));
+        std::filesystem::create_symlink("loop", at("loop"));
+        std::filesystem::create_symlink("dangling", at("toDangling"));
+        for (auto [name, dangling] : { std::pair { "file", false }, { "folder", false }, { "toFile", false }, { "toFolder", false }, { "missing", false }, { "dangling", true }, { "loop", true }, { "toDangling", true } })
+            EXPECT_EQ(fm.isDanglingLinkAtPath(at(name)), dangling) << name;
+    }
+
 }
 }

@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <pwd.h>
@@ -21,6 +22,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 
@@ -228,19 +230,22 @@ namespace {
         return name;
     }
 
-    // Removes the entry name of dirfd and everything below it; never follows a link.
-    bool removeAt(int dirfd, const std::string& name, const std::string& path, NSError* error)
+    // Removes the entry name of dirfd and everything below it; never follows a link. A copy
+    // that failed is removed with makeWritable: its own folders may already be read-only.
+    bool removeAt(int dirfd, const std::string& name, const std::string& path, NSError* error, bool makeWritable = false)
     {
         struct stat st { };
         if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return fail(error, errno, path);
         if (S_ISDIR(st.st_mode)) {
+            if (makeWritable && (st.st_mode & 0700) != 0700)
+                ::fchmodat(dirfd, name.c_str(), (st.st_mode & 07777) | 0700, 0);
             Fd fd(-1);
             auto names = openFolderAt(dirfd, name, fd, path, error);
             if (!names)
                 return false;
             for (const auto& child : *names) {
-                if (!removeAt(fd.fd, child, joinPath(path, child), error))
+                if (!removeAt(fd.fd, child, joinPath(path, child), error, makeWritable))
                     return false;
             }
             if (::unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) != 0)
@@ -252,24 +257,48 @@ namespace {
         return true;
     }
 
-    bool copyBytes(int from, int to)
+    bool pwriteAll(int fd, const std::uint8_t* bytes, std::size_t length, off_t offset)
     {
-        // copy_file_range lets the file system share extents; fall back to plain reads.
-        for (;;) {
-            ssize_t n = ::copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-            if (n == 0)
-                return true;
+        while (length > 0) {
+            ssize_t n = ::pwrite(fd, bytes, length, offset);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                break;
+                return false;
             }
+            bytes += n;
+            length -= static_cast<std::size_t>(n);
+            offset += n;
         }
-        if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL && errno != EBADF)
-            return false;
-        std::vector<std::uint8_t> buffer(1 << 16);
-        for (;;) {
-            ssize_t n = ::read(from, buffer.data(), buffer.size());
+        return true;
+    }
+
+    // Bytes [offset, end) or up to the end of the file, at the same offsets in `to`.
+    // copy_file_range lets the file system share extents; *fast drops to plain reads for good
+    // once it is refused (across file systems, for one).
+    bool copyRange(int from, int to, off_t offset, off_t end, bool* fast)
+    {
+        std::vector<std::uint8_t> buffer;
+        while (offset < end) {
+            auto want = static_cast<std::size_t>(std::min<off_t>(end - offset, 1 << 30));
+            if (*fast) {
+                loff_t in = offset, out = offset;
+                ssize_t n = ::copy_file_range(from, &in, to, &out, want, 0);
+                if (n > 0) {
+                    offset += n;
+                    continue;
+                }
+                if (n == 0)
+                    return true;
+                if (errno == EINTR)
+                    continue;
+                if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP && errno != EINVAL && errno != EBADF)
+                    return false;
+                *fast = false;
+            }
+            if (buffer.empty())
+                buffer.resize(1 << 16);
+            ssize_t n = ::pread(from, buffer.data(), std::min(want, buffer.size()), offset);
             if (n == 0)
                 return true;
             if (n < 0) {
@@ -277,9 +306,98 @@ namespace {
                     continue;
                 return false;
             }
-            if (!writeAll(to, buffer.data(), static_cast<std::size_t>(n)))
+            if (!pwriteAll(to, buffer.data(), static_cast<std::size_t>(n), offset))
                 return false;
+            offset += n;
         }
+        return true;
+    }
+
+    // The file's data where it has data: holes stay holes, so a sparse file takes no more disk
+    // than before. Files that report a size of 0 (kernel files) are read to their end.
+    bool copyContents(int from, int to, const struct stat& st)
+    {
+        constexpr off_t toEnd = std::numeric_limits<off_t>::max();
+        bool fast = true;
+        if (st.st_size == 0)
+            return copyRange(from, to, 0, toEnd, &fast);
+        off_t at = 0;
+        for (;;) {
+            off_t data = ::lseek(from, at, SEEK_DATA);
+            if (data < 0) {
+                if (errno == ENXIO)
+                    break;
+                // No hole reporting here: every byte from this point on.
+                return copyRange(from, to, at, toEnd, &fast);
+            }
+            off_t hole = ::lseek(from, data, SEEK_HOLE);
+            if (hole < 0)
+                hole = toEnd;
+            if (!copyRange(from, to, data, hole, &fast))
+                return false;
+            if (hole == toEnd)
+                return true;
+            at = hole;
+        }
+        // A hole at the end is only a length.
+        struct stat now { };
+        return ::fstat(from, &now) == 0 && ::ftruncate(to, now.st_size) == 0;
+    }
+
+    // Extended attributes, as far as the destination takes them: a file system without them, or
+    // a namespace that needs privileges, leaves them out, as mv does. With fds, or by path for
+    // links and special files.
+    void copyAttributes(int from, int to, const std::string& fromPath = {}, const std::string& toPath = {})
+    {
+        auto list = [&](char* names, std::size_t size) {
+            return from >= 0 ? ::flistxattr(from, names, size) : ::llistxattr(fromPath.c_str(), names, size);
+        };
+        ssize_t size = list(nullptr, 0);
+        if (size <= 0)
+            return;
+        std::vector<char> names(static_cast<std::size_t>(size));
+        size = list(names.data(), names.size());
+        if (size <= 0)
+            return;
+        std::vector<char> value;
+        for (std::size_t at = 0; at < static_cast<std::size_t>(size); at += std::strlen(names.data() + at) + 1) {
+            const char* name = names.data() + at;
+            auto get = [&](void* into, std::size_t length) {
+                return from >= 0 ? ::fgetxattr(from, name, into, length) : ::lgetxattr(fromPath.c_str(), name, into, length);
+            };
+            ssize_t length = get(nullptr, 0);
+            if (length < 0)
+                continue;
+            value.resize(static_cast<std::size_t>(length));
+            length = get(value.data(), value.size());
+            if (length < 0)
+                continue;
+            if (to >= 0)
+                ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(length), 0);
+            else
+                ::lsetxattr(toPath.c_str(), name, value.data(), static_cast<std::size_t>(length), 0);
+        }
+    }
+
+    // How a copy goes: a move keeps the owner where it may and the hard links inside the tree.
+    struct CopyContext {
+        bool keepsOwner = false;
+        bool keepsHardLinks = false;
+        // The first copy of each item met under several names.
+        std::map<std::pair<dev_t, ino_t>, std::string> linked;
+    };
+
+    // Someone who is not root may still give their own files a group they belong to.
+    void keepOwner(int fd, const struct stat& st, const CopyContext& context)
+    {
+        if (context.keepsOwner && ::fchown(fd, st.st_uid, st.st_gid) != 0)
+            ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    }
+
+    void keepOwnerAt(int dirfd, const char* name, const struct stat& st, const CopyContext& context)
+    {
+        if (context.keepsOwner && ::fchownat(dirfd, name, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0)
+            ::fchownat(dirfd, name, static_cast<uid_t>(-1), st.st_gid, AT_SYMLINK_NOFOLLOW);
     }
 
     void setTimes(int dirfd, const char* name, const struct stat& st, int flags)
@@ -296,14 +414,33 @@ namespace {
     }
 
     // Copies the entry srcName of srcDir to dstName in dstDir, which must not exist.
-    // *madeTop tells the caller whether this call created the destination itself.
+    // *madeTop tells the caller whether this call created the destination itself. The owner
+    // goes on before the mode (a change of owner drops set-id bits), the times last.
     bool copyAt(int srcDir, const std::string& srcName, int dstDir, const std::string& dstName,
-        const std::string& srcPath, const std::string& dstPath, NSError* error, bool* madeTop = nullptr)
+        const std::string& srcPath, const std::string& dstPath, NSError* error, CopyContext& context, bool* madeTop = nullptr)
     {
         struct stat st { };
         if (::fstatat(srcDir, srcName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return fail(error, errno, srcPath);
         const unsigned mode = st.st_mode & 07777;
+
+        // A second name of an item already copied becomes a second name of its copy.
+        const std::pair<dev_t, ino_t> identity { st.st_dev, st.st_ino };
+        const bool linkable = context.keepsHardLinks && !S_ISDIR(st.st_mode) && st.st_nlink > 1;
+        if (linkable) {
+            auto first = context.linked.find(identity);
+            if (first != context.linked.end() && ::linkat(AT_FDCWD, first->second.c_str(), dstDir, dstName.c_str(), 0) == 0) {
+                if (madeTop)
+                    *madeTop = true;
+                return true;
+            }
+        }
+        auto made = [&] {
+            if (madeTop)
+                *madeTop = true;
+            if (linkable)
+                context.linked.emplace(identity, dstPath);
+        };
 
         if (S_ISLNK(st.st_mode)) {
             // Some file systems report links of size 0; a target never exceeds PATH_MAX.
@@ -316,8 +453,9 @@ namespace {
             target[static_cast<size_t>(n)] = '\0';
             if (::symlinkat(target.data(), dstDir, dstName.c_str()) != 0)
                 return fail(error, errno, dstPath);
-            if (madeTop)
-                *madeTop = true;
+            made();
+            keepOwnerAt(dstDir, dstName.c_str(), st, context);
+            copyAttributes(-1, -1, srcPath, dstPath);
             setTimes(dstDir, dstName.c_str(), st, AT_SYMLINK_NOFOLLOW);
             return true;
         }
@@ -330,15 +468,16 @@ namespace {
             // Owner-writable until filled; the real mode and times go on last.
             if (::mkdirat(dstDir, dstName.c_str(), 0700) != 0)
                 return fail(error, errno, dstPath);
-            if (madeTop)
-                *madeTop = true;
+            made();
             Fd dst(::openat(dstDir, dstName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
             if (dst.fd < 0)
                 return fail(error, errno, dstPath);
             for (const auto& child : *names) {
-                if (!copyAt(src.fd, child, dst.fd, child, joinPath(srcPath, child), joinPath(dstPath, child), error))
+                if (!copyAt(src.fd, child, dst.fd, child, joinPath(srcPath, child), joinPath(dstPath, child), error, context))
                     return false;
             }
+            keepOwner(dst.fd, st, context);
+            copyAttributes(src.fd, dst.fd);
             keepModeAndTimes(dst.fd, mode, st);
             return true;
         }
@@ -350,10 +489,11 @@ namespace {
             Fd dst(::openat(dstDir, dstName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (dst.fd < 0)
                 return fail(error, errno, dstPath);
-            if (madeTop)
-                *madeTop = true;
-            if (!copyBytes(src.fd, dst.fd))
+            made();
+            if (!copyContents(src.fd, dst.fd, st))
                 return fail(error, errno, dstPath);
+            keepOwner(dst.fd, st, context);
+            copyAttributes(src.fd, dst.fd);
             keepModeAndTimes(dst.fd, mode, st);
             return true;
         }
@@ -361,8 +501,11 @@ namespace {
         // FIFOs and sockets are made anew (their contents are never read); devices need privileges.
         if (::mknodat(dstDir, dstName.c_str(), (st.st_mode & S_IFMT) | mode, st.st_rdev) != 0)
             return fail(error, errno, dstPath);
-        if (madeTop)
-            *madeTop = true;
+        made();
+        keepOwnerAt(dstDir, dstName.c_str(), st, context);
+        copyAttributes(-1, -1, srcPath, dstPath);
+        // Not the umask's mode: the item's own.
+        ::fchmodat(dstDir, dstName.c_str(), mode, 0);
         setTimes(dstDir, dstName.c_str(), st, AT_SYMLINK_NOFOLLOW);
         return true;
     }
@@ -599,26 +742,37 @@ bool NSFileManager::removeItemAtPath(const std::string& path, NSError* error) co
     return removeAt(AT_FDCWD, item, item, error);
 }
 
+namespace {
+
+    bool copyItem(const std::string& source, const std::string& destination, NSError* error, CopyContext& context)
+    {
+        auto paths = sourceAndDestination(source, destination, error);
+        if (!paths)
+            return false;
+        auto& [src, dst] = *paths;
+        struct stat st { };
+        if (::lstat(src.c_str(), &st) != 0)
+            return fail(error, errno, src);
+        if (::lstat(dst.c_str(), &st) == 0)
+            return fail(error, EEXIST, dst);
+        if (destinationInsideSource(src, dst))
+            return fail(error, EINVAL, dst);
+        bool madeTop = false;
+        if (copyAt(AT_FDCWD, src, AT_FDCWD, dst, src, dst, error, context, &madeTop))
+            return true;
+        // A half-made copy goes whole, its read-only folders too; an item someone else put
+        // there stays.
+        if (madeTop)
+            removeAt(AT_FDCWD, dst, dst, nullptr, true);
+        return false;
+    }
+
+}
+
 bool NSFileManager::copyItemAtPath(const std::string& source, const std::string& destination, NSError* error) const
 {
-    auto paths = sourceAndDestination(source, destination, error);
-    if (!paths)
-        return false;
-    auto& [src, dst] = *paths;
-    struct stat st { };
-    if (::lstat(src.c_str(), &st) != 0)
-        return fail(error, errno, src);
-    if (::lstat(dst.c_str(), &st) == 0)
-        return fail(error, EEXIST, dst);
-    if (destinationInsideSource(src, dst))
-        return fail(error, EINVAL, dst);
-    bool madeTop = false;
-    if (copyAt(AT_FDCWD, src, AT_FDCWD, dst, src, dst, error, &madeTop))
-        return true;
-    // A half-made copy goes again; an item someone else put there stays.
-    if (madeTop)
-        removeAt(AT_FDCWD, dst, dst, nullptr);
-    return false;
+    CopyContext context;
+    return copyItem(source, destination, error, context);
 }
 
 bool NSFileManager::moveItemAtPath(const std::string& source, const std::string& destination, NSError* error) const
@@ -641,9 +795,20 @@ bool NSFileManager::moveItemAtPath(const std::string& source, const std::string&
     }
     if (code != EXDEV)
         return fail(error, code, src);
-    if (!copyItemAtPath(src, dst, error))
+    // What mv keeps: owner where allowed, hard links inside the tree, attributes and holes.
+    CopyContext context;
+    context.keepsOwner = true;
+    context.keepsHardLinks = true;
+    if (!copyItem(src, dst, error, context))
         return false;
-    return removeItemAtPath(src, error);
+    NSError removal;
+    if (removeItemAtPath(src, &removal))
+        return true;
+    if (error) {
+        *error = removal;
+        error->domain = NSFileManagerSourceLeftDomain;
+    }
+    return false;
 }
 
 bool NSFileManager::createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories,

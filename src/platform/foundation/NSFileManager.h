@@ -48,6 +48,10 @@ struct FileCreationAttributes {
     std::optional<std::chrono::system_clock::time_point> modificationDate;
 };
 
+// The domain of a move across file systems that copied the item whole but could not remove all
+// of its source: the destination holds it all, and the code is the removal's errno.
+inline constexpr std::string_view NSFileManagerSourceLeftDomain = "NSFileManagerSourceLeftDomain";
+
 enum class DirectoryEnumerationOptions : unsigned {
     None = 0,
     SkipsHiddenFiles = 4, // leaves out names that begin with "."
@@ -82,10 +86,11 @@ public:
     // Removes the item and, for a folder, everything inside it; links are removed, never
     // followed. Stops at the first failure and reports it.
     bool removeItemAtPath(const std::string& path, NSError* error = nullptr) const;
-    // Copies recursively, keeping modes, times and symbolic links; fails when anything
-    // exists at the destination.
+    // Copies recursively, keeping modes, times, extended attributes, holes and symbolic links;
+    // fails when anything exists at the destination. A copy that fails removes what it made.
     bool copyItemAtPath(const std::string& source, const std::string& destination, NSError* error = nullptr) const;
-    // Renames without ever replacing; across file systems copies, then removes the source.
+    // Renames without ever replacing; across file systems copies, then removes the source,
+    // keeping also the owner where allowed and the hard links inside the item.
     bool moveItemAtPath(const std::string& source, const std::string& destination, NSError* error = nullptr) const;
 
     bool createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories,
