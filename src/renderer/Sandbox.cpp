@@ -1,14 +1,18 @@
 #include "renderer/Sandbox.h"
 
+#include "renderer/protocol/RendererProtocol.h"
+
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/landlock.h>
 #include <sched.h>
 #include <seccomp.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -223,6 +227,11 @@ SandboxResult enterSandbox(const std::optional<std::string>& readable)
     result.privileges = dropPrivileges();
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return result;
+    // A handful of descriptors, for good (the filter refuses setrlimit and prlimit).
+    rlimit descriptors {};
+    ::getrlimit(RLIMIT_NOFILE, &descriptors);
+    descriptors.rlim_cur = descriptors.rlim_max = std::min<rlim_t>(descriptors.rlim_max, vesk::platform::renderer::maximumDescriptors);
+    result.descriptors = ::setrlimit(RLIMIT_NOFILE, &descriptors) == 0;
     result.files = restrictFiles(readable);
     result.calls = restrictCalls();
     return result;

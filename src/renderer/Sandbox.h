@@ -28,6 +28,8 @@ struct SandboxResult {
     bool calls = false;
     // A session of its own (no controlling terminal) and no capabilities left.
     bool privileges = false;
+    // No more descriptors held at once than the protocol's maximum.
+    bool descriptors = false;
 };
 
 // Closes the calling process off from the file system, the network, other processes and its

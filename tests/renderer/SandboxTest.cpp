@@ -15,6 +15,7 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -245,6 +246,20 @@ TEST(SandboxTest, ATakenOverRendererCanHoldNoSharedMemoryThatNoLimitCounts)
             wrong += "the shared memory can't be read\n";
         else if (*after - *before >= (12ll << 30) / 10)
             wrong += "the shared memory grew by " + std::to_string((*after - *before) >> 20) + " MiB\n";
+
+        // A descriptor of the lent memory kept for each frame: a handful at most, for good.
+        std::vector<int> kept;
+        for (int copy = 0; copy < 100; ++copy) {
+            int fd = ::fcntl(lent, F_DUPFD_CLOEXEC, 0);
+            if (fd >= 0)
+                kept.push_back(fd);
+        }
+        rlimit raised { 4096, 4096 };
+        refused(wrong, "raising the descriptor limit", ::setrlimit(RLIMIT_NOFILE, &raised));
+        if (kept.size() + 3 >= vesk::platform::renderer::maximumDescriptors)
+            wrong += "it kept " + std::to_string(kept.size()) + " descriptors of the lent memory\n";
+        for (int fd : kept)
+            ::close(fd);
 
         // Drawing into the lent memory still works.
         auto* pixels = static_cast<char*>(::mmap(nullptr, frameSize, PROT_READ | PROT_WRITE, MAP_SHARED, lent, 0));

@@ -100,6 +100,8 @@ public:
     // How many viewports web views have asked their renderers for, so far: a frame asked for may
     // come in before its caller looks at anyBusy, its pixels still on the way to the main queue.
     static std::uint64_t viewportsAsked();
+    // How many memories for frames all renderers have been lent so far.
+    static std::uint64_t frameMemoriesMade();
 
 private:
     RendererProcess(pid_t pid, int fd, Handlers handlers);
@@ -111,6 +113,7 @@ private:
     bool lendFrameMemory(const renderer::Viewport& viewport);
     std::shared_ptr<UIImage> takeFrame(const renderer::Frame& frame, int memory);
     std::uint64_t residentBytes() const;
+    std::uint64_t heldMemoryBytes() const;
 
     const pid_t m_pid;
     renderer::Channel m_channel;

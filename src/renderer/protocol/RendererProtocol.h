@@ -29,6 +29,10 @@ constexpr std::size_t maximumListed = 4096;
 // A frame's pixels: no side longer than a big screen at scale 4.
 constexpr std::uint32_t maximumFramePixels = 8192;
 constexpr double maximumPoints = 16384;
+// Descriptors a renderer may hold at once, set before it reads its document and never raised:
+// its standard ones, the socket, the memory lent for a frame and the few files a library reads
+// at a time. Memory it keeps a descriptor of past its frame is bounded by it.
+constexpr unsigned maximumDescriptors = 16;
 constexpr double maximumPageHeight = 1e8;
 
 // A parse, layout or draw that takes longer than this much processor time ends the renderer;
