@@ -61,6 +61,9 @@ namespace {
     // and one on its way. A renderer may keep a descriptor of all it was lent, so what is made is
     // kept and lent again; with none free it waits until one is.
     constexpr long maximumCanvasesOfASize = 4;
+    // No page needs as many threads as it is given; one that keeps asking past them only keeps
+    // the app answering, and is ended.
+    constexpr std::size_t maximumRefusedThreads = 100;
 
     std::atomic<int> busyRenderers { 0 };
     std::atomic<std::uint64_t> viewportRequests { 0 };
@@ -665,13 +668,21 @@ void RendererProcess::serve()
             if (auto seconds = processorSeconds(m_pid))
                 workGiven ? clock.workGiven(*seconds) : clock.answerGiven(*seconds);
         }
-        pollfd watched[3] = {
+        pollfd watched[4] = {
             { m_channel.fd(), static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0 },
             { m_wake, POLLIN, 0 },
             { m_pidfd, POLLIN, 0 },
+            { m_warden ? m_warden->fd() : -1, POLLIN, 0 },
         };
-        if (::poll(watched, m_pidfd >= 0 ? 3 : 2, static_cast<int>(memoryLook.count())) < 0 && errno != EINTR)
+        if (::poll(watched, 4, static_cast<int>(memoryLook.count())) < 0 && errno != EINTR)
             break;
+        // A thread it asks for waits for the answer.
+        if (watched[3].revents & POLLIN) {
+            if (!m_warden->answer() || m_warden->refused() > maximumRefusedThreads)
+                break;
+        } else if (watched[3].revents) {
+            m_warden.reset();
+        }
         if (watched[1].revents & POLLIN) {
             std::uint64_t count;
             (void)!::read(m_wake, &count, sizeof count);
@@ -747,6 +758,17 @@ bool RendererProcess::receive(Channel::Received& received)
         if (m_clicks > 0)
             --m_clicks;
         updateBusy();
+        return true;
+    }
+    if (std::holds_alternative<Threads>(*message)) {
+        // Once, with the listener beside it.
+        int listener = m_channel.takeDescriptor();
+        if (listener < 0 || m_warden) {
+            if (listener >= 0)
+                ::close(listener);
+            return false;
+        }
+        m_warden = std::make_unique<ThreadWarden>(m_pid, listener);
         return true;
     }
     std::lock_guard lock(m_mutex);

@@ -154,6 +154,8 @@ private:
     bool m_failed = false;
     bool m_busy = false;
     std::optional<std::chrono::microseconds> m_startCost;
+    // Answers the renderer's requests for threads, once it has handed them over; on its thread.
+    std::unique_ptr<renderer::ThreadWarden> m_warden;
     std::atomic<bool> m_ended { false };
     std::atomic<bool> m_drawnAny { false };
     std::atomic<bool> m_stop { false };

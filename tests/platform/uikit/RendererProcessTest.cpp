@@ -364,6 +364,44 @@ TEST_F(RendererProcessTest, ARendererKeepingTheMemoryLentForFramesMakesTheAppMak
     ::unsetenv("VESK_RENDERER");
 }
 
+// A renderer taken over inside its sandbox asks for 3,000 threads as fast as it can: it never
+// runs more than the limit at once, and one that keeps asking past it is ended, its load failed.
+TEST_F(RendererProcessTest, ARendererAskingForThreadsWithoutEndRunsNoMoreThanTheLimitAndIsEnded)
+{
+    ::setenv("VESK_RENDERER", VESK_HOSTILE_THREADS_RENDERER, 1);
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    auto recorder = std::make_shared<Recorder>();
+    web->setDelegate(recorder);
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(write("page.html", "<p>x</p>").string())));
+    std::atomic<int> pid = 0;
+    std::atomic<bool> done = false;
+    std::size_t most = 0;
+    std::thread counting([&] {
+        while (!done) {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; pid && std::getline(status, line);) {
+                if (line.starts_with("Threads:"))
+                    most = std::max<std::size_t>(most, std::stoul(line.substr(8)));
+            }
+        }
+    });
+    RunLoop::main().runUntil(
+        [&] {
+            if (!pid)
+                pid = web->rendererProcessID();
+            return recorder->calls.size() == 2;
+        },
+        20s);
+    done = true;
+    counting.join();
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "fail" }));
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(gone(pid));
+    EXPECT_LE(most, renderer::maximumThreads) << "threads at once";
+    EXPECT_GT(most, 1u) << "it was given some";
+    ::unsetenv("VESK_RENDERER");
+}
+
 // Frames of each size are drawn in memory lent for that size, also when the view goes back to a
 // size it had: each is drawn, and its pixels show.
 TEST_F(RendererProcessTest, AViewResizedToAndFroIsDrawnAtEachSize)
@@ -617,6 +655,7 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
         encode(RendererMessage(Frame { viewport, 750, 1206, 3000, 900 })),
         encode(RendererMessage(LinkAt { 3, std::string("file:///b.html#end"), 120 })),
         encode(RendererMessage(Failed { "no" })),
+        encode(RendererMessage(Threads {})),
     };
     auto decodes = [](const Bytes& message, std::size_t size, std::size_t extra, bool fromApp) {
         Bytes payload(message.begin() + 8, message.begin() + 8 + static_cast<std::ptrdiff_t>(size));
