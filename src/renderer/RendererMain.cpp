@@ -109,9 +109,14 @@ public:
         if (load->kind == DocumentKind::Picture && head.find("<svg") != std::string_view::npos && url && url->isFileURL())
             folder = std::filesystem::path(url->path()).parent_path().string();
         auto sandbox = vesk::renderer::enterSandbox(folder);
+        // From here on the app counts its threads; the page gets no way to answer for itself.
+        if (sandbox.threads >= 0) {
+            send(Threads {}, sandbox.threads);
+            ::close(sandbox.threads);
+        }
         if (std::getenv("VESK_RENDERER_VERBOSE"))
-            std::fprintf(stderr, "vesk-renderer: files closed off %s, calls closed off %s, privileges dropped %s\n", sandbox.files ? "yes" : "no",
-                sandbox.calls ? "yes" : "no", sandbox.privileges ? "yes" : "no");
+            std::fprintf(stderr, "vesk-renderer: files closed off %s, calls closed off %s, privileges dropped %s, threads counted %s\n", sandbox.files ? "yes" : "no",
+                sandbox.calls ? "yes" : "no", sandbox.privileges ? "yes" : "no", sandbox.threads >= 0 ? "yes" : "no");
         armWorkTimer(true);
         open(*load);
         drawIfNeeded();

@@ -1,14 +1,18 @@
 #include "renderer/Sandbox.h"
 
+#include "renderer/protocol/RendererProtocol.h"
+
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <linux/landlock.h>
 #include <sched.h>
 #include <seccomp.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -128,12 +132,17 @@ namespace {
             if (seccomp_rule_add(context, SCMP_ACT_ERRNO(error), call, 0) != 0)
                 sound = false;
         }
+        template<typename... Conditions>
+        bool askIf(int call, Conditions... conditions)
+        {
+            return seccomp_rule_add(context, SCMP_ACT_NOTIFY, call, sizeof...(conditions), conditions...) == 0;
+        }
     };
 
     // seccomp: an allow list of what the renderer is seen to call once the document has come
     // (glibc, glib, cairo, pango, fontconfig, librsvg, libwv, litehtml, poppler), the rest
     // answering EPERM.
-    bool restrictCalls()
+    bool restrictCalls(int& threads)
     {
         Filter filter { seccomp_init(SCMP_ACT_ERRNO(EPERM)) };
         if (!filter.context)
@@ -173,8 +182,10 @@ namespace {
 #endif
             filter.allow(SCMP_SYS(pipe2));
         }
-        // Threads, never processes: glibc falls back from clone3, whose flags seccomp can't see.
-        filter.allowIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD));
+        // Threads, never processes, each one asked of whoever holds the listener, who counts them
+        // (without one, none at all): glibc falls back from clone3, whose flags seccomp can't see.
+        if (!filter.askIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)))
+            filter.answer(SCMP_SYS(clone), EAGAIN);
         filter.answer(SCMP_SYS(clone3), ENOSYS);
         // glib names its threads; abort() signals the process itself.
         filter.allowIf(SCMP_SYS(prctl), SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME));
@@ -188,6 +199,7 @@ namespace {
         // A rule that could not be added leaves the filter stricter than meant, never looser: it is
         // loaded all the same, and reported.
         bool loaded = seccomp_load(filter.context) == 0;
+        threads = loaded ? seccomp_notify_fd(filter.context) : -1;
         seccomp_release(filter.context);
         return loaded && filter.sound;
     }
@@ -223,8 +235,13 @@ SandboxResult enterSandbox(const std::optional<std::string>& readable)
     result.privileges = dropPrivileges();
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         return result;
+    // A handful of descriptors, for good (the filter refuses setrlimit and prlimit).
+    rlimit descriptors {};
+    ::getrlimit(RLIMIT_NOFILE, &descriptors);
+    descriptors.rlim_cur = descriptors.rlim_max = std::min<rlim_t>(descriptors.rlim_max, vesk::platform::renderer::maximumDescriptors);
+    result.descriptors = ::setrlimit(RLIMIT_NOFILE, &descriptors) == 0;
     result.files = restrictFiles(readable);
-    result.calls = restrictCalls();
+    result.calls = restrictCalls(result.threads);
     return result;
 }
 

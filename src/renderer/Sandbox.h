@@ -28,6 +28,12 @@ struct SandboxResult {
     bool calls = false;
     // A session of its own (no controlling terminal) and no capabilities left.
     bool privileges = false;
+    // No more descriptors held at once than the protocol's maximum.
+    bool descriptors = false;
+    // The seccomp listener through which every new thread is asked for: the caller hands it to
+    // whoever counts them (ThreadWarden) and keeps no copy. Until someone answers, a thread asked
+    // for waits. -1 when threads are refused outright.
+    int threads = -1;
 };
 
 // Closes the calling process off from the file system, the network, other processes and its

@@ -10,11 +10,14 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <linux/capability.h>
+#include <linux/futex.h>
 #include <linux/sched.h>
+#include <poll.h>
 #include <poppler.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -26,7 +29,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -77,15 +82,68 @@ bool drawsRedPage(const std::string& pdf)
     return red;
 }
 
-// Runs the probe in a child that enters the sandbox; what it found wrong, one line each.
-std::string probeInSandbox(const std::function<void(std::string& wrong)>& probe)
+// In a probe: its end of the socket on which it hands over the listener for its threads.
+int handOver = -1;
+
+// Enters the sandbox as the renderer does: the listener through which its threads are asked for
+// goes to the test's process, which answers as the app does.
+vesk::renderer::SandboxResult enterSandbox(const std::optional<std::string>& readable = std::nullopt)
+{
+    using namespace vesk::platform::renderer;
+    auto sandbox = vesk::renderer::enterSandbox(readable);
+    if (sandbox.threads >= 0) {
+        Channel channel(::fcntl(handOver, F_DUPFD_CLOEXEC, 0));
+        channel.send(encode(RendererMessage(Threads {})), sandbox.threads);
+        ::close(sandbox.threads);
+    }
+    return sandbox;
+}
+
+// Answers the probe's requests for threads until it is done, noting the most it ran at once.
+void answerThreads(pid_t child, int socket, const std::atomic<bool>& done, std::size_t& most)
+{
+    using namespace vesk::platform::renderer;
+    Channel channel(socket);
+    std::unique_ptr<ThreadWarden> warden;
+    bool open = true;
+    auto status = "/proc/" + std::to_string(child) + "/status";
+    while (!done) {
+        pollfd watched[2] = { { open ? channel.fd() : -1, POLLIN, 0 }, { warden ? warden->fd() : -1, POLLIN, 0 } };
+        ::poll(watched, 2, 1);
+        if (watched[0].revents) {
+            open = channel.readAvailable();
+            while (channel.takeMessage()) {
+                if (int listener = channel.takeDescriptor(); listener >= 0 && !warden)
+                    warden = std::make_unique<ThreadWarden>(child, listener);
+            }
+        }
+        if (watched[1].revents & POLLIN)
+            warden->answer();
+        else if (watched[1].revents)
+            warden.reset();
+        std::ifstream file(status);
+        for (std::string line; std::getline(file, line);) {
+            if (line.starts_with("Threads:"))
+                most = std::max<std::size_t>(most, std::stoul(line.substr(8)));
+        }
+    }
+}
+
+// Runs the probe in a child that enters the sandbox; what it found wrong, one line each. The
+// most threads it ran at once, if asked.
+std::string probeInSandbox(const std::function<void(std::string& wrong)>& probe, std::size_t* mostThreads = nullptr)
 {
     int report[2];
     if (::pipe(report) != 0)
         return "no pipe";
+    int threads[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, threads) != 0)
+        return "no socket";
     pid_t child = ::fork();
     if (child == 0) {
         ::close(report[0]);
+        ::close(threads[0]);
+        handOver = threads[1];
         std::string wrong;
         probe(wrong);
         // Marks a probe that ran to its end, not one replaced by another program.
@@ -95,6 +153,10 @@ std::string probeInSandbox(const std::function<void(std::string& wrong)>& probe)
         ::_exit(0);
     }
     ::close(report[1]);
+    ::close(threads[1]);
+    std::atomic<bool> done = false;
+    std::size_t most = 0;
+    std::thread answering([&] { answerThreads(child, threads[0], done, most); });
     std::string wrong;
     char buffer[512];
     for (ssize_t got; (got = ::read(report[0], buffer, sizeof buffer)) > 0;)
@@ -102,6 +164,10 @@ std::string probeInSandbox(const std::function<void(std::string& wrong)>& probe)
     ::close(report[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
+    done = true;
+    answering.join();
+    if (mostThreads)
+        *mostThreads = most;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         wrong += "the probe ended with status " + std::to_string(status) + "\n";
     if (wrong.ends_with("end\n"))
@@ -150,7 +216,7 @@ TEST(SandboxTest, ATakenOverRendererCanReachNothingOutsideYetDrawsWithThreads)
         int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
         if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0)
             wrong += "no pseudo-terminal to try\n";
-        auto sandbox = vesk::renderer::enterSandbox(outside.string());
+        auto sandbox = enterSandbox(outside.string());
         if (!sandbox.files || !sandbox.calls || !sandbox.privileges)
             wrong += "the sandbox was not entered whole\n";
 
@@ -226,7 +292,7 @@ TEST(SandboxTest, ATakenOverRendererCanHoldNoSharedMemoryThatNoLimitCounts)
         if (lent < 0 || meminfo < 0)
             wrong += "nothing to try with\n";
         auto before = sharedMemory(meminfo);
-        auto sandbox = vesk::renderer::enterSandbox();
+        auto sandbox = enterSandbox();
         if (!sandbox.calls)
             wrong += "the filter was not loaded\n";
 
@@ -246,6 +312,20 @@ TEST(SandboxTest, ATakenOverRendererCanHoldNoSharedMemoryThatNoLimitCounts)
         else if (*after - *before >= (12ll << 30) / 10)
             wrong += "the shared memory grew by " + std::to_string((*after - *before) >> 20) + " MiB\n";
 
+        // A descriptor of the lent memory kept for each frame: a handful at most, for good.
+        std::vector<int> kept;
+        for (int copy = 0; copy < 100; ++copy) {
+            int fd = ::fcntl(lent, F_DUPFD_CLOEXEC, 0);
+            if (fd >= 0)
+                kept.push_back(fd);
+        }
+        rlimit raised { 4096, 4096 };
+        refused(wrong, "raising the descriptor limit", ::setrlimit(RLIMIT_NOFILE, &raised));
+        if (kept.size() + 3 >= vesk::platform::renderer::maximumDescriptors)
+            wrong += "it kept " + std::to_string(kept.size()) + " descriptors of the lent memory\n";
+        for (int fd : kept)
+            ::close(fd);
+
         // Drawing into the lent memory still works.
         auto* pixels = static_cast<char*>(::mmap(nullptr, frameSize, PROT_READ | PROT_WRITE, MAP_SHARED, lent, 0));
         if (pixels == MAP_FAILED)
@@ -256,4 +336,49 @@ TEST(SandboxTest, ATakenOverRendererCanHoldNoSharedMemoryThatNoLimitCounts)
         }
     });
     EXPECT_EQ(wrong, "");
+}
+
+namespace {
+
+// A thread that holds its place and does nothing, on a stack of its own.
+__attribute__((no_sanitize("address", "undefined"))) int parked(void* word)
+{
+    for (;;)
+        ::syscall(SYS_futex, word, FUTEX_WAIT, 0, nullptr, nullptr, 0);
+}
+
+}
+
+// A renderer taken over asks for 3,000 threads, each of no memory to speak of, as fast as it can:
+// it never runs more than the limit at once, the one past it is refused at once, and the threads
+// it was given run.
+TEST(SandboxTest, ATakenOverRendererRunsNoMoreThreadsThanTheLimitHoweverFastItAsks)
+{
+    constexpr std::size_t asked = 3000, stack = 16 * 1024;
+    std::size_t most = 0;
+    auto wrong = probeInSandbox(
+        [&](std::string& wrong) {
+            auto* stacks = static_cast<char*>(::mmap(nullptr, asked * stack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+            static std::atomic<int> word { 0 };
+            if (stacks == MAP_FAILED)
+                wrong += "no stacks\n";
+            if (enterSandbox().threads < 0)
+                wrong += "threads are not counted\n";
+            std::size_t made = 0, refused = 0;
+            for (std::size_t i = 0; stacks != MAP_FAILED && i < asked; ++i) {
+                constexpr int flags = CLONE_VM | CLONE_FS | CLONE_FILES | CLONE_SIGHAND | CLONE_THREAD | CLONE_SYSVSEM;
+                if (::clone(parked, stacks + (i + 1) * stack, flags, &word) > 0)
+                    ++made;
+                else if (errno == EAGAIN)
+                    ++refused;
+            }
+            if (made == 0 || made >= vesk::platform::renderer::maximumThreads)
+                wrong += "it was given " + std::to_string(made) + " threads\n";
+            if (made + refused != asked)
+                wrong += "the threads past the limit were not refused as too many\n";
+        },
+        &most);
+    EXPECT_EQ(wrong, "");
+    EXPECT_LE(most, vesk::platform::renderer::maximumThreads) << "threads at once";
+    EXPECT_GE(most, vesk::platform::renderer::maximumThreads - 1) << "up to the limit";
 }

@@ -3,12 +3,14 @@
 #include "platform/graphics/UIImage.h"
 
 #include <cairo.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -23,6 +25,7 @@
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -54,9 +57,17 @@ namespace {
     // Memory lent that may still come back with a frame drawn before the renderer heard of a new
     // size; it draws in one at a time, so a few are plenty.
     constexpr long maximumLentCanvases = 4;
+    // Memory of one size kept for a renderer: one lent, one waiting for the main loop, one shown
+    // and one on its way. A renderer may keep a descriptor of all it was lent, so what is made is
+    // kept and lent again; with none free it waits until one is.
+    constexpr long maximumCanvasesOfASize = 4;
+    // No page needs as many threads as it is given; one that keeps asking past them only keeps
+    // the app answering, and is ended.
+    constexpr std::size_t maximumRefusedThreads = 100;
 
     std::atomic<int> busyRenderers { 0 };
     std::atomic<std::uint64_t> viewportRequests { 0 };
+    std::atomic<std::uint64_t> frameMemories { 0 };
 
     std::filesystem::path rendererProgram()
     {
@@ -303,6 +314,11 @@ std::unique_ptr<RendererProcess> RendererProcess::start(Handlers handlers)
     }
     std::unique_ptr<RendererProcess> process(new RendererProcess(pid, ends[0], std::move(handlers)));
     process->m_started = started;
+    // A handful of descriptors before it reads a byte of its document; one that can't be held to
+    // it is ended.
+    rlimit descriptors { maximumDescriptors, maximumDescriptors };
+    if (::prlimit(pid, RLIMIT_NOFILE, &descriptors, nullptr) != 0)
+        process->terminate();
     process->m_thread = std::thread([raw = process.get()] { raw->serve(); });
     return process;
 }
@@ -437,6 +453,11 @@ std::uint64_t RendererProcess::viewportsAsked()
     return viewportRequests.load();
 }
 
+std::uint64_t RendererProcess::frameMemoriesMade()
+{
+    return frameMemories.load();
+}
+
 // Under the mutex: owes pixels for the last viewport (unless it gave up on its page) or a
 // click's answer.
 void RendererProcess::updateBusy()
@@ -461,8 +482,9 @@ struct RendererProcess::Canvas {
 };
 
 // Under the mutex: memory for the viewport's frame goes to the renderer, unless what it holds
-// (the newest lent: it lets go of older memory as it takes new) is that size. Memory nothing shows
-// is lent again; what nothing shows and the renderer surely let go of is dropped.
+// (the newest lent: it lets go of older memory as it takes new) is that size. Memory of that size
+// nothing shows is lent again, and none is made while some is free; memory of other sizes nothing
+// shows is dropped. With all of that size in use, nothing is lent until some is free (flush).
 bool RendererProcess::lendFrameMemory(const Viewport& viewport)
 {
     auto size = frameBytes(frameFor(viewport));
@@ -472,22 +494,27 @@ bool RendererProcess::lendFrameMemory(const Viewport& viewport)
         return true;
     auto shown = [](const std::shared_ptr<Canvas>& canvas) { return canvas.use_count() > 1; };
     std::shared_ptr<Canvas> chosen;
+    long ofTheSize = 0;
     for (auto& canvas : m_canvases) {
-        if (canvas->size == *size && !canvas->lent && !shown(canvas)) {
+        if (canvas->size != *size)
+            continue;
+        ++ofTheSize;
+        if (!chosen && !canvas->lent && !shown(canvas))
             chosen = canvas;
-            break;
-        }
     }
     // Memory lent before may still come back with a frame drawn before the renderer took newer.
-    auto older = std::count_if(m_canvases.begin(), m_canvases.end(), [](auto& canvas) { return canvas->lent; });
+    auto older = std::count_if(m_canvases.begin(), m_canvases.end(), [&](auto& canvas) { return canvas->lent && canvas->size != *size; });
     std::erase_if(m_canvases, [&](const std::shared_ptr<Canvas>& canvas) {
-        if (canvas == chosen || shown(canvas))
+        if (canvas->size == *size || shown(canvas))
             return false;
         if (canvas->lent && older > maximumLentCanvases)
             return older--, true;
         return !canvas->lent;
     });
+    if (!chosen && ofTheSize >= maximumCanvasesOfASize)
+        return true;
     if (!chosen) {
+        ++frameMemories;
         chosen = std::make_shared<Canvas>();
         chosen->fd = makeFrameMemory(*size);
         struct stat facts { };
@@ -540,6 +567,37 @@ std::uint64_t RendererProcess::residentBytes() const
     return resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+// Memory the renderer keeps a descriptor of that the app no longer keeps for it: files with no
+// name, such as memory lent for frames and since dropped, each counted once. What it maps it
+// counts in its address space.
+std::uint64_t RendererProcess::heldMemoryBytes() const
+{
+    std::set<std::pair<dev_t, ino_t>> counted;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& canvas : m_canvases)
+            counted.insert(canvas->identity);
+    }
+    int folder = ::open(("/proc/" + std::to_string(m_pid) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return 0;
+    auto* listing = ::fdopendir(folder);
+    if (!listing) {
+        ::close(folder);
+        return 0;
+    }
+    std::uint64_t bytes = 0;
+    while (auto* entry = ::readdir(listing)) {
+        struct stat facts { };
+        if (entry->d_name[0] == '.' || ::fstatat(folder, entry->d_name, &facts, 0) != 0)
+            continue;
+        if (S_ISREG(facts.st_mode) && facts.st_nlink == 0 && counted.insert({ facts.st_dev, facts.st_ino }).second)
+            bytes += static_cast<std::uint64_t>(facts.st_size);
+    }
+    ::closedir(listing);
+    return bytes;
+}
+
 std::optional<double> RendererProcess::processorSeconds(pid_t pid)
 {
     std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
@@ -568,6 +626,9 @@ bool RendererProcess::flush()
         m_outgoing.push_back({ encode(AppMessage(*m_viewport)) });
         m_sentViewport = std::exchange(m_viewport, std::nullopt);
         m_workGiven = true;
+    } else if (m_sentViewport && !lendFrameMemory(*m_sentViewport)) {
+        // Memory that was all in use when the renderer needed it, lent once some is free.
+        return false;
     }
     while (!m_outgoing.empty()) {
         auto& front = m_outgoing.front();
@@ -607,13 +668,21 @@ void RendererProcess::serve()
             if (auto seconds = processorSeconds(m_pid))
                 workGiven ? clock.workGiven(*seconds) : clock.answerGiven(*seconds);
         }
-        pollfd watched[3] = {
+        pollfd watched[4] = {
             { m_channel.fd(), static_cast<short>(POLLIN | (writing ? POLLOUT : 0)), 0 },
             { m_wake, POLLIN, 0 },
             { m_pidfd, POLLIN, 0 },
+            { m_warden ? m_warden->fd() : -1, POLLIN, 0 },
         };
-        if (::poll(watched, m_pidfd >= 0 ? 3 : 2, static_cast<int>(memoryLook.count())) < 0 && errno != EINTR)
+        if (::poll(watched, 4, static_cast<int>(memoryLook.count())) < 0 && errno != EINTR)
             break;
+        // A thread it asks for waits for the answer.
+        if (watched[3].revents & POLLIN) {
+            if (!m_warden->answer() || m_warden->refused() > maximumRefusedThreads)
+                break;
+        } else if (watched[3].revents) {
+            m_warden.reset();
+        }
         if (watched[1].revents & POLLIN) {
             std::uint64_t count;
             (void)!::read(m_wake, &count, sizeof count);
@@ -639,7 +708,7 @@ void RendererProcess::serve()
         auto now = std::chrono::steady_clock::now();
         if (now - lookedAt >= memoryLook) {
             lookedAt = now;
-            if (residentBytes() > memoryLimit)
+            if (residentBytes() + heldMemoryBytes() > memoryLimit)
                 break;
             if (auto seconds = processorSeconds(m_pid); seconds && clock.isExceeded(*seconds))
                 break;
@@ -699,6 +768,17 @@ bool RendererProcess::receive(Channel::Received& received)
             m_handlers.link(std::move(*link));
         std::lock_guard lock(m_mutex);
         updateBusy();
+        return true;
+    }
+    if (std::holds_alternative<Threads>(*message)) {
+        // Once, with the listener beside it.
+        int listener = m_channel.takeDescriptor();
+        if (listener < 0 || m_warden) {
+            if (listener >= 0)
+                ::close(listener);
+            return false;
+        }
+        m_warden = std::make_unique<ThreadWarden>(m_pid, listener);
         return true;
     }
     std::lock_guard lock(m_mutex);

@@ -103,6 +103,8 @@ public:
     // How many viewports web views have asked their renderers for, so far: a frame asked for may
     // come in before its caller looks at anyBusy, its pixels still on the way to the main queue.
     static std::uint64_t viewportsAsked();
+    // How many memories for frames all renderers have been lent so far.
+    static std::uint64_t frameMemoriesMade();
 
 private:
     RendererProcess(pid_t pid, int fd, Handlers handlers);
@@ -114,6 +116,7 @@ private:
     bool lendFrameMemory(const renderer::Viewport& viewport);
     std::shared_ptr<UIImage> takeFrame(const renderer::Frame& frame, int memory);
     std::uint64_t residentBytes() const;
+    std::uint64_t heldMemoryBytes() const;
 
     const pid_t m_pid;
     renderer::Channel m_channel;
@@ -159,6 +162,8 @@ private:
     bool m_failed = false;
     bool m_busy = false;
     std::optional<std::chrono::microseconds> m_startCost;
+    // Answers the renderer's requests for threads, once it has handed them over; on its thread.
+    std::unique_ptr<renderer::ThreadWarden> m_warden;
     std::atomic<bool> m_ended { false };
     std::atomic<bool> m_drawnAny { false };
     std::atomic<bool> m_stop { false };

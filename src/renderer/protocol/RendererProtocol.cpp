@@ -1,7 +1,10 @@
 #include "renderer/protocol/RendererProtocol.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/seccomp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -11,7 +14,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <thread>
 #include <type_traits>
 
 namespace vesk::platform::renderer {
@@ -253,6 +259,8 @@ Bytes encode(const RendererMessage& message)
                 writer.put8(value.anchorTop.has_value());
                 writer.putDouble(value.anchorTop.value_or(0));
                 return writer.finish();
+            } else if constexpr (std::is_same_v<T, Threads>) {
+                return Writer(MessageType::Threads).finish();
             } else {
                 Writer writer(MessageType::Failed);
                 writer.putString(value.reason);
@@ -316,6 +324,8 @@ std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const s
     switch (static_cast<MessageType>(type)) {
     case MessageType::Ready:
         return finished<RendererMessage>(reader, Ready {});
+    case MessageType::Threads:
+        return finished<RendererMessage>(reader, Threads {});
     case MessageType::Request: {
         Request request;
         request.URL = reader.getString(maximumURL);
@@ -644,6 +654,75 @@ int Channel::takeDescriptor()
     int descriptor = m_descriptors.front();
     m_descriptors.erase(m_descriptors.begin());
     return descriptor;
+}
+
+ThreadWarden::ThreadWarden(pid_t pid, int listener, std::size_t limit)
+    : m_pid(pid)
+    , m_listener(listener)
+    , m_limit(limit)
+{
+}
+
+ThreadWarden::~ThreadWarden()
+{
+    if (m_listener >= 0)
+        ::close(m_listener);
+}
+
+// The threads the process runs, those granted but not seen yet included.
+std::size_t ThreadWarden::running()
+{
+    std::set<pid_t> now;
+    if (auto* tasks = ::opendir(("/proc/" + std::to_string(m_pid) + "/task").c_str())) {
+        while (auto* entry = ::readdir(tasks)) {
+            if (entry->d_name[0] != '.')
+                now.insert(static_cast<pid_t>(std::atoi(entry->d_name)));
+        }
+        ::closedir(tasks);
+    }
+    for (auto tid : now) {
+        if (!m_seen.contains(tid) && !m_unseen.empty())
+            m_unseen.pop_front();
+    }
+    m_seen = std::move(now);
+    // A grant unseen for this long never made a thread, or made one that ended at once.
+    auto due = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    while (!m_unseen.empty() && m_unseen.front() < due)
+        m_unseen.pop_front();
+    return m_seen.size() + m_unseen.size();
+}
+
+bool ThreadWarden::answer()
+{
+    seccomp_notif request {};
+    if (::ioctl(m_listener, SECCOMP_IOCTL_NOTIF_RECV, &request) != 0)
+        // ENOENT: the thread that asked is gone, or was interrupted.
+        return errno == EINTR || errno == ENOENT;
+    seccomp_notif_resp response {};
+    response.id = request.id;
+    bool granted = running() < m_limit;
+    if (granted) {
+        response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+    } else {
+        response.error = -EAGAIN;
+        ++m_refused;
+    }
+    if (::ioctl(m_listener, SECCOMP_IOCTL_NOTIF_SEND, &response) != 0)
+        return errno == EINTR || errno == ENOENT;
+    if (!granted)
+        return true;
+    // The thread shows within microseconds of the answer; the next request counts it only once
+    // it has.
+    auto waiting = m_unseen.size() + 1;
+    m_unseen.push_back(std::chrono::steady_clock::now());
+    for (int look = 0; look < 300; ++look) {
+        running();
+        if (m_unseen.size() < waiting)
+            break;
+        if (look > 100)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    return true;
 }
 
 }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <variant>
@@ -29,6 +34,12 @@ constexpr std::size_t maximumListed = 4096;
 // A frame's pixels: no side longer than a big screen at scale 4.
 constexpr std::uint32_t maximumFramePixels = 8192;
 constexpr double maximumPoints = 16384;
+// Descriptors a renderer may hold at once, set before it reads its document and never raised:
+// its standard ones, the socket, the memory lent for a frame and the few files a library reads
+// at a time. Memory it keeps a descriptor of past its frame is bounded by it.
+constexpr unsigned maximumDescriptors = 16;
+// Threads a renderer runs at once, its first included.
+constexpr std::size_t maximumThreads = 64;
 constexpr double maximumPageHeight = 1e8;
 
 // A parse, layout or draw that takes longer than this much processor time ends the renderer;
@@ -53,6 +64,7 @@ enum class MessageType : std::uint32_t {
     Frame,
     LinkAt,
     Failed,
+    Threads,
 };
 
 enum class DocumentKind : std::uint8_t {
@@ -145,8 +157,12 @@ struct Failed {
     std::string reason;
 };
 
+// Sent once, as the sandbox closes: beside it the descriptor through which the renderer's
+// system-call filter asks the app for each new thread (ThreadWarden). The renderer keeps no copy.
+struct Threads { };
+
 using AppMessage = std::variant<Load, Viewport, Click, Resource, FrameMemory>;
-using RendererMessage = std::variant<Ready, Request, PageInfo, Frame, LinkAt, Failed>;
+using RendererMessage = std::variant<Ready, Request, PageInfo, Frame, LinkAt, Failed, Threads>;
 
 // A message as it goes over the socket: header and payload.
 Bytes encode(const AppMessage& message);
@@ -219,6 +235,36 @@ private:
     std::size_t m_start = 0;
     bool m_broken = false;
     std::vector<int> m_descriptors;
+};
+
+// Answers a sandboxed process's requests for new threads, which its system-call filter hands
+// over through a seccomp listener: each is granted while the process runs fewer threads than the
+// limit, and refused (EAGAIN) past it, however fast they come. One thread answers.
+class ThreadWarden {
+public:
+    // Takes the listener.
+    ThreadWarden(pid_t pid, int listener, std::size_t limit = maximumThreads);
+    ~ThreadWarden();
+    ThreadWarden(const ThreadWarden&) = delete;
+    ThreadWarden& operator=(const ThreadWarden&) = delete;
+    // Readable when a request waits.
+    int fd() const { return m_listener; }
+    // Answers the request waiting; false once the listener is broken.
+    bool answer();
+    // How many requests were refused so far.
+    std::size_t refused() const { return m_refused; }
+
+private:
+    std::size_t running();
+
+    pid_t m_pid;
+    int m_listener;
+    std::size_t m_limit;
+    std::size_t m_refused = 0;
+    std::set<pid_t> m_seen;
+    // Threads granted that were not seen yet: one made and gone at once, or never made, counts
+    // until it is due.
+    std::deque<std::chrono::steady_clock::time_point> m_unseen;
 };
 
 }

@@ -329,6 +329,80 @@ TEST_F(RendererProcessTest, FramesWaitingForTheMainLoopAreOnlyTheNewest)
     ::unsetenv("VESK_RENDERER");
 }
 
+// A renderer that keeps a descriptor of every memory lent for its frames holds no more than a
+// handful, and makes the app make no more memory than a few frames' worth: the app lends again
+// what it made. Its frames still show.
+TEST_F(RendererProcessTest, ARendererKeepingTheMemoryLentForFramesMakesTheAppMakeNoMore)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "keep-memory", 1);
+    auto made = RendererProcess::frameMemoriesMade();
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(write("page.html", "<p>x</p>").string())));
+    int pid = 0;
+    ASSERT_TRUE(RunLoop::main().runUntil([&] { return (pid = web->rendererProcessID()) > 0; }));
+    // The memory for frames it holds a descriptor of.
+    std::size_t held = 0;
+    auto folder = "/proc/" + std::to_string(pid) + "/fd";
+    // The main loop shows frames as they come, lets them go, and stands still now and then.
+    for (int turn = 0; std::filesystem::exists(folder) && turn < 2000; ++turn) {
+        std::error_code error;
+        std::size_t now = 0;
+        for (auto it = std::filesystem::directory_iterator(folder, error); !error && it != std::filesystem::directory_iterator(); it.increment(error))
+            now += std::filesystem::read_symlink(it->path(), error).string().starts_with("/memfd:vesk-frame");
+        held = std::max(held, now);
+        if (turn % 10 < 7)
+            RunLoop::main().runUntilIdle();
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_TRUE(gone(pid)) << "it sent all its frames";
+    EXPECT_LE(held, renderer::maximumDescriptors);
+    EXPECT_LE(RendererProcess::frameMemoriesMade() - made, 4u);
+    RunLoop::main().runUntil([&] { return web->renderedPixels() != nullptr; });
+    EXPECT_TRUE(web->renderedPixels()) << "its frames show";
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+}
+
+// A renderer taken over inside its sandbox asks for 3,000 threads as fast as it can: it never
+// runs more than the limit at once, and one that keeps asking past it is ended, its load failed.
+TEST_F(RendererProcessTest, ARendererAskingForThreadsWithoutEndRunsNoMoreThanTheLimitAndIsEnded)
+{
+    ::setenv("VESK_RENDERER", VESK_HOSTILE_THREADS_RENDERER, 1);
+    auto web = std::make_shared<UIWebView>(CGRectMake(0, 0, 375, 603));
+    auto recorder = std::make_shared<Recorder>();
+    web->setDelegate(recorder);
+    web->loadRequest(NSURLRequest(NSURL::fileURLWithPath(write("page.html", "<p>x</p>").string())));
+    std::atomic<int> pid = 0;
+    std::atomic<bool> done = false;
+    std::size_t most = 0;
+    std::thread counting([&] {
+        while (!done) {
+            std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+            for (std::string line; pid && std::getline(status, line);) {
+                if (line.starts_with("Threads:"))
+                    most = std::max<std::size_t>(most, std::stoul(line.substr(8)));
+            }
+        }
+    });
+    RunLoop::main().runUntil(
+        [&] {
+            if (!pid)
+                pid = web->rendererProcessID();
+            return recorder->calls.size() == 2;
+        },
+        20s);
+    done = true;
+    counting.join();
+    EXPECT_EQ(recorder->calls, (std::vector<std::string> { "start", "fail" }));
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(gone(pid));
+    EXPECT_LE(most, renderer::maximumThreads) << "threads at once";
+    EXPECT_GT(most, 1u) << "it was given some";
+    ::unsetenv("VESK_RENDERER");
+}
+
 // Frames of each size are drawn in memory lent for that size, also when the view goes back to a
 // size it had: each is drawn, and its pixels show.
 TEST_F(RendererProcessTest, AViewResizedToAndFroIsDrawnAtEachSize)
@@ -641,6 +715,7 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
         encode(RendererMessage(Frame { viewport, 750, 1206, 3000, 900 })),
         encode(RendererMessage(LinkAt { 3, std::string("file:///b.html#end"), 120 })),
         encode(RendererMessage(Failed { "no" })),
+        encode(RendererMessage(Threads {})),
     };
     auto decodes = [](const Bytes& message, std::size_t size, std::size_t extra, bool fromApp) {
         Bytes payload(message.begin() + 8, message.begin() + 8 + static_cast<std::ptrdiff_t>(size));

@@ -223,6 +223,17 @@ elif mode == "frame-flood":
     for _ in range(500):
         send_frame()
     os._exit(0)
+elif mode == "keep-memory":
+    # Frame after frame, as fast as its memory is lent, keeping a descriptor of every memory lent
+    # for as long as it may hold one more; then gone.
+    kept = []
+    for _ in range(300):
+        try:
+            kept.append(os.dup(frame_memory()))
+        except OSError:
+            pass
+        send_frame()
+    os._exit(0)
 elif mode == "own-memory":
     # A frame as it should be, but in memory it made itself, which no limit of its own counts.
     socket.send_fds(channel, [message(103, frame)], [memory(stride * pixel_height, sealed)])
