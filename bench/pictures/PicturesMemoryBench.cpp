@@ -1,9 +1,11 @@
 // Opens three pictures in the image viewer on the phone, three times each, and prints the app's
 // resident memory while each is shown and after each close, against the figure before its first
 // view: an animated GIF of 783 frames of 640 x 421 (its frames decoded up to the decoder's pixel
-// budget), a JPEG of 2013 x 2241 and a PNG of the same size. The pictures are made here, under
-// /tmp, and deleted after. Target: a closed viewer gives its picture back, the app within 60 MB
-// of where it was after three views of each.
+// budget), a JPEG of 2013 x 2241 and a PNG of the same size; and after all of them, the figure
+// against the app before the first picture. The pictures are made here, under /tmp, and deleted
+// after; named on the command line ("gif", "jpeg", "png"), only those are viewed. Target: a closed
+// viewer keeps no reference to its picture and gives its memory back, the app within 60 MB of
+// where it was after three views of each.
 
 #include "app/MainStoryboard.h"
 #include "app/Utility.h"
