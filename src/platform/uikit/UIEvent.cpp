@@ -743,10 +743,9 @@ void UIEventDispatcher::pressKey(UIKey key)
         if (field)
             return;
         if (auto web = std::dynamic_pointer_cast<UIWebView>(pagedView(topScreen()))) {
-            drawing::scrollWebView(*web, key == UIKey::Left ? -arrowStep : key == UIKey::Right ? arrowStep
-                                                                                               : 0,
-                key == UIKey::Up ? -arrowStep : key == UIKey::Down ? arrowStep
-                                                                   : 0);
+            bool sideways = key == UIKey::Left || key == UIKey::Right;
+            CGFloat step = key == UIKey::Left || key == UIKey::Up ? -arrowStep : arrowStep;
+            drawing::scrollWebView(*web, sideways ? step : 0, sideways ? 0 : step);
         }
         return;
     case UIKey::Home:

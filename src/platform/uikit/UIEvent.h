@@ -40,8 +40,8 @@ enum class UIKey {
 // the wheel that scroll a table, a scroll view or a web page, and zoom a scroll view; a drag
 // that coasts on when let go while moving; the scroll indicator held and dragged; a sideways
 // drag or a secondary click that reveals a row's actions; typing into the first responder, and
-// the keys that page through what the screen shows (the arrows also move a web page). Points are in the window's coordinates.
-// Time is the main run loop's clock. Main thread.
+// the keys that page through what the screen shows (the arrows also move a web page). Points
+// are in the window's coordinates. Time is the main run loop's clock. Main thread.
 class UIEventDispatcher {
 public:
     static UIEventDispatcher& shared();

@@ -418,6 +418,10 @@ TEST_F(WebPageDrawingTest, AWidePageScrollsSidewaysByDragWheelAndArrowsAndANarro
     driver.dragFrom({ 300, 400 }, { 100, 400 });
     image = shoot("wide-dragged");
     EXPECT_EQ(greenAt(200), 100 * 49) << "the content follows the pointer left, drawn where it now is";
+    driver.pressKey(UIKey::Down);
+    image = shoot("wide-down");
+    EXPECT_EQ(greenAt(200), 100 * 9) << "a step down: 40 of its 50 rows above the view";
+    driver.pressKey(UIKey::Up);
     driver.pressKey(UIKey::Right);
     driver.pressKey(UIKey::Right);
     driver.pressKey(UIKey::Left);
