@@ -360,6 +360,15 @@ private:
         return std::min(maximumPageHeight, std::max(0.0, height));
     }
 
+    // A page may draw beyond its width on the right; a PDF's pages and a picture fit it.
+    double contentWidth() const
+    {
+        double width = m_viewport->width;
+        if (m_page)
+            width = std::max(width, double(m_page->width()));
+        return std::min(maximumPageWidth, width);
+    }
+
     void sendFacts(bool complete)
     {
         PageInfo info;
@@ -433,6 +442,7 @@ private:
             m_page->layout(viewport.width);
         auto frame = frameFor(viewport);
         frame.contentHeight = contentHeight();
+        frame.contentWidth = contentWidth();
         auto size = frameBytes(frame);
         if (!size)
             return;
@@ -450,11 +460,12 @@ private:
         cairo_scale(cr, frame.pixelWidth / viewport.width, frame.pixelHeight / viewport.height);
         cairo_set_source_rgb(cr, 1, 1, 1);
         cairo_paint(cr);
-        cairo_translate(cr, 0, -viewport.top);
+        cairo_translate(cr, -viewport.left, -viewport.top);
+        auto shown = CGRectMake(viewport.left, viewport.top, viewport.width, viewport.height);
         if (m_page) {
-            m_page->draw(cr, CGRectMake(0, viewport.top, viewport.width, viewport.height));
+            m_page->draw(cr, shown);
         } else if (m_pdf) {
-            m_pdf->draw(cr, CGRectMake(0, viewport.top, viewport.width, viewport.height));
+            m_pdf->draw(cr, shown);
         } else if (m_picture) {
             auto place = picturePlace(viewport.width);
             auto* pixels = m_picture->surface();

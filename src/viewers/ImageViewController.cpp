@@ -6,7 +6,10 @@
 #include "platform/foundation/Dispatch.h"
 #include "viewers/UIImageVesk.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
+
+#include <mutex>
 
 namespace vesk {
 
@@ -65,6 +68,11 @@ void ImageViewController::loadImage()
     auto current = file();
     if (!current)
         return;
+    // What decoding needs on the way (a file's bytes, a decoder's own pixels) is large and freed
+    // on a worker thread, where the allocator keeps the top of its heap for that thread's next
+    // work: large blocks get mappings of their own, which go back to the system when freed.
+    static std::once_flag largeBlocksMapped;
+    std::call_once(largeBlocksMapped, [] { ::mallopt(M_MMAP_THRESHOLD, 1 << 20); });
     // Held weakly: a screen closed while its picture is decoded is gone at once, and the
     // picture is dropped.
     std::weak_ptr<ImageViewController> weak = std::static_pointer_cast<ImageViewController>(shared_from_this());

@@ -447,6 +447,8 @@ TEST_P(ClosedViewerTest, EveryViewerClosedByDoneOrEscapeIsDestroyedWithItsViewsA
                 if (auto image = std::dynamic_pointer_cast<ImageViewController>(viewer)) {
                     ASSERT_NE(image->imageView()->image(), nullptr) << path;
                     held.add("the picture", image->imageView()->image());
+                    for (auto& frame : image->imageView()->image()->images())
+                        held.add("a frame of the picture", frame);
                 }
                 if (auto list = std::dynamic_pointer_cast<PlistViewController>(viewer)) {
                     // A level further down, then back, as a person browses.

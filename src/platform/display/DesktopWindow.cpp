@@ -262,14 +262,24 @@ void DesktopWindow::handle(const SDL_Event& event)
     case SDL_MOUSEWHEEL: {
         int x = 0, y = 0;
         SDL_GetMouseState(&x, &y);
-        float notches = event.wheel.preciseY;
-        if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED)
+        float notches = event.wheel.preciseY, sideways = event.wheel.preciseX;
+        if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) {
             notches = -notches;
+            sideways = -sideways;
+        }
+        auto mods = SDL_GetModState();
         // With Control held the wheel pinches: away from you zooms in.
-        if (SDL_GetModState() & KMOD_CTRL)
+        if (mods & KMOD_CTRL) {
             events.zoom(toPoints(x, y), std::pow(zoomStep, notches));
-        else // Turning the wheel away from you shows what lies above.
-            events.scroll(toPoints(x, y), -notches * wheelStep);
+            break;
+        }
+        // With Shift held it turns sideways, as in a browser: towards you shows what lies right.
+        if ((mods & KMOD_SHIFT) && sideways == 0) {
+            sideways = -notches;
+            notches = 0;
+        }
+        // Turning the wheel away from you shows what lies above; tilting it right, what lies right.
+        events.scroll(toPoints(x, y), sideways * wheelStep, -notches * wheelStep);
         break;
     }
     case SDL_CLIPBOARDUPDATE:

@@ -7,7 +7,9 @@
 #include <gif_lib.h>
 #include <jpeglib.h>
 #include <mutex>
+#include <sys/mman.h>
 #include <tiffio.h>
+#include <unistd.h>
 #include <vector>
 
 namespace vesk::platform {
@@ -17,8 +19,61 @@ bool imageSizeAcceptable(uint64_t width, uint64_t height)
     return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide && width * height <= kMaxImagePixels;
 }
 
+namespace {
+
+    // Pixels past this size get a mapping of their own.
+    constexpr size_t mappedPixelBytes = 128 * 1024;
+
+    struct MappedPixels {
+        void* start;
+        size_t length;
+    };
+
+    const cairo_user_data_key_t mappedPixelsKey {};
+
+    void unmapPixels(void* data)
+    {
+        auto* pixels = static_cast<MappedPixels*>(data);
+        ::munmap(pixels->start, pixels->length);
+        delete pixels;
+    }
+
+    // Decoded pictures are large and made on worker threads: in the allocator's heap, what one
+    // frees stays with the thread that made it, and a closed viewer's frames would keep the app
+    // at its peak. A mapping goes back to the system the moment the surface goes. A page that
+    // can't be touched follows the pixels, so a write past them faults.
+    cairo_surface_t* mappedImageSurface(int width, int height)
+    {
+        int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width);
+        if (stride <= 0)
+            return nullptr;
+        auto page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+        size_t bytes = size_t(stride) * size_t(height);
+        size_t length = (bytes + page - 1) / page * page + page;
+        void* start = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (start == MAP_FAILED)
+            return nullptr;
+        auto* mapped = new MappedPixels { start, length };
+        if (::mprotect(static_cast<char*>(start) + length - page, page, PROT_NONE) != 0) {
+            unmapPixels(mapped);
+            return nullptr;
+        }
+        auto* surface = cairo_image_surface_create_for_data(static_cast<unsigned char*>(start), CAIRO_FORMAT_ARGB32, width, height, stride);
+        if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS || cairo_surface_set_user_data(surface, &mappedPixelsKey, mapped, unmapPixels) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(surface);
+            unmapPixels(mapped);
+            return nullptr;
+        }
+        return surface;
+    }
+
+}
+
 cairo_surface_t* newImageSurface(int width, int height)
 {
+    // Fresh mappings are zero: clear, as cairo's own are.
+    if (width > 0 && height > 0 && uint64_t(width) * uint64_t(height) * 4 >= mappedPixelBytes && imageSizeAcceptable(uint64_t(width), uint64_t(height)))
+        return mappedImageSurface(width, height);
     auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);

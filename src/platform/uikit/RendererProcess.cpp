@@ -741,7 +741,7 @@ bool RendererProcess::receive(Channel::Received& received)
         ::close(memory);
         if (!image)
             return false;
-        auto drawn = std::make_shared<Drawn>(Drawn { frame->viewport, frame->contentHeight, std::move(image) });
+        auto drawn = std::make_shared<Drawn>(Drawn { frame->viewport, frame->contentHeight, std::move(image), frame->contentWidth });
         m_drawnAny = true;
         if (m_handlers.drawn)
             m_handlers.drawn(std::move(drawn));

@@ -57,6 +57,7 @@ public:
         renderer::Viewport viewport;
         double contentHeight = 0;
         std::shared_ptr<UIImage> image;
+        double contentWidth = 0;
     };
     struct Handlers {
         // On the process's thread.

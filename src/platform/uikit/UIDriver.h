@@ -75,6 +75,7 @@ public:
     void dragFrom(CGPoint from, CGPoint to, double seconds);
     void rightClickAt(CGPoint point) { UIEventDispatcher::shared().secondaryClick(point); }
     void scrollAt(CGPoint point, CGFloat dy) { UIEventDispatcher::shared().scroll(point, dy); }
+    void scrollAt(CGPoint point, CGFloat dx, CGFloat dy) { UIEventDispatcher::shared().scroll(point, dx, dy); }
     void typeText(const std::string& text) { UIEventDispatcher::shared().insertText(text); }
     void pressKey(UIKey key) { UIEventDispatcher::shared().pressKey(key); }
 };

@@ -38,8 +38,9 @@ namespace {
     // still longer than the last of these does not coast.
     constexpr double speedWindow = 0.1;
     constexpr double heldStill = 0.05;
-    // Page Up and Page Down keep this much of the page in view.
+    // Page Up and Page Down keep this much of the page in view; an arrow moves a page this far.
     constexpr CGFloat pageOverlap = 40;
+    constexpr CGFloat arrowStep = 40;
 
     struct Hit {
         std::shared_ptr<UIView> view;
@@ -568,11 +569,11 @@ void UIEventDispatcher::secondaryClick(CGPoint point)
     revealActions(*hit.table, *hit.indexPath);
 }
 
-void UIEventDispatcher::scroll(CGPoint point, CGFloat dy)
+void UIEventDispatcher::scroll(CGPoint point, CGFloat dx, CGFloat dy)
 {
     auto path = hitPath(point);
     if (auto panned = pannedOn(path)) {
-        pan(*panned->view, 0, dy);
+        pan(*panned->view, dx, dy);
         return;
     }
     auto hit = rowOf(path);
@@ -738,6 +739,14 @@ void UIEventDispatcher::pressKey(UIKey key)
     case UIKey::Right:
     case UIKey::Up:
     case UIKey::Down:
+        // A web page moves with them, as a browser's does.
+        if (field)
+            return;
+        if (auto web = std::dynamic_pointer_cast<UIWebView>(pagedView(topScreen()))) {
+            bool sideways = key == UIKey::Left || key == UIKey::Right;
+            CGFloat step = key == UIKey::Left || key == UIKey::Up ? -arrowStep : arrowStep;
+            drawing::scrollWebView(*web, sideways ? step : 0, sideways ? 0 : step);
+        }
         return;
     case UIKey::Home:
     case UIKey::End:

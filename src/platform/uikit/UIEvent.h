@@ -40,8 +40,8 @@ enum class UIKey {
 // the wheel that scroll a table, a scroll view or a web page, and zoom a scroll view; a drag
 // that coasts on when let go while moving; the scroll indicator held and dragged; a sideways
 // drag or a secondary click that reveals a row's actions; typing into the first responder, and
-// the keys that page through what the screen shows. Points are in the window's coordinates.
-// Time is the main run loop's clock. Main thread.
+// the keys that page through what the screen shows (the arrows also move a web page). Points
+// are in the window's coordinates. Time is the main run loop's clock. Main thread.
 class UIEventDispatcher {
 public:
     static UIEventDispatcher& shared();
@@ -51,8 +51,9 @@ public:
     // Ends a drag, or taps where the pointer went down when it hardly moved.
     void pointerUp(CGPoint point);
     void secondaryClick(CGPoint point);
-    // The wheel: moves the content under the point up by dy points.
-    void scroll(CGPoint point, CGFloat dy);
+    // The wheel: moves the content under the point up by dy points, and left by dx.
+    void scroll(CGPoint point, CGFloat dy) { scroll(point, 0, dy); }
+    void scroll(CGPoint point, CGFloat dx, CGFloat dy);
     // A pinch: zooms the scroll view under the point by the factor.
     void zoom(CGPoint point, CGFloat factor);
     void insertText(const std::string& text);

@@ -539,10 +539,11 @@ void UIWebView::launch(const NSURLRequest& request, const renderer::Viewport& vi
                     if (!drawn)
                         return;
                     auto pixels = std::make_shared<RenderedPixels>();
-                    pixels->place = CGRectMake(0, drawn->viewport.top, drawn->viewport.width, drawn->viewport.height);
+                    pixels->place = CGRectMake(drawn->viewport.left, drawn->viewport.top, drawn->viewport.width, drawn->viewport.height);
                     pixels->scale = drawn->viewport.scale;
                     pixels->image = std::move(drawn->image);
                     view.m_renderedHeight = drawn->contentHeight;
+                    view.m_renderedWidth = drawn->contentWidth;
                     view.showPixels(view.m_generation, std::move(pixels));
                 });
             };
@@ -604,6 +605,7 @@ void UIWebView::revive()
         viewport.width = m_pixels->place.size.width;
         viewport.height = m_pixels->place.size.height;
         viewport.top = m_pixels->place.origin.y;
+        viewport.left = m_pixels->place.origin.x;
         viewport.scale = m_pixels->scale;
     } else {
         viewport.width = bounds().size.width > 0 ? bounds().size.width : screen.bounds().size.width;
@@ -613,6 +615,7 @@ void UIWebView::revive()
     viewport.width = std::clamp(viewport.width, 1.0, renderer::maximumPoints);
     viewport.height = std::clamp(viewport.height, 1.0, renderer::maximumPoints);
     viewport.top = std::clamp(viewport.top, 0.0, renderer::maximumPageHeight);
+    viewport.left = std::clamp(viewport.left, 0.0, renderer::maximumPageWidth);
     viewport.scale = std::clamp(viewport.scale, 0.25, 4.0);
     launch(NSURLRequest(m_response->URL, m_request->timeoutInterval), viewport, generation, std::move(known));
 }
@@ -647,7 +650,7 @@ void UIWebView::showPixels(std::uint64_t generation, std::shared_ptr<RenderedPix
     ++m_pageRevision;
 }
 
-void UIWebView::requestPixels(CGFloat width, CGFloat height, CGFloat scale, CGFloat top)
+void UIWebView::requestPixels(CGFloat width, CGFloat height, CGFloat scale, CGFloat top, CGFloat left)
 {
     if (!m_renderer || width < 1 || height < 1)
         return;
@@ -656,6 +659,7 @@ void UIWebView::requestPixels(CGFloat width, CGFloat height, CGFloat scale, CGFl
     viewport.height = std::min(height, renderer::maximumPoints);
     viewport.scale = std::clamp(scale, 0.25, 4.0);
     viewport.top = std::clamp(top, 0.0, renderer::maximumPageHeight);
+    viewport.left = std::clamp(left, 0.0, renderer::maximumPageWidth);
     m_renderer->setViewport(viewport);
 }
 
@@ -728,6 +732,7 @@ void UIWebView::finishLoad(PageLoad& page)
         m_pixels = nullptr;
         m_title.clear();
         m_renderedHeight = 0;
+        m_renderedWidth = 0;
         releaseRenderer();
         ++m_pageRevision;
     }

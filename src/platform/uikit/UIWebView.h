@@ -116,6 +116,8 @@ public:
     // its renderer drew.
     const std::string& title() const { return m_title; }
     CGFloat renderedHeight() const { return m_renderedHeight; }
+    // The width its newest pixels came with: the view's, or more for a page wider than that.
+    CGFloat renderedWidth() const { return m_renderedWidth; }
     // Pixels of the page's part from the top, in points, at their scale.
     struct RenderedPixels {
         CGRect place;
@@ -124,8 +126,8 @@ public:
     };
     const std::shared_ptr<RenderedPixels>& renderedPixels() const { return m_pixels; }
     // Asks the renderer for the part of the page shown (width and height in points, device
-    // scale, top in page coordinates) unless it drew it already. Never waits.
-    void requestPixels(CGFloat width, CGFloat height, CGFloat scale, CGFloat top);
+    // scale, top and left in page coordinates) unless it drew it already. Never waits.
+    void requestPixels(CGFloat width, CGFloat height, CGFloat scale, CGFloat top, CGFloat left = 0);
     // Asks the renderer where a click at the point (in page coordinates) leads; a link it
     // names that the page may follow is followed when the answer comes.
     void clickAt(CGPoint point);
@@ -173,6 +175,7 @@ private:
     std::uint64_t m_renderedPage = 0;
     std::string m_title;
     CGFloat m_renderedHeight = 0;
+    CGFloat m_renderedWidth = 0;
     std::shared_ptr<RenderedPixels> m_pixels;
     std::uint64_t m_pageRevision = 0;
     std::uint64_t m_clicks = 0;

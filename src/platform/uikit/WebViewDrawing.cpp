@@ -28,6 +28,7 @@ struct UIWebView::DrawnContent {
     std::uint64_t renderedPage = 0;
     CGPoint offset {};
     CGFloat height = 0;
+    CGFloat width = 0;
 };
 
 UIWebView::DrawnContent& UIWebView::drawnContent()
@@ -81,9 +82,10 @@ namespace {
     }
 
     // Lays the content out at the view's width. A page (a PDF's too) is laid out by its
-    // renderer, which tells its height with its pixels.
+    // renderer, which tells its height and how far it reaches right with its pixels.
     void layout(UIWebView& view, WebContent& content, CGFloat width)
     {
+        content.width = width;
         switch (content.kind) {
         case WebContent::Kind::Nothing:
             content.height = 0;
@@ -94,8 +96,15 @@ namespace {
             break;
         case WebContent::Kind::Page:
             content.height = view.renderedHeight();
+            content.width = std::max(width, view.renderedWidth());
             break;
         }
+    }
+
+    // Where the content may be scrolled to in a view of the size.
+    CGPoint clampedOffset(const WebContent& content, CGPoint offset, CGSize size)
+    {
+        return { std::clamp(offset.x, 0.0, std::max(0.0, content.width - size.width)), std::clamp(offset.y, 0.0, std::max(0.0, content.height - size.height)) };
     }
 
 }
@@ -108,13 +117,13 @@ void UIWebView::drawRect(CGRect rect)
     auto* cr = context->cairo();
     auto& content = contentOf(*this);
     layout(*this, content, rect.size.width);
-    content.offset.y = std::clamp(content.offset.y, 0.0, std::max(0.0, content.height - rect.size.height));
+    content.offset = clampedOffset(content, content.offset, rect.size);
     drawing::fillRect(cr, rect, UIColor(1, 1, 1, 1));
     cairo_save(cr);
     cairo_rectangle(cr, 0, 0, rect.size.width, rect.size.height);
     cairo_clip(cr);
-    cairo_translate(cr, 0, -content.offset.y);
-    auto top = content.offset.y, bottom = content.offset.y + rect.size.height;
+    cairo_translate(cr, -content.offset.x, -content.offset.y);
+    auto top = content.offset.y, bottom = content.offset.y + rect.size.height, left = content.offset.x;
     switch (content.kind) {
     case WebContent::Kind::Nothing:
         break;
@@ -128,13 +137,13 @@ void UIWebView::drawRect(CGRect rect)
         cairo_user_to_device_distance(cr, &pixel, &unused);
         auto scale = std::abs(pixel);
         auto& shown = renderedPixels();
-        bool covered = shown && shown->place.size.width == rect.size.width && shown->scale == scale && shown->place.origin.y <= top
-            && CGRectGetMaxY(shown->place) >= std::min(bottom, content.height);
+        bool covered = shown && shown->place.size.width == rect.size.width && shown->place.origin.x == left && shown->scale == scale
+            && shown->place.origin.y <= top && CGRectGetMaxY(shown->place) >= std::min(bottom, content.height);
         if (!covered) {
             // Half a screen above and below as well, so that a short scroll has its pixels.
             auto above = std::floor(std::max(0.0, top - rect.size.height / 2));
             auto tallest = std::max(rect.size.height, renderer::maximumFramePixels / scale);
-            requestPixels(rect.size.width, std::min(rect.size.height * 2, tallest), scale, above);
+            requestPixels(rect.size.width, std::min(rect.size.height * 2, tallest), scale, above, left);
         }
         if (auto& pixels = renderedPixels())
             drawing::drawImage(cr, *pixels->image, pixels->place);
@@ -156,7 +165,7 @@ bool drawing::tapWebView(UIWebView& view, CGPoint point)
     if (content.kind != WebContent::Kind::Page)
         return false;
     // The renderer answers where it leads; the link is followed then.
-    view.clickAt({ point.x, point.y + content.offset.y });
+    view.clickAt({ point.x + content.offset.x, point.y + content.offset.y });
     return true;
 }
 
@@ -164,18 +173,20 @@ void drawing::scrollWebViewTo(UIWebView& view, CGFloat y)
 {
     auto& content = contentOf(view);
     layout(view, content, view.frame().size.width);
-    content.offset.y = std::clamp(y, 0.0, std::max(0.0, content.height - view.frame().size.height));
+    content.offset = clampedOffset(content, { content.offset.x, y }, view.frame().size);
     markNeedsDisplay();
 }
 
-bool drawing::scrollWebView(UIWebView& view, CGFloat, CGFloat dy)
+bool drawing::scrollWebView(UIWebView& view, CGFloat dx, CGFloat dy)
 {
     auto& content = contentOf(view);
     layout(view, content, view.frame().size.width);
-    auto y = std::clamp(content.offset.y + dy, 0.0, std::max(0.0, content.height - view.frame().size.height));
-    if (y == content.offset.y)
+    if (!std::isfinite(dx) || !std::isfinite(dy))
         return false;
-    content.offset.y = y;
+    auto offset = clampedOffset(content, { content.offset.x + dx, content.offset.y + dy }, view.frame().size);
+    if (offset == content.offset)
+        return false;
+    content.offset = offset;
     markNeedsDisplay();
     return true;
 }

@@ -824,6 +824,11 @@ CGFloat WebPage::height() const
     return m_engine->document->height();
 }
 
+CGFloat WebPage::width() const
+{
+    return std::max(m_engine->width, m_engine->document->width());
+}
+
 void WebPage::draw(cairo_t* cr, CGRect visible)
 {
     litehtml::position clip(static_cast<int>(std::floor(visible.origin.x)), static_cast<int>(std::floor(visible.origin.y)),

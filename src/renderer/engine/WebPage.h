@@ -56,6 +56,8 @@ public:
     // Lays the page out at the width, when the width or its pictures changed since the last time.
     void layout(CGFloat width);
     CGFloat height() const;
+    // The layout width, or more where what the page draws reaches further right (a long <pre>).
+    CGFloat width() const;
     // The document's title, as its <title> gives it.
     std::string title() const;
     // Draws the page's part in the rectangle (in page coordinates) at the context's origin, its

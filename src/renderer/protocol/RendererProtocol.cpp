@@ -50,6 +50,7 @@ namespace {
             putDouble(viewport.height);
             putDouble(viewport.scale);
             putDouble(viewport.top);
+            putDouble(viewport.left);
         }
         Bytes finish()
         {
@@ -146,6 +147,7 @@ namespace {
             viewport.height = getDouble(1, maximumPoints);
             viewport.scale = getDouble(0.25, 4);
             viewport.top = getDouble(0, maximumPageHeight);
+            viewport.left = getDouble(0, maximumPageWidth);
             return viewport;
         }
 
@@ -250,6 +252,7 @@ Bytes encode(const RendererMessage& message)
                 writer.put32(value.pixelHeight);
                 writer.put32(value.stride);
                 writer.putDouble(value.contentHeight);
+                writer.putDouble(value.contentWidth);
                 return writer.finish();
             } else if constexpr (std::is_same_v<T, LinkAt>) {
                 Writer writer(MessageType::LinkAt);
@@ -363,6 +366,7 @@ std::optional<RendererMessage> decodeRendererMessage(std::uint32_t type, const s
         frame.pixelHeight = reader.get32();
         frame.stride = reader.get32();
         frame.contentHeight = reader.getDouble(0, maximumPageHeight);
+        frame.contentWidth = reader.getDouble(0, maximumPageWidth);
         if (!reader.done() || !frameBytes(frame))
             return std::nullopt;
         return frame;

@@ -41,6 +41,7 @@ constexpr unsigned maximumDescriptors = 16;
 // Threads a renderer runs at once, its first included.
 constexpr std::size_t maximumThreads = 64;
 constexpr double maximumPageHeight = 1e8;
+constexpr double maximumPageWidth = 1e8;
 
 // A parse, layout or draw that takes longer than this much processor time ends the renderer;
 // ThreadSanitizer's builds run it several times slower.
@@ -77,12 +78,13 @@ enum class DocumentKind : std::uint8_t {
 };
 
 // The part of the page shown: its width and height in points, the device scale, and the top
-// of the shown part in page coordinates.
+// and left of the shown part in page coordinates. The page is laid out at the width.
 struct Viewport {
     double width = 0;
     double height = 0;
     double scale = 1;
     double top = 0;
+    double left = 0;
     bool operator==(const Viewport&) const = default;
 };
 
@@ -144,6 +146,8 @@ struct Frame {
     std::uint32_t pixelHeight = 0;
     std::uint32_t stride = 0;
     double contentHeight = 0;
+    // As wide as the viewport, or as what the page draws beyond it on the right.
+    double contentWidth = 0;
 };
 
 // Where a click leads; for a link to a fragment, where that fragment's target starts in the page.

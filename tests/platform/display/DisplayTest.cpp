@@ -241,3 +241,36 @@ TEST_F(WindowTest, PagingKeysScrollTheScreenAndWithControlMoveACaretToTheTextsEn
     EXPECT_EQ(text->text()[above - 1], '\n') << "at the start of a line, where the caret was";
 }
 }
+
+TEST_F(WindowTest, TheWheelTiltedOrTurnedWithShiftScrollsSideways)
+{
+    ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+    std::string failure;
+    auto window = DesktopWindow::open(failure);
+    ::unsetenv("SDL_VIDEODRIVER");
+    ASSERT_TRUE(window) << failure;
+    auto scroll = std::make_shared<UIScrollView>(CGRectMake(0, 64, 375, 603));
+    scroll->setContentSize({ 2000, 2000 });
+    root->view()->addSubview(scroll);
+    window->step();
+    // The pointer over the scroll view, in the one window there is.
+    SDL_WarpMouseInWindow(SDL_GetWindowFromID(1), int(200 * window->pointScale()), int(300 * window->pointScale()));
+    window->step();
+    auto wheel = [&](float x, float y, SDL_Keymod mods) {
+        SDL_SetModState(mods);
+        SDL_Event event {};
+        event.type = SDL_MOUSEWHEEL;
+        event.wheel.direction = SDL_MOUSEWHEEL_NORMAL;
+        event.wheel.preciseX = x;
+        event.wheel.preciseY = y;
+        SDL_PushEvent(&event);
+        window->step();
+        SDL_SetModState(KMOD_NONE);
+        return scroll->contentOffset();
+    };
+    EXPECT_EQ(wheel(0, -1, KMOD_NONE), CGPointMake(0, 40)) << "turned towards you: down";
+    EXPECT_EQ(wheel(1, 0, KMOD_NONE), CGPointMake(40, 40)) << "tilted right: right";
+    EXPECT_EQ(wheel(0, -2, KMOD_LSHIFT), CGPointMake(120, 40)) << "turned towards you with Shift: right";
+    EXPECT_EQ(wheel(0, 1, KMOD_RSHIFT), CGPointMake(80, 40)) << "and away: left";
+    EXPECT_EQ(wheel(-1, 1, KMOD_NONE), CGPointMake(40, 0)) << "both at once";
+}

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <gif_lib.h>
 #include <jpeglib.h>
+#include <sys/mman.h>
+#include <thread>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -161,6 +163,28 @@ namespace {
             EXPECT_TRUE(roughly(image.pixelAt(width / 8, width / 4), 255, 0, 0)) << atLeast;
             EXPECT_TRUE(roughly(image.pixelAt(width - width / 8, width / 4), 0, 0, 255)) << atLeast;
         }
+    }
+
+    // A large picture's pixels are the system's again the moment it is released, whichever
+    // thread decoded it: they are not left with the allocator.
+    TEST_F(ImageDecodingTest, ALargePicturesPixelsGoBackToTheSystemWhenItIsReleased)
+    {
+        auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        auto mapped = [&](const void* address) {
+            auto start = reinterpret_cast<std::uintptr_t>(address) / page * page;
+            return ::msync(reinterpret_cast<void*>(start), page, MS_ASYNC) == 0;
+        };
+        std::shared_ptr<UIImage> image;
+        std::thread([&] { image = UIImage::imageWithData(makeJPEG(640, 480)); }).join();
+        ASSERT_TRUE(image);
+        EXPECT_TRUE(roughly(image->pixelAt(10, 240), 255, 0, 0));
+        EXPECT_TRUE(roughly(image->pixelAt(630, 240), 0, 0, 255));
+        auto* pixels = cairo_image_surface_get_data(image->surface());
+        std::size_t size = std::size_t(cairo_image_surface_get_stride(image->surface())) * 480;
+        ASSERT_TRUE(mapped(pixels) && mapped(pixels + size - 1));
+        image.reset();
+        EXPECT_FALSE(mapped(pixels)) << "released";
+        EXPECT_FALSE(mapped(pixels + size - 1));
     }
 
     TEST_F(ImageDecodingTest, TIFFsKeepTheirAlpha)

@@ -699,7 +699,7 @@ TEST_F(RendererProcessTest, ARendererReachesNothingInsideTheMachineButItsPagesOw
 TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
 {
     using namespace renderer;
-    Viewport viewport { 375, 603, 2, 0 };
+    Viewport viewport { 375, 603, 2, 0, 120 };
     std::vector<Bytes> app {
         encode(AppMessage(Load { DocumentKind::HTML, "file:///a.html", "text/html", { 'h', 'i' }, viewport })),
         encode(AppMessage(Load { DocumentKind::PDF, "file:///a.pdf", "", { '%', 'P', 'D', 'F', '-' }, viewport })),
@@ -712,7 +712,7 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
     std::vector<Bytes> rendered {
         encode(RendererMessage(Request { "file:///a.css" })),
         encode(RendererMessage(PageInfo { true, "T", 900, std::string("/"), { "a.js" }, { { "text", "b.html" } }, { "file:///c.png" } })),
-        encode(RendererMessage(Frame { viewport, 750, 1206, 3000, 900 })),
+        encode(RendererMessage(Frame { viewport, 750, 1206, 3000, 900, 1200 })),
         encode(RendererMessage(LinkAt { 3, std::string("file:///b.html#end"), 120 })),
         encode(RendererMessage(Failed { "no" })),
         encode(RendererMessage(Threads {})),
@@ -733,11 +733,13 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
                 EXPECT_FALSE(decodes(message, cut, 0, fromApp)) << "cut at " << cut;
         }
     }
-    for (auto bad : { Viewport { 0, 603, 2, 0 }, Viewport { 375, 603, 100, 0 }, Viewport { 375, 603, 2, -1 }, Viewport { std::nan(""), 603, 2, 0 } }) {
+    for (auto bad : { Viewport { 0, 603, 2, 0 }, Viewport { 375, 603, 100, 0 }, Viewport { 375, 603, 2, -1 }, Viewport { std::nan(""), 603, 2, 0 }, Viewport { 375, 603, 2, 0, -1 },
+             Viewport { 375, 603, 2, 0, INFINITY } }) {
         auto message = encode(AppMessage(bad));
         EXPECT_FALSE(decodeAppMessage(2, message.data() + 8, message.size() - 8));
     }
-    for (auto bad : { Frame { viewport, 0, 10, 0, 0 }, Frame { viewport, 10, 10, 39, 0 }, Frame { viewport, 100000, 10, 400000, 0 } }) {
+    for (auto bad : { Frame { viewport, 0, 10, 0, 0 }, Frame { viewport, 10, 10, 39, 0 }, Frame { viewport, 100000, 10, 400000, 0 }, Frame { viewport, 750, 1206, 3000, 900, -1 },
+             Frame { viewport, 750, 1206, 3000, 900, std::nan("") } }) {
         auto message = encode(RendererMessage(bad));
         EXPECT_FALSE(decodeRendererMessage(103, message.data() + 8, message.size() - 8));
     }

@@ -402,3 +402,61 @@ TEST_F(WebPageDrawingTest, APDFShowsItsFirstPageAndItsHundredthWhenScrolledThere
         EXPECT_EQ(loads->failed, failed + 1) << name;
     }
 }
+
+TEST_F(WebPageDrawingTest, AWidePageScrollsSidewaysByDragWheelAndArrowsAndANarrowOneDoesNot)
+{
+    // A link at 400 and a block at 900, both past the view's right edge; the link leads far down.
+    write("wide.html", "<body style='margin:0'><a href='#far' style='display:block;margin-left:400px;width:100px;height:50px;background:#00ff00'></a>"
+                       "<div style='margin-left:900px;width:100px;height:50px;background:#ff0000'></div><div style='height:3000px'></div>"
+                       "<div id='far' style='height:50px;background:#0000ff'></div><div style='height:1000px'></div></body>");
+    auto image = open("wide.html");
+    EXPECT_EQ(web->renderedWidth(), 1000) << "the page reaches right past the view";
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 100), [](UIPixel p) { return green(p) || red(p); }), 0);
+    // Under the bar's line.
+    auto greenAt = [&](CGFloat x) { return count(*image, CGRectMake(x, 65, 100, 49), green); };
+
+    driver.dragFrom({ 300, 400 }, { 100, 400 });
+    image = shoot("wide-dragged");
+    EXPECT_EQ(greenAt(200), 100 * 49) << "the content follows the pointer left, drawn where it now is";
+    driver.pressKey(UIKey::Down);
+    image = shoot("wide-down");
+    EXPECT_EQ(greenAt(200), 100 * 9) << "a step down: 40 of its 50 rows above the view";
+    driver.pressKey(UIKey::Up);
+    driver.pressKey(UIKey::Right);
+    driver.pressKey(UIKey::Right);
+    driver.pressKey(UIKey::Left);
+    image = shoot("wide-arrows");
+    EXPECT_EQ(greenAt(160), 100 * 49) << "two steps right and one back";
+    driver.scrollAt({ 200, 400 }, 1e6, 0);
+    image = shoot("wide-end");
+    EXPECT_EQ(count(*image, CGRectMake(275, 114, 100, 50), red), 100 * 50) << "the wheel tilted right stops at the page's right edge";
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 50), green), 0);
+    driver.scrollAt({ 200, 400 }, -1e6, 0);
+    image = shoot("wide-start");
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 100), [](UIPixel p) { return green(p) || red(p); }), 0) << "and left at its left edge";
+
+    // A tap where the link now shows follows it: the point is the page's, moved sideways.
+    driver.dragFrom({ 300, 400 }, { 100, 400 });
+    driver.tapAt({ 250, 64 + 25 });
+    driver.drain();
+    image = shoot("wide-tapped");
+    EXPECT_EQ(count(*image, CGRectMake(0, 65, 175, 49), blue), 175 * 49) << "scrolled down to the link's target, still moved sideways";
+
+    // A long line of preformatted text is read to its end.
+    write("pre.html", "<body style='margin:0'><pre style='margin:0'>" + std::string(200, 'x') + "<span style='color:#ff0000;background:#ff0000'>end</span></pre></body>");
+    image = open("pre.html");
+    EXPECT_GT(web->renderedWidth(), 1000);
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 40), red), 0);
+    driver.scrollAt({ 200, 300 }, 1e6, 0);
+    image = shoot("pre-end");
+    EXPECT_GT(count(*image, CGRectMake(300, 64, 75, 40), red), 100) << "its end at the right edge";
+
+    // A page as wide as the view stays put whatever moves sideways.
+    write("narrow.html", "<body style='margin:0'><div style='height:50px;background:#00ff00'></div><p>Narrow</p></body>");
+    auto before = open("narrow.html");
+    EXPECT_EQ(web->renderedWidth(), 375);
+    driver.dragFrom({ 300, 400 }, { 100, 400 });
+    driver.scrollAt({ 200, 400 }, 500, 0);
+    driver.pressKey(UIKey::Right);
+    EXPECT_TRUE(shoot("narrow-moved")->hasEqualPixels(*before));
+}

@@ -120,8 +120,8 @@ def spin():
 channel.sendall(message(100))
 fds = []
 kind, payload = receive(fds)
-viewport = payload[-40:-8]
-width, height, scale, top = struct.unpack("<dddd", viewport)
+viewport = payload[-48:-8]
+width, height, scale, top, left = struct.unpack("<ddddd", viewport)
 if mode == "ask-forever":
     ask_forever()
 title = ask() if mode == "ask" else shared_document(payload, fds) if mode == "document" else "hostile"
@@ -136,7 +136,7 @@ channel.sendall(message(102, info))
 
 pixel_width, pixel_height = int(width * scale + 0.999), int(height * scale + 0.999)
 stride = pixel_width * 4
-frame = viewport + struct.pack("<IIId", pixel_width, pixel_height, stride, 100)
+frame = viewport + struct.pack("<IIIdd", pixel_width, pixel_height, stride, 100, width)
 
 
 def memory(size, seals):
