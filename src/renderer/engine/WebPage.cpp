@@ -1,4 +1,5 @@
 #include "renderer/engine/WebPage.h"
+#include "renderer/engine/CSSColors.h"
 #include "renderer/engine/ElementKinds.h"
 #include "renderer/engine/FormControls.h"
 #include "renderer/engine/StyleBounds.h"
@@ -696,6 +697,9 @@ struct WebPage::Engine final : litehtml::document_container {
         media.color_index = 256;
         media.resolution = 96;
     }
+
+    // The engine asks for the colours it can't read itself.
+    litehtml::tstring resolve_color(const litehtml::tstring& color) const override { return rgbaFromHSL(color).value_or(""); }
 
     void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override
     {
