@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <litehtml/litehtml.h>
 #include <vector>
 
 namespace vesk::platform {
@@ -104,6 +105,64 @@ std::optional<std::string> rgbaFromHSL(std::string_view color)
     auto thousandths = static_cast<int>(std::lround(alpha * 1000));
     std::string alphaText = std::to_string(thousandths / 1000) + "." + std::to_string(1000 + thousandths % 1000).substr(1);
     return "rgba(" + byte(channel(degrees, s, l, 0)) + ", " + byte(channel(degrees, s, l, 8)) + ", " + byte(channel(degrees, s, l, 4)) + ", " + alphaText + ")";
+}
+
+std::optional<std::string> cssFromLegacyColor(std::string_view value)
+{
+    while (!value.empty() && isHTMLSpace(value.front()))
+        value.remove_prefix(1);
+    while (!value.empty() && isHTMLSpace(value.back()))
+        value.remove_suffix(1);
+    std::string lower;
+    for (char c : value)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.empty() || lower == "transparent")
+        return std::nullopt;
+    if (std::all_of(lower.begin(), lower.end(), [](char c) { return c >= 'a' && c <= 'z'; }) && !litehtml::web_color::resolve_name(lower.c_str(), nullptr).empty())
+        return lower;
+    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (lower.size() == 4 && lower[0] == '#' && std::all_of(lower.begin() + 1, lower.end(), hex))
+        return std::string { '#', lower[1], lower[1], lower[2], lower[2], lower[3], lower[3] };
+    // Characters outside the basic plane count as two digits; the value is read as three
+    // parts of hex digits, anything else a zero.
+    std::string digits;
+    for (std::size_t at = 0; at < lower.size() && digits.size() < 128; ++at) {
+        auto byte = static_cast<unsigned char>(lower[at]);
+        if (byte >= 0xF0) {
+            digits += "00";
+            at += 3;
+        } else if (byte >= 0x80) {
+            digits += '0';
+            at += byte >= 0xE0 ? 2 : 1;
+        } else {
+            digits += hex(lower[at]) ? lower[at] : '0';
+        }
+    }
+    digits.resize(std::min<std::size_t>(digits.size(), 128));
+    if (!digits.empty() && lower[0] == '#')
+        digits.erase(0, 1);
+    if (digits.empty())
+        digits = "0";
+    while (digits.size() % 3)
+        digits += '0';
+    auto length = digits.size() / 3;
+    std::string parts[3];
+    for (int part = 0; part < 3; ++part)
+        parts[part] = digits.substr(part * length, length);
+    if (length > 8) {
+        for (auto& part : parts)
+            part = part.substr(part.size() - 8);
+        length = 8;
+    }
+    while (length > 2 && parts[0][0] == '0' && parts[1][0] == '0' && parts[2][0] == '0') {
+        for (auto& part : parts)
+            part.erase(0, 1);
+        --length;
+    }
+    std::string color = "#";
+    for (auto& part : parts)
+        color += length == 1 ? "0" + part : part.substr(0, 2);
+    return color;
 }
 
 }

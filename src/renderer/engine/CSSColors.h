@@ -11,4 +11,9 @@ namespace vesk::platform {
 // rgb(), a hex value or a name. Absent when it is none of them.
 std::optional<std::string> rgbaFromHSL(std::string_view color);
 
+// A colour attribute of old HTML (bgcolor, text, link) as CSS reads it: a colour name, or the
+// hex value the HTML standard's rules for legacy colour values make of any other text. Absent
+// for an empty value and "transparent".
+std::optional<std::string> cssFromLegacyColor(std::string_view value);
+
 }

@@ -80,6 +80,8 @@ textarea { font-family: monospace; white-space: pre-wrap; vertical-align: text-b
 button, input[type="submit"], input[type="reset"], input[type="button"] { padding: 1px 6px; background-color: #efefef; text-align: center; }
 input[type="checkbox"], input[type="radio"] { border: none; padding: 0; margin: 3px 3px 3px 4px; background-color: transparent; }
 input[type="hidden"] { display: none; }
+[hidden] { display: none; }
+summary { display: list-item; list-style: disc inside; }
 )css";
 
     constexpr int defaultFontSize = 16;
@@ -679,6 +681,22 @@ struct WebPage::Engine final : litehtml::document_container {
         } else if (tag == "base") {
             if (auto href = attributes.find("href"); href != attributes.end() && !baseReference)
                 baseReference = href->second;
+        } else if (tag == "body") {
+            // The body's colour attributes, as a style sheet before the page's own: any rule
+            // of the page wins over them.
+            auto color = [&](const char* name) {
+                auto found = attributes.find(name);
+                return found == attributes.end() ? std::nullopt : cssFromLegacyColor(found->second);
+            };
+            std::string rules;
+            if (auto background = color("bgcolor"))
+                rules += "body { background-color: " + *background + " }\n";
+            if (auto text = color("text"))
+                rules += "body { color: " + *text + " }\n";
+            if (auto link = color("link"))
+                rules += "a:link, a[href] { color: " + *link + " }\n";
+            if (owner && !rules.empty())
+                owner->add_stylesheet(rules.c_str(), nullptr, nullptr);
         }
         if (auto control = newFormControl(tag, attributes, owner))
             return control;
