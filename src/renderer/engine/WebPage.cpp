@@ -10,6 +10,7 @@
 #include "platform/graphics/UIImage.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <gio/gio.h>
 #include <librsvg/rsvg.h>
@@ -565,18 +566,43 @@ struct WebPage::Engine final : litehtml::document_container {
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         // In doubles: a page's lengths can be anything an int holds, and their sums more.
-        auto side = [&](const litehtml::border& border, double x, double y, double width, double height) {
-            if (border.width <= 0 || border.style <= litehtml::border_style_hidden || !border.color.alpha)
-                return;
-            setColor(target, border.color);
-            cairo_rectangle(target, x, y, width, height);
-            cairo_fill(target);
-        };
         double x = box.x, y = box.y, width = box.width, height = box.height;
-        side(borders.top, x, y, width, borders.top.width);
-        side(borders.bottom, x, y + height - borders.bottom.width, width, borders.bottom.width);
-        side(borders.left, x, y, borders.left.width, height);
-        side(borders.right, x + width - borders.right.width, y, borders.right.width, height);
+        double top = std::max(0, borders.top.width), bottom = std::max(0, borders.bottom.width);
+        double left = std::max(0, borders.left.width), right = std::max(0, borders.right.width);
+        auto shown = [](const litehtml::border& border) { return border.width > 0 && border.style > litehtml::border_style_hidden && border.color.alpha; };
+        // Each side is a trapezoid that meets its neighbours on the diagonals of the corners,
+        // so that transparent sides leave triangles. Sides of one colour are filled as one
+        // shape, with no seam where they meet.
+        struct Side {
+            const litehtml::border* border;
+            std::array<std::pair<double, double>, 4> corners;
+        };
+        const std::array<Side, 4> sides { {
+            { &borders.top, { { { x, y }, { x + width, y }, { x + width - right, y + top }, { x + left, y + top } } } },
+            { &borders.right, { { { x + width, y }, { x + width, y + height }, { x + width - right, y + height - bottom }, { x + width - right, y + top } } } },
+            { &borders.bottom, { { { x + width, y + height }, { x, y + height }, { x + left, y + height - bottom }, { x + width - right, y + height - bottom } } } },
+            { &borders.left, { { { x, y + height }, { x, y }, { x + left, y + top }, { x + left, y + height - bottom } } } },
+        } };
+        std::array<bool, 4> done {};
+        for (std::size_t index = 0; index < sides.size(); ++index) {
+            if (done[index] || !shown(*sides[index].border))
+                continue;
+            auto& color = sides[index].border->color;
+            for (std::size_t other = index; other < sides.size(); ++other) {
+                auto& with = sides[other].border->color;
+                if (done[other] || !shown(*sides[other].border) || with.red != color.red || with.green != color.green || with.blue != color.blue || with.alpha != color.alpha)
+                    continue;
+                done[other] = true;
+                auto& corners = sides[other].corners;
+                cairo_move_to(target, corners[0].first, corners[0].second);
+                for (std::size_t corner = 1; corner < corners.size(); ++corner)
+                    cairo_line_to(target, corners[corner].first, corners[corner].second);
+                cairo_close_path(target);
+            }
+            setColor(target, color);
+            cairo_set_fill_rule(target, CAIRO_FILL_RULE_WINDING);
+            cairo_fill(target);
+        }
     }
 
     void set_caption(const char* text) override { caption = text ? text : ""; }
