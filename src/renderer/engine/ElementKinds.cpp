@@ -3,12 +3,14 @@
 #include <limits>
 #include <litehtml/el_anchor.h>
 #include <litehtml/el_body.h>
+#include <litehtml/el_break.h>
 #include <litehtml/el_div.h>
 #include <litehtml/el_font.h>
 #include <litehtml/el_para.h>
 #include <litehtml/el_table.h>
 #include <litehtml/el_td.h>
 #include <litehtml/el_tr.h>
+#include <optional>
 #include <unordered_map>
 
 namespace vesk::platform {
@@ -72,8 +74,17 @@ namespace {
         return index == off;
     }
 
+    // Where a child stands among its parent's children, found without counting them.
+    class ChildSlots {
+    public:
+        virtual std::optional<std::size_t> slotOf(const litehtml::element* child) const = 0;
+
+    protected:
+        ~ChildSlots() = default;
+    };
+
     template<class Base>
-    class Counted final : public Base {
+    class Counted final : public Base, public ChildSlots {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
@@ -92,8 +103,88 @@ namespace {
             return place && matches(ofType ? place->typeCount - place->ofType + 1 : m_places.count() - place->index + 1, num, off);
         }
 
+        std::optional<std::size_t> slotOf(const litehtml::element* child) const override
+        {
+            auto* place = m_places.find(this->m_children, child);
+            return place ? std::optional(place->slot) : std::nullopt;
+        }
+
     private:
         mutable SiblingPlaces m_places;
+    };
+
+    // What an element does to the line a break after it ends: puts something on it, ends a
+    // line itself (a break, a block), or neither.
+    enum class LineEnd {
+        Content,
+        Ended,
+        Nothing,
+    };
+
+    LineEnd lineEnd(const litehtml::element::ptr& element)
+    {
+        switch (element->get_display()) {
+        case litehtml::display_none:
+            return LineEnd::Nothing;
+        case litehtml::display_inline_text:
+            return element->is_white_space() ? LineEnd::Nothing : LineEnd::Content;
+        case litehtml::display_inline_block:
+        case litehtml::display_inline_table:
+            return LineEnd::Content;
+        case litehtml::display_inline:
+            break;
+        default:
+            if (element->is_break())
+                return LineEnd::Ended;
+            auto position = element->get_element_position();
+            if (element->get_float() != litehtml::float_none || position == litehtml::element_position_absolute || position == litehtml::element_position_fixed)
+                return LineEnd::Nothing;
+            return LineEnd::Ended;
+        }
+        if (element->is_replaced())
+            return LineEnd::Content;
+        // An inline element's last content decides.
+        for (auto index = element->get_children_count(); index > 0; --index) {
+            if (auto end = lineEnd(element->get_child(static_cast<int>(index - 1))); end != LineEnd::Nothing)
+                return end;
+        }
+        return LineEnd::Nothing;
+    }
+
+    // A line break that ends an empty line (after another break, a block or at the start of
+    // one) keeps that line as tall as a line of text, as browsers do; the engine lets it fall.
+    class Break final : public litehtml::el_break {
+    public:
+        using el_break::el_break;
+
+        int render(int x, int y, int maxWidth, bool secondPass) override
+        {
+            int width = el_break::render(x, y, maxWidth, secondPass);
+            if (endsEmptyLine())
+                m_pos.height = std::max(m_pos.height, line_height());
+            return width;
+        }
+
+    private:
+        bool endsEmptyLine() const
+        {
+            const litehtml::element* child = this;
+            for (auto parent = this->parent(); parent; parent = parent->parent()) {
+                auto* slots = dynamic_cast<const ChildSlots*>(parent.get());
+                auto slot = slots ? slots->slotOf(child) : std::nullopt;
+                if (!slot)
+                    return false;
+                for (auto at = *slot; at > 0; --at) {
+                    if (auto end = lineEnd(parent->get_child(static_cast<int>(at - 1))); end != LineEnd::Nothing)
+                        return end == LineEnd::Ended;
+                }
+                // At the start of a block the line is empty; an inline parent's place decides.
+                if (parent->get_display() != litehtml::display_inline)
+                    return true;
+                child = parent.get();
+            }
+            return true;
+        }
     };
 
 }
@@ -118,7 +209,9 @@ std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std:
     if (tag == "font")
         return std::make_shared<Counted<litehtml::el_font>>(document);
     // These hold text or nothing.
-    if (tag == "br" || tag == "img" || tag == "link" || tag == "title" || tag == "style" || tag == "base" || tag == "script")
+    if (tag == "br")
+        return std::make_shared<Break>(document);
+    if (tag == "img" || tag == "link" || tag == "title" || tag == "style" || tag == "base" || tag == "script")
         return nullptr;
     return std::make_shared<Counted<litehtml::html_tag>>(document);
 }
