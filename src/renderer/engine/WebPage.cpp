@@ -19,6 +19,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace vesk::platform {
 
@@ -128,36 +129,71 @@ summary { display: list-item; list-style: disc inside; }
         ~Font() { pango_font_description_free(description); }
     };
 
-    // A font family list as CSS writes it, as pango reads it, with the generic names mapped.
+    std::string lowered(std::string_view text)
+    {
+        std::string lower(text);
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        return lower;
+    }
+
+    // The font families this machine has, by their names in lower case.
+    const std::unordered_set<std::string>& installedFamilies()
+    {
+        thread_local std::unordered_set<std::string> names = [] {
+            std::unordered_set<std::string> found;
+            PangoFontFamily** list = nullptr;
+            int count = 0;
+            pango_font_map_list_families(pango_context_get_font_map(threadContext()), &list, &count);
+            for (int index = 0; index < count; ++index)
+                found.insert(lowered(pango_font_family_get_name(list[index])));
+            g_free(list);
+            return found;
+        }();
+        return names;
+    }
+
+    // The family a font list draws with, as pango reads it: the first the machine has (or
+    // one it stands in with the same metrics, or a generic name), as a browser takes it. Only
+    // that one is named: characters it lacks come from the fonts that cover them, and a colour
+    // emoji font later in the list never draws digits and spaces.
     std::string families(const char* faceName)
     {
-        std::string list;
         std::string name;
         std::size_t count = 0;
-        auto flush = [&] {
+        auto chosen = [&]() -> std::optional<std::string> {
             auto first = name.find_first_not_of(" \t\"'");
             auto last = name.find_last_not_of(" \t\"'");
-            if (first != std::string::npos) {
-                auto family = name.substr(first, last - first + 1);
-                if (family == "sans-serif" || family == "system-ui" || family == "-apple-system")
-                    family = defaultFamily;
-                else if (family == "monospace")
-                    family = "Liberation Mono";
-                else if (family == "serif")
-                    family = "Liberation Serif";
-                list += (list.empty() ? "" : ",") + family;
-                ++count;
-            }
-            name.clear();
+            if (first == std::string::npos)
+                return std::nullopt;
+            ++count;
+            auto family = name.substr(first, last - first + 1);
+            auto lower = lowered(family);
+            if (lower == "sans-serif" || lower == "system-ui" || lower == "-apple-system" || lower == "ui-sans-serif")
+                return defaultFamily;
+            if (lower == "monospace" || lower == "ui-monospace")
+                return "Liberation Mono";
+            if (lower == "serif" || lower == "ui-serif")
+                return "Liberation Serif";
+            static const std::unordered_set<std::string> standIns { "cursive", "fantasy", "emoji", "math", "arial", "helvetica", "times", "times new roman",
+                "courier", "courier new", "arimo", "tinos", "cousine" };
+            if (standIns.contains(lower) || installedFamilies().contains(lower))
+                return family;
+            return std::nullopt;
         };
         for (const char* c = faceName ? faceName : ""; *c && count < maximumFontFamilies; ++c) {
-            if (*c == ',')
-                flush();
-            else
+            if (*c != ',') {
                 name += *c;
+                continue;
+            }
+            if (auto family = chosen())
+                return *family;
+            name.clear();
         }
-        flush();
-        return list.empty() ? defaultFamily : list;
+        if (count < maximumFontFamilies) {
+            if (auto family = chosen())
+                return *family;
+        }
+        return defaultFamily;
     }
 
     void setColor(cairo_t* cr, const litehtml::web_color& color)
