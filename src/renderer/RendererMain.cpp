@@ -413,6 +413,9 @@ private:
                         answer.anchorTop = std::clamp(double(*top), 0.0, maximumPageHeight);
                 }
             }
+            // A click that opened or closed a <details> shows the page again.
+            if (m_page->needsLayout())
+                m_pictures = true;
         }
         send(answer);
     }

@@ -9,8 +9,10 @@
 #include <litehtml/el_para.h>
 #include <litehtml/el_table.h>
 #include <litehtml/el_td.h>
+#include <litehtml/el_text.h>
 #include <litehtml/el_tr.h>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 namespace vesk::platform {
@@ -84,7 +86,7 @@ namespace {
     };
 
     template<class Base>
-    class Counted final : public Base, public ChildSlots {
+    class Counted : public Base, public ChildSlots {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
@@ -187,6 +189,128 @@ namespace {
         }
     };
 
+    bool isText(const litehtml::element::ptr& element)
+    {
+        return dynamic_cast<const litehtml::el_text*>(element.get()) != nullptr;
+    }
+
+    bool hasTag(const litehtml::element::ptr& element, std::string_view tag)
+    {
+        auto* name = element ? element->get_tagName() : nullptr;
+        return name && tag == name;
+    }
+
+    // A <details>: closed (without its open attribute), it shows its first <summary> alone,
+    // whatever the page's styles say of the rest; a click on that summary opens and closes it.
+    class Details final : public Counted<litehtml::html_tag> {
+    public:
+        using Counted::Counted;
+
+        bool isOpen() const { return get_attr("open") != nullptr; }
+        litehtml::element::ptr summary() const
+        {
+            for (auto& child : m_children) {
+                if (hasTag(child, "summary"))
+                    return child;
+            }
+            return nullptr;
+        }
+
+        // Text of its own goes into an inline element, which can be hidden with the rest.
+        bool appendChild(const litehtml::element::ptr& element) override
+        {
+            if (!element || !isText(element))
+                return Counted::appendChild(element);
+            if (m_children.empty() || m_children.back() != m_text) {
+                m_text = std::make_shared<Counted<litehtml::html_tag>>(get_document());
+                m_text->set_tagName("details-text");
+                Counted::appendChild(m_text);
+            }
+            return m_text->appendChild(element);
+        }
+
+        void parse_styles(bool reparse) override
+        {
+            Counted::parse_styles(reparse);
+            if (isOpen())
+                return;
+            auto shown = summary();
+            for (auto& child : m_children) {
+                if (child == shown || isText(child) || child->get_display() == litehtml::display_none)
+                    continue;
+                child->add_style("display: none !important", "");
+                child->parse_styles(true);
+            }
+        }
+
+        void toggle()
+        {
+            if (isOpen())
+                m_attrs.erase("open");
+            else
+                m_attrs["open"] = "";
+            refresh_styles();
+            parse_styles(false);
+            init();
+            if (auto* changes = dynamic_cast<PageChanges*>(get_document()->container()))
+                changes->layoutChanged();
+        }
+
+    private:
+        litehtml::element::ptr m_text;
+    };
+
+    // A <details>' summary, drawn after its disclosure triangle (in the room the engine keeps
+    // for a list item's marker inside it), which opens and closes its details when clicked.
+    class Summary final : public Counted<litehtml::html_tag> {
+    public:
+        using Counted::Counted;
+
+        void draw(litehtml::uint_ptr hdc, int x, int y, const litehtml::position* clip) override
+        {
+            auto details = disclosed();
+            bool marker = details && m_display == litehtml::display_list_item && m_list_style_type != litehtml::list_style_type_none;
+            auto type = m_list_style_type;
+            if (marker)
+                m_list_style_type = litehtml::list_style_type_none;
+            Counted::draw(hdc, x, y, clip);
+            m_list_style_type = type;
+            if (!marker)
+                return;
+            bool open = details->isOpen();
+            int size = get_font_size();
+            litehtml::list_marker triangle {};
+            triangle.marker_type = type;
+            triangle.index = open ? openDisclosureMarker : closedDisclosureMarker;
+            triangle.color = get_color("color", true, litehtml::web_color(0, 0, 0));
+            triangle.font = get_font();
+            triangle.pos.width = open ? size * 3 / 5 : size / 2;
+            triangle.pos.height = open ? size / 2 : size * 3 / 5;
+            triangle.pos.x = m_pos.x + x;
+            triangle.pos.y = m_pos.y + y + (line_height() - triangle.pos.height) / 2;
+            get_document()->container()->draw_list_marker(hdc, triangle);
+        }
+
+        void on_click() override
+        {
+            // A link inside the summary is followed instead.
+            bool onLink = false;
+            for (auto element = get_document()->get_over_element(); element && element.get() != this; element = element->parent())
+                onLink = onLink || (hasTag(std::const_pointer_cast<litehtml::element>(element), "a") && element->get_attr("href"));
+            if (auto details = disclosed(); details && !onLink)
+                details->toggle();
+            Counted::on_click();
+        }
+
+    private:
+        // The details this summary opens and closes: those it is the first summary of.
+        std::shared_ptr<Details> disclosed() const
+        {
+            auto details = std::dynamic_pointer_cast<Details>(parent());
+            return details && details->summary().get() == this ? details : nullptr;
+        }
+    };
+
 }
 
 std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std::shared_ptr<litehtml::document>& document)
@@ -208,6 +332,10 @@ std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std:
         return std::make_shared<Counted<litehtml::el_anchor>>(document);
     if (tag == "font")
         return std::make_shared<Counted<litehtml::el_font>>(document);
+    if (tag == "details")
+        return std::make_shared<Details>(document);
+    if (tag == "summary")
+        return std::make_shared<Summary>(document);
     // These hold text or nothing.
     if (tag == "br")
         return std::make_shared<Break>(document);

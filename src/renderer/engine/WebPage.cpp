@@ -328,7 +328,7 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
     return fittedPicture(std::move(image), needed);
 }
 
-struct WebPage::Engine final : litehtml::document_container {
+struct WebPage::Engine final : litehtml::document_container, PageChanges {
     explicit Engine(const NSURL& URL)
         : base(URL)
     {
@@ -497,6 +497,20 @@ struct WebPage::Engine final : litehtml::document_container {
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         auto& pos = marker.pos;
+        if (marker.index == closedDisclosureMarker || marker.index == openDisclosureMarker) {
+            setColor(target, marker.color);
+            cairo_move_to(target, pos.x, pos.y);
+            if (marker.index == closedDisclosureMarker) {
+                cairo_line_to(target, pos.x + pos.width, pos.y + pos.height / 2.0);
+                cairo_line_to(target, pos.x, pos.y + pos.height);
+            } else {
+                cairo_line_to(target, pos.x + pos.width, pos.y);
+                cairo_line_to(target, pos.x + pos.width / 2.0, pos.y + pos.height);
+            }
+            cairo_close_path(target);
+            cairo_fill(target);
+            return;
+        }
         if (!marker.image.empty()) {
             if (auto image = picture(marker.image.c_str(), marker.baseurl)) {
                 drawPicture(target, *image, pos.x, pos.y, pos.width, pos.height);
@@ -778,6 +792,8 @@ struct WebPage::Engine final : litehtml::document_container {
         media.resolution = 96;
     }
 
+    void layoutChanged() override { dirty = true; }
+
     // The engine asks for the colours it can't read itself.
     litehtml::tstring resolve_color(const litehtml::tstring& color) const override { return rgbaFromHSL(color).value_or(""); }
 
@@ -886,6 +902,11 @@ void WebPage::layout(CGFloat width)
     // Drawn sizes start again: the new width may draw pictures larger.
     m_engine->neededWidths.clear();
     m_engine->shrinkDue = true;
+}
+
+bool WebPage::needsLayout() const
+{
+    return m_engine->dirty;
 }
 
 std::map<std::string, CGFloat> WebPage::pictureWidths() const
