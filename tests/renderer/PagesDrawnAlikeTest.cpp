@@ -105,8 +105,15 @@ TEST(PagesDrawnAlikeTest, HSLColoursAreTheirRGBTwins)
                                     "</style><body><p>Text on the theme's background <a href='x'>a link</a></p>";
     const std::string mdbookHex = "<html class='light'><style>body { background-color: #336699; color: #ffffff } a { color: rgba(0, 128, 0, 0.5) }"
                                   "</style><body><p>Text on the theme's background <a href='x'>a link</a></p>";
+    // As mdbook sets its theme: the root's own class sets the properties its rules use.
+    const std::string rootTheme = "<html class='light'><style>html { color: var(--fg); background-color: var(--bg) } :root { --bg: hsl(0, 0%, 0%) }"
+                                  " .light { --bg: hsl(210, 50%, 40%); --fg: hsl(0, 0%, 100%) } p { border-top: 4px solid var(--missing, hsl(0, 100%, 50%)) }"
+                                  "</style><body><p>Text on the theme's background</p>";
+    const std::string rootHex = "<html><style>html { color: #ffffff; background-color: #336699 } p { border-top: 4px solid #ff0000 }"
+                                "</style><body><p>Text on the theme's background</p>";
     expectAlike({
         { "hsl-properties", mdbookTheme, mdbookHex },
+        { "hsl-root-properties", rootTheme, rootHex },
         { "hsl-attributes",
             "<body style='color: hsl(0, 100%, 50%)'><p>Red words</p><div style='height: 30px; background: hsl(210deg 50% 40%)'></div>"
             "<div style='height: 30px; border-top: 10px solid HSLA(60, 100%, 50%, 25%); background-color: hsl(0.5turn 100% 25% / 0.5)'></div>",

@@ -1,5 +1,6 @@
 #include "renderer/engine/ElementKinds.h"
 
+#include <cstring>
 #include <limits>
 #include <litehtml/el_anchor.h>
 #include <litehtml/el_body.h>
@@ -85,12 +86,84 @@ namespace {
         ~ChildSlots() = default;
     };
 
+    // The properties whose custom property references are looked up again once all of an
+    // element's rules are in.
+    constexpr const char* referencingProperties[] = { "color", "background-color", "border-top-color", "border-right-color", "border-bottom-color",
+        "border-left-color", "font-family", "font-size", "font-weight", "font-style", "line-height", "text-align", "text-decoration", "white-space",
+        "vertical-align", "display", "width", "height", "min-width", "min-height", "max-width", "max-height", "margin-top", "margin-right", "margin-bottom",
+        "margin-left", "padding-top", "padding-right", "padding-bottom", "padding-left", "border-top-width", "border-right-width", "border-bottom-width",
+        "border-left-width", "border-top-style", "border-right-style", "border-bottom-style", "border-left-style", "top", "right", "bottom", "left",
+        "list-style-type" };
+
+    // The value with its var() references replaced by the custom properties the element has or
+    // inherits (or their fallbacks); absent when one of them has neither.
+    std::optional<std::string> withCustomProperties(std::string value, const litehtml::element& element)
+    {
+        constexpr int maximumReferences = 32;
+        constexpr std::size_t maximumLength = 4096;
+        for (int count = 0; count < maximumReferences; ++count) {
+            auto start = value.find("var(");
+            if (start == std::string::npos)
+                return value;
+            std::size_t end = start + 4, comma = std::string::npos;
+            for (int depth = 1; end < value.size(); ++end) {
+                if (value[end] == '(')
+                    ++depth;
+                else if (value[end] == ')' && --depth == 0)
+                    break;
+                else if (value[end] == ',' && depth == 1 && comma == std::string::npos)
+                    comma = end;
+            }
+            if (end >= value.size())
+                return std::nullopt;
+            auto trimmed = [](std::string text) {
+                auto first = text.find_first_not_of(" \t\n\r\f");
+                auto last = text.find_last_not_of(" \t\n\r\f");
+                return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+            };
+            auto name = trimmed(value.substr(start + 4, (comma == std::string::npos ? end : comma) - start - 4));
+            std::string replacement;
+            if (auto* found = element.get_style_property(name.c_str(), true, nullptr); found && *found)
+                replacement = found;
+            else if (comma != std::string::npos)
+                replacement = trimmed(value.substr(comma + 1, end - comma - 1));
+            else
+                return std::nullopt;
+            value.replace(start, end - start + 1, replacement);
+            if (value.size() > maximumLength)
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
     template<class Base>
     class Counted : public Base, public ChildSlots {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
         {
+        }
+
+        // The engine looks a rule's custom properties up as it adds the rule, in the order of
+        // the rules' specificity: those a more specific rule of the same element sets (`.light
+        // { --bg: ... }` beside `html { background: var(--bg) }`) are not in yet, and the
+        // reference is left as it is, a colour drawn black. They are looked up again here, once
+        // all the rules are in.
+        void parse_styles(bool reparse) override
+        {
+            for (auto* name : referencingProperties) {
+                auto* value = this->m_style.get_property(name);
+                if (!value || !std::strstr(value, "var("))
+                    continue;
+                auto resolved = withCustomProperties(value, *this);
+                if (!resolved)
+                    continue;
+                this->m_style.add_property(name, resolved->c_str(), nullptr, false, this);
+                // One the page marked important stays so.
+                if (auto* kept = this->m_style.get_property(name); kept && std::strstr(kept, "var("))
+                    this->m_style.add_property(name, resolved->c_str(), nullptr, true, this);
+            }
+            Base::parse_styles(reparse);
         }
 
         bool is_nth_child(const litehtml::element::ptr& el, int num, int off, bool ofType) const override
