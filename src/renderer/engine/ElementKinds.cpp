@@ -13,6 +13,7 @@
 #include <litehtml/el_text.h>
 #include <litehtml/el_tr.h>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 
@@ -151,7 +152,8 @@ namespace {
         // all the rules are in.
         void parse_styles(bool reparse) override
         {
-            for (auto* name : referencingProperties) {
+            auto* page = dynamic_cast<const PageChanges*>(this->get_document()->container());
+            for (auto* name : page && page->usesCustomProperties() ? std::span(referencingProperties) : std::span<const char* const>()) {
                 auto* value = this->m_style.get_property(name);
                 if (!value || !std::strstr(value, "var("))
                     continue;

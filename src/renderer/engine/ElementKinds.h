@@ -12,6 +12,8 @@ class PageChanges {
 public:
     // A click opened or closed a <details>: the page is laid out again.
     virtual void layoutChanged() = 0;
+    // Whether the page's markup or style sheets refer to custom properties (var()) at all.
+    virtual bool usesCustomProperties() const = 0;
 
 protected:
     ~PageChanges() = default;

@@ -349,6 +349,7 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
     std::string caption;
     std::unique_ptr<StyleBounds> styleBounds;
     std::set<std::string> imported;
+    bool customProperties = false;
     // The pixels each picture is drawn at, at most; a picture kept larger is shrunk to them.
     std::map<std::string, double> neededWidths;
     double deviceScale = 1;
@@ -707,6 +708,7 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
         // A style sheet that fails leaves the page as it is.
         if (auto sheet = loadStyleSheet(*resolved)) {
             text = styleBounds ? styleBounds->boundedSheet(sanitizedText(*sheet)) : sanitizedText(*sheet);
+            customProperties = customProperties || text.find("var(") != std::string::npos;
             baseURL = resolved->absoluteString();
         }
     }
@@ -793,6 +795,7 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
     }
 
     void layoutChanged() override { dirty = true; }
+    bool usesCustomProperties() const override { return customProperties; }
 
     // The engine asks for the colours it can't read itself.
     litehtml::tstring resolve_color(const litehtml::tstring& color) const override { return rgbaFromHSL(color).value_or(""); }
@@ -815,6 +818,7 @@ std::unique_ptr<WebPage> WebPage::create(const std::string& markup, const NSURL&
     auto text = sanitizedText(markup);
     engine.styleBounds = std::make_unique<StyleBounds>(text);
     text = engine.styleBounds->boundedMarkup(text);
+    engine.customProperties = text.find("var(") != std::string::npos;
     engine.document = litehtml::document::createFromUTF8(text.c_str(), &engine, &engine.context);
     if (!engine.document)
         return nullptr;
