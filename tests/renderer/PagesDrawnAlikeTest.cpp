@@ -217,6 +217,8 @@ TEST(PagesDrawnAlikeTest, ClosedDetailsShowTheirSummaryWithItsMarkerOnly)
         // Nor do the page's own styles show what a closed details holds.
         { "details-closed", "<style>details div { display: block }</style><details><summary>Summary line</summary><p>Inside</p>Loose text<div>More</div></details><p>After</p>",
             "<details><summary>Summary line</summary></details><p>After</p>" },
+        // A summary outside details is a block like any other.
+        { "details-stray-summary", "<summary>Summary line</summary><p>After</p>", "<div>Summary line</div><p>After</p>" },
         { "details-open-text", "<details open><summary>Summary line</summary>Loose <b>bold</b> text</details>",
             "<details open><summary>Summary line</summary><span>Loose <b>bold</b> text</span></details>" },
         { "details-open", "<details open><summary>Summary line</summary><p>Inside</p></details><p>After</p>",

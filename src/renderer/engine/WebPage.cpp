@@ -83,7 +83,8 @@ button, input[type="submit"], input[type="reset"], input[type="button"] { paddin
 input[type="checkbox"], input[type="radio"] { border: none; padding: 0; margin: 3px 3px 3px 4px; background-color: transparent; }
 input[type="hidden"] { display: none; }
 [hidden] { display: none; }
-summary { display: list-item; list-style: disc inside; }
+summary { display: block; }
+details > summary:first-of-type { display: list-item; list-style: disc inside; }
 )css";
 
     constexpr int defaultFontSize = 16;
