@@ -1,6 +1,5 @@
 #include "renderer/engine/ElementKinds.h"
 
-#include <cstring>
 #include <limits>
 #include <litehtml/el_anchor.h>
 #include <litehtml/el_body.h>
@@ -96,17 +95,26 @@ namespace {
         "border-left-width", "border-top-style", "border-right-style", "border-bottom-style", "border-left-style", "top", "right", "bottom", "left",
         "list-style-type" };
 
+    // Where the value's first reference to a custom property starts (a var(), or one held as
+    // vref()), and how long its name is.
+    std::pair<std::size_t, std::size_t> firstReference(std::string_view value)
+    {
+        auto var = value.find("var("), held = value.find("vref(");
+        return held < var ? std::pair(held, 5) : std::pair(var, 4);
+    }
+
     // The value with its var() references replaced by the custom properties the element has or
-    // inherits (or their fallbacks); absent when one of them has neither.
+    // inherits (or their fallbacks); absent when one of them has neither, or they refer to each
+    // other round in a circle.
     std::optional<std::string> withCustomProperties(std::string value, const litehtml::element& element)
     {
         constexpr int maximumReferences = 32;
         constexpr std::size_t maximumLength = 4096;
         for (int count = 0; count < maximumReferences; ++count) {
-            auto start = value.find("var(");
+            auto [start, length] = firstReference(value);
             if (start == std::string::npos)
                 return value;
-            std::size_t end = start + 4, comma = std::string::npos;
+            std::size_t end = start + length, comma = std::string::npos;
             for (int depth = 1; end < value.size(); ++end) {
                 if (value[end] == '(')
                     ++depth;
@@ -122,7 +130,7 @@ namespace {
                 auto last = text.find_last_not_of(" \t\n\r\f");
                 return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
             };
-            auto name = trimmed(value.substr(start + 4, (comma == std::string::npos ? end : comma) - start - 4));
+            auto name = trimmed(value.substr(start + length, (comma == std::string::npos ? end : comma) - start - length));
             std::string replacement;
             if (auto* found = element.get_style_property(name.c_str(), true, nullptr); found && *found)
                 replacement = found;
@@ -155,14 +163,14 @@ namespace {
             auto* page = dynamic_cast<const PageChanges*>(this->get_document()->container());
             for (auto* name : page && page->usesCustomProperties() ? std::span(referencingProperties) : std::span<const char* const>()) {
                 auto* value = this->m_style.get_property(name);
-                if (!value || !std::strstr(value, "var("))
+                if (!value || firstReference(value).first == std::string::npos)
                     continue;
                 auto resolved = withCustomProperties(value, *this);
                 if (!resolved)
                     continue;
                 this->m_style.add_property(name, resolved->c_str(), nullptr, false, this);
                 // One the page marked important stays so.
-                if (auto* kept = this->m_style.get_property(name); kept && std::strstr(kept, "var("))
+                if (auto* kept = this->m_style.get_property(name); kept && firstReference(kept).first != std::string::npos)
                     this->m_style.add_property(name, resolved->c_str(), nullptr, true, this);
             }
             Base::parse_styles(reparse);
