@@ -221,7 +221,8 @@ TEST(PagesDrawnAlikeTest, ClosedDetailsShowTheirSummaryWithItsMarkerOnly)
         { "details-stray-summary", "<summary>Summary line</summary><p>After</p>", "<div>Summary line</div><p>After</p>" },
         { "details-open-text", "<details open><summary>Summary line</summary>Loose <b>bold</b> text</details>",
             "<details open><summary>Summary line</summary><span>Loose <b>bold</b> text</span></details>" },
-        { "details-open", "<details open><summary>Summary line</summary><p>Inside</p></details><p>After</p>",
+        // Spaces between its blocks take no room.
+        { "details-open", "<details open>\n  <summary>Summary line</summary>\n  <p>Inside</p>\n</details>\n<p>After</p>",
             "<details open><summary>Summary line</summary><p>Inside</p></details><p>After</p>" },
     });
     auto closed = draw("details-marker", "<body style='margin: 0'><details><summary>Summary line</summary><p>Inside</p></details><p>After</p>");
