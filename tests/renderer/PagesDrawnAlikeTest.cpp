@@ -191,7 +191,8 @@ TEST(PagesDrawnAlikeTest, TransparentBordersMakeTriangles)
 {
     auto page = draw("triangle",
         "<body style='margin: 0'><div style='width: 0; height: 0; border-left: 40px solid transparent; border-right: 40px solid transparent;"
-        " border-bottom: 40px solid red'></div><div style='width: 20px; height: 20px; border: 20px solid; border-color: red transparent transparent red'></div>");
+        " border-bottom: 40px solid red'></div><div style='width: 20px; height: 20px; border: 20px solid; border-color: red transparent transparent red'></div>"
+        "<div style='width: 40px; height: 0; border-top: 10px solid red; border-left-width: 20px; border-left-style: none'></div>");
     // Pointing up: red under its apex, white at the upper corners, about half its square red.
     EXPECT_TRUE(red(page.at(40, 5)));
     EXPECT_TRUE(red(page.at(40, 35)));
@@ -209,6 +210,9 @@ TEST(PagesDrawnAlikeTest, TransparentBordersMakeTriangles)
     EXPECT_TRUE(white(page.at(30, 70)));
     EXPECT_TRUE(red(page.at(50, 41)));
     EXPECT_TRUE(white(page.at(58, 58)));
+    // A side without a style leaves its neighbours square.
+    EXPECT_TRUE(red(page.at(1, 101)));
+    EXPECT_TRUE(red(page.at(1, 108)));
 }
 
 TEST(PagesDrawnAlikeTest, ClosedDetailsShowTheirSummaryWithItsMarkerOnly)

@@ -619,8 +619,9 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         // In doubles: a page's lengths can be anything an int holds, and their sums more.
         double x = box.x, y = box.y, width = box.width, height = box.height;
-        double top = std::max(0, borders.top.width), bottom = std::max(0, borders.bottom.width);
-        double left = std::max(0, borders.left.width), right = std::max(0, borders.right.width);
+        // A side without a style takes no room, whatever width it was given.
+        auto room = [](const litehtml::border& border) { return border.style > litehtml::border_style_hidden ? std::max(0, border.width) : 0; };
+        double top = room(borders.top), bottom = room(borders.bottom), left = room(borders.left), right = room(borders.right);
         auto shown = [](const litehtml::border& border) { return border.width > 0 && border.style > litehtml::border_style_hidden && border.color.alpha; };
         // Each side is a trapezoid that meets its neighbours on the diagonals of the corners,
         // so that transparent sides leave triangles. Sides of one colour are filled as one
