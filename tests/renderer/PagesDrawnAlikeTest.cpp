@@ -239,7 +239,6 @@ TEST(PagesDrawnAlikeTest, ClosedDetailsShowTheirSummaryWithItsMarkerOnly)
     EXPECT_GT(open.count(0, 0, 11, 18, dark), 20);
     EXPECT_GT(differences(closed, open), 0);
     // Open, the content shows below the summary and pushes what follows down.
-    EXPECT_NE(closed.page->height(), open.page->height());
     EXPECT_GT(open.page->height(), closed.page->height());
     // A click on the summary opens it, as a browser does; a second one closes it again.
     EXPECT_FALSE(closed.page->linkAt({ 40, 8 }));
