@@ -427,6 +427,12 @@ private:
                         answer.anchorTop = std::clamp(double(*top), 0.0, maximumPageHeight);
                 }
             }
+            // A click that opened or closed a <details> shows the page again, before the answer
+            // that ends the click.
+            if (m_page->needsLayout()) {
+                m_pictures = true;
+                drawIfNeeded();
+            }
         }
         send(answer);
     }

@@ -138,6 +138,17 @@ TEST(StyleBoundsTest, HostilePagesShowWithTheirMemoryBounded)
         { "7 descendant combinators against 120 nested divs", "<style>span div div div div div div b { color: #ff0000 }</style><span></span>" + repeat("<div>", 120) + repeat("<b>shown</b>", 10) },
         { "div x31 then b against 30 nested divs", "<style>" + repeat("div ", 31) + "b { color: #ff0000 }</style>" + repeat("<div>", 30) + "<b><p>shown</p></b>" },
         { "a font-family of 200,000 names", "<p style='font-family: " + families + "serif'>shown</p>" },
+        { "custom properties that refer to themselves",
+            "<style>p { --a: var(--a) x; color: var(--a) } div { --b: var(--c); --c: var(--b); background: var(--b) } p::before { --d: var(--d); content: 'x';"
+            " color: var(--d) } img { --w: var(--w); width: var(--w) }</style><p>shown</p><div><p>shown</p></div><img src=x.png>" },
+        { "a custom property in a style attribute that refers to itself", "<p style='--a: var(--a) var(--a); color: var(--a)'>shown</p>" },
+        { "custom properties that double at each step",
+            "<style>p { --v0: 1px; " + [] {
+                std::string steps;
+                for (int n = 1; n < 40; ++n)
+                    steps += "--v" + std::to_string(n) + ": var(--v" + std::to_string(n - 1) + ") var(--v" + std::to_string(n - 1) + "); ";
+                return steps;
+            }() + "margin-left: var(--v39) }</style><p>shown</p>" },
     };
     auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 375, 667);
     for (auto& test : cases) {

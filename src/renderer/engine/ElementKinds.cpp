@@ -3,12 +3,17 @@
 #include <limits>
 #include <litehtml/el_anchor.h>
 #include <litehtml/el_body.h>
+#include <litehtml/el_break.h>
 #include <litehtml/el_div.h>
 #include <litehtml/el_font.h>
 #include <litehtml/el_para.h>
 #include <litehtml/el_table.h>
 #include <litehtml/el_td.h>
+#include <litehtml/el_text.h>
 #include <litehtml/el_tr.h>
+#include <optional>
+#include <span>
+#include <string_view>
 #include <unordered_map>
 
 namespace vesk::platform {
@@ -72,12 +77,103 @@ namespace {
         return index == off;
     }
 
+    // Where a child stands among its parent's children, found without counting them.
+    class ChildSlots {
+    public:
+        virtual std::optional<std::size_t> slotOf(const litehtml::element* child) const = 0;
+
+    protected:
+        ~ChildSlots() = default;
+    };
+
+    // The properties whose custom property references are looked up again once all of an
+    // element's rules are in.
+    constexpr const char* referencingProperties[] = { "color", "background-color", "border-top-color", "border-right-color", "border-bottom-color",
+        "border-left-color", "font-family", "font-size", "font-weight", "font-style", "line-height", "text-align", "text-decoration", "white-space",
+        "vertical-align", "display", "width", "height", "min-width", "min-height", "max-width", "max-height", "margin-top", "margin-right", "margin-bottom",
+        "margin-left", "padding-top", "padding-right", "padding-bottom", "padding-left", "border-top-width", "border-right-width", "border-bottom-width",
+        "border-left-width", "border-top-style", "border-right-style", "border-bottom-style", "border-left-style", "top", "right", "bottom", "left",
+        "list-style-type" };
+
+    // Where the value's first reference to a custom property starts (a var(), or one held as
+    // vref()), and how long its name is.
+    std::pair<std::size_t, std::size_t> firstReference(std::string_view value)
+    {
+        auto var = value.find("var("), held = value.find("vref(");
+        return held < var ? std::pair(held, 5) : std::pair(var, 4);
+    }
+
+    // The value with its var() references replaced by the custom properties the element has or
+    // inherits (or their fallbacks); absent when one of them has neither, or they refer to each
+    // other round in a circle.
+    std::optional<std::string> withCustomProperties(std::string value, const litehtml::element& element)
+    {
+        constexpr int maximumReferences = 32;
+        constexpr std::size_t maximumLength = 4096;
+        for (int count = 0; count < maximumReferences; ++count) {
+            auto [start, length] = firstReference(value);
+            if (start == std::string::npos)
+                return value;
+            std::size_t end = start + length, comma = std::string::npos;
+            for (int depth = 1; end < value.size(); ++end) {
+                if (value[end] == '(')
+                    ++depth;
+                else if (value[end] == ')' && --depth == 0)
+                    break;
+                else if (value[end] == ',' && depth == 1 && comma == std::string::npos)
+                    comma = end;
+            }
+            if (end >= value.size())
+                return std::nullopt;
+            auto trimmed = [](std::string text) {
+                auto first = text.find_first_not_of(" \t\n\r\f");
+                auto last = text.find_last_not_of(" \t\n\r\f");
+                return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+            };
+            auto name = trimmed(value.substr(start + length, (comma == std::string::npos ? end : comma) - start - length));
+            std::string replacement;
+            if (auto* found = element.get_style_property(name.c_str(), true, nullptr); found && *found)
+                replacement = found;
+            else if (comma != std::string::npos)
+                replacement = trimmed(value.substr(comma + 1, end - comma - 1));
+            else
+                return std::nullopt;
+            value.replace(start, end - start + 1, replacement);
+            if (value.size() > maximumLength)
+                return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
     template<class Base>
-    class Counted final : public Base {
+    class Counted : public Base, public ChildSlots {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
         {
+        }
+
+        // The engine looks a rule's custom properties up as it adds the rule, in the order of
+        // the rules' specificity: those a more specific rule of the same element sets (`.light
+        // { --bg: ... }` beside `html { background: var(--bg) }`) are not in yet, and the
+        // reference is left as it is, a colour drawn black. They are looked up again here, once
+        // all the rules are in.
+        void parse_styles(bool reparse) override
+        {
+            auto* page = dynamic_cast<const PageChanges*>(this->get_document()->container());
+            for (auto* name : page && page->usesCustomProperties() ? std::span(referencingProperties) : std::span<const char* const>()) {
+                auto* value = this->m_style.get_property(name);
+                if (!value || firstReference(value).first == std::string::npos)
+                    continue;
+                auto resolved = withCustomProperties(value, *this);
+                if (!resolved)
+                    continue;
+                this->m_style.add_property(name, resolved->c_str(), nullptr, false, this);
+                // One the page marked important stays so.
+                if (auto* kept = this->m_style.get_property(name); kept && firstReference(kept).first != std::string::npos)
+                    this->m_style.add_property(name, resolved->c_str(), nullptr, true, this);
+            }
+            Base::parse_styles(reparse);
         }
 
         bool is_nth_child(const litehtml::element::ptr& el, int num, int off, bool ofType) const override
@@ -92,8 +188,210 @@ namespace {
             return place && matches(ofType ? place->typeCount - place->ofType + 1 : m_places.count() - place->index + 1, num, off);
         }
 
+        std::optional<std::size_t> slotOf(const litehtml::element* child) const override
+        {
+            auto* place = m_places.find(this->m_children, child);
+            return place ? std::optional(place->slot) : std::nullopt;
+        }
+
     private:
         mutable SiblingPlaces m_places;
+    };
+
+    // What an element does to the line a break after it ends: puts something on it, ends a
+    // line itself (a break, a block), or neither.
+    enum class LineEnd {
+        Content,
+        Ended,
+        Nothing,
+    };
+
+    LineEnd lineEnd(const litehtml::element::ptr& element)
+    {
+        switch (element->get_display()) {
+        case litehtml::display_none:
+            return LineEnd::Nothing;
+        case litehtml::display_inline_text:
+            return element->is_white_space() ? LineEnd::Nothing : LineEnd::Content;
+        case litehtml::display_inline_block:
+        case litehtml::display_inline_table:
+            return LineEnd::Content;
+        case litehtml::display_inline:
+            break;
+        default:
+            if (element->is_break())
+                return LineEnd::Ended;
+            auto position = element->get_element_position();
+            if (element->get_float() != litehtml::float_none || position == litehtml::element_position_absolute || position == litehtml::element_position_fixed)
+                return LineEnd::Nothing;
+            return LineEnd::Ended;
+        }
+        if (element->is_replaced())
+            return LineEnd::Content;
+        // An inline element's last content decides.
+        for (auto index = element->get_children_count(); index > 0; --index) {
+            if (auto end = lineEnd(element->get_child(static_cast<int>(index - 1))); end != LineEnd::Nothing)
+                return end;
+        }
+        return LineEnd::Nothing;
+    }
+
+    // A line break that ends an empty line (after another break, a block or at the start of
+    // one) keeps that line as tall as a line of text, as browsers do; the engine lets it fall.
+    class Break final : public litehtml::el_break {
+    public:
+        using el_break::el_break;
+
+        int render(int x, int y, int maxWidth, bool secondPass) override
+        {
+            int width = el_break::render(x, y, maxWidth, secondPass);
+            if (endsEmptyLine())
+                m_pos.height = std::max(m_pos.height, line_height());
+            return width;
+        }
+
+    private:
+        bool endsEmptyLine() const
+        {
+            const litehtml::element* child = this;
+            for (auto parent = this->parent(); parent; parent = parent->parent()) {
+                auto* slots = dynamic_cast<const ChildSlots*>(parent.get());
+                auto slot = slots ? slots->slotOf(child) : std::nullopt;
+                if (!slot)
+                    return false;
+                for (auto at = *slot; at > 0; --at) {
+                    if (auto end = lineEnd(parent->get_child(static_cast<int>(at - 1))); end != LineEnd::Nothing)
+                        return end == LineEnd::Ended;
+                }
+                // At the start of a block the line is empty; an inline parent's place decides.
+                if (parent->get_display() != litehtml::display_inline)
+                    return true;
+                child = parent.get();
+            }
+            return true;
+        }
+    };
+
+    bool isText(const litehtml::element::ptr& element)
+    {
+        return dynamic_cast<const litehtml::el_text*>(element.get()) != nullptr;
+    }
+
+    bool hasTag(const litehtml::element::ptr& element, std::string_view tag)
+    {
+        auto* name = element ? element->get_tagName() : nullptr;
+        return name && tag == name;
+    }
+
+    // A <details>: closed (without its open attribute), it shows its first <summary> alone,
+    // whatever the page's styles say of the rest; a click on that summary opens and closes it.
+    class Details final : public Counted<litehtml::html_tag> {
+    public:
+        using Counted::Counted;
+
+        bool isOpen() const { return get_attr("open") != nullptr; }
+        litehtml::element::ptr summary() const
+        {
+            for (auto& child : m_children) {
+                if (hasTag(child, "summary"))
+                    return child;
+            }
+            return nullptr;
+        }
+
+        // Text of its own goes into an inline element, which can be hidden with the rest.
+        bool appendChild(const litehtml::element::ptr& element) override
+        {
+            if (!element || !isText(element))
+                return Counted::appendChild(element);
+            if (m_children.empty() || m_children.back() != m_text) {
+                m_text = std::make_shared<Counted<litehtml::html_tag>>(get_document());
+                m_text->set_tagName("details-text");
+                Counted::appendChild(m_text);
+            }
+            return m_text->appendChild(element);
+        }
+
+        void parse_styles(bool reparse) override
+        {
+            Counted::parse_styles(reparse);
+            if (isOpen())
+                return;
+            auto shown = summary();
+            for (auto& child : m_children) {
+                if (child == shown || isText(child) || child->get_display() == litehtml::display_none)
+                    continue;
+                child->add_style("display: none !important", "");
+                child->parse_styles(true);
+            }
+        }
+
+        void toggle()
+        {
+            if (isOpen())
+                m_attrs.erase("open");
+            else
+                m_attrs["open"] = "";
+            refresh_styles();
+            parse_styles(false);
+            init();
+            if (auto* changes = dynamic_cast<PageChanges*>(get_document()->container()))
+                changes->layoutChanged();
+        }
+
+    private:
+        litehtml::element::ptr m_text;
+    };
+
+    // A <details>' summary, drawn after its disclosure triangle (in the room the engine keeps
+    // for a list item's marker inside it), which opens and closes its details when clicked.
+    class Summary final : public Counted<litehtml::html_tag> {
+    public:
+        using Counted::Counted;
+
+        void draw(litehtml::uint_ptr hdc, int x, int y, const litehtml::position* clip) override
+        {
+            auto details = disclosed();
+            bool marker = details && m_display == litehtml::display_list_item && m_list_style_type != litehtml::list_style_type_none;
+            auto type = m_list_style_type;
+            if (marker)
+                m_list_style_type = litehtml::list_style_type_none;
+            Counted::draw(hdc, x, y, clip);
+            m_list_style_type = type;
+            if (!marker)
+                return;
+            bool open = details->isOpen();
+            int size = get_font_size();
+            litehtml::list_marker triangle {};
+            triangle.marker_type = type;
+            triangle.index = open ? openDisclosureMarker : closedDisclosureMarker;
+            triangle.color = get_color("color", true, litehtml::web_color(0, 0, 0));
+            triangle.font = get_font();
+            triangle.pos.width = open ? size * 3 / 5 : size / 2;
+            triangle.pos.height = open ? size / 2 : size * 3 / 5;
+            triangle.pos.x = m_pos.x + x;
+            triangle.pos.y = m_pos.y + y + (line_height() - triangle.pos.height) / 2;
+            get_document()->container()->draw_list_marker(hdc, triangle);
+        }
+
+        void on_click() override
+        {
+            // A link inside the summary is followed instead.
+            bool onLink = false;
+            for (auto element = get_document()->get_over_element(); element && element.get() != this; element = element->parent())
+                onLink = onLink || (hasTag(std::const_pointer_cast<litehtml::element>(element), "a") && element->get_attr("href"));
+            if (auto details = disclosed(); details && !onLink)
+                details->toggle();
+            Counted::on_click();
+        }
+
+    private:
+        // The details this summary opens and closes: those it is the first summary of.
+        std::shared_ptr<Details> disclosed() const
+        {
+            auto details = std::dynamic_pointer_cast<Details>(parent());
+            return details && details->summary().get() == this ? details : nullptr;
+        }
     };
 
 }
@@ -117,8 +415,14 @@ std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std:
         return std::make_shared<Counted<litehtml::el_anchor>>(document);
     if (tag == "font")
         return std::make_shared<Counted<litehtml::el_font>>(document);
+    if (tag == "details")
+        return std::make_shared<Details>(document);
+    if (tag == "summary")
+        return std::make_shared<Summary>(document);
     // These hold text or nothing.
-    if (tag == "br" || tag == "img" || tag == "link" || tag == "title" || tag == "style" || tag == "base" || tag == "script")
+    if (tag == "br")
+        return std::make_shared<Break>(document);
+    if (tag == "img" || tag == "link" || tag == "title" || tag == "style" || tag == "base" || tag == "script")
         return nullptr;
     return std::make_shared<Counted<litehtml::html_tag>>(document);
 }

@@ -253,6 +253,78 @@ namespace {
         return text;
     }
 
+    bool isNameCharacter(char c)
+    {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+    }
+
+}
+
+std::string heldCustomPropertyReferences(std::string_view css)
+{
+    std::string out;
+    out.reserve(css.size());
+    bool declarationStart = true;
+    std::size_t at = 0;
+    while (at < css.size()) {
+        char c = css[at];
+        if (isHTMLSpace(c)) {
+            out += c;
+            ++at;
+            continue;
+        }
+        if (c == '{' || c == ';' || c == '}') {
+            declarationStart = true;
+            out += c;
+            ++at;
+            continue;
+        }
+        if (!declarationStart || css.compare(at, 2, "--") != 0) {
+            declarationStart = false;
+            out += c;
+            ++at;
+            continue;
+        }
+        // A custom property's declaration: its name, then its value up to the ';' or '}' that
+        // ends it outside strings and brackets.
+        declarationStart = false;
+        auto name = at + 2;
+        while (name < css.size() && isNameCharacter(css[name]))
+            ++name;
+        auto colon = name;
+        while (colon < css.size() && isHTMLSpace(css[colon]))
+            ++colon;
+        out.append(css.substr(at, colon - at));
+        at = colon;
+        if (at >= css.size() || css[at] != ':')
+            continue;
+        char quote = 0;
+        int brackets = 0;
+        for (; at < css.size(); ++at) {
+            c = css[at];
+            if (quote) {
+                if (c == '\\' && at + 1 < css.size())
+                    out += css[at++];
+                else if (c == quote)
+                    quote = 0;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '(' || c == '[') {
+                ++brackets;
+            } else if ((c == ')' || c == ']') && brackets > 0) {
+                --brackets;
+            } else if (brackets == 0 && (c == ';' || c == '}')) {
+                break;
+            } else if (css.compare(at, 4, "var(") == 0 && (at == 0 || !isNameCharacter(css[at - 1]))) {
+                out += "vref(";
+                at += 3;
+                ++brackets;
+                continue;
+            }
+            out += c;
+        }
+    }
+    return out;
 }
 
 StyleBounds::StyleBounds(std::string_view markup)
@@ -315,9 +387,20 @@ std::string StyleBounds::boundedMarkup(std::string_view markup)
     scan(
         markup,
         [&](const Tag& tag) {
-            if (tag.closing || (tag.name != "td" && tag.name != "th"))
+            if (tag.closing)
                 return;
             for (auto& attribute : tag.attributes) {
+                if (attribute.name == "style") {
+                    auto style = markup.substr(attribute.valueStart, attribute.valueEnd - attribute.valueStart);
+                    if (style.find("var(") == std::string_view::npos)
+                        continue;
+                    copyTo(attribute.valueStart);
+                    out += heldCustomPropertyReferences(style);
+                    copied = attribute.valueEnd;
+                    continue;
+                }
+                if (tag.name != "td" && tag.name != "th")
+                    continue;
                 bool column = attribute.name == "colspan";
                 if (!column && attribute.name != "rowspan")
                     continue;
@@ -343,7 +426,7 @@ std::string StyleBounds::boundedSheet(std::string_view css)
 {
     std::string out;
     bound(css, 0, out);
-    return out;
+    return out.find("var(") == std::string::npos ? out : heldCustomPropertyReferences(out);
 }
 
 void StyleBounds::bound(std::string_view css, std::size_t depth, std::string& out)

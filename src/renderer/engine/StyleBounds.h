@@ -29,6 +29,13 @@ constexpr std::size_t maximumStyleBlockNesting = 4;
 constexpr long maximumColspan = 1000;
 constexpr long maximumRowspan = 65534;
 
+// The layout engine puts a custom property's value in place of each var() that names it, again
+// and again while a var() is left, so a property that refers to itself (`--a: var(--a)`, or
+// through others) never ends. The references in custom properties' own values are held here as
+// vref(), which the engine leaves alone; the page's elements look them up once all their rules
+// are in, a bounded number of times.
+std::string heldCustomPropertyReferences(std::string_view css);
+
 // The bounds for one page: made from its markup (which elements, classes and ids it has, so
 // that rules that can match none of them are left out), then asked for each style sheet.
 class StyleBounds {

@@ -1,4 +1,5 @@
 #include "renderer/engine/WebPage.h"
+#include "renderer/engine/CSSColors.h"
 #include "renderer/engine/ElementKinds.h"
 #include "renderer/engine/FormControls.h"
 #include "renderer/engine/StyleBounds.h"
@@ -9,6 +10,7 @@
 #include "platform/graphics/UIImage.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <gio/gio.h>
 #include <librsvg/rsvg.h>
@@ -17,6 +19,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace vesk::platform {
 
@@ -79,6 +82,9 @@ textarea { font-family: monospace; white-space: pre-wrap; vertical-align: text-b
 button, input[type="submit"], input[type="reset"], input[type="button"] { padding: 1px 6px; background-color: #efefef; text-align: center; }
 input[type="checkbox"], input[type="radio"] { border: none; padding: 0; margin: 3px 3px 3px 4px; background-color: transparent; }
 input[type="hidden"] { display: none; }
+[hidden] { display: none; }
+summary { display: block; }
+details > summary:first-of-type { display: list-item; list-style: disc inside; }
 )css";
 
     constexpr int defaultFontSize = 16;
@@ -124,36 +130,71 @@ input[type="hidden"] { display: none; }
         ~Font() { pango_font_description_free(description); }
     };
 
-    // A font family list as CSS writes it, as pango reads it, with the generic names mapped.
+    std::string lowered(std::string_view text)
+    {
+        std::string lower(text);
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+        return lower;
+    }
+
+    // The font families this machine has, by their names in lower case.
+    const std::unordered_set<std::string>& installedFamilies()
+    {
+        thread_local std::unordered_set<std::string> names = [] {
+            std::unordered_set<std::string> found;
+            PangoFontFamily** list = nullptr;
+            int count = 0;
+            pango_font_map_list_families(pango_context_get_font_map(threadContext()), &list, &count);
+            for (int index = 0; index < count; ++index)
+                found.insert(lowered(pango_font_family_get_name(list[index])));
+            g_free(list);
+            return found;
+        }();
+        return names;
+    }
+
+    // The family a font list draws with, as pango reads it: the first the machine has (or
+    // one it stands in with the same metrics, or a generic name), as a browser takes it. Only
+    // that one is named: characters it lacks come from the fonts that cover them, and a colour
+    // emoji font later in the list never draws digits and spaces.
     std::string families(const char* faceName)
     {
-        std::string list;
         std::string name;
         std::size_t count = 0;
-        auto flush = [&] {
+        auto chosen = [&]() -> std::optional<std::string> {
             auto first = name.find_first_not_of(" \t\"'");
             auto last = name.find_last_not_of(" \t\"'");
-            if (first != std::string::npos) {
-                auto family = name.substr(first, last - first + 1);
-                if (family == "sans-serif" || family == "system-ui" || family == "-apple-system")
-                    family = defaultFamily;
-                else if (family == "monospace")
-                    family = "Liberation Mono";
-                else if (family == "serif")
-                    family = "Liberation Serif";
-                list += (list.empty() ? "" : ",") + family;
-                ++count;
-            }
-            name.clear();
+            if (first == std::string::npos)
+                return std::nullopt;
+            ++count;
+            auto family = name.substr(first, last - first + 1);
+            auto lower = lowered(family);
+            if (lower == "sans-serif" || lower == "system-ui" || lower == "-apple-system" || lower == "ui-sans-serif")
+                return defaultFamily;
+            if (lower == "monospace" || lower == "ui-monospace")
+                return "Liberation Mono";
+            if (lower == "serif" || lower == "ui-serif")
+                return "Liberation Serif";
+            static const std::unordered_set<std::string> standIns { "cursive", "fantasy", "emoji", "math", "arial", "helvetica", "times", "times new roman",
+                "courier", "courier new", "arimo", "tinos", "cousine" };
+            if (standIns.contains(lower) || installedFamilies().contains(lower))
+                return family;
+            return std::nullopt;
         };
         for (const char* c = faceName ? faceName : ""; *c && count < maximumFontFamilies; ++c) {
-            if (*c == ',')
-                flush();
-            else
+            if (*c != ',') {
                 name += *c;
+                continue;
+            }
+            if (auto family = chosen())
+                return *family;
+            name.clear();
         }
-        flush();
-        return list.empty() ? defaultFamily : list;
+        if (count < maximumFontFamilies) {
+            if (auto family = chosen())
+                return *family;
+        }
+        return defaultFamily;
     }
 
     void setColor(cairo_t* cr, const litehtml::web_color& color)
@@ -288,7 +329,7 @@ std::shared_ptr<UIImage> webPictureWithData(const std::vector<std::uint8_t>& dat
     return fittedPicture(std::move(image), needed);
 }
 
-struct WebPage::Engine final : litehtml::document_container {
+struct WebPage::Engine final : litehtml::document_container, PageChanges {
     explicit Engine(const NSURL& URL)
         : base(URL)
     {
@@ -309,6 +350,7 @@ struct WebPage::Engine final : litehtml::document_container {
     std::string caption;
     std::unique_ptr<StyleBounds> styleBounds;
     std::set<std::string> imported;
+    bool customProperties = false;
     // The pixels each picture is drawn at, at most; a picture kept larger is shrunk to them.
     std::map<std::string, double> neededWidths;
     double deviceScale = 1;
@@ -457,6 +499,20 @@ struct WebPage::Engine final : litehtml::document_container {
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         auto& pos = marker.pos;
+        if (marker.index == closedDisclosureMarker || marker.index == openDisclosureMarker) {
+            setColor(target, marker.color);
+            cairo_move_to(target, pos.x, pos.y);
+            if (marker.index == closedDisclosureMarker) {
+                cairo_line_to(target, pos.x + pos.width, pos.y + pos.height / 2.0);
+                cairo_line_to(target, pos.x, pos.y + pos.height);
+            } else {
+                cairo_line_to(target, pos.x + pos.width, pos.y);
+                cairo_line_to(target, pos.x + pos.width / 2.0, pos.y + pos.height);
+            }
+            cairo_close_path(target);
+            cairo_fill(target);
+            return;
+        }
         if (!marker.image.empty()) {
             if (auto image = picture(marker.image.c_str(), marker.baseurl)) {
                 drawPicture(target, *image, pos.x, pos.y, pos.width, pos.height);
@@ -562,18 +618,44 @@ struct WebPage::Engine final : litehtml::document_container {
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         // In doubles: a page's lengths can be anything an int holds, and their sums more.
-        auto side = [&](const litehtml::border& border, double x, double y, double width, double height) {
-            if (border.width <= 0 || border.style <= litehtml::border_style_hidden || !border.color.alpha)
-                return;
-            setColor(target, border.color);
-            cairo_rectangle(target, x, y, width, height);
-            cairo_fill(target);
-        };
         double x = box.x, y = box.y, width = box.width, height = box.height;
-        side(borders.top, x, y, width, borders.top.width);
-        side(borders.bottom, x, y + height - borders.bottom.width, width, borders.bottom.width);
-        side(borders.left, x, y, borders.left.width, height);
-        side(borders.right, x + width - borders.right.width, y, borders.right.width, height);
+        // A side without a style takes no room, whatever width it was given.
+        auto room = [](const litehtml::border& border) { return border.style > litehtml::border_style_hidden ? std::max(0, border.width) : 0; };
+        double top = room(borders.top), bottom = room(borders.bottom), left = room(borders.left), right = room(borders.right);
+        auto shown = [](const litehtml::border& border) { return border.width > 0 && border.style > litehtml::border_style_hidden && border.color.alpha; };
+        // Each side is a trapezoid that meets its neighbours on the diagonals of the corners,
+        // so that transparent sides leave triangles. Sides of one colour are filled as one
+        // shape, with no seam where they meet.
+        struct Side {
+            const litehtml::border* border;
+            std::array<std::pair<double, double>, 4> corners;
+        };
+        const std::array<Side, 4> sides { {
+            { &borders.top, { { { x, y }, { x + width, y }, { x + width - right, y + top }, { x + left, y + top } } } },
+            { &borders.right, { { { x + width, y }, { x + width, y + height }, { x + width - right, y + height - bottom }, { x + width - right, y + top } } } },
+            { &borders.bottom, { { { x + width, y + height }, { x, y + height }, { x + left, y + height - bottom }, { x + width - right, y + height - bottom } } } },
+            { &borders.left, { { { x, y + height }, { x, y }, { x + left, y + top }, { x + left, y + height - bottom } } } },
+        } };
+        std::array<bool, 4> done {};
+        for (std::size_t index = 0; index < sides.size(); ++index) {
+            if (done[index] || !shown(*sides[index].border))
+                continue;
+            auto& color = sides[index].border->color;
+            for (std::size_t other = index; other < sides.size(); ++other) {
+                auto& with = sides[other].border->color;
+                if (done[other] || !shown(*sides[other].border) || with.red != color.red || with.green != color.green || with.blue != color.blue || with.alpha != color.alpha)
+                    continue;
+                done[other] = true;
+                auto& corners = sides[other].corners;
+                cairo_move_to(target, corners[0].first, corners[0].second);
+                for (std::size_t corner = 1; corner < corners.size(); ++corner)
+                    cairo_line_to(target, corners[corner].first, corners[corner].second);
+                cairo_close_path(target);
+            }
+            setColor(target, color);
+            cairo_set_fill_rule(target, CAIRO_FILL_RULE_WINDING);
+            cairo_fill(target);
+        }
     }
 
     void set_caption(const char* text) override { caption = text ? text : ""; }
@@ -628,6 +710,7 @@ struct WebPage::Engine final : litehtml::document_container {
         // A style sheet that fails leaves the page as it is.
         if (auto sheet = loadStyleSheet(*resolved)) {
             text = styleBounds ? styleBounds->boundedSheet(sanitizedText(*sheet)) : sanitizedText(*sheet);
+            customProperties = customProperties || text.find("var(") != std::string::npos;
             baseURL = resolved->absoluteString();
         }
     }
@@ -678,6 +761,22 @@ struct WebPage::Engine final : litehtml::document_container {
         } else if (tag == "base") {
             if (auto href = attributes.find("href"); href != attributes.end() && !baseReference)
                 baseReference = href->second;
+        } else if (tag == "body") {
+            // The body's colour attributes, as a style sheet before the page's own: any rule
+            // of the page wins over them.
+            auto color = [&](const char* name) {
+                auto found = attributes.find(name);
+                return found == attributes.end() ? std::nullopt : cssFromLegacyColor(found->second);
+            };
+            std::string rules;
+            if (auto background = color("bgcolor"))
+                rules += "body { background-color: " + *background + " }\n";
+            if (auto text = color("text"))
+                rules += "body { color: " + *text + " }\n";
+            if (auto link = color("link"))
+                rules += "a:link, a[href] { color: " + *link + " }\n";
+            if (owner && !rules.empty())
+                owner->add_stylesheet(rules.c_str(), nullptr, nullptr);
         }
         if (auto control = newFormControl(tag, attributes, owner))
             return control;
@@ -697,6 +796,12 @@ struct WebPage::Engine final : litehtml::document_container {
         media.resolution = 96;
     }
 
+    void layoutChanged() override { dirty = true; }
+    bool usesCustomProperties() const override { return customProperties; }
+
+    // The engine asks for the colours it can't read itself.
+    litehtml::tstring resolve_color(const litehtml::tstring& color) const override { return rgbaFromHSL(color).value_or(""); }
+
     void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override
     {
         language = "en";
@@ -715,6 +820,7 @@ std::unique_ptr<WebPage> WebPage::create(const std::string& markup, const NSURL&
     auto text = sanitizedText(markup);
     engine.styleBounds = std::make_unique<StyleBounds>(text);
     text = engine.styleBounds->boundedMarkup(text);
+    engine.customProperties = text.find("var(") != std::string::npos;
     engine.document = litehtml::document::createFromUTF8(text.c_str(), &engine, &engine.context);
     if (!engine.document)
         return nullptr;
@@ -802,6 +908,11 @@ void WebPage::layout(CGFloat width)
     // Drawn sizes start again: the new width may draw pictures larger.
     m_engine->neededWidths.clear();
     m_engine->shrinkDue = true;
+}
+
+bool WebPage::needsLayout() const
+{
+    return m_engine->dirty;
 }
 
 std::map<std::string, CGFloat> WebPage::pictureWidths() const

@@ -55,6 +55,9 @@ public:
 
     // Lays the page out at the width, when the width or its pictures changed since the last time.
     void layout(CGFloat width);
+    // Whether the page changed since it was last laid out: a picture came, or a click opened
+    // or closed a <details>.
+    bool needsLayout() const;
     CGFloat height() const;
     // The layout width, or more where what the page draws reaches further right (a long <pre>).
     CGFloat width() const;
@@ -64,7 +67,8 @@ public:
     // canvas's background filling the rectangle.
     void draw(cairo_t* cr, CGRect visible);
     // Where the link at the point (in page coordinates) leads, if there is one; with its
-    // fragment, so that a link within the page can be told apart.
+    // fragment, so that a link within the page can be told apart. A click on a <details>'
+    // summary opens or closes it instead.
     std::optional<NSURL> linkAt(CGPoint point);
     // Where the fragment's target starts in the laid-out page (the element with that id, or
     // else the <a> with that name; the top for "top"); absent when the page has none.

@@ -146,6 +146,25 @@ TEST_F(WebPageDrawingTest, AnInPageLinkScrollsToItsTargetWithoutALoad)
     EXPECT_FALSE(web->isLoading());
 }
 
+TEST_F(WebPageDrawingTest, ATapOnASummaryOpensAndClosesItsDetails)
+{
+    write("details.html", "<body style='margin:0'><details><summary style='font-size:30px'>More</summary>"
+                          "<div style='height:100px;background:#ff0000'></div></details><div style='height:50px;background:#0000ff'></div></body>");
+    auto image = open("details.html");
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 603), red), 0) << "closed";
+    EXPECT_GT(count(*image, CGRectMake(0, 64, 375, 100), blue), 0);
+    driver.tapAt({ 50, 64 + 15 });
+    driver.drain();
+    image = shoot("details-opened");
+    EXPECT_GT(count(*image, CGRectMake(0, 64 + 40, 375, 100), red), 375 * 80) << "open";
+    driver.tapAt({ 50, 64 + 15 });
+    driver.drain();
+    image = shoot("details-closed-again");
+    EXPECT_EQ(count(*image, CGRectMake(0, 64, 375, 603), red), 0) << "closed again";
+    EXPECT_EQ(loads->asked, std::vector<std::string> { "details.html" }) << "no new load";
+    EXPECT_EQ(loads->failed, 0);
+}
+
 TEST_F(WebPageDrawingTest, AnSVGFileShowsItsRelativePictureCrispAtScaleAndAtItsSize)
 {
     UIGraphicsBeginImageContextWithOptions({ 20, 20 }, true, 1);

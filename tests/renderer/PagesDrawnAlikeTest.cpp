@@ -1,0 +1,260 @@
+// Pages that a browser draws alike, drawn alike: each pair is laid out and drawn, and their
+// pixels compared (both kept as PNGs to look at).
+
+#include "platform/graphics/UIImage.h"
+#include "renderer/engine/HTMLNesting.h"
+#include "renderer/engine/WebPage.h"
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace vesk::platform;
+
+namespace {
+
+constexpr int pageWidth = 320;
+constexpr int pageHeight = 240;
+
+struct Drawn {
+    std::unique_ptr<WebPage> page;
+    std::shared_ptr<UIImage> image;
+
+    UIPixel at(int x, int y) const { return image->pixelAt(x, y); }
+    int count(int x, int y, int width, int height, const std::function<bool(UIPixel)>& test) const
+    {
+        int found = 0;
+        for (int row = y; row < y + height; ++row) {
+            for (int column = x; column < x + width; ++column)
+                found += test(image->pixelAt(column, row));
+        }
+        return found;
+    }
+    void redraw(const std::string& name)
+    {
+        page->layout(pageWidth);
+        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, pageWidth, pageHeight);
+        auto* cr = cairo_create(surface);
+        page->draw(cr, CGRectMake(0, 0, pageWidth, pageHeight));
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        image = std::make_shared<UIImage>(surface, 1);
+        cairo_surface_destroy(surface);
+        image->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ("alike-" + name + ".png")).string());
+    }
+};
+
+Drawn draw(const std::string& name, const std::string& markup)
+{
+    Drawn drawn;
+    drawn.page = WebPage::create(boundedHTMLNesting(markup), NSURL::fileURLWithPath("/pages/" + name + ".html"), nullptr);
+    EXPECT_TRUE(drawn.page) << name;
+    drawn.redraw(name);
+    return drawn;
+}
+
+// How many pixels differ between the two drawings.
+int differences(const Drawn& a, const Drawn& b)
+{
+    int found = 0;
+    for (int row = 0; row < pageHeight; ++row) {
+        for (int column = 0; column < pageWidth; ++column) {
+            auto p = a.at(column, row), q = b.at(column, row);
+            found += p.red != q.red || p.green != q.green || p.blue != q.blue;
+        }
+    }
+    return found;
+}
+
+int inked(const Drawn& drawn)
+{
+    auto background = drawn.at(pageWidth - 1, pageHeight - 1);
+    return drawn.count(0, 0, pageWidth, pageHeight, [&](UIPixel p) { return p.red != background.red || p.green != background.green || p.blue != background.blue; });
+}
+
+struct Pair {
+    const char* name;
+    std::string page;
+    std::string twin;
+};
+
+void expectAlike(const std::vector<Pair>& pairs)
+{
+    for (auto& pair : pairs) {
+        auto page = draw(std::string(pair.name) + "-page", pair.page);
+        auto twin = draw(std::string(pair.name) + "-twin", pair.twin);
+        EXPECT_GT(inked(twin), 50) << pair.name << ": the twin draws something";
+        EXPECT_EQ(differences(page, twin), 0) << pair.name;
+    }
+}
+
+const auto red = [](UIPixel p) { return p.red > 200 && p.green < 40 && p.blue < 40; };
+const auto white = [](UIPixel p) { return p.red > 240 && p.green > 240 && p.blue > 240; };
+const auto dark = [](UIPixel p) { return p.red < 100 && p.green < 100 && p.blue < 100; };
+
+const std::string text = "<p>First paragraph of the page</p>";
+
+}
+
+TEST(PagesDrawnAlikeTest, HSLColoursAreTheirRGBTwins)
+{
+    const std::string mdbookTheme = "<html class='light'><style>:root { --bg: hsl(0, 0%, 100%); } .light { --bg: hsl(210, 50%, 40%); --fg: hsl(0,0%,100%);"
+                                    " --links: hsla(120, 100%, 25%, 0.5) } body { background-color: var(--bg); color: var(--fg) } a { color: var(--links) }"
+                                    "</style><body><p>Text on the theme's background <a href='x'>a link</a></p>";
+    const std::string mdbookHex = "<html class='light'><style>body { background-color: #336699; color: #ffffff } a { color: rgba(0, 128, 0, 0.5) }"
+                                  "</style><body><p>Text on the theme's background <a href='x'>a link</a></p>";
+    // As mdbook sets its theme: the root's own class sets the properties its rules use.
+    const std::string rootTheme = "<html class='light'><style>html { color: var(--fg); background-color: var(--bg) } :root { --bg: hsl(0, 0%, 0%) }"
+                                  " .light { --bg: hsl(210, 50%, 40%); --fg: hsl(0, 0%, 100%) } p { border-top: 4px solid var(--missing, hsl(0, 100%, 50%)) }"
+                                  "</style><body><p>Text on the theme's background</p>";
+    const std::string rootHex = "<html><style>html { color: #ffffff; background-color: #336699 } p { border-top: 4px solid #ff0000 }"
+                                "</style><body><p>Text on the theme's background</p>";
+    expectAlike({
+        { "hsl-properties", mdbookTheme, mdbookHex },
+        { "hsl-root-properties", rootTheme, rootHex },
+        { "hsl-attributes",
+            "<body style='color: hsl(0, 100%, 50%)'><p>Red words</p><div style='height: 30px; background: hsl(210deg 50% 40%)'></div>"
+            "<div style='height: 30px; border-top: 10px solid HSLA(60, 100%, 50%, 25%); background-color: hsl(0.5turn 100% 25% / 0.5)'></div>",
+            "<body style='color: #ff0000'><p>Red words</p><div style='height: 30px; background: #336699'></div>"
+            "<div style='height: 30px; border-top: 10px solid rgba(255, 255, 0, 0.25); background-color: rgba(0, 128, 128, 0.5)'></div>" },
+        { "hsl-out-of-range", "<div style='height: 40px; background: hsl(-120, 150%, 50%)'></div><div style='height: 40px; background: hsl(480, 100%, -10%)'></div>",
+            "<div style='height: 40px; background: #0000ff'></div><div style='height: 40px; background: #000000'></div>" },
+    });
+}
+
+TEST(PagesDrawnAlikeTest, HiddenElementsAreLeftOut)
+{
+    expectAlike({
+        { "hidden-blocks", text + "<p hidden>Not shown</p><div hidden><p>Nor this</p></div><p>Last</p>", text + "<p>Last</p>" },
+        { "hidden-inline", "<p>Shown <span hidden>hidden words</span>words</p>", "<p>Shown words</p>" },
+        // A page's own display wins over the attribute, as in a browser.
+        { "hidden-styled", "<style>.shown { display: block }</style><p hidden class='shown'>Shown anyway</p>", "<p>Shown anyway</p>" },
+    });
+}
+
+TEST(PagesDrawnAlikeTest, EmojiFamiliesInAFontListDrawOnlyWhatTheFirstFamiliesLack)
+{
+    const std::string stack = "-apple-system, BlinkMacSystemFont, \"Segoe UI\", Helvetica, Arial, sans-serif";
+    const std::string words = "@11.19.1 npm install the 10 things";
+    expectAlike({
+        { "emoji-stack", "<p style='font-family: " + stack + ", \"Apple Color Emoji\", \"Segoe UI Emoji\"'>" + words + "</p>",
+            "<p style='font-family: " + stack + "'>" + words + "</p>" },
+        { "emoji-installed", "<p style='font-family: Helvetica, \"Noto Color Emoji\"'>" + words + "</p>", "<p style='font-family: Helvetica'>" + words + "</p>" },
+        { "emoji-unknown-first", "<p style='font-family: \"No Such Family\", \"Apple Color Emoji\", monospace'>" + words + "</p>",
+            "<p style='font-family: monospace'>" + words + "</p>" },
+    });
+    // Digits and spaces are the text font's, as wide as a sans-serif font draws them (an emoji
+    // font's are more than twice as wide).
+    auto page = draw("emoji-widths", "<body style='margin: 0'><span style='font-family: " + stack + ", \"Apple Color Emoji\"'>1 1 1 1 1 1 1 1 1 1</span>");
+    int right = 0;
+    for (int column = 0; column < pageWidth; ++column) {
+        if (page.count(column, 0, 1, 30, [](UIPixel p) { return p.red < 200; }))
+            right = column;
+    }
+    EXPECT_LT(right, 150);
+    EXPECT_GT(right, 100);
+    // What the text font lacks still comes from the emoji font, in its colours.
+    auto emoji = draw("emoji-fallback", "<body style='margin: 0'><span style='font-family: " + stack + ", \"Apple Color Emoji\"'>\xF0\x9F\x98\x80</span>");
+    EXPECT_GT(emoji.count(0, 0, 30, 30, [](UIPixel p) { return p.red > 200 && p.green > 120 && p.blue < 80; }), 20);
+}
+
+TEST(PagesDrawnAlikeTest, LineBreaksInARowLeaveBlankLines)
+{
+    expectAlike({
+        { "br-two", "<p>One<br><br>Two</p>", "<p>One<br>&nbsp;<br>Two</p>" },
+        { "br-three-spaced", "<p>One<br>\n<br>\n<br>Two</p>", "<p>One<br>&nbsp;<br>&nbsp;<br>Two</p>" },
+        { "br-starting", "<p><br><br>Two</p>", "<p>&nbsp;<br>&nbsp;<br>Two</p>" },
+        { "br-in-div", "<div>One<br><br><b>Two</b><br><br></div><p>After</p>", "<div>One<br>&nbsp;<br><b>Two</b><br>&nbsp;<br></div><p>After</p>" },
+    });
+    // One break alone still ends the line without a blank one.
+    auto single = draw("br-one", "<p>One<br>Two</p>");
+    auto twin = draw("br-one-twin", "<p>One</p><p style='margin-top: -1em'>Two</p>");
+    EXPECT_EQ(differences(single, twin), 0);
+}
+
+TEST(PagesDrawnAlikeTest, BodyAttributesAreItsStyle)
+{
+    expectAlike({
+        { "body-attributes", "<body bgcolor='#336699' text='#ffff00' link='#ff0000'><p>Text and <a href='x'>a link</a></p>",
+            "<style>body { background-color: #336699; color: #ffff00 } a:link { color: #ff0000 }</style><body><p>Text and <a href='x'>a link</a></p>" },
+        { "body-attributes-named", "<body bgcolor='white' text='navy'><p>Text</p>", "<body style='background-color: white; color: navy'><p>Text</p>" },
+        // Values that are not CSS are read as old browsers read them.
+        { "body-attributes-legacy", "<body bgcolor='336699' text='chucknorris'><p>Text</p>", "<body style='background-color: #336699; color: #c00000'><p>Text</p>" },
+        // The page's own style sheet wins over them.
+        { "body-attributes-styled", "<style>body { background: #ffffff }</style><body bgcolor='#000000'><p>Text</p>", "<body><p>Text</p>" },
+    });
+}
+
+TEST(PagesDrawnAlikeTest, TransparentBordersMakeTriangles)
+{
+    auto page = draw("triangle",
+        "<body style='margin: 0'><div style='width: 0; height: 0; border-left: 40px solid transparent; border-right: 40px solid transparent;"
+        " border-bottom: 40px solid red'></div><div style='width: 20px; height: 20px; border: 20px solid; border-color: red transparent transparent red'></div>"
+        "<div style='width: 40px; height: 0; border-top: 10px solid red; border-left-width: 20px; border-left-style: none'></div>");
+    // Pointing up: red under its apex, white at the upper corners, about half its square red.
+    EXPECT_TRUE(red(page.at(40, 5)));
+    EXPECT_TRUE(red(page.at(40, 35)));
+    EXPECT_TRUE(white(page.at(5, 5)));
+    EXPECT_TRUE(white(page.at(75, 5)));
+    EXPECT_TRUE(red(page.at(5, 38)));
+    EXPECT_NEAR(page.count(0, 0, 80, 40, red), 1600, 80);
+    // A box with two coloured sides: they meet on the diagonal of the corner they share, the
+    // other corners stay white.
+    EXPECT_TRUE(red(page.at(2, 42)));
+    EXPECT_TRUE(red(page.at(30, 45)));
+    EXPECT_TRUE(red(page.at(5, 70)));
+    EXPECT_TRUE(white(page.at(58, 45)));
+    EXPECT_TRUE(white(page.at(45, 98)));
+    EXPECT_TRUE(white(page.at(30, 70)));
+    EXPECT_TRUE(red(page.at(50, 41)));
+    EXPECT_TRUE(white(page.at(58, 58)));
+    // A side without a style leaves its neighbours square.
+    EXPECT_TRUE(red(page.at(1, 101)));
+    EXPECT_TRUE(red(page.at(1, 108)));
+}
+
+TEST(PagesDrawnAlikeTest, ClosedDetailsShowTheirSummaryWithItsMarkerOnly)
+{
+    expectAlike({
+        // Nor do the page's own styles show what a closed details holds.
+        { "details-closed", "<style>details div { display: block }</style><details><summary>Summary line</summary><p>Inside</p>Loose text<div>More</div></details><p>After</p>",
+            "<details><summary>Summary line</summary></details><p>After</p>" },
+        // A summary outside details is a block like any other.
+        { "details-stray-summary", "<summary>Summary line</summary><p>After</p>", "<div>Summary line</div><p>After</p>" },
+        { "details-open-text", "<details open><summary>Summary line</summary>Loose <b>bold</b> text</details>",
+            "<details open><summary>Summary line</summary><span>Loose <b>bold</b> text</span></details>" },
+        // Spaces between its blocks take no room.
+        { "details-open", "<details open>\n  <summary>Summary line</summary>\n  <p>Inside</p>\n</details>\n<p>After</p>",
+            "<details open><summary>Summary line</summary><p>Inside</p></details><p>After</p>" },
+    });
+    auto closed = draw("details-marker", "<body style='margin: 0'><details><summary>Summary line</summary><p>Inside</p></details><p>After</p>");
+    auto open = draw("details-marker-open", "<body style='margin: 0'><details open><summary>Summary line</summary><p>Inside</p></details><p>After</p>");
+    auto plain = draw("details-marker-none", "<body style='margin: 0'><div>Summary line</div><p>After</p>");
+    // The marker stands before the summary's words, which move right to make room for it.
+    EXPECT_GT(closed.count(0, 0, 9, 18, dark), 20);
+    EXPECT_EQ(closed.count(9, 0, 6, 18, dark), 0);
+    EXPECT_GT(plain.count(9, 0, 6, 18, dark), 0);
+    EXPECT_GT(open.count(0, 0, 11, 18, dark), 20);
+    EXPECT_GT(differences(closed, open), 0);
+    // Open, the content shows below the summary and pushes what follows down.
+    EXPECT_GT(open.page->height(), closed.page->height());
+    // A click on the summary opens it, as a browser does; a second one closes it again.
+    EXPECT_FALSE(closed.page->linkAt({ 40, 8 }));
+    EXPECT_TRUE(closed.page->needsLayout());
+    closed.redraw("details-clicked");
+    EXPECT_EQ(differences(closed, open), 0);
+    EXPECT_FALSE(closed.page->linkAt({ 40, 8 }));
+    closed.redraw("details-clicked-again");
+    EXPECT_LT(closed.page->height(), open.page->height());
+    // A link in a summary is followed, and leaves its details as they are.
+    auto linked = draw("details-link", "<body style='margin: 0'><details><summary><a href='next.html'>Next</a> page</summary><p>Inside</p></details>");
+    auto height = linked.page->height();
+    auto link = linked.page->linkAt({ 25, 8 });
+    ASSERT_TRUE(link);
+    EXPECT_EQ(link->lastPathComponent(), "next.html");
+    EXPECT_FALSE(linked.page->needsLayout());
+    linked.redraw("details-link-clicked");
+    EXPECT_EQ(linked.page->height(), height);
+}
