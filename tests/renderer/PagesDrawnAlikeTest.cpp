@@ -258,3 +258,18 @@ TEST(PagesDrawnAlikeTest, ClosedDetailsShowTheirSummaryWithItsMarkerOnly)
     linked.redraw("details-link-clicked");
     EXPECT_EQ(linked.page->height(), height);
 }
+
+TEST(PagesDrawnAlikeTest, NumericWeightsAreTheirKeywords)
+{
+    const std::string bold = "<p style='font-weight: bold'>Bold words</p><div style='font-weight: bold'><p>Inherited bold</p></div><h2>Heading</h2>";
+    expectAlike({
+        { "weight-numbers",
+            "<style>.semi { font-weight: 600 } h2 { font-weight: 700 }</style><p style='font-weight:700'>Bold words</p>"
+            "<div class='semi'><p>Inherited bold</p></div><h2>Heading</h2>",
+            bold },
+        { "weight-light", "<p style='font-weight: 300'>Light words</p><p style='font-weight: 500'>Medium words</p>",
+            "<p>Light words</p><p>Medium words</p>" },
+    });
+    // Bold is not drawn as normal text.
+    EXPECT_GT(differences(draw("weight-bold", bold), draw("weight-normal", "<p>Bold words</p><div><p>Inherited bold</p></div><h2 style='font-weight: normal'>Heading</h2>")), 50);
+}

@@ -1,5 +1,6 @@
 #include "renderer/engine/ElementKinds.h"
 
+#include <cstring>
 #include <limits>
 #include <litehtml/el_anchor.h>
 #include <litehtml/el_body.h>
@@ -145,6 +146,43 @@ namespace {
         return std::nullopt;
     }
 
+    // The engine reads the weights 100 to 700 written as numbers as normal text (only 800 and 900
+    // come out bold); 600 and 700 are bold, as the fonts at hand draw them.
+    bool isNumericBold(std::string_view value)
+    {
+        return value == "600" || value == "700";
+    }
+
+    // A style attribute with its numeric bold weights written as the keyword.
+    std::optional<std::string> withBoldKeywords(std::string_view style)
+    {
+        std::string out;
+        std::size_t from = 0, at;
+        while ((at = style.find("font-weight", from)) != std::string_view::npos) {
+            auto value = style.find_first_not_of(" \t\n\r\f", at + 11);
+            if (value == std::string_view::npos || style[value] != ':') {
+                from = at + 11;
+                continue;
+            }
+            value = style.find_first_not_of(" \t\n\r\f", value + 1);
+            if (value == std::string_view::npos)
+                break;
+            auto end = style.find_first_of(" \t\n\r\f;!", value);
+            end = end == std::string_view::npos ? style.size() : end;
+            if (isNumericBold(style.substr(value, end - value))) {
+                out.append(style.substr(from, value - from));
+                out += "bold";
+            } else {
+                out.append(style.substr(from, end - from));
+            }
+            from = end;
+        }
+        if (out.empty())
+            return std::nullopt;
+        out.append(style.substr(from));
+        return out;
+    }
+
     template<class Base>
     class Counted : public Base, public ChildSlots {
     public:
@@ -172,6 +210,15 @@ namespace {
                 // One the page marked important stays so.
                 if (auto* kept = this->m_style.get_property(name); kept && firstReference(kept).first != std::string::npos)
                     this->m_style.add_property(name, resolved->c_str(), nullptr, true, this);
+            }
+            if (auto* weight = this->m_style.get_property("font-weight"); weight && isNumericBold(weight)) {
+                this->m_style.add_property("font-weight", "bold", nullptr, false, this);
+                if (auto* kept = this->m_style.get_property("font-weight"); kept && isNumericBold(kept))
+                    this->m_style.add_property("font-weight", "bold", nullptr, true, this);
+            }
+            if (auto* style = this->get_attr("style"); style && std::strstr(style, "font-weight")) {
+                if (auto rewritten = withBoldKeywords(style))
+                    this->set_attr("style", rewritten->c_str());
             }
             Base::parse_styles(reparse);
         }
