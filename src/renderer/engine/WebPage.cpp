@@ -88,30 +88,35 @@ input[type="hidden"] { display: none; }
     constexpr std::size_t maximumFontFamilies = 16;
     constexpr const char* defaultFamily = "Liberation Sans";
 
-    // Pango contexts belong to one thread; a page is laid out on one and drawn on another.
-    PangoContext* threadContext()
+    // Pango contexts belong to one thread; a page is laid out on one and drawn on another. Text is
+    // measured in a context of its own: drawing sets its context to the target's scale and
+    // options, and a font measured there after a draw would come out at other metrics.
+    PangoContext* threadContext(bool drawing = false)
     {
         struct Holder {
             PangoFontMap* map = pango_cairo_font_map_new();
-            PangoContext* context = pango_font_map_create_context(map);
-            PangoLayout* layout = nullptr;
-            Holder()
+            PangoContext* measuring = newContext(map);
+            PangoContext* drawing = newContext(map);
+            static PangoContext* newContext(PangoFontMap* map)
             {
+                auto* context = pango_font_map_create_context(map);
                 pango_cairo_context_set_resolution(context, 72);
                 auto* options = cairo_font_options_create();
                 cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
                 cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
                 pango_cairo_context_set_font_options(context, options);
                 cairo_font_options_destroy(options);
+                return context;
             }
             ~Holder()
             {
-                g_object_unref(context);
+                g_object_unref(drawing);
+                g_object_unref(measuring);
                 g_object_unref(map);
             }
         };
         thread_local Holder holder;
-        return holder.context;
+        return drawing ? holder.drawing : holder.measuring;
     }
 
     struct Font {
@@ -422,7 +427,7 @@ struct WebPage::Engine final : litehtml::document_container {
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         auto& font = *reinterpret_cast<Font*>(handle);
-        auto* pango = threadContext();
+        auto* pango = threadContext(true);
         pango_cairo_update_context(target, pango);
         auto* layout = layoutOf(pango, font, text);
         int baseline = pango_layout_get_baseline(layout) / PANGO_SCALE;
