@@ -1,5 +1,6 @@
 #include "renderer/engine/ElementKinds.h"
 
+#include <cstring>
 #include <limits>
 #include <litehtml/el_anchor.h>
 #include <litehtml/el_body.h>
@@ -90,6 +91,17 @@ namespace {
         {
             auto* place = m_places.find(this->m_children, el.get());
             return place && matches(ofType ? place->typeCount - place->ofType + 1 : m_places.count() - place->index + 1, num, off);
+        }
+
+        // A position the engine doesn't know it takes for fixed, out of the flow and at the
+        // view's corner; "sticky" stays in the flow where it is until scrolled past, as static
+        // does.
+        const litehtml::tchar_t* get_style_property(const litehtml::tchar_t* name, bool inherited, const litehtml::tchar_t* def = nullptr) const override
+        {
+            auto* value = Base::get_style_property(name, inherited, def);
+            if (value && name && std::strcmp(name, "position") == 0 && litehtml::value_index(value, element_position_strings, -1) < 0)
+                return "static";
+            return value;
         }
 
     private:
