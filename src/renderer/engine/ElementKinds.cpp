@@ -1,6 +1,5 @@
 #include "renderer/engine/ElementKinds.h"
 
-#include <cstring>
 #include <limits>
 #include <litehtml/el_anchor.h>
 #include <litehtml/el_body.h>
@@ -96,12 +95,14 @@ namespace {
         // A position the engine doesn't know it takes for fixed, out of the flow and at the
         // view's corner; "sticky" stays in the flow where it is until scrolled past, as static
         // does.
-        const litehtml::tchar_t* get_style_property(const litehtml::tchar_t* name, bool inherited, const litehtml::tchar_t* def = nullptr) const override
+        void parse_styles(bool is_reparse) override
         {
-            auto* value = Base::get_style_property(name, inherited, def);
-            if (value && name && std::strcmp(name, "position") == 0 && litehtml::value_index(value, element_position_strings, -1) < 0)
-                return "static";
-            return value;
+            Base::parse_styles(is_reparse);
+            if (this->m_el_position != litehtml::element_position_fixed)
+                return;
+            auto* value = Base::get_style_property("position", false, "static");
+            if (litehtml::value_index(value ? value : "", element_position_strings, -1) < 0)
+                this->m_el_position = litehtml::element_position_static;
         }
 
     private:
