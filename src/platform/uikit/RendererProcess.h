@@ -82,7 +82,8 @@ public:
     // What the renderer said about loading: ready, requests, the page's facts, failure. Waits up
     // to the bound; nothing when it ended (or the bound passed) with nothing left to say.
     std::optional<renderer::RendererMessage> nextMessage(std::chrono::milliseconds bound);
-    // Waits up to the bound for its first pixels; whether they came.
+    // Waits up to the bound for pixels drawn after the page's newest facts (for its first pixels
+    // before any); whether they came. A page's first part is drawn, then its whole.
     bool waitUntilDrawn(std::chrono::milliseconds bound);
     // Ends it at once; it is reaped on its thread.
     void terminate();
@@ -153,6 +154,7 @@ private:
     std::optional<std::chrono::microseconds> m_startCost;
     std::atomic<bool> m_ended { false };
     std::atomic<bool> m_drawnAny { false };
+    bool m_drawnSinceFacts = false;
     std::atomic<bool> m_stop { false };
     std::thread m_thread;
 };
