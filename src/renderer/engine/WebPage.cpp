@@ -2,6 +2,7 @@
 #include "renderer/engine/ElementKinds.h"
 #include "renderer/engine/FormControls.h"
 #include "renderer/engine/StyleBounds.h"
+#include "renderer/engine/TextElements.h"
 
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/ImageDecoding.h"
@@ -599,6 +600,51 @@ struct WebPage::Engine final : litehtml::document_container {
 
     void set_cursor(const char*) override { }
 
+    // Text into words and spaces as the engine splits it, but a run of spaces is one space
+    // element: each element costs about 300 bytes, and every space of indented or aligned text
+    // was one. (As one, the run still collapses to a space where spaces collapse, and keeps its
+    // width where they don't.) Han characters are words of their own, so that lines break
+    // between them.
+    void split_text(const char* text, const std::function<void(const char*)>& onWord, const std::function<void(const char*)>& onSpace) override
+    {
+        std::string_view rest(text ? text : "");
+        std::string part;
+        std::size_t word = 0;
+        auto flushWord = [&](std::size_t end) {
+            if (end > word) {
+                part.assign(rest.substr(word, end - word));
+                onWord(part.c_str());
+            }
+        };
+        std::size_t at = 0;
+        while (at < rest.size()) {
+            auto c = static_cast<unsigned char>(rest[at]);
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+                flushWord(at);
+                auto end = at + 1;
+                while (c == ' ' && end < rest.size() && rest[end] == ' ')
+                    ++end;
+                part.assign(rest.substr(at, end - at));
+                onSpace(part.c_str());
+                word = at = end;
+                continue;
+            }
+            // U+4E00 to U+9FCC, three bytes from E4 B8 80 to E9 BF 8C.
+            if (c >= 0xE4 && c <= 0xE9 && at + 2 < rest.size()) {
+                std::uint32_t code = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(rest[at + 1]) & 0x3Fu) << 6) | (static_cast<unsigned char>(rest[at + 2]) & 0x3Fu);
+                if (code >= 0x4E00 && code <= 0x9FCC) {
+                    flushWord(at);
+                    part.assign(rest.substr(at, 3));
+                    onWord(part.c_str());
+                    word = at = at + 3;
+                    continue;
+                }
+            }
+            ++at;
+        }
+        flushWord(rest.size());
+    }
+
     void transform_text(litehtml::tstring& text, litehtml::text_transform transform) override
     {
         if (text.empty())
@@ -709,17 +755,23 @@ struct WebPage::Engine final : litehtml::document_container {
     }
 };
 
-std::unique_ptr<WebPage> WebPage::create(const std::string& markup, const NSURL& URL, const StyleSheetLoader& loadStyleSheet)
+std::unique_ptr<WebPage> WebPage::create(std::string markup, const NSURL& URL, const StyleSheetLoader& loadStyleSheet)
 {
     std::unique_ptr<WebPage> page(new WebPage);
     page->m_engine = std::make_unique<Engine>(URL);
     auto& engine = *page->m_engine;
     engine.loadStyleSheet = loadStyleSheet;
     engine.context.load_master_stylesheet(userAgentStyles);
-    // Text for pango: valid UTF-8 without NULs.
-    auto text = sanitizedText(markup);
+    // Text for pango: valid UTF-8 without NULs. One copy of a page's text at a time: a long
+    // page's text is megabytes.
+    auto text = std::move(markup);
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+        text = sanitizedText(text);
     engine.styleBounds = std::make_unique<StyleBounds>(text);
     text = engine.styleBounds->boundedMarkup(text);
+    // A page of more text than the engine could hold as words shows its preformatted lines whole.
+    if (htmlTextElements(text) > maximumTextElements)
+        text = htmlWithPreformattedLinesJoined(text);
     engine.document = litehtml::document::createFromUTF8(text.c_str(), &engine, &engine.context);
     if (!engine.document)
         return nullptr;
