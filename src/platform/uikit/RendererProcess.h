@@ -151,10 +151,11 @@ private:
     bool m_answerGiven = false;
     bool m_failed = false;
     bool m_busy = false;
+    // A frame came after the page's newest facts.
+    bool m_drawnSinceFacts = false;
     std::optional<std::chrono::microseconds> m_startCost;
     std::atomic<bool> m_ended { false };
     std::atomic<bool> m_drawnAny { false };
-    bool m_drawnSinceFacts = false;
     std::atomic<bool> m_stop { false };
     std::thread m_thread;
 };
