@@ -45,7 +45,7 @@ int darkPixels(const UIImage& image)
 // a run drawn as the spaces one by one were.
 TEST(TextElementsTest, ARunOfSpacesIsDrawnAsItsSpacesOneByOne)
 {
-    const char* spaces[] = { "normal", "pre", "pre-wrap", "nowrap", "pre-line" };
+    const char* spaces[] = { "normal", "pre", "pre-wrap", "nowrap", "pre-line", "normal;text-align:justify", "pre-wrap;text-align:center" };
     for (auto* whiteSpace : spaces) {
         SCOPED_TRACE(whiteSpace);
         std::string style = std::string("<body style='margin:0'><div style='width:150px;white-space:") + whiteSpace + "'>";
