@@ -787,20 +787,25 @@ WebPage::~WebPage()
 
 namespace {
 
-    // The document's elements in document order, parents before their children.
-    std::vector<litehtml::element::ptr> elementsInOrder(const litehtml::element::ptr& root)
+    // Each of the document's elements in document order, parents before their children.
+    void forEachInOrder(const litehtml::element::ptr& root, const std::function<void(const litehtml::element::ptr&)>& visit)
     {
-        std::vector<litehtml::element::ptr> elements;
         std::vector<litehtml::element::ptr> stack { root };
         while (!stack.empty()) {
             auto element = std::move(stack.back());
             stack.pop_back();
             if (!element)
                 continue;
-            elements.push_back(element);
+            visit(element);
             for (auto index = element->get_children_count(); index > 0; --index)
                 stack.push_back(element->get_child(static_cast<int>(index - 1)));
         }
+    }
+
+    std::vector<litehtml::element::ptr> elementsInOrder(const litehtml::element::ptr& root)
+    {
+        std::vector<litehtml::element::ptr> elements;
+        forEachInOrder(root, [&](const litehtml::element::ptr& element) { elements.push_back(element); });
         return elements;
     }
 
@@ -810,8 +815,9 @@ WebPage::References WebPage::references() const
 {
     References references { m_engine->baseReference, m_engine->resources, {} };
     constexpr std::size_t maximumLinkText = 256;
-    for (auto& element : elementsInOrder(m_engine->document->root())) {
-        std::string tag = element->get_tagName() ? element->get_tagName() : "";
+    // Visited, not listed: a long page has millions of elements, most of them its words.
+    forEachInOrder(m_engine->document->root(), [&](const litehtml::element::ptr& element) {
+        std::string_view tag = element->get_tagName() ? element->get_tagName() : "";
         if (tag == "a") {
             if (auto* href = element->get_attr("href"); href && *href) {
                 litehtml::tstring text;
@@ -831,7 +837,7 @@ WebPage::References WebPage::references() const
                 references.links.emplace_back(std::move(collapsed), href);
             }
         }
-    }
+    });
     return references;
 }
 
