@@ -254,9 +254,9 @@ private:
         }
     }
 
-    std::unique_ptr<WebPage> parse(const std::string& markup)
+    std::unique_ptr<WebPage> parse(std::string markup)
     {
-        return WebPage::create(markup, m_url, [this](const NSURL& sheet) { return loadStyleSheet(sheet); });
+        return WebPage::create(std::move(markup), m_url, [this](const NSURL& sheet) { return loadStyleSheet(sheet); });
     }
 
     void open(Load& load)
@@ -316,7 +316,7 @@ private:
     void openWhole()
     {
         auto markup = std::exchange(m_whole, std::nullopt);
-        m_page = parse(*markup);
+        m_page = parse(std::move(*markup));
         markup.reset();
         if (!m_page) {
             send(Failed { "the document could not be parsed" });

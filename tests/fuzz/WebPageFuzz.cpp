@@ -2,6 +2,7 @@
 
 #include "renderer/engine/HTMLEncoding.h"
 #include "renderer/engine/HTMLNesting.h"
+#include "renderer/engine/TextElements.h"
 #include "renderer/engine/WebPage.h"
 
 #include <cstdint>
@@ -18,6 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A small bound, so that inputs within the length limit reach it.
     auto markup = boundedHTMLNesting(decoded.text, 24);
     if (auto cut = htmlFirstPartEnd(markup, markup.size() / 3); cut != std::string::npos && cut > markup.size())
+        std::abort();
+    // Each space of preformatted text becomes two bytes, and nothing else changes.
+    auto joined = htmlWithPreformattedLinesJoined(markup);
+    if (joined.size() < markup.size() || joined.size() > 2 * markup.size() || htmlTextElements(markup) > markup.size())
         std::abort();
     auto page = WebPage::create(markup, NSURL::fileURLWithPath("/fuzz/page.html"), [](const NSURL&) { return std::string("p { color: red } div { width: 40% }"); });
     if (!page)

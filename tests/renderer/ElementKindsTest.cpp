@@ -91,3 +91,13 @@ TEST(ElementKindsTest, PlacesFollowTheChildrenTheEngineAdds)
     auto red = redRows("p:nth-child(4999) { background: red } p:nth-last-child(1) { background: red }", many, 5000);
     EXPECT_EQ(red, expected(5000, [](int row) { return row >= 4998; }));
 }
+
+TEST(ElementKindsTest, StickyAndUnknownPositionsStayInTheFlow)
+{
+    // The engine took these for fixed: out of the flow, the rows after them moved up.
+    auto rows = "<header></header><p></p><nav style='position: -webkit-sticky'></nav><p></p><aside style='position: nowhere'></aside><p></p>"
+                "<div style='position: fixed; top: 20px'></div>";
+    EXPECT_EQ(redRows("header, nav, aside, div { background: red } header { position: sticky; top: -1px }", rows, 7),
+        expected(7, [](int row) { return row % 2 == 0 && row < 6; }))
+        << "a fixed element still leaves the flow";
+}

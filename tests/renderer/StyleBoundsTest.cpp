@@ -69,6 +69,56 @@ TEST(StyleBoundsTest, RulesThePageCanUseAreKeptAndTheRestLeftOut)
     EXPECT_EQ(bounds.boundedSheet("p{a:b}"), "") << "the bound holds for the page's later sheets too";
 }
 
+TEST(StyleBoundsTest, RulesNestedInRulesBecomeRulesOfTheirOwn)
+{
+    struct Case {
+        const char* name;
+        std::string css;
+        std::string kept;
+    };
+    const Case cases[] = {
+        { "an inner rule is the outer one's descendant", ":not(.dark) { pre p { padding: 1em; } p { color: red } }", ":not(.dark){}:not(.dark) pre p{ padding: 1em; }:not(.dark) p{ color: red }" },
+        { "'&' stands for the outer selector", "p { color: red; &.note { a: b } & > b { c: d } .main & { e: f } }",
+            "p{color: red;}p.note{ a: b }p > b{ c: d }.main p{ e: f }" },
+        { "each outer selector with each inner one", "p, div { b, .note { a: b } }", "p,div{}p b,p .note,div b,div .note{ a: b }" },
+        { "a combinator leads the inner selector", "div { > p { a: b } + p { c: d } }", "div{}div > p{ a: b }div + p{ c: d }" },
+        { "declarations after an inner rule stay the outer's", "p { a: b; b { c: d } e: f }", "p{a: b;e: f;}p b{ c: d }" },
+        { "@media inside a rule", "p { @media screen { color: red; b { a: b } } }", "p{}@media screen{p{color: red;}p b{ a: b }}" },
+        { "inner rules the page can't use are left out", "p { .gone { a: b } span { c: d } b { e: f } }", "p{}p b{ e: f }" },
+        { "nesting as deep as blocks may nest", "p { b { b { b { b { a: b } } } } }", "p{}p b{}p b b{}p b b b{}" },
+        { "braces in strings are no rules", "p { content: \"{\"; b { a: '}' } }", "p{content: \"{\";}p b{ a: '}' }" },
+    };
+    for (auto& test : cases)
+        EXPECT_EQ(StyleBounds("<html><body class='main'><p class=note><b>x</b></p><pre><p></p></pre><div></div></body></html>").boundedSheet(test.css), test.kept)
+            << test.name;
+}
+
+// A highlighting theme as Node.js's documentation nests it: the inner rules' declarations once
+// gave every element of the page the padding of its code blocks.
+TEST(StyleBoundsTest, APageWithNestedRulesIsDrawnAsTheSameRulesWrittenFlat)
+{
+    const std::string body = "<body style='margin:0'><div><div><header><h1 style='margin:0'>Node.js documentation</h1></header>"
+                             "<pre><code class='hljs'>const x = 1;</code></pre></div></div></body>";
+    auto draw = [&](const std::string& sheet) {
+        auto page = WebPage::create(boundedHTMLNesting("<style>" + sheet + "</style>" + body), NSURL::fileURLWithPath("/page.html"), [](const NSURL&) { return std::optional<std::string>(); });
+        page->layout(375);
+        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 375, 300);
+        auto* cr = cairo_create(surface);
+        page->draw(cr, CGRectMake(0, 0, 375, 300));
+        cairo_destroy(cr);
+        auto image = std::make_shared<UIImage>(surface, 1);
+        cairo_surface_destroy(surface);
+        return image;
+    };
+    auto nested = draw(":not(.dark-mode) { pre code.hljs { display: block; padding: 1em; } .hljs { color: #00f; } }");
+    auto flat = draw(":not(.dark-mode) pre code.hljs { display: block; padding: 1em; } :not(.dark-mode) .hljs { color: #00f; }");
+    EXPECT_TRUE(nested->hasEqualPixels(*flat));
+    auto dark = [](UIPixel p) { return p.red < 90 && p.green < 90 && p.blue < 90; };
+    auto blue = [](UIPixel p) { return p.blue > 200 && p.red < 60; };
+    EXPECT_GT(vesk::test::countPixels(*nested, CGRectMake(0, 0, 12, 40), dark), 20) << "the heading starts at the left edge";
+    EXPECT_GT(vesk::test::countPixels(*nested, CGRectMake(0, 40, 375, 260), blue), 20) << "the inner rules apply";
+}
+
 TEST(StyleBoundsTest, OnDeeplyNestedPagesLongDescendantChainsAreLeftOut)
 {
     const std::string css = "div div div p{a:b} div div div div p{c:d} div>div>div>div>div>p{e:f} div~div~div~div p{g:h}";
@@ -149,6 +199,8 @@ TEST(StyleBoundsTest, HostilePagesShowWithTheirMemoryBounded)
                     steps += "--v" + std::to_string(n) + ": var(--v" + std::to_string(n - 1) + ") var(--v" + std::to_string(n - 1) + "); ";
                 return steps;
             }() + "margin-left: var(--v39) }</style><p>shown</p>" },
+        { "rules nested 100,000 deep", "<style>" + repeat("p {", 100000) + "color: #ff0000" + repeat("}", 100000) + "</style><p>shown</p>" },
+        { "nested lists of 2,000 selectors", "<style>" + repeat("p,", 2000) + "p{" + repeat("b,", 2000) + "b{" + repeat("i,", 2000) + "i{color: #ff0000}}}</style><p>shown<b><i>x</i></b></p>" },
     };
     auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 375, 667);
     for (auto& test : cases) {

@@ -166,7 +166,8 @@ TEST_F(ViewerTest, WebViewerShowsAPDFAndClosesWithTheErrorBannerOnADamagedOne)
 }
 
 // The page is drawn by a renderer process: one that ends after drawing leaves the page on screen,
-// one that ends (here: breaks its protocol) before drawing fails the load.
+// one that ends (here: breaks its protocol) before drawing fails the load, and so does one that
+// ends after drawing a long page's first part, before the whole.
 TEST_F(ViewerTest, WebViewerKeepsAPageWhoseRendererEndsAndClosesWhenItEndsBeforeDrawing)
 {
     auto viewer = open<WebViewController>(makeFile("page.html", "<p>page</p>"));
@@ -190,6 +191,24 @@ TEST_F(ViewerTest, WebViewerKeepsAPageWhoseRendererEndsAndClosesWhenItEndsBefore
     ::unsetenv("VESK_RENDERER");
     EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
     EXPECT_EQ(driver.screenStack().size(), 1u);
+    driver.advance(4);
+
+    for (bool wholeTold : { false, true }) {
+        SCOPED_TRACE(wholeTold ? "the whole page's facts told" : "only its first part's");
+        ::setenv("VESK_RENDERER", script.c_str(), 1);
+        ::setenv("VESK_HOSTILE_RENDERER", "first-part", 1);
+        if (wholeTold)
+            ::setenv("VESK_HOSTILE_RENDERER_WHOLE", "1", 1);
+        utility.openWeb(VeskFile::initWithPath(makeFile("long.html", "<p>long</p>")), driver.screenStack().front());
+        driver.drain();
+        ::unsetenv("VESK_HOSTILE_RENDERER_WHOLE");
+        ::unsetenv("VESK_HOSTILE_RENDERER");
+        ::unsetenv("VESK_RENDERER");
+        EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
+        EXPECT_EQ(driver.screenStack().size(), 1u);
+        EXPECT_FALSE(UIApplication::sharedApplication().isNetworkActivityIndicatorVisible());
+        driver.advance(4);
+    }
 }
 
 TEST_F(ViewerTest, WebViewerStaysOpenAndScrollsForALinkWithinThePage)

@@ -434,7 +434,7 @@ std::optional<RendererMessage> RendererProcess::nextMessage(std::chrono::millise
 bool RendererProcess::waitUntilDrawn(std::chrono::milliseconds bound)
 {
     std::unique_lock lock(m_mutex);
-    return m_changed.wait_for(lock, bound, [&] { return m_drawnAny || m_ended; }) && m_drawnAny;
+    return m_changed.wait_for(lock, bound, [&] { return m_drawnSinceFacts || m_ended; }) && m_drawnSinceFacts;
 }
 
 std::optional<std::chrono::microseconds> RendererProcess::startCost() const
@@ -746,6 +746,7 @@ bool RendererProcess::receive(Channel::Received& received)
         if (m_handlers.drawn)
             m_handlers.drawn(std::move(drawn));
         std::lock_guard lock(m_mutex);
+        m_drawnSinceFacts = true;
         m_drawnViewport = frame->viewport;
         updateBusy();
         m_changed.notify_all();
@@ -801,6 +802,8 @@ bool RendererProcess::receive(Channel::Received& received)
         m_failed = true;
         updateBusy();
     }
+    if (std::holds_alternative<PageInfo>(*message))
+        m_drawnSinceFacts = false;
     // The whole page after its first part is drawn again.
     if (auto* info = std::get_if<PageInfo>(&*message); info && info->complete && m_drawnAny) {
         m_drawnViewport.reset();

@@ -86,7 +86,8 @@ public:
     // What the renderer said about loading: ready, requests, the page's facts, failure. Waits up
     // to the bound; nothing when it ended (or the bound passed) with nothing left to say.
     std::optional<renderer::RendererMessage> nextMessage(std::chrono::milliseconds bound);
-    // Waits up to the bound for its first pixels; whether they came.
+    // Waits up to the bound for pixels drawn after the page's newest facts (for its first pixels
+    // before any); whether they came. A page's first part is drawn, then its whole.
     bool waitUntilDrawn(std::chrono::milliseconds bound);
     // Ends it at once; it is reaped on its thread.
     void terminate();
@@ -162,6 +163,8 @@ private:
     bool m_answerGiven = false;
     bool m_failed = false;
     bool m_busy = false;
+    // A frame came after the page's newest facts.
+    bool m_drawnSinceFacts = false;
     std::optional<std::chrono::microseconds> m_startCost;
     // Answers the renderer's requests for threads, once it has handed them over; on its thread.
     std::unique_ptr<renderer::ThreadWarden> m_warden;

@@ -362,9 +362,11 @@ namespace {
             page.shown = true;
             return true;
         };
-        // Once the page shows, a renderer that ends or gives up leaves it as it is.
+        // A renderer that ends or gives up before the whole page is drawn fails the load, even
+        // with its first part on screen: below it the view would stay white. Shown again, a page
+        // that showed stays as it is.
         auto gaveUp = [&](int code) {
-            if (!page.shown)
+            if (!again || !page.shown)
                 fail(code);
         };
         while (!info) {
@@ -715,7 +717,20 @@ void UIWebView::finishLoad(PageLoad& page)
     m_loading = false;
     RendererRegistry::shared().setBusy(this, false);
     auto listener = delegate();
+    auto forgetRenderedPage = [&] {
+        m_rendered = false;
+        m_renderedPage = 0;
+        m_pixels = nullptr;
+        m_title.clear();
+        m_renderedHeight = 0;
+        m_renderedWidth = 0;
+        releaseRenderer();
+        ++m_pageRevision;
+    };
     if (!page.response) {
+        // A first part shown is no page.
+        if (page.shown)
+            forgetRenderedPage();
         if (listener)
             listener->didFailLoadWithError(*this, page.error);
         return;
@@ -726,16 +741,8 @@ void UIWebView::finishLoad(PageLoad& page)
     m_resources = std::move(page.resources);
     m_links = std::move(page.links);
     m_linksPolicy = std::move(page.policy);
-    if (!page.shown) {
-        m_rendered = false;
-        m_renderedPage = 0;
-        m_pixels = nullptr;
-        m_title.clear();
-        m_renderedHeight = 0;
-        m_renderedWidth = 0;
-        releaseRenderer();
-        ++m_pageRevision;
-    }
+    if (!page.shown)
+        forgetRenderedPage();
     if (listener)
         listener->webViewDidFinishLoad(*this);
 }

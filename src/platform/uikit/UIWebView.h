@@ -48,7 +48,7 @@ public:
 // process of its own (vesk-renderer), held to a memory and a time limit; the app only loads what it asks for
 // and shows the newest pixels it drew, so that no page can stall or end the app. The page is
 // shown before its pictures, which are shown as they arrive. A renderer that ends keeps what it
-// drew on screen; one that ends before drawing anything fails the load. No script runs; forms
+// drew on screen; one that ends before the whole page is drawn fails the load. No script runs; forms
 // are drawn, never sent. A page from the network may reference only http and https resources;
 // a file page also regular files inside its own folder, or inside Documents when it lies there.
 // What a page makes the app fetch or open never reaches the machine itself or its private

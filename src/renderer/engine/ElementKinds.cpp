@@ -221,6 +221,14 @@ namespace {
                     this->set_attr("style", rewritten->c_str());
             }
             Base::parse_styles(reparse);
+            // A position the engine doesn't know it takes for fixed, out of the flow and at the
+            // view's corner; "sticky" stays in the flow where it is until scrolled past, as static
+            // does.
+            if (this->m_el_position != litehtml::element_position_fixed)
+                return;
+            auto* position = Base::get_style_property("position", false, "static");
+            if (litehtml::value_index(position ? position : "", element_position_strings, -1) < 0)
+                this->m_el_position = litehtml::element_position_static;
         }
 
         bool is_nth_child(const litehtml::element::ptr& el, int num, int off, bool ofType) const override

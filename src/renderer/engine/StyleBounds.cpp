@@ -258,6 +258,20 @@ namespace {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
     }
 
+    std::string withoutComments(std::string_view text)
+    {
+        std::string out;
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            if (text[at] == '/' && at + 1 < text.size() && text[at + 1] == '*') {
+                auto end = text.find("*/", at + 2);
+                at = end == std::string_view::npos ? text.size() : end + 1;
+                continue;
+            }
+            out += text[at];
+        }
+        return out;
+    }
+
 }
 
 std::string heldCustomPropertyReferences(std::string_view css)
@@ -500,21 +514,129 @@ void StyleBounds::bound(std::string_view css, std::size_t depth, std::string& ou
             }
             continue;
         }
-        std::string kept;
-        for (auto selector : selectors(head)) {
-            selector = trimmed(selector);
-            if (m_selectors >= maximumStyleSelectors)
-                break;
-            if (selector.empty() || !keeps(selector))
-                continue;
-            if (!kept.empty())
-                kept += ',';
-            kept.append(selector);
-            ++m_selectors;
-        }
-        if (!kept.empty())
-            out.append(kept).append("{").append(body).append("}");
+        std::vector<std::string> list;
+        for (auto selector : selectors(head))
+            list.emplace_back(trimmed(selector));
+        styleRule(list, body, depth, out);
     }
+}
+
+// A style rule with the selectors it applies to; rules nested in it (as browsers read them now)
+// written out after it as rules of their own, which the layout engine would take for
+// declarations of the outer rule.
+void StyleBounds::styleRule(const std::vector<std::string>& list, std::string_view body, std::size_t depth, std::string& out)
+{
+    std::vector<std::string> kept;
+    std::string joined;
+    for (auto& selector : list) {
+        if (m_selectors >= maximumStyleSelectors)
+            break;
+        if (selector.empty() || !keeps(selector))
+            continue;
+        if (!joined.empty())
+            joined += ',';
+        joined += selector;
+        kept.push_back(selector);
+        ++m_selectors;
+    }
+    if (kept.empty())
+        return;
+    auto parts = ruleBody(body);
+    if (parts.nested.empty()) {
+        out.append(joined).append("{").append(body).append("}");
+        return;
+    }
+    out.append(joined).append("{").append(parts.declarations).append("}");
+    for (auto& [head, inner] : parts.nested) {
+        if (depth + 1 >= maximumStyleBlockNesting)
+            break;
+        if (head.starts_with('@')) {
+            std::size_t nameEnd = 1;
+            while (nameEnd < head.size() && isNameChar(head[nameEnd]))
+                ++nameEnd;
+            auto name = lowercase(head.substr(1, nameEnd - 1));
+            if (name != "media" && name != "supports")
+                continue;
+            out.append(head).append("{");
+            styleRule(kept, inner, depth + 1, out);
+            out += "}";
+            continue;
+        }
+        // Each outer selector with each inner one: '&' stands for the outer one, and an inner
+        // selector without it is the outer's descendant (or sibling, after its combinator).
+        std::vector<std::string> combined;
+        auto inners = selectors(head);
+        for (auto& outer : kept) {
+            for (auto selector : inners) {
+                selector = trimmed(selector);
+                if (m_nestedSelectors >= maximumNestedSelectors || m_selectors + combined.size() >= maximumStyleSelectors)
+                    break;
+                if (selector.empty())
+                    continue;
+                ++m_nestedSelectors;
+                std::string joinedSelector;
+                if (selector.find('&') == std::string_view::npos) {
+                    joinedSelector = outer + " " + std::string(selector);
+                } else {
+                    for (char c : selector) {
+                        if (c == '&')
+                            joinedSelector += outer;
+                        else
+                            joinedSelector += c;
+                        if (joinedSelector.size() > maximumSelectorLength)
+                            break;
+                    }
+                }
+                if (joinedSelector.size() <= maximumSelectorLength)
+                    combined.push_back(std::move(joinedSelector));
+            }
+        }
+        styleRule(combined, inner, depth + 1, out);
+    }
+}
+
+// A rule's declarations, and the rules nested among them with their preludes.
+StyleBounds::RuleBody StyleBounds::ruleBody(std::string_view body)
+{
+    RuleBody parts;
+    std::size_t at = 0, start = 0;
+    char quote = 0;
+    int brackets = 0;
+    auto declaration = [&](std::size_t end) {
+        if (start >= end)
+            return;
+        auto text = trimmed(body.substr(start, end - start));
+        if (!text.empty())
+            parts.declarations.append(text).append(";");
+    };
+    for (; at < body.size(); ++at) {
+        char c = body[at];
+        if (quote) {
+            if (c == '\\')
+                ++at;
+            else if (c == quote)
+                quote = 0;
+        } else if (c == '/' && at + 1 < body.size() && body[at + 1] == '*') {
+            auto end = body.find("*/", at + 2);
+            at = end == std::string_view::npos ? body.size() : end + 1;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '(' || c == '[') {
+            ++brackets;
+        } else if ((c == ')' || c == ']') && brackets > 0) {
+            --brackets;
+        } else if (c == ';' && brackets == 0) {
+            declaration(at);
+            start = at + 1;
+        } else if (c == '{' && brackets == 0) {
+            auto end = blockEnd(body, at + 1);
+            parts.nested.emplace_back(trimmed(withoutComments(body.substr(start, at - start))), body.substr(at + 1, std::min(end, body.size()) - at - 1));
+            at = end;
+            start = at + 1;
+        }
+    }
+    declaration(std::min(at, body.size()));
+    return parts;
 }
 
 // Whether the selector is within the bounds and may match one of the page's elements: every

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace vesk::platform {
 
@@ -23,7 +25,9 @@ constexpr std::size_t maximumStyleSelectors = 4000;
 constexpr double maximumAncestorChains = 1e6;
 // How many selectors may count siblings (:nth-child and the like).
 constexpr std::size_t maximumSiblingSelectors = 64;
-// How deep @media and other blocks may nest; deeper blocks are left out.
+// How many selectors rules nested in rules may make by joining an outer and an inner one.
+constexpr std::size_t maximumNestedSelectors = 16000;
+// How deep @media, other blocks and rules in rules may nest; deeper blocks are left out.
 constexpr std::size_t maximumStyleBlockNesting = 4;
 // The HTML standard's bounds of a cell's colspan and rowspan.
 constexpr long maximumColspan = 1000;
@@ -48,7 +52,13 @@ public:
     std::string boundedSheet(std::string_view css);
 
 private:
+    struct RuleBody {
+        std::string declarations;
+        std::vector<std::pair<std::string, std::string_view>> nested;
+    };
     void bound(std::string_view css, std::size_t depth, std::string& out);
+    void styleRule(const std::vector<std::string>& selectors, std::string_view body, std::size_t depth, std::string& out);
+    static RuleBody ruleBody(std::string_view body);
     bool keeps(std::string_view selector);
 
     std::unordered_set<std::string> m_tags;
@@ -56,6 +66,7 @@ private:
     std::unordered_set<std::string> m_ids;
     std::size_t m_selectors = 0;
     std::size_t m_siblingSelectors = 0;
+    std::size_t m_nestedSelectors = 0;
     std::size_t m_branchingCombinators = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "renderer/engine/ElementKinds.h"
 #include "renderer/engine/FormControls.h"
 #include "renderer/engine/StyleBounds.h"
+#include "renderer/engine/TextElements.h"
 
 #include "platform/foundation/NSURLConnection.h"
 #include "platform/graphics/ImageDecoding.h"
@@ -94,30 +95,35 @@ details > summary:first-of-type { display: list-item; list-style: disc inside; }
     constexpr std::size_t maximumFontFamilies = 16;
     constexpr const char* defaultFamily = "Liberation Sans";
 
-    // Pango contexts belong to one thread; a page is laid out on one and drawn on another.
-    PangoContext* threadContext()
+    // Pango contexts belong to one thread; a page is laid out on one and drawn on another. Text is
+    // measured in a context of its own: drawing sets its context to the target's scale and
+    // options, and a font measured there after a draw would come out at other metrics.
+    PangoContext* threadContext(bool drawing = false)
     {
         struct Holder {
             PangoFontMap* map = pango_cairo_font_map_new();
-            PangoContext* context = pango_font_map_create_context(map);
-            PangoLayout* layout = nullptr;
-            Holder()
+            PangoContext* measuring = newContext(map);
+            PangoContext* drawing = newContext(map);
+            static PangoContext* newContext(PangoFontMap* map)
             {
+                auto* context = pango_font_map_create_context(map);
                 pango_cairo_context_set_resolution(context, 72);
                 auto* options = cairo_font_options_create();
                 cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
                 cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
                 pango_cairo_context_set_font_options(context, options);
                 cairo_font_options_destroy(options);
+                return context;
             }
             ~Holder()
             {
-                g_object_unref(context);
+                g_object_unref(drawing);
+                g_object_unref(measuring);
                 g_object_unref(map);
             }
         };
         thread_local Holder holder;
-        return holder.context;
+        return drawing ? holder.drawing : holder.measuring;
     }
 
     struct Font {
@@ -464,7 +470,7 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
     {
         auto* target = reinterpret_cast<cairo_t*>(hdc);
         auto& font = *reinterpret_cast<Font*>(handle);
-        auto* pango = threadContext();
+        auto* pango = threadContext(true);
         pango_cairo_update_context(target, pango);
         auto* layout = layoutOf(pango, font, text);
         int baseline = pango_layout_get_baseline(layout) / PANGO_SCALE;
@@ -676,6 +682,51 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
 
     void set_cursor(const char*) override { }
 
+    // Text into words and spaces as the engine splits it, but a run of spaces is one space
+    // element: each element costs about 300 bytes, and every space of indented or aligned text
+    // was one. (As one, the run still collapses to a space where spaces collapse, and keeps its
+    // width where they don't.) Han characters are words of their own, so that lines break
+    // between them.
+    void split_text(const char* text, const std::function<void(const char*)>& onWord, const std::function<void(const char*)>& onSpace) override
+    {
+        std::string_view rest(text ? text : "");
+        std::string part;
+        std::size_t word = 0;
+        auto flushWord = [&](std::size_t end) {
+            if (end > word) {
+                part.assign(rest.substr(word, end - word));
+                onWord(part.c_str());
+            }
+        };
+        std::size_t at = 0;
+        while (at < rest.size()) {
+            auto c = static_cast<unsigned char>(rest[at]);
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+                flushWord(at);
+                auto end = at + 1;
+                while (c == ' ' && end < rest.size() && rest[end] == ' ')
+                    ++end;
+                part.assign(rest.substr(at, end - at));
+                onSpace(part.c_str());
+                word = at = end;
+                continue;
+            }
+            // U+4E00 to U+9FCC, three bytes from E4 B8 80 to E9 BF 8C.
+            if (c >= 0xE4 && c <= 0xE9 && at + 2 < rest.size()) {
+                std::uint32_t code = ((c & 0x0Fu) << 12) | ((static_cast<unsigned char>(rest[at + 1]) & 0x3Fu) << 6) | (static_cast<unsigned char>(rest[at + 2]) & 0x3Fu);
+                if (code >= 0x4E00 && code <= 0x9FCC) {
+                    flushWord(at);
+                    part.assign(rest.substr(at, 3));
+                    onWord(part.c_str());
+                    word = at = at + 3;
+                    continue;
+                }
+            }
+            ++at;
+        }
+        flushWord(rest.size());
+    }
+
     void transform_text(litehtml::tstring& text, litehtml::text_transform transform) override
     {
         if (text.empty())
@@ -809,18 +860,24 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
     }
 };
 
-std::unique_ptr<WebPage> WebPage::create(const std::string& markup, const NSURL& URL, const StyleSheetLoader& loadStyleSheet)
+std::unique_ptr<WebPage> WebPage::create(std::string markup, const NSURL& URL, const StyleSheetLoader& loadStyleSheet)
 {
     std::unique_ptr<WebPage> page(new WebPage);
     page->m_engine = std::make_unique<Engine>(URL);
     auto& engine = *page->m_engine;
     engine.loadStyleSheet = loadStyleSheet;
     engine.context.load_master_stylesheet(userAgentStyles);
-    // Text for pango: valid UTF-8 without NULs.
-    auto text = sanitizedText(markup);
+    // Text for pango: valid UTF-8 without NULs. One copy of a page's text at a time: a long
+    // page's text is megabytes.
+    auto text = std::move(markup);
+    if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
+        text = sanitizedText(text);
     engine.styleBounds = std::make_unique<StyleBounds>(text);
     text = engine.styleBounds->boundedMarkup(text);
     engine.customProperties = text.find("var(") != std::string::npos;
+    // A page of more text than the engine could hold as words shows its preformatted lines whole.
+    if (htmlTextElements(text) > maximumTextElements)
+        text = htmlWithPreformattedLinesJoined(text);
     engine.document = litehtml::document::createFromUTF8(text.c_str(), &engine, &engine.context);
     if (!engine.document)
         return nullptr;
@@ -836,20 +893,25 @@ WebPage::~WebPage()
 
 namespace {
 
-    // The document's elements in document order, parents before their children.
-    std::vector<litehtml::element::ptr> elementsInOrder(const litehtml::element::ptr& root)
+    // Each of the document's elements in document order, parents before their children.
+    void forEachInOrder(const litehtml::element::ptr& root, const std::function<void(const litehtml::element::ptr&)>& visit)
     {
-        std::vector<litehtml::element::ptr> elements;
         std::vector<litehtml::element::ptr> stack { root };
         while (!stack.empty()) {
             auto element = std::move(stack.back());
             stack.pop_back();
             if (!element)
                 continue;
-            elements.push_back(element);
+            visit(element);
             for (auto index = element->get_children_count(); index > 0; --index)
                 stack.push_back(element->get_child(static_cast<int>(index - 1)));
         }
+    }
+
+    std::vector<litehtml::element::ptr> elementsInOrder(const litehtml::element::ptr& root)
+    {
+        std::vector<litehtml::element::ptr> elements;
+        forEachInOrder(root, [&](const litehtml::element::ptr& element) { elements.push_back(element); });
         return elements;
     }
 
@@ -859,8 +921,9 @@ WebPage::References WebPage::references() const
 {
     References references { m_engine->baseReference, m_engine->resources, {} };
     constexpr std::size_t maximumLinkText = 256;
-    for (auto& element : elementsInOrder(m_engine->document->root())) {
-        std::string tag = element->get_tagName() ? element->get_tagName() : "";
+    // Visited, not listed: a long page has millions of elements, most of them its words.
+    forEachInOrder(m_engine->document->root(), [&](const litehtml::element::ptr& element) {
+        std::string_view tag = element->get_tagName() ? element->get_tagName() : "";
         if (tag == "a") {
             if (auto* href = element->get_attr("href"); href && *href) {
                 litehtml::tstring text;
@@ -880,7 +943,7 @@ WebPage::References WebPage::references() const
                 references.links.emplace_back(std::move(collapsed), href);
             }
         }
-    }
+    });
     return references;
 }
 

@@ -31,7 +31,7 @@ public:
     using StyleSheetLoader = std::function<std::optional<std::string>(const NSURL&)>;
 
     // The markup must already have its nesting bounded (boundedHTMLNesting).
-    static std::unique_ptr<WebPage> create(const std::string& markup, const NSURL& URL, const StyleSheetLoader& loadStyleSheet);
+    static std::unique_ptr<WebPage> create(std::string markup, const NSURL& URL, const StyleSheetLoader& loadStyleSheet);
     ~WebPage();
     WebPage(const WebPage&) = delete;
     WebPage& operator=(const WebPage&) = delete;

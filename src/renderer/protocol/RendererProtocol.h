@@ -44,9 +44,11 @@ constexpr double maximumPageHeight = 1e8;
 constexpr double maximumPageWidth = 1e8;
 
 // A parse, layout or draw that takes longer than this much processor time ends the renderer;
-// ThreadSanitizer's builds run it several times slower.
+// ThreadSanitizer's builds run it several times slower, AddressSanitizer's about twice.
 #if defined(__SANITIZE_THREAD__)
 constexpr int workSeconds = 60;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr int workSeconds = 20;
 #else
 constexpr int workSeconds = 10;
 #endif

@@ -5,6 +5,7 @@
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/graphics/UIImage.h"
+#include "platform/graphics/UIScreen.h"
 #include "platform/system/MemoryInfo.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIDriver.h"
@@ -315,6 +316,32 @@ TEST_F(WebPageDrawingTest, ALongPageShowsItsFirstPartThenTheWhole)
     driver.scrollAt({ 100, 300 }, 10000000);
     auto image = shoot("long-article-end");
     EXPECT_EQ(count(*image, CGRectMake(0, 567, 375, 100), red), 375 * 100) << "the whole page's end";
+}
+
+TEST_F(WebPageDrawingTest, ALongPagesFirstScreenEqualsAShortPagesWithTheSameBeginningOnPhoneAndPad)
+{
+    auto sections = [](int count) {
+        std::string page = "<html><body>";
+        for (int i = 1; i <= count; ++i) {
+            page += "<h2>Section " + std::to_string(i) + "</h2><p>Paragraph " + std::to_string(i)
+                + ": Lorem ipsum dolor sit amet, consectetur adipiscing elit, sed do eiusmod tempor incididunt ut labore et dolore magna "
+                  "aliqua. Ut enim ad minim.</p><ul><li>item a</li><li>item b</li></ul>";
+        }
+        return page + "</body></html>";
+    };
+    write("sections-short.html", sections(100));
+    write("sections-long.html", sections(200));
+    for (auto screen : { CGSizeMake(375, 667), CGSizeMake(768, 1024) }) {
+        SCOPED_TRACE(screen.width);
+        UIApplication::sharedApplication().reset();
+        UIScreen::mainScreen().setBounds(CGRectMake(0, 0, screen.width, screen.height));
+        UIApplication::sharedApplication().launch(std::make_shared<UIApplicationDelegate>());
+        web->setFrame(CGRectMake(0, 64, screen.width, screen.height - 64));
+        auto expected = open("sections-short.html", 2);
+        EXPECT_GT(count(*expected, CGRectMake(0, 128, screen.width * 2, 400), dark), 1000) << "the text is drawn";
+        EXPECT_TRUE(open("sections-long.html", 2)->hasEqualPixels(*expected)) << "the whole page laid out after its first part was drawn";
+    }
+    UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 375, 667));
 }
 
 TEST_F(WebPageDrawingTest, AnAnchorIsAnElementsIdOrAnAnchorsName)

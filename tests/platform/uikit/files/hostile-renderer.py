@@ -131,7 +131,8 @@ pictures = struct.pack("<I", len(named)) + b"".join(text(url) for url in named)
 links = struct.pack("<I", len(named)) + b"".join(text(url) + text(url) for url in named)
 if mode == "grow-memory":
     title = grow_memory()
-info = b"\x01" + text(title) + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<I", 0) + links + pictures
+# In "first-part" mode the facts are those of a long page's first part: more is to come.
+info = (b"\x00" if mode == "first-part" else b"\x01") + text(title) + struct.pack("<d", 100) + b"\x00" + text("") + struct.pack("<I", 0) + links + pictures
 channel.sendall(message(102, info))
 
 pixel_width, pixel_height = int(width * scale + 0.999), int(height * scale + 0.999)
@@ -173,6 +174,15 @@ elif mode == "memory-hog":
         for offset in range(0, len(chunk), 4096):
             chunk[offset] = 1
         held.append(chunk)
+elif mode == "first-part":
+    # Its first part drawn, then gone before the whole is drawn (with VESK_HOSTILE_RENDERER_WHOLE,
+    # after telling the whole page's facts), as a renderer past its memory limit.
+    send_frame()
+    if os.environ.get("VESK_HOSTILE_RENDERER_WHOLE"):
+        channel.sendall(message(102, b"\x01" + info[1:]))
+        # Read before it goes: the app may drop what a renderer said as it ended.
+        time.sleep(0.5)
+    os._exit(0)
 elif mode in ("ask", "document"):
     send_frame()
 elif mode == "name":
