@@ -227,3 +227,23 @@ TEST(StyleBoundsTest, HostilePagesShowWithTheirMemoryBounded)
     }
     cairo_surface_destroy(surface);
 }
+
+TEST(StyleBoundsTest, MediaQueriesTheEngineCannotReadAreDecidedForIt)
+{
+    struct Case {
+        const char* css;
+        const char* kept;
+    } cases[] = {
+        { "@media (prefers-color-scheme: dark) { p { a: b } } p { c: d }", "p{ c: d }" },
+        { "@media (prefers-color-scheme: light) { p { a: b } }", "@media all{p{ a: b }}" },
+        { "@media screen and (prefers-color-scheme: light) and (max-width: 600px) { p { a: b } }", "@media screen and (max-width: 600px){p{ a: b }}" },
+        { "@media (prefers-color-scheme: light) and (max-width: 600px) { p { a: b } }", "@media (max-width: 600px){p{ a: b }}" },
+        { "@media (hover: hover), print { p { a: b } }", "@media print{p{ a: b }}" },
+        { "@media (width >= 600px) { p { a: b } }", "@media (min-width:600px){p{ a: b }}" },
+        { "@media (40em > width) { p { a: b } }", "@media (max-width:40em){p{ a: b }}" },
+        { "@media only screen and (MAX-WIDTH: 600px) { p { a: b } }", "@media only screen and (max-width: 600px){p{ a: b }}" },
+        { "p { @media (prefers-color-scheme: dark) { color: red } }", "p{}" },
+    };
+    for (auto& test : cases)
+        EXPECT_EQ(StyleBounds("<p>x</p>").boundedSheet(test.css), test.kept) << test.css;
+}

@@ -4,8 +4,11 @@
 #include "renderer/engine/HTMLText.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <optional>
+#include <string>
+#include <tuple>
 #include <vector>
 
 namespace vesk::platform {
@@ -251,6 +254,107 @@ namespace {
         while (!text.empty() && isHTMLSpace(text.back()))
             text.remove_suffix(1);
         return text;
+    }
+
+    // The media features the layout engine knows; it ignores any other, so that a query naming
+    // one matches as if it were not there.
+    constexpr std::string_view knownMediaFeatures[] = { "width", "height", "device-width", "device-height", "orientation", "aspect-ratio",
+        "device-aspect-ratio", "color", "color-index", "monochrome", "resolution" };
+
+    bool isKnownMediaFeature(std::string_view feature)
+    {
+        if (feature.starts_with("min-") || feature.starts_with("max-"))
+            feature.remove_prefix(4);
+        return std::find(std::begin(knownMediaFeatures), std::end(knownMediaFeatures), feature) != std::end(knownMediaFeatures);
+    }
+
+    // One condition of a media query, in the engine's words: a range (`width >= 600px`) as the
+    // min- or max- feature it means, one the engine doesn't know as whether it holds here (a
+    // light screen that moves), or absent when the query can't match.
+    std::optional<std::string> mediaCondition(std::string_view condition)
+    {
+        auto text = lowercase(trimmed(condition));
+        for (auto [op, prefix, reversed] : { std::tuple { ">=", "min-", "max-" }, std::tuple { "<=", "max-", "min-" }, std::tuple { ">", "min-", "max-" },
+                 std::tuple { "<", "max-", "min-" } }) {
+            auto at = text.find(op);
+            if (at == std::string::npos)
+                continue;
+            std::string left(trimmed(std::string_view(text).substr(0, at))), right(trimmed(std::string_view(text).substr(at + std::strlen(op))));
+            if (right.find_first_of("<>") != std::string::npos)
+                return std::nullopt;
+            if (isKnownMediaFeature(left) && !left.starts_with("min-") && !left.starts_with("max-"))
+                return prefix + left + ":" + right;
+            if (isKnownMediaFeature(right) && !right.starts_with("min-") && !right.starts_with("max-"))
+                return reversed + right + ":" + left;
+            return std::nullopt;
+        }
+        auto colon = text.find(':');
+        std::string feature(trimmed(std::string_view(text).substr(0, colon)));
+        if (isKnownMediaFeature(feature))
+            return text;
+        std::string value = colon == std::string::npos ? "" : std::string(trimmed(std::string_view(text).substr(colon + 1)));
+        if ((feature == "prefers-color-scheme" && value == "light") || (feature == "prefers-reduced-motion" && value == "no-preference")
+            || (feature == "prefers-contrast" && value == "no-preference"))
+            return std::string();
+        return std::nullopt;
+    }
+
+    // A media query list as the engine should read it: queries with conditions it doesn't know
+    // are decided here (a page's dark theme is for screens that ask for one), ranges written as
+    // the engine's min- and max- features. Empty when no query can match.
+    std::string mediaQueries(std::string_view list)
+    {
+        std::string out;
+        for (auto query : selectors(list)) {
+            std::string rewritten;
+            bool matches = true, negated = lowercase(trimmed(query)).starts_with("not");
+            std::size_t at = 0;
+            while (at < query.size()) {
+                auto open = query.find('(', at);
+                if (open == std::string_view::npos) {
+                    rewritten.append(query.substr(at));
+                    break;
+                }
+                auto close = query.find(')', open);
+                if (close == std::string_view::npos) {
+                    matches = false;
+                    break;
+                }
+                rewritten.append(query.substr(at, open - at));
+                auto condition = mediaCondition(query.substr(open + 1, close - open - 1));
+                if (!condition) {
+                    matches = false;
+                    break;
+                }
+                if (condition->empty()) {
+                    // Holds: left out, with the "and" that joined it.
+                    auto kept = trimmed(rewritten);
+                    if (lowercase(kept).ends_with(" and") || lowercase(kept) == "and")
+                        kept.remove_suffix(3);
+                    rewritten = std::string(trimmed(kept));
+                    auto next = query.find_first_not_of(" \t\r\n\f", close + 1);
+                    at = next != std::string_view::npos && lowercase(query.substr(next, 3)) == "and" && rewritten.empty() ? next + 3 : close + 1;
+                    if (!rewritten.empty())
+                        rewritten += ' ';
+                    continue;
+                }
+                rewritten.append("(").append(*condition).append(")");
+                at = close + 1;
+            }
+            if (!matches && negated) {
+                // The engine's own reading, as before.
+                rewritten = std::string(trimmed(query));
+                matches = true;
+            }
+            if (!matches)
+                continue;
+            rewritten.erase(std::unique(rewritten.begin(), rewritten.end(), [](char a, char b) { return a == ' ' && b == ' '; }), rewritten.end());
+            auto kept = trimmed(rewritten);
+            if (!out.empty())
+                out += ',';
+            out += kept.empty() ? "all" : std::string(kept);
+        }
+        return out;
     }
 
     bool isNameCharacter(char c)
@@ -506,7 +610,14 @@ void StyleBounds::bound(std::string_view css, std::size_t depth, std::string& ou
             if (depth + 1 >= maximumStyleBlockNesting)
                 continue;
             if (name == "media" || name == "supports") {
-                out.append(head).append("{");
+                if (name == "media") {
+                    auto queries = mediaQueries(head.substr(nameEnd));
+                    if (queries.empty())
+                        continue;
+                    out.append("@media ").append(queries).append("{");
+                } else {
+                    out.append(head).append("{");
+                }
                 bound(body, depth + 1, out);
                 out += "}";
             } else if (body.find('{') == std::string_view::npos) {
@@ -557,7 +668,14 @@ void StyleBounds::styleRule(const std::vector<std::string>& list, std::string_vi
             auto name = lowercase(head.substr(1, nameEnd - 1));
             if (name != "media" && name != "supports")
                 continue;
-            out.append(head).append("{");
+            if (name == "media") {
+                auto queries = mediaQueries(head.substr(nameEnd));
+                if (queries.empty())
+                    continue;
+                out.append("@media ").append(queries).append("{");
+            } else {
+                out.append(head).append("{");
+            }
             styleRule(kept, inner, depth + 1, out);
             out += "}";
             continue;
