@@ -17,15 +17,10 @@ namespace {
     // Enough of a page for a guess; more only costs time.
     constexpr std::size_t guessBytes = 64 * 1024;
 
-    char lower(char c)
-    {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-
     std::string lowercase(std::string_view text)
     {
         std::string result(text);
-        std::transform(result.begin(), result.end(), result.begin(), lower);
+        std::transform(result.begin(), result.end(), result.begin(), lowerASCII);
         return result;
     }
 
@@ -34,7 +29,7 @@ namespace {
         if (text.size() - std::min(at, text.size()) < prefix.size())
             return false;
         for (std::size_t i = 0; i < prefix.size(); ++i) {
-            if (lower(text[at + i]) != prefix[i])
+            if (lowerASCII(text[at + i]) != prefix[i])
                 return false;
         }
         return true;
@@ -120,7 +115,7 @@ namespace {
             char c = text[at];
             if ((c == '=' && !name.empty()) || isHTMLSpace(c) || c == '/' || c == '>')
                 break;
-            name += lower(c);
+            name += lowerASCII(c);
             ++at;
         }
         while (at < text.size() && isHTMLSpace(text[at]))
@@ -133,12 +128,12 @@ namespace {
         if (at < text.size() && (text[at] == '"' || text[at] == '\'')) {
             char quote = text[at++];
             while (at < text.size() && text[at] != quote)
-                value += lower(text[at++]);
+                value += lowerASCII(text[at++]);
             ++at;
             return std::pair { name, value };
         }
         while (at < text.size() && !isHTMLSpace(text[at]) && text[at] != '>')
-            value += lower(text[at++]);
+            value += lowerASCII(text[at++]);
         return std::pair { name, value };
     }
 

@@ -71,15 +71,6 @@ namespace {
         return found == kinds->end() ? 0 : found->second;
     }
 
-    bool isLetter(char c)
-    {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    }
-    char lower(char c)
-    {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-
     // Where a tag's attributes end, after its '>', as the tokenizer reads them (a quoted value may
     // hold a '>'); npos when the markup ends first.
     std::size_t tagEnd(std::string_view html, std::size_t at)
@@ -439,7 +430,7 @@ std::size_t htmlRawTextEnd(std::string_view html, std::size_t at, std::string_vi
         std::size_t after = at + 2 + name.size();
         bool named = after <= html.size();
         for (std::size_t i = 0; named && i < name.size(); ++i)
-            named = lower(html[at + 2 + i]) == name[i];
+            named = lowerASCII(html[at + 2 + i]) == name[i];
         if (named && (after == html.size() || isHTMLSpace(html[after]) || html[after] == '/' || html[after] == '>'))
             return at;
         at += 2;
@@ -486,7 +477,7 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth, 
             break;
         char next = html[at + 1];
         bool closing = next == '/';
-        if (next == '!' || next == '?' || (closing && at + 2 < html.size() && !isLetter(html[at + 2]) && html[at + 2] != '>')) {
+        if (next == '!' || next == '?' || (closing && at + 2 < html.size() && !isASCIILetter(html[at + 2]) && html[at + 2] != '>')) {
             auto end = html.find('>', at + 1);
             if (end == std::string_view::npos)
                 break;
@@ -494,7 +485,7 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth, 
             continue;
         }
         std::size_t nameStart = at + (closing ? 2 : 1);
-        if (nameStart >= html.size() || !isLetter(html[nameStart])) {
+        if (nameStart >= html.size() || !isASCIILetter(html[nameStart])) {
             at = nameStart;
             continue;
         }
@@ -503,7 +494,7 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth, 
             ++nameEnd;
         name.clear();
         for (std::size_t i = nameStart; i < nameEnd; ++i)
-            name += lower(html[i]);
+            name += lowerASCII(html[i]);
         auto end = tagEnd(html, nameEnd);
         if (end == std::string_view::npos)
             break;
@@ -571,7 +562,7 @@ std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
         }
         bool closing = at + 1 < html.size() && html[at + 1] == '/';
         std::size_t nameStart = at + (closing ? 2 : 1);
-        if (nameStart >= html.size() || !isLetter(html[nameStart])) {
+        if (nameStart >= html.size() || !isASCIILetter(html[nameStart])) {
             ++at;
             continue;
         }
@@ -582,7 +573,7 @@ std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast)
         std::size_t nameEnd = nameStart;
         name.clear();
         while (nameEnd < html.size() && !isHTMLSpace(html[nameEnd]) && html[nameEnd] != '/' && html[nameEnd] != '>')
-            name += lower(html[nameEnd++]);
+            name += lowerASCII(html[nameEnd++]);
         auto end = tagEnd(html, nameEnd);
         if (end == std::string_view::npos)
             return std::string_view::npos;

@@ -15,22 +15,14 @@ namespace vesk::platform {
 
 namespace {
 
-    char lower(char c)
-    {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    bool isLetter(char c)
-    {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    }
     bool isNameChar(char c)
     {
-        return isLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+        return isASCIILetter(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
     }
     std::string lowercase(std::string_view text)
     {
         std::string result(text);
-        std::transform(result.begin(), result.end(), result.begin(), lower);
+        std::transform(result.begin(), result.end(), result.begin(), lowerASCII);
         return result;
     }
 
@@ -55,7 +47,7 @@ namespace {
             }
             Attribute attribute;
             while (at < html.size() && !isHTMLSpace(html[at]) && html[at] != '/' && html[at] != '>' && (html[at] != '=' || attribute.name.empty()))
-                attribute.name += lower(html[at++]);
+                attribute.name += lowerASCII(html[at++]);
             while (at < html.size() && isHTMLSpace(html[at]))
                 ++at;
             attribute.valueStart = attribute.valueEnd = at;
@@ -110,7 +102,7 @@ namespace {
             }
             found.closing = at + 2 < html.size() && html[at + 1] == '/';
             std::size_t nameStart = at + (found.closing ? 2 : 1);
-            if (nameStart >= html.size() || !isLetter(html[nameStart])) {
+            if (nameStart >= html.size() || !isASCIILetter(html[nameStart])) {
                 ++at;
                 continue;
             }
@@ -357,11 +349,6 @@ namespace {
         return out;
     }
 
-    bool isNameCharacter(char c)
-    {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || static_cast<unsigned char>(c) >= 0x80;
-    }
-
     std::string withoutComments(std::string_view text)
     {
         std::string out;
@@ -407,7 +394,7 @@ std::string heldCustomPropertyReferences(std::string_view css)
         // ends it outside strings and brackets.
         declarationStart = false;
         auto name = at + 2;
-        while (name < css.size() && isNameCharacter(css[name]))
+        while (name < css.size() && isNameChar(css[name]))
             ++name;
         auto colon = name;
         while (colon < css.size() && isHTMLSpace(css[colon]))
@@ -433,7 +420,7 @@ std::string heldCustomPropertyReferences(std::string_view css)
                 --brackets;
             } else if (brackets == 0 && (c == ';' || c == '}')) {
                 break;
-            } else if (css.compare(at, 4, "var(") == 0 && (at == 0 || !isNameCharacter(css[at - 1]))) {
+            } else if (css.compare(at, 4, "var(") == 0 && (at == 0 || !isNameChar(css[at - 1]))) {
                 out += "vref(";
                 at += 3;
                 ++brackets;

@@ -10,16 +10,6 @@ namespace vesk::platform {
 
 namespace {
 
-    char lower(char c)
-    {
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-
-    bool isLetter(char c)
-    {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    }
-
     // Elements whose content is not markup: the parser reads it as text up to its end tag.
     bool isRawText(std::string_view name)
     {
@@ -49,7 +39,7 @@ namespace {
             }
             bool closing = at + 1 < html.size() && html[at + 1] == '/';
             auto nameStart = at + (closing ? 2 : 1);
-            if (nameStart >= html.size() || !isLetter(html[nameStart])) {
+            if (nameStart >= html.size() || !isASCIILetter(html[nameStart])) {
                 ++at;
                 continue;
             }
@@ -57,7 +47,7 @@ namespace {
             name.clear();
             auto end = nameStart;
             while (end < html.size() && !isHTMLSpace(html[end]) && html[end] != '/' && html[end] != '>')
-                name += lower(html[end++]);
+                name += lowerASCII(html[end++]);
             // The tag's end, past quoted attribute values.
             char quote = 0;
             for (; end < html.size(); ++end) {
