@@ -184,6 +184,9 @@ TEST(PagesDrawnAlikeTest, BodyAttributesAreItsStyle)
         { "body-attributes-legacy", "<body bgcolor='336699' text='chucknorris'><p>Text</p>", "<body style='background-color: #336699; color: #c00000'><p>Text</p>" },
         // The page's own style sheet wins over them.
         { "body-attributes-styled", "<style>body { background: #ffffff }</style><body bgcolor='#000000'><p>Text</p>", "<body><p>Text</p>" },
+        // However plain its selector: what every DocBook page does.
+        { "body-attributes-link-styled", "<style>a { color: #3465a4 }</style><body link='#0000ff'><p>Text and <a href='x'>a link</a></p>",
+            "<style>a { color: #3465a4 }</style><body><p>Text and <a href='x'>a link</a></p>" },
     });
 }
 
@@ -272,4 +275,14 @@ TEST(PagesDrawnAlikeTest, NumericWeightsAreTheirKeywords)
     });
     // Bold is not drawn as normal text.
     EXPECT_GT(differences(draw("weight-bold", bold), draw("weight-normal", "<p>Bold words</p><div><p>Inherited bold</p></div><h2 style='font-weight: normal'>Heading</h2>")), 50);
+}
+
+TEST(PagesDrawnAlikeTest, DefinitionTermsAreTheirTextAsIs)
+{
+    // Only a page's own style makes terms bold: DocBook tables of contents are lists of terms.
+    expectAlike({
+        { "definition-terms", "<dl><dt>A term</dt><dd>What it means</dd></dl>", "<dl><div>A term</div><dd>What it means</dd></dl>" },
+        { "definition-terms-styled", "<style>dt { font-weight: bold }</style><dl><dt>A term</dt><dd>What it means</dd></dl>",
+            "<dl><div><b>A term</b></div><dd>What it means</dd></dl>" },
+    });
 }
