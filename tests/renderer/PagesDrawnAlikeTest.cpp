@@ -286,3 +286,46 @@ TEST(PagesDrawnAlikeTest, DefinitionTermsAreTheirTextAsIs)
             "<dl><div><b>A term</b></div><dd>What it means</dd></dl>" },
     });
 }
+
+TEST(PagesDrawnAlikeTest, MarginsCollapseThroughTheBlocksAroundThem)
+{
+    // As DocBook wraps its headings (valgrind's and libxslt's manuals) and mdbook its notes:
+    // blocks with nothing of their own around a heading or a paragraph don't add its margin
+    // again.
+    expectAlike({
+        { "margins-wrapped-heading", "<p>Text</p><div><div><div><h1>Title</h1></div></div></div><p>More</p>", "<p>Text</p><h1>Title</h1><p>More</p>" },
+        { "margins-first-heading", "<div class='chapter'><div><h2>Title</h2></div><p>Text</p></div>", "<h2>Title</h2><p>Text</p>" },
+        { "margins-after-table", "<table><tr><td>Nav</td></tr></table>\n<div>\n<div><h1>Title</h1></div>\n</div>", "<table><tr><td>Nav</td></tr></table><h1>Title</h1>" },
+        { "margins-wrapped-paragraphs", "<div><div><p>One</p></div></div><div><p>Two</p></div><p>Three</p>", "<p>One</p><p>Two</p><p>Three</p>" },
+        { "margins-larger-own", "<p>Text</p><div style='margin-top: 40px'><h3>Title</h3></div>", "<p>Text</p><h3 style='margin-top: 40px'>Title</h3>" },
+    });
+    // A block with a border keeps its child's margin inside it.
+    auto bordered = draw("margins-bordered", "<div style='border-top: 2px solid red'><h1 style='margin: 30px 0 0'>Title</h1></div>");
+    EXPECT_TRUE(red(bordered.at(20, 9)));
+    EXPECT_TRUE(white(bordered.at(20, 14))) << "the margin stays below the border";
+    EXPECT_EQ(bordered.count(0, 10, pageWidth, 30, dark), 0);
+}
+
+TEST(PagesDrawnAlikeTest, OrderedListItemsAreNumbered)
+{
+    // One list or two that go on where the first ends: the same numbers.
+    expectAlike({
+        { "ordered-list-start", "<ol><li>Alpha</li><li>Beta</li><li>Gamma</li></ol>",
+            "<ol style='margin-bottom: 0'><li>Alpha</li></ol><ol start='2' style='margin-top: 0'><li>Beta</li><li>Gamma</li></ol>" },
+        { "ordered-list-paragraphs", "<ol><li><p>Alpha</p></li><li><p>Beta</p></li></ol>",
+            "<ol style='margin-bottom: 0'><li><p>Alpha</p></li></ol><ol start='2' style='margin-top: 0'><li><p>Beta</p></li></ol>" },
+    });
+    // A number past any a list reaches is no fault.
+    draw("ordered-list-huge-start", "<ol start='99999999999999999999'><li>One</li><li>Two</li></ol><ol start='-5'><li>Minus five</li></ol>");
+    // Each item its own number: the markers of items with the same text differ.
+    auto list = draw("ordered-list", "<body style='margin: 0'><ol style='margin: 0; line-height: 40px'><li>Same</li><li>Same</li></ol>");
+    int markers = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            auto p = list.at(x, y), q = list.at(x, y + 40);
+            markers += p.red != q.red || p.green != q.green || p.blue != q.blue;
+        }
+    }
+    EXPECT_GT(markers, 10);
+    EXPECT_EQ(list.count(40, 0, 100, 40, dark), list.count(40, 40, 100, 40, dark)) << "the items' text is drawn alike";
+}
