@@ -299,6 +299,14 @@ TEST(PagesDrawnAlikeTest, MarginsCollapseThroughTheBlocksAroundThem)
         { "margins-wrapped-paragraphs", "<div><div><p>One</p></div></div><div><p>Two</p></div><p>Three</p>", "<p>One</p><p>Two</p><p>Three</p>" },
         { "margins-larger-own", "<p>Text</p><div style='margin-top: 40px'><h3>Title</h3></div>", "<p>Text</p><h3 style='margin-top: 40px'>Title</h3>" },
     });
+    // Laid out again, at another width and back, the same.
+    const std::string nested = "<p>Text</p><div><div><h2>Title</h2></div></div><ol><li><p>One</p></li><li><div><p>Two</p></div></li></ol>";
+    auto once = draw("margins-relaid", nested);
+    auto again = draw("margins-relaid-again", nested);
+    again.page->layout(pageWidth / 2);
+    again.redraw("margins-relaid-again");
+    EXPECT_EQ(differences(once, again), 0);
+    EXPECT_EQ(differences(once, draw("margins-relaid-twin", "<p>Text</p><h2>Title</h2><ol><li><p>One</p></li><li><p>Two</p></li></ol>")), 0);
     // A block with a border keeps its child's margin inside it.
     auto bordered = draw("margins-bordered", "<div style='border-top: 2px solid red'><h1 style='margin: 30px 0 0'>Title</h1></div>");
     EXPECT_TRUE(red(bordered.at(20, 9)));
