@@ -297,6 +297,9 @@ TEST(PagesDrawnAlikeTest, MarginsCollapseThroughTheBlocksAroundThem)
         { "margins-first-heading", "<div class='chapter'><div><h2>Title</h2></div><p>Text</p></div>", "<h2>Title</h2><p>Text</p>" },
         { "margins-after-table", "<table><tr><td>Nav</td></tr></table>\n<div>\n<div><h1>Title</h1></div>\n</div>", "<table><tr><td>Nav</td></tr></table><h1>Title</h1>" },
         { "margins-wrapped-paragraphs", "<div><div><p>One</p></div></div><div><p>Two</p></div><p>Three</p>", "<p>One</p><p>Two</p><p>Three</p>" },
+        // An empty paragraph takes no room: Node.js puts them around its stability notes.
+        { "margins-empty-paragraphs", "<h3>Title</h3><p></p><div style='background: #cfc'>Stable</div><p></p><p>Text</p>",
+            "<h3>Title</h3><div style='margin: 1em 0; background: #cfc'>Stable</div><p>Text</p>" },
         { "margins-larger-own", "<p>Text</p><div style='margin-top: 40px'><h3>Title</h3></div>", "<p>Text</p><h3 style='margin-top: 40px'>Title</h3>" },
     });
     // Laid out again, at another width and back, the same.

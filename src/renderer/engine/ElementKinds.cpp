@@ -208,8 +208,10 @@ namespace {
         // The engine collapses a child's top margin with its parent's or its previous
         // sibling's using the child's own margin, before the child has taken in the margin of
         // its own first child: a heading in a <div> is set down by its margin twice (once as
-        // the <div>'s). Once the children are laid out, each such child goes up by what the
-        // engine left out, and the ones after it with it.
+        // the <div>'s). And an empty block's margins don't collapse through it: each empty
+        // <p> (as an HTML parser leaves before a <div> or a table) adds a line's space. Once
+        // the children are laid out, each child goes up by what the engine left out, and the
+        // ones after it with it.
         int render(int x, int y, int maxWidth, bool secondPass) override
         {
             numberListItem();
@@ -220,29 +222,17 @@ namespace {
                 auto& box = *boxes[index];
                 if (raised)
                     box.y_shift(-raised);
-                if (box.get_type() != litehtml::box_block)
+                int left = std::max(0, collapsedTakenMargin(index));
+                box.y_shift(-left);
+                int through = std::max(0, collapsedEmptyBlock(index));
+                box.y_shift(-through);
+                if (left + through == 0)
                     continue;
+                raised += left + through;
                 litehtml::elements_vector elements;
                 box.get_elements(elements);
-                auto* child = elements.empty() || !elements.front() ? nullptr : dynamic_cast<const TakenMargin*>(elements.front().get());
-                int taken = child ? child->takenTopMargin() : 0;
-                if (taken <= 0)
-                    continue;
-                // Where the collapsed margins put it, against where the engine did.
-                int margin = elements.front()->margin_top();
-                int top;
-                if (index > 0)
-                    top = boxes[index - 1]->bottom() - std::min(std::max(0, boxes[index - 1]->bottom_margin()), margin);
-                else if (this->collapse_top_margin())
-                    top = -margin;
-                else
-                    continue;
-                int left = std::min(taken, box.top() - top);
-                if (left <= 0)
-                    continue;
-                box.y_shift(-left);
-                this->update_floats(-left, elements.front());
-                raised += left;
+                if (box.get_type() == litehtml::box_block && !elements.empty() && elements.front())
+                    this->update_floats(-(left + through), elements.front());
             }
             int fixed = 0;
             if (raised && !this->get_predefined_height(fixed) && (this->m_css_min_height.is_predefined() || this->m_css_min_height.val() == 0)) {
@@ -340,6 +330,54 @@ namespace {
             auto index = std::to_string(first + siblings->placeOfType(this) - 1);
             if (auto* current = this->get_attr("list_index"); !current || index != current)
                 this->set_attr("list_index", index.c_str());
+        }
+
+        static litehtml::element::ptr blockOf(litehtml::box& box)
+        {
+            if (box.get_type() != litehtml::box_block)
+                return nullptr;
+            litehtml::elements_vector elements;
+            box.get_elements(elements);
+            return elements.empty() ? nullptr : elements.front();
+        }
+
+        // How far the box goes up for the margin its block took in from its first child:
+        // where the collapsed margins put it, against where the engine did.
+        int collapsedTakenMargin(std::size_t index)
+        {
+            auto& boxes = this->m_boxes;
+            auto child = blockOf(*boxes[index]);
+            auto* taking = dynamic_cast<const TakenMargin*>(child.get());
+            int taken = taking ? taking->takenTopMargin() : 0;
+            if (taken <= 0)
+                return 0;
+            int margin = child->margin_top();
+            int top;
+            if (index > 0)
+                top = boxes[index - 1]->bottom() - std::min(std::max(0, boxes[index - 1]->bottom_margin()), margin);
+            else if (this->collapse_top_margin())
+                top = -margin;
+            else
+                return 0;
+            return std::min(taken, boxes[index]->top() - top);
+        }
+
+        // How far the box goes up when the one before it is an empty block between two others:
+        // the empty block's margins and those on either side of it make one.
+        int collapsedEmptyBlock(std::size_t index)
+        {
+            auto& boxes = this->m_boxes;
+            if (index < 2)
+                return 0;
+            auto empty = blockOf(*boxes[index - 1]);
+            int height = 0;
+            if (!empty || empty->get_position().height != 0 || empty->get_predefined_height(height) || !empty->collapse_top_margin() || !empty->collapse_bottom_margin())
+                return 0;
+            auto& before = *boxes[index - 2];
+            int beforeMargin = std::max(0, before.bottom_margin()), ownMargin = std::max(0, boxes[index]->top_margin());
+            int gap = std::max({ beforeMargin, empty->margin_top(), empty->margin_bottom(), ownMargin });
+            int top = before.bottom() - beforeMargin + gap - ownMargin;
+            return std::min(empty->margin_top() + empty->margin_bottom(), boxes[index]->top() - top);
         }
 
         mutable SiblingPlaces m_places;
