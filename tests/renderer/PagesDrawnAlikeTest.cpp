@@ -340,3 +340,17 @@ TEST(PagesDrawnAlikeTest, OrderedListItemsAreNumbered)
     EXPECT_GT(markers, 10);
     EXPECT_EQ(list.count(40, 0, 100, 40, dark), list.count(40, 40, 100, 40, dark)) << "the items' text is drawn alike";
 }
+
+TEST(PagesDrawnAlikeTest, BoxesSizedByTheirBorderAreAsTallAsAsked)
+{
+    const std::string arrow = "border-top: 10px solid transparent; border-bottom: 10px solid transparent; border-left: 20px solid red; border-right: none";
+    expectAlike({
+        // Node.js' arrows beside its menus.
+        { "border-box-arrow", "<p>Menu <span style='display: inline-block; box-sizing: border-box; width: 20px; height: 20px; " + arrow + "'></span> more</p>",
+            "<p>Menu <span style='display: inline-block; width: 0; height: 0; " + arrow + "'></span> more</p>" },
+        { "border-box-block", "<div style='box-sizing: border-box; height: 50px; padding: 10px; border: 5px solid navy; background: red'>Box</div><p>After</p>",
+            "<div style='height: 20px; padding: 10px; border: 5px solid navy; background: red'>Box</div><p>After</p>" },
+        { "border-box-all", "<style>* { box-sizing: border-box }</style><div style='height: 40px; padding: 8px 0; background: red'>Bar</div><p>After</p>",
+            "<div style='height: 24px; padding: 8px 0; background: red'>Bar</div><p>After</p>" },
+    });
+}

@@ -240,6 +240,11 @@ namespace {
                 if (this->is_floats_holder())
                     this->m_pos.height = std::max(this->m_pos.height, this->get_floats_height());
             }
+            // The engine gives a box sized by its border the height asked for inside its
+            // borders: Node.js' arrows, made of borders, were drawn as blots.
+            if (this->m_box_sizing == litehtml::box_sizing_border_box && (this->m_display == litehtml::display_block || this->m_display == litehtml::display_inline_block || this->m_display == litehtml::display_list_item)
+                && this->get_predefined_height(fixed) && this->m_pos.height == fixed)
+                this->m_pos.height = std::max(0, fixed - this->m_padding.top - this->m_padding.bottom - this->m_borders.top - this->m_borders.bottom);
             m_takenTopMargin = 0;
             if (!boxes.empty() && this->collapse_top_margin())
                 m_takenTopMargin = std::max(0, this->m_margins.top - this->m_css_margins.top.calc_percent(maxWidth));
