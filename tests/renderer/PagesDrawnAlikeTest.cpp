@@ -354,3 +354,16 @@ TEST(PagesDrawnAlikeTest, BoxesSizedByTheirBorderAreAsTallAsAsked)
             "<div style='height: 24px; padding: 8px 0; background: red'>Bar</div><p>After</p>" },
     });
 }
+
+TEST(PagesDrawnAlikeTest, LogicalPropertiesAreTheirPhysicalTwins)
+{
+    // As mdbook styles its quotes and centres its text column.
+    expectAlike({
+        { "logical-quote", "<style>blockquote { margin: 20px 0; padding: 0 20px; border-block-start: 4px solid red; border-block-end: 4px solid red; background: #eef }</style>"
+                           "<blockquote><p>A note</p></blockquote>",
+            "<style>blockquote { margin: 20px 0; padding: 0 20px; border-top: 4px solid red; border-bottom: 4px solid red; background: #eef }</style>"
+            "<blockquote><p>A note</p></blockquote>" },
+        { "logical-centred", "<style>main { max-width: 200px; margin-inline: auto; background: red }</style><main>Column</main>",
+            "<style>main { max-width: 200px; margin: 0 auto; background: red }</style><main>Column</main>" },
+    });
+}
