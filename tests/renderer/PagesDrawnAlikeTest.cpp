@@ -184,6 +184,9 @@ TEST(PagesDrawnAlikeTest, BodyAttributesAreItsStyle)
         { "body-attributes-legacy", "<body bgcolor='336699' text='chucknorris'><p>Text</p>", "<body style='background-color: #336699; color: #c00000'><p>Text</p>" },
         // The page's own style sheet wins over them.
         { "body-attributes-styled", "<style>body { background: #ffffff }</style><body bgcolor='#000000'><p>Text</p>", "<body><p>Text</p>" },
+        // However plain its selector: what every DocBook page does.
+        { "body-attributes-link-styled", "<style>a { color: #3465a4 }</style><body link='#0000ff'><p>Text and <a href='x'>a link</a></p>",
+            "<style>a { color: #3465a4 }</style><body><p>Text and <a href='x'>a link</a></p>" },
     });
 }
 
@@ -272,4 +275,95 @@ TEST(PagesDrawnAlikeTest, NumericWeightsAreTheirKeywords)
     });
     // Bold is not drawn as normal text.
     EXPECT_GT(differences(draw("weight-bold", bold), draw("weight-normal", "<p>Bold words</p><div><p>Inherited bold</p></div><h2 style='font-weight: normal'>Heading</h2>")), 50);
+}
+
+TEST(PagesDrawnAlikeTest, DefinitionTermsAreTheirTextAsIs)
+{
+    // Only a page's own style makes terms bold: DocBook tables of contents are lists of terms.
+    expectAlike({
+        { "definition-terms", "<dl><dt>A term</dt><dd>What it means</dd></dl>", "<dl><div>A term</div><dd>What it means</dd></dl>" },
+        { "definition-terms-styled", "<style>dt { font-weight: bold }</style><dl><dt>A term</dt><dd>What it means</dd></dl>",
+            "<dl><div><b>A term</b></div><dd>What it means</dd></dl>" },
+    });
+}
+
+TEST(PagesDrawnAlikeTest, MarginsCollapseThroughTheBlocksAroundThem)
+{
+    // As DocBook wraps its headings (valgrind's and libxslt's manuals) and mdbook its notes:
+    // blocks with nothing of their own around a heading or a paragraph don't add its margin
+    // again.
+    expectAlike({
+        { "margins-wrapped-heading", "<p>Text</p><div><div><div><h1>Title</h1></div></div></div><p>More</p>", "<p>Text</p><h1>Title</h1><p>More</p>" },
+        { "margins-first-heading", "<div class='chapter'><div><h2>Title</h2></div><p>Text</p></div>", "<h2>Title</h2><p>Text</p>" },
+        { "margins-after-table", "<table><tr><td>Nav</td></tr></table>\n<div>\n<div><h1>Title</h1></div>\n</div>", "<table><tr><td>Nav</td></tr></table><h1>Title</h1>" },
+        { "margins-wrapped-paragraphs", "<div><div><p>One</p></div></div><div><p>Two</p></div><p>Three</p>", "<p>One</p><p>Two</p><p>Three</p>" },
+        // An empty paragraph takes no room: Node.js puts them around its stability notes.
+        { "margins-empty-paragraphs", "<h3>Title</h3><p></p><div style='background: #cfc'>Stable</div><p></p><p>Text</p>",
+            "<h3>Title</h3><div style='margin: 1em 0; background: #cfc'>Stable</div><p>Text</p>" },
+        { "margins-larger-own", "<p>Text</p><div style='margin-top: 40px'><h3>Title</h3></div>", "<p>Text</p><h3 style='margin-top: 40px'>Title</h3>" },
+    });
+    // Laid out again, at another width and back, the same.
+    const std::string nested = "<p>Text</p><div><div><h2>Title</h2></div></div><ol><li><p>One</p></li><li><div><p>Two</p></div></li></ol>";
+    auto once = draw("margins-relaid", nested);
+    auto again = draw("margins-relaid-again", nested);
+    again.page->layout(pageWidth / 2);
+    again.redraw("margins-relaid-again");
+    EXPECT_EQ(differences(once, again), 0);
+    EXPECT_EQ(differences(once, draw("margins-relaid-twin", "<p>Text</p><h2>Title</h2><ol><li><p>One</p></li><li><p>Two</p></li></ol>")), 0);
+    // A block with a border keeps its child's margin inside it.
+    auto bordered = draw("margins-bordered", "<div style='border-top: 2px solid red'><h1 style='margin: 30px 0 0'>Title</h1></div>");
+    EXPECT_TRUE(red(bordered.at(20, 9)));
+    EXPECT_TRUE(white(bordered.at(20, 14))) << "the margin stays below the border";
+    EXPECT_EQ(bordered.count(0, 10, pageWidth, 30, dark), 0);
+}
+
+TEST(PagesDrawnAlikeTest, OrderedListItemsAreNumbered)
+{
+    // One list or two that go on where the first ends: the same numbers.
+    expectAlike({
+        { "ordered-list-start", "<ol><li>Alpha</li><li>Beta</li><li>Gamma</li></ol>",
+            "<ol style='margin-bottom: 0'><li>Alpha</li></ol><ol start='2' style='margin-top: 0'><li>Beta</li><li>Gamma</li></ol>" },
+        { "ordered-list-paragraphs", "<ol><li><p>Alpha</p></li><li><p>Beta</p></li></ol>",
+            "<ol style='margin-bottom: 0'><li><p>Alpha</p></li></ol><ol start='2' style='margin-top: 0'><li><p>Beta</p></li></ol>" },
+    });
+    // A number past any a list reaches is no fault.
+    draw("ordered-list-huge-start", "<ol start='99999999999999999999'><li>One</li><li>Two</li></ol><ol start='-5'><li>Minus five</li></ol>");
+    // Each item its own number: the markers of items with the same text differ.
+    auto list = draw("ordered-list", "<body style='margin: 0'><ol style='margin: 0; line-height: 40px'><li>Same</li><li>Same</li></ol>");
+    int markers = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 40; ++x) {
+            auto p = list.at(x, y), q = list.at(x, y + 40);
+            markers += p.red != q.red || p.green != q.green || p.blue != q.blue;
+        }
+    }
+    EXPECT_GT(markers, 10);
+    EXPECT_EQ(list.count(40, 0, 100, 40, dark), list.count(40, 40, 100, 40, dark)) << "the items' text is drawn alike";
+}
+
+TEST(PagesDrawnAlikeTest, BoxesSizedByTheirBorderAreAsTallAsAsked)
+{
+    const std::string arrow = "border-top: 10px solid transparent; border-bottom: 10px solid transparent; border-left: 20px solid red; border-right: none";
+    expectAlike({
+        // Node.js' arrows beside its menus.
+        { "border-box-arrow", "<p>Menu <span style='display: inline-block; box-sizing: border-box; width: 20px; height: 20px; " + arrow + "'></span> more</p>",
+            "<p>Menu <span style='display: inline-block; width: 0; height: 0; " + arrow + "'></span> more</p>" },
+        { "border-box-block", "<div style='box-sizing: border-box; height: 50px; padding: 10px; border: 5px solid navy; background: red'>Box</div><p>After</p>",
+            "<div style='height: 20px; padding: 10px; border: 5px solid navy; background: red'>Box</div><p>After</p>" },
+        { "border-box-all", "<style>* { box-sizing: border-box }</style><div style='height: 40px; padding: 8px 0; background: red'>Bar</div><p>After</p>",
+            "<div style='height: 24px; padding: 8px 0; background: red'>Bar</div><p>After</p>" },
+    });
+}
+
+TEST(PagesDrawnAlikeTest, LogicalPropertiesAreTheirPhysicalTwins)
+{
+    // As mdbook styles its quotes and centres its text column.
+    expectAlike({
+        { "logical-quote", "<style>blockquote { margin: 20px 0; padding: 0 20px; border-block-start: 4px solid red; border-block-end: 4px solid red; background: #eef }</style>"
+                           "<blockquote><p>A note</p></blockquote>",
+            "<style>blockquote { margin: 20px 0; padding: 0 20px; border-top: 4px solid red; border-bottom: 4px solid red; background: #eef }</style>"
+            "<blockquote><p>A note</p></blockquote>" },
+        { "logical-centred", "<style>main { max-width: 200px; margin-inline: auto; background: red }</style><main>Column</main>",
+            "<style>main { max-width: 200px; margin: 0 auto; background: red }</style><main>Column</main>" },
+    });
 }

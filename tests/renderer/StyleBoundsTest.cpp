@@ -93,6 +93,27 @@ TEST(StyleBoundsTest, RulesNestedInRulesBecomeRulesOfTheirOwn)
             << test.name;
 }
 
+TEST(StyleBoundsTest, LogicalPropertiesAreThePhysicalOnesOfLeftToRightText)
+{
+    struct Case {
+        const char* name;
+        std::string css;
+        std::string kept;
+    };
+    const Case cases[] = {
+        { "edges", "p { margin-block-start: 2.5em; padding-inline-end: 4px; inset-inline-start: 0 }", "p{margin-top:2.5em;padding-right:4px;left:0;}" },
+        { "a border's edge and its parts", "p { border-block-start: .1em solid red; border-inline-start-color: blue !important }",
+            "p{border-top:.1em solid red;border-left-color:blue !important;}" },
+        { "both edges at once", "p { margin-inline: auto; padding-block: 1px calc(2px + 1em); border-block: 1px solid; border-inline-width: 1px 2px }",
+            "p{margin-left:auto;margin-right:auto;padding-top:1px;padding-bottom:calc(2px + 1em);border-top:1px solid;border-bottom:1px solid;border-left-width:1px;border-right-width:2px;}" },
+        { "sizes", "p { inline-size: 10px; max-block-size: 50% }", "p{width:10px;max-height:50%;}" },
+        { "other declarations as they were", "p { display: inline-block; margin-inline: 1px 2px 3px; color: red }", "p{display: inline-block;margin-inline: 1px 2px 3px;color: red;}" },
+        { "and rules without them as written", "p { display: block; margin: 0 }", "p{ display: block; margin: 0 }" },
+    };
+    for (auto& test : cases)
+        EXPECT_EQ(StyleBounds("<html><body><p>x</p></body></html>").boundedSheet(test.css), test.kept) << test.name;
+}
+
 // A highlighting theme as Node.js's documentation nests it: the inner rules' declarations once
 // gave every element of the page the padding of its code blocks.
 TEST(StyleBoundsTest, APageWithNestedRulesIsDrawnAsTheSameRulesWrittenFlat)

@@ -1,5 +1,7 @@
 #include "renderer/engine/ElementKinds.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <litehtml/el_anchor.h>
@@ -82,9 +84,21 @@ namespace {
     class ChildSlots {
     public:
         virtual std::optional<std::size_t> slotOf(const litehtml::element* child) const = 0;
+        // Its place among its parent's children of its tag, counted from 1; 0 if it is not one.
+        virtual int placeOfType(const litehtml::element* child) const = 0;
 
     protected:
         ~ChildSlots() = default;
+    };
+
+    // How much a block's top margin grew in its last layout by taking in its first child's,
+    // when the two margins collapse.
+    class TakenMargin {
+    public:
+        virtual int takenTopMargin() const = 0;
+
+    protected:
+        ~TakenMargin() = default;
     };
 
     // The properties whose custom property references are looked up again once all of an
@@ -184,12 +198,60 @@ namespace {
     }
 
     template<class Base>
-    class Counted : public Base, public ChildSlots {
+    class Counted : public Base, public ChildSlots, public TakenMargin {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
         {
         }
+
+        // The engine collapses a child's top margin with its parent's or its previous
+        // sibling's using the child's own margin, before the child has taken in the margin of
+        // its own first child: a heading in a <div> is set down by its margin twice (once as
+        // the <div>'s). And an empty block's margins don't collapse through it: each empty
+        // <p> (as an HTML parser leaves before a <div> or a table) adds a line's space. Once
+        // the children are laid out, each child goes up by what the engine left out, and the
+        // ones after it with it.
+        int render(int x, int y, int maxWidth, bool secondPass) override
+        {
+            numberListItem();
+            int width = Base::render(x, y, maxWidth, secondPass);
+            auto& boxes = this->m_boxes;
+            int raised = 0;
+            for (std::size_t index = 0; index < boxes.size(); ++index) {
+                auto& box = *boxes[index];
+                if (raised)
+                    box.y_shift(-raised);
+                int left = std::max(0, collapsedTakenMargin(index));
+                box.y_shift(-left);
+                int through = std::max(0, collapsedEmptyBlock(index));
+                box.y_shift(-through);
+                if (left + through == 0)
+                    continue;
+                raised += left + through;
+                litehtml::elements_vector elements;
+                box.get_elements(elements);
+                if (box.get_type() == litehtml::box_block && !elements.empty() && elements.front())
+                    this->update_floats(-(left + through), elements.front());
+            }
+            int fixed = 0;
+            if (raised && !this->get_predefined_height(fixed) && (this->m_css_min_height.is_predefined() || this->m_css_min_height.val() == 0)) {
+                this->m_pos.height = std::max(0, this->m_pos.height - raised);
+                if (this->is_floats_holder())
+                    this->m_pos.height = std::max(this->m_pos.height, this->get_floats_height());
+            }
+            // The engine gives a box sized by its border the height asked for inside its
+            // borders: Node.js' arrows, made of borders, were drawn as blots.
+            if (this->m_box_sizing == litehtml::box_sizing_border_box && (this->m_display == litehtml::display_block || this->m_display == litehtml::display_inline_block || this->m_display == litehtml::display_list_item)
+                && this->get_predefined_height(fixed) && this->m_pos.height == fixed)
+                this->m_pos.height = std::max(0, fixed - this->m_padding.top - this->m_padding.bottom - this->m_borders.top - this->m_borders.bottom);
+            m_takenTopMargin = 0;
+            if (!boxes.empty() && this->collapse_top_margin())
+                m_takenTopMargin = std::max(0, this->m_margins.top - this->m_css_margins.top.calc_percent(maxWidth));
+            return width;
+        }
+
+        int takenTopMargin() const override { return m_takenTopMargin; }
 
         // The engine looks a rule's custom properties up as it adds the rule, in the order of
         // the rules' specificity: those a more specific rule of the same element sets (`.light
@@ -249,8 +311,82 @@ namespace {
             return place ? std::optional(place->slot) : std::nullopt;
         }
 
+        int placeOfType(const litehtml::element* child) const override
+        {
+            auto* place = m_places.find(this->m_children, child);
+            return place ? place->ofType : 0;
+        }
+
     private:
+        // An ordered list's item draws the number the engine reads from its "list_index"
+        // attribute, which only the engine's own kind of item sets: the items of every list
+        // drew "0.".
+        void numberListItem()
+        {
+            if (this->m_display != litehtml::display_list_item || this->m_list_style_type < litehtml::list_style_type_armenian)
+                return;
+            auto* tag = this->get_tagName();
+            auto parent = this->parent();
+            auto* siblings = dynamic_cast<const ChildSlots*>(parent.get());
+            if (!tag || std::strcmp(tag, "li") != 0 || !siblings)
+                return;
+            auto* start = parent->get_attr("start");
+            long first = start ? std::clamp(std::strtol(start, nullptr, 10), -1000000000L, 1000000000L) : 1;
+            auto index = std::to_string(first + siblings->placeOfType(this) - 1);
+            if (auto* current = this->get_attr("list_index"); !current || index != current)
+                this->set_attr("list_index", index.c_str());
+        }
+
+        static litehtml::element::ptr blockOf(litehtml::box& box)
+        {
+            if (box.get_type() != litehtml::box_block)
+                return nullptr;
+            litehtml::elements_vector elements;
+            box.get_elements(elements);
+            return elements.empty() ? nullptr : elements.front();
+        }
+
+        // How far the box goes up for the margin its block took in from its first child:
+        // where the collapsed margins put it, against where the engine did.
+        int collapsedTakenMargin(std::size_t index)
+        {
+            auto& boxes = this->m_boxes;
+            auto child = blockOf(*boxes[index]);
+            auto* taking = dynamic_cast<const TakenMargin*>(child.get());
+            int taken = taking ? taking->takenTopMargin() : 0;
+            if (taken <= 0)
+                return 0;
+            int margin = child->margin_top();
+            int top;
+            if (index > 0)
+                top = boxes[index - 1]->bottom() - std::min(std::max(0, boxes[index - 1]->bottom_margin()), margin);
+            else if (this->collapse_top_margin())
+                top = -margin;
+            else
+                return 0;
+            return std::min(taken, boxes[index]->top() - top);
+        }
+
+        // How far the box goes up when the one before it is an empty block between two others:
+        // the empty block's margins and those on either side of it make one.
+        int collapsedEmptyBlock(std::size_t index)
+        {
+            auto& boxes = this->m_boxes;
+            if (index < 2)
+                return 0;
+            auto empty = blockOf(*boxes[index - 1]);
+            int height = 0;
+            if (!empty || empty->get_position().height != 0 || empty->get_predefined_height(height) || !empty->collapse_top_margin() || !empty->collapse_bottom_margin())
+                return 0;
+            auto& before = *boxes[index - 2];
+            int beforeMargin = std::max(0, before.bottom_margin()), ownMargin = std::max(0, boxes[index]->top_margin());
+            int gap = std::max({ beforeMargin, empty->margin_top(), empty->margin_bottom(), ownMargin });
+            int top = before.bottom() - beforeMargin + gap - ownMargin;
+            return std::min(empty->margin_top() + empty->margin_bottom(), boxes[index]->top() - top);
+        }
+
         mutable SiblingPlaces m_places;
+        int m_takenTopMargin = 0;
     };
 
     // What an element does to the line a break after it ends: puts something on it, ends a

@@ -349,6 +349,89 @@ namespace {
         return out;
     }
 
+    // The values of a declaration, split at spaces outside brackets and strings.
+    std::vector<std::string_view> values(std::string_view value)
+    {
+        std::vector<std::string_view> parts;
+        std::size_t start = 0;
+        int brackets = 0;
+        char quote = 0;
+        for (std::size_t at = 0; at <= value.size(); ++at) {
+            char c = at < value.size() ? value[at] : ' ';
+            if (quote) {
+                quote = c == quote ? 0 : quote;
+            } else if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == '(') {
+                ++brackets;
+            } else if (c == ')' && brackets > 0) {
+                --brackets;
+            } else if (isHTMLSpace(c) && brackets == 0) {
+                if (at > start)
+                    parts.push_back(value.substr(start, at - start));
+                start = at + 1;
+            }
+        }
+        return parts;
+    }
+
+    // A declaration of a logical property (margin-inline-start, border-block, inset-inline,
+    // block-size...) as the physical ones it sets in horizontal text read left to right, which
+    // the layout engine knows; the declaration as it is otherwise.
+    std::string physicalDeclaration(std::string_view declaration)
+    {
+        auto colon = declaration.find(':');
+        if (colon == std::string_view::npos)
+            return std::string(declaration);
+        auto name = lowercase(trimmed(declaration.substr(0, colon)));
+        auto value = trimmed(declaration.substr(colon + 1));
+        std::string important;
+        if (auto bang = value.rfind('!'); bang != std::string_view::npos && lowercase(trimmed(value.substr(bang + 1))) == "important") {
+            important = " !important";
+            value = trimmed(value.substr(0, bang));
+        }
+        auto set = [&](std::string_view property, std::string_view to) { return std::string(property) + ":" + std::string(to) + important; };
+        static constexpr std::pair<std::string_view, std::string_view> sizes[] = { { "block-size", "height" }, { "inline-size", "width" } };
+        for (auto& [logical, physical] : sizes) {
+            for (std::string_view prefix : { "", "min-", "max-" }) {
+                if (name == std::string(prefix) + std::string(logical))
+                    return set(std::string(prefix) + std::string(physical), value);
+            }
+        }
+        static constexpr std::tuple<std::string_view, std::string_view, std::string_view> axes[] = { { "block", "top", "bottom" }, { "inline", "left", "right" } };
+        for (auto& [axis, start, end] : axes) {
+            for (std::string_view box : { "margin", "padding", "border", "inset" }) {
+                std::string prefix = std::string(box) + "-" + std::string(axis);
+                if (!name.starts_with(prefix))
+                    continue;
+                auto rest = std::string_view(name).substr(prefix.size());
+                auto side = [&](std::string_view physical, std::string_view suffix) {
+                    return box == "inset" ? std::string(physical) + std::string(suffix) : std::string(box) + "-" + std::string(physical) + std::string(suffix);
+                };
+                for (auto [edge, physical] : { std::pair { std::string_view("-start"), start }, std::pair { std::string_view("-end"), end } }) {
+                    if (rest.starts_with(edge))
+                        return set(side(physical, rest.substr(edge.size())), value);
+                }
+                // A shorthand for both edges: one value for both, or the start's and the end's;
+                // a border's is one value for both.
+                if (!rest.empty() && (box != "border" || (rest != "-width" && rest != "-style" && rest != "-color")))
+                    break;
+                auto parts = box == "border" && rest.empty() ? std::vector<std::string_view> { value } : values(value);
+                if (parts.empty() || parts.size() > 2)
+                    break;
+                return set(side(start, rest), parts.front()) + ";" + set(side(end, rest), parts.back());
+            }
+        }
+        return std::string(declaration);
+    }
+
+    // Whether a rule's declarations may name a logical property.
+    bool mayNameLogicalProperties(std::string_view body)
+    {
+        return body.find("-block") != std::string_view::npos || body.find("-inline") != std::string_view::npos || body.find("block-size") != std::string_view::npos
+            || body.find("inline-size") != std::string_view::npos;
+    }
+
     std::string withoutComments(std::string_view text)
     {
         std::string out;
@@ -640,7 +723,7 @@ void StyleBounds::styleRule(const std::vector<std::string>& list, std::string_vi
     if (kept.empty())
         return;
     auto parts = ruleBody(body);
-    if (parts.nested.empty()) {
+    if (parts.nested.empty() && !mayNameLogicalProperties(body)) {
         out.append(joined).append("{").append(body).append("}");
         return;
     }
@@ -704,6 +787,7 @@ void StyleBounds::styleRule(const std::vector<std::string>& list, std::string_vi
 StyleBounds::RuleBody StyleBounds::ruleBody(std::string_view body)
 {
     RuleBody parts;
+    bool logical = mayNameLogicalProperties(body);
     std::size_t at = 0, start = 0;
     char quote = 0;
     int brackets = 0;
@@ -712,7 +796,7 @@ StyleBounds::RuleBody StyleBounds::ruleBody(std::string_view body)
             return;
         auto text = trimmed(body.substr(start, end - start));
         if (!text.empty())
-            parts.declarations.append(text).append(";");
+            parts.declarations.append(logical ? physicalDeclaration(text) : std::string(text)).append(";");
     };
     for (; at < body.size(); ++at) {
         char c = body[at];

@@ -62,7 +62,7 @@ ul ul, ol ul { list-style-type: circle; }
 ol ol ul, ol ul ul, ul ol ul, ul ul ul { list-style-type: square; }
 ol ol, ol ul, ul ol, ul ul { margin-top: 0; margin-bottom: 0; }
 dd { margin-left: 40px; }
-b, strong, dt { font-weight: bold; }
+b, strong { font-weight: bold; }
 i, cite, em, var, address, dfn { font-style: italic; }
 pre, tt, code, kbd, samp, listing, xmp, plaintext { font-family: monospace; }
 pre, listing, xmp, plaintext { white-space: pre; }
@@ -813,8 +813,9 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
             if (auto href = attributes.find("href"); href != attributes.end() && !baseReference)
                 baseReference = href->second;
         } else if (tag == "body") {
-            // The body's colour attributes, as a style sheet before the page's own: any rule
-            // of the page wins over them.
+            // The body's colour attributes, with the browser's own styles: any rule of the page
+            // wins over them, however plain its selector (the engine applies those styles
+            // after the tree is made).
             auto color = [&](const char* name) {
                 auto found = attributes.find(name);
                 return found == attributes.end() ? std::nullopt : cssFromLegacyColor(found->second);
@@ -826,8 +827,8 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
                 rules += "body { color: " + *text + " }\n";
             if (auto link = color("link"))
                 rules += "a:link, a[href] { color: " + *link + " }\n";
-            if (owner && !rules.empty())
-                owner->add_stylesheet(rules.c_str(), nullptr, nullptr);
+            if (!rules.empty())
+                context.load_master_stylesheet(rules.c_str());
         }
         if (auto control = newFormControl(tag, attributes, owner))
             return control;
