@@ -559,9 +559,31 @@ std::shared_ptr<UIImage> RendererProcess::takeFrame(const Frame& frame, int memo
     return mapFrame(frame, std::move(canvas), memory);
 }
 
+namespace {
+
+    // A file the kernel makes of a process: read with the system's calls, since a stream
+    // throws when the process is gone between opening and reading.
+    std::string processFile(pid_t pid, const char* name)
+    {
+        std::string text;
+        int fd = ::open(("/proc/" + std::to_string(pid) + "/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return text;
+        char buffer[1024];
+        ssize_t got;
+        while (text.size() < 64 * 1024 && ((got = ::read(fd, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))) {
+            if (got > 0)
+                text.append(buffer, static_cast<std::size_t>(got));
+        }
+        ::close(fd);
+        return text;
+    }
+
+}
+
 std::uint64_t RendererProcess::residentBytes() const
 {
-    std::ifstream statm("/proc/" + std::to_string(m_pid) + "/statm");
+    std::istringstream statm(processFile(m_pid, "statm"));
     std::uint64_t size = 0, resident = 0;
     statm >> size >> resident;
     return resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
@@ -600,8 +622,7 @@ std::uint64_t RendererProcess::heldMemoryBytes() const
 
 std::optional<double> RendererProcess::processorSeconds(pid_t pid)
 {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(file)), {});
+    auto stat = processFile(pid, "stat");
     // The program's name, in parentheses, may hold anything; user and system time are the 12th
     // and 13th fields after it, in clock ticks.
     auto name = stat.rfind(')');
