@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <string_view>
 #include <unistd.h>
 
 namespace vesk {
@@ -25,10 +26,9 @@ namespace {
         return value;
     }
 
-    // Replaces the sizes recorded as 0xFFFFFFFF by those of the ZIP64 extra
-    // field, which lists them in the order uncompressed, compressed, local
-    // header offset. Answers that offset when the field holds it as well.
-    std::optional<std::uint64_t> applyZip64Extra(unz_file_info64& info, const char* extra, std::size_t length)
+    // The data of the first extra field of the kind, when the extra
+    // fields hold one whole.
+    std::optional<std::string_view> extraField(const char* extra, std::size_t length, std::uint64_t kind)
     {
         for (std::size_t at = 0; at + 4 <= length;) {
             auto id = littleEndian(extra + at, 2);
@@ -37,19 +37,29 @@ namespace {
             at += 4 + size;
             if (at > length)
                 break;
-            if (id != zip64ExtraID)
-                continue;
-            std::size_t used = 0;
-            for (ZPOS64_T* field : { &info.uncompressed_size, &info.compressed_size }) {
-                if (*field == zip64Marker && used + 8 <= size) {
-                    *field = littleEndian(data + used, 8);
-                    used += 8;
-                }
-            }
-            if (used + 8 <= size)
-                return littleEndian(data + used, 8);
-            break;
+            if (id == kind)
+                return std::string_view(data, size);
         }
+        return std::nullopt;
+    }
+
+    // Replaces the sizes recorded as 0xFFFFFFFF by those of the ZIP64 extra
+    // field, which lists them in the order uncompressed, compressed, local
+    // header offset. Answers that offset when the field holds it as well.
+    std::optional<std::uint64_t> applyZip64Extra(unz_file_info64& info, const char* extra, std::size_t length)
+    {
+        auto field = extraField(extra, length, zip64ExtraID);
+        if (!field)
+            return std::nullopt;
+        std::size_t used = 0;
+        for (ZPOS64_T* size : { &info.uncompressed_size, &info.compressed_size }) {
+            if (*size == zip64Marker && used + 8 <= field->size()) {
+                *size = littleEndian(field->data() + used, 8);
+                used += 8;
+            }
+        }
+        if (used + 8 <= field->size())
+            return littleEndian(field->data() + used, 8);
         return std::nullopt;
     }
 
@@ -57,16 +67,9 @@ namespace {
     // the times the flags name, modification first, as signed 32-bit seconds.
     std::optional<time_t> extendedTimestamp(const char* extra, std::size_t length)
     {
-        for (std::size_t at = 0; at + 4 <= length;) {
-            auto id = littleEndian(extra + at, 2);
-            auto size = static_cast<std::size_t>(littleEndian(extra + at + 2, 2));
-            const char* data = extra + at + 4;
-            at += 4 + size;
-            if (at > length)
-                break;
-            if (id == extendedTimestampID && size >= 5 && (data[0] & 1))
-                return static_cast<time_t>(static_cast<std::int32_t>(littleEndian(data + 1, 4)));
-        }
+        auto field = extraField(extra, length, extendedTimestampID);
+        if (field && field->size() >= 5 && ((*field)[0] & 1))
+            return static_cast<time_t>(static_cast<std::int32_t>(littleEndian(field->data() + 1, 4)));
         return std::nullopt;
     }
 
