@@ -15,6 +15,7 @@
 
 #include "app/MainStoryboard.h"
 #include "app/Utility.h"
+#include "common/BenchApp.h"
 #include "common/BenchFolders.h"
 #include "model/VeskFile.h"
 #include "platform/foundation/NSFileManager.h"
@@ -238,14 +239,7 @@ double closeWhileReading(const std::string& path, std::shared_ptr<UIViewControll
 int main()
 {
     std::string root = bench::makeScratchRoot("bigtext-bench");
-    registerMainStoryboard();
-    auto home = std::make_shared<UIViewController>();
-    UIStoryboard::storyboardWithName("Main").setInitialViewController([home] { return home; });
-    UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 375, 667));
-    UIApplication::sharedApplication().launch(std::make_shared<UIApplicationDelegate>());
-    RunLoop::main().drain();
-    // The app on screen before any file is opened, its fonts loaded.
-    UIRenderer::imageOfWindow(*UIApplication::sharedApplication().keyWindow(), 2);
+    auto home = bench::launchOnEmptyScreen();
 
     bool met = true;
     constexpr double closedTarget = 32;

@@ -9,6 +9,7 @@
 
 #include "app/MainStoryboard.h"
 #include "app/Utility.h"
+#include "common/BenchApp.h"
 #include "common/BenchFolders.h"
 #include "model/VeskFile.h"
 #include "platform/foundation/NSFileManager.h"
@@ -161,13 +162,7 @@ std::optional<Viewed> view(const std::string& path, const std::shared_ptr<UIView
 int main(int argc, char** argv)
 {
     std::string root = bench::makeScratchRoot("pictures-bench");
-    registerMainStoryboard();
-    auto home = std::make_shared<UIViewController>();
-    UIStoryboard::storyboardWithName("Main").setInitialViewController([home] { return home; });
-    UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 375, 667));
-    UIApplication::sharedApplication().launch(std::make_shared<UIApplicationDelegate>());
-    RunLoop::main().drain();
-    UIRenderer::imageOfWindow(*UIApplication::sharedApplication().keyWindow(), 2);
+    auto home = bench::launchOnEmptyScreen();
 
     struct Picture {
         const char* kind;
