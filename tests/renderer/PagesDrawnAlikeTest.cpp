@@ -272,6 +272,9 @@ TEST(PagesDrawnAlikeTest, NumericWeightsAreTheirKeywords)
             bold },
         { "weight-light", "<p style='font-weight: 300'>Light words</p><p style='font-weight: 500'>Medium words</p>",
             "<p>Light words</p><p>Medium words</p>" },
+        // The rest of the attribute stays as it was written.
+        { "weight-attribute-kept", "<p style='color: #ff0000; --font-weight-x: 1; font-weight: 700; margin-left: 40px'>Bold words</p>",
+            "<p style='color: #ff0000; font-weight: bold; margin-left: 40px'>Bold words</p>" },
     });
     // Bold is not drawn as normal text.
     EXPECT_GT(differences(draw("weight-bold", bold), draw("weight-normal", "<p>Bold words</p><div><p>Inherited bold</p></div><h2 style='font-weight: normal'>Heading</h2>")), 50);

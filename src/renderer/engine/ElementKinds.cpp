@@ -171,29 +171,27 @@ namespace {
     std::optional<std::string> withBoldKeywords(std::string_view style)
     {
         std::string out;
-        std::size_t from = 0, at;
+        bool changed = false;
+        std::size_t copied = 0, from = 0, at;
         while ((at = style.find("font-weight", from)) != std::string_view::npos) {
-            auto value = style.find_first_not_of(" \t\n\r\f", at + 11);
-            if (value == std::string_view::npos || style[value] != ':') {
-                from = at + 11;
+            from = at + 11;
+            auto value = style.find_first_not_of(" \t\n\r\f", from);
+            if (value == std::string_view::npos || style[value] != ':')
                 continue;
-            }
             value = style.find_first_not_of(" \t\n\r\f", value + 1);
             if (value == std::string_view::npos)
                 break;
-            auto end = style.find_first_of(" \t\n\r\f;!", value);
-            end = end == std::string_view::npos ? style.size() : end;
+            auto end = std::min(style.find_first_of(" \t\n\r\f;!", value), style.size());
             if (isNumericBold(style.substr(value, end - value))) {
-                out.append(style.substr(from, value - from));
-                out += "bold";
-            } else {
-                out.append(style.substr(from, end - from));
+                out.append(style.substr(copied, value - copied)).append("bold");
+                copied = end;
+                changed = true;
             }
             from = end;
         }
-        if (out.empty())
+        if (!changed)
             return std::nullopt;
-        out.append(style.substr(from));
+        out.append(style.substr(copied));
         return out;
     }
 
