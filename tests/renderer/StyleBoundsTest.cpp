@@ -221,6 +221,7 @@ TEST(StyleBoundsTest, HostilePagesShowWithTheirMemoryBounded)
                 return steps;
             }() + "margin-left: var(--v39) }</style><p>shown</p>" },
         { "rules nested 100,000 deep", "<style>" + repeat("p {", 100000) + "color: #ff0000" + repeat("}", 100000) + "</style><p>shown</p>" },
+        { "a media query of 40,000 conditions", "<style>@media screen" + repeat(" and (min-width: 1px) and (prefers-color-scheme: light)", 20000) + " { p { color: #ff0000 } }</style><p>shown</p>" },
         { "nested lists of 2,000 selectors", "<style>" + repeat("p,", 2000) + "p{" + repeat("b,", 2000) + "b{" + repeat("i,", 2000) + "i{color: #ff0000}}}</style><p>shown<b><i>x</i></b></p>" },
     };
     auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 375, 667);

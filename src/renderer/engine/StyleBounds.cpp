@@ -320,10 +320,19 @@ namespace {
                 }
                 if (condition->empty()) {
                     // Holds: left out, with the "and" that joined it.
-                    auto kept = trimmed(rewritten);
-                    if (lowercase(kept).ends_with(" and") || lowercase(kept) == "and")
-                        kept.remove_suffix(3);
-                    rewritten = std::string(trimmed(kept));
+                    // Only the end of what is kept so far is looked at: a long query stays linear.
+                    auto trimEnd = [&] {
+                        while (!rewritten.empty() && isHTMLSpace(rewritten.back()))
+                            rewritten.pop_back();
+                    };
+                    trimEnd();
+                    auto size = rewritten.size();
+                    if (size >= 3 && lowercase(std::string_view(rewritten).substr(size - 3)) == "and" && (size == 3 || isHTMLSpace(rewritten[size - 4]))) {
+                        rewritten.resize(size - 3);
+                        trimEnd();
+                    }
+                    auto first = rewritten.find_first_not_of(" \t\r\n\f");
+                    rewritten.erase(0, first == std::string::npos ? rewritten.size() : first);
                     auto next = query.find_first_not_of(" \t\r\n\f", close + 1);
                     at = next != std::string_view::npos && lowercase(query.substr(next, 3)) == "and" && rewritten.empty() ? next + 3 : close + 1;
                     if (!rewritten.empty())
