@@ -391,10 +391,10 @@ namespace {
                 delegate->zipArchiveProgressEvent(bytesHandled, archiveSize);
             }
 
-            std::string_view raw(entry.rawName);
-            bool isFolder = !raw.empty() && (raw.back() == '/' || raw.back() == '\\');
-            std::string name = decodeZipEntryName(raw, info.version);
-            std::replace(name.begin(), name.end(), '\\', '/');
+            std::string name = decodeZipEntryName(entry.rawName, info.version);
+            if (zipEntrySeparatesWithBackslash(info.version))
+                std::replace(name.begin(), name.end(), '\\', '/');
+            bool isFolder = name.ends_with('/');
             // The extended timestamp is UTC; the DOS date is the local time of whoever made the archive.
             time_t date = entry.modificationTime ? *entry.modificationTime : toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate)));
 
@@ -402,7 +402,11 @@ namespace {
             std::optional<std::string> target;
             bool skipped = false;
             auto components = safeZipEntryComponents(name);
-            if (!components) {
+            if (isFolder && info.uncompressed_size > 0) {
+                // A folder would lose its bytes, and no file can take a name that ends in a slash.
+                zipLog("[ZipArchive] Refused folder entry that holds data: %s", name.c_str());
+                succeeded = false;
+            } else if (!components) {
                 zipLog("[ZipArchive] Refused entry outside the destination: %s", name.c_str());
                 succeeded = false;
             } else if (components->empty()) {

@@ -163,4 +163,46 @@ with zipfile.ZipFile(sys.argv[1], 'w') as z:
     EXPECT_EQ(permissions(summer), 0640u);
 }
 
+// Linux allows backslashes in names: in archives made on Unix they are part of the name, as
+// Info-ZIP and Python read them; only archives made on DOS or Windows separate folders with them.
+TEST_F(ZipArchiveInteropTest, BackslashesSeparateFoldersOnlyInArchivesMadeOnDosOrWindows)
+{
+    requireTools({ "zip", "unzip" });
+    std::string named = folder / "named";
+    writeText(named + "/notes\\", "twelve bytes");
+    writeText(named + "/a\\b.txt", "a and b");
+    std::string ours = folder / "ours.zip";
+    std::string infoZip = folder / "info-zip.zip";
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(ours, { named + "/notes\\", named + "/a\\b.txt" }));
+    ASSERT_EQ(run("cd " + shellQuoted(named) + " && zip -q " + shellQuoted(infoZip) + " 'notes\\' 'a\\b.txt'"), 0);
+    ASSERT_EQ(run("mkdir " + shellQuoted(folder / "by-unzip") + " && cd " + shellQuoted(folder / "by-unzip") + " && unzip -qq " + shellQuoted(ours)), 0);
+    for (auto& [made, out] : { std::pair { ours, folder / "ours" }, std::pair { infoZip, folder / "info-zip" }, std::pair { std::string(), folder / "by-unzip" } }) {
+        SCOPED_TRACE(out);
+        if (!made.empty()) {
+            EXPECT_TRUE(ZipArchive::unzipFileAtPath(made, out));
+        }
+        EXPECT_THAT(filesBelow(out), ElementsAre("a\\b.txt", "notes\\"));
+        EXPECT_EQ(readText(out + "/notes\\"), "twelve bytes");
+    }
+
+    // Made on Windows, and on DOS, as Info-ZIP reads it too.
+    for (uLong maker : { (10ul << 8) | 20, 20ul }) {
+        std::string dos = folder / "dos.zip";
+        writeRawArchive(dos, { { .name = "dir\\", .content = "", .versionMadeBy = maker }, { .name = "dir\\sub\\file.txt", .content = "inside", .versionMadeBy = maker } });
+        std::string out = folder / ("dos-" + std::to_string(maker));
+        EXPECT_TRUE(ZipArchive::unzipFileAtPath(dos, out));
+        EXPECT_THAT(filesBelow(out), ElementsAre("dir/", "dir/sub/", "dir/sub/file.txt")) << maker;
+    }
+    ASSERT_EQ(run("cd " + shellQuoted(folder.path()) + " && unzip -qq dos.zip -d by-unzip-dos 2>/dev/null; test -f by-unzip-dos/dir/sub/file.txt"), 0);
+
+    // A folder entry that holds data is made no folder: it is left out, and the run fails.
+    for (auto& [name, maker] : { std::pair { std::string("x/"), (3ul << 8) | 30 }, std::pair { std::string("x\\"), 20ul } }) {
+        writeRawArchive(folder / "full.zip", { { .name = name, .content = "data", .versionMadeBy = maker }, { .name = "good.txt", .content = "good" } });
+        std::string out = folder / "full";
+        EXPECT_FALSE(ZipArchive::unzipFileAtPath(folder / "full.zip", out)) << name;
+        EXPECT_THAT(filesBelow(out), ElementsAre("good.txt")) << name;
+        fs::remove_all(out);
+    }
+}
+
 }
