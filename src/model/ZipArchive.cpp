@@ -875,9 +875,10 @@ bool ZipArchive::writeEntry(const std::string& name, const zip_fileinfo& info, i
     }
     // Names that are not UTF-8 go as their bytes, unmarked, as Info-ZIP writes them on Unix.
     uLong flags = (key ? 1 : 0) | (!isAsciiOnly(name) && platform::isValidUTF8(name) ? utf8NameFlag : 0);
-    // The modification time in UTC, which readers prefer to the local DOS date.
+    // The modification time in UTC, which readers prefer to the local DOS date: unsigned
+    // seconds, up to 2106. Readers take those past January 2038 since the DOS date agrees.
     char timestamp[9] = { 0x55, 0x54, 5, 0, 1 };
-    bool stamped = modificationTime >= 0 && modificationTime <= INT32_MAX;
+    bool stamped = modificationTime >= 0 && static_cast<std::uint64_t>(modificationTime) <= UINT32_MAX;
     for (int i = 0; i < 4; ++i)
         timestamp[5 + i] = static_cast<char>((static_cast<std::uint32_t>(modificationTime) >> (8 * i)) & 0xFF);
     uInt timestampSize = stamped ? sizeof timestamp : 0;

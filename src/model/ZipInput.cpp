@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -64,12 +65,24 @@ namespace {
     }
 
     // The modification time of the extended timestamp field: flags, then
-    // the times the flags name, modification first, as signed 32-bit seconds.
-    std::optional<time_t> extendedTimestamp(const char* extra, std::size_t length)
+    // the times the flags name, modification first, as 32-bit seconds. With
+    // the top bit set they are unsigned (up to 2106) or, from makers that
+    // wrote times before 1970, negative: the DOS date tells which, as
+    // Info-ZIP decides. Past January 18, 2038 it is the former; at its very
+    // first value (January 1, 1980) it is the latter; otherwise the field
+    // can't be read and the DOS date stands.
+    std::optional<time_t> extendedTimestamp(const char* extra, std::size_t length, std::uint64_t dosDate)
     {
+        constexpr std::uint64_t dos1980January1 = 0x00210000;
+        constexpr std::uint64_t dos2038January18 = 0x74320000;
         auto field = extraField(extra, length, extendedTimestampID);
-        if (field && field->size() >= 5 && ((*field)[0] & 1))
-            return static_cast<time_t>(static_cast<std::int32_t>(littleEndian(field->data() + 1, 4)));
+        if (!field || field->size() < 5 || !((*field)[0] & 1))
+            return std::nullopt;
+        auto seconds = static_cast<std::uint32_t>(littleEndian(field->data() + 1, 4));
+        if (seconds <= INT32_MAX || dosDate >= dos2038January18)
+            return static_cast<time_t>(seconds);
+        if (dosDate == dos1980January1)
+            return static_cast<time_t>(static_cast<std::int32_t>(seconds));
         return std::nullopt;
     }
 
@@ -121,7 +134,7 @@ bool ZipInput::openCurrentEntry(unzFile zip, ZipEntryRecord& entry)
     }
     entry.rawName.assign(m_name.data(), entry.info.size_filename);
     auto localHeader = applyZip64Extra(entry.info, m_extra.data(), entry.info.size_file_extra);
-    entry.modificationTime = extendedTimestamp(m_extra.data(), entry.info.size_file_extra);
+    entry.modificationTime = extendedTimestamp(m_extra.data(), entry.info.size_file_extra, entry.info.dosDate);
 
     int method = 0;
     int level = 0;

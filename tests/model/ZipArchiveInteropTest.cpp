@@ -205,4 +205,68 @@ TEST_F(ZipArchiveInteropTest, BackslashesSeparateFoldersOnlyInArchivesMadeOnDosO
     }
 }
 
+// Dates from 1980 to 2106 come back to the second through our archives and Info-ZIP's, made five
+// hours west and unzipped nine hours east; Python, which reads only the DOS date, sees the local
+// time of the maker to two seconds, and its archives come back so.
+TEST_F(ZipArchiveInteropTest, DatesFrom1980To2106ComeBackExactly)
+{
+    requireTools({ "zip", "unzip", "python3" });
+    // Odd seconds, which a DOS date can't hold; just past the signed 32-bit range; the last second
+    // the UTC field can hold but two.
+    const std::vector<time_t> times { 315964801, 2147483649, 2222222223, 4294967293 };
+    std::string dated = folder / "dated";
+    std::vector<std::string> paths;
+    for (time_t time : times) {
+        paths.push_back(dated + "/" + std::to_string(time));
+        writeText(paths.back(), "dated");
+        setModificationTime(paths.back(), time);
+    }
+    std::string ours = folder / "ours.zip";
+    std::string infoZip = folder / "info-zip.zip";
+    ASSERT_TRUE(inTimeZone("EST5", [&] { return ZipArchive::createZipFileAtPath(ours, paths); }));
+    ASSERT_EQ(run("cd " + shellQuoted(dated) + " && TZ=EST5 zip -q " + shellQuoted(infoZip) + " *"), 0);
+    ASSERT_EQ(run("cd " + shellQuoted(folder.path()) + " && TZ=JST-9 unzip -qq ours.zip -d by-unzip"), 0);
+    for (auto& [made, out] : { std::pair { ours, folder / "ours" }, std::pair { infoZip, folder / "info-zip" }, std::pair { std::string(), folder / "by-unzip" } }) {
+        if (!made.empty()) {
+            EXPECT_TRUE(inTimeZone("JST-9", [&] { return ZipArchive::unzipFileAtPath(made, out); }));
+        }
+        for (time_t time : times)
+            EXPECT_EQ(modificationTime(out + "/" + std::to_string(time)), time) << out;
+    }
+
+    // Python: the DOS dates of ours, and its own archive of those dates unzipped by us.
+    std::string localTimes;
+    for (time_t time : times) {
+        time_t even = time & ~time_t(1);
+        struct tm local { };
+        inTimeZone("EST5", [&] { return ::localtime_r(&even, &local); });
+        char line[64];
+        std::snprintf(line, sizeof line, "%lld %d %d %d %d %d %d\n", static_cast<long long>(time), local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        localTimes += line;
+    }
+    writeText(folder / "local.txt", localTimes);
+    const char* script = R"(import sys, zipfile
+expected = [line.split() for line in open(sys.argv[1].replace('ours.zip', 'local.txt'))]
+with zipfile.ZipFile(sys.argv[1]) as z:
+    seen = sorted([info.filename] + [str(n) for n in info.date_time] for info in z.infolist())
+with zipfile.ZipFile(sys.argv[1].replace('ours.zip', 'python.zip'), 'w') as z:
+    for name, *fields in expected:
+        z.writestr(zipfile.ZipInfo(name, tuple(int(n) for n in fields)), b'dated')
+sys.exit(0 if seen == sorted(expected) else 1)
+)";
+    EXPECT_EQ(python(script, ours), 0);
+    std::string out = folder / "python";
+    ASSERT_TRUE(inTimeZone("EST5", [&] { return ZipArchive::unzipFileAtPath(folder / "python.zip", out); }));
+    for (time_t time : times)
+        EXPECT_EQ(modificationTime(out + "/" + std::to_string(time)), time & ~time_t(1));
+
+    // A time before 1970 that Info-ZIP wrote as a negative number (its DOS date is the first
+    // there is) stays before 1970.
+    writeText(folder / "old/1960.txt", "old");
+    setModificationTime(folder / "old/1960.txt", -315619200);
+    ASSERT_EQ(run("cd " + shellQuoted(folder / "old") + " && zip -q " + shellQuoted(folder / "old.zip") + " 1960.txt"), 0);
+    ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "old.zip", folder / "old-out"));
+    EXPECT_EQ(modificationTime(folder / "old-out/1960.txt"), -315619200);
+}
+
 }
