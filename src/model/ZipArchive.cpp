@@ -547,6 +547,7 @@ namespace {
         }
         bool ok = true;
         ZipEntryRecord entry;
+        std::string localExtra;
         std::vector<std::uint8_t> buffer(64 * 1024);
         std::uint64_t index = 0;
         for (int status = unzGoToFirstFile(in); status == UNZ_OK && ok; status = unzGoToNextFile(in), ++index) {
@@ -561,10 +562,16 @@ namespace {
             fileInfo.dosDate = info.dosDate;
             fileInfo.internal_fa = info.internal_fa;
             fileInfo.external_fa = info.external_fa;
-            ok = zipOpenNewFileInZip4_64(out, entry.rawName.c_str(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
-                     static_cast<int>(info.compression_method), Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
-                     nullptr, 0, info.version, info.flag, needsZip64(std::max(info.uncompressed_size, info.compressed_size)))
-                == ZIP_OK;
+            // The extra fields go along (the UTC time among them); minizip writes the ZIP64 ones anew.
+            ok = input.readLocalExtra(in, entry, localExtra);
+            localExtra = zipExtraFieldsWithoutZip64(localExtra);
+            std::string centralExtra = zipExtraFieldsWithoutZip64(entry.centralExtra);
+            ok = ok
+                && zipOpenNewFileInZip4_64(out, entry.rawName.c_str(), &fileInfo, localExtra.data(), static_cast<uInt>(localExtra.size()),
+                       centralExtra.data(), static_cast<uInt>(centralExtra.size()), nullptr, static_cast<int>(info.compression_method),
+                       Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, info.version, info.flag,
+                       needsZip64(std::max(info.uncompressed_size, info.compressed_size)))
+                    == ZIP_OK;
             std::uint64_t at = entry.dataOffset;
             for (std::uint64_t left = info.compressed_size; ok && left > 0;) {
                 long got = input.readAt(at, buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size())));
