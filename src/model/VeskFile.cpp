@@ -126,7 +126,8 @@ std::int64_t VeskFile::hash() const
 
 bool VeskFile::deleteFile() const
 {
-    return m_fm.removeItemAtPath(path());
+    // The person's own folders go whatever their modes: an archive may have made them 0500.
+    return m_fm.removeItemAtPath(path(), nullptr, platform::RemovalOptions::OpensOwnFolders);
 }
 
 bool VeskFile::isInBookmarks() const

@@ -67,8 +67,9 @@ public:
     virtual bool isEqual(const platform::NSCoding* object) const;
     virtual std::int64_t hash() const;
 
-    // Removes the item (a folder with everything in it); false when that failed. The record
-    // and the bookmark list stay as they are. ("delete" is a C++ keyword.)
+    // Removes the item (a folder with everything in it, whatever the modes of the person's own
+    // folders); false when that failed. The record and the bookmark list stay as they are.
+    // ("delete" is a C++ keyword.)
     virtual bool deleteFile() const;
     // Asks the stored bookmark list at the time of the call.
     virtual bool isInBookmarks() const;

@@ -391,10 +391,10 @@ namespace {
                 delegate->zipArchiveProgressEvent(bytesHandled, archiveSize);
             }
 
-            std::string_view raw(entry.rawName);
-            bool isFolder = !raw.empty() && (raw.back() == '/' || raw.back() == '\\');
-            std::string name = decodeZipEntryName(raw, info.version);
-            std::replace(name.begin(), name.end(), '\\', '/');
+            std::string name = decodeZipEntryName(entry.rawName, info.version);
+            if (zipEntrySeparatesWithBackslash(info.version))
+                std::replace(name.begin(), name.end(), '\\', '/');
+            bool isFolder = name.ends_with('/');
             // The extended timestamp is UTC; the DOS date is the local time of whoever made the archive.
             time_t date = entry.modificationTime ? *entry.modificationTime : toTimeT(ZipArchive::dateWithMicrosoftDOSFormat(static_cast<std::uint32_t>(info.dosDate)));
 
@@ -402,7 +402,11 @@ namespace {
             std::optional<std::string> target;
             bool skipped = false;
             auto components = safeZipEntryComponents(name);
-            if (!components) {
+            if (isFolder && info.uncompressed_size > 0) {
+                // A folder would lose its bytes, and no file can take a name that ends in a slash.
+                zipLog("[ZipArchive] Refused folder entry that holds data: %s", name.c_str());
+                succeeded = false;
+            } else if (!components) {
                 zipLog("[ZipArchive] Refused entry outside the destination: %s", name.c_str());
                 succeeded = false;
             } else if (components->empty()) {
@@ -543,6 +547,7 @@ namespace {
         }
         bool ok = true;
         ZipEntryRecord entry;
+        std::string localExtra;
         std::vector<std::uint8_t> buffer(64 * 1024);
         std::uint64_t index = 0;
         for (int status = unzGoToFirstFile(in); status == UNZ_OK && ok; status = unzGoToNextFile(in), ++index) {
@@ -557,10 +562,16 @@ namespace {
             fileInfo.dosDate = info.dosDate;
             fileInfo.internal_fa = info.internal_fa;
             fileInfo.external_fa = info.external_fa;
-            ok = zipOpenNewFileInZip4_64(out, entry.rawName.c_str(), &fileInfo, nullptr, 0, nullptr, 0, nullptr,
-                     static_cast<int>(info.compression_method), Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY,
-                     nullptr, 0, info.version, info.flag, needsZip64(std::max(info.uncompressed_size, info.compressed_size)))
-                == ZIP_OK;
+            // The extra fields go along (the UTC time among them); minizip writes the ZIP64 ones anew.
+            ok = input.readLocalExtra(in, entry, localExtra);
+            localExtra = zipExtraFieldsWithoutZip64(localExtra);
+            std::string centralExtra = zipExtraFieldsWithoutZip64(entry.centralExtra);
+            ok = ok
+                && zipOpenNewFileInZip4_64(out, entry.rawName.c_str(), &fileInfo, localExtra.data(), static_cast<uInt>(localExtra.size()),
+                       centralExtra.data(), static_cast<uInt>(centralExtra.size()), nullptr, static_cast<int>(info.compression_method),
+                       Z_DEFAULT_COMPRESSION, 1, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY, nullptr, 0, info.version, info.flag,
+                       needsZip64(std::max(info.uncompressed_size, info.compressed_size)))
+                    == ZIP_OK;
             std::uint64_t at = entry.dataOffset;
             for (std::uint64_t left = info.compressed_size; ok && left > 0;) {
                 long got = input.readAt(at, buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size())));
@@ -871,9 +882,10 @@ bool ZipArchive::writeEntry(const std::string& name, const zip_fileinfo& info, i
     }
     // Names that are not UTF-8 go as their bytes, unmarked, as Info-ZIP writes them on Unix.
     uLong flags = (key ? 1 : 0) | (!isAsciiOnly(name) && platform::isValidUTF8(name) ? utf8NameFlag : 0);
-    // The modification time in UTC, which readers prefer to the local DOS date.
+    // The modification time in UTC, which readers prefer to the local DOS date: unsigned
+    // seconds, up to 2106. Readers take those past January 2038 since the DOS date agrees.
     char timestamp[9] = { 0x55, 0x54, 5, 0, 1 };
-    bool stamped = modificationTime >= 0 && modificationTime <= INT32_MAX;
+    bool stamped = modificationTime >= 0 && static_cast<std::uint64_t>(modificationTime) <= UINT32_MAX;
     for (int i = 0; i < 4; ++i)
         timestamp[5 + i] = static_cast<char>((static_cast<std::uint32_t>(modificationTime) >> (8 * i)) & 0xFF);
     uInt timestampSize = stamped ? sizeof timestamp : 0;

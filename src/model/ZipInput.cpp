@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -26,21 +27,32 @@ namespace {
         return value;
     }
 
-    // The data of the first extra field of the kind, when the extra
-    // fields hold one whole.
-    std::optional<std::string_view> extraField(const char* extra, std::size_t length, std::uint64_t kind)
+    // Calls `visit` with the kind, the whole field and its data of each extra
+    // field, in order, while it answers true; a field cut short ends the walk.
+    template<typename Visit>
+    void walkExtraFields(const char* extra, std::size_t length, Visit visit)
     {
         for (std::size_t at = 0; at + 4 <= length;) {
             auto id = littleEndian(extra + at, 2);
             auto size = static_cast<std::size_t>(littleEndian(extra + at + 2, 2));
-            const char* data = extra + at + 4;
+            std::string_view whole(extra + at, 4 + size);
             at += 4 + size;
-            if (at > length)
+            if (at > length || !visit(id, whole, whole.substr(4)))
                 break;
-            if (id == kind)
-                return std::string_view(data, size);
         }
-        return std::nullopt;
+    }
+
+    // The data of the first extra field of the kind, when the extra
+    // fields hold one whole.
+    std::optional<std::string_view> extraField(const char* extra, std::size_t length, std::uint64_t kind)
+    {
+        std::optional<std::string_view> found;
+        walkExtraFields(extra, length, [&](std::uint64_t id, std::string_view, std::string_view data) {
+            if (id == kind)
+                found = data;
+            return !found;
+        });
+        return found;
     }
 
     // Replaces the sizes recorded as 0xFFFFFFFF by those of the ZIP64 extra
@@ -64,15 +76,38 @@ namespace {
     }
 
     // The modification time of the extended timestamp field: flags, then
-    // the times the flags name, modification first, as signed 32-bit seconds.
-    std::optional<time_t> extendedTimestamp(const char* extra, std::size_t length)
+    // the times the flags name, modification first, as 32-bit seconds. With
+    // the top bit set they are unsigned (up to 2106) or, from makers that
+    // wrote times before 1970, negative: the DOS date tells which, as
+    // Info-ZIP decides. Past January 18, 2038 it is the former; at its very
+    // first value (January 1, 1980) it is the latter; otherwise the field
+    // can't be read and the DOS date stands.
+    std::optional<time_t> extendedTimestamp(const char* extra, std::size_t length, std::uint64_t dosDate)
     {
+        constexpr std::uint64_t dos1980January1 = 0x00210000;
+        constexpr std::uint64_t dos2038January18 = 0x74320000;
         auto field = extraField(extra, length, extendedTimestampID);
-        if (field && field->size() >= 5 && ((*field)[0] & 1))
-            return static_cast<time_t>(static_cast<std::int32_t>(littleEndian(field->data() + 1, 4)));
+        if (!field || field->size() < 5 || !((*field)[0] & 1))
+            return std::nullopt;
+        auto seconds = static_cast<std::uint32_t>(littleEndian(field->data() + 1, 4));
+        if (seconds <= INT32_MAX || dosDate >= dos2038January18)
+            return static_cast<time_t>(seconds);
+        if (dosDate == dos1980January1)
+            return static_cast<time_t>(static_cast<std::int32_t>(seconds));
         return std::nullopt;
     }
 
+}
+
+std::string zipExtraFieldsWithoutZip64(std::string_view extra)
+{
+    std::string kept;
+    walkExtraFields(extra.data(), extra.size(), [&](std::uint64_t id, std::string_view whole, std::string_view) {
+        if (id != zip64ExtraID)
+            kept += whole;
+        return true;
+    });
+    return kept;
 }
 
 ZipInput::~ZipInput()
@@ -120,8 +155,9 @@ bool ZipInput::openCurrentEntry(unzFile zip, ZipEntryRecord& entry)
             return false;
     }
     entry.rawName.assign(m_name.data(), entry.info.size_filename);
+    entry.centralExtra.assign(m_extra.data(), entry.info.size_file_extra);
     auto localHeader = applyZip64Extra(entry.info, m_extra.data(), entry.info.size_file_extra);
-    entry.modificationTime = extendedTimestamp(m_extra.data(), entry.info.size_file_extra);
+    entry.modificationTime = extendedTimestamp(m_extra.data(), entry.info.size_file_extra, entry.info.dosDate);
 
     int method = 0;
     int level = 0;
@@ -140,6 +176,16 @@ bool ZipInput::openCurrentEntry(unzFile zip, ZipEntryRecord& entry)
         entry.dataOffset = unzGetCurrentFileZStreamPos64(zip) + m_shift;
     m_shift = 0;
     return opened;
+}
+
+bool ZipInput::readLocalExtra(unzFile zip, const ZipEntryRecord& entry, std::string& extra)
+{
+    // The local header's extra fields end where the entry's data begin.
+    int size = unzGetLocalExtrafield(zip, nullptr, 0);
+    if (size < 0 || static_cast<std::uint64_t>(size) > entry.dataOffset)
+        return false;
+    extra.resize(static_cast<std::size_t>(size));
+    return size == 0 || readAt(entry.dataOffset - static_cast<std::uint64_t>(size), reinterpret_cast<std::uint8_t*>(extra.data()), extra.size()) == size;
 }
 
 long ZipInput::readAt(std::uint64_t offset, std::uint8_t* data, std::size_t length)

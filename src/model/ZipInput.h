@@ -6,6 +6,7 @@
 #include <minizip/unzip.h>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <vector>
 
@@ -16,10 +17,16 @@ namespace vesk {
 struct ZipEntryRecord {
     unz_file_info64 info {};
     std::string rawName;
+    // The extra fields of its central directory record, as they stand.
+    std::string centralExtra;
     std::uint64_t dataOffset { 0 };
     // The modification time of an extended timestamp field (UTC), when the entry has one.
     std::optional<time_t> modificationTime;
 };
+
+// Extra fields as they stand but for ZIP64 ones, which a writer makes anew
+// for the sizes it records.
+std::string zipExtraFieldsWithoutZip64(std::string_view extra);
 
 // An archive opened for reading. minizip walks the central directory through
 // it, and entry data are read from it directly. Reads come from two cached
@@ -44,6 +51,9 @@ public:
     // Describes and opens the current entry of `zip` raw (close it with
     // unzCloseCurrentFile). False when it can't be described or opened.
     bool openCurrentEntry(unzFile zip, ZipEntryRecord& entry);
+
+    // The extra fields of the local header of the entry opened last.
+    bool readLocalExtra(unzFile zip, const ZipEntryRecord& entry, std::string& extra);
 
     // Up to `length` bytes at `offset`: the count, 0 at the end, -1 on error.
     long readAt(std::uint64_t offset, std::uint8_t* data, std::size_t length);

@@ -33,7 +33,11 @@ namespace {
     };
     // clang-format on
 
+    constexpr unsigned long hostFAT = 0;
     constexpr unsigned long hostUnix = 3;
+    constexpr unsigned long hostHPFS = 6;
+    constexpr unsigned long hostNTFS = 10;
+    constexpr unsigned long hostVFAT = 14;
     constexpr unsigned long hostMacOSX = 19;
 
     std::string realPathOf(const std::string& path)
@@ -61,6 +65,12 @@ std::string decodeZipEntryName(std::string_view raw, unsigned long versionMadeBy
             out += platform::utf8Encoded(cp437High[byte - 0x80]);
     }
     return out;
+}
+
+bool zipEntrySeparatesWithBackslash(unsigned long versionMadeBy)
+{
+    unsigned long host = (versionMadeBy >> 8) & 0xFF;
+    return host == hostFAT || host == hostHPFS || host == hostNTFS || host == hostVFAT;
 }
 
 std::optional<std::vector<std::string>> safeZipEntryComponents(std::string_view name)

@@ -17,8 +17,13 @@ namespace vesk {
 // them), CP437 otherwise. `versionMadeBy` is the entry's record of its maker.
 std::string decodeZipEntryName(std::string_view raw, unsigned long versionMadeBy);
 
-// The components of a name whose backslashes already became slashes; none
-// when the name is absolute, climbs with "..", or holds a NUL byte.
+// Whether the entry's maker wrote backslashes as folder separators: archives made
+// on DOS, OS/2 or Windows, whose names can't hold one. Anywhere else a backslash is
+// part of a name, as Linux allows.
+bool zipEntrySeparatesWithBackslash(unsigned long versionMadeBy);
+
+// The components of a name whose separators are slashes; none when the name
+// is absolute, climbs with "..", or holds a NUL byte.
 std::optional<std::vector<std::string>> safeZipEntryComponents(std::string_view name);
 
 // The folder an archive is extracted into. Every folder below it is made

@@ -92,8 +92,8 @@ protected:
         choose(entry);
     }
     // Root passes every permission test: the work runs as an ordinary user, who owns the test's
-    // folders.
-    void asOrdinaryUser(const std::function<void()>& work)
+    // folders but for the items `keptByRoot`.
+    void asOrdinaryUser(const std::function<void()>& work, const Strings& keptByRoot = {})
     {
         bool isRoot = ::geteuid() == 0;
         if (isRoot) {
@@ -102,6 +102,8 @@ protected:
                 for (auto& entry : fs::recursive_directory_iterator(top))
                     ::lchown(entry.path().c_str(), nobody, nobody);
             }
+            for (auto& item : keptByRoot)
+                ::lchown(at(item).c_str(), 0, 0);
             ::chmod(root().c_str(), 0755);
             ASSERT_EQ(::setresuid(nobody, nobody, 0), 0);
         }
@@ -287,6 +289,38 @@ TEST_F(FileOperationsSafetyTest, AMoveThatCannotRemoveAllOfItsSourceSaysItArrive
         EXPECT_TRUE(fs::exists(*other + "/" + name + "/ro/inside")) << "what could not be removed stays";
     for (auto name : { "one", "two" })
         ::chmod((*other + "/" + name + "/ro").c_str(), 0755);
+}
+
+// What unzip made, a person can delete: folders to which the archive gave their owner no write
+// or no search go too. A delete that fails part-way gives each folder it opened its mode back.
+TEST_F(FileOperationsSafetyTest, DeleteTakesTheFoldersAnArchiveLockedAndChangesNothingItLeaves)
+{
+    writeRawArchive(at("locked.zip"), { { .name = "locked/", .content = "", .externalAttributes = 040500u << 16 }, { .name = "locked/none/", .content = "", .externalAttributes = 040000u << 16 }, { .name = "locked/writeOnly/", .content = "", .externalAttributes = 040200u << 16 }, { .name = "locked/none/a.txt", .content = "a" }, { .name = "locked/writeOnly/b.txt", .content = "b" } });
+    asOrdinaryUser([&] {
+        utility.openItem(list, file("locked.zip"), CGRectZero);
+        choose("Unzip here");
+        EXPECT_EQ((std::vector { mode(at("locked")), mode(at("locked/none")), mode(at("locked/writeOnly")) }), (std::vector { 0500u, 0000u, 0200u }));
+        utility.deleteFile(list, { file("locked") }, CGRectZero);
+        choose("Delete");
+    });
+    EXPECT_EQ(seen, (Strings { "Unzip \"locked.zip\" | Cancel Unzip here Unzip in folder \"locked\"", "Success: Succesfully unzipped \"locked.zip\"", "Delete \"locked\" | Cancel Delete", "Success: \"locked\" has been deleted" }));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(at("locked"))));
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can make a folder someone else's";
+    put({ "kept/inner/foreign/file" });
+    ::chmod(at("kept/inner").c_str(), 0);
+    ::chmod(at("kept").c_str(), 0500);
+    seen.clear();
+    asOrdinaryUser([&] {
+        utility.deleteFile(list, { file("kept") }, CGRectZero);
+        choose("Delete");
+    },
+        { "kept/inner/foreign", "kept/inner/foreign/file" });
+    EXPECT_EQ(seen, (Strings { "Delete \"kept\" | Cancel Delete", "Error: \"kept\" can't be deleted" }));
+    EXPECT_EQ(mode(at("kept")), 0500u);
+    EXPECT_EQ(mode(at("kept/inner")), 0000u);
+    EXPECT_EQ(readText(at("kept/inner/foreign/file")), "kept/inner/foreign/file");
 }
 
 TEST_F(FileOperationsSafetyTest, NewFolderDeleteAndDanglingLinksReportWhatHappened)

@@ -390,6 +390,28 @@ TEST_F(FileOperationsTest, UnzipTakesFolderModesAndUtcTimesFromTheArchive)
     EXPECT_EQ(treeOf(at("proj"), linkFileMode()), treeOf(at("src/proj"), linkFileMode()));
 }
 
+// Linux allows a backslash in a name: an archive made here brings such files back as files, one
+// made on DOS makes folders of them. A folder entry that holds data is left out, and says so.
+TEST_F(FileOperationsTest, UnzipKeepsBackslashesInNamesMadeOnLinuxAndFailsForWhatItLeavesOut)
+{
+    writeText(at("src/notes\\"), "twelve bytes");
+    writeText(at("src/a\\b.txt"), "a and b");
+    ASSERT_TRUE(ZipArchive::createZipFileAtPath(at("linux.zip"), Strings { at("src/notes\\"), at("src/a\\b.txt") }));
+    writeRawArchive(at("dos.zip"), { { .name = "dir\\sub\\file.txt", .content = "inside", .versionMadeBy = 20 } });
+    writeRawArchive(at("full.zip"), { { .name = "notes/", .content = "twelve bytes" }, { .name = "b.txt", .content = "b" } });
+    for (auto name : { "linux", "dos", "full" }) {
+        utility.openItem(list, file(name + std::string(".zip")), CGRectZero);
+        choose("Unzip in folder \"" + std::string(name) + "\"");
+    }
+    EXPECT_EQ(filesBelow(at("linux")), (Strings { "a\\b.txt", "notes\\" }));
+    EXPECT_EQ(readText(at("linux/notes\\")), "twelve bytes");
+    EXPECT_EQ(filesBelow(at("dos")), (Strings { "dir/", "dir/sub/", "dir/sub/file.txt" }));
+    EXPECT_EQ(filesBelow(at("full")), (Strings { "b.txt" }));
+    Strings banners;
+    std::copy_if(seen_.begin(), seen_.end(), std::back_inserter(banners), [](auto& line) { return line.find(": ") != std::string::npos; });
+    EXPECT_EQ(banners, (Strings { "Success: Succesfully unzipped \"linux.zip\"", "Success: Succesfully unzipped \"dos.zip\"", "Error: Error unzipping \"full.zip\"" }));
+}
+
 // On the pad a sheet leaves the list below in sight, but the list takes no touch: an archive's
 // row tapped beside the sheet opens nothing, and one tapped once the sheet is gone offers to unzip.
 TEST_F(FileOperationsTest, RowsBesideASheetOnThePadTakeNoTouch)

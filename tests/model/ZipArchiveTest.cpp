@@ -174,13 +174,13 @@ TEST_F(ZipArchiveTest, OverwriteOffLeavesExistingFilesAloneUncountedAndFails)
 
 TEST_F(ZipArchiveTest, OverwriteOnReplacesFilesKeepingTheirModeUnlessTheArchiveGivesOne)
 {
-    writeRawArchive(folder / "a.zip", { { .name = "a\\b.txt", .content = "inside" }, { .name = "script.sh", .content = "new script" }, { .name = "data.txt", .content = "new data", .externalAttributes = 0100600u << 16 } });
+    writeRawArchive(folder / "a.zip", { { .name = "a\\b.txt", .content = "inside", .versionMadeBy = 20 }, { .name = "script.sh", .content = "new script" }, { .name = "data.txt", .content = "new data", .externalAttributes = 0100600u << 16 } });
     writeText(folder / "out/script.sh", "old script");
     writeText(folder / "out/data.txt", "old data");
     ::chmod((folder / "out/script.sh").c_str(), 0750);
     ::chmod((folder / "out/data.txt").c_str(), 0755);
     ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out"));
-    EXPECT_EQ(readText(folder / "out/a/b.txt"), "inside") << "backslashes become folders";
+    EXPECT_EQ(readText(folder / "out/a/b.txt"), "inside") << "backslashes of an archive made on DOS become folders";
     EXPECT_EQ(readText(folder / "out/script.sh"), "new script");
     EXPECT_EQ(permissions(folder / "out/script.sh"), 0750u);
     EXPECT_EQ(readText(folder / "out/data.txt"), "new data");
@@ -218,7 +218,7 @@ TEST_F(ZipArchiveTest, DelegateHearsEveryStepInOrder)
     ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "a.zip", folder / "out", &delegate));
     EXPECT_THAT(delegate.calls, ElementsAre("willArchive 2", "progress", "should 0", "will 0/2", "progress", "didInfo 0", "should 1", "will 1/2", "progress", "didInfo 1", "didArchive", "progress all"));
 
-    writeRawArchive(folder / "b.zip", { { .name = "docs/", .content = "" }, { .name = "docs\\b.txt", .content = "b" } });
+    writeRawArchive(folder / "b.zip", { { .name = "docs/", .content = "" }, { .name = "docs\\b.txt", .content = "b", .versionMadeBy = 20 } });
     RecordingDelegate pathOnly;
     pathOnly.withFileInformation = false;
     ASSERT_TRUE(ZipArchive::unzipFileAtPath(folder / "b.zip", folder / "out2/", &pathOnly));

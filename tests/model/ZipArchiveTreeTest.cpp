@@ -24,21 +24,6 @@ const ArchiveEntry* entryNamed(const std::vector<ArchiveEntry>& entries, const s
     return found == entries.end() ? nullptr : &*found;
 }
 
-// Runs the work with the process in another time zone, as if on another machine.
-template<typename Work>
-auto inTimeZone(const char* zone, Work work)
-{
-    std::optional<std::string> previous;
-    if (const char* current = std::getenv("TZ"))
-        previous = current;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-    auto result = work();
-    previous ? ::setenv("TZ", previous->c_str(), 1) : ::unsetenv("TZ");
-    ::tzset();
-    return result;
-}
-
 class ZipArchiveTreeTest : public ::testing::Test {
 protected:
     TemporaryFolder folder;

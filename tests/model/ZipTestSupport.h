@@ -34,6 +34,27 @@ inline mode_t permissions(const std::string& path)
     return statOf(path).st_mode & 07777;
 }
 
+inline void setModificationTime(const std::string& path, time_t time)
+{
+    struct timespec times[2] = { { time, 0 }, { time, 0 } };
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Runs the work with the process in another time zone, as if on another machine.
+template<typename Work>
+auto inTimeZone(const char* zone, Work work)
+{
+    std::optional<std::string> previous;
+    if (const char* current = std::getenv("TZ"))
+        previous = current;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+    auto result = work();
+    previous ? ::setenv("TZ", previous->c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
+    return result;
+}
+
 // Every item below a folder: relative path to kind, content and date, to
 // prove that a run changed nothing there.
 inline std::map<std::string, std::string> snapshot(const std::string& folder)

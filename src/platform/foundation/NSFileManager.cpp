@@ -230,27 +230,40 @@ namespace {
         return name;
     }
 
-    // Removes the entry name of dirfd and everything below it; never follows a link. A copy
-    // that failed is removed with makeWritable: its own folders may already be read-only.
-    bool removeAt(int dirfd, const std::string& name, const std::string& path, NSError* error, bool makeWritable = false)
+    bool removeAt(int dirfd, const std::string& name, const std::string& path, NSError* error, bool makeWritable);
+
+    bool removeFolderAt(int dirfd, const std::string& name, const std::string& path, NSError* error, bool makeWritable)
+    {
+        Fd fd(-1);
+        auto names = openFolderAt(dirfd, name, fd, path, error);
+        if (!names)
+            return false;
+        for (const auto& child : *names) {
+            if (!removeAt(fd.fd, child, joinPath(path, child), error, makeWritable))
+                return false;
+        }
+        if (::unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) != 0)
+            return fail(error, errno, path);
+        return true;
+    }
+
+    // Removes the entry name of dirfd and everything below it; never follows a link. With
+    // makeWritable a folder that shuts its owner out is opened to the owner first (a copy that
+    // failed removes its own read-only folders so, and so does a person's delete), and gets its
+    // mode back when it stays.
+    bool removeAt(int dirfd, const std::string& name, const std::string& path, NSError* error, bool makeWritable)
     {
         struct stat st { };
         if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return fail(error, errno, path);
         if (S_ISDIR(st.st_mode)) {
-            if (makeWritable && (st.st_mode & 0700) != 0700)
-                ::fchmodat(dirfd, name.c_str(), (st.st_mode & 07777) | 0700, 0);
-            Fd fd(-1);
-            auto names = openFolderAt(dirfd, name, fd, path, error);
-            if (!names)
-                return false;
-            for (const auto& child : *names) {
-                if (!removeAt(fd.fd, child, joinPath(path, child), error, makeWritable))
-                    return false;
-            }
-            if (::unlinkat(dirfd, name.c_str(), AT_REMOVEDIR) != 0)
-                return fail(error, errno, path);
-            return true;
+            mode_t mode = st.st_mode & 07777;
+            bool opened = makeWritable && (mode & 0700) != 0700 && ::fchmodat(dirfd, name.c_str(), mode | 0700, AT_SYMLINK_NOFOLLOW) == 0;
+            if (removeFolderAt(dirfd, name, path, error, makeWritable))
+                return true;
+            if (opened)
+                ::fchmodat(dirfd, name.c_str(), mode, AT_SYMLINK_NOFOLLOW);
+            return false;
         }
         if (::unlinkat(dirfd, name.c_str(), 0) != 0)
             return fail(error, errno, path);
@@ -734,12 +747,12 @@ bool NSFileManager::isDeletableFileAtPath(const std::string& path) const
     return true;
 }
 
-bool NSFileManager::removeItemAtPath(const std::string& path, NSError* error) const
+bool NSFileManager::removeItemAtPath(const std::string& path, NSError* error, RemovalOptions options) const
 {
     if (path.empty())
         return fail(error, ENOENT, path);
     std::string item = withoutTrailingSlashes(path);
-    return removeAt(AT_FDCWD, item, item, error);
+    return removeAt(AT_FDCWD, item, item, error, options == RemovalOptions::OpensOwnFolders);
 }
 
 namespace {

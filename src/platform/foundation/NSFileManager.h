@@ -52,6 +52,13 @@ struct FileCreationAttributes {
 // of its source: the destination holds it all, and the code is the removal's errno.
 inline constexpr std::string_view NSFileManagerSourceLeftDomain = "NSFileManagerSourceLeftDomain";
 
+enum class RemovalOptions : unsigned {
+    None = 0,
+    // A folder of the caller's own that shuts its owner out is opened to its owner on the way
+    // down; when a later part fails, each folder that stays gets its own mode back.
+    OpensOwnFolders = 1,
+};
+
 enum class DirectoryEnumerationOptions : unsigned {
     None = 0,
     SkipsHiddenFiles = 4, // leaves out names that begin with "."
@@ -85,7 +92,7 @@ public:
 
     // Removes the item and, for a folder, everything inside it; links are removed, never
     // followed. Stops at the first failure and reports it.
-    bool removeItemAtPath(const std::string& path, NSError* error = nullptr) const;
+    bool removeItemAtPath(const std::string& path, NSError* error = nullptr, RemovalOptions options = RemovalOptions::None) const;
     // Copies recursively, keeping modes, times, extended attributes, holes and symbolic links;
     // fails when anything exists at the destination. A copy that fails removes what it made.
     bool copyItemAtPath(const std::string& source, const std::string& destination, NSError* error = nullptr) const;

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace vesk::testing {
 
@@ -77,9 +78,11 @@ inline platform::Value classEntry(const std::string& name)
 }
 
 // Runs the check in a child process. As root, the child first hands `folder` to an
-// unprivileged user and becomes that user, so that modes still bite; where the user can't
-// be changed, it keeps root's rights. True when the check held.
-inline bool runUnprivileged(const std::filesystem::path& folder, const std::function<bool()>& check)
+// unprivileged user, but for the items `keptByRoot`, and becomes that user, so that modes and
+// owners still bite; where the user can't be changed, it keeps root's rights. True when the
+// check held.
+inline bool runUnprivileged(const std::filesystem::path& folder, const std::function<bool()>& check,
+    const std::vector<std::filesystem::path>& keptByRoot = {})
 {
     pid_t child = ::fork();
     if (child == 0) {
@@ -89,6 +92,8 @@ inline bool runUnprivileged(const std::filesystem::path& folder, const std::func
             ::lchown(folder.c_str(), nobody, nobody);
             for (auto it = std::filesystem::recursive_directory_iterator(folder, ignored); it != std::filesystem::recursive_directory_iterator(); it.increment(ignored))
                 ::lchown(it->path().c_str(), nobody, nobody);
+            for (auto& item : keptByRoot)
+                ::lchown(item.c_str(), 0, 0);
             [[maybe_unused]] bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
         }
         ::_exit(check() ? 0 : 1);

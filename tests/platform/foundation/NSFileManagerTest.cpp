@@ -429,6 +429,40 @@ TEST_F(KeepingTest, FailedCopyRemovesItsOwnReadOnlyFolders)
     EXPECT_EQ(modeAndTime(path("to/src/a")).first, 0555u);
 }
 
+// As an ordinary user: a person's delete takes their own folders whatever their modes; when a
+// part owned by someone else stays, each folder opened on the way down gets its mode back.
+TEST_F(FileManagerTest, RemoveOpensOwnFoldersOnlyWhenAskedAndGivesBackTheModesOfWhatStays)
+{
+    const std::vector<std::pair<std::string, mode_t>> shut { { "tree/none", 0000 }, { "tree/writeOnly", 0200 }, { "tree/readOnly", 0500 } };
+    for (auto& [folder, mode] : shut) {
+        fs::create_directories(path(folder + "/inner"));
+        write(folder + "/inner/file", "x");
+        ::chmod(path(folder + "/inner").c_str(), mode);
+        ::chmod(path(folder).c_str(), mode);
+    }
+    EXPECT_TRUE(vesk::testing::runUnprivileged(root, [&] { return !fm.removeItemAtPath(path("tree")); })) << "not without being asked";
+    for (auto& [folder, mode] : shut)
+        EXPECT_EQ(modeAndTime(path(folder)).first, mode) << folder;
+    EXPECT_TRUE(vesk::testing::runUnprivileged(root, [&] { return fm.removeItemAtPath(path("tree"), nullptr, RemovalOptions::OpensOwnFolders); }));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path("tree"))));
+
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can make a folder someone else's";
+    fs::create_directories(path("kept/locked/inner/foreign"));
+    write("kept/locked/inner/foreign/file", "x");
+    ::chmod(path("kept/locked/inner").c_str(), 0000);
+    ::chmod(path("kept/locked").c_str(), 0500);
+    EXPECT_TRUE(vesk::testing::runUnprivileged(
+        root, [&] {
+            NSError error;
+            return !fm.removeItemAtPath(path("kept"), &error, RemovalOptions::OpensOwnFolders) && error.code == EACCES;
+        },
+        { path("kept/locked/inner/foreign"), path("kept/locked/inner/foreign/file") }));
+    EXPECT_EQ(modeAndTime(path("kept/locked")).first, 0500u);
+    EXPECT_EQ(modeAndTime(path("kept/locked/inner")).first, 0000u);
+    EXPECT_EQ(read("kept/locked/inner/foreign/file"), "x");
+}
+
 TEST_F(FileManagerTest, CreatesFoldersWithParentsAndAttributes)
 {
     FileCreationAttributes attributes;
