@@ -44,6 +44,20 @@ namespace {
         return entry;
     }
 
+    // Where an item inside one that an earlier move of the same paste took lies now: it went
+    // along with that one. None when it lies in no such item, or is not there.
+    std::optional<std::string> carriedPlace(const std::vector<std::pair<std::string, std::string>>& moved, const std::string& path)
+    {
+        for (auto& [from, to] : moved) {
+            if (!path.starts_with(from) || path.size() <= from.size() || path[from.size()] != '/')
+                continue;
+            auto place = to + path.substr(from.size());
+            if (NSFileManager::defaultManager().attributesOfItemAtPath(place))
+                return place;
+        }
+        return std::nullopt;
+    }
+
     // What a multi-item paste says at the end: the failures, then what arrived; a warning when
     // some of it also stayed where it was.
     void queueSummary(std::size_t pathCount, std::size_t failed, bool sourceLeft = false)
@@ -191,12 +205,25 @@ void Utility::moveWorker(const std::vector<std::string>& paths, const std::strin
     std::size_t failed = 0;
     std::size_t done = 0;
     bool sourceLeft = false;
-    for (auto& path : paths) {
+    // What has arrived so far: where it was, where it is.
+    std::vector<std::pair<std::string, std::string>> arrived;
+    // Asked before anything moves: the store forgets the bookmark of an item it can't find,
+    // and an item inside one moved earlier is no longer where it was.
+    std::vector<bool> bookmarked;
+    for (auto& path : paths)
+        bookmarked.push_back(m_bookmarks->isInBookmarks(*VeskFile::initWithPath(path)));
+    for (std::size_t index = 0; index < paths.size(); ++index) {
+        auto& path = paths[index];
         auto name = lastPathComponent(path);
-        bool bookmarked = m_bookmarks->isInBookmarks(*VeskFile::initWithPath(path));
         auto target = stringByAppendingPathComponent(folder, name);
         NSError error;
-        bool moved = NSFileManager::defaultManager().moveItemAtPath(path, target, &error);
+        bool moved = false;
+        if (auto carried = carriedPlace(arrived, path)) {
+            target = *carried;
+            moved = true;
+        } else {
+            moved = NSFileManager::defaultManager().moveItemAtPath(path, target, &error);
+        }
         // Copied whole from another file system, but part of the source could not be removed:
         // the item has arrived, so it is past, not moved, and not lost either.
         bool left = !moved && error.domain == NSFileManagerSourceLeftDomain;
@@ -214,7 +241,8 @@ void Utility::moveWorker(const std::vector<std::string>& paths, const std::strin
                 ++failed;
             continue;
         }
-        if (bookmarked)
+        arrived.emplace_back(path, target);
+        if (bookmarked[index])
             m_bookmarks->save(VeskFile::initWithPath(target));
         NSUserDefaults::standardUserDefaults()->removeObjectForKey(hashedDefaultsKey6());
         if (paths.size() == 1 && left)

@@ -22,6 +22,9 @@ using namespace platform;
 
 namespace {
 
+    // The most lines the zip sheet lists; past that, the last one counts the rest.
+    constexpr std::size_t sheetLines = 10;
+
     bool sameItem(const std::string& a, const std::string& b)
     {
         struct stat first { };
@@ -88,15 +91,22 @@ namespace {
 
 void Utility::zipContent(const std::string& path, const std::vector<std::string>& files, const std::shared_ptr<UIViewController>& viewController, CGRect rect, FinishedCallBack finishedCallBack)
 {
-    // The sheet counts what the worker will write: it is handed this very list.
+    // The sheet counts what the worker will write: it is handed this very list. It names the
+    // files as the archive will, with their folders, and only the first few: a sheet of
+    // thousands of lines would take seconds to lay out, for nobody to read.
     auto items = withoutArchive(zipItemsOf(files), path);
+    auto fileCount = static_cast<std::size_t>(std::count_if(items.begin(), items.end(), [](auto& item) { return item.kind != ZipItem::Kind::folder; }));
     std::string message;
-    std::size_t fileCount = 0;
+    std::size_t listed = 0;
     for (auto& item : items) {
         if (item.kind == ZipItem::Kind::folder)
             continue;
-        message += "• " + lastPathComponent(item.path) + "\r";
-        ++fileCount;
+        if (fileCount > sheetLines && listed == sheetLines - 1) {
+            message += localizedFormat("… and %i more file(s)", { fileCount - listed }) + "\r";
+            break;
+        }
+        message += "• " + item.name + "\r";
+        ++listed;
     }
     auto sheet = UIAlertController::alertControllerWithTitle(localizedFormat("Zip %i file(s)", { fileCount }), message, UIAlertControllerStyle::ActionSheet);
     sheet->addAction(UIAlertAction::actionWithTitle(localized("Cancel"), UIAlertActionStyle::Cancel, {}));

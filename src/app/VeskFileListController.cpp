@@ -49,15 +49,6 @@ namespace {
     {
         DispatchQueue::global(QualityOfService::Background).async([held = std::make_shared<std::tuple<std::decay_t<Lists>...>>(std::move(lists)...)] {});
     }
-
-    void replaceAll(std::string& text, const std::string& what, const std::string& with)
-    {
-        if (what.empty())
-            return;
-        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
-            text.replace(at, what.size(), with);
-    }
-
 }
 
 VeskFileListController::VeskFileListController()
@@ -298,9 +289,11 @@ std::string VeskFileListController::getTitle() const
 {
     if (isDocDir())
         return localized("Documents");
+    // A folder below Documents is named from there, as if Documents stood at the root: where
+    // the app's home lies on this machine is no part of the name.
     auto path = m_file->path();
     if (isInDocDir())
-        replaceAll(path, "private" + m_fm.getDocumentDirectory(), localized("Documents"));
+        return "/" + localized("Documents") + path.substr(m_fm.getDocumentDirectory().size());
     return path;
 }
 
@@ -309,9 +302,13 @@ bool VeskFileListController::isDocDir() const
     return m_file->path() == m_fm.getDocumentDirectory();
 }
 
+// The Documents folder or a folder below it; a folder whose path merely holds its path (a
+// "Documents2" beside it, a copy of the home elsewhere) is neither.
 bool VeskFileListController::isInDocDir() const
 {
-    return m_file->path().find(m_fm.getDocumentDirectory()) != std::string::npos;
+    auto path = m_file->path();
+    auto documents = m_fm.getDocumentDirectory();
+    return path.starts_with(documents) && (path.size() == documents.size() || path[documents.size()] == '/');
 }
 
 void VeskFileListController::enableToolbarItems(bool enabled)

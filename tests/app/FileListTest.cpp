@@ -11,6 +11,7 @@
 #include "platform/foundation/NSNotificationCenter.h"
 #include "platform/graphics/UIGraphics.h"
 #include "platform/system/MemoryInfo.h"
+#include "platform/uikit/UINavigationBar.h"
 #include "platform/uikit/UIStoryboard.h"
 #include "sdk/Analytics.h"
 #include "viewers/InfoTableViewController.h"
@@ -97,9 +98,44 @@ TEST_F(FileListTest, DocumentsAndHomeButtonsMoveBetweenTheRootAndDocuments)
     EXPECT_TRUE(documents->homeButton()->isEnabled());
     driver.tapBarButton(*documents->homeButton());
     EXPECT_EQ(driver.visibleScreen(), root);
-    auto below = open("/private" + VeskFileManager::defaultManager().getDocumentDirectory() + "/Sub");
+    auto below = open(VeskFileManager::defaultManager().getDocumentDirectory() + "/Sub");
     EXPECT_EQ(below->title(), "/Documents/Sub");
     EXPECT_FALSE(below->documentFolder()->isEnabled());
+}
+
+// Below Documents a folder is named from there, wherever the app's home lies, and its back
+// button reads the previous screen's title where that fits beside its own, else "Back".
+TEST_F(FileListTest, FoldersBelowDocumentsAreNamedFromDocumentsOnThePhoneAndThePad)
+{
+    auto documents = VeskFileManager::defaultManager().getDocumentDirectory();
+    ASSERT_EQ(documents, root() + "/home/Documents");
+    makeFolder("home/Documents/Project/Sub");
+    makeFolder("home/Documents/Photos of the whole summer");
+    makeFolder("home/Documents2");
+    for (bool pad : { false, true }) {
+        if (pad) {
+            UIApplication::sharedApplication().reset();
+            UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 768, 1024));
+            UIDevice::currentDevice().setUserInterfaceIdiom(UIUserInterfaceIdiom::Pad);
+            UIApplication::sharedApplication().launch(std::make_shared<AppDelegate>());
+        }
+        driver.tapBarButton(*driver.visible<VeskFileListController>()->documentFolder());
+        std::vector<std::string> seen;
+        for (auto path : { "/Photos of the whole summer", "", "/Project", "/Project/Sub" }) {
+            if (!*path) {
+                navigation()->popViewControllerAnimated(false);
+                continue;
+            }
+            auto list = open(documents + path);
+            driver.render();
+            seen.push_back(list->title().value_or("") + " < " + navigation()->navigationBar()->backTitle());
+            EXPECT_FALSE(list->documentFolder()->isEnabled()) << path;
+        }
+        EXPECT_EQ(seen, (std::vector<std::string> { pad ? "/Documents/Photos of the whole summer < Documents" : "/Documents/Photos of the whole summer < Back", "/Documents/Project < Documents", pad ? "/Documents/Project/Sub < /Documents/Project" : "/Documents/Project/Sub < Back" })) << "pad: " << pad;
+        auto beside = open(documents + "2");
+        EXPECT_EQ(beside->title(), documents + "2");
+        EXPECT_TRUE(beside->documentFolder()->isEnabled()) << "not below Documents";
+    }
 }
 
 TEST_F(FileListTest, BrowsingOpensFoldersRefusesUnreadableItemsAndFollowsTheFolder)

@@ -5,6 +5,7 @@
 #include "app/AppTestSupport.h"
 #include "app/Utility.h"
 #include "app/VeskFileListController.h"
+#include "model/Bookmarks.h"
 #include "model/SettingsKeys.h"
 #include "model/VeskFile.h"
 #include "model/ZipTestSupport.h"
@@ -321,6 +322,24 @@ TEST_F(FileOperationsSafetyTest, DeleteTakesTheFoldersAnArchiveLockedAndChangesN
     EXPECT_EQ(mode(at("kept")), 0500u);
     EXPECT_EQ(mode(at("kept/inner")), 0000u);
     EXPECT_EQ(readText(at("kept/inner/foreign/file")), "kept/inner/foreign/file");
+}
+
+// An item cut together with the folder that holds it goes along with that folder: it has
+// arrived, keeps its bookmark at its new place, and nothing is reported as left behind.
+TEST_F(FileOperationsSafetyTest, AMoveOfAFolderWithItsOwnChildSaysAllArrived)
+{
+    put({ "tree/child.txt", "tree/sub/deep.txt", "tree/dangling/", "to/" });
+    fs::remove(at("tree/dangling"));
+    fs::create_symlink("/nonexistent/target", at("tree/dangling"));
+    Bookmarks().save(file("tree/sub/deep.txt"));
+    setClipboard("cut", { "tree", "tree/child.txt", "tree/sub/deep.txt", "tree/dangling" });
+    paste("to", "Past 4 item(s)");
+    choose("Move");
+    EXPECT_EQ(Strings(seen.begin() + 1, seen.end()), (Strings { "Move 4 items | Cancel Move", "Success: 4 item(s) have been past" }));
+    EXPECT_EQ(namesBelow(at("to")), (Strings { "tree/", "tree/child.txt", "tree/dangling -> /nonexistent/target", "tree/sub/", "tree/sub/deep.txt" }));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(at("tree"))));
+    EXPECT_TRUE(Bookmarks().isInBookmarks(*file("to/tree/sub/deep.txt")));
+    EXPECT_TRUE(clipboardIsEmpty());
 }
 
 TEST_F(FileOperationsSafetyTest, NewFolderDeleteAndDanglingLinksReportWhatHappened)

@@ -107,8 +107,12 @@ void UIAlertControllerView::layoutSubviews()
     // The header: title, message, text fields.
     auto titleFont = sheet ? UIFont::boldSystemFontOfSize(13) : UIFont::boldSystemFontOfSize(17);
     auto messageFont = UIFont::systemFontOfSize(13);
-    CGFloat titleHeight = textHeight(m_title, titleFont, inner);
-    CGFloat messageHeight = textHeight(m_message, messageFont, inner);
+    // The window lays the screens out each time it looks for input, sixty times a second:
+    // texts are measured again only when they or their width changed.
+    if (!m_measured || m_measured->title != m_title || m_measured->message != m_message || m_measured->width != inner || m_measured->sheet != sheet)
+        m_measured = Measured { m_title, m_message, inner, sheet, textHeight(m_title, titleFont, inner), textHeight(m_message, messageFont, inner) };
+    CGFloat titleHeight = m_measured->titleHeight;
+    CGFloat messageHeight = m_measured->messageHeight;
     auto& fields = controller->textFields();
     CGFloat pad = sheet ? 14 : 20;
     CGFloat header = 0;

@@ -365,26 +365,32 @@ void UINavigationBar::layoutForNavigationController(UINavigationController& navi
         CGFloat rowHeight = 44;
         CGFloat left = edgeMargin;
         auto& stack = navigation.viewControllers();
+        CGFloat right = placeItems(item.rightBarButtonItems(), width - edgeMargin, rowHeight, true);
+        auto titleView = item.titleView();
+        if (!titleView)
+            m_title = item.title().value_or(top->title().value_or(""));
         if (!item.leftBarButtonItems().empty()) {
             left = placeItems(item.leftBarButtonItems(), edgeMargin, rowHeight, false);
         } else if (stack.size() > 1 && !item.hidesBackButton()) {
             m_backTitle = backTitleFor(stack);
             auto font = UIFont::systemFontOfSize(17);
-            // A long title would crowd the bar: the platform shows "Back" instead.
-            if (text::measure(m_backTitle, font).width > width / 3)
+            // The previous screen's title when it fits beside this one's, whole; else "Back", as
+            // the platform's bar shows it. A long one would crowd the bar whatever the title.
+            auto titleWidth = titleView ? titleView->frame().size.width : text::measure(m_title, UIFont::boldSystemFontOfSize(17)).width;
+            auto backWidth = text::measure(m_backTitle, font).width;
+            if (backWidth > width / 3 || 26 + backWidth + itemGap + titleWidth > right - itemGap)
                 m_backTitle = "Back";
             auto textWidth = text::measure(m_backTitle, font).width;
-            m_slots.push_back({ nullptr, true, CGRectMake(8, 0, 18 + textWidth, rowHeight) });
+            m_slots.insert(m_slots.begin(), { nullptr, true, CGRectMake(8, 0, 18 + textWidth, rowHeight) });
             left = 26 + textWidth;
         }
-        CGFloat right = placeItems(item.rightBarButtonItems(), width - edgeMargin, rowHeight, true);
         for (auto& slot : m_slots)
             slot.frame.origin.y = rowTop;
         for (auto& view : m_placedViews)
             view->setFrame(view->frame().offsetBy(0, rowTop - view->frame().origin.y + (rowHeight - view->frame().size.height) / 2));
 
         CGFloat minX = left + itemGap, maxX = right - itemGap;
-        if (auto titleView = item.titleView()) {
+        if (titleView) {
             auto size = titleView->frame().size;
             size.width = std::min(size.width, std::max(0.0, maxX - minX));
             auto x = std::clamp((width - size.width) / 2, minX, std::max(minX, maxX - size.width));
@@ -393,7 +399,6 @@ void UINavigationBar::layoutForNavigationController(UINavigationController& navi
                 addSubview(titleView);
             m_placedViews.push_back(titleView);
         } else {
-            m_title = item.title().value_or(top->title().value_or(""));
             auto textWidth = std::min(text::measure(m_title, UIFont::boldSystemFontOfSize(17)).width, std::max(0.0, maxX - minX));
             // Centred on the bar where it fits, else next to the items that crowd it.
             auto x = std::clamp((width - textWidth) / 2, minX, std::max(minX, maxX - textWidth));

@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,15 @@ private:
     CGRect m_messageFrame {};
     std::string m_title;
     std::string m_message;
+    struct Measured {
+        std::string title;
+        std::string message;
+        CGFloat width = 0;
+        bool sheet = false;
+        CGFloat titleHeight = 0;
+        CGFloat messageHeight = 0;
+    };
+    std::optional<Measured> m_measured;
     bool m_sideBySide = false;
 };
 

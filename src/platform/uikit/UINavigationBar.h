@@ -40,6 +40,8 @@ public:
     void layoutForNavigationController(UINavigationController& navigation, CGFloat stripAbove);
     static CGFloat heightForPrompt(bool hasPrompt) { return hasPrompt ? 74 : 44; }
     const std::vector<UIBarSlot>& slots() const { return m_slots; }
+    // What the back button reads, where one shows.
+    const std::string& backTitle() const { return m_backTitle; }
     // The slot a tap at the point (in the bar) meets, if any.
     const UIBarSlot* slotAtPoint(CGPoint point) const;
     void drawRect(CGRect rect) override;

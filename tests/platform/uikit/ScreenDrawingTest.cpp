@@ -888,6 +888,10 @@ TEST_F(ScreenDrawingTest, LongGroupedTablesScrollToTheirLastRowAndAlertsHoldWhat
     EXPECT_GT(count(*image, CGRectMake(box.origin.x, box.origin.y, 270, 3), blue), 500) << "along the alert's bottom edge";
     EXPECT_EQ(spinner->frame().origin.x, box.origin.x + 112) << "the spinner placed in the box";
     EXPECT_GT(count(*image, spinner->frame(), dark), 30) << "and drawn there";
+    // A message set once the alert is up is measured anew: the box grows to hold its lines.
+    alert->setMessage("one\rtwo\rthree");
+    driver.render();
+    EXPECT_GT(bar->frame().origin.y, box.origin.y + 20) << "the bottom edge moved down";
     alert->dismissViewControllerAnimated(false);
     shoot("screen-alert-gone");
     EXPECT_EQ(events, (std::vector<std::string> { "begin", "end" }));
