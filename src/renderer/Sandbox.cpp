@@ -184,7 +184,12 @@ namespace {
         }
         // Threads, never processes, each one asked of whoever holds the listener, who counts them
         // (without one, none at all): glibc falls back from clone3, whose flags seccomp can't see.
-        if (!filter.askIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)))
+        // Only pthread_create's kind, which shares the process's descriptor table and all, so that
+        // what the app counts of the process holds for each thread; the kernel reads the lower
+        // half of the flags, the exit signal (none) included.
+        constexpr scmp_datum_t threadFlags = CLONE_VM | CLONE_FS | CLONE_FILES | CLONE_SIGHAND | CLONE_THREAD | CLONE_SYSVSEM | CLONE_SETTLS
+            | CLONE_PARENT_SETTID | CLONE_CHILD_CLEARTID;
+        if (!filter.askIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, 0xffffffffu, threadFlags)))
             filter.answer(SCMP_SYS(clone), EAGAIN);
         filter.answer(SCMP_SYS(clone3), ENOSYS);
         // glib names its threads; abort() signals the process itself.

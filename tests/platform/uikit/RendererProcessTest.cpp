@@ -403,6 +403,42 @@ TEST_F(RendererProcessTest, ARendererAskingForThreadsWithoutEndRunsNoMoreThanThe
     ::unsetenv("VESK_RENDERER");
 }
 
+namespace {
+
+// A renderer taken over inside its sandbox that misbehaves with its threads as the mode says,
+// given a page to load.
+std::unique_ptr<RendererProcess> startThreadsRenderer(const char* mode)
+{
+    ::setenv("VESK_RENDERER", VESK_HOSTILE_THREADS_RENDERER, 1);
+    ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
+    auto process = RendererProcess::start({});
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+    if (process) {
+        renderer::Load load;
+        load.URL = "file:///page.html";
+        load.data = { '<', 'p', '>' };
+        load.viewport = { 375, 603 };
+        process->send(load);
+    }
+    return process;
+}
+
+}
+
+// Threads of other kinds than pthread_create's are refused by the filter itself, never asked of
+// the app: one with a descriptor table of its own (whose descriptors, under a limit of their own,
+// the app would not see), with a pidfd, as a vfork, as the process's sibling.
+TEST(RendererThreadsTest, ARendererGetsNoThreadOfAnotherKindThanItsLibrariesMake)
+{
+    auto process = startThreadsRenderer("odd-threads");
+    ASSERT_TRUE(process);
+    auto message = process->nextMessage(20s);
+    auto* info = message ? std::get_if<renderer::PageInfo>(&*message) : nullptr;
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->title, "0") << "threads of other kinds made";
+}
+
 // Frames of each size are drawn in memory lent for that size, also when the view goes back to a
 // size it had: each is drawn, and its pixels show.
 TEST_F(RendererProcessTest, AViewResizedToAndFroIsDrawnAtEachSize)
