@@ -653,6 +653,19 @@ std::uint64_t RendererProcess::heldMemoryBytes() const
     return bytes;
 }
 
+// Whether its first thread has ended while others run on: the kernel then shows the process
+// through it as a zombie, of no memory and no descriptors, until the last one ends.
+bool RendererProcess::firstThreadEnded() const
+{
+    auto stat = processFile(m_pid, "stat");
+    auto name = stat.rfind(')');
+    if (name == std::string::npos || name + 2 >= stat.size() || (stat[name + 2] != 'Z' && stat[name + 2] != 'X'))
+        return false;
+    // Not the whole process, whose end its pidfd tells, its last words still to read.
+    pollfd ended { m_pidfd, POLLIN, 0 };
+    return m_pidfd < 0 || ::poll(&ended, 1, 0) == 0;
+}
+
 std::optional<double> RendererProcess::processorSeconds(pid_t pid)
 {
     auto stat = processFile(pid, "stat");
@@ -762,6 +775,9 @@ void RendererProcess::serve()
         auto now = std::chrono::steady_clock::now();
         if (now - lookedAt >= memoryLook) {
             lookedAt = now;
+            // What it holds is read through its first thread: without it, it would read as nothing.
+            if (firstThreadEnded())
+                break;
             if (residentBytes() + heldMemoryBytes() > memoryLimit)
                 break;
             if (auto seconds = processorSeconds(m_pid); seconds && clock.isExceeded(*seconds))

@@ -424,6 +424,14 @@ std::unique_ptr<RendererProcess> startThreadsRenderer(const char* mode)
     return process;
 }
 
+bool endsWithin(RendererProcess& process, std::chrono::milliseconds bound)
+{
+    auto limit = std::chrono::steady_clock::now() + bound;
+    while (!process.hasEnded() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(10ms);
+    return process.hasEnded();
+}
+
 }
 
 // Threads of other kinds than pthread_create's are refused by the filter itself, never asked of
@@ -437,6 +445,21 @@ TEST(RendererThreadsTest, ARendererGetsNoThreadOfAnotherKindThanItsLibrariesMake
     auto* info = message ? std::get_if<renderer::PageInfo>(&*message) : nullptr;
     ASSERT_TRUE(info);
     EXPECT_EQ(info->title, "0") << "threads of other kinds made";
+}
+
+// A renderer taken over ends its first thread and runs on in another: read through the first, it
+// would hold no memory and no descriptors. It is ended within a second or so.
+TEST(RendererThreadsTest, ARendererWhoseFirstThreadEndsIsEnded)
+{
+    auto process = startThreadsRenderer("leader-exits");
+    ASSERT_TRUE(process);
+    auto pid = process->pid();
+    auto message = process->nextMessage(20s);
+    auto* info = message ? std::get_if<renderer::PageInfo>(&*message) : nullptr;
+    ASSERT_TRUE(info) << "the thread left behind spoke";
+    EXPECT_EQ(info->title, "alone");
+    EXPECT_TRUE(endsWithin(*process, 3s));
+    EXPECT_TRUE(gone(pid));
 }
 
 // Frames of each size are drawn in memory lent for that size, also when the view goes back to a

@@ -3,12 +3,14 @@
 //   (none)        asks for 3,000 threads as fast as it can, each of no memory to speak of;
 //   odd-threads   asks for threads of other kinds than pthread_create's: without the process's
 //                 descriptor table, with a pidfd, as a vfork, as a sibling; the page's title says
-//                 how many it got.
+//                 how many it got;
+//   leader-exits  leaves a thread behind and ends its first one, the one the app watches.
 
 #include "renderer/Sandbox.h"
 #include "renderer/protocol/RendererProtocol.h"
 
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -86,16 +88,38 @@ std::size_t askForOddThreads()
 int main()
 {
     std::string_view mode = std::getenv("VESK_HOSTILE_RENDERER") ? std::getenv("VESK_HOSTILE_RENDERER") : "";
-    Channel channel(3);
+    // Beside the threads, which may outlive the first.
+    static Channel channel(3);
     if (!channel.send(encode(RendererMessage(Ready {}))) || !channel.receive())
         return 1;
+    // The kernel clears the word and wakes its waiters when the first thread has ended.
+    static std::atomic<int> first { static_cast<int>(::gettid()) };
+    if (mode == "leader-exits")
+        ::syscall(SYS_set_tid_address, &first);
     auto sandbox = vesk::renderer::enterSandbox();
     if (sandbox.threads >= 0) {
         channel.send(encode(RendererMessage(Threads {})), sandbox.threads);
         ::close(sandbox.threads);
     }
     PageInfo info;
-    if (mode == "odd-threads") {
+    if (mode == "leader-exits") {
+        pthread_t left;
+        ::pthread_create(
+            &left, nullptr,
+            [](void*) -> void* {
+                // Once the first has ended, says so, and holds on.
+                for (int tid; (tid = first.load()) != 0;)
+                    ::syscall(SYS_futex, &first, FUTEX_WAIT, tid, nullptr, nullptr, 0);
+                PageInfo alone;
+                alone.title = "alone";
+                channel.send(encode(RendererMessage(alone)));
+                park();
+                return nullptr;
+            },
+            nullptr);
+        // This thread alone, not the process.
+        ::syscall(SYS_exit, 0);
+    } else if (mode == "odd-threads") {
         info.title = std::to_string(askForOddThreads());
     } else {
         info.title = std::to_string(askForThreads());
