@@ -432,6 +432,13 @@ bool endsWithin(RendererProcess& process, std::chrono::milliseconds bound)
     return process.hasEnded();
 }
 
+double appProcessorSeconds()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 }
 
 // Threads of other kinds than pthread_create's are refused by the filter itself, never asked of
@@ -460,6 +467,18 @@ TEST(RendererThreadsTest, ARendererWhoseFirstThreadEndsIsEnded)
     EXPECT_EQ(info->title, "alone");
     EXPECT_TRUE(endsWithin(*process, 3s));
     EXPECT_TRUE(gone(pid));
+}
+
+// A renderer taken over keeps 8 threads making threads that live a millisecond: granting each
+// costs the app more than it costs the renderer, so past its share it is refused, and ended,
+// having cost the app a fraction of the renderer's own time limit.
+TEST(RendererThreadsTest, ARendererMakingThreadsWithoutEndIsEndedPastItsShare)
+{
+    auto before = appProcessorSeconds();
+    auto process = startThreadsRenderer("churn");
+    ASSERT_TRUE(process);
+    EXPECT_TRUE(endsWithin(*process, std::chrono::seconds(renderer::workSeconds * 3)));
+    EXPECT_LT(appProcessorSeconds() - before, renderer::workSeconds / 4.0) << "the app's processor time";
 }
 
 // Frames of each size are drawn in memory lent for that size, also when the view goes back to a

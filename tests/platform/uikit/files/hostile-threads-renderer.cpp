@@ -4,7 +4,8 @@
 //   odd-threads   asks for threads of other kinds than pthread_create's: without the process's
 //                 descriptor table, with a pidfd, as a vfork, as a sibling; the page's title says
 //                 how many it got;
-//   leader-exits  leaves a thread behind and ends its first one, the one the app watches.
+//   leader-exits  leaves a thread behind and ends its first one, the one the app watches;
+//   churn         keeps 8 threads making threads that live a millisecond, without end.
 
 #include "renderer/Sandbox.h"
 #include "renderer/protocol/RendererProtocol.h"
@@ -83,6 +84,22 @@ std::size_t askForOddThreads()
     return made;
 }
 
+void* churning(void*)
+{
+    for (;;) {
+        pthread_t made;
+        if (::pthread_create(
+                &made, nullptr,
+                [](void*) -> void* {
+                    ::usleep(1000);
+                    return nullptr;
+                },
+                nullptr)
+            == 0)
+            ::pthread_join(made, nullptr);
+    }
+}
+
 }
 
 int main()
@@ -119,6 +136,12 @@ int main()
             nullptr);
         // This thread alone, not the process.
         ::syscall(SYS_exit, 0);
+    } else if (mode == "churn") {
+        for (int i = 0; i < 8; ++i) {
+            pthread_t churner;
+            ::pthread_create(&churner, nullptr, churning, nullptr);
+        }
+        park();
     } else if (mode == "odd-threads") {
         info.title = std::to_string(askForOddThreads());
     } else {
