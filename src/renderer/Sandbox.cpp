@@ -142,7 +142,7 @@ namespace {
     // seccomp: an allow list of what the renderer is seen to call once the document has come
     // (glibc, glib, cairo, pango, fontconfig, librsvg, libwv, litehtml, poppler), the rest
     // answering EPERM.
-    bool restrictCalls(int& threads)
+    bool restrictCalls(int& threads, bool& loaded)
     {
         Filter filter { seccomp_init(SCMP_ACT_ERRNO(EPERM)) };
         if (!filter.context)
@@ -203,7 +203,7 @@ namespace {
         // TIOCLINUX) would type into the user's shell.
         // A rule that could not be added leaves the filter stricter than meant, never looser: it is
         // loaded all the same, and reported.
-        bool loaded = seccomp_load(filter.context) == 0;
+        loaded = seccomp_load(filter.context) == 0;
         threads = loaded ? seccomp_notify_fd(filter.context) : -1;
         seccomp_release(filter.context);
         return loaded && filter.sound;
@@ -246,7 +246,7 @@ SandboxResult enterSandbox(const std::optional<std::string>& readable)
     descriptors.rlim_cur = descriptors.rlim_max = std::min<rlim_t>(descriptors.rlim_max, vesk::platform::renderer::maximumDescriptors);
     result.descriptors = ::setrlimit(RLIMIT_NOFILE, &descriptors) == 0;
     result.files = restrictFiles(readable);
-    result.calls = restrictCalls(result.threads);
+    result.calls = restrictCalls(result.threads, result.filtered);
     return result;
 }
 
