@@ -18,6 +18,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -796,8 +797,8 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
         encode(RendererMessage(Threads {})),
     };
     auto decodes = [](const Bytes& message, std::size_t size, std::size_t extra, bool fromApp) {
-        Bytes payload(message.begin() + 8, message.begin() + 8 + static_cast<std::ptrdiff_t>(size));
-        payload.resize(size + extra);
+        Bytes payload(size + extra);
+        std::copy_n(message.begin() + 8, size, payload.begin());
         std::uint32_t type;
         std::memcpy(&type, message.data(), 4);
         return fromApp ? decodeAppMessage(type, payload.data(), payload.size()).has_value() : decodeRendererMessage(type, payload.data(), payload.size()).has_value();
