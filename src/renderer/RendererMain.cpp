@@ -109,6 +109,13 @@ public:
         if (load->kind == DocumentKind::Picture && head.find("<svg") != std::string_view::npos && url && url->isFileURL())
             folder = std::filesystem::path(url->path()).parent_path().string();
         auto sandbox = vesk::renderer::enterSandbox(folder);
+        // Without its filter a renderer taken over by its page could call anything: it draws
+        // nothing, and the load fails.
+        if (!sandbox.filtered) {
+            std::fprintf(stderr, "vesk-renderer: no system-call filter could be loaded; nothing is drawn without one\n");
+            send(Failed { "no system-call filter" });
+            quit();
+        }
         // From here on the app counts its threads; the page gets no way to answer for itself.
         if (sandbox.threads >= 0) {
             send(Threads {}, sandbox.threads);

@@ -142,7 +142,7 @@ namespace {
     // seccomp: an allow list of what the renderer is seen to call once the document has come
     // (glibc, glib, cairo, pango, fontconfig, librsvg, libwv, litehtml, poppler), the rest
     // answering EPERM.
-    bool restrictCalls(int& threads)
+    bool restrictCalls(int& threads, bool& loaded)
     {
         Filter filter { seccomp_init(SCMP_ACT_ERRNO(EPERM)) };
         if (!filter.context)
@@ -184,7 +184,12 @@ namespace {
         }
         // Threads, never processes, each one asked of whoever holds the listener, who counts them
         // (without one, none at all): glibc falls back from clone3, whose flags seccomp can't see.
-        if (!filter.askIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)))
+        // Only pthread_create's kind, which shares the process's descriptor table and all, so that
+        // what the app counts of the process holds for each thread; the kernel reads the lower
+        // half of the flags, the exit signal (none) included.
+        constexpr scmp_datum_t threadFlags = CLONE_VM | CLONE_FS | CLONE_FILES | CLONE_SIGHAND | CLONE_THREAD | CLONE_SYSVSEM | CLONE_SETTLS
+            | CLONE_PARENT_SETTID | CLONE_CHILD_CLEARTID;
+        if (!filter.askIf(SCMP_SYS(clone), SCMP_A0(SCMP_CMP_MASKED_EQ, 0xffffffffu, threadFlags)))
             filter.answer(SCMP_SYS(clone), EAGAIN);
         filter.answer(SCMP_SYS(clone3), ENOSYS);
         // glib names its threads; abort() signals the process itself.
@@ -198,7 +203,7 @@ namespace {
         // TIOCLINUX) would type into the user's shell.
         // A rule that could not be added leaves the filter stricter than meant, never looser: it is
         // loaded all the same, and reported.
-        bool loaded = seccomp_load(filter.context) == 0;
+        loaded = seccomp_load(filter.context) == 0;
         threads = loaded ? seccomp_notify_fd(filter.context) : -1;
         seccomp_release(filter.context);
         return loaded && filter.sound;
@@ -241,7 +246,7 @@ SandboxResult enterSandbox(const std::optional<std::string>& readable)
     descriptors.rlim_cur = descriptors.rlim_max = std::min<rlim_t>(descriptors.rlim_max, vesk::platform::renderer::maximumDescriptors);
     result.descriptors = ::setrlimit(RLIMIT_NOFILE, &descriptors) == 0;
     result.files = restrictFiles(readable);
-    result.calls = restrictCalls(result.threads);
+    result.calls = restrictCalls(result.threads, result.filtered);
     return result;
 }
 

@@ -26,6 +26,9 @@ struct SandboxResult {
     // writable files, shared memory of its own or terminal ioctls. Applies to every thread of
     // the process.
     bool calls = false;
+    // The filter is in place, if not as meant: a rule that could not be added only refuses more.
+    // Without it a renderer must draw nothing.
+    bool filtered = false;
     // A session of its own (no controlling terminal) and no capabilities left.
     bool privileges = false;
     // No more descriptors held at once than the protocol's maximum.

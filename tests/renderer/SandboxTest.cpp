@@ -193,6 +193,12 @@ std::optional<long long> sharedMemory(int meminfo)
     return std::atoll(line + 8) * 1024;
 }
 
+// A thread of another kind than pthread_create's, should it be made.
+__attribute__((no_sanitize("address", "undefined", "thread"))) int endsAtOnce(void*)
+{
+    return 0;
+}
+
 // A call that must fail with EPERM or ENOSYS; anything else is noted.
 void refused(std::string& wrong, const char* what, long result)
 {
@@ -223,6 +229,21 @@ TEST(SandboxTest, ATakenOverRendererCanReachNothingOutsideYetDrawsWithThreads)
         // No new process, by any of the calls that make one.
         refused(wrong, "fork", ::fork());
         refused(wrong, "clone without CLONE_THREAD", ::syscall(SYS_clone, SIGCHLD, 0, 0, 0, 0));
+        // No thread of another kind than pthread_create's: with a descriptor table of its own, a
+        // pidfd, as a vfork or as the process's sibling.
+        constexpr int sharing = CLONE_VM | CLONE_SIGHAND | CLONE_THREAD;
+        const std::pair<const char*, int> kinds[] = {
+            { "a thread of its own descriptors", sharing },
+            { "a thread of its own descriptors and folder", sharing | CLONE_FS | CLONE_SYSVSEM },
+            { "a thread with a pidfd", sharing | CLONE_FILES | CLONE_PIDFD },
+            { "a thread as a vfork", sharing | CLONE_FILES | CLONE_VFORK },
+            { "a thread as the process's sibling", sharing | CLONE_FILES | CLONE_PARENT },
+        };
+        static char stacks[std::size(kinds)][64 * 1024];
+        for (std::size_t i = 0; i < std::size(kinds); ++i) {
+            int pidfd = -1;
+            refused(wrong, kinds[i].first, ::clone(endsAtOnce, stacks[i] + sizeof stacks[i], kinds[i].second, nullptr, &pidfd));
+        }
         clone_args arguments {};
         arguments.exit_signal = SIGCHLD;
         refused(wrong, "clone3", ::syscall(SYS_clone3, &arguments, sizeof arguments));
@@ -366,8 +387,11 @@ TEST(SandboxTest, ATakenOverRendererRunsNoMoreThreadsThanTheLimitHoweverFastItAs
                 wrong += "threads are not counted\n";
             std::size_t made = 0, refused = 0;
             for (std::size_t i = 0; stacks != MAP_FAILED && i < asked; ++i) {
-                constexpr int flags = CLONE_VM | CLONE_FS | CLONE_FILES | CLONE_SIGHAND | CLONE_THREAD | CLONE_SYSVSEM;
-                if (::clone(parked, stacks + (i + 1) * stack, flags, &word) > 0)
+                // pthread_create's kind, sharing the caller's thread pointer.
+                constexpr int flags = CLONE_VM | CLONE_FS | CLONE_FILES | CLONE_SIGHAND | CLONE_THREAD | CLONE_SYSVSEM | CLONE_SETTLS | CLONE_PARENT_SETTID
+                    | CLONE_CHILD_CLEARTID;
+                static int tid;
+                if (::clone(parked, stacks + (i + 1) * stack, flags, &word, &tid, __builtin_thread_pointer(), &tid) > 0)
                     ++made;
                 else if (errno == EAGAIN)
                     ++refused;

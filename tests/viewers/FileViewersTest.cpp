@@ -211,6 +211,30 @@ TEST_F(ViewerTest, WebViewerKeepsAPageWhoseRendererEndsAndClosesWhenItEndsBefore
     }
 }
 
+// A renderer whose system-call filter can't be loaded (seccomp missing from the kernel) draws
+// nothing: the load fails with the banner. Started the same way with seccomp there, it draws.
+TEST_F(ViewerTest, WebViewerClosesWithTheErrorBannerWhenTheRendererCanLoadNoFilter)
+{
+    ::setenv("VESK_RENDERER", VESK_HOSTILE_THREADS_RENDERER, 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "real", 1);
+    auto viewer = open<WebViewController>(makeFile("page.html", "<p>page</p>"));
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(viewer->webView()->showsRenderedPage());
+    EXPECT_TRUE(banners().empty());
+    viewer->dismiss();
+
+    ::setenv("VESK_RENDERER", VESK_HOSTILE_THREADS_RENDERER, 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "no-seccomp", 1);
+    utility.openWeb(VeskFile::initWithPath(makeFile("other.html", "<p>other</p>")), driver.screenStack().front());
+    driver.drain();
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+    EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
+    EXPECT_EQ(driver.screenStack().size(), 1u);
+}
+
 TEST_F(ViewerTest, WebViewerStaysOpenAndScrollsForALinkWithinThePage)
 {
     auto viewer = open<WebViewController>(makeFile("long.html", "<body style='margin:0'><a href='#bottom' style='display:block;height:2000px'>down</a>"

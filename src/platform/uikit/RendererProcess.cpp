@@ -5,6 +5,7 @@
 #include <cairo.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/kcmp.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -589,9 +590,37 @@ std::uint64_t RendererProcess::residentBytes() const
     return resident * static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
 }
 
+namespace {
+
+    // The bytes of files with no name in a descriptor table's folder, those counted left out.
+    std::uint64_t unnamedFileBytes(const std::string& path, std::set<std::pair<dev_t, ino_t>>& counted)
+    {
+        int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder < 0)
+            return 0;
+        auto* listing = ::fdopendir(folder);
+        if (!listing) {
+            ::close(folder);
+            return 0;
+        }
+        std::uint64_t bytes = 0;
+        while (auto* entry = ::readdir(listing)) {
+            struct stat facts { };
+            if (entry->d_name[0] == '.' || ::fstatat(folder, entry->d_name, &facts, 0) != 0)
+                continue;
+            if (S_ISREG(facts.st_mode) && facts.st_nlink == 0 && counted.insert({ facts.st_dev, facts.st_ino }).second)
+                bytes += static_cast<std::uint64_t>(facts.st_size);
+        }
+        ::closedir(listing);
+        return bytes;
+    }
+
+}
+
 // Memory the renderer keeps a descriptor of that the app no longer keeps for it: files with no
-// name, such as memory lent for frames and since dropped, each counted once. What it maps it
-// counts in its address space.
+// name, such as memory lent for frames and since dropped, each counted once, in every descriptor
+// table its threads hold (they share one, which kcmp tells without reading it again). What it
+// maps it counts in its address space.
 std::uint64_t RendererProcess::heldMemoryBytes() const
 {
     std::set<std::pair<dev_t, ino_t>> counted;
@@ -600,24 +629,41 @@ std::uint64_t RendererProcess::heldMemoryBytes() const
         for (auto& canvas : m_canvases)
             counted.insert(canvas->identity);
     }
-    int folder = ::open(("/proc/" + std::to_string(m_pid) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0)
+    auto folder = "/proc/" + std::to_string(m_pid) + "/task/";
+    auto* tasks = ::opendir(folder.c_str());
+    if (!tasks)
         return 0;
-    auto* listing = ::fdopendir(folder);
-    if (!listing) {
-        ::close(folder);
-        return 0;
-    }
+    // A thread of each table read.
+    std::vector<pid_t> read;
     std::uint64_t bytes = 0;
-    while (auto* entry = ::readdir(listing)) {
-        struct stat facts { };
-        if (entry->d_name[0] == '.' || ::fstatat(folder, entry->d_name, &facts, 0) != 0)
+    std::size_t looked = 0;
+    while (auto* entry = ::readdir(tasks)) {
+        if (entry->d_name[0] == '.')
             continue;
-        if (S_ISREG(facts.st_mode) && facts.st_nlink == 0 && counted.insert({ facts.st_dev, facts.st_ino }).second)
-            bytes += static_cast<std::uint64_t>(facts.st_size);
+        // No more than the threads it may run, its first one, ended, beside them.
+        if (++looked > maximumThreads + 1)
+            break;
+        auto task = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (std::any_of(read.begin(), read.end(), [&](pid_t other) { return ::syscall(SYS_kcmp, other, task, KCMP_FILES, 0, 0) == 0; }))
+            continue;
+        read.push_back(task);
+        bytes += unnamedFileBytes(folder + entry->d_name + "/fd", counted);
     }
-    ::closedir(listing);
+    ::closedir(tasks);
     return bytes;
+}
+
+// Whether its first thread has ended while others run on: the kernel then shows the process
+// through it as a zombie, of no memory and no descriptors, until the last one ends.
+bool RendererProcess::firstThreadEnded() const
+{
+    auto stat = processFile(m_pid, "stat");
+    auto name = stat.rfind(')');
+    if (name == std::string::npos || name + 2 >= stat.size() || (stat[name + 2] != 'Z' && stat[name + 2] != 'X'))
+        return false;
+    // Not the whole process, whose end its pidfd tells, its last words still to read.
+    pollfd ended { m_pidfd, POLLIN, 0 };
+    return m_pidfd < 0 || ::poll(&ended, 1, 0) == 0;
 }
 
 std::optional<double> RendererProcess::processorSeconds(pid_t pid)
@@ -729,6 +775,9 @@ void RendererProcess::serve()
         auto now = std::chrono::steady_clock::now();
         if (now - lookedAt >= memoryLook) {
             lookedAt = now;
+            // What it holds is read through its first thread: without it, it would read as nothing.
+            if (firstThreadEnded())
+                break;
             if (residentBytes() + heldMemoryBytes() > memoryLimit)
                 break;
             if (auto seconds = processorSeconds(m_pid); seconds && clock.isExceeded(*seconds))

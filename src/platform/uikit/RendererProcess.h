@@ -119,6 +119,7 @@ private:
     std::shared_ptr<UIImage> takeFrame(const renderer::Frame& frame, int memory);
     std::uint64_t residentBytes() const;
     std::uint64_t heldMemoryBytes() const;
+    bool firstThreadEnded() const;
 
     const pid_t m_pid;
     renderer::Channel m_channel;

@@ -704,9 +704,15 @@ bool ThreadWarden::answer()
         return errno == EINTR || errno == ENOENT;
     seccomp_notif_resp response {};
     response.id = request.id;
-    bool granted = running() < m_limit;
+    // Each grant costs the answering thread more than a thread that ends at once costs the
+    // process: one that makes them without end is refused once its share is spent.
+    auto now = std::chrono::steady_clock::now();
+    m_left = std::min<double>(maximumThreadsMade, m_left + std::chrono::duration<double>(now - m_refilled).count() * threadsMadePerSecond);
+    m_refilled = now;
+    bool granted = m_left >= 1 && running() < m_limit;
     if (granted) {
         response.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+        m_left -= 1;
     } else {
         response.error = -EAGAIN;
         ++m_refused;

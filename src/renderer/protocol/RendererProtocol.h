@@ -40,6 +40,11 @@ constexpr double maximumPoints = 16384;
 constexpr unsigned maximumDescriptors = 16;
 // Threads a renderer runs at once, its first included.
 constexpr std::size_t maximumThreads = 64;
+// Threads a renderer may make over its life, however briefly each lives: at first as many as a
+// page naming hundreds of fonts makes while it is laid out and drawn (pango matches and sorts each
+// font in threads of their own; a page of a few fonts makes a few dozen), then a few a second.
+constexpr std::size_t maximumThreadsMade = 2048;
+constexpr double threadsMadePerSecond = 4;
 constexpr double maximumPageHeight = 1e8;
 constexpr double maximumPageWidth = 1e8;
 
@@ -245,7 +250,9 @@ private:
 
 // Answers a sandboxed process's requests for new threads, which its system-call filter hands
 // over through a seccomp listener: each is granted while the process runs fewer threads than the
-// limit, and refused (EAGAIN) past it, however fast they come. One thread answers.
+// limit and has made fewer than its share so far, and refused (EAGAIN) past either, however fast
+// they come. The share is refilled at its rate, up to what it was at first (maximumThreadsMade).
+// One thread answers.
 class ThreadWarden {
 public:
     // Takes the listener.
@@ -266,6 +273,9 @@ private:
     pid_t m_pid;
     int m_listener;
     std::size_t m_limit;
+    // Threads it may still make, and when that was last refilled.
+    double m_left = maximumThreadsMade;
+    std::chrono::steady_clock::time_point m_refilled = std::chrono::steady_clock::now();
     std::size_t m_refused = 0;
     std::set<pid_t> m_seen;
     // Threads granted that were not seen yet: one made and gone at once, or never made, counts

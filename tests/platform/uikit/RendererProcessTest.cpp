@@ -18,6 +18,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -403,6 +404,84 @@ TEST_F(RendererProcessTest, ARendererAskingForThreadsWithoutEndRunsNoMoreThanThe
     ::unsetenv("VESK_RENDERER");
 }
 
+namespace {
+
+// A renderer taken over inside its sandbox that misbehaves with its threads as the mode says,
+// given a page to load.
+std::unique_ptr<RendererProcess> startThreadsRenderer(const char* mode)
+{
+    ::setenv("VESK_RENDERER", VESK_HOSTILE_THREADS_RENDERER, 1);
+    ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
+    auto process = RendererProcess::start({});
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
+    if (process) {
+        renderer::Load load;
+        load.URL = "file:///page.html";
+        load.data = { '<', 'p', '>' };
+        load.viewport = { 375, 603 };
+        process->send(load);
+    }
+    return process;
+}
+
+bool endsWithin(RendererProcess& process, std::chrono::milliseconds bound)
+{
+    auto limit = std::chrono::steady_clock::now() + bound;
+    while (!process.hasEnded() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(10ms);
+    return process.hasEnded();
+}
+
+double appProcessorSeconds()
+{
+    rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}
+
+// Threads of other kinds than pthread_create's are refused by the filter itself, never asked of
+// the app: one with a descriptor table of its own (whose descriptors, under a limit of their own,
+// the app would not see), with a pidfd, as a vfork, as the process's sibling.
+TEST(RendererThreadsTest, ARendererGetsNoThreadOfAnotherKindThanItsLibrariesMake)
+{
+    auto process = startThreadsRenderer("odd-threads");
+    ASSERT_TRUE(process);
+    auto message = process->nextMessage(20s);
+    auto* info = message ? std::get_if<renderer::PageInfo>(&*message) : nullptr;
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->title, "0") << "threads of other kinds made";
+}
+
+// A renderer taken over ends its first thread and runs on in another: read through the first, it
+// would hold no memory and no descriptors. It is ended within a second or so.
+TEST(RendererThreadsTest, ARendererWhoseFirstThreadEndsIsEnded)
+{
+    auto process = startThreadsRenderer("leader-exits");
+    ASSERT_TRUE(process);
+    auto pid = process->pid();
+    auto message = process->nextMessage(20s);
+    auto* info = message ? std::get_if<renderer::PageInfo>(&*message) : nullptr;
+    ASSERT_TRUE(info) << "the thread left behind spoke";
+    EXPECT_EQ(info->title, "alone");
+    EXPECT_TRUE(endsWithin(*process, 3s));
+    EXPECT_TRUE(gone(pid));
+}
+
+// A renderer taken over keeps 8 threads making threads that live a millisecond: granting each
+// costs the app more than it costs the renderer, so past its share it is refused, and ended,
+// having cost the app a fraction of the renderer's own time limit.
+TEST(RendererThreadsTest, ARendererMakingThreadsWithoutEndIsEndedPastItsShare)
+{
+    auto before = appProcessorSeconds();
+    auto process = startThreadsRenderer("churn");
+    ASSERT_TRUE(process);
+    EXPECT_TRUE(endsWithin(*process, std::chrono::seconds(renderer::workSeconds * 3)));
+    EXPECT_LT(appProcessorSeconds() - before, renderer::workSeconds / 4.0) << "the app's processor time";
+}
+
 // Frames of each size are drawn in memory lent for that size, also when the view goes back to a
 // size it had: each is drawn, and its pixels show.
 TEST_F(RendererProcessTest, AViewResizedToAndFroIsDrawnAtEachSize)
@@ -718,8 +797,8 @@ TEST(RendererProtocolTest, MessagesCutShortLongerOrOutOfRangeAreRefused)
         encode(RendererMessage(Threads {})),
     };
     auto decodes = [](const Bytes& message, std::size_t size, std::size_t extra, bool fromApp) {
-        Bytes payload(message.begin() + 8, message.begin() + 8 + static_cast<std::ptrdiff_t>(size));
-        payload.resize(size + extra);
+        Bytes payload(size + extra);
+        std::copy_n(message.begin() + 8, size, payload.begin());
         std::uint32_t type;
         std::memcpy(&type, message.data(), 4);
         return fromApp ? decodeAppMessage(type, payload.data(), payload.size()).has_value() : decodeRendererMessage(type, payload.data(), payload.size()).has_value();
