@@ -17,6 +17,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 
 namespace vesk::platform {
@@ -213,7 +214,19 @@ namespace {
         int render(int x, int y, int maxWidth, bool secondPass) override
         {
             numberListItem();
+            // The engine widens a box to its min-width only once its content is laid out, at
+            // the narrower width: a body with a min-width wider than its column was drawn that
+            // wide with its text squeezed into the column. Laid out at its min-width instead,
+            // as if that were its width (which min-width wins over, and over max-width too).
+            std::optional<std::pair<litehtml::css_length, litehtml::css_length>> given;
+            if (laidOutNarrowerThanMinWidth(maxWidth)) {
+                given.emplace(this->m_css_width, this->m_css_max_width);
+                this->m_css_width = this->m_css_min_width;
+                this->m_css_max_width.predef(0);
+            }
             int width = Base::render(x, y, maxWidth, secondPass);
+            if (given)
+                std::tie(this->m_css_width, this->m_css_max_width) = *given;
             auto& boxes = this->m_boxes;
             int raised = 0;
             for (std::size_t index = 0; index < boxes.size(); ++index) {
@@ -250,6 +263,19 @@ namespace {
         }
 
         int takenTopMargin() const override { return m_takenTopMargin; }
+
+        // Collapsible white space that would start a line takes no room, as CSS removes it
+        // there. The engine gives it a line of its own, which goes below the floats beside it
+        // when they leave no room for a space: the floats placed after it (Sphinx's sidebar,
+        // after its body's wrapper of the whole width) went down with that line.
+        int place_element(const litehtml::element::ptr& element, int maxWidth) override
+        {
+            if (element->get_display() == litehtml::display_inline_text && element->is_white_space() && startsLine()) {
+                element->skip(true);
+                return 0;
+            }
+            return Base::place_element(element, maxWidth);
+        }
 
         // The engine looks a rule's custom properties up as it adds the rule, in the order of
         // the rules' specificity: those a more specific rule of the same element sets (`.light
@@ -316,6 +342,37 @@ namespace {
         }
 
     private:
+        bool startsLine() const
+        {
+            auto& boxes = this->m_boxes;
+            return boxes.empty() || boxes.back()->get_type() != litehtml::box_line || boxes.back()->is_empty();
+        }
+
+        // Whether the engine would lay the box's content out narrower than its min-width: at
+        // its width, or at what the containing block leaves it, within its max-width.
+        bool laidOutNarrowerThanMinWidth(int maxWidth) const
+        {
+            auto display = this->m_display;
+            if (this->m_css_min_width.is_predefined() || (display != litehtml::display_block && display != litehtml::display_list_item && display != litehtml::display_inline_block))
+                return false;
+            bool borderBox = this->m_box_sizing == litehtml::box_sizing_border_box;
+            auto side = [&](const litehtml::css_length& length) { return length.calc_percent(maxWidth); };
+            int frame = side(this->m_css_padding.left) + side(this->m_css_padding.right) + side(this->m_css_borders.left.width) + side(this->m_css_borders.right.width);
+            int minimum = side(this->m_css_min_width) - (borderBox ? frame : 0);
+            if (minimum <= 0)
+                return false;
+            int width;
+            if (!this->m_css_width.is_predefined())
+                width = this->calc_width(maxWidth) - (borderBox ? frame : 0);
+            else
+                width = maxWidth - frame - side(this->m_css_margins.left) - side(this->m_css_margins.right);
+            if (!this->m_css_max_width.is_predefined()) {
+                auto maximum = this->m_css_max_width;
+                width = std::min(width, this->get_document()->cvt_units(maximum, this->m_font_size, maxWidth) - (borderBox ? frame : 0));
+            }
+            return minimum > width;
+        }
+
         // An ordered list's item draws the number the engine reads from its "list_index"
         // attribute, which only the engine's own kind of item sets: the items of every list
         // drew "0.".
