@@ -113,6 +113,87 @@ const std::string words = "<p>Text of the page that goes on for more than one li
 
 }
 
+// Python's theme keeps its menu off screen, fixed at the left and scrolling on its own.
+TEST(PageLayoutsTest, BoxesThatClipOnOneAxisDrawNothingOutsideThem)
+{
+    const std::string menu = "<div style='position: fixed; top: 0; left: -310px; width: 300px; height: 100%; background: #eee; %s'>"
+                             "<div style='width: 700px; height: 1000px; background: red'>Menu</div></div>";
+    auto with = [&](const std::string& overflow) {
+        auto page = menu;
+        return page.replace(page.find("%s"), 2, overflow) + words;
+    };
+    expectAlike({
+        { "clip-overflow-y", with("overflow-y: auto"), words },
+        { "clip-overflow-x", with("overflow-x: hidden"), words },
+        { "clip-overflow", with("overflow: auto"), words },
+    });
+    // Visible, the overflow shows as a browser shows it.
+    EXPECT_GT(draw("clip-visible", with("")).count(0, 0, phoneWidth, screenHeight, red), 1000);
+}
+
+TEST(PageLayoutsTest, InlineElementsClipNothing)
+{
+    // Python's search form, an inline element to the engine: its field and button are drawn.
+    const std::string form = "<p>Search: <span style='overflow: hidden; border: 1px solid gray'><input type='text' size='6'><input type='submit' value='Go'></span></p>";
+    expectAlike({ { "inline-overflow", form, "<p>Search: <span style='border: 1px solid gray'><input type='text' size='6'><input type='submit' value='Go'></span></p>" } });
+}
+
+TEST(PageLayoutsTest, APictureThatIsAGeneratedBoxsContentIsDrawnWithinIt)
+{
+    // As Python's theme draws the caret of its version menu: a picture with a view box only.
+    const std::string menu = "<style>.menu { position: relative; height: 30px; border: 1px solid gray; width: 100px }"
+                             " .menu::after { content: url('caret.svg'); position: absolute; top: 7px; right: 0; width: 15px; height: 15px }</style>"
+                             "<div class='menu'></div>";
+    auto drawn = draw("generated-caret", menu + words);
+    EXPECT_NEAR(drawn.count(0, 0, phoneWidth, screenHeight, red), 15 * 15, 40);
+    EXPECT_EQ(drawn.count(0, 40, phoneWidth, screenHeight - 40, red), 0) << "nothing of it over the text";
+}
+
+TEST(PageLayoutsTest, TransparentElementsAreNotDrawn)
+{
+    // Python's menu button is a checkbox made transparent over the bars it draws.
+    expectAlike({
+        { "opacity-checkbox", "<input type='checkbox' style='opacity: 0; width: 40px; height: 40px'>" + words,
+            "<input type='checkbox' style='visibility: hidden; width: 40px; height: 40px'>" + words },
+        { "opacity-block", "<div style='opacity: 0.0; background: red'><p>Hidden</p><p style='position: absolute; top: 0'>Hidden too</p></div>" + words,
+            "<div style='visibility: hidden'><p>Hidden</p><p style='position: absolute; top: 0'>Hidden too</p></div>" + words },
+    });
+}
+
+TEST(PageLayoutsTest, FlexContainersAreBlocksWithTheirItemsOnOneRow)
+{
+    // Python's page body: a flex container with padding under its fixed bar.
+    auto body = draw("flex-padding", "<body style='margin: 0'><div style='display: flex; padding-top: 40px'><div>" + words + "</div></div>");
+    EXPECT_GE(firstInkedRow(body, 0, phoneWidth), 40);
+    // Python's bar: 40 points high, white, its items on one row in its middle, side by side
+    // whatever spaces stand between them, over the text below.
+    auto bar = draw("flex-bar",
+        "<body style='margin: 0'><div style='position: fixed; top: 0; left: 0; width: 100%; height: 40px; background: white; z-index: 1'>"
+        "<nav style='display: flex; align-items: center; height: 40px'>\n"
+        " <a style='display: flex; width: 20px; height: 20px; background: red'></a>\n"
+        " <div style='width: 30px; height: 20px; background: black'></div>\n"
+        " <form style='display: flex; width: 40px; height: 30px; background: red'></form>\n</nav></div>"
+        "<div style='font-size: 60px'>Heading under the bar</div>");
+    EXPECT_TRUE(red(bar.at(10, 20)));
+    EXPECT_TRUE(dark(bar.at(35, 20)));
+    EXPECT_TRUE(red(bar.at(70, 20)));
+    EXPECT_FALSE(red(bar.at(10, 8))) << "the first item is in the middle of the bar";
+    EXPECT_TRUE(red(bar.at(70, 8)));
+    EXPECT_FALSE(red(bar.at(92, 20)));
+    EXPECT_EQ(bar.count(100, 0, phoneWidth - 100, 40, dark), 0) << "the bar's background covers the heading";
+    EXPECT_GT(bar.count(0, 40, phoneWidth, 60, dark), 100);
+    // A column stacks its items.
+    auto column = draw("flex-column", "<body style='margin: 0'><div style='display: flex; flex-direction: column'><span style='height: 20px; background: red'></span>"
+                                      "<span style='height: 20px; background: black'></span></div>");
+    EXPECT_TRUE(red(column.at(200, 10)));
+    EXPECT_TRUE(dark(column.at(200, 30)));
+}
+
+TEST(PageLayoutsTest, FormsHaveNoMarginsOfTheirOwn)
+{
+    expectAlike({ { "form-margins", "<form><input type='submit' value='Go'></form>" + words, "<div><input type='submit' value='Go'></div>" + words } });
+}
+
 // The classic Sphinx theme (CMake's pages): the body's wrapper floats across the whole width,
 // and the sidebar after it goes back into the room its margin keeps.
 TEST(PageLayoutsTest, AFloatWithANegativeMarginSitsBesideTheFloatsBeforeIt)

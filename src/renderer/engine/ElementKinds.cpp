@@ -102,6 +102,25 @@ namespace {
         ~TakenMargin() = default;
     };
 
+    // How a flex container lays its items out, as far as the engine's boxes can: a row as
+    // inline blocks on lines, a column as blocks.
+    enum class FlexLayout {
+        None,
+        Row,
+        Column,
+    };
+
+    // An element as a flex container, and as a flex item.
+    class FlexBox {
+    public:
+        virtual FlexLayout flexLayout() const = 0;
+        // Lays itself out as an item of its parent, when that is a flex container.
+        virtual void asFlexItem() = 0;
+
+    protected:
+        ~FlexBox() = default;
+    };
+
     // The properties whose custom property references are looked up again once all of an
     // element's rules are in.
     constexpr const char* referencingProperties[] = { "color", "background-color", "border-top-color", "border-right-color", "border-bottom-color",
@@ -197,7 +216,7 @@ namespace {
     }
 
     template<class Base>
-    class Counted : public Base, public ChildSlots, public TakenMargin {
+    class Counted : public Base, public ChildSlots, public TakenMargin, public FlexBox {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
@@ -256,6 +275,7 @@ namespace {
             if (this->m_box_sizing == litehtml::box_sizing_border_box && (this->m_display == litehtml::display_block || this->m_display == litehtml::display_inline_block || this->m_display == litehtml::display_list_item)
                 && this->get_predefined_height(fixed) && this->m_pos.height == fixed)
                 this->m_pos.height = std::max(0, fixed - this->m_padding.top - this->m_padding.bottom - this->m_borders.top - this->m_borders.bottom);
+            alignRowInHeight();
             m_takenTopMargin = 0;
             if (!boxes.empty() && this->collapse_top_margin())
                 m_takenTopMargin = std::max(0, this->m_margins.top - this->m_css_margins.top.calc_percent(maxWidth));
@@ -263,6 +283,44 @@ namespace {
         }
 
         int takenTopMargin() const override { return m_takenTopMargin; }
+        FlexLayout flexLayout() const override { return m_flexLayout; }
+
+        // A flex item never floats, and is a block of its own: in a column, a block; in a row,
+        // an inline block on the row's line, aligned on the cross axis as the container (or
+        // the item itself) asks. The row's items wrap where a browser would shrink them, and
+        // keep the widths of their content where it would stretch them.
+        void asFlexItem() override
+        {
+            auto parent = this->parent();
+            auto* container = dynamic_cast<const FlexBox*>(parent.get());
+            auto layout = container ? container->flexLayout() : FlexLayout::None;
+            auto position = this->m_el_position;
+            if (layout == FlexLayout::None || this->m_display == litehtml::display_none || position == litehtml::element_position_absolute
+                || position == litehtml::element_position_fixed)
+                return;
+            this->m_float = litehtml::float_none;
+            auto display = this->m_display;
+            if (layout == FlexLayout::Column) {
+                if (display == litehtml::display_inline || display == litehtml::display_inline_block)
+                    this->m_display = litehtml::display_block;
+                return;
+            }
+            if (display == litehtml::display_inline || display == litehtml::display_block || display == litehtml::display_list_item)
+                this->m_display = litehtml::display_inline_block;
+            else if (display == litehtml::display_table)
+                this->m_display = litehtml::display_inline_table;
+            auto align = std::string_view(Base::get_style_property("align-self", false, "auto"));
+            if (align == "auto")
+                align = parent->get_style_property("align-items", false, "stretch");
+            if (align == "center")
+                this->m_vertical_align = litehtml::va_middle;
+            else if (align == "flex-end" || align == "end")
+                this->m_vertical_align = litehtml::va_bottom;
+            else if (align == "baseline")
+                this->m_vertical_align = litehtml::va_baseline;
+            else
+                this->m_vertical_align = litehtml::va_top;
+        }
 
         // Collapsible white space that would start a line takes no room, as CSS removes it
         // there. The engine gives it a line of its own, which goes below the floats beside it
@@ -270,7 +328,7 @@ namespace {
         // after its body's wrapper of the whole width) went down with that line.
         int place_element(const litehtml::element::ptr& element, int maxWidth) override
         {
-            if (element->get_display() == litehtml::display_inline_text && element->is_white_space() && startsLine()) {
+            if (element->get_display() == litehtml::display_inline_text && element->is_white_space() && (startsLine() || m_flexLayout != FlexLayout::None)) {
                 element->skip(true);
                 return 0;
             }
@@ -307,6 +365,18 @@ namespace {
                     this->set_attr("style", rewritten->c_str());
             }
             Base::parse_styles(reparse);
+            // Its children were read before its own style attribute: they learn they are flex
+            // items now.
+            m_flexLayout = readFlexLayout();
+            for (auto& child : this->m_children) {
+                auto* item = m_flexLayout == FlexLayout::None ? nullptr : dynamic_cast<FlexBox*>(child.get());
+                if (item)
+                    item->asFlexItem();
+            }
+            readLayoutKinds();
+            fitGeneratedPictures();
+            if (isTransparent(*this))
+                this->m_visibility = litehtml::visibility_hidden;
             // A position the engine doesn't know it takes for fixed, out of the flow and at the
             // view's corner; "sticky" stays in the flow where it is until scrolled past, as static
             // does.
@@ -342,6 +412,99 @@ namespace {
         }
 
     private:
+        // What the engine doesn't read of how a box lays out. A flex or grid container, which
+        // it takes for inline, is a block on its own line (padding and all), or an inline block
+        // for the inline kinds; a flex item is laid out as flex lays it out, about (see
+        // asFlexItem). And a box that clips on one axis clips on both, as CSS has it
+        // (overflow-x: hidden or overflow-y: auto alone): the menu a page keeps off screen then
+        // draws none of its content beside it. The root and the body hand theirs to the view.
+        void readLayoutKinds()
+        {
+            auto* display = Base::get_style_property("display", false, "");
+            if (this->m_display == litehtml::display_inline && display) {
+                std::string_view kind(display);
+                if (kind == "flex" || kind == "grid" || kind == "flow-root")
+                    this->m_display = litehtml::display_block;
+                else if (kind == "inline-flex" || kind == "inline-grid")
+                    this->m_display = litehtml::display_inline_block;
+            }
+            if (m_flexLayout == FlexLayout::Row) {
+                auto justify = std::string_view(Base::get_style_property("justify-content", false, ""));
+                if (justify == "center")
+                    this->m_text_align = litehtml::text_align_center;
+                else if (justify == "flex-end" || justify == "end" || justify == "right")
+                    this->m_text_align = litehtml::text_align_right;
+                else
+                    this->m_text_align = litehtml::text_align_left;
+            }
+            asFlexItem();
+            // Only blocks clip: an inline element (a search form the engine took for one) that
+            // clipped to its empty box hid its text field and its button.
+            if (this->m_display == litehtml::display_inline)
+                this->m_overflow = litehtml::overflow_visible;
+            if (this->m_overflow != litehtml::overflow_visible || this->m_display == litehtml::display_inline || !this->have_parent() || this->is_body())
+                return;
+            for (auto* axis : { "overflow-x", "overflow-y" }) {
+                auto* value = Base::get_style_property(axis, false, "visible");
+                std::string_view clip(value ? value : "");
+                int kind = clip == "clip" ? litehtml::overflow_hidden : litehtml::value_index(value ? value : "", overflow_strings, litehtml::overflow_visible);
+                if (kind == litehtml::overflow_hidden || kind == litehtml::overflow_scroll || kind == litehtml::overflow_auto) {
+                    this->m_overflow = static_cast<litehtml::overflow>(kind);
+                    return;
+                }
+            }
+        }
+
+        FlexLayout readFlexLayout() const
+        {
+            auto display = std::string_view(Base::get_style_property("display", false, ""));
+            if (display != "flex" && display != "inline-flex")
+                return FlexLayout::None;
+            auto direction = std::string_view(Base::get_style_property("flex-direction", false, "row"));
+            return direction.starts_with("column") ? FlexLayout::Column : FlexLayout::Row;
+        }
+
+        // A picture that is the content of a ::before or ::after of a set width is drawn within
+        // it, as a browser draws an SVG picture that has a view box and no size of its own (a
+        // menu's caret 15 pixels wide, which was drawn 300 wide over the text). Pictures
+        // smaller than the box keep their size.
+        void fitGeneratedPictures()
+        {
+            auto& children = this->m_children;
+            for (auto* child : { children.empty() ? nullptr : children.front().get(), children.size() < 2 ? nullptr : children.back().get() }) {
+                auto* tag = child ? child->get_tagName() : nullptr;
+                if (!tag || (std::strcmp(tag, "::before") != 0 && std::strcmp(tag, "::after") != 0) || child->get_css_width().is_predefined())
+                    continue;
+                for (auto index = child->get_children_count(); index > 0; --index) {
+                    auto picture = child->get_child(static_cast<int>(index - 1));
+                    auto* name = picture->get_tagName();
+                    if (!name || std::strcmp(name, "img") != 0)
+                        continue;
+                    picture->set_attr("style", "display: inline-block; max-width: 100%; max-height: 100%");
+                    picture->parse_styles(true);
+                }
+            }
+        }
+
+        // A row's line sits where the container's align-items puts it in a height of its own.
+        void alignRowInHeight()
+        {
+            int fixed = 0;
+            if (m_flexLayout != FlexLayout::Row || this->m_boxes.empty() || !this->get_predefined_height(fixed))
+                return;
+            auto align = std::string_view(Base::get_style_property("align-items", false, "stretch"));
+            int room = this->m_pos.height - this->m_boxes.back()->bottom();
+            int shift = 0;
+            if (align == "center")
+                shift = room / 2;
+            else if (align == "flex-end" || align == "end")
+                shift = room;
+            if (shift <= 0)
+                return;
+            for (auto& box : this->m_boxes)
+                box->y_shift(shift);
+        }
+
         bool startsLine() const
         {
             auto& boxes = this->m_boxes;
@@ -442,6 +605,7 @@ namespace {
 
         mutable SiblingPlaces m_places;
         int m_takenTopMargin = 0;
+        FlexLayout m_flexLayout = FlexLayout::None;
     };
 
     // What an element does to the line a break after it ends: puts something on it, ends a
@@ -640,6 +804,16 @@ namespace {
         }
     };
 
+}
+
+bool isTransparent(const litehtml::element& element)
+{
+    auto* opacity = element.get_style_property("opacity", false, "1");
+    char* end = nullptr;
+    double value = std::strtod(opacity, &end);
+    if (end != opacity && *end == '%')
+        value /= 100;
+    return end != opacity && value <= 0;
 }
 
 std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std::shared_ptr<litehtml::document>& document)
