@@ -202,6 +202,12 @@ TEST(PageLayoutsTest, AFloatWithANegativeMarginSitsBesideTheFloatsBeforeIt)
     const std::string sidebar = "<div style='float: left; width: 120px; margin-left: -100%'>Sidebar</div>";
     // Spaces between them take no room.
     expectAlike({ { "float-back", wrapper + "\n" + sidebar, wrapper + sidebar } });
+    // Nor do they let a float placed after a block reach back into it: SQLite's menu bar, which
+    // clears the floats before it, stays under its logo.
+    auto menu = draw("float-after-block", "<body style='margin: 0'><div><div style='float: left; width: 50px; height: 50px; background: red'></div>"
+                                          "<div style='clear: both'>Menu</div></div>\n\n<div style='float: right; width: 100px; height: 200px; background: black'></div>");
+    EXPECT_TRUE(red(menu.at(10, 10)));
+    EXPECT_NEAR(firstInkedRow(menu, 0, 40), 52, 6);
     auto page = draw("sphinx-classic",
         "<style>body { margin: 0 } .wrapper { float: left; width: 100% } .bodywrapper { margin: 0 0 0 230px }"
         " .body { min-width: 450px; padding: 0 20px } .sidebar { float: left; width: 230px; margin-left: -100% } .clearer { clear: both }</style>"

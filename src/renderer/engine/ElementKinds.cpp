@@ -325,10 +325,11 @@ namespace {
         // Collapsible white space that would start a line takes no room, as CSS removes it
         // there. The engine gives it a line of its own, which goes below the floats beside it
         // when they leave no room for a space: the floats placed after it (Sphinx's sidebar,
-        // after its body's wrapper of the whole width) went down with that line.
+        // after its body's wrapper of the whole width) went down with that line. Between a
+        // flex container's items it is no item at all.
         int place_element(const litehtml::element::ptr& element, int maxWidth) override
         {
-            if (element->get_display() == litehtml::display_inline_text && element->is_white_space() && (startsLine() || m_flexLayout != FlexLayout::None)) {
+            if (element->get_display() == litehtml::display_inline_text && element->is_white_space() && (startsLineBesideFloats(*element, maxWidth) || m_flexLayout != FlexLayout::None)) {
                 element->skip(true);
                 return 0;
             }
@@ -505,10 +506,24 @@ namespace {
                 box->y_shift(shift);
         }
 
-        bool startsLine() const
+        // Whether the white space would start a line that floats leave no room on. (Elsewhere
+        // the engine's line of it is kept: after a block, a float placed next lays that line
+        // out again, where it would lay the block out again without it.)
+        bool startsLineBesideFloats(litehtml::element& space, int maxWidth)
         {
             auto& boxes = this->m_boxes;
-            return boxes.empty() || boxes.back()->get_type() != litehtml::box_line || boxes.back()->is_empty();
+            int top = 0;
+            if (!boxes.empty()) {
+                auto& last = *boxes.back();
+                if (last.get_type() == litehtml::box_line && !last.is_empty())
+                    return false;
+                top = last.get_type() == litehtml::box_line ? last.top() : last.bottom();
+            }
+            int left = 0, right = maxWidth;
+            this->get_line_left_right(top, maxWidth, left, right);
+            litehtml::size size;
+            space.get_content_size(size, maxWidth);
+            return right - left < std::max(1, size.width);
         }
 
         // Whether the engine would lay the box's content out narrower than its min-width: at
