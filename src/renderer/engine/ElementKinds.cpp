@@ -110,16 +110,32 @@ namespace {
         Column,
     };
 
-    // An element as a flex container, and as a flex item.
-    class FlexBox {
-    public:
-        virtual FlexLayout flexLayout() const = 0;
-        // Lays itself out as an item of its parent, when that is a flex container.
-        virtual void asFlexItem() = 0;
+    // Rows in rows are laid out as rows this deep at most, and deeper as columns: each row's
+    // items are inline blocks, which the engine lays out twice each.
+    constexpr int maximumFlexRowNesting = 6;
 
-    protected:
-        ~FlexBox() = default;
-    };
+    FlexLayout flexLayoutOf(const litehtml::element& element)
+    {
+        auto display = std::string_view(element.get_style_property("display", false, ""));
+        if (display != "flex" && display != "inline-flex")
+            return FlexLayout::None;
+        auto direction = std::string_view(element.get_style_property("flex-direction", false, "row"));
+        return direction.starts_with("column") ? FlexLayout::Column : FlexLayout::Row;
+    }
+
+    // How a flex container lays its items out, its rows within the rows around it bounded.
+    FlexLayout boundedFlexLayoutOf(const litehtml::element& element)
+    {
+        auto layout = flexLayoutOf(element);
+        if (layout != FlexLayout::Row)
+            return layout;
+        int rows = 1;
+        for (auto ancestor = element.parent(); ancestor; ancestor = ancestor->parent()) {
+            if (flexLayoutOf(*ancestor) == FlexLayout::Row && ++rows > maximumFlexRowNesting)
+                return FlexLayout::Column;
+        }
+        return layout;
+    }
 
     // The properties whose custom property references are looked up again once all of an
     // element's rules are in.
@@ -216,7 +232,7 @@ namespace {
     }
 
     template<class Base>
-    class Counted : public Base, public ChildSlots, public TakenMargin, public FlexBox {
+    class Counted : public Base, public ChildSlots, public TakenMargin {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
@@ -283,44 +299,6 @@ namespace {
         }
 
         int takenTopMargin() const override { return m_takenTopMargin; }
-        FlexLayout flexLayout() const override { return m_flexLayout; }
-
-        // A flex item never floats, and is a block of its own: in a column, a block; in a row,
-        // an inline block on the row's line, aligned on the cross axis as the container (or
-        // the item itself) asks. The row's items wrap where a browser would shrink them, and
-        // keep the widths of their content where it would stretch them.
-        void asFlexItem() override
-        {
-            auto parent = this->parent();
-            auto* container = dynamic_cast<const FlexBox*>(parent.get());
-            auto layout = container ? container->flexLayout() : FlexLayout::None;
-            auto position = this->m_el_position;
-            if (layout == FlexLayout::None || this->m_display == litehtml::display_none || position == litehtml::element_position_absolute
-                || position == litehtml::element_position_fixed)
-                return;
-            this->m_float = litehtml::float_none;
-            auto display = this->m_display;
-            if (layout == FlexLayout::Column) {
-                if (display == litehtml::display_inline || display == litehtml::display_inline_block)
-                    this->m_display = litehtml::display_block;
-                return;
-            }
-            if (display == litehtml::display_inline || display == litehtml::display_block || display == litehtml::display_list_item)
-                this->m_display = litehtml::display_inline_block;
-            else if (display == litehtml::display_table)
-                this->m_display = litehtml::display_inline_table;
-            auto align = std::string_view(Base::get_style_property("align-self", false, "auto"));
-            if (align == "auto")
-                align = parent->get_style_property("align-items", false, "stretch");
-            if (align == "center")
-                this->m_vertical_align = litehtml::va_middle;
-            else if (align == "flex-end" || align == "end")
-                this->m_vertical_align = litehtml::va_bottom;
-            else if (align == "baseline")
-                this->m_vertical_align = litehtml::va_baseline;
-            else
-                this->m_vertical_align = litehtml::va_top;
-        }
 
         // Collapsible white space that would start a line takes no room, as CSS removes it
         // there. The engine gives it a line of its own, which goes below the floats beside it
@@ -366,14 +344,7 @@ namespace {
                     this->set_attr("style", rewritten->c_str());
             }
             Base::parse_styles(reparse);
-            // Its children were read before its own style attribute: they learn they are flex
-            // items now.
-            m_flexLayout = readFlexLayout();
-            for (auto& child : this->m_children) {
-                auto* item = m_flexLayout == FlexLayout::None ? nullptr : dynamic_cast<FlexBox*>(child.get());
-                if (item)
-                    item->asFlexItem();
-            }
+            m_flexLayout = boundedFlexLayoutOf(*this);
             readLayoutKinds();
             fitGeneratedPictures();
             if (isTransparent(*this))
@@ -413,6 +384,44 @@ namespace {
         }
 
     private:
+        // A flex item never floats, and is a block of its own: in a column, a block; in a row,
+        // an inline block on the row's line, aligned on the cross axis as the container (or
+        // the item itself) asks. The row's items wrap where a browser would shrink them, and
+        // keep the widths of their content where it would stretch them.
+        void asFlexItem()
+        {
+            auto parent = this->parent();
+            // Its parent is read as far as its own styles go (their attribute included): it
+            // lays its children out once they are read.
+            auto layout = parent ? boundedFlexLayoutOf(*parent) : FlexLayout::None;
+            auto position = this->m_el_position;
+            if (layout == FlexLayout::None || this->m_display == litehtml::display_none || position == litehtml::element_position_absolute
+                || position == litehtml::element_position_fixed)
+                return;
+            this->m_float = litehtml::float_none;
+            auto display = this->m_display;
+            if (layout == FlexLayout::Column) {
+                if (display == litehtml::display_inline || display == litehtml::display_inline_block)
+                    this->m_display = litehtml::display_block;
+                return;
+            }
+            if (display == litehtml::display_inline || display == litehtml::display_block || display == litehtml::display_list_item)
+                this->m_display = litehtml::display_inline_block;
+            else if (display == litehtml::display_table)
+                this->m_display = litehtml::display_inline_table;
+            auto align = std::string_view(Base::get_style_property("align-self", false, "auto"));
+            if (align == "auto")
+                align = parent->get_style_property("align-items", false, "stretch");
+            if (align == "center")
+                this->m_vertical_align = litehtml::va_middle;
+            else if (align == "flex-end" || align == "end")
+                this->m_vertical_align = litehtml::va_bottom;
+            else if (align == "baseline")
+                this->m_vertical_align = litehtml::va_baseline;
+            else
+                this->m_vertical_align = litehtml::va_top;
+        }
+
         // What the engine doesn't read of how a box lays out. A flex or grid container, which
         // it takes for inline, is a block on its own line (padding and all), or an inline block
         // for the inline kinds; a flex item is laid out as flex lays it out, about (see
@@ -454,15 +463,6 @@ namespace {
                     return;
                 }
             }
-        }
-
-        FlexLayout readFlexLayout() const
-        {
-            auto display = std::string_view(Base::get_style_property("display", false, ""));
-            if (display != "flex" && display != "inline-flex")
-                return FlexLayout::None;
-            auto direction = std::string_view(Base::get_style_property("flex-direction", false, "row"));
-            return direction.starts_with("column") ? FlexLayout::Column : FlexLayout::Row;
         }
 
         // A picture that is the content of a ::before or ::after of a set width is drawn within
