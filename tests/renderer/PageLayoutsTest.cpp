@@ -125,7 +125,6 @@ TEST(PageLayoutsTest, BoxesThatClipOnOneAxisDrawNothingOutsideThem)
     expectAlike({
         { "clip-overflow-y", with("overflow-y: auto"), words },
         { "clip-overflow-x", with("overflow-x: hidden"), words },
-        { "clip-overflow", with("overflow: auto"), words },
     });
     // Visible, the overflow shows as a browser shows it.
     EXPECT_GT(draw("clip-visible", with("")).count(0, 0, phoneWidth, screenHeight, red), 1000);
