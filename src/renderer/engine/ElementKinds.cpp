@@ -17,6 +17,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 
 namespace vesk::platform {
@@ -100,6 +101,41 @@ namespace {
     protected:
         ~TakenMargin() = default;
     };
+
+    // How a flex container lays its items out, as far as the engine's boxes can: a row as
+    // inline blocks on lines, a column as blocks.
+    enum class FlexLayout {
+        None,
+        Row,
+        Column,
+    };
+
+    // Rows in rows are laid out as rows this deep at most, and deeper as columns: each row's
+    // items are inline blocks, which the engine lays out twice each.
+    constexpr int maximumFlexRowNesting = 6;
+
+    FlexLayout flexLayoutOf(const litehtml::element& element)
+    {
+        auto display = std::string_view(element.get_style_property("display", false, ""));
+        if (display != "flex" && display != "inline-flex")
+            return FlexLayout::None;
+        auto direction = std::string_view(element.get_style_property("flex-direction", false, "row"));
+        return direction.starts_with("column") ? FlexLayout::Column : FlexLayout::Row;
+    }
+
+    // How a flex container lays its items out, its rows within the rows around it bounded.
+    FlexLayout boundedFlexLayoutOf(const litehtml::element& element)
+    {
+        auto layout = flexLayoutOf(element);
+        if (layout != FlexLayout::Row)
+            return layout;
+        int rows = 1;
+        for (auto ancestor = element.parent(); ancestor; ancestor = ancestor->parent()) {
+            if (flexLayoutOf(*ancestor) == FlexLayout::Row && ++rows > maximumFlexRowNesting)
+                return FlexLayout::Column;
+        }
+        return layout;
+    }
 
     // The properties whose custom property references are looked up again once all of an
     // element's rules are in.
@@ -213,7 +249,19 @@ namespace {
         int render(int x, int y, int maxWidth, bool secondPass) override
         {
             numberListItem();
+            // The engine widens a box to its min-width only once its content is laid out, at
+            // the narrower width: a body with a min-width wider than its column was drawn that
+            // wide with its text squeezed into the column. Laid out at its min-width instead,
+            // as if that were its width (which min-width wins over, and over max-width too).
+            std::optional<std::pair<litehtml::css_length, litehtml::css_length>> given;
+            if (laidOutNarrowerThanMinWidth(maxWidth)) {
+                given.emplace(this->m_css_width, this->m_css_max_width);
+                this->m_css_width = this->m_css_min_width;
+                this->m_css_max_width.predef(0);
+            }
             int width = Base::render(x, y, maxWidth, secondPass);
+            if (given)
+                std::tie(this->m_css_width, this->m_css_max_width) = *given;
             auto& boxes = this->m_boxes;
             int raised = 0;
             for (std::size_t index = 0; index < boxes.size(); ++index) {
@@ -243,6 +291,7 @@ namespace {
             if (this->m_box_sizing == litehtml::box_sizing_border_box && (this->m_display == litehtml::display_block || this->m_display == litehtml::display_inline_block || this->m_display == litehtml::display_list_item)
                 && this->get_predefined_height(fixed) && this->m_pos.height == fixed)
                 this->m_pos.height = std::max(0, fixed - this->m_padding.top - this->m_padding.bottom - this->m_borders.top - this->m_borders.bottom);
+            alignRowInHeight();
             m_takenTopMargin = 0;
             if (!boxes.empty() && this->collapse_top_margin())
                 m_takenTopMargin = std::max(0, this->m_margins.top - this->m_css_margins.top.calc_percent(maxWidth));
@@ -250,6 +299,20 @@ namespace {
         }
 
         int takenTopMargin() const override { return m_takenTopMargin; }
+
+        // Collapsible white space that would start a line takes no room, as CSS removes it
+        // there. The engine gives it a line of its own, which goes below the floats beside it
+        // when they leave no room for a space: the floats placed after it (Sphinx's sidebar,
+        // after its body's wrapper of the whole width) went down with that line. Between a
+        // flex container's items it is no item at all.
+        int place_element(const litehtml::element::ptr& element, int maxWidth) override
+        {
+            if (element->get_display() == litehtml::display_inline_text && element->is_white_space() && (startsLineBesideFloats(*element, maxWidth) || m_flexLayout != FlexLayout::None)) {
+                element->skip(true);
+                return 0;
+            }
+            return Base::place_element(element, maxWidth);
+        }
 
         // The engine looks a rule's custom properties up as it adds the rule, in the order of
         // the rules' specificity: those a more specific rule of the same element sets (`.light
@@ -281,6 +344,11 @@ namespace {
                     this->set_attr("style", rewritten->c_str());
             }
             Base::parse_styles(reparse);
+            m_flexLayout = boundedFlexLayoutOf(*this);
+            readLayoutKinds();
+            fitGeneratedPictures();
+            if (isTransparent(*this))
+                this->m_visibility = litehtml::visibility_hidden;
             // A position the engine doesn't know it takes for fixed, out of the flow and at the
             // view's corner; "sticky" stays in the flow where it is until scrolled past, as static
             // does.
@@ -316,6 +384,173 @@ namespace {
         }
 
     private:
+        // A flex item never floats, and is a block of its own: in a column, a block; in a row,
+        // an inline block on the row's line, aligned on the cross axis as the container (or
+        // the item itself) asks. The row's items wrap where a browser would shrink them, and
+        // keep the widths of their content where it would stretch them.
+        void asFlexItem()
+        {
+            auto parent = this->parent();
+            // Its parent is read as far as its own styles go (their attribute included): it
+            // lays its children out once they are read.
+            auto layout = parent ? boundedFlexLayoutOf(*parent) : FlexLayout::None;
+            auto position = this->m_el_position;
+            if (layout == FlexLayout::None || this->m_display == litehtml::display_none || position == litehtml::element_position_absolute
+                || position == litehtml::element_position_fixed)
+                return;
+            this->m_float = litehtml::float_none;
+            auto display = this->m_display;
+            if (layout == FlexLayout::Column) {
+                if (display == litehtml::display_inline || display == litehtml::display_inline_block)
+                    this->m_display = litehtml::display_block;
+                return;
+            }
+            if (display == litehtml::display_inline || display == litehtml::display_block || display == litehtml::display_list_item)
+                this->m_display = litehtml::display_inline_block;
+            else if (display == litehtml::display_table)
+                this->m_display = litehtml::display_inline_table;
+            auto align = std::string_view(Base::get_style_property("align-self", false, "auto"));
+            if (align == "auto")
+                align = parent->get_style_property("align-items", false, "stretch");
+            if (align == "center")
+                this->m_vertical_align = litehtml::va_middle;
+            else if (align == "flex-end" || align == "end")
+                this->m_vertical_align = litehtml::va_bottom;
+            else if (align == "baseline")
+                this->m_vertical_align = litehtml::va_baseline;
+            else
+                this->m_vertical_align = litehtml::va_top;
+        }
+
+        // What the engine doesn't read of how a box lays out. A flex or grid container, which
+        // it takes for inline, is a block on its own line (padding and all), or an inline block
+        // for the inline kinds; a flex item is laid out as flex lays it out, about (see
+        // asFlexItem). And a box that clips on one axis clips on both, as CSS has it
+        // (overflow-x: hidden or overflow-y: auto alone): the menu a page keeps off screen then
+        // draws none of its content beside it. The root and the body hand theirs to the view.
+        void readLayoutKinds()
+        {
+            auto* display = Base::get_style_property("display", false, "");
+            if (this->m_display == litehtml::display_inline && display) {
+                std::string_view kind(display);
+                if (kind == "flex" || kind == "grid" || kind == "flow-root")
+                    this->m_display = litehtml::display_block;
+                else if (kind == "inline-flex" || kind == "inline-grid")
+                    this->m_display = litehtml::display_inline_block;
+            }
+            if (m_flexLayout == FlexLayout::Row) {
+                auto justify = std::string_view(Base::get_style_property("justify-content", false, ""));
+                if (justify == "center")
+                    this->m_text_align = litehtml::text_align_center;
+                else if (justify == "flex-end" || justify == "end" || justify == "right")
+                    this->m_text_align = litehtml::text_align_right;
+                else
+                    this->m_text_align = litehtml::text_align_left;
+            }
+            asFlexItem();
+            // Only blocks clip: an inline element (a search form the engine took for one) that
+            // clipped to its empty box hid its text field and its button.
+            if (this->m_display == litehtml::display_inline)
+                this->m_overflow = litehtml::overflow_visible;
+            if (this->m_overflow != litehtml::overflow_visible || this->m_display == litehtml::display_inline || !this->have_parent() || this->is_body())
+                return;
+            for (auto* axis : { "overflow-x", "overflow-y" }) {
+                auto* value = Base::get_style_property(axis, false, "visible");
+                std::string_view clip(value ? value : "");
+                int kind = clip == "clip" ? litehtml::overflow_hidden : litehtml::value_index(value ? value : "", overflow_strings, litehtml::overflow_visible);
+                if (kind == litehtml::overflow_hidden || kind == litehtml::overflow_scroll || kind == litehtml::overflow_auto) {
+                    this->m_overflow = static_cast<litehtml::overflow>(kind);
+                    return;
+                }
+            }
+        }
+
+        // A picture that is the content of a ::before or ::after of a set width is drawn within
+        // it, as a browser draws an SVG picture that has a view box and no size of its own (a
+        // menu's caret 15 pixels wide, which was drawn 300 wide over the text). Pictures
+        // smaller than the box keep their size.
+        void fitGeneratedPictures()
+        {
+            auto& children = this->m_children;
+            for (auto* child : { children.empty() ? nullptr : children.front().get(), children.size() < 2 ? nullptr : children.back().get() }) {
+                auto* tag = child ? child->get_tagName() : nullptr;
+                if (!tag || (std::strcmp(tag, "::before") != 0 && std::strcmp(tag, "::after") != 0) || child->get_css_width().is_predefined())
+                    continue;
+                for (auto index = child->get_children_count(); index > 0; --index) {
+                    auto picture = child->get_child(static_cast<int>(index - 1));
+                    auto* name = picture->get_tagName();
+                    if (!name || std::strcmp(name, "img") != 0)
+                        continue;
+                    picture->set_attr("style", "display: inline-block; max-width: 100%; max-height: 100%");
+                    picture->parse_styles(true);
+                }
+            }
+        }
+
+        // A row's line sits where the container's align-items puts it in a height of its own.
+        void alignRowInHeight()
+        {
+            int fixed = 0;
+            if (m_flexLayout != FlexLayout::Row || this->m_boxes.empty() || !this->get_predefined_height(fixed))
+                return;
+            auto align = std::string_view(Base::get_style_property("align-items", false, "stretch"));
+            int room = this->m_pos.height - this->m_boxes.back()->bottom();
+            int shift = 0;
+            if (align == "center")
+                shift = room / 2;
+            else if (align == "flex-end" || align == "end")
+                shift = room;
+            if (shift <= 0)
+                return;
+            for (auto& box : this->m_boxes)
+                box->y_shift(shift);
+        }
+
+        // Whether the white space would start a line that floats leave no room on. (Elsewhere
+        // the engine's line of it is kept: after a block, a float placed next lays that line
+        // out again, where it would lay the block out again without it.)
+        bool startsLineBesideFloats(litehtml::element& space, int maxWidth)
+        {
+            auto& boxes = this->m_boxes;
+            int top = 0;
+            if (!boxes.empty()) {
+                auto& last = *boxes.back();
+                if (last.get_type() == litehtml::box_line && !last.is_empty())
+                    return false;
+                top = last.get_type() == litehtml::box_line ? last.top() : last.bottom();
+            }
+            int left = 0, right = maxWidth;
+            this->get_line_left_right(top, maxWidth, left, right);
+            litehtml::size size;
+            space.get_content_size(size, maxWidth);
+            return right - left < std::max(1, size.width);
+        }
+
+        // Whether the engine would lay the box's content out narrower than its min-width: at
+        // its width, or at what the containing block leaves it, within its max-width.
+        bool laidOutNarrowerThanMinWidth(int maxWidth) const
+        {
+            auto display = this->m_display;
+            if (this->m_css_min_width.is_predefined() || (display != litehtml::display_block && display != litehtml::display_list_item && display != litehtml::display_inline_block))
+                return false;
+            bool borderBox = this->m_box_sizing == litehtml::box_sizing_border_box;
+            auto side = [&](const litehtml::css_length& length) { return length.calc_percent(maxWidth); };
+            int frame = side(this->m_css_padding.left) + side(this->m_css_padding.right) + side(this->m_css_borders.left.width) + side(this->m_css_borders.right.width);
+            int minimum = side(this->m_css_min_width) - (borderBox ? frame : 0);
+            if (minimum <= 0)
+                return false;
+            int width;
+            if (!this->m_css_width.is_predefined())
+                width = this->calc_width(maxWidth) - (borderBox ? frame : 0);
+            else
+                width = maxWidth - frame - side(this->m_css_margins.left) - side(this->m_css_margins.right);
+            if (!this->m_css_max_width.is_predefined()) {
+                auto maximum = this->m_css_max_width;
+                width = std::min(width, this->get_document()->cvt_units(maximum, this->m_font_size, maxWidth) - (borderBox ? frame : 0));
+            }
+            return minimum > width;
+        }
+
         // An ordered list's item draws the number the engine reads from its "list_index"
         // attribute, which only the engine's own kind of item sets: the items of every list
         // drew "0.".
@@ -385,6 +620,7 @@ namespace {
 
         mutable SiblingPlaces m_places;
         int m_takenTopMargin = 0;
+        FlexLayout m_flexLayout = FlexLayout::None;
     };
 
     // What an element does to the line a break after it ends: puts something on it, ends a
@@ -583,6 +819,16 @@ namespace {
         }
     };
 
+}
+
+bool isTransparent(const litehtml::element& element)
+{
+    auto* opacity = element.get_style_property("opacity", false, "1");
+    char* end = nullptr;
+    double value = std::strtod(opacity, &end);
+    if (end != opacity && *end == '%')
+        value /= 100;
+    return end != opacity && value <= 0;
 }
 
 std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std::shared_ptr<litehtml::document>& document)

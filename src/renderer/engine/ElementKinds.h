@@ -24,6 +24,10 @@ protected:
 constexpr int closedDisclosureMarker = -2;
 constexpr int openDisclosureMarker = -3;
 
+// Whether the element is wholly transparent (opacity 0), which the engine would draw as if
+// opaque: a page's hidden checkbox over its menu button. It and what it holds are not drawn.
+bool isTransparent(const litehtml::element& element);
+
 // The element the layout engine makes for the tag, but one that finds a child's place among its
 // siblings (for :nth-child and the like) from a table made once for all of them, where the
 // engine counts the siblings before it for every rule and every child. Line breaks, <details>

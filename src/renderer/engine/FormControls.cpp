@@ -1,5 +1,6 @@
 #include "renderer/engine/FormControls.h"
 
+#include "renderer/engine/ElementKinds.h"
 #include "renderer/engine/HTMLText.h"
 
 #include <algorithm>
@@ -124,6 +125,8 @@ namespace {
             // A control is one box on its line, never a run of inline content.
             if (m_display == litehtml::display_inline)
                 m_display = litehtml::display_inline_block;
+            if (isTransparent(*this))
+                m_visibility = litehtml::visibility_hidden;
         }
 
         void get_content_size(litehtml::size& size, int) override

@@ -53,7 +53,7 @@ h3 { font-size: 1.17em; margin: 1em 0; font-weight: bold; }
 h4 { margin: 1.33em 0; font-weight: bold; }
 h5 { font-size: .83em; margin: 1.67em 0; font-weight: bold; }
 h6 { font-size: .67em; margin: 2.33em 0; font-weight: bold; }
-p, blockquote, dl, fieldset, form, ol, ul, dir, menu, figure, pre { margin: 1em 0; }
+p, blockquote, dl, fieldset, ol, ul, dir, menu, figure, pre { margin: 1em 0; }
 blockquote, figure { margin-left: 40px; margin-right: 40px; }
 ol, ul, dir, menu { padding-left: 40px; }
 ul { list-style-type: disc; }
