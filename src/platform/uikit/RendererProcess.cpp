@@ -319,7 +319,15 @@ std::unique_ptr<RendererProcess> RendererProcess::start(Handlers handlers)
     rlimit descriptors { maximumDescriptors, maximumDescriptors };
     if (::prlimit(pid, RLIMIT_NOFILE, &descriptors, nullptr) != 0)
         process->terminate();
-    process->m_thread = std::thread([raw = process.get()] { raw->serve(); });
+    // Detached, so that an ended renderer's thread is gone at once, not kept until its view goes;
+    // the process waits for it as it is destroyed.
+    process->m_serving = true;
+    try {
+        std::thread([raw = process.get()] { raw->serve(); }).detach();
+    } catch (...) {
+        process->m_serving = false;
+        throw;
+    }
     return process;
 }
 
@@ -336,8 +344,10 @@ RendererProcess::~RendererProcess()
 {
     m_stop = true;
     terminate();
-    if (m_thread.joinable())
-        m_thread.join();
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_serving; });
+    }
     if (m_wake >= 0)
         ::close(m_wake);
     if (m_pidfd >= 0)
@@ -350,11 +360,20 @@ RendererProcess::~RendererProcess()
 
 void RendererProcess::terminate()
 {
-    // Through the process's descriptor, so that a reaped one's number, taken again, is safe.
-    if (m_pidfd >= 0)
-        ::syscall(SYS_pidfd_send_signal, m_pidfd, SIGKILL, nullptr, 0);
-    else if (!m_ended)
-        ::kill(m_pid, SIGKILL);
+    {
+        std::lock_guard lock(m_signalMutex);
+        // Through the process's descriptor, so that a reaped one's number, taken again, is safe.
+        if (m_pidfd >= 0)
+            ::syscall(SYS_pidfd_send_signal, m_pidfd, SIGKILL, nullptr, 0);
+        else if (!m_ended)
+            ::kill(m_pid, SIGKILL);
+    }
+    wake();
+}
+
+void RendererProcess::wake()
+{
+    std::lock_guard lock(m_signalMutex);
     std::uint64_t one = 1;
     if (m_wake >= 0)
         (void)!::write(m_wake, &one, sizeof one);
@@ -400,8 +419,7 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
             m_workGiven = true;
         updateBusy();
     }
-    std::uint64_t one = 1;
-    (void)!::write(m_wake, &one, sizeof one);
+    wake();
 }
 
 void RendererProcess::setViewport(const Viewport& viewport)
@@ -415,8 +433,7 @@ void RendererProcess::setViewport(const Viewport& viewport)
         ++viewportRequests;
         updateBusy();
     }
-    std::uint64_t one = 1;
-    (void)!::write(m_wake, &one, sizeof one);
+    wake();
 }
 
 std::optional<RendererMessage> RendererProcess::nextMessage(std::chrono::milliseconds bound)
@@ -744,9 +761,47 @@ void RendererProcess::serve()
         m_ended = true;
         updateBusy();
     }
+    release();
     m_changed.notify_all();
     if (m_handlers.ended)
         m_handlers.ended();
+    m_handlers = {};
+    // The last it does with the process.
+    std::lock_guard lock(m_mutex);
+    m_serving = false;
+    m_changed.notify_all();
+}
+
+// Once it has ended and is reaped: what the app held for it goes at once. Only the memory of the
+// frame its view still shows stays, mapped, without a descriptor; what waits for the load to read
+// is left to it.
+void RendererProcess::release()
+{
+    m_warden.reset();
+    m_channel.close();
+    {
+        std::lock_guard lock(m_signalMutex);
+        for (int* fd : { &m_wake, &m_pidfd }) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    for (auto& waiting : m_outgoing) {
+        if (waiting.descriptor >= 0)
+            ::close(waiting.descriptor);
+    }
+    std::deque<Outgoing>().swap(m_outgoing);
+    m_written = 0;
+    m_viewport.reset();
+    m_heldCanvas.reset();
+    for (auto& canvas : m_canvases) {
+        if (canvas->fd >= 0)
+            ::close(canvas->fd);
+        canvas->fd = -1;
+    }
+    std::vector<std::shared_ptr<Canvas>>().swap(m_canvases);
 }
 
 bool RendererProcess::receive(Channel::Received& received)

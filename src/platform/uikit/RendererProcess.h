@@ -111,6 +111,8 @@ public:
 private:
     RendererProcess(pid_t pid, int fd, Handlers handlers);
     void serve();
+    void release();
+    void wake();
     bool receive(renderer::Channel::Received& message);
     bool keep(renderer::RendererMessage message, std::size_t size);
     bool flush();
@@ -122,6 +124,8 @@ private:
 
     const pid_t m_pid;
     renderer::Channel m_channel;
+    // Closed as soon as it ends (release), while other threads may still wake or end it.
+    std::mutex m_signalMutex;
     int m_wake = -1;
     int m_pidfd = -1;
     Handlers m_handlers;
@@ -171,7 +175,8 @@ private:
     std::atomic<bool> m_ended { false };
     std::atomic<bool> m_drawnAny { false };
     std::atomic<bool> m_stop { false };
-    std::thread m_thread;
+    // While its thread serves it.
+    bool m_serving = false;
 };
 
 }

@@ -496,10 +496,19 @@ std::optional<Bytes> readSharedDocument(int memory, std::size_t size)
 
 Channel::~Channel()
 {
+    close();
+}
+
+void Channel::close()
+{
     for (int descriptor : m_descriptors)
         ::close(descriptor);
+    m_descriptors.clear();
     if (m_fd >= 0)
         ::close(m_fd);
+    m_fd = -1;
+    Bytes().swap(m_buffer);
+    m_start = 0;
 }
 
 bool Channel::send(const Bytes& message, int descriptor)

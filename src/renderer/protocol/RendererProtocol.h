@@ -233,6 +233,8 @@ public:
     bool isBroken() const { return m_broken; }
     // A descriptor that came with the messages, oldest first; -1 when none did.
     int takeDescriptor();
+    // Closes the socket and lets go of what was read and not taken, descriptors and all.
+    void close();
 
 private:
     bool readSome(bool wait);
