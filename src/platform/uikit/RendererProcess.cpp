@@ -49,6 +49,9 @@ namespace {
     // And this many bytes: room for the page's whole facts and then some, never a flood that
     // piles up while the load waits for pixels.
     constexpr std::size_t maximumInboxBytes = 2 * maximumMessage;
+    // After the whole page's facts a renderer only draws and answers clicks: frames and links,
+    // each a few kilobytes at the most. A longer message would only be held for nobody.
+    constexpr std::size_t maximumAfterFacts = maximumURL + 1024;
     // Resources wait to be written up to this much; a sender waits for room beyond it.
     constexpr std::size_t maximumQueued = 64u << 20;
     // A renderer that takes none of them for this long has stopped reading and is ended, so
@@ -436,6 +439,14 @@ void RendererProcess::setViewport(const Viewport& viewport)
     wake();
 }
 
+void RendererProcess::doneReading()
+{
+    std::lock_guard lock(m_mutex);
+    m_inboxClosed = true;
+    std::deque<Waiting>().swap(m_inbox);
+    m_inboxBytes = 0;
+}
+
 std::optional<RendererMessage> RendererProcess::nextMessage(std::chrono::milliseconds bound)
 {
     std::unique_lock lock(m_mutex);
@@ -774,7 +785,7 @@ void RendererProcess::serve()
 
 // Once it has ended and is reaped: what the app held for it goes at once. Only the memory of the
 // frame its view still shows stays, mapped, without a descriptor; what waits for the load to read
-// is left to it.
+// goes once the load is done (doneReading).
 void RendererProcess::release()
 {
     m_warden.reset();
@@ -867,6 +878,8 @@ bool RendererProcess::receive(Channel::Received& received)
         if (m_wholeTold || (!info->complete && m_partTold))
             return false;
         (info->complete ? m_wholeTold : m_partTold) = true;
+        if (info->complete)
+            m_channel.setMaximumMessage(maximumAfterFacts);
     }
     if (std::holds_alternative<Ready>(*message)) {
         if (m_startCost)
@@ -888,11 +901,15 @@ bool RendererProcess::receive(Channel::Received& received)
     return keep(std::move(*message), received.payload.size());
 }
 
-// Under the mutex: a renderer that says more than the load takes in misbehaves.
+// Under the mutex: a renderer that says more than the load takes in misbehaves, and so does one
+// that says anything of the kind once nobody reads it: after the whole page's facts, or once the
+// load is done.
 bool RendererProcess::keep(RendererMessage message, std::size_t size)
 {
-    if (m_inbox.size() >= maximumInbox || size > maximumInboxBytes - m_inboxBytes)
+    if (m_inboxClosed || m_inbox.size() >= maximumInbox || size > maximumInboxBytes - m_inboxBytes)
         return false;
+    if (auto* info = std::get_if<PageInfo>(&message); info && info->complete)
+        m_inboxClosed = true;
     m_inboxBytes += size;
     m_inbox.push_back({ std::move(message), size });
     m_changed.notify_all();

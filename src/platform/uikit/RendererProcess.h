@@ -84,8 +84,11 @@ public:
     // A viewport replaces one not yet sent.
     void setViewport(const renderer::Viewport& viewport);
     // What the renderer said about loading: ready, requests, the page's facts, failure. Waits up
-    // to the bound; nothing when it ended (or the bound passed) with nothing left to say.
+    // to the bound; nothing when it ended (or the bound passed) with nothing left to say. After
+    // the whole page's facts it says nothing more of the kind: anything more ends it.
     std::optional<renderer::RendererMessage> nextMessage(std::chrono::milliseconds bound);
+    // The load reads no more messages: what waits is dropped, and anything more ends it.
+    void doneReading();
     // Waits up to the bound for pixels drawn after the page's newest facts (for its first pixels
     // before any); whether they came. A page's first part is drawn, then its whole.
     bool waitUntilDrawn(std::chrono::milliseconds bound);
@@ -148,6 +151,8 @@ private:
     };
     std::deque<Waiting> m_inbox;
     std::size_t m_inboxBytes = 0;
+    // Set once the whole page's facts are in or the load reads no more.
+    bool m_inboxClosed = false;
     // Clicks sent and not yet answered, oldest first: a link counts only as the answer to one of
     // them, once.
     std::deque<std::uint64_t> m_clicks;
