@@ -5,6 +5,7 @@
 #include <cairo.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -299,6 +300,17 @@ std::unique_ptr<RendererProcess> RendererProcess::start(Handlers handlers)
     auto program = rendererProgram();
     if (program.empty())
         return nullptr;
+    // A page's document, the copy of it sent along and what its renderer tells of it are made and
+    // freed on whichever worker loads it. Once a big block was mapped and freed, the allocator
+    // takes blocks up to its size from the worker's own heap and keeps that heap's top: each
+    // worker would keep a big page's worth after its load is gone. Blocks of a megabyte or more
+    // get mappings of their own, which go back to the system when freed, and a heap gives back
+    // its free top past 128 KB.
+    static std::once_flag largeBlocksMapped;
+    std::call_once(largeBlocksMapped, [] {
+        ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+        ::mallopt(M_TRIM_THRESHOLD, 128 << 10);
+    });
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return nullptr;
@@ -813,6 +825,9 @@ void RendererProcess::release()
         canvas->fd = -1;
     }
     std::vector<std::shared_ptr<Canvas>>().swap(m_canvases);
+    // The page's load made and freed large blocks on several threads; what the allocator kept
+    // of them goes back to the system.
+    ::malloc_trim(0);
 }
 
 bool RendererProcess::receive(Channel::Received& received)
