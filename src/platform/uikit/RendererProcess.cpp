@@ -401,7 +401,8 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
         std::unique_lock lock(m_mutex);
         if (auto* load = std::get_if<Load>(&message))
             m_lastViewport = load->viewport;
-        if (auto* click = std::get_if<Click>(&message))
+        // An ended renderer owes no answer to clicks on what it left shown.
+        if (auto* click = std::get_if<Click>(&message); click && !m_ended)
             m_clicks.push_back(click->serial);
         bool room = true;
         if (std::holds_alternative<Resource>(message)) {
