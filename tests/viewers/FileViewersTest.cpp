@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <typeinfo>
 
@@ -327,6 +328,63 @@ TEST_F(ViewerTest, WebViewersCoveredLongestGiveUpTheirRenderersAndRedrawWhenShow
     driver.scrollAt(middle, 1500);
     EXPECT_STREQ(colourAt(*driver.render(1)), "red");
     EXPECT_TRUE(banners().empty());
+}
+
+// Pages handed over one after another stack their viewers, each over the last: the renderers of
+// those covered longest are ended, and what the app held for each (its socket, the descriptors to
+// end and wake it, its frame memories, its thread) goes at once, all but the frame its viewer still
+// shows. 200 hand-overs leave the app's descriptors and memory where the first few left them.
+TEST_F(ViewerTest, TwoHundredPagesHandedOverLeaveTheAppsDescriptorsAndMemoryFlat)
+{
+    auto page = NSURL::fileURLWithPath(makeFile("page.html", "<p>page</p>")).absoluteString();
+    struct Figures {
+        int descriptors = 0;
+        int frameMemories = 0;
+        double virtualMB = 0;
+    };
+    auto figures = [] {
+        Figures now;
+        for (auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code error;
+            ++now.descriptors;
+            now.frameMemories += std::filesystem::read_symlink(entry.path(), error).string().starts_with("/memfd:vesk-frame");
+        }
+        // The address space but the frames shown, each mapped where its viewer shows it.
+        std::ifstream maps("/proc/self/maps");
+        for (std::string line; std::getline(maps, line);) {
+            if (line.find("/memfd:vesk-frame") != std::string::npos)
+                continue;
+            auto dash = line.find('-');
+            now.virtualMB += double(std::stoull(line.substr(dash + 1, line.find(' ') - dash - 1), nullptr, 16) - std::stoull(line.substr(0, dash), nullptr, 16)) / (1 << 20);
+        }
+        return now;
+    };
+    auto handOver = [&](int count) {
+        for (int index = 0; index < count; ++index) {
+            UIApplication::sharedApplication().handOver({ { UIApplicationLaunchOptionsURLKey, Value(page) } });
+            driver.drain();
+        }
+    };
+    // A renderer that draws its page and waits, quick to start.
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    ::setenv("VESK_HOSTILE_RENDERER", "ask", 1);
+    handOver(10);
+    auto before = figures();
+    handOver(190);
+    auto after = figures();
+    auto shown = driver.visible<WebViewController>();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_GT(shown->webView()->rendererProcessID(), 0);
+    EXPECT_TRUE(shown->webView()->renderedPixels());
+    EXPECT_GE(driver.screenStack().size(), 201u) << "each viewer over the last";
+    EXPECT_LE(after.descriptors, before.descriptors + 8);
+    EXPECT_LE(after.frameMemories, 4 * 4) << "only live renderers' frame memories";
+    // A thread kept for each would hold its stack, 8 MB apiece: 1.5 GB.
+    EXPECT_LT(after.virtualMB - before.virtualMB, 400);
+    EXPECT_TRUE(banners().empty());
+    ::unsetenv("VESK_HOSTILE_RENDERER");
+    ::unsetenv("VESK_RENDERER");
 }
 
 TEST_F(ViewerTest, PicturesFitOrCentreZoomBetweenLimitsAndTakeAGrayBackground)

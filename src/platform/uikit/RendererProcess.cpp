@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/kcmp.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -50,6 +51,9 @@ namespace {
     // And this many bytes: room for the page's whole facts and then some, never a flood that
     // piles up while the load waits for pixels.
     constexpr std::size_t maximumInboxBytes = 2 * maximumMessage;
+    // After the whole page's facts a renderer only draws and answers clicks: frames and links,
+    // each a few kilobytes at the most. A longer message would only be held for nobody.
+    constexpr std::size_t maximumAfterFacts = maximumURL + 1024;
     // Resources wait to be written up to this much; a sender waits for room beyond it.
     constexpr std::size_t maximumQueued = 64u << 20;
     // A renderer that takes none of them for this long has stopped reading and is ended, so
@@ -297,6 +301,17 @@ std::unique_ptr<RendererProcess> RendererProcess::start(Handlers handlers)
     auto program = rendererProgram();
     if (program.empty())
         return nullptr;
+    // A page's document, the copy of it sent along and what its renderer tells of it are made and
+    // freed on whichever worker loads it. Once a big block was mapped and freed, the allocator
+    // takes blocks up to its size from the worker's own heap and keeps that heap's top: each
+    // worker would keep a big page's worth after its load is gone. Blocks of a megabyte or more
+    // get mappings of their own, which go back to the system when freed, and a heap gives back
+    // its free top past 128 KB.
+    static std::once_flag largeBlocksMapped;
+    std::call_once(largeBlocksMapped, [] {
+        ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
+        ::mallopt(M_TRIM_THRESHOLD, 128 << 10);
+    });
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return nullptr;
@@ -320,7 +335,15 @@ std::unique_ptr<RendererProcess> RendererProcess::start(Handlers handlers)
     rlimit descriptors { maximumDescriptors, maximumDescriptors };
     if (::prlimit(pid, RLIMIT_NOFILE, &descriptors, nullptr) != 0)
         process->terminate();
-    process->m_thread = std::thread([raw = process.get()] { raw->serve(); });
+    // Detached, so that an ended renderer's thread is gone at once, not kept until its view goes;
+    // the process waits for it as it is destroyed.
+    process->m_serving = true;
+    try {
+        std::thread([raw = process.get()] { raw->serve(); }).detach();
+    } catch (...) {
+        process->m_serving = false;
+        throw;
+    }
     return process;
 }
 
@@ -337,8 +360,10 @@ RendererProcess::~RendererProcess()
 {
     m_stop = true;
     terminate();
-    if (m_thread.joinable())
-        m_thread.join();
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !m_serving; });
+    }
     if (m_wake >= 0)
         ::close(m_wake);
     if (m_pidfd >= 0)
@@ -351,11 +376,20 @@ RendererProcess::~RendererProcess()
 
 void RendererProcess::terminate()
 {
-    // Through the process's descriptor, so that a reaped one's number, taken again, is safe.
-    if (m_pidfd >= 0)
-        ::syscall(SYS_pidfd_send_signal, m_pidfd, SIGKILL, nullptr, 0);
-    else if (!m_ended)
-        ::kill(m_pid, SIGKILL);
+    {
+        std::lock_guard lock(m_signalMutex);
+        // Through the process's descriptor, so that a reaped one's number, taken again, is safe.
+        if (m_pidfd >= 0)
+            ::syscall(SYS_pidfd_send_signal, m_pidfd, SIGKILL, nullptr, 0);
+        else if (!m_ended)
+            ::kill(m_pid, SIGKILL);
+    }
+    wake();
+}
+
+void RendererProcess::wake()
+{
+    std::lock_guard lock(m_signalMutex);
     std::uint64_t one = 1;
     if (m_wake >= 0)
         (void)!::write(m_wake, &one, sizeof one);
@@ -368,7 +402,8 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
         std::unique_lock lock(m_mutex);
         if (auto* load = std::get_if<Load>(&message))
             m_lastViewport = load->viewport;
-        if (auto* click = std::get_if<Click>(&message))
+        // An ended renderer owes no answer to clicks on what it left shown.
+        if (auto* click = std::get_if<Click>(&message); click && !m_ended)
             m_clicks.push_back(click->serial);
         bool room = true;
         if (std::holds_alternative<Resource>(message)) {
@@ -401,8 +436,7 @@ void RendererProcess::send(const AppMessage& message, bool redraws, int descript
             m_workGiven = true;
         updateBusy();
     }
-    std::uint64_t one = 1;
-    (void)!::write(m_wake, &one, sizeof one);
+    wake();
 }
 
 void RendererProcess::setViewport(const Viewport& viewport)
@@ -416,8 +450,15 @@ void RendererProcess::setViewport(const Viewport& viewport)
         ++viewportRequests;
         updateBusy();
     }
-    std::uint64_t one = 1;
-    (void)!::write(m_wake, &one, sizeof one);
+    wake();
+}
+
+void RendererProcess::doneReading()
+{
+    std::lock_guard lock(m_mutex);
+    m_inboxClosed = true;
+    std::deque<Waiting>().swap(m_inbox);
+    m_inboxBytes = 0;
 }
 
 std::optional<RendererMessage> RendererProcess::nextMessage(std::chrono::milliseconds bound)
@@ -793,9 +834,50 @@ void RendererProcess::serve()
         m_ended = true;
         updateBusy();
     }
+    release();
     m_changed.notify_all();
     if (m_handlers.ended)
         m_handlers.ended();
+    m_handlers = {};
+    // The last it does with the process.
+    std::lock_guard lock(m_mutex);
+    m_serving = false;
+    m_changed.notify_all();
+}
+
+// Once it has ended and is reaped: what the app held for it goes at once. Only the memory of the
+// frame its view still shows stays, mapped, without a descriptor; what waits for the load to read
+// goes once the load is done (doneReading).
+void RendererProcess::release()
+{
+    m_warden.reset();
+    m_channel.close();
+    {
+        std::lock_guard lock(m_signalMutex);
+        for (int* fd : { &m_wake, &m_pidfd }) {
+            if (*fd >= 0)
+                ::close(*fd);
+            *fd = -1;
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    for (auto& waiting : m_outgoing) {
+        if (waiting.descriptor >= 0)
+            ::close(waiting.descriptor);
+    }
+    std::deque<Outgoing>().swap(m_outgoing);
+    m_written = 0;
+    m_viewport.reset();
+    m_heldCanvas.reset();
+    for (auto& canvas : m_canvases) {
+        if (canvas->fd >= 0)
+            ::close(canvas->fd);
+        canvas->fd = -1;
+    }
+    std::vector<std::shared_ptr<Canvas>>().swap(m_canvases);
+    // The page's load made and freed large blocks on several threads; what the allocator kept
+    // of them goes back to the system.
+    ::malloc_trim(0);
 }
 
 bool RendererProcess::receive(Channel::Received& received)
@@ -861,6 +943,8 @@ bool RendererProcess::receive(Channel::Received& received)
         if (m_wholeTold || (!info->complete && m_partTold))
             return false;
         (info->complete ? m_wholeTold : m_partTold) = true;
+        if (info->complete)
+            m_channel.setMaximumMessage(maximumAfterFacts);
     }
     if (std::holds_alternative<Ready>(*message)) {
         if (m_startCost)
@@ -882,11 +966,15 @@ bool RendererProcess::receive(Channel::Received& received)
     return keep(std::move(*message), received.payload.size());
 }
 
-// Under the mutex: a renderer that says more than the load takes in misbehaves.
+// Under the mutex: a renderer that says more than the load takes in misbehaves, and so does one
+// that says anything of the kind once nobody reads it: after the whole page's facts, or once the
+// load is done.
 bool RendererProcess::keep(RendererMessage message, std::size_t size)
 {
-    if (m_inbox.size() >= maximumInbox || size > maximumInboxBytes - m_inboxBytes)
+    if (m_inboxClosed || m_inbox.size() >= maximumInbox || size > maximumInboxBytes - m_inboxBytes)
         return false;
+    if (auto* info = std::get_if<PageInfo>(&message); info && info->complete)
+        m_inboxClosed = true;
     m_inboxBytes += size;
     m_inbox.push_back({ std::move(message), size });
     m_changed.notify_all();

@@ -84,8 +84,11 @@ public:
     // A viewport replaces one not yet sent.
     void setViewport(const renderer::Viewport& viewport);
     // What the renderer said about loading: ready, requests, the page's facts, failure. Waits up
-    // to the bound; nothing when it ended (or the bound passed) with nothing left to say.
+    // to the bound; nothing when it ended (or the bound passed) with nothing left to say. After
+    // the whole page's facts it says nothing more of the kind: anything more ends it.
     std::optional<renderer::RendererMessage> nextMessage(std::chrono::milliseconds bound);
+    // The load reads no more messages: what waits is dropped, and anything more ends it.
+    void doneReading();
     // Waits up to the bound for pixels drawn after the page's newest facts (for its first pixels
     // before any); whether they came. A page's first part is drawn, then its whole.
     bool waitUntilDrawn(std::chrono::milliseconds bound);
@@ -111,6 +114,8 @@ public:
 private:
     RendererProcess(pid_t pid, int fd, Handlers handlers);
     void serve();
+    void release();
+    void wake();
     bool receive(renderer::Channel::Received& message);
     bool keep(renderer::RendererMessage message, std::size_t size);
     bool flush();
@@ -123,6 +128,8 @@ private:
 
     const pid_t m_pid;
     renderer::Channel m_channel;
+    // Closed as soon as it ends (release), while other threads may still wake or end it.
+    std::mutex m_signalMutex;
     int m_wake = -1;
     int m_pidfd = -1;
     Handlers m_handlers;
@@ -145,6 +152,8 @@ private:
     };
     std::deque<Waiting> m_inbox;
     std::size_t m_inboxBytes = 0;
+    // Set once the whole page's facts are in or the load reads no more.
+    bool m_inboxClosed = false;
     // Clicks sent and not yet answered, oldest first: a link counts only as the answer to one of
     // them, once.
     std::deque<std::uint64_t> m_clicks;
@@ -172,7 +181,8 @@ private:
     std::atomic<bool> m_ended { false };
     std::atomic<bool> m_drawnAny { false };
     std::atomic<bool> m_stop { false };
-    std::thread m_thread;
+    // While its thread serves it.
+    bool m_serving = false;
 };
 
 }

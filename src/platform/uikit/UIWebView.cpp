@@ -325,6 +325,11 @@ namespace {
             return fail(ENOEXEC);
         }
         process->send(std::move(load), false, shared);
+        // Its messages are read until the whole page's facts, or until the load gives up.
+        struct DoneReading {
+            RendererProcess& process;
+            ~DoneReading() { process.doneReading(); }
+        } doneReading { *process };
 
         // A local page may link to any file; what it reads comes from its folder only, and a
         // page from the network never reaches into the local disk.
@@ -395,6 +400,7 @@ namespace {
                 return gaveUp(EINVAL);
             }
         }
+        process->doneReading();
         NSURL base = response.URL;
         if (info->base) {
             if (auto resolved = URLByResolvingReference(*info->base, response.URL))

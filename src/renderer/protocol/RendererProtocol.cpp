@@ -496,10 +496,19 @@ std::optional<Bytes> readSharedDocument(int memory, std::size_t size)
 
 Channel::~Channel()
 {
+    close();
+}
+
+void Channel::close()
+{
     for (int descriptor : m_descriptors)
         ::close(descriptor);
+    m_descriptors.clear();
     if (m_fd >= 0)
         ::close(m_fd);
+    m_fd = -1;
+    Bytes().swap(m_buffer);
+    m_start = 0;
 }
 
 bool Channel::send(const Bytes& message, int descriptor)
@@ -612,7 +621,7 @@ std::optional<Channel::Received> Channel::takeMessage()
     std::uint32_t length = 0;
     std::memcpy(&received.type, m_buffer.data() + m_start, 4);
     std::memcpy(&length, m_buffer.data() + m_start + 4, 4);
-    if (length > maximumMessage) {
+    if (length > m_maximumMessage) {
         m_broken = true;
         return std::nullopt;
     }
@@ -627,7 +636,8 @@ std::optional<Channel::Received> Channel::takeMessage()
         m_buffer.shrink_to_fit();
         m_start = 0;
     } else if (m_start > (1u << 20)) {
-        m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start));
+        // Copied rather than moved to the front, so that the room a big message took goes too.
+        m_buffer = Bytes(m_buffer.begin() + static_cast<std::ptrdiff_t>(m_start), m_buffer.end());
         m_start = 0;
     }
     return received;

@@ -238,6 +238,10 @@ public:
     bool isBroken() const { return m_broken; }
     // A descriptor that came with the messages, oldest first; -1 when none did.
     int takeDescriptor();
+    // Messages longer than this from now on break the channel, as one past any message's cap does.
+    void setMaximumMessage(std::size_t size) { m_maximumMessage = size; }
+    // Closes the socket and lets go of what was read and not taken, descriptors and all.
+    void close();
 
 private:
     bool readSome(bool wait);
@@ -245,6 +249,7 @@ private:
     Bytes m_buffer;
     std::size_t m_start = 0;
     bool m_broken = false;
+    std::size_t m_maximumMessage = maximumMessage;
     std::vector<int> m_descriptors;
 };
 

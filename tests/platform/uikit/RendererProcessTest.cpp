@@ -1,5 +1,6 @@
 #include "platform/uikit/RendererProcess.h"
 #include "WebTestSupport.h"
+#include "http/HeapFigure.h"
 #include "http/HttpServer.h"
 #include "platform/foundation/RunLoop.h"
 #include "platform/graphics/UIGraphics.h"
@@ -294,6 +295,50 @@ TEST_F(RendererProcessTest, ARendererThatBreaksTheProtocolIsEndedAndFailsItsLoad
     EXPECT_TRUE(gone(pid)) << "ended with its view";
     ::unsetenv("VESK_HOSTILE_RENDERER");
     ::unsetenv("VESK_RENDERER");
+}
+
+// Once the whole page's facts are in, a renderer only draws and answers clicks: one that says
+// anything else nobody would read (failures by the thousand, half of a message of 32 MB) is
+// ended at once, its page left shown, and none of it is held. What the app queued for a renderer
+// that stopped reading goes as it ends, while its view stays.
+TEST_F(RendererProcessTest, WhatNobodyWouldReadOrSendEndsWithTheRenderer)
+{
+    auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
+    ::setenv("VESK_RENDERER", script.c_str(), 1);
+    auto page = write("page.html", "<p>x</p>");
+    ::setenv("VESK_HOSTILE_RENDERER", "after-facts", 1);
+    for (auto* said : { "failures", "half" }) {
+        ::setenv("VESK_HOSTILE_RENDERER_ASK", said, 1);
+        auto before = test::heapInUse();
+        auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
+        EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" })) << said;
+        EXPECT_TRUE(opened.pid && gone(opened.pid, 10s)) << said;
+        RunLoop::main().drain();
+        EXPECT_TRUE(opened.web->renderedPixels()) << said << ": its page stays";
+        EXPECT_LT(double(test::heapInUse()) - double(before), 16e6) << said << ": none of it held";
+    }
+
+    // Three pictures of 20 MB each wait for a renderer that reads nothing after its first frame.
+    ::setenv("VESK_HOSTILE_RENDERER", "deaf", 1);
+    std::string pictures;
+    for (int index = 0; index < 3; ++index) {
+        auto picture = write("picture" + std::to_string(index) + ".png", "");
+        std::filesystem::resize_file(picture, 20u << 20);
+        pictures += NSURL::fileURLWithPath(picture.string()).absoluteString() + " ";
+    }
+    ::setenv("VESK_HOSTILE_RENDERER_ASK", pictures.c_str(), 1);
+    auto before = test::heapInUse();
+    auto opened = open(NSURL::fileURLWithPath(page.string()), 20s);
+    EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" }));
+    EXPECT_GT(double(test::heapInUse()) - double(before), 40e6) << "the pictures wait to be sent";
+    ASSERT_GT(opened.pid, 0);
+    ::kill(opened.pid, SIGKILL);
+    EXPECT_TRUE(gone(opened.pid));
+    auto released = [&] { return double(test::heapInUse()) - double(before) < 16e6; };
+    EXPECT_TRUE(RunLoop::main().runUntil(released, 5s)) << "nothing waits for a renderer that ended";
+    EXPECT_TRUE(opened.web->renderedPixels());
+    for (auto* name : { "VESK_HOSTILE_RENDERER_ASK", "VESK_HOSTILE_RENDERER", "VESK_RENDERER" })
+        ::unsetenv(name);
 }
 
 // Frames a renderer sends faster than the main loop shows them do not pile up: only the newest

@@ -125,7 +125,7 @@ width, height, scale, top, left = struct.unpack("<ddddd", viewport)
 if mode == "ask-forever":
     ask_forever()
 title = ask() if mode == "ask" else shared_document(payload, fds) if mode == "document" else "hostile"
-named = os.environ.get("VESK_HOSTILE_RENDERER_ASK", "").split() if mode == "name" else []
+named = os.environ.get("VESK_HOSTILE_RENDERER_ASK", "").split() if mode in ("name", "deaf") else []
 # In "name" mode each URL asked is one of the page's pictures and one of its links as well.
 pictures = struct.pack("<I", len(named)) + b"".join(text(url) for url in named)
 links = struct.pack("<I", len(named)) + b"".join(text(url) + text(url) for url in named)
@@ -255,6 +255,24 @@ elif mode == "idle-spin":
     # Shows its page, then works while nothing is asked of it.
     send_frame()
     spin()
+elif mode == "after-facts":
+    # Shows its page, then says what nobody reads after the whole page's facts: with
+    # VESK_HOSTILE_RENDERER_ASK "failures", 1,000 failures of 60 KB each; with "half", half of a
+    # 32 MB message.
+    send_frame()
+    try:
+        if os.environ.get("VESK_HOSTILE_RENDERER_ASK") == "failures":
+            failure = message(105, text("x" * 60000))
+            for _ in range(1000):
+                channel.sendall(failure)
+        else:
+            channel.sendall(struct.pack("<II", 102, 32 << 20) + b"\x01" * (16 << 20))
+    except OSError:
+        pass
+elif mode == "deaf":
+    # Shows its page, naming each URL of VESK_HOSTILE_RENDERER_ASK as one of its pictures, then
+    # reads nothing more.
+    send_frame()
 elif mode == "half-a-message":
     # Says part of a frame and nothing more; the app must not wait on it.
     channel.sendall(message(103, frame)[:10])
