@@ -374,8 +374,10 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
             if (element->get_tagName() && std::string_view(element->get_tagName()) == "img") {
                 auto* src = element->get_attr("src");
                 auto url = src ? resolve(src, nullptr) : std::nullopt;
-                if (url && element->width() > 0)
-                    found(url->absoluteString(), element->width());
+                // Its content's width: an unsized picture's margins, padding and borders alone
+                // kept it at two pixels, drawn blurred at its own size.
+                if (int width = element->get_position().width; url && width > 0)
+                    found(url->absoluteString(), width);
             }
             for (auto index = element->get_children_count(); index > 0; --index)
                 stack.push_back(element->get_child(static_cast<int>(index - 1)));

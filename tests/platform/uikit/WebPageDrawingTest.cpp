@@ -21,6 +21,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 #include <fstream>
 #include <functional>
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -294,6 +295,35 @@ TEST_F(WebPageDrawingTest, LargePicturesDrawnSmallAreKeptAtTheirDrawnSize)
     UIGraphicsEndImageContext();
     EXPECT_TRUE(held.expired()) << "its full-size pixels are let go";
     EXPECT_EQ(count(*image, CGRectMake(0, 0, 40, 39), blue), 40 * 39) << "and it is still drawn";
+}
+
+TEST_F(WebPageDrawingTest, APictureWithAMarginAndNoSizeIsDrawnAsCrisplyAsWithout)
+{
+    // Stripes one pixel wide, black and white by turns: shrunk and drawn large again they are grey.
+    int error = 0;
+    auto* gif = EGifOpenFileName((folder / "stripes.gif").c_str(), false, &error);
+    ASSERT_TRUE(gif);
+    GifColorType colors[2] = { { 0, 0, 0 }, { 255, 255, 255 } };
+    auto* map = GifMakeMapObject(2, colors);
+    EGifPutScreenDesc(gif, 40, 20, 1, 0, map);
+    EGifPutImageDesc(gif, 0, 0, 40, 20, false, nullptr);
+    GifPixelType row[40];
+    for (int x = 0; x < 40; ++x)
+        row[x] = x % 2;
+    for (int y = 0; y < 20; ++y)
+        EGifPutLine(gif, row, 40);
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(map);
+    // SQLite's logo on every page of its documentation: `.logo { float: left; margin: 1px }`.
+    for (auto place : { "margin: 1px", "border: 1px solid white", "padding: 1px" }) {
+        SCOPED_TRACE(place);
+        write("logo.html", std::string("<body style='margin:0'><img class=logo src=stripes.gif border=0 style='float: left; ") + place + "'><p style='margin: 0'>Text</p>");
+        auto image = open("logo.html", 2);
+        write("unspaced.html", "<body style='margin:0'><div style='float: left; padding: 1px'><img src=stripes.gif style='float: left'></div><p style='margin: 0'>Text</p>");
+        auto twin = open("unspaced.html", 2);
+        EXPECT_GT(count(*twin, CGRectMake(0, 128, 100, 60), [](UIPixel p) { return p.red < 80; }), 40 * 30) << "its black stripes";
+        EXPECT_TRUE(image->hasEqualPixels(*twin));
+    }
 }
 
 TEST_F(WebPageDrawingTest, ALongPageShowsItsFirstPartThenTheWhole)
