@@ -326,6 +326,48 @@ TEST_F(WebPageDrawingTest, APictureWithAMarginAndNoSizeIsDrawnAsCrisplyAsWithout
     }
 }
 
+TEST_F(WebPageDrawingTest, AnInlineSVGIsDrawnAsTheSameSVGInAPictureOfItsSize)
+{
+    const std::string shapes = "<rect width='100' height='50' fill='#00ff00'/><circle cx='25' cy='25' r='20' fill='#ff0000'/>"
+                               "<path d='M50,45 L95,5' stroke='#0000ff' stroke-width='3'/><text x='55' y='40' font-family='Liberation Sans' font-size='14'>Hi</text>";
+    std::string diagram;
+    for (int i = 0; i < 299; ++i)
+        diagram += "<path d='M" + std::to_string(i % 100) + ",0 l0,10' stroke='#0000ff'/>";
+    diagram += "<rect x='50' y='20' width='50' height='30' fill='#ff0000'/>";
+    auto file = [](const std::string& size, const std::string& content) { return "<svg xmlns='http://www.w3.org/2000/svg' " + size + ">" + content + "</svg>"; };
+    struct Case {
+        const char* name;
+        std::string page;
+        std::string picture;
+        std::string twin;
+    };
+    const Case cases[] = {
+        { "sized by its attributes", "<svg width='120' height='60' viewBox='0 0 100 50'>" + shapes + "</svg>", file("width='120' height='60' viewBox='0 0 100 50'", shapes),
+            "<img src=inline.svg width=120 height=60>" },
+        { "a view box alone, as wide as its container", "<div style='width: 200px'><svg viewBox='0 0 100 50'>" + shapes + "</svg></div>",
+            file("width='200' height='100' viewBox='0 0 100 50'", shapes), "<div style='width: 200px'><img src=inline.svg width=200 height=100></div>" },
+        { "a view box and a width from the page's styles", "<style>.icon { width: 80px }</style><p>Icon <svg class=icon viewBox='0 0 100 50'>" + shapes + "</svg> here",
+            file("width='80' height='40' viewBox='0 0 100 50'", shapes), "<p>Icon <img src=inline.svg width=80 height=40> here" },
+        { "no size at all", "<svg>" + shapes + "</svg>", file("width='300' height='150'", shapes), "<img src=inline.svg width=300 height=150>" },
+        { "its text in the page's colour and font", "<p style='color: #00ff00; font: 20px Liberation Serif'>A <svg width='100' height='50'><rect width='100' height='20' fill='currentColor'/><text y='45'>Ab</text></svg>",
+            file("width='100' height='50' font-family='Liberation Serif' font-size='20'", "<rect width='100' height='20' fill='#00ff00'/><text y='45'>Ab</text>"),
+            "<p style='color: #00ff00; font: 20px Liberation Serif'>A <img src=inline.svg width=100 height=50>" },
+        // SQLite's syntax diagrams: hundreds of shapes side by side, each ending in "/>".
+        { "a diagram of 300 shapes", "<svg viewBox='0 0 100 50' width='200'>" + diagram + "</svg>", file("viewBox='0 0 100 50' width='200' height='100'", diagram),
+            "<img src=inline.svg width=200 height=100>" },
+    };
+    for (auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        write("inline.html", "<body style='margin: 4px'>" + test.page);
+        auto image = open("inline.html", 2);
+        write("inline.svg", test.picture);
+        write("picture.html", "<body style='margin: 4px'>" + test.twin);
+        auto twin = open("picture.html", 2);
+        EXPECT_GT(count(*twin, CGRectMake(0, 128, 750, 400), [](UIPixel p) { return red(p) || green(p); }), 400) << "the picture is drawn";
+        EXPECT_TRUE(image->hasEqualPixels(*twin));
+    }
+}
+
 TEST_F(WebPageDrawingTest, ALongPageShowsItsFirstPartThenTheWhole)
 {
     std::string page = "<body style='margin:0'>";
