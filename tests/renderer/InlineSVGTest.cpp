@@ -34,7 +34,7 @@ TEST(InlineSVGTest, AnSVGIsTakenOutWholeWhereTheParserEndsIt)
         { "a page's own attribute comes after", "<svg vesk-svg=\"5\"></svg>", "<svg vesk-svg=\"0\" vesk-svg=\"5\"></svg>" },
     };
     for (auto& test : cases) {
-        InlineSVGs svgs;
+        InlineSVGs svgs(nullptr);
         EXPECT_EQ(svgs.takenOut(test.page), test.left) << test.name;
     }
 }
@@ -44,13 +44,13 @@ TEST(InlineSVGTest, SVGsPastTheBoundsAreLeftOut)
     std::string page;
     for (std::size_t i = 0; i <= maximumInlineSVGs; ++i)
         page += "<svg><circle r=1/></svg>";
-    InlineSVGs many;
+    InlineSVGs many(nullptr);
     auto left = many.takenOut(page);
     EXPECT_NE(left.find("vesk-svg=\"" + std::to_string(maximumInlineSVGs - 1) + "\""), std::string::npos);
     EXPECT_EQ(left.find("vesk-svg=\"" + std::to_string(maximumInlineSVGs) + "\""), std::string::npos);
     EXPECT_TRUE(left.ends_with("\"></svg><svg></svg>")) << "the last one empty, as drawn";
 
-    InlineSVGs large;
+    InlineSVGs large(nullptr);
     auto path = "<path d='" + std::string(maximumInlineSVGBytes, '1') + "'/>";
     EXPECT_EQ(large.takenOut("<svg>" + path + "</svg><svg></svg>"), "<svg></svg><svg vesk-svg=\"0\"></svg>");
 }

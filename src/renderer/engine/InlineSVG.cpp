@@ -375,11 +375,12 @@ namespace {
 
 }
 
-// What the inline SVGs of a page share: the pixels they keep drawn, and those drawn for the
-// frame being drawn.
+// What the inline SVGs of a page share: the pixels they keep drawn, those drawn for the frame
+// being drawn, and the fonts of the page's text.
 struct InlineSVGs::Budget {
     double keptBytes = 0;
     double framePixels = 0;
+    FontFamily fontFamily;
 
     // Whether a frame may draw that many more pixels of SVG; counts them when it may.
     bool draws(double pixels)
@@ -680,8 +681,8 @@ namespace {
             auto color = get_color("color", true, litehtml::web_color(0, 0, 0));
             Attributes attributes { { "color", "rgba(" + std::to_string(color.red) + "," + std::to_string(color.green) + "," + std::to_string(color.blue) + "," + std::to_string(color.alpha / 255.0) + ")" },
                 { "font-size", std::to_string(get_font_size()) } };
-            auto* family = get_style_property("font-family", true, nullptr);
-            attributes.emplace_back("font-family", family && *family ? family : get_document()->container()->get_default_font_name());
+            auto* families = get_style_property("font-family", true, nullptr);
+            attributes.emplace_back("font-family", m_picture->budget->fontFamily(families ? families : ""));
             for (auto* name : { "font-weight", "font-style", "fill", "stroke" }) {
                 if (auto* value = get_style_property(name, true, nullptr); value && *value)
                     attributes.emplace_back(name, value);
@@ -695,9 +696,10 @@ namespace {
 
 }
 
-InlineSVGs::InlineSVGs()
+InlineSVGs::InlineSVGs(FontFamily fontFamily)
     : m_budget(std::make_shared<Budget>())
 {
+    m_budget->fontFamily = std::move(fontFamily);
 }
 
 InlineSVGs::~InlineSVGs() = default;

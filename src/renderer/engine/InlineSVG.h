@@ -3,6 +3,7 @@
 #include <litehtml/litehtml.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,7 +26,10 @@ constexpr std::size_t maximumInlineSVGsBytes = 32u << 20;
 // network). Made on one thread, then used from one thread at a time.
 class InlineSVGs {
 public:
-    InlineSVGs();
+    // The family a CSS font list draws with, as the page's text is drawn.
+    using FontFamily = std::function<std::string(const char* families)>;
+
+    explicit InlineSVGs(FontFamily fontFamily);
     ~InlineSVGs();
     InlineSVGs(const InlineSVGs&) = delete;
     InlineSVGs& operator=(const InlineSVGs&) = delete;

@@ -363,7 +363,7 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
     double deviceScale = 1;
     // Whether a picture, a drawn size or the layout changed since the pictures were shrunk.
     bool shrinkDue = false;
-    InlineSVGs inlineSVGs;
+    InlineSVGs inlineSVGs { [](const char* list) { return families(list); } };
 
     void laidOutPictureWidths(const std::function<void(const std::string&, double)>& found) const
     {

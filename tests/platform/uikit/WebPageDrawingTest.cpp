@@ -349,9 +349,9 @@ TEST_F(WebPageDrawingTest, AnInlineSVGIsDrawnAsTheSameSVGInAPictureOfItsSize)
         { "a view box and a width from the page's styles", "<style>.icon { width: 80px }</style><p>Icon <svg class=icon viewBox='0 0 100 50'>" + shapes + "</svg> here",
             file("width='80' height='40' viewBox='0 0 100 50'", shapes), "<p>Icon <img src=inline.svg width=80 height=40> here" },
         { "no size at all", "<svg>" + shapes + "</svg>", file("width='300' height='150'", shapes), "<img src=inline.svg width=300 height=150>" },
-        { "its text in the page's colour and font", "<p style='color: #00ff00; font: 20px Liberation Serif'>A <svg width='100' height='50'><rect width='100' height='20' fill='currentColor'/><text y='45'>Ab</text></svg>",
+        { "its text in the page's colour and font", "<p style='color: #00ff00; font-size: 20px; font-family: \"Liberation Serif\", serif'>A <svg width='100' height='50'><rect width='100' height='20' fill='currentColor'/><text y='45'>Ab</text></svg>",
             file("width='100' height='50' font-family='Liberation Serif' font-size='20'", "<rect width='100' height='20' fill='#00ff00'/><text y='45'>Ab</text>"),
-            "<p style='color: #00ff00; font: 20px Liberation Serif'>A <img src=inline.svg width=100 height=50>" },
+            "<p style='color: #00ff00; font-size: 20px; font-family: \"Liberation Serif\", serif'>A <img src=inline.svg width=100 height=50>" },
         // SQLite's syntax diagrams: hundreds of shapes side by side, each ending in "/>".
         { "a diagram of 300 shapes", "<svg viewBox='0 0 100 50' width='200'>" + diagram + "</svg>", file("viewBox='0 0 100 50' width='200' height='100'", diagram),
             "<img src=inline.svg width=200 height=100>" },
