@@ -370,3 +370,34 @@ TEST(PagesDrawnAlikeTest, LogicalPropertiesAreTheirPhysicalTwins)
             "<style>main { max-width: 200px; margin: 0 auto; background: red }</style><main>Column</main>" },
     });
 }
+
+TEST(PagesDrawnAlikeTest, HeaderAndFooterRowsAreRowsOfTheirTable)
+{
+    const std::string head = "<tr><th>Name</th><th>Storage Size</th><th>Description</th></tr>";
+    const std::string headCells = "<tr><td>Name</td><td>Storage Size</td><td>Description</td></tr>";
+    const std::string body = "<tr><td>a</td><td>b</td><td>c</td></tr><tr><td>d</td><td>e</td><td>f</td></tr>";
+    const std::string foot = "<tr><td>Total</td><td>2</td><td>rows</td></tr>";
+    auto table = [](const std::string& rows) { return "<table border='1'>" + rows + "</table>"; };
+    auto groups = [](const std::string& display, const std::string& rows) {
+        return "<div style='display: " + display + "'>" + rows + "</div>";
+    };
+    auto cssRow = [](std::initializer_list<const char*> cells) {
+        std::string row = "<div style='display: table-row'>";
+        for (auto* cell : cells)
+            row += std::string("<div style='display: table-cell; border: 1px solid black; padding: 2px'>") + cell + "</div>";
+        return row + "</div>";
+    };
+    expectAlike({
+        // PostgreSQL's tables, and Sphinx's.
+        { "header-group", table("<thead>" + head + "</thead><tbody>" + body + "</tbody>"), table(head + body) },
+        { "header-group-cells", table("<thead>" + headCells + "</thead><tbody>" + body + "</tbody>"), table(headCells + body) },
+        { "header-group-styled", "<style>thead th { color: red; border-bottom: 3px solid blue }</style>" + table("<thead>" + head + "</thead>" + body),
+            "<style>th { color: red; border-bottom: 3px solid blue }</style>" + table(head + body) },
+        // A footer comes last and a header first, wherever they stand; only the first of each.
+        { "footer-group", table("<tfoot>" + foot + "</tfoot><tbody>" + body + "</tbody><thead>" + head + "</thead>"), table(head + body + foot) },
+        { "second-header-group", table("<thead>" + head + "</thead><thead>" + foot + "</thead>" + body), table(head + foot + body) },
+        { "header-group-by-style",
+            groups("table", cssRow({ "x", "y" }) + groups("table-footer-group", cssRow({ "foot", "z" })) + groups("table-header-group", cssRow({ "Head", "Wide head" }))),
+            groups("table", cssRow({ "Head", "Wide head" }) + cssRow({ "x", "y" }) + cssRow({ "foot", "z" })) },
+    });
+}

@@ -137,6 +137,18 @@ namespace {
         return layout;
     }
 
+    // What a table's row group was styled as. The engine takes only plain row groups for the
+    // table's own: it wraps a header or a footer group in a row group, then that in a table of
+    // its own, whose cells were drawn on top of each other above the table. Such groups are
+    // laid out as row groups, the table putting them in their places.
+    class RowGroup {
+    public:
+        virtual litehtml::style_display groupDisplay() const = 0;
+
+    protected:
+        ~RowGroup() = default;
+    };
+
     // The properties whose custom property references are looked up again once all of an
     // element's rules are in.
     constexpr const char* referencingProperties[] = { "color", "background-color", "border-top-color", "border-right-color", "border-bottom-color",
@@ -232,7 +244,7 @@ namespace {
     }
 
     template<class Base>
-    class Counted : public Base, public ChildSlots, public TakenMargin {
+    class Counted : public Base, public ChildSlots, public TakenMargin, public RowGroup {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
@@ -298,7 +310,28 @@ namespace {
             return width;
         }
 
+        // A table's first header group's rows come first and its first footer group's last,
+        // wherever they stand among its children, as in a browser.
+        void init() override
+        {
+            if (this->m_display == litehtml::display_table || this->m_display == litehtml::display_inline_table) {
+                auto isGroup = [](litehtml::style_display display) {
+                    return [display](const litehtml::element::ptr& child) {
+                        auto* group = dynamic_cast<const RowGroup*>(child.get());
+                        return group && group->groupDisplay() == display;
+                    };
+                };
+                auto& children = this->m_children;
+                if (auto header = std::find_if(children.begin(), children.end(), isGroup(litehtml::display_table_header_group)); header != children.end())
+                    std::rotate(children.begin(), header, header + 1);
+                if (auto footer = std::find_if(children.begin(), children.end(), isGroup(litehtml::display_table_footer_group)); footer != children.end())
+                    std::rotate(footer, footer + 1, children.end());
+            }
+            Base::init();
+        }
+
         int takenTopMargin() const override { return m_takenTopMargin; }
+        litehtml::style_display groupDisplay() const override { return m_groupDisplay; }
 
         // Collapsible white space that would start a line takes no room, as CSS removes it
         // there. The engine gives it a line of its own, which goes below the floats beside it
@@ -344,6 +377,9 @@ namespace {
                     this->set_attr("style", rewritten->c_str());
             }
             Base::parse_styles(reparse);
+            m_groupDisplay = this->m_display;
+            if (m_groupDisplay == litehtml::display_table_header_group || m_groupDisplay == litehtml::display_table_footer_group)
+                this->m_display = litehtml::display_table_row_group;
             m_flexLayout = boundedFlexLayoutOf(*this);
             readLayoutKinds();
             fitGeneratedPictures();
@@ -621,6 +657,7 @@ namespace {
         mutable SiblingPlaces m_places;
         int m_takenTopMargin = 0;
         FlexLayout m_flexLayout = FlexLayout::None;
+        litehtml::style_display m_groupDisplay = litehtml::display_inline;
     };
 
     // What an element does to the line a break after it ends: puts something on it, ends a

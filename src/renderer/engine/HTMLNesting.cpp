@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace vesk::platform {
@@ -72,8 +73,8 @@ namespace {
     }
 
     // Where a tag's attributes end, after its '>', as the tokenizer reads them (a quoted value may
-    // hold a '>'); npos when the markup ends first.
-    std::size_t tagEnd(std::string_view html, std::size_t at)
+    // hold a '>'); npos when the markup ends first. Whether it ends in "/>" outside a value.
+    std::size_t tagEnd(std::string_view html, std::size_t at, bool* selfClosing = nullptr)
     {
         enum { BeforeName,
             Name,
@@ -84,32 +85,44 @@ namespace {
             AfterQuoted } state
             = BeforeName;
         char quote = 0;
+        // Whether the character before was a '/' outside a value.
+        bool slash = false;
+        auto ended = [&](std::size_t end, bool closes) {
+            if (selfClosing)
+                *selfClosing = closes;
+            return end;
+        };
         for (; at < html.size(); ++at) {
             char c = html[at];
+            bool afterSlash = std::exchange(slash, false);
             switch (state) {
             case BeforeName:
             case AfterQuoted:
                 if (c == '>')
-                    return at + 1;
-                if (!isHTMLSpace(c) && c != '/')
+                    return ended(at + 1, afterSlash);
+                if (c == '/')
+                    slash = true;
+                else if (!isHTMLSpace(c))
                     state = Name;
                 break;
             case Name:
             case AfterName:
                 if (c == '>')
-                    return at + 1;
-                if (c == '=')
+                    return ended(at + 1, false);
+                if (c == '=') {
                     state = BeforeValue;
-                else if (isHTMLSpace(c))
+                } else if (isHTMLSpace(c)) {
                     state = AfterName;
-                else if (c == '/')
+                } else if (c == '/') {
                     state = BeforeName;
-                else
+                    slash = true;
+                } else {
                     state = Name;
+                }
                 break;
             case BeforeValue:
                 if (c == '>')
-                    return at + 1;
+                    return ended(at + 1, false);
                 if (c == '"' || c == '\'') {
                     quote = c;
                     state = Quoted;
@@ -123,7 +136,7 @@ namespace {
                 break;
             case Unquoted:
                 if (c == '>')
-                    return at + 1;
+                    return ended(at + 1, false);
                 if (isHTMLSpace(c))
                     state = BeforeName;
                 break;
@@ -158,7 +171,7 @@ namespace {
 
         // Answers false when the element would nest too deep and can't be put beside the deepest
         // one; it is then left out. Elements closed to make room are added to `closed`.
-        bool start(std::string_view name, std::string_view attributes, std::vector<std::string>& closed)
+        bool start(std::string_view name, std::string_view attributes, bool selfClosing, std::vector<std::string>& closed)
         {
             unsigned kind = kindOf(name);
             bool foreign = !m_open.empty() && m_open.back().foreign && !(m_open.back().kind & Boundary);
@@ -189,7 +202,8 @@ namespace {
                 else if (name == "col" && top == "table")
                     implied = { "colgroup" };
             }
-            bool opens = foreign || !(kind & Void);
+            // In SVG and MathML a tag that ends in "/>" is the whole element.
+            bool opens = foreign ? !selfClosing : !(kind & Void);
             if ((foreign || !(kind & Raw)) && full(implied.size() + opens)) {
                 // As the big browsers do, an element past the bound goes beside the deepest one.
                 if (!implied.empty() || m_open.empty())
@@ -422,6 +436,11 @@ namespace {
 
 }
 
+std::size_t htmlTagEnd(std::string_view html, std::size_t at, bool* selfClosing)
+{
+    return tagEnd(html, at, selfClosing);
+}
+
 std::size_t htmlRawTextEnd(std::string_view html, std::size_t at, std::string_view name)
 {
     if (name == "plaintext")
@@ -495,7 +514,8 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth, 
         name.clear();
         for (std::size_t i = nameStart; i < nameEnd; ++i)
             name += lowerASCII(html[i]);
-        auto end = tagEnd(html, nameEnd);
+        bool selfClosing = false;
+        auto end = tagEnd(html, nameEnd, &selfClosing);
         if (end == std::string_view::npos)
             break;
         at = end;
@@ -512,7 +532,7 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth, 
         }
         bool raw = (kindOf(name) & Raw) && tree.takesRawText();
         closed.clear();
-        bool kept = tree.start(name, html.substr(nameEnd, end - nameEnd), closed);
+        bool kept = tree.start(name, html.substr(nameEnd, end - nameEnd), selfClosing, closed);
         if (!closed.empty()) {
             skip(start, start);
             for (auto& element : closed) {

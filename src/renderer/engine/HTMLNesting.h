@@ -32,6 +32,11 @@ std::string boundedHTMLNesting(std::string_view html, std::size_t maximumDepth =
 // small is laid out whole as fast.
 std::size_t htmlFirstPartEnd(std::string_view html, std::size_t atLeast);
 
+// Where the tag whose name ends at `at` ends, after its '>', as the tokenizer reads its attributes
+// (a quoted value may hold a '>'); npos when the markup ends first. Whether it ends in "/>"
+// outside a value, in `selfClosing` when given.
+std::size_t htmlTagEnd(std::string_view html, std::size_t at, bool* selfClosing = nullptr);
+
 // Where the raw text of a script, style or the like that starts at `at` ends: at the '<' of the
 // element's end tag (its name in lower case), or the markup's end.
 std::size_t htmlRawTextEnd(std::string_view html, std::size_t at, std::string_view name);

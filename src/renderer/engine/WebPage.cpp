@@ -2,6 +2,7 @@
 #include "renderer/engine/CSSColors.h"
 #include "renderer/engine/ElementKinds.h"
 #include "renderer/engine/FormControls.h"
+#include "renderer/engine/InlineSVG.h"
 #include "renderer/engine/StyleBounds.h"
 #include "renderer/engine/TextElements.h"
 
@@ -75,7 +76,7 @@ s, strike, del { text-decoration: line-through; }
 a:link, a[href] { color: #0066cc; text-decoration: underline; cursor: pointer; }
 center { text-align: center; }
 hr { border: 1px inset gray; margin: .5em auto; }
-img { display: inline-block; }
+img, svg { display: inline-block; }
 br { display: block; }
 input, select, button, textarea { display: inline-block; font-family: sans-serif; font-size: 13px; font-weight: normal; font-style: normal; color: black;
     text-align: left; text-indent: 0; border: 1px solid #767676; padding: 1px 2px; background-color: white; vertical-align: baseline; }
@@ -362,6 +363,7 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
     double deviceScale = 1;
     // Whether a picture, a drawn size or the layout changed since the pictures were shrunk.
     bool shrinkDue = false;
+    InlineSVGs inlineSVGs { [](const char* list) { return families(list); } };
 
     void laidOutPictureWidths(const std::function<void(const std::string&, double)>& found) const
     {
@@ -374,8 +376,10 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
             if (element->get_tagName() && std::string_view(element->get_tagName()) == "img") {
                 auto* src = element->get_attr("src");
                 auto url = src ? resolve(src, nullptr) : std::nullopt;
-                if (url && element->width() > 0)
-                    found(url->absoluteString(), element->width());
+                // Its content's width: an unsized picture's margins, padding and borders alone
+                // kept it at two pixels, drawn blurred at its own size.
+                if (int width = element->get_position().width; url && width > 0)
+                    found(url->absoluteString(), width);
             }
             for (auto index = element->get_children_count(); index > 0; --index)
                 stack.push_back(element->get_child(static_cast<int>(index - 1)));
@@ -830,6 +834,8 @@ struct WebPage::Engine final : litehtml::document_container, PageChanges {
             if (!rules.empty())
                 context.load_master_stylesheet(rules.c_str());
         }
+        if (auto svg = inlineSVGs.newElement(tag, attributes, owner))
+            return svg;
         if (auto control = newFormControl(tag, attributes, owner))
             return control;
         return newElement(tag, owner);
@@ -873,6 +879,7 @@ std::unique_ptr<WebPage> WebPage::create(std::string markup, const NSURL& URL, c
     auto text = std::move(markup);
     if (!g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr))
         text = sanitizedText(text);
+    text = engine.inlineSVGs.takenOut(std::move(text));
     engine.styleBounds = std::make_unique<StyleBounds>(text);
     text = engine.styleBounds->boundedMarkup(text);
     engine.customProperties = text.find("var(") != std::string::npos;
@@ -1043,6 +1050,7 @@ void WebPage::draw(cairo_t* cr, CGRect visible)
     m_engine->shrinkDue = m_engine->shrinkDue || scale != m_engine->deviceScale;
     m_engine->deviceScale = scale;
     m_engine->document->draw(reinterpret_cast<litehtml::uint_ptr>(cr), 0, 0, &clip);
+    m_engine->inlineSVGs.frameDrawn();
     cairo_restore(cr);
     m_engine->cr = nullptr;
     m_engine->shrinkPictures();

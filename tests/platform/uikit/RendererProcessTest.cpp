@@ -173,6 +173,59 @@ TEST_F(RendererProcessTest, HostileDocumentsEndInADrawnPageOrAFailedLoadAndLeave
     }
 }
 
+// Inline SVGs that would take a renderer's memory or time, or reach outside their page: each
+// page is drawn within its time, and nothing outside it is asked for.
+TEST_F(RendererProcessTest, HostileInlineSVGsAreDrawnWithinTheRenderersBoundsAndReachNothing)
+{
+    std::atomic<int> served { 0 };
+    HttpServer server;
+    server.registerHandler("^/", [&](const HttpRequest&) {
+        ++served;
+        return HttpResponse::RAW(404, "Not Found", HttpHeaders {}, HttpBytes {});
+    });
+    server.start(0, "127.0.0.1");
+    auto http = "http://127.0.0.1:" + std::to_string(server.port());
+    // One drawn beside each: the page's other SVGs are drawn all the same.
+    const std::string plain = "<svg width=100 height=100><rect width=100 height=100 fill=red /></svg>";
+    std::string uses = "<svg width=100 height=100><defs><g id=a0><rect width=1 height=1 fill=blue /></g>";
+    for (int i = 1; i <= 10; ++i)
+        uses += "<g id=a" + std::to_string(i) + ">" + repeat("<use href=#a" + std::to_string(i - 1) + " />", 10) + "</g>";
+    uses += "</defs><use href=#a10 /></svg>" + plain;
+    const std::string blur = "<filter id=f><feGaussianBlur stdDeviation=2 /></filter><rect width=6 height=6 fill=blue filter=url(#f) /><rect width=3 height=3 fill=red />";
+    const std::string named = "<svg width=100 height=100><style>@import url(" + http + "/a.css); rect { fill: url(" + http + "/p.svg#p) }</style>"
+        + "<image href='file:///etc/passwd' width=9 height=9 /><image href='" + http + "/x.png' width=9 height=9 /><use href='" + http + "/u.svg#a' />"
+        + "<image href='page.html' width=9 height=9 /><rect width=100 height=100 style='fill: red' /></svg>";
+    struct Case {
+        const char* name;
+        std::string page;
+    };
+    const Case cases[] = {
+        { "a billion pixels with a blur",
+            plain + "<svg width=1000000000 height=1000000000><filter id=f><feGaussianBlur stdDeviation=300 /></filter><rect width=1000000000 height=1000000000 fill=blue filter=url(#f) /></svg>" },
+        { "1,500 with blurs", repeat("<svg width=6 height=6>" + blur + "</svg>", 1500) },
+        { "1,000 of a million pixels on top of each other",
+            repeat("<svg width=1000 height=1000 style='position: absolute; top: 0; left: 0'><rect width=1000 height=1000 fill=red /></svg>", 1000) },
+        { "nested 20,000 deep", repeat(plain + "<svg><g>", 20000) },
+        { "ten billion uses beside a plain one", uses },
+        { "files, the network and style sheets named", named },
+    };
+    for (auto& test : cases) {
+        auto started = std::chrono::steady_clock::now();
+        auto opened = open(NSURL::fileURLWithPath(write("page.html", test.page).string()));
+        auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        EXPECT_EQ(opened.recorder->calls, (std::vector<std::string> { "start", "finish" })) << test.name;
+        EXPECT_LT(seconds, renderer::workSeconds * 3 + 15) << test.name;
+        ASSERT_TRUE(opened.web->renderedPixels()) << test.name;
+        auto image = shoot(*opened.web);
+        EXPECT_GT(test::countPixels(*image, CGRectMake(0, 0, 375, 603), red), 30) << test.name << ": drawn";
+        EXPECT_TRUE(opened.web->resources().empty()) << test.name;
+        opened.web.reset();
+        EXPECT_TRUE(gone(opened.pid)) << test.name << ": its renderer ends with its view";
+    }
+    EXPECT_EQ(served.load(), 0);
+    server.stop();
+}
+
 TEST_F(RendererProcessTest, AnEndedRendererKeepsWhatItDrewAndOneEndedBeforeDrawingFailsTheLoad)
 {
     auto page = write("red.html", "<body style='margin:0'><div style='width:100px;height:100px;background:#ff0000'></div>" + repeat("<p>line</p>", 200) + "</body>");

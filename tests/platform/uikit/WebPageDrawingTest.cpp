@@ -21,6 +21,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 #include <fstream>
 #include <functional>
+#include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -294,6 +295,77 @@ TEST_F(WebPageDrawingTest, LargePicturesDrawnSmallAreKeptAtTheirDrawnSize)
     UIGraphicsEndImageContext();
     EXPECT_TRUE(held.expired()) << "its full-size pixels are let go";
     EXPECT_EQ(count(*image, CGRectMake(0, 0, 40, 39), blue), 40 * 39) << "and it is still drawn";
+}
+
+TEST_F(WebPageDrawingTest, APictureWithAMarginAndNoSizeIsDrawnAsCrisplyAsWithout)
+{
+    // Stripes one pixel wide, black and white by turns: shrunk and drawn large again they are grey.
+    int error = 0;
+    auto* gif = EGifOpenFileName((folder / "stripes.gif").c_str(), false, &error);
+    ASSERT_TRUE(gif);
+    GifColorType colors[2] = { { 0, 0, 0 }, { 255, 255, 255 } };
+    auto* map = GifMakeMapObject(2, colors);
+    EGifPutScreenDesc(gif, 40, 20, 1, 0, map);
+    EGifPutImageDesc(gif, 0, 0, 40, 20, false, nullptr);
+    GifPixelType row[40];
+    for (int x = 0; x < 40; ++x)
+        row[x] = x % 2;
+    for (int y = 0; y < 20; ++y)
+        EGifPutLine(gif, row, 40);
+    EGifCloseFile(gif, &error);
+    GifFreeMapObject(map);
+    // SQLite's logo on every page of its documentation: `.logo { float: left; margin: 1px }`.
+    for (auto place : { "margin: 1px", "border: 1px solid white", "padding: 1px" }) {
+        SCOPED_TRACE(place);
+        write("logo.html", std::string("<body style='margin:0'><img class=logo src=stripes.gif border=0 style='float: left; ") + place + "'><p style='margin: 0'>Text</p>");
+        auto image = open("logo.html", 2);
+        write("unspaced.html", "<body style='margin:0'><div style='float: left; padding: 1px'><img src=stripes.gif style='float: left'></div><p style='margin: 0'>Text</p>");
+        auto twin = open("unspaced.html", 2);
+        EXPECT_GT(count(*twin, CGRectMake(0, 128, 100, 60), [](UIPixel p) { return p.red < 80; }), 40 * 30) << "its black stripes";
+        EXPECT_TRUE(image->hasEqualPixels(*twin));
+    }
+}
+
+TEST_F(WebPageDrawingTest, AnInlineSVGIsDrawnAsTheSameSVGInAPictureOfItsSize)
+{
+    const std::string shapes = "<rect width='100' height='50' fill='#00ff00'/><circle cx='25' cy='25' r='20' fill='#ff0000'/>"
+                               "<path d='M50,45 L95,5' stroke='#0000ff' stroke-width='3'/><text x='55' y='40' font-family='Liberation Sans' font-size='14'>Hi</text>";
+    std::string diagram;
+    for (int i = 0; i < 299; ++i)
+        diagram += "<path d='M" + std::to_string(i % 100) + ",0 l0,10' stroke='#0000ff'/>";
+    diagram += "<rect x='50' y='20' width='50' height='30' fill='#ff0000'/>";
+    auto file = [](const std::string& size, const std::string& content) { return "<svg xmlns='http://www.w3.org/2000/svg' " + size + ">" + content + "</svg>"; };
+    struct Case {
+        const char* name;
+        std::string page;
+        std::string picture;
+        std::string twin;
+    };
+    const Case cases[] = {
+        { "sized by its attributes", "<svg width='120' height='60' viewBox='0 0 100 50'>" + shapes + "</svg>", file("width='120' height='60' viewBox='0 0 100 50'", shapes),
+            "<img src=inline.svg width=120 height=60>" },
+        { "a view box alone, as wide as its container", "<div style='width: 200px'><svg viewBox='0 0 100 50'>" + shapes + "</svg></div>",
+            file("width='200' height='100' viewBox='0 0 100 50'", shapes), "<div style='width: 200px'><img src=inline.svg width=200 height=100></div>" },
+        { "a view box and a width from the page's styles", "<style>.icon { width: 80px }</style><p>Icon <svg class=icon viewBox='0 0 100 50'>" + shapes + "</svg> here",
+            file("width='80' height='40' viewBox='0 0 100 50'", shapes), "<p>Icon <img src=inline.svg width=80 height=40> here" },
+        { "no size at all", "<svg>" + shapes + "</svg>", file("width='300' height='150'", shapes), "<img src=inline.svg width=300 height=150>" },
+        { "its text in the page's colour and font", "<p style='color: #00ff00; font-size: 20px; font-family: \"Liberation Serif\", serif'>A <svg width='100' height='50'><rect width='100' height='20' fill='currentColor'/><text y='45'>Ab</text></svg>",
+            file("width='100' height='50' font-family='Liberation Serif' font-size='20'", "<rect width='100' height='20' fill='#00ff00'/><text y='45'>Ab</text>"),
+            "<p style='color: #00ff00; font-size: 20px; font-family: \"Liberation Serif\", serif'>A <img src=inline.svg width=100 height=50>" },
+        // SQLite's syntax diagrams: hundreds of shapes side by side, each ending in "/>".
+        { "a diagram of 300 shapes", "<svg viewBox='0 0 100 50' width='200'>" + diagram + "</svg>", file("viewBox='0 0 100 50' width='200' height='100'", diagram),
+            "<img src=inline.svg width=200 height=100>" },
+    };
+    for (auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        write("inline.html", "<body style='margin: 4px'>" + test.page);
+        auto image = open("inline.html", 2);
+        write("inline.svg", test.picture);
+        write("picture.html", "<body style='margin: 4px'>" + test.twin);
+        auto twin = open("picture.html", 2);
+        EXPECT_GT(count(*twin, CGRectMake(0, 128, 750, 400), [](UIPixel p) { return red(p) || green(p); }), 400) << "the picture is drawn";
+        EXPECT_TRUE(image->hasEqualPixels(*twin));
+    }
 }
 
 TEST_F(WebPageDrawingTest, ALongPageShowsItsFirstPartThenTheWhole)
