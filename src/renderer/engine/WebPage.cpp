@@ -46,7 +46,9 @@ th { font-weight: bold; text-align: center; }
 col { display: table-column; }
 colgroup { display: table-column-group; }
 table[border] { border-style: outset; border-color: gray; }
-table[border] td, table[border] th { border: 1px inset gray; }
+table[border] > tr > td, table[border] > tr > th, table[border] > * > tr > td, table[border] > * > tr > th { border: 1px inset gray; }
+table[border="0"] { border-style: none; }
+table[border="0"] > tr > td, table[border="0"] > tr > th, table[border="0"] > * > tr > td, table[border="0"] > * > tr > th { border-style: none; border-width: medium; }
 h1 { font-size: 2em; margin: .67em 0; font-weight: bold; }
 h2 { font-size: 1.5em; margin: .83em 0; font-weight: bold; }
 h3 { font-size: 1.17em; margin: 1em 0; font-weight: bold; }

@@ -1,0 +1,103 @@
+// What documentation generators write, in the fewest lines that show it, drawn as a browser
+// draws it: each page beside a twin written the plain way, their pixels compared (both kept as
+// PNGs to look at), or its boxes measured.
+
+#include "platform/graphics/UIImage.h"
+#include "renderer/engine/HTMLNesting.h"
+#include "renderer/engine/WebPage.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace vesk::platform;
+
+namespace {
+
+constexpr int pageWidth = 360;
+constexpr int pageHeight = 300;
+
+std::shared_ptr<UIImage> draw(const std::string& name, const std::string& markup)
+{
+    auto page = WebPage::create(boundedHTMLNesting(markup), NSURL::fileURLWithPath("/pages/" + name + ".html"), nullptr);
+    EXPECT_TRUE(page) << name;
+    if (!page)
+        return nullptr;
+    page->layout(pageWidth);
+    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, pageWidth, pageHeight);
+    auto* cr = cairo_create(surface);
+    page->draw(cr, CGRectMake(0, 0, pageWidth, pageHeight));
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    auto image = std::make_shared<UIImage>(surface, 1);
+    cairo_surface_destroy(surface);
+    image->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ("real-" + name + ".png")).string());
+    return image;
+}
+
+int differences(const UIImage& a, const UIImage& b)
+{
+    int found = 0;
+    for (int row = 0; row < pageHeight; ++row) {
+        for (int column = 0; column < pageWidth; ++column) {
+            auto p = a.pixelAt(column, row), q = b.pixelAt(column, row);
+            found += p.red != q.red || p.green != q.green || p.blue != q.blue;
+        }
+    }
+    return found;
+}
+
+int inked(const UIImage& image)
+{
+    int found = 0;
+    for (int row = 0; row < pageHeight; ++row) {
+        for (int column = 0; column < pageWidth; ++column) {
+            auto p = image.pixelAt(column, row);
+            found += p.red < 200 || p.green < 200 || p.blue < 200;
+        }
+    }
+    return found;
+}
+
+struct Pair {
+    const char* name;
+    std::string page;
+    std::string twin;
+};
+
+void expectAlike(const std::vector<Pair>& pairs)
+{
+    for (auto& pair : pairs) {
+        auto page = draw(std::string(pair.name) + "-page", pair.page);
+        auto twin = draw(std::string(pair.name) + "-twin", pair.twin);
+        ASSERT_TRUE(page && twin) << pair.name;
+        EXPECT_GT(inked(*twin), 50) << pair.name << ": the twin draws something";
+        EXPECT_EQ(differences(*page, *twin), 0) << pair.name;
+    }
+}
+
+}
+
+TEST(RealPageCasesTest, TablesWithBorderZeroHaveNoBorders)
+{
+    const std::string cells = "<tr><td>Name</td><td>Storage</td></tr><tr><td>smallint</td><td>2 bytes</td></tr>";
+    expectAlike({
+        // texinfo's menus, gtk-doc's and valgrind's tables.
+        { "border-zero", "<table border=\"0\" cellspacing=\"0\">" + cells + "</table>", "<table cellspacing=\"0\">" + cells + "</table>" },
+        { "border-zero-head", "<table border=0><thead><tr><th>Head</th></tr></thead><tbody>" + cells + "</tbody></table>",
+            "<table><thead><tr><th>Head</th></tr></thead><tbody>" + cells + "</tbody></table>" },
+        // A table in a bordered table's cell has borders only where it asks for them.
+        { "border-nested", "<table border=\"1\"><tr><td><table>" + cells + "</table></td></tr></table>",
+            "<table style=\"border: 1px outset gray\"><tr><td style=\"border: 1px inset gray\"><table>" + cells + "</table></td></tr></table>" },
+        // The page's own borders are drawn.
+        { "border-zero-styled", "<style>td { border: 2px solid red }</style><table border=\"0\">" + cells + "</table>",
+            "<style>td { border: 2px solid red }</style><table>" + cells + "</table>" },
+    });
+    // A border of one is still drawn around every cell.
+    auto bordered = draw("border-one", "<table border=\"1\">" + cells + "</table>");
+    auto plain = draw("border-none", "<table>" + cells + "</table>");
+    ASSERT_TRUE(bordered && plain);
+    EXPECT_GT(differences(*bordered, *plain), 200);
+}
+
