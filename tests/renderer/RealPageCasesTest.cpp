@@ -101,3 +101,17 @@ TEST(RealPageCasesTest, TablesWithBorderZeroHaveNoBorders)
     EXPECT_GT(differences(*bordered, *plain), 200);
 }
 
+TEST(RealPageCasesTest, ListsInListsHaveNoMarginsOfTheirOwn)
+{
+    // DocBook's and gtk-doc's tables of contents: lists of terms in lists of terms.
+    const std::string inner = "<dt>1.1 Inner</dt><dt>1.2 Inner</dt>";
+    expectAlike({
+        { "dl-in-dl", "<dl><dt>1 Outer</dt><dd><dl>" + inner + "</dl></dd><dt>2 Outer</dt></dl>",
+            "<dl><dt>1 Outer</dt><dd><dl style=\"margin: 0\">" + inner + "</dl></dd><dt>2 Outer</dt></dl>" },
+        { "ul-in-dl", "<dl><dt>Term</dt><dd><ul><li>one</li></ul></dd></dl><p>After</p>",
+            "<dl><dt>Term</dt><dd><ul style=\"margin: 0\"><li>one</li></ul></dd></dl><p>After</p>" },
+        { "dl-in-ol", "<ol><li>Item<dl><dt>term</dt><dd>text</dd></dl></li></ol><p>After</p>",
+            "<ol><li>Item<dl style=\"margin: 0\"><dt>term</dt><dd>text</dd></dl></li></ol><p>After</p>" },
+    });
+}
+

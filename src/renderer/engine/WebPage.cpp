@@ -62,7 +62,8 @@ ul { list-style-type: disc; }
 ol { list-style-type: decimal; }
 ul ul, ol ul { list-style-type: circle; }
 ol ol ul, ol ul ul, ul ol ul, ul ul ul { list-style-type: square; }
-ol ol, ol ul, ul ol, ul ul { margin-top: 0; margin-bottom: 0; }
+dir dir, dir dl, dir menu, dir ol, dir ul, dl dir, dl dl, dl menu, dl ol, dl ul, menu dir, menu dl, menu menu, menu ol, menu ul,
+ol dir, ol dl, ol menu, ol ol, ol ul, ul dir, ul dl, ul menu, ul ol, ul ul { margin-top: 0; margin-bottom: 0; }
 dd { margin-left: 40px; }
 b, strong { font-weight: bold; }
 i, cite, em, var, address, dfn { font-style: italic; }
