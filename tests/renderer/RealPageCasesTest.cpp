@@ -115,3 +115,14 @@ TEST(RealPageCasesTest, ListsInListsHaveNoMarginsOfTheirOwn)
     });
 }
 
+TEST(RealPageCasesTest, HeadingsAreAlignedByTheirAlignAttribute)
+{
+    // texinfo's manual titles.
+    expectAlike({
+        { "h1-center", "<h1 class=\"settitle\" align=\"center\">bc Command Manual</h1>", "<h1 style=\"text-align: center\">bc Command Manual</h1>" },
+        { "h3-right", "<h3 align=right>Right</h3><h4 align=\"left\">Left</h4>", "<h3 style=\"text-align: right\">Right</h3><h4>Left</h4>" },
+        // The page's style sheet wins over the attribute.
+        { "h2-styled", "<style>h2 { text-align: right }</style><h2 align=\"center\">Styled</h2>", "<h2 style=\"text-align: right\">Styled</h2>" },
+    });
+}
+

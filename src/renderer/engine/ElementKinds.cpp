@@ -583,6 +583,19 @@ namespace {
         }
     };
 
+    // A heading's align attribute aligns its text, as a paragraph's does (texinfo centres its
+    // manual's title so).
+    class Heading final : public Counted<litehtml::html_tag> {
+    public:
+        using Counted::Counted;
+
+        void parse_attributes() override
+        {
+            if (auto* align = get_attr("align"))
+                m_style.add_property("text-align", align, nullptr, false, this);
+            Counted::parse_attributes();
+        }
+    };
 }
 
 std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std::shared_ptr<litehtml::document>& document)
@@ -604,6 +617,8 @@ std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std:
         return std::make_shared<Counted<litehtml::el_anchor>>(document);
     if (tag == "font")
         return std::make_shared<Counted<litehtml::el_font>>(document);
+    if (tag.size() == 2 && tag[0] == 'h' && tag[1] >= '1' && tag[1] <= '6')
+        return std::make_shared<Heading>(document);
     if (tag == "details")
         return std::make_shared<Details>(document);
     if (tag == "summary")
