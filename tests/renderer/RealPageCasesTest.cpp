@@ -77,6 +77,29 @@ void expectAlike(const std::vector<Pair>& pairs)
     }
 }
 
+// Where the pure red box of the page starts and how wide it is, on its first row.
+struct Span {
+    int left = -1;
+    int width = 0;
+};
+Span redSpan(const UIImage& image)
+{
+    for (int row = 0; row < pageHeight; ++row) {
+        Span span;
+        for (int column = 0; column < pageWidth; ++column) {
+            auto p = image.pixelAt(column, row);
+            if (p.red == 255 && p.green == 0 && p.blue == 0) {
+                if (span.left < 0)
+                    span.left = column;
+                ++span.width;
+            }
+        }
+        if (span.width)
+            return span;
+    }
+    return {};
+}
+
 }
 
 TEST(RealPageCasesTest, TablesWithBorderZeroHaveNoBorders)
@@ -126,3 +149,47 @@ TEST(RealPageCasesTest, HeadingsAreAlignedByTheirAlignAttribute)
     });
 }
 
+TEST(RealPageCasesTest, LengthsInExChAndPicasAreAsLongAsInABrowser)
+{
+    // A pica is 16 pixels.
+    expectAlike({
+        { "pica", "<div style=\"margin-left: 2pc; width: 10pc; height: 20px; background: #c00\"></div>",
+            "<div style=\"margin-left: 32px; width: 160px; height: 20px; background: #c00\"></div>" },
+        { "pica-sheet", "<style>div { margin: 1pc 0 0 -.5pc; width: 5PC; height: 1pc; background: #c00 }</style><div></div>",
+            "<div style=\"margin: 16px 0 0 -8px; width: 80px; height: 16px; background: #c00\"></div>" },
+    });
+    // An ex and a ch are about half an em, as a browser measures a sans-serif font's x and zero
+    // (0.45 to 0.6), where the engine took them for pixels: in a style sheet, in a style
+    // attribute, negative, in a shorthand as Ninja's manual sets its body, and as a font size.
+    struct Case {
+        const char* name;
+        std::string markup;
+        // The box's left edge and width in ex or ch, and the font size they are counted in.
+        double left;
+        double width;
+        double fontSize;
+    };
+    const std::string box = "height: 10px; background: #ff0000";
+    const Case cases[] = {
+        { "ex-sheet", "<style>div.book { margin: 0 5ex; max-width: 20ex; " + box + " }</style><body style=\"margin: 0\"><div class=\"book\"></div>", 5, 20, 16 },
+        { "ex-attribute", "<body style=\"margin: 0\"><div style=\"margin-left: 10ex; width: 20ex; " + box + "\"></div>", 10, 20, 16 },
+        { "ch-attribute", "<body style=\"margin: 0\"><div style=\"margin-left: 10ch; width: 20ch; " + box + "\"></div>", 10, 20, 16 },
+        { "ex-negative", "<body style=\"margin: 0\"><div style=\"margin: 0 0 0 20ex\"><div style=\"margin-left: -10ex; width: 5ex; " + box + "\"></div></div>", 10, 5, 16 },
+        // 4ex of 10 pixels make a font of about 20: the box's margin and width are in it.
+        { "ex-font", "<body style=\"margin: 0; font-size: 10px\"><div style=\"font-size: 4ex; margin-left: 10ex; width: 20ex; " + box + "\"></div>", 10, 20, 21 },
+    };
+    for (auto& test : cases) {
+        auto image = draw(test.name, test.markup);
+        ASSERT_TRUE(image) << test.name;
+        auto span = redSpan(*image);
+        EXPECT_GE(span.left, test.left * test.fontSize * 0.45) << test.name;
+        EXPECT_LE(span.left, test.left * test.fontSize * 0.6) << test.name;
+        EXPECT_GE(span.width, test.width * test.fontSize * 0.45) << test.name;
+        EXPECT_LE(span.width, test.width * test.fontSize * 0.6) << test.name;
+    }
+    // Lengths in other units, in strings and in addresses stay as they are.
+    expectAlike({
+        { "units-untouched", "<style>p::before { content: \"2ex 3ch\" } div { background: url(x-2ex.png), #c00; height: 1pc }</style><p>1ex</p><div class=\"w-2ch\"></div>",
+            "<style>p::before { content: \"2ex 3ch\" } div { background: url(x-2ex.png), #c00; height: 16px }</style><p>1ex</p><div class=\"w-2ch\"></div>" },
+    });
+}
