@@ -125,10 +125,13 @@ def shoot_vesk(shot, home, screen, folder, pages):
 
 
 def shoot_chromium(page, png, width, height, scale):
+    # Its screen is the view, as the app's pages see theirs (headless Chromium's own is 800 x 600
+    # pixels, which answers media queries on the device's width otherwise).
     with tempfile.TemporaryDirectory(prefix="vesk-realpages-chromium-") as profile:
         command = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
                    "--disable-component-update", "--disable-sync", f"--user-data-dir={profile}", f"--window-size={int(width)},{int(height)}",
-                   f"--force-device-scale-factor={scale:g}", "--hide-scrollbars", f"--screenshot={png}", "file://" + urllib.parse.quote(page)]
+                   f"--force-device-scale-factor={scale:g}", f"--screen-info={{{int(width * scale)}x{int(height * scale)}}}", "--hide-scrollbars",
+                   f"--screenshot={png}", "file://" + urllib.parse.quote(page)]
         subprocess.run(command, capture_output=True, timeout=120)
     return os.path.exists(png)
 
