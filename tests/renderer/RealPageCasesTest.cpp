@@ -193,3 +193,49 @@ TEST(RealPageCasesTest, LengthsInExChAndPicasAreAsLongAsInABrowser)
             "<style>p::before { content: \"2ex 3ch\" } div { background: url(x-2ex.png), #c00; height: 16px }</style><p>1ex</p><div class=\"w-2ch\"></div>" },
     });
 }
+
+TEST(RealPageCasesTest, TextThatTouchesStaysOnOneLine)
+{
+    // How tall the ink of the page's first 200 columns is: a line of 16 pixel text is 12 to 16
+    // high, each line more adds about 18.
+    auto inkHeight = [](const UIImage& image) {
+        int first = -1, last = -1;
+        for (int row = 0; row < pageHeight; ++row) {
+            for (int column = 0; column < 200; ++column) {
+                auto p = image.pixelAt(column, row);
+                if (p.red < 160 || p.green < 160 || p.blue < 160) {
+                    first = first < 0 ? row : first;
+                    last = row;
+                    break;
+                }
+            }
+        }
+        return first < 0 ? 0 : last - first + 1;
+    };
+    struct Case {
+        const char* name;
+        std::string markup;
+        int lines;
+    };
+    const Case cases[] = {
+        // DocBook's navigation: a link and a no-break space, in a cell narrower than both.
+        { "touching-navigation",
+            "<table width=\"100%\"><tr><td width=\"10%\" align=\"left\"><a href=\"p\">Prev</a>&nbsp;</td><td width=\"10%\"><a href=\"u\">Up</a></td>"
+            "<th width=\"60%\">SQL Commands</th><td width=\"10%\" align=\"right\">&nbsp;<a href=\"n\">Next</a></td></tr></table>",
+            1 },
+        // gtk-doc's return types: the asterisk after its type's link.
+        { "touching-type",
+            "<table><tr><td align=\"right\"><a href=\"t\">GsfOutfile</a>&nbsp;*</td><td>gsf_outfile_zip_set_compression_method_and_more</td></tr></table>", 1 },
+        { "touching-word", "<div style=\"width: 10px\"><b>Pre</b>vi<i>ous</i></div>", 1 },
+        // Lines still break between words and between Han characters.
+        { "spaced-words", "<div style=\"width: 10px\">one <b>two</b> three</div>", 3 },
+        { "han", "<div style=\"width: 10px\">\xE4\xB8\xAD\xE6\x96\x87<b>\xE4\xB8\xAD</b></div>", 3 },
+    };
+    for (auto& test : cases) {
+        auto image = draw(test.name, "<body style=\"margin: 0\">" + test.markup);
+        ASSERT_TRUE(image) << test.name;
+        int height = inkHeight(*image);
+        EXPECT_GT(height, (test.lines - 1) * 18) << test.name;
+        EXPECT_LT(height, test.lines * 18) << test.name;
+    }
+}

@@ -10,6 +10,7 @@
 #include <litehtml/el_div.h>
 #include <litehtml/el_font.h>
 #include <litehtml/el_para.h>
+#include <litehtml/el_space.h>
 #include <litehtml/el_table.h>
 #include <litehtml/el_td.h>
 #include <litehtml/el_text.h>
@@ -195,6 +196,30 @@ namespace {
         return out;
     }
 
+    // What a block puts on its lines, for where a line may break between two of them: around
+    // spaces, Han characters and anything but text, but never between two pieces of text that
+    // touch, as a link and the comma or no-break space after it do.
+    enum class Piece {
+        Other,
+        Space,
+        Word,
+        // A word of Han characters, which lines break around.
+        HanWord,
+    };
+
+    Piece pieceOf(const litehtml::element::ptr& element)
+    {
+        if (element->get_display() != litehtml::display_inline_text)
+            return Piece::Other;
+        if (dynamic_cast<const litehtml::el_space*>(element.get()))
+            return Piece::Space;
+        litehtml::tstring text;
+        element->get_text(text);
+        // U+4E00 to U+9FCC, three bytes from E4 B8 80 to E9 BF 8C, as the page's text is split.
+        auto lead = text.empty() ? 0u : static_cast<unsigned char>(text.front());
+        return lead >= 0xE4 && lead <= 0xE9 ? Piece::HanWord : Piece::Word;
+    }
+
     template<class Base>
     class Counted : public Base, public ChildSlots, public TakenMargin {
     public:
@@ -213,6 +238,7 @@ namespace {
         int render(int x, int y, int maxWidth, bool secondPass) override
         {
             numberListItem();
+            m_lastPiece = Piece::Other;
             int width = Base::render(x, y, maxWidth, secondPass);
             auto& boxes = this->m_boxes;
             int raised = 0;
@@ -250,6 +276,27 @@ namespace {
         }
 
         int takenTopMargin() const override { return m_takenTopMargin; }
+
+        // The engine starts a new line before any piece of text that doesn't fit, even one that
+        // touches the text before it: `<a>Prev</a>&nbsp;` took two lines in a narrow cell, and a
+        // comma after a link could start a line. A piece that touches the one before stays on
+        // its line, as if the block didn't wrap.
+        int place_element(const litehtml::element::ptr& element, int maxWidth) override
+        {
+            auto display = element->get_display();
+            if (display == litehtml::display_inline || display == litehtml::display_none)
+                return Base::place_element(element, maxWidth);
+            auto piece = pieceOf(element);
+            bool touching = piece == Piece::Word && m_lastPiece == Piece::Word;
+            m_lastPiece = piece;
+            auto wrapping = this->m_white_space;
+            if (!touching || wrapping == litehtml::white_space_nowrap || wrapping == litehtml::white_space_pre)
+                return Base::place_element(element, maxWidth);
+            this->m_white_space = litehtml::white_space_nowrap;
+            int width = Base::place_element(element, maxWidth);
+            this->m_white_space = wrapping;
+            return width;
+        }
 
         // The engine looks a rule's custom properties up as it adds the rule, in the order of
         // the rules' specificity: those a more specific rule of the same element sets (`.light
@@ -385,6 +432,7 @@ namespace {
 
         mutable SiblingPlaces m_places;
         int m_takenTopMargin = 0;
+        Piece m_lastPiece = Piece::Other;
     };
 
     // What an element does to the line a break after it ends: puts something on it, ends a
