@@ -239,3 +239,25 @@ TEST(RealPageCasesTest, TextThatTouchesStaysOnOneLine)
         EXPECT_LT(height, test.lines * 18) << test.name;
     }
 }
+
+TEST(RealPageCasesTest, MonospaceTextIsSizedFromThirteenPixels)
+{
+    // As browsers size the generic monospace family alone, where the page leaves the size to
+    // them: every manual's code.
+    expectAlike({
+        { "mono-pre", "<pre>int main(void);</pre><p>Text <code>code</code> and <kbd>keys</kbd></p>",
+            "<pre style=\"font-size: 13px\">int main(void);</pre><p>Text <code style=\"font-size: 13px\">code</code> and <kbd style=\"font-size: 13px\">keys</kbd></p>" },
+        { "mono-relative", "<pre style=\"font-size: 200%\">int</pre><div style=\"font-size: 2em\"><code>int</code></div><h1 style=\"font-family: monospace\">Title</h1>",
+            "<pre style=\"font-size: 26px\">int</pre><div style=\"font-size: 32px\"><code style=\"font-size: 26px\">int</code></div>"
+            "<h1 style=\"font-family: monospace; font-size: 26px\">Title</h1>" },
+        { "mono-sheet", "<style>tt { font-family: monospace; font-size: medium }</style><tt>tt text</tt>", "<tt style=\"font-size: 13px\">tt text</tt>" },
+        // Text in another family inside it is sized from 16 again.
+        { "mono-inner", "<pre>mono <span style=\"font-family: sans-serif\">sans <b style=\"font-size: 50%\">half</b></span></pre>",
+            "<pre style=\"font-size: 13px\">mono <span style=\"font-family: sans-serif; font-size: 16px\">sans <b style=\"font-size: 8px\">half</b></span></pre>" },
+        // A list of families, or a size the page fixed, stays as it is.
+        { "mono-list", "<pre style=\"font-family: monospace, monospace\">int</pre><pre style=\"font-family: x, monospace\">int</pre>",
+            "<pre style=\"font-family: monospace, monospace; font-size: 16px\">int</pre><pre style=\"font-family: x, monospace; font-size: 16px\">int</pre>" },
+        { "mono-fixed", "<body style=\"font-size: 20px\"><pre>int</pre><p style=\"font-size: 10pt\"><code>int</code></p>",
+            "<body style=\"font-size: 20px\"><pre style=\"font-size: 20px\">int</pre><p style=\"font-size: 10pt\"><code style=\"font-size: 10pt\">int</code></p>" },
+    });
+}

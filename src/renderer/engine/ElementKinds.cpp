@@ -1,6 +1,8 @@
 #include "renderer/engine/ElementKinds.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -17,6 +19,7 @@
 #include <litehtml/el_tr.h>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 
@@ -101,6 +104,51 @@ namespace {
     protected:
         ~TakenMargin() = default;
     };
+
+    // Browsers draw text whose font is the generic monospace family alone at 13 pixels where
+    // other text is 16: a size the page left to the browser (medium, or a multiple of it in em
+    // or percent) is a multiple of 13 in that family. What an element's children need to know.
+    class FontBase {
+    public:
+        // Whether the element's font family is "monospace" alone.
+        virtual bool monospaceOnly() const = 0;
+        // The element's font size as a multiple of the browser's medium size; 0 where the page
+        // gave it in pixels, points or another fixed unit.
+        virtual double mediumMultiple() const = 0;
+
+    protected:
+        ~FontBase() = default;
+    };
+
+    bool isGenericMonospace(std::string_view family)
+    {
+        while (!family.empty() && (family.front() == ' ' || family.front() == '\t'))
+            family.remove_prefix(1);
+        while (!family.empty() && (family.back() == ' ' || family.back() == '\t'))
+            family.remove_suffix(1);
+        return family.size() == 9 && std::equal(family.begin(), family.end(), "monospace", [](char a, char b) { return (a | 0x20) == b; });
+    }
+
+    // A font size as a multiple of medium, from the size property and the parent's multiple;
+    // 0 for a fixed size or one this doesn't follow (the other keywords, smaller, larger).
+    double mediumMultipleOf(const char* size, double parentMultiple)
+    {
+        if (!size || !*size || std::strcmp(size, "inherit") == 0)
+            return parentMultiple;
+        if (std::strcmp(size, "medium") == 0)
+            return 1;
+        std::string_view text(size);
+        double value = 0;
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error != std::errc() || value < 0)
+            return 0;
+        std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
+        if (unit == "em")
+            return parentMultiple * value;
+        if (unit == "%")
+            return parentMultiple * value / 100;
+        return 0;
+    }
 
     // The properties whose custom property references are looked up again once all of an
     // element's rules are in.
@@ -221,7 +269,7 @@ namespace {
     }
 
     template<class Base>
-    class Counted : public Base, public ChildSlots, public TakenMargin {
+    class Counted : public Base, public ChildSlots, public TakenMargin, public FontBase {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
@@ -276,6 +324,8 @@ namespace {
         }
 
         int takenTopMargin() const override { return m_takenTopMargin; }
+        bool monospaceOnly() const override { return m_monospaceOnly; }
+        double mediumMultiple() const override { return m_mediumMultiple; }
 
         // The engine starts a new line before any piece of text that doesn't fit, even one that
         // touches the text before it: `<a>Prev</a>&nbsp;` took two lines in a narrow cell, and a
@@ -327,15 +377,22 @@ namespace {
                 if (auto rewritten = withBoldKeywords(style))
                     this->set_attr("style", rewritten->c_str());
             }
-            Base::parse_styles(reparse);
+            // The children after this element's own size is known, as the engine parses them.
+            Base::parse_styles(true);
+            if (sizeMonospaceText())
+                Base::parse_styles(true);
             // A position the engine doesn't know it takes for fixed, out of the flow and at the
             // view's corner; "sticky" stays in the flow where it is until scrolled past, as static
             // does.
-            if (this->m_el_position != litehtml::element_position_fixed)
-                return;
-            auto* position = Base::get_style_property("position", false, "static");
-            if (litehtml::value_index(position ? position : "", element_position_strings, -1) < 0)
-                this->m_el_position = litehtml::element_position_static;
+            if (this->m_el_position == litehtml::element_position_fixed) {
+                auto* position = Base::get_style_property("position", false, "static");
+                if (litehtml::value_index(position ? position : "", element_position_strings, -1) < 0)
+                    this->m_el_position = litehtml::element_position_static;
+            }
+            if (!reparse) {
+                for (auto& child : this->m_children)
+                    child->parse_styles(false);
+            }
         }
 
         bool is_nth_child(const litehtml::element::ptr& el, int num, int off, bool ofType) const override
@@ -363,6 +420,37 @@ namespace {
         }
 
     private:
+        // The engine sizes all text from 16 pixels: where the monospace family alone starts or
+        // ends, a size the browser would choose is given in pixels, from 13 or from 16. Whether
+        // it was.
+        bool sizeMonospaceText()
+        {
+            // The root's size is medium; below an element of the engine's own, it is not known.
+            auto* parent = dynamic_cast<const FontBase*>(this->parent().get());
+            bool parentMonospace = parent && parent->monospaceOnly();
+            double parentMultiple = 1;
+            if (this->parent())
+                parentMultiple = parent ? parent->mediumMultiple() : 0;
+            auto* size = this->m_style.get_property("font-size");
+            // Sized here before, and parsed again as it is.
+            if (size && m_sizedPixels && std::to_string(m_sizedPixels) + "px" == size)
+                return false;
+            m_sizedPixels = 0;
+            auto* family = this->m_style.get_property("font-family");
+            m_monospaceOnly = family && std::strcmp(family, "inherit") != 0 ? isGenericMonospace(family) : parentMonospace;
+            m_mediumMultiple = mediumMultipleOf(size, parentMultiple);
+            bool keyword = size && std::strcmp(size, "medium") == 0;
+            if (m_mediumMultiple <= 0 || (m_monospaceOnly == parentMonospace && !(m_monospaceOnly && keyword)))
+                return false;
+            constexpr double monospaceMedium = 13;
+            double medium = m_monospaceOnly ? monospaceMedium : this->get_document()->container()->get_default_font_size();
+            m_sizedPixels = std::lround(m_mediumMultiple * medium);
+            auto pixels = std::to_string(m_sizedPixels) + "px";
+            // Over the style attribute's size too, which the engine reads again.
+            this->m_style.add_property("font-size", pixels.c_str(), nullptr, true, this);
+            return true;
+        }
+
         // An ordered list's item draws the number the engine reads from its "list_index"
         // attribute, which only the engine's own kind of item sets: the items of every list
         // drew "0.".
@@ -433,6 +521,9 @@ namespace {
         mutable SiblingPlaces m_places;
         int m_takenTopMargin = 0;
         Piece m_lastPiece = Piece::Other;
+        bool m_monospaceOnly = false;
+        double m_mediumMultiple = 1;
+        long m_sizedPixels = 0;
     };
 
     // What an element does to the line a break after it ends: puts something on it, ends a
