@@ -231,6 +231,12 @@ TEST(RealPageCasesTest, TextThatTouchesStaysOnOneLine)
         { "spaced-words", "<div style=\"width: 10px\">one <b>two</b> three</div>", 3 },
         { "han", "<div style=\"width: 10px\">\xE4\xB8\xAD\xE6\x96\x87<b>\xE4\xB8\xAD</b></div>", 3 },
     };
+    // Touching pieces that don't fit where the line has room for the first start the next line
+    // together: texinfo's "[Contents]" after its other links.
+    expectAlike({
+        { "touching-next-line", "<div style=\"width: 120px\">one two three [<a href=\"c\">Contents</a>]</div>",
+            "<div style=\"width: 120px\">one two three<br>[<a href=\"c\">Contents</a>]</div>" },
+    });
     for (auto& test : cases) {
         auto image = draw(test.name, "<body style=\"margin: 0\">" + test.markup);
         ASSERT_TRUE(image) << test.name;

@@ -268,6 +268,51 @@ namespace {
         return lead >= 0xE4 && lead <= 0xE9 ? Piece::HanWord : Piece::Word;
     }
 
+    // Where the child stands among its parent's children. Blocks place their pieces in order,
+    // so a parent's children are looked through from where the last one was found.
+    std::optional<std::size_t> indexAmongSiblings(const litehtml::element::ptr& child)
+    {
+        auto parent = child->parent();
+        if (!parent)
+            return std::nullopt;
+        thread_local std::unordered_map<const litehtml::element*, std::size_t> hints;
+        if (hints.size() > 4096)
+            hints.clear();
+        auto count = parent->get_children_count();
+        auto& hint = hints[parent.get()];
+        for (std::size_t step = 0; step < count; ++step) {
+            auto at = (hint + step) % count;
+            if (parent->get_child(static_cast<int>(at)) == child) {
+                hint = at;
+                return at;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The piece after this one on its block's lines: its next sibling, the first piece inside
+    // an inline element, or what follows the inline element it ends; none past the block.
+    litehtml::element::ptr nextPiece(litehtml::element::ptr piece, const litehtml::element* block)
+    {
+        constexpr int maximumDepth = 16;
+        for (int depth = 0; depth < maximumDepth; ++depth) {
+            auto parent = piece->parent();
+            auto at = indexAmongSiblings(piece);
+            if (!parent || !at)
+                return nullptr;
+            if (*at + 1 < parent->get_children_count()) {
+                auto next = parent->get_child(static_cast<int>(*at + 1));
+                for (int inner = 0; inner < maximumDepth && next->get_display() == litehtml::display_inline && next->get_children_count() > 0; ++inner)
+                    next = next->get_child(0);
+                return next;
+            }
+            if (parent.get() == block || parent->get_display() != litehtml::display_inline)
+                return nullptr;
+            piece = parent;
+        }
+        return nullptr;
+    }
+
     template<class Base>
     class Counted : public Base, public ChildSlots, public TakenMargin, public FontBase {
     public:
@@ -329,8 +374,8 @@ namespace {
 
         // The engine starts a new line before any piece of text that doesn't fit, even one that
         // touches the text before it: `<a>Prev</a>&nbsp;` took two lines in a narrow cell, and a
-        // comma after a link could start a line. A piece that touches the one before stays on
-        // its line, as if the block didn't wrap.
+        // comma after a link could start a line. Pieces that touch go on one line together, as
+        // one word would.
         int place_element(const litehtml::element::ptr& element, int maxWidth) override
         {
             auto display = element->get_display();
@@ -340,8 +385,13 @@ namespace {
             bool touching = piece == Piece::Word && m_lastPiece == Piece::Word;
             m_lastPiece = piece;
             auto wrapping = this->m_white_space;
-            if (!touching || wrapping == litehtml::white_space_nowrap || wrapping == litehtml::white_space_pre)
+            if (wrapping == litehtml::white_space_nowrap || wrapping == litehtml::white_space_pre)
                 return Base::place_element(element, maxWidth);
+            if (!touching) {
+                if (piece == Piece::Word)
+                    startLineForTouching(element, maxWidth);
+                return Base::place_element(element, maxWidth);
+            }
             this->m_white_space = litehtml::white_space_nowrap;
             int width = Base::place_element(element, maxWidth);
             this->m_white_space = wrapping;
@@ -420,6 +470,36 @@ namespace {
         }
 
     private:
+        // A word that fits on the line, where the pieces touching it after it don't, starts the
+        // next line with them.
+        void startLineForTouching(const litehtml::element::ptr& word, int maxWidth)
+        {
+            auto& boxes = this->m_boxes;
+            if (boxes.empty() || boxes.back()->get_type() != litehtml::box_line || boxes.back()->is_empty())
+                return;
+            auto& line = *boxes.back();
+            int left = 0, right = maxWidth;
+            this->get_line_left_right(line.top(), maxWidth, left, right);
+            litehtml::size size;
+            word->get_content_size(size, maxWidth);
+            int end = line.right() + size.width;
+            if (end > right)
+                return;
+            constexpr int maximumTouching = 16;
+            auto current = word;
+            for (int count = 0; count < maximumTouching && end <= right; ++count) {
+                current = nextPiece(current, this);
+                if (!current || pieceOf(current) != Piece::Word)
+                    return;
+                current->get_content_size(size, maxWidth);
+                end += size.width;
+            }
+            if (end <= right)
+                return;
+            litehtml::line_context context {};
+            this->new_box(word, maxWidth, context);
+        }
+
         // The engine sizes all text from 16 pixels: where the monospace family alone starts or
         // ends, a size the browser would choose is given in pixels, from 13 or from 16. Whether
         // it was.
