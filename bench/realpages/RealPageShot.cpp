@@ -64,7 +64,7 @@ void shoot(const std::string& page, const std::string& png, const Screen& screen
     RunLoop::main().runUntil(
         [&] {
             driver.render(screen.scale);
-            return !web->isLoading() && !RendererProcess::anyBusy();
+            return !web->isLoading() && !RendererProcess::anyBusy() && web->renderedPixels();
         },
         std::chrono::minutes(2));
     // Pictures that came late are laid out again: the screen is drawn until it stays the same.
