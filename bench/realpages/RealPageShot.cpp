@@ -67,15 +67,15 @@ void shoot(const std::string& page, const std::string& png, const Screen& screen
             return !web->isLoading() && !RendererProcess::anyBusy() && web->renderedPixels();
         },
         std::chrono::minutes(2));
-    // Pictures that came late are laid out again: the screen is drawn until it stays the same.
+    // Pictures that came late are laid out again: the screen is drawn until it stays the same
+    // for three turns a while apart.
     auto image = driver.render(screen.scale);
-    for (int round = 0; round < 10; ++round) {
+    for (int round = 0, same = 0; round < 40 && same < 3; ++round) {
+        RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(50));
         driver.drain();
         auto again = driver.render(screen.scale);
-        bool same = again->hasEqualPixels(*image);
+        same = again->hasEqualPixels(*image) ? same + 1 : 0;
         image = again;
-        if (same)
-            break;
     }
     auto frame = web->convertRectToView(web->bounds(), nullptr);
     UIGraphicsBeginImageContextWithOptions(frame.size, true, screen.scale);
