@@ -143,7 +143,7 @@ TEST(PagesDrawnAlikeTest, EmojiFamiliesInAFontListDrawOnlyWhatTheFirstFamiliesLa
             "<p style='font-family: " + stack + "'>" + words + "</p>" },
         { "emoji-installed", "<p style='font-family: Helvetica, \"Noto Color Emoji\"'>" + words + "</p>", "<p style='font-family: Helvetica'>" + words + "</p>" },
         { "emoji-unknown-first", "<p style='font-family: \"No Such Family\", \"Apple Color Emoji\", monospace'>" + words + "</p>",
-            "<p style='font-family: monospace'>" + words + "</p>" },
+            "<p style='font-family: \"No Such Family\", monospace'>" + words + "</p>" },
     });
     // Digits and spaces are the text font's, as wide as a sans-serif font draws them (an emoji
     // font's are more than twice as wide).

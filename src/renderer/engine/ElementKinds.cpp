@@ -1,6 +1,8 @@
 #include "renderer/engine/ElementKinds.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -10,12 +12,14 @@
 #include <litehtml/el_div.h>
 #include <litehtml/el_font.h>
 #include <litehtml/el_para.h>
+#include <litehtml/el_space.h>
 #include <litehtml/el_table.h>
 #include <litehtml/el_td.h>
 #include <litehtml/el_text.h>
 #include <litehtml/el_tr.h>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
@@ -149,6 +153,51 @@ namespace {
         ~RowGroup() = default;
     };
 
+    // Browsers draw text whose font is the generic monospace family alone at 13 pixels where
+    // other text is 16: a size the page left to the browser (medium, or a multiple of it in em
+    // or percent) is a multiple of 13 in that family. What an element's children need to know.
+    class FontBase {
+    public:
+        // Whether the element's font family is "monospace" alone.
+        virtual bool monospaceOnly() const = 0;
+        // The element's font size as a multiple of the browser's medium size; 0 where the page
+        // gave it in pixels, points or another fixed unit.
+        virtual double mediumMultiple() const = 0;
+
+    protected:
+        ~FontBase() = default;
+    };
+
+    bool isGenericMonospace(std::string_view family)
+    {
+        while (!family.empty() && (family.front() == ' ' || family.front() == '\t'))
+            family.remove_prefix(1);
+        while (!family.empty() && (family.back() == ' ' || family.back() == '\t'))
+            family.remove_suffix(1);
+        return family.size() == 9 && std::equal(family.begin(), family.end(), "monospace", [](char a, char b) { return (a | 0x20) == b; });
+    }
+
+    // A font size as a multiple of medium, from the size property and the parent's multiple;
+    // 0 for a fixed size or one this doesn't follow (the other keywords, smaller, larger).
+    double mediumMultipleOf(const char* size, double parentMultiple)
+    {
+        if (!size || !*size || std::strcmp(size, "inherit") == 0)
+            return parentMultiple;
+        if (std::strcmp(size, "medium") == 0)
+            return 1;
+        std::string_view text(size);
+        double value = 0;
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (error != std::errc() || value < 0)
+            return 0;
+        std::string_view unit(end, static_cast<std::size_t>(text.data() + text.size() - end));
+        if (unit == "em")
+            return parentMultiple * value;
+        if (unit == "%")
+            return parentMultiple * value / 100;
+        return 0;
+    }
+
     // The properties whose custom property references are looked up again once all of an
     // element's rules are in.
     constexpr const char* referencingProperties[] = { "color", "background-color", "border-top-color", "border-right-color", "border-bottom-color",
@@ -243,8 +292,77 @@ namespace {
         return out;
     }
 
+    // What a block puts on its lines, for where a line may break between two of them: around
+    // spaces, Han characters and anything but text, but never between two pieces of text that
+    // touch, as a link and the comma or no-break space after it do.
+    enum class Piece {
+        Other,
+        Space,
+        Word,
+        // A word of Han characters, which lines break around.
+        HanWord,
+    };
+
+    Piece pieceOf(const litehtml::element::ptr& element)
+    {
+        if (element->get_display() != litehtml::display_inline_text)
+            return Piece::Other;
+        if (dynamic_cast<const litehtml::el_space*>(element.get()))
+            return Piece::Space;
+        litehtml::tstring text;
+        element->get_text(text);
+        // U+4E00 to U+9FCC, three bytes from E4 B8 80 to E9 BF 8C, as the page's text is split.
+        auto lead = text.empty() ? 0u : static_cast<unsigned char>(text.front());
+        return lead >= 0xE4 && lead <= 0xE9 ? Piece::HanWord : Piece::Word;
+    }
+
+    // Where the child stands among its parent's children. Blocks place their pieces in order,
+    // so a parent's children are looked through from where the last one was found.
+    std::optional<std::size_t> indexAmongSiblings(const litehtml::element::ptr& child)
+    {
+        auto parent = child->parent();
+        if (!parent)
+            return std::nullopt;
+        thread_local std::unordered_map<const litehtml::element*, std::size_t> hints;
+        if (hints.size() > 4096)
+            hints.clear();
+        auto count = parent->get_children_count();
+        auto& hint = hints[parent.get()];
+        for (std::size_t step = 0; step < count; ++step) {
+            auto at = (hint + step) % count;
+            if (parent->get_child(static_cast<int>(at)) == child) {
+                hint = at;
+                return at;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // The piece after this one on its block's lines: its next sibling, the first piece inside
+    // an inline element, or what follows the inline element it ends; none past the block.
+    litehtml::element::ptr nextPiece(litehtml::element::ptr piece, const litehtml::element* block)
+    {
+        constexpr int maximumDepth = 16;
+        for (int depth = 0; depth < maximumDepth; ++depth) {
+            auto parent = piece->parent();
+            auto at = indexAmongSiblings(piece);
+            if (!parent || !at)
+                return nullptr;
+            if (*at + 1 < parent->get_children_count()) {
+                auto next = parent->get_child(static_cast<int>(*at + 1));
+                for (int inner = 0; inner < maximumDepth && next->get_display() == litehtml::display_inline && next->get_children_count() > 0; ++inner)
+                    next = next->get_child(0);
+                return next;
+            }
+            if (parent.get() == block || parent->get_display() != litehtml::display_inline)
+                return nullptr;
+            piece = parent;
+        }
+        return nullptr;
+    }
+
     template<class Base>
-    class Counted : public Base, public ChildSlots, public TakenMargin, public RowGroup {
+    class Counted : public Base, public ChildSlots, public TakenMargin, public RowGroup, public FontBase {
     public:
         explicit Counted(const std::shared_ptr<litehtml::document>& document)
             : Base(document)
@@ -261,6 +379,7 @@ namespace {
         int render(int x, int y, int maxWidth, bool secondPass) override
         {
             numberListItem();
+            m_lastPiece = Piece::Other;
             // The engine widens a box to its min-width only once its content is laid out, at
             // the narrower width: a body with a min-width wider than its column was drawn that
             // wide with its text squeezed into the column. Laid out at its min-width instead,
@@ -332,19 +451,44 @@ namespace {
 
         int takenTopMargin() const override { return m_takenTopMargin; }
         litehtml::style_display groupDisplay() const override { return m_groupDisplay; }
+        bool monospaceOnly() const override { return m_monospaceOnly; }
+        double mediumMultiple() const override { return m_mediumMultiple; }
 
         // Collapsible white space that would start a line takes no room, as CSS removes it
         // there. The engine gives it a line of its own, which goes below the floats beside it
         // when they leave no room for a space: the floats placed after it (Sphinx's sidebar,
         // after its body's wrapper of the whole width) went down with that line. Between a
         // flex container's items it is no item at all.
+        //
+        // And the engine starts a new line before any piece of text that doesn't fit, even one
+        // that touches the text before it: `<a>Prev</a>&nbsp;` took two lines in a narrow cell,
+        // and a comma after a link could start a line. Pieces that touch go on one line
+        // together, as one word would.
         int place_element(const litehtml::element::ptr& element, int maxWidth) override
         {
             if (element->get_display() == litehtml::display_inline_text && element->is_white_space() && (startsLineBesideFloats(*element, maxWidth) || m_flexLayout != FlexLayout::None)) {
                 element->skip(true);
+                m_lastPiece = Piece::Space;
                 return 0;
             }
-            return Base::place_element(element, maxWidth);
+            auto display = element->get_display();
+            if (display == litehtml::display_inline || display == litehtml::display_none)
+                return Base::place_element(element, maxWidth);
+            auto piece = pieceOf(element);
+            bool touching = piece == Piece::Word && m_lastPiece == Piece::Word;
+            m_lastPiece = piece;
+            auto wrapping = this->m_white_space;
+            if (wrapping == litehtml::white_space_nowrap || wrapping == litehtml::white_space_pre)
+                return Base::place_element(element, maxWidth);
+            if (!touching) {
+                if (piece == Piece::Word)
+                    startLineForTouching(element, maxWidth);
+                return Base::place_element(element, maxWidth);
+            }
+            this->m_white_space = litehtml::white_space_nowrap;
+            int width = Base::place_element(element, maxWidth);
+            this->m_white_space = wrapping;
+            return width;
         }
 
         // The engine looks a rule's custom properties up as it adds the rule, in the order of
@@ -376,23 +520,31 @@ namespace {
                 if (auto rewritten = withBoldKeywords(style))
                     this->set_attr("style", rewritten->c_str());
             }
-            Base::parse_styles(reparse);
+            // The children after this element's own size is known, as the engine parses them.
+            Base::parse_styles(true);
+            if (sizeMonospaceText())
+                Base::parse_styles(true);
             m_groupDisplay = this->m_display;
             if (m_groupDisplay == litehtml::display_table_header_group || m_groupDisplay == litehtml::display_table_footer_group)
                 this->m_display = litehtml::display_table_row_group;
             m_flexLayout = boundedFlexLayoutOf(*this);
             readLayoutKinds();
-            fitGeneratedPictures();
             if (isTransparent(*this))
                 this->m_visibility = litehtml::visibility_hidden;
             // A position the engine doesn't know it takes for fixed, out of the flow and at the
             // view's corner; "sticky" stays in the flow where it is until scrolled past, as static
             // does.
-            if (this->m_el_position != litehtml::element_position_fixed)
-                return;
-            auto* position = Base::get_style_property("position", false, "static");
-            if (litehtml::value_index(position ? position : "", element_position_strings, -1) < 0)
-                this->m_el_position = litehtml::element_position_static;
+            if (this->m_el_position == litehtml::element_position_fixed) {
+                auto* position = Base::get_style_property("position", false, "static");
+                if (litehtml::value_index(position ? position : "", element_position_strings, -1) < 0)
+                    this->m_el_position = litehtml::element_position_static;
+            }
+            if (!reparse) {
+                for (auto& child : this->m_children)
+                    child->parse_styles(false);
+            }
+            // Once the ::before and ::after children know their widths.
+            fitGeneratedPictures();
         }
 
         bool is_nth_child(const litehtml::element::ptr& el, int num, int off, bool ofType) const override
@@ -585,6 +737,67 @@ namespace {
                 width = std::min(width, this->get_document()->cvt_units(maximum, this->m_font_size, maxWidth) - (borderBox ? frame : 0));
             }
             return minimum > width;
+}
+
+        // A word that fits on the line, where the pieces touching it after it don't, starts the
+        // next line with them.
+        void startLineForTouching(const litehtml::element::ptr& word, int maxWidth)
+        {
+            auto& boxes = this->m_boxes;
+            if (boxes.empty() || boxes.back()->get_type() != litehtml::box_line || boxes.back()->is_empty())
+                return;
+            auto& line = *boxes.back();
+            int left = 0, right = maxWidth;
+            this->get_line_left_right(line.top(), maxWidth, left, right);
+            litehtml::size size;
+            word->get_content_size(size, maxWidth);
+            int end = line.right() + size.width;
+            if (end > right)
+                return;
+            constexpr int maximumTouching = 16;
+            auto current = word;
+            for (int count = 0; count < maximumTouching && end <= right; ++count) {
+                current = nextPiece(current, this);
+                if (!current || pieceOf(current) != Piece::Word)
+                    return;
+                current->get_content_size(size, maxWidth);
+                end += size.width;
+            }
+            if (end <= right)
+                return;
+            litehtml::line_context context {};
+            this->new_box(word, maxWidth, context);
+        }
+
+        // The engine sizes all text from 16 pixels: where the monospace family alone starts or
+        // ends, a size the browser would choose is given in pixels, from 13 or from 16. Whether
+        // it was.
+        bool sizeMonospaceText()
+        {
+            // The root's size is medium; below an element of the engine's own, it is not known.
+            auto* parent = dynamic_cast<const FontBase*>(this->parent().get());
+            bool parentMonospace = parent && parent->monospaceOnly();
+            double parentMultiple = 1;
+            if (this->parent())
+                parentMultiple = parent ? parent->mediumMultiple() : 0;
+            auto* size = this->m_style.get_property("font-size");
+            // Sized here before, and parsed again as it is.
+            if (size && m_sizedPixels && std::to_string(m_sizedPixels) + "px" == size)
+                return false;
+            m_sizedPixels = 0;
+            auto* family = this->m_style.get_property("font-family");
+            m_monospaceOnly = family && std::strcmp(family, "inherit") != 0 ? isGenericMonospace(family) : parentMonospace;
+            m_mediumMultiple = mediumMultipleOf(size, parentMultiple);
+            bool keyword = size && std::strcmp(size, "medium") == 0;
+            if (m_mediumMultiple <= 0 || (m_monospaceOnly == parentMonospace && !(m_monospaceOnly && keyword)))
+                return false;
+            constexpr double monospaceMedium = 13;
+            double medium = m_monospaceOnly ? monospaceMedium : this->get_document()->container()->get_default_font_size();
+            m_sizedPixels = std::lround(m_mediumMultiple * medium);
+            auto pixels = std::to_string(m_sizedPixels) + "px";
+            // Over the style attribute's size too, which the engine reads again.
+            this->m_style.add_property("font-size", pixels.c_str(), nullptr, true, this);
+            return true;
         }
 
         // An ordered list's item draws the number the engine reads from its "list_index"
@@ -658,6 +871,10 @@ namespace {
         int m_takenTopMargin = 0;
         FlexLayout m_flexLayout = FlexLayout::None;
         litehtml::style_display m_groupDisplay = litehtml::display_inline;
+        Piece m_lastPiece = Piece::Other;
+        bool m_monospaceOnly = false;
+        double m_mediumMultiple = 1;
+        long m_sizedPixels = 0;
     };
 
     // What an element does to the line a break after it ends: puts something on it, ends a
@@ -856,6 +1073,19 @@ namespace {
         }
     };
 
+    // A heading's align attribute aligns its text, as a paragraph's does (texinfo centres its
+    // manual's title so).
+    class Heading final : public Counted<litehtml::html_tag> {
+    public:
+        using Counted::Counted;
+
+        void parse_attributes() override
+        {
+            if (auto* align = get_attr("align"))
+                m_style.add_property("text-align", align, nullptr, false, this);
+            Counted::parse_attributes();
+        }
+    };
 }
 
 bool isTransparent(const litehtml::element& element)
@@ -887,6 +1117,8 @@ std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std:
         return std::make_shared<Counted<litehtml::el_anchor>>(document);
     if (tag == "font")
         return std::make_shared<Counted<litehtml::el_font>>(document);
+    if (tag.size() == 2 && tag[0] == 'h' && tag[1] >= '1' && tag[1] <= '6')
+        return std::make_shared<Heading>(document);
     if (tag == "details")
         return std::make_shared<Details>(document);
     if (tag == "summary")

@@ -4,6 +4,7 @@
 #include "renderer/engine/HTMLText.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <functional>
 #include <optional>
@@ -441,6 +442,78 @@ namespace {
             || body.find("inline-size") != std::string_view::npos;
     }
 
+    // Declarations with their lengths in ex, ch and pc written in units the layout engine knows:
+    // it reads those three as pixels, and `margin: 5ex 10ex; max-width: 80ex` left a manual's
+    // text two words wide. An ex and a ch as high and as wide as the default sans-serif font's x
+    // and zero, a pica as 12 points. Absent when there are none. Strings and url() are left as
+    // they are.
+    std::optional<std::string> withKnownLengthUnits(std::string_view text)
+    {
+        auto hasUnit = [&](std::size_t at) {
+            return at + 2 <= text.size() && at > 0 && ((text[at - 1] >= '0' && text[at - 1] <= '9') || text[at - 1] == '.');
+        };
+        bool any = false;
+        for (auto at = text.find_first_of("eEcCpP"); at != std::string_view::npos && !any; at = text.find_first_of("eEcCpP", at + 1))
+            any = hasUnit(at);
+        if (!any)
+            return std::nullopt;
+        std::string out;
+        bool changed = false;
+        std::size_t at = 0;
+        while (at < text.size()) {
+            char c = text[at];
+            if (c == '"' || c == '\'') {
+                auto end = at + 1;
+                while (end < text.size() && text[end] != c)
+                    end += text[end] == '\\' ? 2 : 1;
+                end = std::min(end + 1, text.size());
+                out.append(text.substr(at, end - at));
+                at = end;
+                continue;
+            }
+            if ((c == 'u' || c == 'U') && at + 4 <= text.size() && lowercase(text.substr(at, 4)) == "url(" && (at == 0 || !isNameChar(text[at - 1]))) {
+                auto end = std::min(text.find(')', at), text.size());
+                out.append(text.substr(at, end - at));
+                at = end;
+                continue;
+            }
+            // A number starts a token where no name goes on into it.
+            bool digit = (c >= '0' && c <= '9') || (c == '.' && at + 1 < text.size() && text[at + 1] >= '0' && text[at + 1] <= '9');
+            bool signedNumber = at > 0 && (text[at - 1] == '-' || text[at - 1] == '+') && (at < 2 || !isNameChar(text[at - 2]));
+            if (!digit || (at > 0 && !signedNumber && (isNameChar(text[at - 1]) || text[at - 1] == '.'))) {
+                out += c;
+                ++at;
+                continue;
+            }
+            auto end = at;
+            while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') || text[end] == '.'))
+                ++end;
+            auto unitEnd = end;
+            while (unitEnd < text.size() && isASCIILetter(text[unitEnd]))
+                ++unitEnd;
+            auto unit = lowercase(text.substr(end, unitEnd - end));
+            static constexpr std::pair<std::string_view, double> factors[] = { { "ex", 0.53 }, { "ch", 0.56 }, { "pc", 12 } };
+            double factor = 0;
+            for (auto& [name, times] : factors)
+                factor = unit == name ? times : factor;
+            double value = 0;
+            auto [parsedEnd, parseError] = std::from_chars(text.data() + at, text.data() + end, value);
+            if (factor == 0 || (unitEnd < text.size() && isNameChar(text[unitEnd])) || parseError != std::errc() || parsedEnd != text.data() + end) {
+                out.append(text.substr(at, unitEnd - at));
+                at = unitEnd;
+                continue;
+            }
+            char converted[32];
+            auto [written, error] = std::to_chars(converted, converted + sizeof converted, value * factor, std::chars_format::general, 6);
+            out.append(converted, error == std::errc() ? written : converted).append(unit == "pc" ? "pt" : "em");
+            changed = true;
+            at = unitEnd;
+        }
+        if (!changed)
+            return std::nullopt;
+        return out;
+    }
+
     std::string withoutComments(std::string_view text)
     {
         std::string out;
@@ -589,10 +662,13 @@ std::string StyleBounds::boundedMarkup(std::string_view markup)
             for (auto& attribute : tag.attributes) {
                 if (attribute.name == "style") {
                     auto style = markup.substr(attribute.valueStart, attribute.valueEnd - attribute.valueStart);
-                    if (style.find("var(") == std::string_view::npos)
+                    auto known = withKnownLengthUnits(style);
+                    if (known)
+                        style = *known;
+                    if (!known && style.find("var(") == std::string_view::npos)
                         continue;
                     copyTo(attribute.valueStart);
-                    out += heldCustomPropertyReferences(style);
+                    out += style.find("var(") == std::string_view::npos ? std::string(style) : heldCustomPropertyReferences(style);
                     copied = attribute.valueEnd;
                     continue;
                 }
@@ -733,10 +809,12 @@ void StyleBounds::styleRule(const std::vector<std::string>& list, std::string_vi
         return;
     auto parts = ruleBody(body);
     if (parts.nested.empty() && !mayNameLogicalProperties(body)) {
-        out.append(joined).append("{").append(body).append("}");
+        auto known = withKnownLengthUnits(body);
+        out.append(joined).append("{").append(known ? *known : body).append("}");
         return;
     }
-    out.append(joined).append("{").append(parts.declarations).append("}");
+    auto known = withKnownLengthUnits(parts.declarations);
+    out.append(joined).append("{").append(known ? *known : parts.declarations).append("}");
     for (auto& [head, inner] : parts.nested) {
         if (depth + 1 >= maximumStyleBlockNesting)
             break;

@@ -47,7 +47,9 @@ th { font-weight: bold; text-align: center; }
 col { display: table-column; }
 colgroup { display: table-column-group; }
 table[border] { border-style: outset; border-color: gray; }
-table[border] td, table[border] th { border: 1px inset gray; }
+table[border] > tr > td, table[border] > tr > th, table[border] > * > tr > td, table[border] > * > tr > th { border: 1px inset gray; }
+table[border="0"] { border-style: none; }
+table[border="0"] > tr > td, table[border="0"] > tr > th, table[border="0"] > * > tr > td, table[border="0"] > * > tr > th { border-style: none; border-width: medium; }
 h1 { font-size: 2em; margin: .67em 0; font-weight: bold; }
 h2 { font-size: 1.5em; margin: .83em 0; font-weight: bold; }
 h3 { font-size: 1.17em; margin: 1em 0; font-weight: bold; }
@@ -61,7 +63,8 @@ ul { list-style-type: disc; }
 ol { list-style-type: decimal; }
 ul ul, ol ul { list-style-type: circle; }
 ol ol ul, ol ul ul, ul ol ul, ul ul ul { list-style-type: square; }
-ol ol, ol ul, ul ol, ul ul { margin-top: 0; margin-bottom: 0; }
+dir dir, dir dl, dir menu, dir ol, dir ul, dl dir, dl dl, dl menu, dl ol, dl ul, menu dir, menu dl, menu menu, menu ol, menu ul,
+ol dir, ol dl, ol menu, ol ol, ol ul, ul dir, ul dl, ul menu, ul ol, ul ul { margin-top: 0; margin-bottom: 0; }
 dd { margin-left: 40px; }
 b, strong { font-weight: bold; }
 i, cite, em, var, address, dfn { font-style: italic; }
