@@ -2,9 +2,7 @@
 // columns, bars and menus. Each page is drawn as on a phone (kept as PNGs to look at) and read
 // back by its pixels, beside a twin a browser draws alike where there is one.
 
-#include "platform/graphics/UIImage.h"
-#include "renderer/engine/HTMLNesting.h"
-#include "renderer/engine/WebPage.h"
+#include "DrawnPages.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -25,78 +23,30 @@ constexpr int screenHeight = 300;
 // nothing sizes it.
 const std::string caret = "<svg viewBox='0 0 30 30' xmlns='http://www.w3.org/2000/svg'><path d='M0 0H30V30H0z' fill='#f00'/></svg>";
 
-struct Drawn {
-    std::unique_ptr<WebPage> page;
-    std::shared_ptr<UIImage> image;
-    int width = 0;
-
-    UIPixel at(int x, int y) const { return image->pixelAt(x, y); }
-    int count(int x, int y, int w, int h, const std::function<bool(UIPixel)>& test) const
-    {
-        int found = 0;
-        for (int row = y; row < y + h; ++row) {
-            for (int column = x; column < x + w; ++column)
-                found += test(image->pixelAt(column, row));
-        }
-        return found;
-    }
-};
+using Drawn = drawnpages::DrawnPage;
+using Pair = drawnpages::AlikePair;
 
 // The page laid out at the phone's width, its first screen drawn `drawnWidth` points wide (more
 // than the view for a page that scrolls sideways).
 Drawn draw(const std::string& name, const std::string& markup, int drawnWidth = phoneWidth)
 {
-    Drawn drawn;
-    drawn.width = drawnWidth;
-    drawn.page = WebPage::create(boundedHTMLNesting(markup), NSURL::fileURLWithPath("/pages/" + name + ".html"), nullptr);
-    EXPECT_TRUE(drawn.page) << name;
-    if (!drawn.page)
-        return drawn;
-    for (auto& url : drawn.page->pictureURLs()) {
-        if (url.lastPathComponent() == "caret.svg")
-            drawn.page->setPicture(url, webPictureWithData(std::vector<std::uint8_t>(caret.begin(), caret.end())));
-    }
-    drawn.page->layout(phoneWidth);
-    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, drawnWidth, screenHeight);
-    auto* cr = cairo_create(surface);
-    drawn.page->draw(cr, CGRectMake(0, 0, drawnWidth, screenHeight));
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    drawn.image = std::make_shared<UIImage>(surface, 1);
-    cairo_surface_destroy(surface);
-    drawn.image->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ("layout-" + name + ".png")).string());
-    return drawn;
+    return drawnpages::drawPage("layout-" + name, markup, { phoneWidth, drawnWidth, screenHeight }, [](WebPage& page) {
+        for (auto& url : page.pictureURLs()) {
+            if (url.lastPathComponent() == "caret.svg")
+                page.setPicture(url, webPictureWithData(std::vector<std::uint8_t>(caret.begin(), caret.end())));
+        }
+    });
 }
 
-int differences(const Drawn& a, const Drawn& b)
-{
-    int found = 0;
-    for (int row = 0; row < screenHeight; ++row) {
-        for (int column = 0; column < std::min(a.width, b.width); ++column) {
-            auto p = a.at(column, row), q = b.at(column, row);
-            found += p.red != q.red || p.green != q.green || p.blue != q.blue;
-        }
-    }
-    return found;
-}
+using drawnpages::differences;
 
 const auto red = [](UIPixel p) { return p.red > 200 && p.green < 40 && p.blue < 40; };
 const auto dark = [](UIPixel p) { return p.red < 100 && p.green < 100 && p.blue < 100; };
 
-struct Pair {
-    const char* name;
-    std::string page;
-    std::string twin;
-};
-
 void expectAlike(const std::vector<Pair>& pairs)
 {
-    for (auto& pair : pairs) {
-        auto page = draw(std::string(pair.name) + "-page", pair.page);
-        auto twin = draw(std::string(pair.name) + "-twin", pair.twin);
-        EXPECT_GT(twin.count(0, 0, phoneWidth, screenHeight, dark), 50) << pair.name << ": the twin draws something";
-        EXPECT_EQ(differences(page, twin), 0) << pair.name;
-    }
+    drawnpages::expectAlike(
+        pairs, [](const std::string& name, const std::string& markup) { return draw(name, markup); }, [](const Drawn&, UIPixel p) { return dark(p); });
 }
 
 // The row of the first dark pixel in the columns, or -1.

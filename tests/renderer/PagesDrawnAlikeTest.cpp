@@ -1,12 +1,8 @@
 // Pages that a browser draws alike, drawn alike: each pair is laid out and drawn, and their
 // pixels compared (both kept as PNGs to look at).
 
-#include "platform/graphics/UIImage.h"
-#include "renderer/engine/HTMLNesting.h"
-#include "renderer/engine/WebPage.h"
+#include "DrawnPages.h"
 
-#include <filesystem>
-#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -18,76 +14,23 @@ namespace {
 constexpr int pageWidth = 320;
 constexpr int pageHeight = 240;
 
-struct Drawn {
-    std::unique_ptr<WebPage> page;
-    std::shared_ptr<UIImage> image;
-
-    UIPixel at(int x, int y) const { return image->pixelAt(x, y); }
-    int count(int x, int y, int width, int height, const std::function<bool(UIPixel)>& test) const
-    {
-        int found = 0;
-        for (int row = y; row < y + height; ++row) {
-            for (int column = x; column < x + width; ++column)
-                found += test(image->pixelAt(column, row));
-        }
-        return found;
-    }
-    void redraw(const std::string& name)
-    {
-        page->layout(pageWidth);
-        auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, pageWidth, pageHeight);
-        auto* cr = cairo_create(surface);
-        page->draw(cr, CGRectMake(0, 0, pageWidth, pageHeight));
-        cairo_destroy(cr);
-        cairo_surface_flush(surface);
-        image = std::make_shared<UIImage>(surface, 1);
-        cairo_surface_destroy(surface);
-        image->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ("alike-" + name + ".png")).string());
-    }
-};
+using Drawn = drawnpages::DrawnPage;
+using Pair = drawnpages::AlikePair;
 
 Drawn draw(const std::string& name, const std::string& markup)
 {
-    Drawn drawn;
-    drawn.page = WebPage::create(boundedHTMLNesting(markup), NSURL::fileURLWithPath("/pages/" + name + ".html"), nullptr);
-    EXPECT_TRUE(drawn.page) << name;
-    drawn.redraw(name);
-    return drawn;
+    return drawnpages::drawPage("alike-" + name, markup, { pageWidth, pageWidth, pageHeight });
 }
 
-// How many pixels differ between the two drawings.
-int differences(const Drawn& a, const Drawn& b)
-{
-    int found = 0;
-    for (int row = 0; row < pageHeight; ++row) {
-        for (int column = 0; column < pageWidth; ++column) {
-            auto p = a.at(column, row), q = b.at(column, row);
-            found += p.red != q.red || p.green != q.green || p.blue != q.blue;
-        }
-    }
-    return found;
-}
-
-int inked(const Drawn& drawn)
-{
-    auto background = drawn.at(pageWidth - 1, pageHeight - 1);
-    return drawn.count(0, 0, pageWidth, pageHeight, [&](UIPixel p) { return p.red != background.red || p.green != background.green || p.blue != background.blue; });
-}
-
-struct Pair {
-    const char* name;
-    std::string page;
-    std::string twin;
-};
+using drawnpages::differences;
 
 void expectAlike(const std::vector<Pair>& pairs)
 {
-    for (auto& pair : pairs) {
-        auto page = draw(std::string(pair.name) + "-page", pair.page);
-        auto twin = draw(std::string(pair.name) + "-twin", pair.twin);
-        EXPECT_GT(inked(twin), 50) << pair.name << ": the twin draws something";
-        EXPECT_EQ(differences(page, twin), 0) << pair.name;
-    }
+    // Anything but the page's background is ink.
+    drawnpages::expectAlike(pairs, draw, [](const Drawn& drawn, UIPixel p) {
+        auto background = drawn.at(pageWidth - 1, pageHeight - 1);
+        return p.red != background.red || p.green != background.green || p.blue != background.blue;
+    });
 }
 
 const auto red = [](UIPixel p) { return p.red > 200 && p.green < 40 && p.blue < 40; };
@@ -246,10 +189,10 @@ TEST(PagesDrawnAlikeTest, ClosedDetailsShowTheirSummaryWithItsMarkerOnly)
     // A click on the summary opens it, as a browser does; a second one closes it again.
     EXPECT_FALSE(closed.page->linkAt({ 40, 8 }));
     EXPECT_TRUE(closed.page->needsLayout());
-    closed.redraw("details-clicked");
+    closed.redraw("alike-details-clicked");
     EXPECT_EQ(differences(closed, open), 0);
     EXPECT_FALSE(closed.page->linkAt({ 40, 8 }));
-    closed.redraw("details-clicked-again");
+    closed.redraw("alike-details-clicked-again");
     EXPECT_LT(closed.page->height(), open.page->height());
     // A link in a summary is followed, and leaves its details as they are.
     auto linked = draw("details-link", "<body style='margin: 0'><details><summary><a href='next.html'>Next</a> page</summary><p>Inside</p></details>");
@@ -258,7 +201,7 @@ TEST(PagesDrawnAlikeTest, ClosedDetailsShowTheirSummaryWithItsMarkerOnly)
     ASSERT_TRUE(link);
     EXPECT_EQ(link->lastPathComponent(), "next.html");
     EXPECT_FALSE(linked.page->needsLayout());
-    linked.redraw("details-link-clicked");
+    linked.redraw("alike-details-link-clicked");
     EXPECT_EQ(linked.page->height(), height);
 }
 
@@ -310,7 +253,7 @@ TEST(PagesDrawnAlikeTest, MarginsCollapseThroughTheBlocksAroundThem)
     auto once = draw("margins-relaid", nested);
     auto again = draw("margins-relaid-again", nested);
     again.page->layout(pageWidth / 2);
-    again.redraw("margins-relaid-again");
+    again.redraw("alike-margins-relaid-again");
     EXPECT_EQ(differences(once, again), 0);
     EXPECT_EQ(differences(once, draw("margins-relaid-twin", "<p>Text</p><h2>Title</h2><ol><li><p>One</p></li><li><p>Two</p></li></ol>")), 0);
     // A block with a border keeps its child's margin inside it.

@@ -2,9 +2,7 @@
 // draws it: each page beside a twin written the plain way, their pixels compared (both kept as
 // PNGs to look at), or its boxes measured.
 
-#include "platform/graphics/UIImage.h"
-#include "renderer/engine/HTMLNesting.h"
-#include "renderer/engine/WebPage.h"
+#include "DrawnPages.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -20,20 +18,7 @@ constexpr int pageHeight = 300;
 
 std::shared_ptr<UIImage> draw(const std::string& name, const std::string& markup)
 {
-    auto page = WebPage::create(boundedHTMLNesting(markup), NSURL::fileURLWithPath("/pages/" + name + ".html"), nullptr);
-    EXPECT_TRUE(page) << name;
-    if (!page)
-        return nullptr;
-    page->layout(pageWidth);
-    auto* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, pageWidth, pageHeight);
-    auto* cr = cairo_create(surface);
-    page->draw(cr, CGRectMake(0, 0, pageWidth, pageHeight));
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    auto image = std::make_shared<UIImage>(surface, 1);
-    cairo_surface_destroy(surface);
-    image->writePNGToFile((std::filesystem::path(VESK_BINARY_DIR) / ("real-" + name + ".png")).string());
-    return image;
+    return drawnpages::drawPage("real-" + name, markup, { pageWidth, pageWidth, pageHeight }).image;
 }
 
 int differences(const UIImage& a, const UIImage& b)
@@ -48,33 +33,11 @@ int differences(const UIImage& a, const UIImage& b)
     return found;
 }
 
-int inked(const UIImage& image)
+void expectAlike(const std::vector<drawnpages::AlikePair>& pairs)
 {
-    int found = 0;
-    for (int row = 0; row < pageHeight; ++row) {
-        for (int column = 0; column < pageWidth; ++column) {
-            auto p = image.pixelAt(column, row);
-            found += p.red < 200 || p.green < 200 || p.blue < 200;
-        }
-    }
-    return found;
-}
-
-struct Pair {
-    const char* name;
-    std::string page;
-    std::string twin;
-};
-
-void expectAlike(const std::vector<Pair>& pairs)
-{
-    for (auto& pair : pairs) {
-        auto page = draw(std::string(pair.name) + "-page", pair.page);
-        auto twin = draw(std::string(pair.name) + "-twin", pair.twin);
-        ASSERT_TRUE(page && twin) << pair.name;
-        EXPECT_GT(inked(*twin), 50) << pair.name << ": the twin draws something";
-        EXPECT_EQ(differences(*page, *twin), 0) << pair.name;
-    }
+    drawnpages::expectAlike(
+        pairs, [](const std::string& name, const std::string& markup) { return drawnpages::drawPage("real-" + name, markup, { pageWidth, pageWidth, pageHeight }); },
+        [](const drawnpages::DrawnPage&, UIPixel p) { return p.red < 200 || p.green < 200 || p.blue < 200; });
 }
 
 // Where the pure red box of the page starts and how wide it is, on its first row.
