@@ -184,12 +184,10 @@ TEST_F(ViewerTest, WebViewerKeepsAPageWhoseRendererEndsAndClosesWhenItEndsBefore
     viewer->dismiss();
 
     auto script = std::filesystem::path(VESK_SOURCE_DIR) / "tests/platform/uikit/files/hostile-renderer.py";
-    ::setenv("VESK_RENDERER", script.c_str(), 1);
-    ::setenv("VESK_HOSTILE_RENDERER", "endless-header", 1);
-    utility.openWeb(VeskFile::initWithPath(makeFile("other.html", "<p>other</p>")), driver.screenStack().front());
-    driver.drain();
-    ::unsetenv("VESK_HOSTILE_RENDERER");
-    ::unsetenv("VESK_RENDERER");
+    withRenderer(script, "endless-header", [&] {
+        utility.openWeb(VeskFile::initWithPath(makeFile("other.html", "<p>other</p>")), driver.screenStack().front());
+        driver.drain();
+    });
     EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
     EXPECT_EQ(driver.screenStack().size(), 1u);
     driver.advance(4);
@@ -216,22 +214,16 @@ TEST_F(ViewerTest, WebViewerKeepsAPageWhoseRendererEndsAndClosesWhenItEndsBefore
 // nothing: the load fails with the banner. Started the same way with seccomp there, it draws.
 TEST_F(ViewerTest, WebViewerClosesWithTheErrorBannerWhenTheRendererCanLoadNoFilter)
 {
-    ::setenv("VESK_RENDERER", VESK_HOSTILE_THREADS_RENDERER, 1);
-    ::setenv("VESK_HOSTILE_RENDERER", "real", 1);
-    auto viewer = open<WebViewController>(makeFile("page.html", "<p>page</p>"));
-    ::unsetenv("VESK_HOSTILE_RENDERER");
-    ::unsetenv("VESK_RENDERER");
+    auto viewer = withRenderer(VESK_HOSTILE_THREADS_RENDERER, "real", [&] { return open<WebViewController>(makeFile("page.html", "<p>page</p>")); });
     ASSERT_NE(viewer, nullptr);
     EXPECT_TRUE(viewer->webView()->showsRenderedPage());
     EXPECT_TRUE(banners().empty());
     viewer->dismiss();
 
-    ::setenv("VESK_RENDERER", VESK_HOSTILE_THREADS_RENDERER, 1);
-    ::setenv("VESK_HOSTILE_RENDERER", "no-seccomp", 1);
-    utility.openWeb(VeskFile::initWithPath(makeFile("other.html", "<p>other</p>")), driver.screenStack().front());
-    driver.drain();
-    ::unsetenv("VESK_HOSTILE_RENDERER");
-    ::unsetenv("VESK_RENDERER");
+    withRenderer(VESK_HOSTILE_THREADS_RENDERER, "no-seccomp", [&] {
+        utility.openWeb(VeskFile::initWithPath(makeFile("other.html", "<p>other</p>")), driver.screenStack().front());
+        driver.drain();
+    });
     EXPECT_EQ(banners(), std::vector<std::string> { errorBanner });
     EXPECT_EQ(driver.screenStack().size(), 1u);
 }

@@ -9,6 +9,8 @@
 #include "model/VeskFile.h"
 
 #include <cairo.h>
+#include <cstdlib>
+#include <string>
 
 namespace vesk::test {
 
@@ -49,6 +51,23 @@ protected:
         EXPECT_EQ(cairo_surface_write_to_png(surface, path.c_str()), CAIRO_STATUS_SUCCESS);
         cairo_surface_destroy(surface);
         return path;
+    }
+
+    // Runs `what` with the renderer `program` started for pages, in the hostile `mode` that its
+    // VESK_HOSTILE_RENDERER names; answers what `what` answers.
+    template<typename What>
+    static auto withRenderer(const std::string& program, const char* mode, What what)
+    {
+        ::setenv("VESK_RENDERER", program.c_str(), 1);
+        ::setenv("VESK_HOSTILE_RENDERER", mode, 1);
+        struct Reset {
+            ~Reset()
+            {
+                ::unsetenv("VESK_HOSTILE_RENDERER");
+                ::unsetenv("VESK_RENDERER");
+            }
+        } reset;
+        return what();
     }
 
     static constexpr const char* errorBanner = "Error: There was an unidentefied issue with this file!";
