@@ -132,8 +132,7 @@ Figures run(const std::string& path, std::shared_ptr<UIViewController> root)
     std::shared_ptr<TextViewController> viewer;
     auto start = WallClock::now();
     figures.presentingPause = bench::longestMainLoopPause([&] { utility.openText(VeskFile::initWithPath(path), root); }, [&] {
-        auto navigation = std::dynamic_pointer_cast<UINavigationController>(root->presentedViewController());
-        viewer = navigation ? std::dynamic_pointer_cast<TextViewController>(navigation->topViewController()) : nullptr;
+        viewer = bench::presentedViewer<TextViewController>(root);
         if (viewer)
             UIRenderer::imageOfWindow(*window, 2);
         return viewer != nullptr; }, std::chrono::seconds(10));
@@ -221,11 +220,9 @@ double closeWhileReading(const std::string& path, std::shared_ptr<UIViewControll
     Utility utility;
     utility.openText(VeskFile::initWithPath(path), root);
     RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(200));
-    auto navigation = std::dynamic_pointer_cast<UINavigationController>(root->presentedViewController());
-    auto viewer = navigation ? std::dynamic_pointer_cast<TextViewController>(navigation->topViewController()) : nullptr;
+    auto viewer = bench::presentedViewer<TextViewController>(root);
     if (!viewer || !viewer->textView() || !viewer->textView()->text().empty())
         return -1;
-    navigation.reset();
     viewer->dismissViewControllerAnimated(false);
     viewer.reset();
     auto closed = WallClock::now();

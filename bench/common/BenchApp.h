@@ -5,6 +5,7 @@
 #include "platform/graphics/UIScreen.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIStoryboard.h"
+#include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIViewRendering.h"
 
 #include <memory>
@@ -24,6 +25,15 @@ inline std::shared_ptr<platform::UIViewController> launchOnEmptyScreen()
     RunLoop::main().drain();
     UIRenderer::imageOfWindow(*UIApplication::sharedApplication().keyWindow(), 2);
     return home;
+}
+
+// The viewer of the kind shown over the screen, in the navigation controller it presented;
+// null when there is none.
+template<typename Viewer>
+std::shared_ptr<Viewer> presentedViewer(const std::shared_ptr<platform::UIViewController>& screen)
+{
+    auto navigation = std::dynamic_pointer_cast<platform::UINavigationController>(screen->presentedViewController());
+    return navigation ? std::dynamic_pointer_cast<Viewer>(navigation->topViewController()) : nullptr;
 }
 
 }

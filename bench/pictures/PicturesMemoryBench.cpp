@@ -136,8 +136,7 @@ std::optional<Viewed> view(const std::string& path, const std::shared_ptr<UIView
     Utility utility;
     utility.openImage(VeskFile::initWithPath(path), home);
     RunLoop::main().drain();
-    auto navigation = std::dynamic_pointer_cast<UINavigationController>(home->presentedViewController());
-    auto viewer = navigation ? std::dynamic_pointer_cast<ImageViewController>(navigation->topViewController()) : nullptr;
+    auto viewer = bench::presentedViewer<ImageViewController>(home);
     if (!viewer)
         return std::nullopt;
     RunLoop::main().runUntil([&] { return viewer->imageView()->image() != nullptr; }, std::chrono::minutes(2));
@@ -149,7 +148,6 @@ std::optional<Viewed> view(const std::string& path, const std::shared_ptr<UIView
         RunLoop::main().runUntil([] { return false; }, std::chrono::milliseconds(100));
     }
     Viewed viewed { bench::residentMegabytes(), viewer->imageView()->image() };
-    navigation.reset();
     viewer->dismissViewControllerAnimated(false);
     viewer.reset();
     RunLoop::main().drain();

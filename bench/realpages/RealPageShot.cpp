@@ -10,6 +10,7 @@
 // from their own folder only, as in the app.
 
 #include "app/MainStoryboard.h"
+#include "common/BenchApp.h"
 #include "app/Utility.h"
 #include "model/VeskFile.h"
 #include "platform/foundation/AppHome.h"
@@ -53,8 +54,7 @@ void shoot(const std::string& page, const std::string& png, const Screen& screen
     Utility utility;
     utility.openWeb(VeskFile::initWithPath(page), home);
     RunLoop::main().drain();
-    auto navigation = std::dynamic_pointer_cast<UINavigationController>(home->presentedViewController());
-    auto viewer = navigation ? std::dynamic_pointer_cast<WebViewController>(navigation->topViewController()) : nullptr;
+    auto viewer = bench::presentedViewer<WebViewController>(home);
     auto web = viewer ? viewer->webView() : nullptr;
     if (!web) {
         std::printf("%s\t0\t0\t%g\tfailed\n", png.c_str(), screen.scale);
@@ -86,7 +86,6 @@ void shoot(const std::string& page, const std::string& png, const Screen& screen
     std::printf("%s\t%g\t%g\t%g\t%s\n", png.c_str(), frame.size.width, frame.size.height, screen.scale, drawn ? "drawn" : "failed");
     std::fflush(stdout);
     web.reset();
-    navigation.reset();
     viewer->dismissViewControllerAnimated(false);
     viewer.reset();
     driver.drain();

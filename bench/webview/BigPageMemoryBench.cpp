@@ -74,8 +74,7 @@ bool view(const std::string& path, const std::shared_ptr<UIViewController>& home
     Utility utility;
     utility.openWeb(VeskFile::initWithPath(path), home);
     RunLoop::main().drain();
-    auto navigation = std::dynamic_pointer_cast<UINavigationController>(home->presentedViewController());
-    auto viewer = navigation ? std::dynamic_pointer_cast<WebViewController>(navigation->topViewController()) : nullptr;
+    auto viewer = bench::presentedViewer<WebViewController>(home);
     auto web = viewer ? viewer->webView() : nullptr;
     if (!web)
         return false;
@@ -87,7 +86,6 @@ bool view(const std::string& path, const std::shared_ptr<UIViewController>& home
     }
     int pid = web->rendererProcessID();
     web.reset();
-    navigation.reset();
     viewer->dismissViewControllerAnimated(false);
     viewer.reset();
     RunLoop::main().drain();
