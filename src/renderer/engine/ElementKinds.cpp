@@ -737,7 +737,7 @@ namespace {
                 width = std::min(width, this->get_document()->cvt_units(maximum, this->m_font_size, maxWidth) - (borderBox ? frame : 0));
             }
             return minimum > width;
-}
+        }
 
         // A word that fits on the line, where the pieces touching it after it don't, starts the
         // next line with them.
@@ -1090,12 +1090,18 @@ namespace {
 
 bool isTransparent(const litehtml::element& element)
 {
-    auto* opacity = element.get_style_property("opacity", false, "1");
-    char* end = nullptr;
-    double value = std::strtod(opacity, &end);
-    if (end != opacity && *end == '%')
+    auto* given = element.get_style_property("opacity", false, "1");
+    if (!given)
+        return false;
+    std::string_view opacity(given);
+    double value = 1;
+    // Read as CSS writes it, whatever the process's locale.
+    auto [end, error] = std::from_chars(opacity.data(), opacity.data() + opacity.size(), value);
+    if (error != std::errc())
+        return false;
+    if (end != opacity.data() + opacity.size() && *end == '%')
         value /= 100;
-    return end != opacity && value <= 0;
+    return value <= 0;
 }
 
 std::shared_ptr<litehtml::element> newElement(const std::string& tag, const std::shared_ptr<litehtml::document>& document)
